@@ -1,0 +1,6 @@
+#include <cstdio>
+
+int main() {
+  std::printf("Murmurquill %s\n", MQ_VERSION);
+  return 0;
+}
