@@ -1,0 +1,98 @@
+#include "DeduveCore/Hub/Broadcaster.hpp"
+#include "DeduveCore/Hub/Progress.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace {
+
+using deduve::Broadcaster;
+using deduve::Progress;
+
+TEST(ProgressTest, ParentFractionIsTheMeanOfItsFilesAndFinishedChildrenCountAsUnits) {
+  auto parent = Progress::make(3);
+  auto first = Progress::make(100, parent, 1);
+  auto second = Progress::make(100, parent, 1);
+  EXPECT_DOUBLE_EQ(parent->fractionCompleted(), 0.0);
+
+  first->setCompletedUnitCount(50);
+  EXPECT_DOUBLE_EQ(parent->fractionCompleted(), 0.5 / 3.0);
+  EXPECT_EQ(parent->completedUnitCount(), 0);
+
+  first->setCompletedUnitCount(100);
+  second->setCompletedUnitCount(25);
+  EXPECT_EQ(parent->completedUnitCount(), 1);
+  EXPECT_DOUBLE_EQ(parent->fractionCompleted(), 1.25 / 3.0);
+
+  // Setting a finished child again does not count it twice.
+  first->setCompletedUnitCount(100);
+  EXPECT_EQ(parent->completedUnitCount(), 1);
+
+  second->setCompletedUnitCount(100);
+  auto third = Progress::make(100, parent, 1);
+  third->setCompletedUnitCount(100);
+  EXPECT_EQ(parent->completedUnitCount(), 3);
+  EXPECT_DOUBLE_EQ(parent->fractionCompleted(), 1.0);
+  EXPECT_TRUE(parent->isFinished());
+}
+
+TEST(ProgressTest, FractionStaysWithinZeroAndOne) {
+  struct Case {
+    int64_t total;
+    int64_t completed;
+    double expected;
+  };
+  const Case cases[] = {
+      {0, 0, 0.0}, {0, 5, 0.0}, {100, -20, 0.0}, {100, 250, 1.0}, {-4, 2, 0.0}, {4, 1, 0.25},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(std::to_string(c.total) + "/" + std::to_string(c.completed));
+    auto parent = Progress::make(1);
+    auto child = Progress::make(c.total, parent, 1);
+    child->setCompletedUnitCount(c.completed);
+    EXPECT_DOUBLE_EQ(child->fractionCompleted(), c.expected);
+    EXPECT_GE(parent->fractionCompleted(), 0.0);
+    EXPECT_LE(parent->fractionCompleted(), 1.0);
+  }
+}
+
+TEST(ProgressTest, ThroughputIsKeptInUserInfo) {
+  auto progress = Progress::make(1);
+  EXPECT_FALSE(progress->throughput().has_value());
+  progress->setUserInfoObject(deduve::kProgressThroughputKey, 1024.5);
+  EXPECT_EQ(progress->throughput(), 1024.5);
+}
+
+TEST(BroadcasterTest, NewSubscriberGetsInitialStateThenLatestStateThenEveryLaterOne) {
+  Broadcaster<int> broadcaster([] { return std::optional<int>(-1); });
+
+  auto early = broadcaster.subscribe();
+  EXPECT_EQ(early->next(), -1);
+
+  broadcaster.broadcast(1);
+  broadcaster.broadcast(2);
+  auto late = broadcaster.subscribe();
+  broadcaster.broadcast(3);
+
+  EXPECT_EQ(early->next(), 1);
+  EXPECT_EQ(early->next(), 2);
+  EXPECT_EQ(early->next(), 3);
+  EXPECT_EQ(late->next(), 2); // the replayed latest state, not the earlier ones
+  EXPECT_EQ(late->next(), 3);
+}
+
+TEST(BroadcasterTest, StreamsEndWhenTheBroadcasterGoesAndDroppedSubscribersAreForgotten) {
+  auto broadcaster = std::make_unique<Broadcaster<int>>();
+  auto stream = broadcaster->subscribe();
+  { auto dropped = broadcaster->subscribe(); }
+  std::thread producer([&] {
+    broadcaster->broadcast(7);
+    broadcaster.reset();
+  });
+  EXPECT_EQ(stream->next(), 7);
+  EXPECT_EQ(stream->next(), std::nullopt);
+  producer.join();
+}
+
+} // namespace
