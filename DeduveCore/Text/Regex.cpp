@@ -1,0 +1,272 @@
+#include "DeduveCore/Text/Regex.hpp"
+
+#include <cctype>
+
+#include <unicode/brkiter.h>
+#include <unicode/regex.h>
+#include <unicode/unistr.h>
+#include <unicode/utext.h>
+
+#include "DeduveCore/Text/Utf8.hpp"
+
+namespace deduve {
+
+struct Regex::Compiled {
+  std::unique_ptr<icu::RegexPattern> pattern;
+};
+
+namespace {
+
+// The searched text in UTF-16, as ICU's matcher wants it, with the UTF-8 offset of every
+// UTF-16 index so that ranges can be reported in the caller's terms. Kept per thread so that
+// repeated searches reuse the storage.
+struct Utf16Text {
+  icu::UnicodeString text;
+  std::vector<std::size_t> utf8Offset; // size text.length() + 1
+
+  void assign(std::string_view utf8) {
+    text.remove();
+    utf8Offset.clear();
+    std::size_t offset = 0;
+    while (offset < utf8.size()) {
+      const std::size_t start = offset;
+      const char32_t scalar = nextScalar(utf8, offset); // an ill-formed byte reads as U+FFFD
+      text.append(static_cast<UChar32>(scalar));
+      utf8Offset.push_back(start);
+      if (scalar >= 0x10000)
+        utf8Offset.push_back(start); // the low surrogate is never a reported boundary
+    }
+    utf8Offset.push_back(utf8.size());
+  }
+
+  TextRange range(int64_t begin, int64_t end) const {
+    return {utf8Offset[static_cast<std::size_t>(begin)], utf8Offset[static_cast<std::size_t>(end)]};
+  }
+};
+
+Utf16Text &scratchText() {
+  thread_local Utf16Text scratch;
+  return scratch;
+}
+
+icu::BreakIterator &characterIterator() {
+  thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> it(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status))
+      throw std::runtime_error(std::string("Grapheme break iterator failed: ") +
+                               u_errorName(status));
+    return it;
+  }();
+  return *iterator;
+}
+
+// The UTF-16 index of the grapheme boundary after `index`.
+int64_t nextCharacter(const icu::UnicodeString &text, int64_t index) {
+  auto &iterator = characterIterator();
+  iterator.setText(text);
+  const int32_t next = iterator.following(static_cast<int32_t>(index));
+  return next == icu::BreakIterator::DONE ? text.length() : next;
+}
+
+// Expands a replacement template the way ICU defines it: "\\c" is the character c, "$n" is
+// capture group n, reading as many digits as the largest group number has; "$" before anything
+// else, and a group number beyond the pattern's groups, stand for themselves.
+template <typename Group>
+void expandTemplate(std::string_view replacement, int32_t groupCount, const Group &group,
+                    std::string &out) {
+  int32_t maxDigits = 1;
+  for (int32_t n = groupCount; n >= 10; n /= 10)
+    ++maxDigits;
+  std::size_t i = 0;
+  while (i < replacement.size()) {
+    const char c = replacement[i];
+    if (c == '\\' && i + 1 < replacement.size()) {
+      std::size_t next = i + 1;
+      nextScalar(replacement, next);
+      out.append(replacement.substr(i + 1, next - i - 1));
+      i = next;
+      continue;
+    }
+    if (c == '$') {
+      std::size_t j = i + 1;
+      int32_t number = 0;
+      int32_t digits = 0;
+      while (j < replacement.size() && digits < maxDigits && replacement[j] >= '0' &&
+             replacement[j] <= '9') {
+        number = number * 10 + (replacement[j] - '0');
+        ++digits;
+        ++j;
+      }
+      if (digits > 0 && number <= groupCount) {
+        out.append(group(number));
+        i = j;
+        continue;
+      }
+    }
+    out.push_back(c);
+    ++i;
+  }
+}
+
+void checkSearch(UErrorCode status) {
+  if (U_FAILURE(status))
+    throw std::runtime_error(std::string("Regular expression search failed: ") +
+                             u_errorName(status));
+}
+
+} // namespace
+
+RegexError::RegexError(std::string pattern, const std::string &reason)
+    : std::runtime_error("Cannot compile regular expression \"" + pattern + "\": " + reason),
+      pattern_(std::move(pattern)) {}
+
+Regex::Regex(std::string_view pattern) : Regex(pattern, Options{}) {}
+
+Regex::Regex(std::string_view pattern, Options options) : pattern_(pattern) {
+  uint32_t flags = 0;
+  if (options.caseInsensitive)
+    flags |= UREGEX_CASE_INSENSITIVE;
+  if (options.dotMatchesLineSeparators)
+    flags |= UREGEX_DOTALL;
+  if (!isValidUtf8(pattern_))
+    throw RegexError(pattern_, "the pattern is not valid UTF-8");
+  UParseError parseError{};
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::RegexPattern> compiled(icu::RegexPattern::compile(
+      icu::UnicodeString::fromUTF8(icu::StringPiece(pattern_.data(), pattern_.size())), flags,
+      parseError, status));
+  if (U_FAILURE(status) || !compiled)
+    throw RegexError(pattern_, std::string(u_errorName(status)) + " at offset " +
+                                   std::to_string(parseError.offset));
+  auto holder = std::make_shared<Compiled>();
+  holder->pattern = std::move(compiled);
+  compiled_ = std::move(holder);
+}
+
+template <typename OnMatch>
+void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
+  Utf16Text &input = scratchText();
+  input.assign(text);
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(input.text, status));
+  checkSearch(status);
+  const int64_t length = input.text.length();
+  int64_t start = 0;
+  while (start <= length) {
+    // find(start) resets the matcher, but the region stays the whole text: look-behind and \b
+    // still see what precedes `start`, and "^" matches only at the real start.
+    const bool found = matcher->find(start, status);
+    checkSearch(status);
+    if (!found)
+      break;
+    const int64_t begin = matcher->start64(status);
+    const int64_t end = matcher->end64(status);
+    checkSearch(status);
+    onMatch(*matcher, input);
+    if (end > begin)
+      start = end;
+    else if (end >= length)
+      break;
+    else
+      start = nextCharacter(input.text, end);
+  }
+}
+
+void Regex::findAll(std::string_view text, std::vector<TextRange> &out) const {
+  out.clear();
+  forEachMatch(text, [&](icu::RegexMatcher &matcher, const Utf16Text &input) {
+    UErrorCode status = U_ZERO_ERROR;
+    out.push_back(input.range(matcher.start64(status), matcher.end64(status)));
+  });
+}
+
+std::vector<TextRange> Regex::findAll(std::string_view text) const {
+  std::vector<TextRange> out;
+  findAll(text, out);
+  return out;
+}
+
+std::vector<RegexMatch> Regex::matches(std::string_view text) const {
+  std::vector<RegexMatch> out;
+  forEachMatch(text, [&](icu::RegexMatcher &matcher, const Utf16Text &input) {
+    UErrorCode status = U_ZERO_ERROR;
+    RegexMatch match;
+    match.range = input.range(matcher.start64(status), matcher.end64(status));
+    const int32_t groupCount = matcher.groupCount();
+    match.groups.reserve(static_cast<std::size_t>(groupCount) + 1);
+    for (int32_t group = 0; group <= groupCount; ++group) {
+      const int64_t begin = matcher.start64(group, status);
+      const int64_t end = matcher.end64(group, status);
+      if (begin < 0)
+        match.groups.emplace_back(std::nullopt);
+      else
+        match.groups.emplace_back(input.range(begin, end));
+    }
+    checkSearch(status);
+    out.push_back(std::move(match));
+  });
+  return out;
+}
+
+std::string Regex::replaceAll(std::string_view text, std::string_view replacementTemplate) const {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t copied = 0;
+  forEachMatch(text, [&](icu::RegexMatcher &matcher, const Utf16Text &input) {
+    UErrorCode status = U_ZERO_ERROR;
+    const TextRange range = input.range(matcher.start64(status), matcher.end64(status));
+    out.append(text.substr(copied, range.begin - copied));
+    const int32_t groupCount = matcher.groupCount();
+    const auto group = [&](int32_t n) -> std::string_view {
+      UErrorCode groupStatus = U_ZERO_ERROR;
+      const int64_t begin = matcher.start64(n, groupStatus);
+      if (U_FAILURE(groupStatus) || begin < 0)
+        return {}; // a group that took no part expands to nothing
+      return input.range(begin, matcher.end64(n, groupStatus)).of(text);
+    };
+    expandTemplate(replacementTemplate, groupCount, group, out);
+    copied = range.end;
+  });
+  out.append(text.substr(copied));
+  return out;
+}
+
+std::vector<std::string> Regex::split(std::string_view text) const {
+  std::vector<std::string> out;
+  std::size_t cut = 0;
+  for (const TextRange &range : findAll(text)) {
+    out.emplace_back(text.substr(cut, range.begin - cut));
+    cut = range.end;
+  }
+  out.emplace_back(text.substr(cut));
+  return out;
+}
+
+std::string Regex::escape(std::string_view literal) {
+  std::string out;
+  out.reserve(literal.size() * 2);
+  for (const char c : literal) {
+    const auto byte = static_cast<unsigned char>(c);
+    // A backslash before any ASCII character that is not a letter or digit is always a
+    // literal in ICU's syntax, so escaping all of them is safe and future-proof.
+    if (byte < 0x80 && byte > 0x20 && !std::isalnum(byte))
+      out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+std::string Regex::escapeTemplate(std::string_view literal) {
+  std::string out;
+  out.reserve(literal.size());
+  for (const char c : literal) {
+    if (c == '$' || c == '\\')
+      out.push_back('\\');
+    out.push_back(c);
+  }
+  return out;
+}
+
+} // namespace deduve

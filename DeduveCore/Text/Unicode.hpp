@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace deduve {
+
+// Unicode operations on UTF-8 text, backed by ICU's tables. All functions are thread-safe and
+// locale-independent. Ill-formed input bytes are read as U+FFFD.
+
+enum class NormalizationForm { nfc, nfd, nfkc, nfkd };
+
+std::string normalize(std::string_view text, NormalizationForm form);
+
+// Full Unicode lower-case mapping (one character may become several, final sigma is handled),
+// with the root locale so that the result never depends on the user's language settings.
+std::string lowercase(std::string_view text);
+
+// Removes diacritics: the text is decomposed, its non-spacing marks (general category Mn) are
+// dropped and the rest is recomposed, so "Héllo" becomes "Hello" and "ﬁ" stays "ﬁ".
+std::string foldDiacritics(std::string_view text);
+
+// Character properties of single scalars.
+bool isWhiteSpace(char32_t scalar);     // Unicode White_Space (tabs, line breaks, Zs, ...)
+bool isSpaceSeparator(char32_t scalar); // general category Zs
+bool isPunctuation(char32_t scalar);    // general category P* (Pc, Pd, Ps, Pe, Pi, Pf, Po)
+// General category C*: control (Cc), format (Cf), surrogate (Cs), private use (Co) and
+// unassigned (Cn).
+bool isOtherCategory(char32_t scalar);
+
+// Extended grapheme clusters ("characters" as a reader sees them).
+//
+// Fills `boundaries` with the byte offsets of every cluster boundary of `text`, in increasing
+// order, starting with 0 and ending with text.size() (just {0} for empty text). Replaces the
+// previous contents; callers keep the vector to reuse its storage.
+void graphemeBoundaries(std::string_view text, std::vector<std::size_t> &boundaries);
+
+// The byte offset of the first cluster boundary after `offset` (text.size() at the end).
+std::size_t nextGraphemeBoundary(std::string_view text, std::size_t offset);
+
+// The clusters of `text`, in order, as views into it.
+std::vector<std::string_view> graphemes(std::string_view text);
+
+// The number of clusters in `text`.
+std::size_t graphemeCount(std::string_view text);
+
+} // namespace deduve

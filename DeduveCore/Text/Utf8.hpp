@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace deduve {
+
+// UTF-8 is the text form of the whole tokenizer library: every std::string / std::string_view
+// that holds text is UTF-8, and every text position is a byte offset into it. UTF-16 appears
+// only where ICU or code-unit-exact keys need it.
+
+// Converts UTF-8 to UTF-16. Ill-formed input bytes become U+FFFD, so the result is always
+// well-formed.
+std::u16string toUtf16(std::string_view utf8);
+
+// Converts UTF-16 to UTF-8. Unpaired surrogates become U+FFFD.
+std::string toUtf8(std::u16string_view utf16);
+
+// Appends the UTF-8 form of one scalar value. Surrogates and values above U+10FFFF are
+// appended as U+FFFD.
+void appendUtf8(std::string &out, char32_t scalar);
+
+// Decodes bytes as UTF-8, replacing each maximal ill-formed subsequence with one U+FFFD (the
+// Unicode "substitution of maximal subparts" practice), so the result is valid UTF-8 and no
+// well-formed character is lost. Appends to `out`.
+void appendRepairedUtf8(std::string &out, std::string_view bytes);
+std::string repairUtf8(std::string_view bytes);
+
+// True when `bytes` is well-formed UTF-8.
+bool isValidUtf8(std::string_view bytes);
+
+// Reads the scalar that starts at `offset` of well-formed UTF-8 text and advances `offset`
+// past it. Ill-formed bytes read as U+FFFD and advance by one byte, so a loop over any input
+// terminates.
+char32_t nextScalar(std::string_view text, std::size_t &offset);
+
+} // namespace deduve
