@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/system/Executor.hpp"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <queue>
+#include <thread>
+#include <vector>
+
+namespace platform {
+
+// An executor with one thread of its own, started by the constructor. The destructor stops
+// the thread after the item running at that moment; work still queued is dropped. Work
+// must not destroy its own executor.
+class MainExecutor final : public Executor {
+public:
+  MainExecutor();
+  ~MainExecutor() override;
+  MainExecutor(const MainExecutor &) = delete;
+  MainExecutor &operator=(const MainExecutor &) = delete;
+
+  void post(Work work) override;
+  TimerHandle after(Clock::duration delay, Work work) override;
+  Clock::time_point now() const override;
+  bool isCurrent() const override;
+
+  // Blocks until the queue holds no work that is due now (timers due later are not waited
+  // for). Must not be called from the executor's own thread.
+  void waitUntilIdle();
+
+private:
+  struct Timer {
+    Clock::time_point due;
+    std::uint64_t sequence;
+    std::shared_ptr<std::atomic<bool>> cancelled;
+    Work work;
+  };
+  struct Later {
+    bool operator()(const Timer &a, const Timer &b) const {
+      return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
+    }
+  };
+
+  void run();
+
+  mutable std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable idle_;
+  std::deque<Work> ready_;
+  std::priority_queue<Timer, std::vector<Timer>, Later> timers_;
+  std::uint64_t nextSequence_ = 0;
+  bool busy_ = false;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
+} // namespace platform
