@@ -1,0 +1,187 @@
+#include "DivuvovIze/Models/ModelSupportConfig.hpp"
+
+#include <algorithm>
+#include <set>
+
+#include "DivuvovIze/Models/Constants.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
+
+namespace divuvovize {
+
+namespace {
+
+const char *const kFallbackRepoName = "divuvovize-coreml-fallback";
+
+void appendUnique(std::vector<std::string> &list, std::set<std::string> &seen,
+                  const std::vector<std::string> &items) {
+  for (const auto &item : items) {
+    if (seen.insert(item).second) {
+      list.push_back(item);
+    }
+  }
+}
+
+// The platform's text of a list of strings: ["a", "b"].
+std::string describeList(const std::vector<std::string> &items) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) {
+      text += ", ";
+    }
+    text += "\"" + items[i] + "\"";
+  }
+  return text + "]";
+}
+
+} // namespace
+
+Json ModelSupport::toJson() const {
+  Json document = Json::object();
+  document["default"] = defaultModel;
+  document["supported"] = supported;
+  return document;
+}
+
+ModelSupport ModelSupport::fromJson(const Json &document, const std::string &path) {
+  const json::ObjectReader reader(document, path);
+  ModelSupport support;
+  support.defaultModel = reader.required<std::string>("default");
+  support.supported = reader.required<std::vector<std::string>>("supported");
+  return support;
+}
+
+Json DeviceSupport::toJson() const {
+  Json document = Json::object();
+  if (chips) {
+    document["chips"] = *chips;
+  }
+  document["identifiers"] = identifiers;
+  document["models"] = models.toJson();
+  return document;
+}
+
+DeviceSupport DeviceSupport::fromJson(const Json &document, const std::string &path) {
+  const json::ObjectReader reader(document, path);
+  DeviceSupport support;
+  support.chips = reader.optional<std::string>("chips");
+  support.identifiers = reader.required<std::vector<std::string>>("identifiers");
+  support.models = reader.required<ModelSupport>("models");
+  return support;
+}
+
+std::vector<DeviceSupport> mergeDeviceSupports(const std::vector<DeviceSupport> &given,
+                                               const std::vector<DeviceSupport> &fallback) {
+  std::set<std::string> givenIdentifiers;
+  for (const auto &row : given) {
+    givenIdentifiers.insert(row.identifiers.begin(), row.identifiers.end());
+  }
+  std::vector<DeviceSupport> merged;
+  merged.reserve(given.size() + fallback.size());
+  for (const auto &row : given) {
+    const auto shares = [&row](const DeviceSupport &candidate) {
+      return std::any_of(candidate.identifiers.begin(), candidate.identifiers.end(),
+                         [&row](const std::string &id) {
+                           return std::find(row.identifiers.begin(), row.identifiers.end(), id) !=
+                                  row.identifiers.end();
+                         });
+    };
+    const auto match = std::find_if(fallback.begin(), fallback.end(), shares);
+    if (match == fallback.end()) {
+      merged.push_back(row);
+      continue;
+    }
+    DeviceSupport combined = row;
+    combined.models.supported.clear();
+    combined.models.disabled.clear();
+    std::set<std::string> seen;
+    appendUnique(combined.models.supported, seen, row.models.supported);
+    appendUnique(combined.models.supported, seen, match->models.supported);
+    merged.push_back(std::move(combined));
+  }
+  for (const auto &row : fallback) {
+    const bool taken =
+        std::any_of(row.identifiers.begin(), row.identifiers.end(),
+                    [&](const std::string &id) { return givenIdentifiers.count(id) > 0; });
+    if (!taken) {
+      merged.push_back(row);
+    }
+  }
+  return merged;
+}
+
+ModelSupportConfig::ModelSupportConfig(std::string repoName, std::string repoVersion,
+                                       std::vector<DeviceSupport> deviceSupports,
+                                       bool includeFallback)
+    : repoName_(std::move(repoName)), repoVersion_(std::move(repoVersion)),
+      deviceSupports_(std::move(deviceSupports)) {
+  if (includeFallback && std::string_view(kFallbackRepoName).find(repoName_) != std::string::npos) {
+    deviceSupports_ = mergeDeviceSupports(deviceSupports_, Constants::fallbackDeviceSupports());
+  }
+  computeDerivedFields();
+}
+
+void ModelSupportConfig::computeDerivedFields() {
+  knownModels_.clear();
+  std::set<std::string> seen;
+  for (const auto &row : deviceSupports_) {
+    appendUnique(knownModels_, seen, row.models.supported);
+  }
+  defaultSupport_ =
+      DeviceSupport{std::nullopt, {}, ModelSupport{"openai_whisper-base", knownModels_, {}}};
+  for (auto &row : deviceSupports_) {
+    const std::set<std::string> supported(row.models.supported.begin(), row.models.supported.end());
+    row.models.disabled.clear();
+    for (const auto &model : knownModels_) {
+      if (supported.count(model) == 0) {
+        row.models.disabled.push_back(model);
+      }
+    }
+  }
+}
+
+ModelSupport ModelSupportConfig::modelSupport(const std::string &deviceIdentifier) const {
+  const DeviceSupport *best = nullptr;
+  std::size_t bestLength = 0;
+  for (const auto &row : deviceSupports_) {
+    for (const auto &identifier : row.identifiers) {
+      if (deviceIdentifier.compare(0, identifier.size(), identifier) != 0 ||
+          deviceIdentifier.size() < identifier.size()) {
+        continue;
+      }
+      if (best == nullptr || identifier.size() > bestLength) {
+        best = &row;
+        bestLength = identifier.size();
+      }
+    }
+  }
+  if (best != nullptr) {
+    modelslog::debug("Matched " + deviceIdentifier +
+                     " to devices: " + describeList(best->identifiers));
+    return best->models;
+  }
+  modelslog::info("No device support found for " + deviceIdentifier + ", using default");
+  return defaultSupport_.models;
+}
+
+Json ModelSupportConfig::toJson() const {
+  Json document = Json::object();
+  document["name"] = repoName_;
+  document["version"] = repoVersion_;
+  Json rows = Json::array();
+  for (const auto &row : deviceSupports_) {
+    rows.push_back(row.toJson());
+  }
+  document["device_support"] = std::move(rows);
+  return document;
+}
+
+ModelSupportConfig ModelSupportConfig::fromJson(const Json &document, const std::string &path) {
+  const json::ObjectReader reader(document, path);
+  auto name = reader.required<std::string>("name");
+  auto version = reader.required<std::string>("version");
+  auto rows = reader.required<std::vector<DeviceSupport>>("device_support");
+  return ModelSupportConfig(std::move(name), std::move(version), std::move(rows),
+                            /*includeFallback=*/true);
+}
+
+} // namespace divuvovize

@@ -1,0 +1,14 @@
+#include "DivuvovIze/Models/ModelsLog.hpp"
+
+#include <string>
+
+#include "DeduveCore/Support/Logging.hpp"
+
+namespace divuvovize::modelslog {
+
+void debug(std::string_view message) { deduve::Logging::debug(std::string(message)); }
+void info(std::string_view message) { deduve::Logging::info(std::string(message)); }
+void error(std::string_view message) { deduve::Logging::error(std::string(message)); }
+bool debugEnabled() { return deduve::Logging::isLoggingEnabled(deduve::Logging::LogLevel::debug); }
+
+} // namespace divuvovize::modelslog

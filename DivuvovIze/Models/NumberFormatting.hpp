@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+
+// Number texts of the engine's log lines and reports, the same on every C library: a NaN is
+// always "nan" (never "-nan"), infinities "inf" and "-inf".
+namespace divuvovize::numbers {
+
+// printf's "%<width>.<precision>f", right-aligned in `width` characters.
+std::string fixed(double value, int precision, int width = 0);
+// printf's "%<width>.0f" style used for run counts is fixed(value, 0, width).
+
+// The shortest text that reads back as `value`, always with a fraction part or an exponent:
+// 2 -> "2.0", 0.1 -> "0.1", 1e16 -> "1e+16", 1e-05 -> "1e-05".
+std::string describe(double value);
+std::string describe(float value);
+
+// One timing-report line: "%8.2f ms / %6.0f runs (%8.2f ms/run) %5.2f%%" of time x 1000, runs,
+// time x 1000 / runs (0 when runs is not positive) and time x 1000 / fullPipelineMs x 100.
+std::string timeWithPercentage(double timeSeconds, double runs, double fullPipelineMs);
+
+} // namespace divuvovize::numbers
