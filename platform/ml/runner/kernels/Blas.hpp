@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstddef>
+
+namespace platform::runner {
+
+// Thin, row-major wrappers over the BLAS library so no header outside this file depends on it.
+// All matrices are float32, row-major, with explicit leading dimensions (elements per row).
+// These may use the BLAS library's own threads: call them from outside parallelFor.
+
+// C[m x n] = alpha * op(A) * op(B) + beta * C, op(X) = X or its transpose.
+void gemm(bool transposeA, bool transposeB, std::size_t m, std::size_t n, std::size_t k,
+          float alpha, const float *a, std::size_t lda, const float *b, std::size_t ldb, float beta,
+          float *c, std::size_t ldc);
+
+// y[m] = alpha * A[m x n] * x + beta * y (or A transposed: y[n] = alpha * A^T x + beta * y).
+void gemv(bool transposeA, std::size_t m, std::size_t n, float alpha, const float *a,
+          std::size_t lda, const float *x, float beta, float *y);
+
+} // namespace platform::runner

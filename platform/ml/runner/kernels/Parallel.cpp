@@ -1,0 +1,211 @@
+#include "platform/ml/runner/kernels/Parallel.hpp"
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace platform::runner {
+namespace {
+
+// Set while a thread runs chunks of a parallelFor, so nested calls run serially instead of
+// waiting on workers that may all be busy with the outer call.
+thread_local bool insideParallelFor = false;
+
+struct Job {
+  detail::RangeFunction function = nullptr;
+  void *context = nullptr;
+  std::size_t begin = 0;
+  std::size_t chunk = 0;
+  std::size_t chunkCount = 0;
+  std::atomic<std::size_t> nextChunk{0};
+  std::atomic<std::size_t> finishedChunks{0};
+  std::exception_ptr error;
+  std::mutex errorMutex;
+  std::size_t end = 0;
+  Job *next = nullptr;
+
+  // Runs chunks until none is left; returns when this thread can claim no more.
+  void work() {
+    for (;;) {
+      const std::size_t index = nextChunk.fetch_add(1, std::memory_order_relaxed);
+      if (index >= chunkCount) {
+        return;
+      }
+      const std::size_t chunkBegin = begin + index * chunk;
+      const std::size_t chunkEnd = std::min(end, chunkBegin + chunk);
+      try {
+        function(context, chunkBegin, chunkEnd);
+      } catch (...) {
+        std::lock_guard lock(errorMutex);
+        if (!error) {
+          error = std::current_exception();
+        }
+      }
+      finishedChunks.fetch_add(1, std::memory_order_acq_rel);
+    }
+  }
+};
+
+class Pool {
+public:
+  explicit Pool(std::size_t threads) : threadCount_(std::max<std::size_t>(1, threads)) {
+    for (std::size_t i = 1; i < threadCount_; ++i) {
+      workers_.emplace_back([this] { run(); });
+    }
+  }
+
+  ~Pool() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    for (auto &worker : workers_) {
+      worker.join();
+    }
+  }
+
+  std::size_t threadCount() const { return threadCount_; }
+
+  void execute(Job &job) {
+    {
+      std::lock_guard lock(mutex_);
+      job.next = head_;
+      head_ = &job;
+    }
+    wake_.notify_all();
+    insideParallelFor = true;
+    job.work();
+    insideParallelFor = false;
+    {
+      std::unique_lock lock(mutex_);
+      unlink(job);
+      // Workers that claimed a chunk finish it; wait for them before the job leaves scope.
+      done_.wait(lock, [&] {
+        return job.finishedChunks.load(std::memory_order_acquire) == job.chunkCount &&
+               activeOn(job) == 0;
+      });
+    }
+  }
+
+private:
+  void unlink(Job &job) {
+    for (Job **link = &head_; *link != nullptr; link = &(*link)->next) {
+      if (*link == &job) {
+        *link = job.next;
+        return;
+      }
+    }
+  }
+
+  std::size_t activeOn(const Job &job) const {
+    return static_cast<std::size_t>(std::count(busyOn_.begin(), busyOn_.end(), &job));
+  }
+
+  void run() {
+    const std::size_t slot = [&] {
+      std::lock_guard lock(mutex_);
+      busyOn_.push_back(nullptr);
+      return busyOn_.size() - 1;
+    }();
+    insideParallelFor = true;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return stopping_ || firstOpenJob() != nullptr; });
+      if (stopping_) {
+        return;
+      }
+      Job *job = firstOpenJob();
+      busyOn_[slot] = job;
+      lock.unlock();
+      job->work();
+      lock.lock();
+      busyOn_[slot] = nullptr;
+      done_.notify_all();
+    }
+  }
+
+  Job *firstOpenJob() const {
+    for (Job *job = head_; job != nullptr; job = job->next) {
+      if (job->nextChunk.load(std::memory_order_relaxed) < job->chunkCount) {
+        return job;
+      }
+    }
+    return nullptr;
+  }
+
+  const std::size_t threadCount_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::condition_variable done_;
+  Job *head_ = nullptr;
+  bool stopping_ = false;
+  std::vector<Job *> busyOn_;
+  std::vector<std::thread> workers_;
+};
+
+std::mutex configMutex;
+std::size_t requestedThreads = 0;
+
+Pool &pool() {
+  static Pool instance([] {
+    std::lock_guard lock(configMutex);
+    std::size_t count = requestedThreads;
+    if (count == 0) {
+      count = std::max(1u, std::thread::hardware_concurrency());
+    }
+    return count;
+  }());
+  return instance;
+}
+
+} // namespace
+
+void setParallelThreadCount(std::size_t count) {
+  std::lock_guard lock(configMutex);
+  requestedThreads = count;
+}
+
+std::size_t parallelThreadCount() { return pool().threadCount(); }
+
+namespace detail {
+
+void parallelForImpl(std::size_t begin, std::size_t end, std::size_t grain, RangeFunction function,
+                     void *context) {
+  if (end <= begin) {
+    return;
+  }
+  const std::size_t length = end - begin;
+  grain = std::max<std::size_t>(1, grain);
+  if (length <= grain || insideParallelFor) {
+    function(context, begin, end);
+    return;
+  }
+  Pool &workers = pool();
+  const std::size_t threads = workers.threadCount();
+  if (threads == 1) {
+    function(context, begin, end);
+    return;
+  }
+  // A few chunks per thread balance uneven chunk costs without making chunks tiny.
+  const std::size_t wanted = std::min(length / grain, threads * 4);
+  const std::size_t chunk = (length + wanted - 1) / wanted;
+  Job job;
+  job.function = function;
+  job.context = context;
+  job.begin = begin;
+  job.end = end;
+  job.chunk = chunk;
+  job.chunkCount = (length + chunk - 1) / chunk;
+  workers.execute(job);
+  if (job.error) {
+    std::rethrow_exception(job.error);
+  }
+}
+
+} // namespace detail
+} // namespace platform::runner

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+
+namespace platform::runner {
+
+// Small float32 vector kernels. All are single-threaded, never allocate, and tolerate any length
+// (including 0). Source and destination may be the same array where a function writes in place.
+
+// Sum of a[i] * b[i], accumulated in several independent lanes so it vectorizes.
+float dot(const float *a, const float *b, std::size_t count);
+
+// y[i] += alpha * x[i].
+void axpy(float alpha, const float *x, float *y, std::size_t count);
+
+// Replaces x with softmax(x); returns nothing. The maximum is subtracted first, so large
+// negative mask values give exact zeros instead of NaN.
+void softmaxInPlace(float *x, std::size_t count);
+
+// out = (x - mean) / sqrt(variance + epsilon) * gamma + beta.
+void layerNorm(const float *x, const float *gamma, const float *beta, float epsilon, float *out,
+               std::size_t count);
+
+// Exact GELU, x * Phi(x) with the error function, in place.
+void geluInPlace(float *x, std::size_t count);
+
+// y[i] += x[i].
+void addInPlace(float *y, const float *x, std::size_t count);
+
+} // namespace platform::runner

@@ -1,0 +1,69 @@
+#include "platform/ml/runner/layers/DecoderLayer.hpp"
+
+#include "platform/ml/runner/kernels/Blas.hpp"
+#include "platform/ml/runner/kernels/VectorOps.hpp"
+#include "platform/ml/runner/ops/Attention.hpp"
+#include "platform/ml/runner/ops/RowOps.hpp"
+
+#include <algorithm>
+
+namespace platform::runner {
+
+void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayerShape &shape,
+                        const float *encoderChannelMajor, float *keysTransposed, float *values) {
+  const std::size_t d = shape.width;
+  const std::size_t t = shape.memoryLength;
+  const float *keyWeights = weights.kv.data;
+  const float *valueWeights = weights.kv.data + d * d;
+  gemm(false, false, d, t, d, 1.0f, keyWeights, d, encoderChannelMajor, t, 0.0f, keysTransposed, t);
+  gemm(true, true, t, d, d, 1.0f, encoderChannelMajor, t, valueWeights, d, 0.0f, values, d);
+  if (weights.kvBias != nullptr) {
+    for (std::size_t c = 0; c < d; ++c) {
+      const float bias = weights.kvBias[c];
+      if (bias != 0.0f) {
+        float *row = keysTransposed + c * t;
+        std::for_each(row, row + t, [bias](float &v) { v += bias; });
+      }
+    }
+    addBiasRows(values, t, d, weights.kvBias + d);
+  }
+}
+
+void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShape &shape, float *x,
+                      const DecoderCacheView &cache, const CrossMemoryView &memory,
+                      const DecoderLayerScratch &scratch, float *newKey, float *newValue,
+                      float *crossWeights) {
+  const std::size_t d = shape.width;
+  const std::size_t headDim = d / shape.heads;
+
+  layerNorm(x, weights.selfAttentionNorm.gamma, weights.selfAttentionNorm.beta, kLayerNormEpsilon,
+            scratch.normed, d);
+  linear(scratch.normed, 1, weights.selfAttention.qkv, weights.selfAttention.qkvBias, scratch.qkv);
+  std::copy(scratch.qkv + d, scratch.qkv + 2 * d, newKey);
+  std::copy(scratch.qkv + 2 * d, scratch.qkv + 3 * d, newValue);
+  const CachedAttention cached{shape.heads, headDim, shape.cacheLength};
+  const CachedAttentionScratch cachedScratch{scratch.positions, scratch.gathered, scratch.scores};
+  attendHalfCache(cached, scratch.qkv, newKey, newValue, cache.keys, cache.values, cache.updateMask,
+                  cache.paddingMask, cachedScratch, scratch.attended);
+  linear(scratch.attended, 1, weights.selfAttention.out, weights.selfAttention.outBias,
+         scratch.projected);
+  addInPlace(x, scratch.projected, d);
+
+  layerNorm(x, weights.crossAttentionNorm.gamma, weights.crossAttentionNorm.beta, kLayerNormEpsilon,
+            scratch.normed, d);
+  linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
+  const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
+  attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.values, crossWeights,
+               scratch.attended);
+  linear(scratch.attended, 1, weights.crossAttention.out, weights.crossAttention.outBias,
+         scratch.projected);
+  addInPlace(x, scratch.projected, d);
+
+  layerNorm(x, weights.mlpNorm.gamma, weights.mlpNorm.beta, kLayerNormEpsilon, scratch.normed, d);
+  linear(scratch.normed, 1, weights.mlp.fc1, weights.mlp.fc1Bias, scratch.ffn);
+  geluInPlace(scratch.ffn, shape.ffnWidth);
+  linear(scratch.ffn, 1, weights.mlp.fc2, weights.mlp.fc2Bias, scratch.projected);
+  addInPlace(x, scratch.projected, d);
+}
+
+} // namespace platform::runner

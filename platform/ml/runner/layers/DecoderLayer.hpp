@@ -1,0 +1,59 @@
+#pragma once
+
+#include "platform/ml/runner/layers/LayerWeights.hpp"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform::runner {
+
+struct DecoderLayerShape {
+  std::size_t width = 0; // model dimension D
+  std::size_t heads = 0;
+  std::size_t ffnWidth = 0;
+  std::size_t cacheLength = 0;  // S, positions of the key/value cache
+  std::size_t memoryLength = 0; // T, positions of the encoder output
+};
+
+// Caller-owned scratch of one decoder step, reused across steps and layers.
+struct DecoderLayerScratch {
+  float *normed = nullptr;          // width
+  float *qkv = nullptr;             // 3 * width
+  float *attended = nullptr;        // width
+  float *projected = nullptr;       // width
+  float *ffn = nullptr;             // ffnWidth
+  std::size_t *positions = nullptr; // cacheLength
+  float *gathered = nullptr;        // width * cacheLength
+  float *scores = nullptr;          // heads * cacheLength
+};
+
+// The layer's view of the float16 self-attention cache (channel-major, already offset to the
+// layer's first channel) and its masks, all cacheLength long.
+struct DecoderCacheView {
+  const std::uint16_t *keys = nullptr;
+  const std::uint16_t *values = nullptr;
+  const std::int32_t *updateMask = nullptr;
+  const float *paddingMask = nullptr;
+};
+
+// The layer's cross-attention keys [width x memoryLength] (channel-major) and values
+// [memoryLength x width], computed once per encoder output.
+struct CrossMemoryView {
+  const float *keysTransposed = nullptr;
+  const float *values = nullptr;
+};
+
+// Computes a layer's cross-attention memory from the encoder output given channel-major
+// ([width x memoryLength]). Calls BLAS: not from inside parallelFor.
+void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayerShape &shape,
+                        const float *encoderChannelMajor, float *keysTransposed, float *values);
+
+// One pre-norm decoder block for one position, in place on x[width]. Writes this position's
+// self-attention key and value (width each) and the cross-attention weights of every head
+// ([heads x memoryLength]). Calls BLAS: not from inside parallelFor. Never allocates.
+void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShape &shape, float *x,
+                      const DecoderCacheView &cache, const CrossMemoryView &memory,
+                      const DecoderLayerScratch &scratch, float *newKey, float *newValue,
+                      float *crossWeights);
+
+} // namespace platform::runner

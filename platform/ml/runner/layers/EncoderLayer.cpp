@@ -1,0 +1,38 @@
+#include "platform/ml/runner/layers/EncoderLayer.hpp"
+
+#include "platform/ml/runner/ops/Attention.hpp"
+#include "platform/ml/runner/ops/RowOps.hpp"
+
+namespace platform::runner {
+
+std::size_t EncoderLayerShape::scratchSize() const {
+  // normed, qkv, attended, scores, ffn
+  return length * width + length * 3 * width + length * width + length * length + length * ffnWidth;
+}
+
+void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerShape &shape,
+                         float *x, float *scratch) {
+  const std::size_t n = shape.length;
+  const std::size_t d = shape.width;
+  float *normed = scratch;
+  float *qkv = normed + n * d;
+  float *attended = qkv + n * 3 * d;
+  float *scores = attended + n * d;
+  float *ffn = scores + n * n;
+
+  layerNormRows(x, n, d, weights.attentionNorm.gamma, weights.attentionNorm.beta, kLayerNormEpsilon,
+                normed);
+  linear(normed, n, weights.attention.qkv, weights.attention.qkvBias, qkv);
+  const SequenceAttention attention{n, n, shape.heads, d / shape.heads};
+  attendSequence(attention, qkv, qkv + d, qkv + 2 * d, 3 * d, scores, attended, d);
+  linear(attended, n, weights.attention.out, weights.attention.outBias, normed);
+  addAll(x, normed, n * d);
+
+  layerNormRows(x, n, d, weights.mlpNorm.gamma, weights.mlpNorm.beta, kLayerNormEpsilon, normed);
+  linear(normed, n, weights.mlp.fc1, weights.mlp.fc1Bias, ffn);
+  geluAll(ffn, n * shape.ffnWidth);
+  linear(ffn, n, weights.mlp.fc2, weights.mlp.fc2Bias, normed);
+  addAll(x, normed, n * d);
+}
+
+} // namespace platform::runner

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "platform/ml/runner/layers/LayerWeights.hpp"
+
+#include <cstddef>
+
+namespace platform::runner {
+
+struct EncoderLayerShape {
+  std::size_t length = 0; // sequence positions
+  std::size_t width = 0;  // model dimension D
+  std::size_t heads = 0;
+  std::size_t ffnWidth = 0;
+  // Floats of scratch one forward pass needs.
+  std::size_t scratchSize() const;
+};
+
+// One pre-norm encoder block, in place on x[length x width]:
+// x += attention(norm(x)); x += mlp(norm(x)). Calls BLAS: not from inside parallelFor.
+void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerShape &shape,
+                         float *x, float *scratch);
+
+} // namespace platform::runner

@@ -1,0 +1,112 @@
+#include "platform/ml/runner/models/TextDecoderNetwork.hpp"
+
+#include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/kernels/VectorOps.hpp"
+
+#include <algorithm>
+#include <string>
+
+namespace platform::runner {
+
+TextDecoderNetwork::Workspace::Workspace(const ModelDimensions &d)
+    : x(d.width), normed(d.width), qkv(3 * d.width), attended(d.width), projected(d.width),
+      ffn(d.ffnWidth), gathered(d.width * d.cacheLength), scores(d.decoderHeads * d.cacheLength),
+      crossWeights(d.decoderHeads * d.audioContext), positions(d.cacheLength) {}
+
+TextDecoderNetwork::TextDecoderNetwork(
+    const ModelDimensions &dimensions,
+    std::vector<std::pair<std::size_t, std::size_t>> alignmentHeads, const SafeTensorsFile &weights)
+    : dimensions_(dimensions), alignmentHeads_(std::move(alignmentHeads)), store_(weights) {
+  const std::size_t d = dimensions.width;
+  const std::string p = "model.decoder.";
+  tokens_ = store_.matrix(p + "embed_tokens.weight", {dimensions.vocabularySize, d});
+  positions_ = store_.tensor(p + "embed_positions.weight", {dimensions.textContext, d});
+  for (std::size_t i = 0; i < dimensions.decoderLayers; ++i) {
+    const std::string layer = p + "layers." + std::to_string(i) + ".";
+    DecoderLayerWeights w;
+    w.selfAttentionNorm = store_.layerNorm(layer + "self_attn_layer_norm", d);
+    w.selfAttention = store_.selfAttention(layer + "self_attn", d);
+    w.crossAttentionNorm = store_.layerNorm(layer + "encoder_attn_layer_norm", d);
+    w.crossAttention = store_.crossAttention(layer + "encoder_attn", d);
+    w.mlpNorm = store_.layerNorm(layer + "final_layer_norm", d);
+    w.mlp = store_.mlp(layer, d, dimensions.ffnWidth);
+    layers_.push_back(w);
+  }
+  finalNorm_ = store_.layerNorm(p + "layer_norm", d);
+  layerShape_ = {d, dimensions.decoderHeads, dimensions.ffnWidth, dimensions.cacheLength,
+                 dimensions.audioContext};
+}
+
+std::size_t TextDecoderNetwork::memorySize() const {
+  return dimensions_.decoderLayers * 2 * dimensions_.width * dimensions_.audioContext;
+}
+
+void TextDecoderNetwork::computeMemory(const float *encoder, float *memory) const {
+  const std::size_t block = dimensions_.width * dimensions_.audioContext;
+  for (std::size_t l = 0; l < layers_.size(); ++l) {
+    float *keys = memory + 2 * l * block;
+    computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, keys, keys + block);
+  }
+}
+
+void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
+                              const StepOutput &output) const {
+  const std::size_t d = dimensions_.width;
+  if (input.token < 0 || static_cast<std::size_t>(input.token) >= dimensions_.vocabularySize) {
+    throw MLModelError(MLModelError::Code::featureType,
+                       "input_ids: token " + std::to_string(input.token) +
+                           " is outside the vocabulary of " +
+                           std::to_string(dimensions_.vocabularySize));
+  }
+  if (input.position < 0 || static_cast<std::size_t>(input.position) >= dimensions_.textContext) {
+    throw MLModelError(MLModelError::Code::featureType,
+                       "cache_length: position " + std::to_string(input.position) +
+                           " is outside the " + std::to_string(dimensions_.textContext) +
+                           " learned positions");
+  }
+  const float *token = tokens_.data + static_cast<std::size_t>(input.token) * d;
+  const float *position = positions_ + static_cast<std::size_t>(input.position) * d;
+  for (std::size_t c = 0; c < d; ++c) {
+    w.x[c] = token[c] + position[c];
+  }
+  const DecoderLayerScratch scratch{w.normed.data(),    w.qkv.data(),   w.attended.data(),
+                                    w.projected.data(), w.ffn.data(),   w.positions.data(),
+                                    w.gathered.data(),  w.scores.data()};
+  const std::size_t s = dimensions_.cacheLength;
+  const std::size_t t = dimensions_.audioContext;
+  const std::size_t block = d * t;
+  if (output.alignment != nullptr) {
+    std::fill(output.alignment, output.alignment + t, 0.0f);
+  }
+  const float headShare =
+      alignmentHeads_.empty() ? 0.0f : 1.0f / static_cast<float>(alignmentHeads_.size());
+  for (std::size_t l = 0; l < layers_.size(); ++l) {
+    const DecoderCacheView cache{input.keyCache + l * d * s, input.valueCache + l * d * s,
+                                 input.updateMask, input.paddingMask};
+    const CrossMemoryView memory{input.memory + 2 * l * block,
+                                 input.memory + 2 * l * block + block};
+    decoderLayerStep(layers_[l], layerShape_, w.x.data(), cache, memory, scratch,
+                     output.newKeys + l * d, output.newValues + l * d, w.crossWeights.data());
+    if (output.alignment != nullptr) {
+      for (const auto &[layer, head] : alignmentHeads_) {
+        if (layer == l) {
+          axpy(headShare, w.crossWeights.data() + head * t, output.alignment, t);
+        }
+      }
+    }
+  }
+  layerNorm(w.x.data(), finalNorm_.gamma, finalNorm_.beta, kLayerNormEpsilon, w.normed.data(), d);
+  linear(w.normed.data(), 1, tokens_, nullptr, output.logits);
+}
+
+double TextDecoderNetwork::weightBytesPerStep() const {
+  const double d = static_cast<double>(dimensions_.width);
+  const double f = static_cast<double>(dimensions_.ffnWidth);
+  // Per layer: stacked qkv and out (4 D^2), cross query and out (2 D^2), the MLP (2 D F), plus
+  // the norms and biases; then the token embedding for the logits.
+  const double perLayer = 6 * d * d + 2 * d * f + 12 * d + f;
+  return 4.0 * (perLayer * static_cast<double>(dimensions_.decoderLayers) +
+                static_cast<double>(dimensions_.vocabularySize) * d + 2 * d);
+}
+
+} // namespace platform::runner

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace platform::runner {
+
+// Multi-head scaled dot-product attention over whole sequences (no mask).
+// q: n rows, k and v: m rows, each row holding heads * headDim values at `stride` apart.
+// out: n rows of heads * headDim values at `outStride`. `scores` is caller scratch of n * m
+// floats. Calls BLAS: not from inside parallelFor.
+struct SequenceAttention {
+  std::size_t queries = 0; // n
+  std::size_t keys = 0;    // m
+  std::size_t heads = 0;
+  std::size_t headDim = 0;
+};
+void attendSequence(const SequenceAttention &shape, const float *q, const float *k, const float *v,
+                    std::size_t stride, float *scores, float *out, std::size_t outStride);
+
+// One query position attending over a float16 key/value cache laid out channel-major:
+// element (channel c, position s) at cache[c * cacheLength + s], the pointers already offset to
+// the layer's first channel. The position whose update mask is non-zero reads the new key and
+// value (this step's) instead of the cache. Positions whose padding mask is above -1000 take part
+// with the mask value added to their score; if none does, every position takes part.
+struct CachedAttention {
+  std::size_t heads = 0;
+  std::size_t headDim = 0;
+  std::size_t cacheLength = 0; // S
+};
+struct CachedAttentionScratch {
+  std::size_t *positions = nullptr; // cacheLength entries
+  float *gathered = nullptr;        // heads * headDim * cacheLength floats
+  float *scores = nullptr;          // heads * cacheLength floats
+};
+void attendHalfCache(const CachedAttention &shape, const float *q, const float *newKey,
+                     const float *newValue, const std::uint16_t *keyCache,
+                     const std::uint16_t *valueCache, const std::int32_t *updateMask,
+                     const float *paddingMask, const CachedAttentionScratch &scratch, float *out);
+
+// One query position attending over a fixed float32 memory: keysTransposed is
+// [heads * headDim x length] (channel-major), values is [length x heads * headDim].
+// `probabilities` receives the softmax weights of every head, [heads x length].
+struct MemoryAttention {
+  std::size_t heads = 0;
+  std::size_t headDim = 0;
+  std::size_t length = 0;
+};
+void attendMemory(const MemoryAttention &shape, const float *q, const float *keysTransposed,
+                  const float *values, float *probabilities, float *out);
+
+} // namespace platform::runner

@@ -1,0 +1,230 @@
+#include "tools/make-test-model/TestModelWriter.hpp"
+
+#include "tools/make-test-model/MelFilterbank.hpp"
+#include "tools/make-test-model/SafeTensorsWriter.hpp"
+
+#include <cmath>
+#include <fstream>
+#include <stdexcept>
+
+namespace platform::runner {
+namespace {
+
+// A small portable generator (splitmix64) so the same seed writes the same files everywhere.
+class Random {
+public:
+  explicit Random(std::uint64_t seed) : state_(seed * 0x9e3779b97f4a7c15ull + 0x1234567ull) {}
+  std::uint64_t next() {
+    std::uint64_t z = (state_ += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+  }
+  // Uniform in [-limit, limit].
+  float uniform(float limit) {
+    const double unit = static_cast<double>(next() >> 11) / static_cast<double>(1ull << 53);
+    return static_cast<float>((2.0 * unit - 1.0) * limit);
+  }
+
+private:
+  std::uint64_t state_;
+};
+
+class Builder {
+public:
+  Builder(const TestModelOptions &options, std::uint64_t stream)
+      : random_(options.seed * 31 + stream), type_(options.weightType) {}
+
+  void uniform(const std::string &name, std::vector<std::size_t> shape, float limit) {
+    std::size_t count = 1;
+    for (auto d : shape) {
+      count *= d;
+    }
+    std::vector<float> values(count);
+    for (auto &v : values) {
+      v = random_.uniform(limit);
+    }
+    writer_.add(name, std::move(shape), values, type_);
+  }
+  // Fan-in scaled like the usual default initialisation.
+  void linear(const std::string &prefix, std::size_t out, std::size_t in, bool bias = true) {
+    const float limit = 1.0f / std::sqrt(static_cast<float>(in));
+    uniform(prefix + ".weight", {out, in}, limit);
+    if (bias) {
+      uniform(prefix + ".bias", {out}, 0.05f);
+    }
+  }
+  void layerNorm(const std::string &prefix, std::size_t width) {
+    std::vector<float> gamma(width);
+    for (auto &g : gamma) {
+      g = 1.0f + random_.uniform(0.1f);
+    }
+    writer_.add(prefix + ".weight", {width}, gamma, type_);
+    uniform(prefix + ".bias", {width}, 0.05f);
+  }
+  void attention(const std::string &prefix, std::size_t width) {
+    linear(prefix + ".q_proj", width, width);
+    linear(prefix + ".k_proj", width, width, /*bias=*/false);
+    linear(prefix + ".v_proj", width, width);
+    linear(prefix + ".out_proj", width, width);
+  }
+  void mlp(const std::string &prefix, std::size_t width, std::size_t ffn) {
+    linear(prefix + "fc1", ffn, width);
+    linear(prefix + "fc2", width, ffn);
+  }
+  void exact(const std::string &name, std::vector<std::size_t> shape,
+             const std::vector<float> &values) {
+    writer_.add(name, std::move(shape), values, type_);
+  }
+  SafeTensorsWriter &writer() { return writer_; }
+
+private:
+  Random random_;
+  SafeTensorsFile::ElementType type_;
+  SafeTensorsWriter writer_;
+};
+
+std::filesystem::path writeFolder(const std::filesystem::path &folder, const std::string &name,
+                                  const ModelConfig &config, const SafeTensorsWriter &weights) {
+  const auto model = folder / (name + ".mlmodelc");
+  std::filesystem::create_directories(model);
+  std::ofstream out(model / "model.json", std::ios::binary | std::ios::trunc);
+  out << config.toJson();
+  if (!out) {
+    throw std::runtime_error("cannot write " + (model / "model.json").string());
+  }
+  out.close();
+  weights.write(model / "weights.safetensors");
+  return model;
+}
+
+} // namespace
+
+ModelDimensions TestModelOptions::smallDimensions() {
+  ModelDimensions d;
+  d.width = 64;
+  d.encoderLayers = 2;
+  d.encoderHeads = 4;
+  d.decoderLayers = 2;
+  d.decoderHeads = 4;
+  d.ffnWidth = 256;
+  d.vocabularySize = 51864;
+  return d;
+}
+
+ModelDimensions TestModelOptions::tinyDimensions() {
+  ModelDimensions d;
+  d.width = 384;
+  d.encoderLayers = 4;
+  d.encoderHeads = 6;
+  d.decoderLayers = 4;
+  d.decoderHeads = 6;
+  d.ffnWidth = 1536;
+  d.vocabularySize = 51864;
+  return d;
+}
+
+ModelDimensions TestModelOptions::baseDimensions() {
+  ModelDimensions d;
+  d.width = 512;
+  d.encoderLayers = 6;
+  d.encoderHeads = 8;
+  d.decoderLayers = 6;
+  d.decoderHeads = 8;
+  d.ffnWidth = 2048;
+  d.vocabularySize = 51864;
+  return d;
+}
+
+std::vector<float> sinusoidalPositions(std::size_t positions, std::size_t width) {
+  const std::size_t half = width / 2;
+  std::vector<float> table(positions * width, 0.0f);
+  const double increment = std::log(10000.0) / static_cast<double>(half > 1 ? half - 1 : 1);
+  for (std::size_t p = 0; p < positions; ++p) {
+    for (std::size_t i = 0; i < half; ++i) {
+      const double angle = static_cast<double>(p) * std::exp(-increment * static_cast<double>(i));
+      table[p * width + i] = static_cast<float>(std::sin(angle));
+      table[p * width + half + i] = static_cast<float>(std::cos(angle));
+    }
+  }
+  return table;
+}
+
+std::filesystem::path writeMelSpectrogramModel(const std::filesystem::path &folder,
+                                               const TestModelOptions &options,
+                                               const std::string &name) {
+  const auto &d = options.dimensions;
+  SafeTensorsWriter weights;
+  // The filterbank is kept in float32 whatever the weights' type: it is tiny and exactness
+  // matters more there than size.
+  weights.add("mel_filters", {d.melCount, d.fftLength / 2 + 1},
+              melFilterbank(d.melCount, d.fftLength), SafeTensorsFile::ElementType::float32);
+  return writeFolder(folder, name, ModelConfig::standard(ModelKind::mel, d), weights);
+}
+
+std::filesystem::path writeAudioEncoderModel(const std::filesystem::path &folder,
+                                             const TestModelOptions &options,
+                                             const std::string &name) {
+  const auto &d = options.dimensions;
+  Builder b(options, 1);
+  const std::string p = "model.encoder.";
+  b.uniform(p + "conv1.weight", {d.width, d.melCount, 3},
+            1.0f / std::sqrt(static_cast<float>(d.melCount * 3)));
+  b.uniform(p + "conv1.bias", {d.width}, 0.05f);
+  b.uniform(p + "conv2.weight", {d.width, d.width, 3},
+            1.0f / std::sqrt(static_cast<float>(d.width * 3)));
+  b.uniform(p + "conv2.bias", {d.width}, 0.05f);
+  b.exact(p + "embed_positions.weight", {d.audioContext, d.width},
+          sinusoidalPositions(d.audioContext, d.width));
+  for (std::size_t i = 0; i < d.encoderLayers; ++i) {
+    const std::string layer = p + "layers." + std::to_string(i) + ".";
+    b.attention(layer + "self_attn", d.width);
+    b.layerNorm(layer + "self_attn_layer_norm", d.width);
+    b.mlp(layer, d.width, d.ffnWidth);
+    b.layerNorm(layer + "final_layer_norm", d.width);
+  }
+  b.layerNorm(p + "layer_norm", d.width);
+  return writeFolder(folder, name, ModelConfig::standard(ModelKind::audioEncoder, d), b.writer());
+}
+
+std::filesystem::path writeTextDecoderModel(const std::filesystem::path &folder,
+                                            const TestModelOptions &options,
+                                            const std::string &name) {
+  const auto &d = options.dimensions;
+  Builder b(options, 2);
+  const std::string p = "model.decoder.";
+  b.uniform(p + "embed_tokens.weight", {d.vocabularySize, d.width}, 0.5f);
+  b.uniform(p + "embed_positions.weight", {d.textContext, d.width}, 0.1f);
+  for (std::size_t i = 0; i < d.decoderLayers; ++i) {
+    const std::string layer = p + "layers." + std::to_string(i) + ".";
+    b.attention(layer + "self_attn", d.width);
+    b.layerNorm(layer + "self_attn_layer_norm", d.width);
+    b.attention(layer + "encoder_attn", d.width);
+    b.layerNorm(layer + "encoder_attn_layer_norm", d.width);
+    b.mlp(layer, d.width, d.ffnWidth);
+    b.layerNorm(layer + "final_layer_norm", d.width);
+  }
+  b.layerNorm(p + "layer_norm", d.width);
+
+  ModelConfig config = ModelConfig::standard(ModelKind::textDecoder, d);
+  config.alignmentHeads = options.alignmentHeads;
+  if (config.alignmentHeads.empty()) {
+    for (std::size_t layer = d.decoderLayers / 2; layer < d.decoderLayers; ++layer) {
+      for (std::size_t head = 0; head < d.decoderHeads; ++head) {
+        config.alignmentHeads.emplace_back(layer, head);
+      }
+    }
+  }
+  if (!options.withAlignmentOutput) {
+    config.outputs.pop_back();
+  }
+  return writeFolder(folder, name, config, b.writer());
+}
+
+void writeTestModels(const std::filesystem::path &folder, const TestModelOptions &options) {
+  writeMelSpectrogramModel(folder, options);
+  writeAudioEncoderModel(folder, options);
+  writeTextDecoderModel(folder, options);
+}
+
+} // namespace platform::runner

@@ -1,0 +1,72 @@
+// make-test-model: writes MelSpectrogram.mlmodelc, AudioEncoder.mlmodelc and TextDecoder.mlmodelc
+// with seeded random weights into a folder, for tests, benchmarks and trying the engine without
+// a downloaded model.
+
+#include "tools/make-test-model/TestModelWriter.hpp"
+
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+#include <string>
+
+namespace {
+
+int usage() {
+  std::cerr << "usage: make-test-model <folder> [--shape small|tiny|base] [--seed N]\n"
+               "                        [--weights float16|float32] [--mels 80|128]\n";
+  return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+  using platform::runner::TestModelOptions;
+  if (argc < 2) {
+    return usage();
+  }
+  TestModelOptions options;
+  std::string folder = argv[1];
+  for (int i = 2; i < argc; ++i) {
+    const std::string flag = argv[i];
+    if (i + 1 >= argc) {
+      return usage();
+    }
+    const std::string value = argv[++i];
+    if (flag == "--shape") {
+      if (value == "small") {
+        options.dimensions = TestModelOptions::smallDimensions();
+      } else if (value == "tiny") {
+        options.dimensions = TestModelOptions::tinyDimensions();
+      } else if (value == "base") {
+        options.dimensions = TestModelOptions::baseDimensions();
+      } else {
+        return usage();
+      }
+    } else if (flag == "--seed") {
+      options.seed = std::strtoull(value.c_str(), nullptr, 10);
+    } else if (flag == "--weights") {
+      if (value != "float16" && value != "float32") {
+        return usage();
+      }
+      options.weightType = value == "float16"
+                               ? platform::runner::SafeTensorsFile::ElementType::float16
+                               : platform::runner::SafeTensorsFile::ElementType::float32;
+    } else if (flag == "--mels") {
+      if (value != "80" && value != "128") {
+        return usage();
+      }
+      options.dimensions.melCount = std::stoul(value);
+    } else {
+      return usage();
+    }
+  }
+  try {
+    platform::runner::writeTestModels(folder, options);
+  } catch (const std::exception &error) {
+    std::cerr << "make-test-model: " << error.what() << "\n";
+    return 1;
+  }
+  std::cout << "Wrote MelSpectrogram.mlmodelc, AudioEncoder.mlmodelc and TextDecoder.mlmodelc to "
+            << folder << "\n";
+  return 0;
+}
