@@ -1,0 +1,290 @@
+#include "DeduveCore/Hub/HttpClient.hpp"
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "DeduveCore/Hub/HttpUrl.hpp"
+#include "DeduveCore/Hub/UrlError.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tests/support/TestHub.hpp"
+
+namespace {
+
+using deduve::HttpClient;
+using deduve::HttpRequest;
+using deduve::HttpResponse;
+using deduve::UrlError;
+using Fault = mqtest::TestHub::Fault;
+
+std::string pattern(std::size_t size) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) {
+    bytes[i] = static_cast<char>('a' + (i * 7 + i / 251) % 26);
+  }
+  return bytes;
+}
+
+class HttpClientTest : public ::testing::Test {
+protected:
+  mqtest::TempDir dir;
+  mqtest::TestHub hub{[this] {
+    mqtest::TestHub::Options options;
+    options.root = dir / "hub";
+    options.largeFileThreshold = 4096;
+    return options;
+  }()};
+  HttpClient client;
+  std::string small = pattern(1000);
+  std::string large = pattern(10000);
+
+  void SetUp() override {
+    hub.addFile("models", "owner/name", "small.txt", small);
+    hub.addFile("models", "owner/name", "dir/large.bin", large);
+  }
+
+  HttpRequest get(const std::string &file) const {
+    HttpRequest request;
+    request.url = hub.resolveUrl("models", "owner/name", "main", file);
+    return request;
+  }
+
+  UrlError::Code failureOf(const HttpRequest &request) const {
+    try {
+      client.send(request);
+    } catch (const UrlError &error) {
+      return error.code();
+    }
+    ADD_FAILURE() << "no UrlError for " << request.url;
+    return UrlError::Code::unknown;
+  }
+};
+
+TEST_F(HttpClientTest, AnswersCarryStatusHeadersAndBodyForEveryStatus) {
+  HttpResponse ok = client.send(get("small.txt"));
+  EXPECT_EQ(ok.status, 200);
+  EXPECT_EQ(ok.body, small);
+  EXPECT_EQ(ok.headers.value("x-repo-commit"), hub.commit());
+  EXPECT_EQ(ok.headers.value("ETAG"), "\"" + mqtest::TestHub::gitBlobSha1Hex(small) + "\"");
+
+  HttpRequest head = get("small.txt");
+  head.method = "HEAD";
+  HttpResponse headAnswer = client.send(head);
+  EXPECT_EQ(headAnswer.status, 200);
+  EXPECT_TRUE(headAnswer.body.empty());
+  EXPECT_EQ(headAnswer.headers.value("Content-Length"), "1000");
+
+  // A status is an answer, not a transport failure.
+  EXPECT_EQ(client.send(get("missing.txt")).status, 404);
+  hub.addFault(Fault::answering(500, "/owner/name/resolve/main/small.txt"));
+  EXPECT_EQ(client.send(get("small.txt")).status, 500);
+}
+
+TEST_F(HttpClientTest, ByteRanges) {
+  struct Case {
+    std::string range;
+    int status;
+    std::string body;
+    std::string contentRange;
+  };
+  const Case cases[] = {
+      {"bytes=990-", 206, small.substr(990), "bytes 990-999/1000"},
+      {"bytes=0-9", 206, small.substr(0, 10), "bytes 0-9/1000"},
+      {"bytes=1000-", 416, "", "bytes */1000"},
+      {"bytes=5000-", 416, "", "bytes */1000"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.range);
+    HttpRequest request = get("small.txt");
+    request.headers.add("Range", c.range);
+    const HttpResponse answer = client.send(request);
+    EXPECT_EQ(answer.status, c.status);
+    EXPECT_EQ(answer.body, c.body);
+    EXPECT_EQ(answer.headers.value("Content-Range"), c.contentRange);
+  }
+  hub.addFault(Fault::ignoringRange());
+  HttpRequest request = get("small.txt");
+  request.headers.add("Range", "bytes=990-");
+  const HttpResponse whole = client.send(request);
+  EXPECT_EQ(whole.status, 200);
+  EXPECT_EQ(whole.body, small);
+}
+
+TEST_F(HttpClientTest, RedirectsAreFollowedOnlyWhenAskedAndTheTokenStaysOnItsHost) {
+  HttpRequest request = get("dir/large.bin");
+  request.setBearerToken("secret");
+  const HttpResponse unfollowed = client.send(request);
+  EXPECT_EQ(unfollowed.status, 302);
+  ASSERT_TRUE(unfollowed.headers.value("Location"));
+  EXPECT_EQ(unfollowed.headers.value("Location")->rfind(hub.cdnBaseUrl(), 0), 0u);
+  EXPECT_EQ(unfollowed.headers.value("X-Linked-Size"), "10000");
+
+  hub.clearRequests();
+  request.followRedirects = true;
+  const HttpResponse followed = client.send(request);
+  EXPECT_EQ(followed.status, 200);
+  EXPECT_EQ(followed.body, large);
+  EXPECT_EQ(followed.url, *unfollowed.headers.value("Location"));
+
+  const auto log = hub.requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].listener, "hub");
+  EXPECT_EQ(log[0].header("Authorization"), "Bearer secret");
+  EXPECT_EQ(log[1].listener, "cdn");
+  EXPECT_FALSE(log[1].header("Authorization")) << "token leaked to another host";
+}
+
+TEST_F(HttpClientTest, RedirectLoopsAreCapped) {
+  hub.addRelativeRedirect("/loop", "/loop");
+  HttpRequest request;
+  request.url = hub.baseUrl() + "/loop";
+  request.followRedirects = true;
+  request.maxRedirects = 5;
+  EXPECT_EQ(failureOf(request), UrlError::Code::httpTooManyRedirects);
+  EXPECT_EQ(hub.requests().size(), 6u);
+}
+
+TEST_F(HttpClientTest, StreamingDeliversTheHeadBeforeTheBody) {
+  std::string received;
+  int headsSeen = 0;
+  HttpRequest request = get("dir/large.bin");
+  request.followRedirects = true;
+  const HttpResponse head = client.stream(
+      request,
+      [&](const HttpResponse &answer) {
+        EXPECT_TRUE(received.empty());
+        EXPECT_EQ(answer.status, 200);
+        EXPECT_EQ(answer.headers.value("Content-Length"), "10000");
+        ++headsSeen;
+        return true;
+      },
+      [&](std::string_view chunk) {
+        EXPECT_EQ(headsSeen, 1);
+        EXPECT_FALSE(chunk.empty());
+        received.append(chunk);
+      });
+  EXPECT_EQ(headsSeen, 1);
+  EXPECT_EQ(head.status, 200);
+  EXPECT_TRUE(head.body.empty());
+  EXPECT_EQ(received, large);
+
+  // Declining the head ends the call quietly without reading the body.
+  std::size_t bytes = 0;
+  const HttpResponse declined = client.stream(
+      get("small.txt"), [](const HttpResponse &) { return false; },
+      [&](std::string_view chunk) { bytes += chunk.size(); });
+  EXPECT_EQ(declined.status, 200);
+  EXPECT_EQ(bytes, 0u);
+}
+
+TEST_F(HttpClientTest, TransportFailuresMapToPlatformCodes) {
+  // A body cut short after some bytes were delivered.
+  hub.addFault(Fault::droppingAfter(300, "/owner/name/resolve/main/small.txt").times(1));
+  std::string received;
+  try {
+    client.stream(get("small.txt"), nullptr, [&](std::string_view c) { received.append(c); });
+    ADD_FAILURE() << "a dropped body succeeded";
+  } catch (const UrlError &error) {
+    EXPECT_EQ(error.code(), UrlError::Code::networkConnectionLost);
+  }
+  EXPECT_EQ(received, small.substr(0, 300));
+
+  // Nobody listens on a port that was just closed.
+  int closedPort = 0;
+  {
+    mqtest::TempDir other;
+    mqtest::TestHub gone(other / "hub");
+    closedPort = gone.port();
+  }
+  HttpRequest refused;
+  refused.url = "http://127.0.0.1:" + std::to_string(closedPort) + "/x";
+  EXPECT_EQ(failureOf(refused), UrlError::Code::cannotConnectToHost);
+
+  HttpRequest bad;
+  bad.url = "not a url";
+  EXPECT_EQ(failureOf(bad), UrlError::Code::badURL);
+}
+
+TEST_F(HttpClientTest, CancellationStopsAStalledTransfer) {
+  hub.addFault(Fault::stallingAfter(100));
+  std::atomic<bool> cancelled{false};
+  HttpRequest request = get("small.txt");
+  request.isCancelled = [&] { return cancelled.load(); };
+  std::string received;
+  try {
+    client.stream(request, nullptr, [&](std::string_view chunk) {
+      received.append(chunk);
+      cancelled = true; // the server now sends nothing more
+    });
+    ADD_FAILURE() << "a cancelled transfer succeeded";
+  } catch (const UrlError &error) {
+    EXPECT_EQ(error.code(), UrlError::Code::cancelled);
+  }
+  EXPECT_EQ(received, small.substr(0, 100));
+}
+
+TEST_F(HttpClientTest, IdleTimeoutEndsAStalledTransfer) {
+  hub.addFault(Fault::stallingAfter(100));
+  HttpRequest request = get("small.txt");
+  request.timeoutSeconds = 1;
+  EXPECT_EQ(failureOf(request), UrlError::Code::timedOut);
+}
+
+TEST_F(HttpClientTest, ChunkHandlerErrorsPropagateUnchanged) {
+  EXPECT_THROW(client.stream(get("small.txt"), nullptr,
+                             [](std::string_view) { throw std::logic_error("disk full"); }),
+               std::logic_error);
+}
+
+TEST(HttpRequestTest, BearerTokenNeverBreaksTheHeader) {
+  struct Case {
+    std::optional<std::string> token;
+    std::optional<std::string> header;
+  };
+  const Case cases[] = {
+      {std::nullopt, std::nullopt},
+      {"", std::nullopt},
+      {"\n", std::nullopt},
+      {"hf_abc", "Bearer hf_abc"},
+      {"hf_abc\n", "Bearer hf_abc"},
+      {"hf_abc\r\n", "Bearer hf_abc"},
+      {"  hf_abc  ", "Bearer hf_abc"},
+      {"hf_a\r\nX-Evil: 1", std::nullopt},
+      {std::string("hf_a\0b", 6), std::nullopt},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.token.value_or("<none>"));
+    HttpRequest request;
+    request.headers.add("Authorization", "stale");
+    request.setBearerToken(c.token);
+    EXPECT_EQ(request.headers.value("Authorization"), c.header);
+  }
+}
+
+TEST(HttpRequestTest, HeaderValuesWithLineBreaksAreRefused) {
+  HttpClient client;
+  HttpRequest request;
+  request.url = "http://127.0.0.1:9/x";
+  request.headers.add("X-Test", "a\r\nInjected: yes");
+  EXPECT_THROW(client.send(request), std::invalid_argument);
+}
+
+TEST(HttpUrlTest, EncodingAndResolution) {
+  EXPECT_EQ(deduve::percentEncodePathSegment("feature/x"), "feature%2Fx");
+  EXPECT_EQ(deduve::percentEncodePathSegment("my file#1?.bin"), "my%20file%231%3F.bin");
+  EXPECT_EQ(deduve::percentEncodePath("a b/c.json"), "a%20b/c.json");
+  EXPECT_EQ(deduve::percentDecode("a%20b%2Fc%zz"), "a b/c%zz");
+  EXPECT_EQ(deduve::lastPathComponent("http://h/a/file%20x.bin?q=1"), "file x.bin");
+  EXPECT_EQ(deduve::resolveUrlReference("http://h:8080/a/b?x=1", "/c/d?y=2"),
+            "http://h:8080/c/d?y=2");
+  EXPECT_EQ(deduve::resolveUrlReference("http://h/a/b", "https://cdn.example/f"),
+            "https://cdn.example/f");
+  EXPECT_TRUE(deduve::sameOrigin("http://H:80/a", "http://h/b"));
+  EXPECT_FALSE(deduve::sameOrigin("http://h:1/a", "http://h:2/a"));
+  EXPECT_FALSE(deduve::parseHttpUrl("ftp://h/a"));
+  EXPECT_FALSE(deduve::parseHttpUrl(""));
+}
+
+} // namespace
