@@ -1,0 +1,375 @@
+#include "DeduveCore/Hub/Downloader.hpp"
+
+#include "DeduveCore/Hub/HttpClient.hpp"
+#include "DeduveCore/Hub/UrlError.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+namespace deduve {
+
+namespace {
+
+const char *errorText(Downloader::DownloadErrorCode code) {
+  switch (code) {
+  case Downloader::DownloadErrorCode::invalidDownloadLocation:
+    return "Download error: invalid download location";
+  case Downloader::DownloadErrorCode::unexpectedError:
+    return "Download error: unexpected error";
+  case Downloader::DownloadErrorCode::tempFileNotFound:
+    return "Download error: temporary file not found";
+  }
+  return "Download error";
+}
+
+// Closes a file descriptor on every way out of the transfer.
+class FileHandle {
+public:
+  explicit FileHandle(int fd) : fd_(fd) {}
+  ~FileHandle() { close(); }
+  FileHandle(const FileHandle &) = delete;
+  FileHandle &operator=(const FileHandle &) = delete;
+  int get() const { return fd_; }
+  void close() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+      fd_ = -1;
+    }
+  }
+
+private:
+  int fd_;
+};
+
+[[noreturn]] void throwErrno(const std::string &what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+void writeAll(int fd, const char *data, size_t size, const std::filesystem::path &file) {
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      throwErrno("cannot write " + file.string());
+    }
+    data += written;
+    size -= static_cast<size_t>(written);
+  }
+}
+
+} // namespace
+
+Downloader::DownloadError::DownloadError(DownloadErrorCode code)
+    : std::runtime_error(errorText(code)), code_(code) {}
+
+Downloader::DownloadState Downloader::DownloadState::downloading(double fraction,
+                                                                 std::optional<double> speed) {
+  DownloadState state;
+  state.kind = Kind::downloading;
+  state.fraction = fraction;
+  state.speed = speed;
+  return state;
+}
+
+Downloader::DownloadState Downloader::DownloadState::completed(std::filesystem::path destination) {
+  DownloadState state;
+  state.kind = Kind::completed;
+  state.destination = std::move(destination);
+  return state;
+}
+
+Downloader::DownloadState Downloader::DownloadState::failed(std::exception_ptr error) {
+  DownloadState state;
+  state.kind = Kind::failed;
+  state.error = std::move(error);
+  return state;
+}
+
+Downloader::DownloadState Downloader::DownloadState::notStarted() { return DownloadState{}; }
+
+// One run of `download`: its arguments and the sizes that the transfer thread keeps.
+struct Downloader::Transfer {
+  std::string url;
+  std::optional<std::string> authToken;
+  Headers headers;
+  std::optional<int64_t> expectedSize;
+  int64_t resumeSize = 0;
+  double timeout = 10.0;
+  int numRetries = 5;
+  std::function<void(const std::filesystem::path &)> verifyBeforeMove;
+
+  // Bytes written to the partial file; touched by the transfer thread only.
+  int64_t downloadedSize = 0;
+
+  std::atomic<bool> cancelled{false};
+  std::mutex waitMutex;
+  std::condition_variable waitCondition;
+};
+
+Downloader::Downloader(std::filesystem::path destination,
+                       std::filesystem::path incompleteDestination, bool inBackground,
+                       Options options)
+    : destination_(std::move(destination)),
+      incompleteDestination_(std::move(incompleteDestination)), inBackground_(inBackground),
+      options_(std::move(options)),
+      broadcaster_([] { return std::optional<DownloadState>(DownloadState::notStarted()); }) {}
+
+Downloader::~Downloader() { stopTransfer(); }
+
+void Downloader::stopTransfer() {
+  std::shared_ptr<Transfer> transfer;
+  std::thread worker;
+  {
+    std::lock_guard guard(mutex_);
+    transfer = transfer_;
+    worker = std::move(worker_);
+  }
+  if (transfer) {
+    {
+      std::lock_guard guard(transfer->waitMutex);
+      transfer->cancelled = true;
+    }
+    transfer->waitCondition.notify_all();
+  }
+  if (worker.joinable()) {
+    worker.join();
+  }
+}
+
+std::unique_ptr<Downloader::StateStream>
+Downloader::download(const std::string &url, const std::optional<std::string> &authToken,
+                     const std::optional<Headers> &headers, std::optional<int64_t> expectedSize,
+                     double timeout, int numRetries,
+                     std::function<void(const std::filesystem::path &)> verifyBeforeMove) {
+  stopTransfer();
+
+  auto transfer = std::make_shared<Transfer>();
+  transfer->url = url;
+  transfer->authToken = authToken;
+  transfer->headers = headers.value_or(Headers{});
+  transfer->expectedSize = expectedSize;
+  transfer->resumeSize = incompleteFileSize(incompleteDestination_);
+  transfer->timeout = timeout;
+  transfer->numRetries = numRetries;
+  transfer->verifyBeforeMove = std::move(verifyBeforeMove);
+
+  // Subscribing before the thread starts keeps the set-up state from racing past the caller.
+  auto stream = broadcaster_.subscribe();
+  std::lock_guard guard(mutex_);
+  transfer_ = transfer;
+  worker_ = std::thread([this, transfer] { setUpDownload(transfer); });
+  return stream;
+}
+
+void Downloader::cancel() {
+  std::shared_ptr<Transfer> transfer;
+  {
+    std::lock_guard guard(mutex_);
+    transfer = transfer_;
+  }
+  if (transfer) {
+    {
+      std::lock_guard guard(transfer->waitMutex);
+      transfer->cancelled = true;
+    }
+    transfer->waitCondition.notify_all();
+  }
+  broadcaster_.broadcast(
+      DownloadState::failed(std::make_exception_ptr(UrlError(UrlError::Code::cancelled))));
+}
+
+void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
+  transfer->downloadedSize = transfer->resumeSize;
+  double initialFraction = 0.0;
+  if (transfer->resumeSize >= 1 && transfer->expectedSize && *transfer->expectedSize >= 1) {
+    initialFraction = std::min(1.0, static_cast<double>(transfer->resumeSize) /
+                                        static_cast<double>(*transfer->expectedSize));
+  }
+  broadcaster_.broadcast(DownloadState::downloading(initialFraction, std::nullopt));
+
+  try {
+    // The hub file download creates the partial file; making it here too costs nothing and
+    // lets a partial file removed after a bad answer come back empty.
+    FileHandle file(::open(incompleteDestination_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    if (file.get() < 0) {
+      throwErrno("cannot open " + incompleteDestination_.string());
+    }
+    if (transfer->resumeSize >= 1 && ::lseek(file.get(), 0, SEEK_END) < 0) {
+      throwErrno("cannot seek in " + incompleteDestination_.string());
+    }
+    httpGet(*transfer, file.get());
+    if (transfer->cancelled) {
+      throw UrlError(UrlError::Code::cancelled);
+    }
+    file.close();
+    if (transfer->verifyBeforeMove) {
+      transfer->verifyBeforeMove(incompleteDestination_);
+    }
+    moveDownloadedFile(incompleteDestination_, destination_);
+    broadcaster_.broadcast(DownloadState::completed(destination_));
+  } catch (...) {
+    broadcaster_.broadcast(DownloadState::failed(std::current_exception()));
+  }
+}
+
+void Downloader::httpGet(Transfer &transfer, int fd) {
+  static const HttpClient client;
+  int retryAllowance = transfer.numRetries;
+
+  for (;;) {
+    HttpRequest request;
+    request.method = "GET";
+    request.url = transfer.url;
+    request.timeoutSeconds = transfer.timeout;
+    request.followRedirects = true;
+    for (const auto &[name, value] : transfer.headers) {
+      request.headers.set(name, value);
+    }
+    request.setBearerToken(transfer.authToken);
+    const bool askedForRange = transfer.downloadedSize > 0;
+    if (askedForRange) {
+      request.headers.set("Range", "bytes=" + std::to_string(transfer.downloadedSize) + "-");
+    }
+    request.isCancelled = [&transfer] { return transfer.cancelled.load(); };
+
+    std::string writeBuffer;
+    writeBuffer.reserve(static_cast<size_t>(kWriteBatchSize));
+    auto lastReportTime = std::chrono::steady_clock::now();
+    int64_t total = transfer.downloadedSize;
+    int64_t bytesAtLastReport = total;
+    bool bodyStarted = false;
+
+    const auto writeBatch = [&](size_t length) {
+      writeAll(fd, writeBuffer.data(), length, incompleteDestination_);
+      writeBuffer.erase(0, length);
+      transfer.downloadedSize += static_cast<int64_t>(length);
+      total += static_cast<int64_t>(length);
+    };
+
+    try {
+      const HttpResponse head = client.stream(
+          request,
+          [&](const HttpResponse &response) {
+            if (response.status < 200 || response.status > 299) {
+              return false;
+            }
+            if (askedForRange && response.status != 206) {
+              // The server ignored the range and sends the whole file: start over from zero
+              // rather than appending its first bytes a second time.
+              if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
+                throwErrno("cannot truncate " + incompleteDestination_.string());
+              }
+              transfer.downloadedSize = 0;
+              total = 0;
+              bytesAtLastReport = 0;
+            }
+            bodyStarted = true;
+            return true;
+          },
+          [&](std::string_view chunk) {
+            writeBuffer.append(chunk);
+            while (writeBuffer.size() >= static_cast<size_t>(kWriteBatchSize)) {
+              writeBatch(static_cast<size_t>(kWriteBatchSize));
+              if (transfer.expectedSize) {
+                const auto now = std::chrono::steady_clock::now();
+                const double interval = std::chrono::duration<double>(now - lastReportTime).count();
+                lastReportTime = now;
+                const double fraction =
+                    *transfer.expectedSize == 0
+                        ? 0.0
+                        : std::min(1.0, static_cast<double>(total) /
+                                            static_cast<double>(*transfer.expectedSize));
+                std::optional<double> speed;
+                if (interval > 0) {
+                  speed = static_cast<double>(total - bytesAtLastReport) / interval;
+                }
+                broadcaster_.broadcast(DownloadState::downloading(fraction, speed));
+                bytesAtLastReport = total;
+              }
+              retryAllowance = 5;
+            }
+          });
+
+      if (head.status == 416) {
+        // The partial file does not fit the remote file (longer than it, or stale): drop it so
+        // the next attempt starts clean.
+        std::error_code ignored;
+        std::filesystem::remove(incompleteDestination_, ignored);
+        throw DownloadError(DownloadErrorCode::unexpectedError);
+      }
+      if (head.status < 200 || head.status > 299) {
+        throw DownloadError(DownloadErrorCode::unexpectedError);
+      }
+
+      if (!writeBuffer.empty()) {
+        writeBatch(writeBuffer.size());
+      }
+      const off_t length = ::lseek(fd, 0, SEEK_END);
+      if (length < 0) {
+        throwErrno("cannot seek in " + incompleteDestination_.string());
+      }
+      if (transfer.expectedSize && *transfer.expectedSize != static_cast<int64_t>(length)) {
+        std::error_code ignored;
+        std::filesystem::remove(incompleteDestination_, ignored);
+        throw DownloadError(DownloadErrorCode::unexpectedError);
+      }
+      return;
+    } catch (const UrlError &error) {
+      // Only a body that broke off is retried: a failure before the answer arrived, a
+      // cancellation or an exhausted allowance ends the transfer.
+      if (!bodyStarted || error.code() == UrlError::Code::cancelled || transfer.cancelled ||
+          retryAllowance <= 0) {
+        throw;
+      }
+    }
+
+    if (options_.retryWait) {
+      options_.retryWait(kRetryDelay, transfer.cancelled);
+    } else {
+      std::unique_lock lock(transfer.waitMutex);
+      transfer.waitCondition.wait_for(lock, kRetryDelay,
+                                      [&transfer] { return transfer.cancelled.load(); });
+    }
+    if (transfer.cancelled) {
+      throw UrlError(UrlError::Code::cancelled);
+    }
+    retryAllowance -= 1;
+  }
+}
+
+void Downloader::moveDownloadedFile(const std::filesystem::path &from,
+                                    const std::filesystem::path &to) {
+  namespace fs = std::filesystem;
+  const auto status = fs::symlink_status(to);
+  if (fs::exists(status) && fs::is_directory(status)) {
+    throw DownloadError(DownloadErrorCode::invalidDownloadLocation);
+  }
+  if (to.has_parent_path()) {
+    fs::create_directories(to.parent_path());
+  }
+  std::error_code error;
+  fs::rename(from, to, error); // replaces a file at `to` in one step
+  if (error == std::errc::cross_device_link) {
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
+    fs::remove(from);
+  } else if (error) {
+    throw fs::filesystem_error("cannot move downloaded file", from, to, error);
+  }
+}
+
+int64_t Downloader::incompleteFileSize(const std::filesystem::path &file) {
+  struct stat info {};
+  if (::stat(file.c_str(), &info) != 0) {
+    return 0;
+  }
+  return static_cast<int64_t>(info.st_size);
+}
+
+} // namespace deduve

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "DeduveCore/Hub/Broadcaster.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace deduve {
+
+// Fetches one remote file over HTTP(S) into a partial file, resumes from the bytes already in
+// it, retries network failures of the body, reports its progress as a stream of states, and on
+// success moves the partial file onto the destination.
+//
+// Thread-safety: `download` and `cancel` may be called from any thread. The transfer runs on a
+// thread owned by the downloader; destroying the downloader cancels the transfer and waits for
+// that thread.
+class Downloader {
+public:
+  enum class DownloadErrorCode { invalidDownloadLocation, unexpectedError, tempFileNotFound };
+
+  class DownloadError : public std::runtime_error {
+  public:
+    explicit DownloadError(DownloadErrorCode code);
+    DownloadErrorCode code() const { return code_; }
+
+  private:
+    DownloadErrorCode code_;
+  };
+
+  struct DownloadState {
+    enum class Kind { downloading, completed, failed, notStarted };
+    Kind kind = Kind::notStarted;
+    double fraction = 0.0;             // downloading: share of the expected size
+    std::optional<double> speed;       // downloading: bytes per second, when measurable
+    std::filesystem::path destination; // completed
+    std::exception_ptr error;          // failed
+
+    static DownloadState downloading(double fraction, std::optional<double> speed);
+    static DownloadState completed(std::filesystem::path destination);
+    static DownloadState failed(std::exception_ptr error);
+    static DownloadState notStarted();
+  };
+
+  using StateStream = Broadcaster<DownloadState>::Stream;
+  using Headers = std::map<std::string, std::string>;
+
+  struct Options {
+    // Waits between a failed body and its retry; must return early (and may throw) once
+    // `cancelled` turns true. Default: waits the given time on a steady clock.
+    std::function<void(std::chrono::nanoseconds delay, const std::atomic<bool> &cancelled)>
+        retryWait;
+  };
+
+  // Bytes collected before each write to the partial file; progress is reported per write.
+  static constexpr int64_t kWriteBatchSize = 10'485'760;
+  static constexpr std::chrono::nanoseconds kRetryDelay = std::chrono::seconds(1);
+
+  Downloader(std::filesystem::path destination, std::filesystem::path incompleteDestination,
+             bool inBackground = false, Options options = {});
+  ~Downloader();
+  Downloader(const Downloader &) = delete;
+  Downloader &operator=(const Downloader &) = delete;
+
+  // Starts (or restarts) the transfer and returns a stream of its states: first the latest
+  // state (`notStarted` before any), then `downloading` at set-up and after every written
+  // batch when the size is known, and finally `completed` or `failed`. The stream stays open
+  // after the last state; the consumer stops reading on `completed` or `failed`.
+  //
+  // `verifyBeforeMove`, when given, is called with the finished partial file before it is moved
+  // into place; an exception from it fails the download and leaves the destination untouched.
+  std::unique_ptr<StateStream>
+  download(const std::string &url, const std::optional<std::string> &authToken,
+           const std::optional<Headers> &headers, std::optional<int64_t> expectedSize,
+           double timeout, int numRetries,
+           std::function<void(const std::filesystem::path &)> verifyBeforeMove = {});
+
+  // Stops the transfer and reports `failed` with a cancelled network error. Safe at any time.
+  void cancel();
+
+  const std::filesystem::path &destination() const { return destination_; }
+  const std::filesystem::path &incompleteDestination() const { return incompleteDestination_; }
+  int64_t chunkSize() const { return chunkSize_; }
+  bool inBackground() const { return inBackground_; }
+
+  // Moves `from` onto `to`, creating the missing folders above `to`. An existing regular file
+  // (or link) at `to` is replaced; a folder there is never removed: that fails with
+  // `invalidDownloadLocation`.
+  static void moveDownloadedFile(const std::filesystem::path &from,
+                                 const std::filesystem::path &to);
+  // Size in bytes of a file; 0 when it is missing or unreadable.
+  static int64_t incompleteFileSize(const std::filesystem::path &file);
+
+private:
+  struct Transfer;
+
+  void setUpDownload(const std::shared_ptr<Transfer> &transfer);
+  void httpGet(Transfer &transfer, int fd);
+  void stopTransfer();
+
+  std::filesystem::path destination_;
+  std::filesystem::path incompleteDestination_;
+  bool inBackground_;
+  Options options_;
+  int64_t chunkSize_ = kWriteBatchSize;
+  Broadcaster<DownloadState> broadcaster_;
+
+  std::mutex mutex_; // guards the fields below
+  std::shared_ptr<Transfer> transfer_;
+  std::thread worker_;
+};
+
+} // namespace deduve

@@ -1,0 +1,276 @@
+#include "DeduveCore/Hub/Downloader.hpp"
+
+#include "DeduveCore/Hub/UrlError.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tests/support/TestHub.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using deduve::Downloader;
+using deduve::UrlError;
+using State = Downloader::DownloadState;
+using Kind = State::Kind;
+using mqtest::TestHub;
+
+constexpr int64_t kMiB = 1024 * 1024;
+const std::string kRepo = "owner/model";
+
+// Bytes that differ at every offset, so a shifted or repeated piece shows.
+std::string patterned(size_t size) {
+  std::string bytes(size, '\0');
+  uint32_t x = 12345;
+  for (auto &byte : bytes) {
+    x = x * 1103515245u + 12345u;
+    byte = static_cast<char>(x >> 23);
+  }
+  return bytes;
+}
+
+// The states after the replayed `notStarted`, up to the final one.
+std::vector<State> collect(Downloader::StateStream &stream) {
+  std::vector<State> states;
+  while (auto state = stream.next()) {
+    if (state->kind == Kind::notStarted) {
+      EXPECT_TRUE(states.empty());
+      continue;
+    }
+    states.push_back(*state);
+    if (state->kind == Kind::completed || state->kind == Kind::failed) {
+      break;
+    }
+  }
+  return states;
+}
+
+template <class Error> const Error *errorOf(const State &state) {
+  try {
+    std::rethrow_exception(state.error);
+  } catch (const Error &error) {
+    static thread_local std::unique_ptr<Error> kept;
+    kept = std::make_unique<Error>(error);
+    return kept.get();
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+class DownloaderTest : public ::testing::Test {
+protected:
+  DownloaderTest() : hub_(dir_ / "hub") {}
+
+  std::string addFile(const std::string &name, const std::string &bytes) {
+    hub_.addFile("models", kRepo, name, bytes);
+    return hub_.resolveUrl("models", kRepo, "main", name);
+  }
+
+  // Downloads with a recorded, instant retry wait.
+  std::vector<State> run(const std::string &url, std::optional<int64_t> expectedSize,
+                         int retries = 5, std::function<void(const fs::path &)> verify = {}) {
+    Downloader::Options options;
+    options.retryWait = [this](std::chrono::nanoseconds delay, const std::atomic<bool> &) {
+      waits_.push_back(delay);
+    };
+    Downloader downloader(destination_, partial_, false, options);
+    auto stream = downloader.download(url, std::nullopt, std::nullopt, expectedSize, 10.0, retries,
+                                      std::move(verify));
+    return collect(*stream);
+  }
+
+  std::vector<TestHub::Request> gets() const {
+    std::vector<TestHub::Request> result;
+    for (const auto &request : hub_.requests()) {
+      if (request.method == "GET") {
+        result.push_back(request);
+      }
+    }
+    return result;
+  }
+
+  mqtest::TempDir dir_;
+  TestHub hub_;
+  fs::path destination_ = dir_ / "repo" / "nested" / "file.bin";
+  fs::path partial_ = dir_ / "file.bin.etag.incomplete";
+  std::vector<std::chrono::nanoseconds> waits_;
+};
+
+TEST_F(DownloaderTest, FreshDownloadLandsAtDestinationAndReplacesAnOldFile) {
+  const std::string bytes = patterned(5000);
+  const auto url = addFile("file.bin", bytes);
+  for (const bool oldFilePresent : {false, true}) {
+    SCOPED_TRACE(oldFilePresent ? "old file present" : "missing folders");
+    if (oldFilePresent) {
+      dir_.write("repo/nested/file.bin", "old contents");
+    }
+    const auto states = run(url, static_cast<int64_t>(bytes.size()));
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0].kind, Kind::downloading);
+    EXPECT_EQ(states[0].fraction, 0.0);
+    EXPECT_FALSE(states[0].speed.has_value());
+    ASSERT_EQ(states[1].kind, Kind::completed);
+    EXPECT_EQ(states[1].destination, destination_);
+    EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+    EXPECT_FALSE(fs::exists(partial_));
+  }
+  for (const auto &request : gets()) {
+    EXPECT_FALSE(request.header("Range").has_value());
+  }
+}
+
+TEST_F(DownloaderTest, ResumesFromThePartialFileAndCopesWithAServerIgnoringTheRange) {
+  const std::string bytes = patterned(1000);
+  const auto url = addFile("file.bin", bytes);
+  for (const bool serverIgnoresRange : {false, true}) {
+    SCOPED_TRACE(serverIgnoresRange ? "range ignored" : "range honoured");
+    hub_.clearFaults();
+    hub_.clearRequests();
+    if (serverIgnoresRange) {
+      hub_.addFault(TestHub::Fault::ignoringRange());
+    }
+    fs::remove(destination_);
+    dir_.write(partial_.filename().string(), bytes.substr(0, 400));
+
+    const auto states = run(url, 1000);
+    ASSERT_EQ(states.size(), 2u);
+    EXPECT_EQ(states[0].kind, Kind::downloading);
+    EXPECT_DOUBLE_EQ(states[0].fraction, 0.4);
+    ASSERT_EQ(states[1].kind, Kind::completed);
+    // A 200 answer to the range request restarts from zero instead of appending the whole file.
+    EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+    ASSERT_EQ(gets().size(), 1u);
+    EXPECT_EQ(gets()[0].header("Range"), "bytes=400-");
+  }
+}
+
+TEST_F(DownloaderTest, RejectedAnswersFailWithoutRetryAndDropAPartialFileThatCannotFit) {
+  const std::string bytes = patterned(1000);
+  const auto url = addFile("file.bin", bytes);
+  struct Case {
+    const char *name;
+    std::optional<int> status; // a fault answer
+    std::string partial;
+    int64_t expectedSize;
+    bool partialKept;
+  };
+  const Case cases[] = {
+      {"not found", 404, bytes.substr(0, 10), 1000, true},
+      {"server error", 500, "", 1000, true},
+      {"partial as long as the file: 416", std::nullopt, bytes, 1000, false},
+      {"partial longer than the file: 416", std::nullopt, bytes + "xx", 1000, false},
+      {"length differs from the expected size", std::nullopt, "", 1001, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    hub_.clearFaults();
+    hub_.clearRequests();
+    waits_.clear();
+    if (c.status) {
+      hub_.addFault(TestHub::Fault::answering(*c.status));
+    }
+    fs::remove(partial_);
+    dir_.write(partial_.filename().string(), c.partial);
+
+    const auto states = run(url, c.expectedSize);
+    ASSERT_FALSE(states.empty());
+    ASSERT_EQ(states.back().kind, Kind::failed);
+    const auto *error = errorOf<Downloader::DownloadError>(states.back());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), Downloader::DownloadErrorCode::unexpectedError);
+    EXPECT_EQ(gets().size(), 1u);
+    EXPECT_TRUE(waits_.empty());
+    EXPECT_EQ(fs::exists(partial_), c.partialKept);
+    EXPECT_FALSE(fs::exists(destination_));
+  }
+}
+
+TEST_F(DownloaderTest, BodyDroppedAfterTwoBatchesResumesAtTheWrittenBytes) {
+  const std::string bytes = patterned(21 * kMiB);
+  const auto url = addFile("large.bin", bytes);
+  hub_.addFault(TestHub::Fault::droppingAfter(20 * kMiB, "/cdn/").times(1));
+
+  const auto states = run(url, 21 * kMiB);
+  ASSERT_EQ(states.size(), 4u);
+  EXPECT_EQ(states[0].fraction, 0.0);
+  EXPECT_EQ(states[1].kind, Kind::downloading);
+  EXPECT_DOUBLE_EQ(states[1].fraction, 10.0 / 21.0);
+  EXPECT_DOUBLE_EQ(states[2].fraction, 20.0 / 21.0);
+  ASSERT_EQ(states[3].kind, Kind::completed);
+  EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+
+  ASSERT_EQ(waits_.size(), 1u);
+  EXPECT_EQ(waits_[0], std::chrono::seconds(1));
+  std::vector<std::optional<std::string>> cdnRanges;
+  for (const auto &request : gets()) {
+    if (request.listener == "cdn") {
+      cdnRanges.push_back(request.header("Range"));
+    }
+  }
+  ASSERT_EQ(cdnRanges.size(), 2u);
+  EXPECT_FALSE(cdnRanges[0].has_value());
+  EXPECT_EQ(cdnRanges[1], "bytes=20971520-");
+}
+
+TEST_F(DownloaderTest, RetriesAreLimitedWhenNoBatchGetsWritten) {
+  const auto url = addFile("file.bin", patterned(5000));
+  hub_.addFault(TestHub::Fault::droppingAfter(1000));
+
+  const auto states = run(url, 5000, /*retries=*/2);
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  const auto *error = errorOf<UrlError>(states.back());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), UrlError::Code::networkConnectionLost);
+  EXPECT_EQ(gets().size(), 3u);
+  EXPECT_EQ(waits_.size(), 2u);
+  EXPECT_FALSE(fs::exists(destination_));
+}
+
+TEST_F(DownloaderTest, CancelReportsCancellationAndKeepsThePartialFile) {
+  const auto url = addFile("file.bin", patterned(5000));
+  hub_.addFault(TestHub::Fault::stallingAfter(1000));
+  dir_.write(partial_.filename().string(), patterned(300));
+  Downloader downloader(destination_, partial_);
+  auto stream = downloader.download(url, std::nullopt, std::nullopt, 5000, 10.0, 5);
+  ASSERT_EQ(stream->next()->kind, Kind::notStarted);
+  ASSERT_EQ(stream->next()->kind, Kind::downloading);
+  downloader.cancel();
+  const auto states = collect(*stream);
+  ASSERT_FALSE(states.empty());
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  const auto *error = errorOf<UrlError>(states.back());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), UrlError::Code::cancelled);
+  EXPECT_EQ(mqtest::TempDir::read(partial_), patterned(300));
+  EXPECT_FALSE(fs::exists(destination_));
+}
+
+TEST_F(DownloaderTest, NothingReplacesAFolderOrAFileThatFailedVerification) {
+  const std::string bytes = patterned(3000);
+  const auto url = addFile("file.bin", bytes);
+
+  // A folder at the destination is never removed.
+  dir_.write("repo/nested/file.bin/keep.txt", "keep");
+  auto states = run(url, 3000);
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  const auto *error = errorOf<Downloader::DownloadError>(states.back());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), Downloader::DownloadErrorCode::invalidDownloadLocation);
+  EXPECT_EQ(mqtest::TempDir::read(destination_ / "keep.txt"), "keep");
+  fs::remove_all(destination_);
+
+  // A file refused by the check stays out of place.
+  dir_.write("repo/nested/file.bin", "old contents");
+  states = run(url, 3000, 5, [](const fs::path &) { throw std::runtime_error("digest differs"); });
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  EXPECT_NE(errorOf<std::runtime_error>(states.back()), nullptr);
+  EXPECT_EQ(mqtest::TempDir::read(destination_), "old contents");
+}
+
+} // namespace
