@@ -1,0 +1,200 @@
+#include "DeduveCore/Support/BinaryDistinctString.hpp"
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+#include <unicode/ustring.h>
+
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+namespace deduve {
+
+namespace {
+
+// Unit offsets of every character boundary, 0 and value.size() included.
+std::vector<int> characterBoundaries(const std::u16string &text) {
+  std::vector<int> boundaries{0};
+  if (text.empty()) {
+    return boundaries;
+  }
+  thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<icu::BreakIterator> created(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    if (U_FAILURE(status)) {
+      created.reset();
+    }
+    return created;
+  }();
+  if (!iterator) {
+    throw std::runtime_error("BinaryDistinctString: ICU character breaks are unavailable");
+  }
+  icu::UnicodeString unicode(false, text.data(), static_cast<int32_t>(text.size()));
+  iterator->setText(unicode);
+  for (int32_t position = iterator->next(); position != icu::BreakIterator::DONE;
+       position = iterator->next()) {
+    boundaries.push_back(position);
+  }
+  // Aliased text must not outlive this call inside the cached iterator.
+  iterator->setText(icu::UnicodeString());
+  return boundaries;
+}
+
+[[noreturn]] void outOfBounds() { throw std::out_of_range("Index out of bounds"); }
+
+} // namespace
+
+std::u16string utf16(std::string_view utf8Text) {
+  if (utf8Text.empty()) {
+    return {};
+  }
+  std::u16string result(utf8Text.size(), u'\0');
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strFromUTF8WithSub(result.data(), static_cast<int32_t>(result.size()), &length, utf8Text.data(),
+                       static_cast<int32_t>(utf8Text.size()), 0xFFFD, nullptr, &status);
+  if (U_FAILURE(status)) {
+    throw std::runtime_error("UTF-8 to UTF-16 conversion failed");
+  }
+  result.resize(static_cast<std::size_t>(length));
+  return result;
+}
+
+std::string utf8(std::u16string_view utf16Text) {
+  if (utf16Text.empty()) {
+    return {};
+  }
+  std::string result(utf16Text.size() * 3, '\0');
+  int32_t length = 0;
+  UErrorCode status = U_ZERO_ERROR;
+  u_strToUTF8WithSub(result.data(), static_cast<int32_t>(result.size()), &length, utf16Text.data(),
+                     static_cast<int32_t>(utf16Text.size()), 0xFFFD, nullptr, &status);
+  if (U_FAILURE(status)) {
+    throw std::runtime_error("UTF-16 to UTF-8 conversion failed");
+  }
+  result.resize(static_cast<std::size_t>(length));
+  return result;
+}
+
+BinaryDistinctString::BinaryDistinctString(const std::vector<std::uint16_t> &units)
+    : value(units.begin(), units.end()) {}
+
+BinaryDistinctString::BinaryDistinctString(std::string_view utf8Text) : value(utf16(utf8Text)) {}
+
+BinaryDistinctString::BinaryDistinctString(const BinaryDistinctCharacter &character)
+    : value(character.bytes) {}
+
+BinaryDistinctString::BinaryDistinctString(const std::vector<BinaryDistinctCharacter> &characters) {
+  for (const auto &character : characters) {
+    value += character.bytes;
+  }
+}
+
+std::string BinaryDistinctString::string() const { return utf8(value); }
+
+int BinaryDistinctString::count() const {
+  return static_cast<int>(characterBoundaries(value).size()) - 1;
+}
+
+bool BinaryDistinctString::hasPrefix(const BinaryDistinctString &prefix) const {
+  return prefix.value.size() <= value.size() &&
+         value.compare(0, prefix.value.size(), prefix.value) == 0;
+}
+
+bool BinaryDistinctString::hasSuffix(const BinaryDistinctString &suffix) const {
+  return suffix.value.size() <= value.size() &&
+         value.compare(value.size() - suffix.value.size(), suffix.value.size(), suffix.value) == 0;
+}
+
+BinaryDistinctString BinaryDistinctString::lowercased() const {
+  icu::UnicodeString text(value.data(), static_cast<int32_t>(value.size()));
+  text.toLower(icu::Locale::getRoot());
+  return BinaryDistinctString(std::u16string(reinterpret_cast<const char16_t *>(text.getBuffer()),
+                                             static_cast<std::size_t>(text.length())));
+}
+
+BinaryDistinctString
+BinaryDistinctString::replacingOccurrences(const BinaryDistinctString &target,
+                                           const BinaryDistinctString &replacement) const {
+  if (target.value.empty()) {
+    return *this;
+  }
+  std::u16string result;
+  std::size_t start = 0;
+  for (std::size_t found = value.find(target.value); found != std::u16string::npos;
+       found = value.find(target.value, start)) {
+    result.append(value, start, found - start);
+    result += replacement.value;
+    start = found + target.value.size();
+  }
+  result.append(value, start, std::u16string::npos);
+  return BinaryDistinctString(std::move(result));
+}
+
+int BinaryDistinctString::index(int i, int offsetBy) const {
+  int moved = 0;
+  if (__builtin_add_overflow(i, offsetBy, &moved) || moved < 0 || moved > count()) {
+    outOfBounds();
+  }
+  return moved;
+}
+
+std::optional<int> BinaryDistinctString::index(int i, int offsetBy, int limitedBy) const {
+  int moved = 0;
+  if (__builtin_add_overflow(i, offsetBy, &moved)) {
+    outOfBounds();
+  }
+  if (limitedBy < moved) {
+    return std::nullopt;
+  }
+  return moved;
+}
+
+BinaryDistinctString BinaryDistinctString::substring(int lower, int upper) const {
+  const auto boundaries = characterBoundaries(value);
+  const int characters = static_cast<int>(boundaries.size()) - 1;
+  if (lower < 0 || upper > characters || lower > upper) {
+    outOfBounds();
+  }
+  const auto begin = static_cast<std::size_t>(boundaries[static_cast<std::size_t>(lower)]);
+  const auto end = static_cast<std::size_t>(boundaries[static_cast<std::size_t>(upper)]);
+  return BinaryDistinctString(value.substr(begin, end - begin));
+}
+
+BinaryDistinctString BinaryDistinctString::substring(int lower) const {
+  // The end is the character count: a code-unit count would overshoot whenever a character
+  // takes several units.
+  return substring(lower, count());
+}
+
+std::vector<BinaryDistinctCharacter> BinaryDistinctString::characters() const {
+  const auto boundaries = characterBoundaries(value);
+  std::vector<BinaryDistinctCharacter> result;
+  result.reserve(boundaries.size() - 1);
+  for (std::size_t i = 0; i + 1 < boundaries.size(); ++i) {
+    const auto begin = static_cast<std::size_t>(boundaries[i]);
+    const auto end = static_cast<std::size_t>(boundaries[i + 1]);
+    result.emplace_back(value.substr(begin, end - begin));
+  }
+  return result;
+}
+
+BinaryDistinctCharacter::BinaryDistinctCharacter(std::string_view utf8Text)
+    : bytes(utf16(utf8Text)) {}
+
+std::string BinaryDistinctCharacter::string() const { return utf8(bytes); }
+
+std::string BinaryDistinctCharacter::description() const {
+  std::string text = "BinaryDistinctCharacter('" + string() + "', bytes: [";
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    char unit[16];
+    std::snprintf(unit, sizeof unit, "\"0x%02X\"", static_cast<unsigned>(bytes[i]));
+    text += (i ? ", " : "");
+    text += unit;
+  }
+  return text + "])";
+}
+
+} // namespace deduve
