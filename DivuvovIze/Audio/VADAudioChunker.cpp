@@ -1,0 +1,73 @@
+#include "DivuvovIze/Audio/VADAudioChunker.hpp"
+
+#include "DivuvovIze/Audio/AudioLog.hpp"
+#include "DivuvovIze/Audio/EnergyVAD.hpp"
+#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Models/WhisperError.hpp"
+
+#include <algorithm>
+
+namespace divuvovize {
+
+VADAudioChunker::VADAudioChunker(int windowPadding,
+                                 std::shared_ptr<const VoiceActivityDetector> vad)
+    : windowPadding_(windowPadding),
+      vad_(vad ? std::move(vad) : std::make_shared<EnergyVAD>(16000, 1600, 0, 0.02f)) {}
+
+std::vector<AudioChunk>
+VADAudioChunker::chunkAll(std::span<const float> audioArray, int maxChunkLength,
+                          const std::optional<DecodingOptions> &decodeOptions) {
+  const long long count = static_cast<long long>(audioArray.size());
+  if (maxChunkLength >= count) {
+    return {AudioChunk{0, std::vector<float>(audioArray.begin(), audioArray.end())}};
+  }
+  const DecodingOptions options = decodeOptions.value_or(DecodingOptions());
+  std::vector<AudioChunk> chunks;
+  for (const auto &[clipStart, clipEnd] : options.seekClipRanges(static_cast<int>(count))) {
+    long long start = std::max(clipStart, 0);
+    if (start >= clipEnd - static_cast<long long>(windowPadding_)) {
+      continue;
+    }
+    if (start >= count) {
+      throw WhisperError::audioProcessingFailed("startIndex is outside the buffer size");
+    }
+    // Clip times past the end of the audio are clamped to it, so no chunk reaches past the
+    // signal.
+    const long long end = std::min<long long>(clipEnd, count);
+    while (start < end - windowPadding_) {
+      const long long windowEnd = start + maxChunkLength;
+      long long endIndex = 0;
+      if (windowEnd < end) {
+        const long long e = std::min(windowEnd, count);
+        const long long mid = start + (e - start) / 2;
+        endIndex = e;
+        if (mid < e) {
+          const auto half =
+              audioArray.subspan(static_cast<std::size_t>(mid), static_cast<std::size_t>(e - mid));
+          if (const auto silence = vad_->findLongestSilence(vad_->voiceActivity(half))) {
+            const long long middleFrame =
+                silence->startIndex + (silence->endIndex - silence->startIndex) / 2;
+            endIndex = mid + middleFrame * vad_->frameLengthSamples();
+          }
+        }
+      } else {
+        endIndex = end;
+      }
+      if (endIndex <= start) {
+        break;
+      }
+      if (audiolog::debugEnabled()) {
+        audiolog::debug("Found chunk from " +
+                        numbers::fixed(static_cast<double>(start) / 16000, 2) + " to " +
+                        numbers::fixed(static_cast<double>(endIndex) / 16000, 2));
+      }
+      chunks.push_back(
+          AudioChunk{static_cast<int>(start), std::vector<float>(audioArray.begin() + start,
+                                                                 audioArray.begin() + endIndex)});
+      start = endIndex;
+    }
+  }
+  return chunks;
+}
+
+} // namespace divuvovize
