@@ -24,7 +24,7 @@ AudioEncoderNetwork::AudioEncoderNetwork(const ModelDimensions &dimensions,
     w.attentionNorm = store_.layerNorm(layer + "self_attn_layer_norm", d);
     w.attention = store_.selfAttention(layer + "self_attn", d);
     w.mlpNorm = store_.layerNorm(layer + "final_layer_norm", d);
-    w.mlp = store_.mlp(layer, d, dimensions.ffnWidth);
+    w.mlp = store_.mlp(p + "layers." + std::to_string(i), d, dimensions.ffnWidth);
     layers_.push_back(w);
   }
   finalNorm_ = store_.layerNorm(p + "layer_norm", d);

@@ -244,14 +244,18 @@ ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {
       }
       result.push_back(std::move(feature));
     }
+    // Kept in the standard order whatever the file's order, so the networks can index them.
+    std::vector<FeatureSpec> ordered;
     for (const auto &e : expected) {
-      const bool optional = isOutput && e.name == "alignment_heads_weights";
-      if (!optional && std::none_of(result.begin(), result.end(),
-                                    [&](const FeatureSpec &f) { return f.name == e.name; })) {
+      const auto listed = std::find_if(result.begin(), result.end(),
+                                       [&](const FeatureSpec &f) { return f.name == e.name; });
+      if (listed != result.end()) {
+        ordered.push_back(*listed);
+      } else if (!(isOutput && e.name == "alignment_heads_weights")) {
         fail(std::string("missing ") + (isOutput ? "output" : "input") + " feature " + e.name);
       }
     }
-    expected = std::move(result);
+    expected = std::move(ordered);
   };
   readFeatures("inputs", config.inputs, false);
   readFeatures("outputs", config.outputs, true);

@@ -29,7 +29,7 @@ TextDecoderNetwork::TextDecoderNetwork(
     w.crossAttentionNorm = store_.layerNorm(layer + "encoder_attn_layer_norm", d);
     w.crossAttention = store_.crossAttention(layer + "encoder_attn", d);
     w.mlpNorm = store_.layerNorm(layer + "final_layer_norm", d);
-    w.mlp = store_.mlp(layer, d, dimensions.ffnWidth);
+    w.mlp = store_.mlp(p + "layers." + std::to_string(i), d, dimensions.ffnWidth);
     layers_.push_back(w);
   }
   finalNorm_ = store_.layerNorm(p + "layer_norm", d);

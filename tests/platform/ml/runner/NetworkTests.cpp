@@ -117,14 +117,14 @@ ProtocolRun decodeThroughCache(const MLModel &model, const ModelDimensions &d,
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     inputIds.setValue(0, tokens[i]);
     cacheLength.setValue(0, static_cast<double>(i));
-    const MLDictionaryFeatureProvider input(std::map<std::string, MLMultiArray>{
-        {"input_ids", inputIds},
-        {"cache_length", cacheLength},
-        {"key_cache", keyCache},
-        {"value_cache", valueCache},
-        {"kv_cache_update_mask", updateMask},
-        {"encoder_output_embeds", encoderOutput},
-        {"decoder_key_padding_mask", paddingMask}});
+    const MLDictionaryFeatureProvider input(
+        std::map<std::string, MLMultiArray>{{"input_ids", inputIds},
+                                            {"cache_length", cacheLength},
+                                            {"key_cache", keyCache},
+                                            {"value_cache", valueCache},
+                                            {"kv_cache_update_mask", updateMask},
+                                            {"encoder_output_embeds", encoderOutput},
+                                            {"decoder_key_padding_mask", paddingMask}});
     const auto output = model.prediction(input);
     run.logits.push_back(floatsOf(*output->featureValue("logits")->multiArrayValue()));
     if (auto alignment = output->featureValue("alignment_heads_weights")) {
@@ -134,7 +134,8 @@ ProtocolRun decodeThroughCache(const MLModel &model, const ModelDimensions &d,
     const auto values = *output->featureValue("value_cache_updates")->multiArrayValue();
     EXPECT_EQ(keys.dataType(), MLMultiArrayDataType::float16);
     for (int channel = 0; channel < width; ++channel) {
-      keyCache.data<Float16>()[channel * length + static_cast<int>(i)] = keys.data<Float16>()[channel];
+      keyCache.data<Float16>()[channel * length + static_cast<int>(i)] =
+          keys.data<Float16>()[channel];
       valueCache.data<Float16>()[channel * length + static_cast<int>(i)] =
           values.data<Float16>()[channel];
     }
@@ -154,10 +155,11 @@ TEST_P(WeightTypes, DecoderStepsThroughTheCacheMatchRecomputation) {
   const SafeTensorsFile weights(folder / "weights.safetensors");
 
   const auto encoderValues = randomValues(d.width * d.audioContext, 1.0f, 11);
-  const auto encoder = halfArray({1, static_cast<int>(d.width), 1, static_cast<int>(d.audioContext)},
-                                 encoderValues);
+  const auto encoder =
+      halfArray({1, static_cast<int>(d.width), 1, static_cast<int>(d.audioContext)}, encoderValues);
   const auto encoderRounded = floatsOf(encoder);
-  const std::vector<std::int32_t> tokens = {50257, 50362, 440, 2068, 7586, 21831, 18045, 625, 50256};
+  const std::vector<std::int32_t> tokens = {50257, 50362, 440, 2068, 7586,
+                                            21831, 18045, 625, 50256};
 
   const auto run = decodeThroughCache(*model, d, tokens, encoder);
   // With the cache rounded as float16 holds it, the step path is the reference up to float32
@@ -190,14 +192,16 @@ TEST(TextDecoderModel, ConcurrentWindowsAndRefilledEncoderBuffersGetTheirOwnMemo
   std::vector<MLMultiArray> encoders;
   std::vector<ProtocolRun> serial;
   for (unsigned window = 0; window < 4; ++window) {
-    encoders.push_back(halfArray(shape, randomValues(d.width * d.audioContext, 1.0f, 100 + window)));
+    encoders.push_back(
+        halfArray(shape, randomValues(d.width * d.audioContext, 1.0f, 100 + window)));
     serial.push_back(decodeThroughCache(*model, d, tokens, encoders.back()));
   }
 
   std::vector<ProtocolRun> parallel(encoders.size());
   std::vector<std::thread> threads;
   for (std::size_t w = 0; w < encoders.size(); ++w) {
-    threads.emplace_back([&, w] { parallel[w] = decodeThroughCache(*model, d, tokens, encoders[w]); });
+    threads.emplace_back(
+        [&, w] { parallel[w] = decodeThroughCache(*model, d, tokens, encoders[w]); });
   }
   for (auto &thread : threads) {
     thread.join();
@@ -249,9 +253,12 @@ TEST(TextDecoderModel, RejectsInputsOutsideItsShapesWithClearErrors) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"missing feature", [](auto &in) { in.erase("key_cache"); }, "missing input feature key_cache"},
+      {"missing feature", [](auto &in) { in.erase("key_cache"); },
+       "missing input feature key_cache"},
       {"wrong shape",
-       [&](auto &in) { in["key_cache"] = MLMultiArray({1, width, 1, 8}, MLMultiArrayDataType::float16); },
+       [&](auto &in) {
+         in["key_cache"] = MLMultiArray({1, width, 1, 8}, MLMultiArrayDataType::float16);
+       },
        "key_cache has shape [1, 128, 1, 8], expected [1, 128, 1, 224]"},
       {"wrong type",
        [](auto &in) { in["input_ids"] = MLMultiArray({1}, MLMultiArrayDataType::float32); },

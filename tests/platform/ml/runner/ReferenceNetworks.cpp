@@ -278,13 +278,13 @@ referenceDecoder(const ModelDimensions &d,
       }
       addTo(x[i], o(attend(queries[i], visibleKeys, visibleValues, d.decoderHeads, nullptr), D));
       std::vector<std::vector<double>> crossWeights;
-      addTo(x[i], co(attend(cq(n2(x[i]), D), crossKeys, crossValues, d.decoderHeads,
-                            &crossWeights),
-                     D));
+      addTo(x[i],
+            co(attend(cq(n2(x[i]), D), crossKeys, crossValues, d.decoderHeads, &crossWeights), D));
       for (const auto &[alignLayer, head] : alignmentHeads) {
         if (alignLayer == l) {
           for (std::size_t t = 0; t < T; ++t) {
-            alignmentSums[i][t] += crossWeights[head][t] / static_cast<double>(alignmentHeads.size());
+            alignmentSums[i][t] +=
+                crossWeights[head][t] / static_cast<double>(alignmentHeads.size());
           }
         }
       }

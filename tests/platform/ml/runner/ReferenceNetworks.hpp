@@ -18,7 +18,7 @@ std::vector<float> referenceEncoder(const platform::runner::ModelDimensions &d,
                                     const std::vector<float> &mel);
 
 struct ReferenceDecoding {
-  std::vector<std::vector<float>> logits;    // per position, vocabulary
+  std::vector<std::vector<float>> logits;     // per position, vocabulary
   std::vector<std::vector<double>> alignment; // per position, T (mean over alignment heads)
 };
 

@@ -1,0 +1,83 @@
+#include "platform/ml/runner/CrossMemoryCache.hpp"
+
+#include "platform/ml/runner/FeatureArrays.hpp"
+
+#include <cstring>
+
+namespace platform::runner {
+
+std::uint64_t contentDigest(const void *data, std::size_t bytes) {
+  constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ull;
+  const auto *p = static_cast<const unsigned char *>(data);
+  std::uint64_t lanes[4] = {1, 2, 3, 4};
+  std::size_t i = 0;
+  for (; i + 32 <= bytes; i += 32) {
+    for (int lane = 0; lane < 4; ++lane) {
+      std::uint64_t word;
+      std::memcpy(&word, p + i + 8 * lane, 8);
+      lanes[lane] = (lanes[lane] ^ word) * kMultiplier;
+      lanes[lane] ^= lanes[lane] >> 29;
+    }
+  }
+  std::uint64_t digest = bytes;
+  for (; i < bytes; ++i) {
+    digest = (digest ^ p[i]) * kMultiplier;
+  }
+  for (auto lane : lanes) {
+    digest = (digest ^ lane) * kMultiplier;
+    digest ^= digest >> 32;
+  }
+  return digest;
+}
+
+CrossMemoryCache::CrossMemoryCache(const TextDecoderNetwork &network, std::size_t capacity)
+    : network_(network), capacity_(capacity) {}
+
+std::shared_ptr<const CrossMemoryCache::Memory>
+CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
+  const auto count = static_cast<std::size_t>(encoderOutput.count());
+  bool isWidened = false;
+  std::uint64_t digest;
+  if (encoderOutput.isContiguous()) {
+    digest =
+        contentDigest(encoderOutput.dataPointer(), count * elementSize(encoderOutput.dataType()));
+  } else {
+    copyToFloats(encoderOutput, widened);
+    isWidened = true;
+    digest = contentDigest(widened, count * sizeof(float));
+  }
+
+  std::shared_ptr<Memory> entry;
+  {
+    std::lock_guard lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
+      const Memory &candidate = **it;
+      if (candidate.address == encoderOutput.dataPointer() &&
+          candidate.type == encoderOutput.dataType() && candidate.digest == digest) {
+        entry = *it;
+        entries_.splice(entries_.begin(), entries_, it);
+        break;
+      }
+    }
+    if (!entry) {
+      entry = std::make_shared<Memory>();
+      entry->address = encoderOutput.dataPointer();
+      entry->type = encoderOutput.dataType();
+      entry->digest = digest;
+      entries_.push_front(entry);
+      if (entries_.size() > capacity_) {
+        entries_.pop_back();
+      }
+    }
+  }
+  std::call_once(entry->computed, [&] {
+    if (!isWidened) {
+      copyToFloats(encoderOutput, widened);
+    }
+    entry->values.resize(network_.memorySize());
+    network_.computeMemory(widened, entry->values.data());
+  });
+  return entry;
+}
+
+} // namespace platform::runner

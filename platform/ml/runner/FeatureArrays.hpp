@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/ml/MLFeatureProvider.hpp"
+#include "platform/ml/MLMultiArray.hpp"
+#include "platform/ml/runner/models/ModelConfig.hpp"
+
+#include <cstdint>
+#include <string>
+
+namespace platform::runner {
+
+// Moving feature arrays in and out of the networks' plain buffers. Inputs are accepted in any
+// float type for float features (converted), in the listed type otherwise, with any strides;
+// the shape must be exactly the listed one. Failures throw MLModelError (featureType) naming the
+// model and the feature.
+
+// The input array of `spec`, checked.
+MLMultiArray inputArray(const std::string &model, const MLFeatureProvider &input,
+                        const FeatureSpec &spec);
+
+// Elements of a float16/float32/float64 array as float32, row-major, into `destination`
+// (count() floats).
+void copyToFloats(const MLMultiArray &array, float *destination);
+// Elements of a float array as float16 bits (converting float32/float64).
+void copyToHalfBits(const MLMultiArray &array, std::uint16_t *destination);
+// Elements of an int32 array.
+void copyToInt32(const MLMultiArray &array, std::int32_t *destination);
+
+// The raw float16 bits of a contiguous float16 array, or null when a copy is needed.
+const std::uint16_t *directHalfBits(const MLMultiArray &array);
+// The elements of a contiguous int32 array, or null when a copy is needed.
+const std::int32_t *directInt32(const MLMultiArray &array);
+
+// A new contiguous array of `spec` filled from `count` floats (narrowed to float16 when the spec
+// says so).
+MLMultiArray outputArray(const FeatureSpec &spec, const float *values);
+
+} // namespace platform::runner

@@ -1,0 +1,34 @@
+#include "platform/ml/runner/MelSpectrogramModel.hpp"
+
+#include "platform/ml/MLDictionaryFeatureProvider.hpp"
+#include "platform/ml/runner/FeatureArrays.hpp"
+
+namespace platform::runner {
+
+MelSpectrogramModel::MelSpectrogramModel(std::filesystem::path folder, ModelConfig config)
+    : RunnerModel(std::move(folder), std::move(config)), scratch_([this] {
+        const auto &d = this->config().dimensions;
+        return std::make_unique<std::vector<float>>(d.windowSamples + network_->scratchSize() +
+                                                    2 * d.melCount * d.melFrames());
+      }) {
+  const SafeTensorsFile weights(this->folder() / "weights.safetensors");
+  network_ = std::make_unique<MelSpectrogramNetwork>(this->config().dimensions, weights);
+}
+
+std::shared_ptr<MLFeatureProvider>
+MelSpectrogramModel::prediction(const MLFeatureProvider &input,
+                                const MLPredictionOptions & /*options*/) const {
+  const auto &d = config().dimensions;
+  const MLMultiArray audio = inputArray(name(), input, config().inputs.front());
+  auto scratch = scratch_.acquire();
+  float *samples = scratch->data();
+  float *work = samples + d.windowSamples;
+  float *features = work + network_->scratchSize();
+  copyToFloats(audio, samples);
+  network_->run(samples, work, features);
+  const FeatureSpec &out = config().outputs.front();
+  return std::make_shared<MLDictionaryFeatureProvider>(MLDictionaryFeatureProvider::Dictionary{
+      {out.name, MLFeatureValue(outputArray(out, features))}});
+}
+
+} // namespace platform::runner

@@ -1,0 +1,66 @@
+#include "platform/ml/runner/RunnerModel.hpp"
+
+#include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/AudioEncoderModel.hpp"
+#include "platform/ml/runner/MelSpectrogramModel.hpp"
+#include "platform/ml/runner/TextDecoderModel.hpp"
+
+#include <algorithm>
+
+namespace platform {
+
+std::shared_ptr<MLModel> loadMLModel(const std::filesystem::path &folder,
+                                     const MLModelConfiguration & /*configuration*/) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder, error)) {
+    throw MLModelError(MLModelError::Code::io, folder.string() + ": no such model folder");
+  }
+  runner::ModelConfig config = runner::ModelConfig::load(folder / "model.json");
+  switch (config.kind) {
+  case runner::ModelKind::mel:
+    return std::make_shared<runner::MelSpectrogramModel>(folder, std::move(config));
+  case runner::ModelKind::audioEncoder:
+    return std::make_shared<runner::AudioEncoderModel>(folder, std::move(config));
+  case runner::ModelKind::textDecoder:
+    return std::make_shared<runner::TextDecoderModel>(folder, std::move(config));
+  }
+  throw MLModelError(MLModelError::Code::invalidModel, folder.string() + ": unknown model kind");
+}
+
+namespace runner {
+namespace {
+
+MLFeatureDescription describe(const FeatureSpec &spec) {
+  MLFeatureDescription feature;
+  feature.name = spec.name;
+  feature.type = MLFeatureType::multiArray;
+  feature.multiArrayConstraint = MLMultiArrayConstraint{
+      MLMultiArray::Shape(spec.shape.begin(), spec.shape.end()), spec.dataType};
+  return feature;
+}
+
+} // namespace
+
+RunnerModel::RunnerModel(std::filesystem::path folder, ModelConfig config)
+    : folder_(std::move(folder)), name_(folder_.filename().string()), config_(std::move(config)) {
+  if (name_.empty()) {
+    name_ = folder_.parent_path().filename().string();
+  }
+  for (const auto &input : config_.inputs) {
+    description_.inputDescriptionsByName.emplace(input.name, describe(input));
+  }
+  for (const auto &output : config_.outputs) {
+    description_.outputDescriptionsByName.emplace(output.name, describe(output));
+  }
+  description_.metadata["kind"] = kindName(config_.kind);
+  description_.metadata["runner"] = "cpu";
+}
+
+const FeatureSpec *RunnerModel::output(const std::string &feature) const {
+  const auto found = std::find_if(config_.outputs.begin(), config_.outputs.end(),
+                                  [&](const FeatureSpec &spec) { return spec.name == feature; });
+  return found == config_.outputs.end() ? nullptr : &*found;
+}
+
+} // namespace runner
+} // namespace platform

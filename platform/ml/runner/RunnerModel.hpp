@@ -1,0 +1,45 @@
+#pragma once
+
+#include "platform/ml/MLModel.hpp"
+#include "platform/ml/runner/models/ModelConfig.hpp"
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+// Loads a model folder (<Name>.mlmodelc holding model.json and weights.safetensors) into the CPU
+// runner: reads and checks the description, maps the weights and widens them to float32 once.
+// The compute units are accepted and have no effect. A missing or malformed folder, an unknown
+// kind, a missing tensor, a tensor of the wrong shape or a truncated weights file throws
+// MLModelError whose message names the file and the tensor.
+std::shared_ptr<MLModel> loadMLModel(const std::filesystem::path &folder,
+                                     const MLModelConfiguration &configuration = {});
+
+namespace runner {
+
+// What the three runner models share: the checked configuration and the description built from
+// it.
+class RunnerModel : public MLModel {
+public:
+  RunnerModel(std::filesystem::path folder, ModelConfig config);
+
+  const MLModelDescription &description() const override { return description_; }
+  const ModelConfig &config() const { return config_; }
+  const std::filesystem::path &folder() const { return folder_; }
+
+protected:
+  // "<folder name>" for messages.
+  const std::string &name() const { return name_; }
+  const FeatureSpec *output(const std::string &feature) const;
+
+private:
+  std::filesystem::path folder_;
+  std::string name_;
+  ModelConfig config_;
+  MLModelDescription description_;
+};
+
+} // namespace runner
+} // namespace platform

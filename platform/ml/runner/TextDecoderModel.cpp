@@ -1,0 +1,100 @@
+#include "platform/ml/runner/TextDecoderModel.hpp"
+
+#include "platform/ml/MLDictionaryFeatureProvider.hpp"
+#include "platform/ml/runner/FeatureArrays.hpp"
+
+#include <vector>
+
+namespace platform::runner {
+
+// Per-call buffers, reused through the pool so steady decoding allocates nothing in the network.
+struct TextDecoderModel::Workspace {
+  explicit Workspace(const ModelDimensions &d)
+      : network(d), paddingMask(d.cacheLength), updateMask(d.cacheLength),
+        encoder(d.width * d.audioContext), logits(d.vocabularySize),
+        newKeys(d.decoderLayers * d.width), newValues(d.decoderLayers * d.width),
+        alignment(d.audioContext) {}
+  TextDecoderNetwork::Workspace network;
+  std::vector<float> paddingMask;
+  std::vector<std::int32_t> updateMask;
+  std::vector<float> encoder;
+  std::vector<float> logits;
+  std::vector<float> newKeys;
+  std::vector<float> newValues;
+  std::vector<float> alignment;
+  // Only used when a cache arrives in another element type or layout.
+  std::vector<std::uint16_t> keyBits;
+  std::vector<std::uint16_t> valueBits;
+};
+
+TextDecoderModel::TextDecoderModel(std::filesystem::path folder, ModelConfig config)
+    : RunnerModel(std::move(folder), std::move(config)),
+      workspaces_([this] { return std::make_unique<Workspace>(this->config().dimensions); }) {
+  const SafeTensorsFile weights(this->folder() / "weights.safetensors");
+  network_ = std::make_unique<TextDecoderNetwork>(this->config().dimensions,
+                                                  this->config().alignmentHeads, weights);
+  memories_ = std::make_unique<CrossMemoryCache>(*network_);
+}
+
+TextDecoderModel::~TextDecoderModel() = default;
+
+std::shared_ptr<MLFeatureProvider>
+TextDecoderModel::prediction(const MLFeatureProvider &input,
+                             const MLPredictionOptions & /*options*/) const {
+  const auto &inputs = config().inputs;
+  auto feature = [&](std::size_t i) { return inputArray(name(), input, inputs[i]); };
+  const MLMultiArray inputIds = feature(0);
+  const MLMultiArray cacheLength = feature(1);
+  const MLMultiArray keyCache = feature(2);
+  const MLMultiArray valueCache = feature(3);
+  const MLMultiArray updateMask = feature(4);
+  const MLMultiArray encoderOutput = feature(5);
+  const MLMultiArray paddingMask = feature(6);
+
+  auto w = workspaces_.acquire();
+  std::int32_t token = 0;
+  std::int32_t position = 0;
+  copyToInt32(inputIds, &token);
+  copyToInt32(cacheLength, &position);
+
+  auto halfBits = [](const MLMultiArray &array, std::vector<std::uint16_t> &fallback) {
+    if (const std::uint16_t *direct = directHalfBits(array)) {
+      return direct;
+    }
+    fallback.resize(static_cast<std::size_t>(array.count()));
+    copyToHalfBits(array, fallback.data());
+    return static_cast<const std::uint16_t *>(fallback.data());
+  };
+  const std::int32_t *mask = directInt32(updateMask);
+  if (mask == nullptr) {
+    copyToInt32(updateMask, w->updateMask.data());
+    mask = w->updateMask.data();
+  }
+  copyToFloats(paddingMask, w->paddingMask.data());
+  const auto memory = memories_->memoryFor(encoderOutput, w->encoder.data());
+
+  const FeatureSpec *alignmentSpec = output("alignment_heads_weights");
+  TextDecoderNetwork::StepInput step;
+  step.token = token;
+  step.position = position;
+  step.keyCache = halfBits(keyCache, w->keyBits);
+  step.valueCache = halfBits(valueCache, w->valueBits);
+  step.updateMask = mask;
+  step.paddingMask = w->paddingMask.data();
+  step.memory = memory->values.data();
+  const TextDecoderNetwork::StepOutput out{w->logits.data(), w->newKeys.data(), w->newValues.data(),
+                                           alignmentSpec ? w->alignment.data() : nullptr};
+  network_->step(step, w->network, out);
+
+  MLDictionaryFeatureProvider::Dictionary result;
+  const auto &outputs = config().outputs;
+  result.emplace(outputs[0].name, MLFeatureValue(outputArray(outputs[0], out.logits)));
+  result.emplace(outputs[1].name, MLFeatureValue(outputArray(outputs[1], out.newKeys)));
+  result.emplace(outputs[2].name, MLFeatureValue(outputArray(outputs[2], out.newValues)));
+  if (alignmentSpec != nullptr) {
+    result.emplace(alignmentSpec->name, MLFeatureValue(outputArray(*alignmentSpec, out.alignment)));
+  }
+  return std::make_shared<MLDictionaryFeatureProvider>(std::move(result));
+}
+
+} // namespace platform::runner
