@@ -42,31 +42,31 @@ struct DecodingOptions {
   struct Arguments {
     bool verbose = false;
     DecodingTask task = DecodingTask::transcribe;
-    std::optional<std::string> language;
+    std::optional<std::string> language{};
     float temperature = 0.0f;
     float temperatureIncrementOnFallback = 0.2f;
     int temperatureFallbackCount = 5;
     int sampleLength = 224;
     int topK = 5;
     bool usePrefillPrompt = true;
-    std::optional<bool> detectLanguage; // absent: !usePrefillPrompt
+    std::optional<bool> detectLanguage{}; // absent: !usePrefillPrompt
     bool skipSpecialTokens = false;
     bool withoutTimestamps = false;
     bool wordTimestamps = false;
-    std::optional<float> maxInitialTimestamp;
-    std::optional<int> maxWindowSeek;
-    std::vector<float> clipTimestamps;
+    std::optional<float> maxInitialTimestamp{};
+    std::optional<int> maxWindowSeek{};
+    std::vector<float> clipTimestamps{};
     float windowClipTime = 1.0f;
-    std::optional<std::vector<int>> promptTokens;
-    std::optional<std::vector<int>> prefixTokens;
+    std::optional<std::vector<int>> promptTokens{};
+    std::optional<std::vector<int>> prefixTokens{};
     bool suppressBlank = false;
-    std::optional<std::vector<int>> suppressTokens; // absent: []
+    std::optional<std::vector<int>> suppressTokens{}; // absent: []
     std::optional<float> compressionRatioThreshold = 2.4f;
     std::optional<float> logProbThreshold = -1.0f;
     std::optional<float> firstTokenLogProbThreshold = -1.5f;
     std::optional<float> noSpeechThreshold = 0.6f;
-    std::optional<int> concurrentWorkerCount; // absent: 16
-    std::optional<ChunkingStrategy> chunkingStrategy;
+    std::optional<int> concurrentWorkerCount{}; // absent: 16
+    std::optional<ChunkingStrategy> chunkingStrategy{};
   };
 
   // The defaults: detectLanguage false, suppressTokens [], concurrentWorkerCount 16.

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "DivuvovIze/Models/ModelSupportConfig.hpp"
+
+namespace divuvovize {
+
+// Model-list helpers of the speech engine.
+struct ModelUtilities {
+  // `config`'s (else the built-in fallback table's) models for the device.
+  static ModelSupport modelSupport(const std::string &deviceName,
+                                   const std::optional<ModelSupportConfig> &config = std::nullopt);
+  // The names ordered by model size; see sortModelsBySizeOrder.
+  static std::vector<std::string> formatModelFiles(const std::vector<std::string> &modelFiles);
+};
+
+// Orders model names by variant size (tiny, tiny.en, base, ..., large-v3). Only the part of a
+// name before its first "/" counts; a name survives when that part followed by "/" contains
+// a non-large variant name followed by "/" or contains "large" anywhere; duplicates are
+// dropped. Names are ranked by the first variant name (in size order) they contain, those
+// with none last, ties by ascending text.
+std::vector<std::string> sortModelsBySizeOrder(const std::vector<std::string> &names);
+
+// Each prefix with one trailing "/" removed (at most one), in the set's order.
+std::vector<std::string> trimTrailingSlashes(const std::set<std::string> &prefixes);
+
+} // namespace divuvovize

@@ -1,0 +1,133 @@
+#include "DivuvovIze/Models/Constants.hpp"
+#include "DivuvovIze/Models/DivuvovIzeConfig.hpp"
+#include "DivuvovIze/Models/ModelState.hpp"
+#include "DivuvovIze/Models/Signposts.hpp"
+#include "DivuvovIze/Models/TranscriptionTimings.hpp"
+#include "DivuvovIze/Models/WhisperError.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "DeduveCore/Support/Logging.hpp"
+
+namespace divuvovize {
+namespace {
+
+TEST(WhisperErrorTest, EqualityComparesCaseAndExactMessage) {
+  using E = WhisperError;
+  EXPECT_EQ(E::transcriptionFailed("Audio samples are nil"),
+            E::transcriptionFailed("Audio samples are nil"));
+  EXPECT_NE(E::transcriptionFailed("Decoding failed"), E::decodingFailed("Decoding failed"));
+  EXPECT_NE(E::transcriptionFailed("Mel output is nil"),
+            E::transcriptionFailed("mel output is nil"));
+  EXPECT_STREQ(E::modelsUnavailable("Models are unavailable").what(), "Models are unavailable");
+  EXPECT_EQ(E::segmentingFailed("x").errorCase(), E::Case::segmentingFailed);
+  EXPECT_EQ(static_cast<int>(E::Case::initializationError), 10);
+}
+
+TEST(WhisperErrorTest, ErrorDescriptionLogsOncePerRead) {
+  std::vector<std::string> lines;
+  deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::error);
+  deduve::Logging::updateCallback([&lines](const std::string &line) { lines.push_back(line); });
+  const auto error = WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
+  EXPECT_EQ(error.errorDescription(), std::optional<std::string>("Tokenizer is unavailable"));
+  EXPECT_EQ(error.errorDescription(), std::optional<std::string>("Tokenizer is unavailable"));
+  (void)error.what(); // what() has no side effect
+  deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::none);
+  (void)error.errorDescription(); // silent at level none
+  deduve::Logging::updateCallback(nullptr);
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"Tokenizer is unavailable", "Tokenizer is unavailable"}));
+}
+
+TEST(SignpostsTest, IntervalsPairAndADoubleEndIsReported) {
+  Signposter signposter(std::string(Signposter::engineSubsystem), "TestCategory");
+  std::vector<SignpostEvent> events;
+  // Disabled: nothing is emitted and ending still works.
+  auto quiet = beginSignpostInterval("Decode", signposter);
+  endSignpostInterval("Decode", quiet);
+  signposter.setHook([&events](const SignpostEvent &event) { events.push_back(event); });
+  const auto first = beginSignpostInterval("EncodeAudio", signposter);
+  const auto second = beginSignpostInterval("EncodeAudio", signposter);
+  endSignpostInterval("EncodeAudio", first);
+  endSignpostInterval("EncodeAudio", first);
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].kind, SignpostEvent::Kind::begin);
+  EXPECT_NE(events[0].id, events[1].id);
+  EXPECT_EQ(events[2].kind, SignpostEvent::Kind::end);
+  EXPECT_EQ(events[2].id, first.id());
+  EXPECT_EQ(events[2].message, "");
+  EXPECT_EQ(events[3].message, "[Error] Interval already ended");
+  EXPECT_TRUE(first.hasEnded());
+  EXPECT_FALSE(second.hasEnded());
+  EXPECT_EQ(Signposter::engineSubsystem.size(), 21u);
+  EXPECT_EQ(Signposter::transcribeTask().category(), "TranscribeTask");
+  EXPECT_EQ(&Signposter::audioEncoding(), &Signposter::audioEncoding());
+}
+
+TEST(ModelStateTest, DescriptionsAndBusyStates) {
+  struct Case {
+    ModelState state;
+    const char *text;
+    bool busy;
+  };
+  const std::vector<Case> cases = {
+      {ModelState::unloading, "Unloading", true},     {ModelState::unloaded, "Unloaded", false},
+      {ModelState::loading, "Loading", true},         {ModelState::loaded, "Loaded", false},
+      {ModelState::prewarming, "Specializing", true}, {ModelState::prewarmed, "Specialized", false},
+      {ModelState::downloading, "Downloading", true}, {ModelState::downloaded, "Downloaded", false},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(description(c.state), c.text);
+    EXPECT_EQ(isBusy(c.state), c.busy) << c.text;
+  }
+  EXPECT_EQ(description(TranscriptionState::convertingAudio), "Converting Audio");
+}
+
+TEST(ConstantsTest, LanguageTableAndFixedValues) {
+  EXPECT_EQ(Constants::languages().size(), 112u);
+  EXPECT_EQ(Constants::languageCodes().size(), 100u);
+  EXPECT_EQ(Constants::languages().at("mandarin"), "zh");
+  EXPECT_EQ(Constants::languages().at("haitian creole"), "ht");
+  EXPECT_EQ(Constants::languageCodes().count("haw"), 1u);
+  EXPECT_EQ(Constants::defaultRemoteEndpoint().size(), 22u);
+  EXPECT_EQ(Constants::defaultRemoteConfigName, "config.json");
+  // 9 and 17 characters of UTF-8 text.
+  const auto scalars = [](const std::string &text) {
+    return std::count_if(text.begin(), text.end(),
+                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
+  };
+  EXPECT_EQ(scalars(Constants::defaultPrependPunctuations), 9);
+  EXPECT_EQ(scalars(Constants::defaultAppendPunctuations), 17);
+  EXPECT_EQ(Constants::defaultAppendPunctuations.substr(0, 3), "\"'.");
+}
+
+TEST(DivuvovIzeConfigTest, StoresWhatItIsGiven) {
+  const ModelComputeOptions options(platform::MLComputeUnits::cpuOnly, std::nullopt,
+                                    platform::MLComputeUnits::all);
+  EXPECT_EQ(options.melCompute, platform::MLComputeUnits::cpuOnly);
+  EXPECT_EQ(options.audioEncoderCompute, platform::MLComputeUnits::cpuAndNeuralEngine);
+  EXPECT_EQ(options.textDecoderCompute, platform::MLComputeUnits::all);
+
+  const DivuvovIzeConfig empty;
+  EXPECT_FALSE(empty.model || empty.modelFolder || empty.computeOptions || empty.prewarm ||
+               empty.load || empty.logitsFilters);
+  EXPECT_EQ(empty.audioProcessor, nullptr);
+  const DivuvovIzeConfig config({.modelFolder = "/models/base",
+                                 .computeOptions = options,
+                                 .verbose = true,
+                                 .logLevel = deduve::Logging::LogLevel::info,
+                                 .prewarm = false,
+                                 .download = true});
+  EXPECT_EQ(config.modelFolder, std::optional<std::string>("/models/base"));
+  EXPECT_EQ(config.computeOptions, std::optional<ModelComputeOptions>(options));
+  EXPECT_EQ(config.prewarm, std::optional<bool>(false)); // false is not absent
+  EXPECT_FALSE(config.load.has_value());
+  EXPECT_TRUE(config.download);
+  EXPECT_EQ(config.logLevel, deduve::Logging::LogLevel::info);
+}
+
+} // namespace
+} // namespace divuvovize

@@ -1,0 +1,131 @@
+#include "DivuvovIze/Models/ResultWriting.hpp"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+
+#include "tests/support/TempDir.hpp"
+
+namespace divuvovize {
+namespace {
+
+TranscriptionSegment segment(float start, float end, std::string text,
+                             std::optional<std::vector<WordTiming>> words = std::nullopt) {
+  TranscriptionSegment s;
+  s.start = start;
+  s.end = end;
+  s.text = std::move(text);
+  s.words = std::move(words);
+  return s;
+}
+
+// Three segments: one with three words, one without words (longer than an hour at its end),
+// one whose word list is present but empty.
+std::shared_ptr<TranscriptionResult> threeSegments() {
+  return std::make_shared<TranscriptionResult>(
+      " Hello there world. Second part. Third.",
+      std::vector<TranscriptionSegment>{
+          segment(0.0f, 2.3f, " Hello there world.",
+                  std::vector<WordTiming>{{" Hello", {1}, 0.0f, 0.48f, 0.9f},
+                                          {" there", {2}, 0.48f, 1.0f, 0.9f},
+                                          {" world.", {3, 4}, 1.0f, 2.3f, 0.9f}}),
+          segment(61.5f, 3661.25f, " Second part."),
+          segment(3661.25f, 3662.0f, " Third.", std::vector<WordTiming>{})},
+      "en");
+}
+
+TEST(ResultWritersTest, FormatTimeTruncatesInSinglePrecision) {
+  struct Case {
+    float seconds;
+    bool hours;
+    const char *marker;
+    const char *text;
+  };
+  const std::vector<Case> cases = {
+      {2.3f, true, ",", "00:00:02,299"},     {61.5f, false, ".", "01:01.500"},
+      {3600.0f, false, ".", "01:00:00.000"}, {3661.25f, true, ",", "01:01:01,250"},
+      {0.48f, false, ".", "00:00.480"},      {3599.999f, false, ".", "59:59.999"},
+      {0.0f, true, ",", "00:00:00,000"},
+  };
+  const WriteSRT writer("/unused");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.seconds);
+    EXPECT_EQ(writer.formatTime(c.seconds, c.hours, c.marker), c.text);
+  }
+}
+
+TEST(ResultWritersTest, SubtitleFilesMatchTheGoldenFiles) {
+  mqtest::TempDir dir;
+  const auto result = threeSegments();
+  WriteSRT srt(dir.path().string());
+  WriteVTT vtt(dir.path().string());
+  const auto srtOutcome = srt.write(*result, "three-segments");
+  const auto vttOutcome = vtt.write(*result, "three-segments");
+  ASSERT_TRUE(srtOutcome.isSuccess()) << srtOutcome.errorMessage();
+  ASSERT_TRUE(vttOutcome.isSuccess()) << vttOutcome.errorMessage();
+  EXPECT_EQ(mqtest::TempDir::read(dir / "three-segments.srt"),
+            mqtest::TempDir::read(mqtest::fixturePath("results/three-segments.srt")));
+  EXPECT_EQ(mqtest::TempDir::read(dir / "three-segments.vtt"),
+            mqtest::TempDir::read(mqtest::fixturePath("results/three-segments.vtt")));
+  EXPECT_EQ(srtOutcome.value(),
+            ResultWriting::fileURLString((dir / "three-segments.srt").string()));
+  // No temporary file is left beside the written ones.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
+                          std::filesystem::directory_iterator()),
+            2);
+}
+
+TEST(ResultWritersTest, EmptyResultAndReplacedFiles) {
+  mqtest::TempDir dir;
+  dir.write("empty.srt", "old contents that must go");
+  const TranscriptionResult empty("", {}, "en");
+  ASSERT_TRUE(WriteSRT(dir.path().string()).write(empty, "empty").isSuccess());
+  ASSERT_TRUE(WriteVTT(dir.path().string()).write(empty, "empty").isSuccess());
+  EXPECT_EQ(mqtest::TempDir::read(dir / "empty.srt"), "");
+  EXPECT_EQ(mqtest::TempDir::read(dir / "empty.vtt"), "WEBVTT\n\n");
+  // A name with an extension gets a second one.
+  ASSERT_TRUE(WriteSRT(dir.path().string()).write(empty, "take.srt").isSuccess());
+  EXPECT_TRUE(std::filesystem::exists(dir / "take.srt.srt"));
+}
+
+TEST(ResultWritersTest, JsonFileReadsBackAndReturnsAPercentEncodedFileURL) {
+  mqtest::TempDir dir;
+  const auto result = threeSegments();
+  result->setSeekTime(3662.0f);
+  WriteJSON writer(dir.path().string());
+  const auto outcome = writer.write(*result, "a b");
+  ASSERT_TRUE(outcome.isSuccess()) << outcome.errorMessage();
+  const std::string url = outcome.value();
+  EXPECT_EQ(url.rfind("file:///", 0), 0u) << url;
+  EXPECT_NE(url.find("/a%20b.json"), std::string::npos) << url;
+  const std::string text = mqtest::TempDir::read(dir / "a b.json");
+  EXPECT_EQ(text.substr(0, 11), "{\n  \"text\":") << text;
+  const auto decoded = TranscriptionResult::fromJson(Json::parse(text));
+  EXPECT_EQ(decoded->text(), result->text());
+  EXPECT_EQ(decoded->segments(), result->segments());
+  EXPECT_EQ(decoded->seekTime(), std::optional<float>(3662.0f));
+  EXPECT_EQ(ResultWriting::fileURLString("/tmp/out/a b"), "file:///tmp/out/a%20b");
+  EXPECT_EQ(ResultWriting::fileURLString("/tmp/é#?"), "file:///tmp/%C3%A9%23%3F");
+}
+
+TEST(ResultWritersTest, FailuresComeBackAsValuesAndWriteNothing) {
+  mqtest::TempDir dir;
+  auto result = threeSegments();
+  result->modifySegments(
+      [](auto &segments) { segments[1].avgLogprob = std::numeric_limits<float>::quiet_NaN(); });
+  const auto nanOutcome = WriteJSON(dir.path().string()).write(*result, "nan");
+  ASSERT_FALSE(nanOutcome.isSuccess());
+  EXPECT_NE(nanOutcome.errorMessage().find("segments[1].avgLogprob"), std::string::npos)
+      << nanOutcome.errorMessage();
+  EXPECT_THROW(nanOutcome.value(), JsonEncodingError);
+  EXPECT_FALSE(std::filesystem::exists(dir / "nan.json"));
+
+  const auto missing = (dir / "no-such-folder").string();
+  EXPECT_FALSE(WriteJSON(missing).write(*threeSegments(), "x").isSuccess());
+  EXPECT_FALSE(WriteSRT(missing).write(*threeSegments(), "x").isSuccess());
+  EXPECT_FALSE(WriteVTT(missing).write(*threeSegments(), "x").isSuccess());
+}
+
+} // namespace
+} // namespace divuvovize
