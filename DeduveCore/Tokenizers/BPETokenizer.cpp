@@ -1,0 +1,258 @@
+#include "DeduveCore/Tokenizers/BPETokenizer.hpp"
+
+#include <cstdio>
+#include <limits>
+
+#include "DeduveCore/Support/Config.hpp"
+#include "DeduveCore/Text/Regex.hpp"
+#include "DeduveCore/Text/Unicode.hpp"
+#include "DeduveCore/Text/Utf8.hpp"
+#include "DeduveCore/Tokenizers/ConfigReading.hpp"
+#include "DeduveCore/Tokenizers/TokenizerError.hpp"
+
+namespace deduve {
+
+namespace {
+
+std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
+  return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
+         static_cast<std::uint32_t>(b);
+}
+
+// Character (grapheme cluster) boundaries of a word. Byte-level and most Latin text has no
+// scalar that joins its neighbour into one cluster, so the common case is decided per scalar
+// without asking the break iterator: below U+0300 only CR LF forms a multi-scalar cluster.
+void characterBoundaries(std::string_view word, std::vector<std::size_t> &boundaries) {
+  boundaries.clear();
+  boundaries.push_back(0);
+  std::size_t offset = 0;
+  char32_t previous = 0;
+  while (offset < word.size()) {
+    const char32_t scalar = nextScalar(word, offset);
+    if (scalar >= 0x300 || (previous == U'\r' && scalar == U'\n')) {
+      graphemeBoundaries(word, boundaries);
+      return;
+    }
+    previous = scalar;
+    boundaries.push_back(offset);
+  }
+}
+
+const Regex &byteFallbackPattern() {
+  static const Regex pattern(
+      R"('s|'t|'re|'ve|'m|'ll|'d| ?\p{L}+| ?\p{N}+| ?[^\s\p{L}\p{N}]+|\s+(?!\S)|\s+)");
+  return pattern;
+}
+
+} // namespace
+
+std::optional<TokenId> BPETokenizer::rank(const BytePair &pair) const {
+  const std::int32_t a = symbolId(pair.a);
+  const std::int32_t b = symbolId(pair.b);
+  if (a < 0 || b < 0)
+    return std::nullopt;
+  const auto merge = merges_.find(pairKey(a, b));
+  if (merge == merges_.end())
+    return std::nullopt;
+  return merge->second.rank;
+}
+
+BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
+                           const AddedTokens &addedTokens) {
+  const Config model = tokenizerData["model"];
+  const Config mergesValue = model["merges"];
+  const auto *merges = config::array(mergesValue);
+  if (merges == nullptr)
+    throw TokenizerError::mismatchedConfig("BPETokenizer requires merges");
+
+  const Config vocab = model["vocab"];
+  if (!config::isDictionary(vocab))
+    throw TokenizerError::missingVocab();
+
+  // Ranks: a later entry with the same pair replaces the earlier rank.
+  std::unordered_map<BytePair, TokenId, BytePairHash> ranks;
+  TokenId position = 0;
+  for (const Config &entry : *merges) {
+    std::vector<std::string> parts;
+    if (const auto text = config::string(entry)) {
+      std::size_t start = 0;
+      while (true) {
+        const std::size_t space = text->find(' ', start);
+        parts.push_back(
+            text->substr(start, space == std::string::npos ? std::string::npos : space - start));
+        if (space == std::string::npos)
+          break;
+        start = space + 1;
+      }
+    } else if (const auto *elements = config::array(entry)) {
+      for (const Config &element : *elements)
+        if (auto part = config::string(element))
+          parts.push_back(std::move(*part));
+    } else {
+      continue;
+    }
+    if (parts.size() >= 2)
+      ranks[BytePair{parts[0], parts[1]}] = position;
+    ++position;
+  }
+  merges_.reserve(ranks.size());
+  for (const auto &[pair, rank] : ranks) {
+    const std::int32_t a = internSymbol(pair.a);
+    const std::int32_t b = internSymbol(pair.b);
+    const std::int32_t result = internSymbol(pair.a + pair.b);
+    merges_[pairKey(a, b)] = Merge{rank, result};
+  }
+
+  config::forEachMember(vocab, [&](std::string key, const Config &value) {
+    if (const auto id = config::integer(value))
+      tokensToIds_.insert_or_assign(std::move(key), *id);
+  });
+  // An added token replaces the vocabulary entry of the same text, even one whose value was
+  // not an integer.
+  for (const auto &[content, id] : addedTokens)
+    tokensToIds_.insert_or_assign(content, id);
+  idsToTokens_.reserve(tokensToIds_.size());
+  for (const auto &[token, id] : tokensToIds_)
+    idsToTokens_.insert_or_assign(id, token);
+
+  unknownToken_ = unknownTokenText(tokenizerConfig);
+  if (unknownToken_)
+    if (const auto found = tokensToIds_.find(*unknownToken_); found != tokensToIds_.end())
+      unknownTokenId_ = found->second;
+  eosToken_ = addedTokenContent(tokenizerConfig["eosToken"]);
+  if (eosToken_)
+    if (const auto found = tokensToIds_.find(*eosToken_); found != tokensToIds_.end())
+      eosTokenId_ = found->second;
+  bosToken_ = addedTokenContent(tokenizerConfig["bosToken"]);
+  if (bosToken_)
+    if (const auto found = tokensToIds_.find(*bosToken_); found != tokensToIds_.end())
+      bosTokenId_ = found->second;
+  fuseUnknownTokens_ = config::isTrue(tokenizerConfig["fuseUnk"]);
+}
+
+std::int32_t BPETokenizer::symbolId(std::string_view text) const {
+  const auto found = symbols_.find(text);
+  return found == symbols_.end() ? -1 : found->second;
+}
+
+std::int32_t BPETokenizer::internSymbol(const std::string &text) {
+  const auto [it, inserted] =
+      symbols_.try_emplace(text, static_cast<std::int32_t>(symbols_.size()));
+  return it->second;
+}
+
+void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols) const {
+  thread_local std::vector<std::size_t> boundaries;
+  characterBoundaries(word, boundaries);
+  symbols.clear();
+  for (std::size_t i = 1; i < boundaries.size(); ++i) {
+    const std::size_t begin = boundaries[i - 1];
+    const std::size_t end = boundaries[i];
+    symbols.push_back(Symbol{symbolId(word.substr(begin, end - begin)),
+                             static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
+  }
+  if (symbols.size() <= 1)
+    return;
+
+  while (symbols.size() > 1) {
+    TokenId bestRank = std::numeric_limits<TokenId>::max();
+    const Merge *best = nullptr;
+    std::int32_t first = -1;
+    std::int32_t second = -1;
+    for (std::size_t i = 0; i + 1 < symbols.size(); ++i) {
+      if (symbols[i].id < 0 || symbols[i + 1].id < 0)
+        continue;
+      const auto merge = merges_.find(pairKey(symbols[i].id, symbols[i + 1].id));
+      if (merge != merges_.end() && merge->second.rank < bestRank) {
+        bestRank = merge->second.rank;
+        best = &merge->second;
+        first = symbols[i].id;
+        second = symbols[i + 1].id;
+      }
+    }
+    if (best == nullptr)
+      break;
+    // Merges every occurrence left to right; an occurrence never overlaps the previous one.
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < symbols.size(); ++out) {
+      if (symbols[i].id == first && i + 1 < symbols.size() && symbols[i + 1].id == second) {
+        symbols[out] = Symbol{best->result, symbols[i].begin, symbols[i + 1].end};
+        i += 2;
+      } else {
+        symbols[out] = symbols[i];
+        i += 1;
+      }
+    }
+    symbols.resize(out);
+  }
+}
+
+std::string BPETokenizer::bpe(std::string_view token) const {
+  thread_local std::vector<Symbol> symbols;
+  mergeWord(token, symbols);
+  if (symbols.size() <= 1)
+    return std::string(token);
+  std::string joined;
+  joined.reserve(token.size() + symbols.size());
+  for (std::size_t i = 0; i < symbols.size(); ++i) {
+    if (i > 0)
+      joined.push_back(' ');
+    joined.append(token.substr(symbols[i].begin, symbols[i].end - symbols[i].begin));
+  }
+  return joined;
+}
+
+void BPETokenizer::appendToken(std::string_view part, std::vector<std::string> &tokens) const {
+  const auto found = tokensToIds_.find(part);
+  if (found != tokensToIds_.end() && found->second != unknownTokenId_) {
+    tokens.emplace_back(part);
+    return;
+  }
+  thread_local std::vector<TextRange> ranges;
+  byteFallbackPattern().findAll(part, ranges);
+  for (const TextRange &range : ranges) {
+    for (const char byte : range.of(part)) {
+      char buffer[8];
+      std::snprintf(buffer, sizeof buffer, "<0x%02X>", static_cast<unsigned char>(byte));
+      tokens.emplace_back(buffer);
+    }
+  }
+}
+
+std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
+  thread_local std::vector<Symbol> symbols;
+  mergeWord(text, symbols);
+  std::vector<std::string> tokens;
+  tokens.reserve(symbols.size());
+  for (const Symbol &symbol : symbols) {
+    const std::string_view merged = text.substr(symbol.begin, symbol.end - symbol.begin);
+    // A word with spaces inside (no pre-tokenizer ahead) is cut at them; no token holds one.
+    std::size_t start = 0;
+    while (start <= merged.size()) {
+      const std::size_t space = merged.find(' ', start);
+      const std::size_t end = space == std::string_view::npos ? merged.size() : space;
+      if (end > start)
+        appendToken(merged.substr(start, end - start), tokens);
+      if (space == std::string_view::npos)
+        break;
+      start = space + 1;
+    }
+  }
+  return tokens;
+}
+
+std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) const {
+  const auto found = tokensToIds_.find(token);
+  if (found != tokensToIds_.end())
+    return found->second;
+  return unknownTokenId_;
+}
+
+std::optional<std::string> BPETokenizer::convertIdToToken(TokenId id) const {
+  const auto found = idsToTokens_.find(id);
+  if (found == idsToTokens_.end())
+    return std::nullopt;
+  return found->second;
+}
+
+} // namespace deduve

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "DeduveCore/Tokenizers/TokenizingModel.hpp"
+
+namespace deduve {
+
+// The left and right symbol of a merge. Equal when both texts are equal byte for byte.
+struct BytePair {
+  std::string a;
+  std::string b;
+  friend bool operator==(const BytePair &, const BytePair &) = default;
+};
+
+struct BytePairHash {
+  std::size_t operator()(const BytePair &pair) const noexcept {
+    const std::size_t first = std::hash<std::string>{}(pair.a);
+    return first ^
+           (std::hash<std::string>{}(pair.b) + 0x9e3779b97f4a7c15ULL + (first << 6) + (first >> 2));
+  }
+};
+
+// Byte-pair encoding model: merges the characters of a word by rank, then maps the merged
+// symbols to vocabulary ids; symbols outside the vocabulary become byte tokens "<0xHH>".
+//
+// Reads from the tokenizer data: model.merges (strings "a b" or [a, b] arrays), model.vocab;
+// from the configuration: unk_token, bos_token, eos_token, fuse_unk.
+// Immutable after construction; safe to use from several threads at once.
+class BPETokenizer final : public TokenizingModel {
+public:
+  // Throws TokenizerError::mismatchedConfig("BPETokenizer requires merges") without a merges
+  // array and TokenizerError::missingVocab without a vocab dictionary.
+  BPETokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
+               const AddedTokens &addedTokens);
+
+  // The word's merged symbols joined with single spaces. A word of at most one character
+  // (grapheme cluster) comes back unchanged.
+  std::string bpe(std::string_view token) const;
+
+  std::vector<std::string> tokenize(std::string_view text) const override;
+
+  // The rank of a merge pair (lower merges first), if it is one.
+  std::optional<TokenId> rank(const BytePair &pair) const;
+
+  std::optional<TokenId> convertTokenToId(std::string_view token) const override;
+  std::optional<std::string> convertIdToToken(TokenId id) const override;
+  std::optional<std::string> bosToken() const override { return bosToken_; }
+  std::optional<TokenId> bosTokenId() const override { return bosTokenId_; }
+  std::optional<std::string> eosToken() const override { return eosToken_; }
+  std::optional<TokenId> eosTokenId() const override { return eosTokenId_; }
+  std::optional<std::string> unknownToken() const override { return unknownToken_; }
+  std::optional<TokenId> unknownTokenId() const override { return unknownTokenId_; }
+  bool fuseUnknownTokens() const override { return fuseUnknownTokens_; }
+
+  const TokenIdMap &tokensToIds() const { return tokensToIds_; }
+
+private:
+  // One symbol of a word being merged: a byte range of the word and its symbol id (-1 for a
+  // text that appears in no merge).
+  struct Symbol {
+    std::int32_t id;
+    std::uint32_t begin;
+    std::uint32_t end;
+  };
+  struct Merge {
+    TokenId rank;
+    std::int32_t result; // symbol id of a + b
+  };
+
+  std::int32_t symbolId(std::string_view text) const;
+  std::int32_t internSymbol(const std::string &text);
+  void mergeWord(std::string_view word, std::vector<Symbol> &symbols) const;
+  void appendToken(std::string_view part, std::vector<std::string> &tokens) const;
+
+  std::unordered_map<std::string, std::int32_t, TransparentStringHash, std::equal_to<>> symbols_;
+  std::unordered_map<std::uint64_t, Merge> merges_;
+  TokenIdMap tokensToIds_;
+  std::unordered_map<TokenId, std::string> idsToTokens_;
+  std::optional<std::string> bosToken_;
+  std::optional<TokenId> bosTokenId_;
+  std::optional<std::string> eosToken_;
+  std::optional<TokenId> eosTokenId_;
+  std::optional<std::string> unknownToken_;
+  std::optional<TokenId> unknownTokenId_;
+  bool fuseUnknownTokens_ = false;
+};
+
+} // namespace deduve

@@ -1,0 +1,241 @@
+#include "DeduveCore/Tokenizers/PreTrainedTokenizer.hpp"
+
+#include <algorithm>
+#include <array>
+#include <utility>
+
+#include "DeduveCore/Text/Unicode.hpp"
+#include "DeduveCore/Tokenizers/ConfigReading.hpp"
+#include "DeduveCore/Tokenizers/StringReplacePattern.hpp"
+#include "DeduveCore/Tokenizers/StringSplitting.hpp"
+#include "DeduveCore/Tokenizers/TokenizerClasses.hpp"
+#include "DeduveCore/Tokenizers/TokenizerError.hpp"
+
+namespace deduve {
+
+namespace {
+
+struct AddedTokenEntry {
+  std::string content;
+  bool lstrip = false;
+  bool rstrip = false;
+  std::size_t characters = 0;
+};
+
+// One alternative per added token, longest (in characters) first so that a token is never
+// cut short by a shorter one that begins it; equal lengths keep document order. The token
+// itself is the alternative's only group, so the split can drop the white space that the
+// lstrip/rstrip parts consume.
+std::optional<Regex> makeAddedTokensRegex(const Config &addedTokens) {
+  const auto *elements = config::array(addedTokens);
+  if (elements == nullptr)
+    return std::nullopt;
+  std::vector<AddedTokenEntry> entries;
+  for (const Config &element : *elements) {
+    if (!config::isDictionary(element))
+      continue;
+    auto content = config::string(element["content"]);
+    if (!content)
+      continue;
+    const std::size_t characters = graphemeCount(*content);
+    entries.push_back(AddedTokenEntry{std::move(*content), config::isTrue(element["lstrip"]),
+                                      config::isTrue(element["rstrip"]), characters});
+  }
+  // Without entries the joined pattern would be empty, and an empty pattern matches between
+  // every two characters: the text would be cut into single characters.
+  if (entries.empty())
+    return std::nullopt;
+  std::stable_sort(entries.begin(), entries.end(),
+                   [](const AddedTokenEntry &a, const AddedTokenEntry &b) {
+                     return a.characters > b.characters;
+                   });
+  std::string pattern;
+  for (const auto &entry : entries) {
+    if (!pattern.empty())
+      pattern += '|';
+    if (entry.lstrip)
+      pattern += R"(\s*)";
+    pattern += '(';
+    pattern += Regex::escape(entry.content);
+    pattern += ')';
+    if (entry.rstrip)
+      pattern += R"(\s*)";
+  }
+  try {
+    return Regex(pattern);
+  } catch (const RegexError &) {
+    // Added tokens are then not split out; the text reaches the stages whole.
+    return std::nullopt;
+  }
+}
+
+} // namespace
+
+PreTrainedTokenizer::PreTrainedTokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
+                                         bool strict) {
+  const Config addedTokensValue = tokenizerData["addedTokens"];
+  AddedTokens addedTokenIds;
+  if (const auto *elements = config::array(addedTokensValue)) {
+    for (const Config &element : *elements) {
+      const auto id = config::integer(element["id"]);
+      if (!id)
+        continue;
+      auto content = config::string(element["content"]);
+      if (!content)
+        continue;
+      if (config::isTrue(element["special"]))
+        specialTokens_.insert_or_assign(*content, *id);
+      addedTokenIds.insert_or_assign(std::move(*content), *id);
+    }
+  }
+  addedTokensRegex_ = makeAddedTokensRegex(addedTokensValue);
+  for (const auto &[content, id] : addedTokenIds)
+    addedTokens_.insert(content);
+  for (const auto &[content, id] : specialTokens_)
+    specialTokenIds_.insert(id);
+
+  const Config preTokenizerValue = tokenizerData["preTokenizer"];
+  preTokenizer_ = makePreTokenizer(&preTokenizerValue);
+  const Config normalizerValue = tokenizerData["normalizer"];
+  normalizer_ = makeNormalizer(&normalizerValue);
+  const Config postProcessorValue = tokenizerData["postProcessor"];
+  postProcessor_ = makePostProcessor(&postProcessorValue);
+  const Config decoderValue = tokenizerData["decoder"];
+  decoder_ = makeDecoder(&decoderValue, addedTokens_);
+
+  cleanUpTokenizationSpaces_ =
+      config::boolean(tokenizerConfig["cleanUpTokenizationSpaces"]).value_or(true);
+  tokenizerConfig_ = tokenizerConfig;
+  model_ = makeTokenizingModel(tokenizerConfig, tokenizerData, addedTokenIds, strict);
+}
+
+std::vector<std::string> PreTrainedTokenizer::preTokenize(std::string_view text,
+                                                          PreTokenizerOptions options) const {
+  if (preTokenizer_ == nullptr)
+    return {std::string(text)};
+  return preTokenizer_->preTokenize(text, options);
+}
+
+std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view text) const {
+  std::vector<std::string> pieces;
+  if (addedTokensRegex_)
+    pieces = splitKeepingLastGroup(text, *addedTokensRegex_);
+  else
+    pieces.emplace_back(text);
+
+  std::vector<std::string> tokens;
+  std::vector<std::string> pieceTokens;
+  for (std::size_t index = 0; index < pieces.size(); ++index) {
+    const std::string &piece = pieces[index];
+    pieceTokens.clear();
+    if (addedTokens_.contains(piece)) {
+      pieceTokens.push_back(piece);
+    } else {
+      const std::string normalized = normalizer_ ? normalizer_->normalize(piece) : piece;
+      const PreTokenizerOptions options =
+          index == 0 ? PreTokenizerOptions{PreTokenizerOption::firstSection}
+                     : PreTokenizerOptions{};
+      for (const std::string &word : preTokenize(normalized, options)) {
+        auto wordTokens = model_->tokenize(word);
+        std::move(wordTokens.begin(), wordTokens.end(), std::back_inserter(pieceTokens));
+      }
+    }
+    // Runs of unknown tokens are fused within a piece, never across an added token.
+    auto fused = fuseUnknown(std::move(pieceTokens));
+    std::move(fused.begin(), fused.end(), std::back_inserter(tokens));
+    pieceTokens = std::vector<std::string>();
+  }
+  return tokens;
+}
+
+std::vector<std::string> PreTrainedTokenizer::fuseUnknown(std::vector<std::string> tokens) const {
+  if (!model_->fuseUnknownTokens())
+    return tokens;
+  const std::optional<TokenId> unknownId = model_->unknownTokenId();
+  std::vector<std::string> fused;
+  fused.reserve(tokens.size());
+  bool previousUnknown = false;
+  for (auto &token : tokens) {
+    const bool unknown = model_->convertTokenToId(token) == unknownId;
+    if (!unknown || !previousUnknown)
+      fused.push_back(std::move(token));
+    previousUnknown = unknown;
+  }
+  return fused;
+}
+
+std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view text,
+                                                 bool addSpecialTokens) const {
+  std::vector<std::string> tokens = tokenize(text);
+  if (postProcessor_)
+    tokens = postProcessor_->postProcess(tokens, nullptr, addSpecialTokens);
+  std::vector<TokenId> ids;
+  ids.reserve(tokens.size());
+  for (const auto &token : tokens) {
+    const auto id = model_->convertTokenToId(token);
+    if (!id)
+      throw TokenizerError::mismatchedConfig("the token '" + token +
+                                             "' has no id and the vocabulary has no unknown "
+                                             "token");
+    ids.push_back(*id);
+  }
+  return ids;
+}
+
+std::string PreTrainedTokenizer::decode(const std::vector<TokenId> &tokens,
+                                        bool skipSpecialTokens) const {
+  std::vector<std::string> texts;
+  texts.reserve(tokens.size());
+  for (const TokenId id : tokens) {
+    if (skipSpecialTokens && specialTokenIds_.contains(id))
+      continue;
+    if (auto token = model_->convertIdToToken(id))
+      texts.push_back(std::move(*token));
+  }
+  if (decoder_)
+    texts = decoder_->decode(texts);
+  std::string joined;
+  for (const auto &text : texts)
+    joined += text;
+  return cleanUp(joined);
+}
+
+std::string PreTrainedTokenizer::cleanUp(std::string_view text) const {
+  if (!cleanUpTokenizationSpaces_)
+    return std::string(text);
+  static constexpr std::array<std::pair<std::string_view, std::string_view>, 10> replacements{{
+      {" .", "."},
+      {" ?", "?"},
+      {" !", "!"},
+      {" ,", ","},
+      {" ' ", "'"},
+      {" n't", "n't"},
+      {" 'm", "'m"},
+      {" 's", "'s"},
+      {" 've", "'ve"},
+      {" 're", "'re"},
+  }};
+  std::string cleaned(text);
+  for (const auto &[target, replacement] : replacements)
+    cleaned = replaceOccurrences(cleaned, target, replacement);
+  return cleaned;
+}
+
+std::optional<TokenId> PreTrainedTokenizer::convertTokenToId(std::string_view token) const {
+  return model_->convertTokenToId(token);
+}
+std::optional<std::string> PreTrainedTokenizer::convertIdToToken(TokenId id) const {
+  return model_->convertIdToToken(id);
+}
+std::optional<std::string> PreTrainedTokenizer::bosToken() const { return model_->bosToken(); }
+std::optional<TokenId> PreTrainedTokenizer::bosTokenId() const { return model_->bosTokenId(); }
+std::optional<std::string> PreTrainedTokenizer::eosToken() const { return model_->eosToken(); }
+std::optional<TokenId> PreTrainedTokenizer::eosTokenId() const { return model_->eosTokenId(); }
+std::optional<std::string> PreTrainedTokenizer::unknownToken() const {
+  return model_->unknownToken();
+}
+std::optional<TokenId> PreTrainedTokenizer::unknownTokenId() const {
+  return model_->unknownTokenId();
+}
+
+} // namespace deduve

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DeduveCore/Tokenizers/TokenizingModel.hpp"
+#include "DeduveCore/Tokenizers/Trie.hpp"
+
+namespace deduve {
+
+// Unigram model over a vocabulary of scored pieces: a word is cut into the pieces whose scores
+// add up highest (a Viterbi pass over the lattice of every vocabulary piece found at every
+// character position). Characters are grapheme clusters, compared byte for byte.
+//
+// Reads from the tokenizer data: model.vocab ([[piece, score], ...]), model.unk_id; from the
+// configuration: eos_token. Immutable after construction; safe to use from several threads.
+class UnigramTokenizer : public TokenizingModel {
+public:
+  struct SentencePieceToken {
+    std::string token;
+    float score = 0;
+  };
+
+  // Throws TokenizerError::missingVocab when model.vocab is not an array, and
+  // TokenizerError::malformedVocab for an entry that is not [piece, ..., score], a missing or
+  // non-integer unk_id, an unk_id outside the vocabulary, or a piece listed twice. The
+  // added-token map is not used.
+  UnigramTokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
+                   const AddedTokens &addedTokens);
+
+  std::vector<std::string> tokenize(std::string_view text) const override;
+
+  // The piece's id, or the unknown id for a text outside the vocabulary.
+  std::optional<TokenId> convertTokenToId(std::string_view token) const override;
+  // The piece of a vocabulary id; nothing for an id outside the vocabulary.
+  std::optional<std::string> convertIdToToken(TokenId id) const override;
+  std::optional<std::string> bosToken() const override { return bosToken_; }
+  std::optional<TokenId> bosTokenId() const override { return bosTokenId_; }
+  std::optional<std::string> eosToken() const override { return eosToken_; }
+  std::optional<TokenId> eosTokenId() const override { return eosTokenId_; }
+  std::optional<std::string> unknownToken() const override { return unknownPiece_.token; }
+  std::optional<TokenId> unknownTokenId() const override { return unknownTokenId_; }
+  bool fuseUnknownTokens() const override { return true; }
+
+  const std::vector<SentencePieceToken> &vocab() const { return vocab_; }
+  const SentencePieceToken &unknownPiece() const { return unknownPiece_; }
+  // The smallest score of the vocabulary, at most 999.
+  float minScore() const { return minScore_; }
+
+private:
+  std::vector<SentencePieceToken> vocab_;
+  SentencePieceToken unknownPiece_;
+  TokenId unknownTokenId_ = 0;
+  float minScore_ = 999;
+  TokenIdMap tokensToIds_;
+  std::optional<std::string> bosToken_{" "};
+  std::optional<TokenId> bosTokenId_;
+  std::optional<std::string> eosToken_;
+  std::optional<TokenId> eosTokenId_;
+  Trie<std::string> trie_; // elements are grapheme clusters
+};
+
+// The model the "T5Tokenizer" class names: the Unigram model unchanged.
+class T5Tokenizer : public UnigramTokenizer {
+public:
+  using UnigramTokenizer::UnigramTokenizer;
+};
+
+} // namespace deduve
