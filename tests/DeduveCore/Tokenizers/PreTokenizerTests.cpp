@@ -1,0 +1,271 @@
+#include "DeduveCore/Tokenizers/PreTokenizer.hpp"
+
+#include <gtest/gtest.h>
+
+#include "DeduveCore/Tokenizers/ByteEncoder.hpp"
+#include "tests/DeduveCore/Tokenizers/StageTestSupport.hpp"
+
+namespace deduve {
+namespace {
+
+using stagetest::cfg;
+using stagetest::refusal;
+using stagetest::Texts;
+
+const PreTokenizerOptions kFirst{PreTokenizerOption::firstSection};
+
+TEST(PreTokenizerTests, FactoryBuildsEveryTypeName) {
+  const auto isA = [](const char *json, auto *typeTag) {
+    using Type = std::remove_pointer_t<decltype(typeTag)>;
+    const auto built = makePreTokenizer(cfg(json));
+    return built != nullptr && dynamic_cast<const Type *>(built.get()) != nullptr;
+  };
+  EXPECT_TRUE(isA(R"({"type": "Sequence", "pretokenizers": []})",
+                  static_cast<PreTokenizerSequence *>(nullptr)));
+  EXPECT_TRUE(isA(R"({"type": "ByteLevel"})", static_cast<ByteLevelPreTokenizer *>(nullptr)));
+  EXPECT_TRUE(isA(R"({"type": "Punctuation"})", static_cast<PunctuationPreTokenizer *>(nullptr)));
+  EXPECT_TRUE(isA(R"({"type": "Digits"})", static_cast<DigitsPreTokenizer *>(nullptr)));
+  EXPECT_TRUE(isA(R"({"type": "Split"})", static_cast<SplitPreTokenizer *>(nullptr)));
+  EXPECT_TRUE(isA(R"({"type": "Whitespace"})", static_cast<WhitespacePreTokenizer *>(nullptr)));
+  EXPECT_TRUE(
+      isA(R"({"type": "WhitespaceSplit"})", static_cast<WhitespacePreTokenizer *>(nullptr)));
+  EXPECT_TRUE(isA(R"({"type": "Metaspace"})", static_cast<MetaspacePreTokenizer *>(nullptr)));
+  EXPECT_TRUE(isA(R"({"type": "BertPreTokenizer"})", static_cast<BertPreTokenizer *>(nullptr)));
+
+  EXPECT_EQ(makePreTokenizer(nullptr), nullptr);
+  EXPECT_EQ(makePreTokenizer(cfg(R"({})")), nullptr);
+  EXPECT_EQ(makePreTokenizer(cfg(R"({"type": null})")), nullptr);
+  EXPECT_EQ(makePreTokenizer(cfg(R"({"type": 3})")), nullptr);
+  EXPECT_EQ(makePreTokenizer(cfg(R"(null)")), nullptr);
+}
+
+TEST(PreTokenizerTests, RefusesUnknownTypesAndBrokenSequences) {
+  for (const char *type : {"", "bytelevel", "ByteLevel ", "Whitespace_Split"}) {
+    SCOPED_TRACE(type);
+    const Config config = Config::dictionary({{"type", type}});
+    EXPECT_EQ(refusal([&] { makePreTokenizer(config); }),
+              std::string("Unsupported PreTokenizer type: ") + type);
+  }
+  EXPECT_EQ(refusal([] { makePreTokenizer(cfg(R"({"type": "Sequence"})")); }),
+            "No pretokenizers in Sequence");
+  EXPECT_EQ(
+      refusal([] { makePreTokenizer(cfg(R"({"type": "Sequence", "pretokenizers": {"a": 1}})")); }),
+      "No pretokenizers in Sequence");
+  EXPECT_EQ(refusal([] {
+              makePreTokenizer(cfg(R"({"type": "Sequence", "pretokenizers": [{"type": "Nope"}]})"));
+            }),
+            "Unsupported PreTokenizer type: Nope");
+  EXPECT_EQ(
+      refusal([] { makePreTokenizer(cfg(R"({"type": "Split", "pattern": {"Regex": "("}})")); }),
+      "Cannot build regexp from (");
+}
+
+TEST(PreTokenizerTests, OptionsAndDefaults) {
+  const auto byteLevel = [](const char *json) {
+    auto built = makePreTokenizer(cfg(json));
+    return *dynamic_cast<const ByteLevelPreTokenizer *>(built.get());
+  };
+  const auto defaults = byteLevel(R"({"type": "ByteLevel"})");
+  EXPECT_FALSE(defaults.addPrefixSpace());
+  EXPECT_TRUE(defaults.trimOffsets());
+  EXPECT_TRUE(defaults.useRegex());
+  const auto set = byteLevel(
+      R"({"type": "ByteLevel", "add_prefix_space": "true", "trim_offsets": false, "use_regex": 0})");
+  EXPECT_TRUE(set.addPrefixSpace());
+  EXPECT_FALSE(set.trimOffsets());
+  EXPECT_FALSE(set.useRegex());
+
+  const auto metaspace = [](const char *json) {
+    auto built = makePreTokenizer(cfg(json));
+    const auto &m = *dynamic_cast<const MetaspacePreTokenizer *>(built.get());
+    return std::tuple(m.addPrefixSpace(), m.replacement(), m.stringReplacement(),
+                      m.prependScheme());
+  };
+  using Scheme = MetaspacePreTokenizer::PrependScheme;
+  EXPECT_EQ(metaspace(R"({"type": "Metaspace"})"), std::tuple(false, " ", " ", Scheme::always));
+  EXPECT_EQ(
+      metaspace(
+          R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "first"})"),
+      std::tuple(true, "▁", "▁", Scheme::first));
+  EXPECT_EQ(
+      metaspace(
+          R"({"type": "Metaspace", "replacement": "▁", "str_rep": "_", "prepend_scheme": "never"})"),
+      std::tuple(false, "▁", "_", Scheme::never));
+  EXPECT_EQ(std::get<3>(metaspace(R"({"type": "Metaspace", "prepend_scheme": "sometimes"})")),
+            Scheme::always);
+
+  auto split = makePreTokenizer(cfg(R"({"type": "Split", "pattern": {"String": "-"}})"));
+  const auto &s = *dynamic_cast<const SplitPreTokenizer *>(split.get());
+  ASSERT_TRUE(s.pattern().has_value());
+  EXPECT_FALSE(s.pattern()->isRegexp());
+  EXPECT_FALSE(s.invert());
+}
+
+struct PreTokenizeCase {
+  const char *name;
+  const char *config;
+  std::string text;
+  PreTokenizerOptions options;
+  Texts expected;
+};
+
+class PreTokenizeTest : public ::testing::TestWithParam<PreTokenizeCase> {};
+
+TEST_P(PreTokenizeTest, Pieces) {
+  const PreTokenizeCase &c = GetParam();
+  const auto preTokenizer = makePreTokenizer(cfg(c.config));
+  ASSERT_NE(preTokenizer, nullptr);
+  EXPECT_EQ(preTokenizer->preTokenize(c.text, c.options), c.expected);
+  EXPECT_EQ((*preTokenizer)(Texts{c.text, c.text}, c.options).size(), 2 * c.expected.size());
+}
+
+const PreTokenizeCase kPreTokenizeCases[] = {
+    {"whitespace", R"({"type": "Whitespace"})", "a  b\tc", {}, {"a", "b", "c"}},
+    {"whitespaceSplit", R"({"type": "WhitespaceSplit"})", "a  b\tc", {}, {"a", "b", "c"}},
+    {"punctuation",
+     R"({"type": "Punctuation"})",
+     "Hello, world!",
+     {},
+     {"Hello", ",", " world", "!"}},
+    {"bert", R"({"type": "BertPreTokenizer"})", "Hello, world!", {}, {"Hello", ",", "world", "!"}},
+    {"bertRunOfPunctuation", R"({"type": "BertPreTokenizer"})", "ok?!", {}, {"ok", "?", "!"}},
+    {"digits", R"({"type": "Digits"})", "abc123", {}, {"abc", "123"}},
+    {"individualDigits",
+     R"({"type": "Digits", "individual_digits": true})",
+     "abc123",
+     {},
+     {"abc", "1", "2", "3"}},
+    {"splitString", R"({"type": "Split", "pattern": {"String": "-"}})", "a-b", {}, {"a", "-", "b"}},
+    {"splitStringInverted",
+     R"({"type": "Split", "pattern": {"String": "-"}, "invert": true})",
+     "a-b",
+     {},
+     {"a", "b"}},
+    {"splitWithoutPattern", R"({"type": "Split", "pattern": {}})", "a-b", {}, {"a-b"}},
+    {"splitRegexKeepsMatches",
+     R"({"type": "Split", "pattern": {"Regex": "\\s+"}})",
+     "a  b",
+     {},
+     {"a", "  ", "b"}},
+    {"splitRegexIgnoresInvert",
+     R"({"type": "Split", "pattern": {"Regex": "\\s+"}, "invert": true})",
+     "a  b",
+     {},
+     {"a", "  ", "b"}},
+    {"splitEmptyMatchingRegex",
+     R"({"type": "Split", "pattern": {"Regex": "x*"}})",
+     "abxxc",
+     {},
+     {"a", "b", "xx", "c"}},
+    {"byteLevel", R"({"type": "ByteLevel"})", "Hello world", {}, {"Hello", "Ġworld"}},
+    {"byteLevelPrefixesEveryPiece",
+     R"({"type": "ByteLevel", "add_prefix_space": true})",
+     "it's",
+     {},
+     {"Ġit", "Ġ's"}},
+    {"byteLevelPrefixSpace",
+     R"({"type": "ByteLevel", "add_prefix_space": true})",
+     "Hello world",
+     {},
+     {"ĠHello", "Ġworld"}},
+    {"byteLevelBytes", R"({"type": "ByteLevel"})", "h\xC3\xA9 a\nb", {}, {"hÃ©", "Ġa", "Ċ", "b"}},
+    {"byteLevelSpaces", R"({"type": "ByteLevel"})", "a   b", {}, {"a", "ĠĠ", "Ġb"}},
+    {"byteLevelEmpty", R"({"type": "ByteLevel"})", "", {}, {}},
+    {"byteLevelNoRegexEmpty",
+     R"({"type": "ByteLevel", "use_regex": false, "add_prefix_space": true})",
+     "",
+     {},
+     {"Ġ"}},
+    {"byteLevelNoRegex", R"({"type": "ByteLevel", "use_regex": false})", "a b", {}, {"aĠb"}},
+    {"metaspaceDefaultReplacementIsSpace",
+     R"({"type": "Metaspace", "add_prefix_space": true})",
+     "Hey friend",
+     {},
+     {" Hey", " friend"}},
+    {"metaspace",
+     R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true})",
+     "Hey friend",
+     {},
+     {"▁Hey", "▁friend"}},
+    {"metaspaceAlreadyMarked",
+     R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true})",
+     "▁Hey",
+     {},
+     {"▁Hey"}},
+    {"metaspaceFirstInFirstSection",
+     R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "first"})",
+     "Hey friend",
+     kFirst,
+     {"▁Hey", "▁friend"}},
+    {"metaspaceFirstInLaterSection",
+     R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "first"})",
+     "Hey friend",
+     {},
+     {"Hey", "▁friend"}},
+    {"metaspaceNever",
+     R"({"type": "Metaspace", "replacement": "▁", "add_prefix_space": true, "prepend_scheme": "never"})",
+     "Hey friend",
+     kFirst,
+     {"Hey", "▁friend"}},
+    {"metaspaceWithoutPrefix",
+     R"({"type": "Metaspace", "replacement": "▁"})",
+     "Hey friend",
+     {},
+     {"Hey", "▁friend"}},
+    {"metaspaceDotIsLiteral",
+     R"({"type": "Metaspace", "replacement": ".", "add_prefix_space": true})",
+     "ab cd",
+     {},
+     {".ab", ".cd"}},
+    {"metaspaceBarIsLiteral",
+     R"({"type": "Metaspace", "replacement": "|", "add_prefix_space": true})",
+     "ab cd",
+     {},
+     {"|ab", "|cd"}},
+    {"metaspaceStringReplacement",
+     R"({"type": "Metaspace", "replacement": "▁", "str_rep": "▁▁"})",
+     "a b",
+     {},
+     {"a", "▁", "▁b"}},
+    {"sequence",
+     R"({"type": "Sequence", "pretokenizers": [{"type": "WhitespaceSplit"}, {"type": "Digits"}]})",
+     "ab12 cd",
+     {},
+     {"ab", "12", "cd"}},
+    {"sequenceSkipsTypelessMembers",
+     R"({"type": "Sequence", "pretokenizers": [{"kind": "Digits"}, {"type": null}]})",
+     "a b1",
+     {},
+     {"a b1"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, PreTokenizeTest, ::testing::ValuesIn(kPreTokenizeCases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+TEST(PreTokenizerTests, SplitWithEmptyMatchingPatternFinishesOnLongInput) {
+  // Documents come from the network: a pattern that matches the empty string everywhere must
+  // not stall the tokenizer.
+  const auto split = makePreTokenizer(cfg(R"j({"type": "Split", "pattern": {"Regex": "(?:)"}})j"));
+  const std::string text(200000, 'a');
+  const Texts pieces = split->preTokenize(text);
+  ASSERT_EQ(pieces.size(), text.size());
+  EXPECT_EQ(pieces.front(), "a");
+}
+
+TEST(PreTokenizerTests, ByteLevelPiecesCoverEveryByte) {
+  // Joined, the pieces are the byte-level form of every input byte (ill-formed input
+  // included), so no text is lost before the model sees it.
+  const auto byteLevel = makePreTokenizer(cfg(R"({"type": "ByteLevel"})"));
+  const std::string text =
+      "Don't stop\t\tme  now, 12 \xE2\x80\x94 \xFF\xE2\x96 caf\xC3\xA9 \xF0\x9F\x98\x80!\n";
+  std::string joined;
+  for (const std::string &piece : byteLevel->preTokenize(text))
+    joined += piece;
+  std::string expected;
+  for (const char c : text)
+    expected += byteEncoder()[static_cast<unsigned char>(c)];
+  EXPECT_EQ(joined, expected);
+}
+
+} // namespace
+} // namespace deduve
