@@ -108,7 +108,10 @@ bool AudioConverter::step(PcmBuffer &output, std::uint32_t &produced, bool flush
                           std::string &error) {
   const std::uint32_t channels = to_.channelCount();
   const std::size_t room = output.frameCapacity() - produced;
-  const std::size_t available = pendingFrames();
+  // soxr copies all the input it is given into its own queue; small steps keep that queue
+  // (and its reallocations) small however large the caller's buffers are.
+  constexpr std::size_t kStepFrames = 16384;
+  const std::size_t available = std::min(pendingFrames(), kStepFrames);
   std::size_t consumed = 0;
   std::size_t written = 0;
   if (!resampler_) {
