@@ -115,11 +115,12 @@ private:
     insideParallelFor = true;
     std::unique_lock lock(mutex_);
     for (;;) {
-      wake_.wait(lock, [&] { return stopping_ || firstOpenJob() != nullptr; });
+      // Chunks are claimed without the lock, so the job found by the wait is the one taken.
+      Job *job = nullptr;
+      wake_.wait(lock, [&] { return stopping_ || (job = firstOpenJob()) != nullptr; });
       if (stopping_) {
         return;
       }
-      Job *job = firstOpenJob();
       busyOn_[slot] = job;
       lock.unlock();
       job->work();

@@ -1,0 +1,102 @@
+// The runner's lowest layer: the shared parallel loop and float16 conversions.
+
+#include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/kernels/Parallel.hpp"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <bit>
+#include <cmath>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using namespace platform::runner;
+
+TEST(ParallelFor, CoversEveryIndexOnceForAnyRangeAndGrain) {
+  struct Case {
+    std::size_t begin, end, grain;
+  };
+  for (const Case c : {Case{0, 0, 1}, Case{5, 6, 1}, Case{0, 1000, 1}, Case{3, 1003, 7},
+                       Case{0, 100, 1000}, Case{10, 100000, 64}}) {
+    SCOPED_TRACE(std::to_string(c.begin) + ".." + std::to_string(c.end) + " grain " +
+                 std::to_string(c.grain));
+    std::vector<std::atomic<int>> hits(c.end);
+    std::atomic<int> shortChunks{0};
+    parallelFor(c.begin, c.end, c.grain, [&](std::size_t b, std::size_t e) {
+      if (e - b < c.grain && e != c.end) {
+        ++shortChunks;
+      }
+      for (std::size_t i = b; i < e; ++i) {
+        ++hits[i];
+      }
+    });
+    for (std::size_t i = 0; i < c.end; ++i) {
+      ASSERT_EQ(hits[i].load(), i >= c.begin ? 1 : 0) << "index " << i;
+    }
+    EXPECT_EQ(shortChunks.load(), 0);
+  }
+}
+
+TEST(ParallelFor, NestedCallsRunAndExceptionsReachTheCaller) {
+  std::vector<std::atomic<int>> hits(64 * 64);
+  parallelFor(0, 64, 1, [&](std::size_t b, std::size_t e) {
+    for (std::size_t i = b; i < e; ++i) {
+      parallelFor(0, 64, 1, [&](std::size_t ib, std::size_t ie) {
+        for (std::size_t j = ib; j < ie; ++j) {
+          ++hits[i * 64 + j];
+        }
+      });
+    }
+  });
+  for (auto &h : hits) {
+    ASSERT_EQ(h.load(), 1);
+  }
+  EXPECT_THROW(parallelFor(0, 1000, 1,
+                           [](std::size_t b, std::size_t e) {
+                             if (b <= 500 && 500 < e) {
+                               throw std::runtime_error("chunk failed");
+                             }
+                           }),
+               std::runtime_error);
+  // The pool is still usable after a failed loop.
+  std::atomic<std::size_t> total{0};
+  parallelFor(0, 1000, 1, [&](std::size_t b, std::size_t e) { total += e - b; });
+  EXPECT_EQ(total.load(), 1000u);
+}
+
+TEST(Half, WideningIsExactAndNarrowingRoundsLikeTheCompiler) {
+  for (std::uint32_t bits = 0; bits < 65536; ++bits) {
+    const auto half = static_cast<std::uint16_t>(bits);
+    const float expected = static_cast<float>(std::bit_cast<_Float16>(half));
+    const float widened = halfToFloat(half);
+    if (std::isnan(expected)) {
+      ASSERT_TRUE(std::isnan(widened)) << bits;
+      continue;
+    }
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(widened), std::bit_cast<std::uint32_t>(expected))
+        << bits;
+    ASSERT_EQ(halfToFloatTable()[bits], widened) << bits;
+    ASSERT_EQ(floatToHalf(widened), half) << bits;
+  }
+  std::mt19937 generator(3);
+  std::uniform_int_distribution<std::uint32_t> anyBits;
+  for (int i = 0; i < 200000; ++i) {
+    const float value = std::bit_cast<float>(anyBits(generator));
+    if (std::isnan(value)) {
+      continue;
+    }
+    const auto expected = std::bit_cast<std::uint16_t>(static_cast<_Float16>(value));
+    ASSERT_EQ(floatToHalf(value), expected) << value;
+  }
+  // Halfway cases round to even, including into the subnormal range and up to infinity.
+  for (float value : {65520.0f, 65519.0f, 2.9802322e-8f, 8.940697e-8f, 1.0009765625f}) {
+    EXPECT_EQ(floatToHalf(value), std::bit_cast<std::uint16_t>(static_cast<_Float16>(value)))
+        << value;
+  }
+}
+
+} // namespace

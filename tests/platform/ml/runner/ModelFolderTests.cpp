@@ -1,0 +1,188 @@
+// Loading model folders: the descriptions the engine reads, and clear errors for bad folders.
+
+#include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/RunnerModel.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tools/make-test-model/SafeTensorsWriter.hpp"
+#include "tools/make-test-model/TestModelWriter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+
+namespace {
+
+using namespace platform;
+using platform::runner::ModelConfig;
+using platform::runner::ModelKind;
+using platform::runner::SafeTensorsFile;
+using platform::runner::TestModelOptions;
+
+MLMultiArrayConstraint constraint(const MLModel &model, const std::string &name, bool input) {
+  const auto &map = input ? model.description().inputDescriptionsByName
+                          : model.description().outputDescriptionsByName;
+  const auto found = map.find(name);
+  EXPECT_NE(found, map.end()) << name;
+  if (found == map.end() || !found->second.multiArrayConstraint) {
+    return {};
+  }
+  EXPECT_EQ(found->second.type, MLFeatureType::multiArray);
+  return *found->second.multiArrayConstraint;
+}
+
+TEST(ModelFolder, DescriptionsReportEveryFeatureTheEngineReads) {
+  mqtest::TempDir dir;
+  TestModelOptions options; // D 64, 2 decoder layers, 1500 positions, 224 cache slots
+  runner::writeTestModels(dir.path(), options);
+  const auto mel = loadMLModel(dir / "MelSpectrogram.mlmodelc");
+  const auto encoder = loadMLModel(dir / "AudioEncoder.mlmodelc", {MLComputeUnits::cpuOnly});
+  const auto decoder = loadMLModel(dir / "TextDecoder.mlmodelc");
+  using Shape = MLMultiArray::Shape;
+  using T = MLMultiArrayDataType;
+  struct Expected {
+    const MLModel *model;
+    std::string name;
+    bool input;
+    Shape shape;
+    T type;
+  };
+  const std::vector<Expected> table = {
+      {mel.get(), "audio", true, {480000}, T::float32},
+      {mel.get(), "melspectrogram_features", false, {1, 80, 1, 3000}, T::float16},
+      {encoder.get(), "melspectrogram_features", true, {1, 80, 1, 3000}, T::float16},
+      {encoder.get(), "encoder_output_embeds", false, {1, 64, 1, 1500}, T::float16},
+      {decoder.get(), "input_ids", true, {1}, T::int32},
+      {decoder.get(), "cache_length", true, {1}, T::int32},
+      {decoder.get(), "key_cache", true, {1, 128, 1, 224}, T::float16},
+      {decoder.get(), "value_cache", true, {1, 128, 1, 224}, T::float16},
+      {decoder.get(), "kv_cache_update_mask", true, {1, 224}, T::int32},
+      {decoder.get(), "encoder_output_embeds", true, {1, 64, 1, 1500}, T::float16},
+      {decoder.get(), "decoder_key_padding_mask", true, {1, 224}, T::float16},
+      {decoder.get(), "logits", false, {1, 1, 51864}, T::float32},
+      {decoder.get(), "key_cache_updates", false, {1, 128, 1, 1}, T::float16},
+      {decoder.get(), "value_cache_updates", false, {1, 128, 1, 1}, T::float16},
+      {decoder.get(), "alignment_heads_weights", false, {1, 1500}, T::float32},
+  };
+  for (const auto &row : table) {
+    SCOPED_TRACE(row.name);
+    const auto c = constraint(*row.model, row.name, row.input);
+    EXPECT_EQ(c.shape, row.shape);
+    EXPECT_EQ(c.dataType, row.type);
+  }
+  EXPECT_EQ(mel->description().inputDescriptionsByName.size(), 1u);
+  EXPECT_EQ(decoder->description().inputDescriptionsByName.size(), 7u);
+  EXPECT_EQ(decoder->description().outputDescriptionsByName.size(), 4u);
+
+  // A decoder written without the alignment output does not describe one.
+  mqtest::TempDir other;
+  options.withAlignmentOutput = false;
+  const auto plain = loadMLModel(runner::writeTextDecoderModel(other.path(), options));
+  EXPECT_EQ(plain->description().outputDescriptionsByName.count("alignment_heads_weights"), 0u);
+}
+
+void writeText(const std::filesystem::path &file, const std::string &text) {
+  std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
+}
+
+// Rewrites the weights file without `dropped` (and with `reshaped` given a wrong first dimension).
+void rewriteWeights(const std::filesystem::path &folder, const std::string &dropped,
+                    const std::string &reshaped = "") {
+  const auto path = folder / "weights.safetensors";
+  runner::SafeTensorsWriter writer;
+  {
+    const SafeTensorsFile file(path);
+    for (const auto &[name, tensor] : file.tensors()) {
+      if (name == dropped) {
+        continue;
+      }
+      auto values = file.readFloats(name, tensor.shape);
+      auto shape = tensor.shape;
+      if (name == reshaped) {
+        shape[0] -= 1;
+        values.resize(values.size() / tensor.shape[0] * shape[0]);
+      }
+      writer.add(name, shape, values, tensor.type);
+    }
+  }
+  writer.write(path);
+}
+
+TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
+  struct Case {
+    std::string name;
+    std::function<void(const std::filesystem::path &)> spoil;
+    std::string file;    // file the message must name
+    std::string message; // text the message must hold
+  };
+  TestModelOptions options;
+  options.dimensions.audioContext = 16;
+  options.dimensions.vocabularySize = 1000;
+  const std::vector<Case> cases = {
+      {"no folder", [](const auto &f) { std::filesystem::remove_all(f); }, "TextDecoder.mlmodelc",
+       "no such model folder"},
+      {"no model.json", [](const auto &f) { std::filesystem::remove(f / "model.json"); },
+       "model.json", "cannot read"},
+      {"malformed model.json", [](const auto &f) { writeText(f / "model.json", "{\"kind\": "); },
+       "model.json", "malformed JSON"},
+      {"unknown kind",
+       [](const auto &f) {
+         writeText(f / "model.json", R"({"kind": "vocoder", "dimensions": {}})");
+       },
+       "model.json", "unknown kind \"vocoder\""},
+      {"missing dimension",
+       [](const auto &f) {
+         writeText(f / "model.json", R"({"kind": "text_decoder", "dimensions": {}})");
+       },
+       "model.json", "missing dimension \"d_model\""},
+      {"feature of another shape",
+       [&](const auto &f) {
+         auto config = ModelConfig::standard(ModelKind::textDecoder, options.dimensions);
+         config.outputs[0].shape = {1, 1, 7};
+         writeText(f / "model.json", config.toJson());
+       },
+       "model.json", "feature logits has shape [1, 1, 7], expected [1, 1, 1000]"},
+      {"no weights file", [](const auto &f) { std::filesystem::remove(f / "weights.safetensors"); },
+       "weights.safetensors", "cannot open"},
+      {"missing tensor", [](const auto &f) { rewriteWeights(f, "model.decoder.layer_norm.bias"); },
+       "weights.safetensors", "missing tensor model.decoder.layer_norm.bias"},
+      {"tensor of another shape",
+       [](const auto &f) { rewriteWeights(f, "", "model.decoder.embed_tokens.weight"); },
+       "weights.safetensors",
+       "tensor model.decoder.embed_tokens.weight has shape [999, 64], expected [1000, 64]"},
+      {"truncated weights",
+       [](const auto &f) {
+         const auto path = f / "weights.safetensors";
+         std::filesystem::resize_file(path, std::filesystem::file_size(path) / 2);
+       },
+       "weights.safetensors", "truncated"},
+      {"header longer than the file",
+       [](const auto &f) {
+         writeText(f / "weights.safetensors",
+                   std::string("\xff\xff\xff\x00\x00\x00\x00\x00{}", 10));
+       },
+       "weights.safetensors", "header length"},
+      {"malformed header",
+       [](const auto &f) {
+         writeText(f / "weights.safetensors",
+                   std::string("\x04\x00\x00\x00\x00\x00\x00\x00{\"a", 12));
+       },
+       "weights.safetensors", "malformed header"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    mqtest::TempDir dir;
+    const auto folder = runner::writeTextDecoderModel(dir.path(), options);
+    c.spoil(folder);
+    try {
+      loadMLModel(folder);
+      ADD_FAILURE() << "loaded";
+    } catch (const MLModelError &error) {
+      const std::string what = error.what();
+      EXPECT_NE(what.find(c.file), std::string::npos) << what;
+      EXPECT_NE(what.find(c.message), std::string::npos) << what;
+    }
+  }
+}
+
+} // namespace
