@@ -19,7 +19,7 @@ TranscriptionResult::~TranscriptionResult() = default;
 std::string TranscriptionResult::text() const { return text_.get(); }
 void TranscriptionResult::setText(std::string text) { text_.set(std::move(text)); }
 void TranscriptionResult::modifyText(const std::function<void(std::string &)> &change) {
-  text_.modify(change);
+  text_.modify([&](std::string &value) { change(value); });
 }
 
 std::vector<TranscriptionSegment> TranscriptionResult::segments() const { return segments_.get(); }
@@ -28,26 +28,26 @@ void TranscriptionResult::setSegments(std::vector<TranscriptionSegment> segments
 }
 void TranscriptionResult::modifySegments(
     const std::function<void(std::vector<TranscriptionSegment> &)> &change) {
-  segments_.modify(change);
+  segments_.modify([&](std::vector<TranscriptionSegment> &value) { change(value); });
 }
 
 std::string TranscriptionResult::language() const { return language_.get(); }
 void TranscriptionResult::setLanguage(std::string language) { language_.set(std::move(language)); }
 void TranscriptionResult::modifyLanguage(const std::function<void(std::string &)> &change) {
-  language_.modify(change);
+  language_.modify([&](std::string &value) { change(value); });
 }
 
 TranscriptionTimings TranscriptionResult::timings() const { return timings_.get(); }
 void TranscriptionResult::setTimings(TranscriptionTimings timings) { timings_.set(timings); }
 void TranscriptionResult::modifyTimings(const std::function<void(TranscriptionTimings &)> &change) {
-  timings_.modify(change);
+  timings_.modify([&](TranscriptionTimings &value) { change(value); });
 }
 
 std::optional<float> TranscriptionResult::seekTime() const { return seekTime_.get(); }
 void TranscriptionResult::setSeekTime(std::optional<float> seekTime) { seekTime_.set(seekTime); }
 void TranscriptionResult::modifySeekTime(
     const std::function<void(std::optional<float> &)> &change) {
-  seekTime_.modify(change);
+  seekTime_.modify([&](std::optional<float> &value) { change(value); });
 }
 
 std::vector<WordTiming> TranscriptionResult::allWords() const {

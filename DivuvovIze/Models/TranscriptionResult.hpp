@@ -2,11 +2,11 @@
 
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "DeduveCore/Support/PropertyLock.hpp"
 #include "DivuvovIze/Models/JsonCoding.hpp"
 #include "DivuvovIze/Models/TranscriptionSegment.hpp"
 #include "DivuvovIze/Models/TranscriptionTimings.hpp"
@@ -15,9 +15,9 @@ namespace divuvovize {
 
 // What the engine hands back for one transcribed stretch. Shared between tasks (held by
 // std::shared_ptr): each of the five properties sits behind its own lock, so single reads and
-// writes are safe from any thread. There is no lock over several properties, and modify*()
-// is read-copy-write (the lock is not held while `change` runs): callers that change one
-// property from several tasks at once must serialise those changes themselves.
+// writes are safe from any thread. There is no lock over several properties. modify*() holds
+// the property's lock while `change` runs, so concurrent changes of one property never lose
+// each other's updates; `change` must not touch the same property of this result.
 class TranscriptionResult {
 public:
   explicit TranscriptionResult(std::string text = {},
@@ -69,33 +69,11 @@ public:
                                                        const std::string &path = "");
 
 private:
-  template <class T> class Locked {
-  public:
-    explicit Locked(T value) : value_(std::move(value)) {}
-    T get() const {
-      std::lock_guard lock(mutex_);
-      return value_;
-    }
-    void set(T value) {
-      std::lock_guard lock(mutex_);
-      std::swap(value_, value);
-    }
-    void modify(const std::function<void(T &)> &change) {
-      T copy = get();
-      change(copy);
-      set(std::move(copy));
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    T value_;
-  };
-
-  Locked<std::string> text_;
-  Locked<std::vector<TranscriptionSegment>> segments_;
-  Locked<std::string> language_;
-  Locked<TranscriptionTimings> timings_;
-  Locked<std::optional<float>> seekTime_;
+  deduve::PropertyLock<std::string> text_;
+  deduve::PropertyLock<std::vector<TranscriptionSegment>> segments_;
+  deduve::PropertyLock<std::string> language_;
+  deduve::PropertyLock<TranscriptionTimings> timings_;
+  deduve::PropertyLock<std::optional<float>> seekTime_;
 };
 
 // The plain value form of a result, without locks.
