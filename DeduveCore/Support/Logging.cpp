@@ -130,6 +130,24 @@ void Logging::emit(LogType type, const std::string &message) const {
   systemLog_(type, message);
 }
 
+void Logging::emitJoined(LogType type, std::string_view separator,
+                         std::optional<std::string_view> terminator,
+                         std::initializer_list<std::string> texts) const {
+  std::string message;
+  bool first = true;
+  for (const auto &text : texts) {
+    if (!first) {
+      message += separator;
+    }
+    message += text;
+    first = false;
+  }
+  if (terminator) {
+    message += *terminator;
+  }
+  emit(type, message);
+}
+
 std::uint64_t Logging::getMemoryUsage() {
   // /proc/self/statm: total and resident sizes in pages.
   std::ifstream statm("/proc/self/statm");

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,15 +59,7 @@ public:
     if (!passes(type)) {
       return;
     }
-    std::string message;
-    bool first = true;
-    ((message += (first ? std::string() : std::string(separator)), message += describe(items),
-      first = false),
-     ...);
-    if (terminator) {
-      message += *terminator;
-    }
-    emit(type, message);
+    emitJoined(type, separator, terminator, {describe(items)...});
   }
 
   // Items joined by single blanks, no terminator; through the shared instance.
@@ -105,6 +98,9 @@ public:
 private:
   bool passes(LogType type) const;
   void emit(LogType type, const std::string &message) const;
+  void emitJoined(LogType type, std::string_view separator,
+                  std::optional<std::string_view> terminator,
+                  std::initializer_list<std::string> texts) const;
 
   mutable std::mutex mutex_;
   LogLevel logLevel_ = LogLevel::none;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <string>
 #include <unordered_set>
 #include <vector>
@@ -70,6 +72,152 @@ TEST(ConfigTest, BoolValueCoercion) {
     SCOPED_TRACE(value.description());
     EXPECT_EQ(value.boolValue(), expected);
   }
+}
+
+} // namespace
+} // namespace deduve
+
+namespace deduve {
+namespace {
+
+TEST(ConfigTest, EqualityCrossesCasesAndHashAgrees) {
+  struct Case {
+    Config left;
+    Config right;
+    bool equal;
+  };
+  const std::vector<Case> cases = {
+      {Config(1), Config(1.0f), true},
+      {Config(16777217), Config(16777216.0f), true},
+      {Config(2), Config(2.5f), false},
+      {Config(1), Config(true), true},
+      {Config(0), Config(false), true},
+      {Config(2), Config(false), true},
+      {Config(-5), Config(false), true},
+      {Config(2), Config(true), false},
+      {Config(true), Config("True"), true},
+      {Config(true), Config("t"), true},
+      {Config(false), Config("0"), true},
+      {Config(true), Config("yes"), false},
+      {Config(1.0f), Config(true), false},
+      {Config(1), Config("1"), false},
+      {Config(2), Config(0), false},
+      {Config(NAN), Config(NAN), false},
+      {Config("é"), Config("e\u0301"), false},
+      {Config::token(5, "abc"), Config::token(5, "abc"), true},
+      {Config::token(5, "abc"), Config::token(6, "abc"), false},
+      {Config(), Config(), true},
+      {Config(), Config(0), false},
+      {Config::array({1, "a"}), Config::array({1.0f, "a"}), true},
+      {Config::array({1, "a"}), Config::array({1}), false},
+      {Config::dictionary({{"a", 1}, {"b", true}}),
+       Config::dictionary({{"b", "true"}, {"a", 1.0f}}), true},
+      {Config::dictionary({{"a", 1}}), Config::dictionary({{"a", 1}, {"b", 2}}), false},
+      {Config::dictionary({{"a", 1}}), Config::dictionary({{"A", 1}}), false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.left.description() + " vs " + c.right.description());
+    EXPECT_EQ(c.left == c.right, c.equal);
+    EXPECT_EQ(c.right == c.left, c.equal);
+    if (c.equal) {
+      EXPECT_EQ(c.left.hash(), c.right.hash());
+    }
+  }
+  // Distinct texts spread over hashes, so sets of configuration values stay usable.
+  EXPECT_NE(Config("abc").hash(), Config("abd").hash());
+  EXPECT_NE(Config("é").hash(), Config("e\u0301").hash());
+
+  std::unordered_set<Config> set{Config(1), Config(true), Config(1.0f), Config("x")};
+  EXPECT_EQ(set.size(), 2u);
+  EXPECT_TRUE(set.contains(Config(true)));
+  EXPECT_TRUE(set.contains(Config("x")));
+  EXPECT_FALSE(set.contains(Config("y")));
+}
+
+TEST(ConfigTest, Printing) {
+  const std::vector<std::pair<Config, std::string>> cases = {
+      {Config::dictionary({{"a", 1}}), "{[a: 1]}"},
+      {Config::dictionary({}), "{[:]}"},
+      {Config("abc"), "\"abc\""},
+      {Config(1.0f), "1.0"},
+      {Config(0.5f), "0.5"},
+      {Config(-3), "-3"},
+      {Config(false), "false"},
+      {Config::array({1, "x"}), "[[1, \"x\"]]"},
+      {Config::token(5, "abc"), "(5, abc)"},
+      {Config(), "null"},
+      {Config::dictionary({{"k", Config::dictionary({{"n", Config()}})}}), "{[k: {[n: null]}]}"},
+  };
+  for (const auto &[value, text] : cases) {
+    EXPECT_EQ(value.description(), text);
+  }
+}
+
+TEST(ConfigTest, DecodingTellsTokensFromArrays) {
+  const Config token = Config::decode(nlohmann::ordered_json::parse(R"([5, "abc"])"));
+  EXPECT_EQ(token.kind(), Config::Kind::token);
+  EXPECT_EQ(token.tokenValue(), std::make_pair(std::uint64_t{5}, std::string("abc")));
+
+  const Config reversed = Config::decode(nlohmann::ordered_json::parse(R"(["abc", 5])"));
+  EXPECT_EQ(reversed.kind(), Config::Kind::array);
+  EXPECT_EQ(reversed.tokenValue(), std::make_pair(std::uint64_t{5}, std::string("abc")));
+
+  for (const char *text : {R"([-5, "abc"])", R"([5, "abc", 1])", R"([5.5, "abc"])"}) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Config::decode(nlohmann::ordered_json::parse(text)).kind(), Config::Kind::array);
+  }
+  EXPECT_FALSE(Config::decode(nlohmann::ordered_json::parse(R"(["abc", -5])")).tokenValue());
+  EXPECT_FALSE(Config(7).tokenValue());
+
+  // The document constructor never makes tokens.
+  EXPECT_EQ(parse(R"([5, "abc"])").kind(), Config::Kind::array);
+}
+
+TEST(ConfigTest, DocumentNumbersAndRoundTrip) {
+  const Config document =
+      parse(R"({"i": 3, "big": 18446744073709551615, "f": 0.1, "t": true, "n": null,
+                "s": "x", "list": ["a", 2, "b"]})");
+  EXPECT_EQ(document["i"].kind(), Config::Kind::integer);
+  EXPECT_EQ(document["big"].kind(), Config::Kind::floating);
+  EXPECT_EQ(document["f"].floatValue(), 0.1f); // single precision, not the double 0.1
+  EXPECT_EQ(document["t"].kind(), Config::Kind::boolean);
+  EXPECT_TRUE(document["n"].isNull());
+  EXPECT_EQ(document["list"].stringArray(), (std::vector<std::string>{"a", "b"}));
+  EXPECT_FALSE(document["s"].stringArray());
+
+  const auto encoded = Config::dictionary({{"tok", Config::token(3, "x")}, {"f", 1.5f}}).encode();
+  EXPECT_EQ(encoded.dump(), R"({"tok":[3,"x"],"f":1.5})");
+  EXPECT_EQ(Config::decode(encoded),
+            Config::dictionary({{"f", 1.5f}, {"tok", Config::token(3, "x")}}));
+  // Keys keep the document's order for iteration.
+  std::vector<std::string> keys;
+  for (const auto &[key, value] : *document.dictionaryValue()) {
+    keys.push_back(key.string());
+  }
+  EXPECT_EQ(keys, (std::vector<std::string>{"i", "big", "f", "t", "n", "s", "list"}));
+}
+
+TEST(ConfigTest, DictionaryLiteralKeepsLaterDuplicateAndKeysAreCodeUnits) {
+  const Config literal = Config::dictionary({{"a", 1}, {"b", 2}, {"a", 3}});
+  EXPECT_EQ(literal.dictionaryValue()->size(), 2u);
+  EXPECT_EQ(literal["a"].integerValue(), 3);
+
+  const Config accents = parse(R"({"é": "precomposed", "e\u0301": "combining"})");
+  EXPECT_EQ(accents["é"].stringValue(), "precomposed");
+  EXPECT_EQ(accents["e\u0301"].stringValue(), "combining");
+}
+
+TEST(ConfigTest, CopiesShareLargeContainers) {
+  std::vector<std::pair<BinaryDistinctString, Config>> vocabulary;
+  for (int i = 0; i < 1000; ++i) {
+    vocabulary.emplace_back("token" + std::to_string(i), i);
+  }
+  const Config document = Config::dictionary(
+      {{"model", Config::dictionary({{"vocab", Config::dictionary(std::move(vocabulary))}})}});
+  const Config vocab = document["model"]["vocab"];
+  EXPECT_EQ(&vocab.dictionaryValue()->entries(),
+            &document["model"]["vocab"].dictionaryValue()->entries());
+  EXPECT_EQ(vocab["token999"].integerValue(), 999);
 }
 
 } // namespace
