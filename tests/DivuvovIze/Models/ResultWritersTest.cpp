@@ -76,6 +76,30 @@ TEST(ResultWritersTest, SubtitleFilesMatchTheGoldenFiles) {
             2);
 }
 
+TEST(ResultWritersTest, JsonLayoutMatchesTheGoldenFile) {
+  mqtest::TempDir dir;
+  TranscriptionTimings timings;
+  timings.pipelineStart = 1000.5;
+  timings.fullPipeline = 0.75;
+  timings.totalDecodingLoops = 12;
+  TranscriptionSegment first =
+      segment(0.0f, 2.3f, " Hi there.",
+              std::vector<WordTiming>{{" Hi", {2425}, 0.0f, 0.4f, 0.9f},
+                                      {" there.", {612, 13}, 0.4f, 2.3f, 0.8f}});
+  first.tokens = {50364, 2425, 612, 13, 50479};
+  first.tokenLogProbs = {
+      {{50364, -0.1f}}, {{2425, -0.2f}}, {{612, -0.3f}}, {{13, -0.4f}}, {{50479, -0.5f}}};
+  first.temperature = 0.2f;
+  first.avgLogprob = -0.3f;
+  first.compressionRatio = 0.9f;
+  first.noSpeechProb = 0.01f;
+  const TranscriptionResult result(" Hi there.", {first}, "en", timings, 2.3f);
+  const auto outcome = WriteJSON(dir.path().string()).write(result, "golden");
+  ASSERT_TRUE(outcome.isSuccess()) << outcome.errorMessage();
+  EXPECT_EQ(mqtest::TempDir::read(dir / "golden.json"),
+            mqtest::TempDir::read(mqtest::fixturePath("results/one-segment.json")));
+}
+
 TEST(ResultWritersTest, EmptyResultAndReplacedFiles) {
   mqtest::TempDir dir;
   dir.write("empty.srt", "old contents that must go");
