@@ -21,22 +21,40 @@ namespace {
 // UTF-16 index so that ranges can be reported in the caller's terms. Kept per thread so that
 // repeated searches reuse the storage.
 struct Utf16Text {
-  icu::UnicodeString text;
-  std::vector<std::size_t> utf8Offset; // size text.length() + 1
+  std::u16string units;
+  std::vector<std::size_t> utf8Offset; // size units.size() + 1
+  icu::UnicodeString text;             // a read-only alias of `units`
 
   void assign(std::string_view utf8) {
-    text.remove();
-    utf8Offset.clear();
+    units.resize(utf8.size());
+    utf8Offset.resize(utf8.size() + 1);
+    std::size_t count = 0;
     std::size_t offset = 0;
     while (offset < utf8.size()) {
       const std::size_t start = offset;
+      const auto byte = static_cast<unsigned char>(utf8[offset]);
+      if (byte < 0x80) { // the common case, without the decoder's checks
+        ++offset;
+        utf8Offset[count] = start;
+        units[count++] = byte;
+        continue;
+      }
       const char32_t scalar = nextScalar(utf8, offset); // an ill-formed byte reads as U+FFFD
-      text.append(static_cast<UChar32>(scalar));
-      utf8Offset.push_back(start);
-      if (scalar >= 0x10000)
-        utf8Offset.push_back(start); // the low surrogate is never a reported boundary
+      if (scalar >= 0x10000) {
+        // A four-byte sequence gives two units: never more units than bytes. The low
+        // surrogate is never a reported boundary.
+        utf8Offset[count] = start;
+        units[count++] = static_cast<char16_t>(0xD800 + ((scalar - 0x10000) >> 10));
+        utf8Offset[count] = start;
+        units[count++] = static_cast<char16_t>(0xDC00 + ((scalar - 0x10000) & 0x3FF));
+      } else {
+        utf8Offset[count] = start;
+        units[count++] = static_cast<char16_t>(scalar);
+      }
     }
-    utf8Offset.push_back(utf8.size());
+    utf8Offset[count] = utf8.size();
+    units.resize(count);
+    text.setTo(false, units.data(), static_cast<int32_t>(count));
   }
 
   TextRange range(int64_t begin, int64_t end) const {
