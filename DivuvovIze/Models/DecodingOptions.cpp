@@ -1,6 +1,7 @@
 #include "DivuvovIze/Models/DecodingOptions.hpp"
 
 #include <cmath>
+#include <limits>
 
 namespace divuvovize {
 
@@ -72,8 +73,17 @@ std::vector<std::pair<int, int>> DecodingOptions::seekClipRanges(int totalSample
   points.reserve(clipTimestamps.size() + 1);
   for (float seconds : clipTimestamps) {
     // Single-precision product, then round half away from zero.
-    const float samples = seconds * 16000.0f;
-    points.push_back(static_cast<int>(std::round(samples)));
+    const float samples = std::round(seconds * 16000.0f);
+    // A caller's NaN or out-of-range time saturates instead of converting undefinedly.
+    if (std::isnan(samples)) {
+      points.push_back(0);
+    } else if (samples >= 2147483647.0f) {
+      points.push_back(std::numeric_limits<int>::max());
+    } else if (samples <= -2147483648.0f) {
+      points.push_back(std::numeric_limits<int>::min());
+    } else {
+      points.push_back(static_cast<int>(samples));
+    }
   }
   if (points.empty()) {
     points.push_back(0);

@@ -106,7 +106,8 @@ struct DecodingOptions {
 
   // Sample ranges [start, end) to transcribe, from clipTimestamps: each time x 16000 rounded
   // half away from zero; empty means [0]; an odd count is closed by `totalSamples`. Never
-  // empty. Values are not checked against each other or the audio.
+  // empty. Values are not checked against each other or the audio; a NaN time counts as 0 and
+  // times beyond the integer range saturate.
   std::vector<std::pair<int, int>> seekClipRanges(int totalSamples) const;
 
   // Document form: the 27 field names in field order; absent optionals are left out. Throws

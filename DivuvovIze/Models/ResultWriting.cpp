@@ -4,9 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <system_error>
 
 #include <unistd.h>
+
+#include "DivuvovIze/Models/NumberFormatting.hpp"
 
 namespace divuvovize {
 
@@ -46,6 +49,12 @@ std::string WriteResult::errorMessage() const {
 
 std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours,
                                       const std::string &decimalMarker) const {
+  if (!std::isfinite(seconds) || std::fabs(seconds) > 1.0e9f) {
+    // Converting such a value to an integer has no defined result; refuse it instead of
+    // writing a garbage time.
+    throw std::invalid_argument("Cannot format the time " + numbers::describe(seconds) +
+                                " s: not a finite time in range");
+  }
   // Single-precision arithmetic throughout: the truncations depend on it.
   const int hours = static_cast<int>(seconds / 3600.0f);
   const int minutes = static_cast<int>(std::fmod(seconds, 3600.0f) / 60.0f);

@@ -42,8 +42,8 @@ public:
                             const std::optional<Options> &options = std::nullopt) = 0;
 
   // "HH:MM:SS<marker>mmm", or "MM:SS<marker>mmm" below one hour unless `alwaysIncludeHours`;
-  // every part truncated in single precision (2.3 s -> 00:00:02,299). Non-finite seconds are
-  // outside the domain.
+  // every part truncated in single precision (2.3 s -> 00:00:02,299). Throws
+  // std::invalid_argument for a non-finite time or one beyond 1e9 s (the writers then fail).
   virtual std::string formatTime(float seconds, bool alwaysIncludeHours,
                                  const std::string &decimalMarker) const;
   // One SubRip cue: "<index>\n<start> --> <end>\n<text>\n\n" (hours forced, ",").

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cfloat>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,8 @@ TEST(DecodingOptionsTest, SeekClipRanges) {
       {{1.0f, 2.0f, 3.0f}, {{16000, 32000}, {48000, total}}},
       {{0.1f, 0.2f}, {{1600, 3200}}},
       {{5.0f, 1.0f}, {{80000, 16000}}}, // no ordering check
+      {{std::numeric_limits<float>::quiet_NaN(), 1e30f},
+       {{0, std::numeric_limits<int>::max()}}}, // saturated, never undefined
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.clips));

@@ -145,6 +145,18 @@ TEST(ResultWritersTest, FailuresComeBackAsValuesAndWriteNothing) {
   EXPECT_THROW(nanOutcome.value(), JsonEncodingError);
   EXPECT_FALSE(std::filesystem::exists(dir / "nan.json"));
 
+  // A cue time that is not a finite number fails the subtitle writers instead of printing an
+  // undefined conversion.
+  auto badTime = threeSegments();
+  badTime->modifySegments(
+      [](auto &segments) { segments[1].end = std::numeric_limits<float>::infinity(); });
+  const auto srtOutcome = WriteSRT(dir.path().string()).write(*badTime, "inf");
+  ASSERT_FALSE(srtOutcome.isSuccess());
+  EXPECT_NE(srtOutcome.errorMessage().find("inf"), std::string::npos) << srtOutcome.errorMessage();
+  EXPECT_FALSE(WriteVTT(dir.path().string()).write(*badTime, "inf").isSuccess());
+  EXPECT_FALSE(std::filesystem::exists(dir / "inf.srt"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "inf.vtt"));
+
   const auto missing = (dir / "no-such-folder").string();
   EXPECT_FALSE(WriteJSON(missing).write(*threeSegments(), "x").isSuccess());
   EXPECT_FALSE(WriteSRT(missing).write(*threeSegments(), "x").isSuccess());
