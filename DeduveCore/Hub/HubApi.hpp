@@ -148,7 +148,7 @@ public:
   // Names of the repository's files at the revision. No patterns: all of them in listing
   // order. Otherwise the names matching any pattern (shell globs, "*" crosses "/"), each once,
   // in listing order. Throws the GET's errors, HubClientError::parseError for a body that is
-  // not a listing or that names an unsafe path (see isSafeRelativeFilename).
+  // not a listing or when a returned name is an unsafe path (see isSafeRelativeFilename).
   std::vector<std::string> getFilenames(const Repo &repo, std::string_view revision,
                                         const std::vector<std::string> &globs = {}) const;
 

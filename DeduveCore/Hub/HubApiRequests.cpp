@@ -148,26 +148,30 @@ std::vector<std::string> HubApi::getFilenames(const Repo &repo, std::string_view
   std::vector<std::string> names;
   names.reserve(listing.siblings.size());
   for (auto &sibling : listing.siblings) {
-    if (!isSafeRelativeFilename(sibling.rfilename)) {
-      throw Hub::HubClientError::parseError("the repository listing of " + repo.id +
-                                            " names an unsafe file path: \"" + sibling.rfilename +
-                                            "\"");
-    }
     names.push_back(std::move(sibling.rfilename));
   }
+  std::vector<std::string> result;
   if (globs.empty()) {
-    return names;
-  }
-  std::unordered_set<std::string> matched;
-  for (const auto &glob : globs) {
-    for (auto &name : matching(names, glob)) {
-      matched.insert(std::move(name));
+    result = std::move(names);
+  } else {
+    std::unordered_set<std::string> matched;
+    for (const auto &glob : globs) {
+      for (auto &name : matching(names, glob)) {
+        matched.insert(std::move(name));
+      }
+    }
+    for (const auto &name : names) {
+      if (matched.erase(name) > 0) {
+        result.push_back(name);
+      }
     }
   }
-  std::vector<std::string> result;
-  for (const auto &name : names) {
-    if (matched.erase(name) > 0) {
-      result.push_back(name);
+  // Every returned name becomes a local path; one that could leave the repository folder
+  // fails the listing instead of being fetched. Names the caller did not ask for do not matter.
+  for (const auto &name : result) {
+    if (!isSafeRelativeFilename(name)) {
+      throw Hub::HubClientError::parseError("the repository listing of " + repo.id +
+                                            " names an unsafe file path: \"" + name + "\"");
     }
   }
   return result;

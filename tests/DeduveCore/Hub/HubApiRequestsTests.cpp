@@ -168,6 +168,9 @@ TEST_F(HubApiRequestsTest, ListingRejectsUnsafeOrMalformedNames) {
     const auto [kind, text] = clientError([&] { api.getFilenames(kRepo, "main"); });
     EXPECT_EQ(kind, Kind::parseError);
     EXPECT_NE(text.find("unsafe"), std::string::npos) << text;
+    EXPECT_EQ(clientError([&] { api.getFilenames(kRepo, "main", {"*"}); }).first, Kind::parseError);
+    // A name nobody asked for is never used as a path.
+    EXPECT_EQ(api.getFilenames(kRepo, "main", {"ok.*"}), std::vector<std::string>{"ok.json"});
   }
   for (const std::string body :
        {"<html>error</html>", R"({"files":[]})", R"({"siblings":[{"name":"a"}]})",
