@@ -12,8 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DeduveCore/Hub/CancellationToken.hpp"
 #include "DeduveCore/Hub/HttpClient.hpp"
 #include "DeduveCore/Hub/HubClientError.hpp"
+#include "DeduveCore/Hub/Progress.hpp"
 #include "DeduveCore/Support/Config.hpp"
 #include "platform/system/Environment.hpp"
 
@@ -203,6 +205,40 @@ public:
   using LogSink = std::function<void(const std::string &line)>;
   static LogSink setLogSink(LogSink sink);
   static void logError(const std::string &line);
+
+  // --- Snapshots and file downloads (HubApiSnapshot.cpp, HubFileDownloader.hpp) -------------
+
+  struct HubFileDownloader;
+  // Receives the snapshot's parent progress (the same object every time), from the thread that
+  // runs the snapshot.
+  using ProgressHandler = std::function<void(const std::shared_ptr<Progress> &parent)>;
+
+  // Brings the repository's files matching `globs` (none: all) at `revision` into
+  // <downloadBase>/<type>/<id> and returns that folder. Online (see shouldWorkOffline) it lists
+  // the repository and fetches, one file after the other, every file that is not current;
+  // offline it only verifies the files already there against their sidecars. Cancelling
+  // `cancellation` stops the transfer in flight, or the loop between two files, with
+  // UrlError(cancelled). Blocking.
+  std::filesystem::path snapshot(const Repo &repo, std::string_view revision,
+                                 const std::vector<std::string> &globs = {},
+                                 const ProgressHandler &progressHandler = {},
+                                 const CancellationToken &cancellation = {}) const;
+
+  // Brings one file up to date (skipped when current, adopted when its digest matches, else
+  // downloaded and recorded) and returns its local path. `fileProgress` is a child of `parent`.
+  static std::filesystem::path downloadSnapshotFile(const HubFileDownloader &file,
+                                                    const std::shared_ptr<Progress> &fileProgress,
+                                                    const std::shared_ptr<Progress> &parent,
+                                                    const ProgressHandler &progressHandler,
+                                                    const CancellationToken &cancellation = {});
+
+  // Sets the file's progress to `fraction` (clamped to 0...1; not finite counts as 0) in
+  // hundredths, records a known speed as throughput on both progresses, then calls the handler
+  // with the parent.
+  static void updateDownloadProgress(double fraction, std::optional<double> speed,
+                                     Progress &fileProgress,
+                                     const std::shared_ptr<Progress> &parent,
+                                     const ProgressHandler &progressHandler);
 
 private:
   static const HttpClient &client();
