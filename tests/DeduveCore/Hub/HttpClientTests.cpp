@@ -8,6 +8,7 @@
 
 #include "DeduveCore/Hub/HttpUrl.hpp"
 #include "DeduveCore/Hub/UrlError.hpp"
+#include "tests/DeduveCore/Hub/HubTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
@@ -191,15 +192,11 @@ TEST_F(HttpClientTest, TransportFailuresMapToPlatformCodes) {
   }
   EXPECT_EQ(received, small.substr(0, 300));
 
-  // Nobody listens on a port that was just closed.
-  int closedPort = 0;
-  {
-    mqtest::TempDir other;
-    mqtest::TestHub gone(other / "hub");
-    closedPort = gone.port();
-  }
+  // Nobody listens on a bound, non-listening port.
+  hubtest::RefusingPort closed;
+  ASSERT_NE(closed.port(), 0);
   HttpRequest refused;
-  refused.url = "http://127.0.0.1:" + std::to_string(closedPort) + "/x";
+  refused.url = closed.url() + "/x";
   EXPECT_EQ(failureOf(refused), UrlError::Code::cannotConnectToHost);
 
   HttpRequest bad;

@@ -212,14 +212,9 @@ TEST_F(HubApiRequestsTest, ListingStatusTable) {
     EXPECT_EQ(text, c.text);
   }
   // A transport failure of the GET is a download error.
-  int closedPort = 0;
-  {
-    mqtest::TempDir other;
-    mqtest::TestHub gone(other / "hub");
-    closedPort = gone.port();
-  }
+  hubtest::RefusingPort closed;
   HubApi::Settings settings;
-  settings.endpoint = "http://127.0.0.1:" + std::to_string(closedPort);
+  settings.endpoint = closed.url();
   const auto [kind, text] =
       clientError([&] { hubtest::makeHub(settings).getFilenames(kRepo, "main"); });
   EXPECT_EQ(kind, Kind::downloadError);
