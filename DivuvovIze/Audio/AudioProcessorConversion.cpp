@@ -31,6 +31,15 @@ ChannelView channelView(const PcmBuffer &buffer, std::uint32_t channel) {
   return {buffer.floatChannelData(channel), 1};
 }
 
+float largestMagnitude(const float *samples, std::uint32_t count) {
+  float largest = 0.0f;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const float magnitude = std::abs(samples[i]);
+    largest = magnitude > largest ? magnitude : largest;
+  }
+  return largest;
+}
+
 // Output capacity for `frames` input frames: frames x out / in, rounded to the nearest
 // integer (ties to even) and at least 1 when not whole.
 double convertedCapacity(std::uint32_t frames, double inputRate, double outputRate) {
@@ -176,16 +185,19 @@ AudioProcessor::convertToMono(const std::shared_ptr<PcmBuffer> &buffer,
   float peak = 0.0f;
   for (std::uint32_t channel : chosen) {
     const ChannelView source = channelView(*buffer, channel);
-    for (std::uint32_t i = 0; i < frames; ++i) {
-      peak = std::max(peak, std::abs(source[i]));
-      target[i] += source[i];
+    if (source.stride == 1) {
+      peak = std::max(peak, largestMagnitude(source.data, frames));
+      for (std::uint32_t i = 0; i < frames; ++i) {
+        target[i] += source.data[i];
+      }
+    } else {
+      for (std::uint32_t i = 0; i < frames; ++i) {
+        peak = std::max(peak, std::abs(source[i]));
+        target[i] += source[i];
+      }
     }
   }
-  float mixedPeak = 0.0f;
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    mixedPeak = std::max(mixedPeak, std::abs(target[i]));
-  }
-  const float scale = peak / std::max(mixedPeak, 0.0001f);
+  const float scale = peak / std::max(largestMagnitude(target, frames), 0.0001f);
   for (std::uint32_t i = 0; i < frames; ++i) {
     target[i] *= scale;
   }

@@ -231,12 +231,16 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
   double from = std::max(0.0, startTime.value_or(0.0));
   const double to = std::min(total, endTime.value_or(total));
   std::vector<float> samples;
+  if (from < to) {
+    samples.reserve(static_cast<std::size_t>(std::ceil((to - from) * kSampleRate)) + 1);
+  }
   while (from < to) {
     const double pieceEnd = std::min(to, from + kPieceSeconds);
     // Each piece's buffers go out of scope before the next piece is read.
     const auto piece = loadAudio(*file, mode, from, pieceEnd, std::nullopt);
-    const std::vector<float> pieceSamples = convertBufferToArray(*piece, 1024);
-    samples.insert(samples.end(), pieceSamples.begin(), pieceSamples.end());
+    if (const float *pieceSamples = piece->floatChannelData(0)) {
+      samples.insert(samples.end(), pieceSamples, pieceSamples + piece->frameLength());
+    }
     from = pieceEnd;
   }
   return samples;

@@ -90,7 +90,9 @@ bool AudioConverter::takeInput(const PcmBuffer &buffer, std::string &error) {
     auto &target = pending_[out];
     const std::size_t base = target.size();
     target.resize(base + frames);
-    if (const float *source = buffer.floatChannelData(bufferIndex)) {
+    if (const float *source = buffer.floatChannelData(bufferIndex); source && stride == 1) {
+      std::copy_n(source, frames, target.begin() + static_cast<std::ptrdiff_t>(base));
+    } else if (source) {
       for (std::uint32_t i = 0; i < frames; ++i) {
         target[base + i] = source[static_cast<std::size_t>(i) * stride + offset];
       }
