@@ -33,8 +33,8 @@ namespace mqtest {
 //        "ETag" = quoted git blob SHA-1, "X-Repo-Commit"; the GET has no body.
 //        Missing repository or file: 404 ("X-Error-Code": "RepoNotFound" / "EntryNotFound").
 // Routes of the CDN listener (cdnBaseUrl()):
-//   HEAD|GET /cdn/<kind>/<id>/<path>: 200 with the bytes, "ETag" = quoted SHA-256,
-//        "Content-Length"; no "X-Repo-Commit".
+//   HEAD|GET /cdn/<kind>/<id as one segment, "owner%2Fname">/<path>: 200 with the bytes,
+//        "ETag" = quoted SHA-256, "Content-Length"; no "X-Repo-Commit".
 // Byte ranges on every file answer (both listeners): "Range: bytes=a-b", "bytes=a-" and
 // "bytes=-n" give 206 with "Content-Range: bytes a-b/size"; a start at or past the end gives 416
 // with "Content-Range: bytes */size".
