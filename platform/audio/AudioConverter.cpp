@@ -171,8 +171,10 @@ AudioConverterOutputStatus AudioConverter::convert(PcmBuffer &output, std::strin
     }
     if (pendingFrames() == 0 && !ended_) {
       const auto wanted = static_cast<double>(output.frameCapacity() - produced) * ratio;
+      // Without an input block the stream has nothing more to give.
       const AudioConverterInput next =
-          input(static_cast<std::uint32_t>(std::min(std::ceil(wanted), 4294967295.0)));
+          input ? input(static_cast<std::uint32_t>(std::min(std::ceil(wanted), 4294967295.0)))
+                : AudioConverterInput{};
       if (next.status == AudioConverterInputStatus::endOfStream) {
         ended_ = true;
       } else if (next.status == AudioConverterInputStatus::haveData && next.buffer &&

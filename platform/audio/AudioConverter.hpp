@@ -32,7 +32,8 @@ struct AudioConverterInput {
 };
 
 // Called by `convert` whenever it needs more input; the argument is a hint of how many input
-// frames would fill the output. Every buffer the block returns is consumed exactly once.
+// frames would fill the output. Every buffer the block returns is consumed exactly once. An
+// empty block counts as the end of the stream.
 using AudioConverterInputBlock = std::function<AudioConverterInput(std::uint32_t framesWanted)>;
 
 // A streaming sample-rate and channel-count converter. It keeps its filter state (and any
