@@ -1,6 +1,7 @@
 #include "platform/audio/AudioConverter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include <soxr.h>
@@ -124,8 +125,8 @@ bool AudioConverter::step(PcmBuffer &output, std::uint32_t &produced, bool flush
     }
     consumed = written;
   } else {
-    std::vector<const float *> in(channels);
-    std::vector<float *> out(channels);
+    std::array<const float *, AudioFormat::kMaxChannelCount> in{};
+    std::array<float *, AudioFormat::kMaxChannelCount> out{};
     for (std::uint32_t c = 0; c < channels; ++c) {
       in[c] = pending_[c].data() + pendingOffset_;
       out[c] = output.floatChannelData(c) + produced;
