@@ -23,18 +23,34 @@ struct Config::Dictionary::Storage {
   // Views into the keys of `entries`, which never change once built.
   std::unordered_map<std::u16string_view, std::size_t> index;
 
-  explicit Storage(std::vector<Entry> given) {
-    entries.reserve(given.size());
-    std::unordered_map<std::u16string, std::size_t> firstPlace;
-    for (auto &entry : given) {
-      auto [it, inserted] = firstPlace.emplace(entry.first.value, entries.size());
-      if (inserted) {
-        entries.push_back(std::move(entry));
-      } else {
-        entries[it->second].second = std::move(entry.second);
+  explicit Storage(std::vector<Entry> given) : entries(std::move(given)) {
+    // Keys are indexed in place; a repeated key hands its value to the first occurrence and
+    // its own entry is dropped afterwards (rare: only literals repeat keys).
+    bool repeated = false;
+    index.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      auto [it, inserted] = index.emplace(std::u16string_view(entries[i].first.value), i);
+      if (!inserted) {
+        entries[it->second].second = std::move(entries[i].second);
+        repeated = true;
       }
     }
-    index.reserve(entries.size());
+    if (!repeated) {
+      return;
+    }
+    std::vector<bool> keep(entries.size(), false);
+    for (const auto &[key, position] : index) {
+      keep[position] = true;
+    }
+    std::vector<Entry> kept;
+    kept.reserve(index.size());
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      if (keep[i]) {
+        kept.push_back(std::move(entries[i]));
+      }
+    }
+    entries = std::move(kept);
+    index.clear();
     for (std::size_t i = 0; i < entries.size(); ++i) {
       index.emplace(std::u16string_view(entries[i].first.value), i);
     }
