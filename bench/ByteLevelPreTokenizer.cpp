@@ -2,7 +2,10 @@
 // the speech models' tokenizer goes through. Reports input megabytes per second for one large
 // text and for sentence-sized calls (the size the tokenizer sees in practice).
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>

@@ -12,6 +12,10 @@ struct ByteTable {
   std::array<std::string, 256> utf8Of;
   static constexpr char32_t kLastCharacter = 0x143;
   std::array<int, kLastCharacter + 1> byteOf{}; // -1: not a table character
+  // The UTF-8 form of each byte's character (one or two bytes, as every table character is
+  // below U+0800), for appending without a string per byte.
+  std::array<std::array<char, 2>, 256> packed{};
+  std::array<unsigned char, 256> packedSize{};
 
   ByteTable() {
     byteOf.fill(-1);
@@ -23,6 +27,9 @@ struct ByteTable {
       characterOf[byte] = character;
       appendUtf8(utf8Of[byte], character);
       byteOf[character] = byte;
+      packedSize[byte] = static_cast<unsigned char>(utf8Of[byte].size());
+      for (std::size_t i = 0; i < utf8Of[byte].size(); ++i)
+        packed[byte][i] = utf8Of[byte][i];
     }
   }
 };
@@ -57,9 +64,19 @@ std::optional<std::uint8_t> byteForCharacter(char32_t character) {
 }
 
 void appendByteLevel(std::string &out, std::string_view bytes) {
-  const auto &encoder = table().utf8Of;
-  for (const char c : bytes)
-    out.append(encoder[static_cast<unsigned char>(c)]);
+  const ByteTable &encoder = table();
+  const std::size_t start = out.size();
+  out.resize(start + 2 * bytes.size());
+  char *write = out.data() + start;
+  for (const char c : bytes) {
+    const auto byte = static_cast<unsigned char>(c);
+    // Two bytes are always written and the cursor moves by the character's size: the buffer
+    // has room for two per input byte.
+    write[0] = encoder.packed[byte][0];
+    write[1] = encoder.packed[byte][1];
+    write += encoder.packedSize[byte];
+  }
+  out.resize(static_cast<std::size_t>(write - out.data()));
 }
 
 } // namespace deduve

@@ -1,6 +1,11 @@
 #include "DeduveCore/Tokenizers/PreTokenizer.hpp"
 
+#include <array>
+
+#include <unicode/uchar.h>
+
 #include "DeduveCore/Support/Config.hpp"
+#include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
 #include "DeduveCore/Tokenizers/StringReplacePattern.hpp"
@@ -23,6 +28,80 @@ std::optional<StringSplitPattern> readSplitPattern(const Config &config) {
   if (auto regex = pattern["Regex"].stringValue())
     return StringSplitPattern::regexp(compileSplitPattern(*regex));
   return std::nullopt;
+}
+
+// The classes that kPattern tells apart, with ICU's definitions: \s is White_Space, \p{L} and
+// \p{N} are the general categories L* and N*. Everything else (marks, punctuation, symbols,
+// controls that are not white space, U+FFFD standing for ill-formed bytes) is `other`.
+enum class CharacterClass : unsigned char { space, letter, number, other };
+
+CharacterClass classOf(UChar32 scalar) {
+  if (u_hasBinaryProperty(scalar, UCHAR_WHITE_SPACE))
+    return CharacterClass::space;
+  const uint32_t mask = U_GET_GC_MASK(scalar);
+  if ((mask & U_GC_L_MASK) != 0)
+    return CharacterClass::letter;
+  if ((mask & U_GC_N_MASK) != 0)
+    return CharacterClass::number;
+  return CharacterClass::other;
+}
+
+// ASCII classes looked up once: most text is ASCII.
+struct AsciiClasses {
+  std::array<CharacterClass, 128> table{};
+  AsciiClasses() {
+    for (UChar32 c = 0; c < 128; ++c)
+      table[static_cast<std::size_t>(c)] = classOf(c);
+  }
+};
+
+const AsciiClasses &asciiClasses() {
+  static const AsciiClasses classes;
+  return classes;
+}
+
+// The class of the scalar at `offset`, advancing `offset` past it.
+inline CharacterClass nextClass(const AsciiClasses &ascii, std::string_view text,
+                                std::size_t &offset) {
+  const auto byte = static_cast<unsigned char>(text[offset]);
+  if (byte < 0x80) {
+    ++offset;
+    return ascii.table[byte];
+  }
+  return classOf(static_cast<UChar32>(nextScalar(text, offset)));
+}
+
+// The end of the run of `wanted` characters that starts at `offset`.
+std::size_t endOfRun(const AsciiClasses &ascii, std::string_view text, std::size_t offset,
+                     CharacterClass wanted) {
+  while (offset < text.size()) {
+    std::size_t next = offset;
+    if (nextClass(ascii, text, next) != wanted)
+      break;
+    offset = next;
+  }
+  return offset;
+}
+
+// The length of a contraction ('s 't 're 've 'm 'll 'd) at `offset`, or 0.
+std::size_t contractionLength(std::string_view text, std::size_t offset) {
+  const std::string_view rest = text.substr(offset);
+  if (rest.size() < 2 || rest[0] != '\'')
+    return 0;
+  switch (rest[1]) {
+  case 's':
+  case 't':
+  case 'm':
+  case 'd':
+    return 2;
+  case 'r':
+  case 'v':
+    return rest.size() >= 3 && rest[2] == 'e' ? 3 : 0;
+  case 'l':
+    return rest.size() >= 3 && rest[2] == 'l' ? 3 : 0;
+  default:
+    return 0;
+  }
 }
 
 MetaspacePreTokenizer::PrependScheme readPrependScheme(const Config &config) {
@@ -111,11 +190,54 @@ const Regex &ByteLevelPreTokenizer::splitRegex() {
   return regex;
 }
 
+void ByteLevelPreTokenizer::findPieces(std::string_view text, std::vector<TextRange> &out) {
+  // The alternatives of kPattern in their order. Every character can begin a match, so each
+  // match starts where the previous one ended.
+  out.clear();
+  const AsciiClasses &ascii = asciiClasses();
+  std::size_t position = 0;
+  while (position < text.size()) {
+    const std::size_t start = position;
+    if (const std::size_t length = contractionLength(text, start)) {
+      position = start + length;
+    } else {
+      std::size_t next = start;
+      CharacterClass first = nextClass(ascii, text, next);
+      if (text[start] == ' ' && next < text.size()) {
+        // " ?\p{L}+", " ?\p{N}+", " ?[^\s\p{L}\p{N}]+" take a leading space along.
+        std::size_t after = next;
+        const CharacterClass second = nextClass(ascii, text, after);
+        if (second != CharacterClass::space) {
+          first = second;
+          next = after;
+        }
+      }
+      if (first != CharacterClass::space) {
+        position = endOfRun(ascii, text, next, first);
+      } else {
+        // "\s+(?!\S)" keeps the last white-space character of a run for the word after it
+        // (when a run of two or more is followed by one); otherwise "\s+" takes the run.
+        std::size_t lastStart = start;
+        std::size_t end = next;
+        while (end < text.size()) {
+          std::size_t after = end;
+          if (nextClass(ascii, text, after) != CharacterClass::space)
+            break;
+          lastStart = end;
+          end = after;
+        }
+        position = (end < text.size() && lastStart > start) ? lastStart : end;
+      }
+    }
+    out.push_back({start, position});
+  }
+}
+
 void ByteLevelPreTokenizer::preTokenizeInto(std::string_view text, PreTokenizerOptions,
                                             std::vector<std::string> &out) const {
   thread_local std::vector<TextRange> ranges;
   if (useRegex_) {
-    splitRegex().findAll(text, ranges);
+    findPieces(text, ranges);
   } else {
     ranges.assign(1, TextRange{0, text.size()});
   }

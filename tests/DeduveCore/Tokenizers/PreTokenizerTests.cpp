@@ -1,5 +1,7 @@
 #include "DeduveCore/Tokenizers/PreTokenizer.hpp"
 
+#include <random>
+
 #include <gtest/gtest.h>
 
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
@@ -250,6 +252,68 @@ TEST(PreTokenizerTests, SplitWithEmptyMatchingPatternFinishesOnLongInput) {
   const Texts pieces = split->preTokenize(text);
   ASSERT_EQ(pieces.size(), text.size());
   EXPECT_EQ(pieces.front(), "a");
+}
+
+TEST(PreTokenizerTests, ByteLevelMatcherAgreesWithTheRegularExpression) {
+  // The byte-level pieces come from a matcher written for the one pattern; on random text
+  // drawn from every class the pattern tells apart (and the spots where its alternatives
+  // compete) it must find exactly what the regular-expression engine finds.
+  const char *const alphabet[] = {"a",
+                                  "Z",
+                                  "s",
+                                  "t",
+                                  "r",
+                                  "e",
+                                  "v",
+                                  "m",
+                                  "l",
+                                  "d",
+                                  "'",
+                                  "''",
+                                  "0",
+                                  "7",
+                                  " ",
+                                  " ",
+                                  "  ",
+                                  "\t",
+                                  "\n",
+                                  "\r\n",
+                                  "\x0B",
+                                  "\x1C",
+                                  ".",
+                                  ",",
+                                  "!",
+                                  "-",
+                                  "_",
+                                  "$",
+                                  "\xC2\xA0",
+                                  "\xC2\x85",
+                                  "\xE2\x80\x83",
+                                  "\xE3\x80\x80",
+                                  "\xE2\x80\x8B",
+                                  "\xC3\xA9",
+                                  "e\xCC\x81",
+                                  "\xE6\x97\xA5",
+                                  "\xD9\xA1",
+                                  "\xE2\x85\xAB",
+                                  "\xC2\xBD",
+                                  "\xF0\x9F\x98\x80",
+                                  "\xFF",
+                                  "\xE2\x96",
+                                  "\xEF\xBF\xBD",
+                                  "\xCA\xB0"};
+  std::mt19937 random(7);
+  std::uniform_int_distribution<std::size_t> pick(0, std::size(alphabet) - 1);
+  std::uniform_int_distribution<int> length(0, 24);
+  const Regex &regex = ByteLevelPreTokenizer::splitRegex();
+  std::vector<TextRange> fast;
+  for (int round = 0; round < 3000; ++round) {
+    std::string text;
+    for (int n = length(random); n > 0; --n)
+      text += alphabet[pick(random)];
+    ByteLevelPreTokenizer::findPieces(text, fast);
+    ASSERT_EQ(fast, regex.findAll(text)) << "text: " << ::testing::PrintToString(text);
+  }
 }
 
 TEST(PreTokenizerTests, ByteLevelPiecesCoverEveryByte) {
