@@ -1,5 +1,9 @@
 #include "platform/ml/runner/kernels/Blas.hpp"
 
+#include "platform/ml/runner/kernels/Parallel.hpp"
+#include "platform/ml/runner/kernels/VectorOps.hpp"
+
+#include <algorithm>
 #include <cblas.h>
 
 namespace platform::runner {
@@ -23,6 +27,17 @@ void gemv(bool transposeA, std::size_t m, std::size_t n, float alpha, const floa
   }
   cblas_sgemv(CblasRowMajor, transposeA ? CblasTrans : CblasNoTrans, static_cast<int>(m),
               static_cast<int>(n), alpha, a, static_cast<int>(lda), x, 1, beta, y, 1);
+}
+
+void gemvRows(const float *a, std::size_t rows, std::size_t cols, std::size_t lda, const float *x,
+              float *y) {
+  // About 64 KiB of matrix per chunk: enough work to be worth a thread.
+  const std::size_t grain = std::max<std::size_t>(1, 16384 / std::max<std::size_t>(1, cols));
+  parallelFor(0, rows, grain, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t r = begin; r < end; ++r) {
+      y[r] = dot(a + r * lda, x, cols);
+    }
+  });
 }
 
 } // namespace platform::runner

@@ -17,4 +17,9 @@ void gemm(bool transposeA, bool transposeB, std::size_t m, std::size_t n, std::s
 void gemv(bool transposeA, std::size_t m, std::size_t n, float alpha, const float *a,
           std::size_t lda, const float *x, float beta, float *y);
 
+// y[rows] = A[rows x cols] * x with rows spread over parallelFor: the memory-bound product of one
+// decoder step, kept off the BLAS library's threads so the step wakes only one pool.
+void gemvRows(const float *a, std::size_t rows, std::size_t cols, std::size_t lda, const float *x,
+              float *y);
+
 } // namespace platform::runner

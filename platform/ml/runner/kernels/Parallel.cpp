@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <mutex>
 #include <thread>
@@ -10,6 +11,14 @@
 
 namespace platform::runner {
 namespace {
+
+constexpr int kSpins = 2000;
+
+inline void cpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
 
 // Set while a thread runs chunks of a parallelFor, so nested calls run serially instead of
 // waiting on workers that may all be busy with the outer call.
@@ -76,6 +85,7 @@ public:
       std::lock_guard lock(mutex_);
       job.next = head_;
       head_ = &job;
+      posted_.fetch_add(1, std::memory_order_release);
     }
     wake_.notify_all();
     insideParallelFor = true;
@@ -116,8 +126,19 @@ private:
     std::unique_lock lock(mutex_);
     for (;;) {
       // Chunks are claimed without the lock, so the job found by the wait is the one taken.
-      Job *job = nullptr;
-      wake_.wait(lock, [&] { return stopping_ || (job = firstOpenJob()) != nullptr; });
+      Job *job = firstOpenJob();
+      if (job == nullptr && !stopping_) {
+        // Loops often follow each other closely (a decoder step runs dozens); a short spin
+        // catches the next one without the cost of sleeping and waking.
+        const auto seen = posted_.load(std::memory_order_acquire);
+        lock.unlock();
+        for (int spin = 0; spin < kSpins && posted_.load(std::memory_order_acquire) == seen;
+             ++spin) {
+          cpuRelax();
+        }
+        lock.lock();
+        wake_.wait(lock, [&] { return stopping_ || (job = firstOpenJob()) != nullptr; });
+      }
       if (stopping_) {
         return;
       }
@@ -145,6 +166,7 @@ private:
   std::condition_variable done_;
   Job *head_ = nullptr;
   bool stopping_ = false;
+  std::atomic<std::uint64_t> posted_{0};
   std::vector<Job *> busyOn_;
   std::vector<std::thread> workers_;
 };

@@ -15,7 +15,7 @@ void linear(const float *x, std::size_t rows, MatrixView weight, const float *bi
     outStride = weight.rows;
   }
   if (rows == 1) {
-    gemv(false, weight.rows, weight.cols, 1.0f, weight.data, weight.cols, x, 0.0f, out);
+    gemvRows(weight.data, weight.rows, weight.cols, weight.cols, x, out);
   } else {
     gemm(false, true, rows, weight.rows, weight.cols, 1.0f, x, xStride, weight.data, weight.cols,
          0.0f, out, outStride);

@@ -1,0 +1,347 @@
+// Speed of the CPU model runner on the base shape, each figure as a ratio to a limit measured in
+// the same run:
+// - encoder: achieved GFLOP/s over this machine's sgemm GFLOP/s on the encoder's own matrix
+//   products (goal: at least 0.6);
+// - decoder step at position 100: step time over the time to read the decoder's weights once
+//   (goal: at most 2), and allocations per step;
+// - mel and the whole chain (mel, encoder, 100 decoder steps): real-time factor of a 30 s window.
+
+#include "platform/ml/MLDictionaryFeatureProvider.hpp"
+#include "platform/ml/runner/AudioEncoderModel.hpp"
+#include "platform/ml/runner/RunnerModel.hpp"
+#include "platform/ml/runner/TextDecoderModel.hpp"
+#include "platform/ml/runner/kernels/Blas.hpp"
+#include "platform/ml/runner/kernels/Parallel.hpp"
+#include "tools/make-test-model/TestModelWriter.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <new>
+#include <random>
+
+// Counts heap allocations while `countingAllocations` is set, to show the decoder step reuses
+// its buffers.
+namespace {
+std::atomic<bool> countingAllocations{false};
+std::atomic<long> allocationCount{0};
+} // namespace
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void *operator new(std::size_t size) {
+  if (countingAllocations.load(std::memory_order_relaxed)) {
+    allocationCount.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (void *p = std::malloc(size == 0 ? 1 : size)) {
+    return p;
+  }
+  throw std::bad_alloc();
+}
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+#pragma GCC diagnostic pop
+
+namespace {
+
+using namespace platform;
+using Clock = std::chrono::steady_clock;
+
+struct Models {
+  std::filesystem::path folder;
+  std::shared_ptr<MLModel> mel, encoder, decoder;
+  runner::ModelDimensions dims;
+  Models() {
+    folder = std::filesystem::temp_directory_path() / "mq-bench-base-models";
+    runner::TestModelOptions options;
+    options.dimensions = runner::TestModelOptions::baseDimensions();
+    dims = options.dimensions;
+    if (!std::filesystem::exists(folder / "TextDecoder.mlmodelc" / "weights.safetensors")) {
+      runner::writeTestModels(folder, options);
+    }
+    mel = loadMLModel(folder / "MelSpectrogram.mlmodelc");
+    encoder = loadMLModel(folder / "AudioEncoder.mlmodelc");
+    decoder = loadMLModel(folder / "TextDecoder.mlmodelc");
+  }
+};
+
+Models &models() {
+  static Models shared;
+  return shared;
+}
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+MLMultiArray speechLikeWindow() {
+  MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
+  std::mt19937 generator(1);
+  std::normal_distribution<float> noise(0.0f, 0.01f);
+  float *samples = audio.data<float>();
+  for (int i = 0; i < 480000; ++i) {
+    samples[i] =
+        0.2f * static_cast<float>(std::sin(2 * M_PI * 220.0 * i / 16000.0)) + noise(generator);
+  }
+  return audio;
+}
+
+MLMultiArray runOne(const MLModel &model, const std::string &inputName, const MLMultiArray &input,
+                    const std::string &outputName) {
+  const auto out = model.prediction(
+      MLDictionaryFeatureProvider(std::map<std::string, MLMultiArray>{{inputName, input}}));
+  return *out->featureValue(outputName)->multiArrayValue();
+}
+
+// The encoder's matrix products as plain sgemm calls on buffers of the same sizes: the limit the
+// encoder's throughput is measured against.
+double sgemmSecondsForEncoderShapes(const runner::ModelDimensions &d, double &flops) {
+  const int t = static_cast<int>(d.audioContext), w = static_cast<int>(d.width);
+  const int f = static_cast<int>(d.ffnWidth), m = static_cast<int>(d.melCount);
+  const int hd = w / static_cast<int>(d.encoderHeads);
+  struct Shape {
+    int m, n, k, lda, ldb, ldc;
+    bool transB;
+  };
+  std::vector<Shape> shapes = {{2 * t, w, 3 * m, 3 * m, 3 * m, w, true},
+                               {t, w, 3 * w, 3 * w, 3 * w, w, true}};
+  for (std::size_t l = 0; l < d.encoderLayers; ++l) {
+    shapes.push_back({t, 3 * w, w, w, w, 3 * w, true});
+    for (std::size_t h = 0; h < d.encoderHeads; ++h) {
+      shapes.push_back({t, t, hd, 3 * w, 3 * w, t, true});
+      shapes.push_back({t, hd, t, t, 3 * w, w, false});
+    }
+    shapes.push_back({t, w, w, w, w, w, true});
+    shapes.push_back({t, f, w, w, w, f, true});
+    shapes.push_back({t, w, f, f, f, w, true});
+  }
+  std::vector<float> a(static_cast<std::size_t>(2 * t) * 3 * w + static_cast<std::size_t>(t) * t,
+                       0.01f);
+  std::vector<float> b(static_cast<std::size_t>(f) * 3 * w + static_cast<std::size_t>(t) * 3 * w,
+                       0.01f);
+  std::vector<float> c(static_cast<std::size_t>(2 * t) * f + static_cast<std::size_t>(t) * t, 0.0f);
+  flops = 0;
+  for (const auto &s : shapes) {
+    flops += 2.0 * s.m * s.n * s.k;
+  }
+  double best = 1e30;
+  for (int round = 0; round < 3; ++round) {
+    const auto start = Clock::now();
+    for (const auto &s : shapes) {
+      // The runner's BLAS wrapper is a direct cblas_sgemm call.
+      runner::gemm(false, s.transB, s.m, s.n, s.k, 1.0f, a.data(), s.lda, b.data(), s.ldb, 0.0f,
+                   c.data(), s.ldc);
+    }
+    best = std::min(best, seconds(Clock::now() - start));
+  }
+  return best;
+}
+
+void BM_EncoderBase(benchmark::State &state) {
+  auto &m = models();
+  const auto mel = runOne(*m.mel, "audio", speechLikeWindow(), "melspectrogram_features");
+  runOne(*m.encoder, "melspectrogram_features", mel, "encoder_output_embeds"); // warm pools
+  double best = 1e30;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    benchmark::DoNotOptimize(
+        runOne(*m.encoder, "melspectrogram_features", mel, "encoder_output_embeds"));
+    best = std::min(best, seconds(Clock::now() - start));
+  }
+  double sgemmFlops = 0;
+  const double sgemmSeconds = sgemmSecondsForEncoderShapes(m.dims, sgemmFlops);
+  const auto &network = dynamic_cast<const runner::AudioEncoderModel &>(*m.encoder).network();
+  const double encoderGflops = network.flops() / best / 1e9;
+  const double sgemmGflops = sgemmFlops / sgemmSeconds / 1e9;
+  state.counters["encoder_GFLOPs"] = encoderGflops;
+  state.counters["sgemm_GFLOPs"] = sgemmGflops;
+  state.counters["ratio_to_sgemm"] = encoderGflops / sgemmGflops;
+}
+
+struct DecoderInputs {
+  MLMultiArray ids, length, keys, values, update, encoder, padding;
+  std::map<std::string, MLMultiArray> map() const {
+    return {{"input_ids", ids},
+            {"cache_length", length},
+            {"key_cache", keys},
+            {"value_cache", values},
+            {"kv_cache_update_mask", update},
+            {"encoder_output_embeds", encoder},
+            {"decoder_key_padding_mask", padding}};
+  }
+};
+
+DecoderInputs decoderAt(const runner::ModelDimensions &d, int position) {
+  const int width = static_cast<int>(d.decoderLayers * d.width);
+  const int s = static_cast<int>(d.cacheLength);
+  DecoderInputs in{MLMultiArray::from({440}),
+                   MLMultiArray::from({position}),
+                   MLMultiArray({1, width, 1, s}, MLMultiArrayDataType::float16),
+                   MLMultiArray({1, width, 1, s}, MLMultiArrayDataType::float16),
+                   MLMultiArray({1, s}, MLMultiArrayDataType::int32),
+                   MLMultiArray({1, static_cast<int>(d.width), 1, static_cast<int>(d.audioContext)},
+                                MLMultiArrayDataType::float16),
+                   MLMultiArray({1, s}, MLMultiArrayDataType::float16)};
+  std::mt19937 generator(2);
+  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+  for (auto *array : {&in.keys, &in.values, &in.encoder}) {
+    auto *h = array->data<Float16>();
+    for (int i = 0; i < array->count(); ++i) {
+      h[i] = static_cast<Float16>(value(generator));
+    }
+  }
+  for (int i = 0; i < s; ++i) {
+    in.padding.data<Float16>()[i] = static_cast<Float16>(i <= position ? 0.0f : -10000.0f);
+    in.update.data<std::int32_t>()[i] = i == position ? 1 : 0;
+  }
+  return in;
+}
+
+// Reads `bytes` of memory once with every thread: the time the decoder's weights take to stream.
+double readOnceSeconds(std::size_t bytes) {
+  static std::vector<float> buffer;
+  buffer.assign(bytes / sizeof(float), 1.0f);
+  const std::size_t threads = runner::parallelThreadCount();
+  std::vector<double> partial(threads * 8, 0.0);
+  double best = 1e30;
+  for (int round = 0; round < 5; ++round) {
+    const auto start = Clock::now();
+    runner::parallelFor(0, threads, 1, [&](std::size_t b, std::size_t e) {
+      for (std::size_t t = b; t < e; ++t) {
+        const std::size_t chunk = buffer.size() / threads;
+        const float *p = buffer.data() + t * chunk;
+        float lanes[16] = {};
+        for (std::size_t i = 0; i + 16 <= chunk; i += 16) {
+          for (int j = 0; j < 16; ++j) {
+            lanes[j] += p[i + j];
+          }
+        }
+        double sum = 0;
+        for (float lane : lanes) {
+          sum += lane;
+        }
+        partial[t * 8] = sum;
+      }
+    });
+    best = std::min(best, seconds(Clock::now() - start));
+  }
+  benchmark::DoNotOptimize(partial.data());
+  return best;
+}
+
+void BM_DecoderStepBase(benchmark::State &state) {
+  auto &m = models();
+  const auto inputs = decoderAt(m.dims, 100);
+  const MLDictionaryFeatureProvider provider(inputs.map());
+  m.decoder->prediction(provider); // computes the cross-attention memory once
+  double best = 1e30;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    benchmark::DoNotOptimize(m.decoder->prediction(provider));
+    best = std::min(best, seconds(Clock::now() - start));
+  }
+  const auto &network = dynamic_cast<const runner::TextDecoderModel &>(*m.decoder).network();
+  const double readSeconds =
+      readOnceSeconds(static_cast<std::size_t>(network.weightBytesPerStep()));
+
+  // Allocations of the network's step alone (the prediction call also builds its result arrays).
+  runner::TextDecoderNetwork::Workspace workspace(m.dims);
+  std::vector<float> memory(network.memorySize());
+  std::vector<float> encoder(m.dims.width * m.dims.audioContext, 0.1f);
+  network.computeMemory(encoder.data(), memory.data());
+  std::vector<float> logits(m.dims.vocabularySize), keys(m.dims.decoderLayers * m.dims.width),
+      values(keys.size()), alignment(m.dims.audioContext), padding(m.dims.cacheLength, -10000.0f);
+  std::vector<std::int32_t> update(m.dims.cacheLength, 0);
+  std::fill(padding.begin(), padding.begin() + 101, 0.0f);
+  update[100] = 1;
+  runner::TextDecoderNetwork::StepInput step{
+      440,
+      100,
+      static_cast<const std::uint16_t *>(inputs.keys.dataPointer()),
+      static_cast<const std::uint16_t *>(inputs.values.dataPointer()),
+      update.data(),
+      padding.data(),
+      memory.data()};
+  const runner::TextDecoderNetwork::StepOutput out{logits.data(), keys.data(), values.data(),
+                                                   alignment.data()};
+  network.step(step, workspace, out);
+  double networkBest = 1e30;
+  for (int i = 0; i < 20; ++i) {
+    const auto start = Clock::now();
+    network.step(step, workspace, out);
+    networkBest = std::min(networkBest, seconds(Clock::now() - start));
+  }
+  allocationCount = 0;
+  countingAllocations = true;
+  for (int i = 0; i < 10; ++i) {
+    network.step(step, workspace, out);
+  }
+  countingAllocations = false;
+
+  state.counters["step_ms"] = best * 1e3;
+  state.counters["network_step_ms"] = networkBest * 1e3;
+  state.counters["weights_MB"] = network.weightBytesPerStep() / 1e6;
+  state.counters["read_once_ms"] = readSeconds * 1e3;
+  state.counters["ratio_to_read_once"] = best / readSeconds;
+  state.counters["allocs_per_network_step"] = static_cast<double>(allocationCount.load()) / 10.0;
+}
+
+void BM_MelWindow(benchmark::State &state) {
+  auto &m = models();
+  const auto audio = speechLikeWindow();
+  runOne(*m.mel, "audio", audio, "melspectrogram_features");
+  double best = 1e30;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    benchmark::DoNotOptimize(runOne(*m.mel, "audio", audio, "melspectrogram_features"));
+    best = std::min(best, seconds(Clock::now() - start));
+  }
+  state.counters["real_time_factor"] = best / 30.0;
+}
+
+void BM_WholeChainBase(benchmark::State &state) {
+  auto &m = models();
+  const auto audio = speechLikeWindow();
+  double best = 1e30;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    const auto mel = runOne(*m.mel, "audio", audio, "melspectrogram_features");
+    const auto encoded =
+        runOne(*m.encoder, "melspectrogram_features", mel, "encoder_output_embeds");
+    auto inputs = decoderAt(m.dims, 0);
+    inputs.encoder = encoded;
+    const int s = static_cast<int>(m.dims.cacheLength);
+    for (int i = 0; i < s; ++i) {
+      inputs.padding.data<Float16>()[i] = static_cast<Float16>(i == 0 ? 0.0f : -10000.0f);
+      inputs.update.data<std::int32_t>()[i] = i == 0 ? 1 : 0;
+    }
+    for (int i = 0; i < 100; ++i) {
+      inputs.length.data<std::int32_t>()[0] = i;
+      const auto out = m.decoder->prediction(MLDictionaryFeatureProvider(inputs.map()));
+      const auto k = *out->featureValue("key_cache_updates")->multiArrayValue();
+      const auto v = *out->featureValue("value_cache_updates")->multiArrayValue();
+      const int width = k.count();
+      for (int c = 0; c < width; ++c) {
+        inputs.keys.data<Float16>()[c * s + i] = k.data<Float16>()[c];
+        inputs.values.data<Float16>()[c * s + i] = v.data<Float16>()[c];
+      }
+      inputs.padding.data<Float16>()[i + 1] = 0;
+      inputs.update.data<std::int32_t>()[i] = 0;
+      inputs.update.data<std::int32_t>()[i + 1] = 1;
+    }
+    best = std::min(best, seconds(Clock::now() - start));
+  }
+  state.counters["window_s"] = best;
+  state.counters["real_time_factor"] = best / 30.0;
+}
+
+BENCHMARK(BM_MelWindow)->Unit(benchmark::kMillisecond)->Iterations(5);
+BENCHMARK(BM_EncoderBase)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_DecoderStepBase)->Unit(benchmark::kMillisecond)->Iterations(50);
+BENCHMARK(BM_WholeChainBase)->Unit(benchmark::kMillisecond)->Iterations(2);
+
+} // namespace
+
+BENCHMARK_MAIN();
