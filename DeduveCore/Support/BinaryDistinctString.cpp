@@ -176,7 +176,8 @@ std::vector<BinaryDistinctCharacter> BinaryDistinctString::characters() const {
   for (std::size_t i = 0; i + 1 < boundaries.size(); ++i) {
     const auto begin = static_cast<std::size_t>(boundaries[i]);
     const auto end = static_cast<std::size_t>(boundaries[i + 1]);
-    result.emplace_back(value.substr(begin, end - begin));
+    result.emplace_back();
+    result.back().bytes.assign(value, begin, end - begin);
   }
   return result;
 }

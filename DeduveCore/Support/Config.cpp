@@ -404,8 +404,12 @@ const Config::Array *Config::arrayValue() const { return std::get_if<Array>(&val
 
 std::string Config::description() const {
   switch (kind()) {
-  case Kind::string:
-    return "\"" + std::get<BinaryDistinctString>(value_).string() + "\"";
+  case Kind::string: {
+    std::string text = "\"";
+    text += std::get<BinaryDistinctString>(value_).string();
+    text += '"';
+    return text;
+  }
   case Kind::integer:
     return std::to_string(std::get<std::int64_t>(value_));
   case Kind::boolean:
@@ -421,7 +425,9 @@ std::string Config::description() const {
     bool first = true;
     for (const auto &[key, value] : dictionary) {
       text += first ? "" : ", ";
-      text += key.string() + ": " + value.description();
+      text += key.string();
+      text += ": ";
+      text += value.description();
       first = false;
     }
     return text + "]}";
@@ -438,7 +444,12 @@ std::string Config::description() const {
   }
   case Kind::token: {
     const auto &token = std::get<Token>(value_);
-    return "(" + std::to_string(token.id) + ", " + token.text.string() + ")";
+    std::string text = "(";
+    text += std::to_string(token.id);
+    text += ", ";
+    text += token.text.string();
+    text += ')';
+    return text;
   }
   case Kind::null:
     break;
