@@ -2,6 +2,7 @@
 
 #include "platform/ml/MLModelError.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
