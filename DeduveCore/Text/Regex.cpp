@@ -1,6 +1,9 @@
 #include "DeduveCore/Text/Regex.hpp"
 
 #include <cctype>
+#include <cstdint>
+#include <limits>
+#include <stdexcept>
 
 #include <unicode/brkiter.h>
 #include <unicode/regex.h>
@@ -22,16 +25,20 @@ namespace {
 // repeated searches reuse the storage.
 struct Utf16Text {
   std::u16string units;
-  std::vector<std::size_t> utf8Offset; // size units.size() + 1
-  icu::UnicodeString text;             // a read-only alias of `units`
+  std::vector<std::uint32_t> utf8Offset; // size units.size() + 1
+  icu::UnicodeString text;               // a read-only alias of `units`
+  bool busy = false;                     // in use by a search further up this thread's stack
 
   void assign(std::string_view utf8) {
+    if (utf8.size() > static_cast<std::size_t>(std::numeric_limits<int32_t>::max()))
+      throw std::length_error("Text of " + std::to_string(utf8.size()) +
+                              " bytes is too long for a regular-expression search");
     units.resize(utf8.size());
     utf8Offset.resize(utf8.size() + 1);
     std::size_t count = 0;
     std::size_t offset = 0;
     while (offset < utf8.size()) {
-      const std::size_t start = offset;
+      const auto start = static_cast<std::uint32_t>(offset);
       const auto byte = static_cast<unsigned char>(utf8[offset]);
       if (byte < 0x80) { // the common case, without the decoder's checks
         ++offset;
@@ -52,7 +59,7 @@ struct Utf16Text {
         units[count++] = static_cast<char16_t>(scalar);
       }
     }
-    utf8Offset[count] = utf8.size();
+    utf8Offset[count] = static_cast<std::uint32_t>(utf8.size());
     units.resize(count);
     text.setTo(false, units.data(), static_cast<int32_t>(count));
   }
@@ -62,10 +69,33 @@ struct Utf16Text {
   }
 };
 
-Utf16Text &scratchText() {
-  thread_local Utf16Text scratch;
-  return scratch;
-}
+// Lends the thread's scratch text to one search, or a fresh one when a search further up the
+// stack holds it. Storage grown for a large text is given back afterwards, so a thread does not
+// keep megabytes for the rest of its life.
+class ScratchText {
+public:
+  ScratchText() : text_(scratch().busy ? local_ : scratch()) { text_.busy = true; }
+  ~ScratchText() {
+    text_.busy = false;
+    constexpr std::size_t kKeptUnits = 1 << 18;
+    if (text_.units.capacity() > kKeptUnits) {
+      text_.text.remove();
+      std::u16string().swap(text_.units);
+      std::vector<std::uint32_t>().swap(text_.utf8Offset);
+    }
+  }
+  ScratchText(const ScratchText &) = delete;
+  ScratchText &operator=(const ScratchText &) = delete;
+  Utf16Text &operator*() { return text_; }
+
+private:
+  static Utf16Text &scratch() {
+    thread_local Utf16Text text;
+    return text;
+  }
+  Utf16Text local_;
+  Utf16Text &text_;
+};
 
 icu::BreakIterator &characterIterator() {
   thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
@@ -165,7 +195,8 @@ Regex::Regex(std::string_view pattern, Options options) : pattern_(pattern) {
 
 template <typename OnMatch>
 void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
-  Utf16Text &input = scratchText();
+  ScratchText scratch;
+  Utf16Text &input = *scratch;
   input.assign(text);
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(input.text, status));
