@@ -6,6 +6,7 @@
 #include "DivuvovIze/Decoding/TaskCancellation.hpp"
 #include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/ml/runner/AsyncPrediction.hpp"
 
 namespace divuvovize {
 
@@ -38,7 +39,8 @@ AudioEncoderOutputType AudioEncoder::encodeFeatures(const FeatureExtractorOutput
   Task::checkCancellation();
   const auto interval = beginSignpostInterval("EncodeAudio", Signposter::audioEncoding());
   try {
-    const AudioEncoderOutput output(encoder->prediction(AudioEncoderInput(features)));
+    const AudioEncoderOutput output(
+        platform::asyncPrediction(*encoder, AudioEncoderInput(features)));
     auto embeddings = output.encoder_output_embeds();
     endSignpostInterval("EncodeAudio", interval);
     return embeddings;

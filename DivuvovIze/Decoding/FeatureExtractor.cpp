@@ -6,6 +6,7 @@
 #include "DivuvovIze/Decoding/TaskCancellation.hpp"
 #include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/ml/runner/AsyncPrediction.hpp"
 
 namespace divuvovize {
 
@@ -40,7 +41,7 @@ FeatureExtractor::logMelSpectrogram(const AudioProcessorOutputType &audio) {
   const auto interval =
       beginSignpostInterval("ExtractAudioFeatures", Signposter::featureExtractor());
   try {
-    const MelSpectrogramOutput output(mel->prediction(MelSpectrogramInput(audio)));
+    const MelSpectrogramOutput output(platform::asyncPrediction(*mel, MelSpectrogramInput(audio)));
     auto features = output.melspectrogramFeatures();
     endSignpostInterval("ExtractAudioFeatures", interval);
     return features;

@@ -62,8 +62,10 @@ struct Job {
 class Pool {
 public:
   explicit Pool(std::size_t threads) : threadCount_(std::max<std::size_t>(1, threads)) {
-    for (std::size_t i = 1; i < threadCount_; ++i) {
-      workers_.emplace_back([this] { run(); });
+    // Slots exist before any worker starts, so no worker grows shared state while loops run.
+    busyOn_.assign(threadCount_ - 1, nullptr);
+    for (std::size_t i = 0; i + 1 < threadCount_; ++i) {
+      workers_.emplace_back([this, i] { run(i); });
     }
   }
 
@@ -116,12 +118,7 @@ private:
     return static_cast<std::size_t>(std::count(busyOn_.begin(), busyOn_.end(), &job));
   }
 
-  void run() {
-    const std::size_t slot = [&] {
-      std::lock_guard lock(mutex_);
-      busyOn_.push_back(nullptr);
-      return busyOn_.size() - 1;
-    }();
+  void run(std::size_t slot) {
     insideParallelFor = true;
     std::unique_lock lock(mutex_);
     for (;;) {
