@@ -232,7 +232,9 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
     for (const auto &[name, value] : transfer.headers) {
       request.headers.set(name, value);
     }
-    request.setBearerToken(transfer.authToken);
+    if (transfer.authToken) {
+      request.setBearerToken(transfer.authToken); // without a token, a caller's field stays
+    }
     const bool askedForRange = transfer.downloadedSize > 0;
     if (askedForRange) {
       request.headers.set("Range", "bytes=" + std::to_string(transfer.downloadedSize) + "-");

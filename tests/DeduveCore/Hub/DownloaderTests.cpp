@@ -74,14 +74,15 @@ protected:
 
   // Downloads with a recorded, instant retry wait.
   std::vector<State> run(const std::string &url, std::optional<int64_t> expectedSize,
-                         int retries = 5, std::function<void(const fs::path &)> verify = {}) {
+                         int retries = 5, std::function<void(const fs::path &)> verify = {},
+                         std::optional<std::string> token = std::nullopt) {
     Downloader::Options options;
     options.retryWait = [this](std::chrono::nanoseconds delay, const std::atomic<bool> &) {
       waits_.push_back(delay);
     };
     Downloader downloader(destination_, partial_, false, options);
-    auto stream = downloader.download(url, std::nullopt, std::nullopt, expectedSize, 10.0, retries,
-                                      std::move(verify));
+    auto stream = downloader.download(url, token, Downloader::Headers{{"X-Test", "1"}},
+                                      expectedSize, 10.0, retries, std::move(verify));
     return collect(*stream);
   }
 
@@ -122,7 +123,23 @@ TEST_F(DownloaderTest, FreshDownloadLandsAtDestinationAndReplacesAnOldFile) {
   }
   for (const auto &request : gets()) {
     EXPECT_FALSE(request.header("Range").has_value());
+    EXPECT_EQ(request.header("X-Test"), "1");
+    EXPECT_FALSE(request.header("Authorization").has_value());
   }
+}
+
+TEST_F(DownloaderTest, TheTokenGoesToTheHubButNotToTheFileServer) {
+  const std::string bytes = patterned(2 * kMiB);
+  const auto url = addFile("large.bin", bytes);
+  const auto states = run(url, 2 * kMiB, 5, {}, std::string("secret"));
+  ASSERT_EQ(states.back().kind, Kind::completed);
+  EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+  const auto requests = gets();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[0].listener, "hub");
+  EXPECT_EQ(requests[0].header("Authorization"), "Bearer secret");
+  EXPECT_EQ(requests[1].listener, "cdn");
+  EXPECT_FALSE(requests[1].header("Authorization").has_value());
 }
 
 TEST_F(DownloaderTest, ResumesFromThePartialFileAndCopesWithAServerIgnoringTheRange) {
