@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <fcntl.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -224,6 +225,12 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
   int retryAllowance = transfer.numRetries;
 
   for (;;) {
+    if (transfer.expectedSize && *transfer.expectedSize > 0 &&
+        transfer.downloadedSize == *transfer.expectedSize) {
+      // Every byte is already in the partial file (a transfer stopped just before its move):
+      // asking for more would only earn a 416.
+      return;
+    }
     HttpRequest request;
     request.method = "GET";
     request.url = transfer.url;
