@@ -61,7 +61,8 @@ TEST(ManualExecutorTest, CancelledTimerNeverFires) {
   first.cancel(); // a newer transient message replaces the older one
   executor.after(3s, [&] { ++newer; });
   EXPECT_EQ(executor.pendingCount(), 1u);
-  EXPECT_FALSE(first.isValid() && !first.isCancelled());
+  EXPECT_TRUE(first.isValid());
+  EXPECT_TRUE(first.isCancelled());
 
   executor.advance(10s);
   EXPECT_EQ(older, 0);
