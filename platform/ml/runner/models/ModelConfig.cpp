@@ -17,6 +17,8 @@ using DataType = MLMultiArrayDataType;
 
 // Any dimension beyond this is a malformed file rather than a model this runner could hold.
 constexpr std::size_t kMaxDimension = std::size_t{1} << 24;
+// The front end holds an n_fft x (n_fft + 2) transform matrix.
+constexpr std::size_t kMaxFftLength = 8192;
 
 struct DimensionKey {
   const char *key;
@@ -179,8 +181,11 @@ ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {
   switch (kind) {
   case ModelKind::mel:
     if (dimensions.hopLength > dimensions.windowSamples || dimensions.fftLength < 2 ||
+        dimensions.fftLength > kMaxFftLength ||
         dimensions.fftLength / 2 >= dimensions.windowSamples) {
-      fail("n_fft and hop_length do not fit n_samples");
+      fail("n_fft " + std::to_string(dimensions.fftLength) + " and hop_length " +
+           std::to_string(dimensions.hopLength) + " do not fit n_samples " +
+           std::to_string(dimensions.windowSamples));
     }
     break;
   case ModelKind::audioEncoder:

@@ -37,6 +37,12 @@ public:
   const std::map<std::string, Tensor, std::less<>> &tensors() const { return tensors_; }
   bool contains(std::string_view name) const { return tensors_.find(name) != tensors_.end(); }
 
+  // The named tensor's entry; throws MLModelError when it is missing or its shape differs from
+  // `expectedShape`.
+  const Tensor &tensor(std::string_view name, const std::vector<std::size_t> &expectedShape) const {
+    return checkedTensor(name, expectedShape);
+  }
+
   // The tensor's elements widened to float32. Throws MLModelError when the tensor is missing or
   // its shape differs from `expectedShape`.
   std::vector<float> readFloats(std::string_view name,

@@ -11,11 +11,9 @@ float *WeightStore::allocate(std::size_t count) {
 }
 
 const float *WeightStore::tensor(const std::string &name, const std::vector<std::size_t> &shape) {
-  std::size_t count = 1;
-  for (auto d : shape) {
-    count *= d;
-  }
-  float *data = allocate(count);
+  // Checked before allocating, so a description that disagrees with the file fails with a clear
+  // message instead of an attempt at a huge allocation.
+  float *data = allocate(file_.tensor(name, shape).elementCount());
   file_.readFloatsInto(name, shape, data);
   return data;
 }
@@ -35,6 +33,9 @@ LayerNormWeights WeightStore::layerNorm(const std::string &prefix, std::size_t w
 void WeightStore::stack(const std::string &prefix, const std::vector<std::string> &parts,
                         std::size_t width, MatrixView &weights, const float *&bias) {
   const std::size_t n = parts.size();
+  for (const auto &part : parts) {
+    file_.tensor(prefix + "." + part + ".weight", {width, width});
+  }
   float *matrix = allocate(n * width * width);
   float *biases = allocate(n * width);
   for (std::size_t i = 0; i < n; ++i) {

@@ -142,6 +142,15 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
          writeText(f / "model.json", config.toJson());
        },
        "model.json", "feature logits has shape [1, 1, 7], expected [1, 1, 1000]"},
+      {"description far larger than the weights",
+       [&](const auto &f) {
+         auto dimensions = options.dimensions;
+         dimensions.width = std::size_t{1} << 22;
+         writeText(f / "model.json",
+                   ModelConfig::standard(ModelKind::textDecoder, dimensions).toJson());
+       },
+       "weights.safetensors",
+       "tensor model.decoder.embed_tokens.weight has shape [1000, 64], expected [1000, 4194304]"},
       {"no weights file", [](const auto &f) { std::filesystem::remove(f / "weights.safetensors"); },
        "weights.safetensors", "cannot open"},
       {"missing tensor", [](const auto &f) { rewriteWeights(f, "model.decoder.layer_norm.bias"); },
