@@ -19,6 +19,15 @@ enum class PreTokenizerOption {
   firstSection,
 };
 
+// The option's name as documents and logs spell it ("firstSection").
+constexpr std::string_view rawValue(PreTokenizerOption option) {
+  switch (option) {
+  case PreTokenizerOption::firstSection:
+    return "firstSection";
+  }
+  return {};
+}
+
 // A set of PreTokenizerOption, passed by value.
 class PreTokenizerOptions {
 public:
@@ -195,6 +204,18 @@ private:
 class MetaspacePreTokenizer final : public PreTokenizer {
 public:
   enum class PrependScheme { first, never, always };
+  // "first", "never", "always".
+  static constexpr std::string_view rawValue(PrependScheme scheme) {
+    switch (scheme) {
+    case PrependScheme::first:
+      return "first";
+    case PrependScheme::never:
+      return "never";
+    case PrependScheme::always:
+      return "always";
+    }
+    return {};
+  }
 
   explicit MetaspacePreTokenizer(const Config &config);
   void preTokenizeInto(std::string_view text, PreTokenizerOptions options,

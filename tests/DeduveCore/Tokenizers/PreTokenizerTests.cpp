@@ -95,6 +95,12 @@ TEST(PreTokenizerTests, OptionsAndDefaults) {
       std::tuple(false, "▁", "_", Scheme::never));
   EXPECT_EQ(std::get<3>(metaspace(R"({"type": "Metaspace", "prepend_scheme": "sometimes"})")),
             Scheme::always);
+  for (const Scheme scheme : {Scheme::first, Scheme::never, Scheme::always}) {
+    const std::string json = R"({"type": "Metaspace", "prepend_scheme": ")" +
+                             std::string(MetaspacePreTokenizer::rawValue(scheme)) + "\"}";
+    EXPECT_EQ(std::get<3>(metaspace(json.c_str())), scheme);
+  }
+  EXPECT_EQ(rawValue(PreTokenizerOption::firstSection), "firstSection");
 
   auto split = makePreTokenizer(cfg(R"({"type": "Split", "pattern": {"String": "-"}})"));
   const auto &s = *dynamic_cast<const SplitPreTokenizer *>(split.get());
