@@ -5,6 +5,7 @@
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
+#include "DeduveCore/Tokenizers/StageFactory.hpp"
 
 namespace deduve {
 namespace {
@@ -48,41 +49,28 @@ void appendByteLevelRun(std::string &out, std::string_view run) {
 
 } // namespace
 
+const stagefactory::TypeEntry<Decoder> kDecoderTypes[] = {
+    {"Sequence", stagefactory::make<Decoder, DecoderSequence>},
+    {"WordPiece", stagefactory::make<Decoder, WordPieceDecoder>},
+    {"Replace", stagefactory::make<Decoder, ReplaceDecoder>},
+    {"ByteFallback", stagefactory::make<Decoder, ByteFallbackDecoder>},
+    {"Fuse", stagefactory::make<Decoder, FuseDecoder>},
+    {"Strip", stagefactory::make<Decoder, StripDecoder>},
+    {"Metaspace", stagefactory::make<Decoder, MetaspaceDecoder>},
+};
+
 std::unique_ptr<Decoder> makeDecoder(const Config *config,
                                      std::unordered_set<std::string> addedTokens) {
-  if (config == nullptr)
-    return nullptr;
-  const std::optional<std::string> type = (*config)["type"].stringValue();
-  if (!type)
-    return nullptr;
-  if (*type == "Sequence")
-    return std::make_unique<DecoderSequence>(*config);
-  if (*type == "WordPiece")
-    return std::make_unique<WordPieceDecoder>(*config);
-  if (*type == "ByteLevel")
+  // The byte-level decoder alone takes the tokenizer's added tokens, so it is not in the table.
+  if (config != nullptr && (*config)["type"].stringValue() == "ByteLevel")
     return std::make_unique<ByteLevelDecoder>(std::move(addedTokens));
-  if (*type == "Replace")
-    return std::make_unique<ReplaceDecoder>(*config);
-  if (*type == "ByteFallback")
-    return std::make_unique<ByteFallbackDecoder>();
-  if (*type == "Fuse")
-    return std::make_unique<FuseDecoder>();
-  if (*type == "Strip")
-    return std::make_unique<StripDecoder>(*config);
-  if (*type == "Metaspace")
-    return std::make_unique<MetaspaceDecoder>(*config);
-  throw StageConfigurationError("Unsupported Decoder type: " + *type);
+  return stagefactory::build(config, kDecoderTypes, "Decoder");
 }
 
-DecoderSequence::DecoderSequence(const Config &config) {
-  const Config members = config["decoders"];
-  const Config::Array *array = members.arrayValue();
-  if (array == nullptr)
-    throw StageConfigurationError("No decoders in Sequence");
-  for (const Config &member : *array)
-    if (auto decoder = makeDecoder(&member))
-      decoders_.push_back(std::move(decoder));
-}
+DecoderSequence::DecoderSequence(const Config &config)
+    : decoders_(stagefactory::buildMembers<Decoder>(
+          config, "decoders", "No decoders in Sequence",
+          [](const Config &member) { return makeDecoder(&member); })) {}
 
 std::vector<std::string> DecoderSequence::decode(const std::vector<std::string> &tokens) const {
   std::vector<std::string> current = tokens;

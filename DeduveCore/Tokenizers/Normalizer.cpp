@@ -4,6 +4,7 @@
 #include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
+#include "DeduveCore/Tokenizers/StageFactory.hpp"
 
 namespace deduve {
 namespace {
@@ -21,48 +22,30 @@ bool isChineseCharacter(char32_t c) {
 
 } // namespace
 
+const stagefactory::TypeEntry<Normalizer> kNormalizerTypes[] = {
+    {"Sequence", stagefactory::make<Normalizer, NormalizerSequence>},
+    {"Prepend", stagefactory::make<Normalizer, PrependNormalizer>},
+    {"Replace", stagefactory::make<Normalizer, ReplaceNormalizer>},
+    {"Lowercase", stagefactory::make<Normalizer, LowercaseNormalizer>},
+    {"NFD", stagefactory::make<Normalizer, NFDNormalizer>},
+    {"NFC", stagefactory::make<Normalizer, NFCNormalizer>},
+    {"NFKD", stagefactory::make<Normalizer, NFKDNormalizer>},
+    {"NFKC", stagefactory::make<Normalizer, NFKCNormalizer>},
+    {"Bert", stagefactory::make<Normalizer, BertNormalizer>},
+    {"BertNormalizer", stagefactory::make<Normalizer, BertNormalizer>},
+    {"Precompiled", stagefactory::make<Normalizer, PrecompiledNormalizer>},
+    {"StripAccents", stagefactory::make<Normalizer, StripAccentsNormalizer>},
+    {"Strip", stagefactory::make<Normalizer, StripNormalizer>},
+};
+
 std::unique_ptr<Normalizer> makeNormalizer(const Config *config) {
-  if (config == nullptr)
-    return nullptr;
-  const std::optional<std::string> type = (*config)["type"].stringValue();
-  if (!type)
-    return nullptr;
-  if (*type == "Sequence")
-    return std::make_unique<NormalizerSequence>(*config);
-  if (*type == "Prepend")
-    return std::make_unique<PrependNormalizer>(*config);
-  if (*type == "Replace")
-    return std::make_unique<ReplaceNormalizer>(*config);
-  if (*type == "Lowercase")
-    return std::make_unique<LowercaseNormalizer>();
-  if (*type == "NFD")
-    return std::make_unique<NFDNormalizer>();
-  if (*type == "NFC")
-    return std::make_unique<NFCNormalizer>();
-  if (*type == "NFKD")
-    return std::make_unique<NFKDNormalizer>();
-  if (*type == "NFKC")
-    return std::make_unique<NFKCNormalizer>();
-  if (*type == "Bert" || *type == "BertNormalizer")
-    return std::make_unique<BertNormalizer>(*config);
-  if (*type == "Precompiled")
-    return std::make_unique<PrecompiledNormalizer>();
-  if (*type == "StripAccents")
-    return std::make_unique<StripAccentsNormalizer>();
-  if (*type == "Strip")
-    return std::make_unique<StripNormalizer>(*config);
-  throw StageConfigurationError("Unsupported Normalizer type: " + *type);
+  return stagefactory::build(config, kNormalizerTypes, "Normalizer");
 }
 
-NormalizerSequence::NormalizerSequence(const Config &config) {
-  const Config members = config["normalizers"];
-  const Config::Array *array = members.arrayValue();
-  if (array == nullptr)
-    throw StageConfigurationError("No normalizers in Sequence");
-  for (const Config &member : *array)
-    if (auto normalizer = makeNormalizer(&member))
-      normalizers_.push_back(std::move(normalizer));
-}
+NormalizerSequence::NormalizerSequence(const Config &config)
+    : normalizers_(stagefactory::buildMembers<Normalizer>(
+          config, "normalizers", "No normalizers in Sequence",
+          [](const Config &member) { return makeNormalizer(&member); })) {}
 
 std::string NormalizerSequence::normalize(std::string_view text) const {
   std::string current(text);

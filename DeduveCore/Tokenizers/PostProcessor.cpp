@@ -4,6 +4,7 @@
 #include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
+#include "DeduveCore/Tokenizers/StageFactory.hpp"
 
 namespace deduve {
 namespace {
@@ -26,23 +27,16 @@ bool startsWithWhiteSpace(std::string_view character) {
 
 } // namespace
 
+const stagefactory::TypeEntry<PostProcessor> kPostProcessorTypes[] = {
+    {"TemplateProcessing", stagefactory::make<PostProcessor, TemplateProcessing>},
+    {"ByteLevel", stagefactory::make<PostProcessor, ByteLevelPostProcessor>},
+    {"RobertaProcessing", stagefactory::make<PostProcessor, RobertaProcessing>},
+    {"BertProcessing", stagefactory::make<PostProcessor, BertProcessing>},
+    {"Sequence", stagefactory::make<PostProcessor, SequenceProcessing>},
+};
+
 std::unique_ptr<PostProcessor> makePostProcessor(const Config *config) {
-  if (config == nullptr)
-    return nullptr;
-  const std::optional<std::string> type = (*config)["type"].stringValue();
-  if (!type)
-    return nullptr;
-  if (*type == "TemplateProcessing")
-    return std::make_unique<TemplateProcessing>(*config);
-  if (*type == "ByteLevel")
-    return std::make_unique<ByteLevelPostProcessor>();
-  if (*type == "RobertaProcessing")
-    return std::make_unique<RobertaProcessing>(*config);
-  if (*type == "BertProcessing")
-    return std::make_unique<BertProcessing>(*config);
-  if (*type == "Sequence")
-    return std::make_unique<SequenceProcessing>(*config);
-  throw StageConfigurationError("Unsupported PostProcessor type: " + *type);
+  return stagefactory::build(config, kPostProcessorTypes, "PostProcessor");
 }
 
 std::unique_ptr<PostProcessor> makePostProcessor(const Config &config) {
@@ -186,15 +180,10 @@ std::vector<std::string> BertProcessing::postProcess(const std::vector<std::stri
   return out;
 }
 
-SequenceProcessing::SequenceProcessing(const Config &config) {
-  const Config members = config["processors"];
-  const Config::Array *array = members.arrayValue();
-  if (array == nullptr)
-    throw StageConfigurationError("Missing `processors` configuration");
-  for (const Config &member : *array)
-    if (auto processor = makePostProcessor(&member))
-      processors_.push_back(std::move(processor));
-}
+SequenceProcessing::SequenceProcessing(const Config &config)
+    : processors_(stagefactory::buildMembers<PostProcessor>(
+          config, "processors", "Missing `processors` configuration",
+          [](const Config &member) { return makePostProcessor(&member); })) {}
 
 std::vector<std::string> SequenceProcessing::postProcess(const std::vector<std::string> &tokens,
                                                          const std::vector<std::string> *tokensPair,

@@ -8,6 +8,7 @@
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
+#include "DeduveCore/Tokenizers/StageFactory.hpp"
 #include "DeduveCore/Tokenizers/StringReplacePattern.hpp"
 
 namespace deduve {
@@ -130,40 +131,26 @@ std::vector<std::string> PreTokenizer::preTokenize(const std::vector<std::string
   return out;
 }
 
+const stagefactory::TypeEntry<PreTokenizer> kPreTokenizerTypes[] = {
+    {"Sequence", stagefactory::make<PreTokenizer, PreTokenizerSequence>},
+    {"ByteLevel", stagefactory::make<PreTokenizer, ByteLevelPreTokenizer>},
+    {"Punctuation", stagefactory::make<PreTokenizer, PunctuationPreTokenizer>},
+    {"Digits", stagefactory::make<PreTokenizer, DigitsPreTokenizer>},
+    {"Split", stagefactory::make<PreTokenizer, SplitPreTokenizer>},
+    {"Whitespace", stagefactory::make<PreTokenizer, WhitespacePreTokenizer>},
+    {"WhitespaceSplit", stagefactory::make<PreTokenizer, WhitespacePreTokenizer>},
+    {"Metaspace", stagefactory::make<PreTokenizer, MetaspacePreTokenizer>},
+    {"BertPreTokenizer", stagefactory::make<PreTokenizer, BertPreTokenizer>},
+};
+
 std::unique_ptr<PreTokenizer> makePreTokenizer(const Config *config) {
-  if (config == nullptr)
-    return nullptr;
-  const std::optional<std::string> type = (*config)["type"].stringValue();
-  if (!type)
-    return nullptr;
-  if (*type == "Sequence")
-    return std::make_unique<PreTokenizerSequence>(*config);
-  if (*type == "ByteLevel")
-    return std::make_unique<ByteLevelPreTokenizer>(*config);
-  if (*type == "Punctuation")
-    return std::make_unique<PunctuationPreTokenizer>(*config);
-  if (*type == "Digits")
-    return std::make_unique<DigitsPreTokenizer>(*config);
-  if (*type == "Split")
-    return std::make_unique<SplitPreTokenizer>(*config);
-  if (*type == "Whitespace" || *type == "WhitespaceSplit")
-    return std::make_unique<WhitespacePreTokenizer>(*config);
-  if (*type == "Metaspace")
-    return std::make_unique<MetaspacePreTokenizer>(*config);
-  if (*type == "BertPreTokenizer")
-    return std::make_unique<BertPreTokenizer>(*config);
-  throw StageConfigurationError("Unsupported PreTokenizer type: " + *type);
+  return stagefactory::build(config, kPreTokenizerTypes, "PreTokenizer");
 }
 
-PreTokenizerSequence::PreTokenizerSequence(const Config &config) {
-  const Config members = config["pretokenizers"];
-  const Config::Array *array = members.arrayValue();
-  if (array == nullptr)
-    throw StageConfigurationError("No pretokenizers in Sequence");
-  for (const Config &member : *array)
-    if (auto preTokenizer = makePreTokenizer(&member))
-      preTokenizers_.push_back(std::move(preTokenizer));
-}
+PreTokenizerSequence::PreTokenizerSequence(const Config &config)
+    : preTokenizers_(stagefactory::buildMembers<PreTokenizer>(
+          config, "pretokenizers", "No pretokenizers in Sequence",
+          [](const Config &member) { return makePreTokenizer(&member); })) {}
 
 void PreTokenizerSequence::preTokenizeInto(std::string_view text, PreTokenizerOptions options,
                                            std::vector<std::string> &out) const {
