@@ -31,7 +31,7 @@ struct Job {
   std::size_t chunk = 0;
   std::size_t chunkCount = 0;
   std::atomic<std::size_t> nextChunk{0};
-  std::atomic<std::size_t> finishedChunks{0};
+  std::atomic<std::size_t> workersOn{0}; // workers that took the job and have not left it
   std::exception_ptr error;
   std::mutex errorMutex;
   std::size_t end = 0;
@@ -54,7 +54,6 @@ struct Job {
           error = std::current_exception();
         }
       }
-      finishedChunks.fetch_add(1, std::memory_order_acq_rel);
     }
   }
 };
@@ -62,10 +61,8 @@ struct Job {
 class Pool {
 public:
   explicit Pool(std::size_t threads) : threadCount_(std::max<std::size_t>(1, threads)) {
-    // Slots exist before any worker starts, so no worker grows shared state while loops run.
-    busyOn_.assign(threadCount_ - 1, nullptr);
     for (std::size_t i = 0; i + 1 < threadCount_; ++i) {
-      workers_.emplace_back([this, i] { run(i); });
+      workers_.emplace_back([this] { run(); });
     }
   }
 
@@ -94,13 +91,18 @@ public:
     job.work();
     insideParallelFor = false;
     {
+      std::lock_guard lock(mutex_);
+      unlink(job); // no worker can take the job from here on
+    }
+    // Workers that took the job finish their chunks; wait for them before the job leaves scope.
+    // They are usually a few microseconds from done, so spin briefly before sleeping.
+    auto finished = [&] { return job.workersOn.load(std::memory_order_acquire) == 0; };
+    for (int spin = 0; spin < kSpins && !finished(); ++spin) {
+      cpuRelax();
+    }
+    if (!finished()) {
       std::unique_lock lock(mutex_);
-      unlink(job);
-      // Workers that claimed a chunk finish it; wait for them before the job leaves scope.
-      done_.wait(lock, [&] {
-        return job.finishedChunks.load(std::memory_order_acquire) == job.chunkCount &&
-               activeOn(job) == 0;
-      });
+      done_.wait(lock, finished);
     }
   }
 
@@ -114,11 +116,7 @@ private:
     }
   }
 
-  std::size_t activeOn(const Job &job) const {
-    return static_cast<std::size_t>(std::count(busyOn_.begin(), busyOn_.end(), &job));
-  }
-
-  void run(std::size_t slot) {
+  void run() {
     insideParallelFor = true;
     std::unique_lock lock(mutex_);
     for (;;) {
@@ -139,11 +137,12 @@ private:
       if (stopping_) {
         return;
       }
-      busyOn_[slot] = job;
+      job->workersOn.fetch_add(1, std::memory_order_relaxed);
       lock.unlock();
       job->work();
       lock.lock();
-      busyOn_[slot] = nullptr;
+      // Under the lock, so a caller between its check and its wait cannot miss the wake-up.
+      job->workersOn.fetch_sub(1, std::memory_order_release);
       done_.notify_all();
     }
   }
@@ -164,7 +163,6 @@ private:
   Job *head_ = nullptr;
   bool stopping_ = false;
   std::atomic<std::uint64_t> posted_{0};
-  std::vector<Job *> busyOn_;
   std::vector<std::thread> workers_;
 };
 

@@ -10,22 +10,29 @@
 namespace platform::runner {
 
 void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayerShape &shape,
-                        const float *encoderChannelMajor, float *keysTransposed, float *values) {
+                        const float *encoderChannelMajor, float *keysTransposed,
+                        float *valuesTransposed) {
   const std::size_t d = shape.width;
   const std::size_t t = shape.memoryLength;
-  const float *keyWeights = weights.kv.data;
-  const float *valueWeights = weights.kv.data + d * d;
-  gemm(false, false, d, t, d, 1.0f, keyWeights, d, encoderChannelMajor, t, 0.0f, keysTransposed, t);
-  gemm(true, true, t, d, d, 1.0f, encoderChannelMajor, t, valueWeights, d, 0.0f, values, d);
+  // [keys; values] = [Wk; Wv] * encoder, one product for both since they are stacked.
+  float *both = keysTransposed;
+  if (valuesTransposed != keysTransposed + d * t) {
+    gemm(false, false, d, t, d, 1.0f, weights.kv.data, d, encoderChannelMajor, t, 0.0f,
+         keysTransposed, t);
+    gemm(false, false, d, t, d, 1.0f, weights.kv.data + d * d, d, encoderChannelMajor, t, 0.0f,
+         valuesTransposed, t);
+  } else {
+    gemm(false, false, 2 * d, t, d, 1.0f, weights.kv.data, d, encoderChannelMajor, t, 0.0f, both,
+         t);
+  }
   if (weights.kvBias != nullptr) {
-    for (std::size_t c = 0; c < d; ++c) {
+    for (std::size_t c = 0; c < 2 * d; ++c) {
       const float bias = weights.kvBias[c];
       if (bias != 0.0f) {
-        float *row = keysTransposed + c * t;
+        float *row = c < d ? keysTransposed + c * t : valuesTransposed + (c - d) * t;
         std::for_each(row, row + t, [bias](float &v) { v += bias; });
       }
     }
-    addBiasRows(values, t, d, weights.kvBias + d);
   }
 }
 
@@ -53,8 +60,8 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
             scratch.normed, d);
   linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
   const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
-  attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.values, crossWeights,
-               scratch.attended);
+  attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
+               crossWeights, scratch.attended);
   linear(scratch.attended, 1, weights.crossAttention.out, weights.crossAttention.outBias,
          scratch.projected);
   addInPlace(x, scratch.projected, d);

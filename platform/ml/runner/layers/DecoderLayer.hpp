@@ -36,17 +36,18 @@ struct DecoderCacheView {
   const float *paddingMask = nullptr;
 };
 
-// The layer's cross-attention keys [width x memoryLength] (channel-major) and values
-// [memoryLength x width], computed once per encoder output.
+// The layer's cross-attention keys and values, both [width x memoryLength] (channel-major),
+// computed once per encoder output.
 struct CrossMemoryView {
   const float *keysTransposed = nullptr;
-  const float *values = nullptr;
+  const float *valuesTransposed = nullptr;
 };
 
 // Computes a layer's cross-attention memory from the encoder output given channel-major
 // ([width x memoryLength]). Calls BLAS: not from inside parallelFor.
 void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayerShape &shape,
-                        const float *encoderChannelMajor, float *keysTransposed, float *values);
+                        const float *encoderChannelMajor, float *keysTransposed,
+                        float *valuesTransposed);
 
 // One pre-norm decoder block for one position, in place on x[width]. Writes this position's
 // self-attention key and value (width each) and the cross-attention weights of every head

@@ -85,8 +85,7 @@ void attendHalfCache(const CachedAttention &shape, const float *q, const float *
 }
 
 void attendMemory(const MemoryAttention &shape, const float *q, const float *keysTransposed,
-                  const float *values, float *probabilities, float *out) {
-  const std::size_t width = shape.heads * shape.headDim;
+                  const float *valuesTransposed, float *probabilities, float *out) {
   const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
   parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
     for (std::size_t h = begin; h < end; ++h) {
@@ -99,13 +98,13 @@ void attendMemory(const MemoryAttention &shape, const float *q, const float *key
         axpy(q[channel] * scale, keysTransposed + channel * shape.length, scores, shape.length);
       }
       softmaxInPlace(scores, shape.length);
-      float *headOut = out + h * shape.headDim;
-      for (std::size_t c = 0; c < shape.headDim; ++c) {
-        headOut[c] = 0.0f;
-      }
-      for (std::size_t t = 0; t < shape.length; ++t) {
-        axpy(scores[t], values + t * width + h * shape.headDim, headOut, shape.headDim);
-      }
+    }
+  });
+  // Channels are many and independent: a finer split than per head keeps every thread streaming.
+  parallelFor(0, shape.heads * shape.headDim, 16, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t channel = begin; channel < end; ++channel) {
+      const float *weights = probabilities + (channel / shape.headDim) * shape.length;
+      out[channel] = dot(weights, valuesTransposed + channel * shape.length, shape.length);
     }
   });
 }

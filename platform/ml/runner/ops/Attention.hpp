@@ -38,8 +38,8 @@ void attendHalfCache(const CachedAttention &shape, const float *q, const float *
                      const std::uint16_t *valueCache, const std::int32_t *updateMask,
                      const float *paddingMask, const CachedAttentionScratch &scratch, float *out);
 
-// One query position attending over a fixed float32 memory: keysTransposed is
-// [heads * headDim x length] (channel-major), values is [length x heads * headDim].
+// One query position attending over a fixed float32 memory held channel-major: keys and values
+// are both [heads * headDim x length], so every head streams contiguous rows.
 // `probabilities` receives the softmax weights of every head, [heads x length].
 struct MemoryAttention {
   std::size_t heads = 0;
@@ -47,6 +47,6 @@ struct MemoryAttention {
   std::size_t length = 0;
 };
 void attendMemory(const MemoryAttention &shape, const float *q, const float *keysTransposed,
-                  const float *values, float *probabilities, float *out);
+                  const float *valuesTransposed, float *probabilities, float *out);
 
 } // namespace platform::runner
