@@ -204,10 +204,10 @@ TEST(TokenLattice, TieGoesToThePieceThatStartsEarliest) {
 }
 
 std::string unigramData(const std::vector<std::pair<std::string, float>> &pieces, int unkId = 0) {
-  nlohmann::ordered_json vocab = nlohmann::ordered_json::array();
+  nlohmann::json vocab = nlohmann::json::array();
   for (const auto &[piece, score] : pieces)
     vocab.push_back({piece, score});
-  nlohmann::ordered_json data;
+  nlohmann::json data;
   data["model"] = {{"type", "Unigram"}, {"unk_id", unkId}, {"vocab", vocab}};
   return data.dump();
 }
