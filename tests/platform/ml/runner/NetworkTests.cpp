@@ -228,6 +228,75 @@ TEST(TextDecoderModel, ConcurrentWindowsAndRefilledEncoderBuffersGetTheirOwnMemo
   }
 }
 
+// Callers may hand the float features in float32 and any array with its own strides; the step
+// must read the same values as from packed float16 arrays.
+MLMultiArray asFloat32(const MLMultiArray &array) {
+  MLMultiArray copy(array.shape(), MLMultiArrayDataType::float32);
+  for (int i = 0; i < array.count(); ++i) {
+    copy.setValue(i, array.value(i));
+  }
+  return copy;
+}
+
+MLMultiArray padded(const MLMultiArray &array) {
+  MLMultiArray::Shape strides(array.shape().size(), 1);
+  for (std::size_t d = strides.size() - 1; d-- > 0;) {
+    strides[d] = strides[d + 1] * array.shape()[d + 1] * 2;
+  }
+  strides.back() = 2;
+  MLMultiArray copy(array.shape(), array.dataType(), strides);
+  for (int i = 0; i < array.count(); ++i) {
+    copy.setValue(i, array.value(i));
+  }
+  return copy;
+}
+
+TEST(TextDecoderModel, AcceptsFloat32AndStridedInputs) {
+  mqtest::TempDir dir;
+  const auto options = smallOptions(SafeTensorsFile::ElementType::float16);
+  const auto model = loadMLModel(runner::writeTextDecoderModel(dir.path(), options));
+  const auto &d = options.dimensions;
+  const int width = static_cast<int>(d.decoderLayers * d.width);
+  const int length = static_cast<int>(d.cacheLength);
+  const auto encoder =
+      halfArray({1, static_cast<int>(d.width), 1, static_cast<int>(d.audioContext)},
+                randomValues(d.width * d.audioContext, 1.0f, 21));
+  // A cache state after three steps, with random contents in the written slots.
+  MLMultiArray keys({1, width, 1, length}, MLMultiArrayDataType::float16, 0.0f);
+  MLMultiArray values({1, width, 1, length}, MLMultiArrayDataType::float16, 0.0f);
+  const auto fill = randomValues(static_cast<std::size_t>(width) * 3, 1.0f, 22);
+  for (int c = 0; c < width; ++c) {
+    for (int s = 0; s < 3; ++s) {
+      keys.setValue({0, c, 0, s}, fill[static_cast<std::size_t>(c * 3 + s)]);
+      values.setValue({0, c, 0, s}, -fill[static_cast<std::size_t>(c * 3 + s)]);
+    }
+  }
+  MLMultiArray update({1, length}, MLMultiArrayDataType::int32, std::int32_t{0});
+  MLMultiArray padding({1, length}, MLMultiArrayDataType::float16, -10000.0f);
+  update.setValue(3, 1);
+  for (int s = 0; s <= 3; ++s) {
+    padding.setValue(s, 0);
+  }
+  auto run = [&](const MLMultiArray &k, const MLMultiArray &v, const MLMultiArray &u,
+                 const MLMultiArray &e, const MLMultiArray &p) {
+    const auto out = model->prediction(MLDictionaryFeatureProvider(
+        std::map<std::string, MLMultiArray>{{"input_ids", MLMultiArray::from({440})},
+                                            {"cache_length", MLMultiArray::from({3})},
+                                            {"key_cache", k},
+                                            {"value_cache", v},
+                                            {"kv_cache_update_mask", u},
+                                            {"encoder_output_embeds", e},
+                                            {"decoder_key_padding_mask", p}}));
+    return floatsOf(*out->featureValue("logits")->multiArrayValue());
+  };
+  const auto packed = run(keys, values, update, encoder, padding);
+  expectClose(
+      run(asFloat32(keys), asFloat32(values), update, asFloat32(encoder), asFloat32(padding)),
+      packed, 1e-6, "float32 inputs");
+  expectClose(run(padded(keys), padded(values), padded(update), padded(encoder), padded(padding)),
+              packed, 1e-6, "strided inputs");
+}
+
 TEST(TextDecoderModel, RejectsInputsOutsideItsShapesWithClearErrors) {
   mqtest::TempDir dir;
   const auto options = smallOptions(SafeTensorsFile::ElementType::float16);
