@@ -60,12 +60,21 @@ struct Models {
     runner::TestModelOptions options;
     options.dimensions = runner::TestModelOptions::baseDimensions();
     dims = options.dimensions;
-    if (!std::filesystem::exists(folder / "TextDecoder.mlmodelc" / "weights.safetensors")) {
-      runner::writeTestModels(folder, options);
+    // Writing the base shape takes a while, so the models of an earlier run are reused when they
+    // load; anything missing or damaged is written again.
+    for (int attempt = 0;; ++attempt) {
+      try {
+        mel = loadMLModel(folder / "MelSpectrogram.mlmodelc");
+        encoder = loadMLModel(folder / "AudioEncoder.mlmodelc");
+        decoder = loadMLModel(folder / "TextDecoder.mlmodelc");
+        return;
+      } catch (const std::exception &) {
+        if (attempt > 0) {
+          throw;
+        }
+        runner::writeTestModels(folder, options);
+      }
     }
-    mel = loadMLModel(folder / "MelSpectrogram.mlmodelc");
-    encoder = loadMLModel(folder / "AudioEncoder.mlmodelc");
-    decoder = loadMLModel(folder / "TextDecoder.mlmodelc");
   }
 };
 
