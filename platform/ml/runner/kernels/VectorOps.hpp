@@ -7,6 +7,12 @@ namespace platform::runner {
 // Small float32 vector kernels. All are single-threaded, never allocate, and tolerate any length
 // (including 0). Source and destination may be the same array where a function writes in place.
 
+// exp(x) within a few units in the last place for x above -87 (0 below, as the true value is
+// under the smallest normal float). Vectorizes when called in a loop.
+float fastExp(float x);
+// erf(x) within 6e-7 absolute.
+float fastErf(float x);
+
 // Sum of a[i] * b[i], accumulated in several independent lanes so it vectorizes.
 float dot(const float *a, const float *b, std::size_t count);
 
@@ -21,7 +27,7 @@ void softmaxInPlace(float *x, std::size_t count);
 void layerNorm(const float *x, const float *gamma, const float *beta, float epsilon, float *out,
                std::size_t count);
 
-// Exact GELU, x * Phi(x) with the error function, in place.
+// GELU, x * Phi(x) with the error function (within 6e-7 of it), in place.
 void geluInPlace(float *x, std::size_t count);
 
 // y[i] += x[i].

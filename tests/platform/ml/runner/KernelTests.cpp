@@ -2,6 +2,7 @@
 
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
+#include "platform/ml/runner/kernels/VectorOps.hpp"
 
 #include <gtest/gtest.h>
 
@@ -97,6 +98,32 @@ TEST(Half, WideningIsExactAndNarrowingRoundsLikeTheCompiler) {
     EXPECT_EQ(floatToHalf(value), std::bit_cast<std::uint16_t>(static_cast<_Float16>(value)))
         << value;
   }
+}
+
+TEST(VectorOps, ExpAndErfStayWithinTheirBoundsAndSoftmaxSumsToOne) {
+  double worstExp = 0;
+  double worstErf = 0;
+  for (float x = -87.0f; x <= 88.0f; x += 0.0137f) {
+    worstExp = std::max(worstExp, std::abs(fastExp(x) / std::exp(static_cast<double>(x)) - 1.0));
+  }
+  for (float x = -6.0f; x <= 6.0f; x += 0.00071f) {
+    worstErf = std::max(worstErf, std::abs(fastErf(x) - std::erf(static_cast<double>(x))));
+  }
+  EXPECT_LT(worstExp, 1e-6);
+  EXPECT_LT(worstErf, 6e-7);
+  EXPECT_EQ(fastExp(-100.0f), 0.0f);
+  EXPECT_EQ(fastExp(-1.0e30f), 0.0f);
+  EXPECT_TRUE(std::isnan(fastExp(NAN)));
+  EXPECT_EQ(fastErf(0.0f), 0.0f);
+
+  // Large negative entries (masked positions) get exactly zero weight.
+  std::vector<float> scores = {1.0f, 2.0f, -10000.0f, 3.0f, -1.0e30f};
+  softmaxInPlace(scores.data(), scores.size());
+  const double e1 = std::exp(1.0), e2 = std::exp(2.0), e3 = std::exp(3.0);
+  EXPECT_NEAR(scores[0], e1 / (e1 + e2 + e3), 1e-6);
+  EXPECT_NEAR(scores[3], e3 / (e1 + e2 + e3), 1e-6);
+  EXPECT_EQ(scores[2], 0.0f);
+  EXPECT_EQ(scores[4], 0.0f);
 }
 
 } // namespace
