@@ -12,7 +12,12 @@ namespace platform::runner {
 
 // What a model folder's model.json says: which network runs, its dimensions, the features it
 // reads and writes, and for the decoder the attention heads whose cross-attention weights are
-// reported for word alignment.
+// reported for word alignment. The document:
+//   {"kind": "text_decoder",
+//    "dimensions": {"d_model": 512, "decoder_layers": 6, ...},   (the keys of the kind, below)
+//    "inputs":  [{"name": "input_ids", "shape": [1], "data_type": "int32"}, ...],
+//    "outputs": [{"name": "logits", "shape": [1, 1, 51864], "data_type": "float32"}, ...],
+//    "alignment_heads": [[3, 1], [4, 2]]}                         (decoder only, optional)
 enum class ModelKind { mel, audioEncoder, textDecoder };
 
 // "mel", "audio_encoder", "text_decoder".
