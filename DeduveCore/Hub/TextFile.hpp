@@ -4,11 +4,9 @@
 #include <string>
 #include <string_view>
 
-namespace deduve {
+#include "DeduveCore/Text/Utf8.hpp"
 
-// True when the bytes are well-formed UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF).
-bool isValidUtf8(std::string_view bytes);
+namespace deduve {
 
 // The whole file as bytes. Throws std::runtime_error with a readable description when it cannot
 // be opened (a folder included) or read.
