@@ -51,10 +51,38 @@ std::optional<TokenId> BPETokenizer::rank(const BytePair &pair) const {
   const std::int32_t b = symbolId(pair.b);
   if (a < 0 || b < 0)
     return std::nullopt;
-  const auto merge = merges_.find(pairKey(a, b));
-  if (merge == merges_.end())
+  const Merge *merge = merges_.find(pairKey(a, b));
+  if (merge == nullptr)
     return std::nullopt;
-  return merge->second.rank;
+  return merge->rank;
+}
+
+void BPETokenizer::MergeTable::build(const std::vector<std::pair<std::uint64_t, Merge>> &entries) {
+  unsigned bits = 4;
+  while ((std::size_t{1} << bits) < entries.size() * 2)
+    ++bits;
+  shift_ = 64 - bits;
+  slots_.assign(std::size_t{1} << bits, Slot{});
+  const std::size_t mask = slots_.size() - 1;
+  for (const auto &[key, merge] : entries) {
+    std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);
+    while (slots_[at].key != kEmpty && slots_[at].key != key)
+      at = (at + 1) & mask;
+    slots_[at] = Slot{key, merge};
+  }
+}
+
+const BPETokenizer::Merge *BPETokenizer::MergeTable::find(std::uint64_t key) const {
+  if (slots_.empty())
+    return nullptr;
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);;
+       at = (at + 1) & mask) {
+    if (slots_[at].key == key)
+      return &slots_[at].merge;
+    if (slots_[at].key == kEmpty)
+      return nullptr;
+  }
 }
 
 BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
@@ -95,13 +123,15 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
       ranks[BytePair{parts[0], parts[1]}] = position;
     ++position;
   }
-  merges_.reserve(ranks.size());
+  std::vector<std::pair<std::uint64_t, Merge>> mergeEntries;
+  mergeEntries.reserve(ranks.size());
   for (const auto &[pair, rank] : ranks) {
     const std::int32_t a = internSymbol(pair.a);
     const std::int32_t b = internSymbol(pair.b);
     const std::int32_t result = internSymbol(pair.a + pair.b);
-    merges_[pairKey(a, b)] = Merge{rank, result};
+    mergeEntries.emplace_back(pairKey(a, b), Merge{rank, result});
   }
+  merges_.build(mergeEntries);
 
   config::forEachMember(vocab, [&](std::string key, const Config &value) {
     if (const auto id = config::integer(value))
@@ -114,6 +144,19 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
   idsToTokens_.reserve(tokensToIds_.size());
   for (const auto &[token, id] : tokensToIds_)
     idsToTokens_.insert_or_assign(id, token);
+
+  directSymbols_.assign(kDirectScalars, -1);
+  symbolTokens_.resize(symbols_.size());
+  for (const auto &[text, id] : symbols_) {
+    std::size_t offset = 0;
+    const char32_t scalar = text.empty() ? 0 : nextScalar(text, offset);
+    if (!text.empty() && offset == text.size() && scalar < kDirectScalars)
+      directSymbols_[scalar] = id;
+    SymbolToken &token = symbolTokens_[static_cast<std::size_t>(id)];
+    token.hasSpace = text.find(' ') != std::string::npos;
+    if (const auto found = tokensToIds_.find(text); found != tokensToIds_.end())
+      token.id = found->second;
+  }
 
   unknownToken_ = unknownTokenText(tokenizerConfig);
   if (unknownToken_)
@@ -148,8 +191,13 @@ void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols
   for (std::size_t i = 1; i < boundaries.size(); ++i) {
     const std::size_t begin = boundaries[i - 1];
     const std::size_t end = boundaries[i];
-    symbols.push_back(Symbol{symbolId(word.substr(begin, end - begin)),
-                             static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
+    std::size_t offset = begin;
+    const char32_t scalar = nextScalar(word, offset);
+    const std::int32_t id = offset == end && scalar < kDirectScalars
+                                ? directSymbols_[scalar]
+                                : symbolId(word.substr(begin, end - begin));
+    symbols.push_back(
+        Symbol{id, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
   }
   if (symbols.size() <= 1)
     return;
@@ -162,10 +210,10 @@ void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols
     for (std::size_t i = 0; i + 1 < symbols.size(); ++i) {
       if (symbols[i].id < 0 || symbols[i + 1].id < 0)
         continue;
-      const auto merge = merges_.find(pairKey(symbols[i].id, symbols[i + 1].id));
-      if (merge != merges_.end() && merge->second.rank < bestRank) {
-        bestRank = merge->second.rank;
-        best = &merge->second;
+      const Merge *merge = merges_.find(pairKey(symbols[i].id, symbols[i + 1].id));
+      if (merge != nullptr && merge->rank < bestRank) {
+        bestRank = merge->rank;
+        best = merge;
         first = symbols[i].id;
         second = symbols[i + 1].id;
       }
@@ -202,9 +250,9 @@ std::string BPETokenizer::bpe(std::string_view token) const {
   return joined;
 }
 
-void BPETokenizer::appendToken(std::string_view part, std::vector<std::string> &tokens) const {
-  const auto found = tokensToIds_.find(part);
-  if (found != tokensToIds_.end() && found->second != unknownTokenId_) {
+void BPETokenizer::appendToken(std::string_view part, std::optional<TokenId> id,
+                               std::vector<std::string> &tokens) const {
+  if (id && id != unknownTokenId_) {
     tokens.emplace_back(part);
     return;
   }
@@ -226,13 +274,21 @@ std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
   tokens.reserve(symbols.size());
   for (const Symbol &symbol : symbols) {
     const std::string_view merged = text.substr(symbol.begin, symbol.end - symbol.begin);
+    if (symbol.id >= 0 && !symbolTokens_[static_cast<std::size_t>(symbol.id)].hasSpace) {
+      appendToken(merged, symbolTokens_[static_cast<std::size_t>(symbol.id)].id, tokens);
+      continue;
+    }
     // A word with spaces inside (no pre-tokenizer ahead) is cut at them; no token holds one.
     std::size_t start = 0;
     while (start <= merged.size()) {
       const std::size_t space = merged.find(' ', start);
       const std::size_t end = space == std::string_view::npos ? merged.size() : space;
-      if (end > start)
-        appendToken(merged.substr(start, end - start), tokens);
+      if (end > start) {
+        const std::string_view part = merged.substr(start, end - start);
+        const auto found = tokensToIds_.find(part);
+        appendToken(part, found == tokensToIds_.end() ? std::nullopt : std::optional(found->second),
+                    tokens);
+      }
       if (space == std::string_view::npos)
         break;
       start = space + 1;

@@ -73,14 +73,40 @@ private:
     TokenId rank;
     std::int32_t result; // symbol id of a + b
   };
+  // Pair of symbol ids -> merge, open addressing with linear probing: the merge loop asks it
+  // once per adjacent pair and pass, so it is the hottest lookup of encoding.
+  class MergeTable {
+  public:
+    void build(const std::vector<std::pair<std::uint64_t, Merge>> &entries);
+    const Merge *find(std::uint64_t key) const;
+
+  private:
+    struct Slot {
+      std::uint64_t key = kEmpty;
+      Merge merge{};
+    };
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+    std::vector<Slot> slots_;
+    unsigned shift_ = 64;
+  };
+  // Single scalars below this get their symbol id from a direct table, not a hash lookup.
+  static constexpr char32_t kDirectScalars = 0x3000;
+  // Vocabulary facts of a symbol, so that merged symbols need no second lookup by text.
+  struct SymbolToken {
+    std::optional<TokenId> id; // vocabulary id of the symbol's text
+    bool hasSpace = false;     // the text holds U+0020 and must be cut
+  };
 
   std::int32_t symbolId(std::string_view text) const;
   std::int32_t internSymbol(const std::string &text);
   void mergeWord(std::string_view word, std::vector<Symbol> &symbols) const;
-  void appendToken(std::string_view part, std::vector<std::string> &tokens) const;
+  void appendToken(std::string_view part, std::optional<TokenId> id,
+                   std::vector<std::string> &tokens) const;
 
   std::unordered_map<std::string, std::int32_t, TransparentStringHash, std::equal_to<>> symbols_;
-  std::unordered_map<std::uint64_t, Merge> merges_;
+  std::vector<std::int32_t> directSymbols_; // scalar -> symbol id, -1 when none
+  std::vector<SymbolToken> symbolTokens_;   // by symbol id
+  MergeTable merges_;
   TokenIdMap tokensToIds_;
   std::unordered_map<TokenId, std::string> idsToTokens_;
   std::optional<std::string> bosToken_;
