@@ -26,6 +26,7 @@ int main(int argc, char **argv) {
   }
   TestModelOptions options;
   std::string folder = argv[1];
+  std::size_t melCount = 80; // applied after the shape, whatever the flags' order
   for (int i = 2; i < argc; ++i) {
     const std::string flag = argv[i];
     if (i + 1 >= argc) {
@@ -55,11 +56,12 @@ int main(int argc, char **argv) {
       if (value != "80" && value != "128") {
         return usage();
       }
-      options.dimensions.melCount = std::stoul(value);
+      melCount = std::stoul(value);
     } else {
       return usage();
     }
   }
+  options.dimensions.melCount = melCount;
   try {
     platform::runner::writeTestModels(folder, options);
   } catch (const std::exception &error) {
