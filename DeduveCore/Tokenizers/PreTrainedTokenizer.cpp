@@ -124,10 +124,9 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view text) co
     pieces.emplace_back(text);
 
   std::vector<std::string> tokens;
-  std::vector<std::string> pieceTokens;
   for (std::size_t index = 0; index < pieces.size(); ++index) {
     const std::string &piece = pieces[index];
-    pieceTokens.clear();
+    std::vector<std::string> pieceTokens;
     if (addedTokens_.contains(piece)) {
       pieceTokens.push_back(piece);
     } else {
@@ -143,7 +142,6 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view text) co
     // Runs of unknown tokens are fused within a piece, never across an added token.
     auto fused = fuseUnknown(std::move(pieceTokens));
     std::move(fused.begin(), fused.end(), std::back_inserter(tokens));
-    pieceTokens = std::vector<std::string>();
   }
   return tokens;
 }

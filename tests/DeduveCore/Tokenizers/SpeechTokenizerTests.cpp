@@ -1,5 +1,6 @@
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -123,6 +124,32 @@ TEST(SpeechTokenizer, StripFlagsConsumeWhiteSpaceAroundAddedTokens) {
     SCOPED_TRACE(c.text);
     EXPECT_EQ(tokenizer.encode(c.text), c.ids);
   }
+}
+
+TEST(SpeechTokenizer, SharedBetweenThreads) {
+  const auto &tokenizer = speechTokenizer();
+  std::vector<std::string> texts;
+  for (int i = 0; i < 64; ++i)
+    texts.push_back("Sentence number " + std::to_string(i) + " has caf\u00e9s, \u65e5\u672c and " +
+                    std::string(static_cast<std::size_t>(i % 7), '!') + "<|" +
+                    std::to_string(i % 30) + ".00|> done.");
+  std::vector<Ids> expected;
+  for (const auto &text : texts)
+    expected.push_back(tokenizer.encode(text));
+
+  std::vector<std::vector<Ids>> results(4);
+  std::vector<std::thread> threads;
+  for (std::size_t t = 0; t < results.size(); ++t)
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 5; ++round)
+        for (const auto &text : texts)
+          results[t].push_back(tokenizer.encode(text));
+    });
+  for (auto &thread : threads)
+    thread.join();
+  for (std::size_t t = 0; t < results.size(); ++t)
+    for (std::size_t i = 0; i < results[t].size(); ++i)
+      ASSERT_EQ(results[t][i], expected[i % texts.size()]) << "thread " << t << ", text " << i;
 }
 
 } // namespace
