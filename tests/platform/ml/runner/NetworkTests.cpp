@@ -177,6 +177,38 @@ TEST_P(WeightTypes, DecoderStepsThroughTheCacheMatchRecomputation) {
   }
 }
 
+TEST(AudioEncoderModel, ConcurrentWindowsGetTheSameEmbeddingsAsOneAtATime) {
+  mqtest::TempDir dir;
+  const auto options = smallOptions(SafeTensorsFile::ElementType::float16);
+  const auto model = loadMLModel(runner::writeAudioEncoderModel(dir.path(), options));
+  const auto &d = options.dimensions;
+  const MLMultiArray::Shape shape = {1, static_cast<int>(d.melCount), 1,
+                                     static_cast<int>(2 * d.audioContext)};
+  auto encode = [&](const MLMultiArray &mel) {
+    const auto out = model->prediction(MLDictionaryFeatureProvider(
+        std::map<std::string, MLMultiArray>{{"melspectrogram_features", mel}}));
+    return floatsOf(*out->featureValue("encoder_output_embeds")->multiArrayValue());
+  };
+  std::vector<MLMultiArray> windows;
+  std::vector<std::vector<float>> serial;
+  for (unsigned w = 0; w < 4; ++w) {
+    windows.push_back(
+        halfArray(shape, randomValues(d.melCount * 2 * d.audioContext, 1.5f, 40 + w)));
+    serial.push_back(encode(windows.back()));
+  }
+  std::vector<std::vector<float>> parallel(windows.size());
+  std::vector<std::thread> threads;
+  for (std::size_t w = 0; w < windows.size(); ++w) {
+    threads.emplace_back([&, w] { parallel[w] = encode(windows[w]); });
+  }
+  for (auto &thread : threads) {
+    thread.join();
+  }
+  for (std::size_t w = 0; w < windows.size(); ++w) {
+    expectClose(parallel[w], serial[w], 1e-6, "window " + std::to_string(w));
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Runner, WeightTypes,
                          ::testing::Values(SafeTensorsFile::ElementType::float16,
                                            SafeTensorsFile::ElementType::float32));
