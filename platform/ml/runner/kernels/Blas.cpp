@@ -20,15 +20,6 @@ void gemm(bool transposeA, bool transposeB, std::size_t m, std::size_t n, std::s
               c, static_cast<int>(ldc));
 }
 
-void gemv(bool transposeA, std::size_t m, std::size_t n, float alpha, const float *a,
-          std::size_t lda, const float *x, float beta, float *y) {
-  if (m == 0 || n == 0) {
-    return;
-  }
-  cblas_sgemv(CblasRowMajor, transposeA ? CblasTrans : CblasNoTrans, static_cast<int>(m),
-              static_cast<int>(n), alpha, a, static_cast<int>(lda), x, 1, beta, y, 1);
-}
-
 void gemvRows(const float *a, std::size_t rows, std::size_t cols, std::size_t lda, const float *x,
               float *y) {
   // About 64 KiB of matrix per chunk: enough work to be worth a thread.

@@ -13,10 +13,6 @@ void gemm(bool transposeA, bool transposeB, std::size_t m, std::size_t n, std::s
           float alpha, const float *a, std::size_t lda, const float *b, std::size_t ldb, float beta,
           float *c, std::size_t ldc);
 
-// y[m] = alpha * A[m x n] * x + beta * y (or A transposed: y[n] = alpha * A^T x + beta * y).
-void gemv(bool transposeA, std::size_t m, std::size_t n, float alpha, const float *a,
-          std::size_t lda, const float *x, float beta, float *y);
-
 // y[rows] = A[rows x cols] * x with rows spread over parallelFor: the memory-bound product of one
 // decoder step, kept off the BLAS library's threads so the step wakes only one pool.
 void gemvRows(const float *a, std::size_t rows, std::size_t cols, std::size_t lda, const float *x,
