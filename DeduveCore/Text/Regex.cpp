@@ -110,13 +110,37 @@ icu::BreakIterator &characterIterator() {
   return *iterator;
 }
 
-// The UTF-16 index of the grapheme boundary after `index`.
-int64_t nextCharacter(const icu::UnicodeString &text, int64_t index) {
-  auto &iterator = characterIterator();
-  iterator.setText(text);
-  const int32_t next = iterator.following(static_cast<int32_t>(index));
-  return next == icu::BreakIterator::DONE ? text.length() : next;
-}
+// Finds grapheme boundaries in one search's text. The thread's break iterator is pointed at
+// the text on first use only (empty matches are rare) and without copying it, so that a
+// pattern matching the empty string everywhere still takes linear time.
+class CharacterSteps {
+public:
+  explicit CharacterSteps(const std::u16string &units) : units_(units) {}
+  ~CharacterSteps() { utext_close(&utext_); }
+  CharacterSteps(const CharacterSteps &) = delete;
+  CharacterSteps &operator=(const CharacterSteps &) = delete;
+
+  // The UTF-16 index of the grapheme boundary after `index`.
+  int64_t next(int64_t index) {
+    auto &iterator = characterIterator();
+    if (!attached_) {
+      UErrorCode status = U_ZERO_ERROR;
+      utext_openUChars(&utext_, units_.data(), static_cast<int64_t>(units_.size()), &status);
+      iterator.setText(&utext_, status);
+      if (U_FAILURE(status))
+        throw std::runtime_error(std::string("Grapheme break iterator failed: ") +
+                                 u_errorName(status));
+      attached_ = true;
+    }
+    const int32_t following = iterator.following(static_cast<int32_t>(index));
+    return following == icu::BreakIterator::DONE ? static_cast<int64_t>(units_.size()) : following;
+  }
+
+private:
+  const std::u16string &units_;
+  UText utext_ = UTEXT_INITIALIZER;
+  bool attached_ = false;
+};
 
 // Expands a replacement template the way ICU defines it: "\\c" is the character c, "$n" is
 // capture group n, reading as many digits as the largest group number has; "$" before anything
@@ -202,6 +226,7 @@ void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
   std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(input.text, status));
   checkSearch(status);
   const int64_t length = input.text.length();
+  CharacterSteps characters(input.units);
   int64_t start = 0;
   while (start <= length) {
     // find(start) resets the matcher, but the region stays the whole text: look-behind and \b
@@ -219,7 +244,7 @@ void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
     else if (end >= length)
       break;
     else
-      start = nextCharacter(input.text, end);
+      start = characters.next(end);
   }
 }
 
