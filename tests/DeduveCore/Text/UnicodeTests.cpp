@@ -44,6 +44,17 @@ TEST(UnicodeTests, FoldDiacriticsRemovesMarksOnly) {
   EXPECT_EQ(foldDiacritics("\xEF\xAC\x81"), "\xEF\xAC\x81");
 }
 
+TEST(UnicodeTests, IllFormedInputReadsAsReplacementCharacters) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  EXPECT_EQ(normalize("a\xFF"
+                      "b",
+                      NormalizationForm::nfkc),
+            "a" + fffd + "b");
+  EXPECT_EQ(lowercase("A\xE2\x96"), "a" + fffd);
+  EXPECT_EQ(foldDiacritics("\xC3"), fffd);
+  EXPECT_EQ(graphemeCount("a\xFF\xFE"), 3u);
+}
+
 TEST(UnicodeTests, CharacterProperties) {
   struct Case {
     char32_t scalar;
