@@ -1,7 +1,9 @@
 #include "DeduveCore/Tokenizers/BPETokenizer.hpp"
 
 #include <cstdio>
+#include <functional>
 #include <limits>
+#include <queue>
 
 #include "DeduveCore/Support/Config.hpp"
 #include "DeduveCore/Text/Regex.hpp"
@@ -196,11 +198,12 @@ void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols
     const std::int32_t id = offset == end && scalar < kDirectScalars
                                 ? directSymbols_[scalar]
                                 : symbolId(word.substr(begin, end - begin));
-    symbols.push_back(
-        Symbol{id, static_cast<std::uint32_t>(begin), static_cast<std::uint32_t>(end)});
+    symbols.push_back(Symbol{id, begin, end});
   }
-  if (symbols.size() <= 1)
+  if (symbols.size() > kQueuedMergeLength) {
+    mergeQueued(symbols);
     return;
+  }
 
   while (symbols.size() > 1) {
     TokenId bestRank = std::numeric_limits<TokenId>::max();
@@ -233,6 +236,85 @@ void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols
     }
     symbols.resize(out);
   }
+}
+
+// The pass rule (merge every occurrence of the lowest-ranked pair, left to right, then look
+// again) with the pairs kept in a queue by rank. All queued occurrences of one rank are one
+// pass: a merge never creates another occurrence of its own pair (the merged text is longer
+// than either part), and pairs the pass creates are queued only after it, as the next pass
+// would find them.
+void BPETokenizer::mergeQueued(std::vector<Symbol> &symbols) const {
+  struct Node {
+    Symbol symbol;
+    std::size_t prev;
+    std::size_t next;
+    bool alive;
+  };
+  struct Candidate {
+    TokenId rank;
+    std::size_t left;
+    std::int32_t leftId;
+    std::int32_t rightId;
+    std::int32_t result;
+    bool operator>(const Candidate &other) const {
+      return rank != other.rank ? rank > other.rank : left > other.left;
+    }
+  };
+  constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+  std::vector<Node> nodes(symbols.size());
+  for (std::size_t i = 0; i < symbols.size(); ++i)
+    nodes[i] =
+        Node{symbols[i], i == 0 ? kNone : i - 1, i + 1 == symbols.size() ? kNone : i + 1, true};
+
+  std::priority_queue<Candidate, std::vector<Candidate>, std::greater<>> queue;
+  const auto offer = [&](std::size_t left) {
+    if (left == kNone || nodes[left].next == kNone)
+      return;
+    const std::int32_t a = nodes[left].symbol.id;
+    const std::int32_t b = nodes[nodes[left].next].symbol.id;
+    if (a < 0 || b < 0)
+      return;
+    if (const Merge *merge = merges_.find(pairKey(a, b)))
+      queue.push(Candidate{merge->rank, left, a, b, merge->result});
+  };
+  for (std::size_t i = 0; i + 1 < nodes.size(); ++i)
+    offer(i);
+
+  std::vector<std::size_t> merged;
+  while (!queue.empty()) {
+    const TokenId rank = queue.top().rank;
+    merged.clear();
+    // Candidates of one rank come out left to right; one whose symbols changed or were
+    // consumed earlier in the pass is stale.
+    while (!queue.empty() && queue.top().rank == rank) {
+      const Candidate candidate = queue.top();
+      queue.pop();
+      Node &left = nodes[candidate.left];
+      if (!left.alive || left.symbol.id != candidate.leftId || left.next == kNone)
+        continue;
+      Node &right = nodes[left.next];
+      if (right.symbol.id != candidate.rightId)
+        continue;
+      left.symbol.id = candidate.result;
+      left.symbol.end = right.symbol.end;
+      right.alive = false;
+      left.next = right.next;
+      if (right.next != kNone)
+        nodes[right.next].prev = candidate.left;
+      merged.push_back(candidate.left);
+    }
+    for (const std::size_t index : merged) {
+      if (!nodes[index].alive)
+        continue;
+      offer(nodes[index].prev);
+      offer(index);
+    }
+  }
+
+  symbols.clear();
+  for (std::size_t i = 0; i != kNone; i = nodes[i].next)
+    symbols.push_back(nodes[i].symbol);
 }
 
 std::string BPETokenizer::bpe(std::string_view token) const {

@@ -66,8 +66,8 @@ private:
   // text that appears in no merge).
   struct Symbol {
     std::int32_t id;
-    std::uint32_t begin;
-    std::uint32_t end;
+    std::size_t begin;
+    std::size_t end;
   };
   struct Merge {
     TokenId rank;
@@ -100,6 +100,10 @@ private:
   std::int32_t symbolId(std::string_view text) const;
   std::int32_t internSymbol(const std::string &text);
   void mergeWord(std::string_view word, std::vector<Symbol> &symbols) const;
+  // Merging by passes rescans every pair per pass; words longer than this merge through a
+  // queue of pairs instead, with the same result, so a long run of letters stays near-linear.
+  static constexpr std::size_t kQueuedMergeLength = 32;
+  void mergeQueued(std::vector<Symbol> &symbols) const;
   void appendToken(std::string_view part, std::optional<TokenId> id,
                    std::vector<std::string> &tokens) const;
 

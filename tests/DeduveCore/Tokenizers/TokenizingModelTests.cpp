@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <random>
@@ -63,6 +64,79 @@ TEST(BPETokenizer, MergesByRankAcrossPasses) {
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(bpeModel(c.model).bpe(c.word), c.merged);
+  }
+}
+
+// The merge rule as written, on strings: lowest-ranked pair, every occurrence left to right.
+std::string referenceBpe(const std::string &word,
+                         const std::map<std::pair<std::string, std::string>, int> &ranks) {
+  std::vector<std::string> symbols;
+  for (const char c : word)
+    symbols.emplace_back(1, c);
+  while (symbols.size() > 1) {
+    const std::pair<std::string, std::string> *best = nullptr;
+    int bestRank = 0;
+    for (std::size_t i = 0; i + 1 < symbols.size(); ++i) {
+      const auto found = ranks.find({symbols[i], symbols[i + 1]});
+      if (found != ranks.end() && (best == nullptr || found->second < bestRank)) {
+        best = &found->first;
+        bestRank = found->second;
+      }
+    }
+    if (best == nullptr)
+      break;
+    std::vector<std::string> next;
+    for (std::size_t i = 0; i < symbols.size();) {
+      if (i + 1 < symbols.size() && symbols[i] == best->first && symbols[i + 1] == best->second) {
+        next.push_back(symbols[i] + symbols[i + 1]);
+        i += 2;
+      } else {
+        next.push_back(symbols[i++]);
+      }
+    }
+    symbols = std::move(next);
+  }
+  std::string joined;
+  for (const auto &symbol : symbols)
+    joined += (joined.empty() ? "" : " ") + symbol;
+  return joined;
+}
+
+TEST(BPETokenizer, ShortAndLongWordsMergeLikeTheRule) {
+  std::mt19937 random(11);
+  for (int round = 0; round < 40; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    // Random merges over a small alphabet, in random order: a merge may be listed before the
+    // merges that build its parts.
+    std::vector<std::string> known{"a", "b", "c", "d"};
+    std::map<std::pair<std::string, std::string>, int> ranks;
+    nlohmann::json merges = nlohmann::json::array();
+    for (int i = 0; i < 30; ++i) {
+      const auto &a = known[random() % known.size()];
+      const auto &b = known[random() % known.size()];
+      if (ranks.emplace(std::pair{a, b}, static_cast<int>(merges.size())).second) {
+        merges.push_back(a + " " + b);
+        known.push_back(a + b);
+      }
+    }
+    std::shuffle(merges.begin(), merges.end(), random);
+    ranks.clear();
+    for (std::size_t i = 0; i < merges.size(); ++i) {
+      const std::string entry = merges[i];
+      const auto space = entry.find(' ');
+      ranks[{entry.substr(0, space), entry.substr(space + 1)}] = static_cast<int>(i);
+    }
+    nlohmann::json model;
+    model["vocab"] = nlohmann::json::object();
+    model["merges"] = merges;
+    const auto bpe = bpeModel(model.dump());
+    for (const std::size_t length : {2, 5, 31, 32, 33, 80, 300}) {
+      std::string word;
+      for (std::size_t k = 0; k < length; ++k)
+        word += static_cast<char>('a' + random() % 4);
+      SCOPED_TRACE(word);
+      EXPECT_EQ(bpe.bpe(word), referenceBpe(word, ranks));
+    }
   }
 }
 
