@@ -22,8 +22,8 @@ void gemm(bool transposeA, bool transposeB, std::size_t m, std::size_t n, std::s
 
 void gemvRows(const float *a, std::size_t rows, std::size_t cols, std::size_t lda, const float *x,
               float *y) {
-  // About 64 KiB of matrix per chunk: enough work to be worth a thread.
-  const std::size_t grain = std::max<std::size_t>(1, 16384 / std::max<std::size_t>(1, cols));
+  // About 32 KiB of matrix per chunk: small enough that a late thread delays the step little.
+  const std::size_t grain = std::max<std::size_t>(1, 8192 / std::max<std::size_t>(1, cols));
   parallelFor(0, rows, grain, [&](std::size_t begin, std::size_t end) {
     for (std::size_t r = begin; r < end; ++r) {
       y[r] = dot(a + r * lda, x, cols);
