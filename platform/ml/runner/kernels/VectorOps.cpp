@@ -115,15 +115,22 @@ void axpy(float alpha, const float *x, float *y, std::size_t count) {
   }
 }
 
-void softmaxInPlace(float *x, std::size_t count) {
+float expShiftedInPlace(float *x, std::size_t count) {
   if (count == 0) {
-    return;
+    return 0.0f;
   }
   const float maximum = maximumOf(x, count);
   for (std::size_t i = 0; i < count; ++i) {
     x[i] = expKernel(x[i] - maximum);
   }
-  const float scale = 1.0f / sumOf(x, count);
+  return sumOf(x, count);
+}
+
+void softmaxInPlace(float *x, std::size_t count) {
+  if (count == 0) {
+    return;
+  }
+  const float scale = 1.0f / expShiftedInPlace(x, count);
   for (std::size_t i = 0; i < count; ++i) {
     x[i] *= scale;
   }

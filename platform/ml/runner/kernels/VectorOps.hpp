@@ -19,6 +19,10 @@ float dot(const float *a, const float *b, std::size_t count);
 // y[i] += alpha * x[i].
 void axpy(float alpha, const float *x, float *y, std::size_t count);
 
+// Replaces x with exp(x - max(x)) and returns the sum of the new values: softmax without its
+// final division, for callers that divide a smaller result instead.
+float expShiftedInPlace(float *x, std::size_t count);
+
 // Replaces x with softmax(x); returns nothing. The maximum is subtracted first, so large
 // negative mask values give exact zeros instead of NaN.
 void softmaxInPlace(float *x, std::size_t count);

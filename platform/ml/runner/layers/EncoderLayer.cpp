@@ -6,8 +6,9 @@
 namespace platform::runner {
 
 std::size_t EncoderLayerShape::scratchSize() const {
-  // normed, qkv, attended, scores, ffn
-  return length * width + length * 3 * width + length * width + length * length + length * ffnWidth;
+  // normed, qkv, attended, scores, row scales, ffn
+  return length * width + length * 3 * width + length * width + length * length + length +
+         length * ffnWidth;
 }
 
 void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerShape &shape,
@@ -18,21 +19,23 @@ void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerS
   float *qkv = normed + n * d;
   float *attended = qkv + n * 3 * d;
   float *scores = attended + n * d;
-  float *ffn = scores + n * n;
+  float *rowScales = scores + n * n;
+  float *ffn = rowScales + n;
 
   layerNormRows(x, n, d, weights.attentionNorm.gamma, weights.attentionNorm.beta, kLayerNormEpsilon,
                 normed);
   linear(normed, n, weights.attention.qkv, weights.attention.qkvBias, qkv);
   const SequenceAttention attention{n, n, shape.heads, d / shape.heads};
-  attendSequence(attention, qkv, qkv + d, qkv + 2 * d, 3 * d, scores, attended, d);
-  linear(attended, n, weights.attention.out, weights.attention.outBias, normed);
-  addAll(x, normed, n * d);
+  attendSequence(attention, qkv, qkv + d, qkv + 2 * d, 3 * d, scores, rowScales, attended, d);
+  // Biases are added in the passes that follow each product instead of passes of their own.
+  linear(attended, n, weights.attention.out, nullptr, normed);
+  addRowsWithBias(x, normed, weights.attention.outBias, n, d);
 
   layerNormRows(x, n, d, weights.mlpNorm.gamma, weights.mlpNorm.beta, kLayerNormEpsilon, normed);
-  linear(normed, n, weights.mlp.fc1, weights.mlp.fc1Bias, ffn);
-  geluAll(ffn, n * shape.ffnWidth);
-  linear(ffn, n, weights.mlp.fc2, weights.mlp.fc2Bias, normed);
-  addAll(x, normed, n * d);
+  linear(normed, n, weights.mlp.fc1, nullptr, ffn);
+  biasGeluRows(ffn, weights.mlp.fc1Bias, n, shape.ffnWidth);
+  linear(ffn, n, weights.mlp.fc2, nullptr, normed);
+  addRowsWithBias(x, normed, weights.mlp.fc2Bias, n, d);
 }
 
 } // namespace platform::runner

@@ -13,19 +13,30 @@ constexpr float kAttendedMaskFloor = -1000.0f;
 }
 
 void attendSequence(const SequenceAttention &shape, const float *q, const float *k, const float *v,
-                    std::size_t stride, float *scores, float *out, std::size_t outStride) {
+                    std::size_t stride, float *scores, float *rowScales, float *out,
+                    std::size_t outStride) {
   const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
   for (std::size_t h = 0; h < shape.heads; ++h) {
     const std::size_t offset = h * shape.headDim;
     gemm(false, true, shape.queries, shape.keys, shape.headDim, scale, q + offset, stride,
          k + offset, stride, 0.0f, scores, shape.keys);
+    // The softmax division is applied to the head's output rows (headDim values) rather than to
+    // the score rows (keys values): the same result for a fraction of the passes.
     parallelFor(0, shape.queries, 8, [&](std::size_t begin, std::size_t end) {
       for (std::size_t r = begin; r < end; ++r) {
-        softmaxInPlace(scores + r * shape.keys, shape.keys);
+        rowScales[r] = 1.0f / expShiftedInPlace(scores + r * shape.keys, shape.keys);
       }
     });
     gemm(false, false, shape.queries, shape.headDim, shape.keys, 1.0f, scores, shape.keys,
          v + offset, stride, 0.0f, out + offset, outStride);
+    parallelFor(0, shape.queries, 64, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t r = begin; r < end; ++r) {
+        float *row = out + r * outStride + offset;
+        for (std::size_t c = 0; c < shape.headDim; ++c) {
+          row[c] *= rowScales[r];
+        }
+      }
+    });
   }
 }
 

@@ -8,7 +8,7 @@ namespace platform::runner {
 // Multi-head scaled dot-product attention over whole sequences (no mask).
 // q: n rows, k and v: m rows, each row holding heads * headDim values at `stride` apart.
 // out: n rows of heads * headDim values at `outStride`. `scores` is caller scratch of n * m
-// floats. Calls BLAS: not from inside parallelFor.
+// floats, `rowScales` of n floats. Calls BLAS: not from inside parallelFor.
 struct SequenceAttention {
   std::size_t queries = 0; // n
   std::size_t keys = 0;    // m
@@ -16,7 +16,8 @@ struct SequenceAttention {
   std::size_t headDim = 0;
 };
 void attendSequence(const SequenceAttention &shape, const float *q, const float *k, const float *v,
-                    std::size_t stride, float *scores, float *out, std::size_t outStride);
+                    std::size_t stride, float *scores, float *rowScales, float *out,
+                    std::size_t outStride);
 
 // One query position attending over a float16 key/value cache laid out channel-major:
 // element (channel c, position s) at cache[c * cacheLength + s], the pointers already offset to

@@ -16,6 +16,29 @@ void layerNormRows(const float *x, std::size_t rows, std::size_t cols, const flo
   });
 }
 
+void addRowsWithBias(float *y, const float *x, const float *bias, std::size_t rows,
+                     std::size_t cols) {
+  parallelFor(0, rows, 16, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t r = begin; r < end; ++r) {
+      float *target = y + r * cols;
+      const float *source = x + r * cols;
+      for (std::size_t c = 0; c < cols; ++c) {
+        target[c] += source[c] + bias[c];
+      }
+    }
+  });
+}
+
+void biasGeluRows(float *x, const float *bias, std::size_t rows, std::size_t cols) {
+  parallelFor(0, rows, 8, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t r = begin; r < end; ++r) {
+      float *row = x + r * cols;
+      addInPlace(row, bias, cols);
+      geluInPlace(row, cols);
+    }
+  });
+}
+
 void geluAll(float *x, std::size_t count) {
   parallelFor(0, count, 16384,
               [&](std::size_t begin, std::size_t end) { geluInPlace(x + begin, end - begin); });
