@@ -82,7 +82,9 @@ void MainExecutor::run() {
     if (timers_.empty()) {
       wake_.wait(lock);
     } else {
-      wake_.wait_until(lock, timers_.top().due);
+      // A copy: the queue may reallocate while the lock is released during the wait.
+      const Clock::time_point due = timers_.top().due;
+      wake_.wait_until(lock, due);
     }
   }
 }
