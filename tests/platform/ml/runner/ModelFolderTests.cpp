@@ -81,6 +81,31 @@ TEST(ModelFolder, DescriptionsReportEveryFeatureTheEngineReads) {
   EXPECT_EQ(plain->description().outputDescriptionsByName.count("alignment_heads_weights"), 0u);
 }
 
+TEST(ModelFolder, TheSameSeedWritesTheSameFiles) {
+  TestModelOptions options;
+  options.dimensions.vocabularySize = 1000;
+  options.dimensions.audioContext = 16;
+  mqtest::TempDir first, second, third;
+  runner::writeTestModels(first.path(), options);
+  runner::writeTestModels(second.path(), options);
+  options.seed += 1;
+  runner::writeTestModels(third.path(), options);
+  for (const std::string model : {"MelSpectrogram", "AudioEncoder", "TextDecoder"}) {
+    SCOPED_TRACE(model);
+    for (const std::string file : {"model.json", "weights.safetensors"}) {
+      const auto relative = std::filesystem::path(model + ".mlmodelc") / file;
+      EXPECT_EQ(mqtest::TempDir::read(first / relative.string()),
+                mqtest::TempDir::read(second / relative.string()))
+          << file;
+    }
+  }
+  // Another seed changes the random weights, not the filterbank.
+  EXPECT_NE(mqtest::TempDir::read(first / "TextDecoder.mlmodelc/weights.safetensors"),
+            mqtest::TempDir::read(third / "TextDecoder.mlmodelc/weights.safetensors"));
+  EXPECT_EQ(mqtest::TempDir::read(first / "MelSpectrogram.mlmodelc/weights.safetensors"),
+            mqtest::TempDir::read(third / "MelSpectrogram.mlmodelc/weights.safetensors"));
+}
+
 void writeText(const std::filesystem::path &file, const std::string &text) {
   std::ofstream(file, std::ios::binary | std::ios::trunc) << text;
 }
