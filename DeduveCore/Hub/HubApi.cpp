@@ -7,7 +7,6 @@
 #include <syslog.h>
 
 #include "DeduveCore/Hub/HttpUrl.hpp"
-#include "DeduveCore/Hub/JsonReading.hpp"
 #include "DeduveCore/Hub/NetworkMonitor.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
 
@@ -158,9 +157,9 @@ Config HubApi::configuration(const std::filesystem::path &fileURL) {
   } catch (const std::exception &error) {
     throw Hub::HubClientError::fileSystemError(error.what());
   }
-  nlohmann::ordered_json document;
+  Config document;
   try {
-    document = loadJSONKeepingBOM(bytes);
+    document = Config::parse(bytes);
   } catch (const nlohmann::json::exception &) {
     const std::string url =
         "file://" + percentEncodePath(std::filesystem::absolute(fileURL).generic_string());
@@ -168,10 +167,10 @@ Config HubApi::configuration(const std::filesystem::path &fileURL) {
         url, "JSON Serialization failed for " + url +
                  ". Please verify that you have set the HF_TOKEN environment variable.");
   }
-  if (!document.is_object()) {
+  if (document.kind() != Config::Kind::dictionary) {
     throw Hub::HubClientError::parse();
   }
-  return Config(document);
+  return document;
 }
 
 HubApi::LogSink HubApi::setLogSink(LogSink sink) {

@@ -1,7 +1,6 @@
 #include "DeduveCore/Hub/LanguageModelConfigurationFromHub.hpp"
 
 #include "DeduveCore/Hub/HubClientError.hpp"
-#include "DeduveCore/Hub/JsonReading.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
 #include "DeduveCore/Hub/UrlError.hpp"
 
@@ -55,7 +54,7 @@ std::optional<std::string> chatTemplate(const fs::path &folder) {
     return std::nullopt;
   }
   try {
-    const Config document(loadJSONKeepingBOM(readWholeFile(json)));
+    const Config document = Config::parse(readWholeFile(json));
     return document["chatTemplate"].stringValue();
   } catch (const std::exception &) {
     return std::nullopt;

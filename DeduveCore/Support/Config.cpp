@@ -197,6 +197,91 @@ template <class Json> Config fromDocument(const Json &document, bool tokens) {
 Config::Config(const nlohmann::json &document) : Config(fromDocument(document, false)) {}
 Config::Config(const nlohmann::ordered_json &document) : Config(fromDocument(document, false)) {}
 
+namespace {
+
+// Builds a Config from parser events, so no intermediate document (and no linear key search
+// per inserted key) is needed.
+class ConfigBuilder final : public nlohmann::json_sax<nlohmann::json> {
+public:
+  bool null() override { return add(Config()); }
+  bool boolean(bool value) override { return add(Config(value)); }
+  bool number_integer(number_integer_t value) override {
+    return add(Config(static_cast<std::int64_t>(value)));
+  }
+  bool number_unsigned(number_unsigned_t value) override {
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
+      return add(Config(static_cast<float>(value)));
+    }
+    return add(Config(static_cast<std::int64_t>(value)));
+  }
+  bool number_float(number_float_t value, const string_t &) override {
+    return add(Config(static_cast<float>(value)));
+  }
+  bool string(string_t &value) override { return add(Config(BinaryDistinctString(value))); }
+  bool binary(binary_t &) override { return add(Config()); }
+  bool start_object(std::size_t) override {
+    frames_.push_back(Frame{/*isObject=*/true, {}, {}, {}});
+    return true;
+  }
+  bool key(string_t &value) override {
+    frames_.back().key = BinaryDistinctString(value);
+    return true;
+  }
+  bool end_object() override {
+    Frame frame = std::move(frames_.back());
+    frames_.pop_back();
+    return add(Config(Config::Dictionary(std::move(frame.entries))));
+  }
+  bool start_array(std::size_t) override {
+    frames_.push_back(Frame{/*isObject=*/false, {}, {}, {}});
+    return true;
+  }
+  bool end_array() override {
+    Frame frame = std::move(frames_.back());
+    frames_.pop_back();
+    return add(Config(std::move(frame.elements)));
+  }
+  bool parse_error(std::size_t, const std::string &,
+                   const nlohmann::detail::exception &error) override {
+    if (const auto *parseError = dynamic_cast<const nlohmann::json::parse_error *>(&error)) {
+      throw *parseError;
+    }
+    throw nlohmann::json::parse_error::create(101, 0, error.what(), nullptr);
+  }
+
+  Config result() { return std::move(root_); }
+
+private:
+  struct Frame {
+    bool isObject;
+    std::vector<Config::Dictionary::Entry> entries;
+    std::vector<Config> elements;
+    BinaryDistinctString key;
+  };
+
+  bool add(Config value) {
+    if (frames_.empty()) {
+      root_ = std::move(value);
+    } else if (frames_.back().isObject) {
+      frames_.back().entries.emplace_back(std::move(frames_.back().key), std::move(value));
+    } else {
+      frames_.back().elements.push_back(std::move(value));
+    }
+    return true;
+  }
+
+  std::vector<Frame> frames_;
+  Config root_;
+};
+
+} // namespace
+
+Config Config::parse(std::string_view text) {
+  ConfigBuilder builder;
+  nlohmann::json::sax_parse(text.begin(), text.end(), &builder);
+  return builder.result();
+}
+
 Config Config::decode(const nlohmann::ordered_json &document) {
   return fromDocument(document, true);
 }

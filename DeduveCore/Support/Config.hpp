@@ -115,6 +115,12 @@ public:
   explicit Config(const nlohmann::json &document);
   explicit Config(const nlohmann::ordered_json &document);
 
+  // Parses JSON text straight into a value, with the constructor's rules and key order. Linear
+  // in the size of the text even for objects with very many keys (tokenizer vocabularies),
+  // which an ordered JSON document is not. A byte-order mark at the very start is skipped; one
+  // inside a string is kept. Throws nlohmann::json::parse_error for text that is not JSON.
+  static Config parse(std::string_view text);
+
   // The decoding rules of stored documents, which differ from the constructor above in one
   // way: a two-element list of a non-negative integer and a string is a token. Never fails.
   static Config decode(const nlohmann::ordered_json &document);

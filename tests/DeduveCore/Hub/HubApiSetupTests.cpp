@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "DeduveCore/Hub/JsonReading.hpp"
 #include "DeduveCore/Hub/NetworkMonitor.hpp"
 #include "tests/DeduveCore/Hub/HubTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
@@ -260,10 +259,10 @@ TEST_F(HubApiSetupTest, ConfigurationReadsLocalJsonDocuments) {
 
 TEST(JsonReadingTest, ByteOrderMarksInStringsAreKeptOnce) {
   const auto document =
-      deduve::loadJSONKeepingBOM("{\"a\": \"\xEF\xBB\xBF\", \"b\": \"x\xEF\xBB\xBF\"}");
-  EXPECT_EQ(document["a"], "\xEF\xBB\xBF");
-  EXPECT_EQ(document["b"], "x\xEF\xBB\xBF");
-  EXPECT_THROW(deduve::loadJSONKeepingBOM(""), nlohmann::json::parse_error);
+      deduve::Config::parse("\xEF\xBB\xBF{\"a\": \"\xEF\xBB\xBF\", \"b\": \"x\xEF\xBB\xBF\"}");
+  EXPECT_EQ(document["a"].stringValue(), "\xEF\xBB\xBF");
+  EXPECT_EQ(document["b"].stringValue(), "x\xEF\xBB\xBF");
+  EXPECT_THROW(deduve::Config::parse(""), nlohmann::json::parse_error);
 }
 
 TEST(HubErrorsTest, FixedTexts) {

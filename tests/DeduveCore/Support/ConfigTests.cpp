@@ -197,6 +197,40 @@ TEST(ConfigTest, DocumentNumbersAndRoundTrip) {
   EXPECT_EQ(keys, (std::vector<std::string>{"i", "big", "f", "t", "n", "s", "list"}));
 }
 
+TEST(ConfigTest, ParsingTextAgreesWithParsingADocument) {
+  const std::vector<std::string> documents = {
+      R"({"i": 3, "big": 18446744073709551615, "neg": -7, "f": 0.1, "t": true, "n": null})",
+      R"({"b": 1, "a": 2, "b": 3})",
+      R"([[], {}, [1, [2, [3]]], {"x": {"y": ["z"]}}])",
+      "{\"caf\\u00e9\": \"\xF0\x9F\x98\x80\", \"\": \"empty key\"}",
+      R"("just a string")",
+      R"(1e40)",
+      R"([5, "abc"])",
+  };
+  for (const auto &text : documents) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Config::parse(text).encode().dump(), parse(text).encode().dump());
+  }
+}
+
+TEST(ConfigTest, ParsingKeepsOrderOfManyKeysAndRefusesBadText) {
+  std::string text = "{";
+  constexpr int kKeys = 60000;
+  for (int i = kKeys - 1; i >= 0; --i) {
+    text += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + (i > 0 ? "," : "}");
+  }
+  const Config document = Config::parse(text);
+  ASSERT_NE(document.dictionaryValue(), nullptr);
+  ASSERT_EQ(document.dictionaryValue()->size(), static_cast<std::size_t>(kKeys));
+  EXPECT_EQ(document.dictionaryValue()->entries().front().first.string(), "k59999");
+  EXPECT_EQ(document["k123"].integerValue(), 123);
+
+  for (const std::string bad : {"", "{", "[1,]", "nul", "{\"a\" 1}", "[1] 2"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(Config::parse(bad), nlohmann::json::parse_error);
+  }
+}
+
 TEST(ConfigTest, DictionaryLiteralKeepsLaterDuplicateAndKeysAreCodeUnits) {
   const Config literal = Config::dictionary({{"a", 1}, {"b", 2}, {"a", 3}});
   EXPECT_EQ(literal.dictionaryValue()->size(), 2u);

@@ -186,6 +186,14 @@ TEST(AutoTokenizerWrapper, ModelFolderRoadEndToEnd) {
     EXPECT_EQ(tokenizer.tokenize("Hello, 日本"), (Strings{"hello", ",", "日", "本"}));
   }
   {
+    // The full-size speech tokenizer: 51,864 ids read from the folder's documents.
+    const auto tokenizer = AutoTokenizerWrapper::fromModelFolder(
+        mqtest::fixturePath("tokenizers/speech-en"), hubApi, /*strict=*/true);
+    EXPECT_EQ(tokenizer.convertTokenToId("<|30.00|>"), 51863);
+    const std::string text = "Hello world, caf\u00e9 \u65e5\u672c \U0001F600.";
+    EXPECT_EQ(tokenizer.decode(tokenizer.encode(text), /*skipSpecialTokens=*/true), text);
+  }
+  {
     const auto tokenizer = AutoTokenizerWrapper::fromModelFolder(
         mqtest::fixturePath("tokenizers/unigram-mini"), hubApi, /*strict=*/true);
     EXPECT_EQ(tokenizer.tokenize("hello world there"),
