@@ -48,7 +48,7 @@ std::string makeText(std::size_t bytes) {
     sentenceStart = false;
     const int roll = percent(random);
     if (roll < 4) {
-      text += " " + std::to_string(random() % 2000);
+      text.append(" ").append(std::to_string(random() % 2000));
     } else if (roll < 12) {
       text += kPunctuation[random() % std::size(kPunctuation)];
       sentenceStart = text.back() == '.' || text.back() == '?' || text.back() == '!';

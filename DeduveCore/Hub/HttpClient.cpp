@@ -144,7 +144,7 @@ size_t headerCallback(char *data, size_t size, size_t count, void *user) {
       for (std::size_t i = 0; i < fields.size(); ++i) {
         std::string value = fields[i].second;
         if (i + 1 == fields.size()) {
-          value += " " + std::string(content);
+          value.append(" ").append(content);
         }
         refolded.add(fields[i].first, std::move(value));
       }

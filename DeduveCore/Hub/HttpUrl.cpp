@@ -82,7 +82,7 @@ std::string formatUrl(const UrlParts &parts) {
   const bool defaultPort = (parts.scheme == "http" && parts.port == 80) ||
                            (parts.scheme == "https" && parts.port == 443);
   if (!defaultPort && parts.port > 0) {
-    url += ":" + std::to_string(parts.port);
+    url.append(":").append(std::to_string(parts.port));
   }
   url += parts.path.empty() ? "/" : parts.path;
   if (parts.query) {

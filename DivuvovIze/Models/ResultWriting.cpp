@@ -131,8 +131,8 @@ void writePlain(const fs::path &path, const std::string &bytes) {
 // Writes a sibling temporary file and renames it over `path`, so readers see the old or the
 // new file, never a partial one.
 void writeAtomically(const fs::path &path, const std::string &bytes) {
-  const fs::path temporary =
-      path.parent_path() / ("." + path.filename().string() + ".tmp-" + std::to_string(::getpid()));
+  const fs::path temporary = path.parent_path() / (std::string(".") + path.filename().string() +
+                                                   ".tmp-" + std::to_string(::getpid()));
   try {
     writePlain(temporary, bytes);
     fs::rename(temporary, path);

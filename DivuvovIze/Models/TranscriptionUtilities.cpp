@@ -14,8 +14,13 @@ TranscriptionUtilities::formatSegments(const std::vector<TranscriptionSegment> &
   lines.reserve(segments.size());
   for (const auto &segment : segments) {
     if (withTimestamps) {
-      lines.push_back("[" + numbers::fixed(segment.start, 2) + " --> " +
-                      numbers::fixed(segment.end, 2) + "] " + segment.text);
+      std::string line = "[";
+      line.append(numbers::fixed(segment.start, 2))
+          .append(" --> ")
+          .append(numbers::fixed(segment.end, 2))
+          .append("] ")
+          .append(segment.text);
+      lines.push_back(std::move(line));
     } else {
       lines.push_back(segment.text);
     }
