@@ -45,33 +45,33 @@ template <class Visit> void forEachElement(const MLMultiArray &array, Visit &&vi
 } // namespace
 
 MLMultiArray inputArray(const std::string &model, const MLFeatureProvider &input,
-                        const FeatureSpec &spec) {
-  const auto value = input.featureValue(spec.name);
+                        const FeatureSpec &feature) {
+  const auto value = input.featureValue(feature.name);
   if (!value) {
     throw MLModelError(MLModelError::Code::featureType,
-                       model + ": missing input feature " + spec.name);
+                       model + ": missing input feature " + feature.name);
   }
   auto array = value->multiArrayValue();
   if (!array) {
     throw MLModelError(MLModelError::Code::featureType,
-                       model + ": input feature " + spec.name + " is not a multi-array");
+                       model + ": input feature " + feature.name + " is not a multi-array");
   }
-  MLMultiArray::Shape expected(spec.shape.begin(), spec.shape.end());
+  MLMultiArray::Shape expected(feature.shape.begin(), feature.shape.end());
   if (array->shape() != expected) {
     throw MLModelError(MLModelError::Code::featureType,
-                       model + ": input feature " + spec.name + " has shape " +
+                       model + ": input feature " + feature.name + " has shape " +
                            shapeText(array->shape()) + ", expected " + shapeText(expected));
   }
   const auto type = array->dataType();
-  const bool floatSpec = spec.dataType == MLMultiArrayDataType::float16 ||
-                         spec.dataType == MLMultiArrayDataType::float32;
+  const bool floatSpec = feature.dataType == MLMultiArrayDataType::float16 ||
+                         feature.dataType == MLMultiArrayDataType::float32;
   const bool floatArray = type == MLMultiArrayDataType::float16 ||
                           type == MLMultiArrayDataType::float32 ||
                           type == MLMultiArrayDataType::float64;
-  if (floatSpec ? !floatArray : type != spec.dataType) {
+  if (floatSpec ? !floatArray : type != feature.dataType) {
     throw MLModelError(MLModelError::Code::featureType,
-                       model + ": input feature " + spec.name + " holds " + description(type) +
-                           ", expected " + description(spec.dataType));
+                       model + ": input feature " + feature.name + " holds " + description(type) +
+                           ", expected " + description(feature.dataType));
   }
   return *array;
 }
@@ -139,10 +139,11 @@ const std::int32_t *directInt32(const MLMultiArray &array) {
   return nullptr;
 }
 
-MLMultiArray outputArray(const FeatureSpec &spec, const float *values) {
-  MLMultiArray array(MLMultiArray::Shape(spec.shape.begin(), spec.shape.end()), spec.dataType);
+MLMultiArray outputArray(const FeatureSpec &feature, const float *values) {
+  MLMultiArray array(MLMultiArray::Shape(feature.shape.begin(), feature.shape.end()),
+                     feature.dataType);
   const auto count = static_cast<std::size_t>(array.count());
-  if (spec.dataType == MLMultiArrayDataType::float16) {
+  if (feature.dataType == MLMultiArrayDataType::float16) {
     floatToHalf(values, static_cast<std::uint16_t *>(array.dataPointer()), count);
   } else {
     std::memcpy(array.dataPointer(), values, count * sizeof(float));

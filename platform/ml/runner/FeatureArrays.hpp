@@ -14,9 +14,9 @@ namespace platform::runner {
 // the shape must be exactly the listed one. Failures throw MLModelError (featureType) naming the
 // model and the feature.
 
-// The input array of `spec`, checked.
+// The input array of `feature`, checked.
 MLMultiArray inputArray(const std::string &model, const MLFeatureProvider &input,
-                        const FeatureSpec &spec);
+                        const FeatureSpec &feature);
 
 // Elements of a float16/float32/float64 array as float32, row-major, into `destination`
 // (count() floats).
@@ -31,8 +31,8 @@ const std::uint16_t *directHalfBits(const MLMultiArray &array);
 // The elements of a contiguous int32 array, or null when a copy is needed.
 const std::int32_t *directInt32(const MLMultiArray &array);
 
-// A new contiguous array of `spec` filled from `count` floats (narrowed to float16 when the spec
-// says so).
-MLMultiArray outputArray(const FeatureSpec &spec, const float *values);
+// A new contiguous array of `feature` filled from `count` floats (narrowed to float16 when the
+// feature says so).
+MLMultiArray outputArray(const FeatureSpec &feature, const float *values);
 
 } // namespace platform::runner

@@ -30,12 +30,12 @@ std::shared_ptr<MLModel> loadMLModel(const std::filesystem::path &folder,
 namespace runner {
 namespace {
 
-MLFeatureDescription describe(const FeatureSpec &spec) {
+MLFeatureDescription describe(const FeatureSpec &declared) {
   MLFeatureDescription feature;
-  feature.name = spec.name;
+  feature.name = declared.name;
   feature.type = MLFeatureType::multiArray;
   feature.multiArrayConstraint = MLMultiArrayConstraint{
-      MLMultiArray::Shape(spec.shape.begin(), spec.shape.end()), spec.dataType};
+      MLMultiArray::Shape(declared.shape.begin(), declared.shape.end()), declared.dataType};
   return feature;
 }
 
@@ -57,8 +57,9 @@ RunnerModel::RunnerModel(std::filesystem::path folder, ModelConfig config)
 }
 
 const FeatureSpec *RunnerModel::output(const std::string &feature) const {
-  const auto found = std::find_if(config_.outputs.begin(), config_.outputs.end(),
-                                  [&](const FeatureSpec &spec) { return spec.name == feature; });
+  const auto found =
+      std::find_if(config_.outputs.begin(), config_.outputs.end(),
+                   [&](const FeatureSpec &declared) { return declared.name == feature; });
   return found == config_.outputs.end() ? nullptr : &*found;
 }
 
