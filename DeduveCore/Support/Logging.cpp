@@ -3,6 +3,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <utility>
@@ -172,9 +173,15 @@ void Logging::logCurrentMemoryUsage(const std::string &message) {
 
 std::string Logging::formatTimeWithPercentage(double time, double runs,
                                               double fullPipelineDuration) {
-  const double milliseconds = time * 1000;
-  const double perRun = runs > 0 ? milliseconds / runs : 0;
-  const double percentage = milliseconds / fullPipelineDuration * 100;
+  // A NaN made by a division may carry a sign bit, which the C library prints as "-nan";
+  // the report shows every not-a-number as "nan".
+  const auto unsignedNan = [](double value) {
+    return std::isnan(value) ? std::fabs(value) : value;
+  };
+  const double milliseconds = unsignedNan(time * 1000);
+  const double perRun = unsignedNan(runs > 0 ? milliseconds / runs : 0);
+  const double percentage = unsignedNan(milliseconds / fullPipelineDuration * 100);
+  runs = unsignedNan(runs);
   char line[128];
   std::snprintf(line, sizeof line, "%8.2f ms / %6.0f runs (%8.2f ms/run) %5.2f%%", milliseconds,
                 runs, perRun, percentage);

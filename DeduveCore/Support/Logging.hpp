@@ -87,7 +87,8 @@ public:
 
   // One timing report line: "%8.2f ms / %6.0f runs (%8.2f ms/run) %5.2f%%" of time * 1000,
   // runs, the time per run in ms (0 without runs) and the share of the pipeline duration.
-  // `time` is in seconds, `fullPipelineDuration` in milliseconds.
+  // `time` is in seconds, `fullPipelineDuration` in milliseconds. A zero duration is not
+  // guarded: its share prints as "inf" or "nan" (never "-nan").
   static std::string formatTimeWithPercentage(double time, double runs,
                                               double fullPipelineDuration);
 

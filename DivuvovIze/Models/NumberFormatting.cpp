@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "DeduveCore/Support/Logging.hpp"
+
 namespace divuvovize::numbers {
 
 namespace {
@@ -92,11 +94,7 @@ std::string describe(float value) {
 }
 
 std::string timeWithPercentage(double timeSeconds, double runs, double fullPipelineMs) {
-  const double ms = timeSeconds * 1000.0;
-  const double perRun = runs > 0 ? ms / runs : 0.0;
-  const double percent = ms / fullPipelineMs * 100.0;
-  return fixed(ms, 2, 8) + " ms / " + fixed(runs, 0, 6) + " runs (" + fixed(perRun, 2, 8) +
-         " ms/run) " + fixed(percent, 2, 5) + "%";
+  return deduve::Logging::formatTimeWithPercentage(timeSeconds, runs, fullPipelineMs);
 }
 
 } // namespace divuvovize::numbers

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <utility>
 #include <vector>
@@ -117,6 +118,11 @@ TEST(LoggingTest, TimingReportLine) {
             "    1.00 ms /      0 runs (    0.00 ms/run)  0.10%");
   EXPECT_EQ(Logging::formatTimeWithPercentage(1, 1, 0),
             " 1000.00 ms /      1 runs ( 1000.00 ms/run)   inf%");
+  // 0 / 0 yields a NaN whose sign bit the C library would print as "-nan".
+  EXPECT_EQ(Logging::formatTimeWithPercentage(0, 0, 0),
+            "    0.00 ms /      0 runs (    0.00 ms/run)   nan%");
+  EXPECT_EQ(Logging::formatTimeWithPercentage(0, 0, -std::numeric_limits<double>::quiet_NaN()),
+            "    0.00 ms /      0 runs (    0.00 ms/run)   nan%");
 }
 
 TEST(LoggingTest, SharedInstanceStaticsAndMemoryLine) {

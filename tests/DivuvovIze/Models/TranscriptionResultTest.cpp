@@ -213,6 +213,52 @@ TEST(TranscriptionResultTest, TimingReportLayout) {
                   "Fallbacks:                     2.0");
 }
 
+TEST(TranscriptionResultTest, TimingReportRowsPairEachStageWithItsRunCounter) {
+  // Distinct figures per stage, so a row that reads the wrong field or counter shows.
+  TranscriptionTimings t;
+  t.decodingLoop = 2.0;
+  t.fullPipeline = 1.5;
+  t.audioLoading = 0.5;
+  t.audioProcessing = 0.2;
+  t.totalAudioProcessingRuns = 2;
+  t.logmels = 0.04;
+  t.totalLogmelRuns = 4;
+  t.encoding = 0.3;
+  t.totalEncodingRuns = 3;
+  t.decodingInit = 0.01;
+  t.decodingPredictions = 1.0;
+  t.totalDecodingLoops = 10;
+  t.decodingNonPrediction = 0.6;
+  t.decodingFiltering = 0.1;
+  t.decodingSampling = 0.08;
+  t.decodingKvCaching = 0.05;
+  t.totalKVUpdateRuns = 5;
+  t.decodingWordTimestamps = 0.06;
+  t.totalTimestampAlignmentRuns = 6;
+  t.decodingWindowing = 0.16; // the row shows windowing without the word timestamps
+  t.totalDecodingWindows = 7;
+  t.decodingFallback = 0.4;
+  t.totalDecodingFallbacks = 2;
+  const TranscriptionResult result("", {}, "en", t);
+  const std::string report = result.timingsReport();
+  const std::string block = report.substr(0, report.find("\n-------------------------------\n"));
+  EXPECT_EQ(block, "---- Transcription Timings ----\n"
+                   "Audio Load:            500.00 ms /      1 runs (  500.00 ms/run) 25.00%\n"
+                   "Audio Processing:      200.00 ms /      2 runs (  100.00 ms/run) 10.00%\n"
+                   "Mels:                   40.00 ms /      4 runs (   10.00 ms/run)  2.00%\n"
+                   "Encoding:              300.00 ms /      3 runs (  100.00 ms/run) 15.00%\n"
+                   "Matrices Init:          10.00 ms /      1 runs (   10.00 ms/run)  0.50%\n"
+                   "Decoding:             1000.00 ms /     10 runs (  100.00 ms/run) 50.00%\n"
+                   "Non-inference:         600.00 ms /     10 runs (   60.00 ms/run) 30.00%\n"
+                   "- Logit Filtering:     100.00 ms /     10 runs (   10.00 ms/run)  5.00%\n"
+                   "- Sampling:             80.00 ms /     10 runs (    8.00 ms/run)  4.00%\n"
+                   "- Kv Caching:           50.00 ms /      5 runs (   10.00 ms/run)  2.50%\n"
+                   "- Word Timestamps:      60.00 ms /      6 runs (   10.00 ms/run)  3.00%\n"
+                   "- Windowing:           100.00 ms /      7 runs (   14.29 ms/run)  5.00%\n"
+                   "Fallbacks:             400.00 ms /      2 runs (  200.00 ms/run) 20.00%\n"
+                   "Decoding Full Loop:   2000.00 ms /     10 runs (  200.00 ms/run) 100.00%");
+}
+
 TEST(TranscriptionResultTest, TimingReportOfAFreshRunPrintsNanAndInf) {
   const TranscriptionResult result("", {}, "en", TranscriptionTimings{});
   const std::string report = result.timingsReport();
@@ -221,6 +267,9 @@ TEST(TranscriptionResultTest, TimingReportOfAFreshRunPrintsNanAndInf) {
   EXPECT_NE(report.find("Tokens per Second:             nan tok/s"), std::string::npos) << report;
   EXPECT_NE(report.find("Speed Factor:                  inf"), std::string::npos) << report;
   EXPECT_NE(report.find("Audio Load:              0.00 ms /      1 runs (    0.00 ms/run)   nan%"),
+            std::string::npos)
+      << report;
+  EXPECT_NE(report.find("Mels:                    0.00 ms /      0 runs (    0.00 ms/run)   nan%"),
             std::string::npos)
       << report;
   EXPECT_NE(report.find("Total Tokens:                  0\n"), std::string::npos);
