@@ -9,7 +9,8 @@
 namespace deduve {
 
 // Shortest text that reads back as the same number, with ".0" added to whole numbers
-// ("1.0", "0.1", "2.5", "1e+20", "inf", "nan").
+// ("1.0", "0.1", "100000.0", "inf", "nan"); exponent notation below 1e-4 and beyond 2^24
+// (float) or 2^53 (double): "1e-05", "1.6777218e+07", "1e+20".
 std::string formatFloat(float value);
 std::string formatDouble(double value);
 

@@ -11,7 +11,8 @@ std::string fixed(double value, int precision, int width = 0);
 // printf's "%<width>.0f" style used for run counts is fixed(value, 0, width).
 
 // The shortest text that reads back as `value`, always with a fraction part or an exponent:
-// 2 -> "2.0", 0.1 -> "0.1", 1e16 -> "1e+16", 1e-05 -> "1e-05".
+// 2 -> "2.0", 0.1 -> "0.1", 1e16 -> "1e+16", 1e-05 -> "1e-05" (exponent notation below 1e-4
+// and beyond 2^24 for float, 2^53 for double).
 std::string describe(double value);
 std::string describe(float value);
 

@@ -8,6 +8,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "DeduveCore/Support/Description.hpp"
+
 namespace deduve {
 namespace {
 
@@ -150,6 +152,39 @@ TEST(ConfigTest, Printing) {
   };
   for (const auto &[value, text] : cases) {
     EXPECT_EQ(value.description(), text);
+  }
+}
+
+TEST(ConfigTest, NumberTextsUsePlainNotationWhileWholeNumbersAreExact) {
+  const std::vector<std::pair<float, std::string>> floats = {
+      {1.0f, "1.0"},
+      {0.1f, "0.1"},
+      {100000.0f, "100000.0"}, // shorter as "1e+05", still printed plainly
+      {16777216.0f, "16777216.0"},
+      {16777218.0f, "1.6777218e+07"},
+      {1e16f, "1e+16"},
+      {0.0001f, "0.0001"},
+      {0.00001f, "1e-05"},
+      {-0.0f, "-0.0"},
+      {-2.5f, "-2.5"},
+      {NAN, "nan"},
+      {-INFINITY, "-inf"},
+  };
+  for (const auto &[value, text] : floats) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Config(value).description(), text);
+  }
+  const std::vector<std::pair<double, std::string>> doubles = {
+      {100000.0, "100000.0"},
+      {123456.789, "123456.789"},
+      {9007199254740992.0, "9007199254740992.0"},
+      {1e16, "1e+16"},
+      {0.00012, "0.00012"},
+      {1e-05, "1e-05"},
+  };
+  for (const auto &[value, text] : doubles) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(formatDouble(value), text);
   }
 }
 
