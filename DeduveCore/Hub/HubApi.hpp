@@ -132,12 +132,14 @@ public:
 
   // GET with the bearer token. 2xx returns the answer; 401/403 authorizationRequired, 404
   // fileNotFound(last path component), any other status httpStatusCode (3xx included), a
-  // transport failure downloadError(its description).
-  HttpResponse httpGet(const std::string &url) const;
+  // transport failure downloadError(its description), cancellation through `cancellation`
+  // included.
+  HttpResponse httpGet(const std::string &url, const CancellationToken &cancellation = {}) const;
   // HEAD with the bearer token and "Accept-Encoding: identity"; relative redirects are
   // followed (capped), others are not. 2xx and 3xx return the answer; statuses map as for GET;
-  // transport failures are thrown unchanged (UrlError).
-  HttpResponse httpHead(const std::string &url) const;
+  // transport failures are thrown unchanged (UrlError; UrlError(cancelled) once `cancellation`
+  // is cancelled, also while the server has not answered yet).
+  HttpResponse httpHead(const std::string &url, const CancellationToken &cancellation = {}) const;
 
   // <endpoint>/api/<type>/<id>/revision/<revision>, the revision one encoded segment. Throws
   // HubClientError::parseError for an empty or malformed endpoint.
@@ -151,11 +153,14 @@ public:
   // order. Otherwise the names matching any pattern (shell globs, "*" crosses "/"), each once,
   // in listing order. Throws the GET's errors, HubClientError::parseError for a body that is
   // not a listing or when a returned name is an unsafe path (see isSafeRelativeFilename).
+  // `cancellation` stops the listing request as a transport failure of the GET.
   std::vector<std::string> getFilenames(const Repo &repo, std::string_view revision,
-                                        const std::vector<std::string> &globs = {}) const;
+                                        const std::vector<std::string> &globs = {},
+                                        const CancellationToken &cancellation = {}) const;
 
   // HEAD of a resolve URL read into FileMetadata. Throws the errors of httpHead.
-  FileMetadata getFileMetadata(const std::string &url) const;
+  FileMetadata getFileMetadata(const std::string &url,
+                               const CancellationToken &cancellation = {}) const;
   // The header reading of getFileMetadata for one answer to `requestedUrl`. A commit or ETag
   // that could not be kept safely (see isSafeMetadataValue) reads as absent.
   static FileMetadata fileMetadata(const HttpResponse &answer, const std::string &requestedUrl);
@@ -217,8 +222,8 @@ public:
   // <downloadBase>/<type>/<id> and returns that folder. Online (see shouldWorkOffline) it lists
   // the repository and fetches, one file after the other, every file that is not current;
   // offline it only verifies the files already there against their sidecars. Cancelling
-  // `cancellation` stops the transfer in flight, or the loop between two files, with
-  // UrlError(cancelled). Blocking.
+  // `cancellation` stops the listing, the metadata request or the transfer in flight, or the
+  // loop between two files, with UrlError(cancelled). Blocking.
   std::filesystem::path snapshot(const Repo &repo, std::string_view revision,
                                  const std::vector<std::string> &globs = {},
                                  const ProgressHandler &progressHandler = {},

@@ -80,6 +80,11 @@ std::optional<HttpRequest> relativeRedirect(const HttpRequest &original,
   return next;
 }
 
+// Copies of a token share its state, so the check may outlive the caller's copy.
+CancellationCheck cancellationCheck(const CancellationToken &cancellation) {
+  return [cancellation] { return cancellation.isCancelled(); };
+}
+
 } // namespace
 
 const HttpClient &HubApi::client() {
@@ -87,12 +92,13 @@ const HttpClient &HubApi::client() {
   return shared;
 }
 
-HttpResponse HubApi::httpGet(const std::string &url) const {
+HttpResponse HubApi::httpGet(const std::string &url, const CancellationToken &cancellation) const {
   HttpRequest request;
   request.method = "GET";
   request.url = url;
   request.timeoutSeconds = kRequestTimeoutSeconds;
   request.setBearerToken(hfToken);
+  request.isCancelled = cancellationCheck(cancellation);
   HttpResponse answer;
   try {
     answer = client().send(request);
@@ -105,12 +111,13 @@ HttpResponse HubApi::httpGet(const std::string &url) const {
   return answer;
 }
 
-HttpResponse HubApi::httpHead(const std::string &url) const {
+HttpResponse HubApi::httpHead(const std::string &url, const CancellationToken &cancellation) const {
   HttpRequest request;
   request.method = "HEAD";
   request.url = url;
   request.timeoutSeconds = kRequestTimeoutSeconds;
   request.setBearerToken(hfToken);
+  request.isCancelled = cancellationCheck(cancellation);
   request.headers.set("Accept-Encoding", "identity");
   request.redirectPolicy = &relativeRedirect;
   request.maxRedirects = kMaxRelativeRedirects;
@@ -135,9 +142,10 @@ std::string HubApi::resolveUrl(std::string_view endpoint, const Repo &repo,
 }
 
 std::vector<std::string> HubApi::getFilenames(const Repo &repo, std::string_view revision,
-                                              const std::vector<std::string> &globs) const {
+                                              const std::vector<std::string> &globs,
+                                              const CancellationToken &cancellation) const {
   const std::string url = listingUrl(repo, revision);
-  const HttpResponse answer = httpGet(url);
+  const HttpResponse answer = httpGet(url, cancellation);
   SiblingsResponse listing;
   try {
     listing = SiblingsResponse::decode(nlohmann::ordered_json::parse(answer.body));
@@ -177,8 +185,9 @@ std::vector<std::string> HubApi::getFilenames(const Repo &repo, std::string_view
   return result;
 }
 
-HubApi::FileMetadata HubApi::getFileMetadata(const std::string &url) const {
-  return fileMetadata(httpHead(url), url);
+HubApi::FileMetadata HubApi::getFileMetadata(const std::string &url,
+                                             const CancellationToken &cancellation) const {
+  return fileMetadata(httpHead(url, cancellation), url);
 }
 
 HubApi::FileMetadata HubApi::fileMetadata(const HttpResponse &answer,

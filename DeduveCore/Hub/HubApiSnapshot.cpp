@@ -106,7 +106,7 @@ fs::path HubApi::downloadSnapshotFile(const HubFileDownloader &file,
   const fs::path metadataPath = file.metadataDestination();
 
   const auto local = HubApi::readDownloadMetadata(metadataPath);
-  const FileMetadata remote = file.hub.getFileMetadata(file.source());
+  const FileMetadata remote = file.hub.getFileMetadata(file.source(), cancellation);
 
   // A sidecar naming the commit the hub serves vouches for the file without further checks.
   const std::string remoteCommit = remote.commitHash.value_or("");
@@ -195,8 +195,11 @@ fs::path HubApi::snapshot(const Repo &repo, std::string_view revision,
     if (files.empty()) {
       throw EnvironmentError::offlineModeError("No files available locally for this repository");
     }
+    // The listing gives absolute paths; a download base given relative to the working folder
+    // must not make every file look like one without a sidecar.
+    const fs::path absoluteRepo = fs::absolute(repoDestination);
     for (const auto &localFile : files) {
-      const fs::path relative = localFile.lexically_relative(repoDestination);
+      const fs::path relative = localFile.lexically_relative(absoluteRepo);
       fs::path metadataPath = repoMetadataDestination / relative;
       metadataPath += ".metadata";
       const auto metadata = HubApi::readDownloadMetadata(metadataPath);
@@ -214,7 +217,20 @@ fs::path HubApi::snapshot(const Repo &repo, std::string_view revision,
     return repoDestination;
   }
 
-  const auto filenames = getFilenames(repo, revision, globs);
+  if (cancellation.isCancelled()) {
+    throw UrlError(UrlError::Code::cancelled);
+  }
+  std::vector<std::string> filenames;
+  try {
+    filenames = getFilenames(repo, revision, globs, cancellation);
+  } catch (const Hub::HubClientError &) {
+    // The listing reports a stopped request as a failed download; the snapshot's callers are
+    // told of cancellation the same way wherever it struck.
+    if (cancellation.isCancelled()) {
+      throw UrlError(UrlError::Code::cancelled);
+    }
+    throw;
+  }
   const auto parent = Progress::make(static_cast<int64_t>(filenames.size()));
   for (const auto &filename : filenames) {
     // Cancelled before a file starts: the folder is incomplete, so say so rather than return it.

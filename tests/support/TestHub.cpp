@@ -206,6 +206,7 @@ struct TestHub::Impl {
   std::mutex stallMutex;
   std::condition_variable stallChanged;
   bool stallsReleased = false;
+  std::size_t stallCount = 0;
 
   std::optional<Fault> takeFault(const std::string &listener, const std::string &method,
                                  const std::string &path) {
@@ -229,6 +230,8 @@ struct TestHub::Impl {
 
   void waitForRelease() {
     std::unique_lock lock(stallMutex);
+    ++stallCount;
+    stallChanged.notify_all();
     stallChanged.wait(lock, [this] { return stallsReleased; });
   }
 
@@ -249,6 +252,9 @@ struct TestHub::Impl {
     }
 
     const auto fault = takeFault(listener, req.method, path);
+    if (fault && fault->stallAfterBytes && req.method == "HEAD") {
+      waitForRelease(); // a HEAD has no body: its whole answer is held back
+    }
     if (fault && fault->status) {
       res.status = *fault->status;
       for (const auto &[key, value] : fault->headers) {
@@ -290,6 +296,9 @@ struct TestHub::Impl {
         return;
       }
       if (segments.size() >= 5 && segments[0] == "api" && isKind(segments[1])) {
+        if (fault && fault->stallAfterBytes) {
+          waitForRelease(); // the listing is sent in one piece: it is held back whole
+        }
         serveListing(segments, res);
         addExtras();
         return;
@@ -605,6 +614,12 @@ void TestHub::clearFaults() {
 void TestHub::addRelativeRedirect(std::string fromPrefix, std::string toPrefix, int status) {
   std::lock_guard lock(impl_->mutex);
   impl_->redirects.push_back({std::move(fromPrefix), std::move(toPrefix), status});
+}
+
+void TestHub::waitForStalls(std::size_t count) {
+  std::unique_lock lock(impl_->stallMutex);
+  impl_->stallChanged.wait(
+      lock, [this, count] { return impl_->stallCount >= count || impl_->stallsReleased; });
 }
 
 void TestHub::releaseStalls() {

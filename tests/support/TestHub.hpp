@@ -75,6 +75,7 @@ public:
     std::optional<std::uint64_t> dropAfterBytes;
     // Normal answer, but after this many body bytes the server sends nothing more until the
     // hub is destroyed or releaseStalls() is called (for idle time-outs and cancellation).
+    // A HEAD and a listing, which have no streamed body, get no answer at all until then.
     std::optional<std::uint64_t> stallAfterBytes;
     // Normal answer, but "Range" is ignored: 200 with the whole file (sent chunked, without
     // Content-Length).
@@ -135,6 +136,9 @@ public:
   void addRelativeRedirect(std::string fromPrefix, std::string toPrefix, int status = 307);
   // Ends every stalled answer now and makes later stall faults close at once.
   void releaseStalls();
+  // Blocks until `count` answers in all have begun to stall (or releaseStalls() was called),
+  // so a test can act while a request is surely in flight.
+  void waitForStalls(std::size_t count);
 
   // Snapshot of every request so far, in arrival order.
   std::vector<Request> requests() const;

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <limits>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -311,9 +312,9 @@ TEST_F(SnapshotTest, CancellationBeforeOrBetweenFilesIsReportedInsteadOfAPartial
   EXPECT_EQ(error.code(), UrlError::Code::cancelled);
   EXPECT_TRUE(transfers().empty());
 
-  // Cancelled while a file is found current: the files after it are never asked for. The
-  // damaged sidecar of the third file makes its step log a line, which cancels; the step itself
-  // still ends normally (the file is adopted by its digest).
+  // Cancelled as the third file's step begins: the damaged sidecar of that file makes the step
+  // log a line, which cancels. Its metadata request is then never sent, and neither is any
+  // request for the files after it.
   hub_.addFile("models", kRepo.id, "zz.txt", "last");
   client().snapshot(kRepo, "main");
   fs::remove(repoFolder() / "zz.txt");
@@ -324,10 +325,57 @@ TEST_F(SnapshotTest, CancellationBeforeOrBetweenFilesIsReportedInsteadOfAPartial
   error = expectThrows<UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, token); });
   HubApi::setLogSink(previousSink);
   EXPECT_EQ(error.code(), UrlError::Code::cancelled);
-  EXPECT_TRUE(fs::exists(sidecar("sub/dir/weights.bin")));
+  EXPECT_FALSE(fs::exists(sidecar("sub/dir/weights.bin"))); // removed as damaged, not rewritten
+  EXPECT_EQ(TempDir::read(repoFolder() / "sub" / "dir" / "weights.bin"), large_);
   EXPECT_FALSE(fs::exists(repoFolder() / "zz.txt"));
+  int heads = 0;
   for (const auto &request : hub_.requests()) {
+    heads += request.method == "HEAD";
+    EXPECT_EQ(request.path.find("weights.bin"), std::string::npos) << request.path;
     EXPECT_EQ(request.path.find("zz.txt"), std::string::npos) << request.path;
+  }
+  EXPECT_EQ(heads, 2); // config.json and small.txt
+}
+
+TEST_F(SnapshotTest, CancellationReachesAListingOrMetadataRequestTheServerHoldsBack) {
+  struct Case {
+    const char *name;
+    std::string method;
+    std::string pathPrefix;
+  };
+  const Case cases[] = {
+      {"listing", "GET", "/api/"},
+      {"metadata of the first file", "HEAD", "/owner/model/resolve/"},
+  };
+  std::size_t stalls = 0;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    hub_.clearFaults();
+    hub_.clearRequests();
+    auto stall = TestHub::Fault::stallingAfter(0, c.pathPrefix).times(1);
+    stall.method = c.method;
+    hub_.addFault(stall);
+    CancellationToken token;
+    const std::size_t expectedStalls = ++stalls;
+    std::thread canceller([&] {
+      hub_.waitForStalls(expectedStalls);
+      token.cancel();
+    });
+    std::optional<UrlError::Code> code;
+    try {
+      client().snapshot(kRepo, "main", {}, {}, token);
+    } catch (const UrlError &error) {
+      code = error.code();
+    } catch (const std::exception &error) {
+      ADD_FAILURE() << error.what();
+    }
+    if (!token.isCancelled()) {
+      hub_.releaseStalls(); // the request never stalled: free the canceller
+    }
+    canceller.join();
+    EXPECT_EQ(code, UrlError::Code::cancelled);
+    EXPECT_TRUE(transfers().empty());
+    EXPECT_FALSE(fs::exists(repoFolder() / "config.json"));
   }
 }
 
@@ -412,6 +460,30 @@ TEST_F(SnapshotTest, OfflineRunVerifiesLocalFilesAgainstTheirSidecars) {
     EXPECT_TRUE(hub_.requests().empty());
   }
   EXPECT_FALSE(fs::exists(sidecar("small.txt.metadata")));
+}
+
+TEST_F(SnapshotTest, ADownloadBaseRelativeToTheWorkingFolderWorksOnBothRoads) {
+  struct WorkingFolder {
+    fs::path previous = fs::current_path();
+    explicit WorkingFolder(const fs::path &folder) { fs::current_path(folder); }
+    ~WorkingFolder() { fs::current_path(previous); }
+  } inDir(dir_.path());
+  auto relativeClient = [&](bool offline) {
+    HubApi::Settings settings;
+    settings.downloadBase = fs::path("cache");
+    settings.hfToken = "";
+    settings.endpoint = hub_.baseUrl();
+    settings.useOfflineMode = offline;
+    return HubApi(settings);
+  };
+  const fs::path folder = fs::path("cache") / "models" / "owner" / "model";
+  EXPECT_EQ(relativeClient(false).snapshot(kRepo, "main"), folder);
+  EXPECT_EQ(TempDir::read(repoFolder() / "small.txt"), small_);
+  EXPECT_EQ(relativeClient(true).snapshot(kRepo, "main"), folder);
+  writeFile(repoFolder() / "sub" / "dir" / "weights.bin", "bad");
+  const auto error =
+      expectThrows<HubApi::EnvironmentError>([&] { relativeClient(true).snapshot(kRepo, "main"); });
+  EXPECT_STREQ(error.what(), "File integrity check failed: Hash mismatch for weights.bin");
 }
 
 TEST(SnapshotProgressTest, FileProgressTakesClampedHundredthsAndThroughput) {
