@@ -55,6 +55,29 @@ TEST(ResultWritersTest, FormatTimeTruncatesInSinglePrecision) {
   }
 }
 
+// A writer with its own time format: the cue layouts must pick it up.
+class WholeSecondsVTT : public WriteVTT {
+public:
+  using WriteVTT::WriteVTT;
+  std::string formatTime(float seconds, bool alwaysIncludeHours,
+                         const std::string &decimalMarker) const override {
+    return std::to_string(static_cast<int>(seconds)) + (alwaysIncludeHours ? "h" : "") +
+           decimalMarker;
+  }
+};
+
+TEST(ResultWritersTest, CueLayoutsUseTheWritersOwnTimeFormat) {
+  const WholeSecondsVTT writer("/unused");
+  EXPECT_EQ(writer.formatSegment(3, 1.5f, 62.0f, " a"), "3\n1h, --> 62h,\n a\n\n");
+  EXPECT_EQ(writer.formatTiming(1.5f, 62.0f, " a"), "1. --> 62.\n a\n\n");
+
+  mqtest::TempDir dir;
+  WholeSecondsVTT fileWriter(dir.path().string());
+  const TranscriptionResult result("", {segment(0.0f, 2.5f, " x")}, "en");
+  ASSERT_TRUE(fileWriter.write(result, "own").isSuccess());
+  EXPECT_EQ(mqtest::TempDir::read(dir / "own.vtt"), "WEBVTT\n\n0. --> 2.\n x\n\n");
+}
+
 TEST(ResultWritersTest, SubtitleFilesMatchTheGoldenFiles) {
   mqtest::TempDir dir;
   const auto result = threeSegments();
