@@ -138,8 +138,9 @@ bool appendPCMBuffer(platform::PcmBuffer &destination, const platform::PcmBuffer
     modelslog::debug("Format mismatch");
     return false;
   }
-  if (startFrame < 0 || static_cast<std::int64_t>(source.frameLength()) <
-                            startFrame + static_cast<std::int64_t>(frameCount)) {
+  // Compared without forming startFrame + frameCount, which a huge start would overflow.
+  if (startFrame < 0 || startFrame > static_cast<std::int64_t>(source.frameLength()) -
+                                         static_cast<std::int64_t>(frameCount)) {
     modelslog::error("Insufficient audio in buffer");
     return false;
   }

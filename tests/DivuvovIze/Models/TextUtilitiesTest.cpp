@@ -128,6 +128,8 @@ TEST(TextUtilitiesTest, AppendPCMBuffer) {
       {"reduced to the free space", 4, 1, 5, 5, true, {0, 5, 6, 7}},
       {"source too short", 20, 0, 8, 3, false, {}},
       {"empty copy", 4, 0, 10, 0, true, {}},
+      {"negative start", 8, 0, -1, 2, false, {}},
+      {"start far beyond the source", 8, 0, std::numeric_limits<std::int64_t>::max(), 5, false, {}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
