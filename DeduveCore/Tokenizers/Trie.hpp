@@ -12,6 +12,27 @@ namespace deduve {
 template <typename Element> struct TrieNode {
   bool isLeaf = false; // a stored sequence ends here
   std::map<Element, std::unique_ptr<TrieNode>, std::less<>> children;
+
+  TrieNode() = default;
+  TrieNode(const TrieNode &) = delete;
+  TrieNode &operator=(const TrieNode &) = delete;
+  // A stored sequence is a chain of nodes as deep as it is long, and a vocabulary may hold a
+  // piece of any length: the subtree is taken apart through a work list, so that releasing it
+  // never recurses deeper than one node.
+  ~TrieNode() {
+    std::vector<std::unique_ptr<TrieNode>> pending;
+    const auto detachChildren = [&pending](TrieNode &node) {
+      for (auto &entry : node.children)
+        if (entry.second)
+          pending.push_back(std::move(entry.second));
+    };
+    detachChildren(*this);
+    while (!pending.empty()) {
+      std::unique_ptr<TrieNode> node = std::move(pending.back());
+      pending.pop_back();
+      detachChildren(*node);
+    }
+  }
 };
 
 // Iterates the stored sequences that are prefixes of a text, shortest first. The text is

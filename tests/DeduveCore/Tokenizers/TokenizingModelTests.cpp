@@ -361,6 +361,18 @@ TEST(UnigramTokenizer, RefusesMalformedVocabularies) {
   }
 }
 
+TEST(UnigramTokenizer, VeryLongPieceIsBuiltAndReleased) {
+  // The trie holds the piece as a chain of one node per character; releasing it must not
+  // recurse once per character.
+  const std::string longPiece(300000, 'a');
+  {
+    const auto model = unigram({{"<unk>", 0}, {"a", -1}, {longPiece, -2}});
+    EXPECT_EQ(model.tokenize("aab"), (Strings{"a", "a", "b"}));
+  }
+  Trie<char> trie;
+  trie.insert(longPiece);
+}
+
 // The best total score over every segmentation the lattice allows: vocabulary pieces, plus a
 // one-character unknown piece wherever no one-character vocabulary piece starts.
 float bestScoreByBruteForce(const Strings &chars, const std::map<std::string, float> &scores,
