@@ -1,6 +1,9 @@
 #include "DivuvovIze/Models/TranscriptionUtilities.hpp"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
@@ -31,7 +34,20 @@ TranscriptionUtilities::formatSegments(const std::vector<TranscriptionSegment> &
 TranscriptionSegment
 TranscriptionUtilities::updateSegmentTimings(const TranscriptionSegment &segment, float seekTime) {
   TranscriptionSegment moved = segment;
-  moved.seek += static_cast<int>(16000.0f * seekTime);
+  // Truncated toward zero; a NaN moves nothing, and an offset or sum beyond the integer range
+  // saturates instead of converting or overflowing undefinedly.
+  const float samples = std::trunc(16000.0f * seekTime);
+  std::int64_t offset = 0;
+  if (samples >= 2147483647.0f) {
+    offset = std::numeric_limits<int>::max();
+  } else if (samples <= -2147483648.0f) {
+    offset = std::numeric_limits<int>::min();
+  } else if (!std::isnan(samples)) {
+    offset = static_cast<std::int64_t>(samples);
+  }
+  moved.seek = static_cast<int>(
+      std::clamp<std::int64_t>(static_cast<std::int64_t>(segment.seek) + offset,
+                               std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
   moved.start += seekTime;
   moved.end += seekTime;
   if (moved.words) {

@@ -22,7 +22,8 @@ struct TranscriptionUtilities {
                                                  bool withTimestamps);
 
   // A copy of `segment` moved by `seekTime` seconds: seek += int(16000 x seekTime) (truncated),
-  // start/end and every word's start/end += seekTime.
+  // start/end and every word's start/end += seekTime. A NaN seek time leaves `seek` as it is;
+  // a sample offset or sum beyond the int range saturates.
   static TranscriptionSegment updateSegmentTimings(const TranscriptionSegment &segment,
                                                    float seekTime);
 

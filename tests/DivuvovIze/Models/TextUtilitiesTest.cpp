@@ -185,6 +185,26 @@ TEST(TranscriptionUtilitiesTest, UpdateSegmentTimings) {
   EXPECT_EQ(moved.end, 2.5f);
   EXPECT_EQ((*moved.words)[0].start, 2.0f);
   EXPECT_EQ((*moved.words)[0].end, 2.25f);
+
+  // Seek offsets truncate toward zero; out-of-range ones saturate rather than wrap.
+  struct Case {
+    int seek;
+    float seekTime;
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {100, -0.00009f, 99}, // -1.44 samples truncate to -1
+      {0, std::numeric_limits<float>::quiet_NaN(), 0},
+      {5, 1.0e10f, std::numeric_limits<int>::max()},
+      {std::numeric_limits<int>::max() - 10, 1.0f, std::numeric_limits<int>::max()},
+      {-5, -1.0e10f, std::numeric_limits<int>::min()},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.seekTime);
+    TranscriptionSegment t;
+    t.seek = c.seek;
+    EXPECT_EQ(TranscriptionUtilities::updateSegmentTimings(t, c.seekTime).seek, c.expected);
+  }
 }
 
 std::shared_ptr<TranscriptionResult> timedResult(std::string text, double start, double duration,
