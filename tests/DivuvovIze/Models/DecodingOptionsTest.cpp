@@ -143,6 +143,46 @@ TEST(DecodingOptionsTest, EveryFieldSurvivesARoundTrip) {
   EXPECT_EQ(document["promptTokens"].dump(), "[]");
 }
 
+TEST(DecodingOptionsTest, OptionalKeysTakeTheirFieldPlaces) {
+  const DecodingOptions options({.language = "en",
+                                 .maxInitialTimestamp = 1.0f,
+                                 .maxWindowSeek = 10,
+                                 .promptTokens = std::vector<int>{1},
+                                 .prefixTokens = std::vector<int>{2},
+                                 .chunkingStrategy = ChunkingStrategy::none});
+  const std::vector<std::string> expected = {"verbose",
+                                             "task",
+                                             "language",
+                                             "temperature",
+                                             "temperatureIncrementOnFallback",
+                                             "temperatureFallbackCount",
+                                             "sampleLength",
+                                             "topK",
+                                             "usePrefillPrompt",
+                                             "detectLanguage",
+                                             "skipSpecialTokens",
+                                             "withoutTimestamps",
+                                             "wordTimestamps",
+                                             "maxInitialTimestamp",
+                                             "maxWindowSeek",
+                                             "clipTimestamps",
+                                             "windowClipTime",
+                                             "promptTokens",
+                                             "prefixTokens",
+                                             "suppressBlank",
+                                             "suppressTokens",
+                                             "compressionRatioThreshold",
+                                             "logProbThreshold",
+                                             "firstTokenLogProbThreshold",
+                                             "noSpeechThreshold",
+                                             "concurrentWorkerCount",
+                                             "chunkingStrategy"};
+  const Json document = options.toJson();
+  EXPECT_EQ(keysOf(document), expected);
+  EXPECT_EQ(document["chunkingStrategy"], "none");
+  EXPECT_EQ(DecodingOptions::fromJson(document), options);
+}
+
 TEST(DecodingOptionsTest, StrictDecodingNamesTheFailingKey) {
   struct Case {
     const char *name;
