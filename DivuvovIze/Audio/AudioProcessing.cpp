@@ -4,6 +4,7 @@
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <exception>
 
@@ -13,6 +14,28 @@ AudioProcessing::~AudioProcessing() = default;
 
 std::shared_ptr<platform::PcmBuffer> AudioProcessing::loadAudioAsync(const std::string &path) {
   return AudioProcessor::loadAudio(path);
+}
+
+std::optional<WaveformImage> AudioProcessing::createWaveformImage(std::span<const float> audio,
+                                                                  ImageSize size) {
+  // Bounds keep width * 4 and the pixel count far inside every integer type used below.
+  constexpr double kLargestSide = 1 << 20;
+  const double width = std::trunc(size.width);
+  const double height = std::trunc(size.height);
+  if (!(width >= 1 && width <= kLargestSide && height >= 1 && height <= kLargestSide)) {
+    return std::nullopt;
+  }
+  const auto pixelCount = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (audio.size() < pixelCount) {
+    return std::nullopt;
+  }
+  WaveformImage image;
+  image.width = static_cast<int>(width);
+  image.height = static_cast<int>(height);
+  image.bytesPerRow = image.width * 4;
+  image.pixels.resize(pixelCount * sizeof(float));
+  std::memcpy(image.pixels.data(), audio.data(), image.pixels.size());
+  return image;
 }
 
 std::optional<platform::MLMultiArray>

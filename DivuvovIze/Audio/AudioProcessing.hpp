@@ -1,5 +1,6 @@
 #pragma once
 
+#include "DivuvovIze/Audio/WaveformImage.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "platform/audio/PcmBuffer.hpp"
 #include "platform/ml/MLMultiArray.hpp"
@@ -31,6 +32,12 @@ public:
   // Loads a whole file as a 16 kHz mono buffer, all channels summed; blocks the caller (run it
   // on a worker to keep a thread free). Throws as AudioProcessor::loadAudio does.
   static std::shared_ptr<platform::PcmBuffer> loadAudioAsync(const std::string &path);
+
+  // The first width * height samples (the size's members truncated) as the pixels of an image,
+  // the four bytes of each sample making one pixel. Nothing when the size is not a positive
+  // finite one or the samples are too few to cover it.
+  static std::optional<WaveformImage> createWaveformImage(std::span<const float> audio,
+                                                          ImageSize size);
 
   // Fits one window for the model; see padOrTrimAudio. Overridable so a source can shape its
   // windows differently.

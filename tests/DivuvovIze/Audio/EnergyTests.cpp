@@ -1,6 +1,7 @@
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
 
+#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -10,6 +11,7 @@ namespace {
 
 using divuvovize::AudioProcessing;
 using divuvovize::AudioProcessor;
+using divuvovize::ImageSize;
 
 std::vector<float> ramp(std::size_t count) {
   std::vector<float> samples(count);
@@ -173,3 +175,38 @@ TEST(VoiceActivityInChunksTest, NonSilentChunksUseTenthSecondFrames) {
 }
 
 } // namespace
+
+TEST(WaveformImageTest, SamplesBecomePixelsOfATruncatedSize) {
+  const std::vector<float> samples = {0.5f, -1.0f, 0.25f, 2.0f, -0.125f, 1e-3f, 7.0f};
+  struct Case {
+    ImageSize size;
+    int width;
+    int height;
+  };
+  const Case cases[] = {{{3, 2}, 3, 2}, {{2.9, 2.99}, 2, 2}, {{7, 1}, 7, 1}, {{1, 1}, 1, 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.size.width);
+    const auto image = AudioProcessing::createWaveformImage(samples, c.size);
+    ASSERT_TRUE(image.has_value());
+    EXPECT_EQ(image->width, c.width);
+    EXPECT_EQ(image->height, c.height);
+    EXPECT_EQ(image->bytesPerRow, c.width * 4);
+    const auto count = static_cast<std::size_t>(c.width * c.height);
+    ASSERT_EQ(image->pixels.size(), count * 4);
+    // Each pixel holds its sample's bytes unchanged, in row order.
+    EXPECT_EQ(std::memcmp(image->pixels.data(), samples.data(), count * 4), 0);
+  }
+}
+
+TEST(WaveformImageTest, SizesTheSamplesCannotFillGiveNothing) {
+  const std::vector<float> samples(6, 0.5f);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const ImageSize sizes[] = {{3, 3},   {7, 1},   {0, 4},   {4, 0.5},
+                             {-2, -3}, {nan, 1}, {1, inf}, {1e300, 1e300}};
+  for (const auto &size : sizes) {
+    SCOPED_TRACE(std::to_string(size.width) + " x " + std::to_string(size.height));
+    EXPECT_FALSE(AudioProcessing::createWaveformImage(samples, size).has_value());
+  }
+  EXPECT_FALSE(AudioProcessing::createWaveformImage({}, {1, 1}).has_value());
+}
