@@ -44,6 +44,9 @@ public:
   virtual std::optional<AudioProcessorOutputType>
   padOrTrim(std::span<const float> audioArray, int startAt = 0,
             int toLength = Constants::defaultWindowSamples) = 0;
+
+  // Ends any recording. Harmless when nothing records: teardown calls it unconditionally.
+  virtual void stopRecording() = 0;
 };
 
 } // namespace divuvovize

@@ -46,6 +46,8 @@ public:
   padOrTrim(std::span<const float> audioArray, int startAt = 0,
             int toLength = Constants::defaultWindowSamples) override;
 
+  void stopRecording() override;
+
   // ---- Buffer conversion and channel mix-down ----
 
   // Converts `buffer` with `converter` (whose input format is the buffer's) into a new buffer
