@@ -223,7 +223,7 @@ public:
   // the repository and fetches, one file after the other, every file that is not current;
   // offline it only verifies the files already there against their sidecars. Cancelling
   // `cancellation` stops the listing, the metadata request or the transfer in flight, or the
-  // loop between two files, with UrlError(cancelled). Blocking.
+  // loop between two files on either road, with UrlError(cancelled). Blocking.
   std::filesystem::path snapshot(const Repo &repo, std::string_view revision,
                                  const std::vector<std::string> &globs = {},
                                  const ProgressHandler &progressHandler = {},

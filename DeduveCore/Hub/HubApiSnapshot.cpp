@@ -199,6 +199,11 @@ fs::path HubApi::snapshot(const Repo &repo, std::string_view revision,
     // must not make every file look like one without a sidecar.
     const fs::path absoluteRepo = fs::absolute(repoDestination);
     for (const auto &localFile : files) {
+      // Digesting a large model takes a while; a caller that gave up is told so, not handed a
+      // folder nobody checked.
+      if (cancellation.isCancelled()) {
+        throw UrlError(UrlError::Code::cancelled);
+      }
       const fs::path relative = localFile.lexically_relative(absoluteRepo);
       fs::path metadataPath = repoMetadataDestination / relative;
       metadataPath += ".metadata";

@@ -311,6 +311,12 @@ TEST_F(SnapshotTest, CancellationBeforeOrBetweenFilesIsReportedInsteadOfAPartial
   auto error = expectThrows<UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, early); });
   EXPECT_EQ(error.code(), UrlError::Code::cancelled);
   EXPECT_TRUE(transfers().empty());
+  EXPECT_TRUE(hub_.requests().empty());
+  // Offline, the check of an intact copy stops the same way.
+  client().snapshot(kRepo, "main");
+  error = expectThrows<UrlError>(
+      [&] { client(/*offline=*/true).snapshot(kRepo, "main", {}, {}, early); });
+  EXPECT_EQ(error.code(), UrlError::Code::cancelled);
 
   // Cancelled as the third file's step begins: the damaged sidecar of that file makes the step
   // log a line, which cancels. Its metadata request is then never sent, and neither is any
@@ -395,6 +401,20 @@ TEST_F(SnapshotTest, ServerErrorsPassThroughUnchanged) {
       [&] { client().snapshot(kRepo, "main", {"small.txt"}); });
   EXPECT_STREQ(incomplete.what(),
                "Invalid metadata: File metadata must have been retrieved from server");
+}
+
+TEST_F(SnapshotTest, AnEmptyFileIsFetchedRecordedAndThenKept) {
+  hub_.addFile("models", kRepo.id, "empty.txt", "");
+  client().snapshot(kRepo, "main", {"empty.txt"});
+  EXPECT_TRUE(fs::is_regular_file(repoFolder() / "empty.txt"));
+  EXPECT_EQ(fs::file_size(repoFolder() / "empty.txt"), 0u);
+  const auto sidecarLines = lines(TempDir::read(sidecar("empty.txt")));
+  ASSERT_EQ(sidecarLines.size(), 3u);
+  EXPECT_EQ(sidecarLines[1], TestHub::gitBlobSha1Hex(""));
+
+  hub_.clearRequests();
+  client().snapshot(kRepo, "main", {"empty.txt"});
+  EXPECT_TRUE(transfers().empty());
 }
 
 TEST_F(SnapshotTest, NoMatchingFileGivesOneHandlerCallAndTheFolder) {
