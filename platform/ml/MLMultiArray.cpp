@@ -52,10 +52,18 @@ int checkedCount(const MLMultiArray::Shape &shape) {
   return static_cast<int>(count);
 }
 
+// Throws when a stride does not fit an int, which a shape with a zero dimension beside huge
+// ones can reach although it holds no element.
 MLMultiArray::Shape rowMajorStrides(const MLMultiArray::Shape &shape) {
   MLMultiArray::Shape strides(shape.size(), 1);
   for (std::size_t i = shape.size(); i-- > 1;) {
-    strides[i - 1] = strides[i] * std::max(shape[i], 1);
+    const std::int64_t stride =
+        static_cast<std::int64_t>(strides[i]) * std::max<std::int64_t>(shape[i], 1);
+    if (stride > std::numeric_limits<int>::max()) {
+      throw MLModelError(MLModelError::Code::generic,
+                         "MLMultiArray: shape " + shapeText(shape) + " spans too many elements");
+    }
+    strides[i - 1] = static_cast<int>(stride);
   }
   return strides;
 }
@@ -146,6 +154,10 @@ MLMultiArray makePixelBufferBackedFloat16(const MLMultiArray::Shape &shape) {
     if (height <= 0 || height > std::numeric_limits<int>::max()) {
       throw MLMultiArrayCreationError();
     }
+  }
+  // More elements than an array can index: refused before any memory is taken for it.
+  if (height * std::max(shape.back(), 0) > std::numeric_limits<int>::max()) {
+    throw MLMultiArrayCreationError();
   }
   auto buffer = PixelBuffer::createOneComponent16Half(shape.back(), static_cast<int>(height));
   if (!buffer) {
