@@ -28,6 +28,8 @@ constexpr std::uint32_t kDefaultMaxReadFrameSize = 1323000;
 // Whole files are turned into samples this many seconds at a time.
 constexpr double kPieceSeconds = 600;
 constexpr double kMaxFrameCount = 4294967295.0;
+// One hour at 16 kHz: the most a whole-file load reserves before the samples arrive.
+constexpr double kLargestReservation = 3600.0 * kSampleRate;
 
 std::unique_ptr<AudioFile> openExisting(const std::string &path) {
   std::error_code ignored;
@@ -227,12 +229,21 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
   requireFinite(startTime, "start");
   requireFinite(endTime, "end");
   const auto file = openExisting(path);
-  const double total = static_cast<double>(file->length()) / file->fileFormat().sampleRate();
+  const double rate = file->fileFormat().sampleRate();
+  const std::int64_t length = file->length();
+  if (static_cast<double>(length) > kMaxFrameCount) {
+    throw WhisperError::loadAudioFailed("Audio file " + path + " of " + std::to_string(length) +
+                                        " frames is too long to load");
+  }
+  const double total = static_cast<double>(length) / rate;
   double from = std::max(0.0, startTime.value_or(0.0));
   const double to = std::min(total, endTime.value_or(total));
   std::vector<float> samples;
   if (from < to) {
-    samples.reserve(static_cast<std::size_t>(std::ceil((to - from) * kSampleRate)) + 1);
+    // The length is the file's own claim; a damaged header must not reserve more than a long
+    // recording could fill.
+    samples.reserve(static_cast<std::size_t>(
+        std::min(std::ceil((to - from) * kSampleRate) + 1, kLargestReservation)));
   }
   while (from < to) {
     const double pieceEnd = std::min(to, from + kPieceSeconds);
@@ -240,6 +251,12 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
     const auto piece = loadAudio(*file, mode, from, pieceEnd, std::nullopt);
     if (const float *pieceSamples = piece->floatChannelData(0)) {
       samples.insert(samples.end(), pieceSamples, pieceSamples + piece->frameLength());
+    }
+    // A file whose data ends before its announced length (a damaged or cut-off file) ends here,
+    // with what it holds, rather than seeking past its data.
+    const double pieceEndFrame = std::min(std::trunc(pieceEnd * rate), static_cast<double>(length));
+    if (static_cast<double>(file->framePosition()) < pieceEndFrame) {
+      break;
     }
     from = pieceEnd;
   }

@@ -3,6 +3,7 @@
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 
+#include <fstream>
 #include <gtest/gtest.h>
 
 namespace {
@@ -246,6 +247,54 @@ TEST(LoadAudioFileTest, ALongFileIsReadInTenMinutePieces) {
     for (std::int64_t i = at; i < at + 320; i += 7) {
       ASSERT_NEAR(samples[static_cast<std::size_t>(i)], expected(0, i), 2e-3) << "sample " << i;
     }
+  }
+}
+
+
+// Writes one second of a tone as FLAC, then overwrites the stream's announced length (the 36-bit
+// sample count of its first metadata block) with `announced`.
+std::filesystem::path writeFlacAnnouncing(const mqtest::TempDir &dir, double rate,
+                                          std::uint64_t announced) {
+  const auto path = dir.path() / (std::to_string(static_cast<int>(rate)) + "-" +
+                                  std::to_string(announced) + ".flac");
+  audiotest::writeFile(path, {AudioFileType::flac, rate, 1}, static_cast<std::int64_t>(rate),
+                       audiotest::sine(440, rate));
+  std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+  char high = 0;
+  file.seekg(21);
+  file.read(&high, 1);
+  const char patched[5] = {static_cast<char>((high & 0xf0) | ((announced >> 32) & 0x0f)),
+                           static_cast<char>(announced >> 24), static_cast<char>(announced >> 16),
+                           static_cast<char>(announced >> 8), static_cast<char>(announced)};
+  file.seekp(21);
+  file.write(patched, 5);
+  return path;
+}
+
+TEST(LoadAudioFileTest, AFileAnnouncingMoreThanItHoldsGivesWhatItHolds) {
+  mqtest::TempDir dir;
+  for (double rate : {16000.0, 44100.0}) {
+    SCOPED_TRACE(rate);
+    // Over 74 hours announced; one second there.
+    const auto path = writeFlacAnnouncing(dir, rate, 0xffffffffull);
+    ASSERT_EQ(platform::AudioFile::openForReading(path)->length(), 0xffffffffll);
+    const auto samples = AudioProcessor::loadAudioAsFloatArray(path.string());
+    EXPECT_NEAR(static_cast<double>(samples.size()), 16000.0, 1.0);
+    const auto fit = audiotest::fitSine(samples, 16000, 440, 800, samples.size() - 800);
+    EXPECT_NEAR(fit.amplitude, 0.5, 0.01);
+  }
+}
+
+TEST(LoadAudioFileTest, AFileAnnouncingMoreThanThirtyTwoBitsOfFramesIsRefused) {
+  mqtest::TempDir dir;
+  const auto path = writeFlacAnnouncing(dir, 16000, 0xfffffffffull);
+  try {
+    AudioProcessor::loadAudioAsFloatArray(path.string());
+    ADD_FAILURE() << "loaded";
+  } catch (const WhisperError &error) {
+    EXPECT_EQ(error.errorCase(), WhisperError::Case::loadAudioFailed);
+    EXPECT_NE(error.message().find(path.string()), std::string::npos) << error.message();
+    EXPECT_NE(error.message().find("too long"), std::string::npos) << error.message();
   }
 }
 
