@@ -4,6 +4,7 @@
 
 #include "tools/make-test-model/TestModelWriter.hpp"
 
+#include <cerrno>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -44,7 +45,13 @@ int main(int argc, char **argv) {
         return usage();
       }
     } else if (flag == "--seed") {
-      options.seed = std::strtoull(value.c_str(), nullptr, 10);
+      // A seed that is not a plain decimal number would silently become another seed.
+      char *end = nullptr;
+      errno = 0;
+      options.seed = std::strtoull(value.c_str(), &end, 10);
+      if (value.empty() || value.front() == '-' || *end != '\0' || errno == ERANGE) {
+        return usage();
+      }
     } else if (flag == "--weights") {
       if (value != "float16" && value != "float32") {
         return usage();
