@@ -114,8 +114,16 @@ LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFrom
                         [](const auto &) {});
     return loadConfig(folder, hubApi);
   } catch (const UrlError &error) {
-    throw HubClientError::networkError(error);
+    throw networkFailure(error, modelName);
   }
+}
+
+HubClientError LanguageModelConfigurationFromHub::networkFailure(const UrlError &error,
+                                                                 const std::string &modelName) {
+  if (error.code() == UrlError::Code::resourceUnavailable) {
+    return HubClientError::resourceNotFound(modelName);
+  }
+  return HubClientError::networkError(error);
 }
 
 LanguageModelConfigurationFromHub::Configurations

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
+#include "DeduveCore/Hub/HubClientError.hpp"
+#include "DeduveCore/Hub/UrlError.hpp"
 #include "DeduveCore/Support/Config.hpp"
 
 #include <filesystem>
@@ -49,6 +51,11 @@ public:
                                    const HubApiWrapper &hubApi);
   static Configurations loadConfig(const std::filesystem::path &modelFolder,
                                    const HubApiWrapper &hubApi);
+
+  // The client error for a network failure while loading `modelName` from the hub: a resource
+  // the network reports unavailable is resourceNotFound(modelName), any other failure
+  // networkError(error).
+  static Hub::HubClientError networkFailure(const UrlError &error, const std::string &modelName);
 
   // Every blank-separated word with its first character upper-cased and the rest lower-cased.
   static std::string capitalized(const std::string &text);

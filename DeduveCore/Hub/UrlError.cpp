@@ -35,6 +35,8 @@ std::string UrlError::description(Code code) {
     return "The network connection was lost.";
   case Code::httpTooManyRedirects:
     return "too many HTTP redirects";
+  case Code::resourceUnavailable:
+    return "The requested resource is unavailable.";
   case Code::badServerResponse:
     return "The server returned a response that could not be read.";
   case Code::notConnectedToInternet:

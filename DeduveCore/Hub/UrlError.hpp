@@ -20,6 +20,7 @@ public:
     cannotConnectToHost = -1004,
     networkConnectionLost = -1005,
     httpTooManyRedirects = -1007,
+    resourceUnavailable = -1008,
     badServerResponse = -1011,
     notConnectedToInternet = -1009,
     secureConnectionFailed = -1200,

@@ -1,6 +1,7 @@
 #include "DeduveCore/Hub/LanguageModelConfigurationFromHub.hpp"
 
 #include "DeduveCore/Hub/HubClientError.hpp"
+#include "tests/DeduveCore/Hub/HubTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
@@ -206,6 +207,55 @@ TEST(LanguageModelConfigurationFromHubTest, RepositoryDocumentsComeThroughASnaps
     ADD_FAILURE() << "nothing thrown";
   } catch (const HubClientError &error) {
     EXPECT_EQ(error.kind(), HubClientError::Kind::configurationMissing);
+  }
+}
+
+TEST(LanguageModelConfigurationFromHubTest, NetworkFailuresBecomeClientErrors) {
+  using deduve::UrlError;
+  struct Case {
+    UrlError::Code code;
+    HubClientError::Kind kind;
+    std::string text;
+  };
+  const Case cases[] = {
+      {UrlError::Code::notConnectedToInternet, HubClientError::Kind::networkError,
+       "Network error: The Internet connection appears to be offline."},
+      {UrlError::Code::networkConnectionLost, HubClientError::Kind::networkError,
+       "Network error: The network connection was lost."},
+      {UrlError::Code::timedOut, HubClientError::Kind::networkError,
+       "Network error: The request timed out."},
+      {UrlError::Code::resourceUnavailable, HubClientError::Kind::resourceNotFound,
+       "Resource not found: owner/lm"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    const auto error =
+        LanguageModelConfigurationFromHub::networkFailure(UrlError(c.code), "owner/lm");
+    EXPECT_EQ(error.kind(), c.kind);
+    EXPECT_EQ(error.what(), c.text);
+  }
+
+  // A file server that cannot be reached, end to end.
+  mqtest::TempDir dir;
+  mqtest::TestHub hub(dir / "hub");
+  hub.addFile("models", "owner/lm", "tokenizer.json", kTokenizer);
+  hubtest::RefusingPort closed;
+  auto unreachable = mqtest::TestHub::Fault::answering(302, "/owner/lm/resolve/");
+  unreachable.method = "GET";
+  unreachable.headers = {{"Location", closed.url() + "/file"}};
+  hub.addFault(unreachable);
+  HubApiWrapper wrapper(dir / "cache", std::string(), hub.baseUrl());
+  wrapper.impl.useOfflineMode = false;
+  const LanguageModelConfigurationFromHub configuration(std::string("owner/lm"), "main", wrapper);
+  try {
+    (void)configuration.tokenizerData();
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const HubClientError &error) {
+    EXPECT_EQ(error.kind(), HubClientError::Kind::networkError);
+    EXPECT_EQ(error.urlErrorCode(), UrlError::Code::cannotConnectToHost);
+    EXPECT_EQ(std::string(error.what()).rfind("Network error: Could not connect to the server.", 0),
+              0u)
+        << error.what();
   }
 }
 
