@@ -283,6 +283,15 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
             return true;
           },
           [&](std::string_view chunk) {
+            if (transfer.expectedSize &&
+                transfer.downloadedSize + static_cast<int64_t>(writeBuffer.size() + chunk.size()) >
+                    *transfer.expectedSize) {
+              // More bytes than the hub announced: this is not the file, and an answer without
+              // end would fill the disk before the final length check.
+              std::error_code ignored;
+              std::filesystem::remove(incompleteDestination_, ignored);
+              throw DownloadError(DownloadErrorCode::unexpectedError);
+            }
             writeBuffer.append(chunk);
             while (writeBuffer.size() >= static_cast<size_t>(kWriteBatchSize)) {
               writeBatch(static_cast<size_t>(kWriteBatchSize));

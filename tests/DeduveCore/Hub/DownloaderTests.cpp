@@ -222,6 +222,23 @@ TEST_F(DownloaderTest, RejectedAnswersFailWithoutRetryAndDropAPartialFileThatCan
   }
 }
 
+TEST_F(DownloaderTest, ABodyLongerThanTheExpectedSizeIsRefusedAsSoonAsItPassesIt) {
+  const auto url = addFile("file.bin", patterned(5000));
+  // The server then goes quiet: only a check made while the body streams ends the transfer.
+  hub_.addFault(TestHub::Fault::stallingAfter(3000));
+  dir_.write(partial_.filename().string(), "");
+
+  const auto states = run(url, 1000);
+  ASSERT_FALSE(states.empty());
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  const auto *error = errorOf<Downloader::DownloadError>(states.back());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), Downloader::DownloadErrorCode::unexpectedError);
+  EXPECT_TRUE(waits_.empty());
+  EXPECT_FALSE(fs::exists(partial_));
+  EXPECT_FALSE(fs::exists(destination_));
+}
+
 TEST_F(DownloaderTest, BodyDroppedAfterTwoBatchesResumesAtTheWrittenBytes) {
   const std::string bytes = patterned(21 * kMiB);
   const auto url = addFile("large.bin", bytes);
