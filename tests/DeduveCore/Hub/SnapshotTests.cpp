@@ -210,6 +210,35 @@ TEST_F(SnapshotTest, LocalCopiesAreKeptByCommitOrETagOrDigestAndOtherwiseReplace
   }
 }
 
+TEST_F(SnapshotTest, OnlyAWellFormedCommitVouchesForALocalFile) {
+  const std::string upper = "0123456789ABCDEF0123456789ABCDEF01234567";
+  const std::string shortCommit = "0123456789abcdef";
+  for (const std::string &commit : {upper, shortCommit}) {
+    SCOPED_TRACE(commit);
+    fs::remove_all(dir_ / "cache");
+    hub_.clearFaults();
+    TestHub::Fault head = TestHub::Fault::answering(200, "/owner/model/resolve/main/small.txt");
+    head.method = "HEAD";
+    head.headers = {{"X-Repo-Commit", commit},
+                    {"ETag", "\"" + TestHub::gitBlobSha1Hex(small_) + "\""},
+                    {"Content-Length", std::to_string(small_.size())}};
+    hub_.addFault(head);
+    // The sidecar names the very commit the hub answers, but that commit is not a commit id.
+    writeFile(repoFolder() / "small.txt", "edited locally");
+    writeFile(sidecar("small.txt"), commit + "\nold-etag\n1700000000.0\n");
+    hub_.clearRequests();
+
+    client().snapshot(kRepo, "main", {"small.txt"});
+
+    EXPECT_EQ(transfers().size(), 1u);
+    EXPECT_EQ(TempDir::read(repoFolder() / "small.txt"), small_);
+    const auto sidecarLines = lines(TempDir::read(sidecar("small.txt")));
+    ASSERT_EQ(sidecarLines.size(), 3u);
+    EXPECT_EQ(sidecarLines[0], commit);
+    EXPECT_EQ(sidecarLines[1], TestHub::gitBlobSha1Hex(small_));
+  }
+}
+
 TEST_F(SnapshotTest, FailedTransfersRecordNothingAndTheNextRunRecovers) {
   const std::string largeSha = TestHub::sha256Hex(large_);
   const auto partialOfLarge =
