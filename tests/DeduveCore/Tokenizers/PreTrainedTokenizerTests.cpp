@@ -138,6 +138,17 @@ TEST(PreTrainedTokenizer, FusesRunsOfUnknownTokensWithinEachPiece) {
   EXPECT_EQ(tokenizer.tokenize("axyb"), (Strings{"a", "x", "b"}));
   EXPECT_EQ(tokenizer.tokenize("ax|yb"), (Strings{"a", "x", "|", "y", "b"}));
   EXPECT_EQ(tokenizer.encode("axyzb"), (Ids{1, 0, 2}));
+
+  // "zz" is in the added-token pattern without an id, so it is a piece of its own that goes
+  // through the model: the unknown "x" ending the first piece and the unknown "z" beginning
+  // the next are both kept, while the second "z" fuses into the first.
+  const PreTrainedTokenizer cut(doc(R"({"tokenizer_class": "XLMRobertaTokenizer"})"),
+                                doc(R"({"added_tokens": [{"content": "zz"}],
+              "model": {"type": "Unigram", "unk_id": 0,
+                        "vocab": [["<unk>", 0], ["a", -1], ["b", -1]]}})"),
+                                /*strict=*/true);
+  EXPECT_EQ(cut.tokenize("axzzb"), (Strings{"a", "x", "z", "b"}));
+  EXPECT_EQ(cut.tokenize("axzb"), (Strings{"a", "x", "b"}));
 }
 
 TEST(PreTrainedTokenizer, ForwardsTheModelsQuestions) {
