@@ -350,10 +350,14 @@ void BPETokenizer::appendToken(std::string_view part, std::optional<TokenId> id,
 }
 
 std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
+  std::vector<std::string> tokens;
+  tokenizeInto(text, tokens);
+  return tokens;
+}
+
+void BPETokenizer::tokenizeInto(std::string_view text, std::vector<std::string> &tokens) const {
   thread_local std::vector<Symbol> symbols;
   mergeWord(text, symbols);
-  std::vector<std::string> tokens;
-  tokens.reserve(symbols.size());
   for (const Symbol &symbol : symbols) {
     const std::string_view merged = text.substr(symbol.begin, symbol.end - symbol.begin);
     if (symbol.id >= 0 && !symbolTokens_[static_cast<std::size_t>(symbol.id)].hasSpace) {
@@ -376,7 +380,6 @@ std::vector<std::string> BPETokenizer::tokenize(std::string_view text) const {
       start = space + 1;
     }
   }
-  return tokens;
 }
 
 std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) const {

@@ -45,6 +45,7 @@ public:
   std::string bpe(std::string_view token) const;
 
   std::vector<std::string> tokenize(std::string_view text) const override;
+  void tokenizeInto(std::string_view text, std::vector<std::string> &out) const override;
 
   // The rank of a merge pair (lower merges first), if it is one.
   std::optional<TokenId> rank(const BytePair &pair) const;

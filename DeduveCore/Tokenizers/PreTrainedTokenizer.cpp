@@ -134,14 +134,15 @@ std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view text) co
       const PreTokenizerOptions options =
           index == 0 ? PreTokenizerOptions{PreTokenizerOption::firstSection}
                      : PreTokenizerOptions{};
-      for (const std::string &word : preTokenize(normalized, options)) {
-        auto wordTokens = model_->tokenize(word);
-        std::move(wordTokens.begin(), wordTokens.end(), std::back_inserter(pieceTokens));
-      }
+      for (const std::string &word : preTokenize(normalized, options))
+        model_->tokenizeInto(word, pieceTokens);
     }
     // Runs of unknown tokens are fused within a piece, never across an added token.
     auto fused = fuseUnknown(std::move(pieceTokens));
-    std::move(fused.begin(), fused.end(), std::back_inserter(tokens));
+    if (tokens.empty())
+      tokens = std::move(fused);
+    else
+      std::move(fused.begin(), fused.end(), std::back_inserter(tokens));
   }
   return tokens;
 }

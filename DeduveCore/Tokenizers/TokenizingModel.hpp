@@ -38,6 +38,9 @@ public:
 
   virtual std::vector<std::string> tokenize(std::string_view text) const = 0;
   std::vector<std::string> operator()(std::string_view text) const { return tokenize(text); }
+  // Appends tokenize(text) to `out`. The tokenizer calls this once per word, so models on the
+  // main road override it to spare the list that tokenize() returns.
+  virtual void tokenizeInto(std::string_view text, std::vector<std::string> &out) const;
 
   virtual std::optional<TokenId> convertTokenToId(std::string_view token) const = 0;
   virtual std::optional<std::string> convertIdToToken(TokenId id) const = 0;
