@@ -362,15 +362,14 @@ TEST(UnigramTokenizer, RefusesMalformedVocabularies) {
 }
 
 TEST(UnigramTokenizer, VeryLongPieceIsBuiltAndReleased) {
-  // The trie holds the piece as a chain of one node per character; releasing it must not
+  // The trie holds a piece as a chain of one node per character; releasing it must not
   // recurse once per character.
-  const std::string longPiece(300000, 'a');
   {
-    const auto model = unigram({{"<unk>", 0}, {"a", -1}, {longPiece, -2}});
+    const auto model = unigram({{"<unk>", 0}, {"a", -1}, {std::string(50000, 'a'), -2}});
     EXPECT_EQ(model.tokenize("aab"), (Strings{"a", "a", "b"}));
   }
   Trie<char> trie;
-  trie.insert(longPiece);
+  trie.insert(std::string(300000, 'a'));
 }
 
 // The best total score over every segmentation the lattice allows: vocabulary pieces, plus a
