@@ -220,6 +220,9 @@ public:
   bool string(string_t &value) override { return add(Config(BinaryDistinctString(value))); }
   bool binary(binary_t &) override { return add(Config()); }
   bool start_object(std::size_t) override {
+    if (!enter()) {
+      return false;
+    }
     frames_.push_back(Frame{/*isObject=*/true, {}, {}, {}});
     return true;
   }
@@ -233,6 +236,9 @@ public:
     return add(Config(Config::Dictionary(std::move(frame.entries))));
   }
   bool start_array(std::size_t) override {
+    if (!enter()) {
+      return false;
+    }
     frames_.push_back(Frame{/*isObject=*/false, {}, {}, {}});
     return true;
   }
@@ -251,6 +257,11 @@ public:
 
   Config result() { return std::move(root_); }
 
+  // Containers nested deeper than this are refused: a Config is copied, compared, printed and
+  // destroyed recursively, so a downloaded document of a few hundred kilobytes of brackets
+  // would otherwise overflow the stack. Real configuration documents nest a few levels.
+  static constexpr std::size_t kMaximumNesting = 512;
+
 private:
   struct Frame {
     bool isObject;
@@ -258,6 +269,8 @@ private:
     std::vector<Config> elements;
     BinaryDistinctString key;
   };
+
+  bool enter() const { return frames_.size() < kMaximumNesting; }
 
   bool add(Config value) {
     if (frames_.empty()) {
@@ -278,7 +291,14 @@ private:
 
 Config Config::parse(std::string_view text) {
   ConfigBuilder builder;
-  nlohmann::json::sax_parse(text.begin(), text.end(), &builder);
+  // The builder stops the parse only when the nesting is too deep; syntax errors throw.
+  if (!nlohmann::json::sax_parse(text.begin(), text.end(), &builder)) {
+    throw nlohmann::json::parse_error::create(101, 0,
+                                              "arrays and objects are nested more than " +
+                                                  std::to_string(ConfigBuilder::kMaximumNesting) +
+                                                  " levels deep",
+                                              nullptr);
+  }
   return builder.result();
 }
 

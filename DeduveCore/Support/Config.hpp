@@ -118,7 +118,8 @@ public:
   // Parses JSON text straight into a value, with the constructor's rules and key order. Linear
   // in the size of the text even for objects with very many keys (tokenizer vocabularies),
   // which an ordered JSON document is not. A byte-order mark at the very start is skipped; one
-  // inside a string is kept. Throws nlohmann::json::parse_error for text that is not JSON.
+  // inside a string is kept. Throws nlohmann::json::parse_error for text that is not JSON and
+  // for arrays and objects nested more than 512 levels deep.
   static Config parse(std::string_view text);
 
   // The decoding rules of stored documents, which differ from the constructor above in one

@@ -266,6 +266,29 @@ TEST(ConfigTest, ParsingKeepsOrderOfManyKeysAndRefusesBadText) {
   }
 }
 
+TEST(ConfigTest, ParsingRefusesNestingDeeperThan512Levels) {
+  const auto arrays = [](int depth) {
+    return std::string(static_cast<std::size_t>(depth), '[') +
+           std::string(static_cast<std::size_t>(depth), ']');
+  };
+  const auto objects = [](int depth) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) {
+      text += "{\"a\":";
+    }
+    return text + "1" + std::string(static_cast<std::size_t>(depth), '}');
+  };
+  const Config deepest = Config::parse(arrays(512));
+  EXPECT_EQ(deepest.arrayValue()->size(), 1u);
+  EXPECT_EQ(Config::parse(objects(511))["a"]["a"].kind(), Config::Kind::dictionary);
+  // 200 KB of brackets once overflowed the stack; now they are a parse error like bad text.
+  for (const std::string &text :
+       {arrays(513), objects(513), arrays(100000), "[" + arrays(100000)}) {
+    SCOPED_TRACE(text.size());
+    EXPECT_THROW(Config::parse(text), nlohmann::json::parse_error);
+  }
+}
+
 TEST(ConfigTest, DictionaryLiteralKeepsLaterDuplicateAndKeysAreCodeUnits) {
   const Config literal = Config::dictionary({{"a", 1}, {"b", 2}, {"a", 3}});
   EXPECT_EQ(literal.dictionaryValue()->size(), 2u);
