@@ -100,41 +100,27 @@ std::filesystem::path writeFolder(const std::filesystem::path &folder, const std
 
 } // namespace
 
-ModelDimensions TestModelOptions::smallDimensions() {
+namespace {
+
+// The published shapes are symmetric: as many decoder as encoder layers and heads, a feed-forward
+// width of four times the model width, and the English speech vocabulary (51,864 ids).
+ModelDimensions symmetricDimensions(std::size_t width, std::size_t layers, std::size_t heads) {
   ModelDimensions d;
-  d.width = 64;
-  d.encoderLayers = 2;
-  d.encoderHeads = 4;
-  d.decoderLayers = 2;
-  d.decoderHeads = 4;
-  d.ffnWidth = 256;
+  d.width = width;
+  d.encoderLayers = layers;
+  d.encoderHeads = heads;
+  d.decoderLayers = layers;
+  d.decoderHeads = heads;
+  d.ffnWidth = 4 * width;
   d.vocabularySize = 51864;
   return d;
 }
 
-ModelDimensions TestModelOptions::tinyDimensions() {
-  ModelDimensions d;
-  d.width = 384;
-  d.encoderLayers = 4;
-  d.encoderHeads = 6;
-  d.decoderLayers = 4;
-  d.decoderHeads = 6;
-  d.ffnWidth = 1536;
-  d.vocabularySize = 51864;
-  return d;
-}
+} // namespace
 
-ModelDimensions TestModelOptions::baseDimensions() {
-  ModelDimensions d;
-  d.width = 512;
-  d.encoderLayers = 6;
-  d.encoderHeads = 8;
-  d.decoderLayers = 6;
-  d.decoderHeads = 8;
-  d.ffnWidth = 2048;
-  d.vocabularySize = 51864;
-  return d;
-}
+ModelDimensions TestModelOptions::smallDimensions() { return symmetricDimensions(64, 2, 4); }
+ModelDimensions TestModelOptions::tinyDimensions() { return symmetricDimensions(384, 4, 6); }
+ModelDimensions TestModelOptions::baseDimensions() { return symmetricDimensions(512, 6, 8); }
 
 std::vector<float> sinusoidalPositions(std::size_t positions, std::size_t width) {
   const std::size_t half = width / 2;
