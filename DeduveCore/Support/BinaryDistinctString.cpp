@@ -3,11 +3,12 @@
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
-#include <unicode/ustring.h>
 
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
+
+#include "DeduveCore/Text/Utf8.hpp"
 
 namespace deduve {
 
@@ -46,37 +47,9 @@ std::vector<int> characterBoundaries(const std::u16string &text) {
 
 } // namespace
 
-std::u16string utf16(std::string_view utf8Text) {
-  if (utf8Text.empty()) {
-    return {};
-  }
-  std::u16string result(utf8Text.size(), u'\0');
-  int32_t length = 0;
-  UErrorCode status = U_ZERO_ERROR;
-  u_strFromUTF8WithSub(result.data(), static_cast<int32_t>(result.size()), &length, utf8Text.data(),
-                       static_cast<int32_t>(utf8Text.size()), 0xFFFD, nullptr, &status);
-  if (U_FAILURE(status)) {
-    throw std::runtime_error("UTF-8 to UTF-16 conversion failed");
-  }
-  result.resize(static_cast<std::size_t>(length));
-  return result;
-}
+std::u16string utf16(std::string_view utf8Text) { return toUtf16(utf8Text); }
 
-std::string utf8(std::u16string_view utf16Text) {
-  if (utf16Text.empty()) {
-    return {};
-  }
-  std::string result(utf16Text.size() * 3, '\0');
-  int32_t length = 0;
-  UErrorCode status = U_ZERO_ERROR;
-  u_strToUTF8WithSub(result.data(), static_cast<int32_t>(result.size()), &length, utf16Text.data(),
-                     static_cast<int32_t>(utf16Text.size()), 0xFFFD, nullptr, &status);
-  if (U_FAILURE(status)) {
-    throw std::runtime_error("UTF-16 to UTF-8 conversion failed");
-  }
-  result.resize(static_cast<std::size_t>(length));
-  return result;
-}
+std::string utf8(std::u16string_view utf16Text) { return toUtf8(utf16Text); }
 
 BinaryDistinctString::BinaryDistinctString(const std::vector<std::uint16_t> &units)
     : value(units.begin(), units.end()) {}
