@@ -52,13 +52,24 @@ public:
 
   // Converts `buffer` with `converter` (whose input format is the buffer's) into a new buffer
   // of capacity frames x outputRate / inputRate, rounded to the nearest integer (ties to even,
-  // at least 1). The buffer is fed to the converter once; frames the converter's filter still
-  // holds come out with its next buffer, so a converter reused across consecutive buffers
-  // yields one continuous signal. Throws WhisperError::audioProcessingFailed when the output
-  // buffer cannot be made or the converter fails.
+  // at least 1). The buffer is a whole stream: the converter is drained after it, so every
+  // frame comes out, and then reset for the next call. Throws
+  // WhisperError::audioProcessingFailed when the output buffer cannot be made or the
+  // converter fails.
   static std::shared_ptr<platform::PcmBuffer>
   resampleBuffer(const std::shared_ptr<const platform::PcmBuffer> &buffer,
                  platform::AudioConverter &converter);
+
+  // The same for one buffer of a longer stream: the converter is not drained, so frames its
+  // filter still holds come out with the next buffer and consecutive buffers make one
+  // continuous signal; `drainConverter` gives the held-back tail when the stream ends.
+  static std::shared_ptr<platform::PcmBuffer>
+  resampleStreamBuffer(const std::shared_ptr<const platform::PcmBuffer> &buffer,
+                       platform::AudioConverter &converter);
+
+  // Ends the converter's stream: returns the first output channel's frames it still held and
+  // resets it. Throws WhisperError::audioProcessingFailed when the converter fails.
+  static std::vector<float> drainConverter(platform::AudioConverter &converter);
 
   // Converts one whole buffer to 32-bit float, not interleaved, at the given rate and channel
   // count, draining the converter at its end. Nullptr, with an error log, on failure.
@@ -83,9 +94,10 @@ public:
   // 16 kHz mono buffer. Files that are not 16 kHz mono are read in pieces of at most
   // `maxReadFrameSize` frames (1,323,000 when absent), each mixed down and resampled before the
   // next is read. A start before 0 counts as 0; a start at or after the end of the range, or
-  // of the file, gives an empty buffer. Throws WhisperError::loadAudioFailed ("Resource path
-  // does not exist <path>" and the others below), platform::AudioFileError when the file
-  // cannot be opened (corrupt or unsupported).
+  // of the file, gives an empty buffer. The buffer is sized from the samples actually decoded,
+  // never from the length the file announces. Throws WhisperError::loadAudioFailed ("Resource
+  // path does not exist <path>", a sample rate outside 1,000 to 768,000 Hz, and the others
+  // below), platform::AudioFileError when the file cannot be opened (corrupt or unsupported).
   static std::shared_ptr<platform::PcmBuffer>
   loadAudio(const std::string &path,
             const AudioInputConfig::ChannelMode &channelMode =
@@ -116,8 +128,9 @@ public:
   // Reads `frameCount` frames (the rest of the file when absent) from the file's read position
   // in pieces of `maxReadFrameSize`, mixing each down with `channelMode` and converting it to
   // `toSampleRate` and `channelCount` through one converter, so piece boundaries leave no
-  // trace. The result's capacity is toSampleRate x frameCount / file rate, truncated. Nullptr,
-  // with an error log, on failure.
+  // trace. The result holds at most toSampleRate x frameCount / file rate frames (truncated),
+  // and its capacity is what was converted. Nullptr, with an error log, on failure (including
+  // a file or target rate outside 1,000 to 768,000 Hz).
   static std::shared_ptr<platform::PcmBuffer>
   resampleAudio(platform::AudioFile &file, double toSampleRate, std::uint32_t channelCount,
                 const AudioInputConfig::ChannelMode &channelMode,

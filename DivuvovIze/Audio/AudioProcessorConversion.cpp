@@ -86,8 +86,9 @@ std::shared_ptr<PcmBuffer> convertOnce(const std::shared_ptr<const PcmBuffer> &b
   if (status == AudioConverterOutputStatus::error) {
     throw WhisperError::audioProcessingFailed("Error converting audio: " + error);
   }
-  if (status == AudioConverterOutputStatus::endOfStream && !endOfStream) {
-    // An empty buffer ended the stream; the next buffer starts a new one.
+  if (endOfStream || status == AudioConverterOutputStatus::endOfStream) {
+    // The stream ended (the buffer was all of it, or an empty buffer ended it): the next buffer
+    // starts a new one.
     converter.reset();
   }
   return output;
@@ -98,7 +99,37 @@ std::shared_ptr<PcmBuffer> convertOnce(const std::shared_ptr<const PcmBuffer> &b
 std::shared_ptr<PcmBuffer>
 AudioProcessor::resampleBuffer(const std::shared_ptr<const PcmBuffer> &buffer,
                                platform::AudioConverter &converter) {
+  return convertOnce(buffer, converter, /*endOfStream=*/true);
+}
+
+std::shared_ptr<PcmBuffer>
+AudioProcessor::resampleStreamBuffer(const std::shared_ptr<const PcmBuffer> &buffer,
+                                     platform::AudioConverter &converter) {
   return convertOnce(buffer, converter, /*endOfStream=*/false);
+}
+
+std::vector<float> AudioProcessor::drainConverter(platform::AudioConverter &converter) {
+  // Without new input the converter only gives back what its filter still holds: a few
+  // milliseconds, taken a small buffer at a time.
+  auto output = PcmBuffer::make(converter.outputFormat(), 4096);
+  if (!output) {
+    throw WhisperError::audioProcessingFailed("Failed to create converted buffer");
+  }
+  std::vector<float> tail;
+  AudioConverterOutputStatus status = AudioConverterOutputStatus::haveData;
+  while (status == AudioConverterOutputStatus::haveData) {
+    std::string error;
+    status = converter.convert(*output, error, [](std::uint32_t) -> AudioConverterInput {
+      return {nullptr, AudioConverterInputStatus::endOfStream};
+    });
+    if (status == AudioConverterOutputStatus::error) {
+      throw WhisperError::audioProcessingFailed("Error converting audio: " + error);
+    }
+    const float *samples = output->floatChannelData(0);
+    tail.insert(tail.end(), samples, samples + output->frameLength());
+  }
+  converter.reset();
+  return tail;
 }
 
 std::shared_ptr<PcmBuffer>

@@ -3,7 +3,6 @@
 
 #include "DivuvovIze/Audio/AudioLog.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
-#include "DivuvovIze/Models/TextUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
 #include <algorithm>
@@ -28,8 +27,18 @@ constexpr std::uint32_t kDefaultMaxReadFrameSize = 1323000;
 // Whole files are turned into samples this many seconds at a time.
 constexpr double kPieceSeconds = 600;
 constexpr double kMaxFrameCount = 4294967295.0;
-// One hour at 16 kHz: the most a whole-file load reserves before the samples arrive.
-constexpr double kLargestReservation = 3600.0 * kSampleRate;
+// A file's announced length is only its claim (a damaged header may announce billions of
+// frames), so results are grown from the samples actually decoded; one minute at 16 kHz is
+// the most reserved ahead of them.
+constexpr std::size_t kLargestReservation = 60 * 16000;
+// Frames read at a time from a 16 kHz mono file, and the most converted frames one conversion
+// step produces: reads and scratch buffers stay small whatever the file claims.
+constexpr std::uint32_t kDirectReadFrames = 1u << 20;
+constexpr std::uint32_t kConvertedStepFrames = 1u << 18;
+// The sample rates a real audio file can have; others are refused before any buffer is sized
+// from them.
+constexpr double kMinFileSampleRate = 1000;
+constexpr double kMaxFileSampleRate = 768000;
 
 std::unique_ptr<AudioFile> openExisting(const std::string &path) {
   std::error_code ignored;
@@ -37,6 +46,58 @@ std::unique_ptr<AudioFile> openExisting(const std::string &path) {
     throw WhisperError::loadAudioFailed("Resource path does not exist " + path);
   }
   return AudioFile::openForReading(path);
+}
+
+bool supportedRate(double rate) { return rate >= kMinFileSampleRate && rate <= kMaxFileSampleRate; }
+
+std::string unsupportedRateMessage(const AudioFile &file) {
+  const double rate = file.fileFormat().sampleRate();
+  const std::string rateText = rate == std::trunc(rate) && rate < 1e15
+                                   ? std::to_string(static_cast<long long>(rate))
+                                   : numbers::describe(rate);
+  return "Audio file " + file.path().string() + " has a sample rate of " + rateText +
+         " Hz; supported rates are 1000 to 768000 Hz";
+}
+
+void requireSupportedRate(const AudioFile &file) {
+  if (!supportedRate(file.fileFormat().sampleRate())) {
+    throw WhisperError::loadAudioFailed(unsupportedRateMessage(file));
+  }
+}
+
+// Reads up to `count` frames of a file already in the wanted format, block by block, into a
+// buffer the size of what was decoded.
+std::shared_ptr<PcmBuffer> readDirect(AudioFile &file, std::int64_t count) {
+  const auto block = static_cast<std::uint32_t>(std::min<std::int64_t>(count, kDirectReadFrames));
+  const auto readBuffer = PcmBuffer::make(file.processingFormat(), block);
+  if (!readBuffer) {
+    throw WhisperError::loadAudioFailed("Unable to create audio buffer");
+  }
+  std::vector<float> samples;
+  samples.reserve(static_cast<std::size_t>(
+      std::min<std::int64_t>(count, static_cast<std::int64_t>(kLargestReservation))));
+  for (std::int64_t got = 0; got < count;) {
+    const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(block, count - got));
+    try {
+      file.read(*readBuffer, n);
+    } catch (const platform::AudioFileError &error) {
+      throw WhisperError::loadAudioFailed(std::string("Failed to read audio file: ") +
+                                          error.what());
+    }
+    const float *data = readBuffer->floatChannelData(0);
+    samples.insert(samples.end(), data, data + readBuffer->frameLength());
+    got += readBuffer->frameLength();
+    if (readBuffer->frameLength() < n) {
+      break;
+    }
+  }
+  std::vector<std::vector<float>> channels;
+  channels.push_back(std::move(samples));
+  auto buffer = PcmBuffer::make(file.processingFormat(), std::move(channels));
+  if (!buffer) {
+    throw WhisperError::loadAudioFailed("Unable to create audio buffer");
+  }
+  return buffer;
 }
 
 void requireFinite(std::optional<double> seconds, const char *what) {
@@ -69,6 +130,7 @@ AudioProcessor::loadAudio(AudioFile &file, const AudioInputConfig::ChannelMode &
                           std::optional<std::uint32_t> maxReadFrameSize) {
   requireFinite(startTime, "start");
   requireFinite(endTime, "end");
+  requireSupportedRate(file);
   const double rate = file.fileFormat().sampleRate();
   const std::uint32_t channels = file.fileFormat().channelCount();
   const std::int64_t length = file.length();
@@ -89,16 +151,7 @@ AudioProcessor::loadAudio(AudioFile &file, const AudioInputConfig::ChannelMode &
 
   std::shared_ptr<PcmBuffer> buffer;
   if (rate == kSampleRate && channels == 1) {
-    buffer = PcmBuffer::make(file.processingFormat(), static_cast<std::uint32_t>(count));
-    if (!buffer) {
-      throw WhisperError::loadAudioFailed("Unable to create audio buffer");
-    }
-    try {
-      file.read(*buffer, static_cast<std::uint32_t>(count));
-    } catch (const platform::AudioFileError &error) {
-      throw WhisperError::loadAudioFailed(std::string("Failed to read audio file: ") +
-                                          error.what());
-    }
+    buffer = readDirect(file, count);
   } else {
     buffer = resampleAudio(file, kSampleRate, 1, mode, count,
                            maxReadFrameSize.value_or(kDefaultMaxReadFrameSize));
@@ -122,11 +175,17 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
                                                          std::optional<std::int64_t> frameCount,
                                                          std::uint32_t maxReadFrameSize) {
   const double rate = file.fileFormat().sampleRate();
+  if (!supportedRate(rate)) {
+    audiolog::error(unsupportedRateMessage(file));
+    return nullptr;
+  }
   const std::int64_t first = file.framePosition();
   const std::int64_t frames = std::max<std::int64_t>(0, frameCount.value_or(file.length()));
   const std::int64_t end = std::min(first + frames, file.length());
 
-  const auto outputFormat = platform::AudioFormat::standard(toSampleRate, channelCount);
+  const auto outputFormat = supportedRate(toSampleRate)
+                                ? platform::AudioFormat::standard(toSampleRate, channelCount)
+                                : std::nullopt;
   if (!outputFormat) {
     audiolog::error("Failed to create output audio format");
     return nullptr;
@@ -135,25 +194,37 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
   if (audiolog::debugEnabled()) {
     audiolog::debug("Resampling " + numbers::fixed(duration, 2) + " seconds of audio");
   }
+  // The output holds at most this many frames; its storage grows with what is converted.
   const double capacity = std::trunc(toSampleRate * duration);
-  std::shared_ptr<PcmBuffer> output;
-  if (capacity <= kMaxFrameCount) {
-    output = PcmBuffer::make(*outputFormat, static_cast<std::uint32_t>(capacity));
-  }
-  if (!output) {
+  if (capacity > kMaxFrameCount) {
     audiolog::error("Failed to create output buffer");
     return nullptr;
   }
+  const auto limit = static_cast<std::size_t>(capacity);
+  std::vector<std::vector<float>> output(channelCount);
+  const auto finish = [&]() {
+    auto buffer = PcmBuffer::make(*outputFormat, std::move(output));
+    if (!buffer) {
+      audiolog::error("Failed to create output buffer");
+    }
+    return buffer;
+  };
+  // Reads never exceed what the range can hold, so a short range reads into a small buffer.
+  const auto readFrames = static_cast<std::uint32_t>(
+      std::min<std::int64_t>(maxReadFrameSize, std::max<std::int64_t>(end - first, 1)));
   std::shared_ptr<PcmBuffer> readBuffer;
   if (maxReadFrameSize > 0) {
-    readBuffer = PcmBuffer::make(file.processingFormat(), maxReadFrameSize);
+    readBuffer = PcmBuffer::make(file.processingFormat(), readFrames);
   }
   if (!readBuffer) {
     audiolog::error("Failed to create read buffer");
     return nullptr;
   }
   if (first >= end) {
-    return output;
+    return finish();
+  }
+  for (auto &channel : output) {
+    channel.reserve(std::min(limit, kLargestReservation));
   }
 
   // One converter for the whole range: pieces are fed to it in order and it is drained after
@@ -164,10 +235,12 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
     audiolog::error("Failed to create audio converter");
     return nullptr;
   }
+  // The converted scratch is bounded by what one read can yield, and by one step's worth: the
+  // converter fills it as many times as a read needs.
   const double ratio = toSampleRate / rate;
   auto converted = PcmBuffer::make(
-      *outputFormat, static_cast<std::uint32_t>(
-                         std::min(kMaxFrameCount, std::ceil(maxReadFrameSize * ratio) + 1024)));
+      *outputFormat, static_cast<std::uint32_t>(std::min<double>(
+                         kConvertedStepFrames, std::ceil(readFrames * ratio) + 1024)));
   if (!converted) {
     audiolog::error("Failed to create output buffer");
     return nullptr;
@@ -176,8 +249,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
   bool last = false;
   while (!last) {
     const std::int64_t position = file.framePosition();
-    const auto n =
-        static_cast<std::uint32_t>(std::min<std::int64_t>(maxReadFrameSize, end - position));
+    const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(readFrames, end - position));
     if (audiolog::debugEnabled()) {
       audiolog::debug("Resampling " + numbers::fixed(static_cast<double>(position) / rate, 2) +
                       "s - " + numbers::fixed(static_cast<double>(position + n) / rate, 2) + "s");
@@ -212,14 +284,21 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
         audiolog::error("Failed to resample audio chunk");
         return nullptr;
       }
-      if (converted->frameLength() > 0 &&
-          !appendPCMBuffer(*output, *converted, 0, converted->frameLength())) {
+      // The output keeps at most `limit` frames, as an append into a buffer of that capacity.
+      const std::size_t room = limit - output[0].size();
+      const std::size_t take = std::min<std::size_t>(converted->frameLength(), room);
+      try {
+        for (std::uint32_t c = 0; c < channelCount; ++c) {
+          const float *data = converted->floatChannelData(c);
+          output[c].insert(output[c].end(), data, data + take);
+        }
+      } catch (const std::bad_alloc &) {
         audiolog::error("Failed to append audio chunk");
         return nullptr;
       }
     }
   }
-  return output;
+  return finish();
 }
 
 std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path,
@@ -229,6 +308,7 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
   requireFinite(startTime, "start");
   requireFinite(endTime, "end");
   const auto file = openExisting(path);
+  requireSupportedRate(*file);
   const double rate = file->fileFormat().sampleRate();
   const std::int64_t length = file->length();
   if (static_cast<double>(length) > kMaxFrameCount) {
@@ -240,10 +320,8 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
   const double to = std::min(total, endTime.value_or(total));
   std::vector<float> samples;
   if (from < to) {
-    // The length is the file's own claim; a damaged header must not reserve more than a long
-    // recording could fill.
-    samples.reserve(static_cast<std::size_t>(
-        std::min(std::ceil((to - from) * kSampleRate) + 1, kLargestReservation)));
+    samples.reserve(static_cast<std::size_t>(std::min(std::ceil((to - from) * kSampleRate) + 1,
+                                                      static_cast<double>(kLargestReservation))));
   }
   while (from < to) {
     const double pieceEnd = std::min(to, from + kPieceSeconds);

@@ -1,10 +1,12 @@
 #include "DivuvovIze/Models/ResultWriting.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include <unistd.h>
@@ -49,12 +51,15 @@ std::string WriteResult::errorMessage() const {
 
 std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours,
                                       const std::string &decimalMarker) const {
-  if (!std::isfinite(seconds) || std::fabs(seconds) > 1.0e9f) {
+  if (!std::isfinite(seconds) || seconds > 1.0e9f) {
     // Converting such a value to an integer has no defined result; refuse it instead of
     // writing a garbage time.
     throw std::invalid_argument("Cannot format the time " + numbers::describe(seconds) +
                                 " s: not a finite time in range");
   }
+  // A cue cannot start before the recording: early times (a negative offset, or a rounding
+  // just below zero) are written as its start.
+  seconds = std::max(seconds, 0.0f);
   // Single-precision arithmetic throughout: the truncations depend on it.
   const int hours = static_cast<int>(seconds / 3600.0f);
   const int minutes = static_cast<int>(std::fmod(seconds, 3600.0f) / 60.0f);
@@ -71,15 +76,53 @@ std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours,
   return buffer;
 }
 
+namespace {
+
+// A cue's text with no blank line in it (a blank line ends a cue, so text after one would be
+// read as further cues): lines that are empty or hold only spaces and tabs are dropped, line
+// breaks (CR, LF, CRLF) become LF, and with `escapeArrow` every "-->" becomes "--&gt;" (WebVTT
+// reads that arrow as a timing line).
+std::string cueText(const std::string &text, bool escapeArrow) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    std::size_t end = text.find_first_of("\r\n", begin);
+    if (end == std::string::npos) {
+      end = text.size();
+    }
+    const std::string_view line(text.data() + begin, end - begin);
+    if (line.find_first_not_of(" \t") != std::string_view::npos) {
+      if (!out.empty()) {
+        out += '\n';
+      }
+      out += line;
+    }
+    if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') {
+      ++end;
+    }
+    begin = end + 1;
+  }
+  if (escapeArrow) {
+    for (std::size_t at = out.find("-->"); at != std::string::npos; at = out.find("-->", at)) {
+      out.replace(at, 3, "--&gt;");
+      at += 6;
+    }
+  }
+  return out;
+}
+
+} // namespace
+
 std::string ResultWriting::formatSegment(int index, float start, float end,
                                          const std::string &text) const {
   return std::to_string(index) + "\n" + formatTime(start, true, ",") + " --> " +
-         formatTime(end, true, ",") + "\n" + text + "\n\n";
+         formatTime(end, true, ",") + "\n" + cueText(text, /*escapeArrow=*/false) + "\n\n";
 }
 
 std::string ResultWriting::formatTiming(float start, float end, const std::string &text) const {
-  return formatTime(start, false, ".") + " --> " + formatTime(end, false, ".") + "\n" + text +
-         "\n\n";
+  return formatTime(start, false, ".") + " --> " + formatTime(end, false, ".") + "\n" +
+         cueText(text, /*escapeArrow=*/true) + "\n\n";
 }
 
 std::string ResultWriting::fileURLString(const std::string &path) {

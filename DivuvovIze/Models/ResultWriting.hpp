@@ -42,13 +42,16 @@ public:
                             const std::optional<Options> &options = std::nullopt) = 0;
 
   // "HH:MM:SS<marker>mmm", or "MM:SS<marker>mmm" below one hour unless `alwaysIncludeHours`;
-  // every part truncated in single precision (2.3 s -> 00:00:02,299). Throws
-  // std::invalid_argument for a non-finite time or one beyond 1e9 s (the writers then fail).
+  // every part truncated in single precision (2.3 s -> 00:00:02,299); a negative time is
+  // written as 0. Throws std::invalid_argument for a non-finite time or one beyond 1e9 s (the
+  // writers then fail).
   virtual std::string formatTime(float seconds, bool alwaysIncludeHours,
                                  const std::string &decimalMarker) const;
-  // One SubRip cue: "<index>\n<start> --> <end>\n<text>\n\n" (hours forced, ",").
+  // One SubRip cue: "<index>\n<start> --> <end>\n<text>\n\n" (hours forced, ","). Blank lines
+  // in the text are dropped, so one call always makes exactly one cue.
   std::string formatSegment(int index, float start, float end, const std::string &text) const;
-  // One WebVTT cue: "<start> --> <end>\n<text>\n\n" (hours from one hour on, ".").
+  // One WebVTT cue: "<start> --> <end>\n<text>\n\n" (hours from one hour on, "."). Blank lines
+  // in the text are dropped and "-->" is written "--&gt;", so one call makes exactly one cue.
   std::string formatTiming(float start, float end, const std::string &text) const;
 
   // The "file://" URL text of a file-system path (made absolute), percent-encoded.

@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace platform {
 
@@ -25,6 +26,38 @@ std::shared_ptr<PcmBuffer> PcmBuffer::make(const AudioFormat &format, std::uint3
   } catch (const std::bad_alloc &) {
     return nullptr;
   } catch (const std::length_error &) {
+    return nullptr;
+  }
+}
+
+PcmBuffer::PcmBuffer(const AudioFormat &format, std::vector<std::vector<float>> channels)
+    : format_(format), frameCapacity_(static_cast<std::uint32_t>(channels[0].size())),
+      frameLength_(frameCapacity_), floatChannels_(std::move(channels)) {
+  for (auto &channel : floatChannels_) {
+    // At least one sample, as for made buffers.
+    if (channel.empty()) {
+      channel.push_back(0.0f);
+    }
+  }
+}
+
+std::shared_ptr<PcmBuffer> PcmBuffer::make(const AudioFormat &format,
+                                           std::vector<std::vector<float>> channels) {
+  if (!format.isStandard() || channels.size() != format.channelCount()) {
+    return nullptr;
+  }
+  const std::size_t frames = channels[0].size();
+  if (frames > 0xFFFFFFFFu) {
+    return nullptr;
+  }
+  for (const auto &channel : channels) {
+    if (channel.size() != frames) {
+      return nullptr;
+    }
+  }
+  try {
+    return std::shared_ptr<PcmBuffer>(new PcmBuffer(format, std::move(channels)));
+  } catch (const std::bad_alloc &) {
     return nullptr;
   }
 }

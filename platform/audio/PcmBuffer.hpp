@@ -17,6 +17,12 @@ class PcmBuffer {
 public:
   // A zero-filled buffer, or nullptr when the storage cannot be allocated.
   static std::shared_ptr<PcmBuffer> make(const AudioFormat &format, std::uint32_t frameCapacity);
+  // A buffer that takes over `channels` (one vector per channel, all of one length) as its
+  // samples, full to its capacity, so samples gathered in growing vectors need no second copy.
+  // Nullptr when the format is not standard, the channel count differs or the lengths differ
+  // or exceed 32 bits.
+  static std::shared_ptr<PcmBuffer> make(const AudioFormat &format,
+                                         std::vector<std::vector<float>> channels);
 
   PcmBuffer(const PcmBuffer &) = delete;
   PcmBuffer &operator=(const PcmBuffer &) = delete;
@@ -43,6 +49,7 @@ public:
 
 private:
   PcmBuffer(const AudioFormat &format, std::uint32_t frameCapacity);
+  PcmBuffer(const AudioFormat &format, std::vector<std::vector<float>> channels);
 
   AudioFormat format_;
   std::uint32_t frameCapacity_;

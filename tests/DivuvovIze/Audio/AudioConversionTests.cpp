@@ -137,13 +137,36 @@ TEST(ResampleBufferTest, CapacityIsTheRoundedConvertedLength) {
     audiotest::LogCapture logs;
     const auto output = AudioProcessor::resampleBuffer(input, *converter);
     EXPECT_EQ(output->frameCapacity(), c.capacity);
+    // A one-off call drains the converter: all its frames come out (at most one short of the
+    // rounded capacity), none held back in the filter.
     EXPECT_LE(output->frameLength(), c.capacity);
+    EXPECT_GE(output->frameLength() + 1, c.capacity);
     const auto rounding = logs.startingWith("Rounding buffer frame capacity");
     if (std::string(c.roundingLog).empty()) {
       EXPECT_TRUE(rounding.empty());
     } else {
       EXPECT_EQ(rounding, (std::vector<std::string>{c.roundingLog}));
     }
+  }
+}
+
+TEST(ResampleBufferTest, AOneOffCallReturnsTheToneAndLeavesTheConverterFresh) {
+  auto converter = platform::AudioConverter::make(*AudioFormat::standard(44100, 1),
+                                                  *AudioFormat::standard(16000, 1));
+  const auto tone = audiotest::sine(1000, 44100);
+  auto input = PcmBuffer::make(*AudioFormat::standard(44100, 1), 4410);
+  for (int i = 0; i < 4410; ++i) {
+    input->floatChannelData(0)[i] = tone(0, i);
+  }
+  input->setFrameLength(4410);
+  for (int call = 0; call < 2; ++call) {
+    SCOPED_TRACE(call);
+    const auto output = AudioProcessor::resampleBuffer(input, *converter);
+    ASSERT_EQ(output->frameLength(), 1600u);
+    // Each call starts at the tone's own phase: nothing of the earlier call leaks into it.
+    const auto fit = audiotest::fitSine(samplesOf(*output), 16000, 1000, 160, 1440);
+    EXPECT_NEAR(fit.amplitude, 0.5, 0.01);
+    EXPECT_LT(std::abs(fit.phaseError), 1e-2);
   }
 }
 
@@ -159,14 +182,19 @@ TEST(ResampleBufferTest, ConsecutiveBuffersThroughOneConverterMakeOneSignal) {
       input->floatChannelData(0)[i] = tone(0, first + i);
     }
     input->setFrameLength(4800);
-    const auto output = AudioProcessor::resampleBuffer(input, *converter);
+    const auto output = AudioProcessor::resampleStreamBuffer(input, *converter);
     EXPECT_EQ(output->frameCapacity(), 1600u);
     const auto samples = samplesOf(*output);
     collected.insert(collected.end(), samples.begin(), samples.end());
   }
-  // The filter holds back a few milliseconds; what came out is the tone, unshifted.
+  // The filter holds back a few milliseconds until the stream is drained.
   EXPECT_GT(collected.size(), 15000u);
-  const auto fit = audiotest::fitSine(collected, 16000, 1000, 800, collected.size() - 100);
+  EXPECT_LT(collected.size(), 16000u);
+  const auto tail = AudioProcessor::drainConverter(*converter);
+  collected.insert(collected.end(), tail.begin(), tail.end());
+  EXPECT_EQ(collected.size(), 16000u);
+  // What came out is the tone, unshifted.
+  const auto fit = audiotest::fitSine(collected, 16000, 1000, 800, collected.size() - 200);
   EXPECT_NEAR(fit.amplitude, 0.5, 0.5 * 0.0116); // 0.1 dB
   EXPECT_LT(std::abs(fit.phaseError), 1e-3);
   EXPECT_LT(fit.residualDb, -60);

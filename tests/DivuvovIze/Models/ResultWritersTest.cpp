@@ -55,6 +55,71 @@ TEST(ResultWritersTest, FormatTimeTruncatesInSinglePrecision) {
   }
 }
 
+TEST(ResultWritersTest, NegativeTimesAreWrittenAsTheStart) {
+  struct Case {
+    float seconds;
+    bool hours;
+    const char *marker;
+    const char *text;
+  };
+  const std::vector<Case> cases = {
+      {-0.5f, true, ",", "00:00:00,000"},   {-3601.0f, true, ",", "00:00:00,000"},
+      {-0.001f, false, ".", "00:00.000"},   {-0.0f, false, ".", "00:00.000"},
+      {-5.0e9f, true, ",", "00:00:00,000"},
+  };
+  const WriteSRT writer("/unused");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.seconds);
+    EXPECT_EQ(writer.formatTime(c.seconds, c.hours, c.marker), c.text);
+  }
+  mqtest::TempDir dir;
+  const TranscriptionResult result("", {segment(-1.25f, 2.0f, " early")}, "en");
+  ASSERT_TRUE(WriteSRT(dir.path().string()).write(result, "early").isSuccess());
+  ASSERT_TRUE(WriteVTT(dir.path().string()).write(result, "early").isSuccess());
+  EXPECT_EQ(mqtest::TempDir::read(dir / "early.srt"),
+            "1\n00:00:00,000 --> 00:00:02,000\n early\n\n");
+  EXPECT_EQ(mqtest::TempDir::read(dir / "early.vtt"),
+            "WEBVTT\n\n00:00.000 --> 00:02.000\n early\n\n");
+}
+
+// Text that tries to end its cue and start others stays inside one cue.
+TEST(ResultWritersTest, SegmentTextCannotAddCues) {
+  struct Case {
+    const char *text;
+    const char *srtText;
+    const char *vttText;
+  };
+  const std::vector<Case> cases = {
+      {" a\n\n2\n00:00:05,000 --> 00:00:06,000\n injected",
+       " a\n2\n00:00:05,000 --> 00:00:06,000\n injected",
+       " a\n2\n00:00:05,000 --&gt; 00:00:06,000\n injected"},
+      {" a\r\n\r\n00:05.000 --> 00:06.000\r\nx", " a\n00:05.000 --> 00:06.000\nx",
+       " a\n00:05.000 --&gt; 00:06.000\nx"},
+      {"\n\n lead and trail\n \t\n", " lead and trail", " lead and trail"},
+      {" one --> two", " one --> two", " one --&gt; two"},
+      {" kept\nsecond line", " kept\nsecond line", " kept\nsecond line"},
+      {"\n\n", "", ""},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text);
+    mqtest::TempDir dir;
+    const TranscriptionResult result(
+        "", {segment(1.0f, 2.0f, c.text), segment(3.0f, 4.0f, " next")}, "en");
+    ASSERT_TRUE(WriteSRT(dir.path().string()).write(result, "cues").isSuccess());
+    ASSERT_TRUE(WriteVTT(dir.path().string()).write(result, "cues").isSuccess());
+    EXPECT_EQ(mqtest::TempDir::read(dir / "cues.srt"),
+              std::string("1\n00:00:01,000 --> 00:00:02,000\n") + c.srtText +
+                  "\n\n2\n00:00:03,000 --> 00:00:04,000\n next\n\n");
+    EXPECT_EQ(mqtest::TempDir::read(dir / "cues.vtt"),
+              std::string("WEBVTT\n\n00:01.000 --> 00:02.000\n") + c.vttText +
+                  "\n\n00:03.000 --> 00:04.000\n next\n\n");
+  }
+  // Word cues go through the same rule.
+  const WriteVTT writer("/unused");
+  EXPECT_EQ(writer.formatTiming(0.0f, 1.0f, " w\n\n-->"),
+            "00:00.000 --> 00:01.000\n w\n--&gt;\n\n");
+}
+
 // A writer with its own time format: the cue layouts must pick it up.
 class WholeSecondsVTT : public WriteVTT {
 public:
