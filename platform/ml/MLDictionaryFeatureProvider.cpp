@@ -25,4 +25,10 @@ MLDictionaryFeatureProvider::featureValue(const std::string &name) const {
   return std::nullopt;
 }
 
+const MLFeatureValue *
+MLDictionaryFeatureProvider::storedFeatureValue(const std::string &name) const {
+  const auto it = dictionary_.find(name);
+  return it == dictionary_.end() ? nullptr : &it->second;
+}
+
 } // namespace platform

@@ -19,6 +19,7 @@ public:
 
   std::set<std::string> featureNames() const override;
   std::optional<MLFeatureValue> featureValue(const std::string &name) const override;
+  const MLFeatureValue *storedFeatureValue(const std::string &name) const override;
 
   const Dictionary &dictionary() const { return dictionary_; }
 

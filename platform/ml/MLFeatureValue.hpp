@@ -30,6 +30,9 @@ public:
   std::optional<std::int64_t> int64Value() const;
   std::optional<double> doubleValue() const;
   std::optional<std::string> stringValue() const;
+  // The multi-array held by this value without copying its handle, or null; valid while the
+  // value lives and is unchanged.
+  const MLMultiArray *multiArrayPointer() const { return std::get_if<MLMultiArray>(&value_); }
 
 private:
   std::variant<std::monostate, std::int64_t, double, std::string, MLMultiArray> value_;

@@ -181,7 +181,17 @@ MLMultiArray MLMultiArray::from(const std::vector<int> &values, int dims) {
   return array;
 }
 
-bool MLMultiArray::isContiguous() const { return strides_ == rowMajorStrides(shape_); }
+bool MLMultiArray::isContiguous() const {
+  // Compared in place (no strides vector built): predictions check their arrays on every call.
+  std::int64_t expected = 1;
+  for (std::size_t i = shape_.size(); i-- > 0;) {
+    if (strides_[i] != expected) {
+      return false;
+    }
+    expected *= std::max(shape_[i], 1);
+  }
+  return true;
+}
 
 void MLMultiArray::checkIndex(const Shape &index, const char *operation) const {
   bool inside = index.size() == shape_.size();

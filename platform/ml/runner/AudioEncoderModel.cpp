@@ -1,6 +1,5 @@
 #include "platform/ml/runner/AudioEncoderModel.hpp"
 
-#include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/runner/FeatureArrays.hpp"
 #include "platform/ml/runner/ops/RowOps.hpp"
 
@@ -18,9 +17,11 @@ AudioEncoderModel::AudioEncoderModel(std::filesystem::path folder, ModelConfig c
 
 std::shared_ptr<MLFeatureProvider>
 AudioEncoderModel::prediction(const MLFeatureProvider &input,
-                              const MLPredictionOptions & /*options*/) const {
+                              const MLPredictionOptions &options) const {
   const auto &d = config().dimensions;
-  const MLMultiArray mel = inputArray(name(), input, config().inputs.front());
+  MLMultiArray copy;
+  const MLMultiArray &mel = inputArray(name(), input, config().inputs.front(), copy);
+  checkOutputBackings(options);
   auto scratch = scratch_.acquire();
   float *features = scratch->data();
   float *work = features + 2 * d.audioContext * d.melCount;
@@ -29,8 +30,7 @@ AudioEncoderModel::prediction(const MLFeatureProvider &input,
   const float *encoded = network_->forward(features, work);
   transpose(encoded, d.audioContext, d.width, d.width, channelMajor, d.audioContext);
   const FeatureSpec &out = config().outputs.front();
-  return std::make_shared<MLDictionaryFeatureProvider>(MLDictionaryFeatureProvider::Dictionary{
-      {out.name, MLFeatureValue(outputArray(out, channelMajor))}});
+  return results(options, {{&out, channelMajor}});
 }
 
 } // namespace platform::runner

@@ -4,6 +4,7 @@
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/models/SafeTensorsFile.hpp"
 
+#include <array>
 #include <cstring>
 #include <vector>
 
@@ -18,16 +19,52 @@ std::string shapeText(const MLMultiArray::Shape &shape) {
   return text + "]";
 }
 
-// Calls visit(rowMajorIndex, elementOffset) for every element, following the strides.
+std::string shapeText(const std::vector<std::size_t> &shape) {
+  return shapeText(MLMultiArray::Shape(shape.begin(), shape.end()));
+}
+
+bool hasShape(const MLMultiArray &array, const std::vector<std::size_t> &shape) {
+  const auto &actual = array.shape();
+  if (actual.size() != shape.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    if (actual[i] < 0 || static_cast<std::size_t>(actual[i]) != shape[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool isFloat(MLMultiArrayDataType type) {
+  return type == MLMultiArrayDataType::float16 || type == MLMultiArrayDataType::float32 ||
+         type == MLMultiArrayDataType::float64;
+}
+
+// Calls visit(rowMajorIndex, elementOffset) for every element, following the strides. Allocates
+// nothing for arrays of up to kInlineRank dimensions.
 template <class Visit> void forEachElement(const MLMultiArray &array, Visit &&visit) {
-  const auto &shape = array.shape();
-  const auto &strides = array.strides();
-  const std::size_t rank = shape.size();
   const auto count = static_cast<std::size_t>(array.count());
   if (count == 0) {
     return;
   }
-  std::vector<int> index(rank, 0);
+  if (array.isContiguous()) {
+    for (std::size_t i = 0; i < count; ++i) {
+      visit(i, static_cast<std::ptrdiff_t>(i));
+    }
+    return;
+  }
+  const auto &shape = array.shape();
+  const auto &strides = array.strides();
+  const std::size_t rank = shape.size();
+  constexpr std::size_t kInlineRank = 8;
+  std::array<int, kInlineRank> inlineIndex{};
+  std::vector<int> heapIndex;
+  int *index = inlineIndex.data();
+  if (rank > kInlineRank) {
+    heapIndex.assign(rank, 0);
+    index = heapIndex.data();
+  }
   std::ptrdiff_t offset = 0;
   for (std::size_t i = 0; i < count; ++i) {
     visit(i, offset);
@@ -44,36 +81,48 @@ template <class Visit> void forEachElement(const MLMultiArray &array, Visit &&vi
 
 } // namespace
 
-MLMultiArray inputArray(const std::string &model, const MLFeatureProvider &input,
-                        const FeatureSpec &feature) {
-  const auto value = input.featureValue(feature.name);
-  if (!value) {
-    throw MLModelError(MLModelError::Code::featureType,
-                       model + ": missing input feature " + feature.name);
+const MLMultiArray &inputArray(const std::string &model, const MLFeatureProvider &input,
+                               const FeatureSpec &feature, MLMultiArray &copy) {
+  const MLMultiArray *array = nullptr;
+  if (const MLFeatureValue *stored = input.storedFeatureValue(feature.name)) {
+    array = stored->multiArrayPointer();
+    if (array == nullptr) {
+      throw MLModelError(MLModelError::Code::featureType,
+                         model + ": input feature " + feature.name + " is not a multi-array");
+    }
+  } else {
+    const auto value = input.featureValue(feature.name);
+    if (!value) {
+      throw MLModelError(MLModelError::Code::featureType,
+                         model + ": missing input feature " + feature.name);
+    }
+    auto made = value->multiArrayValue();
+    if (!made) {
+      throw MLModelError(MLModelError::Code::featureType,
+                         model + ": input feature " + feature.name + " is not a multi-array");
+    }
+    copy = std::move(*made);
+    array = &copy;
   }
-  auto array = value->multiArrayValue();
-  if (!array) {
+  checkFeatureArray(model, "input feature", *array, feature);
+  return *array;
+}
+
+void checkFeatureArray(const std::string &model, const char *role, const MLMultiArray &array,
+                       const FeatureSpec &feature) {
+  if (!hasShape(array, feature.shape)) {
     throw MLModelError(MLModelError::Code::featureType,
-                       model + ": input feature " + feature.name + " is not a multi-array");
+                       model + ": " + role + " " + feature.name + " has shape " +
+                           shapeText(array.shape()) + ", expected " + shapeText(feature.shape));
   }
-  MLMultiArray::Shape expected(feature.shape.begin(), feature.shape.end());
-  if (array->shape() != expected) {
-    throw MLModelError(MLModelError::Code::featureType,
-                       model + ": input feature " + feature.name + " has shape " +
-                           shapeText(array->shape()) + ", expected " + shapeText(expected));
-  }
-  const auto type = array->dataType();
+  const auto type = array.dataType();
   const bool floatSpec = feature.dataType == MLMultiArrayDataType::float16 ||
                          feature.dataType == MLMultiArrayDataType::float32;
-  const bool floatArray = type == MLMultiArrayDataType::float16 ||
-                          type == MLMultiArrayDataType::float32 ||
-                          type == MLMultiArrayDataType::float64;
-  if (floatSpec ? !floatArray : type != feature.dataType) {
+  if (floatSpec ? !isFloat(type) : type != feature.dataType) {
     throw MLModelError(MLModelError::Code::featureType,
-                       model + ": input feature " + feature.name + " holds " + description(type) +
+                       model + ": " + role + " " + feature.name + " holds " + description(type) +
                            ", expected " + description(feature.dataType));
   }
-  return *array;
 }
 
 void copyToFloats(const MLMultiArray &array, float *destination) {
@@ -149,6 +198,38 @@ MLMultiArray outputArray(const FeatureSpec &feature, const float *values) {
     std::memcpy(array.dataPointer(), values, count * sizeof(float));
   }
   return array;
+}
+
+void copyFromFloats(const float *values, const MLMultiArray &destination) {
+  const auto type = destination.dataType();
+  void *data = destination.dataPointer();
+  if (destination.isContiguous()) {
+    const auto count = static_cast<std::size_t>(destination.count());
+    if (type == MLMultiArrayDataType::float32) {
+      std::memcpy(data, values, count * sizeof(float));
+      return;
+    }
+    if (type == MLMultiArrayDataType::float16) {
+      floatToHalf(values, static_cast<std::uint16_t *>(data), count);
+      return;
+    }
+  }
+  forEachElement(destination, [&](std::size_t i, std::ptrdiff_t offset) {
+    switch (type) {
+    case MLMultiArrayDataType::float16:
+      static_cast<std::uint16_t *>(data)[offset] = floatToHalf(values[i]);
+      break;
+    case MLMultiArrayDataType::float32:
+      static_cast<float *>(data)[offset] = values[i];
+      break;
+    case MLMultiArrayDataType::float64:
+      static_cast<double *>(data)[offset] = values[i];
+      break;
+    case MLMultiArrayDataType::int32:
+    case MLMultiArrayDataType::int8:
+      break; // outputs written from floats are float features
+    }
+  });
 }
 
 } // namespace platform::runner

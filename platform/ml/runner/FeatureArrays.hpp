@@ -14,9 +14,17 @@ namespace platform::runner {
 // the shape must be exactly the listed one. Failures throw MLModelError (featureType) naming the
 // model and the feature.
 
-// The input array of `feature`, checked.
-MLMultiArray inputArray(const std::string &model, const MLFeatureProvider &input,
-                        const FeatureSpec &feature);
+// The input array of `feature`, checked. Providers that store their values hand it over without
+// a copy (nothing allocated); others' arrays are copied into `copy`, which the result then refers
+// to.
+const MLMultiArray &inputArray(const std::string &model, const MLFeatureProvider &input,
+                               const FeatureSpec &feature, MLMultiArray &copy);
+
+// Checks that `array` fits `feature`: exactly its shape; for a float feature any float type, for
+// another feature its own type. `role` names the array in the message ("input feature",
+// "output backing").
+void checkFeatureArray(const std::string &model, const char *role, const MLMultiArray &array,
+                       const FeatureSpec &feature);
 
 // Elements of a float16/float32/float64 array as float32, row-major, into `destination`
 // (count() floats).
@@ -34,5 +42,8 @@ const std::int32_t *directInt32(const MLMultiArray &array);
 // A new contiguous array of `feature` filled from `count` floats (narrowed to float16 when the
 // feature says so).
 MLMultiArray outputArray(const FeatureSpec &feature, const float *values);
+// Writes count() row-major floats into a float16/float32/float64 array, following its strides.
+// Allocates nothing.
+void copyFromFloats(const float *values, const MLMultiArray &destination);
 
 } // namespace platform::runner

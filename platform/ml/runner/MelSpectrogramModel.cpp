@@ -1,6 +1,5 @@
 #include "platform/ml/runner/MelSpectrogramModel.hpp"
 
-#include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/runner/FeatureArrays.hpp"
 
 namespace platform::runner {
@@ -17,9 +16,11 @@ MelSpectrogramModel::MelSpectrogramModel(std::filesystem::path folder, ModelConf
 
 std::shared_ptr<MLFeatureProvider>
 MelSpectrogramModel::prediction(const MLFeatureProvider &input,
-                                const MLPredictionOptions & /*options*/) const {
+                                const MLPredictionOptions &options) const {
   const auto &d = config().dimensions;
-  const MLMultiArray audio = inputArray(name(), input, config().inputs.front());
+  MLMultiArray copy;
+  const MLMultiArray &audio = inputArray(name(), input, config().inputs.front(), copy);
+  checkOutputBackings(options);
   auto scratch = scratch_.acquire();
   float *samples = scratch->data();
   float *work = samples + d.windowSamples;
@@ -27,8 +28,7 @@ MelSpectrogramModel::prediction(const MLFeatureProvider &input,
   copyToFloats(audio, samples);
   network_->run(samples, work, features);
   const FeatureSpec &out = config().outputs.front();
-  return std::make_shared<MLDictionaryFeatureProvider>(MLDictionaryFeatureProvider::Dictionary{
-      {out.name, MLFeatureValue(outputArray(out, features))}});
+  return results(options, {{&out, features}});
 }
 
 } // namespace platform::runner

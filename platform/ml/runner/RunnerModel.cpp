@@ -2,6 +2,7 @@
 
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/AudioEncoderModel.hpp"
+#include "platform/ml/runner/FeatureArrays.hpp"
 #include "platform/ml/runner/MelSpectrogramModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"
 
@@ -56,11 +57,58 @@ RunnerModel::RunnerModel(std::filesystem::path folder, ModelConfig config)
   description_.metadata["runner"] = "cpu";
 }
 
-const FeatureSpec *RunnerModel::output(const std::string &feature) const {
+const FeatureSpec *RunnerModel::output(std::string_view feature) const {
   const auto found =
       std::find_if(config_.outputs.begin(), config_.outputs.end(),
                    [&](const FeatureSpec &declared) { return declared.name == feature; });
   return found == config_.outputs.end() ? nullptr : &*found;
+}
+
+void RunnerModel::checkOutputBackings(const MLPredictionOptions &options) const {
+  if (!options.outputBackings) {
+    return;
+  }
+  for (const auto &[outputName, value] : options.outputBackings->dictionary()) {
+    const FeatureSpec *feature = output(outputName);
+    if (feature == nullptr) {
+      throw MLModelError(MLModelError::Code::featureType,
+                         name() + ": output backing " + outputName + " names no output");
+    }
+    const MLMultiArray *array = value.multiArrayPointer();
+    if (array == nullptr) {
+      throw MLModelError(MLModelError::Code::featureType,
+                         name() + ": output backing " + outputName + " is not a multi-array");
+    }
+    checkFeatureArray(name(), "output backing", *array, *feature);
+  }
+}
+
+std::shared_ptr<MLFeatureProvider>
+RunnerModel::results(const MLPredictionOptions &options,
+                     std::initializer_list<ComputedOutput> outputs) const {
+  const MLDictionaryFeatureProvider *backings = options.outputBackings.get();
+  bool allBacked = backings != nullptr;
+  for (const auto &out : outputs) {
+    const MLFeatureValue *backing =
+        backings != nullptr ? backings->storedFeatureValue(out.feature->name) : nullptr;
+    if (backing != nullptr) {
+      copyFromFloats(out.values, *backing->multiArrayPointer());
+    } else {
+      allBacked = false;
+    }
+  }
+  if (allBacked) {
+    return options.outputBackings;
+  }
+  MLDictionaryFeatureProvider::Dictionary result;
+  for (const auto &out : outputs) {
+    const MLFeatureValue *backing =
+        backings != nullptr ? backings->storedFeatureValue(out.feature->name) : nullptr;
+    result.emplace(out.feature->name, backing != nullptr
+                                          ? *backing
+                                          : MLFeatureValue(outputArray(*out.feature, out.values)));
+  }
+  return std::make_shared<MLDictionaryFeatureProvider>(std::move(result));
 }
 
 } // namespace runner

@@ -4,8 +4,10 @@
 #include "platform/ml/runner/models/ModelConfig.hpp"
 
 #include <filesystem>
+#include <initializer_list>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace platform {
 
@@ -32,7 +34,22 @@ public:
 protected:
   // "<folder name>" for messages.
   const std::string &name() const { return name_; }
-  const FeatureSpec *output(const std::string &feature) const;
+  const FeatureSpec *output(std::string_view feature) const;
+
+  // Refuses (MLModelError featureType) an output backing that names no output of this model or
+  // does not fit it. Called before anything is computed or written.
+  void checkOutputBackings(const MLPredictionOptions &options) const;
+
+  // One computed output: its feature and its values (row-major floats, the feature's count).
+  struct ComputedOutput {
+    const FeatureSpec *feature;
+    const float *values;
+  };
+  // The prediction's result: each output written into its backing when the caller gave one,
+  // else into a new array. When the backings cover every output the result is the backings'
+  // own provider and nothing is allocated.
+  std::shared_ptr<MLFeatureProvider> results(const MLPredictionOptions &options,
+                                             std::initializer_list<ComputedOutput> outputs) const;
 
 private:
   std::filesystem::path folder_;

@@ -1,6 +1,5 @@
 #include "platform/ml/runner/TextDecoderModel.hpp"
 
-#include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/runner/FeatureArrays.hpp"
 
 #include <vector>
@@ -40,16 +39,21 @@ TextDecoderModel::~TextDecoderModel() = default;
 
 std::shared_ptr<MLFeatureProvider>
 TextDecoderModel::prediction(const MLFeatureProvider &input,
-                             const MLPredictionOptions & /*options*/) const {
+                             const MLPredictionOptions &options) const {
   const auto &inputs = config().inputs;
-  auto feature = [&](std::size_t i) { return inputArray(name(), input, inputs[i]); };
-  const MLMultiArray inputIds = feature(0);
-  const MLMultiArray cacheLength = feature(1);
-  const MLMultiArray keyCache = feature(2);
-  const MLMultiArray valueCache = feature(3);
-  const MLMultiArray updateMask = feature(4);
-  const MLMultiArray encoderOutput = feature(5);
-  const MLMultiArray paddingMask = feature(6);
+  // Copies only for providers that do not store their values.
+  MLMultiArray copies[7];
+  auto feature = [&](std::size_t i) -> const MLMultiArray & {
+    return inputArray(name(), input, inputs[i], copies[i]);
+  };
+  const MLMultiArray &inputIds = feature(0);
+  const MLMultiArray &cacheLength = feature(1);
+  const MLMultiArray &keyCache = feature(2);
+  const MLMultiArray &valueCache = feature(3);
+  const MLMultiArray &updateMask = feature(4);
+  const MLMultiArray &encoderOutput = feature(5);
+  const MLMultiArray &paddingMask = feature(6);
+  checkOutputBackings(options);
 
   auto w = workspaces_.acquire();
   std::int32_t token = 0;
@@ -86,15 +90,16 @@ TextDecoderModel::prediction(const MLFeatureProvider &input,
                                            alignmentSpec ? w->alignment.data() : nullptr};
   network_->step(step, w->network, out);
 
-  MLDictionaryFeatureProvider::Dictionary result;
   const auto &outputs = config().outputs;
-  result.emplace(outputs[0].name, MLFeatureValue(outputArray(outputs[0], out.logits)));
-  result.emplace(outputs[1].name, MLFeatureValue(outputArray(outputs[1], out.newKeys)));
-  result.emplace(outputs[2].name, MLFeatureValue(outputArray(outputs[2], out.newValues)));
-  if (alignmentSpec != nullptr) {
-    result.emplace(alignmentSpec->name, MLFeatureValue(outputArray(*alignmentSpec, out.alignment)));
+  if (alignmentSpec == nullptr) {
+    return results(
+        options,
+        {{&outputs[0], out.logits}, {&outputs[1], out.newKeys}, {&outputs[2], out.newValues}});
   }
-  return std::make_shared<MLDictionaryFeatureProvider>(std::move(result));
+  return results(options, {{&outputs[0], out.logits},
+                           {&outputs[1], out.newKeys},
+                           {&outputs[2], out.newValues},
+                           {alignmentSpec, out.alignment}});
 }
 
 } // namespace platform::runner

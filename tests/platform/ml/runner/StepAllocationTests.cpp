@@ -1,5 +1,8 @@
-// A decoder step reuses its workspace: once warm, the network allocates nothing per token.
+// A decoder step reuses its workspace: once warm, neither the network nor a prediction with
+// caller-owned outputs allocates anything per token.
 
+#include "platform/ml/MLModel.hpp"
+#include "platform/ml/runner/RunnerModel.hpp"
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
@@ -75,6 +78,59 @@ TEST(TextDecoderNetwork, StepsAllocateNothingOnceWarm) {
     counting = false;
   }
   EXPECT_EQ(allocations.load(), 0);
+}
+
+TEST(TextDecoderModel, PredictionsWithOutputBackingsAllocateNothingAtAnyPosition) {
+  mqtest::TempDir dir;
+  TestModelOptions options;
+  options.dimensions.audioContext = 32;
+  options.dimensions.vocabularySize = 4000;
+  options.dimensions.cacheLength = 64;
+  const auto &d = options.dimensions;
+  const auto model = platform::loadMLModel(writeTextDecoderModel(dir.path(), options));
+  using platform::MLMultiArray;
+  using T = platform::MLMultiArrayDataType;
+  const int width = static_cast<int>(d.decoderLayers * d.width);
+  const int length = static_cast<int>(d.cacheLength);
+  MLMultiArray token = MLMultiArray::from({100});
+  MLMultiArray position = MLMultiArray::from({0});
+  MLMultiArray update({1, length}, T::int32);
+  MLMultiArray padding({1, length}, T::float16, -10000.0f);
+  const platform::MLDictionaryFeatureProvider input(std::map<std::string, MLMultiArray>{
+      {"input_ids", token},
+      {"cache_length", position},
+      {"key_cache", MLMultiArray({1, width, 1, length}, T::float16, 0.5f)},
+      {"value_cache", MLMultiArray({1, width, 1, length}, T::float16, -0.5f)},
+      {"kv_cache_update_mask", update},
+      {"encoder_output_embeds",
+       MLMultiArray({1, static_cast<int>(d.width), 1, static_cast<int>(d.audioContext)}, T::float16,
+                    0.25f)},
+      {"decoder_key_padding_mask", padding}});
+  platform::MLPredictionOptions backed;
+  backed.outputBackings =
+      std::make_shared<platform::MLDictionaryFeatureProvider>(std::map<std::string, MLMultiArray>{
+          {"logits", MLMultiArray({1, 1, static_cast<int>(d.vocabularySize)}, T::float32)},
+          {"key_cache_updates", MLMultiArray({1, width, 1, 1}, T::float16)},
+          {"value_cache_updates", MLMultiArray({1, width, 1, 1}, T::float16)},
+          {"alignment_heads_weights",
+           MLMultiArray({1, static_cast<int>(d.audioContext)}, T::float32)}});
+
+  long allocationsAtPositions = 0;
+  for (int step = 0; step < length; ++step) {
+    token.data<std::int32_t>()[0] = 100 + step;
+    position.data<std::int32_t>()[0] = step;
+    update.data<std::int32_t>()[step] = 1;
+    padding.setValue(step, 0.0);
+    // The first prediction fills the workspace pool, the cross-attention memory and the pool.
+    allocations = 0;
+    counting = step > 0;
+    const auto result = model->prediction(input, backed);
+    counting = false;
+    allocationsAtPositions += allocations.load();
+    ASSERT_EQ(result, backed.outputBackings);
+    update.data<std::int32_t>()[step] = 0;
+  }
+  EXPECT_EQ(allocationsAtPositions, 0);
 }
 
 } // namespace
