@@ -2,6 +2,7 @@
 
 #include "DeduveCore/Hub/HttpClient.hpp"
 #include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/system/ThreadPool.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -126,11 +127,11 @@ Downloader::~Downloader() { stopTransfer(); }
 
 void Downloader::stopTransfer() {
   std::shared_ptr<Transfer> transfer;
-  std::thread worker;
+  std::future<void> ended;
   {
     std::lock_guard guard(mutex_);
     transfer = transfer_;
-    worker = std::move(worker_);
+    ended = std::move(transferEnded_);
   }
   if (transfer) {
     {
@@ -139,8 +140,8 @@ void Downloader::stopTransfer() {
     }
     transfer->waitCondition.notify_all();
   }
-  if (worker.joinable()) {
-    worker.join();
+  if (ended.valid()) {
+    ended.wait();
   }
 }
 
@@ -161,11 +162,17 @@ Downloader::download(const std::string &url, const std::optional<std::string> &a
   transfer->numRetries = numRetries;
   transfer->verifyBeforeMove = std::move(verifyBeforeMove);
 
-  // Subscribing before the thread starts keeps the set-up state from racing past the caller.
+  // Subscribing before the transfer starts keeps the set-up state from racing past the caller.
   auto stream = broadcaster_.subscribe();
+  auto ended = std::make_shared<std::promise<void>>();
   std::lock_guard guard(mutex_);
   transfer_ = transfer;
-  worker_ = std::thread([this, transfer] { setUpDownload(transfer); });
+  transferEnded_ = ended->get_future();
+  // setUpDownload reports every failure as a state, so the promise is always kept.
+  platform::ThreadPool::shared().post([this, transfer, ended] {
+    setUpDownload(transfer);
+    ended->set_value();
+  });
   return stream;
 }
 

@@ -8,13 +8,13 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
-#include <thread>
 
 namespace deduve {
 
@@ -22,9 +22,9 @@ namespace deduve {
 // it, retries network failures of the body, reports its progress as a stream of states, and on
 // success moves the partial file onto the destination.
 //
-// Thread-safety: `download` and `cancel` may be called from any thread. The transfer runs on a
-// thread owned by the downloader; destroying the downloader cancels the transfer and waits for
-// that thread.
+// Thread-safety: `download` and `cancel` may be called from any thread. The transfer runs on
+// the shared thread pool; destroying the downloader cancels the transfer and waits for it to
+// end.
 class Downloader {
 public:
   enum class DownloadErrorCode { invalidDownloadLocation, unexpectedError, tempFileNotFound };
@@ -117,7 +117,7 @@ private:
 
   std::mutex mutex_; // guards the fields below
   std::shared_ptr<Transfer> transfer_;
-  std::thread worker_;
+  std::future<void> transferEnded_;
 };
 
 } // namespace deduve

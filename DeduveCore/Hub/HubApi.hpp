@@ -12,11 +12,11 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DeduveCore/Hub/CancellationToken.hpp"
 #include "DeduveCore/Hub/HttpClient.hpp"
 #include "DeduveCore/Hub/HubClientError.hpp"
 #include "DeduveCore/Hub/Progress.hpp"
 #include "DeduveCore/Support/Config.hpp"
+#include "platform/system/CancellationToken.hpp"
 #include "platform/system/Environment.hpp"
 
 namespace deduve {
@@ -134,12 +134,14 @@ public:
   // fileNotFound(last path component), any other status httpStatusCode (3xx included), a
   // transport failure downloadError(its description), cancellation through `cancellation`
   // included.
-  HttpResponse httpGet(const std::string &url, const CancellationToken &cancellation = {}) const;
+  HttpResponse httpGet(const std::string &url,
+                       const platform::CancellationToken &cancellation = {}) const;
   // HEAD with the bearer token and "Accept-Encoding: identity"; relative redirects are
   // followed (capped), others are not. 2xx and 3xx return the answer; statuses map as for GET;
   // transport failures are thrown unchanged (UrlError; UrlError(cancelled) once `cancellation`
   // is cancelled, also while the server has not answered yet).
-  HttpResponse httpHead(const std::string &url, const CancellationToken &cancellation = {}) const;
+  HttpResponse httpHead(const std::string &url,
+                        const platform::CancellationToken &cancellation = {}) const;
 
   // <endpoint>/api/<type>/<id>/revision/<revision>, the revision one encoded segment. Throws
   // HubClientError::parseError for an empty or malformed endpoint.
@@ -156,11 +158,11 @@ public:
   // `cancellation` stops the listing request as a transport failure of the GET.
   std::vector<std::string> getFilenames(const Repo &repo, std::string_view revision,
                                         const std::vector<std::string> &globs = {},
-                                        const CancellationToken &cancellation = {}) const;
+                                        const platform::CancellationToken &cancellation = {}) const;
 
   // HEAD of a resolve URL read into FileMetadata. Throws the errors of httpHead.
   FileMetadata getFileMetadata(const std::string &url,
-                               const CancellationToken &cancellation = {}) const;
+                               const platform::CancellationToken &cancellation = {}) const;
   // The header reading of getFileMetadata for one answer to `requestedUrl`. A commit or ETag
   // that could not be kept safely (see isSafeMetadataValue) reads as absent.
   static FileMetadata fileMetadata(const HttpResponse &answer, const std::string &requestedUrl);
@@ -223,19 +225,20 @@ public:
   // the repository and fetches, one file after the other, every file that is not current;
   // offline it only verifies the files already there against their sidecars. Cancelling
   // `cancellation` stops the listing, the metadata request or the transfer in flight, or the
-  // loop between two files on either road, with UrlError(cancelled). Blocking.
+  // loop between two files on either road, with UrlError(cancelled); a CancellationError
+  // thrown by the progress handler is reported as UrlError(cancelled) too. Blocking.
   std::filesystem::path snapshot(const Repo &repo, std::string_view revision,
                                  const std::vector<std::string> &globs = {},
                                  const ProgressHandler &progressHandler = {},
-                                 const CancellationToken &cancellation = {}) const;
+                                 const platform::CancellationToken &cancellation = {}) const;
 
   // Brings one file up to date (skipped when current, adopted when its digest matches, else
   // downloaded and recorded) and returns its local path. `fileProgress` is a child of `parent`.
-  static std::filesystem::path downloadSnapshotFile(const HubFileDownloader &file,
-                                                    const std::shared_ptr<Progress> &fileProgress,
-                                                    const std::shared_ptr<Progress> &parent,
-                                                    const ProgressHandler &progressHandler,
-                                                    const CancellationToken &cancellation = {});
+  static std::filesystem::path
+  downloadSnapshotFile(const HubFileDownloader &file, const std::shared_ptr<Progress> &fileProgress,
+                       const std::shared_ptr<Progress> &parent,
+                       const ProgressHandler &progressHandler,
+                       const platform::CancellationToken &cancellation = {});
 
   // Sets the file's progress to `fraction` (clamped to 0...1; not finite counts as 0) in
   // hundredths, records a known speed as throughput on both progresses, then calls the handler
@@ -247,6 +250,11 @@ public:
 
 private:
   static const HttpClient &client();
+  // snapshot() before cancellation is mapped to the hub's own error.
+  std::filesystem::path snapshotFiles(const Repo &repo, std::string_view revision,
+                                      const std::vector<std::string> &globs,
+                                      const ProgressHandler &progressHandler,
+                                      const platform::CancellationToken &cancellation) const;
 };
 
 // The client's own error. what() is the case's prefix followed by the message.

@@ -81,7 +81,7 @@ std::optional<HttpRequest> relativeRedirect(const HttpRequest &original,
 }
 
 // Copies of a token share its state, so the check may outlive the caller's copy.
-CancellationCheck cancellationCheck(const CancellationToken &cancellation) {
+CancellationCheck cancellationCheck(const platform::CancellationToken &cancellation) {
   return [cancellation] { return cancellation.isCancelled(); };
 }
 
@@ -92,7 +92,7 @@ const HttpClient &HubApi::client() {
   return shared;
 }
 
-HttpResponse HubApi::httpGet(const std::string &url, const CancellationToken &cancellation) const {
+HttpResponse HubApi::httpGet(const std::string &url, const platform::CancellationToken &cancellation) const {
   HttpRequest request;
   request.method = "GET";
   request.url = url;
@@ -111,7 +111,7 @@ HttpResponse HubApi::httpGet(const std::string &url, const CancellationToken &ca
   return answer;
 }
 
-HttpResponse HubApi::httpHead(const std::string &url, const CancellationToken &cancellation) const {
+HttpResponse HubApi::httpHead(const std::string &url, const platform::CancellationToken &cancellation) const {
   HttpRequest request;
   request.method = "HEAD";
   request.url = url;
@@ -143,7 +143,7 @@ std::string HubApi::resolveUrl(std::string_view endpoint, const Repo &repo,
 
 std::vector<std::string> HubApi::getFilenames(const Repo &repo, std::string_view revision,
                                               const std::vector<std::string> &globs,
-                                              const CancellationToken &cancellation) const {
+                                              const platform::CancellationToken &cancellation) const {
   const std::string url = listingUrl(repo, revision);
   const HttpResponse answer = httpGet(url, cancellation);
   SiblingsResponse listing;
@@ -186,7 +186,7 @@ std::vector<std::string> HubApi::getFilenames(const Repo &repo, std::string_view
 }
 
 HubApi::FileMetadata HubApi::getFileMetadata(const std::string &url,
-                                             const CancellationToken &cancellation) const {
+                                             const platform::CancellationToken &cancellation) const {
   return fileMetadata(httpHead(url, cancellation), url);
 }
 

@@ -5,6 +5,7 @@
 #include "DeduveCore/Hub/Downloader.hpp"
 #include "DeduveCore/Hub/HubFileDownloader.hpp"
 #include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/system/CancellationError.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -101,7 +102,7 @@ fs::path HubApi::downloadSnapshotFile(const HubFileDownloader &file,
                                       const std::shared_ptr<Progress> &fileProgress,
                                       const std::shared_ptr<Progress> &parent,
                                       const ProgressHandler &progressHandler,
-                                      const CancellationToken &cancellation) {
+                                      const platform::CancellationToken &cancellation) {
   const fs::path destination = file.destination();
   const fs::path metadataPath = file.metadataDestination();
 
@@ -182,7 +183,19 @@ fs::path HubApi::downloadSnapshotFile(const HubFileDownloader &file,
 fs::path HubApi::snapshot(const Repo &repo, std::string_view revision,
                           const std::vector<std::string> &globs,
                           const ProgressHandler &progressHandler,
-                          const CancellationToken &cancellation) const {
+                          const platform::CancellationToken &cancellation) const {
+  // The hub's callers recognise cancellation by its network error, wherever it struck.
+  try {
+    return snapshotFiles(repo, revision, globs, progressHandler, cancellation);
+  } catch (const platform::CancellationError &) {
+    throw UrlError(UrlError::Code::cancelled);
+  }
+}
+
+fs::path HubApi::snapshotFiles(const Repo &repo, std::string_view revision,
+                               const std::vector<std::string> &globs,
+                               const ProgressHandler &progressHandler,
+                               const platform::CancellationToken &cancellation) const {
   const fs::path repoDestination =
       HubApi::localPath(downloadBase / std::string(HubApi::rawValue(repo.type)), repo.id);
   const fs::path repoMetadataDestination = metadataFolder(repoDestination);

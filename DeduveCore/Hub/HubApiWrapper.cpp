@@ -101,7 +101,7 @@ HubApiWrapper::getFilenames(const Repo &repo, std::string_view revision,
 std::filesystem::path HubApiWrapper::snapshot(const Repo &repo, std::string_view revision,
                                               const std::vector<std::string> &matching,
                                               const HubApi::ProgressHandler &progressHandler,
-                                              const CancellationToken &cancellation) const {
+                                              const platform::CancellationToken &cancellation) const {
   return impl.snapshot(repo.toHubApi(), revision, matching, progressHandler, cancellation);
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DeduveCore/Hub/CancellationToken.hpp"
 #include "DeduveCore/Hub/HubApi.hpp"
+#include "platform/system/CancellationToken.hpp"
 
 #include <cstddef>
 #include <filesystem>
@@ -68,7 +68,7 @@ public:
   std::filesystem::path snapshot(const Repo &repo, std::string_view revision,
                                  const std::vector<std::string> &matching,
                                  const HubApi::ProgressHandler &progressHandler = {},
-                                 const CancellationToken &cancellation = {}) const;
+                                 const platform::CancellationToken &cancellation = {}) const;
 
   // <downloadBase>/<type>/<id>; touches neither disk nor network.
   std::filesystem::path localRepoLocation(const Repo &repo) const;

@@ -3,6 +3,8 @@
 #include "DeduveCore/Hub/HubClientError.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
 #include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/system/RunInBackground.hpp"
+#include "platform/system/ThreadPool.hpp"
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
@@ -94,15 +96,24 @@ LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(const std::
                                                                      const std::string &revision,
                                                                      HubApiWrapper hubApi)
     : configPromise_(
-          std::async(std::launch::async, [modelName, revision, hubApi = std::move(hubApi)] {
+          platform::runOnPool(platform::ThreadPool::shared(), [modelName, revision,
+                                                               hubApi = std::move(hubApi)] {
             return loadConfig(modelName, revision, hubApi);
           }).share()) {}
 
 LanguageModelConfigurationFromHub::LanguageModelConfigurationFromHub(const fs::path &modelFolder,
                                                                      HubApiWrapper hubApi)
-    : configPromise_(std::async(std::launch::async, [modelFolder, hubApi = std::move(hubApi)] {
-                       return loadConfig(modelFolder, hubApi);
-                     }).share()) {}
+    : configPromise_(
+          platform::runOnPool(platform::ThreadPool::shared(), [modelFolder,
+                                                               hubApi = std::move(hubApi)] {
+            return loadConfig(modelFolder, hubApi);
+          }).share()) {}
+
+LanguageModelConfigurationFromHub::~LanguageModelConfigurationFromHub() {
+  if (configPromise_.valid()) {
+    configPromise_.wait();
+  }
+}
 
 LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFromHub::loadConfig(
     const std::string &modelName, const std::string &revision, const HubApiWrapper &hubApi) {

@@ -14,7 +14,7 @@ namespace deduve {
 
 // The JSON documents that describe a language model's tokenizer: "config.json",
 // "tokenizer_config.json" (with the chat template merged in), "tokenizer.json". Loaded once per
-// instance, on a thread started by the constructor, from a hub repository (through a snapshot)
+// instance, on the shared thread pool, from a hub repository (through a snapshot)
 // or from a local folder. Every reader waits for that load and gets its result or its error
 // (Hub::HubClientError for missing or unreadable documents and network failures).
 //
@@ -37,6 +37,9 @@ public:
   // Loads the documents of a local folder.
   explicit LanguageModelConfigurationFromHub(const std::filesystem::path &modelFolder,
                                              HubApiWrapper hubApi = HubApiWrapper::shared());
+  ~LanguageModelConfigurationFromHub();
+  LanguageModelConfigurationFromHub(const LanguageModelConfigurationFromHub &) = default;
+  LanguageModelConfigurationFromHub &operator=(const LanguageModelConfigurationFromHub &) = default;
 
   // The tokenizer configuration; when it names no string "tokenizer_class", one is derived
   // from the model type ("whisper" gives "WhisperTokenizer"). Absent without a document.

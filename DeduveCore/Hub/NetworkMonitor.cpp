@@ -19,7 +19,9 @@ namespace {
 // Watches the kernel's routing messages for link and address changes and re-reads the
 // interfaces after each, on one thread of its own. The thread shares its state through a
 // shared pointer and closes its descriptors itself, so it may outlive the monitor object when
-// the monitor is released from inside its own handler.
+// the monitor is released from inside its own handler. It is a thread of its own rather than
+// the shared pool's: it blocks in poll() on the netlink socket for as long as the monitor
+// lives, which would hold a pool thread for good.
 class SystemPathMonitor final : public PathMonitor {
 public:
   SystemPathMonitor() : shared_(std::make_shared<Shared>()) {}

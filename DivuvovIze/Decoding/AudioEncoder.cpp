@@ -3,10 +3,10 @@
 #include "DeduveCore/Support/ModelUtilities.hpp"
 #include "DivuvovIze/Decoding/AudioEncoderInput.hpp"
 #include "DivuvovIze/Decoding/AudioEncoderOutput.hpp"
-#include "DivuvovIze/Decoding/TaskCancellation.hpp"
 #include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/runner/AsyncPrediction.hpp"
+#include "platform/system/CancellationScope.hpp"
 
 namespace divuvovize {
 
@@ -36,7 +36,7 @@ AudioEncoderOutputType AudioEncoder::encodeFeatures(const FeatureExtractorOutput
   if (!encoder) {
     throw WhisperError::modelsUnavailable("Models are unavailable");
   }
-  Task::checkCancellation();
+  platform::Task::checkCancellation();
   const auto interval = beginSignpostInterval("EncodeAudio", Signposter::audioEncoding());
   try {
     const AudioEncoderOutput output(

@@ -3,10 +3,10 @@
 #include "DeduveCore/Support/ModelUtilities.hpp"
 #include "DivuvovIze/Decoding/MelSpectrogramInput.hpp"
 #include "DivuvovIze/Decoding/MelSpectrogramOutput.hpp"
-#include "DivuvovIze/Decoding/TaskCancellation.hpp"
 #include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/runner/AsyncPrediction.hpp"
+#include "platform/system/CancellationScope.hpp"
 
 namespace divuvovize {
 
@@ -37,7 +37,7 @@ FeatureExtractor::logMelSpectrogram(const AudioProcessorOutputType &audio) {
   if (!mel) {
     throw WhisperError::modelsUnavailable("Models are unavailable");
   }
-  Task::checkCancellation();
+  platform::Task::checkCancellation();
   const auto interval =
       beginSignpostInterval("ExtractAudioFeatures", Signposter::featureExtractor());
   try {

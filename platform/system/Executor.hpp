@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <string_view>
 
 namespace platform {
 
@@ -32,9 +34,24 @@ private:
   std::shared_ptr<std::atomic<bool>> cancelled_;
 };
 
-// A serial queue of work: everything posted to one executor runs one item at a time, in
-// order (timers in order of their due time, then of scheduling). The app's main actor is a
+// Receives an exception that escaped an item of work, on the thread that ran the item. Must not
+// throw.
+using UncaughtErrorHandler = std::function<void(std::exception_ptr error)>;
+
+// The default UncaughtErrorHandler of the threaded executors: writes one line naming
+// `executorName` and the error's what() to standard error.
+void logUncaughtError(std::string_view executorName, std::exception_ptr error);
+
+// Where work runs. The serial executors (MainExecutor, ManualExecutor) run everything posted to
+// them one item at a time, in order (timers in order of their due time, then of scheduling);
+// a ThreadPool runs items side by side, starting them in that order. The app's main actor is a
 // MainExecutor; tests use a ManualExecutor whose virtual clock they move by hand.
+//
+// Work that throws: work should report its failures itself (runInBackground hands them to the
+// completion). An exception that escapes an item anyway does not stop the executor: MainExecutor
+// and ThreadPool hand it to their UncaughtErrorHandler (by default a line on standard error) and
+// go on with the next item; ManualExecutor rethrows it from the runUntilIdle() or advance() that
+// ran the item, so the test sees it, with the rest of its queue intact.
 class Executor {
 public:
   using Work = std::function<void()>;

@@ -2,7 +2,12 @@
 
 namespace platform {
 
-MainExecutor::MainExecutor() : thread_([this] { run(); }) {}
+MainExecutor::MainExecutor(UncaughtErrorHandler onUncaughtError)
+    : onUncaughtError_(
+          onUncaughtError
+              ? std::move(onUncaughtError)
+              : [](std::exception_ptr error) { logUncaughtError("MainExecutor", error); }),
+      thread_([this] { run(); }) {}
 
 MainExecutor::~MainExecutor() {
   {
@@ -72,7 +77,11 @@ void MainExecutor::run() {
       ready_.pop_front();
       busy_ = true;
       lock.unlock();
-      work();
+      try {
+        work();
+      } catch (...) {
+        onUncaughtError_(std::current_exception());
+      }
       work = nullptr; // captured state is released outside the lock too
       lock.lock();
       busy_ = false;

@@ -14,10 +14,11 @@ namespace platform {
 
 // An executor with one thread of its own, started by the constructor. The destructor stops
 // the thread after the item running at that moment; work still queued is dropped. Work
-// must not destroy its own executor.
+// must not destroy its own executor. An exception escaping an item goes to `onUncaughtError`
+// (default: logUncaughtError) and the thread goes on with the next item.
 class MainExecutor final : public Executor {
 public:
-  MainExecutor();
+  explicit MainExecutor(UncaughtErrorHandler onUncaughtError = {});
   ~MainExecutor() override;
   MainExecutor(const MainExecutor &) = delete;
   MainExecutor &operator=(const MainExecutor &) = delete;
@@ -46,6 +47,7 @@ private:
 
   void run();
 
+  UncaughtErrorHandler onUncaughtError_;
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable idle_;

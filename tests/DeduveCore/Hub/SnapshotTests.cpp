@@ -19,7 +19,7 @@
 namespace {
 
 namespace fs = std::filesystem;
-using deduve::CancellationToken;
+using platform::CancellationToken;
 using deduve::Downloader;
 using deduve::HubApi;
 using deduve::Progress;

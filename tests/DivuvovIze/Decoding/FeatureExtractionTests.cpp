@@ -1,11 +1,12 @@
 #include "DeduveCore/Support/ModelUtilities.hpp"
 #include "DivuvovIze/Decoding/AudioEncoder.hpp"
 #include "DivuvovIze/Decoding/FeatureExtractor.hpp"
-#include "DivuvovIze/Decoding/TaskCancellation.hpp"
 #include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/RunnerModel.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -154,14 +155,14 @@ TEST_F(FeatureExtraction, CancelledTaskThrowsBeforeAnyPrediction) {
   const auto audioEncoder = std::make_shared<CountingModel>(load("AudioEncoder"));
   extractor.setModel(mel);
   encoder.setModel(audioEncoder);
-  TaskCancellationToken token;
+  platform::CancellationToken token;
   token.cancel();
   {
-    TaskCancellationScope scope(token);
-    EXPECT_THROW(extractor.logMelSpectrogram(toneWindow()), CancellationError);
+    platform::CancellationScope scope(token);
+    EXPECT_THROW(extractor.logMelSpectrogram(toneWindow()), platform::CancellationError);
     EXPECT_THROW(
         encoder.encodeFeatures(MLMultiArray({1, 80, 1, 3000}, MLMultiArrayDataType::float16)),
-        CancellationError);
+        platform::CancellationError);
   }
   EXPECT_EQ(mel->calls.load(), 0);
   EXPECT_EQ(audioEncoder->calls.load(), 0);

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <future>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,40 @@ TEST(MainExecutorTest, TimersRunInDueOrderAndCancelledOnesNever) {
   }
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
   EXPECT_EQ(cancelledRuns, 0);
+}
+
+TEST(MainExecutorTest, WorkThatThrowsIsReportedAndTheExecutorKeepsRunning) {
+  std::vector<std::string> reported;
+  MainExecutor executor([&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception &exception) {
+      reported.emplace_back(exception.what());
+    }
+  });
+  int after = 0;
+  executor.post([] { throw std::runtime_error("first"); });
+  executor.after(1ms, [] { throw std::logic_error("timer"); });
+  std::promise<void> done;
+  executor.after(2ms, [&] {
+    ++after;
+    done.set_value();
+  });
+  done.get_future().wait();
+  executor.waitUntilIdle();
+  EXPECT_EQ(reported, (std::vector<std::string>{"first", "timer"}));
+  EXPECT_EQ(after, 1);
+}
+
+TEST(ManualExecutorTest, WorkThatThrowsReachesTheDriverAndTheQueueStays) {
+  ManualExecutor executor;
+  int runs = 0;
+  executor.post([] { throw std::runtime_error("boom"); });
+  executor.post([&] { ++runs; });
+  EXPECT_THROW(executor.runUntilIdle(), std::runtime_error);
+  EXPECT_EQ(executor.pendingCount(), 1u);
+  EXPECT_EQ(executor.runUntilIdle(), 1u);
+  EXPECT_EQ(runs, 1);
 }
 
 } // namespace

@@ -1,9 +1,11 @@
-#include "DeduveCore/Hub/CancellationToken.hpp"
+#include "platform/system/CancellationToken.hpp"
+
+#include "platform/system/CancellationError.hpp"
 
 #include <atomic>
 #include <vector>
 
-namespace deduve {
+namespace platform {
 
 struct CancellationToken::Registration::State {
   std::mutex mutex;
@@ -61,6 +63,12 @@ void CancellationToken::cancel() const {
 
 bool CancellationToken::isCancelled() const { return state_->cancelled.load(); }
 
+void CancellationToken::checkCancellation() const {
+  if (isCancelled()) {
+    throw CancellationError();
+  }
+}
+
 CancellationToken::Registration CancellationToken::onCancel(std::function<void()> handler) const {
   {
     std::lock_guard guard(state_->mutex);
@@ -74,4 +82,4 @@ CancellationToken::Registration CancellationToken::onCancel(std::function<void()
   return Registration();
 }
 
-} // namespace deduve
+} // namespace platform

@@ -6,11 +6,13 @@
 #include <memory>
 #include <mutex>
 
-namespace deduve {
+namespace platform {
 
-// Cooperative cancellation for blocking hub operations. Copies share one state: the caller
-// keeps a copy and calls cancel(); the operation polls isCancelled() between steps and
-// registers handlers that stop work in flight (an HTTP transfer, a downloader).
+// Cooperative cancellation of blocking work (hub transfers, audio loading, decoding). Copies
+// share one state: the caller keeps a copy and calls cancel(); the work polls isCancelled() or
+// checkCancellation() between steps and registers handlers that stop work in flight (an HTTP
+// transfer, a downloader). A cancelled call throws CancellationError unless its library reports
+// cancellation with an error of its own (the hub: UrlError(cancelled)), mapped where it returns.
 //
 // Thread-safety: every method may be called from any thread. Handlers run once, on the thread
 // that calls cancel() (or at once on the registering thread when already cancelled), never
@@ -40,7 +42,10 @@ public:
   CancellationToken();
 
   void cancel() const;
+  // One atomic load: cheap enough for inner loops.
   bool isCancelled() const;
+  // Throws CancellationError once cancelled.
+  void checkCancellation() const;
 
   [[nodiscard]] Registration onCancel(std::function<void()> handler) const;
 
@@ -48,4 +53,4 @@ private:
   std::shared_ptr<Registration::State> state_;
 };
 
-} // namespace deduve
+} // namespace platform
