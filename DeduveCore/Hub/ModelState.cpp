@@ -1,6 +1,6 @@
-#include "DivuvovIze/Models/ModelState.hpp"
+#include "DeduveCore/Hub/ModelState.hpp"
 
-namespace divuvovize {
+namespace deduve {
 
 std::string_view description(ModelState state) {
   switch (state) {
@@ -28,4 +28,4 @@ bool isBusy(ModelState state) { return static_cast<std::uint8_t>(state) % 2 == 0
 
 std::ostream &operator<<(std::ostream &out, ModelState state) { return out << description(state); }
 
-} // namespace divuvovize
+} // namespace deduve
