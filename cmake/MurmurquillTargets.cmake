@@ -58,6 +58,7 @@ function(mq_add_test name)
   add_executable(${name} ${sources})
   target_link_libraries(${name} PRIVATE mq_options mq_test_support ${ARG_DEPS}
     GTest::gtest GTest::gmock GTest::gtest_main)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST
+  # A loaded machine can take seconds to start a sanitizer build; listing is not the test.
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
     PROPERTIES ENVIRONMENT "MQ_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
 endfunction()
