@@ -1,6 +1,6 @@
 #include "DivuvovIze/Audio/AudioChunking.hpp"
 
-#include "DivuvovIze/Audio/AudioLog.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -35,7 +35,7 @@ std::vector<std::shared_ptr<TranscriptionResult>> AudioChunking::updateSeekOffse
   for (std::size_t i = 0; i < chunkedResults.size(); ++i) {
     const auto &outcome = chunkedResults[i].value;
     if (const auto *error = std::get_if<std::exception_ptr>(&outcome)) {
-      audiolog::debug("Error transcribing chunk " + std::to_string(i) + ": " + describe(*error));
+      modelslog::debug("Error transcribing chunk " + std::to_string(i) + ": " + describe(*error));
       continue;
     }
     const auto &results = std::get<0>(outcome);

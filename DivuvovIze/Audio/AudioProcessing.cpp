@@ -1,7 +1,7 @@
 #include "DivuvovIze/Audio/AudioProcessing.hpp"
 
-#include "DivuvovIze/Audio/AudioLog.hpp"
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -42,7 +42,7 @@ std::optional<platform::MLMultiArray>
 AudioProcessing::padOrTrimAudio(std::span<const float> audioArray, int startAt, int toLength,
                                 bool /*saveSegment*/) {
   if (startAt < 0 || static_cast<std::size_t>(startAt) >= audioArray.size() || toLength < 0) {
-    audiolog::error("startIndex is outside the buffer size");
+    modelslog::error("startIndex is outside the buffer size");
     return std::nullopt;
   }
   const std::size_t end = std::min(
@@ -56,7 +56,7 @@ AudioProcessing::padOrTrimAudio(std::span<const float> audioArray, int startAt, 
     }
     return array;
   } catch (const std::exception &error) {
-    audiolog::error(std::string("Failed to create the model input array: ") + error.what());
+    modelslog::error(std::string("Failed to create the model input array: ") + error.what());
     return std::nullopt;
   }
 }

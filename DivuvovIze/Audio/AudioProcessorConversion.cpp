@@ -1,7 +1,7 @@
 // Buffer conversion, channel mix-down and copy-out of AudioProcessor.
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
-#include "DivuvovIze/Audio/AudioLog.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
@@ -48,9 +48,9 @@ double convertedCapacity(std::uint32_t frames, double inputRate, double outputRa
     return capacity;
   }
   const double rounded = std::max(1.0, std::nearbyint(capacity));
-  if (audiolog::debugEnabled()) {
-    audiolog::debug("Rounding buffer frame capacity from " + numbers::describe(capacity) + " to " +
-                    numbers::describe(rounded) + " to better fit new sample rate");
+  if (modelslog::debugEnabled()) {
+    modelslog::debug("Rounding buffer frame capacity from " + numbers::describe(capacity) + " to " +
+                     numbers::describe(rounded) + " to better fit new sample rate");
   }
   return rounded;
 }
@@ -137,18 +137,18 @@ AudioProcessor::resampleAudio(const std::shared_ptr<const PcmBuffer> &buffer, do
                               std::uint32_t channelCount) {
   const auto format = platform::AudioFormat::standard(toSampleRate, channelCount);
   if (!format) {
-    audiolog::error("Failed to create output audio format");
+    modelslog::error("Failed to create output audio format");
     return nullptr;
   }
   const auto converter = platform::AudioConverter::make(buffer->format(), *format);
   if (!converter) {
-    audiolog::error("Failed to create audio converter");
+    modelslog::error("Failed to create audio converter");
     return nullptr;
   }
   try {
     return convertOnce(buffer, *converter, /*endOfStream=*/true);
   } catch (const std::exception &error) {
-    audiolog::error(std::string("Failed to resample buffer: ") + error.what());
+    modelslog::error(std::string("Failed to resample buffer: ") + error.what());
     return nullptr;
   }
 }
@@ -161,17 +161,17 @@ AudioProcessor::convertToMono(const std::shared_ptr<PcmBuffer> &buffer,
     return buffer;
   }
   if (!buffer->hasFloatChannelData()) {
-    audiolog::error("Buffer did not contain floatChannelData.");
+    modelslog::error("Buffer did not contain floatChannelData.");
     return nullptr;
   }
   const auto format = platform::AudioFormat::standard(buffer->format().sampleRate(), 1);
   if (!format) {
-    audiolog::error("Failed to create AVAudioFormat object.");
+    modelslog::error("Failed to create AVAudioFormat object.");
     return nullptr;
   }
   auto mono = PcmBuffer::make(*format, buffer->frameCapacity());
   if (!mono) {
-    audiolog::error("Failed to create mono buffer.");
+    modelslog::error("Failed to create mono buffer.");
     return nullptr;
   }
   const std::uint32_t frames = buffer->frameLength();
@@ -202,7 +202,7 @@ AudioProcessor::convertToMono(const std::shared_ptr<PcmBuffer> &buffer,
     }
     if (chosen.empty()) {
       copyChannel(0);
-      audiolog::debug("No valid channel indices provided, defaulting to first channel");
+      modelslog::debug("No valid channel indices provided, defaulting to first channel");
       return mono;
     }
   } else {

@@ -1,7 +1,7 @@
 // Audio-file loading of AudioProcessor.
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
-#include "DivuvovIze/Audio/AudioLog.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
@@ -108,10 +108,10 @@ void requireFinite(std::optional<double> seconds, const char *what) {
 }
 
 void logDetails(const char *label, double rate, std::uint32_t channels, std::int64_t frames) {
-  audiolog::debug(std::string(label) + " details - Sample Rate: " + numbers::describe(rate) +
-                  " Hz, Channel Count: " + std::to_string(channels) +
-                  ", Frame Length: " + std::to_string(frames) +
-                  ", Duration: " + numbers::describe(static_cast<double>(frames) / rate) + "s");
+  modelslog::debug(std::string(label) + " details - Sample Rate: " + numbers::describe(rate) +
+                   " Hz, Channel Count: " + std::to_string(channels) +
+                   ", Frame Length: " + std::to_string(frames) +
+                   ", Duration: " + numbers::describe(static_cast<double>(frames) / rate) + "s");
 }
 
 } // namespace
@@ -160,11 +160,11 @@ AudioProcessor::loadAudio(AudioFile &file, const AudioInputConfig::ChannelMode &
     }
   }
 
-  if (audiolog::debugEnabled()) {
+  if (modelslog::debugEnabled()) {
     logDetails("Audio source", rate, channels, length);
     logDetails("Audio buffer", buffer->format().sampleRate(), buffer->format().channelCount(),
                buffer->frameLength());
-    audiolog::memoryUsage("After loadAudio function");
+    modelslog::memoryUsage("After loadAudio function");
   }
   return buffer;
 }
@@ -176,7 +176,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
                                                          std::uint32_t maxReadFrameSize) {
   const double rate = file.fileFormat().sampleRate();
   if (!supportedRate(rate)) {
-    audiolog::error(unsupportedRateMessage(file));
+    modelslog::error(unsupportedRateMessage(file));
     return nullptr;
   }
   const std::int64_t first = file.framePosition();
@@ -187,17 +187,17 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
                                 ? platform::AudioFormat::standard(toSampleRate, channelCount)
                                 : std::nullopt;
   if (!outputFormat) {
-    audiolog::error("Failed to create output audio format");
+    modelslog::error("Failed to create output audio format");
     return nullptr;
   }
   const double duration = static_cast<double>(frames) / rate;
-  if (audiolog::debugEnabled()) {
-    audiolog::debug("Resampling " + numbers::fixed(duration, 2) + " seconds of audio");
+  if (modelslog::debugEnabled()) {
+    modelslog::debug("Resampling " + numbers::fixed(duration, 2) + " seconds of audio");
   }
   // The output holds at most this many frames; its storage grows with what is converted.
   const double capacity = std::trunc(toSampleRate * duration);
   if (capacity > kMaxFrameCount) {
-    audiolog::error("Failed to create output buffer");
+    modelslog::error("Failed to create output buffer");
     return nullptr;
   }
   const auto limit = static_cast<std::size_t>(capacity);
@@ -205,7 +205,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
   const auto finish = [&]() {
     auto buffer = PcmBuffer::make(*outputFormat, std::move(output));
     if (!buffer) {
-      audiolog::error("Failed to create output buffer");
+      modelslog::error("Failed to create output buffer");
     }
     return buffer;
   };
@@ -217,7 +217,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
     readBuffer = PcmBuffer::make(file.processingFormat(), readFrames);
   }
   if (!readBuffer) {
-    audiolog::error("Failed to create read buffer");
+    modelslog::error("Failed to create read buffer");
     return nullptr;
   }
   if (first >= end) {
@@ -232,7 +232,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
   const auto monoFormat = platform::AudioFormat::standard(rate, 1);
   const auto converter = platform::AudioConverter::make(*monoFormat, *outputFormat);
   if (!converter) {
-    audiolog::error("Failed to create audio converter");
+    modelslog::error("Failed to create audio converter");
     return nullptr;
   }
   // The converted scratch is bounded by what one read can yield, and by one step's worth: the
@@ -242,7 +242,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
       *outputFormat, static_cast<std::uint32_t>(std::min<double>(
                          kConvertedStepFrames, std::ceil(readFrames * ratio) + 1024)));
   if (!converted) {
-    audiolog::error("Failed to create output buffer");
+    modelslog::error("Failed to create output buffer");
     return nullptr;
   }
 
@@ -250,21 +250,21 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
   while (!last) {
     const std::int64_t position = file.framePosition();
     const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(readFrames, end - position));
-    if (audiolog::debugEnabled()) {
-      audiolog::debug("Resampling " + numbers::fixed(static_cast<double>(position) / rate, 2) +
-                      "s - " + numbers::fixed(static_cast<double>(position + n) / rate, 2) + "s");
+    if (modelslog::debugEnabled()) {
+      modelslog::debug("Resampling " + numbers::fixed(static_cast<double>(position) / rate, 2) +
+                       "s - " + numbers::fixed(static_cast<double>(position + n) / rate, 2) + "s");
     }
     try {
       file.read(*readBuffer, n);
     } catch (const platform::AudioFileError &error) {
-      audiolog::error(std::string("Error reading audio file: ") + error.what());
+      modelslog::error(std::string("Error reading audio file: ") + error.what());
       return nullptr;
     }
     // A file that ends before its announced length (as compressed files may) ends the range.
     last = position + n >= end || readBuffer->frameLength() < n;
     const auto mono = convertToMono(readBuffer, mode);
     if (!mono) {
-      audiolog::error("Failed to process audio channels");
+      modelslog::error("Failed to process audio channels");
       return nullptr;
     }
     bool given = false;
@@ -281,7 +281,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
       std::string error;
       status = converter->convert(*converted, error, input);
       if (status == AudioConverterOutputStatus::error) {
-        audiolog::error("Failed to resample audio chunk");
+        modelslog::error("Failed to resample audio chunk");
         return nullptr;
       }
       // The output keeps at most `limit` frames, as an append into a buffer of that capacity.
@@ -293,7 +293,7 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
           output[c].insert(output[c].end(), data, data + take);
         }
       } catch (const std::bad_alloc &) {
-        audiolog::error("Failed to append audio chunk");
+        modelslog::error("Failed to append audio chunk");
         return nullptr;
       }
     }

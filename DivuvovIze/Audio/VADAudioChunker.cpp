@@ -1,7 +1,7 @@
 #include "DivuvovIze/Audio/VADAudioChunker.hpp"
 
-#include "DivuvovIze/Audio/AudioLog.hpp"
 #include "DivuvovIze/Audio/EnergyVAD.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
@@ -56,10 +56,10 @@ VADAudioChunker::chunkAll(std::span<const float> audioArray, int maxChunkLength,
       if (endIndex <= start) {
         break;
       }
-      if (audiolog::debugEnabled()) {
-        audiolog::debug("Found chunk from " +
-                        numbers::fixed(static_cast<double>(start) / 16000, 2) + " to " +
-                        numbers::fixed(static_cast<double>(endIndex) / 16000, 2));
+      if (modelslog::debugEnabled()) {
+        modelslog::debug("Found chunk from " +
+                         numbers::fixed(static_cast<double>(start) / 16000, 2) + " to " +
+                         numbers::fixed(static_cast<double>(endIndex) / 16000, 2));
       }
       chunks.push_back(
           AudioChunk{static_cast<int>(start), std::vector<float>(audioArray.begin() + start,

@@ -2,8 +2,8 @@
 
 #include <string_view>
 
-// The data model's path into the engine's leveled logger, kept in one place so every line
-// of this library is emitted the same way.
+// The speech engine's path into the leveled logger, kept in one place so every line of the
+// engine's libraries (data model, audio, decoding) is emitted the same way.
 namespace divuvovize::modelslog {
 
 void debug(std::string_view message);
@@ -11,5 +11,7 @@ void info(std::string_view message);
 void error(std::string_view message);
 // True when a message at debug level would be emitted (callers skip composing otherwise).
 bool debugEnabled();
+// Logs `message` + " - Memory usage: " + the resident size + " MB" at debug level.
+void memoryUsage(std::string_view message);
 
 } // namespace divuvovize::modelslog

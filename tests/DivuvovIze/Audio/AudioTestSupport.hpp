@@ -3,6 +3,7 @@
 #include "DeduveCore/Support/Logging.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/PcmBuffer.hpp"
+#include "tests/support/SineFit.hpp"
 
 #include <cmath>
 #include <functional>
@@ -77,32 +78,7 @@ inline void writeFile(const std::filesystem::path &path,
   file->close();
 }
 
-struct SineFit {
-  double amplitude;
-  double phaseError; // radians against sin(2 pi f t)
-  double residualDb; // left after removing the fitted sine, relative to it
-};
-
-// Least-squares fit of a sine of known frequency over [begin, end) of `x` sampled at `rate`.
-inline SineFit fitSine(const std::vector<float> &x, double rate, double frequency,
-                       std::size_t begin, std::size_t end) {
-  double sinSum = 0, cosSum = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    const double w = 2 * std::numbers::pi * frequency * static_cast<double>(i) / rate;
-    sinSum += x[i] * std::sin(w);
-    cosSum += x[i] * std::cos(w);
-  }
-  const double n = static_cast<double>(end - begin);
-  const double b = 2 * sinSum / n, a = 2 * cosSum / n;
-  double residual = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    const double w = 2 * std::numbers::pi * frequency * static_cast<double>(i) / rate;
-    const double r = x[i] - (b * std::sin(w) + a * std::cos(w));
-    residual += r * r;
-  }
-  const double amplitude = std::hypot(a, b);
-  return {amplitude, std::atan2(a, b),
-          20 * std::log10(std::sqrt(residual / n) / (amplitude / std::sqrt(2.0)))};
-}
+using mqtest::fitSine;
+using mqtest::SineFit;
 
 } // namespace audiotest

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/SineFit.hpp"
+
 namespace {
 
 using platform::AudioCommonFormat;
@@ -67,33 +69,8 @@ std::vector<float> convertStream(AudioConverter &converter, double frequency, st
   return result;
 }
 
-struct SineFit {
-  double amplitude;
-  double phaseError; // radians against sin(2 pi f t) sampled at the output rate
-  double residualDb; // what is left after removing the fitted sine, relative to it
-};
-
-// Least-squares fit of a sine of known frequency over [begin, end) of `x` sampled at `rate`.
-SineFit fitSine(const std::vector<float> &x, double rate, double frequency, std::size_t begin,
-                std::size_t end) {
-  double sinSum = 0, cosSum = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    const double w = 2 * std::numbers::pi * frequency * i / rate;
-    sinSum += x[i] * std::sin(w);
-    cosSum += x[i] * std::cos(w);
-  }
-  const double n = static_cast<double>(end - begin);
-  const double b = 2 * sinSum / n, a = 2 * cosSum / n;
-  double residual = 0;
-  for (std::size_t i = begin; i < end; ++i) {
-    const double w = 2 * std::numbers::pi * frequency * i / rate;
-    const double r = x[i] - (b * std::sin(w) + a * std::cos(w));
-    residual += r * r;
-  }
-  const double amplitude = std::hypot(a, b);
-  const double residualRms = std::sqrt(residual / n);
-  return {amplitude, std::atan2(a, b), 20 * std::log10(residualRms / (amplitude / std::sqrt(2.0)))};
-}
+using mqtest::fitSine;
+using mqtest::SineFit;
 
 double rmsDb(const std::vector<float> &x, std::size_t begin, std::size_t end) {
   double sum = 0;
