@@ -1,6 +1,9 @@
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 
 #include <algorithm>
+#include <system_error>
+
+#include "DeduveCore/Support/Logging.hpp"
 
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelVariant.hpp"
@@ -18,6 +21,73 @@ ModelSupport ModelUtilities::modelSupport(const std::string &deviceName,
 std::vector<std::string>
 ModelUtilities::formatModelFiles(const std::vector<std::string> &modelFiles) {
   return sortModelsBySizeOrder(modelFiles);
+}
+
+ModelVariant ModelUtilities::modelVariant(int logitsSize, int encoderEmbedSize) {
+  switch (logitsSize) {
+  case 51864:
+    switch (encoderEmbedSize) {
+    case 384:
+      return ModelVariant::tinyEn;
+    case 768:
+      return ModelVariant::smallEn;
+    case 1024:
+      return ModelVariant::mediumEn;
+    default:
+      return ModelVariant::baseEn;
+    }
+  case 51865:
+    switch (encoderEmbedSize) {
+    case 384:
+      return ModelVariant::tiny;
+    case 768:
+      return ModelVariant::small;
+    case 1024:
+      return ModelVariant::medium;
+    case 1280:
+      return ModelVariant::largev2;
+    default:
+      return ModelVariant::base;
+    }
+  case 51866:
+    return ModelVariant::largev3;
+  default:
+    deduve::Logging::error("Unrecognized vocabulary size: " + std::to_string(logitsSize) +
+                           ", defaulting to base variant");
+    return ModelVariant::base;
+  }
+}
+
+std::string ModelUtilities::tokenizerRepositoryID(ModelVariant variant) {
+  return "openai/whisper-" + std::string(description(variant));
+}
+
+std::optional<std::filesystem::path> ModelUtilities::findLocalTokenizerFolder(
+    const std::filesystem::path &hubLocation,
+    const std::optional<std::filesystem::path> &tokenizerFolder,
+    const std::vector<std::filesystem::path> &additionalSearchPaths) {
+  std::vector<std::filesystem::path> candidates{hubLocation};
+  if (tokenizerFolder) {
+    candidates.push_back(*tokenizerFolder);
+  }
+  candidates.insert(candidates.end(), additionalSearchPaths.begin(), additionalSearchPaths.end());
+  for (const auto &candidate : candidates) {
+    if (hasTokenizerFile(candidate)) {
+      deduve::Logging::debug("Found local tokenizer at " + candidate.string());
+      return candidate;
+    }
+  }
+  deduve::Logging::debug("No tokenizer found in any local search paths");
+  return std::nullopt;
+}
+
+bool ModelUtilities::hasTokenizerFile(const std::filesystem::path &folder) {
+  const std::filesystem::path file = folder / "tokenizer.json";
+  std::error_code error;
+  const bool found = std::filesystem::exists(file, error);
+  deduve::Logging::debug("Checking for local tokenizer at " + file.string() + " - " +
+                         (found ? "found" : "not found"));
+  return found;
 }
 
 std::vector<std::string> trimTrailingSlashes(const std::set<std::string> &prefixes) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "DivuvovIze/Models/ModelSupportConfig.hpp"
+#include "DivuvovIze/Models/ModelVariant.hpp"
 
 namespace divuvovize {
 
@@ -16,6 +18,20 @@ struct ModelUtilities {
                                    const std::optional<ModelSupportConfig> &config = std::nullopt);
   // The names ordered by model size; see sortModelsBySizeOrder.
   static std::vector<std::string> formatModelFiles(const std::vector<std::string> &modelFiles);
+
+  // The variant a model set is, from the decoder's vocabulary size and the encoder's width. An
+  // unknown vocabulary size is logged and read as base.
+  static ModelVariant modelVariant(int logitsSize, int encoderEmbedSize);
+  // "openai/whisper-<variant description>": the hub repository of the variant's tokenizer.
+  static std::string tokenizerRepositoryID(ModelVariant variant);
+  // The first of `hubLocation`, `tokenizerFolder` and `additionalSearchPaths` (in that order)
+  // holding a "tokenizer.json"; absent when none does.
+  static std::optional<std::filesystem::path>
+  findLocalTokenizerFolder(const std::filesystem::path &hubLocation,
+                           const std::optional<std::filesystem::path> &tokenizerFolder,
+                           const std::vector<std::filesystem::path> &additionalSearchPaths);
+  // Whether folder/"tokenizer.json" exists (any kind of entry).
+  static bool hasTokenizerFile(const std::filesystem::path &folder);
 };
 
 // Orders model names by variant size (tiny, tiny.en, base, ..., large-v3). Only the part of a
