@@ -1,0 +1,74 @@
+#pragma once
+
+#include "platform/ui/Geometry.hpp"
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+
+class Window;
+
+// One display. Frames use desktop coordinates: origin at the bottom-left of the primary
+// screen, y growing upwards. `visibleFrame` leaves out the menu bar and the dock.
+struct Screen {
+  Rect frame;
+  Rect visibleFrame;
+  std::string name;
+};
+
+// The application's view of the desktop: its screens, the pointer, its windows in front-to-
+// back order, whether the application is active, and the addresses it asked to open. The
+// in-memory desktop that tests drive; the on-screen one reports the same from the display
+// server. Main thread only.
+class Desktop {
+public:
+  Desktop() = default;
+  Desktop(const Desktop &) = delete;
+  Desktop &operator=(const Desktop &) = delete;
+
+  // Screens, the primary first.
+  const std::vector<Screen> &screens() const { return screens_; }
+  void setScreens(std::vector<Screen> screens);
+  // The screen with the key window or, without one, the primary; absent without screens.
+  std::optional<Screen> mainScreen() const;
+  // Which screen counts as main (an index into screens()); absent: none does.
+  void setMainScreenIndex(std::optional<std::size_t> index) { mainIndex_ = index; }
+
+  Point mouseLocation() const { return mouse_; }
+  void setMouseLocation(Point location) { mouse_ = location; }
+
+  // Activates the application (it takes focus from the frontmost application).
+  void activate();
+  bool isActive() const { return active_; }
+  std::size_t activationCount() const { return activations_; }
+  // Another application became frontmost.
+  void deactivate() { active_ = false; }
+
+  void openURL(const std::string &url) { openedURLs_.push_back(url); }
+  const std::vector<std::string> &openedURLs() const { return openedURLs_; }
+
+  // Visible windows, back to front: by level, then by the order they were brought forward.
+  std::vector<Window *> orderedWindows() const;
+  Window *keyWindow() const { return keyWindow_; }
+
+  // Windows report themselves here.
+  void windowOrderedFront(Window *window);
+  void windowOrderedOut(Window *window);
+  void windowMadeKey(Window *window);
+  void windowDestroyed(Window *window);
+
+private:
+  std::vector<Screen> screens_;
+  std::optional<std::size_t> mainIndex_ = 0;
+  Point mouse_;
+  bool active_ = false;
+  std::size_t activations_ = 0;
+  std::vector<std::string> openedURLs_;
+  std::vector<Window *> order_; // visible windows, in the order they came forward
+  Window *keyWindow_ = nullptr;
+};
+
+} // namespace platform::ui

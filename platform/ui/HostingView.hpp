@@ -1,0 +1,109 @@
+#pragma once
+
+#include "platform/ui/Layout.hpp"
+#include "platform/ui/Observation.hpp"
+#include "platform/ui/Painter.hpp"
+#include "platform/ui/View.hpp"
+
+#include <cairo.h>
+
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+
+// A change of an animatable attribute (opacity, scale) of one view between two renders,
+// under the animation in effect there. The drawing shows end states; tests read these.
+struct AnimatedChange {
+  std::string identity;
+  std::string property; // "opacity" or "scale"
+  double from = 0;
+  double to = 0;
+  Animation animation;
+};
+
+// Hosts a root Component: builds its body under observation tracking, keeps the state of the
+// components in the tree, lays the tree out at the view's size and draws it. Any change of
+// an observable the last body read (the root's state, a model it shows) renders the body
+// again at once, in the setter that made the change; handlers that change state during a
+// render cause one more render after it. After each render the appear, disappear and change
+// handlers of the views that came, went or changed run, in that order.
+//
+// Main thread only. Handlers and actions must not destroy the hosting view.
+class HostingView {
+public:
+  explicit HostingView(std::shared_ptr<Component> root, Size size = {});
+  // A hosting view of a plain body function.
+  explicit HostingView(std::function<View()> body, Size size = {});
+  ~HostingView();
+  HostingView(const HostingView &) = delete;
+  HostingView &operator=(const HostingView &) = delete;
+
+  Component &root() { return *root_; }
+
+  Size size() const { return size_; }
+  // Lays the current tree out again at the new size (the body is not rebuilt).
+  void setSize(Size size);
+  Appearance appearance() const { return environment_.appearance; }
+  void setAppearance(Appearance appearance);
+
+  // The size the view takes when offered nothing (its content's own size).
+  Size idealSize();
+
+  // Builds the body again now.
+  void update();
+
+  // The current layout, rendering first if nothing was rendered yet.
+  const LayoutNode &layout();
+
+  // Number of times the body was built.
+  std::size_t renderCount() const { return renderCount_; }
+  const std::vector<AnimatedChange> &animatedChanges() const { return animated_; }
+
+  // Called after every render and relayout (a window redraws, resizes to fit, ...).
+  void setOnUpdate(std::function<void()> onUpdate) { onUpdate_ = std::move(onUpdate); }
+
+  // The views leave the screen (their window closed): runs every disappear handler. The next
+  // render counts every view as appearing again.
+  void disappearAll();
+
+  // Draws the current layout with the origin at the current point of `cr`'s transform.
+  void draw(cairo_t *cr, DrawReport *report = nullptr);
+
+private:
+  struct Snapshot {
+    std::map<std::string, std::function<void()>> disappear;
+    std::map<std::string, std::vector<std::string>> changeValues;
+    std::map<std::string, double> opacity;
+    std::map<std::string, double> scale;
+    std::map<std::string, std::string> animationValues;
+  };
+
+  void invalidated();
+  void renderOnce();
+  void relayout();
+  View resolve(const View &view, const std::string &parent, const std::string &slot,
+               const ButtonStyle &style, std::map<std::string, std::shared_ptr<Component>> &next);
+  void diffAndRunHandlers(const LayoutNode &root);
+
+  std::shared_ptr<Component> root_;
+  Size size_;
+  Environment environment_;
+  ObservationTracking tracking_;
+  View tree_;
+  LayoutNode layout_;
+  bool rendered_ = false;
+  bool updating_ = false;
+  bool dirty_ = false;
+  std::size_t renderCount_ = 0;
+  std::map<std::string, std::shared_ptr<Component>> components_;
+  Snapshot previous_;
+  std::vector<AnimatedChange> animated_;
+  std::function<void()> onUpdate_;
+};
+
+} // namespace platform::ui

@@ -1,0 +1,85 @@
+#pragma once
+
+#include "platform/ui/HostingView.hpp"
+#include "platform/ui/Layout.hpp"
+#include "platform/ui/View.hpp"
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+
+class Window;
+
+// Thrown when a test asks the inspector for something the view does not show.
+class InspectorError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// What the inspector reports of one view.
+struct Element {
+  std::string identity;
+  NodeKind kind = NodeKind::empty;
+  std::string text;   // texts, links, editors, pickers (the selection), buttons (the label)
+  std::string symbol; // symbols
+  std::string id;
+  Rect frame;         // in the hosting view's coordinates
+  double opacity = 1; // effective
+  bool hidden = false;
+  bool disabled = false;
+  Font font;
+  Color foreground = Color::primary();
+  Environment environment;
+  const Node *node = nullptr; // valid until the next render
+
+  // Shown: neither hidden nor fully transparent.
+  bool visible() const { return !hidden && opacity > 0; }
+};
+
+// Reads and drives a hosting view the way a person would: finds texts, symbols and controls
+// on screen, presses buttons, types, hovers and presses keys. Only visible views can be
+// found by text or pressed. Every call reads the hosting view's current layout.
+class Inspector {
+public:
+  explicit Inspector(HostingView &view) : view_(&view) {}
+  explicit Inspector(Window &window);
+
+  // Every element, in drawing order.
+  std::vector<Element> elements() const;
+  // The visible texts (texts, links, editors' texts), in drawing order.
+  std::vector<std::string> texts() const;
+  bool hasText(const std::string &text) const;
+  std::optional<Element> findText(const std::string &text) const;
+  // The visible symbol names, in drawing order.
+  std::vector<std::string> symbols() const;
+  std::optional<Element> findSymbol(const std::string &name) const;
+  std::optional<Element> findById(const std::string &id) const;
+  std::vector<Element> findKind(NodeKind kind) const;
+
+  // Presses the visible, enabled button whose label shows `label` (a text, or a symbol name
+  // when the label is only a symbol). Throws InspectorError when there is none.
+  void press(const std::string &label);
+  // Replaces the text of the first visible text editor; type() appends to it.
+  void setText(const std::string &text);
+  void type(const std::string &text);
+  // Moves the pointer into (or out of) the nearest view with a hover handler that holds the
+  // visible text or symbol `target`.
+  void hover(const std::string &target, bool inside = true);
+  // Chooses `option` in the visible picker. Throws when no picker offers it.
+  void choose(const std::string &option);
+  // Presses a key: a visible button whose keyboard shortcut matches is pressed; otherwise the
+  // key-press handlers are asked, the innermost first, until one handles it. Returns whether
+  // the key was handled.
+  bool key(Key key, unsigned modifiers = kNoModifiers);
+
+private:
+  HostingView &view() const;
+
+  HostingView *view_ = nullptr;
+  Window *window_ = nullptr;
+};
+
+} // namespace platform::ui

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "platform/ui/Layout.hpp"
+
+#include <cairo.h>
+
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+
+// What a drawing pass put on the surface that a person reads: every text (and the selected
+// text of pickers and editors) in drawing order, and every symbol name.
+struct DrawReport {
+  std::vector<std::string> texts;
+  std::vector<std::string> symbols;
+};
+
+// Draws a laid-out view tree onto any cairo surface (an image, an SVG document, an on-screen
+// window). Coordinates are the layout's; the caller sets the transform. Hidden views and
+// views at zero opacity draw nothing.
+void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report = nullptr);
+
+// Adds the path of a shape in `frame` to the current path.
+void shapePath(cairo_t *cr, ShapeKind shape, const Rect &frame, double cornerRadius);
+
+} // namespace platform::ui
