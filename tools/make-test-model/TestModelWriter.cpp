@@ -1,7 +1,9 @@
 #include "tools/make-test-model/TestModelWriter.hpp"
 
-#include "tools/make-test-model/MelFilterbank.hpp"
-#include "tools/make-test-model/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/models/MelFilterbank.hpp"
+#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+
+#include <nlohmann/json.hpp>
 
 #include <cmath>
 #include <fstream>
@@ -148,9 +150,9 @@ std::filesystem::path writeMelSpectrogramModel(const std::filesystem::path &fold
   return writeFolder(folder, name, ModelConfig::standard(ModelKind::mel, d), weights);
 }
 
-std::filesystem::path writeAudioEncoderModel(const std::filesystem::path &folder,
-                                             const TestModelOptions &options,
-                                             const std::string &name) {
+namespace {
+
+SafeTensorsWriter encoderWeights(const TestModelOptions &options) {
   const auto &d = options.dimensions;
   Builder b(options, 1);
   const std::string p = "model.encoder.";
@@ -170,12 +172,10 @@ std::filesystem::path writeAudioEncoderModel(const std::filesystem::path &folder
     b.layerNorm(layer + "final_layer_norm", d.width);
   }
   b.layerNorm(p + "layer_norm", d.width);
-  return writeFolder(folder, name, ModelConfig::standard(ModelKind::audioEncoder, d), b.writer());
+  return b.writer();
 }
 
-std::filesystem::path writeTextDecoderModel(const std::filesystem::path &folder,
-                                            const TestModelOptions &options,
-                                            const std::string &name) {
+SafeTensorsWriter decoderWeights(const TestModelOptions &options) {
   const auto &d = options.dimensions;
   Builder b(options, 2);
   const std::string p = "model.decoder.";
@@ -191,20 +191,88 @@ std::filesystem::path writeTextDecoderModel(const std::filesystem::path &folder,
     b.layerNorm(layer + "final_layer_norm", d.width);
   }
   b.layerNorm(p + "layer_norm", d.width);
+  return b.writer();
+}
 
-  ModelConfig config = ModelConfig::standard(ModelKind::textDecoder, d);
-  config.alignmentHeads = options.alignmentHeads;
-  if (config.alignmentHeads.empty()) {
-    for (std::size_t layer = d.decoderLayers / 2; layer < d.decoderLayers; ++layer) {
-      for (std::size_t head = 0; head < d.decoderHeads; ++head) {
-        config.alignmentHeads.emplace_back(layer, head);
-      }
+std::vector<std::pair<std::size_t, std::size_t>> alignmentHeadsOf(const TestModelOptions &options) {
+  const auto &d = options.dimensions;
+  if (!options.alignmentHeads.empty()) {
+    return options.alignmentHeads;
+  }
+  std::vector<std::pair<std::size_t, std::size_t>> heads;
+  for (std::size_t layer = d.decoderLayers / 2; layer < d.decoderLayers; ++layer) {
+    for (std::size_t head = 0; head < d.decoderHeads; ++head) {
+      heads.emplace_back(layer, head);
     }
   }
+  return heads;
+}
+
+void writeText(const std::filesystem::path &file, const std::string &text) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+  out.close();
+  if (!out) {
+    throw std::runtime_error("cannot write " + file.string());
+  }
+}
+
+} // namespace
+
+std::filesystem::path writeAudioEncoderModel(const std::filesystem::path &folder,
+                                             const TestModelOptions &options,
+                                             const std::string &name) {
+  return writeFolder(folder, name,
+                     ModelConfig::standard(ModelKind::audioEncoder, options.dimensions),
+                     encoderWeights(options));
+}
+
+std::filesystem::path writeTextDecoderModel(const std::filesystem::path &folder,
+                                            const TestModelOptions &options,
+                                            const std::string &name) {
+  ModelConfig config = ModelConfig::standard(ModelKind::textDecoder, options.dimensions);
+  config.alignmentHeads = alignmentHeadsOf(options);
   if (!options.withAlignmentOutput) {
     config.outputs.pop_back();
   }
-  return writeFolder(folder, name, config, b.writer());
+  return writeFolder(folder, name, config, decoderWeights(options));
+}
+
+void writeCheckpoint(const std::filesystem::path &folder, const TestModelOptions &options) {
+  const auto &d = options.dimensions;
+  std::filesystem::create_directories(folder);
+  SafeTensorsWriter weights = encoderWeights(options);
+  weights.append(decoderWeights(options));
+  weights.write(folder / "model.safetensors");
+
+  nlohmann::ordered_json config = {
+      {"model_type", "whisper"},
+      {"d_model", d.width},
+      {"encoder_layers", d.encoderLayers},
+      {"encoder_attention_heads", d.encoderHeads},
+      {"decoder_layers", d.decoderLayers},
+      {"decoder_attention_heads", d.decoderHeads},
+      {"encoder_ffn_dim", d.ffnWidth},
+      {"decoder_ffn_dim", d.ffnWidth},
+      {"vocab_size", d.vocabularySize},
+      {"num_mel_bins", d.melCount},
+      {"max_source_positions", d.audioContext},
+      {"max_target_positions", d.textContext},
+  };
+  writeText(folder / "config.json", config.dump(2));
+  nlohmann::ordered_json heads = nlohmann::ordered_json::array();
+  for (const auto &[layer, head] : alignmentHeadsOf(options)) {
+    heads.push_back({layer, head});
+  }
+  writeText(folder / "generation_config.json",
+            nlohmann::ordered_json{{"alignment_heads", heads}}.dump(2));
+  writeText(folder / "preprocessor_config.json",
+            nlohmann::ordered_json{{"feature_size", d.melCount},
+                                   {"n_fft", d.fftLength},
+                                   {"hop_length", d.hopLength},
+                                   {"n_samples", d.windowSamples},
+                                   {"sampling_rate", 16000}}
+                .dump(2));
 }
 
 void writeTestModels(const std::filesystem::path &folder, const TestModelOptions &options) {

@@ -47,6 +47,9 @@ std::filesystem::path writeTextDecoderModel(const std::filesystem::path &folder,
                                             const std::string &name = "TextDecoder");
 // All three, with their usual names.
 void writeTestModels(const std::filesystem::path &folder, const TestModelOptions &options);
+// The same weights as a published checkpoint folder: config.json, model.safetensors,
+// generation_config.json and preprocessor_config.json.
+void writeCheckpoint(const std::filesystem::path &folder, const TestModelOptions &options);
 
 // The sinusoidal position table of the encoder: [positions x width], sines in the first half
 // of the channels and cosines in the second, timescales from 1 to 10000.

@@ -14,7 +14,8 @@ namespace {
 
 int usage() {
   std::cerr << "usage: make-test-model <folder> [--shape small|tiny|base] [--seed N]\n"
-               "                        [--weights float16|float32] [--mels 80|128]\n";
+               "                        [--weights float16|float32] [--mels 80|128]\n"
+               "                        [--layout models|checkpoint]\n";
   return 2;
 }
 
@@ -28,6 +29,7 @@ int main(int argc, char **argv) {
   TestModelOptions options;
   std::string folder = argv[1];
   std::size_t melCount = 80; // applied after the shape, whatever the flags' order
+  bool checkpoint = false;
   for (int i = 2; i < argc; ++i) {
     const std::string flag = argv[i];
     if (i + 1 >= argc) {
@@ -64,12 +66,24 @@ int main(int argc, char **argv) {
         return usage();
       }
       melCount = std::stoul(value);
+    } else if (flag == "--layout") {
+      if (value != "models" && value != "checkpoint") {
+        return usage();
+      }
+      checkpoint = value == "checkpoint";
     } else {
       return usage();
     }
   }
   options.dimensions.melCount = melCount;
   try {
+    if (checkpoint) {
+      platform::runner::writeCheckpoint(folder, options);
+      std::cout << "Wrote a checkpoint (config.json, model.safetensors, generation_config.json, "
+                   "preprocessor_config.json) to "
+                << folder << "\n";
+      return 0;
+    }
     platform::runner::writeTestModels(folder, options);
   } catch (const std::exception &error) {
     std::cerr << "make-test-model: " << error.what() << "\n";

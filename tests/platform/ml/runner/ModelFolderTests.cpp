@@ -4,7 +4,7 @@
 #include "platform/ml/runner/MLModelLoading.hpp"
 #include "platform/ml/runner/RunnerModel.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/make-test-model/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>

@@ -17,6 +17,9 @@ public:
   void add(const std::string &name, std::vector<std::size_t> shape,
            const std::vector<float> &values, SafeTensorsFile::ElementType type);
 
+  // Appends every tensor of `other`, in its order.
+  void append(const SafeTensorsWriter &other);
+
   // Writes the file; throws std::runtime_error when it cannot be written.
   void write(const std::filesystem::path &path) const;
 

@@ -1,4 +1,4 @@
-#include "tools/make-test-model/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
 
 #include "platform/ml/runner/kernels/Half.hpp"
 
@@ -34,6 +34,10 @@ void SafeTensorsWriter::add(const std::string &name, std::vector<std::size_t> sh
     }
   }
   entries_.push_back(std::move(entry));
+}
+
+void SafeTensorsWriter::append(const SafeTensorsWriter &other) {
+  entries_.insert(entries_.end(), other.entries_.begin(), other.entries_.end());
 }
 
 void SafeTensorsWriter::write(const std::filesystem::path &path) const {

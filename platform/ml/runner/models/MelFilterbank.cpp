@@ -1,4 +1,4 @@
-#include "tools/make-test-model/MelFilterbank.hpp"
+#include "platform/ml/runner/models/MelFilterbank.hpp"
 
 #include <algorithm>
 #include <cmath>
