@@ -114,6 +114,19 @@ std::string lowercase(std::string_view text) {
   return out;
 }
 
+std::string uppercase(std::string_view text) {
+  std::string scratch;
+  const std::string_view input = wellFormed(text, scratch);
+  std::string out;
+  out.reserve(input.size());
+  icu::StringByteSink<std::string> sink(&out);
+  UErrorCode status = U_ZERO_ERROR;
+  icu::CaseMap::utf8ToUpper("", 0, icu::StringPiece(input.data(), input.size()), sink, nullptr,
+                            status);
+  check(status, "Upper-case mapping");
+  return out;
+}
+
 std::string foldDiacritics(std::string_view text) {
   const std::string decomposed = normalize(text, NormalizationForm::nfd);
   std::string stripped;

@@ -17,6 +17,8 @@ std::string normalize(std::string_view text, NormalizationForm form);
 // Full Unicode lower-case mapping (one character may become several, final sigma is handled),
 // with the root locale so that the result never depends on the user's language settings.
 std::string lowercase(std::string_view text);
+// Full Unicode upper-case mapping with the root locale ("ß" becomes "SS").
+std::string uppercase(std::string_view text);
 
 // Removes diacritics: the text is decomposed, its non-spacing marks (general category Mn) are
 // dropped and the rest is recomposed, so "Héllo" becomes "Hello" and "ﬁ" stays "ﬁ".

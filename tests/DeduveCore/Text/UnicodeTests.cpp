@@ -39,6 +39,13 @@ TEST(UnicodeTests, LowercaseIsFullAndLocaleIndependent) {
   EXPECT_EQ(lowercase("I"), "i");
 }
 
+TEST(UnicodeTests, UppercaseIsFullAndLocaleIndependent) {
+  EXPECT_EQ(uppercase("hello w\xC3\xB6rld"), "HELLO W\xC3\x96RLD");
+  // Sharp s upper-cases to two letters; dotless rules of Turkish do not apply.
+  EXPECT_EQ(uppercase("\xC3\x9F"), "SS");
+  EXPECT_EQ(uppercase("i"), "I");
+}
+
 TEST(UnicodeTests, FoldDiacriticsRemovesMarksOnly) {
   EXPECT_EQ(foldDiacritics("H\xC3\xA9llo na\xC3\xAFve"), "Hello naive");
   EXPECT_EQ(foldDiacritics("\xEF\xAC\x81"), "\xEF\xAC\x81");
