@@ -1,22 +1,18 @@
 #pragma once
 
 #include "DivuvovIze/Decoding/AudioEncoding.hpp"
-#include "DivuvovIze/Models/WhisperMLModel.hpp"
+#include "DivuvovIze/Decoding/ModelSlot.hpp"
 
 #include <memory>
-#include <mutex>
 
 namespace divuvovize {
 
 // The standard audio encoder: a thin wrapper around the loaded encoder model. Its dimensions are
 // read from the model's description at every call. Thread-safe: several windows may encode at
 // once; each call reads the model reference once.
-class AudioEncoder : public AudioEncoding, public WhisperMLModel {
+class AudioEncoder : public AudioEncoding, public ModelSlot {
 public:
   AudioEncoder() = default;
-
-  std::shared_ptr<platform::MLModel> model() const override;
-  void setModel(std::shared_ptr<platform::MLModel> model) override;
 
   // Dimension 1 of the output "encoder_output_embeds".
   std::optional<int> embedSize() const override;
@@ -28,10 +24,6 @@ public:
   // input must be MLMultiArray"); no model throws modelsUnavailable ("Models are unavailable"); a
   // cancelled task throws CancellationError before predicting; prediction errors pass through.
   AudioEncoderOutputType encodeFeatures(const FeatureExtractorOutputType &features) override;
-
-private:
-  mutable std::mutex mutex_;
-  std::shared_ptr<platform::MLModel> model_;
 };
 
 } // namespace divuvovize

@@ -1,22 +1,18 @@
 #pragma once
 
 #include "DivuvovIze/Decoding/FeatureExtracting.hpp"
-#include "DivuvovIze/Models/WhisperMLModel.hpp"
+#include "DivuvovIze/Decoding/ModelSlot.hpp"
 
 #include <memory>
-#include <mutex>
 
 namespace divuvovize {
 
 // The standard feature extractor: a thin wrapper around the loaded mel model. Its dimensions are
 // read from the model's description at every call. Thread-safe: several windows may extract at
 // once; each call reads the model reference once.
-class FeatureExtractor : public FeatureExtracting, public WhisperMLModel {
+class FeatureExtractor : public FeatureExtracting, public ModelSlot {
 public:
   FeatureExtractor() = default;
-
-  std::shared_ptr<platform::MLModel> model() const override;
-  void setModel(std::shared_ptr<platform::MLModel> model) override;
 
   // Dimension 1 of the output "melspectrogram_features".
   std::optional<int> melCount() const override;
@@ -29,10 +25,6 @@ public:
   // unavailable"); a cancelled task throws CancellationError before predicting; prediction errors
   // pass through.
   FeatureExtractorOutputType logMelSpectrogram(const AudioProcessorOutputType &audio) override;
-
-private:
-  mutable std::mutex mutex_;
-  std::shared_ptr<platform::MLModel> model_;
 };
 
 } // namespace divuvovize

@@ -8,7 +8,6 @@
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
-#include "platform/ml/runner/kernels/Parallel.hpp"
 
 namespace divuvovize {
 
@@ -61,18 +60,15 @@ void copyCacheSlice(const MLMultiArray &cache, const MLMultiArray &slice,
   const auto &cacheStrides = cache.strides();
   const int channels = std::min(cache.shape()[1], slice.shape()[1]);
   const int positions = slice.shape()[3];
-  platform::runner::parallelFor(
-      0, static_cast<std::size_t>(channels), 4096, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
-          for (int k = 0; k < positions; ++k) {
-            const std::size_t from = j * static_cast<std::size_t>(sliceStrides[1]) +
-                                     static_cast<std::size_t>(k * sliceStrides[3]);
-            const std::size_t to = j * static_cast<std::size_t>(cacheStrides[1]) +
-                                   static_cast<std::size_t>((index + k) * cacheStrides[3]);
-            std::memcpy(target + to * element, source + from * element, element);
-          }
-        }
-      });
+  for (std::size_t j = 0; j < static_cast<std::size_t>(channels); ++j) {
+    for (int k = 0; k < positions; ++k) {
+      const std::size_t from = j * static_cast<std::size_t>(sliceStrides[1]) +
+                               static_cast<std::size_t>(k * sliceStrides[3]);
+      const std::size_t to = j * static_cast<std::size_t>(cacheStrides[1]) +
+                             static_cast<std::size_t>((index + k) * cacheStrides[3]);
+      std::memcpy(target + to * element, source + from * element, element);
+    }
+  }
 }
 
 bool fitsCache(const MLMultiArray &cache, const MLMultiArray &slice, int index) {

@@ -75,4 +75,20 @@ SignpostIntervalState beginSignpostInterval(std::string_view name, Signposter &s
 // "[Error] Interval already ended" and is otherwise harmless.
 void endSignpostInterval(std::string_view name, const SignpostIntervalState &state);
 
+// An interval open for the life of this object: begun on construction, ended on destruction,
+// whether the scope is left normally or by an exception. `name` must outlive the object (the
+// names are literals).
+class ScopedSignpostInterval {
+public:
+  ScopedSignpostInterval(std::string_view name, Signposter &signposter)
+      : name_(name), state_(beginSignpostInterval(name, signposter)) {}
+  ~ScopedSignpostInterval() { endSignpostInterval(name_, state_); }
+  ScopedSignpostInterval(const ScopedSignpostInterval &) = delete;
+  ScopedSignpostInterval &operator=(const ScopedSignpostInterval &) = delete;
+
+private:
+  std::string_view name_;
+  SignpostIntervalState state_;
+};
+
 } // namespace divuvovize

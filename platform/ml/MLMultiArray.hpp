@@ -109,6 +109,9 @@ public:
 
   // First element's address (nullptr for the empty array).
   void *dataPointer() const { return storage_.get(); }
+  // The storage's owner, shared by every handle to it (null for the empty array): lets a cache
+  // tie an entry to the storage's lifetime by holding it weakly.
+  const std::shared_ptr<void> &storage() const { return storage_; }
   // The elements typed; throws std::invalid_argument when T does not match dataType().
   template <class T> T *data() const {
     if (dataTypeOf<T>() != dataType_) {

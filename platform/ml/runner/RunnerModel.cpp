@@ -1,32 +1,11 @@
 #include "platform/ml/runner/RunnerModel.hpp"
 
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/AudioEncoderModel.hpp"
 #include "platform/ml/runner/FeatureArrays.hpp"
-#include "platform/ml/runner/MelSpectrogramModel.hpp"
-#include "platform/ml/runner/TextDecoderModel.hpp"
 
 #include <algorithm>
 
 namespace platform {
-
-std::shared_ptr<MLModel> loadMLModel(const std::filesystem::path &folder,
-                                     const MLModelConfiguration & /*configuration*/) {
-  std::error_code error;
-  if (!std::filesystem::is_directory(folder, error)) {
-    throw MLModelError(MLModelError::Code::io, folder.string() + ": no such model folder");
-  }
-  runner::ModelConfig config = runner::ModelConfig::load(folder / "model.json");
-  switch (config.kind) {
-  case runner::ModelKind::mel:
-    return std::make_shared<runner::MelSpectrogramModel>(folder, std::move(config));
-  case runner::ModelKind::audioEncoder:
-    return std::make_shared<runner::AudioEncoderModel>(folder, std::move(config));
-  case runner::ModelKind::textDecoder:
-    return std::make_shared<runner::TextDecoderModel>(folder, std::move(config));
-  }
-  throw MLModelError(MLModelError::Code::invalidModel, folder.string() + ": unknown model kind");
-}
 
 namespace runner {
 namespace {

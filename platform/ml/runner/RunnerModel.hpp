@@ -11,14 +11,6 @@
 
 namespace platform {
 
-// Loads a model folder (<Name>.mlmodelc holding model.json and weights.safetensors) into the CPU
-// runner: reads and checks the description, maps the weights and widens them to float32 once.
-// The compute units are accepted and have no effect. A missing or malformed folder, an unknown
-// kind, a missing tensor, a tensor of the wrong shape or a truncated weights file throws
-// MLModelError whose message names the file and the tensor.
-std::shared_ptr<MLModel> loadMLModel(const std::filesystem::path &folder,
-                                     const MLModelConfiguration &configuration = {});
-
 namespace runner {
 
 // What the three runner models share: the checked configuration and the description built from

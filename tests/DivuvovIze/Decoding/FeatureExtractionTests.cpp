@@ -4,7 +4,7 @@
 #include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/system/CancellationError.hpp"
 #include "platform/system/CancellationScope.hpp"
 #include "tests/support/TempDir.hpp"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 namespace platform::runner {
 
@@ -8,7 +9,31 @@ namespace platform::runner {
 // All matrices are float32, row-major, with explicit leading dimensions (elements per row).
 // These may use the BLAS library's own threads: call them from outside parallelFor.
 
-// C[m x n] = alpha * op(A) * op(B) + beta * C, op(X) = X or its transpose.
+// What loadBlas settled.
+struct BlasSetup {
+  std::string core;         // the kernel family the library runs ("Haswell", "SkylakeX", ...)
+  std::string detectedCore; // what the library chose on its own first load
+  bool coreChosenByRunner = false; // the runner reloaded it with a better core for this CPU
+  std::size_t threads = 0;         // the library's thread count
+};
+
+// Loads the BLAS library (OpenBLAS, libopenblas.so.0) at run time and sizes its thread pool to
+// `threads`. When OPENBLAS_CORETYPE is unset and the library reports a core older than AVX on a
+// CPU that has AVX-512 (F, CD, BW, DQ, VL) or AVX2 with FMA, the library is unloaded and loaded
+// again with SkylakeX or Haswell kernels (the variable is set for that load only). A value the
+// user or system set is never overridden, and a core the library recognises is kept. Runs once
+// per process: later calls return the first result. Sets and clears an environment variable, so
+// call it early, before other threads read the environment. Throws MLModelError when the library
+// or one of its entry points cannot be found.
+const BlasSetup &loadBlas(std::size_t threads);
+
+// The core choice alone, for testing. `userCoreType` is OPENBLAS_CORETYPE (null when unset);
+// returns the core to reload with, or an empty string to keep the library's choice.
+std::string betterBlasCore(const char *userCoreType, const std::string &reportedCore,
+                           bool hasAvx512, bool hasAvx2Fma);
+
+// C[m x n] = alpha * op(A) * op(B) + beta * C, op(X) = X or its transpose. Loads the library
+// with loadBlas(parallelThreadCount()) if nothing loaded it yet.
 void gemm(bool transposeA, bool transposeB, std::size_t m, std::size_t n, std::size_t k,
           float alpha, const float *a, std::size_t lda, const float *b, std::size_t ldb, float beta,
           float *c, std::size_t ldc);

@@ -1,7 +1,7 @@
 // The log-mel front end: silence, a pure tone, and a direct-DFT reference.
 
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLDictionaryFeatureProvider.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
 #include "platform/ml/runner/models/MelSpectrogramNetwork.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"

@@ -1,8 +1,7 @@
 // Loading model folders: the descriptions the engine reads, and clear errors for bad folders.
 
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/MLModelLoading.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
 #include "tests/support/TempDir.hpp"
 #include "platform/ml/runner/models/SafeTensorsWriter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
@@ -218,39 +217,6 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
       EXPECT_NE(what.find(c.message), std::string::npos) << what;
     }
   }
-}
-
-// Holds one model folder loaded through the runner, as engine components do.
-class ModelSlot : public MLModelLoading {
-public:
-  using MLModelLoading::loadModel;
-  void loadModel(const std::filesystem::path &url, MLComputeUnits units, bool prewarm) override {
-    auto loaded = loadMLModel(url, MLModelConfiguration{units});
-    prewarmed.push_back(prewarm);
-    model = prewarm ? nullptr : std::move(loaded);
-  }
-  void unloadModel() override { model.reset(); }
-  std::shared_ptr<MLModel> model;
-  std::vector<bool> prewarmed;
-};
-
-TEST(ModelFolder, LoadingForUseKeepsTheModelAndAFailedLoadLeavesTheSlotAsItWas) {
-  mqtest::TempDir dir;
-  TestModelOptions options;
-  options.dimensions = TestModelOptions::smallDimensions();
-  const auto folder = runner::writeTextDecoderModel(dir.path(), options);
-  ModelSlot slot;
-  slot.loadModel(folder, MLComputeUnits::cpuOnly);
-  ASSERT_NE(slot.model, nullptr);
-  const auto kept = slot.model;
-  EXPECT_THROW(slot.loadModel(dir.path() / "missing.mlmodelc", MLComputeUnits::all), MLModelError);
-  EXPECT_EQ(slot.model, kept);
-  slot.loadModel(folder, MLComputeUnits::all, true);
-  EXPECT_EQ(slot.model, nullptr);
-  EXPECT_EQ(slot.prewarmed, (std::vector<bool>{false, true}));
-  slot.loadModel(folder, MLComputeUnits::cpuOnly);
-  slot.unloadModel();
-  EXPECT_EQ(slot.model, nullptr);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 // The runner's networks against plain-loop references, and the decoder's cache protocol.
 
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/models/AudioEncoderNetwork.hpp"
 #include "tests/platform/ml/runner/ReferenceNetworks.hpp"

@@ -1,10 +1,10 @@
 // Caller-owned outputs: a prediction writes into the arrays the caller hands over, with the same
 // values it would have returned in new arrays, and refuses backings that do not fit.
 
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/MLModel.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 

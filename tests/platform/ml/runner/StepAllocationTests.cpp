@@ -1,8 +1,8 @@
 // A decoder step reuses its workspace: once warm, neither the network nor a prediction with
 // caller-owned outputs allocates anything per token.
 
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModel.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"

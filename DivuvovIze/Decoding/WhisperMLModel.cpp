@@ -1,11 +1,21 @@
-#include "DivuvovIze/Models/WhisperMLModel.hpp"
+#include "DivuvovIze/Decoding/WhisperMLModel.hpp"
 
-#include "platform/ml/runner/RunnerModel.hpp"
+#include "DeduveCore/Support/Logging.hpp"
+#include "platform/ml/LoadMLModel.hpp"
+
+#include <mutex>
 
 namespace divuvovize {
 
 void WhisperMLModel::loadModel(const std::filesystem::path &url,
                                platform::MLComputeUnits computeUnits, bool prewarmMode) {
+  static std::once_flag reported;
+  const platform::MLRunnerSetup &runner = platform::startMLRunner();
+  std::call_once(reported, [&] {
+    deduve::Logging::debug(
+        "Model runner:", runner.threads, "threads, matrix kernels", runner.matrixCore,
+        runner.matrixCoreChosenByRunner ? "(chosen for this CPU)" : "(the library's choice)");
+  });
   platform::MLModelConfiguration configuration;
   configuration.computeUnits = computeUnits;
   auto loaded = platform::loadMLModel(url, configuration);

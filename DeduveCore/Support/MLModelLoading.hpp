@@ -4,7 +4,7 @@
 
 #include <filesystem>
 
-namespace platform {
+namespace deduve {
 
 // A component that owns one loadable model. Loading blocks the caller (run it on a worker
 // thread); errors of the load propagate.
@@ -14,15 +14,15 @@ public:
 
   // Loads the model at `url` for `computeUnits`. In `prewarmMode` the model is loaded only to
   // have it compiled and cached for this device, then released.
-  virtual void loadModel(const std::filesystem::path &url, MLComputeUnits computeUnits,
+  virtual void loadModel(const std::filesystem::path &url, platform::MLComputeUnits computeUnits,
                          bool prewarmMode) = 0;
   // Releases the model.
   virtual void unloadModel() = 0;
 
   // Loads for use: loadModel(url, computeUnits, false).
-  void loadModel(const std::filesystem::path &url, MLComputeUnits computeUnits) {
+  void loadModel(const std::filesystem::path &url, platform::MLComputeUnits computeUnits) {
     loadModel(url, computeUnits, false);
   }
 };
 
-} // namespace platform
+} // namespace deduve

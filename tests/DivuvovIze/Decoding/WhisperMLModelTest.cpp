@@ -1,4 +1,4 @@
-#include "DivuvovIze/Models/WhisperMLModel.hpp"
+#include "DivuvovIze/Decoding/WhisperMLModel.hpp"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +37,13 @@ TEST(WhisperMLModelTest, LoadPrewarmUnloadAndFailedLoad) {
   EXPECT_EQ(component.model(), loaded);
 
   component.unloadModel();
+  EXPECT_EQ(component.modelState(), ModelState::unloaded);
+
+  // Through the loading contract, the two-argument load is a load for use.
+  deduve::MLModelLoading &loading = component;
+  loading.loadModel(folder, platform::MLComputeUnits::cpuOnly);
+  EXPECT_EQ(component.modelState(), ModelState::loaded);
+  loading.unloadModel();
   EXPECT_EQ(component.modelState(), ModelState::unloaded);
 }
 
