@@ -30,8 +30,12 @@ std::uint64_t contentDigest(const void *data, std::size_t bytes) {
   return digest;
 }
 
-CrossMemoryCache::CrossMemoryCache(const TextDecoderNetwork &network, std::size_t capacity)
-    : network_(network), capacity_(capacity) {}
+CrossMemoryCache::CrossMemoryCache(const TextDecoderNetwork &network) : network_(network) {}
+
+std::size_t CrossMemoryCache::size() const {
+  std::lock_guard lock(mutex_);
+  return entries_.size();
+}
 
 std::shared_ptr<const CrossMemoryCache::Memory>
 CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
@@ -47,27 +51,37 @@ CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
     digest = contentDigest(widened, count * sizeof(float));
   }
 
+  const std::shared_ptr<void> &storage = encoderOutput.storage();
+  auto sameStorage = [&](const Memory &entry) {
+    return !entry.storage.owner_before(storage) && !storage.owner_before(entry.storage);
+  };
   std::shared_ptr<Memory> entry;
   {
     std::lock_guard lock(mutex_);
-    for (auto it = entries_.begin(); it != entries_.end(); ++it) {
-      const Memory &candidate = **it;
-      if (candidate.address == encoderOutput.dataPointer() &&
-          candidate.type == encoderOutput.dataType() && candidate.digest == digest) {
-        entry = *it;
-        entries_.splice(entries_.begin(), entries_, it);
+    // Windows whose encoder output is gone are done: their memory goes too.
+    std::erase_if(entries_, [](const auto &candidate) { return candidate->storage.expired(); });
+    for (auto &candidate : entries_) {
+      if (sameStorage(*candidate) && candidate->address == encoderOutput.dataPointer() &&
+          candidate->type == encoderOutput.dataType()) {
+        if (candidate->digest != digest) {
+          // The buffer was refilled with another window's output.
+          candidate = std::make_shared<Memory>();
+          candidate->storage = storage;
+          candidate->address = encoderOutput.dataPointer();
+          candidate->type = encoderOutput.dataType();
+          candidate->digest = digest;
+        }
+        entry = candidate;
         break;
       }
     }
     if (!entry) {
       entry = std::make_shared<Memory>();
+      entry->storage = storage;
       entry->address = encoderOutput.dataPointer();
       entry->type = encoderOutput.dataType();
       entry->digest = digest;
-      entries_.push_front(entry);
-      if (entries_.size() > capacity_) {
-        entries_.pop_back();
-      }
+      entries_.push_back(entry);
     }
   }
   std::call_once(entry->computed, [&] {

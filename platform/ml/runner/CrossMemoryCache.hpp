@@ -4,7 +4,6 @@
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 
 #include <cstdint>
-#include <list>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -12,15 +11,16 @@
 namespace platform::runner {
 
 // The decoder's cross-attention keys and values depend only on the encoder output, so they are
-// computed once per encoder-output array and reused by every step of its window. Entries are
-// recognised by the array's storage address, element type and a digest of its contents, so a
-// buffer that is refilled with another window's output (or freed and reallocated at the same
-// address) is never served stale memory. The few most recently used entries are kept, which
-// covers several windows decoding at once. Thread-safe: concurrent steps of one window compute
-// the memory once and share it.
+// computed once per encoder-output array and reused by every step of its window. An entry lives
+// as long as the caller's array storage does (held weakly), so every window in flight keeps its
+// memory however many windows are decoded at once, and a window's memory goes with its encoder
+// output. Entries are recognised by the array's storage, address, element type and a digest of
+// its contents: a buffer refilled with another window's output gets a fresh memory (replacing
+// the old one). Thread-safe: concurrent steps of one window compute the memory once and share
+// it. A lookup that finds its entry allocates nothing.
 class CrossMemoryCache {
 public:
-  explicit CrossMemoryCache(const TextDecoderNetwork &network, std::size_t capacity = 4);
+  explicit CrossMemoryCache(const TextDecoderNetwork &network);
 
   struct Memory;
   // The memory of `encoderOutput` ([1, D, 1, positions], any float type). `widened` is caller
@@ -28,7 +28,11 @@ public:
   // contiguous. Calls BLAS: not from inside parallelFor.
   std::shared_ptr<const Memory> memoryFor(const MLMultiArray &encoderOutput, float *widened);
 
+  // Entries whose arrays are still alive, as of the last lookup.
+  std::size_t size() const;
+
   struct Memory {
+    std::weak_ptr<void> storage;
     const void *address = nullptr;
     MLMultiArrayDataType type = MLMultiArrayDataType::float32;
     std::uint64_t digest = 0;
@@ -38,9 +42,8 @@ public:
 
 private:
   const TextDecoderNetwork &network_;
-  const std::size_t capacity_;
-  std::mutex mutex_;
-  std::list<std::shared_ptr<Memory>> entries_; // most recently used first
+  mutable std::mutex mutex_;
+  std::vector<std::shared_ptr<Memory>> entries_;
 };
 
 // A 64-bit digest of `bytes` bytes (not cryptographic; detects changed contents).

@@ -3,7 +3,7 @@
 #include "platform/ml/CheckpointImport.hpp"
 
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/runner/models/SafeTensorsFile.hpp"
 #include "platform/ml/runner/models/SafeTensorsWriter.hpp"
 #include "tests/support/TempDir.hpp"
