@@ -2,6 +2,7 @@
 
 #include "app/SpeechModule.hpp"
 
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -24,6 +25,11 @@ public:
       throw std::runtime_error(*error);
     }
     std::vector<std::shared_ptr<divuvovize::TranscriptionResult>> results;
+    if (textForTake) {
+      results.push_back(
+          std::make_shared<divuvovize::TranscriptionResult>(textForTake(audioArray.size())));
+      return results;
+    }
     for (const auto &text : texts) {
       results.push_back(std::make_shared<divuvovize::TranscriptionResult>(text));
     }
@@ -32,6 +38,8 @@ public:
 
   std::mutex mutex;
   std::vector<std::string> texts{" Hello world."};
+  // When set, each take gives one result with this text for its sample count.
+  std::function<std::string(std::size_t)> textForTake;
   std::optional<std::string> error;
   std::vector<std::size_t> takes;
   std::optional<divuvovize::DecodingOptions> lastOptions;
