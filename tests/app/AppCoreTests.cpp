@@ -238,6 +238,52 @@ TEST_F(AppCoreTest, ARefusedTapIsLoggedAndLeavesInputMonitoringOff) {
   EXPECT_TRUE(core->inputMonitoringGranted());
 }
 
+TEST_F(AppCoreTest, PermissionRequestsAndRefreshes) {
+  micAuth->setStatus(platform::AuthorizationStatus::notDetermined);
+  micAuth->setAnswer(false);
+  poster->setCanPostEvents(false);
+  makeCore();
+  EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::notDetermined);
+  EXPECT_FALSE(core->accessibilityGranted());
+  bool done = false;
+  core->requestMicrophoneAccess([&] { done = true; });
+  EXPECT_FALSE(done) << "the answer comes back on the main executor";
+  main->runUntilIdle();
+  EXPECT_TRUE(done);
+  EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::denied);
+  const auto lines = log.lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "[AudioCapture] Mic denied"), lines.end());
+
+  core->requestAccessibility();
+  EXPECT_EQ(accessibility->promptCount(), 1u);
+  accessibility->setTrusted(true);
+  micAuth->setStatus(platform::AuthorizationStatus::authorized);
+  core->applicationDidBecomeActive();
+  EXPECT_FALSE(core->accessibilityGranted());
+  main->runUntilIdle();
+  EXPECT_TRUE(core->accessibilityGranted());
+  EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::authorized);
+  EXPECT_TRUE(core->audio().isPrewarmed());
+  core->requestAccessibility();
+  EXPECT_EQ(accessibility->promptCount(), 1u) << "no prompt once granted";
+}
+
+TEST_F(AppCoreTest, ObserversHearOnlyRealChanges) {
+  makeCore();
+  std::vector<std::string> changes;
+  core->onChange = [&](std::string_view name) { changes.emplace_back(name); };
+  core->setRefineEnabled(true);
+  core->noteUserWaitingForModel();
+  core->noteUserWaitingForModel();
+  core->setRefineEnabled(false);
+  EXPECT_EQ(changes, (std::vector<std::string>{"userIsWaitingForModel", "refineEnabled"}));
+  EXPECT_EQ(settings->writeCount("refineEnabled"), 2u) << "saved on every assignment";
+  main->runUntilIdle();
+  changes.clear();
+  core->noteUserWaitingForModel();
+  EXPECT_TRUE(changes.empty()) << "nobody waits for a model that is ready";
+}
+
 TEST_F(AppCoreTest, DictationTimelineLogsEachStepAndTypesTheText) {
   pasteboard->externalWrite({{platform::Pasteboard::plainTextType, "before"}});
   launch();
