@@ -1,6 +1,7 @@
 #include "platform/ml/runner/models/ModelConfig.hpp"
 
 #include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/models/BoundedJson.hpp"
 #include "platform/ml/runner/models/SafeTensorsFile.hpp"
 
 #include <nlohmann/json.hpp>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
 
 namespace platform::runner {
 namespace {
@@ -15,39 +17,51 @@ namespace {
 using Json = nlohmann::ordered_json;
 using DataType = MLMultiArrayDataType;
 
-// Any dimension beyond this is a malformed file rather than a model this runner could hold.
-constexpr std::size_t kMaxDimension = std::size_t{1} << 24;
-// The front end holds an n_fft x (n_fft + 2) transform matrix.
-constexpr std::size_t kMaxFftLength = 8192;
+// Upper bounds of the dimensions: each several times what the largest published models of this
+// family use, so real files always pass while a malformed or hostile file cannot declare
+// features or buffers of gigabytes.
+constexpr std::size_t kMaxMelCount = 512;
+constexpr std::size_t kMaxWindowSamples = 16000 * 600; // ten minutes at 16 kHz
+constexpr std::size_t kMaxFftLength = 8192; // the front end holds an n_fft x (n_fft + 2) matrix
+constexpr std::size_t kMaxWidth = 8192;
+constexpr std::size_t kMaxLayers = 256;
+constexpr std::size_t kMaxHeads = 256;
+constexpr std::size_t kMaxFfnWidth = 65536;
+constexpr std::size_t kMaxPositions = 65536;
+constexpr std::size_t kMaxVocabulary = std::size_t{1} << 20;
+// Elements of any one declared feature (a float16 feature of this many is 512 MiB).
+constexpr std::size_t kMaxFeatureElements = std::size_t{1} << 28;
 
 struct DimensionKey {
   const char *key;
   std::size_t ModelDimensions::*field;
+  std::size_t bound;
 };
 
 std::vector<DimensionKey> keysOf(ModelKind kind) {
+  using D = ModelDimensions;
   switch (kind) {
   case ModelKind::mel:
-    return {{"n_mels", &ModelDimensions::melCount},
-            {"n_samples", &ModelDimensions::windowSamples},
-            {"n_fft", &ModelDimensions::fftLength},
-            {"hop_length", &ModelDimensions::hopLength}};
+    return {{"n_mels", &D::melCount, kMaxMelCount},
+            {"n_samples", &D::windowSamples, kMaxWindowSamples},
+            {"n_fft", &D::fftLength, kMaxFftLength},
+            {"hop_length", &D::hopLength, kMaxFftLength}};
   case ModelKind::audioEncoder:
-    return {{"n_mels", &ModelDimensions::melCount},
-            {"d_model", &ModelDimensions::width},
-            {"encoder_layers", &ModelDimensions::encoderLayers},
-            {"encoder_attention_heads", &ModelDimensions::encoderHeads},
-            {"ffn_dim", &ModelDimensions::ffnWidth},
-            {"max_source_positions", &ModelDimensions::audioContext}};
+    return {{"n_mels", &D::melCount, kMaxMelCount},
+            {"d_model", &D::width, kMaxWidth},
+            {"encoder_layers", &D::encoderLayers, kMaxLayers},
+            {"encoder_attention_heads", &D::encoderHeads, kMaxHeads},
+            {"ffn_dim", &D::ffnWidth, kMaxFfnWidth},
+            {"max_source_positions", &D::audioContext, kMaxPositions}};
   case ModelKind::textDecoder:
-    return {{"d_model", &ModelDimensions::width},
-            {"decoder_layers", &ModelDimensions::decoderLayers},
-            {"decoder_attention_heads", &ModelDimensions::decoderHeads},
-            {"ffn_dim", &ModelDimensions::ffnWidth},
-            {"vocab_size", &ModelDimensions::vocabularySize},
-            {"max_target_positions", &ModelDimensions::textContext},
-            {"max_source_positions", &ModelDimensions::audioContext},
-            {"kv_cache_length", &ModelDimensions::cacheLength}};
+    return {{"d_model", &D::width, kMaxWidth},
+            {"decoder_layers", &D::decoderLayers, kMaxLayers},
+            {"decoder_attention_heads", &D::decoderHeads, kMaxHeads},
+            {"ffn_dim", &D::ffnWidth, kMaxFfnWidth},
+            {"vocab_size", &D::vocabularySize, kMaxVocabulary},
+            {"max_target_positions", &D::textContext, kMaxPositions},
+            {"max_source_positions", &D::audioContext, kMaxPositions},
+            {"kv_cache_length", &D::cacheLength, kMaxPositions}};
   }
   return {};
 }
@@ -126,112 +140,183 @@ ModelConfig ModelConfig::standard(ModelKind kind, const ModelDimensions &d) {
   return config;
 }
 
-ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {
-  const std::string where = modelJson.string();
-  auto fail = [&](const std::string &what) -> void {
-    throw MLModelError(MLModelError::Code::invalidModel, where + ": " + what);
-  };
-  std::ifstream in(modelJson, std::ios::binary);
-  if (!in) {
-    throw MLModelError(MLModelError::Code::io, where + ": cannot read the model description");
-  }
-  std::stringstream text;
-  text << in.rdbuf();
-  Json document;
-  try {
-    document = Json::parse(text.str());
-  } catch (const Json::exception &error) {
-    fail(std::string("malformed JSON: ") + error.what());
-  }
-  if (!document.is_object()) {
-    fail("not a JSON object");
-  }
-  if (!document.contains("kind") || !document["kind"].is_string()) {
-    fail("missing \"kind\"");
-  }
-  const std::string kindText = document["kind"].get<std::string>();
-  ModelKind kind;
-  if (kindText == "mel") {
-    kind = ModelKind::mel;
-  } else if (kindText == "audio_encoder") {
-    kind = ModelKind::audioEncoder;
-  } else if (kindText == "text_decoder") {
-    kind = ModelKind::textDecoder;
-  } else {
-    fail("unknown kind \"" + kindText + "\" (mel, audio_encoder or text_decoder expected)");
+namespace {
+
+// Reads one model.json: one reader per section, each failing with the file's name.
+class ModelJsonReader {
+public:
+  explicit ModelJsonReader(const std::filesystem::path &path) : where_(path.string()) {}
+
+  ModelConfig read() {
+    const Json document = parse();
+    const ModelKind kind = readKind(document);
+    const ModelDimensions dimensions = readDimensions(document, kind);
+    checkDimensions(kind, dimensions);
+    ModelConfig config = ModelConfig::standard(kind, dimensions);
+    checkFeatureSizes(config);
+    config.inputs = readFeatures(document, "inputs", config.inputs, /*isOutput=*/false);
+    config.outputs = readFeatures(document, "outputs", config.outputs, /*isOutput=*/true);
+    if (kind == ModelKind::textDecoder) {
+      config.alignmentHeads = readAlignmentHeads(document, config, dimensions);
+    }
+    return config;
   }
 
-  if (!document.contains("dimensions") || !document["dimensions"].is_object()) {
-    fail("missing \"dimensions\"");
-  }
-  const Json &dimensionsJson = document["dimensions"];
-  ModelDimensions dimensions;
-  for (const auto &[key, field] : keysOf(kind)) {
-    if (!dimensionsJson.contains(key)) {
-      fail(std::string("missing dimension \"") + key + "\"");
-    }
-    const Json &value = dimensionsJson[key];
-    if (!value.is_number_unsigned() || value.get<std::uint64_t>() == 0 ||
-        value.get<std::uint64_t>() > kMaxDimension) {
-      fail(std::string("dimension \"") + key + "\" must be a positive integer, not " +
-           value.dump());
-    }
-    dimensions.*field = static_cast<std::size_t>(value.get<std::uint64_t>());
-  }
-  switch (kind) {
-  case ModelKind::mel:
-    if (dimensions.hopLength > dimensions.windowSamples || dimensions.fftLength < 2 ||
-        dimensions.fftLength > kMaxFftLength ||
-        dimensions.fftLength / 2 >= dimensions.windowSamples) {
-      fail("n_fft " + std::to_string(dimensions.fftLength) + " and hop_length " +
-           std::to_string(dimensions.hopLength) + " do not fit n_samples " +
-           std::to_string(dimensions.windowSamples));
-    }
-    break;
-  case ModelKind::audioEncoder:
-    if (dimensions.width % dimensions.encoderHeads != 0) {
-      fail("d_model " + std::to_string(dimensions.width) + " is not a multiple of " +
-           "encoder_attention_heads " + std::to_string(dimensions.encoderHeads));
-    }
-    break;
-  case ModelKind::textDecoder:
-    if (dimensions.width % dimensions.decoderHeads != 0) {
-      fail("d_model " + std::to_string(dimensions.width) + " is not a multiple of " +
-           "decoder_attention_heads " + std::to_string(dimensions.decoderHeads));
-    }
-    break;
+private:
+  [[noreturn]] void fail(const std::string &what) const {
+    throw MLModelError(MLModelError::Code::invalidModel, where_ + ": " + what);
   }
 
-  ModelConfig config = standard(kind, dimensions);
-  auto readFeatures = [&](const char *key, std::vector<FeatureSpec> &expected, bool isOutput) {
+  Json parse() const {
+    std::ifstream in(where_, std::ios::binary);
+    if (!in) {
+      throw MLModelError(MLModelError::Code::io, where_ + ": cannot read the model description");
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    Json document;
+    try {
+      document = parseBoundedJson(text.str());
+    } catch (const Json::exception &error) {
+      fail(std::string("malformed JSON: ") + error.what());
+    } catch (const std::length_error &error) {
+      fail(std::string("malformed JSON: ") + error.what());
+    }
+    if (!document.is_object()) {
+      fail("not a JSON object");
+    }
+    return document;
+  }
+
+  ModelKind readKind(const Json &document) {
+    if (!document.contains("kind") || !document["kind"].is_string()) {
+      fail("missing \"kind\"");
+    }
+    kindText_ = document["kind"].get<std::string>();
+    if (kindText_ == "mel") {
+      return ModelKind::mel;
+    }
+    if (kindText_ == "audio_encoder") {
+      return ModelKind::audioEncoder;
+    }
+    if (kindText_ == "text_decoder") {
+      return ModelKind::textDecoder;
+    }
+    fail("unknown kind \"" + boundedExcerpt(kindText_) +
+         "\" (mel, audio_encoder or text_decoder expected)");
+  }
+
+  ModelDimensions readDimensions(const Json &document, ModelKind kind) const {
+    if (!document.contains("dimensions") || !document["dimensions"].is_object()) {
+      fail("missing \"dimensions\"");
+    }
+    const Json &dimensionsJson = document["dimensions"];
+    ModelDimensions dimensions;
+    for (const auto &[key, field, bound] : keysOf(kind)) {
+      if (!dimensionsJson.contains(key)) {
+        fail(std::string("missing dimension \"") + key + "\"");
+      }
+      const Json &value = dimensionsJson[key];
+      if (!value.is_number_unsigned() || value.get<std::uint64_t>() == 0) {
+        fail(std::string("dimension \"") + key + "\" must be a positive integer, not " +
+             describeJson(value));
+      }
+      if (value.get<std::uint64_t>() > bound) {
+        fail(std::string("dimension \"") + key + "\" is " +
+             std::to_string(value.get<std::uint64_t>()) + ", above the bound " +
+             std::to_string(bound));
+      }
+      dimensions.*field = static_cast<std::size_t>(value.get<std::uint64_t>());
+    }
+    return dimensions;
+  }
+
+  void checkDimensions(ModelKind kind, const ModelDimensions &d) const {
+    switch (kind) {
+    case ModelKind::mel:
+      if (d.hopLength > d.windowSamples || d.fftLength < 2 || d.fftLength / 2 >= d.windowSamples) {
+        fail("n_fft " + std::to_string(d.fftLength) + " and hop_length " +
+             std::to_string(d.hopLength) + " do not fit n_samples " +
+             std::to_string(d.windowSamples));
+      }
+      break;
+    case ModelKind::audioEncoder:
+      if (d.width % d.encoderHeads != 0) {
+        fail("d_model " + std::to_string(d.width) + " is not a multiple of " +
+             "encoder_attention_heads " + std::to_string(d.encoderHeads));
+      }
+      break;
+    case ModelKind::textDecoder:
+      if (d.width % d.decoderHeads != 0) {
+        fail("d_model " + std::to_string(d.width) + " is not a multiple of " +
+             "decoder_attention_heads " + std::to_string(d.decoderHeads));
+      }
+      // A cache slot past the learned positions could never be filled.
+      if (d.cacheLength > d.textContext) {
+        fail("dimension \"kv_cache_length\" is " + std::to_string(d.cacheLength) +
+             ", above the bound " + std::to_string(d.textContext) + " (\"max_target_positions\")");
+      }
+      break;
+    }
+  }
+
+  void checkFeatureSizes(const ModelConfig &config) const {
+    for (const auto *features : {&config.inputs, &config.outputs}) {
+      for (const auto &feature : *features) {
+        std::size_t count = 1;
+        for (auto d : feature.shape) {
+          count *= d; // each factor is bounded above, so this cannot overflow
+        }
+        if (count > kMaxFeatureElements) {
+          fail("feature " + feature.name + " of shape " + formatShape(feature.shape) + " holds " +
+               std::to_string(count) + " elements, above the bound " +
+               std::to_string(kMaxFeatureElements));
+        }
+      }
+    }
+  }
+
+  FeatureSpec readFeature(const Json &entry, const char *key) const {
+    if (!entry.is_object() || !entry.contains("name") || !entry["name"].is_string() ||
+        !entry.contains("shape") || !entry["shape"].is_array() || !entry.contains("data_type") ||
+        !entry["data_type"].is_string()) {
+      fail(std::string("an entry of \"") + key + "\" needs name, shape and data_type");
+    }
+    FeatureSpec feature;
+    feature.name = entry["name"].get<std::string>();
+    for (const Json &d : entry["shape"]) {
+      if (!d.is_number_unsigned()) {
+        fail("feature " + feature.name + " has a malformed shape: a dimension is " +
+             describeJson(d));
+      }
+      feature.shape.push_back(static_cast<std::size_t>(d.get<std::uint64_t>()));
+    }
+    bool ok = false;
+    feature.dataType = parseType(entry["data_type"].get<std::string>(), ok);
+    if (!ok) {
+      fail("feature " + feature.name + " has unknown data_type " +
+           describeJson(entry["data_type"]));
+    }
+    return feature;
+  }
+
+  // The features listed under `key`, checked against the kind's `expected` ones and returned in
+  // their order whatever the file's order, so the networks can index them.
+  std::vector<FeatureSpec> readFeatures(const Json &document, const char *key,
+                                        const std::vector<FeatureSpec> &expected,
+                                        bool isOutput) const {
     if (!document.contains(key) || !document[key].is_array()) {
       fail(std::string("missing \"") + key + "\" list");
     }
-    std::vector<FeatureSpec> result;
+    const char *role = isOutput ? "output" : "input";
+    std::vector<FeatureSpec> listed;
     for (const Json &entry : document[key]) {
-      if (!entry.is_object() || !entry.contains("name") || !entry["name"].is_string() ||
-          !entry.contains("shape") || !entry["shape"].is_array() || !entry.contains("data_type") ||
-          !entry["data_type"].is_string()) {
-        fail(std::string("an entry of \"") + key + "\" needs name, shape and data_type");
-      }
-      FeatureSpec feature;
-      feature.name = entry["name"].get<std::string>();
-      for (const Json &d : entry["shape"]) {
-        if (!d.is_number_unsigned()) {
-          fail("feature " + feature.name + " has a malformed shape " + entry["shape"].dump());
-        }
-        feature.shape.push_back(static_cast<std::size_t>(d.get<std::uint64_t>()));
-      }
-      bool ok = false;
-      feature.dataType = parseType(entry["data_type"].get<std::string>(), ok);
-      if (!ok) {
-        fail("feature " + feature.name + " has unknown data_type " + entry["data_type"].dump());
-      }
+      FeatureSpec feature = readFeature(entry, key);
       const auto match = std::find_if(expected.begin(), expected.end(),
                                       [&](const FeatureSpec &e) { return e.name == feature.name; });
       if (match == expected.end()) {
-        fail(std::string("unexpected ") + (isOutput ? "output" : "input") + " feature " +
-             feature.name + " for kind " + kindText);
+        fail(std::string("unexpected ") + role + " feature " + feature.name + " for kind " +
+             kindText_);
       }
       if (match->shape != feature.shape) {
         fail("feature " + feature.name + " has shape " + formatShape(feature.shape) +
@@ -243,54 +328,73 @@ ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {
         fail("feature " + feature.name + " has data_type " + description(feature.dataType) +
              ", expected " + description(match->dataType));
       }
-      if (std::any_of(result.begin(), result.end(),
+      if (std::any_of(listed.begin(), listed.end(),
                       [&](const FeatureSpec &f) { return f.name == feature.name; })) {
         fail("feature " + feature.name + " is listed twice");
       }
-      result.push_back(std::move(feature));
+      listed.push_back(std::move(feature));
     }
-    // Kept in the standard order whatever the file's order, so the networks can index them.
     std::vector<FeatureSpec> ordered;
     for (const auto &e : expected) {
-      const auto listed = std::find_if(result.begin(), result.end(),
-                                       [&](const FeatureSpec &f) { return f.name == e.name; });
-      if (listed != result.end()) {
-        ordered.push_back(*listed);
+      const auto found = std::find_if(listed.begin(), listed.end(),
+                                      [&](const FeatureSpec &f) { return f.name == e.name; });
+      if (found != listed.end()) {
+        ordered.push_back(*found);
       } else if (!(isOutput && e.name == "alignment_heads_weights")) {
-        fail(std::string("missing ") + (isOutput ? "output" : "input") + " feature " + e.name);
+        fail(std::string("missing ") + role + " feature " + e.name);
       }
     }
-    expected = std::move(ordered);
-  };
-  readFeatures("inputs", config.inputs, false);
-  readFeatures("outputs", config.outputs, true);
-
-  if (kind == ModelKind::textDecoder && document.contains("alignment_heads")) {
-    const Json &heads = document["alignment_heads"];
-    if (!heads.is_array()) {
-      fail("\"alignment_heads\" must be a list of [layer, head] pairs");
-    }
-    for (const Json &pair : heads) {
-      if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_unsigned() ||
-          !pair[1].is_number_unsigned() ||
-          pair[0].get<std::uint64_t>() >= dimensions.decoderLayers ||
-          pair[1].get<std::uint64_t>() >= dimensions.decoderHeads) {
-        fail("alignment head " + pair.dump() + " is not a [layer, head] pair within " +
-             std::to_string(dimensions.decoderLayers) + " layers and " +
-             std::to_string(dimensions.decoderHeads) + " heads");
-      }
-      config.alignmentHeads.emplace_back(static_cast<std::size_t>(pair[0].get<std::uint64_t>()),
-                                         static_cast<std::size_t>(pair[1].get<std::uint64_t>()));
-    }
+    return ordered;
   }
-  return config;
+
+  std::vector<std::pair<std::size_t, std::size_t>>
+  readAlignmentHeads(const Json &document, const ModelConfig &config,
+                     const ModelDimensions &d) const {
+    std::vector<std::pair<std::size_t, std::size_t>> result;
+    if (document.contains("alignment_heads")) {
+      const Json &heads = document["alignment_heads"];
+      if (!heads.is_array()) {
+        fail("\"alignment_heads\" must be a list of [layer, head] pairs, not " +
+             describeJson(heads));
+      }
+      for (std::size_t i = 0; i < heads.size(); ++i) {
+        const Json &pair = heads[i];
+        if (!pair.is_array() || pair.size() != 2 || !pair[0].is_number_unsigned() ||
+            !pair[1].is_number_unsigned() || pair[0].get<std::uint64_t>() >= d.decoderLayers ||
+            pair[1].get<std::uint64_t>() >= d.decoderHeads) {
+          fail("alignment head " + std::to_string(i) + " (" + describeJson(pair) +
+               ") is not a [layer, head] pair within " + std::to_string(d.decoderLayers) +
+               " layers and " + std::to_string(d.decoderHeads) + " heads");
+        }
+        result.emplace_back(static_cast<std::size_t>(pair[0].get<std::uint64_t>()),
+                            static_cast<std::size_t>(pair[1].get<std::uint64_t>()));
+      }
+    }
+    // Weights averaged over no head would be all zeros, which word timing would take as real.
+    const bool reportsWeights =
+        std::any_of(config.outputs.begin(), config.outputs.end(),
+                    [](const FeatureSpec &f) { return f.name == "alignment_heads_weights"; });
+    if (reportsWeights && result.empty()) {
+      fail("the output alignment_heads_weights is listed but \"alignment_heads\" names no head");
+    }
+    return result;
+  }
+
+  std::string where_;
+  std::string kindText_;
+};
+
+} // namespace
+
+ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {
+  return ModelJsonReader(modelJson).read();
 }
 
 std::string ModelConfig::toJson() const {
   Json document;
   document["kind"] = kindName(kind);
   Json dims = Json::object();
-  for (const auto &[key, field] : keysOf(kind)) {
+  for (const auto &[key, field, bound] : keysOf(kind)) {
     dims[key] = dimensions.*field;
   }
   document["dimensions"] = dims;

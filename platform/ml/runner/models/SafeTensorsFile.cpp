@@ -2,8 +2,11 @@
 
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/models/BoundedJson.hpp"
 
 #include <nlohmann/json.hpp>
+
+#include <stdexcept>
 
 #include <cerrno>
 #include <cstring>
@@ -51,108 +54,123 @@ std::size_t SafeTensorsFile::Tensor::elementCount() const {
 }
 
 SafeTensorsFile::SafeTensorsFile(const std::filesystem::path &path) : path_(path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    fail(path, std::string("cannot open: ") + std::strerror(errno), MLModelError::Code::io);
-  }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    fail(path, "not a regular file", MLModelError::Code::io);
-  }
-  mappingSize_ = static_cast<std::size_t>(info.st_size);
-  if (mappingSize_ < 8) {
-    ::close(fd);
-    fail(path,
-         "file is " + std::to_string(mappingSize_) + " bytes, too short for a safetensors header");
-  }
-  void *mapped = ::mmap(nullptr, mappingSize_, PROT_READ, MAP_PRIVATE, fd, 0);
-  ::close(fd);
-  if (mapped == MAP_FAILED) {
-    fail(path, std::string("cannot map: ") + std::strerror(errno), MLModelError::Code::io);
-  }
-  mapping_ = static_cast<const std::uint8_t *>(mapped);
-
+  map();
   try {
-    std::uint64_t headerLength = 0;
-    for (int i = 7; i >= 0; --i) {
-      headerLength = headerLength << 8 | mapping_[i];
-    }
-    if (headerLength > kMaxHeaderBytes || headerLength > mappingSize_ - 8) {
-      fail(path, "header length " + std::to_string(headerLength) + " exceeds the file size " +
-                     std::to_string(mappingSize_));
-    }
-    dataStart_ = 8 + static_cast<std::size_t>(headerLength);
-    const std::size_t dataSize = mappingSize_ - dataStart_;
-    nlohmann::json header;
-    try {
-      header = nlohmann::json::parse(mapping_ + 8, mapping_ + dataStart_);
-    } catch (const nlohmann::json::exception &error) {
-      fail(path, std::string("malformed header: ") + error.what());
-    }
-    if (!header.is_object()) {
-      fail(path, "malformed header: not a JSON object");
-    }
-    for (const auto &[name, entry] : header.items()) {
-      if (name == "__metadata__") {
-        continue;
-      }
-      auto bad = [&](const std::string &why) { fail(path, "tensor " + name + ": " + why); };
-      if (!entry.is_object() || !entry.contains("dtype") || !entry.contains("shape") ||
-          !entry.contains("data_offsets")) {
-        bad("entry needs dtype, shape and data_offsets");
-      }
-      Tensor tensor;
-      const auto &dtype = entry.at("dtype");
-      std::size_t elementBytes = 0;
-      if (dtype == "F16") {
-        tensor.type = ElementType::float16;
-        elementBytes = 2;
-      } else if (dtype == "F32") {
-        tensor.type = ElementType::float32;
-        elementBytes = 4;
-      } else {
-        bad("unsupported element type " + dtype.dump() + " (F16 or F32 expected)");
-      }
-      const auto &shape = entry.at("shape");
-      const auto &offsets = entry.at("data_offsets");
-      if (!shape.is_array() || !offsets.is_array() || offsets.size() != 2) {
-        bad("malformed shape or data_offsets");
-      }
-      std::size_t count = 1;
-      for (const auto &d : shape) {
-        if (!d.is_number_unsigned() && !(d.is_number_integer() && d.get<std::int64_t>() >= 0)) {
-          bad("malformed shape " + shape.dump());
-        }
-        const auto dimension = d.get<std::uint64_t>();
-        tensor.shape.push_back(static_cast<std::size_t>(dimension));
-        if (!multiplyChecked(count, static_cast<std::size_t>(dimension), count)) {
-          bad("shape " + shape.dump() + " is too large");
-        }
-      }
-      if (!offsets[0].is_number_unsigned() || !offsets[1].is_number_unsigned()) {
-        bad("malformed data_offsets " + offsets.dump());
-      }
-      const auto begin = offsets[0].get<std::uint64_t>();
-      const auto end = offsets[1].get<std::uint64_t>();
-      std::size_t expectedBytes = 0;
-      if (!multiplyChecked(count, elementBytes, expectedBytes) || end < begin ||
-          end - begin != expectedBytes) {
-        bad("data_offsets " + offsets.dump() + " do not hold shape " + shape.dump());
-      }
-      if (end > dataSize) {
-        bad("data ends at byte " + std::to_string(end) + " but the file holds only " +
-            std::to_string(dataSize) + " bytes of data (truncated file?)");
-      }
-      tensor.offset = static_cast<std::size_t>(begin);
-      tensor.byteCount = expectedBytes;
-      tensors_.emplace(name, std::move(tensor));
-    }
+    readHeader();
   } catch (...) {
     ::munmap(const_cast<std::uint8_t *>(mapping_), mappingSize_);
     mapping_ = nullptr;
     throw;
   }
+}
+
+void SafeTensorsFile::map() {
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    fail(path_, std::string("cannot open: ") + std::strerror(errno), MLModelError::Code::io);
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    fail(path_, "not a regular file", MLModelError::Code::io);
+  }
+  mappingSize_ = static_cast<std::size_t>(info.st_size);
+  if (mappingSize_ < 8) {
+    ::close(fd);
+    fail(path_,
+         "file is " + std::to_string(mappingSize_) + " bytes, too short for a safetensors header");
+  }
+  void *mapped = ::mmap(nullptr, mappingSize_, PROT_READ, MAP_PRIVATE, fd, 0);
+  ::close(fd);
+  if (mapped == MAP_FAILED) {
+    fail(path_, std::string("cannot map: ") + std::strerror(errno), MLModelError::Code::io);
+  }
+  mapping_ = static_cast<const std::uint8_t *>(mapped);
+}
+
+void SafeTensorsFile::readHeader() {
+  std::uint64_t headerLength = 0;
+  for (int i = 7; i >= 0; --i) {
+    headerLength = headerLength << 8 | mapping_[i];
+  }
+  if (headerLength > kMaxHeaderBytes || headerLength > mappingSize_ - 8) {
+    fail(path_, "header length " + std::to_string(headerLength) + " exceeds the file size " +
+                    std::to_string(mappingSize_));
+  }
+  dataStart_ = 8 + static_cast<std::size_t>(headerLength);
+  nlohmann::ordered_json header;
+  try {
+    header = parseBoundedJson(
+        std::string_view(reinterpret_cast<const char *>(mapping_ + 8), headerLength));
+  } catch (const nlohmann::json::exception &error) {
+    fail(path_, std::string("malformed header: ") + error.what());
+  } catch (const std::length_error &error) {
+    fail(path_, std::string("malformed header: ") + error.what());
+  }
+  if (!header.is_object()) {
+    fail(path_, "malformed header: not a JSON object");
+  }
+  for (const auto &[name, entry] : header.items()) {
+    if (name != "__metadata__") {
+      tensors_.emplace(name, readEntry(name, entry, mappingSize_ - dataStart_));
+    }
+  }
+}
+
+SafeTensorsFile::Tensor SafeTensorsFile::readEntry(const std::string &name,
+                                                   const nlohmann::ordered_json &entry,
+                                                   std::size_t dataSize) const {
+  auto bad = [&](const std::string &why) { fail(path_, "tensor " + name + ": " + why); };
+  if (!entry.is_object() || !entry.contains("dtype") || !entry.contains("shape") ||
+      !entry.contains("data_offsets")) {
+    bad("entry needs dtype, shape and data_offsets");
+  }
+  Tensor tensor;
+  const auto &dtype = entry.at("dtype");
+  std::size_t elementBytes = 0;
+  if (dtype == "F16") {
+    tensor.type = ElementType::float16;
+    elementBytes = 2;
+  } else if (dtype == "F32") {
+    tensor.type = ElementType::float32;
+    elementBytes = 4;
+  } else {
+    bad("unsupported element type " + describeJson(dtype) + " (F16 or F32 expected)");
+  }
+  const auto &shape = entry.at("shape");
+  const auto &offsets = entry.at("data_offsets");
+  if (!shape.is_array() || !offsets.is_array() || offsets.size() != 2) {
+    bad("malformed shape or data_offsets");
+  }
+  std::size_t count = 1;
+  for (const auto &d : shape) {
+    if (!d.is_number_unsigned() && !(d.is_number_integer() && d.get<std::int64_t>() >= 0)) {
+      bad("malformed shape: a dimension is " + describeJson(d));
+    }
+    const auto dimension = d.get<std::uint64_t>();
+    tensor.shape.push_back(static_cast<std::size_t>(dimension));
+    if (!multiplyChecked(count, static_cast<std::size_t>(dimension), count)) {
+      bad("shape " + formatShape(tensor.shape) + "... is too large");
+    }
+  }
+  if (!offsets[0].is_number_unsigned() || !offsets[1].is_number_unsigned()) {
+    bad("malformed data_offsets: " + describeJson(offsets[0]) + " and " + describeJson(offsets[1]));
+  }
+  const auto begin = offsets[0].get<std::uint64_t>();
+  const auto end = offsets[1].get<std::uint64_t>();
+  std::size_t expectedBytes = 0;
+  if (!multiplyChecked(count, elementBytes, expectedBytes) || end < begin ||
+      end - begin != expectedBytes) {
+    bad("data_offsets [" + std::to_string(begin) + ", " + std::to_string(end) +
+        "] do not hold shape " + formatShape(tensor.shape));
+  }
+  if (end > dataSize) {
+    bad("data ends at byte " + std::to_string(end) + " but the file holds only " +
+        std::to_string(dataSize) + " bytes of data (truncated file?)");
+  }
+  tensor.offset = static_cast<std::size_t>(begin);
+  tensor.byteCount = expectedBytes;
+  return tensor;
 }
 
 SafeTensorsFile::~SafeTensorsFile() {

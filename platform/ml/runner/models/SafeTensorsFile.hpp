@@ -1,5 +1,7 @@
 #pragma once
 
+#include <nlohmann/json_fwd.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -52,6 +54,13 @@ public:
                       float *destination) const;
 
 private:
+  // Maps the whole file; throws (io) when it cannot be opened or mapped.
+  void map();
+  // Reads the header's entries; called with the file mapped.
+  void readHeader();
+  Tensor readEntry(const std::string &name, const nlohmann::ordered_json &entry,
+                   std::size_t dataSize) const;
+
   const Tensor &checkedTensor(std::string_view name,
                               const std::vector<std::size_t> &expectedShape) const;
 

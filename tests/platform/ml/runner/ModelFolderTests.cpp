@@ -2,8 +2,8 @@
 
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "tests/support/TempDir.hpp"
 #include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -143,6 +143,26 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
   TestModelOptions options;
   options.dimensions.audioContext = 16;
   options.dimensions.vocabularySize = 1000;
+  // A decoder description of other dimensions than the written weights.
+  auto describeDecoder = [&](const std::filesystem::path &folder,
+                             const std::function<void(runner::ModelDimensions &)> &change) {
+    auto dimensions = options.dimensions;
+    change(dimensions);
+    auto config = ModelConfig::standard(ModelKind::textDecoder, dimensions);
+    config.alignmentHeads = {{0, 1}};
+    writeText(folder / "model.json", config.toJson());
+  };
+  // A valid decoder description with one dimension's value replaced by raw JSON text.
+  auto withDimension = [&](const std::filesystem::path &folder, const std::string &key,
+                           const std::string &json) {
+    auto config = ModelConfig::standard(ModelKind::textDecoder, options.dimensions);
+    config.alignmentHeads = {{0, 1}};
+    std::string text = config.toJson();
+    const std::string field = "\"" + key + "\": ";
+    const auto at = text.find(field) + field.size();
+    text.replace(at, text.find_first_of(",\n", at) - at, json);
+    writeText(folder / "model.json", text);
+  };
   const std::vector<Case> cases = {
       {"no folder", [](const auto &f) { std::filesystem::remove_all(f); }, "TextDecoder.mlmodelc",
        "no such model folder"},
@@ -167,15 +187,47 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
          writeText(f / "model.json", config.toJson());
        },
        "model.json", "feature logits has shape [1, 1, 7], expected [1, 1, 1000]"},
-      {"description far larger than the weights",
-       [&](const auto &f) {
-         auto dimensions = options.dimensions;
-         dimensions.width = std::size_t{1} << 22;
-         writeText(f / "model.json",
-                   ModelConfig::standard(ModelKind::textDecoder, dimensions).toJson());
-       },
+      {"description larger than the weights",
+       [&](const auto &f) { describeDecoder(f, [](auto &d) { d.width = 128; }); },
        "weights.safetensors",
-       "tensor model.decoder.embed_tokens.weight has shape [1000, 64], expected [1000, 4194304]"},
+       "tensor model.decoder.embed_tokens.weight has shape [1000, 64], expected [1000, 128]"},
+      {"absurd width",
+       [&](const auto &f) { describeDecoder(f, [](auto &d) { d.width = std::size_t{1} << 22; }); },
+       "model.json", "dimension \"d_model\" is 4194304, above the bound 8192"},
+      {"absurd cache length",
+       [&](const auto &f) { withDimension(f, "kv_cache_length", "16777216"); }, "model.json",
+       "dimension \"kv_cache_length\" is 16777216, above the bound 65536"},
+      {"cache longer than the learned positions",
+       [&](const auto &f) { describeDecoder(f, [](auto &d) { d.cacheLength = 449; }); },
+       "model.json",
+       "dimension \"kv_cache_length\" is 449, above the bound 448 (\"max_target_positions\")"},
+      {"features of gigabytes",
+       [&](const auto &f) {
+         describeDecoder(f, [](auto &d) {
+           d.decoderLayers = 200;
+           d.width = 8192;
+           d.decoderHeads = 8;
+           d.textContext = 65536;
+           d.cacheLength = 65536;
+         });
+       },
+       "model.json", "feature key_cache of shape [1, 1638400, 1, 65536] holds"},
+      {"dimension nested thousands deep",
+       [&](const auto &f) {
+         withDimension(f, "d_model", std::string(5000, '[') + std::string(5000, ']'));
+       },
+       "model.json", "nested more than 64 levels deep"},
+      {"dimension of the wrong type",
+       [&](const auto &f) { withDimension(f, "d_model", "\"" + std::string(500, 'x') + "\""); },
+       "model.json",
+       "dimension \"d_model\" must be a positive integer, not the string \"xxxxxxxxxx"},
+      {"alignment weights without alignment heads",
+       [&](const auto &f) {
+         writeText(f / "model.json",
+                   ModelConfig::standard(ModelKind::textDecoder, options.dimensions).toJson());
+       },
+       "model.json",
+       "the output alignment_heads_weights is listed but \"alignment_heads\" names no head"},
       {"no weights file", [](const auto &f) { std::filesystem::remove(f / "weights.safetensors"); },
        "weights.safetensors", "cannot open"},
       {"missing tensor", [](const auto &f) { rewriteWeights(f, "model.decoder.layer_norm.bias"); },
@@ -202,6 +254,27 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
                    std::string("\x04\x00\x00\x00\x00\x00\x00\x00{\"a", 12));
        },
        "weights.safetensors", "malformed header"},
+      {"element type nested deeply",
+       [](const auto &f) {
+         const std::string header = "{\"a\": {\"dtype\": " + std::string(200000, '[') +
+                                    std::string(200000, ']') +
+                                    ", \"shape\": [], \"data_offsets\": [0, 0]}}";
+         std::string file(8, '\0');
+         for (int i = 0; i < 8; ++i) {
+           file[static_cast<std::size_t>(i)] = static_cast<char>((header.size() >> (8 * i)) & 0xff);
+         }
+         writeText(f / "weights.safetensors", file + header);
+       },
+       "weights.safetensors", "malformed header: nested more than 64 levels deep"},
+      {"element type of the wrong type",
+       [](const auto &f) {
+         const std::string header =
+             "{\"a\": {\"dtype\": [1, 2, 3], \"shape\": [], \"data_offsets\": [0, 0]}}";
+         std::string file(8, '\0');
+         file[0] = static_cast<char>(header.size());
+         writeText(f / "weights.safetensors", file + header);
+       },
+       "weights.safetensors", "tensor a: unsupported element type an array of 3"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -216,6 +289,24 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
       EXPECT_NE(what.find(c.file), std::string::npos) << what;
       EXPECT_NE(what.find(c.message), std::string::npos) << what;
     }
+  }
+}
+
+} // namespace
+
+namespace {
+
+TEST(ModelFolder, RunnerModelsHoldNoState) {
+  mqtest::TempDir dir;
+  TestModelOptions options;
+  options.dimensions = TestModelOptions::smallDimensions();
+  options.dimensions.vocabularySize = 1000;
+  const auto model = loadMLModel(runner::writeTextDecoderModel(dir.path(), options));
+  try {
+    model->makeState();
+    ADD_FAILURE() << "made a state";
+  } catch (const MLModelError &error) {
+    EXPECT_STREQ(error.what(), "text_decoder: the model holds no state");
   }
 }
 
