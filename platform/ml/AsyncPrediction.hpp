@@ -15,4 +15,14 @@ inline std::shared_ptr<MLFeatureProvider> asyncPrediction(const MLModel &model,
   return model.prediction(input, options);
 }
 
+// The stateful prediction for a caller that awaits it: the model's own stateful prediction,
+// which reads and updates `state`; its errors (among them the no-state error of a model without
+// state) pass through unchanged. One prediction at a time per state.
+inline std::shared_ptr<MLFeatureProvider> asyncPrediction(const MLModel &model,
+                                                          const MLFeatureProvider &input,
+                                                          MLState &state,
+                                                          const MLPredictionOptions &options = {}) {
+  return model.prediction(input, state, options);
+}
+
 } // namespace platform

@@ -4,6 +4,7 @@
 #include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/MLFeatureProvider.hpp"
 #include "platform/ml/MLModelDescription.hpp"
+#include "platform/ml/MLState.hpp"
 
 #include <memory>
 
@@ -45,6 +46,17 @@ public:
   // shares its arrays and stays valid after the model is gone.
   virtual std::shared_ptr<MLFeatureProvider>
   prediction(const MLFeatureProvider &input, const MLPredictionOptions &options = {}) const = 0;
+
+  // A fresh state for a sequence of stateful predictions. Throws MLModelError (invalidModel,
+  // "<model>: the model holds no state") for a model without state, which every model of this
+  // platform's runner is; stateful models override both this and the stateful prediction.
+  virtual std::shared_ptr<MLState> makeState() const;
+
+  // Runs the model once with `state`, which it reads and updates in place. Blocks, like
+  // prediction(); the same errors, and the no-state error above for a model without state.
+  virtual std::shared_ptr<MLFeatureProvider>
+  prediction(const MLFeatureProvider &input, MLState &state,
+             const MLPredictionOptions &options = {}) const;
 };
 
 } // namespace platform
