@@ -1,0 +1,85 @@
+#include "platform/system/JsonFileSettings.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <sstream>
+#include <system_error>
+
+namespace platform {
+
+JsonFileSettings::JsonFileSettings(std::filesystem::path file) : file_(std::move(file)) {
+  std::ifstream in(file_, std::ios::binary);
+  if (!in) {
+    return;
+  }
+  std::stringstream text;
+  text << in.rdbuf();
+  in.close();
+  const auto document = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  if (!document.is_object()) {
+    std::error_code ignored;
+    std::filesystem::rename(file_, file_.string() + ".unreadable", ignored);
+    return;
+  }
+  for (const auto &[key, value] : document.items()) {
+    values_[key] = value.dump();
+  }
+}
+
+bool JsonFileSettings::contains(const std::string &key) const { return values_.count(key) != 0; }
+
+std::optional<bool> JsonFileSettings::boolValue(const std::string &key) const {
+  const auto found = values_.find(key);
+  if (found == values_.end()) {
+    return std::nullopt;
+  }
+  const auto value = nlohmann::json::parse(found->second, nullptr, false);
+  return value.is_boolean() ? std::optional<bool>(value.get<bool>()) : std::nullopt;
+}
+
+std::optional<std::string> JsonFileSettings::stringValue(const std::string &key) const {
+  const auto found = values_.find(key);
+  if (found == values_.end()) {
+    return std::nullopt;
+  }
+  const auto value = nlohmann::json::parse(found->second, nullptr, false);
+  return value.is_string() ? std::optional<std::string>(value.get<std::string>()) : std::nullopt;
+}
+
+void JsonFileSettings::setBool(const std::string &key, bool value) {
+  values_[key] = nlohmann::json(value).dump();
+  save();
+}
+
+void JsonFileSettings::setString(const std::string &key, const std::string &value) {
+  values_[key] = nlohmann::json(value).dump();
+  save();
+}
+
+void JsonFileSettings::remove(const std::string &key) {
+  if (values_.erase(key) != 0) {
+    save();
+  }
+}
+
+void JsonFileSettings::save() const {
+  nlohmann::json document = nlohmann::json::object();
+  for (const auto &[key, text] : values_) {
+    document[key] = nlohmann::json::parse(text, nullptr, false);
+  }
+  std::error_code error;
+  std::filesystem::create_directories(file_.parent_path(), error);
+  const std::filesystem::path temporary = file_.string() + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << document.dump(2) << '\n';
+    if (!out.flush()) {
+      std::filesystem::remove(temporary, error);
+      return;
+    }
+  }
+  std::filesystem::rename(temporary, file_, error);
+}
+
+} // namespace platform
