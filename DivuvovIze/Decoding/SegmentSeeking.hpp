@@ -4,8 +4,11 @@
 #include "DivuvovIze/Models/DecodingOptions.hpp"
 #include "DivuvovIze/Models/DecodingResult.hpp"
 #include "DivuvovIze/Models/TranscriptionSegment.hpp"
+#include "DivuvovIze/Models/TranscriptionTimings.hpp"
+#include "platform/ml/MLMultiArray.hpp"
 
 #include <optional>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -30,6 +33,20 @@ public:
                            int allSegmentsCount, int currentSeek, int segmentSize, int sampleRate,
                            int timeToken, int specialToken,
                            const WhisperTokenizer &tokenizer) const = 0;
+
+  // The segments with their words timed from the window's alignment weights (one row per
+  // token of the segments, one column per 20 ms; see WordTimestamps). `seek` is the window's
+  // first sample, `lastSpeechTimestamp` (seconds) the end of speech before it; `segmentSize`,
+  // `options` and `timings` are accepted and not read. Every segment comes back with a word
+  // list. Throws WhisperError::segmentingFailed("Invalid shape in alignmentWeights") for
+  // weights without a shape.
+  virtual std::optional<std::vector<TranscriptionSegment>>
+  addWordTimestamps(std::vector<TranscriptionSegment> segments,
+                    const platform::MLMultiArray &alignmentWeights,
+                    const WhisperTokenizer &tokenizer, int seek, int segmentSize,
+                    std::string_view prependPunctuations, std::string_view appendPunctuations,
+                    float lastSpeechTimestamp, const DecodingOptions &options,
+                    const TranscriptionTimings &timings) const;
 };
 
 } // namespace divuvovize

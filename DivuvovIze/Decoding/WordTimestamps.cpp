@@ -7,7 +7,9 @@
 #include <limits>
 #include <optional>
 
+#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/StringUtilities.hpp"
+#include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
 
@@ -34,6 +36,17 @@ bool isContained(std::string_view text, std::string_view set) {
 }
 
 float round2(float value) { return deduve::rounded(value, 2); }
+
+float elementAsFloat(const platform::MLMultiArray &array, int offset) {
+  switch (array.dataType()) {
+  case platform::MLMultiArrayDataType::float16:
+    return static_cast<float>(array.data<platform::Float16>()[offset]);
+  case platform::MLMultiArrayDataType::float32:
+    return array.data<float>()[offset];
+  default:
+    return static_cast<float>(array.value(offset));
+  }
+}
 
 } // namespace
 
@@ -370,6 +383,60 @@ std::vector<TranscriptionSegment> WordTimestamps::updateSegmentsWithWordTimings(
     previousSegmentEnd = segment.end;
   }
   return segments;
+}
+
+std::vector<TranscriptionSegment> WordTimestamps::addWordTimestamps(
+    std::vector<TranscriptionSegment> segments, const platform::MLMultiArray &alignmentWeights,
+    const WhisperTokenizer &tokenizer, int seek, std::string_view prependPunctuations,
+    std::string_view appendPunctuations, float lastSpeechTimestamp) {
+  std::vector<int> tokens;
+  std::vector<float> logProbs;
+  for (const auto &segment : segments) {
+    for (std::size_t i = 0; i < segment.tokens.size(); ++i) {
+      const int token = segment.tokens[i];
+      tokens.push_back(token);
+      if (i < segment.tokenLogProbs.size()) {
+        if (const auto found = segment.tokenLogProbs[i].find(token);
+            found != segment.tokenLogProbs[i].end()) {
+          logProbs.push_back(found->second);
+        }
+      }
+    }
+  }
+  if (alignmentWeights.shape().empty()) {
+    throw WhisperError::segmentingFailed("Invalid shape in alignmentWeights");
+  }
+  const int columns = alignmentWeights.shape().back();
+  const int rows = static_cast<int>(tokens.size());
+  // Row r of the work matrix is row r of the weights; rows the weights lack stay 0.
+  std::vector<float> matrix(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
+  const long available = alignmentWeights.count();
+  for (int r = 0; r < rows; ++r) {
+    for (int c = 0; c < columns; ++c) {
+      const long offset = static_cast<long>(r) * columns + c;
+      if (offset >= available) {
+        break;
+      }
+      matrix[static_cast<std::size_t>(offset)] =
+          elementAsFloat(alignmentWeights, static_cast<int>(offset));
+    }
+  }
+  if (deduve::Logging::isLoggingEnabled(deduve::Logging::LogLevel::debug)) {
+    deduve::Logging::debug("Alignment weights shape: [" + std::to_string(rows) + ", " +
+                           std::to_string(columns) + "]");
+  }
+  const AlignmentPath path = dynamicTimeWarping(matrix, rows, columns);
+  const WordTokens split = tokenizer.splitToWordTokens(tokens);
+  std::vector<WordTiming> alignment = findAlignment(split.words, split.wordTokens, logProbs, path);
+  const auto [median, maxDuration] = calculateWordDurationConstraints(alignment);
+  alignment = truncateLongWordsAtSentenceBoundaries(std::move(alignment), maxDuration);
+  if (!alignment.empty()) {
+    alignment = mergePunctuations(alignment, prependPunctuations, appendPunctuations);
+  }
+  return updateSegmentsWithWordTimings(
+      std::move(segments), alignment, seek, lastSpeechTimestamp, median, maxDuration,
+      tokenizer.specialTokens().specialTokenBegin,
+      [&](const std::vector<int> &ids) { return tokenizer.decode(ids); });
 }
 
 } // namespace divuvovize

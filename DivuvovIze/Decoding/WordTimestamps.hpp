@@ -25,6 +25,8 @@ struct AlignmentPath {
 // The steps that turn a window's cross-attention alignment weights into per-word timings.
 // Stateless and thread-safe; the segment seeker strings them together. One column of the
 // alignment matrix is 0.02 s.
+class WhisperTokenizer;
+
 struct WordTimestamps {
   // Seconds of one alignment column.
   static constexpr float secondsPerColumn = 0.02f;
@@ -77,6 +79,16 @@ struct WordTimestamps {
   // segment edges are reconciled with `medianDuration` and `maxDuration`.
   // `lastSpeechTimestamp` (seconds) is the end of speech before the first segment. Every
   // segment comes back with a `words` list, empty when it got none.
+  // All steps: the segments' tokens (all kinds) are aligned against rows 0 ..< token count of
+  // `alignmentWeights` (its last dimension is the frames; rows it lacks count as 0), split into
+  // words by the tokenizer, timed, limited, merged with the punctuation sets and handed out
+  // to the segments. Throws WhisperError::segmentingFailed("Invalid shape in alignmentWeights")
+  // for weights without a shape.
+  static std::vector<TranscriptionSegment> addWordTimestamps(
+      std::vector<TranscriptionSegment> segments, const platform::MLMultiArray &alignmentWeights,
+      const WhisperTokenizer &tokenizer, int seek, std::string_view prependPunctuations,
+      std::string_view appendPunctuations, float lastSpeechTimestamp);
+
   static std::vector<TranscriptionSegment> updateSegmentsWithWordTimings(
       std::vector<TranscriptionSegment> segments, const std::vector<WordTiming> &mergedAlignment,
       int seek, float lastSpeechTimestamp, float medianDuration, float maxDuration,
