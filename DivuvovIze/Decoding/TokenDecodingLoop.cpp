@@ -193,11 +193,11 @@ DecodingResult TokenDecodingLoop::decodeText(TextDecoding &decoder,
     }
 
     const auto predictionStart = clock.now();
-    const auto output = decoder.predictLogits(stepInput);
+    auto output = decoder.predictLogits(stepInput);
     if (!output || !output->logits) {
       throw WhisperError::decodingLogitsFailed("Unable to decode logits");
     }
-    platform::MLMultiArray logits = *output->logits;
+    platform::MLMultiArray &logits = *output->logits;
     const auto predictionEnd = clock.now();
     timings.decodingPredictions += secondsBetween(predictionStart, predictionEnd);
     if (tokenIndex == noSpeechIndex) {

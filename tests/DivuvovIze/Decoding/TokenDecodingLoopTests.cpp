@@ -178,6 +178,23 @@ TEST(TokenDecodingLoopTest, SampleLengthBoundsTheLoop) {
   EXPECT_EQ(window.decoder.predictions, 223);
 }
 
+TEST(TokenDecodingLoopTest, PromptLongerThanTheCacheStaysInsideIt) {
+  DecodingOptions options;
+  Window window(options);
+  std::vector<int> prompt{kSpecial.startOfPreviousToken};
+  for (int i = 0; i < 300; ++i) {
+    prompt.push_back(100 + i);
+  }
+  prompt.push_back(kSpecial.startOfTranscriptToken);
+  prompt.push_back(ts(0));
+  window.inputs->initialPrompt() = prompt;
+  const auto result = window.decode(options);
+  // Only prompt positions fit: nothing is sampled, and no step writes past the 224 positions.
+  EXPECT_EQ(window.decoder.predictions, 223);
+  EXPECT_EQ(result.tokens,
+            (std::vector<int>{kSpecial.startOfTranscriptToken, ts(0), kSpecial.endToken}));
+}
+
 TEST(TokenDecodingLoopTest, CallbackStopsTheWindowOnlyAfterThePrompt) {
   DecodingOptions options;
   std::vector<TranscriptionProgress> seen;
