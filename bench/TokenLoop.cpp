@@ -10,7 +10,7 @@
 #include "DivuvovIze/Decoding/TokenDecodingLoop.hpp"
 #include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
 #include "DivuvovIze/Decoding/WordTimestamps.hpp"
-#include "platform/ml/runner/RunnerModel.hpp"
+#include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
