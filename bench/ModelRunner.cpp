@@ -170,7 +170,9 @@ __attribute__((target("avx512f"))) double fmaLoopAvx512(long rounds) {
   for (int i = 1; i < 16; ++i) {
     sum = _mm512_add_ps(sum, acc[i]);
   }
-  benchmark::DoNotOptimize(_mm512_reduce_add_ps(sum));
+  float lanes[16];
+  _mm512_storeu_ps(lanes, sum);
+  benchmark::DoNotOptimize(lanes[0]);
   return 2.0 * 16 * 16 * static_cast<double>(rounds);
 }
 
