@@ -117,9 +117,17 @@ StackPlan planStack(const Node &node, ProposedSize proposal, const Environment &
     std::iota(order.begin(), order.end(), 0);
     std::stable_sort(order.begin(), order.end(),
                      [&](std::size_t a, std::size_t b) { return flexibility[a] < flexibility[b]; });
+    // Spacers only take what the other children leave, so a text beside a spacer keeps its
+    // natural length when there is room for it.
     double remaining = *main - totalSpacing;
-    std::size_t left = count;
+    std::size_t spacers = 0;
+    for (const View &child : node.children) {
+      spacers += child.kind() == NodeKind::spacer;
+    }
+    std::size_t others = count - spacers;
     for (std::size_t index : order) {
+      const bool spacer = node.children[index].kind() == NodeKind::spacer;
+      std::size_t &left = spacer ? spacers : others;
       const double share = std::max(0.0, remaining / static_cast<double>(left));
       plan.sizes[index] =
           sizeThatFits(node.children[index], makeProposal(axis, share, cross), env, axis);
