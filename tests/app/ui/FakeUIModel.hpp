@@ -37,6 +37,8 @@ public:
   bool complete = false;
   std::optional<std::int64_t> savedPage;
   int loginStatus = 0;
+  int registerGives = 1;   // the status a registration leaves
+  int unregisterGives = 0; // the status a withdrawal leaves
   std::optional<std::string> version = std::string("2.0");
   std::vector<std::string> calls;
 
@@ -88,11 +90,11 @@ public:
   int loginItemStatus() const override { return loginStatus; }
   void registerLoginItem() override {
     calls.push_back("registerLoginItem");
-    loginStatus = 1;
+    loginStatus = registerGives;
   }
   void unregisterLoginItem() override {
     calls.push_back("unregisterLoginItem");
-    loginStatus = 0;
+    loginStatus = unregisterGives;
   }
   std::string appName() const override { return "Murmurquill"; }
   std::optional<std::string> shortVersion() const override { return version; }
