@@ -1,5 +1,7 @@
-// The runner's lowest layer: the shared parallel loop and float16 conversions.
+// The runner's lowest layer: the shared parallel loop, float16 conversions and the BLAS library's
+// kernel choice.
 
+#include "platform/ml/runner/kernels/Blas.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
@@ -16,6 +18,41 @@
 namespace {
 
 using namespace platform::runner;
+
+TEST(BlasCore, ABetterCoreOnlyReplacesAPreAvxChoiceTheUserDidNotMake) {
+  struct Case {
+    const char *userCoreType; // OPENBLAS_CORETYPE, null when unset
+    std::string reported;
+    bool avx512, avx2Fma;
+    std::string expected; // empty: keep the library's choice
+  };
+  const std::vector<Case> cases = {
+      {nullptr, "Prescott", true, true, "SkylakeX"},
+      {nullptr, "Core2", false, true, "Haswell"},
+      {nullptr, "NEHALEM", false, true, "Haswell"}, // names compare without case
+      {nullptr, "Prescott", false, false, ""},      // nothing better on this CPU
+      {"Prescott", "Prescott", true, true, ""},     // the user's value stands
+      {"", "Prescott", true, true, ""},             // even an empty one
+      {nullptr, "Haswell", true, true, ""},         // a recognised AVX core is kept
+      {nullptr, "Zen", true, true, ""},
+      {nullptr, "SomeFutureCore", true, true,
+       ""}, // unknown names are the library's informed choice
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.reported + (c.userCoreType ? std::string(" set to ") + c.userCoreType : ""));
+    EXPECT_EQ(betterBlasCore(c.userCoreType, c.reported, c.avx512, c.avx2Fma), c.expected);
+  }
+}
+
+TEST(BlasCore, TheLibraryLoadsOnceWithTheRunnerThreadCount) {
+  const BlasSetup &setup = loadBlas(parallelThreadCount());
+  EXPECT_FALSE(setup.core.empty());
+  EXPECT_EQ(setup.threads, parallelThreadCount());
+  EXPECT_EQ(&loadBlas(1), &setup); // later calls return the first result
+  std::vector<float> a = {1, 2, 3, 4}, b = {5, 6, 7, 8}, c(4, 0.0f);
+  gemm(false, false, 2, 2, 2, 1.0f, a.data(), 2, b.data(), 2, 0.0f, c.data(), 2);
+  EXPECT_EQ(c, (std::vector<float>{19, 22, 43, 50}));
+}
 
 TEST(ParallelFor, CoversEveryIndexOnceForAnyRangeAndGrain) {
   struct Case {
