@@ -4,12 +4,13 @@
 #include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/system/RunInBackground.hpp"
+#include "platform/system/ThreadPool.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <thread>
+#include <future>
 
 namespace divuvovize {
 
@@ -343,24 +344,23 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
 
 std::vector<AudioLoadResult> AudioProcessor::loadAudio(const std::vector<std::string> &paths,
                                                        const AudioInputConfig::ChannelMode &mode) {
-  std::vector<AudioLoadResult> results(paths.size());
-  std::atomic<std::size_t> next{0};
-  const auto work = [&] {
-    for (std::size_t i = next++; i < paths.size(); i = next++) {
-      try {
-        results[i].value = loadAudioAsFloatArray(paths[i], mode, 0.0, std::nullopt);
-      } catch (...) {
-        results[i].value = std::current_exception();
-      }
-    }
-  };
-  const std::size_t workers =
-      std::min<std::size_t>(paths.size(), std::max(2u, std::thread::hardware_concurrency()));
-  std::vector<std::jthread> threads;
-  for (std::size_t w = 1; w < workers; ++w) {
-    threads.emplace_back(work);
+  // One pool item per file; the pool grows while its threads are busy, so a caller on the
+  // pool itself cannot starve its own loads.
+  std::vector<std::future<std::vector<float>>> loads;
+  loads.reserve(paths.size());
+  for (const auto &path : paths) {
+    loads.push_back(platform::runOnPool(platform::ThreadPool::shared(), [path, mode] {
+      return loadAudioAsFloatArray(path, mode, 0.0, std::nullopt);
+    }));
   }
-  work();
+  std::vector<AudioLoadResult> results(paths.size());
+  for (std::size_t i = 0; i < loads.size(); ++i) {
+    try {
+      results[i].value = loads[i].get();
+    } catch (...) {
+      results[i].value = std::current_exception();
+    }
+  }
   return results;
 }
 

@@ -1,5 +1,7 @@
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/system/RunInBackground.hpp"
+#include "platform/system/ThreadPool.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 
@@ -220,6 +222,18 @@ TEST(LoadAudioFileTest, SeveralFilesLoadConcurrentlyInPathOrder) {
   EXPECT_EQ(results[2].get().size(), 32000u);
   EXPECT_EQ(results[3].get(), results[0].get());
   EXPECT_TRUE(AudioProcessor::loadAudio(std::vector<std::string>{}).empty());
+
+  // Loads run on the shared pool; a caller that is itself pool work, waiting for more files
+  // than the pool has threads, still gets them all.
+  const std::vector<std::string> many(2 * platform::ThreadPool::shared().threadCount() + 1,
+                                      first.string());
+  auto nested = platform::runOnPool(platform::ThreadPool::shared(),
+                                    [&] { return AudioProcessor::loadAudio(many); });
+  const auto nestedResults = nested.get();
+  ASSERT_EQ(nestedResults.size(), many.size());
+  for (const auto &result : nestedResults) {
+    EXPECT_EQ(result.get(), results[0].get());
+  }
 }
 
 TEST(LoadAudioFileTest, ALongFileIsReadInTenMinutePieces) {
@@ -249,7 +263,6 @@ TEST(LoadAudioFileTest, ALongFileIsReadInTenMinutePieces) {
     }
   }
 }
-
 
 // Writes one second of a tone as FLAC, then overwrites the stream's announced length (the 36-bit
 // sample count of its first metadata block) with `announced`.
