@@ -10,6 +10,13 @@ if(MQ_SANITIZE)
     -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   target_link_options(mq_options INTERFACE -fsanitize=address,undefined)
 endif()
+if(MQ_SANITIZE_THREAD)
+  if(MQ_SANITIZE)
+    message(FATAL_ERROR "MQ_SANITIZE_THREAD cannot be combined with MQ_SANITIZE")
+  endif()
+  target_compile_options(mq_options INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(mq_options INTERFACE -fsanitize=thread)
+endif()
 
 # mq_add_library(<name> [RECURSE] [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
 # Builds every .cpp of the calling folder (and its subfolders with RECURSE) into a static

@@ -26,12 +26,6 @@ float rootMeanSquare(std::span<const float> samples) {
 
 } // namespace
 
-AudioProcessor::AudioProcessor() = default;
-AudioProcessor::~AudioProcessor() = default;
-
-// This processor captures nothing live, so there is never a recording to stop.
-void AudioProcessor::stopRecording() {}
-
 std::optional<AudioProcessorOutputType> AudioProcessor::padOrTrim(std::span<const float> audioArray,
                                                                   int startAt, int toLength) {
   return padOrTrimAudio(audioArray, startAt, toLength, /*saveSegment=*/false);

@@ -5,6 +5,7 @@
 #include "DivuvovIze/Audio/VoiceActivityDetector.hpp"
 #include "platform/audio/AudioConverter.hpp"
 #include "platform/audio/AudioFile.hpp"
+#include "platform/audio/AudioInputEngine.hpp"
 #include "platform/audio/PcmBuffer.hpp"
 
 #include <cstdint>
@@ -34,19 +35,100 @@ struct AudioEnergy {
   float min = 0;
 };
 
-// The engine's audio source: turns files and buffers of any rate and channel layout into
-// 16 kHz mono 32-bit float samples, fits them to model windows and measures their energy.
-// The static functions hold no state and may run on any thread.
+// The loudness of one processed live buffer.
+struct AudioEnergyEntry {
+  float rel = 0; // relative to the quietest of the previous 20 buffers, in [0, 1]
+  float avg = 0; // root mean square
+  float max = 0; // largest magnitude
+  float min = 0; // smallest magnitude
+
+  friend bool operator==(const AudioEnergyEntry &, const AudioEnergyEntry &) = default;
+};
+
+// The engine's audio source: records the microphone, turns files and buffers of any rate and
+// channel layout into 16 kHz mono 32-bit float samples, fits them to model windows and
+// measures their energy. The static functions hold no state and may run on any thread.
+//
+// Live recording: the input engine's tap runs on the audio thread, converts each buffer to
+// 16 kHz mono and appends it, with one energy entry, to the take. Samples, energy entries and
+// the settings are shared with readers on other threads under a lock; the buffer callback is
+// called outside it. Control calls (start, pause, resume, stop) may come from any thread, one
+// at a time being served. When a take stops, or moves to another device, the converter's
+// held-back tail is drained into the take, so its last milliseconds are kept.
 class AudioProcessor : public AudioProcessing {
 public:
+  // Records through the process's audio input (platform::AudioInputSystem::shared(), reached
+  // only when a recording starts).
   AudioProcessor();
+  // Records through `input` (tests pass an in-memory one).
+  explicit AudioProcessor(std::shared_ptr<platform::AudioInputSystem> input);
+  // Stops the recording first.
   ~AudioProcessor() override;
+  AudioProcessor(const AudioProcessor &) = delete;
+  AudioProcessor &operator=(const AudioProcessor &) = delete;
 
   std::optional<AudioProcessorOutputType>
   padOrTrim(std::span<const float> audioArray, int startAt = 0,
             int toLength = Constants::defaultWindowSamples) override;
 
+  // ---- Live recording ----
+
+  std::vector<float> audioSamples() const override;
+  // The number of samples of the take, without copying them.
+  std::size_t audioSampleCount() const;
+  void purgeAudioSamples(std::size_t keepingLast) override;
+  std::vector<AudioEnergyEntry> audioEnergy() const;
+  std::vector<float> relativeEnergy() const override;
+  // Factor of the progress log's cadence (default 20); must not be 0.
+  int relativeEnergyWindow() const override;
+  void setRelativeEnergyWindow(int window) override;
+  // Frames per tap buffer at the device's rate, and factor of the progress log's cadence
+  // (default 1600); must not be 0.
+  std::uint32_t minBufferLength() const;
+  void setMinBufferLength(std::uint32_t frames);
+  // While suppressed the take goes on and every buffer is recorded as zeros.
+  bool isInputSuppressed() const;
+  void setInputSuppressed(bool suppressed);
+  // Zeros every element of `buffer` while input is suppressed.
+  void suppressInputIfNeeded(std::vector<float> &buffer) const;
+  AudioBufferCallback audioBufferCallback() const;
+  void setAudioBufferCallback(AudioBufferCallback callback);
+  // The device of the last successful start; nothing for the default input.
+  std::optional<DeviceID> lastInputDevice() const;
+  // Whether an engine exists (recording or paused).
+  bool hasAudioEngine() const;
+
+  void startRecordingLive(std::optional<DeviceID> inputDeviceID = std::nullopt,
+                          AudioBufferCallback callback = nullptr) override;
+  std::shared_ptr<AudioBufferStream>
+  startStreamingRecordingLive(std::optional<DeviceID> inputDeviceID = std::nullopt) override;
+  void pauseRecording() override;
+  void resumeRecordingLive(std::optional<DeviceID> inputDeviceID = std::nullopt,
+                           AudioBufferCallback callback = nullptr) override;
+  // Stops and releases the engine, drains the converter's tail into the take and ends a
+  // streaming recording's stream; samples, energy and the callback stay. Nothing without an
+  // engine.
   void stopRecording() override;
+
+  // Appends one 16 kHz mono buffer to the take with its energy entry, calls the callback and
+  // logs the progress line at its cadence. Called by the tap; safe from any thread.
+  void processBuffer(const std::vector<float> &buffer);
+
+  // Nothing to set up on this platform.
+  void setupAudioSessionForDevice() {}
+
+  // ---- Devices and permission ----
+
+  // The input devices (those with at least one input channel), in the system's order; empty,
+  // with an error log, when the list cannot be read.
+  static std::vector<AudioDevice> getAudioDevices();
+  static std::vector<AudioDevice> getAudioDevices(platform::AudioInputSystem &input);
+  // Selects the device on an engine that has not started; logs the outcome, never throws (a
+  // refused selection leaves the engine on its current device).
+  void assignAudioInput(platform::AudioInputEngine &inputNode, DeviceID inputDeviceID);
+  // Blocks until the system answers whether recording is allowed (always on Linux).
+  static bool requestRecordPermission();
+  static bool requestRecordPermission(platform::AudioInputSystem &input);
 
   // ---- Buffer conversion and channel mix-down ----
 
@@ -119,8 +201,8 @@ public:
                                                   std::optional<double> startTime = 0.0,
                                                   std::optional<double> endTime = std::nullopt);
 
-  // Loads every file concurrently; one result per path, in path order. Never throws for a
-  // single file: its error is its result.
+  // Loads every file concurrently on the shared thread pool and blocks until all are done; one
+  // result per path, in path order. Never throws for a single file: its error is its result.
   static std::vector<AudioLoadResult> loadAudio(const std::vector<std::string> &paths,
                                                 const AudioInputConfig::ChannelMode &channelMode =
                                                     AudioInputConfig::ChannelMode::sumChannels());
@@ -163,6 +245,11 @@ public:
   // Loudness in [0, 1] between a reference level (default -60 dB) and full scale.
   static float calculateRelativeEnergy(std::span<const float> signal,
                                        std::optional<float> reference = std::nullopt);
+
+private:
+  struct Live;
+  // Shared with the tap and the stream's termination handler, which hold it weakly.
+  std::shared_ptr<Live> live_;
 };
 
 } // namespace divuvovize
