@@ -38,6 +38,10 @@ public:
       : random_(options.seed * 31 + stream), type_(options.weightType) {}
 
   void uniform(const std::string &name, std::vector<std::size_t> shape, float limit) {
+    auto values = uniformValues(shape, limit);
+    writer_.add(name, std::move(shape), values, type_);
+  }
+  std::vector<float> uniformValues(const std::vector<std::size_t> &shape, float limit) {
     std::size_t count = 1;
     for (auto d : shape) {
       count *= d;
@@ -46,7 +50,7 @@ public:
     for (auto &v : values) {
       v = random_.uniform(limit);
     }
-    writer_.add(name, std::move(shape), values, type_);
+    return values;
   }
   // Fan-in scaled like the usual default initialisation.
   void linear(const std::string &prefix, std::size_t out, std::size_t in, bool bias = true) {
@@ -179,7 +183,30 @@ SafeTensorsWriter decoderWeights(const TestModelOptions &options) {
   const auto &d = options.dimensions;
   Builder b(options, 2);
   const std::string p = "model.decoder.";
-  b.uniform(p + "embed_tokens.weight", {d.vocabularySize, d.width}, 0.5f);
+  auto embeddings = b.uniformValues({d.vocabularySize, d.width}, 0.5f);
+  // A scripted decoder's output is its final norm's bias; each scripted token's embedding row
+  // (the output projection is tied to it) is that bias scaled to give the token its logit.
+  std::vector<float> scriptBias;
+  if (!options.scriptedLogits.empty()) {
+    Random scriptRandom(options.seed * 31 + 99);
+    scriptBias.resize(d.width);
+    float squaredNorm = 0;
+    for (auto &value : scriptBias) {
+      value = static_cast<float>(static_cast<_Float16>(scriptRandom.uniform(0.05f)));
+      squaredNorm += value * value;
+    }
+    for (const auto &[token, logit] : options.scriptedLogits) {
+      if (token >= d.vocabularySize) {
+        throw std::runtime_error("scripted token " + std::to_string(token) +
+                                 " is outside the vocabulary of " +
+                                 std::to_string(d.vocabularySize));
+      }
+      for (std::size_t c = 0; c < d.width; ++c) {
+        embeddings[token * d.width + c] = logit * scriptBias[c] / squaredNorm;
+      }
+    }
+  }
+  b.exact(p + "embed_tokens.weight", {d.vocabularySize, d.width}, embeddings);
   b.uniform(p + "embed_positions.weight", {d.textContext, d.width}, 0.1f);
   for (std::size_t i = 0; i < d.decoderLayers; ++i) {
     const std::string layer = p + "layers." + std::to_string(i) + ".";
@@ -190,7 +217,12 @@ SafeTensorsWriter decoderWeights(const TestModelOptions &options) {
     b.mlp(layer, d.width, d.ffnWidth);
     b.layerNorm(layer + "final_layer_norm", d.width);
   }
-  b.layerNorm(p + "layer_norm", d.width);
+  if (scriptBias.empty()) {
+    b.layerNorm(p + "layer_norm", d.width);
+  } else {
+    b.exact(p + "layer_norm.weight", {d.width}, std::vector<float>(d.width, 0.0f));
+    b.exact(p + "layer_norm.bias", {d.width}, scriptBias);
+  }
   return b.writer();
 }
 

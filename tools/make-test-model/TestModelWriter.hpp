@@ -26,6 +26,11 @@ struct TestModelOptions {
   std::vector<std::pair<std::size_t, std::size_t>> alignmentHeads;
   // When false the decoder has no "alignment_heads_weights" output.
   bool withAlignmentOutput = true;
+  // (token, logit) pairs: when not empty the decoder is scripted. Its final layer norm has zero
+  // gain, so every step yields the same logits whatever the input: each listed token gets about
+  // its logit (within 0.05) and every other token a logit near 0 (within about 0.4). Tests use
+  // it to make a chosen token win.
+  std::vector<std::pair<std::size_t, float>> scriptedLogits;
 
   // Small shapes for tests: D 64, 2 layers of 4 heads, FFN 256, vocabulary 51864.
   static ModelDimensions smallDimensions();

@@ -5,6 +5,7 @@
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <exception>
 #include <iostream>
@@ -15,7 +16,8 @@ namespace {
 int usage() {
   std::cerr << "usage: make-test-model <folder> [--shape small|tiny|base] [--seed N]\n"
                "                        [--weights float16|float32] [--mels 80|128]\n"
-               "                        [--layout models|checkpoint]\n";
+               "                        [--layout models|checkpoint]\n"
+               "                        [--script-logit TOKEN=LOGIT]...\n";
   return 2;
 }
 
@@ -71,6 +73,23 @@ int main(int argc, char **argv) {
         return usage();
       }
       checkpoint = value == "checkpoint";
+    } else if (flag == "--script-logit") {
+      // TOKEN=LOGIT: a scripted decoder gives TOKEN about this logit at every step.
+      const auto equals = value.find('=');
+      char *end = nullptr;
+      errno = 0;
+      const std::string token = value.substr(0, equals);
+      const unsigned long long id = std::strtoull(token.c_str(), &end, 10);
+      if (equals == std::string::npos || token.empty() || token.front() == '-' || *end != '\0' ||
+          errno == ERANGE) {
+        return usage();
+      }
+      const std::string logitText = value.substr(equals + 1);
+      const float logit = std::strtof(logitText.c_str(), &end);
+      if (logitText.empty() || *end != '\0' || !std::isfinite(logit)) {
+        return usage();
+      }
+      options.scriptedLogits.emplace_back(static_cast<std::size_t>(id), logit);
     } else {
       return usage();
     }
