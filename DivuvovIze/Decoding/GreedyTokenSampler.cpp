@@ -49,7 +49,15 @@ void GreedyTokenSampler::update(SamplingResult &sequence, const platform::MLMult
   const int k = greedy ? 1 : std::clamp(decodingOptions.topK, 1, view.count);
   best_.clear();
   best_.reserve(static_cast<std::size_t>(k));
-  for (int id = 0; id < view.count; ++id) {
+  if (greedy && view.stride == 1) {
+    // Arg-max in two vectorized passes: the maximum, then the first place that holds it.
+    const float maximum = logitsmath::maxValue(view.data, static_cast<std::size_t>(view.count));
+    if (maximum != kNegativeInfinity) {
+      const float *found = std::find(view.data, view.data + view.count, maximum);
+      best_.push_back(Candidate{maximum, static_cast<int>(found - view.data)});
+    }
+  }
+  for (int id = 0; id < view.count && !(greedy && view.stride == 1); ++id) {
     const float logit = view[id];
     if (logit == kNegativeInfinity) {
       continue;

@@ -32,9 +32,23 @@ inline float expApprox(float x) {
 } // namespace
 
 float maxValue(const float *x, std::size_t count) {
-  float best = -std::numeric_limits<float>::infinity();
-  for (std::size_t i = 0; i < count; ++i) {
+  constexpr std::size_t kLanes = 8;
+  constexpr float kNegativeInfinity = -std::numeric_limits<float>::infinity();
+  float lanes[kLanes] = {kNegativeInfinity, kNegativeInfinity, kNegativeInfinity,
+                         kNegativeInfinity, kNegativeInfinity, kNegativeInfinity,
+                         kNegativeInfinity, kNegativeInfinity};
+  std::size_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    for (std::size_t k = 0; k < kLanes; ++k) {
+      lanes[k] = x[i + k] > lanes[k] ? x[i + k] : lanes[k];
+    }
+  }
+  float best = kNegativeInfinity;
+  for (; i < count; ++i) {
     best = x[i] > best ? x[i] : best;
+  }
+  for (const float lane : lanes) {
+    best = lane > best ? lane : best;
   }
   return best;
 }
