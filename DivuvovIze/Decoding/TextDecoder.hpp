@@ -68,7 +68,7 @@ public:
   prefillDecoderInputs(std::shared_ptr<DecodingInputsType> inputs,
                        const std::optional<DecodingOptions> &options) override;
 
-  // The token loop of one window.
+  // The token loop of one window (TokenDecodingLoop), with this decoder's stop flags.
   DecodingResult decodeText(const AudioEncoderOutputType &encoderOutput, DecodingInputsType &inputs,
                             TokenSampling &sampler, const DecodingOptions &options,
                             const TranscriptionCallback &callback) override;

@@ -1,15 +1,16 @@
 #include "DivuvovIze/Decoding/TextDecoder.hpp"
 
-#include "DivuvovIze/Models/WhisperError.hpp"
+#include "DivuvovIze/Decoding/TokenDecodingLoop.hpp"
+#include "platform/system/Clock.hpp"
 
 namespace divuvovize {
 
-// The token loop is built on top of the decoder's step, prompt and detection; until it is in
-// place a window cannot be decoded.
-DecodingResult TextDecoder::decodeText(const AudioEncoderOutputType &, DecodingInputsType &,
-                                       TokenSampling &, const DecodingOptions &,
-                                       const TranscriptionCallback &) {
-  throw WhisperError::decodingFailed("The token decoding loop is not available");
+DecodingResult TextDecoder::decodeText(const AudioEncoderOutputType &encoderOutput,
+                                       DecodingInputsType &inputs, TokenSampling &sampler,
+                                       const DecodingOptions &options,
+                                       const TranscriptionCallback &callback) {
+  return TokenDecodingLoop::decodeText(*this, earlyStopActor_, encoderOutput, inputs, sampler,
+                                       options, callback, *platform::SteadyClock::system());
 }
 
 } // namespace divuvovize
