@@ -1,7 +1,14 @@
-// Encoding throughput of the full-size English speech tokenizer (byte-level BPE with 1,608
-// added tokens) over a few MB of English prose, in tokens/s and MB/s. The memory-copy run
-// over the same text gives the machine's byte-moving ceiling for comparison.
+// Encoding throughput and load time of three tokenizer files, single thread:
+// - "speech": the full-size English speech tokenizer (byte-level BPE with 1,608 added tokens);
+// - "metaspace": the same vocabulary as a SentencePiece-style BPE (Metaspace pre-tokenizer and
+//   decoder, "▁" for the word marker), as current tools write such files;
+// - "bytelevel": a ~9 MB byte-level file (the speech vocabulary grown with synthetic merges to
+//   the size of current large vocabularies), for the load time.
+// Encoding runs over a few MB of English prose, one line per call (the dictation case) and in
+// 64 KB documents, in MB/s and tokens/s. The memory-copy run over the same text gives the
+// machine's byte-moving ceiling for comparison.
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -20,16 +27,100 @@ namespace {
 
 constexpr std::size_t kTextBytes = 4 << 20;
 
-deduve::Config readDocument(const std::string &file) {
+std::string readFixture(const std::string &file) {
   std::ifstream in(std::string(MQ_SOURCE_DIR) + "/tests/fixtures/tokenizers/speech-en/" + file);
   std::stringstream buffer;
   buffer << in.rdbuf();
-  return deduve::Config(nlohmann::json::parse(buffer.str()));
+  return buffer.str();
+}
+
+// A tokenizer's two documents as file text.
+struct TokenizerFiles {
+  std::string config;
+  std::string data;
+};
+
+const TokenizerFiles &speechFiles() {
+  static const TokenizerFiles files{readFixture("tokenizer_config.json"),
+                                    readFixture("tokenizer.json")};
+  return files;
+}
+
+std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+const TokenizerFiles &metaspaceFiles() {
+  static const TokenizerFiles files = [] {
+    auto data = nlohmann::ordered_json::parse(speechFiles().data);
+    nlohmann::ordered_json vocab = nlohmann::ordered_json::object();
+    for (const auto &[token, id] : data["model"]["vocab"].items())
+      vocab[replaceAll(token, "Ġ", "▁")] = id;
+    data["model"]["vocab"] = std::move(vocab);
+    for (auto &merge : data["model"]["merges"])
+      merge = replaceAll(merge.get<std::string>(), "Ġ", "▁");
+    const nlohmann::ordered_json metaspace = {
+        {"type", "Metaspace"}, {"replacement", "▁"}, {"prepend_scheme", "first"}, {"split", true}};
+    data["pre_tokenizer"] = metaspace;
+    data["decoder"] = metaspace;
+    data["added_tokens"] = nlohmann::ordered_json::array({data["added_tokens"][0]});
+    return TokenizerFiles{
+        R"({"tokenizer_class": "PreTrainedTokenizer", "unk_token": "<|endoftext|>"})", data.dump()};
+  }();
+  return files;
+}
+
+const TokenizerFiles &byteLevelFiles() {
+  static const TokenizerFiles files = [] {
+    constexpr std::size_t kTargetBytes = 9 << 20;
+    auto data = nlohmann::ordered_json::parse(speechFiles().data);
+    auto &vocab = data["model"]["vocab"];
+    auto &merges = data["model"]["merges"];
+    std::vector<std::string> tokens;
+    for (const auto &[token, id] : vocab.items())
+      if (token.size() > 1 && token.front() != '<')
+        tokens.push_back(token);
+    std::int64_t nextId = 0;
+    for (const auto &[token, id] : vocab.items())
+      nextId = std::max(nextId, id.get<std::int64_t>() + 1);
+    std::size_t size = speechFiles().data.size();
+    std::mt19937 random(9);
+    while (size < kTargetBytes) {
+      const std::string &a = tokens[random() % tokens.size()];
+      const std::string &b = tokens[random() % tokens.size()];
+      std::string joined = a + b;
+      if (joined.size() > 24 || vocab.contains(joined))
+        continue;
+      size += 2 * joined.size() + 16;
+      merges.push_back(a + " " + b);
+      vocab[joined] = nextId++;
+    }
+    return TokenizerFiles{speechFiles().config, data.dump()};
+  }();
+  return files;
+}
+
+std::unique_ptr<deduve::PreTrainedTokenizer> load(const TokenizerFiles &files) {
+  return std::make_unique<deduve::PreTrainedTokenizer>(deduve::Config::parse(files.config),
+                                                       deduve::Config::parse(files.data),
+                                                       /*strict=*/true);
 }
 
 const deduve::PreTrainedTokenizer &speechTokenizer() {
-  static const auto tokenizer = std::make_unique<deduve::PreTrainedTokenizer>(
-      readDocument("tokenizer_config.json"), readDocument("tokenizer.json"), /*strict=*/true);
+  static const auto tokenizer = load(speechFiles());
+  return *tokenizer;
+}
+
+const deduve::PreTrainedTokenizer &metaspaceTokenizer() {
+  static const auto tokenizer = load(metaspaceFiles());
+  return *tokenizer;
+}
+
+const deduve::PreTrainedTokenizer &byteLevelTokenizer() {
+  static const auto tokenizer = load(byteLevelFiles());
   return *tokenizer;
 }
 
@@ -76,15 +167,17 @@ const std::string &englishText() {
   return text;
 }
 
-// Paragraphs, the unit a dictation hands to the tokenizer.
-const std::vector<std::string> &paragraphs() {
+// Lines (one sentence each), the unit a dictation hands to the tokenizer.
+const std::vector<std::string> &lines() {
   static const std::vector<std::string> parts = [] {
     std::vector<std::string> out;
     const std::string &text = englishText();
     std::size_t start = 0;
     while (start < text.size()) {
-      std::size_t end = text.find("\n\n", start);
-      end = end == std::string::npos ? text.size() : end + 2;
+      std::size_t end = text.find_first_of(".?!\n", start);
+      end = end == std::string::npos ? text.size() : end + 1;
+      while (end < text.size() && (text[end] == ' ' || text[end] == '\n'))
+        ++end;
       out.push_back(text.substr(start, end - start));
       start = end;
     }
@@ -93,9 +186,26 @@ const std::vector<std::string> &paragraphs() {
   return parts;
 }
 
-void BM_EncodeEnglish(benchmark::State &state) {
-  const auto &tokenizer = speechTokenizer();
-  const auto &parts = paragraphs();
+// 64 KB documents, cut at a space.
+const std::vector<std::string> &documents() {
+  static const std::vector<std::string> parts = [] {
+    std::vector<std::string> out;
+    const std::string &text = englishText();
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = std::min(text.size(), start + (64 << 10));
+      if (end < text.size())
+        end = text.rfind(' ', end) + 1;
+      out.push_back(text.substr(start, end - start));
+      start = end;
+    }
+    return out;
+  }();
+  return parts;
+}
+
+void encodeAll(benchmark::State &state, const deduve::PreTrainedTokenizer &tokenizer,
+               const std::vector<std::string> &parts) {
   std::size_t tokens = 0;
   for (auto _ : state) {
     for (const auto &part : parts) {
@@ -110,12 +220,59 @@ void BM_EncodeEnglish(benchmark::State &state) {
   state.counters["bytes/token"] =
       static_cast<double>(state.iterations() * englishText().size()) / static_cast<double>(tokens);
 }
-BENCHMARK(BM_EncodeEnglish)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_EncodeSpeechPerLine(benchmark::State &state) {
+  encodeAll(state, speechTokenizer(), lines());
+}
+BENCHMARK(BM_EncodeSpeechPerLine)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_EncodeSpeechPerDocument(benchmark::State &state) {
+  encodeAll(state, speechTokenizer(), documents());
+}
+BENCHMARK(BM_EncodeSpeechPerDocument)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_EncodeMetaspacePerLine(benchmark::State &state) {
+  encodeAll(state, metaspaceTokenizer(), lines());
+}
+BENCHMARK(BM_EncodeMetaspacePerLine)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_EncodeMetaspacePerDocument(benchmark::State &state) {
+  encodeAll(state, metaspaceTokenizer(), documents());
+}
+BENCHMARK(BM_EncodeMetaspacePerDocument)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_EncodeByteLevelPerLine(benchmark::State &state) {
+  encodeAll(state, byteLevelTokenizer(), lines());
+}
+BENCHMARK(BM_EncodeByteLevelPerLine)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_EncodeByteLevelPerDocument(benchmark::State &state) {
+  encodeAll(state, byteLevelTokenizer(), documents());
+}
+BENCHMARK(BM_EncodeByteLevelPerDocument)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+// Load time: both documents parsed from their text and the tokenizer built.
+void loadFiles(benchmark::State &state, const TokenizerFiles &files) {
+  for (auto _ : state) {
+    auto tokenizer = load(files);
+    benchmark::DoNotOptimize(tokenizer.get());
+  }
+  state.counters["file MB"] = static_cast<double>(files.data.size()) / 1e6;
+}
+
+void BM_LoadSpeech(benchmark::State &state) { loadFiles(state, speechFiles()); }
+BENCHMARK(BM_LoadSpeech)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_LoadMetaspace(benchmark::State &state) { loadFiles(state, metaspaceFiles()); }
+BENCHMARK(BM_LoadMetaspace)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
+void BM_LoadByteLevel(benchmark::State &state) { loadFiles(state, byteLevelFiles()); }
+BENCHMARK(BM_LoadByteLevel)->Unit(benchmark::kMillisecond)->MinTime(3.0);
 
 void BM_DecodeEnglish(benchmark::State &state) {
   const auto &tokenizer = speechTokenizer();
   std::vector<std::vector<deduve::TokenId>> encoded;
-  for (const auto &part : paragraphs())
+  for (const auto &part : lines())
     encoded.push_back(tokenizer.encode(part));
   for (auto _ : state) {
     for (const auto &ids : encoded) {

@@ -289,15 +289,44 @@ private:
 
 } // namespace
 
+namespace {
+
+// The 1-based byte position of the bracket that opens nesting level `limit` + 1, for the error
+// message of a document nested too deep (the parser's callbacks do not see positions).
+std::size_t nestingLimitPosition(std::string_view text, std::size_t limit) {
+  std::size_t depth = 0;
+  bool inString = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\')
+        ++i;
+      else if (c == '"')
+        inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      if (++depth > limit)
+        return i + 1;
+    } else if (c == ']' || c == '}') {
+      if (depth > 0)
+        --depth;
+    }
+  }
+  return 0;
+}
+
+} // namespace
+
 Config Config::parse(std::string_view text) {
   ConfigBuilder builder;
   // The builder stops the parse only when the nesting is too deep; syntax errors throw.
   if (!nlohmann::json::sax_parse(text.begin(), text.end(), &builder)) {
-    throw nlohmann::json::parse_error::create(101, 0,
-                                              "arrays and objects are nested more than " +
-                                                  std::to_string(ConfigBuilder::kMaximumNesting) +
-                                                  " levels deep",
-                                              nullptr);
+    throw nlohmann::json::parse_error::create(
+        101, nestingLimitPosition(text, ConfigBuilder::kMaximumNesting),
+        "arrays and objects are nested more than " +
+            std::to_string(ConfigBuilder::kMaximumNesting) + " levels deep",
+        nullptr);
   }
   return builder.result();
 }

@@ -127,7 +127,7 @@ std::string uppercase(std::string_view text) {
   return out;
 }
 
-std::string foldDiacritics(std::string_view text) {
+std::string stripDiacritics(std::string_view text) {
   const std::string decomposed = normalize(text, NormalizationForm::nfd);
   std::string stripped;
   stripped.reserve(decomposed.size());
@@ -137,7 +137,20 @@ std::string foldDiacritics(std::string_view text) {
     if (u_charType(static_cast<UChar32>(scalar)) != U_NON_SPACING_MARK)
       appendUtf8(stripped, scalar);
   }
-  return normalize(stripped, NormalizationForm::nfc);
+  return stripped;
+}
+
+std::string foldDiacritics(std::string_view text) {
+  return normalize(stripDiacritics(text), NormalizationForm::nfc);
+}
+
+bool isWordCharacter(char32_t scalar) {
+  const auto c = static_cast<UChar32>(scalar);
+  if (c < 0x80)
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  if (c == 0x200C || c == 0x200D || u_hasBinaryProperty(c, UCHAR_ALPHABETIC))
+    return true;
+  return (U_GET_GC_MASK(c) & (U_GC_M_MASK | U_GC_ND_MASK | U_GC_PC_MASK)) != 0;
 }
 
 bool isWhiteSpace(char32_t scalar) {

@@ -24,6 +24,12 @@ std::string uppercase(std::string_view text);
 // dropped and the rest is recomposed, so "Héllo" becomes "Hello" and "ﬁ" stays "ﬁ".
 std::string foldDiacritics(std::string_view text);
 
+// The text decomposed (NFD) without its non-spacing marks and not recomposed: what a
+// decomposition split stays split, so Hangul syllables come out as their jamo ("서" becomes
+// "ᄉ" "ᅥ"), as vocabularies trained with accent stripping expect. "Héllo" becomes "Hello";
+// compatibility characters such as "ﬁ" stay.
+std::string stripDiacritics(std::string_view text);
+
 // Character properties of single scalars.
 bool isWhiteSpace(char32_t scalar);     // Unicode White_Space (tabs, line breaks, Zs, ...)
 bool isSpaceSeparator(char32_t scalar); // general category Zs
@@ -31,6 +37,9 @@ bool isPunctuation(char32_t scalar);    // general category P* (Pc, Pd, Ps, Pe, 
 // General category C*: control (Cc), format (Cf), surrogate (Cs), private use (Co) and
 // unassigned (Cn).
 bool isOtherCategory(char32_t scalar);
+// A word character as regular expressions' \w counts them: alphabetic, marks, decimal digits,
+// connector punctuation (such as "_") and the joiners U+200C, U+200D.
+bool isWordCharacter(char32_t scalar);
 
 // Extended grapheme clusters ("characters" as a reader sees them).
 //

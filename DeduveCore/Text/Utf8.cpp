@@ -163,4 +163,14 @@ std::string toUtf8(std::u16string_view utf16) {
   return out;
 }
 
+void scalarBoundaries(std::string_view text, std::vector<std::size_t> &boundaries) {
+  boundaries.clear();
+  boundaries.push_back(0);
+  std::size_t offset = 0;
+  while (offset < text.size()) {
+    nextScalar(text, offset);
+    boundaries.push_back(offset);
+  }
+}
+
 } // namespace deduve

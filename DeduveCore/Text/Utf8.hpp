@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace deduve {
 
@@ -34,5 +35,10 @@ bool isValidUtf8(std::string_view bytes);
 // past it. Ill-formed bytes read as U+FFFD and advance by one byte, so a loop over any input
 // terminates.
 char32_t nextScalar(std::string_view text, std::size_t &offset);
+
+// Fills `boundaries` with the byte offsets of every scalar boundary of `text` (as nextScalar
+// reads it), starting with 0 and ending with text.size() (just {0} for empty text). Replaces
+// the previous contents; callers keep the vector to reuse its storage.
+void scalarBoundaries(std::string_view text, std::vector<std::size_t> &boundaries);
 
 } // namespace deduve

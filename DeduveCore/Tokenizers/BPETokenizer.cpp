@@ -7,7 +7,6 @@
 
 #include "DeduveCore/Support/Config.hpp"
 #include "DeduveCore/Text/Regex.hpp"
-#include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ConfigReading.hpp"
 #include "DeduveCore/Tokenizers/TokenizerError.hpp"
@@ -19,25 +18,6 @@ namespace {
 std::uint64_t pairKey(std::int32_t a, std::int32_t b) {
   return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) |
          static_cast<std::uint32_t>(b);
-}
-
-// Character (grapheme cluster) boundaries of a word. Byte-level and most Latin text has no
-// scalar that joins its neighbour into one cluster, so the common case is decided per scalar
-// without asking the break iterator: below U+0300 only CR LF forms a multi-scalar cluster.
-void characterBoundaries(std::string_view word, std::vector<std::size_t> &boundaries) {
-  boundaries.clear();
-  boundaries.push_back(0);
-  std::size_t offset = 0;
-  char32_t previous = 0;
-  while (offset < word.size()) {
-    const char32_t scalar = nextScalar(word, offset);
-    if (scalar >= 0x300 || (previous == U'\r' && scalar == U'\n')) {
-      graphemeBoundaries(word, boundaries);
-      return;
-    }
-    previous = scalar;
-    boundaries.push_back(offset);
-  }
 }
 
 const Regex &byteFallbackPattern() {
@@ -187,8 +167,10 @@ std::int32_t BPETokenizer::internSymbol(const std::string &text) {
 }
 
 void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols) const {
+  // One symbol per Unicode scalar, as the vocabularies were trained ("👍🏽" is "👍" then
+  // "🏽", never one cluster).
   thread_local std::vector<std::size_t> boundaries;
-  characterBoundaries(word, boundaries);
+  scalarBoundaries(word, boundaries);
   symbols.clear();
   for (std::size_t i = 1; i < boundaries.size(); ++i) {
     const std::size_t begin = boundaries[i - 1];

@@ -40,8 +40,9 @@ public:
   BPETokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
                const AddedTokens &addedTokens);
 
-  // The word's merged symbols joined with single spaces. A word of at most one character
-  // (grapheme cluster) comes back unchanged.
+  // The word's merged symbols joined with single spaces. Symbols start as the word's Unicode
+  // scalars (not grapheme clusters: the vocabularies were trained on scalars); a word of at
+  // most one scalar comes back unchanged.
   std::string bpe(std::string_view token) const;
 
   std::vector<std::string> tokenize(std::string_view text) const override;

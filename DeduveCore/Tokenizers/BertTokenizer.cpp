@@ -49,7 +49,9 @@ const std::vector<std::string> &BasicTokenizer::neverSplit() {
 }
 
 std::vector<std::string> BasicTokenizer::tokenize(std::string_view text) const {
-  const std::string folded = doLowerCase_ ? foldDiacritics(text) : std::string(text);
+  // Marks are stripped without recomposing what the decomposition split: Hangul syllables stay
+  // as the jamo the vocabularies hold.
+  const std::string folded = doLowerCase_ ? stripDiacritics(text) : std::string(text);
 
   std::vector<std::string> pieces;
   std::string current;
@@ -93,8 +95,10 @@ std::vector<std::string> BasicTokenizer::tokenize(std::string_view text) const {
 void WordpieceTokenizer::tokenize(std::string_view word, std::vector<std::string> &out) const {
   if (word.empty())
     return;
+  // Pieces are cut at Unicode scalars, as the vocabularies were built: decomposed Hangul is a
+  // run of jamo that one grapheme cluster would hold together.
   std::vector<std::size_t> boundaries;
-  graphemeBoundaries(word, boundaries);
+  scalarBoundaries(word, boundaries);
   const std::size_t count = boundaries.size() - 1;
   if (count > maxInputCharsPerWord) {
     out.emplace_back(unkToken);

@@ -36,7 +36,8 @@ public:
   explicit WordpieceTokenizer(const TokenIdMap &vocab) : vocab_(&vocab) {}
 
   // Appends the pieces of `word` to `out`: nothing for an empty word, "[UNK]" for a word of
-  // more than 100 characters or one that cannot be cut into vocabulary pieces.
+  // more than 100 characters (Unicode scalars) or one that cannot be cut into vocabulary
+  // pieces. Pieces are cut at scalars.
   void tokenize(std::string_view word, std::vector<std::string> &out) const;
 
 private:

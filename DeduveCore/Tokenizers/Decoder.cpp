@@ -208,14 +208,17 @@ std::vector<std::string> StripDecoder::decode(const std::vector<std::string> &to
 
 MetaspaceDecoder::MetaspaceDecoder(const Config &config)
     : addPrefixSpace_(config["addPrefixSpace"].boolValue().value_or(false)),
-      replacement_(config["replacement"].stringValue().value_or("_")) {}
+      replacement_(config["replacement"].stringValue().value_or("_")) {
+  const std::optional<std::string> scheme = config["prependScheme"].stringValue();
+  removesPrefix_ = scheme ? *scheme != "never" : addPrefixSpace_;
+}
 
 std::vector<std::string> MetaspaceDecoder::decode(const std::vector<std::string> &tokens) const {
   std::vector<std::string> out;
   out.reserve(tokens.size());
   for (const std::string &token : tokens)
     out.push_back(replaceOccurrences(token, replacement_, " "));
-  if (addPrefixSpace_ && !out.empty() && out.front().starts_with(' '))
+  if (removesPrefix_ && !out.empty() && out.front().starts_with(' '))
     out.front().erase(0, 1);
   return out;
 }

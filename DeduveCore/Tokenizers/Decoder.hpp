@@ -129,8 +129,9 @@ private:
   long long stop_ = 0;
 };
 
-// Every "replacement" (default "_") becomes a space; with "addPrefixSpace" (default false) a
-// leading space of the first text is removed.
+// Every "replacement" (default "_") becomes a space; a leading space of the first text is
+// removed when the encoder added one: when "prependScheme" is a string other than "never",
+// or, without a scheme, when "addPrefixSpace" (default false) is on.
 class MetaspaceDecoder final : public Decoder {
 public:
   explicit MetaspaceDecoder(const Config &config);
@@ -138,10 +139,13 @@ public:
 
   bool addPrefixSpace() const { return addPrefixSpace_; }
   const std::string &replacement() const { return replacement_; }
+  // Whether the first text loses a leading space.
+  bool removesPrefix() const { return removesPrefix_; }
 
 private:
   bool addPrefixSpace_ = false;
   std::string replacement_ = "_";
+  bool removesPrefix_ = false;
 };
 
 } // namespace deduve

@@ -284,18 +284,26 @@ MetaspacePreTokenizer::MetaspacePreTokenizer(const Config &config)
       replacement_(config["replacement"].stringValue().value_or(" ")),
       stringReplacement_(config["strRep"].stringValue().value_or(replacement_)),
       prependScheme_(readPrependScheme(config)),
+      prepends_(config["prependScheme"].stringValue() ? prependScheme_ != PrependScheme::never
+                                                      : addPrefixSpace_),
+      split_(config["split"].boolValue().value_or(true)),
       splitter_(StringSplitPattern::string(replacement_)) {}
 
 void MetaspacePreTokenizer::preTokenizeInto(std::string_view text, PreTokenizerOptions options,
                                             std::vector<std::string> &out) const {
   const std::string replaced = replaceOccurrences(text, " ", stringReplacement_);
   bool prefix = false;
-  if (addPrefixSpace_ && !replaced.starts_with(replacement_)) {
+  if (prepends_ && !replaced.starts_with(replacement_)) {
     prefix = prependScheme_ == PrependScheme::always ||
              (prependScheme_ == PrependScheme::first &&
               options.contains(PreTokenizerOption::firstSection));
   }
-  const std::string marked = prefix ? stringReplacement_ + replaced : replaced;
+  std::string marked = prefix ? stringReplacement_ + replaced : replaced;
+  if (!split_) {
+    if (!marked.empty())
+      out.push_back(std::move(marked));
+    return;
+  }
   splitByDelimiter(marked, splitter_, SplitDelimiterMode::attachToNext, out);
 }
 

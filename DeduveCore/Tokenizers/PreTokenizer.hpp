@@ -201,6 +201,10 @@ private:
 // SentencePiece's word marking: every space becomes the replacement, a prefix replacement is
 // added per the prepend scheme, and the text is cut before every replacement (the replacement
 // is searched as plain text, so a replacement such as "." or "|" works).
+//
+// Documents written by current tools carry "prepend_scheme" (and "split") without
+// "add_prefix_space": a prepend scheme given as a string decides the prefix on its own; only
+// without one does "add_prefix_space" switch the prefix on (with the scheme `always`).
 class MetaspacePreTokenizer final : public PreTokenizer {
 public:
   enum class PrependScheme { first, never, always };
@@ -225,12 +229,17 @@ public:
   const std::string &replacement() const { return replacement_; }
   const std::string &stringReplacement() const { return stringReplacement_; }
   PrependScheme prependScheme() const { return prependScheme_; }
+  // Whether a prefix is added at all (in the sections the scheme names).
+  bool prepends() const { return prepends_; }
+  bool split() const { return split_; }
 
 private:
   bool addPrefixSpace_ = false;                         // "addPrefixSpace"
   std::string replacement_ = " ";                       // "replacement"
   std::string stringReplacement_ = " ";                 // "strRep", else the replacement
   PrependScheme prependScheme_ = PrependScheme::always; // "prependScheme"
+  bool prepends_ = false; // the scheme when given as a string, else addPrefixSpace
+  bool split_ = true;     // "split": cut before every replacement; false keeps one piece
   StringSplitPattern splitter_;
 };
 

@@ -4,7 +4,6 @@
 #include <array>
 #include <utility>
 
-#include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Tokenizers/ConfigReading.hpp"
 #include "DeduveCore/Tokenizers/StringReplacePattern.hpp"
 #include "DeduveCore/Tokenizers/StringSplitting.hpp"
@@ -15,58 +14,28 @@ namespace deduve {
 
 namespace {
 
-struct AddedTokenEntry {
-  std::string content;
-  bool lstrip = false;
-  bool rstrip = false;
-  std::size_t characters = 0;
-};
-
-// One alternative per added token, longest (in characters) first so that a token is never
-// cut short by a shorter one that begins it; equal lengths keep document order. The token
-// itself is the alternative's only group, so the split can drop the white space that the
-// lstrip/rstrip parts consume.
-std::optional<Regex> makeAddedTokensRegex(const Config &addedTokens) {
+// One matcher entry per added-token element that is a dictionary with a string content, in
+// document order; an element without an integer id still cuts the text.
+std::optional<AddedTokenMatcher> makeAddedTokenMatcher(const Config &addedTokens) {
   const auto *elements = config::array(addedTokens);
   if (elements == nullptr)
     return std::nullopt;
-  std::vector<AddedTokenEntry> entries;
+  std::vector<AddedTokenMatcher::Token> entries;
   for (const Config &element : *elements) {
     if (!config::isDictionary(element))
       continue;
     auto content = config::string(element["content"]);
-    if (!content)
+    // An empty token would match between every two characters and cut the text into single
+    // characters.
+    if (!content || content->empty())
       continue;
-    const std::size_t characters = graphemeCount(*content);
-    entries.push_back(AddedTokenEntry{std::move(*content), config::isTrue(element["lstrip"]),
-                                      config::isTrue(element["rstrip"]), characters});
+    entries.push_back(AddedTokenMatcher::Token{
+        std::move(*content), config::isTrue(element["lstrip"]), config::isTrue(element["rstrip"]),
+        config::isTrue(element["singleWord"])});
   }
-  // Without entries the joined pattern would be empty, and an empty pattern matches between
-  // every two characters: the text would be cut into single characters.
   if (entries.empty())
     return std::nullopt;
-  std::stable_sort(entries.begin(), entries.end(),
-                   [](const AddedTokenEntry &a, const AddedTokenEntry &b) {
-                     return a.characters > b.characters;
-                   });
-  std::string pattern;
-  for (const auto &entry : entries) {
-    if (!pattern.empty())
-      pattern += '|';
-    if (entry.lstrip)
-      pattern += R"(\s*)";
-    pattern += '(';
-    pattern += Regex::escape(entry.content);
-    pattern += ')';
-    if (entry.rstrip)
-      pattern += R"(\s*)";
-  }
-  try {
-    return Regex(pattern);
-  } catch (const RegexError &) {
-    // Added tokens are then not split out; the text reaches the stages whole.
-    return std::nullopt;
-  }
+  return AddedTokenMatcher(std::move(entries));
 }
 
 } // namespace
@@ -81,14 +50,14 @@ PreTrainedTokenizer::PreTrainedTokenizer(const Config &tokenizerConfig, const Co
       if (!id)
         continue;
       auto content = config::string(element["content"]);
-      if (!content)
+      if (!content || content->empty())
         continue;
       if (config::isTrue(element["special"]))
         specialTokens_.insert_or_assign(*content, *id);
       addedTokenIds.insert_or_assign(std::move(*content), *id);
     }
   }
-  addedTokensRegex_ = makeAddedTokensRegex(addedTokensValue);
+  addedTokenMatcher_ = makeAddedTokenMatcher(addedTokensValue);
   for (const auto &[content, id] : addedTokenIds)
     addedTokens_.insert(content);
   for (const auto &[content, id] : specialTokens_)
@@ -117,9 +86,13 @@ std::vector<std::string> PreTrainedTokenizer::preTokenize(std::string_view text,
 }
 
 std::vector<std::string> PreTrainedTokenizer::tokenize(std::string_view text) const {
+  // An empty text has no tokens, even where a stage would add a marker to it (a Prepend
+  // normalizer turns "" into "▁").
+  if (text.empty())
+    return {};
   std::vector<std::string> pieces;
-  if (addedTokensRegex_)
-    pieces = splitKeepingLastGroup(text, *addedTokensRegex_);
+  if (addedTokenMatcher_)
+    addedTokenMatcher_->split(text, pieces);
   else
     pieces.emplace_back(text);
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "DeduveCore/Support/Config.hpp"
-#include "DeduveCore/Text/Regex.hpp"
+#include "DeduveCore/Tokenizers/AddedTokenMatcher.hpp"
 #include "DeduveCore/Tokenizers/Decoder.hpp"
 #include "DeduveCore/Tokenizers/Normalizer.hpp"
 #include "DeduveCore/Tokenizers/PostProcessor.hpp"
@@ -63,10 +63,11 @@ public:
   const TokenizingModel &model() const { return *model_; }
   const std::unordered_set<std::string> &addedTokens() const { return addedTokens_; }
   const TokenIdMap &specialTokens() const { return specialTokens_; }
-  // The expression that finds added tokens; absent without added tokens or when it could not
-  // be compiled.
-  const Regex *addedTokensRegex() const {
-    return addedTokensRegex_ ? &*addedTokensRegex_ : nullptr;
+  // What finds the added tokens in a text (a literal search over all their contents, in place
+  // of one regular-expression alternation: as fast with thousands of tokens as with one);
+  // absent without added tokens.
+  const AddedTokenMatcher *addedTokenMatcher() const {
+    return addedTokenMatcher_ ? &*addedTokenMatcher_ : nullptr;
   }
   const PreTokenizer *preTokenizer() const { return preTokenizer_.get(); }
   const Normalizer *normalizer() const { return normalizer_.get(); }
@@ -80,7 +81,7 @@ private:
   std::unordered_set<std::string> addedTokens_;
   TokenIdMap specialTokens_;
   std::unordered_set<TokenId> specialTokenIds_;
-  std::optional<Regex> addedTokensRegex_;
+  std::optional<AddedTokenMatcher> addedTokenMatcher_;
   std::unique_ptr<PreTokenizer> preTokenizer_;
   std::unique_ptr<Normalizer> normalizer_;
   std::unique_ptr<PostProcessor> postProcessor_;

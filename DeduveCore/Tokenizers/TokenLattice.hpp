@@ -9,7 +9,8 @@
 
 namespace deduve {
 
-// One candidate piece of a lattice. Offsets and lengths count characters (grapheme clusters).
+// One candidate piece of a lattice. Offsets and lengths count the text's characters as the
+// lattice's boundaries cut them (Unicode scalars for the Unigram model).
 struct TokenLatticeNode {
   std::int64_t tokenId = 0;
   std::size_t startOffset = 0;

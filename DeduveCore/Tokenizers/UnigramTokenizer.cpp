@@ -4,11 +4,25 @@
 
 #include "DeduveCore/Support/Config.hpp"
 #include "DeduveCore/Text/Unicode.hpp"
+#include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ConfigReading.hpp"
 #include "DeduveCore/Tokenizers/TokenLattice.hpp"
 #include "DeduveCore/Tokenizers/TokenizerError.hpp"
 
 namespace deduve {
+
+namespace {
+
+// The trie's element for one scalar: its canonical composition, so that canonically equivalent
+// characters compare equal (U+2126 OHM SIGN finds a piece spelled with U+03A9).
+void characterKey(std::string_view scalar, std::string &key) {
+  if (scalar.size() == 1)
+    key.assign(scalar);
+  else
+    key = normalize(scalar, NormalizationForm::nfc);
+}
+
+} // namespace
 
 UnigramTokenizer::UnigramTokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
                                    const AddedTokens & /*addedTokens*/) {
@@ -55,28 +69,41 @@ UnigramTokenizer::UnigramTokenizer(const Config &tokenizerConfig, const Config &
     if (const auto found = tokensToIds_.find(*eosToken_); found != tokensToIds_.end())
       eosTokenId_ = found->second;
 
-  for (const auto &entry : vocab_)
-    trie_.insert(graphemes(entry.token));
+  std::vector<std::size_t> boundaries;
+  std::vector<std::string> keys;
+  for (const auto &entry : vocab_) {
+    scalarBoundaries(entry.token, boundaries);
+    keys.resize(boundaries.size() - 1);
+    for (std::size_t i = 0; i + 1 < boundaries.size(); ++i)
+      characterKey(
+          std::string_view(entry.token).substr(boundaries[i], boundaries[i + 1] - boundaries[i]),
+          keys[i]);
+    trie_.insert(keys);
+  }
 }
 
 std::vector<std::string> UnigramTokenizer::tokenize(std::string_view text) const {
   std::vector<std::size_t> boundaries;
-  graphemeBoundaries(text, boundaries);
+  scalarBoundaries(text, boundaries);
   const std::size_t count = boundaries.size() - 1;
-  std::vector<std::string_view> characters;
-  characters.reserve(count);
-  for (std::size_t i = 1; i < boundaries.size(); ++i)
-    characters.push_back(text.substr(boundaries[i - 1], boundaries[i] - boundaries[i - 1]));
+  std::vector<std::string> keys(count);
+  for (std::size_t i = 0; i < count; ++i)
+    characterKey(text.substr(boundaries[i], boundaries[i + 1] - boundaries[i]), keys[i]);
 
   TokenLattice lattice(text, boundaries, bosTokenId_.value_or(0), eosTokenId_.value_or(0));
   for (std::size_t p = 0; p < count; ++p) {
     bool hasSingleCharacter = false;
-    auto matches = trie_.commonPrefixSearch(characters.begin() + static_cast<std::ptrdiff_t>(p),
-                                            characters.end());
-    while (const auto *seq = matches.next()) {
-      const std::size_t length = seq->size();
-      const std::string_view piece =
-          text.substr(boundaries[p], boundaries[p + length] - boundaries[p]);
+    const TrieNode<std::string> *node = &trie_.root();
+    for (std::size_t q = p; q < count; ++q) {
+      const auto child = node->children.find(keys[q]);
+      if (child == node->children.end())
+        break;
+      node = child->second.get();
+      if (!node->isLeaf)
+        continue;
+      const std::size_t length = q + 1 - p;
+      const std::string_view piece = text.substr(boundaries[p], boundaries[q + 1] - boundaries[p]);
+      // The trie matches canonically equivalent spellings; the vocabulary holds one of them.
       const auto id = tokensToIds_.find(piece);
       if (id == tokensToIds_.end())
         throw TokenizerError::mismatchedConfig("Token not in vocab: " + std::string(piece));

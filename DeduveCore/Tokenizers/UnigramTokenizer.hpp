@@ -12,7 +12,10 @@ namespace deduve {
 
 // Unigram model over a vocabulary of scored pieces: a word is cut into the pieces whose scores
 // add up highest (a Viterbi pass over the lattice of every vocabulary piece found at every
-// character position). Characters are grapheme clusters, compared byte for byte.
+// character position). Positions are Unicode scalars, as the vocabularies were trained; the
+// prefix tree compares them as characters (canonically equivalent spellings are equal), and a
+// piece it finds in a spelling the vocabulary does not hold is refused with
+// TokenizerError::mismatchedConfig("Token not in vocab: <piece>").
 //
 // Reads from the tokenizer data: model.vocab ([[piece, score], ...]), model.unk_id; from the
 // configuration: eos_token. Immutable after construction; safe to use from several threads.
@@ -59,7 +62,7 @@ private:
   std::optional<TokenId> bosTokenId_;
   std::optional<std::string> eosToken_;
   std::optional<TokenId> eosTokenId_;
-  Trie<std::string> trie_; // elements are grapheme clusters
+  Trie<std::string> trie_; // elements are scalars in canonical composition
 };
 
 // The model the "T5Tokenizer" class names: the Unigram model unchanged.

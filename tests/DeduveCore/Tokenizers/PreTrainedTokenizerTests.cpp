@@ -34,7 +34,7 @@ TEST(PreTrainedTokenizer, WithoutAddedTokensTheTextStaysWhole) {
   for (const char *added : {"[]", "null", R"([{"id": 3}])"}) {
     SCOPED_TRACE(added);
     const auto tokenizer = letters(added);
-    EXPECT_EQ(tokenizer.addedTokensRegex(), nullptr);
+    EXPECT_EQ(tokenizer.addedTokenMatcher(), nullptr);
     EXPECT_EQ(tokenizer.tokenize("hello"), (Strings{"hello"}));
     EXPECT_EQ(tokenizer.encode("helloworld"), (Ids{12, 16}));
   }
@@ -69,6 +69,44 @@ TEST(PreTrainedTokenizer, CutsAddedTokensOutLongestFirst) {
   }
   EXPECT_TRUE(tokenizer.addedTokens().contains("<|s|>"));
   EXPECT_FALSE(tokenizer.addedTokens().contains("xx"));
+}
+
+TEST(PreTrainedTokenizer, EmptyTextHasNoTokens) {
+  // The Prepend normalizer turns "" into its marker; the tokenizer must not encode that.
+  const auto tokenizer = letters("[]", R"({"tokenizer_class": "GPT2Tokenizer"})",
+                                 R"(, "normalizer": {"type": "Prepend", "prepend": "x"})");
+  EXPECT_EQ(tokenizer.tokenize(""), Strings{});
+  EXPECT_EQ(tokenizer.encode("", /*addSpecialTokens=*/false), Ids{});
+  EXPECT_EQ(tokenizer.tokenize("hello"), (Strings{"x", "hello"}));
+}
+
+TEST(PreTrainedTokenizer, AddedTokenWithEmptyContentIsIgnored) {
+  // An empty alternative would match between every two characters.
+  const auto tokenizer = letters(R"([{"id": 20, "content": ""}, {"id": 21, "content": "<|ab|>"}])");
+  EXPECT_EQ(tokenizer.tokenize("helloworld"), (Strings{"hello", "world"}));
+  EXPECT_EQ(tokenizer.tokenize("hello<|ab|>world"), (Strings{"hello", "<|ab|>", "world"}));
+  EXPECT_FALSE(tokenizer.addedTokens().contains(""));
+  const auto onlyEmpty = letters(R"([{"id": 20, "content": "", "special": true}])");
+  EXPECT_EQ(onlyEmpty.addedTokenMatcher(), nullptr);
+  EXPECT_EQ(onlyEmpty.encode("helloworld"), (Ids{12, 16}));
+  EXPECT_TRUE(onlyEmpty.specialTokens().empty());
+}
+
+TEST(PreTrainedTokenizer, MetaspacePrependSchemeWithoutAddPrefixSpace) {
+  // As current tools write SentencePiece-style files: a prepend scheme, no add_prefix_space.
+  const std::string metaspace =
+      R"({"type": "Metaspace", "replacement": "▁", "prepend_scheme": "always", "split": true})";
+  const PreTrainedTokenizer tokenizer(
+      doc(R"({"tokenizer_class": "T5Tokenizer"})"),
+      doc(R"({"pre_tokenizer": )" + metaspace + R"(, "decoder": )" + metaspace + R"(,
+              "model": {"type": "Unigram", "unk_id": 0,
+                        "vocab": [["<unk>", 0], ["▁GNU", -1], ["▁G", -2], ["G", -3],
+                                  ["N", -3], ["U", -3], ["▁", -3]]}})"),
+      /*strict=*/true);
+  EXPECT_EQ(tokenizer.tokenize("GNU G"), (Strings{"▁GNU", "▁G"}));
+  const Ids ids = tokenizer.encode("GNU G");
+  EXPECT_EQ(ids, (Ids{1, 2}));
+  EXPECT_EQ(tokenizer.decode(ids), "GNU G");
 }
 
 TEST(PreTrainedTokenizer, AddedTokensSkipNormalizerAndPreTokenizer) {

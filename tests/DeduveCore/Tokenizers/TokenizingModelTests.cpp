@@ -58,8 +58,11 @@ TEST(BPETokenizer, MergesByRankAcrossPasses) {
       {"no ranked pair", R"({"vocab": {}, "merges": ["x y"]})", "abc", "a b c"},
       {"every occurrence merged left to right", R"({"vocab": {}, "merges": ["a a"]})", "aaaaa",
        "aa aa a"},
-      {"combining mark stays with its letter", R"({"vocab": {}, "merges": ["e\u0301 x"]})",
-       "e\u0301x", "e\u0301x"},
+      // Symbols are scalars: a combining mark is a symbol of its own until a merge joins it.
+      {"combining mark is a symbol of its own", R"({"vocab": {}, "merges": ["e\u0301 x"]})",
+       "e\u0301x", "e \u0301 x"},
+      {"combining mark merges like any symbol",
+       R"({"vocab": {}, "merges": ["e \u0301", "e\u0301 x"]})", "e\u0301x", "e\u0301x"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -100,6 +103,29 @@ std::string referenceBpe(const std::string &word,
   for (const auto &symbol : symbols)
     joined += (joined.empty() ? "" : " ") + symbol;
   return joined;
+}
+
+TEST(BPETokenizer, SymbolsAreScalarsNotGraphemeClusters) {
+  // Each of these words is one grapheme cluster of two scalars; the vocabulary holds the
+  // scalars only, as the models were trained. A cluster must not fall back to byte tokens.
+  const auto model = bpeModel(R"({"vocab": {"<unk>": 0, "👍": 1, "🏽": 2, "e": 3, "\u030A": 4,
+                                           "ว": 5, "ั": 6, "b": 7, "\u200C": 8},
+                                  "merges": []})",
+                              R"({"unk_token": "<unk>"})");
+  struct Case {
+    const char *word;
+    Strings tokens;
+  };
+  const Case cases[] = {
+      {"👍🏽", {"👍", "🏽"}},
+      {"e\u030A", {"e", "\u030A"}},
+      {"วั", {"ว", "ั"}},
+      {"b\u200C", {"b", "\u200C"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.word);
+    EXPECT_EQ(model.tokenize(c.word), c.tokens);
+  }
 }
 
 TEST(BPETokenizer, ShortAndLongWordsMergeLikeTheRule) {
@@ -219,6 +245,16 @@ TEST(BertTokenizer, BasicSplitRules) {
   EXPECT_EQ(cased.tokenize("Héllo WORLD"), (Strings{"Héllo", "WORLD"}));
 }
 
+TEST(BertTokenizer, AccentStrippingKeepsHangulDecomposed) {
+  // The vocabulary holds the jamo that decomposition gives; recomposing them after the marks
+  // are stripped would turn every word into [UNK].
+  const auto model = bertModel(R"({"[UNK]": 0, "ᄉ": 1, "##ᅥ": 2, "##ᄋ": 3, "##ᅮ": 4,
+                                   "##ᆯ": 5, "##ᅳ": 6, "##ᆫ": 7, "cafe": 8})");
+  EXPECT_EQ(model.tokenize("서울은"),
+            (Strings{"ᄉ", "##ᅥ", "##ᄋ", "##ᅮ", "##ᆯ", "##ᄋ", "##ᅳ", "##ᆫ"}));
+  EXPECT_EQ(model.tokenize("Café"), (Strings{"cafe"}));
+}
+
 TEST(BertTokenizer, WordLengthLimitAndChineseCharacters) {
   const auto model = bertModel(R"({"[UNK]": 0, "a": 1, "##a": 2, "日": 3, "本": 4, "語": 5,
                                    "日本語": 6})");
@@ -303,6 +339,25 @@ TEST(UnigramTokenizer, ScoresAndTies) {
   EXPECT_EQ(model.convertTokenToId("x"), 0);
   EXPECT_FLOAT_EQ(model.unknownPiece().score, -11);
   EXPECT_EQ(model.unknownToken(), "<unk>");
+}
+
+TEST(UnigramTokenizer, PositionsAreScalars) {
+  // "👍🏽" and "e" + U+0301 are one grapheme cluster each; the vocabulary was trained on
+  // scalars, so the known scalar is found and only the other one is unknown.
+  const auto model = unigram({{"<unk>", 0}, {"👍", -1}, {"e", -1}});
+  EXPECT_EQ(model.tokenize("👍🏽"), (Strings{"👍", "🏽"}));
+  EXPECT_EQ(model.tokenize("e\u0301"), (Strings{"e", "\u0301"}));
+  EXPECT_EQ(model.tokenize("🏽🏽"), (Strings{"🏽", "🏽"}));
+}
+
+TEST(UnigramTokenizer, PrefixTreeComparesCharactersAndRefusesOtherSpellings) {
+  // U+2126 OHM SIGN is canonically equivalent to U+03A9, which the vocabulary holds: the tree
+  // finds the piece, the vocabulary does not hold that spelling.
+  const auto model = unigram({{"<unk>", 0}, {"\u03A9", -1}, {"a", -1}});
+  EXPECT_EQ(model.tokenize("a\u03A9"), (Strings{"a", "\u03A9"}));
+  const TokenizerError error = tokenizerErrorOf([&] { model.tokenize("a\u2126"); });
+  EXPECT_EQ(error.kind(), TokenizerError::Kind::mismatchedConfig);
+  EXPECT_STREQ(error.what(), "Tokenizer configuration mismatch: Token not in vocab: \u2126");
 }
 
 TEST(UnigramTokenizer, ReadsScoresAndSpecialPieces) {
