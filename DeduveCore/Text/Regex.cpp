@@ -16,6 +16,7 @@ namespace deduve {
 
 struct Regex::Compiled {
   std::unique_ptr<icu::RegexPattern> pattern;
+  int timeLimit = 0;
 };
 
 namespace {
@@ -190,6 +191,11 @@ void checkSearch(UErrorCode status) {
 
 } // namespace
 
+RegexTimeLimitError::RegexTimeLimitError(std::string pattern, int limit)
+    : std::runtime_error("The regular expression \"" + pattern + "\" ran past its time limit of " +
+                         std::to_string(limit) + " steps"),
+      pattern_(std::move(pattern)) {}
+
 RegexError::RegexError(std::string pattern, const std::string &reason)
     : std::runtime_error("Cannot compile regular expression \"" + pattern + "\": " + reason),
       pattern_(std::move(pattern)) {}
@@ -214,6 +220,7 @@ Regex::Regex(std::string_view pattern, Options options) : pattern_(pattern) {
                                    std::to_string(parseError.offset));
   auto holder = std::make_shared<Compiled>();
   holder->pattern = std::move(compiled);
+  holder->timeLimit = options.timeLimit > 0 ? options.timeLimit : 0;
   compiled_ = std::move(holder);
 }
 
@@ -225,6 +232,10 @@ void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(input.text, status));
   checkSearch(status);
+  if (compiled_->timeLimit > 0) {
+    matcher->setTimeLimit(compiled_->timeLimit, status);
+    checkSearch(status);
+  }
   const int64_t length = input.text.length();
   CharacterSteps characters(input.units);
   int64_t start = 0;
@@ -232,6 +243,8 @@ void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
     // find(start) resets the matcher, but the region stays the whole text: look-behind and \b
     // still see what precedes `start`, and "^" matches only at the real start.
     const bool found = matcher->find(start, status);
+    if (status == U_REGEX_TIME_OUT)
+      throw RegexTimeLimitError(pattern_, compiled_->timeLimit);
     checkSearch(status);
     if (!found)
       break;

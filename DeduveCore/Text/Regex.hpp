@@ -37,6 +37,16 @@ private:
   std::string pattern_;
 };
 
+// A search that ran past its pattern's time limit. what() names the pattern and the limit.
+class RegexTimeLimitError : public std::runtime_error {
+public:
+  RegexTimeLimitError(std::string pattern, int limit);
+  const std::string &pattern() const { return pattern_; }
+
+private:
+  std::string pattern_;
+};
+
 // A compiled regular expression with ICU's syntax and semantics (\s, \b, \p{L}, \uhhhh escapes,
 // case-insensitive matching), run over UTF-8 text. Ranges are byte offsets into the searched
 // text and always fall on scalar boundaries.
@@ -48,9 +58,15 @@ public:
   struct Options {
     bool caseInsensitive = false;          // match letters regardless of case
     bool dotMatchesLineSeparators = false; // let "." match line breaks too
+    // The most work one search for the next match may take, in ICU's time steps (10,000
+    // matching steps each, a few milliseconds at most); 0 for no limit. A search that runs
+    // past it throws RegexTimeLimitError. Patterns from outside data get one, so that a
+    // pattern with catastrophic backtracking cannot stall its caller.
+    int timeLimit = 0;
   };
 
-  // Throws RegexError when the pattern does not compile.
+  // Throws RegexError when the pattern does not compile. Every search may throw
+  // RegexTimeLimitError when the options set a time limit.
   explicit Regex(std::string_view pattern);
   Regex(std::string_view pattern, Options options);
 

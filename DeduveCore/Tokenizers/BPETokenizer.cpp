@@ -79,39 +79,43 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
   if (!config::isDictionary(vocab))
     throw TokenizerError::missingVocab();
 
-  // Ranks: a later entry with the same pair replaces the earlier rank.
-  std::unordered_map<BytePair, TokenId, BytePairHash> ranks;
+  // One entry per merge in document order; a later entry with the same pair replaces the
+  // earlier rank when the table is built.
+  std::vector<std::pair<std::uint64_t, Merge>> mergeEntries;
+  mergeEntries.reserve(merges->size());
+  std::vector<std::string> parts;
+  std::string joined;
   TokenId position = 0;
   for (const Config &entry : *merges) {
-    std::vector<std::string> parts;
-    if (const auto text = config::string(entry)) {
+    parts.clear();
+    if (const auto *text = entry.binaryStringValue()) {
+      const std::string line = text->string();
       std::size_t start = 0;
-      while (true) {
-        const std::size_t space = text->find(' ', start);
+      while (parts.size() < 2) {
+        const std::size_t space = line.find(' ', start);
         parts.push_back(
-            text->substr(start, space == std::string::npos ? std::string::npos : space - start));
+            line.substr(start, space == std::string::npos ? std::string::npos : space - start));
         if (space == std::string::npos)
           break;
         start = space + 1;
       }
     } else if (const auto *elements = config::array(entry)) {
-      for (const Config &element : *elements)
-        if (auto part = config::string(element))
-          parts.push_back(std::move(*part));
+      for (const Config &element : *elements) {
+        if (parts.size() == 2)
+          break;
+        if (const auto *part = element.binaryStringValue())
+          parts.push_back(part->string());
+      }
     } else {
       continue;
     }
-    if (parts.size() >= 2)
-      ranks[BytePair{parts[0], parts[1]}] = position;
+    if (parts.size() >= 2) {
+      const std::int32_t a = internSymbol(parts[0]);
+      const std::int32_t b = internSymbol(parts[1]);
+      joined.assign(parts[0]).append(parts[1]);
+      mergeEntries.emplace_back(pairKey(a, b), Merge{position, internSymbol(joined)});
+    }
     ++position;
-  }
-  std::vector<std::pair<std::uint64_t, Merge>> mergeEntries;
-  mergeEntries.reserve(ranks.size());
-  for (const auto &[pair, rank] : ranks) {
-    const std::int32_t a = internSymbol(pair.a);
-    const std::int32_t b = internSymbol(pair.b);
-    const std::int32_t result = internSymbol(pair.a + pair.b);
-    mergeEntries.emplace_back(pairKey(a, b), Merge{rank, result});
   }
   merges_.build(mergeEntries);
 
@@ -140,19 +144,19 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
       token.id = found->second;
   }
 
-  unknownToken_ = unknownTokenText(tokenizerConfig);
-  if (unknownToken_)
-    if (const auto found = tokensToIds_.find(*unknownToken_); found != tokensToIds_.end())
-      unknownTokenId_ = found->second;
-  eosToken_ = addedTokenContent(tokenizerConfig["eosToken"]);
-  if (eosToken_)
-    if (const auto found = tokensToIds_.find(*eosToken_); found != tokensToIds_.end())
-      eosTokenId_ = found->second;
-  bosToken_ = addedTokenContent(tokenizerConfig["bosToken"]);
-  if (bosToken_)
-    if (const auto found = tokensToIds_.find(*bosToken_); found != tokensToIds_.end())
-      bosTokenId_ = found->second;
-  fuseUnknownTokens_ = config::isTrue(tokenizerConfig["fuseUnk"]);
+  const auto idOf = [&](const std::optional<std::string> &token) -> std::optional<TokenId> {
+    if (!token)
+      return std::nullopt;
+    const auto found = tokensToIds_.find(*token);
+    return found == tokensToIds_.end() ? std::nullopt : std::optional(found->second);
+  };
+  special_.unknownToken = unknownTokenText(tokenizerConfig);
+  special_.unknownTokenId = idOf(special_.unknownToken);
+  special_.eosToken = addedTokenContent(tokenizerConfig["eosToken"]);
+  special_.eosTokenId = idOf(special_.eosToken);
+  special_.bosToken = addedTokenContent(tokenizerConfig["bosToken"]);
+  special_.bosTokenId = idOf(special_.bosToken);
+  special_.fuseUnknownTokens = config::isTrue(tokenizerConfig["fuseUnk"]);
 }
 
 std::int32_t BPETokenizer::symbolId(std::string_view text) const {
@@ -160,10 +164,12 @@ std::int32_t BPETokenizer::symbolId(std::string_view text) const {
   return found == symbols_.end() ? -1 : found->second;
 }
 
-std::int32_t BPETokenizer::internSymbol(const std::string &text) {
-  const auto [it, inserted] =
-      symbols_.try_emplace(text, static_cast<std::int32_t>(symbols_.size()));
-  return it->second;
+std::int32_t BPETokenizer::internSymbol(std::string_view text) {
+  if (const auto found = symbols_.find(text); found != symbols_.end())
+    return found->second;
+  const auto id = static_cast<std::int32_t>(symbols_.size());
+  symbols_.emplace(std::string(text), id);
+  return id;
 }
 
 void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols) const {
@@ -316,7 +322,7 @@ std::string BPETokenizer::bpe(std::string_view token) const {
 
 void BPETokenizer::appendToken(std::string_view part, std::optional<TokenId> id,
                                std::vector<std::string> &tokens) const {
-  if (id && id != unknownTokenId_) {
+  if (id && id != special_.unknownTokenId) {
     tokens.emplace_back(part);
     return;
   }
@@ -368,7 +374,7 @@ std::optional<TokenId> BPETokenizer::convertTokenToId(std::string_view token) co
   const auto found = tokensToIds_.find(token);
   if (found != tokensToIds_.end())
     return found->second;
-  return unknownTokenId_;
+  return special_.unknownTokenId;
 }
 
 std::optional<std::string> BPETokenizer::convertIdToToken(TokenId id) const {

@@ -53,13 +53,6 @@ public:
 
   std::optional<TokenId> convertTokenToId(std::string_view token) const override;
   std::optional<std::string> convertIdToToken(TokenId id) const override;
-  std::optional<std::string> bosToken() const override { return bosToken_; }
-  std::optional<TokenId> bosTokenId() const override { return bosTokenId_; }
-  std::optional<std::string> eosToken() const override { return eosToken_; }
-  std::optional<TokenId> eosTokenId() const override { return eosTokenId_; }
-  std::optional<std::string> unknownToken() const override { return unknownToken_; }
-  std::optional<TokenId> unknownTokenId() const override { return unknownTokenId_; }
-  bool fuseUnknownTokens() const override { return fuseUnknownTokens_; }
 
   const TokenIdMap &tokensToIds() const { return tokensToIds_; }
 
@@ -100,7 +93,7 @@ private:
   };
 
   std::int32_t symbolId(std::string_view text) const;
-  std::int32_t internSymbol(const std::string &text);
+  std::int32_t internSymbol(std::string_view text);
   void mergeWord(std::string_view word, std::vector<Symbol> &symbols) const;
   // Merging by passes rescans every pair per pass; words longer than this merge through a
   // queue of pairs instead, with the same result, so a long run of letters stays near-linear.
@@ -115,13 +108,6 @@ private:
   MergeTable merges_;
   TokenIdMap tokensToIds_;
   std::unordered_map<TokenId, std::string> idsToTokens_;
-  std::optional<std::string> bosToken_;
-  std::optional<TokenId> bosTokenId_;
-  std::optional<std::string> eosToken_;
-  std::optional<TokenId> eosTokenId_;
-  std::optional<std::string> unknownToken_;
-  std::optional<TokenId> unknownTokenId_;
-  bool fuseUnknownTokens_ = false;
 };
 
 } // namespace deduve

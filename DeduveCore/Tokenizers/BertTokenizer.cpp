@@ -151,16 +151,19 @@ BertTokenizer::BertTokenizer(const Config &tokenizerConfig, const Config &tokeni
 
   basicTokenizer_ = BasicTokenizer(config::boolean(tokenizerConfig["doLowerCase"]).value_or(true));
   tokenizeChineseChars_ = config::boolean(tokenizerConfig["handleChineseChars"]).value_or(true);
-  bosToken_ = config::string(tokenizerConfig["bosToken"]);
-  eosToken_ = config::string(tokenizerConfig["eosToken"]);
-  fuseUnknownTokens_ = config::boolean(tokenizerConfig["fuseUnk"]).value_or(false);
-
-  if (bosToken_)
-    if (const auto found = vocab_.find(*bosToken_); found != vocab_.end())
-      bosTokenId_ = found->second;
-  if (eosToken_)
-    if (const auto found = vocab_.find(*eosToken_); found != vocab_.end())
-      eosTokenId_ = found->second;
+  const auto idOf = [&](const std::optional<std::string> &token) -> std::optional<TokenId> {
+    if (!token)
+      return std::nullopt;
+    const auto found = vocab_.find(*token);
+    return found == vocab_.end() ? std::nullopt : std::optional(found->second);
+  };
+  special_.bosToken = config::string(tokenizerConfig["bosToken"]);
+  special_.bosTokenId = idOf(special_.bosToken);
+  special_.eosToken = config::string(tokenizerConfig["eosToken"]);
+  special_.eosTokenId = idOf(special_.eosToken);
+  special_.unknownToken = std::string(WordpieceTokenizer::unkToken);
+  special_.unknownTokenId = idOf(special_.unknownToken);
+  special_.fuseUnknownTokens = config::boolean(tokenizerConfig["fuseUnk"]).value_or(false);
   idsToTokens_.reserve(vocab_.size());
   for (const auto &[token, id] : vocab_)
     idsToTokens_.insert_or_assign(id, token);
@@ -190,7 +193,7 @@ std::vector<std::string> BertTokenizer::tokenize(std::string_view text) const {
 std::optional<TokenId> BertTokenizer::convertTokenToId(std::string_view token) const {
   if (const auto found = vocab_.find(token); found != vocab_.end())
     return found->second;
-  return unknownTokenId();
+  return special_.unknownTokenId;
 }
 
 std::optional<std::string> BertTokenizer::convertIdToToken(TokenId id) const {
@@ -198,12 +201,6 @@ std::optional<std::string> BertTokenizer::convertIdToToken(TokenId id) const {
   if (found == idsToTokens_.end())
     return std::nullopt;
   return found->second;
-}
-
-std::optional<TokenId> BertTokenizer::unknownTokenId() const {
-  if (const auto found = vocab_.find(WordpieceTokenizer::unkToken); found != vocab_.end())
-    return found->second;
-  return std::nullopt;
 }
 
 } // namespace deduve

@@ -63,15 +63,6 @@ public:
 
   std::optional<TokenId> convertTokenToId(std::string_view token) const override;
   std::optional<std::string> convertIdToToken(TokenId id) const override;
-  std::optional<std::string> bosToken() const override { return bosToken_; }
-  std::optional<TokenId> bosTokenId() const override { return bosTokenId_; }
-  std::optional<std::string> eosToken() const override { return eosToken_; }
-  std::optional<TokenId> eosTokenId() const override { return eosTokenId_; }
-  std::optional<std::string> unknownToken() const override {
-    return std::string(WordpieceTokenizer::unkToken);
-  }
-  std::optional<TokenId> unknownTokenId() const override;
-  bool fuseUnknownTokens() const override { return fuseUnknownTokens_; }
 
   bool tokenizeChineseChars() const { return tokenizeChineseChars_; }
   const TokenIdMap &vocab() const { return vocab_; }
@@ -82,11 +73,6 @@ private:
   BasicTokenizer basicTokenizer_{true};
   WordpieceTokenizer wordpieceTokenizer_{vocab_};
   bool tokenizeChineseChars_ = true;
-  std::optional<std::string> bosToken_;
-  std::optional<TokenId> bosTokenId_;
-  std::optional<std::string> eosToken_;
-  std::optional<TokenId> eosTokenId_;
-  bool fuseUnknownTokens_ = false;
 };
 
 } // namespace deduve

@@ -2,9 +2,8 @@
 
 #include <array>
 
-#include <unicode/uchar.h>
-
 #include "DeduveCore/Support/Config.hpp"
+#include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
@@ -16,7 +15,7 @@ namespace {
 
 Regex compileSplitPattern(std::string_view pattern) {
   try {
-    return Regex(pattern);
+    return documentPattern(pattern);
   } catch (const RegexError &) {
     throw StageConfigurationError("Cannot build regexp from " + std::string(pattern));
   }
@@ -36,13 +35,12 @@ std::optional<StringSplitPattern> readSplitPattern(const Config &config) {
 // controls that are not white space, U+FFFD standing for ill-formed bytes) is `other`.
 enum class CharacterClass : unsigned char { space, letter, number, other };
 
-CharacterClass classOf(UChar32 scalar) {
-  if (u_hasBinaryProperty(scalar, UCHAR_WHITE_SPACE))
+CharacterClass classOf(char32_t scalar) {
+  if (isWhiteSpace(scalar))
     return CharacterClass::space;
-  const uint32_t mask = U_GET_GC_MASK(scalar);
-  if ((mask & U_GC_L_MASK) != 0)
+  if (isLetter(scalar))
     return CharacterClass::letter;
-  if ((mask & U_GC_N_MASK) != 0)
+  if (isNumber(scalar))
     return CharacterClass::number;
   return CharacterClass::other;
 }
@@ -51,7 +49,7 @@ CharacterClass classOf(UChar32 scalar) {
 struct AsciiClasses {
   std::array<CharacterClass, 128> table{};
   AsciiClasses() {
-    for (UChar32 c = 0; c < 128; ++c)
+    for (char32_t c = 0; c < 128; ++c)
       table[static_cast<std::size_t>(c)] = classOf(c);
   }
 };
@@ -69,7 +67,7 @@ inline CharacterClass nextClass(const AsciiClasses &ascii, std::string_view text
     ++offset;
     return ascii.table[byte];
   }
-  return classOf(static_cast<UChar32>(nextScalar(text, offset)));
+  return classOf(nextScalar(text, offset));
 }
 
 // The end of the run of `wanted` characters that starts at `offset`.

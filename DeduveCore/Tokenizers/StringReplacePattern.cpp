@@ -2,6 +2,7 @@
 
 #include "DeduveCore/Support/Config.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
+#include "DeduveCore/Tokenizers/StringSplitting.hpp"
 
 namespace deduve {
 
@@ -16,7 +17,7 @@ StringReplacePattern StringReplacePattern::string(std::string text, std::string 
 StringReplacePattern StringReplacePattern::regexp(std::string_view pattern,
                                                   std::string replacement) {
   try {
-    return StringReplacePattern(Regex(pattern), std::move(replacement));
+    return StringReplacePattern(documentPattern(pattern), std::move(replacement));
   } catch (const RegexError &) {
     throw StageConfigurationError("Cannot build regexp from " + std::string(pattern));
   }
@@ -36,7 +37,7 @@ std::optional<StringReplacePattern> StringReplacePattern::fromConfig(const Confi
 
 std::string StringReplacePattern::replace(std::string_view text) const {
   if (const auto *regex = std::get_if<Regex>(&pattern_))
-    return regex->replaceAll(text, replacement_);
+    return withinTimeLimit([&] { return regex->replaceAll(text, replacement_); });
   return replaceOccurrences(text, std::get<Literal>(pattern_).text, replacement_);
 }
 

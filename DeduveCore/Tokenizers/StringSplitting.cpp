@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "DeduveCore/Text/Unicode.hpp"
+#include "DeduveCore/Tokenizers/TokenizerError.hpp"
 
 namespace deduve {
 namespace {
@@ -16,11 +17,22 @@ bool isAscii(std::string_view text) {
 
 } // namespace
 
+Regex documentPattern(std::string_view pattern) {
+  Regex::Options options;
+  options.timeLimit = kDocumentPatternTimeLimit;
+  return Regex(pattern, options);
+}
+
+void throwTimeLimitReached(const RegexTimeLimitError &error) {
+  throw TokenizerError::mismatchedConfig("the regular expression \"" + error.pattern() +
+                                         "\" ran past its match time limit");
+}
+
 StringSplitPattern::StringSplitPattern(std::variant<Literal, Regex> pattern)
     : pattern_(std::move(pattern)) {}
 
 StringSplitPattern StringSplitPattern::regexp(std::string_view pattern) {
-  return StringSplitPattern(Regex(pattern));
+  return StringSplitPattern(documentPattern(pattern));
 }
 
 StringSplitPattern StringSplitPattern::regexp(Regex regex) {
@@ -45,7 +57,7 @@ const std::string &StringSplitPattern::text() const {
 
 void StringSplitPattern::findAllRanges(std::string_view text, std::vector<TextRange> &out) const {
   if (const auto *regex = std::get_if<Regex>(&pattern_)) {
-    regex->findAll(text, out);
+    withinTimeLimit([&] { regex->findAll(text, out); });
     return;
   }
   out.clear();

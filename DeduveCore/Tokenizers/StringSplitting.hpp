@@ -9,6 +9,30 @@
 
 namespace deduve {
 
+// The match time limit of every regular expression that comes from a tokenizer document, in
+// the regular-expression engine's time steps. The patterns of real tokenizer files need a tiny
+// fraction of it on any text; a pattern with catastrophic backtracking (such as "(\w+)+$")
+// reaches it within a fraction of a second instead of running for minutes.
+inline constexpr int kDocumentPatternTimeLimit = 1000;
+
+// Compiles a pattern from a tokenizer document with kDocumentPatternTimeLimit. Throws
+// RegexError when it does not compile.
+Regex documentPattern(std::string_view pattern);
+
+// Throws TokenizerError::mismatchedConfig naming the pattern whose search ran past its time
+// limit.
+[[noreturn]] void throwTimeLimitReached(const RegexTimeLimitError &error);
+
+// Runs `search` (a search with a document pattern); a search that runs past the time limit
+// becomes TokenizerError::mismatchedConfig naming the pattern.
+template <typename Search> auto withinTimeLimit(Search &&search) -> decltype(search()) {
+  try {
+    return search();
+  } catch (const RegexTimeLimitError &error) {
+    throwTimeLimitReached(error);
+  }
+}
+
 // What the splitting functions search for: a regular expression (ICU syntax) or a plain text.
 //
 // A plain text is searched character by character (grapheme clusters, compared by canonical
@@ -16,7 +40,8 @@ namespace deduve {
 // An empty plain text occurs nowhere. Immutable; safe to share between threads.
 class StringSplitPattern {
 public:
-  // Throws RegexError when the pattern does not compile.
+  // Throws RegexError when the pattern does not compile. A pattern given as text is a document
+  // pattern, with its time limit.
   static StringSplitPattern regexp(std::string_view pattern);
   static StringSplitPattern regexp(Regex regex);
   static StringSplitPattern string(std::string_view text);

@@ -30,6 +30,18 @@ using TokenIdMap = std::unordered_map<std::string, TokenId, TransparentStringHas
 // The added tokens of a tokenizer document: content -> id.
 using AddedTokens = TokenIdMap;
 
+// The special tokens a model knows, set once by its constructor.
+struct SpecialTokens {
+  std::optional<std::string> bosToken;
+  std::optional<TokenId> bosTokenId;
+  std::optional<std::string> eosToken;
+  std::optional<TokenId> eosTokenId;
+  std::optional<std::string> unknownToken;
+  std::optional<TokenId> unknownTokenId;
+  // Whether the tokenizer collapses each run of unknown tokens into its first token.
+  bool fuseUnknownTokens = false;
+};
+
 // A tokenizing model turns one pre-tokenized word into tokens and maps tokens to ids and
 // back. Models are immutable after construction and safe to use from several threads.
 class TokenizingModel {
@@ -45,15 +57,19 @@ public:
   virtual std::optional<TokenId> convertTokenToId(std::string_view token) const = 0;
   virtual std::optional<std::string> convertIdToToken(TokenId id) const = 0;
 
-  virtual std::optional<std::string> bosToken() const = 0;
-  virtual std::optional<TokenId> bosTokenId() const = 0;
-  virtual std::optional<std::string> eosToken() const = 0;
-  virtual std::optional<TokenId> eosTokenId() const = 0;
-  virtual std::optional<std::string> unknownToken() const = 0;
-  virtual std::optional<TokenId> unknownTokenId() const = 0;
-
+  const SpecialTokens &specialTokens() const { return special_; }
+  const std::optional<std::string> &bosToken() const { return special_.bosToken; }
+  std::optional<TokenId> bosTokenId() const { return special_.bosTokenId; }
+  const std::optional<std::string> &eosToken() const { return special_.eosToken; }
+  std::optional<TokenId> eosTokenId() const { return special_.eosTokenId; }
+  const std::optional<std::string> &unknownToken() const { return special_.unknownToken; }
+  std::optional<TokenId> unknownTokenId() const { return special_.unknownTokenId; }
   // Whether the tokenizer collapses each run of unknown tokens into its first token.
-  virtual bool fuseUnknownTokens() const = 0;
+  bool fuseUnknownTokens() const { return special_.fuseUnknownTokens; }
+
+protected:
+  // Set by each model's constructor; never changed afterwards.
+  SpecialTokens special_;
 };
 
 // A model that the model factory can build from the tokenizer configuration, the tokenizer

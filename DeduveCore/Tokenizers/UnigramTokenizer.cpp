@@ -62,12 +62,16 @@ UnigramTokenizer::UnigramTokenizer(const Config &tokenizerConfig, const Config &
     if (!tokensToIds_.try_emplace(vocab_[id].token, static_cast<TokenId>(id)).second)
       throw TokenizerError::malformedVocab();
 
+  special_.bosToken = " ";
   if (const auto found = tokensToIds_.find(" "); found != tokensToIds_.end())
-    bosTokenId_ = found->second;
-  eosToken_ = config::string(tokenizerConfig["eosToken"]);
-  if (eosToken_)
-    if (const auto found = tokensToIds_.find(*eosToken_); found != tokensToIds_.end())
-      eosTokenId_ = found->second;
+    special_.bosTokenId = found->second;
+  special_.eosToken = config::string(tokenizerConfig["eosToken"]);
+  if (special_.eosToken)
+    if (const auto found = tokensToIds_.find(*special_.eosToken); found != tokensToIds_.end())
+      special_.eosTokenId = found->second;
+  special_.unknownToken = unknownPiece_.token;
+  special_.unknownTokenId = unknownTokenId_;
+  special_.fuseUnknownTokens = true;
 
   std::vector<std::size_t> boundaries;
   std::vector<std::string> keys;
@@ -90,7 +94,8 @@ std::vector<std::string> UnigramTokenizer::tokenize(std::string_view text) const
   for (std::size_t i = 0; i < count; ++i)
     characterKey(text.substr(boundaries[i], boundaries[i + 1] - boundaries[i]), keys[i]);
 
-  TokenLattice lattice(text, boundaries, bosTokenId_.value_or(0), eosTokenId_.value_or(0));
+  TokenLattice lattice(text, boundaries, special_.bosTokenId.value_or(0),
+                       special_.eosTokenId.value_or(0));
   for (std::size_t p = 0; p < count; ++p) {
     bool hasSingleCharacter = false;
     const TrieNode<std::string> *node = &trie_.root();

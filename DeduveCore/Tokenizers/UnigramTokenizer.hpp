@@ -39,13 +39,6 @@ public:
   std::optional<TokenId> convertTokenToId(std::string_view token) const override;
   // The piece of a vocabulary id; nothing for an id outside the vocabulary.
   std::optional<std::string> convertIdToToken(TokenId id) const override;
-  std::optional<std::string> bosToken() const override { return bosToken_; }
-  std::optional<TokenId> bosTokenId() const override { return bosTokenId_; }
-  std::optional<std::string> eosToken() const override { return eosToken_; }
-  std::optional<TokenId> eosTokenId() const override { return eosTokenId_; }
-  std::optional<std::string> unknownToken() const override { return unknownPiece_.token; }
-  std::optional<TokenId> unknownTokenId() const override { return unknownTokenId_; }
-  bool fuseUnknownTokens() const override { return true; }
 
   const std::vector<SentencePieceToken> &vocab() const { return vocab_; }
   const SentencePieceToken &unknownPiece() const { return unknownPiece_; }
@@ -58,10 +51,6 @@ private:
   TokenId unknownTokenId_ = 0;
   float minScore_ = 999;
   TokenIdMap tokensToIds_;
-  std::optional<std::string> bosToken_{" "};
-  std::optional<TokenId> bosTokenId_;
-  std::optional<std::string> eosToken_;
-  std::optional<TokenId> eosTokenId_;
   Trie<std::string> trie_; // elements are scalars in canonical composition
 };
 

@@ -130,6 +130,23 @@ TEST(RegexTests, SplitKeepsEmptyTexts) {
   EXPECT_EQ(Regex(",").split(""), Texts({""}));
 }
 
+TEST(RegexTests, TimeLimitStopsCatastrophicBacktracking) {
+  Regex::Options options;
+  options.timeLimit = 10;
+  const Regex limited(R"((\w+)+$)", options);
+  try {
+    limited.findAll("Supercalifragilisticexpialidocious!");
+    FAIL() << "the search finished";
+  } catch (const RegexTimeLimitError &error) {
+    EXPECT_EQ(error.pattern(), R"((\w+)+$)");
+    EXPECT_NE(std::string(error.what()).find("time limit of 10 steps"), std::string::npos);
+  }
+  // The same limit leaves ordinary searches alone.
+  EXPECT_EQ(limited.findAll("word").size(), 1u);
+  const Regex words(R"(\w+)", options);
+  EXPECT_EQ(words.findAll(std::string(100000, 'a') + " b").size(), 2u);
+}
+
 TEST(RegexTests, InvalidPatternsAreRefused) {
   for (const char *pattern : {"(", "[a-", "a{2,1}", "\\"}) {
     SCOPED_TRACE(pattern);

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
+#include "DeduveCore/Tokenizers/Normalizer.hpp"
+#include "DeduveCore/Tokenizers/TokenizerError.hpp"
 #include "tests/DeduveCore/Tokenizers/StageTestSupport.hpp"
 
 namespace deduve {
@@ -284,6 +286,24 @@ TEST(PreTokenizerTests, SplitWithEmptyMatchingPatternFinishesOnLongInput) {
   const Texts pieces = split->preTokenize(text);
   ASSERT_EQ(pieces.size(), text.size());
   EXPECT_EQ(pieces.front(), "a");
+}
+
+TEST(PreTokenizerTests, DocumentPatternsHaveAMatchTimeLimit) {
+  // Catastrophic backtracking: without a limit one search runs for minutes.
+  const char *pattern = R"((\w+)+$)";
+  const auto split = makePreTokenizer(
+      cfg(std::string(R"({"type": "Split", "pattern": {"Regex": ")") + R"((\\w+)+$)" + "\"}}"));
+  try {
+    split->preTokenize("Supercalifragilisticexpialidocious!");
+    FAIL() << "the search finished";
+  } catch (const TokenizerError &error) {
+    EXPECT_EQ(error.kind(), TokenizerError::Kind::mismatchedConfig);
+    EXPECT_NE(std::string(error.what()).find(pattern), std::string::npos) << error.what();
+  }
+  const auto replace =
+      makeNormalizer(cfg(std::string(R"({"type": "Replace", "pattern": {"Regex": ")") +
+                         R"((\\w+)+$)" + R"("}, "content": "x"})"));
+  EXPECT_THROW(replace->normalize("Supercalifragilisticexpialidocious!"), TokenizerError);
 }
 
 TEST(PreTokenizerTests, ByteLevelMatcherAgreesWithTheRegularExpression) {

@@ -1,0 +1,63 @@
+// Configuration and tokenizer documents from outside: parsed, built into a tokenizer and used.
+// The seed corpus holds a document nested far past the parser's depth limit and stage patterns
+// with catastrophic backtracking, so that a regression of either (a stack overflow, a search
+// that runs for minutes) fails here.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DeduveCore/Support/Config.hpp"
+#include "DeduveCore/Tokenizers/LlamaPreTrainedTokenizer.hpp"
+#include "DeduveCore/Tokenizers/PreTrainedTokenizer.hpp"
+#include "tests/fuzz/FuzzSupport.hpp"
+
+namespace deduve {
+namespace {
+
+const char *const kTexts[] = {
+    "Hello world",
+    "Supercalifragilisticexpialidocious!",
+    "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaac",
+    " \t\n<s> Hello<|endoftext|>wörld 👍🏽 서울은 12345 ",
+    "",
+};
+
+// The tokenizer class that fits the document's model, so that most mutants reach the model.
+std::string configFor(const Config &data) {
+  const auto type = data["model"]["type"].stringValue().value_or("BPE");
+  if (type == "Unigram")
+    return R"({"tokenizer_class": "T5Tokenizer", "eos_token": "</s>"})";
+  if (type == "WordPiece")
+    return R"({"tokenizer_class": "BertTokenizer", "do_lower_case": true})";
+  return R"({"tokenizer_class": "GPT2Tokenizer", "unk_token": "<unk>", "bos_token": "<s>"})";
+}
+
+void useTokenizer(const Tokenizer &tokenizer) {
+  for (const char *text : kTexts) {
+    const std::vector<TokenId> ids = tokenizer.encode(text);
+    (void)tokenizer.decode(ids, /*skipSpecialTokens=*/true);
+    (void)tokenizer.tokenize(text);
+  }
+}
+
+void parseAndUse(const std::string &input) {
+  const Config document = Config::parse(input);
+  (void)document.encode();
+  if (document.kind() != Config::Kind::dictionary)
+    return;
+  const Config config = Config::parse(configFor(document));
+  useTokenizer(PreTrainedTokenizer(config, document, /*strict=*/true));
+  // The same document read as a tokenizer configuration, with the Llama adaptation.
+  const Config data =
+      Config::parse(R"({"model": {"type": "BPE", "vocab": {"a": 0}, "merges": []}})");
+  useTokenizer(LlamaPreTrainedTokenizer(document, data, /*strict=*/true));
+}
+
+TEST(TokenizerJsonFuzz, DocumentsAreAcceptedOrRefusedCleanly) {
+  mqtest::fuzz::run("tokenizer-json", /*seed=*/1414, /*count=*/1500, parseAndUse);
+}
+
+} // namespace
+} // namespace deduve
