@@ -17,6 +17,8 @@
 
 #include "DeduveCore/Hub/HttpUrl.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
+#include "DeduveCore/Text/Unicode.hpp"
+#include "DeduveCore/Text/Utf8.hpp"
 
 namespace deduve {
 
@@ -78,40 +80,23 @@ std::vector<std::string_view> splitLines(std::string_view text) {
   return pieces;
 }
 
-// Trims ASCII white space, the sidecar line breaks and no-break spaces from both ends.
+// Trims Unicode white space and line breaks (U+3000, U+2003, U+0085, ...) from both ends.
 std::string_view trimmedLine(std::string_view text) {
-  auto leading = [](std::string_view t) -> std::size_t {
-    if (t.empty()) {
-      return 0;
-    }
-    const auto c = static_cast<unsigned char>(t[0]);
-    if (c == ' ' || c == '\t') {
-      return 1;
-    }
-    if (c == 0xC2 && t.size() > 1 && static_cast<unsigned char>(t[1]) == 0xA0) {
-      return 2;
-    }
-    return lineBreakAt(t, 0);
+  std::vector<std::size_t> boundaries;
+  scalarBoundaries(text, boundaries);
+  const auto isSpaceAt = [&](std::size_t index) {
+    std::size_t offset = boundaries[index];
+    return isWhiteSpace(nextScalar(text, offset));
   };
-  while (const std::size_t n = leading(text)) {
-    text.remove_prefix(n);
+  std::size_t first = 0;
+  std::size_t last = boundaries.size() - 1; // scalars [first, last) are kept
+  while (first < last && isSpaceAt(first)) {
+    ++first;
   }
-  while (!text.empty()) {
-    const auto c = static_cast<unsigned char>(text.back());
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r') {
-      text.remove_suffix(1);
-    } else if (text.size() >= 2 && static_cast<unsigned char>(text[text.size() - 2]) == 0xC2 &&
-               (c == 0xA0 || c == 0x85)) {
-      text.remove_suffix(2);
-    } else if (text.size() >= 3 && static_cast<unsigned char>(text[text.size() - 3]) == 0xE2 &&
-               static_cast<unsigned char>(text[text.size() - 2]) == 0x80 &&
-               (c == 0xA8 || c == 0xA9)) {
-      text.remove_suffix(3);
-    } else {
-      break;
-    }
+  while (last > first && isSpaceAt(last - 1)) {
+    --last;
   }
-  return text;
+  return text.substr(boundaries[first], boundaries[last] - boundaries[first]);
 }
 
 std::optional<double> parseDouble(std::string_view text) {

@@ -3,11 +3,9 @@
 #include "DeduveCore/Hub/HubClientError.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
 #include "DeduveCore/Hub/UrlError.hpp"
+#include "DeduveCore/Text/Unicode.hpp"
 #include "platform/system/RunInBackground.hpp"
 #include "platform/system/ThreadPool.hpp"
-
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
 
 #include <vector>
 
@@ -197,29 +195,7 @@ LanguageModelConfigurationFromHub::configurations() const {
 }
 
 std::string LanguageModelConfigurationFromHub::capitalized(const std::string &text) {
-  std::string result;
-  result.reserve(text.size());
-  bool startOfWord = true;
-  int32_t offset = 0;
-  const auto length = static_cast<int32_t>(text.size());
-  while (offset < length) {
-    const int32_t start = offset;
-    UChar32 scalar = 0;
-    U8_NEXT(text.data(), offset, length, scalar);
-    if (scalar < 0) {
-      result.append(text, static_cast<size_t>(start), static_cast<size_t>(offset - start));
-      startOfWord = false;
-      continue;
-    }
-    const bool blank = u_isWhitespace(scalar) != 0;
-    const UChar32 mapped = blank ? scalar : (startOfWord ? u_toupper(scalar) : u_tolower(scalar));
-    startOfWord = blank;
-    char buffer[U8_MAX_LENGTH];
-    int32_t written = 0;
-    U8_APPEND_UNSAFE(buffer, written, mapped); // a scalar never needs more than U8_MAX_LENGTH
-    result.append(buffer, static_cast<size_t>(written));
-  }
-  return result;
+  return capitalizeWords(text);
 }
 
 } // namespace deduve

@@ -1,13 +1,10 @@
 #include "DeduveCore/Support/BinaryDistinctString.hpp"
 
-#include <unicode/brkiter.h>
-#include <unicode/locid.h>
-#include <unicode/unistr.h>
-
 #include <cstdio>
 #include <memory>
 #include <stdexcept>
 
+#include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 
 namespace deduve {
@@ -16,31 +13,9 @@ namespace {
 
 // Unit offsets of every character boundary, 0 and value.size() included.
 std::vector<int> characterBoundaries(const std::u16string &text) {
-  std::vector<int> boundaries{0};
-  if (text.empty()) {
-    return boundaries;
-  }
-  thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
-    UErrorCode status = U_ZERO_ERROR;
-    std::unique_ptr<icu::BreakIterator> created(
-        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
-    if (U_FAILURE(status)) {
-      created.reset();
-    }
-    return created;
-  }();
-  if (!iterator) {
-    throw std::runtime_error("BinaryDistinctString: ICU character breaks are unavailable");
-  }
-  icu::UnicodeString unicode(false, text.data(), static_cast<int32_t>(text.size()));
-  iterator->setText(unicode);
-  for (int32_t position = iterator->next(); position != icu::BreakIterator::DONE;
-       position = iterator->next()) {
-    boundaries.push_back(position);
-  }
-  // Aliased text must not outlive this call inside the cached iterator.
-  iterator->setText(icu::UnicodeString());
-  return boundaries;
+  std::vector<std::size_t> offsets;
+  graphemeBoundaries(std::u16string_view(text), offsets);
+  return std::vector<int>(offsets.begin(), offsets.end());
 }
 
 [[noreturn]] void outOfBounds() { throw std::out_of_range("Index out of bounds"); }
@@ -82,10 +57,7 @@ bool BinaryDistinctString::hasSuffix(const BinaryDistinctString &suffix) const {
 }
 
 BinaryDistinctString BinaryDistinctString::lowercased() const {
-  icu::UnicodeString text(value.data(), static_cast<int32_t>(value.size()));
-  text.toLower(icu::Locale::getRoot());
-  return BinaryDistinctString(std::u16string(reinterpret_cast<const char16_t *>(text.getBuffer()),
-                                             static_cast<std::size_t>(text.length())));
+  return BinaryDistinctString(lowercase(std::u16string_view(value)));
 }
 
 BinaryDistinctString
@@ -94,15 +66,39 @@ BinaryDistinctString::replacingOccurrences(const BinaryDistinctString &target,
   if (target.value.empty()) {
     return *this;
   }
+  const std::vector<int> text = characterBoundaries(value);
+  const std::vector<int> wanted = characterBoundaries(target.value);
+  const std::size_t textCount = text.size() - 1;
+  const std::size_t wantedCount = wanted.size() - 1;
+  const auto characterOf = [](const std::u16string &units, const std::vector<int> &bounds,
+                              std::size_t i) {
+    return std::u16string_view(units).substr(static_cast<std::size_t>(bounds[i]),
+                                             static_cast<std::size_t>(bounds[i + 1] - bounds[i]));
+  };
+  const auto matchesAt = [&](std::size_t at) {
+    for (std::size_t k = 0; k < wantedCount; ++k) {
+      if (!canonicallyEquivalent(characterOf(value, text, at + k),
+                                 characterOf(target.value, wanted, k))) {
+        return false;
+      }
+    }
+    return true;
+  };
   std::u16string result;
-  std::size_t start = 0;
-  for (std::size_t found = value.find(target.value); found != std::u16string::npos;
-       found = value.find(target.value, start)) {
-    result.append(value, start, found - start);
-    result += replacement.value;
-    start = found + target.value.size();
+  std::size_t copied = 0; // characters already copied or replaced
+  std::size_t at = 0;
+  while (at + wantedCount <= textCount) {
+    if (matchesAt(at)) {
+      result.append(value, static_cast<std::size_t>(text[copied]),
+                    static_cast<std::size_t>(text[at] - text[copied]));
+      result += replacement.value;
+      at += wantedCount;
+      copied = at;
+    } else {
+      ++at;
+    }
   }
-  result.append(value, start, std::u16string::npos);
+  result.append(value, static_cast<std::size_t>(text[copied]), std::u16string::npos);
   return BinaryDistinctString(std::move(result));
 }
 

@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace deduve {
@@ -59,8 +61,10 @@ struct BinaryDistinctString {
 
   // Full Unicode lower-casing (locale-independent).
   BinaryDistinctString lowercased() const;
-  // Every occurrence of `target` replaced by `replacement`, matching code units exactly. An
-  // empty target changes nothing.
+  // Every occurrence of `target` replaced by `replacement`, searched as text is: whole
+  // characters (grapheme clusters) compared by canonical equivalence, so "e" is not found
+  // inside "e" + U+0301 and a decomposed "é" finds a precomposed one. An empty target changes
+  // nothing.
   BinaryDistinctString replacingOccurrences(const BinaryDistinctString &target,
                                             const BinaryDistinctString &replacement) const;
 
@@ -96,6 +100,28 @@ public:
   friend bool operator==(const BinaryDistinctCharacter &,
                          const BinaryDistinctCharacter &) = default;
 };
+
+// Merges `other`, a dictionary keyed by platform strings (UTF-8), into `dictionary`: each key
+// becomes its code units; for a key present in both, `combine(current, incoming)` gives the
+// value kept.
+template <typename Value, typename Other, typename Combine>
+void merge(std::unordered_map<BinaryDistinctString, Value> &dictionary, const Other &other,
+           Combine &&combine) {
+  for (const auto &[key, value] : other) {
+    const auto [entry, inserted] = dictionary.try_emplace(BinaryDistinctString(key), value);
+    if (!inserted)
+      entry->second = combine(entry->second, value);
+  }
+}
+
+// The merged copy of `dictionary` and `other`, as merge() does it.
+template <typename Value, typename Other, typename Combine>
+std::unordered_map<BinaryDistinctString, Value>
+merging(std::unordered_map<BinaryDistinctString, Value> dictionary, const Other &other,
+        Combine &&combine) {
+  merge(dictionary, other, std::forward<Combine>(combine));
+  return dictionary;
+}
 
 // UTF-8 <-> UTF-16 conversions used throughout the support library; malformed input becomes
 // U+FFFD.

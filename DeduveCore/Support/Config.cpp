@@ -1,13 +1,11 @@
 #include "DeduveCore/Support/Config.hpp"
 
 #include "DeduveCore/Support/Description.hpp"
+#include "DeduveCore/Text/Unicode.hpp"
 
-#include <unicode/locid.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-#include <unicode/utf16.h>
-
+#include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <stdexcept>
@@ -343,8 +341,17 @@ nlohmann::ordered_json Config::encode() const {
     return std::get<std::int64_t>(value_);
   case Kind::boolean:
     return std::get<bool>(value_);
-  case Kind::floating:
-    return std::get<float>(value_);
+  case Kind::floating: {
+    // The double whose shortest form is the float's own ("0.1", not the float's exact value
+    // 0.10000000149011612), so the document shows the value as written.
+    const float value = std::get<float>(value_);
+    if (!std::isfinite(value)) {
+      return value;
+    }
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    return std::strtod(std::string(text, written.ptr).c_str(), nullptr);
+  }
   case Kind::dictionary: {
     auto object = nlohmann::ordered_json::object();
     for (const auto &[key, value] : std::get<Dictionary>(value_)) {
@@ -379,18 +386,16 @@ BinaryDistinctString Config::camelCaseToSnakeCase(const BinaryDistinctString &ke
   bool previousWasOther = false;
   for (std::size_t i = 0; i < units.size();) {
     const std::size_t start = i;
-    UChar32 scalar;
-    U16_NEXT(units.data(), i, units.size(), scalar);
-    const auto category = u_charType(scalar);
-    const bool upper = category == U_UPPERCASE_LETTER || category == U_TITLECASE_LETTER;
+    char32_t scalar = units[i++];
+    if (scalar >= 0xD800 && scalar < 0xDC00 && i < units.size() && units[i] >= 0xDC00 &&
+        units[i] < 0xE000)
+      scalar = 0x10000 + ((scalar - 0xD800) << 10) + (units[i++] - 0xDC00);
+    const bool upper = isUppercaseOrTitlecase(scalar);
     if (upper) {
       if (previousWasOther) {
         result.push_back(u'_');
       }
-      icu::UnicodeString lower(scalar);
-      lower.toLower(icu::Locale::getRoot());
-      result.append(reinterpret_cast<const char16_t *>(lower.getBuffer()),
-                    static_cast<std::size_t>(lower.length()));
+      result += lowercase(std::u16string_view(units).substr(start, i - start));
     } else {
       result.append(units, start, i - start);
     }

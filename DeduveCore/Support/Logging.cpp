@@ -1,11 +1,14 @@
 #include "DeduveCore/Support/Logging.hpp"
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <syslog.h>
 #include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <string>
 #include <utility>
 
 namespace deduve {
@@ -42,6 +45,8 @@ int syslogPriority(Logging::LogType type) {
   return LOG_NOTICE;
 }
 
+// One entry on the system log's socket, tagged with the logger's subsystem rather than the
+// process's own syslog identity (which belongs to the program and is left alone).
 void writeToSyslog(Logging::LogType type, const std::string &message) {
   const int priority = syslogPriority(type);
   // Honour the process's log mask as the system log honours its enabled types.
@@ -49,7 +54,18 @@ void writeToSyslog(Logging::LogType type, const std::string &message) {
   if ((mask & LOG_MASK(priority)) == 0) {
     return;
   }
-  syslog(LOG_USER | priority, "%s", message.c_str());
+  const std::string entry = Logging::systemLogEntry(type, message);
+  const int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (socket < 0) {
+    return;
+  }
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::snprintf(address.sun_path, sizeof address.sun_path, "%s", "/dev/log");
+  // A system without a log socket loses the entry, as the system log would.
+  (void)::sendto(socket, entry.data(), entry.size(), MSG_NOSIGNAL,
+                 reinterpret_cast<const sockaddr *>(&address), sizeof address);
+  ::close(socket);
 }
 
 } // namespace
@@ -58,6 +74,11 @@ Logging::Logging(SystemLog systemLog) : systemLog_(std::move(systemLog)) {
   if (!systemLog_) {
     systemLog_ = writeToSyslog;
   }
+}
+
+std::string Logging::systemLogEntry(LogType type, std::string_view message) {
+  return "<" + std::to_string(LOG_USER | syslogPriority(type)) + ">" + kSubsystem + "[" +
+         std::to_string(::getpid()) + "]: [" + kCategory + "] " + std::string(message);
 }
 
 Logging &Logging::shared() {

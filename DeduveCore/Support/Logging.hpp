@@ -92,9 +92,13 @@ public:
   static std::string formatTimeWithPercentage(double time, double runs,
                                               double fullPipelineDuration);
 
-  // The logger's subsystem and category as written to the system log.
+  // The logger's subsystem and category as written to the system log: the subsystem is the
+  // entry's syslog identity, the category prefixes the message.
   static constexpr const char *kSubsystem = "org.deduve.deduvecore";
   static constexpr const char *kCategory = "Deduve";
+  // The system-log entry of a message, as sent to the log socket:
+  // "<priority>org.deduve.deduvecore[pid]: [Deduve] message".
+  static std::string systemLogEntry(LogType type, std::string_view message);
 
 private:
   bool passes(LogType type) const;

@@ -9,8 +9,10 @@
 
 namespace deduve {
 
-// One value guarded by a lock, for state shared between threads. A copy holds its own copy of
-// the value but shares the lock object with the original.
+// One value guarded by a lock, for state shared between threads. A copy (made by construction
+// or assignment) holds its own copy of the value but shares the lock object with the
+// original. Assigning to a PropertyLock is not itself guarded: like any copy, it must not race
+// with other uses of the target.
 //
 // get() returns a copy taken under the lock; set() replaces the value under the lock (the old
 // value is destroyed outside it); modify() holds the lock for the whole in-place change, so
@@ -24,10 +26,14 @@ public:
 
   PropertyLock(const PropertyLock &other)
       : lock_(other.lock_), value_(other.lock_->withLock([&] { return other.value_; })) {}
+  // Like a copy: the target takes the other's value and from then on shares its lock.
   PropertyLock &operator=(const PropertyLock &other) {
     if (this != &other) {
       Value copy = other.get();
-      set(std::move(copy));
+      std::shared_ptr<UnfairLock> lock = other.lock_;
+      std::swap(value_, copy);
+      lock_ = std::move(lock);
+      // `copy` now holds the old value and is destroyed here.
     }
     return *this;
   }

@@ -1,15 +1,16 @@
 #include "DeduveCore/Support/StringUtilities.hpp"
 
 #include "DeduveCore/Support/BinaryDistinctString.hpp"
+#include "DeduveCore/Text/Unicode.hpp"
+#include "DeduveCore/Text/Utf8.hpp"
 
-#include <unicode/normalizer2.h>
-#include <unicode/uchar.h>
-#include <unicode/unistr.h>
-#include <unicode/utf8.h>
+#include <pwd.h>
 
 #include <array>
 #include <cmath>
+#include <optional>
 #include <stdexcept>
+#include <vector>
 
 namespace deduve {
 
@@ -34,31 +35,21 @@ std::string trimmingFromEnd(std::string_view text, std::string_view character, i
 
 namespace {
 
+// Without leading and trailing Unicode white space (U+0085 included).
 std::string trimWhitespace(std::string_view text) {
-  const auto isSpace = [](UChar32 c) { return u_isUWhiteSpace(c) || c == 0x85; };
-  int32_t begin = 0;
-  const auto length = static_cast<int32_t>(text.size());
-  while (begin < length) {
-    int32_t next = begin;
-    UChar32 c;
-    U8_NEXT(text.data(), next, length, c);
-    if (!isSpace(c)) {
-      break;
-    }
-    begin = next;
-  }
-  int32_t end = length;
-  while (end > begin) {
-    int32_t previous = end;
-    UChar32 c;
-    U8_PREV(text.data(), begin, previous, c);
-    if (!isSpace(c)) {
-      break;
-    }
-    end = previous;
-  }
-  return std::string(
-      text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin)));
+  std::vector<std::size_t> boundaries;
+  scalarBoundaries(text, boundaries);
+  const auto isSpaceAt = [&](std::size_t index) {
+    std::size_t offset = boundaries[index];
+    return isWhiteSpace(nextScalar(text, offset));
+  };
+  std::size_t first = 0;
+  std::size_t last = boundaries.size() - 1; // scalars [first, last) are kept
+  while (first < last && isSpaceAt(first))
+    ++first;
+  while (last > first && isSpaceAt(last - 1))
+    --last;
+  return std::string(text.substr(boundaries[first], boundaries[last] - boundaries[first]));
 }
 
 } // namespace
@@ -97,20 +88,8 @@ bool stringStartsWith(std::string_view prefix, std::string_view text) {
   if (prefixCharacters.size() > textCharacters.size()) {
     return false;
   }
-  UErrorCode status = U_ZERO_ERROR;
-  const icu::Normalizer2 *nfc = icu::Normalizer2::getNFCInstance(status);
-  if (U_FAILURE(status)) {
-    throw std::runtime_error("stringStartsWith: ICU normalisation is unavailable");
-  }
   for (std::size_t i = 0; i < prefixCharacters.size(); ++i) {
-    const auto &a = prefixCharacters[i].bytes;
-    const auto &b = textCharacters[i].bytes;
-    if (a == b) {
-      continue;
-    }
-    icu::UnicodeString left(a.data(), static_cast<int32_t>(a.size()));
-    icu::UnicodeString right(b.data(), static_cast<int32_t>(b.size()));
-    if (nfc->normalize(left, status) != nfc->normalize(right, status) || U_FAILURE(status)) {
+    if (!canonicallyEquivalent(prefixCharacters[i].bytes, textCharacters[i].bytes)) {
       return false;
     }
   }
@@ -124,12 +103,29 @@ float rounded(float x, int decimals) {
 
 std::string resolveAbsolutePath(const std::string &path, const platform::Environment &environment) {
   std::string expanded = path;
-  if (path == "~" || path.starts_with("~/")) {
-    std::string home = environment.homeDirectory().string();
-    while (home.size() > 1 && home.back() == '/') {
-      home.pop_back();
+  if (path.starts_with("~")) {
+    // "~" and "~/..." name the environment's home folder, "~user" and "~user/..." that user's
+    // home folder; an unknown user leaves the path as it is.
+    const std::size_t slash = path.find('/');
+    const std::string user = path.substr(1, slash == std::string::npos ? slash : slash - 1);
+    std::optional<std::string> home;
+    if (user.empty()) {
+      home = environment.homeDirectory().string();
+    } else {
+      std::vector<char> buffer(16384);
+      passwd entry{};
+      passwd *found = nullptr;
+      if (getpwnam_r(user.c_str(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+          found != nullptr && found->pw_dir != nullptr) {
+        home = std::string(found->pw_dir);
+      }
     }
-    expanded = path == "~" ? home : home + path.substr(1);
+    if (home) {
+      while (home->size() > 1 && home->back() == '/') {
+        home->pop_back();
+      }
+      expanded = slash == std::string::npos ? *home : *home + path.substr(slash);
+    }
   }
   if (expanded.starts_with("/")) {
     return expanded;

@@ -29,8 +29,10 @@ bool stringStartsWith(std::string_view prefix, std::string_view text);
 // all in single precision.
 float rounded(float x, int decimals);
 
-// A leading "~" becomes the environment's home folder; an absolute result is returned as is,
-// a relative one is appended to the environment's current folder.
+// A leading "~" becomes the environment's home folder and a leading "~user" that user's home
+// folder (from the system's user database; an unknown user leaves the text as it is); an
+// absolute result is returned as is, a relative one is appended to the environment's current
+// folder.
 std::string resolveAbsolutePath(const std::string &path, const platform::Environment &environment);
 // The same against this process's environment.
 std::string resolveAbsolutePath(const std::string &path);

@@ -8,7 +8,9 @@
 #include <unicode/casemap.h>
 #include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
+#include <unicode/unistr.h>
 #include <unicode/utext.h>
+#include <unicode/utf8.h>
 
 #include "DeduveCore/Text/Utf8.hpp"
 
@@ -151,6 +153,81 @@ bool isWordCharacter(char32_t scalar) {
   if (c == 0x200C || c == 0x200D || u_hasBinaryProperty(c, UCHAR_ALPHABETIC))
     return true;
   return (U_GET_GC_MASK(c) & (U_GC_M_MASK | U_GC_ND_MASK | U_GC_PC_MASK)) != 0;
+}
+
+bool isLetter(char32_t scalar) {
+  return (U_GET_GC_MASK(static_cast<UChar32>(scalar)) & U_GC_L_MASK) != 0;
+}
+
+bool isNumber(char32_t scalar) {
+  return (U_GET_GC_MASK(static_cast<UChar32>(scalar)) & U_GC_N_MASK) != 0;
+}
+
+bool isUppercaseOrTitlecase(char32_t scalar) {
+  const auto category = u_charType(static_cast<UChar32>(scalar));
+  return category == U_UPPERCASE_LETTER || category == U_TITLECASE_LETTER;
+}
+
+std::u16string lowercase(std::u16string_view text) {
+  icu::UnicodeString unicode(text.data(), static_cast<int32_t>(text.size()));
+  unicode.toLower(icu::Locale::getRoot());
+  return std::u16string(reinterpret_cast<const char16_t *>(unicode.getBuffer()),
+                        static_cast<std::size_t>(unicode.length()));
+}
+
+bool canonicallyEquivalent(std::u16string_view a, std::u16string_view b) {
+  if (a == b)
+    return true;
+  const icu::Normalizer2 &nfc = normalizer(NormalizationForm::nfc);
+  UErrorCode status = U_ZERO_ERROR;
+  const icu::UnicodeString left =
+      nfc.normalize(icu::UnicodeString(a.data(), static_cast<int32_t>(a.size())), status);
+  const icu::UnicodeString right =
+      nfc.normalize(icu::UnicodeString(b.data(), static_cast<int32_t>(b.size())), status);
+  check(status, "Unicode normalization");
+  return left == right;
+}
+
+void graphemeBoundaries(std::u16string_view text, std::vector<std::size_t> &boundaries) {
+  boundaries.clear();
+  boundaries.push_back(0);
+  if (text.empty())
+    return;
+  auto &iterator = characterIterator();
+  const icu::UnicodeString unicode(false, text.data(), static_cast<int32_t>(text.size()));
+  iterator.setText(unicode);
+  for (int32_t position = iterator.next(); position != icu::BreakIterator::DONE;
+       position = iterator.next())
+    boundaries.push_back(static_cast<std::size_t>(position));
+  // The aliased text must not outlive this call inside the thread's iterator.
+  iterator.setText(icu::UnicodeString());
+}
+
+std::string capitalizeWords(std::string_view text) {
+  std::string result;
+  result.reserve(text.size());
+  bool startOfWord = true;
+  int32_t offset = 0;
+  const auto length = static_cast<int32_t>(text.size());
+  while (offset < length) {
+    const int32_t start = offset;
+    UChar32 scalar = 0;
+    U8_NEXT(text.data(), offset, length, scalar);
+    if (scalar < 0) {
+      result.append(
+          text.substr(static_cast<std::size_t>(start), static_cast<std::size_t>(offset - start)));
+      startOfWord = false;
+      continue;
+    }
+    const bool blank = u_isWhitespace(scalar) != 0;
+    const UChar32 mapped = blank ? scalar : (startOfWord ? u_toupper(scalar) : u_tolower(scalar));
+    startOfWord = blank;
+    char buffer[U8_MAX_LENGTH];
+    int32_t written = 0;
+    U8_APPEND_UNSAFE(buffer, written, mapped); // a scalar never needs more than U8_MAX_LENGTH
+    result.append(buffer, static_cast<std::size_t>(written));
+  }
+  return result;
 }
 
 bool isWhiteSpace(char32_t scalar) {

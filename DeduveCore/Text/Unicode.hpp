@@ -41,6 +41,27 @@ bool isOtherCategory(char32_t scalar);
 // connector punctuation (such as "_") and the joiners U+200C, U+200D.
 bool isWordCharacter(char32_t scalar);
 
+// General category L* (letters) and N* (numbers).
+bool isLetter(char32_t scalar);
+bool isNumber(char32_t scalar);
+// General category Lu (upper-case letter) or Lt (title-case letter).
+bool isUppercaseOrTitlecase(char32_t scalar);
+
+// The same services on UTF-16 code units, for the types that keep their text that way.
+// Full lower-case mapping with the root locale, as lowercase() above.
+std::u16string lowercase(std::u16string_view text);
+// Whether the two texts are canonically equivalent (equal after NFC).
+bool canonicallyEquivalent(std::u16string_view a, std::u16string_view b);
+// Unit offsets of every grapheme cluster boundary, starting with 0 and ending with
+// text.size() (just {0} for empty text). Replaces the contents of `boundaries`.
+void graphemeBoundaries(std::u16string_view text, std::vector<std::size_t> &boundaries);
+
+// Title-cases words: the first scalar of each word by the simple upper-case mapping, the rest
+// by the simple lower-case mapping. Words are separated by white space in the Java sense
+// (Unicode white space without the no-break spaces, plus the ASCII separators U+001C..U+001F),
+// which is kept; ill-formed bytes are kept as they are and end a word's start.
+std::string capitalizeWords(std::string_view text);
+
 // Extended grapheme clusters ("characters" as a reader sees them).
 //
 // Fills `boundaries` with the byte offsets of every cluster boundary of `text`, in increasing

@@ -77,6 +77,7 @@ TEST(HubSidecarTest, AcceptedShapes) {
       {"surrounding spaces", "  c \n\te\t\n 12.5 \n", "c", "e", 12.5},
       {"no final line break", "c\ne\n7", "c", "e", 7.0},
       {"exponent", "c\ne\n1.5e3\n", "c", "e", 1500.0},
+      {"Unicode white space", "\u3000c\u2003\n\u00A0e\u2002\n\u200A12.5\u3000", "c", "e", 12.5},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);

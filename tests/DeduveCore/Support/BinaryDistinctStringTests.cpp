@@ -115,6 +115,25 @@ TEST(BinaryDistinctStringTest, PrefixSuffixConcatenationAndReplacement) {
   EXPECT_EQ(BDS("a-b-c").replacingOccurrences("-", "--"), BDS("a--b--c"));
   EXPECT_EQ(BDS("aaa").replacingOccurrences("aa", "b"), BDS("ba"));
   EXPECT_EQ(BDS("abc").replacingOccurrences("", "x"), BDS("abc"));
+  // Text replacement works on characters: an accent is never cut from its letter, and
+  // canonically equivalent spellings match.
+  EXPECT_EQ(BDS("e\u0301 e").replacingOccurrences("e", "a"), BDS("e\u0301 a"));
+  EXPECT_EQ(BDS("cafe\u0301!").replacingOccurrences("\u00e9", "e"), BDS("cafe!"));
+  EXPECT_EQ(BDS("\U0001F44D\U0001F3FD \U0001F44D").replacingOccurrences("\U0001F44D", "+"),
+            BDS("\U0001F44D\U0001F3FD +"));
+}
+
+TEST(BinaryDistinctStringTest, MergesDictionariesKeyedByPlatformStrings) {
+  std::unordered_map<BDS, int> dictionary{{BDS("a"), 1}, {BDS("e\u0301"), 2}};
+  const std::unordered_map<std::string, int> other{{"a", 10}, {"\u00e9", 20}, {"b", 30}};
+  const auto sum = [](int current, int incoming) { return current + incoming; };
+  const auto merged = merging(dictionary, other, sum);
+  // Keys are code units: the precomposed "é" is a key of its own.
+  EXPECT_EQ(merged, (std::unordered_map<BDS, int>{
+                        {BDS("a"), 11}, {BDS("e\u0301"), 2}, {BDS("\u00e9"), 20}, {BDS("b"), 30}}));
+  merge(dictionary, other, [](int current, int) { return current; });
+  EXPECT_EQ(dictionary.at(BDS("a")), 1);
+  EXPECT_EQ(dictionary.size(), 4u);
 }
 
 TEST(BinaryDistinctStringTest, LowercasesWithFullUnicodeMapping) {

@@ -222,6 +222,11 @@ TEST(ConfigTest, DocumentNumbersAndRoundTrip) {
 
   const auto encoded = Config::dictionary({{"tok", Config::token(3, "x")}, {"f", 1.5f}}).encode();
   EXPECT_EQ(encoded.dump(), R"({"tok":[3,"x"],"f":1.5})");
+  // A single-precision value is written as the float it is, not as its double expansion.
+  EXPECT_EQ(Config::array({Config(0.1f), Config(-3.4e38f), Config(1e-45f), Config(16777216.0f)})
+                .encode()
+                .dump(),
+            "[0.1,-3.4e+38,1e-45,16777216.0]");
   EXPECT_EQ(Config::decode(encoded),
             Config::dictionary({{"f", 1.5f}, {"tok", Config::token(3, "x")}}));
   // Keys keep the document's order for iteration.

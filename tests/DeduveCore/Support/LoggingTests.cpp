@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <limits>
 #include <string>
 #include <utility>
@@ -19,6 +21,16 @@ struct RecordingLogger {
   Logging logging{
       [this](LogType type, const std::string &message) { systemLog.emplace_back(type, message); }};
 };
+
+TEST(LoggingTest, SystemLogEntriesCarryTheSubsystemAndCategory) {
+  const std::string pid = std::to_string(::getpid());
+  // LOG_USER (8) plus the priority: error 3, debug 7, fault (critical) 2.
+  EXPECT_EQ(Logging::systemLogEntry(LogType::error, "disk full"),
+            "<11>org.deduve.deduvecore[" + pid + "]: [Deduve] disk full");
+  EXPECT_EQ(Logging::systemLogEntry(LogType::debug, ""),
+            "<15>org.deduve.deduvecore[" + pid + "]: [Deduve] ");
+  EXPECT_EQ(Logging::systemLogEntry(LogType::fault, "x").substr(0, 4), "<10>");
+}
 
 TEST(LoggingTest, StartsSilent) {
   RecordingLogger logger;

@@ -44,6 +44,11 @@ TEST(PropertyLockTest, CopiesShareTheLockButNotTheValue) {
   EXPECT_EQ(original.get(), "a");
   EXPECT_EQ(copy.get(), "b");
   EXPECT_FALSE(PropertyLock<std::string>(std::string("a")).sharesLockWith(original));
+  // Copy assignment is a copy too: the target takes the value and the lock.
+  PropertyLock<std::string> assigned(std::string("c"));
+  assigned = original;
+  EXPECT_TRUE(assigned.sharesLockWith(original));
+  EXPECT_EQ(assigned.get(), "a");
 }
 
 TEST(PropertyLockTest, ModifyReturnsAndReleasesOnThrow) {

@@ -137,7 +137,11 @@ TEST(StringUtilitiesTest, ResolveAbsolutePath) {
   EXPECT_EQ(resolveAbsolutePath("~", environment), "/home/ada");
   EXPECT_EQ(resolveAbsolutePath("a/b", environment), "/tmp/a/b");
   EXPECT_EQ(resolveAbsolutePath("/etc/hosts", environment), "/etc/hosts");
+  // "~user" is that user's home folder; a user the system does not know stays as written.
+  EXPECT_EQ(resolveAbsolutePath("~no-such-user-here/x", environment), "/tmp/~no-such-user-here/x");
   EXPECT_EQ(resolveAbsolutePath("~other/x", environment), "/tmp/~other/x");
+  EXPECT_EQ(resolveAbsolutePath("~root/x", environment), "/root/x");
+  EXPECT_EQ(resolveAbsolutePath("~root", environment), "/root");
 }
 
 } // namespace
