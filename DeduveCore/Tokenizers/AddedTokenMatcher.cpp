@@ -44,8 +44,10 @@ AddedTokenMatcher::AddedTokenMatcher(std::vector<Token> tokens) {
   std::vector<std::size_t> order(tokens.size());
   for (std::size_t i = 0; i < order.size(); ++i)
     order[i] = i;
-  std::stable_sort(order.begin(), order.end(),
-                   [&](std::size_t a, std::size_t b) { return lengths[a] > lengths[b]; });
+  // Longest first; equal lengths keep document order.
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+    return lengths[a] != lengths[b] ? lengths[a] > lengths[b] : a < b;
+  });
   tokens_.reserve(tokens.size());
   for (const std::size_t index : order)
     tokens_.push_back(std::move(tokens[index]));

@@ -10,10 +10,11 @@
 namespace deduve {
 
 // The match time limit of every regular expression that comes from a tokenizer document, in
-// the regular-expression engine's time steps. The patterns of real tokenizer files need a tiny
-// fraction of it on any text; a pattern with catastrophic backtracking (such as "(\w+)+$")
-// reaches it within a fraction of a second instead of running for minutes.
-inline constexpr int kDocumentPatternTimeLimit = 1000;
+// the regular-expression engine's time steps (10,000 matching steps each), per search for the
+// next match. A real pattern's search takes a few steps per character it matches; a pattern
+// with catastrophic backtracking (such as "(\w+)+$") reaches the limit within tens of
+// milliseconds instead of running for minutes.
+inline constexpr int kDocumentPatternTimeLimit = 50;
 
 // Compiles a pattern from a tokenizer document with kDocumentPatternTimeLimit. Throws
 // RegexError when it does not compile.

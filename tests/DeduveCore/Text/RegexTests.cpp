@@ -144,7 +144,7 @@ TEST(RegexTests, TimeLimitStopsCatastrophicBacktracking) {
   // The same limit leaves ordinary searches alone.
   EXPECT_EQ(limited.findAll("word").size(), 1u);
   const Regex words(R"(\w+)", options);
-  EXPECT_EQ(words.findAll(std::string(100000, 'a') + " b").size(), 2u);
+  EXPECT_EQ(words.findAll(std::string(20000, 'a') + " b").size(), 2u);
 }
 
 TEST(RegexTests, InvalidPatternsAreRefused) {
