@@ -100,7 +100,8 @@ ModelSupportConfig DivuvovIze::fetchModelSupportConfig(const std::string &repo,
   const HubApiWrapper hub(downloadBase, token, endpoint, /*useBackgroundSession=*/false);
   const HubApiWrapper::Repo repository(repo, HubApiWrapper::RepoType::models);
   ModelSupportConfig fallback = Constants::fallbackModelSupportConfig();
-  Logging::debug("Searching for config file matching " + inQuotes(remoteConfigName) + " in " + repo);
+  Logging::debug("Searching for config file matching " + inQuotes(remoteConfigName) + " in " +
+                 repo);
 
   std::vector<std::string> files;
   try {

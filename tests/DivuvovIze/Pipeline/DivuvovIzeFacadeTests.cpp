@@ -1,0 +1,205 @@
+#include "DivuvovIze/Pipeline/DivuvovIze.hpp"
+
+#include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
+#include "DivuvovIze/Models/WhisperError.hpp"
+#include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tools/make-test-model/TestModelWriter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using deduve::ModelState;
+using divuvovize::DecodingOptions;
+using divuvovize::DivuvovIze;
+using divuvovize::DivuvovIzeConfig;
+using divuvovize::TranscriptionState;
+using divuvovize::WhisperError;
+using mqtest::TempDir;
+using platform::runner::TestModelOptions;
+
+constexpr std::size_t kHello = 18435; // " Hello" in the speech vocabulary
+constexpr std::size_t kEndOfText = 50256;
+
+// A small English-only model whose decoder always prefers " Hello", then end of text, with
+// the speech tokenizer beside it: a folder the engine loads without any network.
+fs::path writeModelFolder(const TempDir &temp, const std::string &name = "model",
+                          bool checkpoint = false) {
+  TestModelOptions options;
+  options.scriptedLogits = {{kHello, 30.0f}, {kEndOfText, 20.0f}};
+  const fs::path folder = temp / name;
+  if (checkpoint) {
+    platform::runner::writeCheckpoint(folder, options);
+  } else {
+    platform::runner::writeTestModels(folder, options);
+  }
+  for (const char *file : {"tokenizer.json", "tokenizer_config.json"}) {
+    fs::copy_file(mqtest::fixturePath(std::string("tokenizers/speech-en/") + file), folder / file);
+  }
+  return folder;
+}
+
+DivuvovIzeConfig configFor(const fs::path &folder, std::optional<bool> load = false) {
+  DivuvovIzeConfig config;
+  config.modelFolder = folder.string();
+  config.load = load;
+  // Keep the tokenizer search away from the user's own hub folder.
+  config.tokenizerFolder = folder.parent_path() / "hub";
+  return config;
+}
+
+// What the scripted decoder emits within the short options' token bound.
+const std::string kScriptedText = "Hello Hello";
+
+// A few tokens, no timestamps: the dictation's shape of options.
+DecodingOptions shortOptions() {
+  DecodingOptions options;
+  options.language = "en";
+  options.temperatureFallbackCount = 0;
+  options.withoutTimestamps = true;
+  options.skipSpecialTokens = true;
+  options.sampleLength = 3;
+  return options;
+}
+
+std::vector<float> tone(double seconds) {
+  std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = 0.3f * static_cast<float>(std::sin(2 * M_PI * 440.0 * i / 16000.0));
+  }
+  return samples;
+}
+
+class FacadeTest : public testing::Test {
+protected:
+  void SetUp() override { setenv("CI_DISABLE_NETWORK_MONITOR", "1", 1); }
+  TempDir temp;
+};
+
+TEST_F(FacadeTest, LoadsFromTheFolderWithItsTokenizerAndReportsEveryState) {
+  const fs::path folder = writeModelFolder(temp);
+  DivuvovIze engine(configFor(folder));
+  EXPECT_EQ(engine.modelState(), ModelState::unloaded);
+  std::vector<std::pair<std::optional<ModelState>, ModelState>> states;
+  engine.modelStateCallback = [&](std::optional<ModelState> from, ModelState to) {
+    states.emplace_back(from, to);
+  };
+  engine.prewarmModels();
+  engine.loadModels();
+  EXPECT_EQ(states, (std::vector<std::pair<std::optional<ModelState>, ModelState>>{
+                        {ModelState::unloaded, ModelState::prewarming},
+                        {ModelState::prewarming, ModelState::prewarmed},
+                        {ModelState::prewarmed, ModelState::loading},
+                        {ModelState::loading, ModelState::loaded}}));
+  ASSERT_NE(engine.tokenizer(), nullptr);
+  EXPECT_EQ(engine.modelVariant(), divuvovize::ModelVariant::baseEn);
+  EXPECT_FALSE(engine.textDecoder->isModelMultilingual());
+  EXPECT_GT(engine.currentTimings().prewarmLoadTime, 0.0);
+  EXPECT_GE(engine.currentTimings().modelLoading, engine.currentTimings().prewarmLoadTime);
+
+  states.clear();
+  engine.unloadModels();
+  EXPECT_EQ(states.size(), 2u);
+  EXPECT_NE(engine.tokenizer(), nullptr); // kept for the next load
+}
+
+TEST_F(FacadeTest, MissingFolderAndMissingModelFilesAreModelsUnavailable) {
+  DivuvovIzeConfig noFolder;
+  noFolder.tokenizerFolder = temp / "hub";
+  DivuvovIze engine(noFolder);
+  try {
+    engine.loadModels();
+    FAIL();
+  } catch (const WhisperError &error) {
+    EXPECT_EQ(std::string(error.what()), "Model folder is not set.");
+  }
+  EXPECT_EQ(engine.modelState(), ModelState::loading);
+
+  fs::create_directories(temp / "empty");
+  try {
+    DivuvovIze fromEmpty(configFor(temp / "empty", /*load=*/std::nullopt));
+    FAIL();
+  } catch (const WhisperError &error) {
+    EXPECT_EQ(error.errorCase(), WhisperError::Case::modelsUnavailable);
+    EXPECT_EQ(std::string(error.what()),
+              "Model file not found at " + (temp / "empty/MelSpectrogram.mlmodelc").string());
+  }
+}
+
+TEST_F(FacadeTest, TranscribesABufferThroughTheWholePipeline) {
+  DivuvovIze engine(configFor(writeModelFolder(temp)));
+  int segmentCalls = 0;
+  const auto results =
+      engine.transcribe(tone(2.0), shortOptions(), nullptr, [&](const auto &) { ++segmentCalls; });
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->text(), kScriptedText);
+  EXPECT_EQ(engine.modelState(), ModelState::loaded); // loaded on demand
+  EXPECT_EQ(segmentCalls, 1);
+}
+
+TEST_F(FacadeTest, FileTranscriptionReportsItsPhases) {
+  DivuvovIze engine(configFor(writeModelFolder(temp)));
+  std::vector<TranscriptionState> phases;
+  engine.transcriptionStateCallback = [&](TranscriptionState s) { phases.push_back(s); };
+  try {
+    engine.transcribe((temp / "missing.wav").string(), shortOptions());
+    FAIL();
+  } catch (const WhisperError &error) {
+    EXPECT_EQ(error.errorCase(), WhisperError::Case::loadAudioFailed);
+  }
+  EXPECT_EQ(phases, std::vector<TranscriptionState>{TranscriptionState::convertingAudio});
+
+  // Stereo at 44.1 kHz: loaded as 16 kHz mono first.
+  audiotest::writeFile(temp / "take.wav", {.sampleRate = 44100, .channelCount = 2}, 66150,
+                       audiotest::sine(440, 44100, 0.3));
+  phases.clear();
+  const auto results = engine.transcribe((temp / "take.wav").string(), shortOptions());
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->text(), kScriptedText);
+  EXPECT_EQ(phases, (std::vector<TranscriptionState>{TranscriptionState::convertingAudio,
+                                                     TranscriptionState::transcribing,
+                                                     TranscriptionState::finished}));
+}
+
+TEST_F(FacadeTest, BatchesKeepInputOrder) {
+  DivuvovIze engine(configFor(writeModelFolder(temp), /*load=*/true));
+  DecodingOptions options = shortOptions();
+  options.concurrentWorkerCount = 2;
+  std::vector<std::vector<float>> buffers = {tone(2.0), tone(1.5), tone(3.0)};
+  const auto outcomes = engine.transcribeWithResults(buffers, options);
+  ASSERT_EQ(outcomes.size(), 3u);
+  for (const auto &outcome : outcomes) {
+    const auto *results = std::get_if<DivuvovIze::Results>(&outcome);
+    ASSERT_NE(results, nullptr);
+    ASSERT_EQ(results->size(), 1u);
+    EXPECT_EQ((*results)[0]->text(), kScriptedText);
+  }
+}
+
+TEST_F(FacadeTest, ACheckpointFolderIsImportedOnceAndLoaded) {
+  const fs::path folder = writeModelFolder(temp, "checkpoint", /*checkpoint=*/true);
+  DivuvovIze engine(configFor(folder, /*load=*/true));
+  EXPECT_EQ(engine.modelState(), ModelState::loaded);
+  EXPECT_TRUE(fs::exists(temp / "checkpoint.imported/TextDecoder.mlmodelc/model.json"));
+  const auto results = engine.transcribe(tone(2.0), shortOptions());
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->text(), kScriptedText);
+}
+
+TEST_F(FacadeTest, LanguageDetectionNeedsAMultilingualModel) {
+  DivuvovIze engine(configFor(writeModelFolder(temp), /*load=*/true));
+  try {
+    engine.detectLangauge(tone(1.0));
+    FAIL();
+  } catch (const WhisperError &error) {
+    EXPECT_EQ(std::string(error.what()), "Language detection not supported for this model");
+  }
+}
+
+} // namespace
