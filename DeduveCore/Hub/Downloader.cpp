@@ -1,7 +1,8 @@
 #include "DeduveCore/Hub/Downloader.hpp"
 
-#include "DeduveCore/Hub/HttpClient.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/HttpClient.hpp"
+#include "platform/net/UrlError.hpp"
+#include "platform/system/FileDescriptor.hpp"
 #include "platform/system/ThreadPool.hpp"
 
 #include <algorithm>
@@ -29,41 +30,8 @@ const char *errorText(Downloader::DownloadErrorCode code) {
   return "Download error";
 }
 
-// Closes a file descriptor on every way out of the transfer.
-class FileHandle {
-public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() { close(); }
-  FileHandle(const FileHandle &) = delete;
-  FileHandle &operator=(const FileHandle &) = delete;
-  int get() const { return fd_; }
-  void close() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-      fd_ = -1;
-    }
-  }
-
-private:
-  int fd_;
-};
-
 [[noreturn]] void throwErrno(const std::string &what) {
   throw std::system_error(errno, std::generic_category(), what);
-}
-
-void writeAll(int fd, const char *data, size_t size, const std::filesystem::path &file) {
-  while (size > 0) {
-    const ssize_t written = ::write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      throwErrno("cannot write " + file.string());
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
 }
 
 } // namespace
@@ -189,8 +157,8 @@ void Downloader::cancel() {
     }
     transfer->waitCondition.notify_all();
   }
-  broadcaster_.broadcast(
-      DownloadState::failed(std::make_exception_ptr(UrlError(UrlError::Code::cancelled))));
+  broadcaster_.broadcast(DownloadState::failed(
+      std::make_exception_ptr(platform::UrlError(platform::UrlError::Code::cancelled))));
 }
 
 void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
@@ -205,7 +173,8 @@ void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
   try {
     // The hub file download creates the partial file; making it here too costs nothing and
     // lets a partial file removed after a bad answer come back empty.
-    FileHandle file(::open(incompleteDestination_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+    platform::FileDescriptor file(
+        ::open(incompleteDestination_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     if (file.get() < 0) {
       throwErrno("cannot open " + incompleteDestination_.string());
     }
@@ -214,9 +183,9 @@ void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
     }
     httpGet(*transfer, file.get());
     if (transfer->cancelled) {
-      throw UrlError(UrlError::Code::cancelled);
+      throw platform::UrlError(platform::UrlError::Code::cancelled);
     }
-    file.close();
+    file.reset();
     if (transfer->verifyBeforeMove) {
       transfer->verifyBeforeMove(incompleteDestination_);
     }
@@ -228,7 +197,7 @@ void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
 }
 
 void Downloader::httpGet(Transfer &transfer, int fd) {
-  static const HttpClient client;
+  static const platform::HttpClient client;
   int retryAllowance = transfer.numRetries;
 
   for (;;) {
@@ -238,7 +207,7 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
       // asking for more would only earn a 416.
       return;
     }
-    HttpRequest request;
+    platform::HttpRequest request;
     request.method = "GET";
     request.url = transfer.url;
     request.timeoutSeconds = transfer.timeout;
@@ -263,16 +232,16 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
     bool bodyStarted = false;
 
     const auto writeBatch = [&](size_t length) {
-      writeAll(fd, writeBuffer.data(), length, incompleteDestination_);
+      platform::writeAll(fd, std::string_view(writeBuffer.data(), length), incompleteDestination_);
       writeBuffer.erase(0, length);
       transfer.downloadedSize += static_cast<int64_t>(length);
       total += static_cast<int64_t>(length);
     };
 
     try {
-      const HttpResponse head = client.stream(
+      const platform::HttpResponse head = client.stream(
           request,
-          [&](const HttpResponse &response) {
+          [&](const platform::HttpResponse &response) {
             if (response.status < 200 || response.status > 299) {
               return false;
             }
@@ -346,11 +315,11 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
         throw DownloadError(DownloadErrorCode::unexpectedError);
       }
       return;
-    } catch (const UrlError &error) {
+    } catch (const platform::UrlError &error) {
       // Only a body that broke off is retried: a failure before the answer arrived, a
       // cancellation or an exhausted allowance ends the transfer.
-      if (!bodyStarted || error.code() == UrlError::Code::cancelled || transfer.cancelled ||
-          retryAllowance <= 0) {
+      if (!bodyStarted || error.code() == platform::UrlError::Code::cancelled ||
+          transfer.cancelled || retryAllowance <= 0) {
         throw;
       }
     }
@@ -363,7 +332,7 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
                                       [&transfer] { return transfer.cancelled.load(); });
     }
     if (transfer.cancelled) {
-      throw UrlError(UrlError::Code::cancelled);
+      throw platform::UrlError(platform::UrlError::Code::cancelled);
     }
     retryAllowance -= 1;
   }

@@ -6,9 +6,9 @@
 
 #include <syslog.h>
 
-#include "DeduveCore/Hub/HttpUrl.hpp"
 #include "DeduveCore/Hub/NetworkMonitor.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
+#include "platform/net/HttpUrl.hpp"
 
 namespace deduve {
 
@@ -158,7 +158,7 @@ Config HubApi::configuration(const std::filesystem::path &fileURL) {
     throw Hub::HubClientError::fileSystemError(error.what());
   }
   const std::string url =
-      "file://" + percentEncodePath(std::filesystem::absolute(fileURL).generic_string());
+      "file://" + platform::percentEncodePath(std::filesystem::absolute(fileURL).generic_string());
   Config document;
   try {
     document = Config::parse(bytes);

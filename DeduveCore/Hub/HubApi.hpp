@@ -12,16 +12,18 @@
 
 #include <nlohmann/json.hpp>
 
-#include "DeduveCore/Hub/HttpClient.hpp"
 #include "DeduveCore/Hub/HubClientError.hpp"
 #include "DeduveCore/Hub/Progress.hpp"
 #include "DeduveCore/Support/Config.hpp"
+#include "platform/net/HttpClient.hpp"
 #include "platform/system/CancellationToken.hpp"
 #include "platform/system/Environment.hpp"
 
-namespace deduve {
-
+namespace platform {
 class PathMonitor;
+}
+
+namespace deduve {
 
 // The model-hub client: where repositories go, the access token, the hub's base URL, the
 // session and offline preferences, and the patterns that recognise content digests and commit
@@ -91,7 +93,7 @@ public:
     // Network state consulted by shouldWorkOffline(); default: NetworkMonitor::shared().
     std::shared_ptr<NetworkMonitor> sharedMonitor;
     // Makes the path monitor of this client's own networkMonitor; default: the system's.
-    std::function<std::unique_ptr<PathMonitor>()> makePathMonitor;
+    std::function<std::unique_ptr<platform::PathMonitor>()> makePathMonitor;
   };
 
   // Never fails. Reads the variables and the home and Documents folders from `environment`
@@ -135,14 +137,14 @@ public:
   // fileNotFound(last path component), any other status httpStatusCode (3xx included), a
   // transport failure downloadError(its description), cancellation through `cancellation`
   // included.
-  HttpResponse httpGet(const std::string &url,
-                       const platform::CancellationToken &cancellation = {}) const;
+  platform::HttpResponse httpGet(const std::string &url,
+                                 const platform::CancellationToken &cancellation = {}) const;
   // HEAD with the bearer token and "Accept-Encoding: identity"; relative redirects are
   // followed (capped), others are not. 2xx and 3xx return the answer; statuses map as for GET;
   // transport failures are thrown unchanged (UrlError; UrlError(cancelled) once `cancellation`
   // is cancelled, also while the server has not answered yet).
-  HttpResponse httpHead(const std::string &url,
-                        const platform::CancellationToken &cancellation = {}) const;
+  platform::HttpResponse httpHead(const std::string &url,
+                                  const platform::CancellationToken &cancellation = {}) const;
 
   // <endpoint>/api/<type>/<id>/revision/<revision>, the revision one encoded segment. Throws
   // HubClientError::parseError for an empty or malformed endpoint.
@@ -166,7 +168,8 @@ public:
                                const platform::CancellationToken &cancellation = {}) const;
   // The header reading of getFileMetadata for one answer to `requestedUrl`. A commit or ETag
   // that could not be kept safely (see isSafeMetadataValue) reads as absent.
-  static FileMetadata fileMetadata(const HttpResponse &answer, const std::string &requestedUrl);
+  static FileMetadata fileMetadata(const platform::HttpResponse &answer,
+                                   const std::string &requestedUrl);
   // Absent stays absent; one leading "W/" removed, then every '"' at either end.
   static std::optional<std::string> normalizeEtag(const std::optional<std::string> &etag);
   // Optional sign, then ASCII digits only, within 64 bits; anything else is absent.
@@ -250,7 +253,7 @@ public:
                                      const ProgressHandler &progressHandler);
 
 private:
-  static const HttpClient &client();
+  static const platform::HttpClient &client();
   // snapshot() before cancellation is mapped to the hub's own error.
   std::filesystem::path snapshotFiles(const Repo &repo, std::string_view revision,
                                       const std::vector<std::string> &globs,

@@ -15,10 +15,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "DeduveCore/Hub/HttpUrl.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
 #include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
+#include "platform/net/HttpUrl.hpp"
+#include "platform/system/FileDescriptor.hpp"
 
 namespace deduve {
 
@@ -130,20 +131,11 @@ std::string formatDouble(double value) {
 }
 
 std::string fileUrlText(const std::filesystem::path &path) {
-  return "file://" + percentEncodePath(std::filesystem::absolute(path).generic_string());
+  return "file://" + platform::percentEncodePath(std::filesystem::absolute(path).generic_string());
 }
 
 struct DigestDeleter {
   void operator()(EVP_MD_CTX *context) const { EVP_MD_CTX_free(context); }
-};
-
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) {
-      close(fd);
-    }
-  }
 };
 
 } // namespace
@@ -285,27 +277,18 @@ void HubApi::writeDownloadMetadata(const std::string &commitHash, const std::str
     throw fail(folderError.message());
   }
   std::string temporary = metadataPath.string() + ".tmp-XXXXXX";
-  Descriptor file;
-  file.fd = mkstemp(temporary.data());
-  if (file.fd < 0) {
+  platform::FileDescriptor file(mkstemp(temporary.data()));
+  if (!file.isOpen()) {
     throw fail(std::strerror(errno));
   }
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = write(file.fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n <= 0) {
-      const std::string reason = std::strerror(errno);
-      unlink(temporary.c_str());
-      throw fail(reason);
-    }
-    written += static_cast<std::size_t>(n);
+  try {
+    platform::writeAll(file.get(), text, temporary);
+  } catch (const std::system_error &error) {
+    unlink(temporary.c_str());
+    throw fail(error.code().message());
   }
-  fchmod(file.fd, 0644);
-  close(file.fd);
-  file.fd = -1;
+  fchmod(file.get(), 0644);
+  file.reset();
   if (std::rename(temporary.c_str(), metadataPath.c_str()) != 0) {
     const std::string reason = std::strerror(errno);
     unlink(temporary.c_str());
@@ -314,9 +297,8 @@ void HubApi::writeDownloadMetadata(const std::string &commitHash, const std::str
 }
 
 std::string HubApi::computeFileHash(const std::filesystem::path &file) {
-  Descriptor input;
-  input.fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (input.fd < 0) {
+  const platform::FileDescriptor input(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!input.isOpen()) {
     throw Hub::HubClientError::fileNotFound(file.filename().string());
   }
   std::unique_ptr<EVP_MD_CTX, DigestDeleter> context(EVP_MD_CTX_new());
@@ -325,7 +307,7 @@ std::string HubApi::computeFileHash(const std::filesystem::path &file) {
   }
   std::vector<unsigned char> block(kHashBlockSize);
   while (true) {
-    const ssize_t n = read(input.fd, block.data(), block.size());
+    const ssize_t n = read(input.get(), block.data(), block.size());
     if (n < 0 && errno == EINTR) {
       continue;
     }

@@ -6,9 +6,9 @@
 #include <charconv>
 #include <unordered_set>
 
-#include "DeduveCore/Hub/HttpUrl.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
 #include "DeduveCore/Support/CollectionUtilities.hpp"
+#include "platform/net/HttpUrl.hpp"
+#include "platform/net/UrlError.hpp"
 
 namespace deduve {
 
@@ -24,7 +24,7 @@ std::string endpointBase(std::string_view endpoint) {
     throw Hub::HubClientError::parseError(
         "the hub endpoint is empty; give an endpoint URL or set HF_ENDPOINT");
   }
-  if (!parseHttpUrl(endpoint)) {
+  if (!platform::parseHttpUrl(endpoint)) {
     throw Hub::HubClientError::parseError("the hub endpoint \"" + std::string(endpoint) +
                                           "\" is not an absolute http or https URL");
   }
@@ -35,7 +35,7 @@ std::string endpointBase(std::string_view endpoint) {
   return base;
 }
 
-void throwForStatus(const HttpResponse &answer, const std::string &url, int lastSuccess) {
+void throwForStatus(const platform::HttpResponse &answer, const std::string &url, int lastSuccess) {
   const int status = answer.status;
   if (status >= 200 && status <= lastSuccess) {
     return;
@@ -44,7 +44,7 @@ void throwForStatus(const HttpResponse &answer, const std::string &url, int last
     throw Hub::HubClientError::authorizationRequired();
   }
   if (status == 404) {
-    throw Hub::HubClientError::fileNotFound(lastPathComponent(url));
+    throw Hub::HubClientError::fileNotFound(platform::lastPathComponent(url));
   }
   throw Hub::HubClientError::httpStatusCode(status);
 }
@@ -52,14 +52,14 @@ void throwForStatus(const HttpResponse &answer, const std::string &url, int last
 // The redirect rule of HEAD requests: a redirect whose Location has no host goes to the
 // original request's scheme, host and port with the location's path and query, carrying the
 // original header fields plus "Location"; any other redirect is handed back to the caller.
-std::optional<HttpRequest> relativeRedirect(const HttpRequest &original,
-                                            const HttpResponse &redirect) {
+std::optional<platform::HttpRequest> relativeRedirect(const platform::HttpRequest &original,
+                                                      const platform::HttpResponse &redirect) {
   const auto location = redirect.headers.value("Location");
   // A path next to a host must begin with "/"; "//host/..." names a host.
   if (!location || location->empty() || (*location)[0] != '/' || location->rfind("//", 0) == 0) {
     return std::nullopt;
   }
-  auto parts = parseHttpUrl(original.url);
+  auto parts = platform::parseHttpUrl(original.url);
   if (!parts) {
     return std::nullopt;
   }
@@ -69,11 +69,11 @@ std::optional<HttpRequest> relativeRedirect(const HttpRequest &original,
   parts->query = question == std::string::npos
                      ? std::nullopt
                      : std::optional<std::string>(reference.substr(question + 1));
-  const std::string target = formatUrl(*parts);
-  if (!parseHttpUrl(target)) {
+  const std::string target = platform::formatUrl(*parts);
+  if (!platform::parseHttpUrl(target)) {
     return std::nullopt;
   }
-  HttpRequest next = original;
+  platform::HttpRequest next = original;
   next.url = target;
   next.timeoutSeconds = kRequestTimeoutSeconds;
   next.headers.set("Location", target);
@@ -81,25 +81,26 @@ std::optional<HttpRequest> relativeRedirect(const HttpRequest &original,
 }
 
 // Copies of a token share its state, so the check may outlive the caller's copy.
-CancellationCheck cancellationCheck(const platform::CancellationToken &cancellation) {
+platform::CancellationCheck cancellationCheck(const platform::CancellationToken &cancellation) {
   return [cancellation] { return cancellation.isCancelled(); };
 }
 
 } // namespace
 
-const HttpClient &HubApi::client() {
-  static const HttpClient shared;
+const platform::HttpClient &HubApi::client() {
+  static const platform::HttpClient shared;
   return shared;
 }
 
-HttpResponse HubApi::httpGet(const std::string &url, const platform::CancellationToken &cancellation) const {
-  HttpRequest request;
+platform::HttpResponse HubApi::httpGet(const std::string &url,
+                                       const platform::CancellationToken &cancellation) const {
+  platform::HttpRequest request;
   request.method = "GET";
   request.url = url;
   request.timeoutSeconds = kRequestTimeoutSeconds;
   request.setBearerToken(hfToken);
   request.isCancelled = cancellationCheck(cancellation);
-  HttpResponse answer;
+  platform::HttpResponse answer;
   try {
     answer = client().send(request);
   } catch (const Hub::HubClientError &) {
@@ -111,8 +112,9 @@ HttpResponse HubApi::httpGet(const std::string &url, const platform::Cancellatio
   return answer;
 }
 
-HttpResponse HubApi::httpHead(const std::string &url, const platform::CancellationToken &cancellation) const {
-  HttpRequest request;
+platform::HttpResponse HubApi::httpHead(const std::string &url,
+                                        const platform::CancellationToken &cancellation) const {
+  platform::HttpRequest request;
   request.method = "HEAD";
   request.url = url;
   request.timeoutSeconds = kRequestTimeoutSeconds;
@@ -121,14 +123,15 @@ HttpResponse HubApi::httpHead(const std::string &url, const platform::Cancellati
   request.headers.set("Accept-Encoding", "identity");
   request.redirectPolicy = &relativeRedirect;
   request.maxRedirects = kMaxRelativeRedirects;
-  HttpResponse answer = client().send(request);
+  platform::HttpResponse answer = client().send(request);
   throwForStatus(answer, url, 399);
   return answer;
 }
 
 std::string HubApi::listingUrl(const Repo &repo, std::string_view revision) const {
   return endpointBase(endpoint) + "/api/" + std::string(rawValue(repo.type)) + "/" +
-         percentEncodePath(repo.id) + "/revision/" + percentEncodePathSegment(revision);
+         platform::percentEncodePath(repo.id) + "/revision/" +
+         platform::percentEncodePathSegment(revision);
 }
 
 std::string HubApi::resolveUrl(std::string_view endpoint, const Repo &repo,
@@ -137,15 +140,17 @@ std::string HubApi::resolveUrl(std::string_view endpoint, const Repo &repo,
   if (repo.type != RepoType::models) {
     url += "/" + std::string(rawValue(repo.type));
   }
-  return url + "/" + percentEncodePath(repo.id) + "/resolve/" + percentEncodePathSegment(revision) +
-         "/" + percentEncodePath(relativeFilename);
+  return url + "/" + platform::percentEncodePath(repo.id) + "/resolve/" +
+         platform::percentEncodePathSegment(revision) + "/" +
+         platform::percentEncodePath(relativeFilename);
 }
 
-std::vector<std::string> HubApi::getFilenames(const Repo &repo, std::string_view revision,
-                                              const std::vector<std::string> &globs,
-                                              const platform::CancellationToken &cancellation) const {
+std::vector<std::string>
+HubApi::getFilenames(const Repo &repo, std::string_view revision,
+                     const std::vector<std::string> &globs,
+                     const platform::CancellationToken &cancellation) const {
   const std::string url = listingUrl(repo, revision);
-  const HttpResponse answer = httpGet(url, cancellation);
+  const platform::HttpResponse answer = httpGet(url, cancellation);
   SiblingsResponse listing;
   try {
     listing = SiblingsResponse::decode(nlohmann::ordered_json::parse(answer.body));
@@ -185,12 +190,13 @@ std::vector<std::string> HubApi::getFilenames(const Repo &repo, std::string_view
   return result;
 }
 
-HubApi::FileMetadata HubApi::getFileMetadata(const std::string &url,
-                                             const platform::CancellationToken &cancellation) const {
+HubApi::FileMetadata
+HubApi::getFileMetadata(const std::string &url,
+                        const platform::CancellationToken &cancellation) const {
   return fileMetadata(httpHead(url, cancellation), url);
 }
 
-HubApi::FileMetadata HubApi::fileMetadata(const HttpResponse &answer,
+HubApi::FileMetadata HubApi::fileMetadata(const platform::HttpResponse &answer,
                                           const std::string &requestedUrl) {
   FileMetadata metadata;
   if (answer.status == 302) {

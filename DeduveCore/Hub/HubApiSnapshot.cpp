@@ -4,7 +4,7 @@
 
 #include "DeduveCore/Hub/Downloader.hpp"
 #include "DeduveCore/Hub/HubFileDownloader.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/UrlError.hpp"
 #include "platform/system/CancellationError.hpp"
 
 #include <algorithm>
@@ -188,7 +188,7 @@ fs::path HubApi::snapshot(const Repo &repo, std::string_view revision,
   try {
     return snapshotFiles(repo, revision, globs, progressHandler, cancellation);
   } catch (const platform::CancellationError &) {
-    throw UrlError(UrlError::Code::cancelled);
+    throw platform::UrlError(platform::UrlError::Code::cancelled);
   }
 }
 
@@ -215,7 +215,7 @@ fs::path HubApi::snapshotFiles(const Repo &repo, std::string_view revision,
       // Digesting a large model takes a while; a caller that gave up is told so, not handed a
       // folder nobody checked.
       if (cancellation.isCancelled()) {
-        throw UrlError(UrlError::Code::cancelled);
+        throw platform::UrlError(platform::UrlError::Code::cancelled);
       }
       const fs::path relative = localFile.lexically_relative(absoluteRepo);
       fs::path metadataPath = repoMetadataDestination / relative;
@@ -236,7 +236,7 @@ fs::path HubApi::snapshotFiles(const Repo &repo, std::string_view revision,
   }
 
   if (cancellation.isCancelled()) {
-    throw UrlError(UrlError::Code::cancelled);
+    throw platform::UrlError(platform::UrlError::Code::cancelled);
   }
   std::vector<std::string> filenames;
   try {
@@ -245,7 +245,7 @@ fs::path HubApi::snapshotFiles(const Repo &repo, std::string_view revision,
     // The listing reports a stopped request as a failed download; the snapshot's callers are
     // told of cancellation the same way wherever it struck.
     if (cancellation.isCancelled()) {
-      throw UrlError(UrlError::Code::cancelled);
+      throw platform::UrlError(platform::UrlError::Code::cancelled);
     }
     throw;
   }
@@ -253,7 +253,7 @@ fs::path HubApi::snapshotFiles(const Repo &repo, std::string_view revision,
   for (const auto &filename : filenames) {
     // Cancelled before a file starts: the folder is incomplete, so say so rather than return it.
     if (cancellation.isCancelled()) {
-      throw UrlError(UrlError::Code::cancelled);
+      throw platform::UrlError(platform::UrlError::Code::cancelled);
     }
     const auto fileProgress = Progress::make(100, parent, 1);
     HubFileDownloader file{*this,

@@ -26,7 +26,7 @@ HubClientError HubClientError::fileNotFound(std::string text) {
   return {Kind::fileNotFound, "File not found: " + text, text};
 }
 
-HubClientError HubClientError::networkError(const UrlError &urlError) {
+HubClientError HubClientError::networkError(const platform::UrlError &urlError) {
   HubClientError error(Kind::networkError, std::string("Network error: ") + urlError.what(),
                        urlError.what());
   error.urlErrorCode_ = urlError.code();

@@ -4,7 +4,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/UrlError.hpp"
 
 namespace deduve::Hub {
 
@@ -36,7 +36,7 @@ public:
   // "File not found: <text>"
   static HubClientError fileNotFound(std::string text);
   // "Network error: <the URL error's description>"
-  static HubClientError networkError(const UrlError &error);
+  static HubClientError networkError(const platform::UrlError &error);
   // "Resource not found: <text>"
   static HubClientError resourceNotFound(std::string text);
   // "Required configuration file missing: <text>"
@@ -61,7 +61,7 @@ public:
   // The file URL of jsonSerialization.
   const std::string &fileURL() const noexcept { return fileURL_; }
   // The code of networkError.
-  std::optional<UrlError::Code> urlErrorCode() const noexcept { return urlErrorCode_; }
+  std::optional<platform::UrlError::Code> urlErrorCode() const noexcept { return urlErrorCode_; }
   // The localized description (what()).
   std::string errorDescription() const { return what(); }
 
@@ -72,7 +72,7 @@ private:
   int statusCode_ = 0;
   std::string payload_;
   std::string fileURL_;
-  std::optional<UrlError::Code> urlErrorCode_;
+  std::optional<platform::UrlError::Code> urlErrorCode_;
 };
 
 } // namespace deduve::Hub

@@ -2,8 +2,8 @@
 
 #include "DeduveCore/Hub/HubClientError.hpp"
 #include "DeduveCore/Hub/TextFile.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
 #include "DeduveCore/Text/Unicode.hpp"
+#include "platform/net/UrlError.hpp"
 #include "platform/system/RunInBackground.hpp"
 #include "platform/system/ThreadPool.hpp"
 
@@ -122,14 +122,14 @@ LanguageModelConfigurationFromHub::Configurations LanguageModelConfigurationFrom
                          "chat_template.json", "tokenizer.json"},
                         [](const auto &) {});
     return loadConfig(folder, hubApi);
-  } catch (const UrlError &error) {
+  } catch (const platform::UrlError &error) {
     throw networkFailure(error, modelName);
   }
 }
 
-HubClientError LanguageModelConfigurationFromHub::networkFailure(const UrlError &error,
+HubClientError LanguageModelConfigurationFromHub::networkFailure(const platform::UrlError &error,
                                                                  const std::string &modelName) {
-  if (error.code() == UrlError::Code::resourceUnavailable) {
+  if (error.code() == platform::UrlError::Code::resourceUnavailable) {
     return HubClientError::resourceNotFound(modelName);
   }
   return HubClientError::networkError(error);

@@ -2,8 +2,8 @@
 
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
 #include "DeduveCore/Hub/HubClientError.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
 #include "DeduveCore/Support/Config.hpp"
+#include "platform/net/UrlError.hpp"
 
 #include <filesystem>
 #include <future>
@@ -58,7 +58,8 @@ public:
   // The client error for a network failure while loading `modelName` from the hub: a resource
   // the network reports unavailable is resourceNotFound(modelName), any other failure
   // networkError(error).
-  static Hub::HubClientError networkFailure(const UrlError &error, const std::string &modelName);
+  static Hub::HubClientError networkFailure(const platform::UrlError &error,
+                                            const std::string &modelName);
 
   // Every blank-separated word with its first character upper-cased and the rest lower-cased.
   static std::string capitalized(const std::string &text);

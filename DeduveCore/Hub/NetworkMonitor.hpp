@@ -5,32 +5,10 @@
 #include <mutex>
 
 #include "DeduveCore/Hub/HubApi.hpp"
+#include "platform/net/PathMonitor.hpp"
 #include "platform/system/Environment.hpp"
 
 namespace deduve {
-
-// Source of network path updates (the platform's path monitor). start() delivers the current
-// path and then every change, on a thread of the monitor's own; calling start() again
-// re-delivers the current path. cancel() stops delivery for good and waits until no handler
-// call is running (unless called from the handler itself). Implementations are thread-safe.
-class PathMonitor {
-public:
-  struct Path {
-    bool satisfied = true; // a route to the outside exists
-    bool isExpensive = false;
-    bool isConstrained = false;
-  };
-  using Handler = std::function<void(const Path &path)>;
-
-  virtual ~PathMonitor() = default;
-  virtual void setUpdateHandler(Handler handler) = 0;
-  virtual void start() = 0;
-  virtual void cancel() = 0;
-
-  // Linux: satisfied while some interface other than loopback is up and has an address;
-  // watches the kernel's link and address changes.
-  static std::unique_ptr<PathMonitor> makeSystemMonitor();
-};
 
 // The last known network path. Starts connected, so work started before the first update runs
 // online. Thread-safe.
@@ -39,7 +17,7 @@ public:
   bool isConnected() const;
   bool isExpensive() const;
   bool isConstrained() const;
-  void update(const PathMonitor::Path &path);
+  void update(const platform::PathMonitor::Path &path);
 
   // False when "CI_DISABLE_NETWORK_MONITOR" is exactly "1" in `environment`, else
   // !isConnected().
@@ -56,7 +34,8 @@ private:
 class HubApi::NetworkMonitor : public std::enable_shared_from_this<HubApi::NetworkMonitor> {
 public:
   // Makes and starts a monitor over `pathMonitor` (the system's when null).
-  static std::shared_ptr<NetworkMonitor> make(std::unique_ptr<PathMonitor> pathMonitor = nullptr);
+  static std::shared_ptr<NetworkMonitor>
+  make(std::unique_ptr<platform::PathMonitor> pathMonitor = nullptr);
   // One monitor for the whole process, made on first use, never released.
   static std::shared_ptr<NetworkMonitor> shared();
 
@@ -72,12 +51,12 @@ public:
   void restart();
 
   // The update handler: records the path in the state.
-  void handlePathUpdate(const PathMonitor::Path &path);
+  void handlePathUpdate(const platform::PathMonitor::Path &path);
 
 private:
-  explicit NetworkMonitor(std::unique_ptr<PathMonitor> pathMonitor);
+  explicit NetworkMonitor(std::unique_ptr<platform::PathMonitor> pathMonitor);
 
-  std::unique_ptr<PathMonitor> monitor_;
+  std::unique_ptr<platform::PathMonitor> monitor_;
   NetworkStateActor state_;
 };
 

@@ -1,6 +1,6 @@
 #include "DeduveCore/Hub/Downloader.hpp"
 
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/UrlError.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
@@ -16,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using deduve::Downloader;
-using deduve::UrlError;
+using platform::UrlError;
 using State = Downloader::DownloadState;
 using Kind = State::Kind;
 using mqtest::TestHub;
@@ -272,9 +272,9 @@ TEST_F(DownloaderTest, RetriesAreLimitedWhenNoBatchGetsWritten) {
 
   const auto states = run(url, 5000, /*retries=*/2);
   ASSERT_EQ(states.back().kind, Kind::failed);
-  const auto *error = errorOf<UrlError>(states.back());
+  const auto *error = errorOf<platform::UrlError>(states.back());
   ASSERT_NE(error, nullptr);
-  EXPECT_EQ(error->code(), UrlError::Code::networkConnectionLost);
+  EXPECT_EQ(error->code(), platform::UrlError::Code::networkConnectionLost);
   EXPECT_EQ(gets().size(), 3u);
   EXPECT_EQ(waits_.size(), 2u);
   EXPECT_FALSE(fs::exists(destination_));
@@ -292,9 +292,9 @@ TEST_F(DownloaderTest, CancelReportsCancellationAndKeepsThePartialFile) {
   const auto states = collect(*stream);
   ASSERT_FALSE(states.empty());
   ASSERT_EQ(states.back().kind, Kind::failed);
-  const auto *error = errorOf<UrlError>(states.back());
+  const auto *error = errorOf<platform::UrlError>(states.back());
   ASSERT_NE(error, nullptr);
-  EXPECT_EQ(error->code(), UrlError::Code::cancelled);
+  EXPECT_EQ(error->code(), platform::UrlError::Code::cancelled);
   EXPECT_EQ(mqtest::TempDir::read(partial_), patterned(300));
   EXPECT_FALSE(fs::exists(destination_));
 }

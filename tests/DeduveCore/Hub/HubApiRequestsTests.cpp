@@ -5,17 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/UrlError.hpp"
 #include "tests/DeduveCore/Hub/HubTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
 namespace {
 
-using deduve::HttpResponse;
 using deduve::HubApi;
-using deduve::UrlError;
 using deduve::Hub::HubClientError;
+using platform::HttpResponse;
+using platform::UrlError;
 using Fault = mqtest::TestHub::Fault;
 using Kind = HubClientError::Kind;
 
@@ -327,8 +327,8 @@ TEST_F(HubApiRequestsTest, HeadStatusTableAndRedirectCap) {
   try {
     api.getFileMetadata(hub.baseUrl() + "/loop/x");
     ADD_FAILURE() << "a redirect loop ended";
-  } catch (const UrlError &error) {
-    EXPECT_EQ(error.code(), UrlError::Code::httpTooManyRedirects);
+  } catch (const platform::UrlError &error) {
+    EXPECT_EQ(error.code(), platform::UrlError::Code::httpTooManyRedirects);
   }
   EXPECT_EQ(hub.requests().size(), 11u);
 }
@@ -414,7 +414,7 @@ TEST(HubApiMetadataTest, SizeParsing) {
 
 TEST(HubApiMetadataTest, HeaderReading) {
   auto answer = [](int status, std::vector<std::pair<std::string, std::string>> fields) {
-    HttpResponse response;
+    platform::HttpResponse response;
     response.status = status;
     response.url = "http://hub.test/final";
     for (auto &[name, value] : fields) {
@@ -441,7 +441,7 @@ TEST(HubApiMetadataTest, HeaderReading) {
   EXPECT_EQ(
       HubApi::fileMetadata(answer(302, {{"Location", "http://cdn.test/x"}}), requested).location,
       "http://cdn.test/x");
-  HttpResponse noUrl = answer(200, {});
+  platform::HttpResponse noUrl = answer(200, {});
   noUrl.url.clear();
   EXPECT_EQ(HubApi::fileMetadata(noUrl, requested).location, requested);
   const auto bare = HubApi::fileMetadata(answer(200, {}), requested);
@@ -454,7 +454,7 @@ TEST(HubApiMetadataTest, UnsafeEtagsAndCommitsReadAsAbsent) {
       std::string("a\0b", 3), "W/"};
   for (const auto &value : unsafe) {
     SCOPED_TRACE(testing::PrintToString(value));
-    HttpResponse response;
+    platform::HttpResponse response;
     response.status = 200;
     response.url = "http://hub.test/x";
     response.headers.add("X-Linked-Etag", value);
@@ -464,7 +464,7 @@ TEST(HubApiMetadataTest, UnsafeEtagsAndCommitsReadAsAbsent) {
     EXPECT_FALSE(metadata.commitHash);
   }
   // Quotes alone normalise to an empty tag, which names no partial file either.
-  HttpResponse quotes;
+  platform::HttpResponse quotes;
   quotes.status = 200;
   quotes.headers.add("ETag", "\"\"");
   EXPECT_FALSE(HubApi::fileMetadata(quotes, "http://hub.test/x").etag);

@@ -209,19 +209,6 @@ TEST_F(HubApiSetupTest, EveryClientRestartsTheSharedMonitor) {
   hubtest::FakePathMonitor::push(record, false);
 }
 
-TEST_F(HubApiSetupTest, SystemMonitorReportsAPathAndStopsWhenReleased) {
-  auto monitor = deduve::PathMonitor::makeSystemMonitor();
-  std::promise<void> delivered;
-  std::once_flag once;
-  monitor->setUpdateHandler([&](const deduve::PathMonitor::Path &) {
-    std::call_once(once, [&] { delivered.set_value(); });
-  });
-  monitor->start();
-  delivered.get_future().wait();
-  monitor->cancel();
-  monitor.reset();
-}
-
 TEST_F(HubApiSetupTest, ConfigurationReadsLocalJsonDocuments) {
   const auto good = dir.write("config.json", "{\"model_type\": \"whisper\", \"n\": 3}");
   const deduve::Config config = HubApi::configuration(good);
@@ -301,7 +288,7 @@ TEST(HubErrorsTest, FixedTexts) {
       {HubClientError::jsonSerialization("file:///a", "message text").what(), "message text"},
       {HubClientError::downloadError("x").what(), "Download failed: x"},
       {HubClientError::fileNotFound("f.bin").what(), "File not found: f.bin"},
-      {HubClientError::networkError(deduve::UrlError(deduve::UrlError::Code::timedOut)).what(),
+      {HubClientError::networkError(platform::UrlError(platform::UrlError::Code::timedOut)).what(),
        "Network error: The request timed out."},
       {HubClientError::resourceNotFound("r").what(), "Resource not found: r"},
       {HubClientError::configurationMissing("c.json").what(),

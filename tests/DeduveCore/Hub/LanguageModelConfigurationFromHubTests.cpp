@@ -211,26 +211,26 @@ TEST(LanguageModelConfigurationFromHubTest, RepositoryDocumentsComeThroughASnaps
 }
 
 TEST(LanguageModelConfigurationFromHubTest, NetworkFailuresBecomeClientErrors) {
-  using deduve::UrlError;
+  using platform::UrlError;
   struct Case {
-    UrlError::Code code;
+    platform::UrlError::Code code;
     HubClientError::Kind kind;
     std::string text;
   };
   const Case cases[] = {
-      {UrlError::Code::notConnectedToInternet, HubClientError::Kind::networkError,
+      {platform::UrlError::Code::notConnectedToInternet, HubClientError::Kind::networkError,
        "Network error: The Internet connection appears to be offline."},
-      {UrlError::Code::networkConnectionLost, HubClientError::Kind::networkError,
+      {platform::UrlError::Code::networkConnectionLost, HubClientError::Kind::networkError,
        "Network error: The network connection was lost."},
-      {UrlError::Code::timedOut, HubClientError::Kind::networkError,
+      {platform::UrlError::Code::timedOut, HubClientError::Kind::networkError,
        "Network error: The request timed out."},
-      {UrlError::Code::resourceUnavailable, HubClientError::Kind::resourceNotFound,
+      {platform::UrlError::Code::resourceUnavailable, HubClientError::Kind::resourceNotFound,
        "Resource not found: owner/lm"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.text);
     const auto error =
-        LanguageModelConfigurationFromHub::networkFailure(UrlError(c.code), "owner/lm");
+        LanguageModelConfigurationFromHub::networkFailure(platform::UrlError(c.code), "owner/lm");
     EXPECT_EQ(error.kind(), c.kind);
     EXPECT_EQ(error.what(), c.text);
   }
@@ -252,7 +252,7 @@ TEST(LanguageModelConfigurationFromHubTest, NetworkFailuresBecomeClientErrors) {
     ADD_FAILURE() << "nothing thrown";
   } catch (const HubClientError &error) {
     EXPECT_EQ(error.kind(), HubClientError::Kind::networkError);
-    EXPECT_EQ(error.urlErrorCode(), UrlError::Code::cannotConnectToHost);
+    EXPECT_EQ(error.urlErrorCode(), platform::UrlError::Code::cannotConnectToHost);
     EXPECT_EQ(std::string(error.what()).rfind("Network error: Could not connect to the server.", 0),
               0u)
         << error.what();

@@ -2,7 +2,7 @@
 
 #include "DeduveCore/Hub/Downloader.hpp"
 #include "DeduveCore/Hub/HubFileDownloader.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/UrlError.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
@@ -19,13 +19,13 @@
 namespace {
 
 namespace fs = std::filesystem;
-using platform::CancellationToken;
 using deduve::Downloader;
 using deduve::HubApi;
 using deduve::Progress;
-using deduve::UrlError;
 using mqtest::TempDir;
 using mqtest::TestHub;
+using platform::CancellationToken;
+using platform::UrlError;
 
 constexpr size_t kMiB = 1024 * 1024;
 const HubApi::Repo kRepo{"owner/model", HubApi::RepoType::models};
@@ -306,7 +306,7 @@ TEST_F(SnapshotTest, CancelledTransferKeepsItsPartialFileAndTheNextRunResumesIt)
 
   CancellationToken token;
   std::vector<double> fractions;
-  const auto error = expectThrows<UrlError>([&] {
+  const auto error = expectThrows<platform::UrlError>([&] {
     client().snapshot(
         kRepo, "main", {"big.bin"},
         [&](const auto &parent) {
@@ -317,7 +317,7 @@ TEST_F(SnapshotTest, CancelledTransferKeepsItsPartialFileAndTheNextRunResumesIt)
         },
         token);
   });
-  EXPECT_EQ(error.code(), UrlError::Code::cancelled);
+  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
   ASSERT_GE(fractions.size(), 3u);
   EXPECT_DOUBLE_EQ(fractions.back(), 0.95); // 20 of 21 MiB, in whole hundredths
   const auto partial = metadataFolder() / ("big.bin." + TestHub::sha256Hex(big) + ".incomplete");
@@ -337,15 +337,16 @@ TEST_F(SnapshotTest, CancellationBeforeOrBetweenFilesIsReportedInsteadOfAPartial
   // Cancelled before the first file.
   CancellationToken early;
   early.cancel();
-  auto error = expectThrows<UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, early); });
-  EXPECT_EQ(error.code(), UrlError::Code::cancelled);
+  auto error =
+      expectThrows<platform::UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, early); });
+  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
   EXPECT_TRUE(transfers().empty());
   EXPECT_TRUE(hub_.requests().empty());
   // Offline, the check of an intact copy stops the same way.
   client().snapshot(kRepo, "main");
-  error = expectThrows<UrlError>(
+  error = expectThrows<platform::UrlError>(
       [&] { client(/*offline=*/true).snapshot(kRepo, "main", {}, {}, early); });
-  EXPECT_EQ(error.code(), UrlError::Code::cancelled);
+  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
 
   // Cancelled as the third file's step begins: the damaged sidecar of that file makes the step
   // log a line, which cancels. Its metadata request is then never sent, and neither is any
@@ -357,9 +358,10 @@ TEST_F(SnapshotTest, CancellationBeforeOrBetweenFilesIsReportedInsteadOfAPartial
   CancellationToken token;
   const auto previousSink = HubApi::setLogSink([&](const std::string &) { token.cancel(); });
   hub_.clearRequests();
-  error = expectThrows<UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, token); });
+  error =
+      expectThrows<platform::UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, token); });
   HubApi::setLogSink(previousSink);
-  EXPECT_EQ(error.code(), UrlError::Code::cancelled);
+  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
   EXPECT_FALSE(fs::exists(sidecar("sub/dir/weights.bin"))); // removed as damaged, not rewritten
   EXPECT_EQ(TempDir::read(repoFolder() / "sub" / "dir" / "weights.bin"), large_);
   EXPECT_FALSE(fs::exists(repoFolder() / "zz.txt"));
@@ -396,10 +398,10 @@ TEST_F(SnapshotTest, CancellationReachesAListingOrMetadataRequestTheServerHoldsB
       hub_.waitForStalls(expectedStalls);
       token.cancel();
     });
-    std::optional<UrlError::Code> code;
+    std::optional<platform::UrlError::Code> code;
     try {
       client().snapshot(kRepo, "main", {}, {}, token);
-    } catch (const UrlError &error) {
+    } catch (const platform::UrlError &error) {
       code = error.code();
     } catch (const std::exception &error) {
       ADD_FAILURE() << error.what();
@@ -408,7 +410,7 @@ TEST_F(SnapshotTest, CancellationReachesAListingOrMetadataRequestTheServerHoldsB
       hub_.releaseStalls(); // the request never stalled: free the canceller
     }
     canceller.join();
-    EXPECT_EQ(code, UrlError::Code::cancelled);
+    EXPECT_EQ(code, platform::UrlError::Code::cancelled);
     EXPECT_TRUE(transfers().empty());
     EXPECT_FALSE(fs::exists(repoFolder() / "config.json"));
   }

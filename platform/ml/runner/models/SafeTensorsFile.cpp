@@ -3,6 +3,7 @@
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/models/BoundedJson.hpp"
+#include "platform/system/FileDescriptor.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -55,53 +56,44 @@ std::size_t SafeTensorsFile::Tensor::elementCount() const {
 
 SafeTensorsFile::SafeTensorsFile(const std::filesystem::path &path) : path_(path) {
   map();
-  try {
-    readHeader();
-  } catch (...) {
-    ::munmap(const_cast<std::uint8_t *>(mapping_), mappingSize_);
-    mapping_ = nullptr;
-    throw;
-  }
+  readHeader(); // an error unmaps the file with the half-built object
 }
 
 void SafeTensorsFile::map() {
-  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
+  const platform::FileDescriptor fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.isOpen()) {
     fail(path_, std::string("cannot open: ") + std::strerror(errno), MLModelError::Code::io);
   }
   struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode)) {
     fail(path_, "not a regular file", MLModelError::Code::io);
   }
-  mappingSize_ = static_cast<std::size_t>(info.st_size);
-  if (mappingSize_ < 8) {
-    ::close(fd);
+  const auto fileSize = static_cast<std::size_t>(info.st_size);
+  if (fileSize < 8) {
     fail(path_,
-         "file is " + std::to_string(mappingSize_) + " bytes, too short for a safetensors header");
+         "file is " + std::to_string(fileSize) + " bytes, too short for a safetensors header");
   }
-  void *mapped = ::mmap(nullptr, mappingSize_, PROT_READ, MAP_PRIVATE, fd, 0);
-  ::close(fd);
+  void *mapped = ::mmap(nullptr, fileSize, PROT_READ, MAP_PRIVATE, fd.get(), 0);
   if (mapped == MAP_FAILED) {
     fail(path_, std::string("cannot map: ") + std::strerror(errno), MLModelError::Code::io);
   }
-  mapping_ = static_cast<const std::uint8_t *>(mapped);
+  mapping_ = platform::MemoryMapping(mapped, fileSize);
 }
 
 void SafeTensorsFile::readHeader() {
   std::uint64_t headerLength = 0;
   for (int i = 7; i >= 0; --i) {
-    headerLength = headerLength << 8 | mapping_[i];
+    headerLength = headerLength << 8 | mapping_.data()[i];
   }
-  if (headerLength > kMaxHeaderBytes || headerLength > mappingSize_ - 8) {
+  if (headerLength > kMaxHeaderBytes || headerLength > mapping_.size() - 8) {
     fail(path_, "header length " + std::to_string(headerLength) + " exceeds the file size " +
-                    std::to_string(mappingSize_));
+                    std::to_string(mapping_.size()));
   }
   dataStart_ = 8 + static_cast<std::size_t>(headerLength);
   nlohmann::ordered_json header;
   try {
     header = parseBoundedJson(
-        std::string_view(reinterpret_cast<const char *>(mapping_ + 8), headerLength));
+        std::string_view(reinterpret_cast<const char *>(mapping_.data() + 8), headerLength));
   } catch (const nlohmann::json::exception &error) {
     fail(path_, std::string("malformed header: ") + error.what());
   } catch (const std::length_error &error) {
@@ -112,7 +104,7 @@ void SafeTensorsFile::readHeader() {
   }
   for (const auto &[name, entry] : header.items()) {
     if (name != "__metadata__") {
-      tensors_.emplace(name, readEntry(name, entry, mappingSize_ - dataStart_));
+      tensors_.emplace(name, readEntry(name, entry, mapping_.size() - dataStart_));
     }
   }
 }
@@ -173,11 +165,7 @@ SafeTensorsFile::Tensor SafeTensorsFile::readEntry(const std::string &name,
   return tensor;
 }
 
-SafeTensorsFile::~SafeTensorsFile() {
-  if (mapping_ != nullptr) {
-    ::munmap(const_cast<std::uint8_t *>(mapping_), mappingSize_);
-  }
-}
+SafeTensorsFile::~SafeTensorsFile() = default;
 
 const SafeTensorsFile::Tensor &
 SafeTensorsFile::checkedTensor(std::string_view name,
@@ -206,7 +194,7 @@ void SafeTensorsFile::readFloatsInto(std::string_view name,
                                      const std::vector<std::size_t> &expectedShape,
                                      float *destination) const {
   const Tensor &tensor = checkedTensor(name, expectedShape);
-  const std::uint8_t *source = mapping_ + dataStart_ + tensor.offset;
+  const std::uint8_t *source = mapping_.data() + dataStart_ + tensor.offset;
   const std::size_t count = tensor.elementCount();
   // The data section need not be aligned for the element type, so elements are copied bytewise.
   if (tensor.type == ElementType::float32) {

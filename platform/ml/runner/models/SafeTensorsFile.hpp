@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/system/MemoryMapping.hpp"
+
 namespace platform::runner {
 
 // A read-only, memory-mapped safetensors file: an 8-byte little-endian header length, a JSON
@@ -65,8 +67,7 @@ private:
                               const std::vector<std::size_t> &expectedShape) const;
 
   std::filesystem::path path_;
-  const std::uint8_t *mapping_ = nullptr;
-  std::size_t mappingSize_ = 0;
+  platform::MemoryMapping mapping_;
   std::size_t dataStart_ = 0;
   std::map<std::string, Tensor, std::less<>> tensors_;
 };

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace deduve {
+namespace platform {
 
 // The parts of an absolute URL, as sent on the wire. `path` keeps its percent-encoding and is
 // "/" at least; `query` is absent when the URL has no "?"; `port` is the explicit port or the
@@ -45,4 +45,4 @@ std::string percentDecode(std::string_view text);
 // Text of a URL's last path segment, decoded ("file.bin" for .../a/file.bin?x=1).
 std::string lastPathComponent(std::string_view url);
 
-} // namespace deduve
+} // namespace platform

@@ -1,4 +1,4 @@
-#include "DeduveCore/Hub/HttpUrl.hpp"
+#include "platform/net/HttpUrl.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -6,7 +6,7 @@
 
 #include <curl/curl.h>
 
-namespace deduve {
+namespace platform {
 
 namespace {
 
@@ -197,4 +197,4 @@ std::string lastPathComponent(std::string_view url) {
   return percentDecode(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
-} // namespace deduve
+} // namespace platform

@@ -1,4 +1,4 @@
-#include "DeduveCore/Hub/HttpClient.hpp"
+#include "platform/net/HttpClient.hpp"
 
 #include <algorithm>
 #include <cctype>
@@ -12,10 +12,10 @@
 
 #include <curl/curl.h>
 
-#include "DeduveCore/Hub/HttpUrl.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/HttpUrl.hpp"
+#include "platform/net/UrlError.hpp"
 
-namespace deduve {
+namespace platform {
 
 namespace {
 
@@ -495,4 +495,4 @@ HttpResponse HttpClient::stream(const HttpRequest &request, const ResponseHandle
   }
 }
 
-} // namespace deduve
+} // namespace platform

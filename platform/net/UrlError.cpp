@@ -1,6 +1,6 @@
-#include "DeduveCore/Hub/UrlError.hpp"
+#include "platform/net/UrlError.hpp"
 
-namespace deduve {
+namespace platform {
 
 namespace {
 
@@ -49,4 +49,4 @@ std::string UrlError::description(Code code) {
   return "An unknown network error occurred.";
 }
 
-} // namespace deduve
+} // namespace platform

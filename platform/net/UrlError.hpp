@@ -3,7 +3,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace deduve {
+namespace platform {
 
 // A transfer that ended without a complete HTTP answer (the server's status codes are not
 // errors at this level). The codes are the platform's URL error codes, so callers that retry
@@ -39,4 +39,4 @@ private:
   Code code_;
 };
 
-} // namespace deduve
+} // namespace platform

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace deduve {
+namespace platform {
 
 // HTTP over libcurl for the hub client and the file downloader.
 //
@@ -137,4 +137,4 @@ private:
   Options options_;
 };
 
-} // namespace deduve
+} // namespace platform

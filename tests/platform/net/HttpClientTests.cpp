@@ -1,4 +1,4 @@
-#include "DeduveCore/Hub/HttpClient.hpp"
+#include "platform/net/HttpClient.hpp"
 
 #include <atomic>
 #include <stdexcept>
@@ -6,18 +6,18 @@
 
 #include <gtest/gtest.h>
 
-#include "DeduveCore/Hub/HttpUrl.hpp"
-#include "DeduveCore/Hub/UrlError.hpp"
-#include "tests/DeduveCore/Hub/HubTestSupport.hpp"
+#include "platform/net/HttpUrl.hpp"
+#include "platform/net/UrlError.hpp"
+#include "tests/support/RefusingPort.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
 namespace {
 
-using deduve::HttpClient;
-using deduve::HttpRequest;
-using deduve::HttpResponse;
-using deduve::UrlError;
+using platform::HttpClient;
+using platform::HttpRequest;
+using platform::HttpResponse;
+using platform::UrlError;
 using Fault = mqtest::TestHub::Fault;
 
 std::string pattern(std::size_t size) {
@@ -37,7 +37,7 @@ protected:
     options.largeFileThreshold = 4096;
     return options;
   }()};
-  HttpClient client;
+  platform::HttpClient client;
   std::string small = pattern(1000);
   std::string large = pattern(10000);
 
@@ -46,33 +46,33 @@ protected:
     hub.addFile("models", "owner/name", "dir/large.bin", large);
   }
 
-  HttpRequest get(const std::string &file) const {
-    HttpRequest request;
+  platform::HttpRequest get(const std::string &file) const {
+    platform::HttpRequest request;
     request.url = hub.resolveUrl("models", "owner/name", "main", file);
     return request;
   }
 
-  UrlError::Code failureOf(const HttpRequest &request) const {
+  platform::UrlError::Code failureOf(const platform::HttpRequest &request) const {
     try {
       client.send(request);
-    } catch (const UrlError &error) {
+    } catch (const platform::UrlError &error) {
       return error.code();
     }
     ADD_FAILURE() << "no UrlError for " << request.url;
-    return UrlError::Code::unknown;
+    return platform::UrlError::Code::unknown;
   }
 };
 
 TEST_F(HttpClientTest, AnswersCarryStatusHeadersAndBodyForEveryStatus) {
-  HttpResponse ok = client.send(get("small.txt"));
+  platform::HttpResponse ok = client.send(get("small.txt"));
   EXPECT_EQ(ok.status, 200);
   EXPECT_EQ(ok.body, small);
   EXPECT_EQ(ok.headers.value("x-repo-commit"), hub.commit());
   EXPECT_EQ(ok.headers.value("ETAG"), "\"" + mqtest::TestHub::gitBlobSha1Hex(small) + "\"");
 
-  HttpRequest head = get("small.txt");
+  platform::HttpRequest head = get("small.txt");
   head.method = "HEAD";
-  HttpResponse headAnswer = client.send(head);
+  platform::HttpResponse headAnswer = client.send(head);
   EXPECT_EQ(headAnswer.status, 200);
   EXPECT_TRUE(headAnswer.body.empty());
   EXPECT_EQ(headAnswer.headers.value("Content-Length"), "1000");
@@ -98,25 +98,25 @@ TEST_F(HttpClientTest, ByteRanges) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.range);
-    HttpRequest request = get("small.txt");
+    platform::HttpRequest request = get("small.txt");
     request.headers.add("Range", c.range);
-    const HttpResponse answer = client.send(request);
+    const platform::HttpResponse answer = client.send(request);
     EXPECT_EQ(answer.status, c.status);
     EXPECT_EQ(answer.body, c.body);
     EXPECT_EQ(answer.headers.value("Content-Range"), c.contentRange);
   }
   hub.addFault(Fault::ignoringRange());
-  HttpRequest request = get("small.txt");
+  platform::HttpRequest request = get("small.txt");
   request.headers.add("Range", "bytes=990-");
-  const HttpResponse whole = client.send(request);
+  const platform::HttpResponse whole = client.send(request);
   EXPECT_EQ(whole.status, 200);
   EXPECT_EQ(whole.body, small);
 }
 
 TEST_F(HttpClientTest, RedirectsAreFollowedOnlyWhenAskedAndTheTokenStaysOnItsHost) {
-  HttpRequest request = get("dir/large.bin");
+  platform::HttpRequest request = get("dir/large.bin");
   request.setBearerToken("secret");
-  const HttpResponse unfollowed = client.send(request);
+  const platform::HttpResponse unfollowed = client.send(request);
   EXPECT_EQ(unfollowed.status, 302);
   ASSERT_TRUE(unfollowed.headers.value("Location"));
   EXPECT_EQ(unfollowed.headers.value("Location")->rfind(hub.cdnBaseUrl(), 0), 0u);
@@ -124,7 +124,7 @@ TEST_F(HttpClientTest, RedirectsAreFollowedOnlyWhenAskedAndTheTokenStaysOnItsHos
 
   hub.clearRequests();
   request.followRedirects = true;
-  const HttpResponse followed = client.send(request);
+  const platform::HttpResponse followed = client.send(request);
   EXPECT_EQ(followed.status, 200);
   EXPECT_EQ(followed.body, large);
   EXPECT_EQ(followed.url, *unfollowed.headers.value("Location"));
@@ -139,22 +139,22 @@ TEST_F(HttpClientTest, RedirectsAreFollowedOnlyWhenAskedAndTheTokenStaysOnItsHos
 
 TEST_F(HttpClientTest, RedirectLoopsAreCapped) {
   hub.addRelativeRedirect("/loop", "/loop");
-  HttpRequest request;
+  platform::HttpRequest request;
   request.url = hub.baseUrl() + "/loop";
   request.followRedirects = true;
   request.maxRedirects = 5;
-  EXPECT_EQ(failureOf(request), UrlError::Code::httpTooManyRedirects);
+  EXPECT_EQ(failureOf(request), platform::UrlError::Code::httpTooManyRedirects);
   EXPECT_EQ(hub.requests().size(), 6u);
 }
 
 TEST_F(HttpClientTest, StreamingDeliversTheHeadBeforeTheBody) {
   std::string received;
   int headsSeen = 0;
-  HttpRequest request = get("dir/large.bin");
+  platform::HttpRequest request = get("dir/large.bin");
   request.followRedirects = true;
-  const HttpResponse head = client.stream(
+  const platform::HttpResponse head = client.stream(
       request,
-      [&](const HttpResponse &answer) {
+      [&](const platform::HttpResponse &answer) {
         EXPECT_TRUE(received.empty());
         EXPECT_EQ(answer.status, 200);
         EXPECT_EQ(answer.headers.value("Content-Length"), "10000");
@@ -173,8 +173,8 @@ TEST_F(HttpClientTest, StreamingDeliversTheHeadBeforeTheBody) {
 
   // Declining the head ends the call quietly without reading the body.
   std::size_t bytes = 0;
-  const HttpResponse declined = client.stream(
-      get("small.txt"), [](const HttpResponse &) { return false; },
+  const platform::HttpResponse declined = client.stream(
+      get("small.txt"), [](const platform::HttpResponse &) { return false; },
       [&](std::string_view chunk) { bytes += chunk.size(); });
   EXPECT_EQ(declined.status, 200);
   EXPECT_EQ(bytes, 0u);
@@ -187,27 +187,27 @@ TEST_F(HttpClientTest, TransportFailuresMapToPlatformCodes) {
   try {
     client.stream(get("small.txt"), nullptr, [&](std::string_view c) { received.append(c); });
     ADD_FAILURE() << "a dropped body succeeded";
-  } catch (const UrlError &error) {
-    EXPECT_EQ(error.code(), UrlError::Code::networkConnectionLost);
+  } catch (const platform::UrlError &error) {
+    EXPECT_EQ(error.code(), platform::UrlError::Code::networkConnectionLost);
   }
   EXPECT_EQ(received, small.substr(0, 300));
 
   // Nobody listens on a bound, non-listening port.
-  hubtest::RefusingPort closed;
+  mqtest::RefusingPort closed;
   ASSERT_NE(closed.port(), 0);
-  HttpRequest refused;
+  platform::HttpRequest refused;
   refused.url = closed.url() + "/x";
-  EXPECT_EQ(failureOf(refused), UrlError::Code::cannotConnectToHost);
+  EXPECT_EQ(failureOf(refused), platform::UrlError::Code::cannotConnectToHost);
 
-  HttpRequest bad;
+  platform::HttpRequest bad;
   bad.url = "not a url";
-  EXPECT_EQ(failureOf(bad), UrlError::Code::badURL);
+  EXPECT_EQ(failureOf(bad), platform::UrlError::Code::badURL);
 }
 
 TEST_F(HttpClientTest, CancellationStopsAStalledTransfer) {
   hub.addFault(Fault::stallingAfter(100));
   std::atomic<bool> cancelled{false};
-  HttpRequest request = get("small.txt");
+  platform::HttpRequest request = get("small.txt");
   request.isCancelled = [&] { return cancelled.load(); };
   std::string received;
   try {
@@ -216,17 +216,17 @@ TEST_F(HttpClientTest, CancellationStopsAStalledTransfer) {
       cancelled = true; // the server now sends nothing more
     });
     ADD_FAILURE() << "a cancelled transfer succeeded";
-  } catch (const UrlError &error) {
-    EXPECT_EQ(error.code(), UrlError::Code::cancelled);
+  } catch (const platform::UrlError &error) {
+    EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
   }
   EXPECT_EQ(received, small.substr(0, 100));
 }
 
 TEST_F(HttpClientTest, IdleTimeoutEndsAStalledTransfer) {
   hub.addFault(Fault::stallingAfter(100));
-  HttpRequest request = get("small.txt");
+  platform::HttpRequest request = get("small.txt");
   request.timeoutSeconds = 1;
-  EXPECT_EQ(failureOf(request), UrlError::Code::timedOut);
+  EXPECT_EQ(failureOf(request), platform::UrlError::Code::timedOut);
 }
 
 TEST_F(HttpClientTest, ChunkHandlerErrorsPropagateUnchanged) {
@@ -253,7 +253,7 @@ TEST(HttpRequestTest, BearerTokenNeverBreaksTheHeader) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.token.value_or("<none>"));
-    HttpRequest request;
+    platform::HttpRequest request;
     request.headers.add("Authorization", "stale");
     request.setBearerToken(c.token);
     EXPECT_EQ(request.headers.value("Authorization"), c.header);
@@ -261,27 +261,27 @@ TEST(HttpRequestTest, BearerTokenNeverBreaksTheHeader) {
 }
 
 TEST(HttpRequestTest, HeaderValuesWithLineBreaksAreRefused) {
-  HttpClient client;
-  HttpRequest request;
+  platform::HttpClient client;
+  platform::HttpRequest request;
   request.url = "http://127.0.0.1:9/x";
   request.headers.add("X-Test", "a\r\nInjected: yes");
   EXPECT_THROW(client.send(request), std::invalid_argument);
 }
 
 TEST(HttpUrlTest, EncodingAndResolution) {
-  EXPECT_EQ(deduve::percentEncodePathSegment("feature/x"), "feature%2Fx");
-  EXPECT_EQ(deduve::percentEncodePathSegment("my file#1?.bin"), "my%20file%231%3F.bin");
-  EXPECT_EQ(deduve::percentEncodePath("a b/c.json"), "a%20b/c.json");
-  EXPECT_EQ(deduve::percentDecode("a%20b%2Fc%zz"), "a b/c%zz");
-  EXPECT_EQ(deduve::lastPathComponent("http://h/a/file%20x.bin?q=1"), "file x.bin");
-  EXPECT_EQ(deduve::resolveUrlReference("http://h:8080/a/b?x=1", "/c/d?y=2"),
+  EXPECT_EQ(platform::percentEncodePathSegment("feature/x"), "feature%2Fx");
+  EXPECT_EQ(platform::percentEncodePathSegment("my file#1?.bin"), "my%20file%231%3F.bin");
+  EXPECT_EQ(platform::percentEncodePath("a b/c.json"), "a%20b/c.json");
+  EXPECT_EQ(platform::percentDecode("a%20b%2Fc%zz"), "a b/c%zz");
+  EXPECT_EQ(platform::lastPathComponent("http://h/a/file%20x.bin?q=1"), "file x.bin");
+  EXPECT_EQ(platform::resolveUrlReference("http://h:8080/a/b?x=1", "/c/d?y=2"),
             "http://h:8080/c/d?y=2");
-  EXPECT_EQ(deduve::resolveUrlReference("http://h/a/b", "https://cdn.example/f"),
+  EXPECT_EQ(platform::resolveUrlReference("http://h/a/b", "https://cdn.example/f"),
             "https://cdn.example/f");
-  EXPECT_TRUE(deduve::sameOrigin("http://H:80/a", "http://h/b"));
-  EXPECT_FALSE(deduve::sameOrigin("http://h:1/a", "http://h:2/a"));
-  EXPECT_FALSE(deduve::parseHttpUrl("ftp://h/a"));
-  EXPECT_FALSE(deduve::parseHttpUrl(""));
+  EXPECT_TRUE(platform::sameOrigin("http://H:80/a", "http://h/b"));
+  EXPECT_FALSE(platform::sameOrigin("http://h:1/a", "http://h:2/a"));
+  EXPECT_FALSE(platform::parseHttpUrl("ftp://h/a"));
+  EXPECT_FALSE(platform::parseHttpUrl(""));
 }
 
 } // namespace
