@@ -18,17 +18,21 @@ if(MQ_SANITIZE_THREAD)
   target_link_options(mq_options INTERFACE -fsanitize=thread)
 endif()
 
-# mq_add_library(<name> [RECURSE] [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# mq_add_library(<name> [RECURSE] [EXCLUDE file...] [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
 # Builds every .cpp of the calling folder (and its subfolders with RECURSE) into a static
-# library. Headers are included by their path from the project root
-# ("DeduveCore/Support/Config.hpp"). A folder with no sources yet gives an interface library.
+# library, except the EXCLUDE files (named relative to the folder, e.g. an executable's main.cpp).
+# Headers are included by their path from the project root ("DeduveCore/Support/Config.hpp").
+# A folder with no sources yet gives an interface library.
 function(mq_add_library name)
-  cmake_parse_arguments(ARG "RECURSE" "" "PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "RECURSE" "" "EXCLUDE;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
   if(ARG_RECURSE)
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   else()
     file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   endif()
+  foreach(excluded IN LISTS ARG_EXCLUDE)
+    list(REMOVE_ITEM sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+  endforeach()
   if(sources)
     add_library(${name} STATIC ${sources})
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
@@ -66,6 +70,5 @@ function(mq_add_test name)
   target_link_libraries(${name} PRIVATE mq_options mq_test_support ${ARG_DEPS}
     GTest::gtest GTest::gmock GTest::gtest_main)
   # A loaded machine can take seconds to start a sanitizer build; listing is not the test.
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
-    PROPERTIES ENVIRONMENT "MQ_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
 endfunction()
