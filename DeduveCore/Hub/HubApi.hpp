@@ -156,8 +156,10 @@ public:
 
   // Names of the repository's files at the revision. No patterns: all of them in listing
   // order. Otherwise the names matching any pattern (shell globs, "*" crosses "/"), each once,
-  // in listing order. Throws the GET's errors, HubClientError::parseError for a body that is
-  // not a listing or when a returned name is an unsafe path (see isSafeRelativeFilename).
+  // in listing order. Throws the GET's errors, the JSON decoder's error
+  // (nlohmann::json::exception) for a body that is not a listing, and
+  // HubClientError::parseError when a returned name is an unsafe path (see
+  // isSafeRelativeFilename).
   // `cancellation` stops the listing request as a transport failure of the GET.
   std::vector<std::string> getFilenames(const Repo &repo, std::string_view revision,
                                         const std::vector<std::string> &globs = {},

@@ -151,13 +151,9 @@ HubApi::getFilenames(const Repo &repo, std::string_view revision,
                      const platform::CancellationToken &cancellation) const {
   const std::string url = listingUrl(repo, revision);
   const platform::HttpResponse answer = httpGet(url, cancellation);
-  SiblingsResponse listing;
-  try {
-    listing = SiblingsResponse::decode(nlohmann::ordered_json::parse(answer.body));
-  } catch (const nlohmann::json::exception &error) {
-    throw Hub::HubClientError::parseError("the repository listing of " + repo.id +
-                                          " is not a file list (" + error.what() + ")");
-  }
+  // A body that is not a file list (an error page, say) fails with the JSON decoder's own
+  // error, unchanged, as callers of the listing expect.
+  SiblingsResponse listing = SiblingsResponse::decode(nlohmann::ordered_json::parse(answer.body));
   std::vector<std::string> names;
   names.reserve(listing.siblings.size());
   for (auto &sibling : listing.siblings) {
