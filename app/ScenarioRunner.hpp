@@ -1,0 +1,61 @@
+#pragma once
+
+#include "app/AppLog.hpp"
+#include "platform/system/Environment.hpp"
+
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace murmurquill {
+
+// A scenario file is not readable or not well formed; the text names the file and line.
+class ScenarioError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// Runs the controller headless on the in-memory platform from a scenario file, against the real
+// speech engine, on virtual time: the push-to-talk key, microphone audio from WAV files and the
+// focused text field are scripted; onboarding is complete and every permission is granted.
+//
+// Scenario format, one statement per line ('#' starts a comment line):
+//   field "TEXT"          the focused text field holds TEXT with the caret at its end
+//   at SECONDS keydown    the push-to-talk key (Right Option) goes down
+//   at SECONDS keyup      ... and up
+//   at SECONDS audio PATH the WAV file's samples reach the microphone (in tap-sized buffers, at
+//                         the file's own rate and channels; the capture resamples them)
+// Times are seconds of virtual time from launch, non-decreasing. PATH is relative to the
+// scenario file's folder. Every audio file of a scenario has the same rate and channel count.
+//
+// Between statements the runner lets the engine's worker finish (the model load, a
+// transcription) and runs the main queue until idle, then moves the clock on; so the run is
+// deterministic and as fast as the engine.
+class ScenarioRunner {
+public:
+  struct Options {
+    // The scenario file.
+    std::filesystem::path scenario;
+    // A model folder used as is (no download); absent: the model is downloaded as the app does.
+    std::optional<std::filesystem::path> modelFolder;
+    // Folders (the app's model folder lives under Application Support).
+    platform::Environment environment = platform::Environment::process();
+    // Where the controller's log lines go.
+    LogSink log = standardOutputLog();
+  };
+
+  struct Result {
+    // Each text pasted at the cursor, in order.
+    std::vector<std::string> typed;
+    // The focused field's final contents, when the scenario set a field.
+    std::optional<std::string> field;
+  };
+
+  // Parses the scenario (throws ScenarioError) and runs it; audio file errors are thrown as
+  // ScenarioError too.
+  static Result run(const Options &options);
+};
+
+} // namespace murmurquill
