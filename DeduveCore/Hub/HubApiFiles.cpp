@@ -81,25 +81,6 @@ std::vector<std::string_view> splitLines(std::string_view text) {
   return pieces;
 }
 
-// Trims Unicode white space and line breaks (U+3000, U+2003, U+0085, ...) from both ends.
-std::string_view trimmedLine(std::string_view text) {
-  std::vector<std::size_t> boundaries;
-  scalarBoundaries(text, boundaries);
-  const auto isSpaceAt = [&](std::size_t index) {
-    std::size_t offset = boundaries[index];
-    return isWhiteSpace(nextScalar(text, offset));
-  };
-  std::size_t first = 0;
-  std::size_t last = boundaries.size() - 1; // scalars [first, last) are kept
-  while (first < last && isSpaceAt(first)) {
-    ++first;
-  }
-  while (last > first && isSpaceAt(last - 1)) {
-    --last;
-  }
-  return text.substr(boundaries[first], boundaries[last] - boundaries[first]);
-}
-
 std::optional<double> parseDouble(std::string_view text) {
   if (!text.empty() && text.front() == '+') {
     text.remove_prefix(1);
@@ -223,9 +204,9 @@ HubApi::readDownloadMetadata(const std::filesystem::path &metadataPath) {
     if (pieces.size() < 3) {
       throw EnvironmentError::invalidMetadataError("Metadata file is missing required fields");
     }
-    const auto commitHash = trimmedLine(pieces[0]);
-    const auto etag = trimmedLine(pieces[1]);
-    const auto timestamp = parseDouble(trimmedLine(pieces[2]));
+    const auto commitHash = trimmingWhiteSpace(pieces[0]);
+    const auto etag = trimmingWhiteSpace(pieces[1]);
+    const auto timestamp = parseDouble(trimmingWhiteSpace(pieces[2]));
     if (!timestamp) {
       throw EnvironmentError::invalidMetadataError("Invalid timestamp format");
     }

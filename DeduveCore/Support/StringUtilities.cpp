@@ -33,26 +33,7 @@ std::string trimmingFromEnd(std::string_view text, std::string_view character, i
   return BinaryDistinctString(characters).string();
 }
 
-namespace {
-
-// Without leading and trailing Unicode white space (U+0085 included).
-std::string trimWhitespace(std::string_view text) {
-  std::vector<std::size_t> boundaries;
-  scalarBoundaries(text, boundaries);
-  const auto isSpaceAt = [&](std::size_t index) {
-    std::size_t offset = boundaries[index];
-    return isWhiteSpace(nextScalar(text, offset));
-  };
-  std::size_t first = 0;
-  std::size_t last = boundaries.size() - 1; // scalars [first, last) are kept
-  while (first < last && isSpaceAt(first))
-    ++first;
-  while (last > first && isSpaceAt(last - 1))
-    --last;
-  return std::string(text.substr(boundaries[first], boundaries[last] - boundaries[first]));
-}
-
-} // namespace
+namespace {} // namespace
 
 std::optional<std::string>
 trailingFragment(std::string_view text, std::size_t minimumLength,
@@ -74,7 +55,7 @@ trailingFragment(std::string_view text, std::size_t minimumLength,
     if (bestEnd == std::string_view::npos) {
       continue;
     }
-    std::string fragment = trimWhitespace(text.substr(bestEnd));
+    std::string fragment(trimmingWhiteSpace(text.substr(bestEnd)));
     if (measure(fragment) >= minimumLength) {
       return fragment;
     }

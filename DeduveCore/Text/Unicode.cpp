@@ -288,4 +288,22 @@ std::size_t graphemeCount(std::string_view text) {
   return boundaries.size() - 1;
 }
 
+std::string_view trimmingWhiteSpace(std::string_view text) {
+  std::vector<std::size_t> boundaries;
+  scalarBoundaries(text, boundaries);
+  const auto isSpaceAt = [&](std::size_t index) {
+    std::size_t offset = boundaries[index];
+    return isWhiteSpace(nextScalar(text, offset));
+  };
+  std::size_t first = 0;
+  std::size_t last = boundaries.size() - 1; // scalars [first, last) are kept
+  while (first < last && isSpaceAt(first)) {
+    ++first;
+  }
+  while (last > first && isSpaceAt(last - 1)) {
+    --last;
+  }
+  return text.substr(boundaries[first], boundaries[last] - boundaries[first]);
+}
+
 } // namespace deduve

@@ -31,9 +31,12 @@ std::string foldDiacritics(std::string_view text);
 std::string stripDiacritics(std::string_view text);
 
 // Character properties of single scalars.
-bool isWhiteSpace(char32_t scalar);     // Unicode White_Space (tabs, line breaks, Zs, ...)
-bool isSpaceSeparator(char32_t scalar); // general category Zs
-bool isPunctuation(char32_t scalar);    // general category P* (Pc, Pd, Ps, Pe, Pi, Pf, Po)
+bool isWhiteSpace(char32_t scalar); // Unicode White_Space (tabs, line breaks, Zs, ...)
+bool isSpaceSeparator(char32_t scalar);
+// `text` without leading and trailing White_Space scalars (U+3000, U+2003, U+0085, line
+// breaks, ...); a view into `text`.
+std::string_view trimmingWhiteSpace(std::string_view text); // general category Zs
+bool isPunctuation(char32_t scalar); // general category P* (Pc, Pd, Ps, Pe, Pi, Pf, Po)
 // General category C*: control (Cc), format (Cf), surrogate (Cs), private use (Co) and
 // unassigned (Cn).
 bool isOtherCategory(char32_t scalar);
