@@ -45,10 +45,17 @@ void appendTextTail(std::vector<int> &prompt, const std::vector<int> &tokens, st
 constexpr std::size_t kPromptTokensKept = 111;
 constexpr std::size_t kPrefixTokensKept = 112;
 
+// Output names as strings made once: a name longer than the short-string buffer would
+// otherwise be allocated at every step.
+const std::string kLogits = "logits";
+const std::string kKeyCacheUpdates = "key_cache_updates";
+const std::string kValueCacheUpdates = "value_cache_updates";
+const std::string kAlignmentHeadsWeights = "alignment_heads_weights";
+
 // The named output array; read without copying the result's storage where it holds its
 // values. A missing required output throws MLModelError.
 std::optional<MLMultiArray> outputArray(const platform::MLFeatureProvider &provider,
-                                        const char *name) {
+                                        const std::string &name) {
   if (const platform::MLFeatureValue *value = provider.storedFeatureValue(name)) {
     if (const MLMultiArray *array = value->multiArrayPointer()) {
       return *array;
@@ -57,7 +64,7 @@ std::optional<MLMultiArray> outputArray(const platform::MLFeatureProvider &provi
   return optionalOutputArray(provider, name);
 }
 
-MLMultiArray requiredArray(const platform::MLFeatureProvider &provider, const char *name) {
+MLMultiArray requiredArray(const platform::MLFeatureProvider &provider, const std::string &name) {
   auto array = outputArray(provider, name);
   if (!array) {
     return requiredOutputArray(provider, name);
@@ -211,10 +218,10 @@ TextDecoder::predictLogits(const TextDecoderInputType &input) {
   platform::Task::checkCancellation();
   const auto result = platform::asyncPrediction(*decoder, *step->input, step->options);
   DecodingCache cache;
-  cache.keyCache = requiredArray(*result, "key_cache_updates");
-  cache.valueCache = requiredArray(*result, "value_cache_updates");
-  cache.alignmentWeights = outputArray(*result, "alignment_heads_weights");
-  return TextDecoderMLMultiArrayOutputType(requiredArray(*result, "logits"), std::move(cache));
+  cache.keyCache = requiredArray(*result, kKeyCacheUpdates);
+  cache.valueCache = requiredArray(*result, kValueCacheUpdates);
+  cache.alignmentWeights = outputArray(*result, kAlignmentHeadsWeights);
+  return TextDecoderMLMultiArrayOutputType(requiredArray(*result, kLogits), std::move(cache));
 }
 
 std::shared_ptr<DecodingInputsType>

@@ -104,42 +104,54 @@ const char *description(MLMultiArrayDataType dataType) {
 MLMultiArray::MLMultiArray(Shape shape, MLMultiArrayDataType dataType)
     : MLMultiArray(shape, dataType, rowMajorStrides(shape)) {}
 
+const MLMultiArray::Shape &MLMultiArray::shape() const {
+  static const Shape none;
+  return layout_ ? layout_->shape : none;
+}
+
+const MLMultiArray::Shape &MLMultiArray::strides() const {
+  static const Shape none;
+  return layout_ ? layout_->strides : none;
+}
+
 MLMultiArray::MLMultiArray(Shape shape, MLMultiArrayDataType dataType, Shape strides)
-    : shape_(std::move(shape)), strides_(std::move(strides)), dataType_(dataType) {
-  count_ = checkedCount(shape_);
-  if (strides_.size() != shape_.size()) {
-    throw MLModelError(MLModelError::Code::generic, "MLMultiArray: strides " + shapeText(strides_) +
-                                                        " do not match shape " + shapeText(shape_));
+    : dataType_(dataType) {
+  count_ = checkedCount(shape);
+  if (strides.size() != shape.size()) {
+    throw MLModelError(MLModelError::Code::generic, "MLMultiArray: strides " + shapeText(strides) +
+                                                        " do not match shape " + shapeText(shape));
   }
   std::int64_t furthest = 0;
-  for (std::size_t i = 0; i < shape_.size(); ++i) {
-    if (strides_[i] < 0) {
+  for (std::size_t i = 0; i < shape.size(); ++i) {
+    if (strides[i] < 0) {
       throw MLModelError(MLModelError::Code::generic,
-                         "MLMultiArray: strides " + shapeText(strides_) + " have a negative entry");
+                         "MLMultiArray: strides " + shapeText(strides) + " have a negative entry");
     }
-    if (shape_[i] > 0) {
-      furthest += static_cast<std::int64_t>(shape_[i] - 1) * strides_[i];
+    if (shape[i] > 0) {
+      furthest += static_cast<std::int64_t>(shape[i] - 1) * strides[i];
     }
   }
   if (furthest >= std::numeric_limits<int>::max()) {
     throw MLModelError(MLModelError::Code::generic,
-                       "MLMultiArray: strides " + shapeText(strides_) + " span too many elements");
+                       "MLMultiArray: strides " + shapeText(strides) + " span too many elements");
   }
   const std::size_t elements = count_ == 0 ? 0 : static_cast<std::size_t>(furthest) + 1;
   storage_ = allocateZeroed(elements * elementSize(dataType_));
+  layout_ = std::make_shared<const Layout>(Layout{std::move(shape), std::move(strides)});
 }
 
 MLMultiArray::MLMultiArray(const PixelBuffer &pixelBuffer, Shape shape)
-    : shape_(std::move(shape)), dataType_(MLMultiArrayDataType::float16) {
-  count_ = checkedCount(shape_);
+    : dataType_(MLMultiArrayDataType::float16) {
+  count_ = checkedCount(shape);
   if (static_cast<std::int64_t>(pixelBuffer.width()) * pixelBuffer.height() != count_ ||
-      shape_.back() != pixelBuffer.width()) {
+      shape.back() != pixelBuffer.width()) {
     throw MLModelError(
         MLModelError::Code::generic,
-        "MLMultiArray: shape " + shapeText(shape_) + " does not fit a pixel buffer of " +
+        "MLMultiArray: shape " + shapeText(shape) + " does not fit a pixel buffer of " +
             std::to_string(pixelBuffer.width()) + " x " + std::to_string(pixelBuffer.height()));
   }
-  strides_ = rowMajorStrides(shape_);
+  Shape strides = rowMajorStrides(shape);
+  layout_ = std::make_shared<const Layout>(Layout{std::move(shape), std::move(strides)});
   storage_ = pixelBuffer.storage();
   pixelBuffer_ = pixelBuffer;
 }
@@ -184,28 +196,28 @@ MLMultiArray MLMultiArray::from(const std::vector<int> &values, int dims) {
 bool MLMultiArray::isContiguous() const {
   // Compared in place (no strides vector built): predictions check their arrays on every call.
   std::int64_t expected = 1;
-  for (std::size_t i = shape_.size(); i-- > 0;) {
-    if (strides_[i] != expected) {
+  for (std::size_t i = shape().size(); i-- > 0;) {
+    if (strides()[i] != expected) {
       return false;
     }
-    expected *= std::max(shape_[i], 1);
+    expected *= std::max(shape()[i], 1);
   }
   return true;
 }
 
 void MLMultiArray::checkIndex(const Shape &index, const char *operation) const {
-  bool inside = index.size() == shape_.size();
+  bool inside = index.size() == shape().size();
   for (std::size_t i = 0; inside && i < index.size(); ++i) {
-    inside = index[i] >= 0 && index[i] < shape_[i];
+    inside = index[i] >= 0 && index[i] < shape()[i];
   }
   if (!inside) {
     throw std::out_of_range(std::string("MLMultiArray.") + operation + ": index " +
-                            shapeText(index) + " is outside shape " + shapeText(shape_));
+                            shapeText(index) + " is outside shape " + shapeText(shape()));
   }
 }
 
 int MLMultiArray::linearOffset(const Shape &index, const std::optional<Shape> &strides) const {
-  const Shape &steps = strides ? *strides : strides_;
+  const Shape &steps = strides ? *strides : this->strides();
   const std::size_t n = std::min(index.size(), steps.size());
   std::int64_t offset = 0;
   for (std::size_t i = 0; i < n; ++i) {
@@ -259,7 +271,7 @@ MLMultiArray::Shape indexOfPosition(const MLMultiArray::Shape &shape, int positi
 } // namespace
 
 double MLMultiArray::value(int position) const {
-  return value(indexOfPosition(shape_, position, count_));
+  return value(indexOfPosition(shape(), position, count_));
 }
 
 void MLMultiArray::setValue(const Shape &index, double newValue) const {
@@ -285,33 +297,33 @@ void MLMultiArray::setValue(const Shape &index, double newValue) const {
 }
 
 void MLMultiArray::setValue(int position, double newValue) const {
-  setValue(indexOfPosition(shape_, position, count_), newValue);
+  setValue(indexOfPosition(shape(), position, count_), newValue);
 }
 
 void MLMultiArray::fillLastDimension(int lower, int upper, float value) const {
-  if (dataType_ != MLMultiArrayDataType::float32 || shape_.size() != 3 || shape_[0] != 1 ||
-      shape_[1] != 1) {
+  if (dataType_ != MLMultiArrayDataType::float32 || shape().size() != 3 || shape()[0] != 1 ||
+      shape()[1] != 1) {
     throw std::invalid_argument("MLMultiArray.fillLastDimension: needs a float32 array of shape "
                                 "[1, 1, n], got " +
-                                std::string(description(dataType_)) + " " + shapeText(shape_));
+                                std::string(description(dataType_)) + " " + shapeText(shape()));
   }
-  if (lower < 0 || lower > upper || upper > shape_[2]) {
+  if (lower < 0 || lower > upper || upper > shape()[2]) {
     throw std::out_of_range("MLMultiArray.fillLastDimension: range " + std::to_string(lower) +
                             " ..< " + std::to_string(upper) + " is outside 0 ..< " +
-                            std::to_string(shape_[2]));
+                            std::to_string(shape()[2]));
   }
   auto *elements = static_cast<float *>(dataPointer());
-  const int step = strides_[2];
+  const int step = strides()[2];
   for (int i = lower; i < upper; ++i) {
     elements[static_cast<std::size_t>(i) * step] = value;
   }
 }
 
 MLMultiArray MLMultiArray::deepCopy() const {
-  if (shape_.empty()) {
+  if (shape().empty()) {
     return {};
   }
-  MLMultiArray copy(shape_, dataType_);
+  MLMultiArray copy(shape(), dataType_);
   if (isContiguous()) {
     std::memcpy(copy.dataPointer(), dataPointer(),
                 static_cast<std::size_t>(count_) * elementSize(dataType_));
@@ -319,7 +331,7 @@ MLMultiArray MLMultiArray::deepCopy() const {
   }
   const std::size_t size = elementSize(dataType_);
   for (int position = 0; position < count_; ++position) {
-    const auto index = indexOfPosition(shape_, position, count_);
+    const auto index = indexOfPosition(shape(), position, count_);
     std::memcpy(copy.elementAddress(position), elementAddress(linearOffset(index)), size);
   }
   return copy;

@@ -99,8 +99,9 @@ public:
   // Throws std::invalid_argument when dims < 1.
   static MLMultiArray from(const std::vector<int> &values, int dims = 1);
 
-  const Shape &shape() const { return shape_; }
-  const Shape &strides() const { return strides_; }
+  // Both are shared by every copy of the handle, so copying an array allocates nothing.
+  const Shape &shape() const;
+  const Shape &strides() const;
   MLMultiArrayDataType dataType() const { return dataType_; }
   // Number of elements: the product of the shape (0 for the empty array).
   int count() const { return count_; }
@@ -151,8 +152,12 @@ private:
   void checkIndex(const Shape &index, const char *operation) const;
   void *elementAddress(int offset) const;
 
-  Shape shape_;
-  Shape strides_;
+  // Fixed at construction; null for the empty array.
+  struct Layout {
+    Shape shape;
+    Shape strides;
+  };
+  std::shared_ptr<const Layout> layout_;
   MLMultiArrayDataType dataType_ = MLMultiArrayDataType::float32;
   int count_ = 0;
   std::shared_ptr<void> storage_;

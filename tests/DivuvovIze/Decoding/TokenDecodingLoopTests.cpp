@@ -85,6 +85,85 @@ TEST(TokenDecodingLoopTest, DecodesTheScriptWithTimestamps) {
   EXPECT_EQ(inputs.keyCache().value({0, 2, 0, 4}), 4);
 }
 
+// What a step's inputs held when the model was asked: the position fed, the positions the
+// update mask marks, the open (0) positions of the padding mask, whether every other one is
+// masked (-10000), and the key cache's position each cache column holds (-1 for an unwritten
+// one; the scripted model writes its position into every channel).
+struct StepMasks {
+  int position = -1;
+  std::vector<int> updated;
+  std::vector<int> open;
+  bool restMasked = true;
+  std::vector<int> cached;
+};
+
+class MaskRecordingDecoder : public ScriptedTextDecoder {
+public:
+  std::optional<TextDecoderMLMultiArrayOutputType>
+  predictLogits(const TextDecoderInputType &input) override {
+    const auto &arrays = dynamic_cast<const TextDecoderMLMultiArrayInputType &>(input);
+    StepMasks step;
+    step.position = static_cast<int>(arrays.cacheLength.value(0));
+    const int length = arrays.kvCacheUpdateMask.shape()[1];
+    for (int q = 0; q < length; ++q) {
+      if (arrays.kvCacheUpdateMask.value(q) != 0) {
+        step.updated.push_back(q);
+      }
+      const double padding = arrays.decoderKeyPaddingMask.value(q);
+      if (padding == 0) {
+        step.open.push_back(q);
+      } else if (padding != -10000) {
+        step.restMasked = false;
+      }
+      const double key = arrays.keyCache.value({0, 3, 0, q});
+      step.cached.push_back(q > 0 && key == 0 ? -1 : static_cast<int>(key));
+    }
+    steps.push_back(step);
+    return ScriptedTextDecoder::predictLogits(input);
+  }
+
+  std::vector<StepMasks> steps;
+};
+
+std::vector<int> iota(int count) {
+  std::vector<int> values(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    values[static_cast<std::size_t>(i)] = i;
+  }
+  return values;
+}
+
+// Every step, prompt positions included, sees exactly its own position marked for the cache
+// update, positions 0 ... p open and all later ones masked, and the cache holding what the
+// steps before it wrote, at their positions and nowhere else.
+TEST(TokenDecodingLoopTest, EachStepSeesItsOwnMasksAndTheCacheOfTheStepsBefore) {
+  const DecodingOptions options;
+  MaskRecordingDecoder decoder;
+  decoder.setIsModelMultilingual(true);
+  const auto inputs = decoder.prefillDecoderInputs(
+      decoder.prepareDecoderInputs({kSpecial.startOfTranscriptToken}), options);
+  ASSERT_EQ(inputs->initialPrompt().size(), 4u) << "start, language, task, timestamp";
+  GreedyTokenSampler sampler(0, kSpecial.endToken, options);
+  const auto result =
+      decoder.decodeText(encoderOutput(1000), *inputs, sampler, options, /*callback=*/nullptr);
+  ASSERT_EQ(result.tokens.back(), kSpecial.endToken);
+
+  // Three prompt steps, then the eight of the script (its last samples the end).
+  ASSERT_EQ(decoder.steps.size(), 11u);
+  const int length = *decoder.kvCacheMaxSequenceLength();
+  for (int p = 0; p < static_cast<int>(decoder.steps.size()); ++p) {
+    const StepMasks &step = decoder.steps[static_cast<std::size_t>(p)];
+    EXPECT_EQ(step.position, p);
+    EXPECT_EQ(step.updated, std::vector<int>{p}) << "step " << p;
+    EXPECT_EQ(step.open, iota(p + 1)) << "step " << p;
+    EXPECT_TRUE(step.restMasked) << "step " << p;
+    std::vector<int> cached = iota(p);
+    cached.resize(static_cast<std::size_t>(length), -1);
+    cached[0] = 0; // position 0 holds 0, written or not
+    EXPECT_EQ(step.cached, cached) << "step " << p;
+  }
+}
+
 TEST(TokenDecodingLoopTest, NoSpeechProbabilityIsReadAtTheStartOfTranscript) {
   const DecodingOptions options;
   Window speech(options);
