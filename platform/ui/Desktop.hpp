@@ -20,12 +20,14 @@ struct Screen {
 };
 
 // The application's view of the desktop: its screens, the pointer, its windows in front-to-
-// back order, whether the application is active, and the addresses it asked to open. The
-// in-memory desktop that tests drive; the on-screen one reports the same from the display
-// server. Main thread only.
+// back order, whether the application is active, and the addresses it asked to open. This
+// class is the in-memory desktop that tests drive; an on-screen desktop derives from it,
+// reports the same from the display server and puts the windows on screen through the
+// virtual members. Main thread only.
 class Desktop {
 public:
   Desktop() = default;
+  virtual ~Desktop() = default;
   Desktop(const Desktop &) = delete;
   Desktop &operator=(const Desktop &) = delete;
 
@@ -37,28 +39,30 @@ public:
   // Which screen counts as main (an index into screens()); absent: none does.
   void setMainScreenIndex(std::optional<std::size_t> index) { mainIndex_ = index; }
 
-  Point mouseLocation() const { return mouse_; }
+  virtual Point mouseLocation() const { return mouse_; }
   void setMouseLocation(Point location) { mouse_ = location; }
 
   // Activates the application (it takes focus from the frontmost application).
-  void activate();
+  virtual void activate();
   bool isActive() const { return active_; }
   std::size_t activationCount() const { return activations_; }
   // Another application became frontmost.
   void deactivate() { active_ = false; }
 
-  void openURL(const std::string &url) { openedURLs_.push_back(url); }
+  virtual void openURL(const std::string &url) { openedURLs_.push_back(url); }
   const std::vector<std::string> &openedURLs() const { return openedURLs_; }
 
   // Visible windows, back to front: by level, then by the order they were brought forward.
   std::vector<Window *> orderedWindows() const;
   Window *keyWindow() const { return keyWindow_; }
 
-  // Windows report themselves here.
-  void windowOrderedFront(Window *window);
-  void windowOrderedOut(Window *window);
-  void windowMadeKey(Window *window);
-  void windowDestroyed(Window *window);
+  // Windows report themselves here. An override calls the base first.
+  virtual void windowOrderedFront(Window *window);
+  virtual void windowOrderedOut(Window *window);
+  virtual void windowMadeKey(Window *window);
+  virtual void windowDestroyed(Window *window);
+  // The window's frame, title or content changed (an on-screen desktop redraws it).
+  virtual void windowChanged(Window *) {}
 
 private:
   std::vector<Screen> screens_;

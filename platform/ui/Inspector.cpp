@@ -1,5 +1,6 @@
 #include "platform/ui/Inspector.hpp"
 
+#include "platform/ui/Desktop.hpp"
 #include "platform/ui/TextLayout.hpp"
 #include "platform/ui/Window.hpp"
 
@@ -286,6 +287,95 @@ bool Inspector::key(Key key, unsigned modifiers) {
     }
   }
   return false;
+}
+
+bool Inspector::deleteBackward() {
+  const LayoutNode *editor = findNode(view().layout(), [](const LayoutNode &ln) {
+    return ln.node->kind == NodeKind::textEditor && usable(ln);
+  });
+  if (editor == nullptr || !editor->node->text.set || !editor->node->text.get) {
+    return false;
+  }
+  const auto get = editor->node->text.get;
+  const auto set = editor->node->text.set;
+  std::string text = get();
+  if (text.empty()) {
+    return true;
+  }
+  // Back over UTF-8 continuation bytes to the start of the last character.
+  std::size_t end = text.size() - 1;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+    --end;
+  }
+  text.erase(end);
+  set(text);
+  return true;
+}
+
+bool Inspector::click(Point point) {
+  // Innermost first, so a button inside a row that is itself a button takes the click.
+  std::vector<const LayoutNode *> order;
+  postOrder(view().layout(), order);
+  const LayoutNode *target = nullptr;
+  for (const LayoutNode *ln : order) {
+    const NodeKind kind = ln->node->kind;
+    if ((kind == NodeKind::button || kind == NodeKind::link || kind == NodeKind::picker) &&
+        usable(*ln) && ln->frame.contains(point)) {
+      target = ln;
+      break;
+    }
+  }
+  if (target == nullptr) {
+    return false;
+  }
+  // The handlers may render the view again (or close its window): copy what they need.
+  const Node &node = *target->node;
+  switch (node.kind) {
+  case NodeKind::button:
+    if (const auto action = node.action) {
+      action();
+    }
+    return true;
+  case NodeKind::link:
+    if (window_ != nullptr && !node.url.empty()) {
+      const std::string url = node.url;
+      window_->desktop().openURL(url);
+    }
+    return true;
+  case NodeKind::picker:
+    if (node.select && !node.options.empty()) {
+      const int current = node.selectedIndex ? node.selectedIndex() : -1;
+      const int next = (current + 1) % static_cast<int>(node.options.size());
+      const auto select = node.select;
+      select(next);
+    }
+    return true;
+  default:
+    return false;
+  }
+}
+
+void Inspector::pointerMoved(std::optional<Point> point, std::set<std::string> &inside) {
+  std::vector<const LayoutNode *> order;
+  postOrder(view().layout(), order);
+  std::vector<std::pair<std::function<void(bool)>, bool>> calls;
+  std::set<std::string> now;
+  for (const LayoutNode *ln : order) {
+    if (!ln->node->onHover || ln->hidden) {
+      continue;
+    }
+    const bool contained = point && ln->frame.contains(*point);
+    if (contained) {
+      now.insert(ln->identity);
+    }
+    if (contained != (inside.count(ln->identity) != 0)) {
+      calls.emplace_back(ln->node->onHover, contained);
+    }
+  }
+  inside = std::move(now);
+  for (const auto &[handler, entered] : calls) {
+    handler(entered);
+  }
 }
 
 } // namespace platform::ui

@@ -5,6 +5,7 @@
 #include "platform/ui/View.hpp"
 
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -74,6 +75,18 @@ public:
   // key-press handlers are asked, the innermost first, until one handles it. Returns whether
   // the key was handled.
   bool key(Key key, unsigned modifiers = kNoModifiers);
+  // Removes the last character of the first visible text editor's text; false without one.
+  bool deleteBackward();
+
+  // Pointer input at a point in the hosting view's coordinates (top-left origin), as an
+  // on-screen window delivers it. A click runs the innermost visible, enabled button under
+  // the point, opens a link (through the window's desktop), or moves a picker to its next
+  // option. Returns whether something took the click.
+  bool click(Point point);
+  // The pointer moved to `point` (absent: it left the view). Views with a hover handler whose
+  // frame now holds the point and that are not in `inside` are told they are entered, those
+  // in `inside` that no longer hold it that they are left; `inside` (identities) is updated.
+  void pointerMoved(std::optional<Point> point, std::set<std::string> &inside);
 
 private:
   HostingView &view() const;

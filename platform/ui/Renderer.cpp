@@ -203,6 +203,24 @@ void drawWindow(cairo_t *cr, Window &window, DrawReport *report) {
   cairo_restore(cr);
 }
 
+void drawWindowContent(cairo_t *cr, Window &window, DrawReport *report) {
+  const bool dark = window.appearance() == Appearance::dark;
+  RGBA bg = dark ? RGBA{0.14, 0.14, 0.15, 0.94} : RGBA{0.93, 0.93, 0.93, 1};
+  if (window.backgroundColor()) {
+    bg = window.backgroundColor()->resolve(window.appearance());
+  }
+  cairo_save(cr);
+  cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+  cairo_set_source_rgba(cr, bg.red, bg.green, bg.blue, bg.alpha);
+  cairo_paint(cr);
+  cairo_restore(cr);
+  if (HostingView *content = window.contentView()) {
+    cairo_save(cr);
+    content->draw(cr, report);
+    cairo_restore(cr);
+  }
+}
+
 DrawReport renderWindow(Window &window, const std::string &path, double scale) {
   DrawReport report;
   const Size size = window.frame().size;

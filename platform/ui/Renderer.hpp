@@ -21,6 +21,12 @@ class Window;
 // with the frame's top-left corner at the origin of `cr`.
 void drawWindow(cairo_t *cr, Window &window, DrawReport *report = nullptr);
 
+// Draws what a display server's window shows of `window` when the window manager draws the
+// frame: the content rectangle, filled with the window's background (which may be clear)
+// and the content, with the content's top-left corner at the origin of `cr`. The surface is
+// replaced, not blended onto.
+void drawWindowContent(cairo_t *cr, Window &window, DrawReport *report = nullptr);
+
 // Writes one window. `scale` is device pixels per point (2 for a sharp PNG).
 DrawReport renderWindow(Window &window, const std::string &path, double scale = 2.0);
 

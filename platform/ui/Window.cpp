@@ -38,6 +38,12 @@ void Window::setFrame(Rect frame, bool) {
   if (content_) {
     content_->setSize(contentRect().size);
   }
+  desktop_.windowChanged(this);
+}
+
+void Window::setTitle(std::string title) {
+  title_ = std::move(title);
+  desktop_.windowChanged(this);
 }
 
 void Window::setContentSize(Size size) {
@@ -74,11 +80,13 @@ void Window::setContentView(std::unique_ptr<HostingView> view, bool fitsContent)
     if (fitsContent_) {
       fitToContent();
     }
+    desktop_.windowChanged(this);
   });
   content_->layout();
   if (fitsContent_) {
     fitToContent();
   }
+  desktop_.windowChanged(this);
 }
 
 void Window::fitToContent() {

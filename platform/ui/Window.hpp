@@ -70,7 +70,7 @@ public:
   void center();
 
   const std::string &title() const { return title_; }
-  void setTitle(std::string title) { title_ = std::move(title); }
+  void setTitle(std::string title);
   bool titleHidden() const { return titleHidden_; }
   void setTitleHidden(bool hidden) { titleHidden_ = hidden; }
   bool titlebarAppearsTransparent() const { return titlebarTransparent_; }

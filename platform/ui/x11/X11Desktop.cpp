@@ -1,0 +1,750 @@
+#include "platform/ui/x11/X11Desktop.hpp"
+
+#include "platform/ui/Inspector.hpp"
+#include "platform/ui/Renderer.hpp"
+#include "platform/ui/Window.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <optional>
+#include <set>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <vector>
+
+#include <cairo-xlib.h>
+#include <cairo.h>
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
+#include <X11/extensions/Xrandr.h>
+#include <X11/extensions/shape.h>
+#include <X11/keysym.h>
+
+extern char **environ;
+
+namespace platform::ui {
+
+namespace {
+
+// Xlib's default error handler ends the process. Requests about windows that another client
+// (or the window manager) destroyed or has not mapped yet fail harmlessly, so errors are
+// ignored; every call that needs an answer checks its own result.
+int ignoreXError(Display *, XErrorEvent *) { return 0; }
+
+struct IntRect {
+  int x = 0, y = 0, width = 1, height = 1;
+  bool operator==(const IntRect &) const = default;
+};
+
+// Motif window-manager hints: the only widely honoured way to ask for no decorations.
+struct MotifWmHints {
+  unsigned long flags;
+  unsigned long functions;
+  unsigned long decorations;
+  long inputMode;
+  unsigned long status;
+};
+constexpr unsigned long kMotifHintsDecorations = 1ul << 1;
+
+bool isBorderless(const Window &window) { return !(window.styleMask() & kTitled); }
+
+bool hidesWindowManagerFrame(const Window &window) {
+  return isBorderless(window) || (window.titleHidden() && window.titlebarAppearsTransparent() &&
+                                  (window.styleMask() & kFullSizeContentView));
+}
+
+bool takesNoFocus(const Window &window) {
+  return isBorderless(window) && (window.styleMask() & kNonactivatingPanel);
+}
+
+} // namespace
+
+struct X11Desktop::Impl {
+  struct Native {
+    ::Window xid = 0;
+    int depth = 0;
+    Colormap colormap = 0;
+    cairo_surface_t *surface = nullptr; // on the window
+    cairo_surface_t *buffer = nullptr;  // drawn into, then copied in one go
+    IntRect geometry;                   // what we last asked the server for
+    bool mapped = false;
+    bool overrideRedirect = false;
+    std::set<std::string> hovered;
+    bool pressed = false;
+  };
+
+  Display *display = nullptr;
+  int screen = 0;
+  ::Window root = 0;
+  bool hasRandr = false;
+  int randrEventBase = 0;
+  // The primary monitor in root coordinates: desktop coordinates have their origin at its
+  // bottom-left corner, y growing upwards.
+  IntRect primary;
+  std::map<Window *, Native> natives;
+  std::map<::Window, Window *> byXid;
+  Window *applyingServerGeometry = nullptr;
+  std::function<void()> onEventsQueued;
+
+  Atom wmProtocols = 0, wmDeleteWindow = 0, netWmName = 0, utf8String = 0, netWmPid = 0,
+       netWmWindowType = 0, typeNormal = 0, typeUtility = 0, typeNotification = 0, netWmState = 0,
+       stateAbove = 0, stateSticky = 0, stateSkipTaskbar = 0, stateSkipPager = 0,
+       netActiveWindow = 0, netSupported = 0, netWorkarea = 0, motifWmHints = 0;
+
+  Atom atom(const char *name) const { return XInternAtom(display, name, False); }
+
+  IntRect toX(const Rect &r) const {
+    const int bottom = primary.y + primary.height;
+    IntRect out;
+    out.x = static_cast<int>(std::lround(r.minX())) + primary.x;
+    out.y = bottom - static_cast<int>(std::lround(r.maxY()));
+    out.width = std::max(1, static_cast<int>(std::lround(r.width())));
+    out.height = std::max(1, static_cast<int>(std::lround(r.height())));
+    return out;
+  }
+
+  Rect fromX(const IntRect &r) const {
+    const int bottom = primary.y + primary.height;
+    return makeRect(r.x - primary.x, bottom - (r.y + r.height), r.width, r.height);
+  }
+
+  bool windowManagerSupports(Atom feature) const {
+    Atom type = 0;
+    int format = 0;
+    unsigned long count = 0, after = 0;
+    unsigned char *data = nullptr;
+    bool found = false;
+    if (XGetWindowProperty(display, root, netSupported, 0, 4096, False, XA_ATOM, &type, &format,
+                           &count, &after, &data) == Success &&
+        data != nullptr) {
+      const Atom *atoms = reinterpret_cast<const Atom *>(data);
+      found = std::find(atoms, atoms + count, feature) != atoms + count;
+    }
+    if (data != nullptr) {
+      XFree(data);
+    }
+    return found;
+  }
+
+  // Tells the pump about events Xlib read while answering a request.
+  void afterRequests() {
+    XFlush(display);
+    if (onEventsQueued && XEventsQueued(display, QueuedAlready) > 0) {
+      onEventsQueued();
+    }
+  }
+
+  Native &create(Window &window) {
+    Native &n = natives[&window];
+    if (n.xid != 0) {
+      return n;
+    }
+    Visual *visual = DefaultVisual(display, screen);
+    n.depth = DefaultDepth(display, screen);
+    XVisualInfo info;
+    // A window that is not opaque gets an alpha channel where the server offers one, so a
+    // compositing manager shows what is behind its clear parts.
+    if (!window.isOpaque() && XMatchVisualInfo(display, screen, 32, TrueColor, &info)) {
+      visual = info.visual;
+      n.depth = 32;
+    }
+    n.colormap = XCreateColormap(display, root, visual, AllocNone);
+    n.overrideRedirect = isBorderless(window);
+    n.geometry = toX(window.contentRect());
+
+    XSetWindowAttributes attributes{};
+    attributes.colormap = n.colormap;
+    attributes.background_pixel = 0;
+    attributes.border_pixel = 0;
+    attributes.override_redirect = n.overrideRedirect ? True : False;
+    attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
+                            LeaveWindowMask | KeyPressMask | StructureNotifyMask | FocusChangeMask;
+    n.xid = XCreateWindow(
+        display, root, n.geometry.x, n.geometry.y, static_cast<unsigned>(n.geometry.width),
+        static_cast<unsigned>(n.geometry.height), 0, n.depth, InputOutput, visual,
+        CWColormap | CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask, &attributes);
+    byXid[n.xid] = &window;
+
+    XClassHint classHint{const_cast<char *>("murmurquill"), const_cast<char *>("Murmurquill")};
+    XSetClassHint(display, n.xid, &classHint);
+    const long pid = static_cast<long>(getpid());
+    XChangeProperty(display, n.xid, netWmPid, XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&pid), 1);
+
+    XWMHints hints{};
+    hints.flags = InputHint | StateHint;
+    hints.input = takesNoFocus(window) ? False : True;
+    hints.initial_state = NormalState;
+    XSetWMHints(display, n.xid, &hints);
+
+    if (window.styleMask() & kClosable) {
+      XSetWMProtocols(display, n.xid, &wmDeleteWindow, 1);
+    }
+    if (hidesWindowManagerFrame(window)) {
+      MotifWmHints motif{kMotifHintsDecorations, 0, 0, 0, 0};
+      XChangeProperty(display, n.xid, motifWmHints, motifWmHints, 32, PropModeReplace,
+                      reinterpret_cast<const unsigned char *>(&motif), 5);
+    }
+    Atom type = typeNormal;
+    if (takesNoFocus(window) && window.level() >= kStatusLevel) {
+      type = typeNotification;
+    } else if (window.isPanel() || (window.styleMask() & kUtilityWindow)) {
+      type = typeUtility;
+    }
+    XChangeProperty(display, n.xid, netWmWindowType, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(&type), 1);
+    if (window.ignoresMouseEvents()) {
+      // An empty input shape: clicks go to whatever is below.
+      XserverRegion empty = XFixesCreateRegion(display, nullptr, 0);
+      XFixesSetWindowShapeRegion(display, n.xid, ShapeInput, 0, 0, empty);
+      XFixesDestroyRegion(display, empty);
+    }
+    n.surface =
+        cairo_xlib_surface_create(display, n.xid, visual, n.geometry.width, n.geometry.height);
+    applyAttributes(window, n);
+    return n;
+  }
+
+  // Title, size hints and states: read again on every show, since a window's attributes may
+  // change while it is hidden.
+  void applyAttributes(Window &window, Native &n) {
+    const std::string &title = window.title();
+    XStoreName(display, n.xid, title.c_str());
+    XChangeProperty(display, n.xid, netWmName, utf8String, 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(title.data()),
+                    static_cast<int>(title.size()));
+
+    XSizeHints size{};
+    size.flags = PPosition | USPosition | PSize;
+    size.x = n.geometry.x;
+    size.y = n.geometry.y;
+    size.width = n.geometry.width;
+    size.height = n.geometry.height;
+    if (!(window.styleMask() & kResizable)) {
+      size.flags |= PMinSize | PMaxSize;
+      size.min_width = size.max_width = n.geometry.width;
+      size.min_height = size.max_height = n.geometry.height;
+    }
+    XSetWMNormalHints(display, n.xid, &size);
+
+    std::vector<Atom> states;
+    if (window.level() > kNormalLevel) {
+      states.push_back(stateAbove);
+    }
+    if (window.collectionBehavior() & kCanJoinAllSpaces) {
+      states.push_back(stateSticky);
+    }
+    if (window.isPanel()) {
+      states.push_back(stateSkipTaskbar);
+      states.push_back(stateSkipPager);
+    }
+    XChangeProperty(display, n.xid, netWmState, XA_ATOM, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char *>(states.data()),
+                    static_cast<int>(states.size()));
+  }
+
+  void place(Window &window, Native &n) {
+    const IntRect wanted = toX(window.contentRect());
+    if (wanted == n.geometry) {
+      return;
+    }
+    n.geometry = wanted;
+    XMoveResizeWindow(display, n.xid, wanted.x, wanted.y, static_cast<unsigned>(wanted.width),
+                      static_cast<unsigned>(wanted.height));
+    cairo_xlib_surface_set_size(n.surface, wanted.width, wanted.height);
+  }
+
+  void draw(Window &window, Native &n) {
+    if (!n.mapped) {
+      return;
+    }
+    const int width = n.geometry.width;
+    const int height = n.geometry.height;
+    if (n.buffer == nullptr || cairo_image_surface_get_width(n.buffer) != width ||
+        cairo_image_surface_get_height(n.buffer) != height) {
+      if (n.buffer != nullptr) {
+        cairo_surface_destroy(n.buffer);
+      }
+      n.buffer = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height);
+    }
+    cairo_t *cr = cairo_create(n.buffer);
+    drawWindowContent(cr, window);
+    cairo_destroy(cr);
+    cairo_surface_flush(n.buffer);
+    cairo_t *out = cairo_create(n.surface);
+    cairo_set_operator(out, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(out, n.buffer, 0, 0);
+    cairo_paint(out);
+    cairo_destroy(out);
+    cairo_surface_flush(n.surface);
+  }
+
+  void destroy(Native &n) {
+    if (n.surface != nullptr) {
+      cairo_surface_destroy(n.surface);
+    }
+    if (n.buffer != nullptr) {
+      cairo_surface_destroy(n.buffer);
+    }
+    if (n.xid != 0) {
+      byXid.erase(n.xid);
+      XDestroyWindow(display, n.xid);
+    }
+    if (n.colormap != 0) {
+      XFreeColormap(display, n.colormap);
+    }
+  }
+
+  Window *windowOf(::Window xid) const {
+    const auto found = byXid.find(xid);
+    return found == byXid.end() ? nullptr : found->second;
+  }
+
+  // The server moved or resized the window (the window manager, or the user through it).
+  void serverConfigured(Window &window, Native &n) {
+    ::Window child = 0;
+    int x = 0, y = 0;
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, n.xid, &attributes) ||
+        !XTranslateCoordinates(display, n.xid, root, 0, 0, &x, &y, &child)) {
+      return;
+    }
+    const IntRect now{x, y, attributes.width, attributes.height};
+    if (now == n.geometry) {
+      return;
+    }
+    n.geometry = now;
+    cairo_xlib_surface_set_size(n.surface, now.width, now.height);
+    Rect frame = fromX(now);
+    frame.size.height += window.titleBarHeight();
+    applyingServerGeometry = &window;
+    window.setFrame(frame, true);
+    applyingServerGeometry = nullptr;
+  }
+
+  void key(Window &window, XKeyEvent &event) {
+    char text[32] = {};
+    KeySym keysym = 0;
+    const int length = XLookupString(&event, text, sizeof text - 1, &keysym, nullptr);
+    // Control plays the part of the Command key in Linux shortcuts (Control-Q quits);
+    // Super stands in for Control.
+    unsigned modifiers = kNoModifiers;
+    if (event.state & ControlMask) {
+      modifiers |= kCommand;
+    }
+    if (event.state & ShiftMask) {
+      modifiers |= kShift;
+    }
+    if (event.state & Mod1Mask) {
+      modifiers |= kOption;
+    }
+    if (event.state & Mod4Mask) {
+      modifiers |= kControl;
+    }
+    std::optional<Key> named;
+    switch (keysym) {
+    case XK_Escape:
+      named = Key::escape();
+      break;
+    case XK_Return:
+    case XK_KP_Enter:
+      named = Key::returnKey();
+      break;
+    case XK_Tab:
+      named = Key::tab();
+      break;
+    case XK_space:
+      named = Key::space();
+      break;
+    case XK_BackSpace:
+    case XK_Delete:
+      named = Key{Key::Kind::deleteKey, 0};
+      break;
+    default:
+      if (keysym > 0x20 && keysym < 0x7f) {
+        char c = static_cast<char>(keysym);
+        if (c >= 'A' && c <= 'Z') {
+          c = static_cast<char>(c - 'A' + 'a');
+        }
+        named = Key::of(c);
+      }
+    }
+    if (window.contentView() == nullptr) {
+      return;
+    }
+    Inspector inspector(window);
+    if (named && inspector.key(*named, modifiers)) {
+      return;
+    }
+    if (modifiers & (kCommand | kControl)) {
+      return;
+    }
+    if (named && named->kind == Key::Kind::deleteKey) {
+      inspector.deleteBackward();
+      return;
+    }
+    std::string typed;
+    if (keysym >= 0x01000000 && keysym <= 0x0110FFFF) {
+      typed = utf8(static_cast<char32_t>(keysym - 0x01000000));
+    } else if (keysym >= 0x20 && keysym <= 0xff) {
+      typed = utf8(static_cast<char32_t>(keysym));
+    } else if (named && named->kind == Key::Kind::returnKey) {
+      typed = "\n";
+    } else if (length > 0 && static_cast<unsigned char>(text[0]) >= 0x20) {
+      typed.assign(text, static_cast<std::size_t>(length));
+    }
+    if (!typed.empty()) {
+      try {
+        inspector.type(typed);
+      } catch (const InspectorError &) {
+        // No text editor on show: the key is not for this window.
+      }
+    }
+  }
+
+  static std::string utf8(char32_t c) {
+    std::string out;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+  }
+};
+
+X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
+  const char *name = options.displayName.empty() ? nullptr : options.displayName.c_str();
+  impl_->display = XOpenDisplay(name);
+  if (impl_->display == nullptr) {
+    const char *shown = name != nullptr ? name : std::getenv("DISPLAY");
+    throw X11DesktopError(std::string("cannot open the X display \"") +
+                          (shown != nullptr ? shown : "") + "\"");
+  }
+  XSetErrorHandler(ignoreXError);
+  Impl &x = *impl_;
+  x.screen = DefaultScreen(x.display);
+  x.root = RootWindow(x.display, x.screen);
+  x.wmProtocols = x.atom("WM_PROTOCOLS");
+  x.wmDeleteWindow = x.atom("WM_DELETE_WINDOW");
+  x.netWmName = x.atom("_NET_WM_NAME");
+  x.utf8String = x.atom("UTF8_STRING");
+  x.netWmPid = x.atom("_NET_WM_PID");
+  x.netWmWindowType = x.atom("_NET_WM_WINDOW_TYPE");
+  x.typeNormal = x.atom("_NET_WM_WINDOW_TYPE_NORMAL");
+  x.typeUtility = x.atom("_NET_WM_WINDOW_TYPE_UTILITY");
+  x.typeNotification = x.atom("_NET_WM_WINDOW_TYPE_NOTIFICATION");
+  x.netWmState = x.atom("_NET_WM_STATE");
+  x.stateAbove = x.atom("_NET_WM_STATE_ABOVE");
+  x.stateSticky = x.atom("_NET_WM_STATE_STICKY");
+  x.stateSkipTaskbar = x.atom("_NET_WM_STATE_SKIP_TASKBAR");
+  x.stateSkipPager = x.atom("_NET_WM_STATE_SKIP_PAGER");
+  x.netActiveWindow = x.atom("_NET_ACTIVE_WINDOW");
+  x.netSupported = x.atom("_NET_SUPPORTED");
+  x.netWorkarea = x.atom("_NET_WORKAREA");
+  x.motifWmHints = x.atom("_MOTIF_WM_HINTS");
+  int errorBase = 0, major = 0, minor = 0;
+  x.hasRandr = XRRQueryExtension(x.display, &x.randrEventBase, &errorBase) &&
+               XRRQueryVersion(x.display, &major, &minor) &&
+               (major > 1 || (major == 1 && minor >= 5));
+  if (x.hasRandr) {
+    XRRSelectInput(x.display, x.root, RRScreenChangeNotifyMask);
+  }
+  // The work area changes when panels come and go.
+  XSelectInput(x.display, x.root, PropertyChangeMask);
+  refreshScreens();
+}
+
+X11Desktop::~X11Desktop() {
+  for (auto &[window, native] : impl_->natives) {
+    impl_->destroy(native);
+  }
+  impl_->natives.clear();
+  XCloseDisplay(impl_->display);
+}
+
+int X11Desktop::connectionNumber() const { return ConnectionNumber(impl_->display); }
+
+void X11Desktop::setOnEventsQueued(std::function<void()> handler) {
+  impl_->onEventsQueued = std::move(handler);
+}
+
+void X11Desktop::sync() { XSync(impl_->display, False); }
+
+void X11Desktop::refreshScreens() {
+  Impl &x = *impl_;
+  std::vector<IntRect> monitors;
+  std::vector<std::string> names;
+  std::size_t primaryIndex = 0;
+  if (x.hasRandr) {
+    int count = 0;
+    XRRMonitorInfo *info = XRRGetMonitors(x.display, x.root, True, &count);
+    for (int i = 0; info != nullptr && i < count; ++i) {
+      monitors.push_back(IntRect{info[i].x, info[i].y, info[i].width, info[i].height});
+      char *name = XGetAtomName(x.display, info[i].name);
+      names.emplace_back(name != nullptr ? name : "");
+      if (name != nullptr) {
+        XFree(name);
+      }
+      if (info[i].primary) {
+        primaryIndex = static_cast<std::size_t>(i);
+      }
+    }
+    if (info != nullptr) {
+      XRRFreeMonitors(info);
+    }
+  }
+  if (monitors.empty()) {
+    monitors.push_back(
+        IntRect{0, 0, DisplayWidth(x.display, x.screen), DisplayHeight(x.display, x.screen)});
+    names.emplace_back("screen");
+  }
+  // The primary first, as Desktop lists screens.
+  std::rotate(monitors.begin(), monitors.begin() + static_cast<long>(primaryIndex),
+              monitors.begin() + static_cast<long>(primaryIndex) + 1);
+  std::rotate(names.begin(), names.begin() + static_cast<long>(primaryIndex),
+              names.begin() + static_cast<long>(primaryIndex) + 1);
+  x.primary = monitors.front();
+
+  std::optional<IntRect> workArea;
+  Atom type = 0;
+  int format = 0;
+  unsigned long count = 0, after = 0;
+  unsigned char *data = nullptr;
+  if (XGetWindowProperty(x.display, x.root, x.netWorkarea, 0, 4, False, XA_CARDINAL, &type, &format,
+                         &count, &after, &data) == Success &&
+      data != nullptr && count >= 4 && format == 32) {
+    const long *values = reinterpret_cast<const long *>(data);
+    workArea = IntRect{static_cast<int>(values[0]), static_cast<int>(values[1]),
+                       static_cast<int>(values[2]), static_cast<int>(values[3])};
+  }
+  if (data != nullptr) {
+    XFree(data);
+  }
+
+  std::vector<Screen> screens;
+  for (std::size_t i = 0; i < monitors.size(); ++i) {
+    const IntRect &m = monitors[i];
+    IntRect visible = m;
+    if (workArea) {
+      const int left = std::max(m.x, workArea->x);
+      const int top = std::max(m.y, workArea->y);
+      const int right = std::min(m.x + m.width, workArea->x + workArea->width);
+      const int bottom = std::min(m.y + m.height, workArea->y + workArea->height);
+      if (right > left && bottom > top) {
+        visible = IntRect{left, top, right - left, bottom - top};
+      }
+    }
+    screens.push_back(Screen{x.fromX(m), x.fromX(visible), names[i]});
+  }
+  setScreens(std::move(screens));
+}
+
+unsigned long X11Desktop::nativeWindow(const Window &window) const {
+  const auto found = impl_->natives.find(const_cast<Window *>(&window));
+  return found == impl_->natives.end() ? 0 : found->second.xid;
+}
+
+Point X11Desktop::mouseLocation() const {
+  const Impl &x = *impl_;
+  ::Window rootReturn = 0, child = 0;
+  int rootX = 0, rootY = 0, winX = 0, winY = 0;
+  unsigned mask = 0;
+  if (!XQueryPointer(x.display, x.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask)) {
+    return Desktop::mouseLocation();
+  }
+  return Point{static_cast<double>(rootX - x.primary.x),
+               static_cast<double>(x.primary.y + x.primary.height - rootY)};
+}
+
+void X11Desktop::openURL(const std::string &url) {
+  Desktop::openURL(url);
+  // The desktop's own opener; its outcome is the desktop's business, like a browser's.
+  pid_t pid = 0;
+  char *argv[] = {const_cast<char *>("xdg-open"), const_cast<char *>(url.c_str()), nullptr};
+  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0) {
+    // Reaped so it leaves no zombie; xdg-open returns as soon as it handed the address on.
+    waitpid(pid, nullptr, 0);
+  }
+}
+
+void X11Desktop::windowOrderedFront(Window *window) {
+  Desktop::windowOrderedFront(window);
+  Impl &x = *impl_;
+  Impl::Native &n = x.create(*window);
+  x.applyAttributes(*window, n);
+  x.place(*window, n);
+  XMapRaised(x.display, n.xid);
+  n.mapped = true;
+  x.draw(*window, n);
+  x.afterRequests();
+}
+
+void X11Desktop::windowOrderedOut(Window *window) {
+  Desktop::windowOrderedOut(window);
+  Impl &x = *impl_;
+  const auto found = x.natives.find(window);
+  if (found == x.natives.end() || !found->second.mapped) {
+    return;
+  }
+  Impl::Native &n = found->second;
+  n.mapped = false;
+  n.pressed = false;
+  if (n.overrideRedirect) {
+    XUnmapWindow(x.display, n.xid);
+  } else {
+    XWithdrawWindow(x.display, n.xid, x.screen);
+  }
+  x.afterRequests();
+}
+
+void X11Desktop::windowMadeKey(Window *window) {
+  Desktop::windowMadeKey(window);
+  Impl &x = *impl_;
+  const auto found = x.natives.find(window);
+  if (found == x.natives.end() || takesNoFocus(*window)) {
+    return;
+  }
+  const ::Window xid = found->second.xid;
+  if (x.windowManagerSupports(x.netActiveWindow)) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = xid;
+    event.xclient.message_type = x.netActiveWindow;
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 1; // from an application
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+  } else {
+    XSetInputFocus(x.display, xid, RevertToParent, CurrentTime);
+  }
+  x.afterRequests();
+}
+
+void X11Desktop::windowDestroyed(Window *window) {
+  Desktop::windowDestroyed(window);
+  Impl &x = *impl_;
+  const auto found = x.natives.find(window);
+  if (found == x.natives.end()) {
+    return;
+  }
+  x.destroy(found->second);
+  x.natives.erase(found);
+  x.afterRequests();
+}
+
+void X11Desktop::windowChanged(Window *window) {
+  Impl &x = *impl_;
+  const auto found = x.natives.find(window);
+  if (found == x.natives.end()) {
+    return;
+  }
+  Impl::Native &n = found->second;
+  if (x.applyingServerGeometry != window) {
+    x.place(*window, n);
+  }
+  const std::string &title = window->title();
+  XStoreName(x.display, n.xid, title.c_str());
+  XChangeProperty(x.display, n.xid, x.netWmName, x.utf8String, 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(title.data()),
+                  static_cast<int>(title.size()));
+  x.draw(*window, n);
+  x.afterRequests();
+}
+
+std::size_t X11Desktop::processEvents() {
+  Impl &x = *impl_;
+  std::size_t handled = 0;
+  while (XPending(x.display) > 0) {
+    XEvent event;
+    XNextEvent(x.display, &event);
+    ++handled;
+    if (x.hasRandr && event.type == x.randrEventBase + RRScreenChangeNotify) {
+      XRRUpdateConfiguration(&event);
+      refreshScreens();
+      continue;
+    }
+    if (event.type == PropertyNotify && event.xproperty.window == x.root) {
+      if (event.xproperty.atom == x.netWorkarea) {
+        refreshScreens();
+      }
+      continue;
+    }
+    Window *window = x.windowOf(event.xany.window);
+    if (window == nullptr) {
+      continue;
+    }
+    Impl::Native &n = x.natives[window];
+    switch (event.type) {
+    case Expose:
+      if (event.xexpose.count == 0) {
+        x.draw(*window, n);
+      }
+      break;
+    case ConfigureNotify:
+      x.serverConfigured(*window, n);
+      break;
+    case ButtonPress:
+      if (event.xbutton.button == Button1) {
+        n.pressed = true;
+      }
+      break;
+    case ButtonRelease:
+      // A click is a press and a release in the same window, as buttons work.
+      if (event.xbutton.button == Button1 && n.pressed) {
+        n.pressed = false;
+        if (window->contentView() != nullptr) {
+          Inspector(*window).click(
+              Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
+        }
+      }
+      break;
+    case MotionNotify:
+      if (window->contentView() != nullptr) {
+        Inspector(*window).pointerMoved(
+            Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
+            n.hovered);
+      }
+      break;
+    case LeaveNotify:
+      if (window->contentView() != nullptr) {
+        Inspector(*window).pointerMoved(std::nullopt, n.hovered);
+      }
+      break;
+    case KeyPress:
+      x.key(*window, event.xkey);
+      break;
+    case FocusIn:
+      if (event.xfocus.mode == NotifyNormal && !window->isKeyWindow()) {
+        Desktop::windowMadeKey(window);
+      }
+      break;
+    case ClientMessage:
+      if (event.xclient.message_type == x.wmProtocols &&
+          static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow) {
+        window->close();
+      }
+      break;
+    default:
+      break;
+    }
+  }
+  XFlush(x.display);
+  return handled;
+}
+
+} // namespace platform::ui

@@ -1,0 +1,101 @@
+#include "platform/ui/Desktop.hpp"
+#include "platform/ui/HostingView.hpp"
+#include "platform/ui/Inspector.hpp"
+#include "platform/ui/Window.hpp"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace platform::ui {
+namespace {
+
+Point centre(const Element &e) { return {e.frame.midX(), e.frame.midY()}; }
+
+// Pointer input by position, as an on-screen window delivers it.
+class PointerTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    window.setContentView(std::make_unique<HostingView>([this] {
+      return VStack({
+          Button(HStack({Text("Outer"), Button("Inner", [this] { log.push_back("inner"); })}),
+                 [this] { log.push_back("outer"); }),
+          Button("Off", [this] { log.push_back("off"); }).disabled(),
+          Link("Site", "https://example.invalid/"),
+          Picker(
+              "Key", {"A", "B", "C"}, [this] { return picked.get(); },
+              [this](int i) { picked.set(i); }),
+          Text("Hover me").padding(4).onHover([this](bool in) {
+            log.push_back(in ? "enter" : "leave");
+          }),
+          TextEditor(bind(edited)),
+      });
+    }));
+  }
+  Element find(const std::string &text) {
+    auto e = Inspector(window).findText(text);
+    EXPECT_TRUE(e.has_value()) << text;
+    return e.value_or(Element{});
+  }
+
+  Desktop desktop;
+  Window window{desktop, makeRect(0, 0, 300, 400), kTitled};
+  std::vector<std::string> log;
+  Observable<int> picked{0};
+  Observable<std::string> edited{std::string("na\xC3\xAFve")};
+};
+
+TEST_F(PointerTest, ClickRunsTheInnermostEnabledControlUnderThePoint) {
+  Inspector inspector(window);
+  EXPECT_TRUE(inspector.click(centre(find("Inner"))));
+  EXPECT_TRUE(inspector.click(centre(find("Outer"))));
+  EXPECT_EQ(log, (std::vector<std::string>{"inner", "outer"}));
+  // A disabled button takes no click; nor does empty space.
+  EXPECT_FALSE(inspector.click(centre(find("Off"))));
+  EXPECT_FALSE(inspector.click({299, 399}));
+  EXPECT_EQ(log.size(), 2u);
+}
+
+TEST_F(PointerTest, ClickOpensLinksAndStepsPickers) {
+  Inspector inspector(window);
+  EXPECT_TRUE(inspector.click(centre(find("Site"))));
+  EXPECT_EQ(desktop.openedURLs(), std::vector<std::string>{"https://example.invalid/"});
+  const auto picker = inspector.findKind(NodeKind::picker).at(0);
+  for (int expected : {1, 2, 0}) {
+    EXPECT_TRUE(inspector.click(centre(picker)));
+    EXPECT_EQ(picked.peek(), expected);
+  }
+}
+
+TEST_F(PointerTest, HoverHandlersHearEnterAndLeaveOnce) {
+  Inspector inspector(window);
+  std::set<std::string> inside;
+  const Point over = centre(find("Hover me"));
+  inspector.pointerMoved(over, inside);
+  inspector.pointerMoved(Point{over.x + 1, over.y}, inside);
+  EXPECT_EQ(inside.size(), 1u);
+  inspector.pointerMoved(centre(find("Site")), inside);
+  inspector.pointerMoved(over, inside);
+  inspector.pointerMoved(std::nullopt, inside);
+  EXPECT_TRUE(inside.empty());
+  EXPECT_EQ(log, (std::vector<std::string>{"enter", "leave", "enter", "leave"}));
+}
+
+TEST_F(PointerTest, DeleteBackwardRemovesOneWholeCharacter) {
+  Inspector inspector(window);
+  EXPECT_TRUE(inspector.deleteBackward());
+  EXPECT_EQ(edited.peek(), "na\xC3\xAFv");
+  EXPECT_TRUE(inspector.deleteBackward());
+  EXPECT_EQ(edited.peek(), "na\xC3\xAF");
+  EXPECT_TRUE(inspector.deleteBackward());
+  EXPECT_EQ(edited.peek(), "na");
+  edited.set("");
+  EXPECT_TRUE(inspector.deleteBackward());
+  EXPECT_EQ(edited.peek(), "");
+}
+
+} // namespace
+} // namespace platform::ui
