@@ -1,0 +1,93 @@
+#include "platform/system/EventPump.hpp"
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace platform {
+
+struct EventPump::State {
+  std::mutex mutex;
+  std::condition_variable handled;
+  std::function<void()> handle; // empty once the pump stops: queued work does nothing
+  std::shared_ptr<Executor> main;
+  bool posted = false; // a handle is queued or running
+  int stopFd = -1;
+
+  void post(const std::shared_ptr<State> &self) {
+    {
+      std::lock_guard lock(mutex);
+      if (posted || !handle) {
+        return;
+      }
+      posted = true;
+    }
+    main->post([self] {
+      std::function<void()> run;
+      {
+        std::lock_guard lock(self->mutex);
+        run = self->handle;
+      }
+      // On the main thread, where the pump is destroyed too: the connection is still there.
+      if (run) {
+        run();
+      }
+      {
+        std::lock_guard lock(self->mutex);
+        self->posted = false;
+      }
+      self->handled.notify_all();
+    });
+  }
+};
+
+EventPump::EventPump(int fd, std::function<void()> handle, std::shared_ptr<Executor> main)
+    : state_(std::make_shared<State>()) {
+  state_->handle = std::move(handle);
+  state_->main = std::move(main);
+  state_->stopFd = eventfd(0, EFD_CLOEXEC);
+  thread_ = std::thread([this, fd] { run(fd); });
+}
+
+EventPump::~EventPump() {
+  {
+    std::lock_guard lock(state_->mutex);
+    state_->handle = nullptr;
+  }
+  const std::uint64_t one = 1;
+  (void)!write(state_->stopFd, &one, sizeof one);
+  state_->handled.notify_all();
+  thread_.join();
+  close(state_->stopFd);
+}
+
+void EventPump::requestHandling() { state_->post(state_); }
+
+void EventPump::run(int fd) {
+  const std::shared_ptr<State> state = state_;
+  for (;;) {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {state->stopFd, POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0) {
+      continue;
+    }
+    if (fds[1].revents != 0) {
+      return;
+    }
+    state->post(state);
+    if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
+      // The peer went away: the handler finds out at its next read.
+      return;
+    }
+    // The descriptor stays readable until the main thread has read it.
+    std::unique_lock lock(state->mutex);
+    state->handled.wait(lock, [&] { return !state->posted || !state->handle; });
+    if (!state->handle) {
+      return;
+    }
+  }
+}
+
+} // namespace platform
