@@ -11,19 +11,18 @@ namespace platform::runner {
 
 void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayerShape &shape,
                         const float *encoderChannelMajor, float *keysTransposed,
-                        float *valuesTransposed) {
+                        float *valuesTransposed, float *weightScratch) {
   const std::size_t d = shape.width;
   const std::size_t t = shape.memoryLength;
+  const float *kv = widenedMatrix(weights.kv, weightScratch);
   // [keys; values] = [Wk; Wv] * encoder, one product for both since they are stacked.
   float *both = keysTransposed;
   if (valuesTransposed != keysTransposed + d * t) {
-    gemm(false, false, d, t, d, 1.0f, weights.kv.data, d, encoderChannelMajor, t, 0.0f,
-         keysTransposed, t);
-    gemm(false, false, d, t, d, 1.0f, weights.kv.data + d * d, d, encoderChannelMajor, t, 0.0f,
-         valuesTransposed, t);
-  } else {
-    gemm(false, false, 2 * d, t, d, 1.0f, weights.kv.data, d, encoderChannelMajor, t, 0.0f, both,
+    gemm(false, false, d, t, d, 1.0f, kv, d, encoderChannelMajor, t, 0.0f, keysTransposed, t);
+    gemm(false, false, d, t, d, 1.0f, kv + d * d, d, encoderChannelMajor, t, 0.0f, valuesTransposed,
          t);
+  } else {
+    gemm(false, false, 2 * d, t, d, 1.0f, kv, d, encoderChannelMajor, t, 0.0f, both, t);
   }
   if (weights.kvBias != nullptr) {
     for (std::size_t c = 0; c < 2 * d; ++c) {

@@ -44,10 +44,11 @@ struct CrossMemoryView {
 };
 
 // Computes a layer's cross-attention memory from the encoder output given channel-major
-// ([width x memoryLength]). Calls BLAS: not from inside parallelFor.
+// ([width x memoryLength]). Float16 key and value weights are widened into `weightScratch`
+// (weights.kv.widenedSize() floats; unused for float32). Calls BLAS: not from inside parallelFor.
 void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayerShape &shape,
                         const float *encoderChannelMajor, float *keysTransposed,
-                        float *valuesTransposed);
+                        float *valuesTransposed, float *weightScratch);
 
 // One pre-norm decoder block for one position, in place on x[width]. Writes this position's
 // self-attention key and value (width each) and the cross-attention weights of every head

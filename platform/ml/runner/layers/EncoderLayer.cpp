@@ -12,7 +12,7 @@ std::size_t EncoderLayerShape::scratchSize() const {
 }
 
 void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerShape &shape,
-                         float *x, float *scratch) {
+                         float *x, float *scratch, float *weightScratch) {
   const std::size_t n = shape.length;
   const std::size_t d = shape.width;
   float *normed = scratch;
@@ -24,17 +24,17 @@ void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerS
 
   layerNormRows(x, n, d, weights.attentionNorm.gamma, weights.attentionNorm.beta, kLayerNormEpsilon,
                 normed);
-  linear(normed, n, weights.attention.qkv, weights.attention.qkvBias, qkv);
+  linear(normed, n, weights.attention.qkv, weights.attention.qkvBias, qkv, 0, 0, weightScratch);
   const SequenceAttention attention{n, n, shape.heads, d / shape.heads};
   attendSequence(attention, qkv, qkv + d, qkv + 2 * d, 3 * d, scores, rowScales, attended, d);
   // Biases are added in the passes that follow each product instead of passes of their own.
-  linear(attended, n, weights.attention.out, nullptr, normed);
+  linear(attended, n, weights.attention.out, nullptr, normed, 0, 0, weightScratch);
   addRowsWithBias(x, normed, weights.attention.outBias, n, d);
 
   layerNormRows(x, n, d, weights.mlpNorm.gamma, weights.mlpNorm.beta, kLayerNormEpsilon, normed);
-  linear(normed, n, weights.mlp.fc1, nullptr, ffn);
+  linear(normed, n, weights.mlp.fc1, nullptr, ffn, 0, 0, weightScratch);
   biasGeluRows(ffn, weights.mlp.fc1Bias, n, shape.ffnWidth);
-  linear(ffn, n, weights.mlp.fc2, nullptr, normed);
+  linear(ffn, n, weights.mlp.fc2, nullptr, normed, 0, 0, weightScratch);
   addRowsWithBias(x, normed, weights.mlp.fc2Bias, n, d);
 }
 

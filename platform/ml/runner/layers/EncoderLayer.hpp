@@ -16,8 +16,10 @@ struct EncoderLayerShape {
 };
 
 // One pre-norm encoder block, in place on x[length x width]:
-// x += attention(norm(x)); x += mlp(norm(x)). Calls BLAS: not from inside parallelFor.
+// x += attention(norm(x)); x += mlp(norm(x)). Float16 matrices are widened into `weightScratch`
+// (the largest matrix's widenedSize() floats; unused for float32 weights) just before each
+// product. Calls BLAS: not from inside parallelFor.
 void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerShape &shape,
-                         float *x, float *scratch);
+                         float *x, float *scratch, float *weightScratch);
 
 } // namespace platform::runner

@@ -4,8 +4,8 @@
 
 namespace platform::runner {
 
-// Views of one transformer block's float32 weights. The model that loaded them owns the storage
-// and outlives every view.
+// Views of one transformer block's weights: matrices float16 or float32 (see MatrixView), norms
+// and biases float32. The model that loaded them owns the storage and outlives every view.
 
 struct LayerNormWeights {
   const float *gamma = nullptr;

@@ -17,7 +17,7 @@ AudioEncoderNetwork::AudioEncoderNetwork(const ModelDimensions &dimensions,
   conv1Bias_ = store_.tensor(p + "conv1.bias", {d});
   conv2_ = store_.matrix(p + "conv2.weight", {d, d, 3});
   conv2Bias_ = store_.tensor(p + "conv2.bias", {d});
-  positions_ = store_.tensor(p + "embed_positions.weight", {dimensions.audioContext, d});
+  positions_ = store_.matrix(p + "embed_positions.weight", {dimensions.audioContext, d});
   for (std::size_t i = 0; i < dimensions.encoderLayers; ++i) {
     const std::string layer = p + "layers." + std::to_string(i) + ".";
     EncoderLayerWeights w;
@@ -31,12 +31,15 @@ AudioEncoderNetwork::AudioEncoderNetwork(const ModelDimensions &dimensions,
   layerShape_ = {dimensions.audioContext, d, dimensions.encoderHeads, dimensions.ffnWidth};
 }
 
-std::size_t AudioEncoderNetwork::scratchSize() const {
+std::size_t AudioEncoderNetwork::workSize() const {
   const std::size_t t = dimensions_.audioContext;
   const std::size_t d = dimensions_.width;
   const std::size_t columns = std::max(2 * t * dimensions_.melCount * 3, t * d * 3);
-  const std::size_t work = std::max(2 * t * d + columns, layerShape_.scratchSize());
-  return t * d + work;
+  return std::max(2 * t * d + columns, layerShape_.scratchSize());
+}
+
+std::size_t AudioEncoderNetwork::scratchSize() const {
+  return dimensions_.audioContext * dimensions_.width + workSize() + store_.largestWidenedSize();
 }
 
 const float *AudioEncoderNetwork::forward(const float *mel, float *scratch) const {
@@ -46,17 +49,22 @@ const float *AudioEncoderNetwork::forward(const float *mel, float *scratch) cons
   float *work = x + t * d;
   float *stem = work; // [2T x D]
   float *columns = stem + 2 * t * d;
+  float *weightScratch = work + workSize();
 
   const Conv1dShape first{dimensions_.melCount, 2 * t, 3, 1, 1};
-  conv1d({mel, 2 * t, 1}, first, conv1_, conv1Bias_, columns, stem);
+  conv1d({mel, 2 * t, 1}, first, conv1_, conv1Bias_, columns, stem, weightScratch);
   geluAll(stem, 2 * t * d);
   const Conv1dShape second{d, 2 * t, 3, 2, 1};
-  conv1d({stem, 1, d}, second, conv2_, conv2Bias_, columns, x);
+  conv1d({stem, 1, d}, second, conv2_, conv2Bias_, columns, x, weightScratch);
   geluAll(x, t * d);
-  addAll(x, positions_, t * d);
+  if (positions_.isHalf()) {
+    addMatrix(x, positions_);
+  } else {
+    addAll(x, positions_.data, t * d);
+  }
 
   for (const auto &layer : layers_) {
-    encoderLayerForward(layer, layerShape_, x, work);
+    encoderLayerForward(layer, layerShape_, x, work, weightScratch);
   }
   layerNormRows(x, t, d, finalNorm_.gamma, finalNorm_.beta, kLayerNormEpsilon, x);
   return x;

@@ -10,7 +10,8 @@ namespace platform::runner {
 
 // The encoder: two convolutions with GELU (the second halving the time axis), added position
 // embeddings, pre-norm blocks and a final layer norm. Weights are read by their checkpoint names
-// under "model.encoder.". Immutable after construction; forward() is reentrant with distinct
+// under "model.encoder."; float16 matrices are widened block by block into the scratch just before
+// each product. Immutable after construction; forward() is reentrant with distinct
 // scratch.
 class AudioEncoderNetwork {
 public:
@@ -25,13 +26,16 @@ public:
   double flops() const;
 
 private:
+  // Floats of the stem's and the layers' working space, before the weight scratch.
+  std::size_t workSize() const;
+
   ModelDimensions dimensions_;
   WeightStore store_;
   MatrixView conv1_;
   const float *conv1Bias_ = nullptr;
   MatrixView conv2_;
   const float *conv2Bias_ = nullptr;
-  const float *positions_ = nullptr;
+  MatrixView positions_;
   std::vector<EncoderLayerWeights> layers_;
   LayerNormWeights finalNorm_;
   EncoderLayerShape layerShape_;

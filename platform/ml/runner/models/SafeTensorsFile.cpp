@@ -77,23 +77,23 @@ void SafeTensorsFile::map() {
   if (mapped == MAP_FAILED) {
     fail(path_, std::string("cannot map: ") + std::strerror(errno), MLModelError::Code::io);
   }
-  mapping_ = platform::MemoryMapping(mapped, fileSize);
+  mapping_ = std::make_shared<const platform::MemoryMapping>(mapped, fileSize);
 }
 
 void SafeTensorsFile::readHeader() {
   std::uint64_t headerLength = 0;
   for (int i = 7; i >= 0; --i) {
-    headerLength = headerLength << 8 | mapping_.data()[i];
+    headerLength = headerLength << 8 | mapping_->data()[i];
   }
-  if (headerLength > kMaxHeaderBytes || headerLength > mapping_.size() - 8) {
+  if (headerLength > kMaxHeaderBytes || headerLength > mapping_->size() - 8) {
     fail(path_, "header length " + std::to_string(headerLength) + " exceeds the file size " +
-                    std::to_string(mapping_.size()));
+                    std::to_string(mapping_->size()));
   }
   dataStart_ = 8 + static_cast<std::size_t>(headerLength);
   nlohmann::ordered_json header;
   try {
     header = parseBoundedJson(
-        std::string_view(reinterpret_cast<const char *>(mapping_.data() + 8), headerLength));
+        std::string_view(reinterpret_cast<const char *>(mapping_->data() + 8), headerLength));
   } catch (const nlohmann::json::exception &error) {
     fail(path_, std::string("malformed header: ") + error.what());
   } catch (const std::length_error &error) {
@@ -104,7 +104,7 @@ void SafeTensorsFile::readHeader() {
   }
   for (const auto &[name, entry] : header.items()) {
     if (name != "__metadata__") {
-      tensors_.emplace(name, readEntry(name, entry, mapping_.size() - dataStart_));
+      tensors_.emplace(name, readEntry(name, entry, mapping_->size() - dataStart_));
     }
   }
 }
@@ -194,7 +194,7 @@ void SafeTensorsFile::readFloatsInto(std::string_view name,
                                      const std::vector<std::size_t> &expectedShape,
                                      float *destination) const {
   const Tensor &tensor = checkedTensor(name, expectedShape);
-  const std::uint8_t *source = mapping_.data() + dataStart_ + tensor.offset;
+  const std::uint8_t *source = bytes(tensor);
   const std::size_t count = tensor.elementCount();
   // The data section need not be aligned for the element type, so elements are copied bytewise.
   if (tensor.type == ElementType::float32) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,14 @@ public:
   void readFloatsInto(std::string_view name, const std::vector<std::size_t> &expectedShape,
                       float *destination) const;
 
+  // The tensor's bytes as stored (little-endian, aligned only as the file places them), valid
+  // while the mapping lives.
+  const std::uint8_t *bytes(const Tensor &tensor) const {
+    return mapping_->data() + dataStart_ + tensor.offset;
+  }
+  // The file's mapping, shared so that weights read in place can outlive this object.
+  std::shared_ptr<const platform::MemoryMapping> mapping() const { return mapping_; }
+
 private:
   // Maps the whole file; throws (io) when it cannot be opened or mapped.
   void map();
@@ -67,7 +76,7 @@ private:
                               const std::vector<std::size_t> &expectedShape) const;
 
   std::filesystem::path path_;
-  platform::MemoryMapping mapping_;
+  std::shared_ptr<const platform::MemoryMapping> mapping_;
   std::size_t dataStart_ = 0;
   std::map<std::string, Tensor, std::less<>> tensors_;
 };

@@ -20,7 +20,7 @@ TextDecoderNetwork::TextDecoderNetwork(
   const std::size_t d = dimensions.width;
   const std::string p = "model.decoder.";
   tokens_ = store_.matrix(p + "embed_tokens.weight", {dimensions.vocabularySize, d});
-  positions_ = store_.tensor(p + "embed_positions.weight", {dimensions.textContext, d});
+  positions_ = store_.matrix(p + "embed_positions.weight", {dimensions.textContext, d});
   for (std::size_t i = 0; i < dimensions.decoderLayers; ++i) {
     const std::string layer = p + "layers." + std::to_string(i) + ".";
     DecoderLayerWeights w;
@@ -43,9 +43,11 @@ std::size_t TextDecoderNetwork::memorySize() const {
 
 void TextDecoderNetwork::computeMemory(const float *encoder, float *memory) const {
   const std::size_t block = dimensions_.width * dimensions_.audioContext;
+  std::vector<float> weightScratch(store_.largestWidenedSize());
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     float *keys = memory + 2 * l * block;
-    computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, keys, keys + block);
+    computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, keys, keys + block,
+                       weightScratch.data());
   }
 }
 
@@ -64,11 +66,9 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
                            " is outside the " + std::to_string(dimensions_.textContext) +
                            " learned positions");
   }
-  const float *token = tokens_.data + static_cast<std::size_t>(input.token) * d;
-  const float *position = positions_ + static_cast<std::size_t>(input.position) * d;
-  for (std::size_t c = 0; c < d; ++c) {
-    w.x[c] = token[c] + position[c];
-  }
+  readMatrixRow(tokens_, static_cast<std::size_t>(input.token), w.x.data());
+  readMatrixRow(positions_, static_cast<std::size_t>(input.position), w.normed.data());
+  addInPlace(w.x.data(), w.normed.data(), d);
   const DecoderLayerScratch scratch{w.normed.data(),    w.qkv.data(),   w.attended.data(),
                                     w.projected.data(), w.ffn.data(),   w.positions.data(),
                                     w.gathered.data(),  w.scores.data()};
@@ -104,9 +104,12 @@ double TextDecoderNetwork::weightBytesPerStep() const {
   const double f = static_cast<double>(dimensions_.ffnWidth);
   // Per layer: stacked qkv and out (4 D^2), cross query and out (2 D^2), the MLP (2 D F), plus
   // the norms and biases; then the token embedding for the logits.
-  const double perLayer = 6 * d * d + 2 * d * f + 12 * d + f;
-  return 4.0 * (perLayer * static_cast<double>(dimensions_.decoderLayers) +
-                static_cast<double>(dimensions_.vocabularySize) * d + 2 * d);
+  const double matrixBytes = tokens_.isHalf() ? 2.0 : 4.0;
+  const double layers = static_cast<double>(dimensions_.decoderLayers);
+  const double matrices =
+      (6 * d * d + 2 * d * f) * layers + static_cast<double>(dimensions_.vocabularySize) * d;
+  const double vectors = (12 * d + f) * layers + 2 * d;
+  return matrixBytes * matrices + 4.0 * vectors;
 }
 
 } // namespace platform::runner

@@ -12,7 +12,8 @@ namespace platform::runner {
 
 // The decoder, one position per step: token and learned position embeddings, pre-norm blocks
 // with self-attention over a float16 key/value cache and cross-attention over the encoder output,
-// a final layer norm and logits through the tied token embedding. Weights are read by their
+// a final layer norm and logits through the tied token embedding. Float16 matrices are read as
+// they are stored, widened in the inner loop. Weights are read by their
 // checkpoint names under "model.decoder.". Immutable after construction; step() is reentrant with
 // distinct workspaces.
 class TextDecoderNetwork {
@@ -55,14 +56,16 @@ public:
 
   // Floats of one encoder output's cross-attention memory.
   std::size_t memorySize() const;
-  // encoder: [D x audio positions] channel-major. Calls BLAS: not from inside parallelFor.
+  // encoder: [D x audio positions] channel-major. With float16 weights it allocates one scratch
+  // of the largest widened matrix per call. Calls BLAS: not from inside parallelFor.
   void computeMemory(const float *encoder, float *memory) const;
 
   // One step. Throws MLModelError (featureType) for a token outside the vocabulary or a position
   // outside the learned positions. Never allocates. Calls BLAS: not from inside parallelFor.
   void step(const StepInput &input, Workspace &workspace, const StepOutput &output) const;
 
-  // Bytes of weights one step reads (float32 as held), for bandwidth figures.
+  // Bytes of weights one step reads (as held: float16 matrices at two bytes an element), for
+  // bandwidth figures.
   double weightBytesPerStep() const;
 
 private:
@@ -70,7 +73,7 @@ private:
   std::vector<std::pair<std::size_t, std::size_t>> alignmentHeads_;
   WeightStore store_;
   MatrixView tokens_;
-  const float *positions_ = nullptr;
+  MatrixView positions_;
   std::vector<DecoderLayerWeights> layers_;
   LayerNormWeights finalNorm_;
   DecoderLayerShape layerShape_;

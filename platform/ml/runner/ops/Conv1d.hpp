@@ -26,8 +26,9 @@ struct SignalView {
 
 // out[outLength x weight.rows] (time-major) = conv(input) with weight [outChannels x
 // inChannels * kernel] (the usual [out, in, kernel] layout flattened) plus bias.
-// `columns` is caller-owned scratch of outLength * inChannels * kernel floats.
+// `columns` is caller-owned scratch of outLength * inChannels * kernel floats; float16 weights are
+// widened into `weightScratch` (weight.widenedSize() floats).
 void conv1d(SignalView input, const Conv1dShape &shape, MatrixView weight, const float *bias,
-            float *columns, float *out);
+            float *columns, float *out, float *weightScratch = nullptr);
 
 } // namespace platform::runner

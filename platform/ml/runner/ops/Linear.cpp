@@ -1,27 +1,108 @@
 #include "platform/ml/runner/ops/Linear.hpp"
 
 #include "platform/ml/runner/kernels/Blas.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
+#include <algorithm>
+#include <stdexcept>
+
 namespace platform::runner {
+namespace {
+
+// The matrix-vector product over float16 blocks: one parallel loop over all rows, each chunk cut
+// at block edges.
+void halfMatVec(const MatrixView &weight, const float *x, float *y) {
+  const std::size_t blockRows = weight.rows / weight.halfBlocks;
+  // About 16 KiB of float16 weights per chunk: small enough that a late thread delays the step
+  // little.
+  const std::size_t grain = std::max<std::size_t>(1, 8192 / std::max<std::size_t>(1, weight.cols));
+  parallelFor(0, weight.rows, grain, [&](std::size_t begin, std::size_t end) {
+    while (begin < end) {
+      const std::size_t block = begin / blockRows;
+      const std::size_t stop = std::min(end, (block + 1) * blockRows);
+      halfDotRows(weight.half[block] + (begin - block * blockRows) * weight.cols, stop - begin,
+                  weight.cols, weight.cols, x, y + begin);
+      begin = stop;
+    }
+  });
+}
+
+const std::uint16_t *halfRow(const MatrixView &weight, std::size_t row) {
+  const std::size_t blockRows = weight.rows / weight.halfBlocks;
+  const std::size_t block = row / blockRows;
+  return weight.half[block] + (row - block * blockRows) * weight.cols;
+}
+
+} // namespace
 
 void linear(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
-            std::size_t xStride, std::size_t outStride) {
+            std::size_t xStride, std::size_t outStride, float *weightScratch) {
   if (xStride == 0) {
     xStride = weight.cols;
   }
   if (outStride == 0) {
     outStride = weight.rows;
   }
-  if (rows == 1) {
+  if (rows == 1 && weight.isHalf()) {
+    halfMatVec(weight, x, out);
+  } else if (rows == 1) {
     gemvRows(weight.data, weight.rows, weight.cols, weight.cols, x, out);
   } else {
-    gemm(false, true, rows, weight.rows, weight.cols, 1.0f, x, xStride, weight.data, weight.cols,
-         0.0f, out, outStride);
+    const float *widened = widenedMatrix(weight, weightScratch);
+    gemm(false, true, rows, weight.rows, weight.cols, 1.0f, x, xStride, widened, weight.cols, 0.0f,
+         out, outStride);
   }
   if (bias != nullptr) {
     addBiasRows(out, rows, weight.rows, bias, outStride);
+  }
+}
+
+const float *widenedMatrix(const MatrixView &weight, float *scratch) {
+  if (!weight.isHalf()) {
+    return weight.data;
+  }
+  if (scratch == nullptr) {
+    throw std::logic_error("a float16 weight product needs a widening scratch");
+  }
+  const std::size_t blockElements = weight.rows / weight.halfBlocks * weight.cols;
+  const std::size_t total = weight.rows * weight.cols;
+  // 64 Ki elements per chunk: conversion runs at memory speed, so chunks only need to be large
+  // enough to hide the hand-off.
+  constexpr std::size_t kChunk = 65536;
+  parallelFor(0, (total + kChunk - 1) / kChunk, 1, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t chunk = begin; chunk < end; ++chunk) {
+      std::size_t first = chunk * kChunk;
+      const std::size_t last = std::min(total, first + kChunk);
+      while (first < last) {
+        const std::size_t block = first / blockElements;
+        const std::size_t stop = std::min(last, (block + 1) * blockElements);
+        widenHalf(weight.half[block] + (first - block * blockElements), scratch + first,
+                  stop - first);
+        first = stop;
+      }
+    }
+  });
+  return scratch;
+}
+
+void readMatrixRow(const MatrixView &weight, std::size_t row, float *out) {
+  if (weight.isHalf()) {
+    widenHalf(halfRow(weight, row), out, weight.cols);
+  } else {
+    std::copy(weight.data + row * weight.cols, weight.data + (row + 1) * weight.cols, out);
+  }
+}
+
+void addMatrix(float *y, const MatrixView &weight) {
+  if (!weight.isHalf()) {
+    addInPlace(y, weight.data, weight.rows * weight.cols);
+    return;
+  }
+  const std::size_t blockElements = weight.rows / weight.halfBlocks * weight.cols;
+  for (std::size_t b = 0; b < weight.halfBlocks; ++b) {
+    addHalf(y + b * blockElements, weight.half[b], blockElements);
   }
 }
 

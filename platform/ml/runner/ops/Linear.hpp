@@ -1,21 +1,45 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 
 namespace platform::runner {
 
-// A read-only row-major float32 matrix held by reference; the owner keeps the storage alive.
+// A read-only row-major weight matrix held by reference; the owner keeps the storage alive.
+// Float32 weights are one block at `data`. Float16 weights stay as the weights file holds them:
+// `halfBlocks` equal blocks of rows (rows / halfBlocks each) at `half[0..halfBlocks)`, so
+// separately stored projections stack without a copy; `data` is null then.
 struct MatrixView {
   const float *data = nullptr;
   std::size_t rows = 0;
   std::size_t cols = 0;
+  std::array<const std::uint16_t *, 3> half{};
+  std::size_t halfBlocks = 0;
+
+  bool isHalf() const { return halfBlocks != 0; }
+  // Elements of a scratch that widens this matrix for a BLAS product: 0 for float32 weights.
+  std::size_t widenedSize() const { return isHalf() ? rows * cols : 0; }
 };
 
 // out[rows x weight.rows] = x[rows x weight.cols] * weight^T + bias (bias may be null).
 // `x` has `xStride` elements per row, `out` has `outStride` (0 means tightly packed).
-// One row runs as a matrix-vector product. Calls BLAS: not from inside parallelFor.
+// One row runs as a matrix-vector product, reading float16 weights as they are. Several rows run
+// as one BLAS product; float16 weights are first widened into `weightScratch`
+// (weight.widenedSize() floats, caller-owned and reused; unused for float32 weights).
+// Calls BLAS: not from inside parallelFor.
 void linear(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
-            std::size_t xStride = 0, std::size_t outStride = 0);
+            std::size_t xStride = 0, std::size_t outStride = 0, float *weightScratch = nullptr);
+
+// The matrix as float32: its own storage for float32 weights, else widened into `scratch`
+// (widenedSize() floats) on the parallelFor threads. Not from inside parallelFor.
+const float *widenedMatrix(const MatrixView &weight, float *scratch);
+
+// Row `row` of the matrix into out[cols], widened if need be.
+void readMatrixRow(const MatrixView &weight, std::size_t row, float *out);
+
+// y[i] += the matrix's elements in row-major order, for i < rows * cols.
+void addMatrix(float *y, const MatrixView &weight);
 
 // Adds bias[j] to every row of out[rows x cols] (row stride `stride`, 0 = cols).
 void addBiasRows(float *out, std::size_t rows, std::size_t cols, const float *bias,

@@ -1,0 +1,111 @@
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
+
+#include "platform/ml/runner/kernels/Half.hpp"
+
+#include <atomic>
+#include <stdexcept>
+#include <string>
+
+namespace platform::runner {
+namespace {
+
+// The portable bodies widen through the 64 Ki-entry table; four lanes keep the sums independent
+// so the compiler can interleave them.
+void halfDotRowsPortable(const std::uint16_t *a, std::size_t rows, std::size_t cols,
+                         std::size_t lda, const float *x, float *y) {
+  const float *table = halfToFloatTable();
+  for (std::size_t r = 0; r < rows; ++r) {
+    const std::uint16_t *row = a + r * lda;
+    float lanes[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+    std::size_t c = 0;
+    for (; c + 4 <= cols; c += 4) {
+      for (std::size_t j = 0; j < 4; ++j) {
+        lanes[j] += table[row[c + j]] * x[c + j];
+      }
+    }
+    float sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    for (; c < cols; ++c) {
+      sum += table[row[c]] * x[c];
+    }
+    y[r] = sum;
+  }
+}
+
+void widenHalfPortable(const std::uint16_t *source, float *destination, std::size_t count) {
+  halfToFloat(source, destination, count);
+}
+
+void addHalfPortable(float *y, const std::uint16_t *x, std::size_t count) {
+  const float *table = halfToFloatTable();
+  for (std::size_t i = 0; i < count; ++i) {
+    y[i] += table[x[i]];
+  }
+}
+
+struct Kernels {
+  decltype(&halfDotRowsPortable) dotRows;
+  decltype(&widenHalfPortable) widen;
+  decltype(&addHalfPortable) add;
+};
+
+Kernels kernelsFor(HalfKernelPath) {
+  return {halfDotRowsPortable, widenHalfPortable, addHalfPortable};
+}
+
+HalfKernelPath bestPath() {
+  for (auto path : {HalfKernelPath::avx512, HalfKernelPath::avx2}) {
+    if (halfKernelPathAvailable(path)) {
+      return path;
+    }
+  }
+  return HalfKernelPath::portable;
+}
+
+// The chosen path; read on every call, so a relaxed load of one word.
+std::atomic<HalfKernelPath> &chosen() {
+  static std::atomic<HalfKernelPath> path{bestPath()};
+  return path;
+}
+
+Kernels current() { return kernelsFor(chosen().load(std::memory_order_relaxed)); }
+
+} // namespace
+
+std::string_view halfKernelPathName(HalfKernelPath path) {
+  switch (path) {
+  case HalfKernelPath::avx512:
+    return "avx512";
+  case HalfKernelPath::avx2:
+    return "avx2";
+  case HalfKernelPath::portable:
+    break;
+  }
+  return "portable";
+}
+
+bool halfKernelPathAvailable(HalfKernelPath path) { return path == HalfKernelPath::portable; }
+
+HalfKernelPath halfKernelPath() { return chosen().load(std::memory_order_relaxed); }
+
+void forceHalfKernelPath(HalfKernelPath path) {
+  if (!halfKernelPathAvailable(path)) {
+    throw std::invalid_argument("float16 kernel path " + std::string(halfKernelPathName(path)) +
+                                " is not available on this CPU");
+  }
+  chosen().store(path, std::memory_order_relaxed);
+}
+
+void resetHalfKernelPath() { chosen().store(bestPath(), std::memory_order_relaxed); }
+
+void halfDotRows(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
+                 const float *x, float *y) {
+  current().dotRows(a, rows, cols, lda, x, y);
+}
+
+void widenHalf(const std::uint16_t *source, float *destination, std::size_t count) {
+  current().widen(source, destination, count);
+}
+
+void addHalf(float *y, const std::uint16_t *x, std::size_t count) { current().add(y, x, count); }
+
+} // namespace platform::runner

@@ -1,0 +1,164 @@
+// The float16 weight kernels on every path this CPU offers and the portable one, and the linear
+// operation over float16 matrices stacked from separate blocks.
+
+#include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/runner/ops/Linear.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace platform::runner;
+
+class HalfKernelPaths : public ::testing::TestWithParam<HalfKernelPath> {
+protected:
+  void SetUp() override {
+    if (!halfKernelPathAvailable(GetParam())) {
+      GTEST_SKIP() << "this CPU has no " << halfKernelPathName(GetParam()) << " path";
+    }
+    forceHalfKernelPath(GetParam());
+  }
+  void TearDown() override { resetHalfKernelPath(); }
+};
+
+std::vector<std::uint16_t> randomHalves(std::size_t count, std::mt19937 &generator) {
+  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+  std::vector<std::uint16_t> bits(count);
+  for (auto &b : bits) {
+    b = floatToHalf(value(generator));
+  }
+  return bits;
+}
+
+std::vector<float> randomFloats(std::size_t count, std::mt19937 &generator) {
+  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+  std::vector<float> values(count);
+  for (auto &v : values) {
+    v = value(generator);
+  }
+  return values;
+}
+
+TEST_P(HalfKernelPaths, MatrixVectorProductMatchesAFloat64ProductOnOddSizes) {
+  EXPECT_EQ(halfKernelPath(), GetParam());
+  std::mt19937 generator(5);
+  for (std::size_t rows : {1u, 7u, 513u}) {
+    for (std::size_t cols : {1u, 15u, 1025u}) {
+      // A row stride one longer than the row starts every other row at an odd element.
+      const std::size_t lda = cols + 1;
+      SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols));
+      const auto a = randomHalves(rows * lda, generator);
+      const auto x = randomFloats(cols, generator);
+      std::vector<float> y(rows + 1, 12345.0f);
+      halfDotRows(a.data(), rows, cols, lda, x.data(), y.data());
+      for (std::size_t r = 0; r < rows; ++r) {
+        double exact = 0;
+        double magnitude = 0;
+        for (std::size_t c = 0; c < cols; ++c) {
+          const double term = static_cast<double>(halfToFloat(a[r * lda + c])) * x[c];
+          exact += term;
+          magnitude += std::abs(term);
+        }
+        ASSERT_NEAR(y[r], exact, 1e-6 * magnitude + 1e-12) << "row " << r;
+      }
+      EXPECT_EQ(y[rows], 12345.0f); // nothing written past the last row
+    }
+  }
+}
+
+TEST_P(HalfKernelPaths, WideningAndAddingAreExactForEveryValueAndOffset) {
+  std::vector<std::uint16_t> all(65536);
+  for (std::uint32_t bits = 0; bits < 65536; ++bits) {
+    all[bits] = static_cast<std::uint16_t>(bits);
+  }
+  for (std::size_t offset : {0u, 1u, 7u}) {
+    const std::size_t count = all.size() - offset - 3; // an odd tail as well as an odd start
+    std::vector<float> widened(count + 1, -7.0f);
+    widenHalf(all.data() + offset, widened.data(), count);
+    std::vector<float> sums(count, 0.5f);
+    addHalf(sums.data(), all.data() + offset, count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const float expected = halfToFloat(all[offset + i]);
+      if (std::isnan(expected)) {
+        // The conversion instructions quiet a signalling NaN; it stays a NaN.
+        ASSERT_TRUE(std::isnan(widened[i]) && std::isnan(sums[i])) << "bits " << all[offset + i];
+        continue;
+      }
+      ASSERT_EQ(std::bit_cast<std::uint32_t>(widened[i]), std::bit_cast<std::uint32_t>(expected))
+          << "bits " << all[offset + i];
+      ASSERT_EQ(sums[i], 0.5f + expected) << "bits " << all[offset + i];
+    }
+    EXPECT_EQ(widened[count], -7.0f);
+  }
+}
+
+// Three separately stored [5 x 9] blocks stacked as one [15 x 9] matrix: the one-row product
+// reads them in place, the several-row product widens them into the scratch first.
+TEST_P(HalfKernelPaths, LinearOverStackedFloat16BlocksMatchesFloat64) {
+  constexpr std::size_t kBlockRows = 5, kCols = 9, kRows = 3 * kBlockRows;
+  std::mt19937 generator(7);
+  std::vector<std::vector<std::uint16_t>> blocks;
+  MatrixView weight{nullptr, kRows, kCols};
+  weight.halfBlocks = 3;
+  for (std::size_t b = 0; b < 3; ++b) {
+    blocks.push_back(randomHalves(kBlockRows * kCols, generator));
+    weight.half[b] = blocks.back().data();
+  }
+  const auto bias = randomFloats(kRows, generator);
+  for (std::size_t inputRows : {1u, 4u}) {
+    SCOPED_TRACE(std::to_string(inputRows) + " input rows");
+    const auto x = randomFloats(inputRows * kCols, generator);
+    std::vector<float> out(inputRows * kRows);
+    std::vector<float> scratch(weight.widenedSize(), 0.0f);
+    linear(x.data(), inputRows, weight, bias.data(), out.data(), 0, 0, scratch.data());
+    for (std::size_t i = 0; i < inputRows; ++i) {
+      for (std::size_t r = 0; r < kRows; ++r) {
+        double exact = bias[r];
+        const std::uint16_t *row = blocks[r / kBlockRows].data() + (r % kBlockRows) * kCols;
+        for (std::size_t c = 0; c < kCols; ++c) {
+          exact += static_cast<double>(halfToFloat(row[c])) * x[i * kCols + c];
+        }
+        ASSERT_NEAR(out[i * kRows + r], exact, 1e-5) << "row " << i << ", output " << r;
+      }
+    }
+  }
+  std::vector<float> row(kCols);
+  readMatrixRow(weight, 7, row.data()); // the second block's third row
+  for (std::size_t c = 0; c < kCols; ++c) {
+    EXPECT_EQ(row[c], halfToFloat(blocks[1][2 * kCols + c]));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runner, HalfKernelPaths,
+                         ::testing::Values(HalfKernelPath::portable, HalfKernelPath::avx2,
+                                           HalfKernelPath::avx512),
+                         [](const auto &info) {
+                           return std::string(halfKernelPathName(info.param));
+                         });
+
+TEST(HalfKernelPath, TheBestPathIsChosenAndAMissingOneIsRefused) {
+  resetHalfKernelPath();
+  const HalfKernelPath best = halfKernelPath();
+  EXPECT_TRUE(halfKernelPathAvailable(best));
+  EXPECT_TRUE(halfKernelPathAvailable(HalfKernelPath::portable));
+  for (auto path : {HalfKernelPath::avx512, HalfKernelPath::avx2}) {
+    if (halfKernelPathAvailable(path)) {
+      EXPECT_NE(best, HalfKernelPath::portable) << "a faster path is available";
+    } else {
+      EXPECT_THROW(forceHalfKernelPath(path), std::invalid_argument);
+      EXPECT_EQ(halfKernelPath(), best);
+    }
+  }
+  if (halfKernelPathAvailable(HalfKernelPath::avx512)) {
+    EXPECT_EQ(best, HalfKernelPath::avx512);
+  }
+}
+
+} // namespace
