@@ -1,6 +1,7 @@
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 
 #include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/kernels/HalfKernelsSimd.hpp"
 
 #include <atomic>
 #include <stdexcept>
@@ -48,7 +49,19 @@ struct Kernels {
   decltype(&addHalfPortable) add;
 };
 
-Kernels kernelsFor(HalfKernelPath) {
+Kernels kernelsFor(HalfKernelPath path) {
+#if defined(__x86_64__)
+  switch (path) {
+  case HalfKernelPath::avx512:
+    return {simd::halfDotRowsAvx512, simd::widenHalfAvx512, simd::addHalfAvx512};
+  case HalfKernelPath::avx2:
+    return {simd::halfDotRowsAvx2, simd::widenHalfAvx2, simd::addHalfAvx2};
+  case HalfKernelPath::portable:
+    break;
+  }
+#else
+  (void)path;
+#endif
   return {halfDotRowsPortable, widenHalfPortable, addHalfPortable};
 }
 
@@ -83,7 +96,24 @@ std::string_view halfKernelPathName(HalfKernelPath path) {
   return "portable";
 }
 
-bool halfKernelPathAvailable(HalfKernelPath path) { return path == HalfKernelPath::portable; }
+bool halfKernelPathAvailable(HalfKernelPath path) {
+  switch (path) {
+  case HalfKernelPath::portable:
+    return true;
+#if defined(__x86_64__)
+  case HalfKernelPath::avx2:
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
+           __builtin_cpu_supports("f16c");
+  case HalfKernelPath::avx512:
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma") &&
+           __builtin_cpu_supports("f16c");
+#else
+  default:
+    return false;
+#endif
+  }
+  return false;
+}
 
 HalfKernelPath halfKernelPath() { return chosen().load(std::memory_order_relaxed); }
 
