@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <mutex>
+#include <sched.h>
 #include <thread>
 #include <vector>
 
@@ -169,12 +170,23 @@ private:
 std::mutex configMutex;
 std::size_t requestedThreads = 0;
 
+// The hardware threads this process may run on: fewer than the machine has when it is pinned
+// (taskset, a container's CPU set). More threads than that would wait on each other's cores.
+std::size_t usableHardwareThreads() {
+  cpu_set_t allowed;
+  CPU_ZERO(&allowed);
+  if (sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+    return static_cast<std::size_t>(std::max(1, CPU_COUNT(&allowed)));
+  }
+  return std::max(1u, std::thread::hardware_concurrency());
+}
+
 Pool &pool() {
   static Pool instance([] {
     std::lock_guard lock(configMutex);
     std::size_t count = requestedThreads;
     if (count == 0) {
-      count = std::max(1u, std::thread::hardware_concurrency());
+      count = usableHardwareThreads();
     }
     return count;
   }());

@@ -7,7 +7,7 @@ namespace platform::runner {
 
 // Sets the number of threads parallelFor may use (the caller included). Takes effect only before
 // the first parallelFor; later calls are ignored so the pool is sized once per process.
-// 0 means one per hardware thread.
+// 0 means one per hardware thread the process may run on (its CPU affinity).
 void setParallelThreadCount(std::size_t count);
 
 // The number of threads parallelFor uses (at least 1). Fixes the count if it was not set yet.
