@@ -1,10 +1,14 @@
-// Speed of the CPU model runner on the base shape, each figure as a ratio to a limit measured in
-// the same run:
+// Speed and memory of the CPU model runner on the base shape (float16 weights), each figure as a
+// ratio to a limit measured in the same run:
+// - resident memory after loading and after one window, over the weight files plus the caches and
+//   scratch (goal: at most 1.15);
 // - encoder: achieved GFLOP/s over this machine's fp32 FMA peak (a register-only FMA loop on every
 //   runner thread; goal: at least 0.45) and over sgemm on the encoder's own matrix products
-//   (goal: at least 0.6); the BLAS core the library runs with is printed;
-// - decoder step at position 100: step time over the time to read the decoder's weights once
-//   (goal: at most 2), and allocations of a prediction with output backings (goal: 0);
+//   (goal: at least 0.6), and the share of the window spent widening float16 weights (goal: at
+//   most 0.05); the BLAS core the library runs with is printed;
+// - decoder step at position 100: step time over the time to read the decoder's stored weights
+//   once (goal: at most 1.3), the network step on each float16 kernel path, and allocations of a
+//   step and of a prediction with output backings (goal: 0);
 // - 16 windows stepped in turn: step time over one window's step time (goal: at most 1.2);
 // - mel and the whole chain (mel, encoder, 100 decoder steps): real-time factor of a 30 s window.
 
@@ -13,7 +17,9 @@
 #include "platform/ml/runner/AudioEncoderModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"
 #include "platform/ml/runner/kernels/Blas.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
+#include "platform/ml/runner/ops/Linear.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <benchmark/benchmark.h>
@@ -153,6 +159,30 @@ double sgemmSecondsForEncoderShapes(const runner::ModelDimensions &d, double &fl
   return best;
 }
 
+// The widening the encoder does before each product with float16 weights, alone, on matrices of
+// the encoder's sizes.
+double widenSecondsForEncoderShapes(const runner::ModelDimensions &d, int rounds) {
+  const std::size_t w = d.width, f = d.ffnWidth;
+  std::vector<std::pair<std::size_t, std::size_t>> shapes = {{w, d.melCount * 3}, {w, 3 * w}};
+  for (std::size_t l = 0; l < d.encoderLayers; ++l) {
+    shapes.insert(shapes.end(), {{3 * w, w}, {w, w}, {f, w}, {w, f}});
+  }
+  std::vector<std::uint16_t> half(3 * w * std::max(w, f), 0x3c00);
+  std::vector<float> scratch(half.size());
+  double best = 1e30;
+  for (int round = 0; round < rounds; ++round) {
+    const auto start = Clock::now();
+    for (const auto &[rows, cols] : shapes) {
+      runner::MatrixView view{nullptr, rows, cols};
+      view.half[0] = half.data();
+      view.halfBlocks = 1;
+      benchmark::DoNotOptimize(runner::widenedMatrix(view, scratch.data()));
+    }
+    best = std::min(best, seconds(Clock::now() - start));
+  }
+  return best;
+}
+
 // Register-only FMA loops: independent accumulators so the loop runs at the FMA units' rate.
 // Each returns the floating-point operations it did.
 __attribute__((target("avx512f"))) double fmaLoopAvx512(long rounds) {
@@ -253,6 +283,7 @@ void BM_EncoderBase(benchmark::State &state) {
   state.counters["encoder_GFLOPs"] = encoderGflops;
   state.counters["sgemm_GFLOPs"] = sgemmGflops;
   state.counters["ratio_to_sgemm"] = encoderGflops / sgemmGflops;
+  state.counters["widen_share"] = widenSecondsForEncoderShapes(m.dims, 5) / best;
   const double peak = fmaPeakGflops();
   state.counters["fma_peak_GFLOPs"] = peak;
   state.counters["share_of_fma_peak"] = encoderGflops / peak;
@@ -346,6 +377,73 @@ double readOnceSeconds(std::size_t bytes, int rounds) {
   return best;
 }
 
+// Resident memory of this process in bytes (VmRSS in /proc/self/status).
+double residentBytes() {
+  std::FILE *status = std::fopen("/proc/self/status", "r");
+  if (status == nullptr) {
+    return 0;
+  }
+  char line[256];
+  double kilobytes = 0;
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    if (std::sscanf(line, "VmRSS: %lf kB", &kilobytes) == 1) {
+      break;
+    }
+  }
+  std::fclose(status);
+  return kilobytes * 1024.0;
+}
+
+double fileBytes(const std::filesystem::path &path) {
+  std::error_code error;
+  const auto size = std::filesystem::file_size(path, error);
+  return error ? 0.0 : static_cast<double>(size);
+}
+
+// Resident memory after the three models load, and after one window has run through them, over
+// the weight files plus the caches and scratch that window needs (encoder scratch, cross-attention
+// memory, the decoder's workspace and the window's own arrays). Runs first, so the models load
+// here.
+void BM_ResidentMemory(benchmark::State &state) {
+  runner::loadBlas(runner::parallelThreadCount());
+  const double before = residentBytes();
+  auto &m = models();
+  const double loaded = residentBytes();
+  const auto &d = m.dims;
+  double used = 0;
+  for (auto _ : state) {
+    const auto mel = runOne(*m.mel, "audio", speechLikeWindow(), "melspectrogram_features");
+    auto inputs = decoderAt(d, 0);
+    inputs.encoder = runOne(*m.encoder, "melspectrogram_features", mel, "encoder_output_embeds");
+    benchmark::DoNotOptimize(m.decoder->prediction(MLDictionaryFeatureProvider(inputs.map())));
+    used = residentBytes();
+  }
+  const double weights = fileBytes(m.folder / "MelSpectrogram.mlmodelc/weights.safetensors") +
+                         fileBytes(m.folder / "AudioEncoder.mlmodelc/weights.safetensors") +
+                         fileBytes(m.folder / "TextDecoder.mlmodelc/weights.safetensors");
+  const auto &encoder = dynamic_cast<const runner::AudioEncoderModel &>(*m.encoder).network();
+  const auto &decoder = dynamic_cast<const runner::TextDecoderModel &>(*m.decoder).network();
+  const double t = static_cast<double>(d.audioContext), w = static_cast<double>(d.width);
+  const double encoderScratch =
+      4.0 * (2 * t * static_cast<double>(d.melCount) + static_cast<double>(encoder.scratchSize()) +
+             t * w);
+  const double crossMemory = 4.0 * static_cast<double>(decoder.memorySize());
+  const double decoderWorkspace =
+      4.0 * (t * w + 2 * static_cast<double>(d.vocabularySize) +
+             w * static_cast<double>(d.cacheLength) * 2 + t * static_cast<double>(d.decoderHeads));
+  const double kvCaches =
+      2.0 * 2 * static_cast<double>(d.decoderLayers) * w * static_cast<double>(d.cacheLength);
+  const double windowArrays = 4.0 * (480000 + 2 * t * static_cast<double>(d.melCount)) + 2 * t * w;
+  const double cachesAndScratch =
+      encoderScratch + crossMemory + decoderWorkspace + kvCaches + windowArrays;
+  state.counters["rss_before_MB"] = before / 1e6;
+  state.counters["rss_load_MB"] = (loaded - before) / 1e6;
+  state.counters["rss_used_MB"] = (used - before) / 1e6;
+  state.counters["weight_files_MB"] = weights / 1e6;
+  state.counters["caches_scratch_MB"] = cachesAndScratch / 1e6;
+  state.counters["ratio_to_limit_base"] = (used - before) / (weights + cachesAndScratch);
+}
+
 void BM_DecoderStepBase(benchmark::State &state) {
   auto &m = models();
   const auto inputs = decoderAt(m.dims, 100);
@@ -396,6 +494,23 @@ void BM_DecoderStepBase(benchmark::State &state) {
     network.step(step, workspace, out);
   }
   countingAllocations = false;
+  // The network step on each float16 kernel path this CPU offers.
+  for (auto path : {runner::HalfKernelPath::portable, runner::HalfKernelPath::avx2,
+                    runner::HalfKernelPath::avx512}) {
+    if (!runner::halfKernelPathAvailable(path)) {
+      continue;
+    }
+    runner::forceHalfKernelPath(path);
+    double pathBest = 1e30;
+    for (int i = 0; i < 20; ++i) {
+      const auto start = Clock::now();
+      network.step(step, workspace, out);
+      pathBest = std::min(pathBest, seconds(Clock::now() - start));
+    }
+    state.counters["network_step_ms_" + std::string(runner::halfKernelPathName(path))] =
+        pathBest * 1e3;
+  }
+  runner::resetHalfKernelPath();
 
   state.counters["step_ms"] = best * 1e3;
   state.counters["network_step_ms"] = networkBest * 1e3;
@@ -509,6 +624,7 @@ void BM_WholeChainBase(benchmark::State &state) {
   state.counters["real_time_factor"] = best / 30.0;
 }
 
+BENCHMARK(BM_ResidentMemory)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_MelWindow)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_EncoderBase)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_DecoderStepBase)->Unit(benchmark::kMillisecond)->Iterations(50);
