@@ -105,11 +105,13 @@ protected:
     return window;
   }
 
-  // Runs the desktop's events once the server has handled everything the client sent.
+  // Runs the desktop's events once the server has handled everything the client sent, and
+  // waits until it has handled the requests the desktop made in turn.
   void deliver() {
     XSync(client, False);
     desktop->sync();
     desktop->processEvents();
+    desktop->sync();
   }
 
   // Root coordinates of a point of `window`'s content.
