@@ -435,7 +435,13 @@ X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
     throw X11DesktopError(std::string("cannot open the X display \"") +
                           (shown != nullptr ? shown : "") + "\"");
   }
-  XSetErrorHandler(ignoreXError);
+  // Keeps a handler another part of the program installed (it must not end the process
+  // either); replaces only Xlib's default, which does.
+  const XErrorHandler previous = XSetErrorHandler(nullptr);
+  const XErrorHandler xlibDefault = XSetErrorHandler(previous);
+  if (previous == xlibDefault) {
+    XSetErrorHandler(ignoreXError);
+  }
   Impl &x = *impl_;
   x.screen = DefaultScreen(x.display);
   x.root = RootWindow(x.display, x.screen);
