@@ -3,6 +3,7 @@
 #include "DeduveCore/Text/Unicode.hpp"
 #include "app/ByteCountFormatting.hpp"
 #include "app/RuleBasedCleanup.hpp"
+#include "platform/system/InMemoryLoginItemService.hpp"
 
 #include <cmath>
 #include <cstdio>
@@ -14,6 +15,7 @@ namespace {
 constexpr const char *kRefineEnabledKey = "refineEnabled";
 constexpr const char *kSelectedHotkeyKey = "selectedHotkeyKey";
 constexpr const char *kOnboardingCompleteKey = "onboardingComplete";
+constexpr const char *kOnboardingResumePageKey = "onboardingResumePage";
 
 std::string describe(const std::exception_ptr &error) {
   try {
@@ -44,7 +46,27 @@ std::shared_ptr<AppCore> AppCore::make(Services services) {
   return core;
 }
 
-AppCore::AppCore(Services services) : services_(std::move(services)) {}
+AppCore::AppCore(Services services) : services_(std::move(services)) {
+  auto &s = services_;
+  if (!s.desktop) {
+    s.desktop = std::make_shared<platform::ui::Desktop>();
+  }
+  if (!s.updater) {
+    s.updater = std::make_shared<platform::UnavailableUpdater>();
+  }
+  if (!s.loginItems) {
+    s.loginItems = std::make_shared<platform::InMemoryLoginItemService>();
+  }
+  if (!s.launcher) {
+    s.launcher = std::make_shared<platform::InMemoryApplicationLauncher>();
+  }
+  if (!s.runLoop) {
+    s.runLoop = std::make_shared<platform::BlockingRunLoop>();
+  }
+}
+
+// The windows go first: their views hold a reference to the controller.
+AppCore::~AppCore() { onboarding_.reset(); }
 
 void AppCore::construct() {
   auto &s = services_;
@@ -53,16 +75,18 @@ void AppCore::construct() {
       AudioCapture::make(s.microphone, s.microphoneAuthorization, s.main, s.log, s.captureOptions);
   engine_ = TranscriptionEngine::make(s.speech, s.environment, s.main, s.engineWorker);
   injector_ = TextInjector::make(s.keystrokes, s.pasteboard, s.accessibility, s.main, s.log);
+  onboarding_ = std::make_unique<OnboardingWindowController>(*s.desktop, s.steadyClock);
+  updater_ = std::make_unique<UpdaterService>(s.updater);
   aiCleanup_ = std::make_shared<AICleanupService>(s.languageModel, s.main, s.languageWorker, s.log);
 
-  refineEnabled_ = s.settings->contains(kRefineEnabledKey)
-                       ? s.settings->boolValue(kRefineEnabledKey).value_or(false)
-                       : true;
-  hotkeyKey_ = loadSavedHotkeyKey(*s.settings);
-  hotkeyPermitted_ = false;
+  refineEnabled_.set(s.settings->contains(kRefineEnabledKey)
+                         ? s.settings->boolValue(kRefineEnabledKey).value_or(false)
+                         : true);
+  hotkeyKey_.set(loadSavedHotkeyKey(*s.settings));
+  hotkeyPermitted_.set(false);
   refreshMicStatus();
-  assign(accessibilityGranted_, injector_->canPostEvents(), "accessibilityGranted");
-  hotkey_->setKey(hotkeyKey_);
+  assign(accessibilityGranted_, canPostEvents(), "accessibilityGranted");
+  hotkey_->setKey(hotkeyKey_.peek());
 
   const std::weak_ptr<AppCore> weak = weak_from_this();
   hotkey_->onKeyDown = [weak] {
@@ -106,6 +130,8 @@ void AppCore::log(const std::string &line) const {
 }
 
 void AppCore::hideHUD() { services_.hud->show(HUDMode::of(HUDMode::Kind::hidden)); }
+
+bool AppCore::canPostEvents() const { return injector_->canPostEvents(); }
 
 // Settings-backed properties.
 
@@ -151,13 +177,14 @@ void AppCore::setHotkeyPermitted(bool permitted) {
 // Permissions and start-up.
 
 void AppCore::startHotkey() {
-  if (!hotkeyPermitted_ || hotkey_->isRunning()) {
+  if (!hotkeyPermitted_.peek() || hotkey_->isRunning()) {
     return;
   }
   try {
     hotkey_->start();
     assign(inputMonitoringGranted_, true, "inputMonitoringGranted");
-    log("[HotkeyMonitor] Started \xE2\x80\x94 hotkey " + std::string(displayName(hotkeyKey_)));
+    log("[HotkeyMonitor] Started \xE2\x80\x94 hotkey " +
+        std::string(displayName(hotkeyKey_.peek())));
   } catch (const std::exception &error) {
     assign(inputMonitoringGranted_, false, "inputMonitoringGranted");
     log(std::string("[HotkeyMonitor] Failed to start: ") + error.what());
@@ -166,7 +193,7 @@ void AppCore::startHotkey() {
 
 void AppCore::refreshMicStatus() {
   assign(micStatus_, services_.microphoneAuthorization->status(), "micStatus");
-  if (micStatus_ == platform::AuthorizationStatus::authorized) {
+  if (micStatus_.peek() == platform::AuthorizationStatus::authorized) {
     prewarmAudio();
   }
 }
@@ -204,14 +231,14 @@ void AppCore::requestMicrophoneAccess(std::function<void()> done) {
 }
 
 void AppCore::requestAccessibility() {
-  if (accessibilityGranted_) {
+  if (accessibilityGranted_.peek()) {
     return;
   }
   services_.accessibility->isProcessTrustedWithOptions(/*prompt=*/true);
 }
 
 void AppCore::noteUserWaitingForModel() {
-  if (!isModelReady_) {
+  if (!isModelReady_.peek()) {
     assign(userIsWaitingForModel_, true, "userIsWaitingForModel");
   }
 }
@@ -219,7 +246,7 @@ void AppCore::noteUserWaitingForModel() {
 void AppCore::refreshPermissions() {
   assign(inputMonitoringGranted_, hotkey_->isRunning(), "inputMonitoringGranted");
   refreshMicStatus();
-  assign(accessibilityGranted_, injector_->canPostEvents(), "accessibilityGranted");
+  assign(accessibilityGranted_, canPostEvents(), "accessibilityGranted");
 }
 
 void AppCore::applicationDidBecomeActive() {
@@ -228,24 +255,50 @@ void AppCore::applicationDidBecomeActive() {
       core->refreshPermissions();
     }
   });
+  onboarding_->applicationDidBecomeActive();
 }
+
+void AppCore::relaunch() {
+  const std::weak_ptr<AppCore> weak = weak_from_this();
+  const std::weak_ptr<platform::Executor> main = services_.main;
+  services_.launcher->openNewInstance([weak, main](std::exception_ptr error) {
+    const auto executor = main.lock();
+    if (!executor) {
+      return;
+    }
+    executor->post([weak, error] {
+      const auto core = weak.lock();
+      if (!core) {
+        return;
+      }
+      if (error) {
+        core->log("[AppCore] Relaunch failed: " + describe(error));
+        return;
+      }
+      core->quit();
+    });
+  });
+}
+
+void AppCore::quit() { services_.runLoop->terminate(); }
 
 // Dictation road.
 
 void AppCore::hotkeyDown() {
-  if (micStatus_ != platform::AuthorizationStatus::authorized) {
+  if (micStatus_.peek() != platform::AuthorizationStatus::authorized) {
     log("[AudioCapture] Hotkey pressed without microphone access (status: " +
-        std::to_string(static_cast<int>(micStatus_)) + ")");
+        std::to_string(static_cast<int>(micStatus_.peek())) + ")");
     showTransient(HUDMode::of(HUDMode::Kind::micDenied), 3.5);
     return;
   }
-  if (!injector_->canPostEvents()) {
+  if (!canPostEvents()) {
     log("[TextInjector] Hotkey pressed without permission to type at the cursor");
     showTransient(HUDMode::of(HUDMode::Kind::injectionDenied), 3.5);
     return;
   }
-  if (!isModelReady_) {
-    log("[TranscriptionEngine] Hotkey pressed before model ready \xE2\x80\x94 " + modelStatus_);
+  if (!isModelReady_.peek()) {
+    log("[TranscriptionEngine] Hotkey pressed before model ready \xE2\x80\x94 " +
+        modelStatus_.peek());
     assign(userIsWaitingForModel_, true, "userIsWaitingForModel");
     showTransient(HUDMode::of(HUDMode::Kind::notReady), 2.5);
     return;
@@ -279,7 +332,7 @@ void AppCore::startRecording() {
 }
 
 void AppCore::hotkeyUp() {
-  if (!isRecording_) {
+  if (!isRecording_.peek()) {
     return;
   }
   std::vector<float> samples = audio_->stop();
@@ -302,7 +355,7 @@ void AppCore::hotkeyUp() {
 }
 
 void AppCore::transcribeAndInject(std::vector<float> samples, std::uint64_t sequence) {
-  if (!isModelReady_) {
+  if (!isModelReady_.peek()) {
     finishTake(sequence, {TakeOutcome::Kind::notReady, {}});
     return;
   }
@@ -388,7 +441,7 @@ void AppCore::loadModel() {
   loadRunning_ = true;
   assign(isModelLoadFailed_, false, "isModelLoadFailed");
   assign(loadPhaseOrdinal_, 0, "loadPhaseOrdinal");
-  assign(modelInitStartedAt_, std::optional<platform::WallClock::time_point>(),
+  assign(modelInitStartedAt_, std::optional<platform::SteadyClock::time_point>(),
          "modelInitStartedAt");
   const auto start = services_.steadyClock->now();
   const std::weak_ptr<AppCore> weak = weak_from_this();
@@ -413,7 +466,7 @@ void AppCore::loadModel() {
         core->assign(core->modelStatus_, std::string("Download failed"), "modelStatus");
         core->assign(core->loadProgress_, std::optional<double>(), "loadProgress");
         core->assign(core->loadDetailText_, std::optional<std::string>(), "loadDetailText");
-        core->assign(core->modelInitStartedAt_, std::optional<platform::WallClock::time_point>(),
+        core->assign(core->modelInitStartedAt_, std::optional<platform::SteadyClock::time_point>(),
                      "modelInitStartedAt");
         core->assign(core->isModelLoadFailed_, true, "isModelLoadFailed");
         core->log("[TranscriptionEngine] Load failed: " + describe(error));
@@ -433,7 +486,7 @@ std::string AppCore::etaText(double seconds) {
 void AppCore::apply(const TranscriptionEngine::LoadingPhase &phase) {
   using Kind = TranscriptionEngine::LoadingPhase::Kind;
   if (phase.kind == Kind::downloading) {
-    if (loadPhaseOrdinal_ >= 3) {
+    if (loadPhaseOrdinal_.peek() >= 3) {
       return;
     }
     std::vector<std::string> parts;
@@ -458,7 +511,7 @@ void AppCore::apply(const TranscriptionEngine::LoadingPhase &phase) {
     assign(loadDetailText_, detail, "loadDetailText");
     return;
   }
-  if (phase.ordinal() < loadPhaseOrdinal_) {
+  if (phase.ordinal() < loadPhaseOrdinal_.peek()) {
     return;
   }
   assign(loadPhaseOrdinal_, phase.ordinal(), "loadPhaseOrdinal");
@@ -477,8 +530,9 @@ void AppCore::apply(const TranscriptionEngine::LoadingPhase &phase) {
     assign(modelStatus_, std::string("Preparing the speech model"), "modelStatus");
     assign(loadProgress_, std::optional<double>(), "loadProgress");
     assign(loadDetailText_, std::optional<std::string>(), "loadDetailText");
-    if (!modelInitStartedAt_) {
-      assign(modelInitStartedAt_, std::optional(services_.wallClock->now()), "modelInitStartedAt");
+    if (!modelInitStartedAt_.peek()) {
+      assign(modelInitStartedAt_, std::optional(services_.steadyClock->now()),
+             "modelInitStartedAt");
     }
     break;
   case Kind::ready:
@@ -486,11 +540,11 @@ void AppCore::apply(const TranscriptionEngine::LoadingPhase &phase) {
     assign(loadProgress_, std::optional(1.0), "loadProgress");
     assign(loadDetailText_, std::optional<std::string>(), "loadDetailText");
     assign(isModelReady_, true, "isModelReady");
-    assign(modelInitStartedAt_, std::optional<platform::WallClock::time_point>(),
+    assign(modelInitStartedAt_, std::optional<platform::SteadyClock::time_point>(),
            "modelInitStartedAt");
-    if (userIsWaitingForModel_) {
+    if (userIsWaitingForModel_.peek()) {
       assign(userIsWaitingForModel_, false, "userIsWaitingForModel");
-      showTransient(HUDMode::ready(std::string(displayName(hotkeyKey_))), 3.0);
+      showTransient(HUDMode::ready(std::string(displayName(hotkeyKey_.peek()))), 3.0);
     }
     break;
   case Kind::downloading:
@@ -509,17 +563,18 @@ void AppCore::onRefineHotkey() {
 }
 
 void AppCore::refineLastDictation() {
-  if (!refineEnabled_ || !lastInjectedText_ || !lastInjectedAt_ || !lastInjectedSteady_) {
+  if (!refineEnabled_.peek() || !lastInjectedText_.peek() || !lastInjectedAt_.peek() ||
+      !lastInjectedSteady_) {
     return;
   }
   // Measured on the steady clock: a change of the wall clock neither opens nor closes it.
   if (services_.steadyClock->now() - *lastInjectedSteady_ >= kRefineWindow) {
     return;
   }
-  const std::string consumed = *lastInjectedText_;
+  const std::string consumed = *lastInjectedText_.peek();
   assign(lastInjectedText_, std::optional<std::string>(), "lastInjectedText");
   const bool available = aiCleanup_->isAvailable();
-  const auto pid = lastInjectedAppPID_;
+  const auto pid = lastInjectedAppPID_.peek();
   const std::weak_ptr<AppCore> weak = weak_from_this();
   RefinePresenter::ApplyAction onApply = [weak, pid, consumed](const std::string &refined) {
     const auto core = weak.lock();
@@ -554,6 +609,95 @@ void AppCore::refineLastDictation() {
 void AppCore::copyRefined(const std::string &text) {
   services_.pasteboard->clearContents();
   services_.pasteboard->setString(text);
+}
+
+// What the views use.
+
+std::string AppCore::hotkeyLabel() const { return std::string(displayName(hotkeyKey())); }
+
+std::string AppCore::hotkeySpokenLabel() const { return spokenLabel(hotkeyKey()); }
+
+std::vector<std::string> AppCore::hotkeyKeyCaps() const { return keyCaps(hotkeyKey()); }
+
+std::vector<std::string> AppCore::offeredHotkeyLabels() const {
+  std::vector<std::string> labels;
+  for (const HotkeyKey key : offeredHotkeyKeys) {
+    labels.emplace_back(displayName(key));
+  }
+  return labels;
+}
+
+int AppCore::selectedHotkeyIndex() const {
+  const HotkeyKey current = hotkeyKey();
+  for (std::size_t index = 0; index < offeredHotkeyKeys.size(); ++index) {
+    if (offeredHotkeyKeys[index] == current) {
+      return static_cast<int>(index);
+    }
+  }
+  return -1;
+}
+
+void AppCore::selectHotkey(int index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= offeredHotkeyKeys.size()) {
+    return;
+  }
+  setHotkeyKey(offeredHotkeyKeys[static_cast<std::size_t>(index)]);
+}
+
+void AppCore::permitHotkey() {
+  if (!hotkeyPermitted_.peek()) {
+    setHotkeyPermitted(true);
+  }
+}
+
+void AppCore::refreshAccessibility() {
+  assign(accessibilityGranted_, canPostEvents(), "accessibilityGranted");
+}
+
+void AppCore::checkForUpdates() {
+  if (updater_->controller().checkForUpdates() == platform::UpdateCheck::unavailable) {
+    log("[AppCore] Update check unavailable: this installation has no update service");
+  }
+}
+
+bool AppCore::onboardingComplete() const {
+  return services_.settings->boolOrFalse(kOnboardingCompleteKey);
+}
+
+void AppCore::setOnboardingComplete(bool complete) {
+  services_.settings->setBool(kOnboardingCompleteKey, complete);
+}
+
+std::optional<std::int64_t> AppCore::resumePage() const {
+  return services_.settings->intValue(kOnboardingResumePageKey);
+}
+
+void AppCore::setResumePage(std::int64_t page) {
+  services_.settings->setInt(kOnboardingResumePageKey, page);
+}
+
+void AppCore::removeResumePage() { services_.settings->remove(kOnboardingResumePageKey); }
+
+int AppCore::loginItemStatus() const { return static_cast<int>(services_.loginItems->status()); }
+
+void AppCore::registerLoginItem() {
+  try {
+    services_.loginItems->registerItem();
+  } catch (const platform::LoginItemError &) {
+    // Dropped: the status read afterwards shows the item as not enabled.
+  }
+}
+
+void AppCore::unregisterLoginItem() {
+  try {
+    services_.loginItems->unregisterItem();
+  } catch (const platform::LoginItemError &) {
+    // Dropped, as a registration's failure is.
+  }
+}
+
+std::string AppCore::appName() const {
+  return services_.bundleName.value_or(services_.processName);
 }
 
 } // namespace murmurquill

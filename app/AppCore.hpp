@@ -6,22 +6,31 @@
 #include "app/HUDPresenter.hpp"
 #include "app/HotkeyKey.hpp"
 #include "app/HotkeyMonitor.hpp"
+#include "app/OnboardingWindowController.hpp"
 #include "app/RefinePresenter.hpp"
 #include "app/SpeechModule.hpp"
 #include "app/TextInjector.hpp"
 #include "app/TranscriptionEngine.hpp"
+#include "app/UIModel.hpp"
+#include "app/UpdaterService.hpp"
 #include "platform/audio/MicrophoneEngine.hpp"
 #include "platform/input/Accessibility.hpp"
 #include "platform/input/EventTap.hpp"
 #include "platform/input/KeystrokePoster.hpp"
 #include "platform/input/Pasteboard.hpp"
+#include "platform/system/ApplicationLauncher.hpp"
 #include "platform/system/Clock.hpp"
 #include "platform/system/Environment.hpp"
 #include "platform/system/Executor.hpp"
 #include "platform/system/LanguageModel.hpp"
+#include "platform/system/LoginItemService.hpp"
 #include "platform/system/MicrophoneAuthorization.hpp"
+#include "platform/system/RunLoop.hpp"
 #include "platform/system/Settings.hpp"
+#include "platform/system/Updater.hpp"
 #include "platform/system/Workspace.hpp"
+#include "platform/ui/Desktop.hpp"
+#include "platform/ui/Observation.hpp"
 
 #include <chrono>
 #include <cstdint>
@@ -37,20 +46,25 @@ namespace murmurquill {
 
 // The app's one controller: owns every service of the dictation system, publishes the state
 // the menu, the onboarding window and the icon show, and runs the dictation road (key down to
-// text at the cursor), the model load with its status, and the refine road.
+// text at the cursor), the model load with its status, and the refine road. It is the model
+// the menu, the setup window and the about window read (UIModel).
 //
-// Main thread only (the main executor's thread). Observed properties call onChange with their
-// name when an assignment changes them; the settings-backed setters save on every assignment.
-// Made only through make(), as callbacks and queued work refer to it weakly.
-class AppCore final : public std::enable_shared_from_this<AppCore> {
+// Main thread only (the main executor's thread). Observed properties are tracked by the views
+// that read them (a change redraws them) and call onChange with their name when an assignment
+// changes them; the settings-backed setters save on every assignment. Made only through
+// make(), as callbacks and queued work refer to it weakly.
+class AppCore final : public UIModel, public std::enable_shared_from_this<AppCore> {
 public:
-  // The platform and the user interface the controller runs on.
+  // The platform and the user interface the controller runs on: the seams a front end fills.
+  // The in-memory implementations in platform/ make a headless controller; a desktop front end
+  // gives the real ones. Every pointer is required unless its comment says otherwise; all are
+  // used on the main thread unless the interface says otherwise.
   struct Services {
     std::shared_ptr<platform::Executor> main;             // the main thread's queue and timers
     std::shared_ptr<platform::Executor> engineWorker;     // serial: downloads, transcriptions
     std::shared_ptr<platform::Executor> languageWorker;   // language-model streams
     std::shared_ptr<platform::SteadyClock> steadyClock;   // durations: load time, refine window
-    std::shared_ptr<platform::WallClock> wallClock;       // dates shown to the user
+    std::shared_ptr<platform::WallClock> wallClock;       // dates kept for the user
     std::shared_ptr<platform::Settings> settings;         // the user's settings
     platform::Environment environment;                    // folders (the model folder)
     std::shared_ptr<platform::EventTapService> eventTaps; // global keyboard taps
@@ -61,10 +75,26 @@ public:
     std::shared_ptr<platform::Pasteboard> pasteboard;
     std::shared_ptr<platform::Accessibility> accessibility;
     std::shared_ptr<platform::Workspace> workspace;
-    std::shared_ptr<platform::LanguageModel> languageModel; // may be null
+    std::shared_ptr<platform::LanguageModel> languageModel; // null: the system has none
     std::shared_ptr<HUDPresenter> hud;
     std::shared_ptr<RefinePresenter> refinePanel;
-    AudioCapture::Options captureOptions{}; // take length cap, tap size
+    // Where the setup and about windows open (and the setup pages open their links). Null: an
+    // off-screen desktop of the controller's own (headless runs).
+    std::shared_ptr<platform::ui::Desktop> desktop;
+    // The software updater, started at construction. Null: UnavailableUpdater.
+    std::shared_ptr<platform::Updater> updater;
+    // The login item the setup window registers and the menu toggles. Null: an in-memory one
+    // that is not registered.
+    std::shared_ptr<platform::LoginItemService> loginItems;
+    // Starts the new instance of a relaunch. Null: an in-memory one that never completes.
+    std::shared_ptr<platform::ApplicationLauncher> launcher;
+    // The application's run loop, ended by Quit and by a relaunch. Null: a BlockingRunLoop of
+    // the controller's own (nobody runs it).
+    std::shared_ptr<platform::RunLoop> runLoop;
+    std::optional<std::string> shortVersion;               // "1.4"; absent: the About fallback
+    std::optional<std::string> bundleName = "Murmurquill"; // the app's name in instructions
+    std::string processName = "murmurquill";               // the name when there is no bundle name
+    AudioCapture::Options captureOptions{};                // take length cap, tap size
     LogSink log;
   };
 
@@ -75,6 +105,7 @@ public:
   // Builds the services in order, reads the settings and permissions, wires the hotkey
   // callbacks, starts the monitor when onboarding is complete and queues the model load.
   static std::shared_ptr<AppCore> make(Services services);
+  ~AppCore() override;
   AppCore(const AppCore &) = delete;
   AppCore &operator=(const AppCore &) = delete;
 
@@ -82,30 +113,35 @@ public:
   std::function<void(std::string_view property)> onChange;
 
   // Observed state.
-  bool isRecording() const { return isRecording_; }
-  bool isTranscribing() const { return isTranscribing_; }
-  bool isModelReady() const { return isModelReady_; }
-  bool isModelLoadFailed() const { return isModelLoadFailed_; }
-  const std::string &modelStatus() const { return modelStatus_; }
-  std::optional<double> loadProgress() const { return loadProgress_; }
-  const std::optional<std::string> &loadDetailText() const { return loadDetailText_; }
-  bool userIsWaitingForModel() const { return userIsWaitingForModel_; }
-  std::optional<platform::WallClock::time_point> modelInitStartedAt() const {
-    return modelInitStartedAt_;
+  bool isRecording() const override { return isRecording_.get(); }
+  bool isTranscribing() const override { return isTranscribing_.get(); }
+  bool isModelReady() const override { return isModelReady_.get(); }
+  bool isModelLoadFailed() const override { return isModelLoadFailed_.get(); }
+  std::string modelStatus() const override { return modelStatus_.get(); }
+  std::optional<double> loadProgress() const override { return loadProgress_.get(); }
+  std::optional<std::string> loadDetailText() const override { return loadDetailText_.get(); }
+  bool userIsWaitingForModel() const { return userIsWaitingForModel_.get(); }
+  // On the steady clock: the setup page counts the seconds since.
+  std::optional<platform::SteadyClock::time_point> modelInitStartedAt() const override {
+    return modelInitStartedAt_.get();
   }
-  int loadPhaseOrdinal() const { return loadPhaseOrdinal_; }
-  platform::AuthorizationStatus micStatus() const { return micStatus_; }
-  bool accessibilityGranted() const { return accessibilityGranted_; }
-  bool inputMonitoringGranted() const { return inputMonitoringGranted_; }
-  bool refineEnabled() const { return refineEnabled_; }
-  const std::optional<std::string> &lastInjectedText() const { return lastInjectedText_; }
-  std::optional<platform::WallClock::time_point> lastInjectedAt() const { return lastInjectedAt_; }
-  std::optional<platform::ProcessId> lastInjectedAppPID() const { return lastInjectedAppPID_; }
-  HotkeyKey hotkeyKey() const { return hotkeyKey_; }
-  bool hotkeyPermitted() const { return hotkeyPermitted_; }
+  int loadPhaseOrdinal() const { return loadPhaseOrdinal_.get(); }
+  platform::AuthorizationStatus micStatus() const override { return micStatus_.get(); }
+  bool accessibilityGranted() const override { return accessibilityGranted_.get(); }
+  bool inputMonitoringGranted() const override { return inputMonitoringGranted_.get(); }
+  bool refineEnabled() const override { return refineEnabled_.get(); }
+  std::optional<std::string> lastInjectedText() const { return lastInjectedText_.get(); }
+  std::optional<platform::WallClock::time_point> lastInjectedAt() const {
+    return lastInjectedAt_.get();
+  }
+  std::optional<platform::ProcessId> lastInjectedAppPID() const {
+    return lastInjectedAppPID_.get();
+  }
+  HotkeyKey hotkeyKey() const { return hotkeyKey_.get(); }
+  bool hotkeyPermitted() const { return hotkeyPermitted_.get(); }
 
   // Saves "refineEnabled" on every assignment.
-  void setRefineEnabled(bool enabled);
+  void setRefineEnabled(bool enabled) override;
   // Saves "selectedHotkeyKey" on every assignment and restarts a running monitor with the key
   // (a failed restart is silent and leaves it stopped).
   void setHotkeyKey(HotkeyKey key);
@@ -117,21 +153,31 @@ public:
   TranscriptionEngine &engine() const { return *engine_; }
   TextInjector &injector() const { return *injector_; }
   AICleanupService &aiCleanup() const { return *aiCleanup_; }
+  // The setup and about windows.
+  OnboardingWindowController &onboarding() const { return *onboarding_; }
+  UpdaterService &updater() const { return *updater_; }
+  platform::ui::Desktop &desktop() const { return *services_.desktop; }
 
   // The stored push-to-talk key: one of the offered keys, else rightOption.
   static HotkeyKey loadSavedHotkeyKey(const platform::Settings &settings);
 
   // Permissions and start-up.
-  void startHotkey();
-  void refreshMicStatus();
+  void startHotkey() override;
+  void refreshMicStatus() override;
   void prewarmAudio();
   // Asks for the microphone; `done` runs on the main thread after the refresh.
-  void requestMicrophoneAccess(std::function<void()> done = {});
-  void requestAccessibility();
-  void noteUserWaitingForModel();
+  void requestMicrophoneAccess(std::function<void()> done);
+  void requestAccessibility() override;
+  void noteUserWaitingForModel() override;
   void refreshPermissions();
-  // The application became active: refresh the permissions on the main queue.
+  // The application became active: queues the permission refresh on the main executor and
+  // tells a setup window that is open (it retries the hotkey and re-reads at once).
   void applicationDidBecomeActive();
+  // Starts a new instance of the app; when it started, ends this one's run loop (from the
+  // main executor); when it did not, logs "[AppCore] Relaunch failed: " and keeps running.
+  void relaunch() override;
+  // Ends the app's run loop.
+  void quit() override;
 
   // Dictation road.
   void hotkeyDown();
@@ -141,7 +187,7 @@ public:
 
   // Model load. A load asked for while one runs joins it instead of starting a second one.
   void loadModel();
-  void reloadModel();
+  void reloadModel() override;
   void apply(const TranscriptionEngine::LoadingPhase &phase);
   // "42s remaining", "2m 5s remaining".
   static std::string etaText(double seconds);
@@ -151,6 +197,32 @@ public:
   void refineLastDictation();
   void copyRefined(const std::string &text);
 
+  // What the views use (UIModel).
+  std::string hotkeyLabel() const override;
+  std::string hotkeySpokenLabel() const override;
+  std::vector<std::string> hotkeyKeyCaps() const override;
+  std::vector<std::string> offeredHotkeyLabels() const override;
+  int selectedHotkeyIndex() const override;
+  void selectHotkey(int index) override;
+  bool languageModelAvailable() const override { return aiCleanup_->isAvailable(); }
+  bool systemSupportsLanguageModel() const override { return services_.languageModel != nullptr; }
+  void permitHotkey() override;
+  void refreshAccessibility() override;
+  void requestMicrophoneAccess() override { requestMicrophoneAccess(nullptr); }
+  // Reaches the updater; an installation without an update service logs that it has none.
+  void checkForUpdates() override;
+  bool onboardingComplete() const override;
+  void setOnboardingComplete(bool complete) override;
+  std::optional<std::int64_t> resumePage() const override;
+  void setResumePage(std::int64_t page) override;
+  void removeResumePage() override;
+  int loginItemStatus() const override;
+  // Failures are dropped: the status read afterwards tells what happened.
+  void registerLoginItem() override;
+  void unregisterLoginItem() override;
+  std::string appName() const override;
+  std::optional<std::string> shortVersion() const override { return services_.shortVersion; }
+
 private:
   // What became of one take's transcription.
   struct TakeOutcome {
@@ -159,21 +231,22 @@ private:
     std::string text; // the text, or the error's description
   };
 
+  template <class T> using Observed = platform::ui::Observable<T>;
+
   explicit AppCore(Services services);
   void construct();
 
-  template <class T> void assign(T &field, T value, std::string_view name) {
-    if (field == value) {
-      field = std::move(value);
-      return;
-    }
-    field = std::move(value);
-    if (onChange) {
+  template <class T, class V> void assign(Observed<T> &field, V &&value, std::string_view name) {
+    T next(std::forward<V>(value));
+    const bool changed = !(field.peek() == next);
+    field.set(std::move(next));
+    if (changed && onChange) {
       onChange(name);
     }
   }
   void log(const std::string &line) const;
   void hideHUD();
+  bool canPostEvents() const;
 
   // Transcribes take `sequence`; outcomes are handled strictly in take order.
   void transcribeAndInject(std::vector<float> samples, std::uint64_t sequence);
@@ -182,34 +255,36 @@ private:
 
   Services services_;
 
-  bool isRecording_ = false;
-  bool isTranscribing_ = false;
-  bool isModelReady_ = false;
-  bool isModelLoadFailed_ = false;
-  std::string modelStatus_ = "Loading Whisper model\xE2\x80\xA6";
-  std::optional<double> loadProgress_;
-  std::optional<std::string> loadDetailText_;
+  Observed<bool> isRecording_{false};
+  Observed<bool> isTranscribing_{false};
+  Observed<bool> isModelReady_{false};
+  Observed<bool> isModelLoadFailed_{false};
+  Observed<std::string> modelStatus_{std::string("Loading Whisper model\xE2\x80\xA6")};
+  Observed<std::optional<double>> loadProgress_;
+  Observed<std::optional<std::string>> loadDetailText_;
   platform::TimerHandle transientHUDTask_;
-  bool userIsWaitingForModel_ = false;
-  std::optional<platform::WallClock::time_point> modelInitStartedAt_;
-  int loadPhaseOrdinal_ = 0;
-  platform::AuthorizationStatus micStatus_ = platform::AuthorizationStatus::notDetermined;
-  bool accessibilityGranted_ = false;
-  bool inputMonitoringGranted_ = false;
+  Observed<bool> userIsWaitingForModel_{false};
+  Observed<std::optional<platform::SteadyClock::time_point>> modelInitStartedAt_;
+  Observed<int> loadPhaseOrdinal_{0};
+  Observed<platform::AuthorizationStatus> micStatus_{platform::AuthorizationStatus::notDetermined};
+  Observed<bool> accessibilityGranted_{false};
+  Observed<bool> inputMonitoringGranted_{false};
 
   std::shared_ptr<HotkeyMonitor> hotkey_;
   std::shared_ptr<AudioCapture> audio_;
   std::shared_ptr<TranscriptionEngine> engine_;
   std::shared_ptr<TextInjector> injector_;
+  std::unique_ptr<OnboardingWindowController> onboarding_;
+  std::unique_ptr<UpdaterService> updater_;
   std::shared_ptr<AICleanupService> aiCleanup_;
 
-  bool refineEnabled_ = true;
-  std::optional<std::string> lastInjectedText_;
-  std::optional<platform::WallClock::time_point> lastInjectedAt_;
+  Observed<bool> refineEnabled_{true};
+  Observed<std::optional<std::string>> lastInjectedText_;
+  Observed<std::optional<platform::WallClock::time_point>> lastInjectedAt_;
   std::optional<platform::SteadyClock::time_point> lastInjectedSteady_;
-  std::optional<platform::ProcessId> lastInjectedAppPID_;
-  HotkeyKey hotkeyKey_ = HotkeyKey::rightOption;
-  bool hotkeyPermitted_ = false;
+  Observed<std::optional<platform::ProcessId>> lastInjectedAppPID_;
+  Observed<HotkeyKey> hotkeyKey_{HotkeyKey::rightOption};
+  Observed<bool> hotkeyPermitted_{false};
 
   bool loadRunning_ = false;
   std::uint64_t nextTakeSequence_ = 0;

@@ -42,7 +42,8 @@ MenuBarView::MenuBarView(UIModel &core, OnboardingWindowController &onboarding)
       launchAtLogin_(core.loginItemStatus() == kLoginEnabled) {}
 
 bool MenuBarView::setupNeeded(const UIModel &core) {
-  return !(core.inputMonitoringGranted() && core.micStatus() == UIModel::kMicAuthorized &&
+  return !(core.inputMonitoringGranted() &&
+           core.micStatus() == platform::AuthorizationStatus::authorized &&
            core.accessibilityGranted());
 }
 
@@ -124,7 +125,7 @@ ui::View MenuBarView::body() {
     if (!core_.inputMonitoringGranted()) {
       block.push_back(row("Input Monitoring (hotkey)"));
     }
-    if (core_.micStatus() != UIModel::kMicAuthorized) {
+    if (core_.micStatus() != platform::AuthorizationStatus::authorized) {
       block.push_back(row("Microphone access"));
     }
     if (!core_.accessibilityGranted()) {

@@ -184,8 +184,8 @@ ui::View OnboardingView::inputMonitoringPage() {
 }
 
 ui::View OnboardingView::microphonePage() {
-  const int status = core_.micStatus();
-  const bool needed = status != UIModel::kMicAuthorized;
+  const platform::AuthorizationStatus status = core_.micStatus();
+  const bool needed = status != platform::AuthorizationStatus::authorized;
   std::vector<ui::View> items{
       permissionIcon("mic.fill", ui::Color::red()),
       pageHeading("Microphone", {{"Audio is recorded only while you hold " + core_.hotkeyLabel() +
@@ -196,7 +196,7 @@ ui::View OnboardingView::microphonePage() {
   if (needed) {
     UIModel *core = &core_;
     ui::Desktop *desktop = &desktop_;
-    if (status == UIModel::kMicNotDetermined) {
+    if (status == platform::AuthorizationStatus::notDetermined) {
       items.push_back(
           mainButton("Allow Microphone Access", [core] { core->requestMicrophoneAccess(); }));
     } else {
@@ -334,9 +334,9 @@ ui::View OnboardingView::donePage() {
   if (!core_.isModelReady()) {
     items.push_back(modelStatusCard());
   }
-  const bool missing =
-      !(core_.inputMonitoringGranted() && core_.micStatus() == UIModel::kMicAuthorized &&
-        core_.accessibilityGranted());
+  const bool missing = !(core_.inputMonitoringGranted() &&
+                         core_.micStatus() == platform::AuthorizationStatus::authorized &&
+                         core_.accessibilityGranted());
   if (missing) {
     items.push_back(ui::HStack(
         {ui::Symbol("exclamationmark.triangle.fill")

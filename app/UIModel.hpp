@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/system/MicrophoneAuthorization.hpp"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -14,12 +16,6 @@ namespace murmurquill {
 // changes; tests implement it in memory. Main thread only.
 class UIModel {
 public:
-  // Raw values of the microphone authorization status.
-  static constexpr int kMicNotDetermined = 0;
-  static constexpr int kMicRestricted = 1;
-  static constexpr int kMicDenied = 2;
-  static constexpr int kMicAuthorized = 3;
-
   virtual ~UIModel() = default;
 
   // The push-to-talk key: its label ("Right Option"), its name inside a sentence ("the Right
@@ -35,7 +31,7 @@ public:
   virtual void selectHotkey(int index) = 0;
 
   virtual bool inputMonitoringGranted() const = 0;
-  virtual int micStatus() const = 0;
+  virtual platform::AuthorizationStatus micStatus() const = 0;
   virtual bool accessibilityGranted() const = 0;
   virtual bool isRecording() const = 0;
   virtual bool isTranscribing() const = 0;

@@ -18,6 +18,19 @@ std::optional<std::string> InMemorySettings::stringValue(const std::string &key)
   return std::get<std::string>(found->second);
 }
 
+std::optional<std::int64_t> InMemorySettings::intValue(const std::string &key) const {
+  const auto found = values_.find(key);
+  if (found == values_.end() || !std::holds_alternative<std::int64_t>(found->second)) {
+    return std::nullopt;
+  }
+  return std::get<std::int64_t>(found->second);
+}
+
+void InMemorySettings::setInt(const std::string &key, std::int64_t value) {
+  values_[key] = value;
+  ++writes_[key];
+}
+
 void InMemorySettings::setBool(const std::string &key, bool value) {
   values_[key] = value;
   ++writes_[key];

@@ -15,7 +15,9 @@ public:
   bool contains(const std::string &key) const override { return values_.count(key) != 0; }
   std::optional<bool> boolValue(const std::string &key) const override;
   std::optional<std::string> stringValue(const std::string &key) const override;
+  std::optional<std::int64_t> intValue(const std::string &key) const override;
   void setBool(const std::string &key, bool value) override;
+  void setInt(const std::string &key, std::int64_t value) override;
   void setString(const std::string &key, const std::string &value) override;
   void remove(const std::string &key) override { values_.erase(key); }
 
@@ -23,7 +25,7 @@ public:
   std::size_t writeCount(const std::string &key) const;
 
 private:
-  std::map<std::string, std::variant<bool, std::string>> values_;
+  std::map<std::string, std::variant<bool, std::string, std::int64_t>> values_;
   std::map<std::string, std::size_t> writes_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <cstdint>
 #include <fstream>
 #include <sstream>
 #include <system_error>
@@ -45,6 +46,27 @@ std::optional<std::string> JsonFileSettings::stringValue(const std::string &key)
   }
   const auto value = nlohmann::json::parse(found->second, nullptr, false);
   return value.is_string() ? std::optional<std::string>(value.get<std::string>()) : std::nullopt;
+}
+
+std::optional<std::int64_t> JsonFileSettings::intValue(const std::string &key) const {
+  const auto found = values_.find(key);
+  if (found == values_.end()) {
+    return std::nullopt;
+  }
+  const auto value = nlohmann::json::parse(found->second, nullptr, false);
+  if (value.is_number_unsigned() &&
+      value.get<std::uint64_t>() > static_cast<std::uint64_t>(INT64_MAX)) {
+    return std::nullopt;
+  }
+  if (value.is_number_integer()) {
+    return value.get<std::int64_t>();
+  }
+  return std::nullopt;
+}
+
+void JsonFileSettings::setInt(const std::string &key, std::int64_t value) {
+  values_[key] = nlohmann::json(value).dump();
+  save();
 }
 
 void JsonFileSettings::setBool(const std::string &key, bool value) {

@@ -12,7 +12,7 @@ namespace platform {
 // file is read once at construction and rewritten whole, through a temporary file and a
 // rename, after every change, so a crash never leaves half a file. A file that is not a JSON
 // object is set aside as "<name>.unreadable" rather than overwritten. Values other than
-// Booleans and strings in the file are kept as they are. Main thread only.
+// Booleans, strings and integers in the file are kept as they are. Main thread only.
 class JsonFileSettings final : public Settings {
 public:
   explicit JsonFileSettings(std::filesystem::path file);
@@ -20,7 +20,9 @@ public:
   bool contains(const std::string &key) const override;
   std::optional<bool> boolValue(const std::string &key) const override;
   std::optional<std::string> stringValue(const std::string &key) const override;
+  std::optional<std::int64_t> intValue(const std::string &key) const override;
   void setBool(const std::string &key, bool value) override;
+  void setInt(const std::string &key, std::int64_t value) override;
   void setString(const std::string &key, const std::string &value) override;
   void remove(const std::string &key) override;
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -16,7 +17,10 @@ public:
   virtual std::optional<bool> boolValue(const std::string &key) const = 0;
   // The string under the key; absent when the key holds nothing or no string.
   virtual std::optional<std::string> stringValue(const std::string &key) const = 0;
+  // The integer under the key; absent when the key holds nothing or no integer.
+  virtual std::optional<std::int64_t> intValue(const std::string &key) const = 0;
   virtual void setBool(const std::string &key, bool value) = 0;
+  virtual void setInt(const std::string &key, std::int64_t value) = 0;
   virtual void setString(const std::string &key, const std::string &value) = 0;
   virtual void remove(const std::string &key) = 0;
 

@@ -1,23 +1,9 @@
 #include "app/AppCore.hpp"
 #include "app/ByteCountFormatting.hpp"
 
-#include "AppTestSupport.hpp"
-#include "FakeSpeechModule.hpp"
-#include "platform/audio/InMemoryMicrophoneEngine.hpp"
-#include "platform/input/InMemoryAccessibility.hpp"
-#include "platform/input/InMemoryEventTapService.hpp"
-#include "platform/input/InMemoryKeystrokePoster.hpp"
-#include "platform/input/InMemoryPasteboard.hpp"
-#include "platform/system/InMemoryMicrophoneAuthorization.hpp"
-#include "platform/system/InMemorySettings.hpp"
-#include "platform/system/InMemoryWorkspace.hpp"
-#include "platform/system/ManualExecutor.hpp"
-#include "platform/system/ScriptedLanguageModel.hpp"
-#include "tests/support/TempDir.hpp"
+#include "AppCoreFixture.hpp"
 
 #include <gtest/gtest.h>
-
-#include <deque>
 
 namespace murmurquill {
 namespace {
@@ -25,164 +11,8 @@ namespace {
 using namespace std::chrono_literals;
 using HK = HUDMode::Kind;
 namespace flags = platform::EventFlags;
-
-// The HUD as the controller sees it: records every mode shown.
-class FakeHUD final : public HUDPresenter {
-public:
-  void show(const HUDMode &mode) override {
-    mode_ = mode;
-    visible_ = mode.kind != HK::hidden;
-    shown.push_back(mode);
-  }
-  void setMode(const HUDMode &mode) override { mode_ = mode; }
-  HUDMode mode() const override { return mode_; }
-  bool isPanelVisible() const override { return visible_; }
-
-  std::vector<HUDMode> shown;
-
-private:
-  HUDMode mode_;
-  bool visible_ = false;
-};
-
-// A refine panel that keeps only the newest one open and records results by token.
-class FakeRefinePanel final : public RefinePresenter {
-public:
-  PanelToken show(ApplyAction apply, CopyAction copy) override {
-    onApply = std::move(apply);
-    onCopy = std::move(copy);
-    loading = true;
-    text.clear();
-    return ++current;
-  }
-  void showResult(const std::string &result, PanelToken token) override {
-    results.emplace_back(result, token);
-    if (token == current) {
-      text = result;
-      loading = false;
-    }
-  }
-
-  ApplyAction onApply;
-  CopyAction onCopy;
-  PanelToken current = 0;
-  bool loading = false;
-  std::string text;
-  std::vector<std::pair<std::string, PanelToken>> results;
-};
-
-// An executor whose work runs only when the test says which item, in any order.
-class HeldExecutor final : public platform::Executor {
-public:
-  void post(Work work) override { held.push_back(std::move(work)); }
-  platform::TimerHandle after(Clock::duration, Work work) override {
-    post(std::move(work));
-    return {};
-  }
-  Clock::time_point now() const override { return {}; }
-  bool isCurrent() const override { return true; }
-  void run(std::size_t index) {
-    auto work = std::move(held.at(index));
-    held.erase(held.begin() + static_cast<std::ptrdiff_t>(index));
-    work();
-  }
-  std::deque<Work> held;
-};
-
-class AppCoreTest : public ::testing::Test {
-protected:
-  AppCoreTest() {
-    settings->setBool("onboardingComplete", true);
-    workspace->setFrontmost(4242);
-    workspace->launch(777);
-  }
-
-  void makeCore() {
-    AppCore::Services services;
-    services.main = main;
-    services.engineWorker = engineWorker ? engineWorker : main;
-    services.languageWorker = languageWorker ? languageWorker : main;
-    services.steadyClock = main;
-    services.wallClock = wall;
-    services.settings = settings;
-    services.environment =
-        platform::Environment({{"XDG_DATA_HOME", temp.path().string()}}, temp.path());
-    services.eventTaps = taps;
-    services.microphone = microphone;
-    services.microphoneAuthorization = micAuth;
-    services.speech = speech;
-    services.keystrokes = poster;
-    services.pasteboard = pasteboard;
-    services.accessibility = accessibility;
-    services.workspace = workspace;
-    services.languageModel = languageModel;
-    services.hud = hud;
-    services.refinePanel = panel;
-    services.captureOptions = captureOptions;
-    services.log = log.sink();
-    core = AppCore::make(std::move(services));
-  }
-
-  // Launches and lets the model load finish.
-  void launch() {
-    makeCore();
-    main->runUntilIdle();
-  }
-
-  void press() { taps->flagsChanged(61, flags::maskAlternate | flags::deviceRightAlternate); }
-  void release() { taps->flagsChanged(61, 0); }
-
-  // A whole dictation: press, `frames` of 16 kHz audio, release, transcription, insertion.
-  void dictate(std::uint32_t frames) {
-    press();
-    main->runUntilIdle();
-    if (frames > 0) {
-      auto buffer = platform::PcmBuffer::make(*platform::AudioFormat::standard(16000, 1), frames);
-      std::fill_n(buffer->floatChannelData(0), frames, 0.1f);
-      buffer->setFrameLength(frames);
-      microphone->push(*buffer);
-    }
-    release();
-    main->runUntilIdle();
-  }
-
-  std::vector<std::string> linesSince(std::size_t first) const {
-    const auto lines = log.lines();
-    return {lines.begin() + static_cast<std::ptrdiff_t>(std::min(first, lines.size())),
-            lines.end()};
-  }
-
-  mqtest::TempDir temp;
-  std::shared_ptr<platform::ManualExecutor> main = std::make_shared<platform::ManualExecutor>();
-  std::shared_ptr<platform::Executor> engineWorker;
-  std::shared_ptr<platform::Executor> languageWorker;
-  std::shared_ptr<platform::ManualWallClock> wall = std::make_shared<platform::ManualWallClock>();
-  std::shared_ptr<platform::InMemorySettings> settings =
-      std::make_shared<platform::InMemorySettings>();
-  std::shared_ptr<platform::InMemoryEventTapService> taps =
-      std::make_shared<platform::InMemoryEventTapService>();
-  std::shared_ptr<platform::InMemoryMicrophoneEngine> microphone =
-      std::make_shared<platform::InMemoryMicrophoneEngine>(
-          platform::AudioFormat::standard(16000, 1));
-  std::shared_ptr<platform::InMemoryMicrophoneAuthorization> micAuth =
-      std::make_shared<platform::InMemoryMicrophoneAuthorization>();
-  std::shared_ptr<testing::FakeSpeechModule> speech = std::make_shared<testing::FakeSpeechModule>();
-  std::shared_ptr<platform::InMemoryKeystrokePoster> poster =
-      std::make_shared<platform::InMemoryKeystrokePoster>();
-  std::shared_ptr<platform::InMemoryPasteboard> pasteboard =
-      std::make_shared<platform::InMemoryPasteboard>();
-  std::shared_ptr<platform::InMemoryAccessibility> accessibility =
-      std::make_shared<platform::InMemoryAccessibility>();
-  std::shared_ptr<platform::InMemoryWorkspace> workspace =
-      std::make_shared<platform::InMemoryWorkspace>();
-  std::shared_ptr<platform::ScriptedLanguageModel> languageModel =
-      std::make_shared<platform::ScriptedLanguageModel>();
-  std::shared_ptr<FakeHUD> hud = std::make_shared<FakeHUD>();
-  std::shared_ptr<FakeRefinePanel> panel = std::make_shared<FakeRefinePanel>();
-  AudioCapture::Options captureOptions{};
-  testing::LogRecorder log;
-  std::shared_ptr<AppCore> core;
-};
+using testing::AppCoreTest;
+using testing::HeldExecutor;
 
 TEST_F(AppCoreTest, FirstLaunchHasDefaultsAndDoesNotStartTheMonitor) {
   settings->remove("onboardingComplete");
@@ -506,20 +336,81 @@ TEST_F(AppCoreTest, OverlappingTranscriptionsInsertInTakeOrder) {
   EXPECT_EQ(core->lastInjectedText(), "take of 32000");
 }
 
-TEST_F(AppCoreTest, InsertionRefusedAfterTranscriptionShowsTheMessage) {
+// What becomes of a transcribed text for each answer of the injector: only a refusal for want
+// of permission shows the permission message; a paste that failed hides the HUD.
+struct InjectCase {
+  const char *name;
+  std::function<void(AppCoreTest &)> breakInjection; // after key down, before the text is back
+  std::vector<std::string> lines;                    // after "[TranscriptionEngine] → ..."
+  HK hudAfter;                                       // at once, and 3.5 s later
+  HK hudLater;
+  bool remembered;
+};
+
+class InjectOutcomeTable : public AppCoreTest, public ::testing::WithParamInterface<InjectCase> {};
+
+TEST_P(InjectOutcomeTable, OnlyARefusalShowsThePermissionMessage) {
+  const InjectCase &c = GetParam();
   launch();
+  speech->engine->textForTake = [](std::size_t n) {
+    return n == 16000 ? "First take." : "Second take.";
+  };
+  dictate(16000);
+  ASSERT_EQ(core->lastInjectedText(), "First take.");
+  main->advance(1s);
   press();
   main->runUntilIdle();
   auto buffer = platform::PcmBuffer::make(*platform::AudioFormat::standard(16000, 1), 2000);
   buffer->setFrameLength(2000);
   microphone->push(*buffer);
+  c.breakInjection(*this);
+  const auto first = log.lines().size();
   release();
-  poster->setCanPostEvents(false);
   main->runUntilIdle();
-  EXPECT_EQ(log.lines().back(), "[TextInjector] No permission to type at the cursor");
-  EXPECT_EQ(hud->mode(), HUDMode::of(HK::injectionDenied));
-  EXPECT_FALSE(core->lastInjectedText());
+  std::vector<std::string> expected{"[TranscriptionEngine] \xE2\x86\x92 \"Second take.\""};
+  expected.insert(expected.end(), c.lines.begin(), c.lines.end());
+  EXPECT_EQ(linesSince(first), expected);
+  EXPECT_EQ(hud->mode(), HUDMode::of(c.hudAfter));
+  EXPECT_FALSE(core->isTranscribing());
+  EXPECT_EQ(core->lastInjectedText(), c.remembered ? "Second take." : "First take.");
+  main->advance(3500ms);
+  EXPECT_EQ(hud->mode(), HUDMode::of(c.hudLater));
+  const bool deniedShown = std::find(hud->shown.begin(), hud->shown.end(),
+                                     HUDMode::of(HK::injectionDenied)) != hud->shown.end();
+  EXPECT_EQ(deniedShown, c.hudAfter == HK::injectionDenied);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Outcomes, InjectOutcomeTable,
+    ::testing::Values(
+        InjectCase{"injected",
+                   [](AppCoreTest &) {},
+                   {"[TextInjector] Pasted 12 chars"},
+                   HK::hidden,
+                   HK::hidden,
+                   true},
+        InjectCase{"notPermitted",
+                   [](AppCoreTest &t) { t.poster->setCanPostEvents(false); },
+                   {"[TextInjector] PostEvent not granted \xE2\x80\x94 skipping injection",
+                    "[TextInjector] No permission to type at the cursor"},
+                   HK::injectionDenied,
+                   HK::hidden,
+                   false},
+        InjectCase{"pasteboardWriteFailed",
+                   [](AppCoreTest &t) { t.pasteboard->failWritesFrom(0); },
+                   {"[TextInjector] Could not write the pasteboard \xE2\x80\x94 skipping injection",
+                    "[TextInjector] Could not type at the cursor"},
+                   HK::hidden,
+                   HK::hidden,
+                   false},
+        InjectCase{"keystrokeNotPosted",
+                   [](AppCoreTest &t) { t.poster->failPostsFrom(t.poster->attemptCount()); },
+                   {"[TextInjector] Could not post the paste keystroke",
+                    "[TextInjector] Could not type at the cursor"},
+                   HK::hidden,
+                   HK::hidden,
+                   false}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(AppCoreTest, ATakeAtItsLengthCapEndsByItself) {
   captureOptions.maxTakeSeconds = 0.5;

@@ -215,7 +215,7 @@ TEST_F(OnboardingTest, PermissionPagesFollowTheGrantsAndAct) {
   for (const MicCase &c :
        {MicCase{0, "Allow Microphone Access"}, MicCase{1, "Open Microphone Settings"},
         MicCase{2, "Open Microphone Settings"}, MicCase{3, ""}}) {
-    core.mic.set(c.status);
+    core.mic.set(platform::AuthorizationStatus(c.status));
     if (*c.button == '\0') {
       EXPECT_TRUE(inspector().hasText("Permission granted"));
       EXPECT_FALSE(inspector().hasText("Open Microphone Settings"));
@@ -275,7 +275,7 @@ TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {
   EXPECT_TRUE(
       inspector().hasText("Download Apple Intelligence in System Settings to unlock AI Refine."));
   core.inputMonitoring.set(true);
-  core.mic.set(3);
+  core.mic.set(platform::AuthorizationStatus(3));
   core.accessibility.set(true);
   EXPECT_FALSE(inspector().hasText(
       "Some permissions are missing \u2014 the menu bar icon will show details."));

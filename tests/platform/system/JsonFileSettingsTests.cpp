@@ -26,6 +26,21 @@ TEST(JsonFileSettingsTest, ValuesSurviveAReopen) {
   EXPECT_FALSE(std::filesystem::exists(file.string() + ".tmp"));
 }
 
+TEST(JsonFileSettingsTest, IntegersAreReadOnlyFromIntegers) {
+  mqtest::TempDir temp;
+  const auto file =
+      temp.write("settings.json", R"({"half": 1.5, "text": "3", "huge": 18446744073709551615})");
+  {
+    JsonFileSettings settings(file);
+    EXPECT_FALSE(settings.intValue("half"));
+    EXPECT_FALSE(settings.intValue("text"));
+    EXPECT_FALSE(settings.intValue("huge")) << "beyond the signed 64-bit range";
+    EXPECT_FALSE(settings.intValue("absent"));
+    settings.setInt("onboardingResumePage", -3);
+  }
+  EXPECT_EQ(JsonFileSettings(file).intValue("onboardingResumePage"), -3);
+}
+
 TEST(JsonFileSettingsTest, OtherValuesAreKeptAndAnUnreadableFileIsSetAside) {
   mqtest::TempDir temp;
   const auto file = temp.write("settings.json", R"({"count": 3, "onboardingComplete": true})");

@@ -1,0 +1,111 @@
+#include "platform/system/AutostartLoginItemService.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <system_error>
+
+namespace platform {
+namespace {
+
+// One argument of a desktop entry's Exec line: quoted with the reserved characters escaped,
+// then escaped again at the string level (the file's reader undoes that first) and with '%'
+// doubled (field codes).
+std::string execArgument(const std::string &value) {
+  std::string quoted = "\"";
+  for (const char c : value) {
+    if (c == '"' || c == '`' || c == '$' || c == '\\') {
+      quoted += '\\';
+    }
+    quoted += c;
+  }
+  quoted += '"';
+  std::string line;
+  for (const char c : quoted) {
+    if (c == '\\') {
+      line += "\\\\";
+    } else if (c == '%') {
+      line += "%%";
+    } else {
+      line += c;
+    }
+  }
+  return line;
+}
+
+bool switchedOff(const std::filesystem::path &entry) {
+  std::ifstream in(entry);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') {
+      line.pop_back();
+    }
+    if (line == "Hidden=true" || line == "X-GNOME-Autostart-enabled=false") {
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace
+
+AutostartLoginItemService::AutostartLoginItemService(Options options)
+    : options_(std::move(options)) {}
+
+std::filesystem::path AutostartLoginItemService::entryPath() const {
+  return options_.autostartDirectory / options_.fileName;
+}
+
+LoginItemStatus AutostartLoginItemService::status() const {
+  std::error_code error;
+  if (!std::filesystem::exists(options_.executable, error)) {
+    return LoginItemStatus::notFound;
+  }
+  const auto entry = entryPath();
+  if (!std::filesystem::is_regular_file(entry, error) || switchedOff(entry)) {
+    return LoginItemStatus::notRegistered;
+  }
+  return LoginItemStatus::enabled;
+}
+
+void AutostartLoginItemService::registerItem() {
+  const auto entry = entryPath();
+  std::error_code error;
+  std::filesystem::create_directories(options_.autostartDirectory, error);
+  if (error) {
+    throw LoginItemError(options_.autostartDirectory.string() +
+                         ": cannot create the folder: " + error.message());
+  }
+  const auto temporary = entry.string() + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << "[Desktop Entry]\n"
+        << "Type=Application\n"
+        << "Name=" << options_.name << "\n"
+        << "Exec=" << execArgument(options_.executable.string()) << "\n"
+        << "Terminal=false\n"
+        << "X-GNOME-Autostart-enabled=true\n";
+    out.flush();
+    if (!out) {
+      const int code = errno;
+      std::filesystem::remove(temporary, error);
+      throw LoginItemError(temporary + ": cannot write: " + std::strerror(code));
+    }
+  }
+  std::filesystem::rename(temporary, entry, error);
+  if (error) {
+    std::error_code ignored;
+    std::filesystem::remove(temporary, ignored);
+    throw LoginItemError(entry.string() + ": cannot write: " + error.message());
+  }
+}
+
+void AutostartLoginItemService::unregisterItem() {
+  std::error_code error;
+  std::filesystem::remove(entryPath(), error);
+  if (error) {
+    throw LoginItemError(entryPath().string() + ": cannot remove: " + error.message());
+  }
+}
+
+} // namespace platform

@@ -1,0 +1,363 @@
+#include "app/MurmurquillApp.hpp"
+
+#include "AppCoreFixture.hpp"
+#include "platform/ui/Inspector.hpp"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace murmurquill {
+namespace {
+
+namespace ui = platform::ui;
+using namespace std::chrono_literals;
+using testing::AppCoreTest;
+
+// The views on the controller itself: the setup window the controller owns, the menu and the
+// icon of the application value, all reading AppCore and calling it.
+class AppCoreUiTest : public AppCoreTest {
+public:
+  void makeApp() {
+    app = std::make_unique<MurmurquillApp>(services());
+    coreRef = app->sharedCore();
+  }
+
+  // Opens the setup window through the controller's window controller.
+  ui::Window &openSetup() {
+    coreRef->onboarding().showOnboarding(*coreRef);
+    return *coreRef->onboarding().window();
+  }
+  ui::Inspector setup() { return ui::Inspector(*coreRef->onboarding().window()); }
+  std::int64_t page() { return coreRef->onboarding().onboardingView()->page(); }
+
+  ui::HostingView &menu() {
+    if (!menuHost) {
+      menuHost = std::make_unique<ui::HostingView>(app->makeMenuContent(), ui::Size{280, 420});
+    }
+    return *menuHost;
+  }
+
+  std::unique_ptr<MurmurquillApp> app;
+  std::shared_ptr<AppCore> coreRef;
+  std::unique_ptr<ui::HostingView> menuHost;
+};
+
+TEST_F(AppCoreUiTest, FirstLaunchOpensTheSetupWindowAfterThreeTenthsOfASecond) {
+  settings->remove("onboardingComplete");
+  makeApp();
+  ui::HostingView icon(app->makeIconLabel(), ui::Size{22, 22});
+  EXPECT_EQ(ui::Inspector(icon).findSymbol("waveform")->opacity, 0.45);
+  main->advance(299ms);
+  EXPECT_EQ(coreRef->onboarding().window(), nullptr);
+  main->advance(1ms);
+  ASSERT_NE(coreRef->onboarding().window(), nullptr);
+  EXPECT_TRUE(coreRef->onboarding().window()->isVisible());
+  EXPECT_EQ(coreRef->onboarding().window()->title(), "Welcome to Murmurquill");
+  EXPECT_TRUE(coreRef->isModelReady());
+  EXPECT_EQ(ui::Inspector(icon).findSymbol("waveform")->opacity, 1.0);
+}
+
+TEST_F(AppCoreUiTest, ACompletedOnboardingOpensNothing) {
+  makeApp();
+  ui::HostingView icon(app->makeIconLabel(), ui::Size{22, 22});
+  icon.layout();
+  main->advance(10s);
+  EXPECT_EQ(coreRef->onboarding().window(), nullptr);
+  EXPECT_TRUE(coreRef->hotkey().isRunning());
+}
+
+TEST_F(AppCoreUiTest, ClosingTheSetupWindowFinishesTheOnboardingOnTheController) {
+  settings->remove("onboardingComplete");
+  speech->reports = {{0.5, 3, 10, 20.0}};
+  engineWorker = std::make_shared<testing::HeldExecutor>();
+  makeCore();
+  coreRef = core;
+  main->runUntilIdle();
+  ASSERT_FALSE(core->isModelReady());
+  openSetup();
+  EXPECT_FALSE(core->hotkeyPermitted());
+  EXPECT_FALSE(core->hotkey().isRunning());
+  core->onboarding().window()->close();
+  EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
+  EXPECT_TRUE(core->hotkeyPermitted());
+  EXPECT_TRUE(core->hotkey().isRunning());
+  EXPECT_TRUE(core->inputMonitoringGranted());
+  EXPECT_TRUE(core->userIsWaitingForModel());
+  EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
+  EXPECT_EQ(core->loginItemStatus(), 1);
+  static_cast<testing::HeldExecutor &>(*engineWorker).held.clear(); // the load never ends
+  // A registered item is left alone the next time.
+  openSetup();
+  core->onboarding().window()->close();
+  EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
+}
+
+TEST_F(AppCoreUiTest, AFailedLoginItemRegistrationIsDropped) {
+  loginItems->setFails(true);
+  loginItems->setRegisterLeaves(platform::LoginItemStatus::requiresApproval);
+  launch();
+  coreRef = core;
+  openSetup();
+  core->onboarding().window()->close();
+  EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
+  EXPECT_EQ(core->loginItemStatus(), 2);
+}
+
+// Command-Return acts only where the last page's button is: on every other page nothing
+// handles it and the window stays.
+class CommandReturnTable : public AppCoreUiTest,
+                           public ::testing::WithParamInterface<std::int64_t> {};
+
+TEST_P(CommandReturnTable, ActsOnlyOnTheLastPage) {
+  const std::int64_t start = GetParam();
+  settings->setInt("onboardingResumePage", start);
+  launch();
+  coreRef = core;
+  ui::Window &window = openSetup();
+  ASSERT_EQ(page(), start);
+  const bool last = start > 3;
+  EXPECT_EQ(setup().key(ui::Key::returnKey(), ui::kCommand), last);
+  EXPECT_EQ(window.isVisible(), !last);
+  EXPECT_EQ(window.closeCount(), last ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, CommandReturnTable, ::testing::Values(-1, 0, 1, 2, 3, 4, 7));
+
+struct MicCase {
+  platform::AuthorizationStatus status;
+  const char *button; // "" when no button shows
+  bool pillGranted;
+};
+
+// The microphone page's button for each authorization status, on the controller's status.
+class MicrophoneButtonTable : public AppCoreUiTest,
+                              public ::testing::WithParamInterface<MicCase> {};
+
+TEST_P(MicrophoneButtonTable, FollowsTheStatus) {
+  const MicCase &c = GetParam();
+  micAuth->setStatus(c.status);
+  micAuth->setAnswer(true);
+  settings->setInt("onboardingResumePage", 2);
+  launch();
+  coreRef = core;
+  openSetup();
+  EXPECT_EQ(setup().hasText("Permission granted"), c.pillGranted);
+  for (const char *button : {"Allow Microphone Access", "Open Microphone Settings"}) {
+    EXPECT_EQ(setup().hasText(button), std::string(button) == c.button) << button;
+  }
+  if (*c.button == '\0') {
+    return;
+  }
+  setup().press(c.button);
+  if (c.status == platform::AuthorizationStatus::notDetermined) {
+    EXPECT_TRUE(desktop->openedURLs().empty());
+    main->runUntilIdle();
+    EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::authorized);
+    EXPECT_EQ(log.lines().back(), "[AudioCapture] Mic granted");
+    EXPECT_TRUE(setup().hasText("Permission granted"));
+    EXPECT_FALSE(setup().hasText("Allow Microphone Access"));
+  } else {
+    EXPECT_EQ(desktop->openedURLs(), std::vector<std::string>{OnboardingView::kMicrophoneURL});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, MicrophoneButtonTable,
+    ::testing::Values(
+        MicCase{platform::AuthorizationStatus::notDetermined, "Allow Microphone Access", false},
+        MicCase{platform::AuthorizationStatus::restricted, "Open Microphone Settings", false},
+        MicCase{platform::AuthorizationStatus::denied, "Open Microphone Settings", false},
+        MicCase{platform::AuthorizationStatus::authorized, "", true}));
+
+TEST_F(AppCoreUiTest, ActivationWhileTheSetupWindowIsOpenStartsTheHotkey) {
+  settings->remove("onboardingComplete");
+  taps->setRefusesTaps(true);
+  settings->setInt("onboardingResumePage", 1);
+  launch();
+  coreRef = core;
+  openSetup();
+  EXPECT_TRUE(core->hotkeyPermitted()) << "the Input Monitoring page permits the hotkey";
+  EXPECT_FALSE(core->inputMonitoringGranted());
+  EXPECT_TRUE(setup().hasText("Permission needed"));
+  taps->setRefusesTaps(false);
+  accessibility->setTrusted(true);
+  core->applicationDidBecomeActive();
+  EXPECT_TRUE(core->inputMonitoringGranted());
+  EXPECT_TRUE(setup().hasText("Permission granted"));
+  EXPECT_TRUE(setup().hasText("Hotkey is active \xE2\x80\x94 you're good to go."));
+}
+
+TEST_F(AppCoreUiTest, RelaunchSavesThePageStartsANewInstanceAndEndsThisOne) {
+  settings->remove("onboardingComplete");
+  poster->setCanPostEvents(false);
+  settings->setInt("onboardingResumePage", 3);
+  launch();
+  coreRef = core;
+  openSetup();
+  EXPECT_FALSE(settings->contains("onboardingResumePage")) << "used once";
+  setup().press("Already granted it? Relaunch");
+  EXPECT_EQ(settings->intValue("onboardingResumePage"), 3);
+  EXPECT_EQ(launcher->requestCount(), 1);
+  launcher->fail("Could not start /opt/murmurquill: No such file or directory");
+  main->runUntilIdle();
+  EXPECT_EQ(log.lines().back(),
+            "[AppCore] Relaunch failed: Could not start /opt/murmurquill: No such file or "
+            "directory");
+  EXPECT_FALSE(runLoop->isTerminated());
+
+  setup().press("Already granted it? Relaunch");
+  launcher->succeed();
+  EXPECT_FALSE(runLoop->isTerminated()) << "this instance ends from the main queue";
+  main->runUntilIdle();
+  EXPECT_TRUE(runLoop->isTerminated());
+
+  // The next instance opens on the saved page once, then on the first page.
+  core->onboarding().window()->close();
+  core.reset();
+  coreRef.reset();
+  launch();
+  coreRef = core;
+  openSetup();
+  EXPECT_EQ(page(), 3);
+  core->onboarding().window()->close();
+  openSetup();
+  EXPECT_EQ(page(), 0);
+}
+
+TEST_F(AppCoreUiTest, TheDonePageFollowsTheLoadOnTheController) {
+  engineWorker = std::make_shared<testing::HeldExecutor>();
+  auto &held = static_cast<testing::HeldExecutor &>(*engineWorker);
+  speech->reports = {{0.456, 3, 10, 20.0}};
+  settings->setInt("onboardingResumePage", 4);
+  launch();
+  coreRef = core;
+  openSetup();
+  EXPECT_TRUE(setup().hasText("Close"));
+  EXPECT_TRUE(setup().hasText("Checking for Whisper model\xE2\x80\xA6"));
+  core->apply({TranscriptionEngine::LoadingPhase::Kind::downloading, 0.456, 3, 10, 20.0});
+  EXPECT_TRUE(setup().hasText("Downloading the speech model"));
+  EXPECT_TRUE(setup().hasText("45%"));
+  EXPECT_TRUE(setup().hasText("file 4 of 10 \xC2\xB7 20s remaining"));
+  core->apply(
+      TranscriptionEngine::LoadingPhase::of(TranscriptionEngine::LoadingPhase::Kind::initializing));
+  main->advance(42s);
+  core->refreshPermissions(); // any change redraws; the counter reads the clock
+  setup().texts();
+  EXPECT_TRUE(setup().hasText("Preparing the speech model"));
+  EXPECT_TRUE(setup().findSymbol("cpu"));
+  held.run(0);
+  main->runUntilIdle();
+  EXPECT_TRUE(core->isModelReady());
+  EXPECT_FALSE(setup().findById("modelStatusCard"));
+  EXPECT_TRUE(setup().hasText("Start Dictating"));
+}
+
+TEST_F(AppCoreUiTest, RetryAfterAFailedLoadReloadsThroughTheController) {
+  speech->buildError = "no TextDecoder";
+  settings->setInt("onboardingResumePage", 4);
+  launch();
+  coreRef = core;
+  openSetup();
+  EXPECT_TRUE(setup().hasText("Download failed"));
+  speech->buildError.reset();
+  setup().press("Retry");
+  main->runUntilIdle();
+  EXPECT_TRUE(core->isModelReady());
+  EXPECT_FALSE(setup().findById("modelStatusCard"));
+}
+
+TEST_F(AppCoreUiTest, TheMenuReadsAndDrivesTheController) {
+  speech->buildError = "offline";
+  makeApp();
+  ui::Inspector inspect(menu());
+  EXPECT_TRUE(inspect.hasText("Loading model\xE2\x80\xA6"));
+  main->runUntilIdle();
+  EXPECT_TRUE(inspect.hasText("Download failed"));
+  speech->buildError.reset();
+  coreRef->reloadModel();
+  main->runUntilIdle();
+  EXPECT_TRUE(inspect.hasText("Ready"));
+  EXPECT_FALSE(inspect.hasText("Permissions needed"));
+
+  inspect.choose("Right Command");
+  EXPECT_EQ(coreRef->hotkeyKey(), HotkeyKey::rightCommand);
+  EXPECT_EQ(settings->stringValue("selectedHotkeyKey"), "rightCommand");
+  EXPECT_EQ(coreRef->hotkey().key(), HotkeyKey::rightCommand);
+  EXPECT_TRUE(inspect.hasText("\xE2\x8C\x98"));
+
+  inspect.press("AI Refine  \xE2\x8C\x83\xE2\x8C\x98R");
+  EXPECT_FALSE(coreRef->refineEnabled());
+  EXPECT_EQ(settings->boolValue("refineEnabled"), false);
+
+  micAuth->setStatus(platform::AuthorizationStatus::denied);
+  coreRef->refreshPermissions();
+  EXPECT_TRUE(inspect.hasText("Setup needed"));
+  EXPECT_TRUE(inspect.hasText("Microphone access"));
+  inspect.press("Open setup guide \xE2\x86\x92");
+  ASSERT_NE(coreRef->onboarding().window(), nullptr);
+  EXPECT_TRUE(coreRef->onboarding().window()->isVisible());
+  inspect.press("About Murmurquill");
+  EXPECT_TRUE(ui::Inspector(*coreRef->onboarding().aboutWindow()).hasText("Version 2.0"));
+}
+
+TEST_F(AppCoreUiTest, TheMenuRecordsADictation) {
+  makeApp();
+  main->runUntilIdle();
+  ui::Inspector inspect(menu());
+  press();
+  main->runUntilIdle();
+  EXPECT_TRUE(inspect.hasText("Recording"));
+  EXPECT_EQ(inspect.findById("pulseRing")->node->scale, 1.0);
+  release();
+  main->runUntilIdle();
+  EXPECT_TRUE(inspect.hasText("Ready"));
+}
+
+TEST_F(AppCoreUiTest, CheckForUpdatesReachesTheUpdater) {
+  auto inMemory = std::make_shared<platform::InMemoryUpdater>();
+  updater = inMemory;
+  makeApp();
+  EXPECT_EQ(inMemory->startCount(), 1) << "started with the application";
+  ui::Inspector(menu()).press("Check for Updates\xE2\x80\xA6");
+  EXPECT_EQ(inMemory->checkCount(), 1);
+}
+
+TEST_F(AppCoreUiTest, WithoutAnUpdateServiceTheCheckSaysSo) {
+  updater = std::make_shared<platform::UnavailableUpdater>();
+  makeApp();
+  EXPECT_TRUE(updater->isStarted());
+  ui::Inspector(menu()).press("Check for Updates\xE2\x80\xA6");
+  EXPECT_EQ(log.lines().back(),
+            "[AppCore] Update check unavailable: this installation has no update service");
+}
+
+TEST_F(AppCoreUiTest, QuitEndsTheRunLoop) {
+  makeApp();
+  std::thread loop([this] { runLoop->run(); });
+  ui::Inspector(menu()).press("Quit Murmurquill");
+  loop.join(); // returns only once Quit ended the loop
+  EXPECT_TRUE(runLoop->isTerminated());
+}
+
+TEST_F(AppCoreUiTest, CommandQEndsTheRunLoop) {
+  makeApp();
+  EXPECT_TRUE(ui::Inspector(menu()).key(ui::Key::of('q'), ui::kCommand));
+  EXPECT_TRUE(runLoop->isTerminated());
+}
+
+TEST_F(AppCoreUiTest, TheLoginRowFollowsTheServiceThroughTheController) {
+  loginItems->setRegisterLeaves(platform::LoginItemStatus::requiresApproval);
+  makeApp();
+  ui::Inspector inspect(menu());
+  inspect.press("Open at Login");
+  EXPECT_EQ(loginItems->calls(), (std::vector<std::string>{"register", "unregister"}));
+  EXPECT_FALSE(static_cast<MenuBarView &>(menu().root()).launchAtLogin());
+  loginItems->setRegisterLeaves(platform::LoginItemStatus::enabled);
+  inspect.press("Open at Login");
+  EXPECT_TRUE(static_cast<MenuBarView &>(menu().root()).launchAtLogin());
+  EXPECT_EQ(loginItems->status(), platform::LoginItemStatus::enabled);
+}
+
+} // namespace
+} // namespace murmurquill
