@@ -2,6 +2,8 @@
 
 #include "AppCoreFixture.hpp"
 #include "platform/ui/Inspector.hpp"
+#include "platform/ui/Renderer.hpp"
+#include "ui/UiTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -357,6 +359,42 @@ TEST_F(AppCoreUiTest, TheLoginRowFollowsTheServiceThroughTheController) {
   inspect.press("Open at Login");
   EXPECT_TRUE(static_cast<MenuBarView &>(menu().root()).launchAtLogin());
   EXPECT_EQ(loginItems->status(), platform::LoginItemStatus::enabled);
+}
+
+TEST_F(AppCoreUiTest, RendersTheMenuAndTheIconInTheControllersStates) {
+  const auto folder = testing::renderFolder("menu");
+  engineWorker = std::make_shared<testing::HeldExecutor>();
+  auto &held = static_cast<testing::HeldExecutor &>(*engineWorker);
+  makeApp();
+  main->runUntilIdle();
+  ui::Window menuWindow(*desktop, ui::makeRect(0, 0, 280, 420), ui::kBorderless);
+  menuWindow.setContentView(
+      std::make_unique<ui::HostingView>(app->makeMenuContent(), ui::Size{280, 420}),
+      /*fitsContent=*/true);
+  menuWindow.orderFrontRegardless();
+  ui::Window iconWindow(*desktop, ui::makeRect(0, 0, 22, 22), ui::kBorderless);
+  iconWindow.setContentView(
+      std::make_unique<ui::HostingView>(app->makeIconLabel(), ui::Size{22, 22}));
+  iconWindow.orderFrontRegardless();
+  const auto render = [&](ui::Window &window, const std::string &base, const std::string &text) {
+    const ui::DrawReport report = ui::renderWindow(window, (folder / (base + ".png")).string());
+    if (!text.empty()) {
+      EXPECT_NE(std::find(report.texts.begin(), report.texts.end(), text), report.texts.end())
+          << base;
+    }
+    ui::renderWindow(window, (folder / (base + ".svg")).string());
+  };
+  render(menuWindow, "menu-loading", "Loading model\xE2\x80\xA6");
+  render(iconWindow, "icon-loading", "");
+  held.run(0);
+  main->runUntilIdle();
+  ASSERT_TRUE(coreRef->isModelReady());
+  render(iconWindow, "icon-ready", "");
+  press();
+  main->runUntilIdle();
+  render(menuWindow, "menu-recording", "Recording");
+  release();
+  main->runUntilIdle();
 }
 
 } // namespace

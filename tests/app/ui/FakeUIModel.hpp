@@ -19,7 +19,7 @@ public:
   Obs<std::string> spoken{std::string("the Right Option key")};
   Obs<int> selectedKey{0};
   Obs<bool> inputMonitoring{false};
-  Obs<platform::AuthorizationStatus> mic{platform::AuthorizationStatus::notDetermined};
+  Obs<int> mic{0}; // the authorization status's raw value
   Obs<bool> accessibility{false};
   Obs<bool> recording{false};
   Obs<bool> transcribing{false};
@@ -51,7 +51,9 @@ public:
   int selectedHotkeyIndex() const override { return selectedKey.get(); }
   void selectHotkey(int index) override { selectedKey.set(index); }
   bool inputMonitoringGranted() const override { return inputMonitoring.get(); }
-  platform::AuthorizationStatus micStatus() const override { return mic.get(); }
+  platform::AuthorizationStatus micStatus() const override {
+    return platform::AuthorizationStatus(mic.get());
+  }
   bool accessibilityGranted() const override { return accessibility.get(); }
   bool isRecording() const override { return recording.get(); }
   bool isTranscribing() const override { return transcribing.get(); }

@@ -22,7 +22,7 @@ protected:
   }
   void grantAll() {
     core.inputMonitoring.set(true);
-    core.mic.set(platform::AuthorizationStatus(3));
+    core.mic.set(3);
     core.accessibility.set(true);
   }
   ui::HostingView &menu() {
@@ -87,10 +87,10 @@ INSTANTIATE_TEST_SUITE_P(Rows, MenuStatusTest,
 
 TEST_F(MenuBarTest, PermissionRowsListOnlyWhatIsMissing) {
   EXPECT_FALSE(inspector().hasText("Permissions needed"));
-  core.mic.set(platform::AuthorizationStatus(0));
+  core.mic.set(0);
   EXPECT_TRUE(inspector().hasText("Microphone access"));
   EXPECT_FALSE(inspector().hasText("Accessibility access"));
-  core.mic.set(platform::AuthorizationStatus(3));
+  core.mic.set(3);
   core.accessibility.set(false);
   EXPECT_TRUE(inspector().hasText("Permissions needed"));
   EXPECT_TRUE(inspector().hasText("Accessibility access"));
@@ -168,7 +168,7 @@ TEST_F(MenuBarTest, RendersWithAndWithoutMissingPermissions) {
   EXPECT_NE(std::find(report.texts.begin(), report.texts.end(), "Ready"), report.texts.end());
   ui::renderWindow(window, (folder / "menu-ready.svg").string());
   core.accessibility.set(false);
-  core.mic.set(platform::AuthorizationStatus(2));
+  core.mic.set(2);
   report = ui::renderWindow(window, (folder / "menu-setup-needed.png").string());
   EXPECT_NE(std::find(report.texts.begin(), report.texts.end(), "Permissions needed"),
             report.texts.end());

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace murmurquill {
 namespace {
@@ -215,7 +216,7 @@ TEST_F(OnboardingTest, PermissionPagesFollowTheGrantsAndAct) {
   for (const MicCase &c :
        {MicCase{0, "Allow Microphone Access"}, MicCase{1, "Open Microphone Settings"},
         MicCase{2, "Open Microphone Settings"}, MicCase{3, ""}}) {
-    core.mic.set(platform::AuthorizationStatus(c.status));
+    core.mic.set(c.status);
     if (*c.button == '\0') {
       EXPECT_TRUE(inspector().hasText("Permission granted"));
       EXPECT_FALSE(inspector().hasText("Open Microphone Settings"));
@@ -275,7 +276,7 @@ TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {
   EXPECT_TRUE(
       inspector().hasText("Download Apple Intelligence in System Settings to unlock AI Refine."));
   core.inputMonitoring.set(true);
-  core.mic.set(platform::AuthorizationStatus(3));
+  core.mic.set(3);
   core.accessibility.set(true);
   EXPECT_FALSE(inspector().hasText(
       "Some permissions are missing \u2014 the menu bar icon will show details."));
@@ -328,6 +329,52 @@ TEST_F(OnboardingTest, RendersEveryPageAndTheAboutWindow) {
       ui::renderWindow(*controller.aboutWindow(), (folder / "about.png").string());
   EXPECT_NE(std::find(about.texts.begin(), about.texts.end(), "Version 2.0"), about.texts.end());
   ui::renderWindow(*controller.aboutWindow(), (folder / "about.svg").string());
+}
+
+TEST_F(OnboardingTest, RendersTheDonePageInEachModelState) {
+  const auto folder = testing::renderFolder("onboarding");
+  open(4);
+  struct State {
+    const char *name;
+    std::function<void()> set;
+    const char *text;
+  };
+  const std::vector<State> states{
+      {"downloading-unknown", [] {}, "Downloading the speech model \u2014 this happens once."},
+      {"preparing",
+       [this] {
+         core.status.set("Preparing the speech model");
+         core.initStartedAt.set(clock->now());
+         clock->advance(std::chrono::seconds(75));
+         core.status.set(std::string("Preparing the speech model "));
+       },
+       "1:15"},
+      {"failed",
+       [this] {
+         core.initStartedAt.set(std::nullopt);
+         core.loadFailed.set(true);
+         core.status.set("Download failed");
+       },
+       "Check your internet connection and try again."},
+      {"ready",
+       [this] {
+         core.loadFailed.set(false);
+         core.modelReady.set(true);
+         core.inputMonitoring.set(true);
+         core.mic.set(3);
+         core.accessibility.set(true);
+       },
+       "Start Dictating"},
+  };
+  for (const State &state : states) {
+    state.set();
+    const std::string base = std::string("setup-4-done-") + state.name;
+    const ui::DrawReport report =
+        ui::renderWindow(*controller.window(), (folder / (base + ".png")).string());
+    EXPECT_NE(std::find(report.texts.begin(), report.texts.end(), state.text), report.texts.end())
+        << base;
+    ui::renderWindow(*controller.window(), (folder / (base + ".svg")).string());
+  }
 }
 
 } // namespace
