@@ -168,7 +168,9 @@ int main(int argc, char **argv) {
   options.detectLanguage = !arguments->language;
   options.wordTimestamps = arguments->wordTimestamps;
   options.skipSpecialTokens = true;
-  options.withoutTimestamps = arguments->format == "text" && !arguments->wordTimestamps;
+  // Every format decodes with timestamps, so the text printed is the text of the segments the
+  // other formats write, and a long file moves on at its windows' last closed timestamps.
+  options.withoutTimestamps = false;
 
   const bool showProgress = isatty(STDERR_FILENO);
   int status = 0;

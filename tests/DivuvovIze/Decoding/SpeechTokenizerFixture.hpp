@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <set>
 #include <string>
@@ -42,9 +44,15 @@ inline const std::vector<std::string> &speechLanguageCodes() {
 // Tokens named in `omit` are left out of the vocabulary. The timestamps stop at
 // `lastTimestampStep` x 0.02 s (the full block reaches 30.00 s, step 1500), which keeps the
 // tokenizer quick to build.
-inline std::shared_ptr<divuvovize::WhisperTokenizerWrapper>
-makeSpeechTokenizer(SpeechVocabulary layout = SpeechVocabulary::multilingual,
-                    const std::set<std::string> &omit = {}, int lastTimestampStep = 300) {
+struct SpeechTokenizerDocuments {
+  nlohmann::ordered_json tokenizer; // "tokenizer.json"
+  nlohmann::ordered_json config;    // "tokenizer_config.json"
+};
+
+// The documents of that tokenizer, as a model folder holds them.
+inline SpeechTokenizerDocuments
+speechTokenizerDocuments(SpeechVocabulary layout = SpeechVocabulary::multilingual,
+                         const std::set<std::string> &omit = {}, int lastTimestampStep = 300) {
   using nlohmann::ordered_json;
   ordered_json vocab = ordered_json::object();
   const auto &bytes = deduve::byteEncoder();
@@ -129,10 +137,28 @@ makeSpeechTokenizer(SpeechVocabulary layout = SpeechVocabulary::multilingual,
                                {"eos_token", "<|endoftext|>"},
                                {"tokenizer_class", "WhisperTokenizer"},
                                {"unk_token", "<|endoftext|>"}};
+  return {data, config};
+}
+
+// The tokenizer itself, built in memory.
+inline std::shared_ptr<divuvovize::WhisperTokenizerWrapper>
+makeSpeechTokenizer(SpeechVocabulary layout = SpeechVocabulary::multilingual,
+                    const std::set<std::string> &omit = {}, int lastTimestampStep = 300) {
+  const auto documents = speechTokenizerDocuments(layout, omit, lastTimestampStep);
   auto tokenizer = std::make_shared<deduve::PreTrainedTokenizer>(
-      deduve::Config::parse(config.dump()), deduve::Config::parse(data.dump()), /*strict=*/true);
+      deduve::Config::parse(documents.config.dump()),
+      deduve::Config::parse(documents.tokenizer.dump()), /*strict=*/true);
   return std::make_shared<divuvovize::WhisperTokenizerWrapper>(
       deduve::TokenizerWrapper(std::move(tokenizer)));
+}
+
+// Writes the two documents into `folder` (which must exist), where the engine's tokenizer search
+// finds them without any network.
+inline void writeSpeechTokenizer(const std::filesystem::path &folder,
+                                 SpeechVocabulary layout = SpeechVocabulary::multilingual) {
+  const auto documents = speechTokenizerDocuments(layout);
+  std::ofstream(folder / "tokenizer.json") << documents.tokenizer.dump();
+  std::ofstream(folder / "tokenizer_config.json") << documents.config.dump();
 }
 
 } // namespace mqtest

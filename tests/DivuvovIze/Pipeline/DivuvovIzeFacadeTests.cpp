@@ -2,8 +2,12 @@
 
 #include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
+#include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/TestHub.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -200,6 +204,102 @@ TEST_F(FacadeTest, LanguageDetectionNeedsAMultilingualModel) {
   } catch (const WhisperError &error) {
     EXPECT_EQ(std::string(error.what()), "Language detection not supported for this model");
   }
+}
+
+// A multilingual model (51865 logits) with the small multilingual tokenizer beside it. Its
+// decoder favours " Hello" above every language and French above German: detection must choose
+// among language tags only.
+constexpr std::size_t kFrench = 50265;     // "<|fr|>" in the multilingual vocabulary
+constexpr std::size_t kGerman = 50261;     // "<|de|>"
+constexpr std::size_t kFixtureHello = 260; // " Hello" in the fixture tokenizer
+
+TEST_F(FacadeTest, DetectsTheLanguageAMultilingualModelFavours) {
+  TestModelOptions options;
+  options.dimensions.vocabularySize = 51865;
+  options.scriptedLogits = {{kFixtureHello, 40.0f}, {kFrench, 30.0f}, {kGerman, 28.0f}};
+  const fs::path folder = temp / "multilingual";
+  platform::runner::writeTestModels(folder, options);
+  mqtest::writeSpeechTokenizer(folder, mqtest::SpeechVocabulary::multilingual);
+  DivuvovIze engine(configFor(folder, /*load=*/true));
+  ASSERT_TRUE(engine.textDecoder->isModelMultilingual());
+  EXPECT_EQ(engine.modelVariant(), divuvovize::ModelVariant::base);
+
+  const auto [language, probabilities] = engine.detectLangauge(tone(1.0));
+  EXPECT_EQ(language, "fr");
+  ASSERT_EQ(probabilities.count("fr"), 1u);
+  // French against German two below and the other 97 tags near 0.
+  EXPECT_NEAR(probabilities.at("fr"), -std::log1p(std::exp(-2.0)), 0.05);
+
+  // As the language a transcription without one detects and decodes in.
+  DecodingOptions transcription = shortOptions();
+  transcription.language.reset();
+  transcription.detectLanguage = true;
+  const auto results = engine.transcribe(tone(2.0), transcription);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->language(), "fr");
+}
+
+// A long transcription whose decoder never ends a window is cancelled from its own progress
+// callback: the very next decoder step sees the cancelled token, so no further step runs.
+TEST_F(FacadeTest, CancellingStopsTheTranscriptionAtTheNextDecoderStep) {
+  DivuvovIze engine(configFor(writeModelFolder(temp), /*load=*/true));
+  DecodingOptions options = shortOptions();
+  options.sampleLength = 224;
+  options.compressionRatioThreshold.reset();
+  const auto progressBefore = engine.progress();
+
+  platform::CancellationToken token;
+  const platform::CancellationScope scope(token);
+  int steps = 0;
+  const divuvovize::TranscriptionCallback callback =
+      [&](const divuvovize::TranscriptionProgress &) -> std::optional<bool> {
+    if (++steps == 5) {
+      token.cancel();
+    }
+    return std::nullopt;
+  };
+  int segmentCalls = 0;
+  EXPECT_THROW(
+      engine.transcribe(tone(45.0), options, callback, [&](const auto &) { ++segmentCalls; }),
+      platform::CancellationError);
+  EXPECT_EQ(steps, 5);
+  EXPECT_EQ(segmentCalls, 0);
+  EXPECT_NE(engine.progress(), progressBefore) << "a cancelled transcription starts a new count";
+  EXPECT_EQ(engine.modelState(), ModelState::loaded);
+}
+
+// A repository holding a published checkpoint (not the runner's model folders) is downloaded
+// from the hub, imported beside the download on load and transcribed.
+TEST_F(FacadeTest, ACheckpointServedByTheHubIsDownloadedImportedAndTranscribed) {
+  const fs::path checkpoint = writeModelFolder(temp, "checkpoint", /*checkpoint=*/true);
+  mqtest::TestHub hub(temp / "hub-root");
+  const std::string repo = "owner/speech-checkpoints";
+  const std::string variant = "openai_whisper-base.en";
+  for (const auto &entry : fs::directory_iterator(checkpoint)) {
+    hub.addFile("models", repo, variant + "/" + entry.path().filename().string(),
+                TempDir::read(entry.path()));
+  }
+  hub.addFile("models", repo, "openai_whisper-tiny/config.json", "{}");
+
+  DivuvovIzeConfig config;
+  config.model = variant;
+  config.modelRepo = repo;
+  config.modelEndpoint = hub.baseUrl();
+  config.downloadBase = temp / "cache";
+  config.tokenizerFolder = temp / "tokenizers";
+  config.download = true;
+  config.load = true;
+  DivuvovIze engine(config);
+  const fs::path downloaded = temp / "cache/models" / repo / variant;
+  EXPECT_EQ(engine.modelFolder, downloaded);
+  EXPECT_EQ(engine.modelState(), ModelState::loaded);
+  EXPECT_TRUE(fs::exists(downloaded / "model.safetensors"));
+  EXPECT_FALSE(fs::exists(temp / "cache/models" / repo / "openai_whisper-tiny"));
+  EXPECT_TRUE(
+      fs::exists(fs::path(downloaded.string() + ".imported") / "TextDecoder.mlmodelc/model.json"));
+  const auto results = engine.transcribe(tone(2.0), shortOptions());
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->text(), kScriptedText);
 }
 
 } // namespace

@@ -1,0 +1,196 @@
+// The transcribe program end to end: a WAV file and a model folder written by make-test-model,
+// the tool run as a child process, its outputs in the four formats and its exit codes read back.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
+#include "tests/support/TempDir.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string quoted(const fs::path &path) { return "'" + path.string() + "'"; }
+
+// Runs `command` in `folder` with HOME pointing inside it (so no user cache is read or written)
+// and returns the exit status; standard output and error go to files in the folder.
+int run(const fs::path &folder, const std::string &command) {
+  const std::string line = "cd " + quoted(folder) + " && env HOME=" + quoted(folder / "home") +
+                           " XDG_DATA_HOME=" + quoted(folder / "home/data") +
+                           " XDG_DOCUMENTS_DIR=" + quoted(folder / "home/Documents") + " " +
+                           command + " >stdout.txt 2>stderr.txt";
+  const int status = std::system(line.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// 16-bit mono PCM at 16 kHz: a 440 Hz tone of `seconds`.
+void writeWav(const fs::path &path, double seconds) {
+  const auto frames = static_cast<std::uint32_t>(seconds * 16000);
+  std::ofstream out(path, std::ios::binary);
+  auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<const char *>(&v), 4); };
+  auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<const char *>(&v), 2); };
+  out.write("RIFF", 4);
+  u32(36 + frames * 2);
+  out.write("WAVEfmt ", 8);
+  u32(16);
+  u16(1);
+  u16(1);
+  u32(16000);
+  u32(32000);
+  u16(2);
+  u16(16);
+  out.write("data", 4);
+  u32(frames * 2);
+  for (std::uint32_t i = 0; i < frames; ++i) {
+    u16(static_cast<std::uint16_t>(
+        static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440.0 * i / 16000.0))));
+  }
+}
+
+// Ids of the English-only speech vocabulary.
+constexpr int kHello = 18435; // " Hello"
+constexpr int kEndOfText = 50256;
+constexpr int kTimeBegin = 50363; // "<|0.00|>"
+
+// Every step of the scripted decoder sees the same logits; the timestamp rules turn them into
+// one window of known tokens: "<|0.00|>" wins outright (and so is predicted for, and kept at, the
+// prompt's timestamp position and then sampled once more, closing an empty pair), text follows a
+// closed pair (" Hello" above end of text), then the five timestamps just below "<|2.00|>" make
+// the timestamps together more probable than text, "<|2.00|>" is the best of them, and once a
+// timestamp follows text, end of text beats every timestamp still allowed.
+std::string scriptedModelArguments() {
+  std::string arguments = " --script-logit " + std::to_string(kTimeBegin) + "=40" +
+                          " --script-logit " + std::to_string(kHello) + "=31" + " --script-logit " +
+                          std::to_string(kEndOfText) + "=30.5" + " --script-logit " +
+                          std::to_string(kTimeBegin + 100) + "=30";
+  for (int step = 95; step < 100; ++step) {
+    arguments += " --script-logit " + std::to_string(kTimeBegin + step) + "=29.5";
+  }
+  return arguments;
+}
+
+class TranscribeTool : public testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    folder_ = new mqtest::TempDir;
+    const fs::path model = folder_->path() / "model";
+    ASSERT_EQ(run(folder_->path(),
+                  quoted(MQ_MAKE_TEST_MODEL_TOOL) + " " + quoted(model) + scriptedModelArguments()),
+              0);
+    for (const char *file : {"tokenizer.json", "tokenizer_config.json"}) {
+      fs::copy_file(mqtest::fixturePath(std::string("tokenizers/speech-en/") + file), model / file);
+    }
+    writeWav(folder_->path() / "take.wav", 2.0);
+    fs::create_directories(folder_->path() / "home");
+  }
+  static void TearDownTestSuite() { delete folder_; }
+
+  static const fs::path &folder() { return folder_->path(); }
+  static int transcribe(const std::string &arguments) {
+    return run(folder(), quoted(MQ_TRANSCRIBE_TOOL) + " " + arguments);
+  }
+  static std::string read(const std::string &name) {
+    return mqtest::TempDir::read(folder() / name);
+  }
+
+  static mqtest::TempDir *folder_;
+};
+mqtest::TempDir *TranscribeTool::folder_ = nullptr;
+
+struct FormatCase {
+  std::string format;
+  std::string file;     // written to the output folder; empty for standard output
+  std::string expected; // the whole output
+};
+
+class TranscribeToolFormats : public TranscribeTool,
+                              public testing::WithParamInterface<FormatCase> {};
+
+TEST_P(TranscribeToolFormats, WritesTheKnownTranscription) {
+  const FormatCase &c = GetParam();
+  const std::string outputs = "out-" + c.format;
+  ASSERT_EQ(
+      transcribe("take.wav --model-folder model --format " + c.format + " --output-dir " + outputs),
+      0)
+      << read("stderr.txt");
+  if (c.file.empty()) {
+    EXPECT_EQ(read("stdout.txt"), c.expected);
+    EXPECT_FALSE(fs::exists(folder() / outputs)) << "text goes to standard output only";
+    return;
+  }
+  EXPECT_EQ(read(outputs + "/" + c.file), c.expected);
+  EXPECT_NE(read("stderr.txt").find("Wrote "), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllFour, TranscribeToolFormats,
+                         testing::Values(FormatCase{"text", "", "Hello\n"},
+                                         FormatCase{"srt", "take.srt",
+                                                    "1\n00:00:00,000 --> 00:00:00,000\n\n\n"
+                                                    "2\n00:00:00,000 --> 00:00:02,000\n Hello\n\n"},
+                                         FormatCase{"vtt", "take.vtt",
+                                                    "WEBVTT\n\n00:00.000 --> 00:00.000\n\n\n"
+                                                    "00:00.000 --> 00:02.000\n Hello\n\n"}),
+                         [](const testing::TestParamInfo<FormatCase> &info) {
+                           return info.param.format;
+                         });
+
+TEST_F(TranscribeTool, JsonHoldsTheSegmentsTokensAndLanguage) {
+  ASSERT_EQ(transcribe("take.wav --model-folder model --format json --output-dir out-json"), 0)
+      << read("stderr.txt");
+  const auto json = nlohmann::json::parse(read("out-json/take.json"));
+  EXPECT_EQ(json.at("text"), "Hello");
+  EXPECT_EQ(json.at("language"), "en");
+  const auto &segments = json.at("segments");
+  ASSERT_EQ(segments.size(), 2u);
+  EXPECT_EQ(segments[1].at("text"), " Hello");
+  EXPECT_EQ(segments[1].at("start"), 0.0);
+  EXPECT_EQ(segments[1].at("end"), 2.0);
+  EXPECT_EQ(segments[1].at("tokens"), nlohmann::json({kTimeBegin, kHello, kTimeBegin + 100}));
+  EXPECT_GT(json.at("timings").at("inputAudioSeconds"), 1.99);
+}
+
+struct FailureCase {
+  std::string name;
+  std::string arguments;
+  int status;
+  std::string message; // the start of the one line on standard error
+};
+
+class TranscribeToolFailures : public TranscribeTool,
+                               public testing::WithParamInterface<FailureCase> {};
+
+TEST_P(TranscribeToolFailures, ExitWithTheirCodeAndOneLine) {
+  const FailureCase &c = GetParam();
+  EXPECT_EQ(transcribe(c.arguments), c.status);
+  const std::string error = read("stderr.txt");
+  EXPECT_EQ(error.rfind(c.message, 0), 0u) << error;
+  EXPECT_EQ(read("stdout.txt"), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExitCodes, TranscribeToolFailures,
+    testing::Values(FailureCase{"NoFile", "--model-folder model", 2, "usage: transcribe FILE..."},
+                    FailureCase{"UnknownFormat", "take.wav --model-folder model --format doc", 2,
+                                "usage: transcribe FILE..."},
+                    FailureCase{"FolderAndName", "take.wav --model-folder model --model tiny", 2,
+                                "usage: transcribe FILE..."},
+                    FailureCase{"MissingFile", "missing.wav --model-folder model", 3,
+                                "transcribe: missing.wav: no such file\n"},
+                    FailureCase{"MissingModelFolder", "take.wav --model-folder nowhere", 4,
+                                "transcribe: nowhere: no such model folder\n"},
+                    FailureCase{"FolderWithoutModels", "take.wav --model-folder home", 4,
+                                "transcribe: cannot load the model: Model file not found at "}),
+    [](const testing::TestParamInfo<FailureCase> &info) { return info.param.name; });
+
+} // namespace
