@@ -178,11 +178,14 @@ TEST_F(FacadeTest, BatchesKeepInputOrder) {
   std::vector<std::vector<float>> buffers = {tone(2.0), tone(1.5), tone(3.0)};
   const auto outcomes = engine.transcribeWithResults(buffers, options);
   ASSERT_EQ(outcomes.size(), 3u);
-  for (const auto &outcome : outcomes) {
-    const auto *results = std::get_if<DivuvovIze::Results>(&outcome);
+  // The texts are alike; each result's audio length tells which buffer it came from.
+  const std::vector<double> seconds = {2.0, 1.5, 3.0};
+  for (std::size_t i = 0; i < outcomes.size(); ++i) {
+    const auto *results = std::get_if<DivuvovIze::Results>(&outcomes[i]);
     ASSERT_NE(results, nullptr);
     ASSERT_EQ(results->size(), 1u);
     EXPECT_EQ((*results)[0]->text(), kScriptedText);
+    EXPECT_DOUBLE_EQ((*results)[0]->timings().inputAudioSeconds, seconds[i]) << i;
   }
 }
 

@@ -5,16 +5,19 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
 
 #include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
+#include "tests/support/RefusingPort.hpp"
 #include "tests/support/TempDir.hpp"
 
 namespace {
@@ -113,6 +116,7 @@ struct FormatCase {
   std::string file;     // written to the output folder; empty for standard output
   std::string expected; // the whole output
 };
+void PrintTo(const FormatCase &c, std::ostream *out) { *out << c.format; }
 
 class TranscribeToolFormats : public TranscribeTool,
                               public testing::WithParamInterface<FormatCase> {};
@@ -166,6 +170,7 @@ struct FailureCase {
   int status;
   std::string message; // the start of the one line on standard error
 };
+void PrintTo(const FailureCase &c, std::ostream *out) { *out << c.name; }
 
 class TranscribeToolFailures : public TranscribeTool,
                                public testing::WithParamInterface<FailureCase> {};
@@ -192,5 +197,19 @@ INSTANTIATE_TEST_SUITE_P(
                     FailureCase{"FolderWithoutModels", "take.wav --model-folder home", 4,
                                 "transcribe: cannot load the model: Model file not found at "}),
     [](const testing::TestParamInfo<FailureCase> &info) { return info.param.name; });
+
+// A model asked for by name from a hub that cannot be reached: the model cannot be had.
+TEST_F(TranscribeTool, UnreachableHubIsAMissingModel) {
+  const mqtest::RefusingPort hub;
+  EXPECT_EQ(transcribe("take.wav --model tiny --model-repo owner/models --endpoint " + hub.url()),
+            4);
+  const std::string error = read("stderr.txt");
+  EXPECT_EQ(error.rfind("transcribe: cannot load the model: Model not found. Please check the "
+                        "model or repo name and try again. Error: ",
+                        0),
+            0u)
+      << error;
+  EXPECT_EQ(std::count(error.begin(), error.end(), '\n'), 1) << error;
+}
 
 } // namespace

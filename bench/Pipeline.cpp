@@ -1,0 +1,189 @@
+// The speech pipeline through the facade, base shape, each figure beside its parts measured
+// alone in the same run:
+// - 60 s of audio transcribed (two 30 s windows of 100 decoder steps each): the real-time
+//   factor, and the pipeline's own overhead, its time less the sum of mel spectrograms,
+//   encoder passes and decoder steps measured alone (goal: overhead at most 0.10 of the total);
+// - a 5 s dictation: the time from the transcribe call to its first segment.
+// The load average is reported with the figures: on a shared machine they are only as good as
+// the cores that were free.
+
+#include "DivuvovIze/Audio/AudioProcessing.hpp"
+#include "DivuvovIze/Decoding/AudioEncoding.hpp"
+#include "DivuvovIze/Decoding/FeatureExtracting.hpp"
+#include "DivuvovIze/Decoding/TextDecoding.hpp"
+#include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
+#include "DivuvovIze/Models/DecodingInputs.hpp"
+#include "DivuvovIze/Pipeline/DivuvovIze.hpp"
+#include "tools/make-test-model/TestModelWriter.hpp"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace divuvovize;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSampleRate = 16000;
+constexpr int kStepsPerWindow = 100;
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+double loadAverage() {
+  double load[1] = {0};
+  return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+std::vector<float> tone(double duration) {
+  std::vector<float> samples(static_cast<std::size_t>(duration * kSampleRate));
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = 0.3f * static_cast<float>(std::sin(2 * M_PI * 440.0 * i / kSampleRate));
+  }
+  return samples;
+}
+
+// Base-shape models whose decoder always prefers " Hello", with the speech tokenizer: written
+// once into the temporary folder and reused by later runs.
+fs::path baseModelFolder() {
+  const fs::path folder = fs::temp_directory_path() / "mq-bench-base-pipeline";
+  if (!fs::exists(folder / "TextDecoder.mlmodelc/model.json")) {
+    platform::runner::TestModelOptions options;
+    options.dimensions = platform::runner::TestModelOptions::baseDimensions();
+    options.scriptedLogits = {{18435, 30.0f}, {50256, 20.0f}};
+    platform::runner::writeTestModels(folder, options);
+    for (const char *file : {"tokenizer.json", "tokenizer_config.json"}) {
+      fs::copy_file(fs::path(MQ_SOURCE_DIR) / "tests/fixtures/tokenizers/speech-en" / file,
+                    folder / file, fs::copy_options::overwrite_existing);
+    }
+  }
+  return folder;
+}
+
+DivuvovIze &engine() {
+  static DivuvovIze *instance = [] {
+    DivuvovIzeConfig config;
+    config.modelFolder = baseModelFolder().string();
+    config.tokenizerFolder = fs::temp_directory_path() / "mq-bench-no-hub";
+    config.load = true;
+    return new DivuvovIze(config);
+  }();
+  return *instance;
+}
+
+// Fixed work per window: English, no timestamps, no fallback, a set number of steps.
+DecodingOptions benchOptions(int sampleLength) {
+  DecodingOptions options;
+  options.language = "en";
+  options.withoutTimestamps = true;
+  options.skipSpecialTokens = true;
+  options.temperatureFallbackCount = 0;
+  options.compressionRatioThreshold.reset();
+  options.logProbThreshold.reset();
+  options.sampleLength = sampleLength;
+  return options;
+}
+
+struct Parts {
+  double mel = 0;     // one window's mel spectrogram
+  double encoder = 0; // one window's encoder pass
+  double step = 0;    // one decoder step
+};
+
+// Each part run alone through the engine's own components, best of a few.
+Parts measureParts(DivuvovIze &engine) {
+  Parts parts{1e30, 1e30, 1e30};
+  const auto samples = tone(30.0);
+  const auto audio = engine.audioProcessor->padOrTrim(samples);
+  std::optional<AudioEncoderOutputType> encoded;
+  for (int i = 0; i < 3; ++i) {
+    auto start = Clock::now();
+    const auto mel = engine.featureExtractor->logMelSpectrogram(*audio);
+    parts.mel = std::min(parts.mel, seconds(Clock::now() - start));
+    start = Clock::now();
+    encoded = engine.audioEncoder->encodeFeatures(mel);
+    parts.encoder = std::min(parts.encoder, seconds(Clock::now() - start));
+  }
+  TextDecoding &decoder = *engine.textDecoder;
+  const auto inputs =
+      std::dynamic_pointer_cast<DecodingInputs>(decoder.prepareDecoderInputs({50257}));
+  const TextDecoderMLMultiArrayInputType step(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), *encoded, inputs->decoderKeyPaddingMask());
+  for (int position = 0; position < 40; ++position) {
+    inputs->inputIds().setValue(0, 18435);
+    inputs->cacheLength().setValue(0, position);
+    const auto start = Clock::now();
+    const auto output = decoder.predictLogits(step);
+    parts.step = std::min(parts.step, seconds(Clock::now() - start));
+    benchmark::DoNotOptimize(output->logits->dataPointer());
+  }
+  return parts;
+}
+
+void BM_SixtySecondsThroughTheFacade(benchmark::State &state) {
+  DivuvovIze &speech = engine();
+  const auto audio = tone(60.0);
+  const DecodingOptions options = benchOptions(kStepsPerWindow);
+  double best = 1e30;
+  TranscriptionTimings timings;
+  for (auto _ : state) {
+    const auto start = Clock::now();
+    const auto results = speech.transcribe(audio, options);
+    const double total = seconds(Clock::now() - start);
+    if (total < best) {
+      best = total;
+      timings = results.at(0)->timings();
+    }
+  }
+  const Parts parts = measureParts(speech);
+  const double windows = timings.totalDecodingWindows;
+  const double steps = timings.totalDecodingLoops;
+  const double sum = windows * (parts.mel + parts.encoder) + steps * parts.step;
+  state.counters["total_s"] = best;
+  state.counters["real_time_factor"] = best / 60.0;
+  state.counters["windows"] = windows;
+  state.counters["decoder_steps"] = steps;
+  state.counters["mel_ms"] = parts.mel * 1e3;
+  state.counters["encoder_ms"] = parts.encoder * 1e3;
+  state.counters["step_ms"] = parts.step * 1e3;
+  state.counters["parts_s"] = sum;
+  state.counters["overhead_share"] = (best - sum) / best; // goal <= 0.10
+  state.counters["load_average"] = loadAverage();
+}
+
+void BM_FirstSegmentOfAFiveSecondTake(benchmark::State &state) {
+  DivuvovIze &speech = engine();
+  const auto audio = tone(5.0);
+  // About what five seconds of speech decode to.
+  const DecodingOptions options = benchOptions(20);
+  double best = 1e30;
+  for (auto _ : state) {
+    std::optional<double> first;
+    const auto start = Clock::now();
+    speech.transcribe(audio, options, nullptr, [&](const std::vector<TranscriptionSegment> &) {
+      if (!first) {
+        first = seconds(Clock::now() - start);
+      }
+    });
+    best = std::min(best, first.value_or(1e30));
+  }
+  const Parts parts = measureParts(speech);
+  state.counters["first_segment_ms"] = best * 1e3;
+  state.counters["parts_ms"] = (parts.mel + parts.encoder + 20 * parts.step) * 1e3;
+  state.counters["load_average"] = loadAverage();
+}
+
+} // namespace
+
+BENCHMARK(BM_SixtySecondsThroughTheFacade)->Unit(benchmark::kSecond)->Iterations(3);
+BENCHMARK(BM_FirstSegmentOfAFiveSecondTake)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+BENCHMARK_MAIN();
