@@ -1,0 +1,371 @@
+#include "platform/input/x11/X11KeystrokePoster.hpp"
+
+#include "platform/input/EventTap.hpp"
+#include "platform/input/x11/MacKeyCodes.hpp"
+
+#include <X11/XKBlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+#include <algorithm>
+#include <cctype>
+#include <optional>
+#include <set>
+
+namespace platform {
+namespace {
+
+std::string lowered(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// Code points of `utf8`; absent when it is not valid UTF-8 (overlong forms, surrogates and
+// values past U+10FFFF included).
+std::optional<std::u32string> decodeUtf8(std::string_view utf8) {
+  std::u32string result;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::size_t length = 0;
+    char32_t value = 0;
+    if (lead < 0x80) {
+      length = 1;
+      value = lead;
+    } else if ((lead & 0xE0) == 0xC0) {
+      length = 2;
+      value = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3;
+      value = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4;
+      value = lead & 0x07;
+    } else {
+      return std::nullopt;
+    }
+    if (i + length > utf8.size()) {
+      return std::nullopt;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      if ((next & 0xC0) != 0x80) {
+        return std::nullopt;
+      }
+      value = (value << 6) | (next & 0x3F);
+    }
+    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      return std::nullopt;
+    }
+    result.push_back(value);
+    i += length;
+  }
+  return result;
+}
+
+KeySym keysymForCodePoint(char32_t c) {
+  if (c == U'\n' || c == U'\r') {
+    return XK_Return;
+  }
+  if (c == U'\t') {
+    return XK_Tab;
+  }
+  if ((c >= 0x20 && c <= 0x7E) || (c >= 0xA0 && c <= 0xFF)) {
+    return c;
+  }
+  return 0x01000000 | c;
+}
+
+} // namespace
+
+X11KeystrokePoster::X11KeystrokePoster(X11KeystrokePosterOptions options)
+    : options_(std::move(options)) {
+  try {
+    connection_ = X11Connection::open(options_.connection);
+  } catch (const X11Error &) {
+    return;
+  }
+  int event = 0;
+  int error = 0;
+  int major = 0;
+  int minor = 0;
+  hasXTest_ = XTestQueryExtension(connection_->display(), &event, &error, &major, &minor);
+  if (hasXTest_) {
+    // Synthetic events keep flowing while another client grabs the server.
+    XTestGrabControl(connection_->display(), True);
+  }
+}
+
+X11KeystrokePoster::~X11KeystrokePoster() {
+  if (!connection_ || connection_->isLost()) {
+    return;
+  }
+  // Nothing stays held down, and the spare key codes lose their keysyms again.
+  for (const auto &[keycode, modifiers] : pressedModifiers_) {
+    XTestFakeKeyEvent(connection_->display(), keycode, False, CurrentTime);
+    for (const unsigned modifier : modifiers) {
+      XTestFakeKeyEvent(connection_->display(), modifier, False, CurrentTime);
+    }
+  }
+  for (const Slot &slot : slots_) {
+    if (slot.keysym != NoSymbol) {
+      KeySym none[2] = {NoSymbol, NoSymbol};
+      XChangeKeyboardMapping(connection_->display(), static_cast<int>(slot.keycode), 2, none, 1);
+    }
+  }
+  XSync(connection_->display(), False);
+}
+
+bool X11KeystrokePoster::canPostEvents() const {
+  return hasXTest_ && connection_ && !connection_->isLost();
+}
+
+void X11KeystrokePoster::drainEvents() {
+  Display *display = connection_->display();
+  while (!connection_->isLost() && XPending(display) > 0) {
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == MappingNotify) {
+      XRefreshKeyboardMapping(&event.xmapping);
+    }
+  }
+}
+
+bool X11KeystrokePoster::pressKey(unsigned keycode, bool down) {
+  return XTestFakeKeyEvent(connection_->display(), keycode, down ? True : False, CurrentTime) != 0;
+}
+
+bool X11KeystrokePoster::post(const Keystroke &keystroke, EventTapLocation) {
+  if (!canPostEvents()) {
+    return false;
+  }
+  drainEvents();
+  Display *display = connection_->display();
+  const KeySym keysym = keysymForVirtualKey(keystroke.keyCode);
+  const unsigned keycode = keysym != 0 ? XKeysymToKeycode(display, keysym) : 0;
+  if (keycode == 0) {
+    return false;
+  }
+  bool ok = true;
+  if (keystroke.keyDown) {
+    std::vector<KeySym> modifierSyms;
+    using namespace EventFlags;
+    if (keystroke.flags & (maskControl | maskCommand)) {
+      modifierSyms.push_back(XK_Control_L);
+    }
+    const bool pasteChord = keystroke.keyCode == 9 && (keystroke.flags & maskCommand) != 0;
+    if ((keystroke.flags & maskShift) || (pasteChord && focusedWindowIsTerminal())) {
+      modifierSyms.push_back(XK_Shift_L);
+    }
+    if (keystroke.flags & maskAlternate) {
+      modifierSyms.push_back(XK_Alt_L);
+    }
+    std::vector<unsigned> modifiers;
+    for (const KeySym symbol : modifierSyms) {
+      const unsigned modifier = XKeysymToKeycode(display, symbol);
+      if (modifier != 0) {
+        modifiers.push_back(modifier);
+        ok = pressKey(modifier, true) && ok;
+      }
+    }
+    ok = pressKey(keycode, true) && ok;
+    pressedModifiers_[keycode] = std::move(modifiers);
+  } else {
+    ok = pressKey(keycode, false);
+    const auto found = pressedModifiers_.find(keycode);
+    if (found != pressedModifiers_.end()) {
+      for (auto modifier = found->second.rbegin(); modifier != found->second.rend(); ++modifier) {
+        ok = pressKey(*modifier, false) && ok;
+      }
+      pressedModifiers_.erase(found);
+    }
+  }
+  XSync(display, False);
+  return ok && !connection_->isLost();
+}
+
+bool X11KeystrokePoster::typeText(std::string_view utf8) {
+  const auto text = decodeUtf8(utf8);
+  if (!text || !canPostEvents()) {
+    return false;
+  }
+  drainEvents();
+  Display *display = connection_->display();
+  const unsigned shift = XKeysymToKeycode(display, XK_Shift_L);
+  if (!sparesFound_) {
+    sparesFound_ = true;
+    int minKeycode = 0;
+    int maxKeycode = 0;
+    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+    int perKeycode = 0;
+    KeySym *map = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode),
+                                      maxKeycode - minKeycode + 1, &perKeycode);
+    if (map == nullptr) {
+      return false;
+    }
+    // Key codes with no keysym at all: no key of the keyboard sends them. Each holds two
+    // characters, the second typed with Shift.
+    for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
+      const KeySym *row = map + static_cast<std::size_t>(keycode - minKeycode) * perKeycode;
+      if (std::all_of(row, row + perKeycode, [](KeySym s) { return s == NoSymbol; })) {
+        slots_.push_back({static_cast<unsigned>(keycode), false, NoSymbol});
+        if (shift != 0) {
+          slots_.push_back({static_cast<unsigned>(keycode), true, NoSymbol});
+        }
+      }
+    }
+    XFree(map);
+  }
+  auto slotOf = [&](KeySym keysym) {
+    return std::find_if(slots_.begin(), slots_.end(),
+                        [&](const Slot &slot) { return slot.keysym == keysym; });
+  };
+
+  struct Key {
+    unsigned keycode = 0;
+    bool shifted = false;
+    KeySym onSlot = NoSymbol; // typed on a spare key code mapped to this keysym
+  };
+  std::vector<Key> keys;
+  std::set<KeySym> wanted;
+  for (const char32_t c : *text) {
+    const KeySym keysym = keysymForCodePoint(c);
+    Key key;
+    const unsigned keycode = XKeysymToKeycode(display, keysym);
+    if (slotOf(keysym) != slots_.end()) {
+      key.onSlot = keysym;
+    } else if (keycode != 0 && XkbKeycodeToKeysym(display, keycode, 0, 0) == keysym) {
+      key.keycode = keycode;
+    } else if (keycode != 0 && shift != 0 && XkbKeycodeToKeysym(display, keycode, 0, 1) == keysym) {
+      key.keycode = keycode;
+      key.shifted = true;
+    } else {
+      key.onSlot = keysym;
+    }
+    if (key.onSlot != NoSymbol) {
+      wanted.insert(keysym);
+    }
+    keys.push_back(key);
+  }
+  if (wanted.size() > slots_.size()) {
+    return false;
+  }
+
+  // Slots already holding a wanted keysym stay; the others go to the least recently used free
+  // slots. A mapping stays after typing: clients may look a key up only when they handle its
+  // event, from the server's map of that moment.
+  std::set<unsigned> changed;
+  for (const KeySym keysym : wanted) {
+    if (slotOf(keysym) != slots_.end()) {
+      continue;
+    }
+    const auto free = std::find_if(slots_.begin(), slots_.end(),
+                                   [&](const Slot &slot) { return !wanted.contains(slot.keysym); });
+    free->keysym = keysym;
+    changed.insert(free->keycode);
+  }
+  for (const unsigned keycode : changed) {
+    KeySym pair[2] = {NoSymbol, NoSymbol};
+    for (const Slot &slot : slots_) {
+      if (slot.keycode == keycode) {
+        pair[slot.shifted ? 1 : 0] = slot.keysym;
+      }
+    }
+    XChangeKeyboardMapping(display, static_cast<int>(keycode), 2, pair, 1);
+  }
+  XSync(display, False);
+
+  bool ok = true;
+  for (const Key &key : keys) {
+    unsigned keycode = key.keycode;
+    bool shifted = key.shifted;
+    if (key.onSlot != NoSymbol) {
+      const auto slot = slotOf(key.onSlot);
+      keycode = slot->keycode;
+      shifted = slot->shifted;
+    }
+    if (shifted) {
+      ok = pressKey(shift, true) && ok;
+    }
+    ok = pressKey(keycode, true) && ok;
+    ok = pressKey(keycode, false) && ok;
+    if (shifted) {
+      ok = pressKey(shift, false) && ok;
+    }
+  }
+  XSync(display, False);
+  // The slots just used are reassigned last.
+  std::stable_partition(slots_.begin(), slots_.end(),
+                        [&](const Slot &slot) { return !wanted.contains(slot.keysym); });
+  drainEvents();
+  return ok && !connection_->isLost();
+}
+
+std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
+  if (!connection_ || connection_->isLost()) {
+    return {};
+  }
+  Display *display = connection_->display();
+  X11Connection::ErrorTrap trap(*connection_);
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(display, &focus, &revert);
+  if (focus == None || focus == PointerRoot || focus == connection_->rootWindow()) {
+    focus = None;
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char *data = nullptr;
+    if (XGetWindowProperty(display, connection_->rootWindow(),
+                           connection_->atom("_NET_ACTIVE_WINDOW"), 0, 1, False, XA_WINDOW, &type,
+                           &format, &count, &after, &data) == Success &&
+        data != nullptr) {
+      if (type == XA_WINDOW && format == 32 && count == 1) {
+        focus = *reinterpret_cast<Window *>(data);
+      }
+      XFree(data);
+    }
+  }
+  for (Window window = focus; window != None && window != connection_->rootWindow();) {
+    XClassHint hint{};
+    if (XGetClassHint(display, window, &hint)) {
+      std::pair<std::string, std::string> result{hint.res_name ? hint.res_name : "",
+                                                 hint.res_class ? hint.res_class : ""};
+      XFree(hint.res_name);
+      XFree(hint.res_class);
+      return result;
+    }
+    Window root = None;
+    Window parent = None;
+    Window *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, window, &root, &parent, &children, &count)) {
+      break;
+    }
+    if (children != nullptr) {
+      XFree(children);
+    }
+    window = parent;
+  }
+  return {};
+}
+
+bool X11KeystrokePoster::focusedWindowIsTerminal() {
+  const auto [instance, windowClass] = focusedWindowClass();
+  const std::string a = lowered(instance);
+  const std::string b = lowered(windowClass);
+  for (const std::string &name : options_.terminalClasses) {
+    const std::string terminal = lowered(name);
+    if ((!a.empty() && a == terminal) || (!b.empty() && b == terminal)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+} // namespace platform

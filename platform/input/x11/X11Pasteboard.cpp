@@ -1,0 +1,447 @@
+#include "platform/input/x11/X11Pasteboard.hpp"
+
+#include "platform/x11/X11EventThread.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/extensions/Xfixes.h>
+
+#include <poll.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <vector>
+
+namespace platform {
+namespace {
+
+// Targets that describe the selection or act on it instead of holding contents.
+constexpr const char *kMetaTargets[] = {
+    "TARGETS", "TIMESTAMP",        "MULTIPLE",        "SAVE_TARGETS",
+    "DELETE",  "INSERT_SELECTION", "INSERT_PROPERTY", "_GTK_TEXT_BUFFER_CONTENTS"};
+// Targets under which the plain text is served and read, the preferred first.
+constexpr const char *kTextTargets[] = {
+    "UTF8_STRING", "text/plain;charset=utf-8", "TEXT", "text/plain", "STRING", "COMPOUND_TEXT"};
+
+bool isTextTarget(const std::string &name) {
+  return std::find_if(std::begin(kTextTargets), std::end(kTextTargets),
+                      [&](const char *text) { return name == text; }) != std::end(kTextTargets);
+}
+
+std::string latin1ToUtf8(const std::string &latin1) {
+  std::string out;
+  for (const char c : latin1) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x80) {
+      out += c;
+    } else {
+      out += static_cast<char>(0xC0 | (byte >> 6));
+      out += static_cast<char>(0x80 | (byte & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string utf8ToLatin1(const std::string &utf8) {
+  std::string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    std::size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 4;
+    if (length == 2 && i + 1 < utf8.size()) {
+      const unsigned value =
+          ((lead & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F);
+      out += value <= 0xFF ? static_cast<char>(value) : '?';
+    } else {
+      out += '?';
+    }
+    i += length;
+  }
+  return out;
+}
+
+} // namespace
+
+struct X11Pasteboard::State {
+  std::shared_ptr<X11Connection> connection;
+  std::atomic<std::int64_t> *changeCount = nullptr;
+  int fixesEventBase = 0;
+  Atom clipboard = None;
+  Atom targets = None;
+  Atom timestamp = None;
+  Atom utf8String = None;
+  Atom incr = None;
+  Atom property = None;
+  std::size_t maxWriteBytes = 0;
+  // Guarded by the event thread's lock.
+  bool owned = false;
+  unsigned long ownTime = 0;
+  PasteboardContents items;
+
+  const PasteboardItem *find(const std::string &type) const {
+    for (const auto &item : items) {
+      if (item.type == type) {
+        return &item;
+      }
+    }
+    return nullptr;
+  }
+
+  void onEvent(XEvent &event);
+  void serve(const XSelectionRequestEvent &request);
+};
+
+void X11Pasteboard::State::onEvent(XEvent &event) {
+  if (event.type == fixesEventBase + XFixesSelectionNotify) {
+    const auto &notify = reinterpret_cast<const XFixesSelectionNotifyEvent &>(event);
+    if (notify.selection != clipboard) {
+      return;
+    }
+    if (notify.subtype == XFixesSetSelectionOwnerNotify &&
+        notify.owner == connection->ownWindow() && notify.selection_timestamp == ownTime) {
+      return; // this process's own clear, counted when it happened
+    }
+    ++*changeCount;
+    return;
+  }
+  if (event.type == SelectionClear && event.xselectionclear.selection == clipboard &&
+      event.xselectionclear.window == connection->ownWindow()) {
+    owned = false;
+    items.clear();
+    return;
+  }
+  if (event.type == SelectionRequest) {
+    serve(event.xselectionrequest);
+  }
+}
+
+void X11Pasteboard::State::serve(const XSelectionRequestEvent &request) {
+  Display *display = connection->display();
+  XSelectionEvent reply{};
+  reply.type = SelectionNotify;
+  reply.display = display;
+  reply.requestor = request.requestor;
+  reply.selection = request.selection;
+  reply.target = request.target;
+  reply.time = request.time;
+  reply.property = None;
+  // Clients of the old protocol name no property: the target stands for it.
+  const Atom property = request.property != None ? request.property : request.target;
+  const bool current = owned && request.selection == clipboard &&
+                       request.owner == connection->ownWindow() &&
+                       (request.time == CurrentTime || request.time >= ownTime);
+  X11Connection::ErrorTrap trap(*connection);
+  if (current) {
+    const std::string target = connection->atomName(request.target);
+    if (request.target == targets) {
+      std::vector<long> offered = {static_cast<long>(targets), static_cast<long>(timestamp)};
+      for (const auto &item : items) {
+        if (item.type == plainTextType) {
+          for (const char *name : kTextTargets) {
+            if (std::strcmp(name, "COMPOUND_TEXT") != 0) {
+              offered.push_back(static_cast<long>(connection->atom(name)));
+            }
+          }
+        } else {
+          offered.push_back(static_cast<long>(connection->atom(item.type)));
+        }
+      }
+      XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char *>(offered.data()),
+                      static_cast<int>(offered.size()));
+      reply.property = property;
+    } else if (request.target == timestamp) {
+      long time = static_cast<long>(ownTime);
+      XChangeProperty(display, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char *>(&time), 1);
+      reply.property = property;
+    } else {
+      const PasteboardItem *item = nullptr;
+      Atom type = request.target;
+      std::string converted;
+      const std::string *bytes = nullptr;
+      if (isTextTarget(target) && target != "COMPOUND_TEXT") {
+        item = find(plainTextType);
+        if (item != nullptr && target == "STRING") {
+          converted = utf8ToLatin1(item->data);
+          bytes = &converted;
+          type = XA_STRING;
+        } else if (item != nullptr) {
+          bytes = &item->data;
+          type = target == "TEXT" ? utf8String : request.target;
+        }
+      } else if ((item = find(target)) != nullptr) {
+        bytes = &item->data;
+      }
+      if (bytes != nullptr && bytes->size() <= maxWriteBytes) {
+        XChangeProperty(display, request.requestor, property, type, 8, PropModeReplace,
+                        reinterpret_cast<const unsigned char *>(bytes->data()),
+                        static_cast<int>(bytes->size()));
+        reply.property = property;
+      }
+    }
+  }
+  XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent *>(&reply));
+  trap.finish();
+}
+
+X11Pasteboard::X11Pasteboard(X11PasteboardOptions options)
+    : options_(std::move(options)), state_(std::make_shared<State>()) {
+  auto &state = *state_;
+  state.connection = X11Connection::open(options_.connection);
+  state.changeCount = &changeCount_;
+  Display *display = state.connection->display();
+  int errorBase = 0;
+  if (!XFixesQueryExtension(display, &state.fixesEventBase, &errorBase)) {
+    throw X11Error("The X display '" + state.connection->displayName() +
+                   "' has no XFixes extension");
+  }
+  state.clipboard = state.connection->atom("CLIPBOARD");
+  state.targets = state.connection->atom("TARGETS");
+  state.timestamp = state.connection->atom("TIMESTAMP");
+  state.utf8String = state.connection->atom("UTF8_STRING");
+  state.incr = state.connection->atom("INCR");
+  state.property = state.connection->atom("_MURMURQUILL_SELECTION");
+  long units = XExtendedMaxRequestSize(display);
+  if (units == 0) {
+    units = XMaxRequestSize(display);
+  }
+  // A request's header and the property's fields take a few dozen bytes of its length.
+  state.maxWriteBytes = static_cast<std::size_t>(units) * 4 - 256;
+  XFixesSelectSelectionInput(display, state.connection->ownWindow(), state.clipboard,
+                             XFixesSetSelectionOwnerNotifyMask |
+                                 XFixesSelectionWindowDestroyNotifyMask |
+                                 XFixesSelectionClientCloseNotifyMask);
+  XSync(display, False);
+  thread_ = std::make_unique<X11EventThread>(
+      state.connection, [state = state_](XEvent &event) { state->onEvent(event); }, nullptr);
+}
+
+X11Pasteboard::~X11Pasteboard() { thread_.reset(); }
+
+X11Id X11Pasteboard::ownerWindow() const { return state_->connection->ownWindow(); }
+
+std::int64_t X11Pasteboard::clearContents() {
+  auto guard = thread_->lock();
+  auto &state = *state_;
+  if (state.connection->isLost()) {
+    return ++changeCount_;
+  }
+  const unsigned long time = state.connection->serverTime();
+  Display *display = state.connection->display();
+  XSetSelectionOwner(display, state.clipboard, state.connection->ownWindow(), time);
+  state.owned = XGetSelectionOwner(display, state.clipboard) == state.connection->ownWindow();
+  state.ownTime = time;
+  state.items.clear();
+  return ++changeCount_;
+}
+
+bool X11Pasteboard::setData(const std::string &type, const std::string &data) {
+  auto guard = thread_->lock();
+  auto &state = *state_;
+  if (!state.owned || data.size() > state.maxWriteBytes || type.empty()) {
+    return false;
+  }
+  for (auto &item : state.items) {
+    if (item.type == type) {
+      item.data = data;
+      return true;
+    }
+  }
+  state.items.push_back({type, data});
+  return true;
+}
+
+std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
+  // Runs with the event thread's lock held: events read here that are not this transfer's stay
+  // queued for the thread.
+  auto &state = *state_;
+  X11Connection &connection = *state.connection;
+  Display *display = connection.display();
+  const Window window = connection.ownWindow();
+  const auto deadline = [&] { return std::chrono::steady_clock::now() + options_.replyTimeout; };
+  auto waitFor = [&](std::chrono::steady_clock::time_point until, auto predicate) {
+    XEvent event;
+    for (;;) {
+      if (connection.isLost()) {
+        return false;
+      }
+      if (XCheckIfEvent(
+              display, &event,
+              [](Display *, XEvent *candidate, XPointer arg) -> Bool {
+                return (*reinterpret_cast<decltype(predicate) *>(arg))(*candidate);
+              },
+              reinterpret_cast<XPointer>(&predicate))) {
+        return true;
+      }
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          until - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        return false;
+      }
+      pollfd fd{connection.fileDescriptor(), POLLIN, 0};
+      poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+    }
+  };
+  // Reads and deletes the transfer property; its type through `type`.
+  auto readProperty = [&](Atom &type, std::string &bytes) {
+    int format = 0;
+    unsigned long count = 0;
+    unsigned long after = 0;
+    unsigned char *data = nullptr;
+    long offset = 0;
+    bytes.clear();
+    do {
+      if (XGetWindowProperty(display, window, state.property, offset, 1 << 20, False,
+                             AnyPropertyType, &type, &format, &count, &after, &data) != Success) {
+        return false;
+      }
+      const std::size_t unit = format == 32 ? sizeof(long) : static_cast<std::size_t>(format / 8);
+      if (data != nullptr) {
+        if (format == 32) {
+          // Xlib hands 32-bit items over as longs; keep their 4 bytes each.
+          for (unsigned long i = 0; i < count; ++i) {
+            const auto value = static_cast<std::uint32_t>(reinterpret_cast<long *>(data)[i]);
+            bytes.append(reinterpret_cast<const char *>(&value), 4);
+          }
+        } else {
+          bytes.append(reinterpret_cast<const char *>(data), count * unit);
+        }
+        XFree(data);
+        data = nullptr;
+      }
+      offset += static_cast<long>(count * (format == 0 ? 1 : format / 8) / 4);
+      if (bytes.size() > options_.maxReadBytes) {
+        XDeleteProperty(display, window, state.property);
+        return false;
+      }
+    } while (after > 0);
+    XDeleteProperty(display, window, state.property);
+    return true;
+  };
+
+  XDeleteProperty(display, window, state.property);
+  XConvertSelection(display, state.clipboard, target, state.property, window, CurrentTime);
+  XFlush(display);
+  bool refused = false;
+  auto selectionNotify = [&](const XEvent &event) {
+    if (event.type != SelectionNotify || event.xselection.requestor != window ||
+        event.xselection.selection != state.clipboard) {
+      return false;
+    }
+    refused = event.xselection.property == None;
+    return true;
+  };
+  if (!waitFor(deadline(), selectionNotify) || refused) {
+    return std::nullopt;
+  }
+  Atom type = None;
+  std::string bytes;
+  if (!readProperty(type, bytes)) {
+    return std::nullopt;
+  }
+  if (type == state.incr) {
+    // Chunked: each chunk appears as a new value of the property, an empty one ends it.
+    std::string whole;
+    for (;;) {
+      auto newValue = [&](const XEvent &event) {
+        return event.type == PropertyNotify && event.xproperty.window == window &&
+               event.xproperty.atom == state.property && event.xproperty.state == PropertyNewValue;
+      };
+      if (!waitFor(deadline(), newValue) || !readProperty(type, bytes)) {
+        return std::nullopt;
+      }
+      if (bytes.empty()) {
+        break;
+      }
+      whole += bytes;
+      if (whole.size() > options_.maxReadBytes) {
+        return std::nullopt;
+      }
+    }
+    bytes = std::move(whole);
+  }
+  if (type == XA_STRING) {
+    return latin1ToUtf8(bytes);
+  }
+  return bytes;
+}
+
+std::optional<std::string> X11Pasteboard::data(const std::string &type) const {
+  auto guard = thread_->lock();
+  auto &state = *state_;
+  if (state.owned) {
+    const PasteboardItem *item = state.find(type);
+    return item != nullptr ? std::optional(item->data) : std::nullopt;
+  }
+  if (state.connection->isLost() ||
+      XGetSelectionOwner(state.connection->display(), state.clipboard) == None) {
+    return std::nullopt;
+  }
+  if (type == plainTextType) {
+    for (const char *name : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
+      if (auto text = readTarget(state.connection->atom(name))) {
+        return text;
+      }
+    }
+    return std::nullopt;
+  }
+  return readTarget(state.connection->atom(type));
+}
+
+PasteboardContents X11Pasteboard::contents() const {
+  auto guard = thread_->lock();
+  auto &state = *state_;
+  if (state.owned) {
+    return state.items;
+  }
+  PasteboardContents result;
+  if (state.connection->isLost() ||
+      XGetSelectionOwner(state.connection->display(), state.clipboard) == None) {
+    return result;
+  }
+  const auto offered = readTarget(state.targets);
+  if (!offered) {
+    return result;
+  }
+  bool textDone = false;
+  for (std::size_t i = 0; i + 4 <= offered->size(); i += 4) {
+    std::uint32_t atom = 0;
+    std::memcpy(&atom, offered->data() + i, 4);
+    const std::string name = state.connection->atomName(atom);
+    if (name.empty() ||
+        std::find_if(std::begin(kMetaTargets), std::end(kMetaTargets),
+                     [&](const char *meta) { return name == meta; }) != std::end(kMetaTargets)) {
+      continue;
+    }
+    if (isTextTarget(name)) {
+      if (textDone) {
+        continue;
+      }
+      textDone = true;
+      for (const char *textName : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
+        if (auto text = readTarget(state.connection->atom(textName))) {
+          result.push_back({plainTextType, std::move(*text)});
+          break;
+        }
+      }
+      continue;
+    }
+    if (std::any_of(result.begin(), result.end(),
+                    [&](const PasteboardItem &item) { return item.type == name; })) {
+      continue;
+    }
+    if (auto bytes = readTarget(atom)) {
+      result.push_back({name, std::move(*bytes)});
+    }
+  }
+  return result;
+}
+
+} // namespace platform

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "platform/input/Pasteboard.hpp"
+#include "platform/x11/X11Connection.hpp"
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <memory>
+
+namespace platform {
+
+class X11EventThread;
+
+// How the X11 pasteboard connects and how long it waits for other clients.
+struct X11PasteboardOptions {
+  // The display (default: $DISPLAY).
+  X11ConnectionOptions connection = {};
+  // How long a read waits for the owning client's answer (each step of a chunked transfer
+  // included); a client that does not answer in time reads as holding nothing.
+  std::chrono::milliseconds replyTimeout = std::chrono::seconds(1);
+  // Largest contents a read accepts (chunked transfers included); larger ones read as absent.
+  std::size_t maxReadBytes = std::size_t{64} << 20;
+};
+
+// The CLIPBOARD selection of an X11 desktop as the pasteboard.
+//
+// clearContents() makes this process the selection owner; what setData adds is then served to
+// any client that asks: the plain-text type as UTF8_STRING, TEXT, "text/plain;charset=utf-8",
+// "text/plain" and STRING (Latin-1, '?' for what it cannot hold), every other type under the
+// target named like it, plus TARGETS and TIMESTAMP. While another client owns the selection,
+// data() and contents() ask it (following chunked INCR transfers); contents() reads every target
+// it offers (text once, as the plain-text type), which is what a caller keeps to write back
+// later. A write larger than one X request refuses (setData returns false); ownership lost to
+// another client drops what was written, and setData then returns false until the next clear.
+//
+// The change count moves on every change of the selection's owner, seen through XFixes (this
+// process's own clears counted when they happen, so a clear followed by changeCount() reads the
+// new count at once).
+//
+// Used on one thread (the main executor's); requests from other clients are answered on an
+// internal thread, also while that thread waits.
+class X11Pasteboard final : public Pasteboard {
+public:
+  // Throws X11Error when the display cannot be opened or has no XFixes.
+  explicit X11Pasteboard(X11PasteboardOptions options = {});
+  ~X11Pasteboard() override;
+  X11Pasteboard(const X11Pasteboard &) = delete;
+  X11Pasteboard &operator=(const X11Pasteboard &) = delete;
+
+  std::int64_t changeCount() const override { return changeCount_.load(); }
+  std::int64_t clearContents() override;
+  bool setData(const std::string &type, const std::string &data) override;
+  std::optional<std::string> data(const std::string &type) const override;
+  PasteboardContents contents() const override;
+
+  // The window that owns the selection while this process does.
+  X11Id ownerWindow() const;
+
+private:
+  struct State;
+  std::optional<std::string> readTarget(X11Id target) const;
+
+  X11PasteboardOptions options_;
+  std::shared_ptr<State> state_;
+  std::unique_ptr<X11EventThread> thread_;
+  std::atomic<std::int64_t> changeCount_{0};
+};
+
+} // namespace platform

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+// Xlib's Display, declared without Xlib's macros (None, Bool, Status, ...) leaking into every
+// file that includes this header.
+struct _XDisplay;
+
+namespace platform {
+
+// An X resource id (window, atom, ...), as Xlib's XID.
+using X11Id = unsigned long;
+
+// The X display could not be opened or lacks something required.
+class X11Error : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
+
+// What to open.
+struct X11ConnectionOptions {
+  // The display name ("host:display.screen"); empty means the DISPLAY environment variable.
+  std::string displayName = {};
+};
+
+// One client connection to the X server, with a small unmapped window of its own (an owner for
+// selections, a source of server timestamps, and the resource that names this client).
+//
+// Xlib's process-wide handlers are replaced on the first open, so that a protocol error (a
+// window that vanished meanwhile) is recorded instead of ending the process, and a broken
+// connection marks the connection lost instead of exiting. Xlib calls that wait for the server
+// block for good on a lost display: check isLost() before them (this class's own calls do).
+//
+// Not thread-safe: the owner serializes every use of display() (X11EventThread offers a lock).
+class X11Connection {
+public:
+  // Opens the display; throws X11Error naming the display when it cannot be opened.
+  static std::shared_ptr<X11Connection> open(const X11ConnectionOptions &options = {});
+
+  ~X11Connection();
+  X11Connection(const X11Connection &) = delete;
+  X11Connection &operator=(const X11Connection &) = delete;
+
+  _XDisplay *display() const { return display_; }
+  const std::string &displayName() const { return name_; }
+  int fileDescriptor() const;
+  X11Id rootWindow() const { return root_; }
+  // The connection's own unmapped window.
+  X11Id ownWindow() const { return window_; }
+
+  // The atom of `name`, interned once and cached; 0 on a lost connection.
+  X11Id atom(const std::string &name);
+  // The name of `atom`; empty for an unknown atom.
+  std::string atomName(X11Id atom);
+
+  // A current server timestamp (a property change on the own window, read back). Blocks for a
+  // round trip; 0 on a lost connection.
+  unsigned long serverTime();
+
+  // True once the connection to the server broke. Safe from any thread.
+  bool isLost() const { return lost_.load(); }
+
+  // Records protocol errors from its creation on; finish() waits for the server to process every
+  // request sent so far and returns the first error code seen (0 when none). Not nestable.
+  class ErrorTrap {
+  public:
+    explicit ErrorTrap(X11Connection &connection);
+    ~ErrorTrap();
+    ErrorTrap(const ErrorTrap &) = delete;
+    ErrorTrap &operator=(const ErrorTrap &) = delete;
+    int finish();
+
+  private:
+    X11Connection &connection_;
+    bool finished_ = false;
+  };
+
+private:
+  X11Connection(_XDisplay *display, std::string name);
+  static int onError(_XDisplay *display, void *event);
+  static void onLost(_XDisplay *display, void *connection);
+
+  _XDisplay *display_ = nullptr;
+  std::string name_;
+  X11Id root_ = 0;
+  X11Id window_ = 0;
+  std::map<std::string, X11Id> atoms_;
+  std::atomic<bool> lost_{false};
+  std::atomic<int> firstError_{0};
+};
+
+} // namespace platform

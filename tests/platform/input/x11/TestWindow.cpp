@@ -1,0 +1,117 @@
+#include "tests/platform/input/x11/TestWindow.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+
+#include <poll.h>
+
+namespace platform::testing {
+
+TestWindow::TestWindow(X11Connection &connection, const std::string &instance,
+                       const std::string &windowClass, long pid)
+    : connection_(connection) {
+  Display *display = connection_.display();
+  XSetWindowAttributes attributes{};
+  attributes.event_mask = KeyPressMask | KeyReleaseMask | StructureNotifyMask | FocusChangeMask;
+  window_ = XCreateWindow(display, connection_.rootWindow(), 10, 10, 200, 100, 0, CopyFromParent,
+                          InputOutput, CopyFromParent, CWEventMask, &attributes);
+  XClassHint hint;
+  std::string name = instance;
+  std::string type = windowClass;
+  hint.res_name = name.data();
+  hint.res_class = type.data();
+  XSetClassHint(display, window_, &hint);
+  if (pid != 0) {
+    XChangeProperty(display, window_, connection_.atom("_NET_WM_PID"), XA_CARDINAL, 32,
+                    PropModeReplace, reinterpret_cast<unsigned char *>(&pid), 1);
+  }
+  XMapWindow(display, window_);
+  XEvent event;
+  do {
+    XWindowEvent(display, window_, StructureNotifyMask, &event);
+  } while (event.type != MapNotify);
+}
+
+TestWindow::~TestWindow() {
+  XDestroyWindow(connection_.display(), window_);
+  XSync(connection_.display(), False);
+}
+
+void TestWindow::focus() {
+  Display *display = connection_.display();
+  XSetInputFocus(display, window_, RevertToPointerRoot, CurrentTime);
+  Window active = window_;
+  XChangeProperty(display, connection_.rootWindow(), connection_.atom("_NET_ACTIVE_WINDOW"),
+                  XA_WINDOW, 32, PropModeReplace, reinterpret_cast<unsigned char *>(&active), 1);
+  XSync(display, False);
+}
+
+std::u32string TestWindow::readText(std::size_t count, std::chrono::milliseconds limit) {
+  Display *display = connection_.display();
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (text_.size() < count) {
+    if (XPending(display) == 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+          deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) {
+        break;
+      }
+      pollfd fd{connection_.fileDescriptor(), POLLIN, 0};
+      poll(&fd, 1, static_cast<int>(left.count()));
+      continue;
+    }
+    XEvent event;
+    XNextEvent(display, &event);
+    if (event.type == MappingNotify) {
+      XRefreshKeyboardMapping(&event.xmapping);
+      continue;
+    }
+    if (event.type != KeyPress || event.xkey.window != window_) {
+      continue;
+    }
+    char bytes[16];
+    KeySym keysym = NoSymbol;
+    XLookupString(&event.xkey, bytes, sizeof bytes, &keysym, nullptr);
+    char32_t c = 0;
+    if (keysym == XK_Return) {
+      c = U'\n';
+    } else if (keysym == XK_Tab) {
+      c = U'\t';
+    } else if ((keysym >= 0x20 && keysym <= 0x7E) || (keysym >= 0xA0 && keysym <= 0xFF)) {
+      c = static_cast<char32_t>(keysym);
+    } else if ((keysym & 0xFF000000) == 0x01000000) {
+      c = static_cast<char32_t>(keysym & 0x00FFFFFF);
+    } else {
+      continue; // a modifier
+    }
+    text_.push_back(c);
+    states_.push_back(event.xkey.state);
+  }
+  return text_;
+}
+
+std::string utf8(const std::u32string &text) {
+  std::string out;
+  for (const char32_t c : text) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+} // namespace platform::testing

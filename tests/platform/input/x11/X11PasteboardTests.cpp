@@ -1,0 +1,229 @@
+#include "platform/input/x11/X11Pasteboard.hpp"
+
+#include "platform/x11/X11EventThread.hpp"
+#include "tests/platform/x11/DesktopTest.hpp"
+
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+
+#include <poll.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+
+namespace platform {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Asks the CLIPBOARD owner for `target` as a client would; absent when refused.
+std::optional<std::string> request(X11Connection &connection, const std::string &target) {
+  Display *display = connection.display();
+  const Atom property = connection.atom("_TEST_TRANSFER");
+  XConvertSelection(display, connection.atom("CLIPBOARD"), connection.atom(target), property,
+                    connection.ownWindow(), CurrentTime);
+  XFlush(display);
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  XEvent event;
+  while (!XCheckTypedWindowEvent(display, connection.ownWindow(), SelectionNotify, &event)) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "no answer for " << target;
+      return std::nullopt;
+    }
+    pollfd fd{connection.fileDescriptor(), POLLIN, 0};
+    poll(&fd, 1, 50);
+  }
+  if (event.xselection.property == None) {
+    return std::nullopt;
+  }
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char *data = nullptr;
+  XGetWindowProperty(display, connection.ownWindow(), property, 0, 1 << 24, True, AnyPropertyType,
+                     &type, &format, &count, &after, &data);
+  std::string bytes;
+  if (data != nullptr) {
+    if (format == 32) {
+      for (unsigned long i = 0; i < count; ++i) {
+        bytes += connection.atomName(static_cast<Atom>(reinterpret_cast<long *>(data)[i])) + "\n";
+      }
+    } else {
+      bytes.assign(reinterpret_cast<char *>(data), count);
+    }
+    XFree(data);
+  }
+  return bytes;
+}
+
+// Another application owning the clipboard, answering on a thread of its own.
+class TestOwner {
+public:
+  TestOwner(const X11ConnectionOptions &options, std::map<std::string, std::string> items)
+      : connection_(X11Connection::open(options)), items_(std::move(items)) {
+    clipboard_ = connection_->atom("CLIPBOARD");
+    targets_ = connection_->atom("TARGETS");
+    for (const auto &[name, bytes] : items_) {
+      connection_->atom(name);
+    }
+    XSetSelectionOwner(connection_->display(), clipboard_, connection_->ownWindow(),
+                       connection_->serverTime());
+    XSync(connection_->display(), False);
+    thread_ = std::make_unique<X11EventThread>(
+        connection_, [this](XEvent &event) { onEvent(event); }, nullptr);
+  }
+  bool lostOwnership() const { return cleared_.load(); }
+
+private:
+  void onEvent(XEvent &event) {
+    if (event.type == SelectionClear) {
+      cleared_ = true;
+      return;
+    }
+    if (event.type != SelectionRequest) {
+      return;
+    }
+    const XSelectionRequestEvent &r = event.xselectionrequest;
+    XSelectionEvent reply{};
+    reply.type = SelectionNotify;
+    reply.requestor = r.requestor;
+    reply.selection = r.selection;
+    reply.target = r.target;
+    reply.time = r.time;
+    Display *display = connection_->display();
+    if (r.target == targets_) {
+      std::vector<long> atoms{static_cast<long>(targets_)};
+      for (const auto &[name, bytes] : items_) {
+        atoms.push_back(static_cast<long>(connection_->atom(name)));
+      }
+      XChangeProperty(display, r.requestor, r.property, XA_ATOM, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char *>(atoms.data()),
+                      static_cast<int>(atoms.size()));
+      reply.property = r.property;
+    } else {
+      for (const auto &[name, bytes] : items_) {
+        if (connection_->atom(name) == r.target) {
+          XChangeProperty(display, r.requestor, r.property, r.target, 8, PropModeReplace,
+                          reinterpret_cast<const unsigned char *>(bytes.data()),
+                          static_cast<int>(bytes.size()));
+          reply.property = r.property;
+        }
+      }
+    }
+    XSendEvent(display, r.requestor, False, NoEventMask, reinterpret_cast<XEvent *>(&reply));
+  }
+
+  std::shared_ptr<X11Connection> connection_;
+  std::map<std::string, std::string> items_;
+  Atom clipboard_ = None;
+  Atom targets_ = None;
+  std::atomic<bool> cleared_{false};
+  std::unique_ptr<X11EventThread> thread_;
+};
+
+class X11PasteboardTest : public testing::DesktopTest {
+protected:
+  void SetUp() override {
+    DesktopTest::SetUp();
+    if (!IsSkipped()) {
+      pasteboard = std::make_unique<X11Pasteboard>(X11PasteboardOptions{options});
+    }
+  }
+
+  // Waits (bounded) until the change count differs from `from`.
+  std::int64_t countAfter(std::int64_t from) {
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (pasteboard->changeCount() == from && std::chrono::steady_clock::now() < deadline) {
+      XSync(peer->display(), False);
+    }
+    return pasteboard->changeCount();
+  }
+
+  std::unique_ptr<X11Pasteboard> pasteboard;
+};
+
+TEST_F(X11PasteboardTest, ServesUtf8TextAndItsTargetsToARequestingClient) {
+  const std::int64_t count = pasteboard->clearContents();
+  EXPECT_EQ(pasteboard->changeCount(), count);
+  ASSERT_TRUE(pasteboard->setString("dictated \xE2\x9C\x93 caf\xC3\xA9"));
+  ASSERT_TRUE(pasteboard->setData("text/html", "<b>x</b>"));
+  EXPECT_EQ(request(*peer, "UTF8_STRING"), "dictated \xE2\x9C\x93 caf\xC3\xA9");
+  EXPECT_EQ(request(*peer, "text/plain;charset=utf-8"), "dictated \xE2\x9C\x93 caf\xC3\xA9");
+  EXPECT_EQ(request(*peer, "STRING"), "dictated ? caf\xE9");
+  EXPECT_EQ(request(*peer, "text/html"), "<b>x</b>");
+  EXPECT_EQ(request(*peer, "image/png"), std::nullopt);
+  const auto targets = request(*peer, "TARGETS");
+  ASSERT_TRUE(targets);
+  EXPECT_NE(targets->find("UTF8_STRING\n"), std::string::npos);
+  EXPECT_NE(targets->find("text/html\n"), std::string::npos);
+  EXPECT_EQ(pasteboard->string(), "dictated \xE2\x9C\x93 caf\xC3\xA9");
+  EXPECT_EQ(pasteboard->changeCount(), count);
+}
+
+TEST_F(X11PasteboardTest, ReadsThePreviousOwnerAndRestoresItsContentsAfterAPaste) {
+  const std::int64_t start = pasteboard->changeCount();
+  TestOwner previous(options, {{"UTF8_STRING", "before \xC3\xA9"}, {"text/html", "<i>b</i>"}});
+  const std::int64_t afterOwner = countAfter(start);
+  EXPECT_EQ(afterOwner, start + 1);
+  EXPECT_EQ(pasteboard->string(), "before \xC3\xA9");
+  const PasteboardContents saved = pasteboard->contents();
+  // In the order the owner offers its targets (the test owner's: by name).
+  const PasteboardContents expected{{Pasteboard::plainTextType, "before \xC3\xA9"},
+                                    {"text/html", "<i>b</i>"}};
+  EXPECT_EQ(saved, expected);
+
+  const std::int64_t written = pasteboard->clearContents();
+  EXPECT_EQ(written, afterOwner + 1);
+  ASSERT_TRUE(pasteboard->setString("dictated"));
+  EXPECT_EQ(request(*peer, "UTF8_STRING"), "dictated");
+  EXPECT_EQ(pasteboard->changeCount(), written);
+
+  pasteboard->clearContents();
+  for (const auto &item : saved) {
+    ASSERT_TRUE(pasteboard->setData(item.type, item.data));
+  }
+  EXPECT_EQ(request(*peer, "UTF8_STRING"), "before \xC3\xA9");
+  EXPECT_EQ(request(*peer, "text/html"), "<i>b</i>");
+  EXPECT_TRUE(previous.lostOwnership());
+  EXPECT_EQ(pasteboard->changeCount(), written + 1);
+}
+
+TEST_F(X11PasteboardTest, AnotherOwnerMovesTheCountAndEndsWritesUntilTheNextClear) {
+  const std::int64_t mine = pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->setString("mine"));
+  TestOwner other(options, {{"UTF8_STRING", "theirs"}});
+  EXPECT_EQ(countAfter(mine), mine + 1);
+  EXPECT_FALSE(pasteboard->setString("late"));
+  EXPECT_EQ(pasteboard->string(), "theirs");
+  EXPECT_EQ(pasteboard->clearContents(), mine + 2);
+  EXPECT_TRUE(pasteboard->setString("again"));
+  EXPECT_EQ(pasteboard->string(), "again");
+}
+
+TEST_F(X11PasteboardTest, EmptyClipboardReadsAsNothing) {
+  EXPECT_EQ(pasteboard->string(), std::nullopt);
+  EXPECT_TRUE(pasteboard->contents().empty());
+}
+
+TEST_F(X11PasteboardTest, WriteLargerThanOneRequestIsRefused) {
+  pasteboard->clearContents();
+  const long units = XExtendedMaxRequestSize(peer->display()) > 0
+                         ? XExtendedMaxRequestSize(peer->display())
+                         : XMaxRequestSize(peer->display());
+  EXPECT_FALSE(pasteboard->setData("text/plain;charset=utf-8",
+                                   std::string(static_cast<std::size_t>(units) * 4 + 1, 'x')));
+  EXPECT_EQ(pasteboard->string(), std::nullopt);
+}
+
+TEST(X11PasteboardNoServerTest, ThrowsNamingTheDisplay) {
+  X11PasteboardOptions options;
+  options.connection.displayName = ":4711";
+  EXPECT_THROW(X11Pasteboard{options}, X11Error);
+}
+
+} // namespace
+} // namespace platform
