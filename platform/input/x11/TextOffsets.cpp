@@ -1,0 +1,77 @@
+#include "platform/input/x11/TextOffsets.hpp"
+
+#include <vector>
+
+namespace platform {
+namespace {
+
+// Code points of `utf8`, a bad byte as U+FFFD.
+std::u32string decode(std::string_view utf8) {
+  std::u32string out;
+  for (std::size_t i = 0; i < utf8.size();) {
+    const auto lead = static_cast<unsigned char>(utf8[i]);
+    std::size_t length = lead < 0x80             ? 1
+                         : (lead & 0xE0) == 0xC0 ? 2
+                         : (lead & 0xF0) == 0xE0 ? 3
+                         : (lead & 0xF8) == 0xF0 ? 4
+                                                 : 0;
+    char32_t value = length == 1   ? lead
+                     : length == 2 ? lead & 0x1F
+                     : length == 3 ? lead & 0x0F
+                                   : lead & 0x07;
+    bool good = length != 0 && i + length <= utf8.size();
+    for (std::size_t k = 1; good && k < length; ++k) {
+      const auto next = static_cast<unsigned char>(utf8[i + k]);
+      good = (next & 0xC0) == 0x80;
+      value = (value << 6) | (next & 0x3F);
+    }
+    if (!good || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      out.push_back(0xFFFD);
+      ++i;
+      continue;
+    }
+    out.push_back(value);
+    i += length;
+  }
+  return out;
+}
+
+} // namespace
+
+std::int64_t utf16OffsetOfCharacter(std::string_view utf8, std::int64_t characterOffset) {
+  const std::u32string text = decode(utf8);
+  std::int64_t units = 0;
+  for (std::int64_t i = 0; i < characterOffset && i < static_cast<std::int64_t>(text.size()); ++i) {
+    units += text[static_cast<std::size_t>(i)] > 0xFFFF ? 2 : 1;
+  }
+  return units;
+}
+
+std::int64_t characterOffsetOfUtf16(std::string_view utf8, std::int64_t utf16Offset) {
+  const std::u32string text = decode(utf8);
+  std::int64_t units = 0;
+  std::int64_t characters = 0;
+  for (const char32_t c : text) {
+    if (units >= utf16Offset) {
+      break;
+    }
+    units += c > 0xFFFF ? 2 : 1;
+    ++characters;
+  }
+  return characters;
+}
+
+std::u16string utf16FromUtf8(std::string_view utf8) {
+  std::u16string out;
+  for (const char32_t c : decode(utf8)) {
+    if (c > 0xFFFF) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(c));
+    }
+  }
+  return out;
+}
+
+} // namespace platform
