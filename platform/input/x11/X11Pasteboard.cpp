@@ -341,6 +341,19 @@ std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
   if (!waitFor(deadline(), selectionNotify) || refused) {
     return std::nullopt;
   }
+  auto newValue = [&](const XEvent &event) {
+    return event.type == PropertyNotify && event.xproperty.window == window &&
+           event.xproperty.atom == state.property && event.xproperty.state == PropertyNewValue;
+  };
+  // Notices of the value the owner stored before answering are stale from here on.
+  XEvent stale;
+  while (XCheckIfEvent(
+      display, &stale,
+      [](Display *, XEvent *candidate, XPointer arg) -> Bool {
+        return (*reinterpret_cast<decltype(newValue) *>(arg))(*candidate);
+      },
+      reinterpret_cast<XPointer>(&newValue))) {
+  }
   Atom type = None;
   std::string bytes;
   if (!readProperty(type, bytes)) {
@@ -350,12 +363,11 @@ std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
     // Chunked: each chunk appears as a new value of the property, an empty one ends it.
     std::string whole;
     for (;;) {
-      auto newValue = [&](const XEvent &event) {
-        return event.type == PropertyNotify && event.xproperty.window == window &&
-               event.xproperty.atom == state.property && event.xproperty.state == PropertyNewValue;
-      };
       if (!waitFor(deadline(), newValue) || !readProperty(type, bytes)) {
         return std::nullopt;
+      }
+      if (type == None) {
+        continue; // a notice without a value to read
       }
       if (bytes.empty()) {
         break;

@@ -60,11 +60,13 @@ std::optional<std::string> request(X11Connection &connection, const std::string 
   return bytes;
 }
 
-// Another application owning the clipboard, answering on a thread of its own.
+// Another application owning the clipboard, answering on a thread of its own; with `chunk` set,
+// it hands every item over in chunks of that many bytes (the INCR protocol).
 class TestOwner {
 public:
-  TestOwner(const X11ConnectionOptions &options, std::map<std::string, std::string> items)
-      : connection_(X11Connection::open(options)), items_(std::move(items)) {
+  TestOwner(const X11ConnectionOptions &options, std::map<std::string, std::string> items,
+            std::size_t chunk = 0)
+      : connection_(X11Connection::open(options)), items_(std::move(items)), chunk_(chunk) {
     clipboard_ = connection_->atom("CLIPBOARD");
     targets_ = connection_->atom("TARGETS");
     for (const auto &[name, bytes] : items_) {
@@ -82,6 +84,20 @@ private:
   void onEvent(XEvent &event) {
     if (event.type == SelectionClear) {
       cleared_ = true;
+      return;
+    }
+    if (event.type == PropertyNotify && event.xproperty.state == PropertyDelete &&
+        transfer_.requestor == event.xproperty.window &&
+        transfer_.property == event.xproperty.atom && transfer_.active) {
+      // The requestor took the last chunk: the next one, an empty one at the end.
+      const std::size_t size = std::min(chunk_, transfer_.bytes.size() - transfer_.offset);
+      XChangeProperty(connection_->display(), transfer_.requestor, transfer_.property,
+                      transfer_.type, 8, PropModeReplace,
+                      reinterpret_cast<const unsigned char *>(transfer_.bytes.data()) +
+                          transfer_.offset,
+                      static_cast<int>(size));
+      transfer_.offset += size;
+      transfer_.active = size > 0;
       return;
     }
     if (event.type != SelectionRequest) {
@@ -106,7 +122,14 @@ private:
       reply.property = r.property;
     } else {
       for (const auto &[name, bytes] : items_) {
-        if (connection_->atom(name) == r.target) {
+        if (connection_->atom(name) == r.target && chunk_ > 0) {
+          XSelectInput(display, r.requestor, PropertyChangeMask);
+          transfer_ = {true, r.requestor, r.property, r.target, bytes, 0};
+          long size = static_cast<long>(bytes.size());
+          XChangeProperty(display, r.requestor, r.property, connection_->atom("INCR"), 32,
+                          PropModeReplace, reinterpret_cast<unsigned char *>(&size), 1);
+          reply.property = r.property;
+        } else if (connection_->atom(name) == r.target) {
           XChangeProperty(display, r.requestor, r.property, r.target, 8, PropModeReplace,
                           reinterpret_cast<const unsigned char *>(bytes.data()),
                           static_cast<int>(bytes.size()));
@@ -119,6 +142,15 @@ private:
 
   std::shared_ptr<X11Connection> connection_;
   std::map<std::string, std::string> items_;
+  std::size_t chunk_ = 0;
+  struct Transfer {
+    bool active = false;
+    Window requestor = None;
+    Atom property = None;
+    Atom type = None;
+    std::string bytes;
+    std::size_t offset = 0;
+  } transfer_;
   Atom clipboard_ = None;
   Atom targets_ = None;
   std::atomic<bool> cleared_{false};
@@ -202,6 +234,28 @@ TEST_F(X11PasteboardTest, AnotherOwnerMovesTheCountAndEndsWritesUntilTheNextClea
   EXPECT_EQ(pasteboard->clearContents(), mine + 2);
   EXPECT_TRUE(pasteboard->setString("again"));
   EXPECT_EQ(pasteboard->string(), "again");
+}
+
+TEST_F(X11PasteboardTest, ReadsAChunkedTransferWhole) {
+  std::string payload(300000, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) {
+    payload[i] = static_cast<char>('a' + i % 26);
+  }
+  TestOwner owner(options, {{"application/octet-stream", payload}, {"UTF8_STRING", "chunked"}},
+                  65536);
+  const auto read = pasteboard->data("application/octet-stream");
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->size(), payload.size());
+  EXPECT_TRUE(*read == payload);
+  EXPECT_EQ(pasteboard->string(), "chunked");
+}
+
+TEST_F(X11PasteboardTest, AChunkedTransferLargerThanTheCapReadsAsAbsent) {
+  X11PasteboardOptions capped{options};
+  capped.maxReadBytes = 100000;
+  X11Pasteboard small(capped);
+  TestOwner owner(options, {{"application/octet-stream", std::string(300000, 'x')}}, 65536);
+  EXPECT_EQ(small.data("application/octet-stream"), std::nullopt);
 }
 
 TEST_F(X11PasteboardTest, EmptyClipboardReadsAsNothing) {
