@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <vector>
 
@@ -82,6 +83,9 @@ struct X11Pasteboard::State {
   // Guarded by the event thread's lock.
   bool owned = false;
   unsigned long ownTime = 0;
+  // Times of this process's own clears whose XFixes notice has not arrived yet (counted when
+  // they happened); notices can trail several quick clears.
+  std::deque<unsigned long> uncountedOwnTimes;
   PasteboardContents items;
 
   const PasteboardItem *find(const std::string &type) const {
@@ -104,8 +108,13 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
       return;
     }
     if (notify.subtype == XFixesSetSelectionOwnerNotify &&
-        notify.owner == connection->ownWindow() && notify.selection_timestamp == ownTime) {
-      return; // this process's own clear, counted when it happened
+        notify.owner == connection->ownWindow()) {
+      const auto own =
+          std::find(uncountedOwnTimes.begin(), uncountedOwnTimes.end(), notify.selection_timestamp);
+      if (own != uncountedOwnTimes.end()) {
+        uncountedOwnTimes.erase(uncountedOwnTimes.begin(), own + 1);
+        return; // this process's own clear, counted when it happened
+      }
     }
     ++*changeCount;
     return;
@@ -238,6 +247,9 @@ std::int64_t X11Pasteboard::clearContents() {
   XSetSelectionOwner(display, state.clipboard, state.connection->ownWindow(), time);
   state.owned = XGetSelectionOwner(display, state.clipboard) == state.connection->ownWindow();
   state.ownTime = time;
+  if (state.owned) {
+    state.uncountedOwnTimes.push_back(time);
+  }
   state.items.clear();
   return ++changeCount_;
 }

@@ -258,6 +258,17 @@ TEST_F(X11PasteboardTest, AChunkedTransferLargerThanTheCapReadsAsAbsent) {
   EXPECT_EQ(small.data("application/octet-stream"), std::nullopt);
 }
 
+TEST_F(X11PasteboardTest, QuickSuccessiveClearsCountOnceEach) {
+  const std::int64_t first = pasteboard->clearContents();
+  EXPECT_EQ(pasteboard->clearContents(), first + 1);
+  EXPECT_EQ(pasteboard->clearContents(), first + 2);
+  // Once the notices of the clears have arrived, another owner moves the count by one.
+  TestOwner other(options, {{"UTF8_STRING", "theirs"}});
+  EXPECT_EQ(countAfter(first + 2), first + 3);
+  EXPECT_EQ(pasteboard->string(), "theirs");
+  EXPECT_EQ(pasteboard->changeCount(), first + 3);
+}
+
 TEST_F(X11PasteboardTest, EmptyClipboardReadsAsNothing) {
   EXPECT_EQ(pasteboard->string(), std::nullopt);
   EXPECT_TRUE(pasteboard->contents().empty());
