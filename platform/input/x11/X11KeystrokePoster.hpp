@@ -56,7 +56,8 @@ struct X11KeystrokePosterOptions {
 // (Alt) are pressed as themselves. The paste chord (V with Command) becomes Control+Shift+V when
 // the focused window's WM_CLASS names a terminal. A key-down presses the modifiers of its flags
 // and then the key; the key-up of the same key releases the key and then those modifiers.
-// Modifiers the user holds physically stay held: X has no per-event modifier state.
+// Modifiers the user holds physically stay held (X has no per-event modifier state): releasing
+// them by XTest would look to the key tap like the user letting go of the push-to-talk key.
 //
 // Used on one thread (the main executor's); opening happens at construction and failure shows
 // as canPostEvents() false.
