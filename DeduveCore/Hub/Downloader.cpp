@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <condition_variable>
 #include <fcntl.h>
 #include <string_view>
@@ -32,6 +33,43 @@ const char *errorText(Downloader::DownloadErrorCode code) {
 
 [[noreturn]] void throwErrno(const std::string &what) {
   throw std::system_error(errno, std::generic_category(), what);
+}
+
+std::optional<int64_t> parseCount(std::string_view text) {
+  int64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (text.empty() || error != std::errc() || end != text.data() + text.size() || value < 0) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+// True when a 206 answer's "Content-Range" ("bytes <first>-<last>/<total or *>") starts at
+// `offset` and, when the size is known, belongs to a file of that size. A 206 without one, or
+// with any other form, does not say where its bytes go.
+bool contentRangeFits(const std::optional<std::string> &field, int64_t offset,
+                      std::optional<int64_t> expectedSize) {
+  constexpr std::string_view kUnit = "bytes ";
+  if (!field || field->rfind(kUnit, 0) != 0) {
+    return false;
+  }
+  const std::string_view range = std::string_view(*field).substr(kUnit.size());
+  const auto dash = range.find('-');
+  const auto slash = range.find('/');
+  if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash) {
+    return false;
+  }
+  const auto first = parseCount(range.substr(0, dash));
+  const auto last = parseCount(range.substr(dash + 1, slash - dash - 1));
+  const std::string_view totalText = range.substr(slash + 1);
+  if (!first || !last || *first != offset || *last < *first) {
+    return false;
+  }
+  if (totalText == "*" || !expectedSize) {
+    return true;
+  }
+  const auto total = parseCount(totalText);
+  return total && *total == *expectedSize && *last < *total;
 }
 
 } // namespace
@@ -230,6 +268,8 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
     int64_t total = transfer.downloadedSize;
     int64_t bytesAtLastReport = total;
     bool bodyStarted = false;
+    // Set when a 206 answer to the range request holds bytes of another place or file.
+    bool misplacedRange = false;
 
     const auto writeBatch = [&](size_t length) {
       platform::writeAll(fd, std::string_view(writeBuffer.data(), length), incompleteDestination_);
@@ -243,6 +283,13 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
           request,
           [&](const platform::HttpResponse &response) {
             if (response.status < 200 || response.status > 299) {
+              return false;
+            }
+            if (response.status == 206 &&
+                !contentRangeFits(response.headers.value("Content-Range"), transfer.downloadedSize,
+                                  transfer.expectedSize)) {
+              // Appending these bytes would put them in the wrong place of the file.
+              misplacedRange = true;
               return false;
             }
             if (askedForRange && response.status != 206) {
@@ -301,6 +348,18 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
       if (head.status < 200 || head.status > 299) {
         throw DownloadError(DownloadErrorCode::unexpectedError);
       }
+      if (misplacedRange) {
+        if (!askedForRange) {
+          throw DownloadError(DownloadErrorCode::unexpectedError);
+        }
+        // The partial file cannot be trusted to match what this server sends: start it over,
+        // with a request for the whole file.
+        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
+          throwErrno("cannot truncate " + incompleteDestination_.string());
+        }
+        transfer.downloadedSize = 0;
+        continue;
+      }
 
       if (!writeBuffer.empty()) {
         writeBatch(writeBuffer.size());
@@ -316,10 +375,16 @@ void Downloader::httpGet(Transfer &transfer, int fd) {
       }
       return;
     } catch (const platform::UrlError &error) {
+      const bool cancelled =
+          error.code() == platform::UrlError::Code::cancelled || transfer.cancelled;
+      // The bytes that arrived before the break are in place: keep them, so the next attempt
+      // (this transfer's or a later download's) resumes where they end.
+      if (bodyStarted && !cancelled && !writeBuffer.empty()) {
+        writeBatch(writeBuffer.size());
+      }
       // Only a body that broke off is retried: a failure before the answer arrived, a
       // cancellation or an exhausted allowance ends the transfer.
-      if (!bodyStarted || error.code() == platform::UrlError::Code::cancelled ||
-          transfer.cancelled || retryAllowance <= 0) {
+      if (!bodyStarted || cancelled || retryAllowance <= 0) {
         throw;
       }
     }

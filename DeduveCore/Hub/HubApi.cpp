@@ -111,6 +111,7 @@ HubApi::HubApi(Settings settings, platform::Environment env) : environment(std::
   }
   useBackgroundSession = settings.useBackgroundSession;
   useOfflineMode = settings.useOfflineMode;
+  maxDocumentBytes = settings.maxDocumentBytes;
   sharedMonitor = settings.sharedMonitor ? settings.sharedMonitor : NetworkMonitor::shared();
   sharedMonitor->restart();
 }

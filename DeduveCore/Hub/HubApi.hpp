@@ -79,6 +79,10 @@ public:
   class NetworkStateActor;
   class NetworkMonitor;
 
+  // Default limit of a JSON answer read whole: far above any listing, low enough that a server
+  // streaming without end cannot exhaust memory.
+  static constexpr std::size_t kMaxDocumentBytes = 64 * 1024 * 1024;
+
   struct Settings {
     // Root of the local cache; default: <Documents>/huggingface.
     std::optional<std::filesystem::path> downloadBase;
@@ -94,6 +98,8 @@ public:
     std::shared_ptr<NetworkMonitor> sharedMonitor;
     // Makes the path monitor of this client's own networkMonitor; default: the system's.
     std::function<std::unique_ptr<platform::PathMonitor>()> makePathMonitor;
+    // Bytes a JSON answer read whole (the listing) may have before the request fails.
+    std::size_t maxDocumentBytes = kMaxDocumentBytes;
   };
 
   // Never fails. Reads the variables and the home and Documents folders from `environment`
@@ -113,6 +119,8 @@ public:
   std::shared_ptr<NetworkMonitor> sharedMonitor;
   std::string sha256Pattern = "^[0-9a-f]{64}$";
   std::string commitHashPattern = "^[0-9a-f]{40}$";
+  // Bytes a JSON answer read whole may have (see Settings).
+  std::size_t maxDocumentBytes = kMaxDocumentBytes;
   // The environment the client was made with.
   platform::Environment environment;
 
@@ -133,10 +141,12 @@ public:
 
   // --- Web requests -------------------------------------------------------------------------
 
-  // GET with the bearer token. 2xx returns the answer; 401/403 authorizationRequired, 404
-  // fileNotFound(last path component), any other status httpStatusCode (3xx included), a
-  // transport failure downloadError(its description), cancellation through `cancellation`
-  // included.
+  // GET with the bearer token, for a JSON document read whole. Redirects are followed (the
+  // token is dropped once one leaves the URL's origin) and the final answer's status counts:
+  // 2xx returns the answer; 401/403 authorizationRequired, 404 fileNotFound(last path
+  // component), any other status httpStatusCode (3xx included), a transport failure
+  // downloadError(its description), cancellation through `cancellation` included. A body past
+  // maxDocumentBytes stops the transfer with downloadError naming the limit.
   platform::HttpResponse httpGet(const std::string &url,
                                  const platform::CancellationToken &cancellation = {}) const;
   // HEAD with the bearer token and "Accept-Encoding: identity"; relative redirects are
@@ -180,7 +190,9 @@ public:
   // --- Local files --------------------------------------------------------------------------
 
   // True for a repository-relative file name that is safe to join to a local folder: not
-  // empty, not absolute, no empty, "." or ".." segment, no backslash, no control character.
+  // empty, not absolute, no empty, "." or ".." segment, no backslash, no control character,
+  // and not the client's bookkeeping folder ".cache/huggingface" (nor inside it, nor one of
+  // its folders).
   static bool isSafeRelativeFilename(std::string_view name);
   // `folder` / `name`, after isSafeRelativeFilename; throws HubClientError::parseError naming
   // the file otherwise.

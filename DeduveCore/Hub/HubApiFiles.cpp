@@ -126,6 +126,16 @@ bool HubApi::isSafeRelativeFilename(std::string_view name) {
       hasControlCharacter(name)) {
     return false;
   }
+  // The client's own bookkeeping (sidecars, partial files) lives in this folder of the local
+  // repository: a server-chosen file there, or in its place, could replace or block it.
+  for (const std::string_view bookkeeping : {".cache", ".cache/huggingface"}) {
+    if (name == bookkeeping) {
+      return false;
+    }
+  }
+  if (name.rfind(".cache/huggingface/", 0) == 0) {
+    return false;
+  }
   std::size_t start = 0;
   while (true) {
     const auto slash = name.find('/', start);

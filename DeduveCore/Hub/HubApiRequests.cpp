@@ -80,6 +80,13 @@ std::optional<platform::HttpRequest> relativeRedirect(const platform::HttpReques
   return next;
 }
 
+// "64 MiB" for whole mebibytes, else "1000 bytes".
+std::string byteCount(std::size_t bytes) {
+  constexpr std::size_t kMiB = 1024 * 1024;
+  return bytes % kMiB == 0 ? std::to_string(bytes / kMiB) + " MiB"
+                           : std::to_string(bytes) + " bytes";
+}
+
 // Copies of a token share its state, so the check may outlive the caller's copy.
 platform::CancellationCheck cancellationCheck(const platform::CancellationToken &cancellation) {
   return [cancellation] { return cancellation.isCancelled(); };
@@ -100,14 +107,26 @@ platform::HttpResponse HubApi::httpGet(const std::string &url,
   request.timeoutSeconds = kRequestTimeoutSeconds;
   request.setBearerToken(hfToken);
   request.isCancelled = cancellationCheck(cancellation);
+  // As the platform's session does: redirects are followed and the final answer's status
+  // counts; the client drops the token once a redirect leaves the hub's origin.
+  request.followRedirects = true;
   platform::HttpResponse answer;
+  std::string body;
   try {
-    answer = client().send(request);
+    answer = client().stream(request, nullptr, [&](std::string_view chunk) {
+      if (body.size() + chunk.size() > maxDocumentBytes) {
+        throw Hub::HubClientError::downloadError("the answer from " + url + " is larger than the " +
+                                                 byteCount(maxDocumentBytes) +
+                                                 " limit of a JSON document");
+      }
+      body.append(chunk);
+    });
   } catch (const Hub::HubClientError &) {
     throw;
   } catch (const std::exception &error) {
     throw Hub::HubClientError::downloadError(error.what());
   }
+  answer.body = std::move(body);
   throwForStatus(answer, url, 299);
   return answer;
 }

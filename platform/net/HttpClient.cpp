@@ -74,6 +74,8 @@ struct Hop {
   std::optional<HttpRequest> next;
   Stop stop = Stop::none;
   std::exception_ptr error;
+  // Header bytes received so far in this hop, checked against HttpClient::kMaxHeaderBytes.
+  std::size_t headerBytes = 0;
   // Last time a byte of the answer arrived (or the request started).
   std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
 
@@ -111,6 +113,12 @@ size_t headerCallback(char *data, size_t size, size_t count, void *user) {
   std::string_view line(data, length);
   hop.lastActivity = std::chrono::steady_clock::now();
   try {
+    hop.headerBytes += length;
+    if (hop.headerBytes > HttpClient::kMaxHeaderBytes) {
+      throw UrlError(UrlError::Code::badServerResponse,
+                     "the answer's header from " + hop.current->url + " is larger than " +
+                         std::to_string(HttpClient::kMaxHeaderBytes / 1024) + " KB");
+    }
     if (line.rfind("HTTP/", 0) == 0) {
       // A new answer starts (also after a 100 Continue): forget the previous block.
       hop.head.headers = HttpHeaders();
@@ -137,18 +145,10 @@ size_t headerCallback(char *data, size_t size, size_t count, void *user) {
       }
       return length;
     }
-    if ((line.front() == ' ' || line.front() == '\t') && !hop.head.headers.empty()) {
+    if (line.front() == ' ' || line.front() == '\t') {
       // Folded continuation of the previous field.
-      auto fields = hop.head.headers.fields();
-      HttpHeaders refolded;
-      for (std::size_t i = 0; i < fields.size(); ++i) {
-        std::string value = fields[i].second;
-        if (i + 1 == fields.size()) {
-          value.append(" ").append(content);
-        }
-        refolded.add(fields[i].first, std::move(value));
-      }
-      hop.head.headers = std::move(refolded);
+      hop.head.headers.appendToLastValue(" ");
+      hop.head.headers.appendToLastValue(content);
       return length;
     }
     const auto colon = content.find(':');
@@ -399,6 +399,12 @@ void HttpHeaders::remove(std::string_view name) {
       std::remove_if(fields_.begin(), fields_.end(),
                      [&](const Field &field) { return equalsIgnoringCase(field.first, name); }),
       fields_.end());
+}
+
+void HttpHeaders::appendToLastValue(std::string_view text) {
+  if (!fields_.empty()) {
+    fields_.back().second.append(text);
+  }
 }
 
 std::optional<std::string> HttpHeaders::value(std::string_view name) const {

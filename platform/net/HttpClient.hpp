@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <optional>
 #include <string>
@@ -30,6 +31,9 @@ namespace platform {
 //   differs from the original request's, whatever the policy answered, so a bearer token never
 //   reaches another host. More than HttpRequest::maxRedirects hops throw httpTooManyRedirects.
 // - Header values must not hold CR, LF or NUL (std::invalid_argument before anything is sent).
+// - An answer's header block (every header line of one call's hop, folded continuation lines
+//   included) is capped at kMaxHeaderBytes; a larger one throws UrlError(badServerResponse)
+//   naming the cap.
 
 // Header fields in the order they were added; names compare without regard to case.
 class HttpHeaders {
@@ -41,6 +45,9 @@ public:
   // Replaces every field of that name by one.
   void set(std::string name, std::string value);
   void remove(std::string_view name);
+  // Appends `text` to the value of the last field (a folded continuation line); nothing when
+  // there is no field.
+  void appendToLastValue(std::string_view text);
   // The first field of that name.
   std::optional<std::string> value(std::string_view name) const;
   bool contains(std::string_view name) const { return value(name).has_value(); }
@@ -105,6 +112,10 @@ struct HttpResponse {
 
 class HttpClient {
 public:
+  // Header bytes one hop may receive (see the contract above): far above what a real server
+  // sends, low enough that a hostile one cannot make the client collect headers without end.
+  static constexpr std::size_t kMaxHeaderBytes = 256 * 1024;
+
   // Called once per call with the final answer's status, URL and headers, before the first
   // body chunk, also when there is no body. Returning false ends the transfer at once without
   // error (the body is not read); stream() then returns that head.

@@ -10,6 +10,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 #include <openssl/evp.h>
@@ -120,14 +126,15 @@ std::string join(const std::vector<std::string> &segments, std::size_t from, std
   return out;
 }
 
-// A repository-relative path the test server is willing to read: no empty, ".", ".." or hidden
-// segment, no backslash.
-bool servablePath(const std::string &path) {
+// A repository-relative path the test server is willing to read: no empty, ".", ".." or (unless
+// allowed) hidden segment, no backslash.
+bool servablePath(const std::string &path, bool allowHidden = false) {
   if (path.empty() || path.find('\\') != std::string::npos) {
     return false;
   }
   for (const auto &segment : split(path)) {
-    if (segment.empty() || segment[0] == '.') {
+    if (segment.empty() || segment == "." || segment == ".." ||
+        (segment[0] == '.' && !allowHidden)) {
       return false;
     }
   }
@@ -203,6 +210,14 @@ struct TestHub::Impl {
   std::vector<Redirect> redirects;
   std::vector<Request> log;
 
+  // The raw listener: a plain socket served by one thread; `rawWake` (an eventfd) ends it.
+  int rawFd = -1;
+  int rawWake = -1;
+  int rawPort = -1;
+  std::thread rawThread;
+  std::vector<std::string> rawAnswers; // guarded by `mutex`, as is rawServed
+  std::size_t rawServed = 0;
+
   std::mutex stallMutex;
   std::condition_variable stallChanged;
   bool stallsReleased = false;
@@ -226,6 +241,115 @@ struct TestHub::Impl {
       return fault;
     }
     return std::nullopt;
+  }
+
+  void startRaw() {
+    rawFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    rawWake = ::eventfd(0, EFD_CLOEXEC);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (rawFd < 0 || rawWake < 0 ||
+        ::bind(rawFd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::listen(rawFd, 16) != 0 ||
+        ::getsockname(rawFd, reinterpret_cast<sockaddr *>(&address), &length) != 0) {
+      throw std::runtime_error("TestHub: cannot start the raw listener");
+    }
+    rawPort = ntohs(address.sin_port);
+    rawThread = std::thread([this] { serveRaw(); });
+  }
+
+  void stopRaw() {
+    if (rawThread.joinable()) {
+      const std::uint64_t one = 1;
+      [[maybe_unused]] const auto written = ::write(rawWake, &one, sizeof one);
+      rawThread.join();
+    }
+    for (const int fd : {rawFd, rawWake}) {
+      if (fd >= 0) {
+        ::close(fd);
+      }
+    }
+  }
+
+  // One connection at a time: read the header block, log it, write the answer, close.
+  void serveRaw() {
+    while (true) {
+      pollfd waiting[2] = {{rawFd, POLLIN, 0}, {rawWake, POLLIN, 0}};
+      if (::poll(waiting, 2, -1) < 0 || (waiting[1].revents & POLLIN) != 0) {
+        return;
+      }
+      const int client = ::accept4(rawFd, nullptr, nullptr, SOCK_CLOEXEC);
+      if (client < 0) {
+        continue;
+      }
+      std::string request;
+      char buffer[4096];
+      while (request.find("\r\n\r\n") == std::string::npos && request.size() < kPiece) {
+        pollfd reading[2] = {{client, POLLIN, 0}, {rawWake, POLLIN, 0}};
+        if (::poll(reading, 2, 10'000) <= 0 || (reading[1].revents & POLLIN) != 0) {
+          break;
+        }
+        const auto received = ::recv(client, buffer, sizeof buffer, 0);
+        if (received <= 0) {
+          break;
+        }
+        request.append(buffer, static_cast<std::size_t>(received));
+      }
+      std::string answer;
+      {
+        std::lock_guard lock(mutex);
+        log.push_back(parseRawRequest(request));
+        if (!rawAnswers.empty()) {
+          answer = rawAnswers[std::min(rawServed, rawAnswers.size() - 1)];
+        }
+        ++rawServed;
+      }
+      for (std::size_t offset = 0; offset < answer.size();) {
+        const auto sent =
+            ::send(client, answer.data() + offset, answer.size() - offset, MSG_NOSIGNAL);
+        if (sent <= 0) {
+          break; // the client gave up on the answer
+        }
+        offset += static_cast<std::size_t>(sent);
+      }
+      ::shutdown(client, SHUT_RDWR);
+      ::close(client);
+    }
+  }
+
+  static Request parseRawRequest(const std::string &text) {
+    Request entry;
+    entry.listener = "raw";
+    std::size_t start = 0;
+    bool first = true;
+    while (start < text.size()) {
+      auto end = text.find("\r\n", start);
+      if (end == std::string::npos || end == start) {
+        break;
+      }
+      const std::string line = text.substr(start, end - start);
+      start = end + 2;
+      if (first) {
+        first = false;
+        const auto space = line.find(' ');
+        const auto second = line.find(' ', space + 1);
+        entry.method = line.substr(0, space);
+        if (space != std::string::npos) {
+          entry.target = line.substr(space + 1, second - space - 1);
+          entry.path = decode(entry.target.substr(0, entry.target.find('?')));
+        }
+        continue;
+      }
+      const auto colon = line.find(':');
+      if (colon != std::string::npos) {
+        const auto value = line.find_first_not_of(' ', colon + 1);
+        entry.headers.emplace_back(line.substr(0, colon),
+                                   value == std::string::npos ? "" : line.substr(value));
+      }
+    }
+    return entry;
   }
 
   void waitForRelease() {
@@ -299,7 +423,10 @@ struct TestHub::Impl {
         if (fault && fault->stallAfterBytes) {
           waitForRelease(); // the listing is sent in one piece: it is held back whole
         }
-        serveListing(segments, res);
+        serveListing(segments, res, fault && fault->serveHiddenFiles);
+        if (fault && fault->listingPadding && res.status == 200) {
+          padListing(res, *fault->listingPadding);
+        }
         addExtras();
         return;
       }
@@ -341,20 +468,23 @@ struct TestHub::Impl {
   }
 
   // File path, or an error code for the 404 answer.
-  std::pair<std::filesystem::path, std::string>
-  locate(const std::string &kind, const std::string &id, const std::string &file) const {
+  std::pair<std::filesystem::path, std::string> locate(const std::string &kind,
+                                                       const std::string &id,
+                                                       const std::string &file,
+                                                       bool allowHidden = false) const {
     const auto folder = options.root / kind / id;
     if (!servablePath(id) || !std::filesystem::is_directory(folder)) {
       return {{}, "RepoNotFound"};
     }
     const auto target = folder / file;
-    if (!servablePath(file) || !std::filesystem::is_regular_file(target)) {
+    if (!servablePath(file, allowHidden) || !std::filesystem::is_regular_file(target)) {
       return {{}, "EntryNotFound"};
     }
     return {target, ""};
   }
 
-  void serveListing(const std::vector<std::string> &segments, httplib::Response &res) {
+  void serveListing(const std::vector<std::string> &segments, httplib::Response &res,
+                    bool listHidden) {
     const std::string &kind = segments[1];
     for (const std::size_t idLength : {std::size_t{2}, std::size_t{1}}) {
       const std::size_t keyword = 2 + idLength;
@@ -370,7 +500,7 @@ struct TestHub::Impl {
       for (auto it = std::filesystem::recursive_directory_iterator(folder);
            it != std::filesystem::recursive_directory_iterator(); ++it) {
         const std::string name = it->path().filename().string();
-        if (!name.empty() && name[0] == '.') {
+        if (!name.empty() && name[0] == '.' && !listHidden) {
           if (it->is_directory()) {
             it.disable_recursion_pending();
           }
@@ -396,10 +526,34 @@ struct TestHub::Impl {
     res.set_header("X-Error-Code", "RepoNotFound");
   }
 
+  // Re-sends a finished listing answer chunked, followed by `padding` spaces.
+  static void padListing(httplib::Response &res, std::uint64_t padding) {
+    auto body = std::make_shared<const std::string>(std::move(res.body));
+    res.body.clear();
+    res.headers.erase("Content-Type");
+    auto sent = std::make_shared<std::uint64_t>(0);
+    const std::uint64_t total = body->size() + padding;
+    res.set_chunked_content_provider("application/json", [body, sent, total](
+                                                             std::size_t, httplib::DataSink &sink) {
+      if (*sent >= total) {
+        sink.done();
+        return true;
+      }
+      std::string piece;
+      if (*sent < body->size()) {
+        piece = body->substr(static_cast<std::size_t>(*sent), kPiece);
+      } else {
+        piece.assign(static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, total - *sent)), ' ');
+      }
+      *sent += piece.size();
+      return sink.write(piece.data(), piece.size());
+    });
+  }
+
   void serveResolve(const httplib::Request &req, httplib::Response &res, const std::string &kind,
                     const std::string &id, const std::string &file,
                     const std::optional<Fault> &fault) {
-    const auto located = locate(kind, id, file);
+    const auto located = locate(kind, id, file, fault && fault->serveHiddenFiles);
     if (!located.second.empty()) {
       res.status = 404;
       res.set_header("X-Error-Code", located.second);
@@ -513,6 +667,7 @@ TestHub::TestHub(Options options) : impl_(std::make_unique<Impl>()) {
   if (impl->hubPort <= 0 || impl->cdnPort <= 0) {
     throw std::runtime_error("TestHub: cannot bind to 127.0.0.1");
   }
+  impl->startRaw();
   impl->hubThread = std::thread([impl] {
     impl->hub.listen_after_bind();
     impl->hubEnded = true;
@@ -574,10 +729,14 @@ TestHub::~TestHub() {
   impl_->cdn.stop();
   impl_->hubThread.join();
   impl_->cdnThread.join();
+  impl_->stopRaw();
 }
 
 std::string TestHub::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port()); }
 std::string TestHub::cdnBaseUrl() const { return "http://127.0.0.1:" + std::to_string(cdnPort()); }
+std::string TestHub::rawBaseUrl() const {
+  return "http://127.0.0.1:" + std::to_string(impl_->rawPort);
+}
 int TestHub::port() const { return impl_->hubPort; }
 int TestHub::cdnPort() const { return impl_->cdnPort; }
 const std::string &TestHub::commit() const { return impl_->options.commit; }
@@ -620,6 +779,12 @@ void TestHub::clearFaults() {
 void TestHub::addRelativeRedirect(std::string fromPrefix, std::string toPrefix, int status) {
   std::lock_guard lock(impl_->mutex);
   impl_->redirects.push_back({std::move(fromPrefix), std::move(toPrefix), status});
+}
+
+void TestHub::setRawAnswers(std::vector<std::string> answers) {
+  std::lock_guard lock(impl_->mutex);
+  impl_->rawAnswers = std::move(answers);
+  impl_->rawServed = 0;
 }
 
 void TestHub::waitForStalls(std::size_t count) {

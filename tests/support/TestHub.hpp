@@ -41,7 +41,10 @@ namespace mqtest {
 //
 // Faults (addFault) change answers for tests; relative redirects (addRelativeRedirect) send
 // requests under one path prefix to another with a path-only Location. Every request on both
-// listeners is logged (requests()).
+// listeners is logged (requests()). A third listener, "raw" (rawBaseUrl()), answers requests
+// with bytes set by setRawAnswers, for answers the HTTP library will not send as a hostile
+// server would (folded header lines, oversized header blocks, a 206 whose Content-Range is not
+// the range asked for); its requests are logged too.
 class TestHub {
 public:
   struct Options {
@@ -82,6 +85,12 @@ public:
     bool ignoreRange = false;
     // Added to the normal answer (after its own fields).
     std::vector<std::pair<std::string, std::string>> extraHeaders;
+    // Listing: the normal answer followed by this many spaces (valid JSON of any size; sent
+    // chunked, without Content-Length), for a server that streams without end.
+    std::optional<std::uint64_t> listingPadding;
+    // Listing and resolve also take names with a hidden segment (".cache/x"), as a hostile
+    // server would; "." and ".." stay refused.
+    bool serveHiddenFiles = false;
 
     // Shorthands for the common faults (set further fields on the result as needed).
     static Fault answering(int status, std::string pathPrefix = {});
@@ -93,7 +102,7 @@ public:
   };
 
   struct Request {
-    std::string listener; // "hub" or "cdn"
+    std::string listener; // "hub", "cdn" or "raw"
     std::string method;
     std::string target; // raw request target, with the query
     std::string path;   // decoded path without the query
@@ -113,6 +122,8 @@ public:
   // "http://127.0.0.1:<port>", no trailing "/".
   std::string baseUrl() const;
   std::string cdnBaseUrl() const;
+  // "http://127.0.0.1:<port>" of the raw listener.
+  std::string rawBaseUrl() const;
   int port() const;
   int cdnPort() const;
   const std::string &commit() const;
@@ -134,6 +145,10 @@ public:
   // (a location without scheme and host). A matching fault with a status wins over it; it wins
   // over the normal routes and the token check.
   void addRelativeRedirect(std::string fromPrefix, std::string toPrefix, int status = 307);
+  // What the raw listener writes, verbatim, after reading a request's header block, before it
+  // closes the connection: the n-th request gets answers[n] (counted from this call), requests
+  // past the end get the last one. Default: nothing (the connection closes at once).
+  void setRawAnswers(std::vector<std::string> answers);
   // Ends every stalled answer now and makes later stall faults close at once.
   void releaseStalls();
   // Blocks until `count` answers in all have begun to stall (or releaseStalls() was called),

@@ -266,6 +266,76 @@ TEST_F(DownloaderTest, BodyDroppedAfterTwoBatchesResumesAtTheWrittenBytes) {
   EXPECT_EQ(cdnRanges[1], "bytes=20971520-");
 }
 
+TEST_F(DownloaderTest, BytesReceivedBeforeABreakAreKeptAndEachRetryResumesAfterThem) {
+  const std::string bytes = patterned(50'000);
+  const auto url = addFile("file.bin", bytes);
+  hub_.addFault(TestHub::Fault::droppingAfter(12'000).times(3));
+
+  const auto states = run(url, 50'000);
+  ASSERT_EQ(states.back().kind, Kind::completed);
+  EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+  EXPECT_EQ(waits_.size(), 3u);
+  std::vector<std::optional<std::string>> ranges;
+  for (const auto &request : gets()) {
+    ranges.push_back(request.header("Range"));
+  }
+  EXPECT_EQ(ranges, (std::vector<std::optional<std::string>>{std::nullopt, "bytes=12000-",
+                                                             "bytes=24000-", "bytes=36000-"}));
+}
+
+TEST_F(DownloaderTest, A206ThatIsNotTheRangeAskedForStartsTheFileOver) {
+  const std::string bytes = patterned(1000);
+  const std::string whole = "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + bytes;
+  const auto part = [&](size_t first, size_t length, const std::string &total) {
+    return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes " + std::to_string(first) + "-" +
+           std::to_string(first + length - 1) + "/" + total +
+           "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" +
+           bytes.substr(first, length);
+  };
+  struct Case {
+    const char *name;
+    std::string answer; // to the request for "bytes=400-"
+    bool startedOver;
+  };
+  const Case cases[] = {
+      {"the range asked for", part(400, 600, "1000"), false},
+      {"bytes from the start of the file", part(0, 600, "1000"), true},
+      {"a range of a file of another size", part(400, 600, "2000"), true},
+      {"no Content-Range",
+       "HTTP/1.1 206 Partial Content\r\nContent-Length: 600\r\n\r\n" + bytes.substr(400), true},
+  };
+  const std::string url = hub_.rawBaseUrl() + "/file.bin";
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    hub_.setRawAnswers({c.answer, whole});
+    hub_.clearRequests();
+    fs::remove(destination_);
+    dir_.write(partial_.filename().string(), bytes.substr(0, 400));
+
+    const auto states = run(url, 1000);
+    ASSERT_EQ(states.back().kind, Kind::completed);
+    EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+    const auto requests = hub_.requests();
+    ASSERT_EQ(requests.size(), c.startedOver ? 2u : 1u);
+    EXPECT_EQ(requests[0].header("Range"), "bytes=400-");
+    if (c.startedOver) {
+      EXPECT_FALSE(requests[1].header("Range").has_value());
+    }
+    EXPECT_TRUE(waits_.empty());
+  }
+
+  // Without a range asked for, a 206 of another place has nothing to start over from.
+  hub_.setRawAnswers({part(400, 600, "1000")});
+  fs::remove(destination_);
+  fs::remove(partial_);
+  const auto states = run(url, 1000);
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  const auto *error = errorOf<Downloader::DownloadError>(states.back());
+  ASSERT_NE(error, nullptr);
+  EXPECT_EQ(error->code(), Downloader::DownloadErrorCode::unexpectedError);
+  EXPECT_FALSE(fs::exists(destination_));
+}
+
 TEST_F(DownloaderTest, RetriesAreLimitedWhenNoBatchGetsWritten) {
   const auto url = addFile("file.bin", patterned(5000));
   hub_.addFault(TestHub::Fault::droppingAfter(1000));

@@ -235,12 +235,21 @@ TEST(HubLocalFilesTest, ListsRegularVisibleFilesOnly) {
 }
 
 TEST(HubLocalFilesTest, ServerNamesBecomePathsOnlyWhenSafe) {
-  const std::vector<std::string> safe = {"a.json", "folder/sub/file.bin", "a..b", "...x",
-                                         "é.txt",  "with space.txt"};
+  const std::vector<std::string> safe = {"a.json",
+                                         "folder/sub/file.bin",
+                                         "a..b",
+                                         "...x",
+                                         "é.txt",
+                                         "with space.txt",
+                                         ".gitattributes",
+                                         ".cache/other",
+                                         "a/.cache/huggingface/x"};
   const std::vector<std::string> unsafe = {
-      "",     "/abs", "..",   ".",     "../x", "a/../b", "a/..", "./a",
-      "a//b", "a/",   "a\\b", "..\\x", "a\nb", "a\rb",   "a\tb", std::string("a\0b", 3),
-      "\x7f"};
+      "", "/abs", "..", ".", "../x", "a/../b", "a/..", "./a", "a//b", "a/", "a\\b", "..\\x", "a\nb",
+      "a\rb", "a\tb", std::string("a\0b", 3), "\x7f",
+      // The client's own bookkeeping folder and everything in it.
+      ".cache", ".cache/huggingface", ".cache/huggingface/download/config.json.metadata",
+      ".cache/huggingface/x"};
   const std::filesystem::path folder = "/base/repo";
   for (const auto &name : safe) {
     SCOPED_TRACE(name);

@@ -185,34 +185,55 @@ TEST_F(HubApiRequestsTest, ListingRejectsUnsafeOrMalformedNames) {
   }
 }
 
-TEST_F(HubApiRequestsTest, ListingStatusTable) {
+TEST_F(HubApiRequestsTest, StatusTableOfTheListingAndTheHead) {
+  // What an answer's status becomes for the listing's GET and for a file's HEAD; no kind is
+  // success. The 3xx answers carry no Location, so nothing follows them.
+  struct Outcome {
+    std::optional<Kind> kind;
+    std::string text;
+    bool operator==(const Outcome &) const = default;
+  };
   struct Case {
     int status;
-    Kind kind;
-    std::string text;
+    Outcome get;
+    Outcome head;
+  };
+  const Outcome authorization{
+      Kind::authorizationRequired,
+      "Authentication required. Please provide a valid Hugging Face token."};
+  const auto status = [](int code) {
+    return Outcome{Kind::httpStatusCode, "HTTP error with status code: " + std::to_string(code)};
   };
   const Case cases[] = {
-      {401, Kind::authorizationRequired,
-       "Authentication required. Please provide a valid Hugging Face token."},
-      {403, Kind::authorizationRequired,
-       "Authentication required. Please provide a valid Hugging Face token."},
-      {404, Kind::fileNotFound, "File not found: main"},
-      {500, Kind::httpStatusCode, "HTTP error with status code: 500"},
-      {302, Kind::httpStatusCode, "HTTP error with status code: 302"},
-      {307, Kind::httpStatusCode, "HTTP error with status code: 307"},
+      {401, authorization, authorization},
+      {403, authorization, authorization},
+      {404,
+       {Kind::fileNotFound, "File not found: main"},
+       {Kind::fileNotFound, "File not found: weight.bin"}},
+      {500, status(500), status(500)},
+      {416, status(416), status(416)},
+      {302, status(302), {}},
+      {307, status(307), {}},
+  };
+  const auto outcome = [](const auto &call) {
+    try {
+      call();
+    } catch (const HubClientError &error) {
+      return Outcome{error.kind(), error.what()};
+    }
+    return Outcome{};
   };
   const HubApi api = client();
   for (const auto &c : cases) {
     SCOPED_TRACE(c.status);
     hub.clearFaults();
-    Fault fault = Fault::answering(c.status, "/api/");
-    fault.headers = {{"Location", "/elsewhere"}};
-    hub.addFault(fault);
-    const auto [kind, text] = clientError([&] { api.getFilenames(kRepo, "main"); });
-    EXPECT_EQ(kind, c.kind);
-    EXPECT_EQ(text, c.text);
+    hub.addFault(Fault::answering(c.status));
+    EXPECT_EQ(outcome([&] { api.getFilenames(kRepo, "main"); }), c.get) << "GET";
+    EXPECT_EQ(outcome([&] { api.getFileMetadata(resolve("a/b/weight.bin")); }), c.head) << "HEAD";
   }
-  // A transport failure of the GET is a download error.
+}
+
+TEST_F(HubApiRequestsTest, ListingTransportFailureIsADownloadError) {
   hubtest::RefusingPort closed;
   HubApi::Settings settings;
   settings.endpoint = closed.url();
@@ -220,6 +241,48 @@ TEST_F(HubApiRequestsTest, ListingStatusTable) {
       clientError([&] { hubtest::makeHub(settings).getFilenames(kRepo, "main"); });
   EXPECT_EQ(kind, Kind::downloadError);
   EXPECT_EQ(text.rfind("Download failed: Could not connect to the server.", 0), 0u) << text;
+}
+
+TEST_F(HubApiRequestsTest, ListingFollowsRedirectsAndKeepsTheTokenOnTheHub) {
+  // A renamed repository answers with a relative redirect to its new name.
+  hub.addRelativeRedirect("/api/models/old/name/", "/api/models/owner/name/");
+  const HubApi api = client("tok");
+  EXPECT_EQ(
+      api.getFilenames({"old/name", HubApi::RepoType::models}, "main"),
+      (std::vector<std::string>{"a/b/weight.bin", "config.json", "readme.md", "tokenizer.json"}));
+  auto log = hub.requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].target, "/api/models/owner/name/revision/main");
+  EXPECT_EQ(log[1].header("Authorization"), "Bearer tok");
+
+  // A redirect to another host is followed without the token; its final status counts.
+  hub.clearRequests();
+  Fault away = Fault::answering(307, "/api/");
+  away.headers = {{"Location", hub.cdnBaseUrl() + "/api/models/owner/name/revision/main"}};
+  hub.addFault(std::move(away).times(1));
+  EXPECT_EQ(clientError([&] { api.getFilenames(kRepo, "main"); }).second, "File not found: main");
+  log = hub.requests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1].listener, "cdn");
+  EXPECT_FALSE(log[1].header("Authorization").has_value());
+}
+
+TEST_F(HubApiRequestsTest, AListingAnswerPastTheDocumentLimitIsRefused) {
+  EXPECT_EQ(client().maxDocumentBytes, 64u * 1024 * 1024);
+  // White space is valid JSON of any length: only the size limit ends such an answer.
+  Fault endless;
+  endless.listingPadding = 1536 * 1024;
+  hub.addFault(endless);
+  HubApi::Settings settings;
+  settings.endpoint = hub.baseUrl();
+  settings.maxDocumentBytes = 1024 * 1024;
+  const HubApi limited = hubtest::makeHub(settings);
+  const auto [kind, text] = clientError([&] { limited.getFilenames(kRepo, "main"); });
+  EXPECT_EQ(kind, Kind::downloadError);
+  EXPECT_NE(text.find("larger than the 1 MiB limit"), std::string::npos) << text;
+  // Within the limit the same padding is still a listing.
+  settings.maxDocumentBytes = 2 * 1024 * 1024;
+  EXPECT_EQ(hubtest::makeHub(settings).getFilenames(kRepo, "main").size(), 4u);
 }
 
 TEST_F(HubApiRequestsTest, HeadMetadataForSmallAndLargeFiles) {
@@ -294,31 +357,8 @@ TEST_F(HubApiRequestsTest, HeadRedirectsThatAreNotFollowed) {
   }
 }
 
-TEST_F(HubApiRequestsTest, HeadStatusTableAndRedirectCap) {
-  struct Case {
-    int status;
-    Kind kind;
-    std::string text;
-  };
-  const Case cases[] = {
-      {401, Kind::authorizationRequired,
-       "Authentication required. Please provide a valid Hugging Face token."},
-      {403, Kind::authorizationRequired,
-       "Authentication required. Please provide a valid Hugging Face token."},
-      {404, Kind::fileNotFound, "File not found: weight.bin"},
-      {500, Kind::httpStatusCode, "HTTP error with status code: 500"},
-      {416, Kind::httpStatusCode, "HTTP error with status code: 416"},
-  };
+TEST_F(HubApiRequestsTest, HeadOfAMissingFileAndRedirectCap) {
   const HubApi api = client();
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.status);
-    hub.clearFaults();
-    hub.addFault(Fault::answering(c.status));
-    const auto [kind, text] = clientError([&] { api.getFileMetadata(resolve("a/b/weight.bin")); });
-    EXPECT_EQ(kind, c.kind);
-    EXPECT_EQ(text, c.text);
-  }
-  hub.clearFaults();
   // Without a fault, a missing file is the hub's own 404.
   EXPECT_EQ(clientError([&] { api.getFileMetadata(resolve("missing.bin")); }).second,
             "File not found: missing.bin");

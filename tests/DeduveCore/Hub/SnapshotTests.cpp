@@ -434,6 +434,27 @@ TEST_F(SnapshotTest, ServerErrorsPassThroughUnchanged) {
                "Invalid metadata: File metadata must have been retrieved from server");
 }
 
+TEST_F(SnapshotTest, AListingNamingTheClientsBookkeepingFolderIsRefused) {
+  client().snapshot(kRepo, "main", {"config.json"});
+  const std::string recorded = TempDir::read(sidecar("config.json"));
+  // A hostile server lists (and serves) a sidecar of its own choosing.
+  hub_.addFile("models", kRepo.id, ".cache/huggingface/download/config.json.metadata",
+               kOtherCommit + "\nforged\n1.0\n");
+  TestHub::Fault hidden;
+  hidden.serveHiddenFiles = true;
+  hub_.addFault(hidden);
+  hub_.clearRequests();
+
+  const auto error =
+      expectThrows<deduve::Hub::HubClientError>([&] { client().snapshot(kRepo, "main"); });
+  EXPECT_EQ(error.kind(), deduve::Hub::HubClientError::Kind::parseError);
+  EXPECT_NE(std::string(error.what()).find(".cache/huggingface/download/config.json.metadata"),
+            std::string::npos)
+      << error.what();
+  EXPECT_EQ(TempDir::read(sidecar("config.json")), recorded);
+  EXPECT_TRUE(transfers().empty());
+}
+
 TEST_F(SnapshotTest, AnEmptyFileIsFetchedRecordedAndThenKept) {
   hub_.addFile("models", kRepo.id, "empty.txt", "");
   client().snapshot(kRepo, "main", {"empty.txt"});

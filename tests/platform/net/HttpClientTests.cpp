@@ -204,6 +204,44 @@ TEST_F(HttpClientTest, TransportFailuresMapToPlatformCodes) {
   EXPECT_EQ(failureOf(bad), platform::UrlError::Code::badURL);
 }
 
+TEST_F(HttpClientTest, FoldedHeaderLinesJoinTheirFieldAndTheHeaderBlockIsCapped) {
+  // Each continuation line extends its field where it stands (no rebuild of the fields).
+  const int kFolds = 2'000;
+  std::string folded = "HTTP/1.1 200 OK\r\nX-Folded: start\r\n";
+  std::string expected = "start";
+  for (int i = 0; i < kFolds; ++i) {
+    folded += "\t" + std::to_string(i % 10) + "\r\n";
+    expected += " " + std::to_string(i % 10);
+  }
+  folded += "X-After: 1\r\nContent-Length: 2\r\n\r\nok";
+  ASSERT_LT(folded.size(), HttpClient::kMaxHeaderBytes);
+
+  // Past the cap: many short fields, none of them long enough for curl's own line limit.
+  std::string oversized = "HTTP/1.1 200 OK\r\n";
+  for (int i = 0; oversized.size() <= HttpClient::kMaxHeaderBytes; ++i) {
+    oversized += "X-Pad-" + std::to_string(i) + ": " + std::string(50, 'p') + "\r\n";
+  }
+  oversized += "Content-Length: 0\r\n\r\n";
+  hub.setRawAnswers({folded, oversized});
+
+  platform::HttpRequest request;
+  request.url = hub.rawBaseUrl() + "/folded";
+  const HttpResponse answer = client.send(request);
+  EXPECT_EQ(answer.status, 200);
+  EXPECT_EQ(answer.headers.value("X-Folded"), expected);
+  EXPECT_EQ(answer.headers.value("X-After"), "1");
+  EXPECT_EQ(answer.headers.fields().size(), 3u);
+  EXPECT_EQ(answer.body, "ok");
+
+  try {
+    client.send(request);
+    ADD_FAILURE() << "an oversized header block was accepted";
+  } catch (const platform::UrlError &error) {
+    EXPECT_EQ(error.code(), platform::UrlError::Code::badServerResponse);
+    EXPECT_NE(std::string(error.what()).find("256 KB"), std::string::npos) << error.what();
+  }
+}
+
 TEST_F(HttpClientTest, CancellationStopsAStalledTransfer) {
   hub.addFault(Fault::stallingAfter(100));
   std::atomic<bool> cancelled{false};
