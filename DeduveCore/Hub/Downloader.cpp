@@ -102,23 +102,32 @@ Downloader::DownloadState Downloader::DownloadState::failed(std::exception_ptr e
 
 Downloader::DownloadState Downloader::DownloadState::notStarted() { return DownloadState{}; }
 
-// One run of `download`: its arguments and the sizes that the transfer thread keeps.
+// One run of `download`: its request and the sizes that the transfer thread keeps.
 struct Downloader::Transfer {
-  std::string url;
-  std::optional<std::string> authToken;
-  Headers headers;
-  std::optional<int64_t> expectedSize;
+  Request request;
   int64_t resumeSize = 0;
-  double timeout = 10.0;
-  int numRetries = 5;
-  std::function<void(const std::filesystem::path &)> verifyBeforeMove;
 
   // Bytes written to the partial file; touched by the transfer thread only.
   int64_t downloadedSize = 0;
+  // Retries left for a body that breaks off; back to 5 after every written batch.
+  int retryAllowance = 5;
 
   std::atomic<bool> cancelled{false};
   std::mutex waitMutex;
   std::condition_variable waitCondition;
+};
+
+// One request of a transfer and the bytes it has received but not yet written.
+struct Downloader::Attempt {
+  // A "Range" was asked for: the partial file already held bytes.
+  bool askedForRange = false;
+  // The answer was accepted and its body is being written.
+  bool bodyStarted = false;
+  // A 206 answer whose bytes belong elsewhere (see contentRangeFits): the file starts over.
+  bool misplacedRange = false;
+  std::string writeBuffer;
+  std::chrono::steady_clock::time_point lastReportTime = std::chrono::steady_clock::now();
+  int64_t bytesAtLastReport = 0;
 };
 
 Downloader::Downloader(std::filesystem::path destination,
@@ -151,22 +160,12 @@ void Downloader::stopTransfer() {
   }
 }
 
-std::unique_ptr<Downloader::StateStream>
-Downloader::download(const std::string &url, const std::optional<std::string> &authToken,
-                     const std::optional<Headers> &headers, std::optional<int64_t> expectedSize,
-                     double timeout, int numRetries,
-                     std::function<void(const std::filesystem::path &)> verifyBeforeMove) {
+std::unique_ptr<Downloader::StateStream> Downloader::download(Request request) {
   stopTransfer();
 
   auto transfer = std::make_shared<Transfer>();
-  transfer->url = url;
-  transfer->authToken = authToken;
-  transfer->headers = headers.value_or(Headers{});
-  transfer->expectedSize = expectedSize;
+  transfer->request = std::move(request);
   transfer->resumeSize = incompleteFileSize(incompleteDestination_);
-  transfer->timeout = timeout;
-  transfer->numRetries = numRetries;
-  transfer->verifyBeforeMove = std::move(verifyBeforeMove);
 
   // Subscribing before the transfer starts keeps the set-up state from racing past the caller.
   auto stream = broadcaster_.subscribe();
@@ -201,10 +200,11 @@ void Downloader::cancel() {
 
 void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
   transfer->downloadedSize = transfer->resumeSize;
+  const auto &expectedSize = transfer->request.expectedSize;
   double initialFraction = 0.0;
-  if (transfer->resumeSize >= 1 && transfer->expectedSize && *transfer->expectedSize >= 1) {
+  if (transfer->resumeSize >= 1 && expectedSize && *expectedSize >= 1) {
     initialFraction = std::min(1.0, static_cast<double>(transfer->resumeSize) /
-                                        static_cast<double>(*transfer->expectedSize));
+                                        static_cast<double>(*expectedSize));
   }
   broadcaster_.broadcast(DownloadState::downloading(initialFraction, std::nullopt));
 
@@ -224,8 +224,8 @@ void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
       throw platform::UrlError(platform::UrlError::Code::cancelled);
     }
     file.reset();
-    if (transfer->verifyBeforeMove) {
-      transfer->verifyBeforeMove(incompleteDestination_);
+    if (transfer->request.verifyBeforeMove) {
+      transfer->request.verifyBeforeMove(incompleteDestination_);
     }
     moveDownloadedFile(incompleteDestination_, destination_);
     broadcaster_.broadcast(DownloadState::completed(destination_));
@@ -235,171 +235,200 @@ void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
 }
 
 void Downloader::httpGet(Transfer &transfer, int fd) {
-  static const platform::HttpClient client;
-  int retryAllowance = transfer.numRetries;
-
+  transfer.retryAllowance = transfer.request.numRetries;
   for (;;) {
-    if (transfer.expectedSize && *transfer.expectedSize > 0 &&
-        transfer.downloadedSize == *transfer.expectedSize) {
+    const auto &expectedSize = transfer.request.expectedSize;
+    if (expectedSize && *expectedSize > 0 && transfer.downloadedSize == *expectedSize) {
       // Every byte is already in the partial file (a transfer stopped just before its move):
       // asking for more would only earn a 416.
       return;
     }
-    platform::HttpRequest request;
-    request.method = "GET";
-    request.url = transfer.url;
-    request.timeoutSeconds = transfer.timeout;
-    request.followRedirects = true;
-    for (const auto &[name, value] : transfer.headers) {
-      request.headers.set(name, value);
-    }
-    if (transfer.authToken) {
-      request.setBearerToken(transfer.authToken); // without a token, a caller's field stays
-    }
-    const bool askedForRange = transfer.downloadedSize > 0;
-    if (askedForRange) {
-      request.headers.set("Range", "bytes=" + std::to_string(transfer.downloadedSize) + "-");
-    }
-    request.isCancelled = [&transfer] { return transfer.cancelled.load(); };
-
-    std::string writeBuffer;
-    writeBuffer.reserve(static_cast<size_t>(kWriteBatchSize));
-    auto lastReportTime = std::chrono::steady_clock::now();
-    int64_t total = transfer.downloadedSize;
-    int64_t bytesAtLastReport = total;
-    bool bodyStarted = false;
-    // Set when a 206 answer to the range request holds bytes of another place or file.
-    bool misplacedRange = false;
-
-    const auto writeBatch = [&](size_t length) {
-      platform::writeAll(fd, std::string_view(writeBuffer.data(), length), incompleteDestination_);
-      writeBuffer.erase(0, length);
-      transfer.downloadedSize += static_cast<int64_t>(length);
-      total += static_cast<int64_t>(length);
-    };
-
-    try {
-      const platform::HttpResponse head = client.stream(
-          request,
-          [&](const platform::HttpResponse &response) {
-            if (response.status < 200 || response.status > 299) {
-              return false;
-            }
-            if (response.status == 206 &&
-                !contentRangeFits(response.headers.value("Content-Range"), transfer.downloadedSize,
-                                  transfer.expectedSize)) {
-              // Appending these bytes would put them in the wrong place of the file.
-              misplacedRange = true;
-              return false;
-            }
-            if (askedForRange && response.status != 206) {
-              // The server ignored the range and sends the whole file: start over from zero
-              // rather than appending its first bytes a second time.
-              if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
-                throwErrno("cannot truncate " + incompleteDestination_.string());
-              }
-              transfer.downloadedSize = 0;
-              total = 0;
-              bytesAtLastReport = 0;
-            }
-            bodyStarted = true;
-            return true;
-          },
-          [&](std::string_view chunk) {
-            if (transfer.expectedSize &&
-                transfer.downloadedSize + static_cast<int64_t>(writeBuffer.size() + chunk.size()) >
-                    *transfer.expectedSize) {
-              // More bytes than the hub announced: this is not the file, and an answer without
-              // end would fill the disk before the final length check.
-              std::error_code ignored;
-              std::filesystem::remove(incompleteDestination_, ignored);
-              throw DownloadError(DownloadErrorCode::unexpectedError);
-            }
-            writeBuffer.append(chunk);
-            while (writeBuffer.size() >= static_cast<size_t>(kWriteBatchSize)) {
-              writeBatch(static_cast<size_t>(kWriteBatchSize));
-              if (transfer.expectedSize) {
-                const auto now = std::chrono::steady_clock::now();
-                const double interval = std::chrono::duration<double>(now - lastReportTime).count();
-                lastReportTime = now;
-                const double fraction =
-                    *transfer.expectedSize == 0
-                        ? 0.0
-                        : std::min(1.0, static_cast<double>(total) /
-                                            static_cast<double>(*transfer.expectedSize));
-                std::optional<double> speed;
-                if (interval > 0) {
-                  speed = static_cast<double>(total - bytesAtLastReport) / interval;
-                }
-                broadcaster_.broadcast(DownloadState::downloading(fraction, speed));
-                bytesAtLastReport = total;
-              }
-              retryAllowance = 5;
-            }
-          });
-
-      if (head.status == 416) {
-        // The partial file does not fit the remote file (longer than it, or stale): drop it so
-        // the next attempt starts clean.
-        std::error_code ignored;
-        std::filesystem::remove(incompleteDestination_, ignored);
-        throw DownloadError(DownloadErrorCode::unexpectedError);
-      }
-      if (head.status < 200 || head.status > 299) {
-        throw DownloadError(DownloadErrorCode::unexpectedError);
-      }
-      if (misplacedRange) {
-        if (!askedForRange) {
-          throw DownloadError(DownloadErrorCode::unexpectedError);
-        }
-        // The partial file cannot be trusted to match what this server sends: start it over,
-        // with a request for the whole file.
-        if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
-          throwErrno("cannot truncate " + incompleteDestination_.string());
-        }
-        transfer.downloadedSize = 0;
-        continue;
-      }
-
-      if (!writeBuffer.empty()) {
-        writeBatch(writeBuffer.size());
-      }
-      const off_t length = ::lseek(fd, 0, SEEK_END);
-      if (length < 0) {
-        throwErrno("cannot seek in " + incompleteDestination_.string());
-      }
-      if (transfer.expectedSize && *transfer.expectedSize != static_cast<int64_t>(length)) {
-        std::error_code ignored;
-        std::filesystem::remove(incompleteDestination_, ignored);
-        throw DownloadError(DownloadErrorCode::unexpectedError);
-      }
+    switch (runAttempt(transfer, fd)) {
+    case AttemptOutcome::finished:
       return;
-    } catch (const platform::UrlError &error) {
-      const bool cancelled =
-          error.code() == platform::UrlError::Code::cancelled || transfer.cancelled;
-      // The bytes that arrived before the break are in place: keep them, so the next attempt
-      // (this transfer's or a later download's) resumes where they end.
-      if (bodyStarted && !cancelled && !writeBuffer.empty()) {
-        writeBatch(writeBuffer.size());
-      }
-      // Only a body that broke off is retried: a failure before the answer arrived, a
-      // cancellation or an exhausted allowance ends the transfer.
-      if (!bodyStarted || cancelled || retryAllowance <= 0) {
-        throw;
-      }
+    case AttemptOutcome::startOver:
+      continue;
+    case AttemptOutcome::retry:
+      waitBeforeRetry(transfer);
+      transfer.retryAllowance -= 1;
+      continue;
     }
+  }
+}
 
-    if (options_.retryWait) {
-      options_.retryWait(kRetryDelay, transfer.cancelled);
-    } else {
-      std::unique_lock lock(transfer.waitMutex);
-      transfer.waitCondition.wait_for(lock, kRetryDelay,
-                                      [&transfer] { return transfer.cancelled.load(); });
+Downloader::AttemptOutcome Downloader::runAttempt(Transfer &transfer, int fd) {
+  static const platform::HttpClient client;
+  const Request &wanted = transfer.request;
+  platform::HttpRequest request;
+  request.method = "GET";
+  request.url = wanted.url;
+  request.timeoutSeconds = wanted.timeout;
+  request.followRedirects = true;
+  for (const auto &[name, value] : wanted.headers) {
+    request.headers.set(name, value);
+  }
+  if (wanted.authToken) {
+    request.setBearerToken(wanted.authToken); // without a token, a caller's field stays
+  }
+  Attempt attempt;
+  attempt.askedForRange = transfer.downloadedSize > 0;
+  if (attempt.askedForRange) {
+    request.headers.set("Range", "bytes=" + std::to_string(transfer.downloadedSize) + "-");
+  }
+  request.isCancelled = [&transfer] { return transfer.cancelled.load(); };
+  attempt.writeBuffer.reserve(static_cast<size_t>(kWriteBatchSize));
+  attempt.bytesAtLastReport = transfer.downloadedSize;
+
+  try {
+    const platform::HttpResponse head = client.stream(
+        request,
+        [&](const platform::HttpResponse &answer) {
+          return acceptAnswer(transfer, attempt, fd, answer);
+        },
+        [&](std::string_view chunk) { receiveChunk(transfer, attempt, fd, chunk); });
+    if (head.status == 416) {
+      // The partial file does not fit the remote file (longer than it, or stale): drop it so
+      // the next attempt starts clean.
+      discardPartialFile();
+      throw DownloadError(DownloadErrorCode::unexpectedError);
     }
-    if (transfer.cancelled) {
-      throw platform::UrlError(platform::UrlError::Code::cancelled);
+    if (head.status < 200 || head.status > 299) {
+      throw DownloadError(DownloadErrorCode::unexpectedError);
     }
-    retryAllowance -= 1;
+    if (attempt.misplacedRange) {
+      if (!attempt.askedForRange) {
+        throw DownloadError(DownloadErrorCode::unexpectedError);
+      }
+      // The partial file cannot be trusted to match what this server sends: start it over,
+      // with a request for the whole file.
+      truncatePartialFile(transfer, fd);
+      return AttemptOutcome::startOver;
+    }
+    finishBody(transfer, attempt, fd);
+    return AttemptOutcome::finished;
+  } catch (const platform::UrlError &error) {
+    const bool cancelled =
+        error.code() == platform::UrlError::Code::cancelled || transfer.cancelled;
+    // The bytes that arrived before the break are in place: keep them, so the next attempt
+    // (this transfer's or a later download's) resumes where they end.
+    if (attempt.bodyStarted && !cancelled && !attempt.writeBuffer.empty()) {
+      writeBuffered(transfer, attempt, fd, attempt.writeBuffer.size());
+    }
+    // Only a body that broke off is retried: a failure before the answer arrived, a
+    // cancellation or an exhausted allowance ends the transfer.
+    if (!attempt.bodyStarted || cancelled || transfer.retryAllowance <= 0) {
+      throw;
+    }
+    return AttemptOutcome::retry;
+  }
+}
+
+bool Downloader::acceptAnswer(Transfer &transfer, Attempt &attempt, int fd,
+                              const platform::HttpResponse &answer) {
+  if (answer.status < 200 || answer.status > 299) {
+    return false;
+  }
+  if (answer.status == 206 &&
+      !contentRangeFits(answer.headers.value("Content-Range"), transfer.downloadedSize,
+                        transfer.request.expectedSize)) {
+    // Appending these bytes would put them in the wrong place of the file.
+    attempt.misplacedRange = true;
+    return false;
+  }
+  if (attempt.askedForRange && answer.status != 206) {
+    // The server ignored the range and sends the whole file: start over from zero rather
+    // than appending its first bytes a second time.
+    truncatePartialFile(transfer, fd);
+    attempt.bytesAtLastReport = 0;
+  }
+  attempt.bodyStarted = true;
+  return true;
+}
+
+void Downloader::receiveChunk(Transfer &transfer, Attempt &attempt, int fd,
+                              std::string_view chunk) {
+  const auto &expectedSize = transfer.request.expectedSize;
+  if (expectedSize &&
+      transfer.downloadedSize + static_cast<int64_t>(attempt.writeBuffer.size() + chunk.size()) >
+          *expectedSize) {
+    // More bytes than the hub announced: this is not the file, and an answer without end
+    // would fill the disk before the final length check.
+    discardPartialFile();
+    throw DownloadError(DownloadErrorCode::unexpectedError);
+  }
+  attempt.writeBuffer.append(chunk);
+  while (attempt.writeBuffer.size() >= static_cast<size_t>(kWriteBatchSize)) {
+    writeBuffered(transfer, attempt, fd, static_cast<size_t>(kWriteBatchSize));
+    reportProgress(transfer, attempt);
+    transfer.retryAllowance = 5;
+  }
+}
+
+void Downloader::reportProgress(const Transfer &transfer, Attempt &attempt) {
+  const auto &expectedSize = transfer.request.expectedSize;
+  if (!expectedSize) {
+    return;
+  }
+  const auto now = std::chrono::steady_clock::now();
+  const double interval = std::chrono::duration<double>(now - attempt.lastReportTime).count();
+  attempt.lastReportTime = now;
+  const int64_t total = transfer.downloadedSize;
+  const double fraction =
+      *expectedSize == 0
+          ? 0.0
+          : std::min(1.0, static_cast<double>(total) / static_cast<double>(*expectedSize));
+  std::optional<double> speed;
+  if (interval > 0) {
+    speed = static_cast<double>(total - attempt.bytesAtLastReport) / interval;
+  }
+  broadcaster_.broadcast(DownloadState::downloading(fraction, speed));
+  attempt.bytesAtLastReport = total;
+}
+
+void Downloader::writeBuffered(Transfer &transfer, Attempt &attempt, int fd, size_t length) {
+  platform::writeAll(fd, std::string_view(attempt.writeBuffer.data(), length),
+                     incompleteDestination_);
+  attempt.writeBuffer.erase(0, length);
+  transfer.downloadedSize += static_cast<int64_t>(length);
+}
+
+void Downloader::finishBody(Transfer &transfer, Attempt &attempt, int fd) {
+  if (!attempt.writeBuffer.empty()) {
+    writeBuffered(transfer, attempt, fd, attempt.writeBuffer.size());
+  }
+  const off_t length = ::lseek(fd, 0, SEEK_END);
+  if (length < 0) {
+    throwErrno("cannot seek in " + incompleteDestination_.string());
+  }
+  const auto &expectedSize = transfer.request.expectedSize;
+  if (expectedSize && *expectedSize != static_cast<int64_t>(length)) {
+    discardPartialFile();
+    throw DownloadError(DownloadErrorCode::unexpectedError);
+  }
+}
+
+void Downloader::truncatePartialFile(Transfer &transfer, int fd) {
+  if (::ftruncate(fd, 0) != 0 || ::lseek(fd, 0, SEEK_SET) < 0) {
+    throwErrno("cannot truncate " + incompleteDestination_.string());
+  }
+  transfer.downloadedSize = 0;
+}
+
+void Downloader::discardPartialFile() {
+  std::error_code ignored;
+  std::filesystem::remove(incompleteDestination_, ignored);
+}
+
+void Downloader::waitBeforeRetry(Transfer &transfer) {
+  if (options_.retryWait) {
+    options_.retryWait(kRetryDelay, transfer.cancelled);
+  } else {
+    std::unique_lock lock(transfer.waitMutex);
+    transfer.waitCondition.wait_for(lock, kRetryDelay,
+                                    [&transfer] { return transfer.cancelled.load(); });
+  }
+  if (transfer.cancelled) {
+    throw platform::UrlError(platform::UrlError::Code::cancelled);
   }
 }
 

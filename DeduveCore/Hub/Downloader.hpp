@@ -15,6 +15,11 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+
+namespace platform {
+struct HttpResponse;
+}
 
 namespace deduve {
 
@@ -72,18 +77,36 @@ public:
   Downloader(const Downloader &) = delete;
   Downloader &operator=(const Downloader &) = delete;
 
+  // What one download fetches, and how.
+  struct Request {
+    // Absolute http(s) URL of the file; redirects are followed.
+    std::string url;
+    // Bearer token; absent: no "Authorization" is set (a caller's field in `headers` stays).
+    // Never sent to a host other than the URL's (see HttpClient).
+    std::optional<std::string> authToken;
+    // Extra header fields of every request of the transfer.
+    Headers headers;
+    // Size of the whole file in bytes, when known: progress fractions, the overflow check and
+    // the final length check use it.
+    std::optional<int64_t> expectedSize;
+    // Idle timeout of each request, in seconds.
+    double timeout = 10.0;
+    // Retries of a body that broke off; the allowance returns after every written batch.
+    int numRetries = 5;
+    // Called with the finished partial file before it is moved into place; an exception from
+    // it fails the download and leaves the destination untouched. Empty: no check.
+    std::function<void(const std::filesystem::path &)> verifyBeforeMove;
+  };
+
   // Starts (or restarts) the transfer and returns a stream of its states: first the latest
   // state (`notStarted` before any), then `downloading` at set-up and after every written
   // batch when the size is known, and finally `completed` or `failed`. The stream stays open
   // after the last state; the consumer stops reading on `completed` or `failed`.
   //
-  // `verifyBeforeMove`, when given, is called with the finished partial file before it is moved
-  // into place; an exception from it fails the download and leaves the destination untouched.
-  std::unique_ptr<StateStream>
-  download(const std::string &url, const std::optional<std::string> &authToken,
-           const std::optional<Headers> &headers, std::optional<int64_t> expectedSize,
-           double timeout, int numRetries,
-           std::function<void(const std::filesystem::path &)> verifyBeforeMove = {});
+  // A 206 answer whose "Content-Range" is not the range asked for (or names another size)
+  // never has its bytes appended: the partial file starts over from zero. Bytes received
+  // before a connection breaks are written before the retry, which resumes after them.
+  std::unique_ptr<StateStream> download(Request request);
 
   // Stops the transfer and reports `failed` with a cancelled network error. Safe at any time.
   void cancel();
@@ -103,9 +126,24 @@ public:
 
 private:
   struct Transfer;
+  struct Attempt;
+  enum class AttemptOutcome { finished, startOver, retry };
 
   void setUpDownload(const std::shared_ptr<Transfer> &transfer);
+  // Streams the file into the open partial file `fd`, one attempt after another.
   void httpGet(Transfer &transfer, int fd);
+  // One request: its answer checked, its body written, its failure sorted into a retry or an
+  // error.
+  AttemptOutcome runAttempt(Transfer &transfer, int fd);
+  bool acceptAnswer(Transfer &transfer, Attempt &attempt, int fd,
+                    const platform::HttpResponse &answer);
+  void receiveChunk(Transfer &transfer, Attempt &attempt, int fd, std::string_view chunk);
+  void reportProgress(const Transfer &transfer, Attempt &attempt);
+  void writeBuffered(Transfer &transfer, Attempt &attempt, int fd, size_t length);
+  void finishBody(Transfer &transfer, Attempt &attempt, int fd);
+  void truncatePartialFile(Transfer &transfer, int fd);
+  void discardPartialFile();
+  void waitBeforeRetry(Transfer &transfer);
   void stopTransfer();
 
   std::filesystem::path destination_;

@@ -92,6 +92,19 @@ platform::CancellationCheck cancellationCheck(const platform::CancellationToken 
   return [cancellation] { return cancellation.isCancelled(); };
 }
 
+// The request both kinds start from: method, URL, time-out, bearer token and cancellation.
+platform::HttpRequest authorisedRequest(std::string method, const std::string &url,
+                                        const std::optional<std::string> &token,
+                                        const platform::CancellationToken &cancellation) {
+  platform::HttpRequest request;
+  request.method = std::move(method);
+  request.url = url;
+  request.timeoutSeconds = kRequestTimeoutSeconds;
+  request.setBearerToken(token);
+  request.isCancelled = cancellationCheck(cancellation);
+  return request;
+}
+
 } // namespace
 
 const platform::HttpClient &HubApi::client() {
@@ -101,12 +114,7 @@ const platform::HttpClient &HubApi::client() {
 
 platform::HttpResponse HubApi::httpGet(const std::string &url,
                                        const platform::CancellationToken &cancellation) const {
-  platform::HttpRequest request;
-  request.method = "GET";
-  request.url = url;
-  request.timeoutSeconds = kRequestTimeoutSeconds;
-  request.setBearerToken(hfToken);
-  request.isCancelled = cancellationCheck(cancellation);
+  platform::HttpRequest request = authorisedRequest("GET", url, hfToken, cancellation);
   // As the platform's session does: redirects are followed and the final answer's status
   // counts; the client drops the token once a redirect leaves the hub's origin.
   request.followRedirects = true;
@@ -133,12 +141,7 @@ platform::HttpResponse HubApi::httpGet(const std::string &url,
 
 platform::HttpResponse HubApi::httpHead(const std::string &url,
                                         const platform::CancellationToken &cancellation) const {
-  platform::HttpRequest request;
-  request.method = "HEAD";
-  request.url = url;
-  request.timeoutSeconds = kRequestTimeoutSeconds;
-  request.setBearerToken(hfToken);
-  request.isCancelled = cancellationCheck(cancellation);
+  platform::HttpRequest request = authorisedRequest("HEAD", url, hfToken, cancellation);
   request.headers.set("Accept-Encoding", "identity");
   request.redirectPolicy = &relativeRedirect;
   request.maxRedirects = kMaxRelativeRedirects;

@@ -150,8 +150,12 @@ fs::path HubApi::downloadSnapshotFile(const HubFileDownloader &file,
   }
 
   Downloader downloader(destination, incomplete, file.backgroundSession);
-  auto stream = downloader.download(file.source(), file.hfToken, std::nullopt, *remote.size,
-                                    /*timeout=*/10.0, /*numRetries=*/5, std::move(verify));
+  Downloader::Request request;
+  request.url = file.source();
+  request.authToken = file.hfToken;
+  request.expectedSize = *remote.size;
+  request.verifyBeforeMove = std::move(verify);
+  auto stream = downloader.download(std::move(request));
   // Declared after the downloader so it is gone (and its handler finished) before the
   // downloader is destroyed.
   auto cancelRegistration = cancellation.onCancel([&downloader] { downloader.cancel(); });

@@ -257,16 +257,8 @@ void checkOption(CURLcode code) {
   }
 }
 
-// Runs one request without following anything. Returns the hop's state; throws UrlError for
-// transport failures and rethrows handler exceptions.
-void performHop(const HttpClient::Options &options, Hop &hop) {
-  const HttpRequest &request = *hop.current;
-  if (request.method != "GET" && request.method != "HEAD") {
-    throw std::invalid_argument("HttpClient: unsupported method " + request.method);
-  }
-  if (!parseHttpUrl(request.url)) {
-    throw UrlError(UrlError::Code::badURL, request.url);
-  }
+// The request's header fields as curl's list, after checking that none can split a line.
+std::unique_ptr<curl_slist, ListDeleter> headerListFor(const HttpRequest &request) {
   std::unique_ptr<curl_slist, ListDeleter> headerList;
   for (const auto &[name, value] : request.headers.fields()) {
     if (hasLineBreakOrNul(name) || hasLineBreakOrNul(value) ||
@@ -283,28 +275,27 @@ void performHop(const HttpClient::Options &options, Hop &hop) {
     headerList.release();
     headerList.reset(extended);
   }
+  return headerList;
+}
 
-  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-  if (!easy || !multi) {
-    throw UrlError(UrlError::Code::unknown, "cannot create a transfer");
-  }
-  char errorBuffer[CURL_ERROR_SIZE] = {};
-  CURL *h = easy.get();
+// Sets up one transfer of `hop`'s request on `h`; `headerList` and `errorBuffer` must outlive
+// it.
+void configureTransfer(CURL *h, const HttpClient::Options &options, Hop &hop,
+                       curl_slist *headerList, char *errorBuffer) {
+  const HttpRequest &request = *hop.current;
   checkOption(curl_easy_setopt(h, CURLOPT_URL, request.url.c_str()));
   checkOption(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L));
   checkOption(curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L));
   checkOption(curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"));
   checkOption(curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer));
   checkOption(curl_easy_setopt(h, CURLOPT_USERAGENT, options.userAgent.c_str()));
-  checkOption(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList.get()));
+  checkOption(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headerList));
   if (request.method == "HEAD") {
     checkOption(curl_easy_setopt(h, CURLOPT_NOBODY, 1L));
   }
-  // The idle timeout is watched by the loop below (curl's low-speed check averages over several
+  // The idle timeout is watched by runTransfer (curl's low-speed check averages over several
   // seconds, so it would let a stalled transfer live well past the limit); the connect timeout
   // only bounds the connection phase, which is idle time too.
-  const auto idleLimit = std::chrono::duration<double>(request.timeoutSeconds);
   if (request.timeoutSeconds > 0) {
     const long millis = std::max(1L, static_cast<long>(std::ceil(request.timeoutSeconds * 1000.0)));
     checkOption(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, millis));
@@ -316,24 +307,26 @@ void performHop(const HttpClient::Options &options, Hop &hop) {
   checkOption(curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L));
   checkOption(curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &progressCallback));
   checkOption(curl_easy_setopt(h, CURLOPT_XFERINFODATA, &hop));
+}
 
-  hop.head = HttpResponse();
-  hop.head.url = request.url;
-  hop.lastActivity = std::chrono::steady_clock::now();
-
-  if (curl_multi_add_handle(multi.get(), h) != CURLM_OK) {
+// Drives the transfer on `h` until curl ends it or `hop.stop` is set (cancellation, idle
+// timeout, a handler's verdict). Returns curl's result.
+CURLcode runTransfer(CURLM *multi, CURL *h, Hop &hop) {
+  const HttpRequest &request = *hop.current;
+  const auto idleLimit = std::chrono::duration<double>(request.timeoutSeconds);
+  if (curl_multi_add_handle(multi, h) != CURLM_OK) {
     throw UrlError(UrlError::Code::unknown, "cannot start a transfer");
   }
   CURLcode result = CURLE_OK;
   bool finished = false;
   while (!finished) {
     int running = 0;
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
       result = CURLE_RECV_ERROR;
       break;
     }
     int queued = 0;
-    while (CURLMsg *message = curl_multi_info_read(multi.get(), &queued)) {
+    while (CURLMsg *message = curl_multi_info_read(multi, &queued)) {
       if (message->msg == CURLMSG_DONE) {
         result = message->data.result;
         finished = true;
@@ -352,12 +345,15 @@ void performHop(const HttpClient::Options &options, Hop &hop) {
     if (hop.stop != Stop::none) {
       break;
     }
-    curl_multi_poll(multi.get(), nullptr, 0, 100, nullptr);
+    curl_multi_poll(multi, nullptr, 0, 100, nullptr);
   }
-  long osErrno = 0;
-  curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osErrno);
-  curl_multi_remove_handle(multi.get(), h);
+  return result;
+}
 
+// Turns the end of a transfer into the hop's outcome: returns for an answer (or a handler that
+// declined it), throws for everything else.
+void finishHop(Hop &hop, CURLcode result, long osErrno, const char *errorBuffer) {
+  const HttpRequest &request = *hop.current;
   switch (hop.stop) {
   case Stop::handlerThrew:
     std::rethrow_exception(hop.error);
@@ -381,6 +377,35 @@ void performHop(const HttpClient::Options &options, Hop &hop) {
       throw UrlError(UrlError::Code::badServerResponse, "no complete answer from " + request.url);
     }
   }
+}
+
+// Runs one request without following anything. Returns the hop's state; throws UrlError for
+// transport failures and rethrows handler exceptions.
+void performHop(const HttpClient::Options &options, Hop &hop) {
+  const HttpRequest &request = *hop.current;
+  if (request.method != "GET" && request.method != "HEAD") {
+    throw std::invalid_argument("HttpClient: unsupported method " + request.method);
+  }
+  if (!parseHttpUrl(request.url)) {
+    throw UrlError(UrlError::Code::badURL, request.url);
+  }
+  const auto headerList = headerListFor(request);
+  std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+  std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+  if (!easy || !multi) {
+    throw UrlError(UrlError::Code::unknown, "cannot create a transfer");
+  }
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  configureTransfer(easy.get(), options, hop, headerList.get(), errorBuffer);
+
+  hop.head = HttpResponse();
+  hop.head.url = request.url;
+  hop.lastActivity = std::chrono::steady_clock::now();
+  const CURLcode result = runTransfer(multi.get(), easy.get(), hop);
+  long osErrno = 0;
+  curl_easy_getinfo(easy.get(), CURLINFO_OS_ERRNO, &osErrno);
+  curl_multi_remove_handle(multi.get(), easy.get());
+  finishHop(hop, result, osErrno, errorBuffer);
 }
 
 } // namespace

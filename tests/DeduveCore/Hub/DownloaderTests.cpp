@@ -81,8 +81,14 @@ protected:
       waits_.push_back(delay);
     };
     Downloader downloader(destination_, partial_, false, options);
-    auto stream = downloader.download(url, token, Downloader::Headers{{"X-Test", "1"}},
-                                      expectedSize, 10.0, retries, std::move(verify));
+    Downloader::Request request;
+    request.url = url;
+    request.authToken = std::move(token);
+    request.headers = {{"X-Test", "1"}};
+    request.expectedSize = expectedSize;
+    request.numRetries = retries;
+    request.verifyBeforeMove = std::move(verify);
+    auto stream = downloader.download(std::move(request));
     return collect(*stream);
   }
 
@@ -355,7 +361,10 @@ TEST_F(DownloaderTest, CancelReportsCancellationAndKeepsThePartialFile) {
   hub_.addFault(TestHub::Fault::stallingAfter(1000));
   dir_.write(partial_.filename().string(), patterned(300));
   Downloader downloader(destination_, partial_);
-  auto stream = downloader.download(url, std::nullopt, std::nullopt, 5000, 10.0, 5);
+  Downloader::Request request;
+  request.url = url;
+  request.expectedSize = 5000;
+  auto stream = downloader.download(std::move(request));
   ASSERT_EQ(stream->next()->kind, Kind::notStarted);
   ASSERT_EQ(stream->next()->kind, Kind::downloading);
   downloader.cancel();

@@ -52,7 +52,21 @@ TEST(HubApiWrapperTest, LocalRepoLocationNestsTypeOwnerAndName) {
   EXPECT_EQ(wrapper.impl.hfToken, "token");
   EXPECT_EQ(wrapper.impl.endpoint, "http://x");
   EXPECT_FALSE(wrapper.impl.useOfflineMode.has_value());
-  EXPECT_EQ(HubApiWrapper::shared().impl.downloadBase, HubApiWrapper::shared().impl.downloadBase);
+}
+
+TEST(HubApiWrapperTest, SharedIsMadeOnceWithEverySettingAtItsDefault) {
+  const HubApiWrapper first = HubApiWrapper::shared();
+  const HubApiWrapper second = HubApiWrapper::shared();
+  // Copies of one value share its client's network monitor; a wrapper made anew has its own.
+  ASSERT_NE(first.impl.networkMonitor, nullptr);
+  EXPECT_EQ(first.impl.networkMonitor, second.impl.networkMonitor);
+  const HubApiWrapper fresh;
+  EXPECT_NE(fresh.impl.networkMonitor, first.impl.networkMonitor);
+  EXPECT_EQ(first.impl.downloadBase, fresh.impl.downloadBase);
+  EXPECT_EQ(first.impl.hfToken, fresh.impl.hfToken);
+  EXPECT_EQ(first.impl.endpoint, fresh.impl.endpoint);
+  EXPECT_FALSE(first.impl.useBackgroundSession);
+  EXPECT_FALSE(first.impl.useOfflineMode.has_value());
 }
 
 TEST(HubApiWrapperTest, ListingAndSnapshotGoThroughTheClient) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "DeduveCore/Hub/HubApi.hpp"
 #include "DeduveCore/Support/Logging.hpp"
 
 namespace divuvovize {
@@ -62,7 +63,13 @@ TEST(SignpostsTest, IntervalsPairAndADoubleEndIsReported) {
   EXPECT_EQ(events[3].message, "[Error] Interval already ended");
   EXPECT_TRUE(first.hasEnded());
   EXPECT_FALSE(second.hasEnded());
-  EXPECT_EQ(Signposter::engineSubsystem.size(), 21u);
+  EXPECT_EQ(Signposter::engineSubsystem, "com.divuvovize.engine");
+  for (const Signposter *shared : {&Signposter::audioEncoding(), &Signposter::featureExtractor(),
+                                   &Signposter::transcribeTask()}) {
+    EXPECT_EQ(shared->subsystem(), Signposter::engineSubsystem);
+  }
+  EXPECT_EQ(Signposter::audioEncoding().category(), "AudioEncoding");
+  EXPECT_EQ(Signposter::featureExtractor().category(), "FeatureExtractor");
   EXPECT_EQ(Signposter::transcribeTask().category(), "TranscribeTask");
   EXPECT_EQ(&Signposter::audioEncoding(), &Signposter::audioEncoding());
 }
@@ -92,16 +99,14 @@ TEST(ConstantsTest, LanguageTableAndFixedValues) {
   EXPECT_EQ(Constants::languages().at("mandarin"), "zh");
   EXPECT_EQ(Constants::languages().at("haitian creole"), "ht");
   EXPECT_EQ(Constants::languageCodes().count("haw"), 1u);
-  EXPECT_EQ(Constants::defaultRemoteEndpoint().size(), 22u);
+  // The hub client's own default endpoint.
+  EXPECT_EQ(Constants::defaultRemoteEndpoint(), "https://huggingface.co");
+  EXPECT_EQ(Constants::defaultRemoteEndpoint(), deduve::HubApi::kDefaultEndpoint);
   EXPECT_EQ(Constants::defaultRemoteConfigName, "config.json");
-  // 9 and 17 characters of UTF-8 text.
-  const auto scalars = [](const std::string &text) {
-    return std::count_if(text.begin(), text.end(),
-                         [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; });
-  };
-  EXPECT_EQ(scalars(Constants::defaultPrependPunctuations), 9);
-  EXPECT_EQ(scalars(Constants::defaultAppendPunctuations), 17);
-  EXPECT_EQ(Constants::defaultAppendPunctuations.substr(0, 3), "\"'.");
+  // 9 and 17 characters, as UTF-8.
+  EXPECT_EQ(Constants::defaultPrependPunctuations, "\"'\u201C\u00A1\u00BF([{-");
+  EXPECT_EQ(Constants::defaultAppendPunctuations,
+            "\"'.\u3002,\uFF0C!\uFF01?\uFF1F:\uFF1A\u201D)]}\u3001");
 }
 
 TEST(DivuvovIzeConfigTest, StoresWhatItIsGiven) {
