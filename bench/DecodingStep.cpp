@@ -8,40 +8,19 @@
 #include "DivuvovIze/Decoding/SuppressTokensFilter.hpp"
 #include "DivuvovIze/Decoding/TextDecoder.hpp"
 #include "DivuvovIze/Decoding/TimestampRulesFilter.hpp"
+#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <new>
-
-namespace {
-std::atomic<bool> countingAllocations{false};
-std::atomic<long> allocationCount{0};
-} // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-  if (countingAllocations.load(std::memory_order_relaxed)) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (void *p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace {
 
+using mqtools::AllocationCounter;
 using namespace divuvovize;
 using Clock = std::chrono::steady_clock;
 
@@ -130,17 +109,17 @@ void BM_FiltersAndSamplerPerToken(benchmark::State &state) {
   for (auto _ : state) {
     best = std::min(best, token());
   }
-  allocationCount = 0;
-  countingAllocations = true;
+  AllocationCounter::resetCount();
+  AllocationCounter::setCounting(true);
   for (int i = 0; i < 100; ++i) {
     token();
   }
-  countingAllocations = false;
+  AllocationCounter::setCounting(false);
 
   state.counters["decoder_step_ms"] = stepBest * 1e3;
   state.counters["filters_sampler_us"] = best * 1e6;
   state.counters["share_of_step"] = best / stepBest;
-  state.counters["allocations_per_token"] = static_cast<double>(allocationCount.load()) / 100.0;
+  state.counters["allocations_per_token"] = static_cast<double>(AllocationCounter::count()) / 100.0;
 }
 
 } // namespace

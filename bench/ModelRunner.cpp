@@ -20,6 +20,7 @@
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/ops/Linear.hpp"
+#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <benchmark/benchmark.h>
@@ -28,37 +29,14 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <immintrin.h>
-#include <new>
 #include <random>
 #include <thread>
 
-// Counts heap allocations while `countingAllocations` is set, to show the decoder step reuses
-// its buffers.
-namespace {
-std::atomic<bool> countingAllocations{false};
-std::atomic<long> allocationCount{0};
-} // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-  if (countingAllocations.load(std::memory_order_relaxed)) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (void *p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
-
 namespace {
 
+using mqtools::AllocationCounter;
 using namespace platform;
 using Clock = std::chrono::steady_clock;
 
@@ -488,12 +466,12 @@ void BM_DecoderStepBase(benchmark::State &state) {
     network.step(step, workspace, out);
     networkBest = std::min(networkBest, seconds(Clock::now() - start));
   }
-  allocationCount = 0;
-  countingAllocations = true;
+  AllocationCounter::resetCount();
+  AllocationCounter::setCounting(true);
   for (int i = 0; i < 10; ++i) {
     network.step(step, workspace, out);
   }
-  countingAllocations = false;
+  AllocationCounter::setCounting(false);
   // The network step on each float16 kernel path this CPU offers.
   for (auto path : {runner::HalfKernelPath::portable, runner::HalfKernelPath::avx2,
                     runner::HalfKernelPath::avx512}) {
@@ -517,20 +495,21 @@ void BM_DecoderStepBase(benchmark::State &state) {
   state.counters["weights_MB"] = network.weightBytesPerStep() / 1e6;
   state.counters["read_once_ms"] = readSeconds * 1e3;
   state.counters["ratio_to_read_once"] = best / readSeconds;
-  state.counters["allocs_per_network_step"] = static_cast<double>(allocationCount.load()) / 10.0;
+  state.counters["allocs_per_network_step"] =
+      static_cast<double>(AllocationCounter::count()) / 10.0;
 
   // Allocations of whole predictions that write into caller-owned outputs.
   MLPredictionOptions backed;
   backed.outputBackings = std::make_shared<MLDictionaryFeatureProvider>(decoderBackings(m.dims));
   m.decoder->prediction(provider, backed);
-  allocationCount = 0;
-  countingAllocations = true;
+  AllocationCounter::resetCount();
+  AllocationCounter::setCounting(true);
   for (int i = 0; i < 10; ++i) {
     m.decoder->prediction(provider, backed);
   }
-  countingAllocations = false;
+  AllocationCounter::setCounting(false);
   state.counters["allocs_per_backed_prediction"] =
-      static_cast<double>(allocationCount.load()) / 10.0;
+      static_cast<double>(AllocationCounter::count()) / 10.0;
 }
 
 // 16 windows decoding at once, stepped in turn on one thread (as the decoding loop interleaves

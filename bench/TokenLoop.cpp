@@ -12,39 +12,18 @@
 #include "DivuvovIze/Decoding/WordTimestamps.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"
+#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <benchmark/benchmark.h>
 
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <new>
 #include <random>
 
 namespace {
-std::atomic<bool> countingAllocations{false};
-std::atomic<long> allocationCount{0};
-} // namespace
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-  if (countingAllocations.load(std::memory_order_relaxed)) {
-    allocationCount.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (void *p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
-
-namespace {
-
+using mqtools::AllocationCounter;
 using namespace divuvovize;
 using platform::MLMultiArray;
 using platform::MLMultiArrayDataType;
@@ -116,7 +95,7 @@ public:
 
   std::optional<TextDecoderMLMultiArrayOutputType>
   predictLogits(const TextDecoderInputType &input) override {
-    const bool counting = countingAllocations.exchange(false);
+    const bool counting = AllocationCounter::setCounting(false);
     const auto start = Clock::now();
     const auto &arrays = static_cast<const TextDecoderMLMultiArrayInputType &>(input);
     const int position = arrays.cacheLength.data<std::int32_t>()[0];
@@ -124,7 +103,7 @@ public:
     std::copy(step.begin(), step.end(), output_.logits->data<float>());
     std::optional<TextDecoderMLMultiArrayOutputType> result = output_;
     predictionSeconds += seconds(Clock::now() - start);
-    countingAllocations.store(counting);
+    AllocationCounter::setCounting(counting);
     return result;
   }
   std::shared_ptr<DecodingInputsType>
@@ -213,17 +192,17 @@ void BM_TokenLoopOwnWorkPerToken(benchmark::State &state) {
       inputs->reset(224);
       GreedyTokenSampler sampler(0, 50257, options);
       decoder.predictionSeconds = 0;
-      allocationCount = 0;
-      countingAllocations = true;
+      AllocationCounter::resetCount();
+      AllocationCounter::setCounting(true);
       const auto start = Clock::now();
       const auto result = decoder.decodeText(encoderOutput, *inputs, sampler, options, nullptr);
       const double total = seconds(Clock::now() - start);
-      countingAllocations = false;
+      AllocationCounter::setCounting(false);
       benchmark::DoNotOptimize(result.tokens.data());
       if (sampleLength == 24) {
-        allocationsShortWindow = allocationCount;
+        allocationsShortWindow = AllocationCounter::count();
       } else {
-        allocationsPerWindow = allocationCount;
+        allocationsPerWindow = AllocationCounter::count();
         tokens = static_cast<int>(result.tokens.size());
         best = std::min(best, (total - decoder.predictionSeconds) / 223.0);
       }

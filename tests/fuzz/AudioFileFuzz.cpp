@@ -3,9 +3,9 @@
 // every allocation above 256 MiB is refused and counted as a failure.
 
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
-#include "tests/fuzz/AllocationLimit.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tools/allocation-counter/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,8 @@
 
 namespace mqtest::fuzz {
 namespace {
+
+using mqtools::AllocationLimit;
 
 using divuvovize::AudioProcessor;
 
@@ -44,9 +46,8 @@ TEST(AudioFileFuzz, LoadersRefuseOrDecodeWithinBoundedMemory) {
       ++iteration;
       throw;
     }
-    EXPECT_EQ(limit.refused(), before)
-        << "input " << iteration << " asked for an allocation of " << limit.largestRefused()
-        << " bytes";
+    EXPECT_EQ(limit.refused(), before) << "input " << iteration << " asked for an allocation of "
+                                       << limit.largestRefused() << " bytes";
     ++iteration;
   });
 }

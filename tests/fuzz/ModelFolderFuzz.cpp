@@ -4,9 +4,9 @@
 // claims, so every allocation above 256 MiB is refused and counted as a failure.
 
 #include "platform/ml/LoadMLModel.hpp"
-#include "tests/fuzz/AllocationLimit.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tools/allocation-counter/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,8 @@
 
 namespace mqtest::fuzz {
 namespace {
+
+using mqtools::AllocationLimit;
 
 constexpr std::size_t kLargestAllocation = std::size_t{256} << 20;
 

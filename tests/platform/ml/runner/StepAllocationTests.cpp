@@ -5,40 +5,14 @@
 #include "platform/ml/MLModel.hpp"
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-} // namespace
-
-// Replaces the global allocator of this test program to count allocations made while counting.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-  if (counting.load(std::memory_order_relaxed)) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (void *p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
-
 namespace {
 
+using mqtools::AllocationCounter;
 using namespace platform::runner;
 
 TEST(TextDecoderNetwork, StepsAllocateNothingOnceWarm) {
@@ -73,11 +47,11 @@ TEST(TextDecoderNetwork, StepsAllocateNothingOnceWarm) {
                                              values.data(),  update.data(), padding.data(),
                                              memory.data()};
     // The first step warms the shared thread pool and the conversion table.
-    counting = position > 0;
+    AllocationCounter::setCounting(position > 0);
     network.step(step, workspace, out);
-    counting = false;
+    AllocationCounter::setCounting(false);
   }
-  EXPECT_EQ(allocations.load(), 0);
+  EXPECT_EQ(AllocationCounter::count(), 0);
 }
 
 TEST(TextDecoderModel, PredictionsWithOutputBackingsAllocateNothingAtAnyPosition) {
@@ -122,11 +96,11 @@ TEST(TextDecoderModel, PredictionsWithOutputBackingsAllocateNothingAtAnyPosition
     update.data<std::int32_t>()[step] = 1;
     padding.setValue(step, 0.0);
     // The first prediction fills the workspace pool, the cross-attention memory and the pool.
-    allocations = 0;
-    counting = step > 0;
+    AllocationCounter::resetCount();
+    AllocationCounter::setCounting(step > 0);
     const auto result = model->prediction(input, backed);
-    counting = false;
-    allocationsAtPositions += allocations.load();
+    AllocationCounter::setCounting(false);
+    allocationsAtPositions += AllocationCounter::count();
     ASSERT_EQ(result, backed.outputBackings);
     update.data<std::int32_t>()[step] = 0;
   }
