@@ -1,41 +1,14 @@
 // A warm decoder step allocates nothing: the same thread predicting on the same window arrays
 // writes into the arrays the decoder keeps and hands back handles to them.
 
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
 #include <gtest/gtest.h>
 
 #include "DivuvovIze/Decoding/TextDecoder.hpp"
 #include "platform/ml/Float16.hpp"
 #include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-} // namespace
-
-// Replaces the global allocator of this test program to count allocations made while counting.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void *operator new(std::size_t size) {
-  if (counting.load(std::memory_order_relaxed)) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (void *p = std::malloc(size == 0 ? 1 : size)) {
-    return p;
-  }
-  throw std::bad_alloc();
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete[](void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
-#pragma GCC diagnostic pop
 
 namespace divuvovize {
 namespace {
@@ -72,8 +45,8 @@ TEST(TextDecoderStep, AWarmStepAllocatesNothing) {
     position[0] = p;
     // The first step builds the thread's input provider, output backings and the runner's
     // workspace.
-    allocations = 0;
-    counting = p > 0;
+    mqtools::AllocationCounter::resetCount();
+    mqtools::AllocationCounter::setCounting(p > 0);
     {
       const auto output = decoder.predictLogits(step);
       ASSERT_TRUE(output && output->logits && output->cache && output->cache->keyCache &&
@@ -82,16 +55,16 @@ TEST(TextDecoderStep, AWarmStepAllocatesNothing) {
                                   inputs->valueCache(), *output->cache->valueCache, p);
       TextDecoding::updateAlignmentWeights(inputs->alignmentWeights(),
                                            *output->cache->alignmentWeights, p);
-      counting = false;
+      mqtools::AllocationCounter::setCounting(false);
       if (p == 0) {
         logitsStorage = output->logits->dataPointer();
       }
       EXPECT_EQ(output->logits->dataPointer(), logitsStorage) << p;
       EXPECT_NEAR(output->logits->data<float>()[100], 30.0f, 0.05f) << p;
-      counting = p > 0;
+      mqtools::AllocationCounter::setCounting(p > 0);
     } // releasing the step's handles frees nothing and allocates nothing
-    counting = false;
-    warmAllocations += allocations.load();
+    mqtools::AllocationCounter::setCounting(false);
+    warmAllocations += mqtools::AllocationCounter::count();
     update[p] = 0;
     update[p + 1] = 1;
     padding[p + 1] = platform::Float16(0.0f);
