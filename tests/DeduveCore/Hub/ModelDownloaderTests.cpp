@@ -1,5 +1,6 @@
 #include "DeduveCore/Hub/ModelDownloader.hpp"
 
+#include "tests/support/ErrorText.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
@@ -52,14 +53,7 @@ protected:
   TestHub hub{temp / "hub"};
 };
 
-template <class F> std::string errorText(F &&f) {
-  try {
-    f();
-  } catch (const std::exception &error) {
-    return error.what();
-  }
-  return "no error";
-}
+using mqtest::errorText;
 
 TEST_F(ModelDownloaderTest, ExplicitFolderWinsWithoutTouchingTheHub) {
   const fs::path local = temp / "local";

@@ -1,6 +1,7 @@
 #include "DeduveCore/Hub/ModelManager.hpp"
 
 #include "DeduveCore/Support/DeduveCoreError.hpp"
+#include "tests/support/ErrorText.hpp"
 
 #include <gtest/gtest.h>
 
@@ -62,14 +63,7 @@ struct Fixture {
   }
 };
 
-template <class F> std::string errorText(F &&f) {
-  try {
-    f();
-  } catch (const std::exception &error) {
-    return error.what();
-  }
-  return "no error";
-}
+using mqtest::errorText;
 
 TEST(ModelManagerTest, NewManagerIsNeitherAvailableNorLoaded) {
   Fixture f;

@@ -2,10 +2,11 @@
 
 #include "platform/ml/CheckpointImport.hpp"
 
-#include "platform/ml/MLModelError.hpp"
 #include "platform/ml/LoadMLModel.hpp"
+#include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/models/SafeTensorsFile.hpp"
 #include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "tests/support/ErrorText.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -25,14 +26,7 @@ using platform::MLModelError;
 using platform::runner::SafeTensorsFile;
 using platform::runner::TestModelOptions;
 
-template <class F> std::string errorText(F &&f) {
-  try {
-    f();
-  } catch (const std::exception &error) {
-    return error.what();
-  }
-  return "no error";
-}
+using mqtest::errorText;
 
 // Every tensor of `expected` is in `actual` with the same type, shape and values.
 void expectSameTensors(const fs::path &expected, const fs::path &actual) {
