@@ -1,3 +1,4 @@
+#include "app/DesktopApp.hpp"
 #include "app/ScenarioRunner.hpp"
 
 #include <cstdio>
@@ -10,9 +11,12 @@
 namespace {
 
 constexpr const char *kUsage =
-    "Usage: murmurquill --scenario FILE [--model-folder DIR]\n"
+    "Usage: murmurquill [--model-folder DIR]\n"
+    "       murmurquill --scenario FILE [--model-folder DIR]\n"
     "       murmurquill --version\n"
     "\n"
+    "Without --scenario, runs the app on the X11 desktop session (DISPLAY): hold the\n"
+    "push-to-talk key, speak, release, and the text is typed where the cursor is.\n"
     "--scenario FILE runs the dictation controller without a desktop, on virtual time, with\n"
     "the speech engine, and prints its log lines and then each text typed at the cursor.\n"
     "--model-folder DIR uses that model folder instead of downloading the model.\n"
@@ -26,6 +30,36 @@ constexpr const char *kUsage =
 int usageError(const std::string &message) {
   std::fprintf(stderr, "murmurquill: %s\n%s", message.c_str(), kUsage);
   return 2;
+}
+
+int runDesktop(int argc, char **argv, const std::optional<std::string> &modelFolder) {
+  const char *display = std::getenv("DISPLAY");
+  if (display == nullptr || *display == '\0') {
+    const char *wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland != nullptr && *wayland != '\0') {
+      std::fprintf(stderr, "murmurquill: this is a Wayland session without an X server "
+                           "(WAYLAND_DISPLAY is set, DISPLAY is not), which is not supported: "
+                           "the push-to-talk key, typing at the cursor and the windows need X11 "
+                           "(XWayland)\n");
+    } else {
+      std::fprintf(stderr, "murmurquill: needs a desktop session (DISPLAY is not set); run "
+                           "headless with: murmurquill --scenario FILE [--model-folder DIR]\n");
+    }
+    return 1;
+  }
+  try {
+    murmurquill::DesktopApp::Options options;
+    if (modelFolder) {
+      options.modelFolder = *modelFolder;
+    }
+    options.arguments.assign(argv, argv + argc);
+    options.version = MQ_VERSION;
+    murmurquill::DesktopApp::run(options);
+  } catch (const std::exception &error) {
+    std::fprintf(stderr, "murmurquill: %s\n", error.what());
+    return 1;
+  }
+  return 0;
 }
 
 } // namespace
@@ -50,16 +84,7 @@ int main(int argc, char **argv) {
     return usageError("unknown or incomplete option '" + flag + "'");
   }
   if (!scenario) {
-    // The desktop backends (X11 input, windows, menu) are not built: only headless runs work.
-    const char *display = std::getenv("DISPLAY");
-    if (display == nullptr || *display == '\0') {
-      std::fprintf(stderr, "murmurquill: needs a desktop session (DISPLAY is not set); run "
-                           "headless with: murmurquill --scenario FILE [--model-folder DIR]\n");
-    } else {
-      std::fprintf(stderr, "murmurquill: the desktop app is not built yet; run headless with: "
-                           "murmurquill --scenario FILE [--model-folder DIR]\n");
-    }
-    return 1;
+    return runDesktop(argc, argv, modelFolder);
   }
   try {
     murmurquill::ScenarioRunner::Options options;

@@ -71,19 +71,17 @@ AudioInputAuthorization::AudioInputAuthorization(std::shared_ptr<AudioInputSyste
 
 AuthorizationStatus AudioInputAuthorization::status() const {
   std::lock_guard lock(mutex_);
+  if (status_ == AuthorizationStatus::notDetermined) {
+    status_ = system_->requestRecordPermission() ? AuthorizationStatus::authorized
+                                                 : AuthorizationStatus::denied;
+  }
   return status_;
 }
 
 void AudioInputAuthorization::requestAccess(Completion completion) {
-  AuthorizationStatus now = status();
-  if (now == AuthorizationStatus::notDetermined) {
-    now = system_->requestRecordPermission() ? AuthorizationStatus::authorized
-                                             : AuthorizationStatus::denied;
-    std::lock_guard lock(mutex_);
-    status_ = now;
-  }
+  const bool granted = status() == AuthorizationStatus::authorized;
   if (completion) {
-    completion(now == AuthorizationStatus::authorized);
+    completion(granted);
   }
 }
 

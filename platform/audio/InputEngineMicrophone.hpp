@@ -35,8 +35,9 @@ private:
   std::shared_ptr<TapBlock> tap_ = std::make_shared<TapBlock>();
 };
 
-// The microphone permission as an audio input system grants it: asked of the system once,
-// then remembered (Linux always permits recording). Thread-safe.
+// The microphone permission as an audio input system grants it: asked of the system the first
+// time anyone needs it (status or request), then remembered. Meant for systems that answer at
+// once without a prompt, as Linux always permits recording. Thread-safe.
 class AudioInputAuthorization final : public MicrophoneAuthorization {
 public:
   explicit AudioInputAuthorization(std::shared_ptr<AudioInputSystem> system);
@@ -46,7 +47,7 @@ public:
 private:
   std::shared_ptr<AudioInputSystem> system_;
   mutable std::mutex mutex_;
-  AuthorizationStatus status_ = AuthorizationStatus::notDetermined;
+  mutable AuthorizationStatus status_ = AuthorizationStatus::notDetermined;
 };
 
 } // namespace platform

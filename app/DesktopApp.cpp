@@ -1,0 +1,259 @@
+#include "app/DesktopApp.hpp"
+
+#include "app/AppLog.hpp"
+#include "app/DivuvovIzeSpeechModule.hpp"
+#include "app/MurmurquillApp.hpp"
+#include "app/RecordingHUDPresenter.hpp"
+#include "app/RecordingHUDWindow.hpp"
+#include "app/RefinePanelController.hpp"
+#include "app/RefinePanelPresenter.hpp"
+
+#include "platform/audio/InputEngineMicrophone.hpp"
+#include "platform/input/x11/AtspiAccessibility.hpp"
+#include "platform/input/x11/X11EventTapService.hpp"
+#include "platform/input/x11/X11KeystrokePoster.hpp"
+#include "platform/input/x11/X11Pasteboard.hpp"
+#include "platform/input/x11/X11Workspace.hpp"
+#include "platform/system/ApplicationLauncher.hpp"
+#include "platform/system/AutostartLoginItemService.hpp"
+#include "platform/system/Environment.hpp"
+#include "platform/system/EventPump.hpp"
+#include "platform/system/JsonFileSettings.hpp"
+#include "platform/system/MainExecutor.hpp"
+#include "platform/system/RunLoop.hpp"
+#include "platform/system/ThreadPool.hpp"
+#include "platform/system/UnavailableLanguageModel.hpp"
+#include "platform/ui/HostingView.hpp"
+#include "platform/ui/Window.hpp"
+#include "platform/ui/x11/X11Desktop.hpp"
+#include "platform/ui/x11/X11EventPump.hpp"
+
+#include <cstdio>
+#include <exception>
+#include <future>
+#include <memory>
+
+namespace murmurquill {
+
+namespace ui = platform::ui;
+
+namespace {
+
+constexpr int kLoginEnabled = 1;
+
+// Runs `work` on the main executor and waits for it; its exception comes back here.
+void onMain(platform::Executor &main, const std::function<void()> &work) {
+  std::promise<void> done;
+  main.post([&] {
+    try {
+      work();
+      done.set_value();
+    } catch (...) {
+      done.set_exception(std::current_exception());
+    }
+  });
+  done.get_future().get();
+}
+
+// Everything the app holds on the main thread, made and destroyed there, in this order.
+class Session {
+public:
+  Session(const DesktopApp::Options &options, std::shared_ptr<platform::Executor> main,
+          std::shared_ptr<platform::RunLoop> runLoop)
+      : main_(main) {
+    desktop_ = std::make_shared<ui::X11Desktop>(ui::X11Desktop::Options{options.displayName});
+    displayPump_ = std::make_unique<ui::X11EventPump>(*desktop_, main);
+    hud_ = std::make_unique<RecordingHUD>(*desktop_);
+    refinePanel_ = std::make_unique<RefinePanelController>(*desktop_);
+
+    const platform::Environment environment = platform::Environment::process();
+    const auto audio = platform::AudioInputSystem::shared();
+    std::vector<const char *> argv;
+    for (const std::string &argument : options.arguments) {
+      argv.push_back(argument.c_str());
+    }
+    auto launcher = std::make_shared<platform::ProcessApplicationLauncher>(
+        platform::ProcessApplicationLauncher::forThisProcess(static_cast<int>(argv.size()),
+                                                             argv.data()));
+
+    AppCore::Services services;
+    services.main = main;
+    services.engineWorker = std::make_shared<platform::ThreadPool>(
+        platform::ThreadPool::Options{.threadCount = 1, .maxThreadCount = 1});
+    services.languageWorker = std::make_shared<platform::ThreadPool>(
+        platform::ThreadPool::Options{.threadCount = 1, .maxThreadCount = 1});
+    services.steadyClock = platform::SteadyClock::system();
+    services.wallClock = platform::WallClock::system();
+    services.settings = std::make_shared<platform::JsonFileSettings>(
+        environment.configDirectory() / "Murmurquill" / "settings.json");
+    services.environment = environment;
+    services.eventTaps = std::make_shared<platform::X11EventTapService>(main);
+    services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
+    services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
+    services.speech = std::make_shared<DivuvovIzeSpeechModule>(options.modelFolder);
+    services.keystrokes = std::make_shared<platform::X11KeystrokePoster>();
+    services.pasteboard = std::make_shared<platform::X11Pasteboard>();
+    services.accessibility = std::make_shared<platform::AtspiAccessibility>();
+    services.workspace = std::make_shared<platform::X11Workspace>();
+    services.languageModel = std::make_shared<platform::UnavailableLanguageModel>();
+    services.hud = std::make_shared<RecordingHUDPresenter>(*hud_);
+    services.refinePanel = std::make_shared<RefinePanelPresenter>(*refinePanel_);
+    services.desktop = desktop_;
+    services.loginItems = std::make_shared<platform::AutostartLoginItemService>(
+        platform::AutostartLoginItemService::Options{environment.configDirectory() / "autostart",
+                                                     "murmurquill.desktop", launcher->executable(),
+                                                     "Murmurquill"});
+    services.launcher = launcher;
+    services.runLoop = std::move(runLoop);
+    services.shortVersion = options.version;
+    services.log = standardOutputLog();
+    app_ = std::make_unique<MurmurquillApp>(std::move(services));
+
+    buildMenuWindow();
+    // The icon's view runs the first-launch task (the setup window) when it appears.
+    iconLabel_ = std::make_unique<ui::HostingView>(app_->makeIconLabel(), ui::Size{22, 22});
+    iconLabel_->layout();
+    startStatusItem();
+  }
+
+  ~Session() {
+    statusPump_.reset();
+    statusItem_.reset();
+    iconLabel_.reset();
+    menuWindow_.reset();
+    app_.reset();
+    refinePanel_.reset();
+    hud_.reset();
+    displayPump_.reset();
+  }
+
+private:
+  void buildMenuWindow() {
+    menuWindow_ = std::make_unique<ui::Window>(*desktop_, ui::makeRect(0, 0, 280, 400),
+                                               ui::kTitled | ui::kClosable);
+    menuWindow_->setTitle("Murmurquill");
+    menuWindow_->setReleasedWhenClosed(false);
+    menuWindow_->setContentView(std::make_unique<ui::HostingView>(app_->makeMenuContent()),
+                                /*fitsContent=*/true);
+  }
+
+  // Shows the menu window under the pointer, kept on the pointer's screen; a second
+  // activation while it shows hides it, as a menu closes.
+  void toggleMenuWindow(bool underPointer) {
+    if (menuWindow_->isVisible() && underPointer) {
+      menuWindow_->orderOut();
+      return;
+    }
+    if (underPointer) {
+      const ui::Point pointer = desktop_->mouseLocation();
+      for (const ui::Screen &screen : desktop_->screens()) {
+        if (!screen.frame.contains(pointer)) {
+          continue;
+        }
+        const ui::Rect v = screen.visibleFrame;
+        ui::Rect frame = menuWindow_->frame();
+        frame.origin.x = std::clamp(pointer.x - frame.width() / 2, v.minX(),
+                                    std::max(v.minX(), v.maxX() - frame.width()));
+        frame.origin.y = std::clamp(pointer.y - frame.height(), v.minY(),
+                                    std::max(v.minY(), v.maxY() - frame.height()));
+        menuWindow_->setFrame(frame, true);
+        break;
+      }
+    } else {
+      menuWindow_->center();
+    }
+    desktop_->activate();
+    menuWindow_->makeKeyAndOrderFront();
+  }
+
+  void startStatusItem() {
+    AppCore &core = app_->core();
+    try {
+      statusItem_ = std::make_unique<ui::StatusNotifierItem>(
+          ui::StatusNotifierItem::Options{}, [this] { toggleMenuWindow(true); },
+          [this, &core] {
+            return DesktopApp::statusMenuItems(core, core.onboarding(),
+                                               [this] { toggleMenuWindow(true); });
+          });
+    } catch (const ui::StatusNotifierError &error) {
+      std::fprintf(stderr, "murmurquill: no status icon (%s); the menu shows in a window\n",
+                   error.what());
+      toggleMenuWindow(false);
+      return;
+    }
+    statusItem_->setOnRegistrationChanged([this](bool registered) {
+      if (!registered && !menuWindow_->isVisible()) {
+        // No status area in this session: the menu's actions stay reachable in a window.
+        toggleMenuWindow(false);
+      }
+    });
+    // The panel reads the menu again when something its rows show changed.
+    auto previous = core.onChange;
+    core.onChange = [this, previous](std::string_view property) {
+      if (previous) {
+        previous(property);
+      }
+      if (property == "refineEnabled" && statusItem_) {
+        statusItem_->menuChanged();
+      }
+    };
+    statusPump_ = std::make_unique<platform::EventPump>(
+        statusItem_->fd(), [this] { statusItem_->handle(); }, main_);
+  }
+
+  std::shared_ptr<platform::Executor> main_;
+  std::shared_ptr<ui::X11Desktop> desktop_;
+  std::unique_ptr<ui::X11EventPump> displayPump_;
+  std::unique_ptr<RecordingHUD> hud_;
+  std::unique_ptr<RefinePanelController> refinePanel_;
+  std::unique_ptr<MurmurquillApp> app_;
+  std::unique_ptr<ui::Window> menuWindow_;
+  std::unique_ptr<ui::HostingView> iconLabel_;
+  std::unique_ptr<ui::StatusNotifierItem> statusItem_;
+  std::unique_ptr<platform::EventPump> statusPump_;
+};
+
+} // namespace
+
+std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
+                                                            OnboardingWindowController &onboarding,
+                                                            std::function<void()> openMenu) {
+  UIModel *model = &core;
+  OnboardingWindowController *windows = &onboarding;
+  std::vector<ui::StatusMenuItem> items;
+  items.push_back({"Open Murmurquill", std::move(openMenu)});
+  items.push_back({{}, {}, /*separator=*/true});
+  items.push_back({"About Murmurquill", [windows, model] { windows->showAbout(*model); }});
+  items.push_back({"Permissions & Setup", [windows, model] { windows->showOnboarding(*model); }});
+  ui::StatusMenuItem refine{core.languageModelAvailable() ? "AI Refine  \u2303\u2318R"
+                                                          : "Refine  \u2303\u2318R",
+                            [model] { model->setRefineEnabled(!model->refineEnabled()); }};
+  refine.toggle = true;
+  refine.checked = core.refineEnabled();
+  items.push_back(refine);
+  ui::StatusMenuItem login{"Open at Login", [model] {
+                             if (model->loginItemStatus() == kLoginEnabled) {
+                               model->unregisterLoginItem();
+                             } else {
+                               model->registerLoginItem();
+                             }
+                           }};
+  login.toggle = true;
+  login.checked = core.loginItemStatus() == kLoginEnabled;
+  items.push_back(login);
+  items.push_back({{}, {}, /*separator=*/true});
+  items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
+  items.push_back({"Quit Murmurquill", [model] { model->quit(); }});
+  return items;
+}
+
+void DesktopApp::run(const Options &options) {
+  auto main = std::make_shared<platform::MainExecutor>();
+  auto runLoop = std::make_shared<platform::BlockingRunLoop>();
+  std::unique_ptr<Session> session;
+  onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
+  runLoop->run();
+  onMain(*main, [&] { session.reset(); });
+}
+
+} // namespace murmurquill

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "app/OnboardingWindowController.hpp"
+#include "app/UIModel.hpp"
+
+#include "platform/ui/dbus/StatusNotifierItem.hpp"
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace murmurquill {
+
+// The app on an X11 desktop session: the controller on the real services (the X11 key
+// monitor, keystrokes, clipboard and active window; AT-SPI for the focused field where it
+// exists; the PortAudio microphone; the speech engine; no on-device language model), its
+// windows, panels and HUD on the X11 desktop, and the menu as a status icon in the panel
+// (StatusNotifierItem), or, without a status area, as a small normal window shown at start.
+// Everything runs on one main executor, with the display's and the session bus's input pumped
+// onto it; the calling thread waits until Quit.
+class DesktopApp {
+public:
+  struct Options {
+    // The X display; empty: the DISPLAY environment variable.
+    std::string displayName;
+    // A model folder to use instead of downloading the model.
+    std::optional<std::filesystem::path> modelFolder;
+    // The program's arguments as main() received them (for the relaunch).
+    std::vector<std::string> arguments;
+    // The version the About window shows.
+    std::optional<std::string> version;
+  };
+
+  // Runs the app until Quit. Throws platform::ui::X11DesktopError when the display cannot be
+  // opened, and what else fails before the app runs.
+  static void run(const Options &options);
+
+  // The status icon's menu: the menu window's actions, the refine and login rows with their
+  // checkmarks, and Quit. `openMenu` shows the menu window.
+  static std::vector<platform::ui::StatusMenuItem>
+  statusMenuItems(UIModel &core, OnboardingWindowController &onboarding,
+                  std::function<void()> openMenu);
+};
+
+} // namespace murmurquill

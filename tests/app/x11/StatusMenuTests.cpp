@@ -1,0 +1,80 @@
+#include "app/DesktopApp.hpp"
+
+#include "../ui/FakeUIModel.hpp"
+
+#include "platform/system/Clock.hpp"
+#include "platform/ui/Desktop.hpp"
+
+#include <gtest/gtest.h>
+
+namespace murmurquill {
+namespace {
+
+namespace ui = platform::ui;
+
+class StatusMenuTest : public ::testing::Test {
+protected:
+  std::vector<ui::StatusMenuItem> items() {
+    return DesktopApp::statusMenuItems(core, onboarding, [this] { ++opened; });
+  }
+  const ui::StatusMenuItem &find(const std::vector<ui::StatusMenuItem> &all,
+                                 const std::string &label) {
+    for (const auto &item : all) {
+      if (item.label == label) {
+        return item;
+      }
+    }
+    ADD_FAILURE() << "no entry " << label;
+    return all.front();
+  }
+
+  ui::Desktop desktop;
+  testing::FakeUIModel core;
+  OnboardingWindowController onboarding{desktop, platform::SteadyClock::system()};
+  int opened = 0;
+};
+
+TEST_F(StatusMenuTest, TheMenusEntriesInOrder) {
+  std::vector<std::string> labels;
+  for (const auto &item : items()) {
+    labels.push_back(item.separator ? "-" : item.label);
+  }
+  EXPECT_EQ(labels, (std::vector<std::string>{"Open Murmurquill", "-", "About Murmurquill",
+                                              "Permissions & Setup", "Refine  \u2303\u2318R",
+                                              "Open at Login", "-", "Check for Updates\u2026",
+                                              "Quit Murmurquill"}));
+  core.languageModel = true;
+  EXPECT_EQ(items()[4].label, "AI Refine  \u2303\u2318R");
+}
+
+TEST_F(StatusMenuTest, EntriesRunTheMenuWindowsActions) {
+  auto all = items();
+  find(all, "Open Murmurquill").action();
+  EXPECT_EQ(opened, 1);
+  find(all, "About Murmurquill").action();
+  EXPECT_NE(onboarding.aboutWindow(), nullptr);
+  find(all, "Permissions & Setup").action();
+  EXPECT_NE(onboarding.window(), nullptr);
+  find(all, "Check for Updates\u2026").action();
+  find(all, "Quit Murmurquill").action();
+  EXPECT_EQ(core.calls, (std::vector<std::string>{"checkForUpdates", "quit"}));
+}
+
+TEST_F(StatusMenuTest, ToggleRowsShowAndFlipTheirState) {
+  auto all = items();
+  const auto &refine = find(all, "Refine  \u2303\u2318R");
+  EXPECT_TRUE(refine.toggle);
+  EXPECT_TRUE(refine.checked);
+  refine.action();
+  EXPECT_FALSE(core.refine.peek());
+  EXPECT_FALSE(find(items(), "Refine  \u2303\u2318R").checked);
+
+  EXPECT_FALSE(find(all, "Open at Login").checked);
+  find(all, "Open at Login").action();
+  EXPECT_TRUE(find(items(), "Open at Login").checked);
+  find(items(), "Open at Login").action();
+  EXPECT_EQ(core.calls, (std::vector<std::string>{"registerLoginItem", "unregisterLoginItem"}));
+}
+
+} // namespace
+} // namespace murmurquill
