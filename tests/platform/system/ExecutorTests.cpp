@@ -122,15 +122,19 @@ TEST(MainExecutorTest, TimersRunInDueOrderAndCancelledOnesNever) {
   {
     MainExecutor executor;
     std::promise<void> done;
-    executor.after(3ms, [&] {
-      order.push_back(3);
-      done.set_value();
+    // Scheduled from the executor's own thread, so no timer can run in between; the
+    // 100 ms steps keep the due order even when a loaded machine pauses this thread.
+    executor.post([&] {
+      executor.after(300ms, [&] {
+        order.push_back(3);
+        done.set_value();
+      });
+      executor.after(100ms, [&] { order.push_back(1); });
+      executor.after(200ms, [&] { order.push_back(2); });
+      TimerHandle cancelled = executor.after(100ms, [&] { ++cancelledRuns; });
+      cancelled.cancel();
+      executor.after(1h, [&] { ++cancelledRuns; }); // dropped with the executor
     });
-    executor.after(1ms, [&] { order.push_back(1); });
-    executor.after(2ms, [&] { order.push_back(2); });
-    TimerHandle cancelled = executor.after(1ms, [&] { ++cancelledRuns; });
-    cancelled.cancel();
-    executor.after(1h, [&] { ++cancelledRuns; }); // dropped with the executor
     done.get_future().wait();
   }
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
