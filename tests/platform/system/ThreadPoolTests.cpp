@@ -61,9 +61,14 @@ TEST(ThreadPoolTest, TimersRunWhenDueAndCancelledOnesNever) {
   ThreadPool pool(ThreadPool::Options{.threadCount = 1, .maxThreadCount = 1});
   int cancelledRuns = 0;
   std::promise<std::chrono::steady_clock::time_point> fired;
+  // The pool's only thread is held until the cancel, so a loaded machine cannot run
+  // the 1 ms timer before it.
+  std::promise<void> release;
+  pool.post([held = release.get_future().share()] { held.wait(); });
   const auto start = pool.now();
   TimerHandle cancelled = pool.after(1ms, [&] { ++cancelledRuns; });
   cancelled.cancel();
+  release.set_value();
   pool.after(2ms, [&] { fired.set_value(pool.now()); });
   EXPECT_GE(fired.get_future().get() - start, 2ms);
   EXPECT_EQ(cancelledRuns, 0);
