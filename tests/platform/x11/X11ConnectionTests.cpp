@@ -66,7 +66,7 @@ TEST_F(X11ConnectionTest, KilledClientIsLostAndTheEventThreadSaysSoOnce) {
     XKillClient(peer->display(), victim->ownWindow());
     XSync(peer->display(), False);
     std::unique_lock lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(5), [&] { return lostCalls > 0; }));
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return lostCalls > 0; }));
   }
   EXPECT_EQ(lostCalls, 1);
   EXPECT_TRUE(victim->isLost());

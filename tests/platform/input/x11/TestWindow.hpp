@@ -24,7 +24,7 @@ public:
   void focus();
   // Reads key presses until `count` characters arrived or `limit` passed; the text so far.
   std::u32string readText(std::size_t count,
-                          std::chrono::milliseconds limit = std::chrono::seconds(3));
+                          std::chrono::milliseconds limit = std::chrono::seconds(10));
   // Modifier state (X masks) of the key presses read so far, one per character, and the
   // keysyms pressed (modifiers included).
   const std::u32string &text() const { return text_; }

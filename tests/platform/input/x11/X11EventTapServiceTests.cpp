@@ -68,7 +68,7 @@ protected:
 
   std::vector<KeyEvent> waitFor(std::size_t count) {
     std::unique_lock lock(mutex);
-    changed.wait_for(lock, 3s, [&] { return events.size() >= count; });
+    changed.wait_for(lock, 10s, [&] { return events.size() >= count; });
     return events;
   }
 

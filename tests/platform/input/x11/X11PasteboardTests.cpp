@@ -26,7 +26,7 @@ std::optional<std::string> request(X11Connection &connection, const std::string 
   XConvertSelection(display, connection.atom("CLIPBOARD"), connection.atom(target), property,
                     connection.ownWindow(), CurrentTime);
   XFlush(display);
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
   XEvent event;
   while (!XCheckTypedWindowEvent(display, connection.ownWindow(), SelectionNotify, &event)) {
     if (std::chrono::steady_clock::now() > deadline) {
@@ -168,7 +168,7 @@ protected:
 
   // Waits (bounded) until the change count differs from `from`.
   std::int64_t countAfter(std::int64_t from) {
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (pasteboard->changeCount() == from && std::chrono::steady_clock::now() < deadline) {
       XSync(peer->display(), False);
     }

@@ -63,7 +63,7 @@ TEST_F(X11WorkspaceTest, ActivationAsksTheWindowManagerForTheApplicationsWindow)
   EXPECT_FALSE(workspace.activateApplication(778));
   ASSERT_TRUE(workspace.activateApplication(777));
 
-  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  const auto deadline = std::chrono::steady_clock::now() + 10s;
   XEvent event;
   bool received = false;
   while (!received && std::chrono::steady_clock::now() < deadline) {
