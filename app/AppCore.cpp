@@ -78,6 +78,9 @@ void AppCore::construct() {
   onboarding_ = std::make_unique<OnboardingWindowController>(*s.desktop, s.steadyClock);
   updater_ = std::make_unique<UpdaterService>(s.updater);
   aiCleanup_ = std::make_shared<AICleanupService>(s.languageModel, s.main, s.languageWorker, s.log);
+  systemSupportsLanguageModel_ =
+      s.languageModel != nullptr &&
+      s.languageModel->availability() != platform::LanguageModelAvailability::unsupportedSystem;
 
   refineEnabled_.set(s.settings->contains(kRefineEnabledKey)
                          ? s.settings->boolValue(kRefineEnabledKey).value_or(false)

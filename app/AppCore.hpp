@@ -205,7 +205,8 @@ public:
   int selectedHotkeyIndex() const override;
   void selectHotkey(int index) override;
   bool languageModelAvailable() const override { return aiCleanup_->isAvailable(); }
-  bool systemSupportsLanguageModel() const override { return services_.languageModel != nullptr; }
+  // Fixed at construction: a language model is given and its system has one at all.
+  bool systemSupportsLanguageModel() const override { return systemSupportsLanguageModel_; }
   void permitHotkey() override;
   void refreshAccessibility() override;
   void requestMicrophoneAccess() override { requestMicrophoneAccess(nullptr); }
@@ -286,6 +287,7 @@ private:
   Observed<HotkeyKey> hotkeyKey_{HotkeyKey::rightOption};
   Observed<bool> hotkeyPermitted_{false};
 
+  bool systemSupportsLanguageModel_ = false;
   bool loadRunning_ = false;
   std::uint64_t nextTakeSequence_ = 0;
   std::uint64_t nextTakeToFinish_ = 0;

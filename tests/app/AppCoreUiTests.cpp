@@ -397,5 +397,58 @@ TEST_F(AppCoreUiTest, RendersTheMenuAndTheIconInTheControllersStates) {
   main->runUntilIdle();
 }
 
+// Closing the setup window finishes the onboarding whatever page it shows.
+class FinishFromAnyPage : public AppCoreUiTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FinishFromAnyPage, ClosingFinishes) {
+  settings->remove("onboardingComplete");
+  settings->setInt("onboardingResumePage", GetParam());
+  launch();
+  coreRef = core;
+  openSetup().close();
+  EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
+  EXPECT_TRUE(core->hotkeyPermitted());
+  EXPECT_TRUE(core->hotkey().isRunning());
+  EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, FinishFromAnyPage, ::testing::Values(0, 1, 2, 3, 4));
+
+struct LanguageModelNoteCase {
+  const char *name;
+  std::optional<platform::LanguageModelAvailability> availability; // absent: no model given
+  bool note;
+};
+
+// The done page's language-model note shows only where the system has such a model and it
+// is not available.
+class LanguageModelNoteTable : public AppCoreUiTest,
+                               public ::testing::WithParamInterface<LanguageModelNoteCase> {};
+
+TEST_P(LanguageModelNoteTable, ShowsOnlyWhereTheSystemHasAModel) {
+  const LanguageModelNoteCase &c = GetParam();
+  if (c.availability) {
+    languageModel->setAvailability(*c.availability);
+  } else {
+    languageModel.reset();
+  }
+  settings->setInt("onboardingResumePage", 4);
+  launch();
+  coreRef = core;
+  openSetup();
+  EXPECT_EQ(setup().hasText("Download Apple Intelligence in System Settings to unlock AI Refine."),
+            c.note);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, LanguageModelNoteTable,
+    ::testing::Values(
+        LanguageModelNoteCase{"available", platform::LanguageModelAvailability::available, false},
+        LanguageModelNoteCase{"notEnabled", platform::LanguageModelAvailability::notEnabled, true},
+        LanguageModelNoteCase{"unsupportedSystem",
+                              platform::LanguageModelAvailability::unsupportedSystem, false},
+        LanguageModelNoteCase{"none", std::nullopt, false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 } // namespace
 } // namespace murmurquill
