@@ -13,22 +13,21 @@ X11Workspace::X11Workspace(X11WorkspaceOptions options) {
   }
 }
 
-std::optional<X11Id> X11Workspace::windowProperty(X11Id window, const char *name) const {
-  Atom type = None;
+std::optional<long> X11Workspace::longProperty(X11Id window, const char *name, X11Id type) const {
+  Atom actualType = None;
   int format = 0;
   unsigned long count = 0;
   unsigned long after = 0;
   unsigned char *data = nullptr;
   X11Connection::ErrorTrap trap(*connection_);
-  const int status = XGetWindowProperty(connection_->display(), window, connection_->atom(name), 0,
-                                        1, False, XA_WINDOW, &type, &format, &count, &after, &data);
+  const int status =
+      XGetWindowProperty(connection_->display(), window, connection_->atom(name), 0, 1, False, type,
+                         &actualType, &format, &count, &after, &data);
   trap.finish();
-  std::optional<X11Id> result;
-  if (status == Success && data != nullptr && type == XA_WINDOW && format == 32 && count == 1) {
-    const X11Id value = *reinterpret_cast<unsigned long *>(data);
-    if (value != None) {
-      result = value;
-    }
+  std::optional<long> result;
+  // Format-32 properties come back as an array of C longs, whatever the server's word size.
+  if (status == Success && data != nullptr && actualType == type && format == 32 && count == 1) {
+    result = *reinterpret_cast<long *>(data);
   }
   if (data != nullptr) {
     XFree(data);
@@ -36,25 +35,16 @@ std::optional<X11Id> X11Workspace::windowProperty(X11Id window, const char *name
   return result;
 }
 
+std::optional<X11Id> X11Workspace::windowProperty(X11Id window, const char *name) const {
+  const auto value = longProperty(window, name, XA_WINDOW);
+  if (!value || *value == None) {
+    return std::nullopt;
+  }
+  return static_cast<X11Id>(*value);
+}
+
 std::optional<long> X11Workspace::cardinalProperty(X11Id window, const char *name) const {
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char *data = nullptr;
-  X11Connection::ErrorTrap trap(*connection_);
-  const int status =
-      XGetWindowProperty(connection_->display(), window, connection_->atom(name), 0, 1, False,
-                         XA_CARDINAL, &type, &format, &count, &after, &data);
-  trap.finish();
-  std::optional<long> result;
-  if (status == Success && data != nullptr && type == XA_CARDINAL && format == 32 && count == 1) {
-    result = *reinterpret_cast<long *>(data);
-  }
-  if (data != nullptr) {
-    XFree(data);
-  }
-  return result;
+  return longProperty(window, name, XA_CARDINAL);
 }
 
 std::optional<ProcessId> X11Workspace::frontmostApplication() const {

@@ -31,6 +31,8 @@ public:
   bool activateApplication(ProcessId pid) override;
 
 private:
+  // The single format-32 value of `name` on `window` when it has the given type.
+  std::optional<long> longProperty(X11Id window, const char *name, X11Id type) const;
   std::optional<X11Id> windowProperty(X11Id window, const char *name) const;
   std::optional<long> cardinalProperty(X11Id window, const char *name) const;
   std::vector<X11Id> clientWindows() const;
