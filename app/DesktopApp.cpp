@@ -108,6 +108,8 @@ public:
     services.shortVersion = options.version;
     services.log = standardOutputLog();
     app_ = std::make_unique<MurmurquillApp>(std::move(services));
+    // Coming back to the front refreshes the permission rows (the user may have changed them).
+    desktop_->setDidBecomeActive([this] { app_->core().applicationDidBecomeActive(); });
 
     buildMenuWindow();
     // The icon's view runs the first-launch task (the setup window) when it appears.
@@ -117,6 +119,7 @@ public:
   }
 
   ~Session() {
+    desktop_->setDidBecomeActive({});
     statusPump_.reset();
     statusItem_.reset();
     iconLabel_.reset();

@@ -23,8 +23,18 @@ std::optional<Screen> Desktop::mainScreen() const {
 }
 
 void Desktop::activate() {
-  active_ = true;
   ++activations_;
+  becameActive();
+}
+
+void Desktop::becameActive() {
+  if (active_) {
+    return;
+  }
+  active_ = true;
+  if (didBecomeActive_) {
+    didBecomeActive_();
+  }
 }
 
 std::vector<Window *> Desktop::orderedWindows() const {

@@ -3,6 +3,7 @@
 #include "platform/ui/Geometry.hpp"
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ public:
   std::size_t activationCount() const { return activations_; }
   // Another application became frontmost.
   void deactivate() { active_ = false; }
+  // The application is frontmost again: by activate(), or because the display server gave one
+  // of its windows the focus. Runs the handler below when it was not frontmost before.
+  void becameActive();
+  void setDidBecomeActive(std::function<void()> handler) { didBecomeActive_ = std::move(handler); }
 
   virtual void openURL(const std::string &url) { openedURLs_.push_back(url); }
   const std::vector<std::string> &openedURLs() const { return openedURLs_; }
@@ -70,6 +75,7 @@ private:
   Point mouse_;
   bool active_ = false;
   std::size_t activations_ = 0;
+  std::function<void()> didBecomeActive_;
   std::vector<std::string> openedURLs_;
   std::vector<Window *> order_; // visible windows, in the order they came forward
   Window *keyWindow_ = nullptr;

@@ -738,6 +738,17 @@ std::size_t X11Desktop::processEvents() {
       if (event.xfocus.mode == NotifyNormal && !window->isKeyWindow()) {
         Desktop::windowMadeKey(window);
       }
+      if (event.xfocus.mode != NotifyUngrab && event.xfocus.detail != NotifyPointer) {
+        becameActive();
+      }
+      break;
+    case FocusOut:
+      // Nonlinear: the focus left for a window outside this one's tree, which is how another
+      // application (or another of our top-level windows) takes it.
+      if (event.xfocus.mode == NotifyNormal && (event.xfocus.detail == NotifyNonlinear ||
+                                                event.xfocus.detail == NotifyNonlinearVirtual)) {
+        deactivate();
+      }
       break;
     case ClientMessage:
       if (event.xclient.message_type == x.wmProtocols &&

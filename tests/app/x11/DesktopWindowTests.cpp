@@ -263,6 +263,32 @@ TEST_F(MenuWindowTest, ControlQInTheFocusedWindowQuits) {
   EXPECT_EQ(core.calls, std::vector<std::string>{"quit"});
 }
 
+TEST_F(MenuWindowTest, FocusComingBackFromAnotherApplicationMakesTheAppActiveOnce) {
+  int becameActive = 0;
+  desktop->setDidBecomeActive([&] { ++becameActive; });
+  const ::Window other = focusedTestWindow();
+  deliver();
+  EXPECT_FALSE(desktop->isActive());
+  EXPECT_EQ(becameActive, 0);
+
+  XSetInputFocus(client, desktop->nativeWindow(*window), RevertToParent, CurrentTime);
+  deliver();
+  EXPECT_TRUE(desktop->isActive());
+  EXPECT_EQ(becameActive, 1);
+
+  // Focus already ours: nothing new to report.
+  XSetInputFocus(client, desktop->nativeWindow(*window), RevertToParent, CurrentTime);
+  deliver();
+  EXPECT_EQ(becameActive, 1);
+
+  XSetInputFocus(client, other, RevertToParent, CurrentTime);
+  deliver();
+  XSetInputFocus(client, desktop->nativeWindow(*window), RevertToParent, CurrentTime);
+  deliver();
+  EXPECT_EQ(becameActive, 2);
+  XDestroyWindow(client, other);
+}
+
 TEST_F(MenuWindowTest, TheWindowManagersCloseRequestClosesTheWindow) {
   XEvent event{};
   event.xclient.type = ClientMessage;
