@@ -120,6 +120,14 @@ void OnboardingView::finish() {
   }
 }
 
+ui::View OnboardingView::relaunchButton() {
+  return ui::Button(ui::Text("Already granted it? Relaunch")
+                        .frame(220.0, std::nullopt, std::nullopt, std::nullopt),
+                    [this] { saveAndRelaunch(); })
+      .controlSize(ui::ControlSize::regular)
+      .buttonStyle(ui::ButtonStyle::bordered());
+}
+
 void OnboardingView::saveAndRelaunch() {
   core_.setResumePage(page_.peek());
   core_.relaunch();
@@ -166,11 +174,7 @@ ui::View OnboardingView::inputMonitoringPage() {
     ui::Desktop *desktop = &desktop_;
     items.push_back(mainButton("Open Input Monitoring Settings",
                                [desktop] { desktop->openURL(kInputMonitoringURL); }));
-    items.push_back(ui::Button(ui::Text("Already granted it? Relaunch")
-                                   .frame(220.0, std::nullopt, std::nullopt, std::nullopt),
-                               [this] { saveAndRelaunch(); })
-                        .controlSize(ui::ControlSize::regular)
-                        .buttonStyle(ui::ButtonStyle::bordered()));
+    items.push_back(relaunchButton());
   }
   items.push_back(footnote(needed ? "Enable " + core_.appName() +
                                         " in the list, then relaunch \u2014 a new grant doesn't "
@@ -220,11 +224,7 @@ ui::View OnboardingView::accessibilityPage() {
   if (needed) {
     items.push_back(
         mainButton("Open Accessibility Settings", [core] { core->requestAccessibility(); }));
-    items.push_back(ui::Button(ui::Text("Already granted it? Relaunch")
-                                   .frame(220.0, std::nullopt, std::nullopt, std::nullopt),
-                               [this] { saveAndRelaunch(); })
-                        .controlSize(ui::ControlSize::regular)
-                        .buttonStyle(ui::ButtonStyle::bordered()));
+    items.push_back(relaunchButton());
   }
   items.push_back(footnote(needed ? "Enable " + core_.appName() +
                                         " in System Settings \u2192 Privacy & Security \u2192 "

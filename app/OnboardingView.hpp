@@ -61,6 +61,8 @@ private:
   platform::ui::View donePage();
   platform::ui::View modelStatusCard();
   platform::ui::View footer();
+  // A permission granted while the app runs takes effect only after a restart.
+  platform::ui::View relaunchButton();
   void saveAndRelaunch();
 
   UIModel &core_;
