@@ -45,6 +45,9 @@ void X11EventThread::run() {
       if (stopping_) {
         return;
       }
+      // XPending flushes what the handlers wrote and is the last call before sleeping: any
+      // other call (XFlush included) can read events into Xlib's queue, where poll() on the
+      // socket would never see them.
       while (!connection_->isLost() && XPending(display) > 0) {
         XEvent event;
         XNextEvent(display, &event);
@@ -58,7 +61,6 @@ void X11EventThread::run() {
         }
         return;
       }
-      XFlush(display);
     }
     pollfd fds[2] = {{connection_->fileDescriptor(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
     const int ready = poll(fds, 2, -1);

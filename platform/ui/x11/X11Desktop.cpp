@@ -760,7 +760,8 @@ std::size_t X11Desktop::processEvents() {
       break;
     }
   }
-  XFlush(x.display);
+  // No XFlush here: the last XPending flushed, and a flush can read events into the queue that
+  // the pump, waiting on the socket, would then not hear of.
   return handled;
 }
 

@@ -196,6 +196,18 @@ TEST_F(X11PasteboardTest, ServesUtf8TextAndItsTargetsToARequestingClient) {
   EXPECT_EQ(pasteboard->changeCount(), count);
 }
 
+// Every write wakes the pasteboard's event thread, and the request that follows reaches it
+// while it goes back to sleep: a request read into Xlib's queue on the way there would wait
+// unanswered until some later event woke the thread.
+TEST_F(X11PasteboardTest, AnswersARequestSentRightAfterEachWrite) {
+  pasteboard->clearContents();
+  for (int i = 0; i < 300; ++i) {
+    const std::string text = "write " + std::to_string(i);
+    ASSERT_TRUE(pasteboard->setString(text));
+    ASSERT_EQ(request(*peer, "UTF8_STRING"), text);
+  }
+}
+
 TEST_F(X11PasteboardTest, ReadsThePreviousOwnerAndRestoresItsContentsAfterAPaste) {
   const std::int64_t start = pasteboard->changeCount();
   TestOwner previous(options, {{"UTF8_STRING", "before \xC3\xA9"}, {"text/html", "<i>b</i>"}});
