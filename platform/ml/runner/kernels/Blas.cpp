@@ -114,20 +114,28 @@ std::string betterBlasCore(const char *userCoreType, const std::string &reported
   if (userCoreType != nullptr) {
     return {};
   }
-  // The library's x86 kernel families without AVX kernels. Any other name (a family with AVX,
-  // or one this list does not know) is the library's informed choice and is kept.
+  // The library's x86 kernel families by the widest vectors their kernels use. Any other name
+  // (one these lists do not know) is the library's informed choice and is kept.
   static constexpr std::array<std::string_view, 16> kPreAvx = {
       "katmai",       "coppermine", "northwood",  "prescott", "banias", "atom",
       "core2",        "penryn",     "dunnington", "nehalem",  "athlon", "opteron",
       "opteron_sse3", "barcelona",  "nano",       "bobcat"};
+  // AVX or AVX2 without AVX-512: the library's choice on CPUs it knows by family rather than by
+  // features (Zen 4 and 5 have AVX-512 but are run as Zen, that is Haswell's kernels).
+  static constexpr std::array<std::string_view, 7> kAvxWithout512 = {
+      "sandybridge", "haswell", "bulldozer", "piledriver", "steamroller", "excavator", "zen"};
   const std::string core = lowered(reportedCore);
-  if (std::find(kPreAvx.begin(), kPreAvx.end(), core) == kPreAvx.end()) {
+  const auto known = [&core](const auto &names) {
+    return std::find(names.begin(), names.end(), core) != names.end();
+  };
+  const bool preAvx = known(kPreAvx);
+  if (!preAvx && !known(kAvxWithout512)) {
     return {};
   }
   if (hasAvx512) {
     return "SkylakeX";
   }
-  if (hasAvx2Fma) {
+  if (hasAvx2Fma && preAvx) {
     return "Haswell";
   }
   return {};

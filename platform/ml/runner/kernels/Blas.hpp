@@ -18,10 +18,11 @@ struct BlasSetup {
 };
 
 // Loads the BLAS library (OpenBLAS, libopenblas.so.0) at run time and sizes its thread pool to
-// `threads`. When OPENBLAS_CORETYPE is unset and the library reports a core older than AVX on a
-// CPU that has AVX-512 (F, CD, BW, DQ, VL) or AVX2 with FMA, the library is unloaded and loaded
-// again with SkylakeX or Haswell kernels (the variable is set for that load only). A value the
-// user or system set is never overridden, and a core the library recognises is kept. Runs once
+// `threads`. When OPENBLAS_CORETYPE is unset and the library reports a core without AVX-512
+// kernels (an AVX or older family) on a CPU that has AVX-512 (F, CD, BW, DQ, VL), or a core older
+// than AVX on a CPU with AVX2 and FMA, the library is unloaded and loaded again with SkylakeX or
+// Haswell kernels (the variable is set for that load only). A value the user or system set is
+// never overridden, and a core the library reports that these rules do not name is kept. Runs once
 // per process: later calls return the first result. Sets and clears an environment variable, so
 // call it early, before other threads read the environment. Throws MLModelError when the library
 // or one of its entry points cannot be found.

@@ -19,7 +19,7 @@ namespace {
 
 using namespace platform::runner;
 
-TEST(BlasCore, ABetterCoreOnlyReplacesAPreAvxChoiceTheUserDidNotMake) {
+TEST(BlasCore, ABetterCoreOnlyReplacesANarrowerChoiceTheUserDidNotMake) {
   struct Case {
     const char *userCoreType; // OPENBLAS_CORETYPE, null when unset
     std::string reported;
@@ -33,8 +33,17 @@ TEST(BlasCore, ABetterCoreOnlyReplacesAPreAvxChoiceTheUserDidNotMake) {
       {nullptr, "Prescott", false, false, ""},      // nothing better on this CPU
       {"Prescott", "Prescott", true, true, ""},     // the user's value stands
       {"", "Prescott", true, true, ""},             // even an empty one
-      {nullptr, "Haswell", true, true, ""},         // a recognised AVX core is kept
-      {nullptr, "Zen", true, true, ""},
+      {nullptr, "Haswell", false, true, ""},        // an AVX2 core on an AVX2 CPU is kept
+      {nullptr, "Zen", false, true, ""},
+      {nullptr, "Sandybridge", false, true, ""},
+      {nullptr, "Haswell", true, true, "SkylakeX"}, // AVX2 kernels on an AVX-512 CPU are not
+      {nullptr, "Zen", true, true, "SkylakeX"},     // (Zen 4 and 5 report their family)
+      {nullptr, "SANDYBRIDGE", true, true, "SkylakeX"},
+      {nullptr, "Excavator", true, true, "SkylakeX"},
+      {"Haswell", "Haswell", true, true, ""},       // the user's value stands here too
+      {nullptr, "SkylakeX", true, true, ""},        // AVX-512 kernels are kept
+      {nullptr, "Cooperlake", true, true, ""},
+      {nullptr, "SapphireRapids", true, true, ""},
       {nullptr, "SomeFutureCore", true, true,
        ""}, // unknown names are the library's informed choice
   };
