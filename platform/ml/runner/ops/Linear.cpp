@@ -1,6 +1,7 @@
 #include "platform/ml/runner/ops/Linear.hpp"
 
 #include "platform/ml/runner/kernels/Blas.hpp"
+#include "platform/ml/runner/kernels/Gemm.hpp"
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
@@ -50,13 +51,26 @@ void linear(const float *x, std::size_t rows, MatrixView weight, const float *bi
   } else if (rows == 1) {
     gemvRows(weight.data, weight.rows, weight.cols, weight.cols, x, out);
   } else {
-    const float *widened = widenedMatrix(weight, weightScratch);
-    gemm(false, true, rows, weight.rows, weight.cols, 1.0f, x, xStride, widened, weight.cols, 0.0f,
-         out, outStride);
+    gemmProduct(rows, weight.rows, weight.cols, 1.0f, x, xStride, productOperand(weight), 0.0f, out,
+                outStride, bias, weightScratch);
+    return;
   }
   if (bias != nullptr) {
     addBiasRows(out, rows, weight.rows, bias, outStride);
   }
+}
+
+GemmB productOperand(const MatrixView &weight) {
+  GemmB b;
+  b.ld = weight.cols;
+  if (weight.isHalf()) {
+    b.half = weight.half;
+    b.halfBlockRows = weight.rows / weight.halfBlocks;
+  } else {
+    b.data = weight.data;
+    b.transposed = true;
+  }
+  return b;
 }
 
 const float *widenedMatrix(const MatrixView &weight, float *scratch) {
@@ -66,24 +80,7 @@ const float *widenedMatrix(const MatrixView &weight, float *scratch) {
   if (scratch == nullptr) {
     throw std::logic_error("a float16 weight product needs a widening scratch");
   }
-  const std::size_t blockElements = weight.rows / weight.halfBlocks * weight.cols;
-  const std::size_t total = weight.rows * weight.cols;
-  // 64 Ki elements per chunk: conversion runs at memory speed, so chunks only need to be large
-  // enough to hide the hand-off.
-  constexpr std::size_t kChunk = 65536;
-  parallelFor(0, (total + kChunk - 1) / kChunk, 1, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t chunk = begin; chunk < end; ++chunk) {
-      std::size_t first = chunk * kChunk;
-      const std::size_t last = std::min(total, first + kChunk);
-      while (first < last) {
-        const std::size_t block = first / blockElements;
-        const std::size_t stop = std::min(last, (block + 1) * blockElements);
-        widenHalf(weight.half[block] + (first - block * blockElements), scratch + first,
-                  stop - first);
-        first = stop;
-      }
-    }
-  });
+  widenHalfB(productOperand(weight), weight.cols, weight.rows, scratch);
   return scratch;
 }
 

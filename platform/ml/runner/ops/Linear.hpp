@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ml/runner/kernels/Gemm.hpp"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -25,11 +27,14 @@ struct MatrixView {
 // out[rows x weight.rows] = x[rows x weight.cols] * weight^T + bias (bias may be null).
 // `x` has `xStride` elements per row, `out` has `outStride` (0 means tightly packed).
 // One row runs as a matrix-vector product, reading float16 weights as they are. Several rows run
-// as one BLAS product; float16 weights are first widened into `weightScratch`
-// (weight.widenedSize() floats, caller-owned and reused; unused for float32 weights).
-// Calls BLAS: not from inside parallelFor.
+// as one matrix product (gemmProduct), which reads float16 weights as they are where it packs
+// them itself; on the BLAS path they are first widened into `weightScratch` (weight.widenedSize()
+// floats, caller-owned and reused; unused for float32 weights). Not from inside parallelFor.
 void linear(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
             std::size_t xStride = 0, std::size_t outStride = 0, float *weightScratch = nullptr);
+
+// The weight as the B operand of gemmProduct (weight^T, k = cols, n = rows).
+GemmB productOperand(const MatrixView &weight);
 
 // The matrix as float32: its own storage for float32 weights, else widened into `scratch`
 // (widenedSize() floats) on the parallelFor threads. Not from inside parallelFor.

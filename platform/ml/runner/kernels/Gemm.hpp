@@ -1,0 +1,82 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace platform::runner {
+
+// Single-precision matrix products for the encoder: C[m x n] = alpha * A[m x k] * B[k x n] +
+// beta * C + bias, A row-major float32, B float32 or float16. Two paths, chosen at first use by
+// the CPU's features as the float16 kernels are: on AVX-512 the runner's own product, which packs
+// A and B into panels (float16 B widened while it is packed, so no separate widening pass) and
+// runs a register-blocked kernel over them on the parallelFor pool; elsewhere the BLAS library.
+
+enum class GemmPath { blas, avx512 };
+
+// "blas" or "avx512".
+std::string_view gemmPathName(GemmPath path);
+// Whether this CPU and build can run `path` (the BLAS path always can).
+bool gemmPathAvailable(GemmPath path);
+// The path products take: the best available one unless a path was forced.
+GemmPath gemmPath();
+// Makes every later product take `path`, so tests and benchmarks can compare paths. Throws
+// std::invalid_argument when the CPU lacks it. Call it while no product runs.
+void forceGemmPath(GemmPath path);
+// Returns to the best available path.
+void resetGemmPath();
+
+// The B operand, k x n; element (p, j) is row p, column j.
+struct GemmB {
+  const float *data = nullptr; // float32 elements; null for float16
+  std::size_t ld = 0;          // elements between consecutive stored rows
+  bool transposed = false; // float32: (p, j) at data[j * ld + p] when set, else data[p * ld + j]
+  // Float16 elements are stored transposed ([n x k], stored row j is column j), the stored rows
+  // in blocks of `halfBlockRows` at half[0..]: row j at half[j / halfBlockRows] +
+  // (j % halfBlockRows) * ld. Up to half.size() blocks.
+  std::array<const std::uint16_t *, 3> half{};
+  std::size_t halfBlockRows = 0;
+
+  bool isHalf() const { return data == nullptr; }
+};
+
+// C[m x n] = alpha * A * B + beta * C + bias[j] on every row. `bias` may be null; beta 0 means C
+// is not read (it may hold anything). A has `lda` elements per row, C `ldc`. Runs on the
+// parallelFor pool and the BLAS library's threads: call it from outside parallelFor. The BLAS
+// path widens float16 B into `widenScratch` (n * k floats, caller-owned; unused otherwise); the
+// runner's path keeps its packed panels in scratch of each thread that is reused by later calls,
+// so once warm it allocates nothing.
+void gemmProduct(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
+                 std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
+                 const float *bias = nullptr, float *widenScratch = nullptr);
+
+// destination[j * k + p] = element (p, j) of float16 B widened: B^T as a dense [n x k] matrix,
+// spread over parallelFor. Not from inside parallelFor.
+void widenHalfB(const GemmB &b, std::size_t k, std::size_t n, float *destination);
+
+// Packed operands, for callers that reuse a packed operand across products or lay out a product's
+// result as the next one's packed operand (attention). A packed A is ceil(m / kGemmPanelRows)
+// panels of k x kGemmPanelRows (element (i, p) of a panel at p * kGemmPanelRows + i, rows past m
+// zero); a packed B is ceil(n / kGemmPanelCols) panels of k x kGemmPanelCols (element (p, j) at
+// p * kGemmPanelCols + j, columns past n zero). Packed storage should be 64-byte aligned.
+inline constexpr std::size_t kGemmPanelRows = 14;
+inline constexpr std::size_t kGemmPanelCols = 32;
+
+std::size_t packedASize(std::size_t m, std::size_t k);
+std::size_t packedBSize(std::size_t k, std::size_t n);
+// Packs A (row-major, `lda` per row) or B. Single-threaded, never allocate.
+void packA(const float *a, std::size_t lda, std::size_t m, std::size_t k, float *packed);
+void packB(const GemmB &b, std::size_t k, std::size_t n, float *packed);
+// Packs only B's panels [firstPanel, lastPanel) into their places in `packed`.
+void packBPanels(const GemmB &b, std::size_t k, std::size_t n, std::size_t firstPanel,
+                 std::size_t lastPanel, float *packed);
+
+// C[m x n] = alpha * A * B + beta * C + bias from packed operands, on the calling thread (it may
+// run inside parallelFor). Runs the AVX-512 kernel where the path has it, else a portable one.
+// Never allocates.
+void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *packedA,
+                const float *packedB, float beta, float *c, std::size_t ldc,
+                const float *bias = nullptr);
+
+} // namespace platform::runner

@@ -1,0 +1,16 @@
+#pragma once
+
+// The instruction-set micro-kernel of Gemm.hpp, defined in a translation unit compiled for
+// AVX-512. Only Gemm.cpp calls it, and only after checking the CPU.
+
+#include <cstddef>
+
+namespace platform::runner::simd {
+
+// One tile of C, kGemmPanelRows x kGemmPanelCols, from a packed A panel and a packed B panel over
+// `kc` steps: c[i * ldc + j] = alpha * sum + beta * c[i * ldc + j] + bias[j] for i < rows and
+// j < cols (C not read when beta is 0; bias may be null).
+void gemmTileAvx512(std::size_t kc, const float *a, const float *b, float *c, std::size_t ldc,
+                    std::size_t rows, std::size_t cols, float alpha, float beta, const float *bias);
+
+} // namespace platform::runner::simd

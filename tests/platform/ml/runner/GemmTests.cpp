@@ -1,0 +1,257 @@
+// The encoder's matrix product on every path this CPU offers (the BLAS library being the one every
+// CPU has), against a float64 product: odd sizes around the panel and pass edges, float32 B stored
+// either way and float16 B in blocks, strides wider than the rows, alpha, beta and bias.
+
+#include "platform/ml/runner/kernels/Gemm.hpp"
+#include "platform/ml/runner/kernels/Half.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace platform::runner;
+
+class GemmPaths : public ::testing::TestWithParam<GemmPath> {
+protected:
+  void SetUp() override {
+    if (!gemmPathAvailable(GetParam())) {
+      GTEST_SKIP() << "this CPU has no " << gemmPathName(GetParam()) << " path";
+    }
+    forceGemmPath(GetParam());
+  }
+  void TearDown() override { resetGemmPath(); }
+};
+
+enum class BStorage { rows, transposed, half };
+
+const char *storageName(BStorage storage) {
+  switch (storage) {
+  case BStorage::rows:
+    return "float32 B";
+  case BStorage::transposed:
+    return "float32 B transposed";
+  case BStorage::half:
+    return "float16 B";
+  }
+  return "?";
+}
+
+constexpr float kSentinel = 12345.0f;
+
+// One product's operands, stored with strides wider than the rows and a sentinel in every element
+// the product must not touch.
+struct Operands {
+  std::size_t m, n, k, lda, ldb, ldc;
+  BStorage storage;
+  std::vector<float> a, b, c, bias;
+  std::vector<std::uint16_t> half;
+  std::size_t halfBlocks = 1;
+  GemmB operand;
+
+  Operands(std::size_t m_, std::size_t n_, std::size_t k_, BStorage storage_,
+           std::mt19937 &generator)
+      : m(m_), n(n_), k(k_), lda(k_ + 3), ldb(0), ldc(n_ + 5), storage(storage_) {
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    a.resize(m * lda + 1);
+    for (auto &x : a) {
+      x = value(generator);
+    }
+    c.assign(m * ldc + 1, kSentinel);
+    for (std::size_t i = 0; i < m; ++i) {
+      for (std::size_t j = 0; j < n; ++j) {
+        c[i * ldc + j] = value(generator);
+      }
+    }
+    bias.resize(n);
+    for (auto &x : bias) {
+      x = value(generator);
+    }
+    switch (storage) {
+    case BStorage::rows:
+      ldb = n + 2;
+      b.resize(k * ldb + 1);
+      for (auto &x : b) {
+        x = value(generator);
+      }
+      operand.data = b.data();
+      operand.ld = ldb;
+      break;
+    case BStorage::transposed:
+      ldb = k + 2;
+      b.resize(n * ldb + 1);
+      for (auto &x : b) {
+        x = value(generator);
+      }
+      operand.data = b.data();
+      operand.ld = ldb;
+      operand.transposed = true;
+      break;
+    case BStorage::half:
+      // Columns in up to three separately stored blocks, as stacked projections are.
+      halfBlocks = n % 3 == 0 ? 3 : 1;
+      ldb = k;
+      half.resize(n * k + 1);
+      for (auto &x : half) {
+        x = floatToHalf(value(generator));
+      }
+      for (std::size_t block = 0; block < halfBlocks; ++block) {
+        operand.half[block] = half.data() + block * (n / halfBlocks) * k;
+      }
+      operand.halfBlockRows = n / halfBlocks;
+      operand.ld = k;
+      break;
+    }
+  }
+
+  double bAt(std::size_t p, std::size_t j) const {
+    switch (storage) {
+    case BStorage::rows:
+      return b[p * ldb + j];
+    case BStorage::transposed:
+      return b[j * ldb + p];
+    case BStorage::half:
+      return halfToFloat(half[j * k + p]);
+    }
+    return 0;
+  }
+};
+
+struct Scaling {
+  float alpha, beta;
+  bool bias;
+};
+
+// Checks C against alpha * A * B + beta * C0 + bias in float64, within float32 rounding of the
+// sum of the terms' magnitudes, and that nothing outside C changed.
+void expectProduct(const Operands &o, const std::vector<float> &before, const Scaling &s) {
+  for (std::size_t i = 0; i < o.m; ++i) {
+    for (std::size_t j = 0; j < o.n; ++j) {
+      double exact = 0, magnitude = 0;
+      for (std::size_t p = 0; p < o.k; ++p) {
+        const double term = static_cast<double>(o.a[i * o.lda + p]) * o.bAt(p, j);
+        exact += term;
+        magnitude += std::abs(term);
+      }
+      exact *= s.alpha;
+      magnitude *= std::abs(s.alpha);
+      if (s.beta != 0.0f) {
+        exact += static_cast<double>(s.beta) * before[i * o.ldc + j];
+        magnitude += std::abs(s.beta * before[i * o.ldc + j]);
+      }
+      if (s.bias) {
+        exact += o.bias[j];
+        magnitude += std::abs(o.bias[j]);
+      }
+      ASSERT_NEAR(o.c[i * o.ldc + j], exact, 2e-6 * magnitude + 1e-6)
+          << "element " << i << ", " << j;
+    }
+    for (std::size_t j = o.n; j < o.ldc && i * o.ldc + j < o.c.size(); ++j) {
+      ASSERT_EQ(o.c[i * o.ldc + j], before[i * o.ldc + j]) << "past row " << i << " at " << j;
+    }
+  }
+  ASSERT_EQ(o.c.back(), kSentinel) << "past the last row";
+}
+
+struct Size {
+  std::size_t m, n, k;
+};
+
+// Odd sizes either side of the 14 x 32 tile and the passes over k; 0 sizes included.
+const std::vector<Size> kSizes = {{1, 1, 1},     {7, 33, 1},    {1, 513, 7},   {33, 7, 513},
+                                  {513, 33, 7},  {33, 513, 33}, {14, 32, 320}, {15, 33, 321},
+                                  {29, 65, 700}, {130, 96, 67}, {0, 5, 3},     {5, 3, 0},
+                                  {6, 0, 4}};
+
+TEST_P(GemmPaths, ProductMatchesAFloat64ProductOnOddSizesAndStorages) {
+  EXPECT_EQ(gemmPath(), GetParam());
+  std::mt19937 generator(11);
+  const std::vector<Scaling> scalings = {
+      {1.0f, 0.0f, false}, {0.5f, 1.5f, true}, {-2.0f, 0.0f, true}};
+  // Each size meets every storage, and the scalings take turns, to keep the test quick.
+  std::size_t turn = 0;
+  for (const Size &size : kSizes) {
+    for (BStorage storage : {BStorage::rows, BStorage::transposed, BStorage::half}) {
+      {
+        const Scaling &scaling = scalings[turn++ % scalings.size()];
+        SCOPED_TRACE(std::to_string(size.m) + " x " + std::to_string(size.n) + " x " +
+                     std::to_string(size.k) + ", " + storageName(storage) + ", alpha " +
+                     std::to_string(scaling.alpha) + ", beta " + std::to_string(scaling.beta) +
+                     (scaling.bias ? ", bias" : ""));
+        Operands o(size.m, size.n, size.k, storage, generator);
+        if (scaling.beta == 0.0f) {
+          // C is not read when beta is 0: NaN there must not reach the result.
+          for (std::size_t i = 0; i < o.m; ++i) {
+            for (std::size_t j = 0; j < o.n; ++j) {
+              o.c[i * o.ldc + j] = std::nanf("");
+            }
+          }
+        }
+        const std::vector<float> before = o.c;
+        std::vector<float> widenScratch(o.n * o.k + 1);
+        gemmProduct(o.m, o.n, o.k, scaling.alpha, o.a.data(), o.lda, o.operand, scaling.beta,
+                    o.c.data(), o.ldc, scaling.bias ? o.bias.data() : nullptr, widenScratch.data());
+        expectProduct(o, before, scaling);
+      }
+    }
+  }
+}
+
+TEST_P(GemmPaths, PackedOperandsGiveTheSameProductOnTheCallingThread) {
+  std::mt19937 generator(12);
+  for (const Size &size : kSizes) {
+    for (BStorage storage : {BStorage::rows, BStorage::half}) {
+      SCOPED_TRACE(std::to_string(size.m) + " x " + std::to_string(size.n) + " x " +
+                   std::to_string(size.k) + ", " + storageName(storage));
+      Operands o(size.m, size.n, size.k, storage, generator);
+      // Packed sizes are whole panels; a sentinel after each shows packing stays inside them.
+      std::vector<float> packedA(packedASize(o.m, o.k) + 1, kSentinel);
+      std::vector<float> packedB(packedBSize(o.k, o.n) + 1, kSentinel);
+      packA(o.a.data(), o.lda, o.m, o.k, packedA.data());
+      packB(o.operand, o.k, o.n, packedB.data());
+      ASSERT_EQ(packedA.back(), kSentinel);
+      ASSERT_EQ(packedB.back(), kSentinel);
+      const Scaling scaling{0.75f, 1.0f, true};
+      const std::vector<float> before = o.c;
+      gemmPacked(o.m, o.n, o.k, scaling.alpha, packedA.data(), packedB.data(), scaling.beta,
+                 o.c.data(), o.ldc, o.bias.data());
+      expectProduct(o, before, scaling);
+    }
+  }
+}
+
+TEST_P(GemmPaths, FloatSixteenBOnTheBlasPathNeedsAWideningScratch) {
+  std::mt19937 generator(13);
+  Operands o(4, 6, 5, BStorage::half, generator);
+  if (GetParam() == GemmPath::blas) {
+    EXPECT_THROW(
+        gemmProduct(o.m, o.n, o.k, 1.0f, o.a.data(), o.lda, o.operand, 0.0f, o.c.data(), o.ldc),
+        std::logic_error);
+  } else {
+    // The runner's own path packs float16 B itself.
+    const std::vector<float> before = o.c;
+    gemmProduct(o.m, o.n, o.k, 1.0f, o.a.data(), o.lda, o.operand, 0.0f, o.c.data(), o.ldc);
+    expectProduct(o, before, {1.0f, 0.0f, false});
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runner, GemmPaths, ::testing::Values(GemmPath::blas, GemmPath::avx512),
+                         [](const ::testing::TestParamInfo<GemmPath> &info) {
+                           return std::string(gemmPathName(info.param));
+                         });
+
+TEST(GemmPath, TheBestPathIsChosenAndAMissingOneIsRefused) {
+  resetGemmPath();
+  EXPECT_TRUE(gemmPathAvailable(GemmPath::blas));
+  EXPECT_EQ(gemmPath(), gemmPathAvailable(GemmPath::avx512) ? GemmPath::avx512 : GemmPath::blas);
+  if (!gemmPathAvailable(GemmPath::avx512)) {
+    EXPECT_THROW(forceGemmPath(GemmPath::avx512), std::invalid_argument);
+    EXPECT_EQ(gemmPath(), GemmPath::blas);
+  }
+}
+
+} // namespace
