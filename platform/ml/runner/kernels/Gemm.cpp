@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -248,10 +249,19 @@ std::size_t packedASize(std::size_t m, std::size_t k) { return ceilDiv(m, kRows)
 
 std::size_t packedBSize(std::size_t k, std::size_t n) { return ceilDiv(n, kCols) * kCols * k; }
 
-void packA(const float *a, std::size_t lda, std::size_t m, std::size_t k, float *packed) {
+void packA(const float *a, std::size_t lda, std::size_t m, std::size_t k, float *packed,
+           bool transposed) {
   for (std::size_t row = 0; row < m; row += kRows) {
     float *panel = packed + row * k;
     const std::size_t rows = std::min(kRows, m - row);
+    if (transposed) {
+      for (std::size_t p = 0; p < k; ++p) {
+        const float *source = a + p * lda + row;
+        std::copy(source, source + rows, panel + p * kRows);
+        std::fill(panel + p * kRows + rows, panel + (p + 1) * kRows, 0.0f);
+      }
+      continue;
+    }
     for (std::size_t i = 0; i < rows; ++i) {
       const float *source = a + (row + i) * lda;
       for (std::size_t p = 0; p < k; ++p) {
@@ -362,6 +372,28 @@ void widenHalfB(const GemmB &b, std::size_t k, std::size_t n, float *destination
       begin = stop;
     }
   });
+}
+
+void expShiftedColumns(float *panel, std::size_t rows, float *sums) {
+#if defined(__x86_64__)
+  if (gemmPath() == GemmPath::avx512) {
+    simd::expShiftedColumnsAvx512(panel, rows, sums);
+    return;
+  }
+#endif
+  for (std::size_t j = 0; j < kCols; ++j) {
+    float maximum = -INFINITY;
+    for (std::size_t r = 0; r < rows; ++r) {
+      maximum = std::max(maximum, panel[r * kCols + j]);
+    }
+    float sum = 0.0f;
+    for (std::size_t r = 0; r < rows; ++r) {
+      float &x = panel[r * kCols + j];
+      x = fastExp(x - maximum);
+      sum += x;
+    }
+    sums[j] = sum;
+  }
 }
 
 } // namespace platform::runner

@@ -66,7 +66,9 @@ inline constexpr std::size_t kGemmPanelCols = 32;
 std::size_t packedASize(std::size_t m, std::size_t k);
 std::size_t packedBSize(std::size_t k, std::size_t n);
 // Packs A (row-major, `lda` per row) or B. Single-threaded, never allocate.
-void packA(const float *a, std::size_t lda, std::size_t m, std::size_t k, float *packed);
+// A transposed A is stored column-major: element (i, p) at a[p * lda + i].
+void packA(const float *a, std::size_t lda, std::size_t m, std::size_t k, float *packed,
+           bool transposed = false);
 void packB(const GemmB &b, std::size_t k, std::size_t n, float *packed);
 // Packs only B's panels [firstPanel, lastPanel) into their places in `packed`.
 void packBPanels(const GemmB &b, std::size_t k, std::size_t n, std::size_t firstPanel,
@@ -78,5 +80,10 @@ void packBPanels(const GemmB &b, std::size_t k, std::size_t n, std::size_t first
 void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *packedA,
                 const float *packedB, float beta, float *c, std::size_t ldc,
                 const float *bias = nullptr);
+
+// Softmax down the columns of one packed B panel, without the final division: every column j of
+// panel[rows x kGemmPanelCols] becomes exp(x - the column's maximum) and sums[j] (kGemmPanelCols
+// floats) the column's new sum. Columns hold finite values. Single-threaded, never allocates.
+void expShiftedColumns(float *panel, std::size_t rows, float *sums);
 
 } // namespace platform::runner

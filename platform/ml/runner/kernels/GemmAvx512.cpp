@@ -16,6 +16,10 @@ namespace {
 // accumulator stays in its register.
 constexpr int kRows = 14;
 
+// The zero-masked forms of some operations are used with every lane set: the plain ones start
+// from an "undefined" register that GCC 12 reports as maybe uninitialized.
+constexpr __mmask16 kAll = 0xffff;
+
 inline __mmask16 laneMask(std::size_t lanes) {
   return lanes >= 16 ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << lanes) - 1u);
 }
@@ -64,6 +68,53 @@ void gemmTileAvx512(std::size_t kc, const float *a, const float *b, float *c, st
       _mm512_mask_storeu_ps(row + 16, mask1, v1);
     }
   }
+}
+
+namespace {
+
+// exp(x) for x <= 0 as the portable kernels compute it: 2^n * exp(r), n = round(x / ln 2),
+// |r| <= ln 2 / 2, exp(r) by a degree-7 polynomial; 0 below -87.
+inline __m512 expNonPositive(__m512 x) {
+  const __m512 clamped = _mm512_maskz_max_ps(kAll, x, _mm512_set1_ps(-87.0f));
+  const __m512 n =
+      _mm512_maskz_roundscale_ps(kAll, _mm512_mul_ps(clamped, _mm512_set1_ps(1.44269504088896341f)),
+                                 _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  __m512 r = _mm512_fnmadd_ps(n, _mm512_set1_ps(0.693359375f), clamped);
+  r = _mm512_fnmadd_ps(n, _mm512_set1_ps(-2.12194440e-4f), r);
+  __m512 p = _mm512_set1_ps(1.9875691500e-4f);
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.3981999507e-3f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(8.3334519073e-3f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(4.1665795894e-2f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.6666665459e-1f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(5.0000001201e-1f));
+  p = _mm512_fmadd_ps(_mm512_mul_ps(p, r), r, _mm512_add_ps(r, _mm512_set1_ps(1.0f)));
+  const __m512i bits = _mm512_maskz_slli_epi32(
+      kAll, _mm512_add_epi32(_mm512_maskz_cvtps_epi32(kAll, n), _mm512_set1_epi32(127)), 23);
+  const __m512 value = _mm512_mul_ps(p, _mm512_castsi512_ps(bits));
+  const __mmask16 under = _mm512_cmp_ps_mask(x, _mm512_set1_ps(-87.0f), _CMP_LT_OQ);
+  return _mm512_mask_blend_ps(under, value, _mm512_setzero_ps());
+}
+
+} // namespace
+
+void expShiftedColumnsAvx512(float *panel, std::size_t rows, float *sums) {
+  __m512 max0 = _mm512_set1_ps(-__builtin_inff()), max1 = max0;
+  for (std::size_t r = 0; r < rows; ++r) {
+    max0 = _mm512_maskz_max_ps(kAll, max0, _mm512_loadu_ps(panel + r * 32));
+    max1 = _mm512_maskz_max_ps(kAll, max1, _mm512_loadu_ps(panel + r * 32 + 16));
+  }
+  __m512 sum0 = _mm512_setzero_ps(), sum1 = _mm512_setzero_ps();
+  for (std::size_t r = 0; r < rows; ++r) {
+    float *row = panel + r * 32;
+    const __m512 e0 = expNonPositive(_mm512_sub_ps(_mm512_loadu_ps(row), max0));
+    const __m512 e1 = expNonPositive(_mm512_sub_ps(_mm512_loadu_ps(row + 16), max1));
+    _mm512_storeu_ps(row, e0);
+    _mm512_storeu_ps(row + 16, e1);
+    sum0 = _mm512_add_ps(sum0, e0);
+    sum1 = _mm512_add_ps(sum1, e1);
+  }
+  _mm512_storeu_ps(sums, sum0);
+  _mm512_storeu_ps(sums + 16, sum1);
 }
 
 } // namespace platform::runner::simd

@@ -1,6 +1,6 @@
 #pragma once
 
-// The instruction-set micro-kernel of Gemm.hpp, defined in a translation unit compiled for
+// The instruction-set bodies of Gemm.hpp, defined in a translation unit compiled for
 // AVX-512. Only Gemm.cpp calls it, and only after checking the CPU.
 
 #include <cstddef>
@@ -12,5 +12,9 @@ namespace platform::runner::simd {
 // j < cols (C not read when beta is 0; bias may be null).
 void gemmTileAvx512(std::size_t kc, const float *a, const float *b, float *c, std::size_t ldc,
                     std::size_t rows, std::size_t cols, float alpha, float beta, const float *bias);
+
+// Every column j < 32 of panel[rows x 32] becomes exp(x - the column's maximum); sums[j] gets
+// the column's new sum.
+void expShiftedColumnsAvx512(float *panel, std::size_t rows, float *sums);
 
 } // namespace platform::runner::simd

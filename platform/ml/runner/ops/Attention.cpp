@@ -1,20 +1,106 @@
 #include "platform/ml/runner/ops/Attention.hpp"
 
 #include "platform/ml/runner/kernels/Blas.hpp"
+#include "platform/ml/runner/kernels/Gemm.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace platform::runner {
 namespace {
 constexpr float kAttendedMaskFloor = -1000.0f;
 }
 
+namespace {
+
+// Per-thread scratch of the panel attention, grown to the largest shape and then reused.
+struct PanelScratch {
+  std::vector<float> queries, scores, heads;
+  float sums[kGemmPanelCols];
+};
+thread_local PanelScratch panelScratch;
+
+float *sized(std::vector<float> &buffer, std::size_t count) {
+  if (buffer.size() < count) {
+    buffer.resize(count);
+  }
+  return buffer.data();
+}
+
+// Attention on the runner's packed product, one head and 32 queries at a time, each such task on
+// one thread with everything it touches in that core's caches. Scores are computed transposed,
+// keys down and queries across, straight into the layout of a packed B panel: the softmax then
+// runs down its columns with every query in a vector lane, and the panel is the B operand of the
+// value product without a copy. Keys and transposed values of every head are packed once, as the
+// A operands the tasks share.
+void attendSequenceOnPanels(const SequenceAttention &shape, const float *q, const float *k,
+                            const float *v, std::size_t stride, float *out, std::size_t outStride) {
+  const std::size_t n = shape.queries;
+  const std::size_t m = shape.keys;
+  const std::size_t headDim = shape.headDim;
+  const float scale = 1.0f / std::sqrt(static_cast<float>(headDim));
+  const std::size_t keysSize = packedASize(m, headDim);
+  const std::size_t valuesSize = packedASize(headDim, m);
+  static thread_local std::vector<float> packedHeads;
+  float *packed = sized(packedHeads, shape.heads * (keysSize + valuesSize));
+  parallelFor(0, 2 * shape.heads, 1, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t job = begin; job < end; ++job) {
+      const std::size_t h = job / 2;
+      float *headPacked = packed + h * (keysSize + valuesSize);
+      if (job % 2 == 0) {
+        packA(k + h * headDim, stride, m, headDim, headPacked);
+      } else {
+        packA(v + h * headDim, stride, headDim, m, headPacked + keysSize, true);
+      }
+    }
+  });
+  const std::size_t panels = (n + kGemmPanelCols - 1) / kGemmPanelCols;
+  parallelFor(0, shape.heads * panels, 1, [&](std::size_t begin, std::size_t end) {
+    PanelScratch &scratch = panelScratch;
+    float *queries = sized(scratch.queries, headDim * kGemmPanelCols);
+    float *scores = sized(scratch.scores, m * kGemmPanelCols);
+    float *heads = sized(scratch.heads, headDim * kGemmPanelCols);
+    for (std::size_t task = begin; task < end; ++task) {
+      const std::size_t h = task / panels;
+      const std::size_t first = (task % panels) * kGemmPanelCols;
+      const std::size_t count = std::min(kGemmPanelCols, n - first);
+      const float *keys = packed + h * (keysSize + valuesSize);
+      GemmB panelQueries;
+      panelQueries.data = q + first * stride + h * headDim;
+      panelQueries.ld = stride;
+      panelQueries.transposed = true;
+      packB(panelQueries, headDim, count, queries);
+      if (count < kGemmPanelCols) {
+        // Columns past the last query stay finite for the softmax.
+        std::fill(scores, scores + m * kGemmPanelCols, 0.0f);
+      }
+      gemmPacked(m, count, headDim, scale, keys, queries, 0.0f, scores, kGemmPanelCols);
+      expShiftedColumns(scores, m, scratch.sums);
+      gemmPacked(headDim, count, m, 1.0f, keys + keysSize, scores, 0.0f, heads, kGemmPanelCols);
+      for (std::size_t j = 0; j < count; ++j) {
+        float *row = out + (first + j) * outStride + h * headDim;
+        const float normalizer = 1.0f / scratch.sums[j];
+        for (std::size_t c = 0; c < headDim; ++c) {
+          row[c] = heads[c * kGemmPanelCols + j] * normalizer;
+        }
+      }
+    }
+  });
+}
+
+} // namespace
+
 void attendSequence(const SequenceAttention &shape, const float *q, const float *k, const float *v,
                     std::size_t stride, float *scores, float *rowScales, float *out,
                     std::size_t outStride) {
+  if (gemmPath() == GemmPath::avx512) {
+    attendSequenceOnPanels(shape, q, k, v, stride, out, outStride);
+    return;
+  }
   const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
   for (std::size_t h = 0; h < shape.heads; ++h) {
     const std::size_t offset = h * shape.headDim;

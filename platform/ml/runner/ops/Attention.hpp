@@ -8,7 +8,8 @@ namespace platform::runner {
 // Multi-head scaled dot-product attention over whole sequences (no mask).
 // q: n rows, k and v: m rows, each row holding heads * headDim values at `stride` apart.
 // out: n rows of heads * headDim values at `outStride`. `scores` is caller scratch of n * m
-// floats, `rowScales` of n floats. Calls BLAS: not from inside parallelFor.
+// floats, `rowScales` of n floats, used on the BLAS path; the runner's own product path keeps
+// per-thread scratch instead. Not from inside parallelFor.
 struct SequenceAttention {
   std::size_t queries = 0; // n
   std::size_t keys = 0;    // m

@@ -1,12 +1,15 @@
 // The encoder's matrix product on every path this CPU offers (the BLAS library being the one every
 // CPU has), against a float64 product: odd sizes around the panel and pass edges, float32 B stored
-// either way and float16 B in blocks, strides wider than the rows, alpha, beta and bias.
+// either way and float16 B in blocks, strides wider than the rows, alpha, beta and bias; and the
+// whole-sequence attention built on it.
 
 #include "platform/ml/runner/kernels/Gemm.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/ops/Attention.hpp"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <string>
@@ -236,6 +239,99 @@ TEST_P(GemmPaths, FloatSixteenBOnTheBlasPathNeedsAWideningScratch) {
     const std::vector<float> before = o.c;
     gemmProduct(o.m, o.n, o.k, 1.0f, o.a.data(), o.lda, o.operand, 0.0f, o.c.data(), o.ldc);
     expectProduct(o, before, {1.0f, 0.0f, false});
+  }
+}
+
+TEST_P(GemmPaths, ColumnSoftmaxOfAPanelMatchesFloat64) {
+  std::mt19937 generator(15);
+  std::uniform_real_distribution<float> value(-30.0f, 30.0f);
+  for (std::size_t rows : {1u, 2u, 37u}) {
+    SCOPED_TRACE(std::to_string(rows) + " rows");
+    std::vector<float> panel(rows * kGemmPanelCols);
+    for (auto &x : panel) {
+      x = value(generator);
+    }
+    panel[0] = -1e30f; // a masked score weighs nothing, even alone in its column
+    const std::vector<float> before = panel;
+    std::vector<float> sums(kGemmPanelCols);
+    expShiftedColumns(panel.data(), rows, sums.data());
+    for (std::size_t j = 0; j < kGemmPanelCols; ++j) {
+      double maximum = -INFINITY;
+      for (std::size_t r = 0; r < rows; ++r) {
+        maximum = std::max<double>(maximum, before[r * kGemmPanelCols + j]);
+      }
+      double total = 0;
+      for (std::size_t r = 0; r < rows; ++r) {
+        const double shifted = before[r * kGemmPanelCols + j] - maximum;
+        const double exact = std::exp(shifted);
+        // The float difference carries its own rounding, which exp scales by the argument.
+        ASSERT_NEAR(panel[r * kGemmPanelCols + j], exact,
+                    4e-7 * (1.0 + std::abs(shifted)) * exact + 1e-30)
+            << "row " << r << ", column " << j;
+        total += exact;
+      }
+      ASSERT_NEAR(sums[j], total, 1e-6 * total) << "column " << j;
+    }
+  }
+}
+
+TEST_P(GemmPaths, SequenceAttentionMatchesFloat64AcrossPanelEdges) {
+  struct Case {
+    std::size_t queries, keys, heads, headDim;
+  };
+  // Queries either side of a 32-query panel, keys past a pass over k, head sizes off the tile.
+  const std::vector<Case> cases = {{1, 1, 1, 1}, {33, 7, 2, 5}, {70, 321, 3, 16}, {5, 40, 2, 64}};
+  std::mt19937 generator(14);
+  std::uniform_real_distribution<float> value(-2.0f, 2.0f);
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.queries) + " queries, " + std::to_string(c.keys) + " keys, " +
+                 std::to_string(c.heads) + " x " + std::to_string(c.headDim));
+    const std::size_t width = c.heads * c.headDim;
+    const std::size_t stride = 3 * width + 1; // q, k and v side by side, as the encoder holds them
+    const std::size_t rows = std::max(c.queries, c.keys);
+    std::vector<float> qkv(rows * stride);
+    for (auto &x : qkv) {
+      x = value(generator);
+    }
+    const float *q = qkv.data();
+    const float *k = qkv.data() + width;
+    const float *v = qkv.data() + 2 * width;
+    const std::size_t outStride = width + 2;
+    std::vector<float> out(c.queries * outStride, kSentinel);
+    std::vector<float> scores(c.queries * c.keys), rowScales(c.queries);
+    attendSequence({c.queries, c.keys, c.heads, c.headDim}, q, k, v, stride, scores.data(),
+                   rowScales.data(), out.data(), outStride);
+    for (std::size_t h = 0; h < c.heads; ++h) {
+      for (std::size_t i = 0; i < c.queries; ++i) {
+        std::vector<double> weights(c.keys);
+        double maximum = -INFINITY;
+        for (std::size_t s = 0; s < c.keys; ++s) {
+          double dot = 0;
+          for (std::size_t d = 0; d < c.headDim; ++d) {
+            dot += static_cast<double>(q[i * stride + h * c.headDim + d]) *
+                   k[s * stride + h * c.headDim + d];
+          }
+          weights[s] = dot / std::sqrt(static_cast<double>(c.headDim));
+          maximum = std::max(maximum, weights[s]);
+        }
+        double total = 0;
+        for (auto &w : weights) {
+          w = std::exp(w - maximum);
+          total += w;
+        }
+        for (std::size_t d = 0; d < c.headDim; ++d) {
+          double exact = 0;
+          for (std::size_t s = 0; s < c.keys; ++s) {
+            exact += weights[s] / total * v[s * stride + h * c.headDim + d];
+          }
+          ASSERT_NEAR(out[i * outStride + h * c.headDim + d], exact, 2e-5)
+              << "head " << h << ", query " << i << ", channel " << d;
+        }
+      }
+    }
+    for (std::size_t i = 0; i < c.queries; ++i) {
+      ASSERT_EQ(out[i * outStride + width], kSentinel) << "past row " << i;
+    }
   }
 }
 
