@@ -29,6 +29,10 @@ constexpr std::size_t kMaxBlockPanels = 4;
 // with other work still end together.
 constexpr std::size_t kTasksPerThread = 6;
 
+// Steps of k packed across all rows of a panel before the next: the panel lines they fill (8 KiB of
+// a B panel) stay in L1 while each stored row contributes its element.
+constexpr std::size_t kPackRun = 64;
+
 std::size_t ceilDiv(std::size_t a, std::size_t b) { return (a + b - 1) / b; }
 
 // Scratch that grows to the largest size asked of it and is then reused: one per thread, so no
@@ -66,7 +70,7 @@ thread_local ThreadScratch packedBScratch;
 
 void gemmTilePortable(std::size_t kc, const float *a, const float *b, float *c, std::size_t ldc,
                       std::size_t rows, std::size_t cols, float alpha, float beta,
-                      const float *bias) {
+                      const float *bias, bool activate) {
   float acc[kRows][kCols] = {};
   for (std::size_t p = 0; p < kc; ++p) {
     for (std::size_t i = 0; i < kRows; ++i) {
@@ -84,6 +88,9 @@ void gemmTilePortable(std::size_t kc, const float *a, const float *b, float *c, 
         value += beta * row[j];
       }
       row[j] = value;
+    }
+    if (activate) {
+      geluInPlace(row, cols);
     }
   }
 }
@@ -142,7 +149,7 @@ TaskPlan planTasks(std::size_t m, std::size_t n, std::size_t threads) {
 
 void productOnPanels(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                      std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                     const float *bias) {
+                     const float *bias, GemmActivation activation) {
   const std::size_t nPanels = ceilDiv(n, kCols);
   float *packedB = packedBScratch.get(packedBSize(k, n));
   // About 64 Ki elements per chunk of packing.
@@ -166,7 +173,7 @@ void productOnPanels(std::size_t m, std::size_t n, std::size_t k, float alpha, c
     float *packedA = packedAScratch.get(packedASize(rows, k));
     packA(a + row * lda, lda, rows, k, packedA);
     gemmPacked(rows, columns, k, alpha, packedA, packedB + firstPanel * k * kCols, beta,
-               c + row * ldc + column, ldc, bias != nullptr ? bias + column : nullptr);
+               c + row * ldc + column, ldc, bias != nullptr ? bias + column : nullptr, activation);
   };
   // One chunk per thread, each taking tasks until none is left: the tasks are balanced by who is
   // free rather than cut evenly in advance.
@@ -179,17 +186,23 @@ void productOnPanels(std::size_t m, std::size_t n, std::size_t k, float alpha, c
   });
 }
 
-void addBias(float *c, std::size_t m, std::size_t n, std::size_t ldc, const float *bias) {
-  parallelFor(0, m, 64, [&](std::size_t begin, std::size_t end) {
+void finishRows(float *c, std::size_t m, std::size_t n, std::size_t ldc, const float *bias,
+                GemmActivation activation) {
+  parallelFor(0, m, 16, [&](std::size_t begin, std::size_t end) {
     for (std::size_t r = begin; r < end; ++r) {
-      addInPlace(c + r * ldc, bias, n);
+      if (bias != nullptr) {
+        addInPlace(c + r * ldc, bias, n);
+      }
+      if (activation == GemmActivation::gelu) {
+        geluInPlace(c + r * ldc, n);
+      }
     }
   });
 }
 
 void productOnBlas(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                    std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                   const float *bias, float *widenScratch) {
+                   const float *bias, float *widenScratch, GemmActivation activation) {
   if (k == 0) {
     // The library refuses a zero-length leading dimension; the product is beta * C.
     parallelFor(0, m, 64, [&](std::size_t begin, std::size_t end) {
@@ -208,8 +221,8 @@ void productOnBlas(std::size_t m, std::size_t n, std::size_t k, float alpha, con
   } else {
     gemm(false, b.transposed, m, n, k, alpha, a, lda, b.data, b.ld, beta, c, ldc);
   }
-  if (bias != nullptr) {
-    addBias(c, m, n, ldc, bias);
+  if (bias != nullptr || activation != GemmActivation::none) {
+    finishRows(c, m, n, ldc, bias, activation);
   }
 }
 
@@ -262,10 +275,14 @@ void packA(const float *a, std::size_t lda, std::size_t m, std::size_t k, float 
       }
       continue;
     }
-    for (std::size_t i = 0; i < rows; ++i) {
-      const float *source = a + (row + i) * lda;
-      for (std::size_t p = 0; p < k; ++p) {
-        panel[p * kRows + i] = source[p];
+    // In runs of kPackRun steps, so the panel lines being written stay in L1 across the rows.
+    for (std::size_t run = 0; run < k; run += kPackRun) {
+      const std::size_t stop = std::min(k, run + kPackRun);
+      for (std::size_t i = 0; i < rows; ++i) {
+        const float *source = a + (row + i) * lda;
+        for (std::size_t p = run; p < stop; ++p) {
+          panel[p * kRows + i] = source[p];
+        }
       }
     }
     for (std::size_t i = rows; i < kRows; ++i) {
@@ -278,7 +295,6 @@ void packA(const float *a, std::size_t lda, std::size_t m, std::size_t k, float 
 
 void packBPanels(const GemmB &b, std::size_t k, std::size_t n, std::size_t firstPanel,
                  std::size_t lastPanel, float *packed) {
-  const float *table = b.isHalf() ? halfToFloatTable() : nullptr;
   for (std::size_t panelIndex = firstPanel; panelIndex < lastPanel; ++panelIndex) {
     const std::size_t column = panelIndex * kCols;
     const std::size_t columns = std::min(kCols, n - column);
@@ -292,15 +308,24 @@ void packBPanels(const GemmB &b, std::size_t k, std::size_t n, std::size_t first
       }
       continue;
     }
-    for (std::size_t j = 0; j < columns; ++j) {
+    for (std::size_t run = 0; run < k; run += kPackRun) {
+      const std::size_t stop = std::min(k, run + kPackRun);
       if (b.isHalf()) {
-        const std::uint16_t *source = halfRow(b, column + j);
-        for (std::size_t p = 0; p < k; ++p) {
-          panel[p * kCols + j] = table[source[p]];
+        // Widened a run of each row at a time with the float16 kernels, then laid across.
+        float widened[kCols * kPackRun];
+        for (std::size_t j = 0; j < columns; ++j) {
+          widenHalf(halfRow(b, column + j) + run, widened + j * kPackRun, stop - run);
         }
-      } else {
+        for (std::size_t p = run; p < stop; ++p) {
+          for (std::size_t j = 0; j < columns; ++j) {
+            panel[p * kCols + j] = widened[j * kPackRun + (p - run)];
+          }
+        }
+        continue;
+      }
+      for (std::size_t j = 0; j < columns; ++j) {
         const float *source = b.data + (column + j) * b.ld;
-        for (std::size_t p = 0; p < k; ++p) {
+        for (std::size_t p = run; p < stop; ++p) {
           panel[p * kCols + j] = source[p];
         }
       }
@@ -318,7 +343,8 @@ void packB(const GemmB &b, std::size_t k, std::size_t n, float *packed) {
 }
 
 void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *packedA,
-                const float *packedB, float beta, float *c, std::size_t ldc, const float *bias) {
+                const float *packedB, float beta, float *c, std::size_t ldc, const float *bias,
+                GemmActivation activation) {
   const Tile tile = tileFor(gemmPath());
   const std::size_t mPanels = ceilDiv(m, kRows);
   const std::size_t nPanels = ceilDiv(n, kCols);
@@ -328,13 +354,15 @@ void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const 
   do {
     const std::size_t steps = std::min(kc, k - done);
     const bool first = done == 0;
+    const bool last = done + steps == k;
     for (std::size_t jp = 0; jp < nPanels; ++jp) {
       const float *bPanel = packedB + jp * k * kCols + done * kCols;
       const std::size_t cols = std::min(kCols, n - jp * kCols);
       for (std::size_t ip = 0; ip < mPanels; ++ip) {
         tile(steps, packedA + ip * k * kRows + done * kRows, bPanel,
              c + ip * kRows * ldc + jp * kCols, ldc, std::min(kRows, m - ip * kRows), cols, alpha,
-             first ? beta : 1.0f, first && bias != nullptr ? bias + jp * kCols : nullptr);
+             first ? beta : 1.0f, first && bias != nullptr ? bias + jp * kCols : nullptr,
+             last && activation == GemmActivation::gelu);
       }
     }
     done += steps;
@@ -343,14 +371,14 @@ void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const 
 
 void gemmProduct(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                  std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                 const float *bias, float *widenScratch) {
+                 const float *bias, float *widenScratch, GemmActivation activation) {
   if (m == 0 || n == 0) {
     return;
   }
   if (gemmPath() == GemmPath::blas) {
-    productOnBlas(m, n, k, alpha, a, lda, b, beta, c, ldc, bias, widenScratch);
+    productOnBlas(m, n, k, alpha, a, lda, b, beta, c, ldc, bias, widenScratch, activation);
   } else {
-    productOnPanels(m, n, k, alpha, a, lda, b, beta, c, ldc, bias);
+    productOnPanels(m, n, k, alpha, a, lda, b, beta, c, ldc, bias, activation);
   }
 }
 

@@ -41,15 +41,22 @@ struct GemmB {
   bool isHalf() const { return data == nullptr; }
 };
 
-// C[m x n] = alpha * A * B + beta * C + bias[j] on every row. `bias` may be null; beta 0 means C
-// is not read (it may hold anything). A has `lda` elements per row, C `ldc`. Runs on the
+// What is applied to each result element last.
+enum class GemmActivation {
+  none,
+  gelu, // x * Phi(x), the exact GELU (within 6e-7 of its error function)
+};
+
+// C[m x n] = activation(alpha * A * B + beta * C + bias[j]) on every row. `bias` may be null; beta
+// 0 means C is not read (it may hold anything). A has `lda` elements per row, C `ldc`. Runs on the
 // parallelFor pool and the BLAS library's threads: call it from outside parallelFor. The BLAS
 // path widens float16 B into `widenScratch` (n * k floats, caller-owned; unused otherwise); the
 // runner's path keeps its packed panels in scratch of each thread that is reused by later calls,
 // so once warm it allocates nothing.
 void gemmProduct(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                  std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                 const float *bias = nullptr, float *widenScratch = nullptr);
+                 const float *bias = nullptr, float *widenScratch = nullptr,
+                 GemmActivation activation = GemmActivation::none);
 
 // destination[j * k + p] = element (p, j) of float16 B widened: B^T as a dense [n x k] matrix,
 // spread over parallelFor. Not from inside parallelFor.
@@ -74,12 +81,12 @@ void packB(const GemmB &b, std::size_t k, std::size_t n, float *packed);
 void packBPanels(const GemmB &b, std::size_t k, std::size_t n, std::size_t firstPanel,
                  std::size_t lastPanel, float *packed);
 
-// C[m x n] = alpha * A * B + beta * C + bias from packed operands, on the calling thread (it may
-// run inside parallelFor). Runs the AVX-512 kernel where the path has it, else a portable one.
-// Never allocates.
+// C[m x n] = activation(alpha * A * B + beta * C + bias) from packed operands, on the calling
+// thread (it may run inside parallelFor). Runs the AVX-512 kernel where the path has it, else a
+// portable one. Never allocates.
 void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *packedA,
                 const float *packedB, float beta, float *c, std::size_t ldc,
-                const float *bias = nullptr);
+                const float *bias = nullptr, GemmActivation activation = GemmActivation::none);
 
 // Softmax down the columns of one packed B panel, without the final division: every column j of
 // panel[rows x kGemmPanelCols] becomes exp(x - the column's maximum) and sums[j] (kGemmPanelCols

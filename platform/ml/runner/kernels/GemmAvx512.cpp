@@ -24,11 +24,56 @@ inline __mmask16 laneMask(std::size_t lanes) {
   return lanes >= 16 ? static_cast<__mmask16>(0xffff) : static_cast<__mmask16>((1u << lanes) - 1u);
 }
 
+// exp(x) for x <= 0 as the portable kernels compute it: 2^n * exp(r), n = round(x / ln 2),
+// |r| <= ln 2 / 2, exp(r) by a degree-7 polynomial; 0 below -87.
+inline __m512 expNonPositive(__m512 x) {
+  const __m512 clamped = _mm512_maskz_max_ps(kAll, x, _mm512_set1_ps(-87.0f));
+  const __m512 n =
+      _mm512_maskz_roundscale_ps(kAll, _mm512_mul_ps(clamped, _mm512_set1_ps(1.44269504088896341f)),
+                                 _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+  __m512 r = _mm512_fnmadd_ps(n, _mm512_set1_ps(0.693359375f), clamped);
+  r = _mm512_fnmadd_ps(n, _mm512_set1_ps(-2.12194440e-4f), r);
+  __m512 p = _mm512_set1_ps(1.9875691500e-4f);
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.3981999507e-3f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(8.3334519073e-3f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(4.1665795894e-2f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.6666665459e-1f));
+  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(5.0000001201e-1f));
+  p = _mm512_fmadd_ps(_mm512_mul_ps(p, r), r, _mm512_add_ps(r, _mm512_set1_ps(1.0f)));
+  const __m512i bits = _mm512_maskz_slli_epi32(
+      kAll, _mm512_add_epi32(_mm512_maskz_cvtps_epi32(kAll, n), _mm512_set1_epi32(127)), 23);
+  const __m512 value = _mm512_mul_ps(p, _mm512_castsi512_ps(bits));
+  const __mmask16 under = _mm512_cmp_ps_mask(x, _mm512_set1_ps(-87.0f), _CMP_LT_OQ);
+  return _mm512_mask_blend_ps(under, value, _mm512_setzero_ps());
+}
+
+// x * Phi(x) with the error function by Abramowitz and Stegun 7.1.26, as the portable GELU.
+inline __m512 gelu(__m512 x) {
+  const __m512 scaled = _mm512_mul_ps(x, _mm512_set1_ps(0.70710678118654752f));
+  const __m512 a = _mm512_abs_ps(scaled);
+  const __m512 one = _mm512_set1_ps(1.0f);
+  const __m512 t = _mm512_div_ps(one, _mm512_fmadd_ps(a, _mm512_set1_ps(0.3275911f), one));
+  __m512 p = _mm512_set1_ps(1.061405429f);
+  p = _mm512_fmadd_ps(p, t, _mm512_set1_ps(-1.453152027f));
+  p = _mm512_fmadd_ps(p, t, _mm512_set1_ps(1.421413741f));
+  p = _mm512_fmadd_ps(p, t, _mm512_set1_ps(-0.284496736f));
+  p = _mm512_fmadd_ps(p, t, _mm512_set1_ps(0.254829592f));
+  const __m512 squared = _mm512_mul_ps(a, a);
+  const __m512 tail = _mm512_mul_ps(_mm512_mul_ps(p, t),
+                                    expNonPositive(_mm512_sub_ps(_mm512_setzero_ps(), squared)));
+  // erf is odd: its magnitude takes the argument's sign bit.
+  const __m512i sign = _mm512_and_si512(_mm512_castps_si512(scaled),
+                                        _mm512_set1_epi32(static_cast<int>(0x80000000u)));
+  const __m512 erf =
+      _mm512_castsi512_ps(_mm512_or_si512(_mm512_castps_si512(_mm512_sub_ps(one, tail)), sign));
+  return _mm512_mul_ps(_mm512_mul_ps(_mm512_set1_ps(0.5f), x), _mm512_add_ps(one, erf));
+}
+
 } // namespace
 
 void gemmTileAvx512(std::size_t kc, const float *a, const float *b, float *c, std::size_t ldc,
-                    std::size_t rows, std::size_t cols, float alpha, float beta,
-                    const float *bias) {
+                    std::size_t rows, std::size_t cols, float alpha, float beta, const float *bias,
+                    bool activate) {
   __m512 acc0[kRows], acc1[kRows];
 #pragma GCC unroll 14
   for (int i = 0; i < kRows; ++i) {
@@ -64,38 +109,15 @@ void gemmTileAvx512(std::size_t kc, const float *a, const float *b, float *c, st
         v0 = _mm512_fmadd_ps(_mm512_maskz_loadu_ps(mask0, row), keep, v0);
         v1 = _mm512_fmadd_ps(_mm512_maskz_loadu_ps(mask1, row + 16), keep, v1);
       }
+      if (activate) {
+        v0 = gelu(v0);
+        v1 = gelu(v1);
+      }
       _mm512_mask_storeu_ps(row, mask0, v0);
       _mm512_mask_storeu_ps(row + 16, mask1, v1);
     }
   }
 }
-
-namespace {
-
-// exp(x) for x <= 0 as the portable kernels compute it: 2^n * exp(r), n = round(x / ln 2),
-// |r| <= ln 2 / 2, exp(r) by a degree-7 polynomial; 0 below -87.
-inline __m512 expNonPositive(__m512 x) {
-  const __m512 clamped = _mm512_maskz_max_ps(kAll, x, _mm512_set1_ps(-87.0f));
-  const __m512 n =
-      _mm512_maskz_roundscale_ps(kAll, _mm512_mul_ps(clamped, _mm512_set1_ps(1.44269504088896341f)),
-                                 _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-  __m512 r = _mm512_fnmadd_ps(n, _mm512_set1_ps(0.693359375f), clamped);
-  r = _mm512_fnmadd_ps(n, _mm512_set1_ps(-2.12194440e-4f), r);
-  __m512 p = _mm512_set1_ps(1.9875691500e-4f);
-  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.3981999507e-3f));
-  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(8.3334519073e-3f));
-  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(4.1665795894e-2f));
-  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(1.6666665459e-1f));
-  p = _mm512_fmadd_ps(p, r, _mm512_set1_ps(5.0000001201e-1f));
-  p = _mm512_fmadd_ps(_mm512_mul_ps(p, r), r, _mm512_add_ps(r, _mm512_set1_ps(1.0f)));
-  const __m512i bits = _mm512_maskz_slli_epi32(
-      kAll, _mm512_add_epi32(_mm512_maskz_cvtps_epi32(kAll, n), _mm512_set1_epi32(127)), 23);
-  const __m512 value = _mm512_mul_ps(p, _mm512_castsi512_ps(bits));
-  const __mmask16 under = _mm512_cmp_ps_mask(x, _mm512_set1_ps(-87.0f), _CMP_LT_OQ);
-  return _mm512_mask_blend_ps(under, value, _mm512_setzero_ps());
-}
-
-} // namespace
 
 void expShiftedColumnsAvx512(float *panel, std::size_t rows, float *sums) {
   __m512 max0 = _mm512_set1_ps(-__builtin_inff()), max1 = max0;

@@ -32,8 +32,7 @@ void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerS
   addRowsWithBias(x, normed, weights.attention.outBias, n, d);
 
   layerNormRows(x, n, d, weights.mlpNorm.gamma, weights.mlpNorm.beta, kLayerNormEpsilon, normed);
-  linear(normed, n, weights.mlp.fc1, nullptr, ffn, 0, 0, weightScratch);
-  biasGeluRows(ffn, weights.mlp.fc1Bias, n, shape.ffnWidth);
+  linearGelu(normed, n, weights.mlp.fc1, weights.mlp.fc1Bias, ffn, weightScratch);
   linear(ffn, n, weights.mlp.fc2, nullptr, normed, 0, 0, weightScratch);
   addRowsWithBias(x, normed, weights.mlp.fc2Bias, n, d);
 }

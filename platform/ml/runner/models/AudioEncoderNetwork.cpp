@@ -52,11 +52,9 @@ const float *AudioEncoderNetwork::forward(const float *mel, float *scratch) cons
   float *weightScratch = work + workSize();
 
   const Conv1dShape first{dimensions_.melCount, 2 * t, 3, 1, 1};
-  conv1d({mel, 2 * t, 1}, first, conv1_, conv1Bias_, columns, stem, weightScratch);
-  geluAll(stem, 2 * t * d);
+  conv1d({mel, 2 * t, 1}, first, conv1_, conv1Bias_, columns, stem, weightScratch, true);
   const Conv1dShape second{d, 2 * t, 3, 2, 1};
-  conv1d({stem, 1, d}, second, conv2_, conv2Bias_, columns, x, weightScratch);
-  geluAll(x, t * d);
+  conv1d({stem, 1, d}, second, conv2_, conv2Bias_, columns, x, weightScratch, true);
   if (positions_.isHalf()) {
     addMatrix(x, positions_);
   } else {

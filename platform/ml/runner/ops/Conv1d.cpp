@@ -5,7 +5,7 @@
 namespace platform::runner {
 
 void conv1d(SignalView input, const Conv1dShape &shape, MatrixView weight, const float *bias,
-            float *columns, float *out, float *weightScratch) {
+            float *columns, float *out, float *weightScratch, bool gelu) {
   const std::size_t outLength = shape.outLength();
   const std::size_t width = shape.inChannels * shape.kernel;
   parallelFor(0, outLength, 32, [&](std::size_t begin, std::size_t end) {
@@ -23,7 +23,11 @@ void conv1d(SignalView input, const Conv1dShape &shape, MatrixView weight, const
       }
     }
   });
-  linear(columns, outLength, weight, bias, out, 0, 0, weightScratch);
+  if (gelu) {
+    linearGelu(columns, outLength, weight, bias, out, weightScratch);
+  } else {
+    linear(columns, outLength, weight, bias, out, 0, 0, weightScratch);
+  }
 }
 
 } // namespace platform::runner

@@ -27,8 +27,9 @@ struct SignalView {
 // out[outLength x weight.rows] (time-major) = conv(input) with weight [outChannels x
 // inChannels * kernel] (the usual [out, in, kernel] layout flattened) plus bias.
 // `columns` is caller-owned scratch of outLength * inChannels * kernel floats; float16 weights are
-// widened into `weightScratch` (weight.widenedSize() floats).
+// widened into `weightScratch` (weight.widenedSize() floats). With `gelu` the result is the
+// exact GELU of the convolution, applied inside the product.
 void conv1d(SignalView input, const Conv1dShape &shape, MatrixView weight, const float *bias,
-            float *columns, float *out, float *weightScratch = nullptr);
+            float *columns, float *out, float *weightScratch = nullptr, bool gelu = false);
 
 } // namespace platform::runner

@@ -60,6 +60,17 @@ void linear(const float *x, std::size_t rows, MatrixView weight, const float *bi
   }
 }
 
+void linearGelu(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
+                float *weightScratch) {
+  if (rows > 1) {
+    gemmProduct(rows, weight.rows, weight.cols, 1.0f, x, weight.cols, productOperand(weight), 0.0f,
+                out, weight.rows, bias, weightScratch, GemmActivation::gelu);
+    return;
+  }
+  linear(x, rows, weight, bias, out, 0, 0, weightScratch);
+  geluInPlace(out, rows * weight.rows);
+}
+
 GemmB productOperand(const MatrixView &weight) {
   GemmB b;
   b.ld = weight.cols;

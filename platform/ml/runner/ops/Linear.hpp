@@ -33,6 +33,12 @@ struct MatrixView {
 void linear(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
             std::size_t xStride = 0, std::size_t outStride = 0, float *weightScratch = nullptr);
 
+// out = gelu(x * weight^T + bias), the exact GELU of linear's result (x and out tightly packed).
+// With several rows the activation runs inside the matrix product rather than as a pass of its
+// own. Not from inside parallelFor.
+void linearGelu(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
+                float *weightScratch = nullptr);
+
 // The weight as the B operand of gemmProduct (weight^T, k = cols, n = rows).
 GemmB productOperand(const MatrixView &weight);
 

@@ -29,21 +29,6 @@ void addRowsWithBias(float *y, const float *x, const float *bias, std::size_t ro
   });
 }
 
-void biasGeluRows(float *x, const float *bias, std::size_t rows, std::size_t cols) {
-  parallelFor(0, rows, 8, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t r = begin; r < end; ++r) {
-      float *row = x + r * cols;
-      addInPlace(row, bias, cols);
-      geluInPlace(row, cols);
-    }
-  });
-}
-
-void geluAll(float *x, std::size_t count) {
-  parallelFor(0, count, 16384,
-              [&](std::size_t begin, std::size_t end) { geluInPlace(x + begin, end - begin); });
-}
-
 void addAll(float *y, const float *x, std::size_t count) {
   parallelFor(0, count, 65536, [&](std::size_t begin, std::size_t end) {
     addInPlace(y + begin, x + begin, end - begin);

@@ -10,15 +10,9 @@ namespace platform::runner {
 void layerNormRows(const float *x, std::size_t rows, std::size_t cols, const float *gamma,
                    const float *beta, float epsilon, float *out);
 
-// Exact GELU over rows * cols contiguous elements, in place.
-void geluAll(float *x, std::size_t count);
-
 // y[r] += x[r] + bias for every row of [rows x cols] (contiguous).
 void addRowsWithBias(float *y, const float *x, const float *bias, std::size_t rows,
                      std::size_t cols);
-
-// x[r] = gelu(x[r] + bias) for every row of [rows x cols] (contiguous).
-void biasGeluRows(float *x, const float *bias, std::size_t rows, std::size_t cols);
 
 // y += x over rows * cols contiguous elements.
 void addAll(float *y, const float *x, std::size_t count);

@@ -1,7 +1,7 @@
 // The encoder's matrix product on every path this CPU offers (the BLAS library being the one every
 // CPU has), against a float64 product: odd sizes around the panel and pass edges, float32 B stored
-// either way and float16 B in blocks, strides wider than the rows, alpha, beta and bias; and the
-// whole-sequence attention built on it.
+// either way and float16 B in blocks, strides wider than the rows, alpha, beta, bias and GELU; and
+// the whole-sequence attention built on it.
 
 #include "platform/ml/runner/kernels/Gemm.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
@@ -127,6 +127,7 @@ struct Operands {
 struct Scaling {
   float alpha, beta;
   bool bias;
+  GemmActivation activation = GemmActivation::none;
 };
 
 // Checks C against alpha * A * B + beta * C0 + bias in float64, within float32 rounding of the
@@ -150,8 +151,13 @@ void expectProduct(const Operands &o, const std::vector<float> &before, const Sc
         exact += o.bias[j];
         magnitude += std::abs(o.bias[j]);
       }
-      ASSERT_NEAR(o.c[i * o.ldc + j], exact, 2e-6 * magnitude + 1e-6)
-          << "element " << i << ", " << j;
+      double tolerance = 2e-6 * magnitude + 1e-6;
+      if (s.activation == GemmActivation::gelu) {
+        // The GELU's slope is at most 1.13; its error function is within 6e-7.
+        tolerance = 1.13 * tolerance + 6e-7 * std::abs(exact);
+        exact = 0.5 * exact * (1.0 + std::erf(exact / std::sqrt(2.0)));
+      }
+      ASSERT_NEAR(o.c[i * o.ldc + j], exact, tolerance) << "element " << i << ", " << j;
     }
     for (std::size_t j = o.n; j < o.ldc && i * o.ldc + j < o.c.size(); ++j) {
       ASSERT_EQ(o.c[i * o.ldc + j], before[i * o.ldc + j]) << "past row " << i << " at " << j;
@@ -173,8 +179,10 @@ const std::vector<Size> kSizes = {{1, 1, 1},     {7, 33, 1},    {1, 513, 7},   {
 TEST_P(GemmPaths, ProductMatchesAFloat64ProductOnOddSizesAndStorages) {
   EXPECT_EQ(gemmPath(), GetParam());
   std::mt19937 generator(11);
-  const std::vector<Scaling> scalings = {
-      {1.0f, 0.0f, false}, {0.5f, 1.5f, true}, {-2.0f, 0.0f, true}};
+  const std::vector<Scaling> scalings = {{1.0f, 0.0f, false},
+                                         {0.5f, 1.5f, true},
+                                         {-2.0f, 0.0f, true},
+                                         {1.0f, 0.0f, true, GemmActivation::gelu}};
   // Each size meets every storage, and the scalings take turns, to keep the test quick.
   std::size_t turn = 0;
   for (const Size &size : kSizes) {
@@ -184,7 +192,8 @@ TEST_P(GemmPaths, ProductMatchesAFloat64ProductOnOddSizesAndStorages) {
         SCOPED_TRACE(std::to_string(size.m) + " x " + std::to_string(size.n) + " x " +
                      std::to_string(size.k) + ", " + storageName(storage) + ", alpha " +
                      std::to_string(scaling.alpha) + ", beta " + std::to_string(scaling.beta) +
-                     (scaling.bias ? ", bias" : ""));
+                     (scaling.bias ? ", bias" : "") +
+                     (scaling.activation == GemmActivation::gelu ? ", GELU" : ""));
         Operands o(size.m, size.n, size.k, storage, generator);
         if (scaling.beta == 0.0f) {
           // C is not read when beta is 0: NaN there must not reach the result.
@@ -197,7 +206,8 @@ TEST_P(GemmPaths, ProductMatchesAFloat64ProductOnOddSizesAndStorages) {
         const std::vector<float> before = o.c;
         std::vector<float> widenScratch(o.n * o.k + 1);
         gemmProduct(o.m, o.n, o.k, scaling.alpha, o.a.data(), o.lda, o.operand, scaling.beta,
-                    o.c.data(), o.ldc, scaling.bias ? o.bias.data() : nullptr, widenScratch.data());
+                    o.c.data(), o.ldc, scaling.bias ? o.bias.data() : nullptr, widenScratch.data(),
+                    scaling.activation);
         expectProduct(o, before, scaling);
       }
     }
@@ -218,10 +228,11 @@ TEST_P(GemmPaths, PackedOperandsGiveTheSameProductOnTheCallingThread) {
       packB(o.operand, o.k, o.n, packedB.data());
       ASSERT_EQ(packedA.back(), kSentinel);
       ASSERT_EQ(packedB.back(), kSentinel);
-      const Scaling scaling{0.75f, 1.0f, true};
+      // The activation applies once, after the last pass over k.
+      const Scaling scaling{0.75f, 1.0f, true, GemmActivation::gelu};
       const std::vector<float> before = o.c;
       gemmPacked(o.m, o.n, o.k, scaling.alpha, packedA.data(), packedB.data(), scaling.beta,
-                 o.c.data(), o.ldc, o.bias.data());
+                 o.c.data(), o.ldc, o.bias.data(), scaling.activation);
       expectProduct(o, before, scaling);
     }
   }
