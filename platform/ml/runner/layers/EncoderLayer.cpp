@@ -5,10 +5,16 @@
 
 namespace platform::runner {
 
+namespace {
+SequenceAttention attentionShape(const EncoderLayerShape &shape) {
+  return {shape.length, shape.length, shape.heads, shape.width / shape.heads};
+}
+} // namespace
+
 std::size_t EncoderLayerShape::scratchSize() const {
-  // normed, qkv, attended, scores, row scales, ffn
-  return length * width + length * 3 * width + length * width + length * length + length +
-         length * ffnWidth;
+  // normed, qkv, attended, attention scratch, row scales, ffn
+  return length * width + length * 3 * width + length * width +
+         sequenceAttentionScratchSize(attentionShape(*this)) + length + length * ffnWidth;
 }
 
 void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerShape &shape,
@@ -19,13 +25,13 @@ void encoderLayerForward(const EncoderLayerWeights &weights, const EncoderLayerS
   float *qkv = normed + n * d;
   float *attended = qkv + n * 3 * d;
   float *scores = attended + n * d;
-  float *rowScales = scores + n * n;
+  const SequenceAttention attention = attentionShape(shape);
+  float *rowScales = scores + sequenceAttentionScratchSize(attention);
   float *ffn = rowScales + n;
 
   layerNormRows(x, n, d, weights.attentionNorm.gamma, weights.attentionNorm.beta, kLayerNormEpsilon,
                 normed);
   linear(normed, n, weights.attention.qkv, weights.attention.qkvBias, qkv, 0, 0, weightScratch);
-  const SequenceAttention attention{n, n, shape.heads, d / shape.heads};
   attendSequence(attention, qkv, qkv + d, qkv + 2 * d, 3 * d, scores, rowScales, attended, d);
   // Biases are added in the passes that follow each product instead of passes of their own.
   linear(attended, n, weights.attention.out, nullptr, normed, 0, 0, weightScratch);

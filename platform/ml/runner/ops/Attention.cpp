@@ -7,6 +7,7 @@
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <vector>
 
@@ -35,18 +36,17 @@ float *sized(std::vector<float> &buffer, std::size_t count) {
 // one thread with everything it touches in that core's caches. Scores are computed transposed,
 // keys down and queries across, straight into the layout of a packed B panel: the softmax then
 // runs down its columns with every query in a vector lane, and the panel is the B operand of the
-// value product without a copy. Keys and transposed values of every head are packed once, as the
-// A operands the tasks share.
+// value product without a copy. Keys and transposed values of every head are packed once into
+// `packed` (the caller's scores scratch), as the A operands the tasks share.
 void attendSequenceOnPanels(const SequenceAttention &shape, const float *q, const float *k,
-                            const float *v, std::size_t stride, float *out, std::size_t outStride) {
+                            const float *v, std::size_t stride, float *packed, float *out,
+                            std::size_t outStride) {
   const std::size_t n = shape.queries;
   const std::size_t m = shape.keys;
   const std::size_t headDim = shape.headDim;
   const float scale = 1.0f / std::sqrt(static_cast<float>(headDim));
   const std::size_t keysSize = packedASize(m, headDim);
   const std::size_t valuesSize = packedASize(headDim, m);
-  static thread_local std::vector<float> packedHeads;
-  float *packed = sized(packedHeads, shape.heads * (keysSize + valuesSize));
   parallelFor(0, 2 * shape.heads, 1, [&](std::size_t begin, std::size_t end) {
     for (std::size_t job = begin; job < end; ++job) {
       const std::size_t h = job / 2;
@@ -59,16 +59,22 @@ void attendSequenceOnPanels(const SequenceAttention &shape, const float *q, cons
     }
   });
   const std::size_t panels = (n + kGemmPanelCols - 1) / kGemmPanelCols;
-  parallelFor(0, shape.heads * panels, 1, [&](std::size_t begin, std::size_t end) {
+  const std::size_t tasks = shape.heads * panels;
+  // One chunk per thread, each taking tasks until none is left.
+  std::atomic<std::size_t> next{0};
+  const std::size_t workers = std::min(parallelThreadCount(), tasks);
+  parallelFor(0, workers, 1, [&](std::size_t, std::size_t) {
     PanelScratch &scratch = panelScratch;
     float *queries = sized(scratch.queries, headDim * kGemmPanelCols);
     float *scores = sized(scratch.scores, m * kGemmPanelCols);
     float *heads = sized(scratch.heads, headDim * kGemmPanelCols);
-    for (std::size_t task = begin; task < end; ++task) {
+    for (std::size_t task = next.fetch_add(1, std::memory_order_relaxed); task < tasks;
+         task = next.fetch_add(1, std::memory_order_relaxed)) {
       const std::size_t h = task / panels;
       const std::size_t first = (task % panels) * kGemmPanelCols;
-      const std::size_t count = std::min(kGemmPanelCols, n - first);
       const float *keys = packed + h * (keysSize + valuesSize);
+      const float *values = keys + keysSize;
+      const std::size_t count = std::min(kGemmPanelCols, n - first);
       GemmB panelQueries;
       panelQueries.data = q + first * stride + h * headDim;
       panelQueries.ld = stride;
@@ -80,7 +86,7 @@ void attendSequenceOnPanels(const SequenceAttention &shape, const float *q, cons
       }
       gemmPacked(m, count, headDim, scale, keys, queries, 0.0f, scores, kGemmPanelCols);
       expShiftedColumns(scores, m, scratch.sums);
-      gemmPacked(headDim, count, m, 1.0f, keys + keysSize, scores, 0.0f, heads, kGemmPanelCols);
+      gemmPacked(headDim, count, m, 1.0f, values, scores, 0.0f, heads, kGemmPanelCols);
       for (std::size_t j = 0; j < count; ++j) {
         float *row = out + (first + j) * outStride + h * headDim;
         const float normalizer = 1.0f / scratch.sums[j];
@@ -94,11 +100,17 @@ void attendSequenceOnPanels(const SequenceAttention &shape, const float *q, cons
 
 } // namespace
 
+std::size_t sequenceAttentionScratchSize(const SequenceAttention &shape) {
+  const std::size_t packed = shape.heads * (packedASize(shape.keys, shape.headDim) +
+                                            packedASize(shape.headDim, shape.keys));
+  return std::max(shape.queries * shape.keys, packed);
+}
+
 void attendSequence(const SequenceAttention &shape, const float *q, const float *k, const float *v,
                     std::size_t stride, float *scores, float *rowScales, float *out,
                     std::size_t outStride) {
   if (gemmPath() == GemmPath::avx512) {
-    attendSequenceOnPanels(shape, q, k, v, stride, out, outStride);
+    attendSequenceOnPanels(shape, q, k, v, stride, scores, out, outStride);
     return;
   }
   const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));

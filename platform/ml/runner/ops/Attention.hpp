@@ -7,15 +7,18 @@ namespace platform::runner {
 
 // Multi-head scaled dot-product attention over whole sequences (no mask).
 // q: n rows, k and v: m rows, each row holding heads * headDim values at `stride` apart.
-// out: n rows of heads * headDim values at `outStride`. `scores` is caller scratch of n * m
-// floats, `rowScales` of n floats, used on the BLAS path; the runner's own product path keeps
-// per-thread scratch instead. Not from inside parallelFor.
+// out: n rows of heads * headDim values at `outStride`. `scores` is caller scratch of
+// sequenceAttentionScratchSize(shape) floats, `rowScales` of n floats. Not from inside
+// parallelFor.
 struct SequenceAttention {
   std::size_t queries = 0; // n
   std::size_t keys = 0;    // m
   std::size_t heads = 0;
   std::size_t headDim = 0;
 };
+// The scores of one head (n * m floats) for the BLAS path, or the keys and values of every head
+// packed for the runner's own product, whichever is larger.
+std::size_t sequenceAttentionScratchSize(const SequenceAttention &shape);
 void attendSequence(const SequenceAttention &shape, const float *q, const float *k, const float *v,
                     std::size_t stride, float *scores, float *rowScales, float *out,
                     std::size_t outStride);

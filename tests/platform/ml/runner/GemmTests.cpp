@@ -309,9 +309,9 @@ TEST_P(GemmPaths, SequenceAttentionMatchesFloat64AcrossPanelEdges) {
     const float *v = qkv.data() + 2 * width;
     const std::size_t outStride = width + 2;
     std::vector<float> out(c.queries * outStride, kSentinel);
-    std::vector<float> scores(c.queries * c.keys), rowScales(c.queries);
-    attendSequence({c.queries, c.keys, c.heads, c.headDim}, q, k, v, stride, scores.data(),
-                   rowScales.data(), out.data(), outStride);
+    const SequenceAttention shape{c.queries, c.keys, c.heads, c.headDim};
+    std::vector<float> scores(sequenceAttentionScratchSize(shape)), rowScales(c.queries);
+    attendSequence(shape, q, k, v, stride, scores.data(), rowScales.data(), out.data(), outStride);
     for (std::size_t h = 0; h < c.heads; ++h) {
       for (std::size_t i = 0; i < c.queries; ++i) {
         std::vector<double> weights(c.keys);
