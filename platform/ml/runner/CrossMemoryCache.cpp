@@ -3,6 +3,7 @@
 #include "platform/ml/runner/FeatureArrays.hpp"
 
 #include <cstring>
+#include <utility>
 
 namespace platform::runner {
 
@@ -37,6 +38,13 @@ std::size_t CrossMemoryCache::size() const {
   return entries_.size();
 }
 
+void CrossMemoryCache::recycle(std::shared_ptr<Memory> &entry) {
+  // Copies are only made under mutex_, so a count of one cannot rise while it is read.
+  if (entry.use_count() == 1 && spare_.empty() && entry->values.size() == network_.memorySize()) {
+    spare_ = std::exchange(entry->values, {});
+  }
+}
+
 std::shared_ptr<const CrossMemoryCache::Memory>
 CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
   const auto count = static_cast<std::size_t>(encoderOutput.count());
@@ -59,13 +67,21 @@ CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
   {
     std::lock_guard lock(mutex_);
     // Windows whose encoder output is gone are done: their memory goes too.
-    std::erase_if(entries_, [](const auto &candidate) { return candidate->storage.expired(); });
+    std::erase_if(entries_, [this](auto &candidate) {
+      if (!candidate->storage.expired()) {
+        return false;
+      }
+      recycle(candidate);
+      return true;
+    });
     for (auto &candidate : entries_) {
       if (sameStorage(*candidate) && candidate->address == encoderOutput.dataPointer() &&
           candidate->type == encoderOutput.dataType()) {
         if (candidate->digest != digest) {
           // The buffer was refilled with another window's output.
+          recycle(candidate);
           candidate = std::make_shared<Memory>();
+          candidate->values = std::exchange(spare_, {});
           candidate->storage = storage;
           candidate->address = encoderOutput.dataPointer();
           candidate->type = encoderOutput.dataType();
@@ -77,6 +93,7 @@ CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
     }
     if (!entry) {
       entry = std::make_shared<Memory>();
+      entry->values = std::exchange(spare_, {});
       entry->storage = storage;
       entry->address = encoderOutput.dataPointer();
       entry->type = encoderOutput.dataType();

@@ -17,7 +17,10 @@ namespace platform::runner {
 // output. Entries are recognised by the array's storage, address, element type and a digest of
 // its contents: a buffer refilled with another window's output gets a fresh memory (replacing
 // the old one). Thread-safe: concurrent steps of one window compute the memory once and share
-// it. A lookup that finds its entry allocates nothing.
+// it. A lookup that finds its entry allocates nothing. The buffer of one finished window's memory
+// is kept for the next window's, so window after window neither allocates nor faults in fresh
+// pages for it (tens of megabytes a window from the base size up); a memory still held by a step
+// is never reused.
 class CrossMemoryCache {
 public:
   explicit CrossMemoryCache(const TextDecoderNetwork &network);
@@ -41,9 +44,14 @@ public:
   };
 
 private:
+  // Takes the values of `entry` for reuse when nothing but the cache holds it and no buffer is
+  // kept yet. Under mutex_.
+  void recycle(std::shared_ptr<Memory> &entry);
+
   const TextDecoderNetwork &network_;
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<Memory>> entries_;
+  std::vector<float> spare_; // a finished window's values, or empty
 };
 
 // A 64-bit digest of `bytes` bytes (not cryptographic; detects changed contents).

@@ -43,7 +43,13 @@ std::size_t TextDecoderNetwork::memorySize() const {
 
 void TextDecoderNetwork::computeMemory(const float *encoder, float *memory) const {
   const std::size_t block = dimensions_.width * dimensions_.audioContext;
-  std::vector<float> weightScratch(store_.largestWidenedSize());
+  // Only the stacked cross-attention key/value matrices are widened here: a scratch the size of
+  // the store's largest matrix (the token embedding) would be tens of megabytes per window.
+  std::size_t scratchSize = 0;
+  for (const auto &layer : layers_) {
+    scratchSize = std::max(scratchSize, layer.crossAttention.kv.widenedSize());
+  }
+  std::vector<float> weightScratch(scratchSize);
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     float *keys = memory + 2 * l * block;
     computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, keys, keys + block,

@@ -57,7 +57,8 @@ public:
   // Floats of one encoder output's cross-attention memory.
   std::size_t memorySize() const;
   // encoder: [D x audio positions] channel-major. With float16 weights it allocates one scratch
-  // of the largest widened matrix per call. Calls BLAS: not from inside parallelFor.
+  // of a layer's widened cross-attention key/value matrices per call. Calls BLAS: not from inside
+  // parallelFor.
   void computeMemory(const float *encoder, float *memory) const;
 
   // One step. Throws MLModelError (featureType) for a token outside the vocabulary or a position

@@ -74,4 +74,46 @@ TEST(CrossMemoryCache, ARefilledBufferGetsAFreshMemoryInPlaceOfTheOld) {
   EXPECT_EQ(cache.size(), 1u);
 }
 
+// Window after window, the next window's memory takes a finished window's buffer and is computed
+// afresh into it.
+TEST(CrossMemoryCache, ANewWindowReusesAFinishedWindowsBufferWithItsOwnValues) {
+  NetworkFixture f;
+  std::vector<float> scratch(f.options.dimensions.width * f.options.dimensions.audioContext);
+  std::vector<float> expected(f.network->memorySize());
+  {
+    std::vector<float> widened(scratch.size(), 0.75f);
+    f.network->computeMemory(widened.data(), expected.data());
+  }
+
+  CrossMemoryCache cache(*f.network);
+  const float *finishedBuffer = nullptr;
+  {
+    const MLMultiArray finished = f.encoderOutput(0.25f);
+    finishedBuffer = cache.memoryFor(finished, scratch.data())->values.data();
+  }
+  const MLMultiArray next = f.encoderOutput(0.75f);
+  const auto memory = cache.memoryFor(next, scratch.data());
+  EXPECT_EQ(memory->values.data(), finishedBuffer);
+  EXPECT_EQ(memory->values, expected);
+  EXPECT_EQ(cache.size(), 1u);
+}
+
+// A finished window's memory that a step still holds is never handed to the next window.
+TEST(CrossMemoryCache, AMemoryAStepStillHoldsIsNotHandedToTheNextWindow) {
+  NetworkFixture f;
+  std::vector<float> scratch(f.options.dimensions.width * f.options.dimensions.audioContext);
+  CrossMemoryCache cache(*f.network);
+  std::shared_ptr<const CrossMemoryCache::Memory> held;
+  {
+    const MLMultiArray finished = f.encoderOutput(0.25f);
+    held = cache.memoryFor(finished, scratch.data());
+  }
+  const std::vector<float> heldValues = held->values;
+  const MLMultiArray next = f.encoderOutput(0.75f);
+  const auto memory = cache.memoryFor(next, scratch.data());
+  EXPECT_NE(memory->values.data(), held->values.data());
+  EXPECT_EQ(held->values, heldValues);
+  EXPECT_EQ(cache.size(), 1u);
+}
+
 } // namespace

@@ -54,6 +54,31 @@ TEST(TextDecoderNetwork, StepsAllocateNothingOnceWarm) {
   EXPECT_EQ(AllocationCounter::count(), 0);
 }
 
+// A window's cross-attention memory widens only the cross-attention matrices it multiplies, never
+// a scratch the size of the token embedding (the largest matrix by far in real models).
+TEST(TextDecoderNetwork, ComputingTheMemoryAllocatesNoMoreThanOneLayersCrossMatrices) {
+  mqtest::TempDir dir;
+  TestModelOptions options;
+  options.dimensions.audioContext = 32;
+  options.dimensions.vocabularySize = 4000;
+  const auto folder = writeTextDecoderModel(dir.path(), options);
+  const auto &d = options.dimensions;
+  const SafeTensorsFile weights(folder / "weights.safetensors");
+  const TextDecoderNetwork network(d, {}, weights);
+  ASSERT_GT(d.vocabularySize, 2 * d.width);
+
+  std::vector<float> encoder(d.width * d.audioContext, 0.25f);
+  std::vector<float> memory(network.memorySize());
+  std::vector<float> unlimited(network.memorySize());
+  network.computeMemory(encoder.data(), unlimited.data());
+  {
+    const mqtools::AllocationLimit limit(2 * d.width * d.width * sizeof(float));
+    network.computeMemory(encoder.data(), memory.data());
+    EXPECT_EQ(limit.refused(), 0u) << "largest refused: " << limit.largestRefused();
+  }
+  EXPECT_EQ(memory, unlimited);
+}
+
 TEST(TextDecoderModel, PredictionsWithOutputBackingsAllocateNothingAtAnyPosition) {
   mqtest::TempDir dir;
   TestModelOptions options;
