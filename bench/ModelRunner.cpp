@@ -406,10 +406,10 @@ void BM_ResidentMemory(benchmark::State &state) {
   const auto &encoder = dynamic_cast<const runner::AudioEncoderModel &>(*m.encoder).network();
   const auto &decoder = dynamic_cast<const runner::TextDecoderModel &>(*m.decoder).network();
   const double t = static_cast<double>(d.audioContext), w = static_cast<double>(d.width);
-  const double encoderScratch =
-      4.0 * (2 * t * static_cast<double>(d.melCount) + static_cast<double>(encoder.scratchSize()) +
-             t * w);
-  const double crossMemory = 4.0 * static_cast<double>(decoder.memorySize());
+  const double encoderScratch = 4.0 * (2 * t * static_cast<double>(d.melCount) +
+                                       static_cast<double>(encoder.scratchSize()) + t * w);
+  const double crossMemory =
+      (decoder.memoryIsHalf() ? 2.0 : 4.0) * static_cast<double>(decoder.memorySize());
   const double decoderWorkspace =
       4.0 * (t * w + 2 * static_cast<double>(d.vocabularySize) +
              w * static_cast<double>(d.cacheLength) * 2 + t * static_cast<double>(d.decoderHeads));
@@ -445,9 +445,16 @@ void BM_DecoderStepBase(benchmark::State &state) {
 
   // Allocations of the network's step alone (the prediction call also builds its result arrays).
   runner::TextDecoderNetwork::Workspace workspace(m.dims);
-  std::vector<float> memory(network.memorySize());
-  std::vector<float> encoder(m.dims.width * m.dims.audioContext, 0.1f);
-  network.computeMemory(encoder.data(), memory.data());
+  // The memory in the form the model holds it (float16 for float16 weights).
+  std::vector<float> memory, encoder(m.dims.width * m.dims.audioContext, 0.1f);
+  std::vector<std::uint16_t> halfMemory;
+  if (network.memoryIsHalf()) {
+    halfMemory.resize(network.memorySize());
+    network.computeMemory(encoder.data(), halfMemory.data());
+  } else {
+    memory.resize(network.memorySize());
+    network.computeMemory(encoder.data(), memory.data());
+  }
   std::vector<float> logits(m.dims.vocabularySize), keys(m.dims.decoderLayers * m.dims.width),
       values(keys.size()), alignment(m.dims.audioContext), padding(m.dims.cacheLength, -10000.0f);
   std::vector<std::int32_t> update(m.dims.cacheLength, 0);
@@ -461,6 +468,10 @@ void BM_DecoderStepBase(benchmark::State &state) {
       update.data(),
       padding.data(),
       memory.data()};
+  if (!halfMemory.empty()) {
+    step.memory = nullptr;
+    step.halfMemory = halfMemory.data();
+  }
   const runner::TextDecoderNetwork::StepOutput out{logits.data(), keys.data(), values.data(),
                                                    alignment.data()};
   network.step(step, workspace, out);

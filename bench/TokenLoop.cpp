@@ -149,9 +149,16 @@ double baseDecoderStepSeconds() {
     const auto &network =
         dynamic_cast<const platform::runner::TextDecoderModel &>(*model).network();
     platform::runner::TextDecoderNetwork::Workspace workspace(d);
-    std::vector<float> memory(network.memorySize());
-    std::vector<float> encoder(d.width * d.audioContext, 0.1f);
-    network.computeMemory(encoder.data(), memory.data());
+    // The memory in the form the model holds it (float16 for float16 weights).
+    std::vector<float> memory, encoder(d.width * d.audioContext, 0.1f);
+    std::vector<std::uint16_t> halfMemory;
+    if (network.memoryIsHalf()) {
+      halfMemory.resize(network.memorySize());
+      network.computeMemory(encoder.data(), halfMemory.data());
+    } else {
+      memory.resize(network.memorySize());
+      network.computeMemory(encoder.data(), memory.data());
+    }
     std::vector<float> logits(d.vocabularySize), keys(d.decoderLayers * d.width),
         values(keys.size()), alignment(d.audioContext), padding(d.cacheLength, -10000.0f);
     std::vector<std::uint16_t> cacheKeys(keys.size() * d.cacheLength),
@@ -159,9 +166,13 @@ double baseDecoderStepSeconds() {
     std::vector<std::int32_t> update(d.cacheLength, 0);
     std::fill(padding.begin(), padding.begin() + 101, 0.0f);
     update[100] = 1;
-    const platform::runner::TextDecoderNetwork::StepInput step{
+    platform::runner::TextDecoderNetwork::StepInput step{
         440,          100, cacheKeys.data(), cacheValues.data(), update.data(), padding.data(),
         memory.data()};
+    if (!halfMemory.empty()) {
+      step.memory = nullptr;
+      step.halfMemory = halfMemory.data();
+    }
     const platform::runner::TextDecoderNetwork::StepOutput out{logits.data(), keys.data(),
                                                                values.data(), alignment.data()};
     double best = 1e30;

@@ -105,8 +105,13 @@ CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
     if (!isWidened) {
       copyToFloats(encoderOutput, widened);
     }
-    entry->values.resize(network_.memorySize());
-    network_.computeMemory(widened, entry->values.data());
+    if (network_.memoryIsHalf()) {
+      entry->halfValues.resize(network_.memorySize());
+      network_.computeMemory(widened, entry->halfValues.data());
+    } else {
+      entry->values.resize(network_.memorySize());
+      network_.computeMemory(widened, entry->values.data());
+    }
   });
   return entry;
 }

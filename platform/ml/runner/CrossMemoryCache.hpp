@@ -40,7 +40,10 @@ public:
     MLMultiArrayDataType type = MLMultiArrayDataType::float32;
     std::uint64_t digest = 0;
     std::once_flag computed;
+    // The network's memory in its preferred form (TextDecoderNetwork::memoryIsHalf): one of the
+    // two is filled.
     std::vector<float> values;
+    std::vector<std::uint16_t> halfValues;
   };
 
 private:

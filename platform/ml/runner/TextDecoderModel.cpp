@@ -85,7 +85,11 @@ TextDecoderModel::prediction(const MLFeatureProvider &input,
   step.valueCache = halfBits(valueCache, w->valueBits);
   step.updateMask = mask;
   step.paddingMask = w->paddingMask.data();
-  step.memory = memory->values.data();
+  if (memory->halfValues.empty()) {
+    step.memory = memory->values.data();
+  } else {
+    step.halfMemory = memory->halfValues.data();
+  }
   const TextDecoderNetwork::StepOutput out{w->logits.data(), w->newKeys.data(), w->newValues.data(),
                                            alignmentSpec ? w->alignment.data() : nullptr};
   network_->step(step, w->network, out);

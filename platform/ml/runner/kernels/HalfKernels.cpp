@@ -3,6 +3,7 @@
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/HalfKernelsSimd.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 #include <string>
@@ -43,26 +44,59 @@ void addHalfPortable(float *y, const std::uint16_t *x, std::size_t count) {
   }
 }
 
+// Four rows per pass: y is loaded and stored once for four rows' products.
+void halfDotColumnsPortable(const std::uint16_t *a, std::size_t rows, std::size_t cols,
+                            std::size_t lda, const float *x, float *y) {
+  const float *table = halfToFloatTable();
+  std::fill(y, y + cols, 0.0f);
+  std::size_t r = 0;
+  for (; r + 4 <= rows; r += 4) {
+    const std::uint16_t *a0 = a + r * lda;
+    const std::uint16_t *a1 = a0 + lda;
+    const std::uint16_t *a2 = a1 + lda;
+    const std::uint16_t *a3 = a2 + lda;
+    const float x0 = x[r], x1 = x[r + 1], x2 = x[r + 2], x3 = x[r + 3];
+    for (std::size_t c = 0; c < cols; ++c) {
+      y[c] += (x0 * table[a0[c]] + x1 * table[a1[c]]) + (x2 * table[a2[c]] + x3 * table[a3[c]]);
+    }
+  }
+  for (; r < rows; ++r) {
+    const std::uint16_t *row = a + r * lda;
+    for (std::size_t c = 0; c < cols; ++c) {
+      y[c] += x[r] * table[row[c]];
+    }
+  }
+}
+
+void narrowToHalfPortable(const float *source, std::uint16_t *destination, std::size_t count) {
+  floatToHalf(source, destination, count);
+}
+
 struct Kernels {
   decltype(&halfDotRowsPortable) dotRows;
   decltype(&widenHalfPortable) widen;
   decltype(&addHalfPortable) add;
+  decltype(&halfDotColumnsPortable) dotColumns;
+  decltype(&narrowToHalfPortable) narrow;
 };
 
 Kernels kernelsFor(HalfKernelPath path) {
 #if defined(__x86_64__)
   switch (path) {
   case HalfKernelPath::avx512:
-    return {simd::halfDotRowsAvx512, simd::widenHalfAvx512, simd::addHalfAvx512};
+    return {simd::halfDotRowsAvx512, simd::widenHalfAvx512, simd::addHalfAvx512,
+            simd::halfDotColumnsAvx512, simd::narrowToHalfAvx512};
   case HalfKernelPath::avx2:
-    return {simd::halfDotRowsAvx2, simd::widenHalfAvx2, simd::addHalfAvx2};
+    return {simd::halfDotRowsAvx2, simd::widenHalfAvx2, simd::addHalfAvx2, simd::halfDotColumnsAvx2,
+            simd::narrowToHalfAvx2};
   case HalfKernelPath::portable:
     break;
   }
 #else
   (void)path;
 #endif
-  return {halfDotRowsPortable, widenHalfPortable, addHalfPortable};
+  return {halfDotRowsPortable, widenHalfPortable, addHalfPortable, halfDotColumnsPortable,
+          narrowToHalfPortable};
 }
 
 HalfKernelPath bestPath() {
@@ -137,5 +171,14 @@ void widenHalf(const std::uint16_t *source, float *destination, std::size_t coun
 }
 
 void addHalf(float *y, const std::uint16_t *x, std::size_t count) { current().add(y, x, count); }
+
+void halfDotColumns(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
+                    const float *x, float *y) {
+  current().dotColumns(a, rows, cols, lda, x, y);
+}
+
+void narrowToHalf(const float *source, std::uint16_t *destination, std::size_t count) {
+  current().narrow(source, destination, count);
+}
 
 } // namespace platform::runner

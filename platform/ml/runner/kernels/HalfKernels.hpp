@@ -30,6 +30,15 @@ void resetHalfKernelPath();
 void halfDotRows(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
                  const float *x, float *y);
 
+// y[c] = sum over r < rows of x[r] * a[r * lda + c], for c < cols, accumulated in float32: the
+// product with the transposed matrix, reading each row once, front to back.
+void halfDotColumns(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
+                    const float *x, float *y);
+
+// destination[i] = source[i] narrowed to float16 bits, rounded to nearest even (as floatToHalf,
+// up to the payload of a NaN); the two must not overlap.
+void narrowToHalf(const float *source, std::uint16_t *destination, std::size_t count);
+
 // destination[i] = source[i] widened (exactly); the two must not overlap.
 void widenHalf(const std::uint16_t *source, float *destination, std::size_t count);
 

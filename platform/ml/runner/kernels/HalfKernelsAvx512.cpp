@@ -48,12 +48,112 @@ float dotRow(const std::uint16_t *a, const float *x, std::size_t n) {
   return sum;
 }
 
+// Four consecutive rows at once: each x load serves four rows, and two accumulators per row keep
+// eight independent sums in flight.
+void dotFourRows(const std::uint16_t *a, std::size_t lda, const float *x, std::size_t n, float *y) {
+  const std::uint16_t *a0 = a;
+  const std::uint16_t *a1 = a0 + lda;
+  const std::uint16_t *a2 = a1 + lda;
+  const std::uint16_t *a3 = a2 + lda;
+  __m512 s0 = _mm512_setzero_ps(), s1 = _mm512_setzero_ps();
+  __m512 s2 = _mm512_setzero_ps(), s3 = _mm512_setzero_ps();
+  __m512 t0 = _mm512_setzero_ps(), t1 = _mm512_setzero_ps();
+  __m512 t2 = _mm512_setzero_ps(), t3 = _mm512_setzero_ps();
+  std::size_t c = 0;
+  for (; c + 32 <= n; c += 32) {
+    const __m512 x0 = _mm512_loadu_ps(x + c);
+    const __m512 x1 = _mm512_loadu_ps(x + c + 16);
+    s0 = _mm512_fmadd_ps(load16(a0 + c), x0, s0);
+    s1 = _mm512_fmadd_ps(load16(a1 + c), x0, s1);
+    s2 = _mm512_fmadd_ps(load16(a2 + c), x0, s2);
+    s3 = _mm512_fmadd_ps(load16(a3 + c), x0, s3);
+    t0 = _mm512_fmadd_ps(load16(a0 + c + 16), x1, t0);
+    t1 = _mm512_fmadd_ps(load16(a1 + c + 16), x1, t1);
+    t2 = _mm512_fmadd_ps(load16(a2 + c + 16), x1, t2);
+    t3 = _mm512_fmadd_ps(load16(a3 + c + 16), x1, t3);
+  }
+  for (; c + 16 <= n; c += 16) {
+    const __m512 x0 = _mm512_loadu_ps(x + c);
+    s0 = _mm512_fmadd_ps(load16(a0 + c), x0, s0);
+    s1 = _mm512_fmadd_ps(load16(a1 + c), x0, s1);
+    s2 = _mm512_fmadd_ps(load16(a2 + c), x0, s2);
+    s3 = _mm512_fmadd_ps(load16(a3 + c), x0, s3);
+  }
+  float y0 = sum16(_mm512_add_ps(s0, t0)), y1 = sum16(_mm512_add_ps(s1, t1));
+  float y2 = sum16(_mm512_add_ps(s2, t2)), y3 = sum16(_mm512_add_ps(s3, t3));
+  for (; c < n; ++c) {
+    y0 += widen1(a0[c]) * x[c];
+    y1 += widen1(a1[c]) * x[c];
+    y2 += widen1(a2[c]) * x[c];
+    y3 += widen1(a3[c]) * x[c];
+  }
+  y[0] = y0;
+  y[1] = y1;
+  y[2] = y2;
+  y[3] = y3;
+}
+
 } // namespace
 
 void halfDotRowsAvx512(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
                        const float *x, float *y) {
-  for (std::size_t r = 0; r < rows; ++r) {
+  std::size_t r = 0;
+  for (; r + 4 <= rows; r += 4) {
+    dotFourRows(a + r * lda, lda, x, cols, y + r);
+  }
+  for (; r < rows; ++r) {
     y[r] = dotRow(a + r * lda, x, cols);
+  }
+}
+
+void halfDotColumnsAvx512(const std::uint16_t *a, std::size_t rows, std::size_t cols,
+                          std::size_t lda, const float *x, float *y) {
+  std::size_t c = 0;
+  for (; c + 16 <= cols; c += 16) {
+    _mm512_storeu_ps(y + c, _mm512_setzero_ps());
+  }
+  for (; c < cols; ++c) {
+    y[c] = 0.0f;
+  }
+  std::size_t r = 0;
+  for (; r + 4 <= rows; r += 4) {
+    const std::uint16_t *a0 = a + r * lda;
+    const std::uint16_t *a1 = a0 + lda;
+    const std::uint16_t *a2 = a1 + lda;
+    const std::uint16_t *a3 = a2 + lda;
+    const __m512 x0 = _mm512_set1_ps(x[r]), x1 = _mm512_set1_ps(x[r + 1]);
+    const __m512 x2 = _mm512_set1_ps(x[r + 2]), x3 = _mm512_set1_ps(x[r + 3]);
+    for (c = 0; c + 16 <= cols; c += 16) {
+      const __m512 p = _mm512_fmadd_ps(load16(a1 + c), x1, _mm512_mul_ps(load16(a0 + c), x0));
+      const __m512 q = _mm512_fmadd_ps(load16(a3 + c), x3, _mm512_mul_ps(load16(a2 + c), x2));
+      _mm512_storeu_ps(y + c, _mm512_add_ps(_mm512_loadu_ps(y + c), _mm512_add_ps(p, q)));
+    }
+    for (; c < cols; ++c) {
+      y[c] += (x[r] * widen1(a0[c]) + x[r + 1] * widen1(a1[c])) +
+              (x[r + 2] * widen1(a2[c]) + x[r + 3] * widen1(a3[c]));
+    }
+  }
+  for (; r < rows; ++r) {
+    const std::uint16_t *row = a + r * lda;
+    const __m512 xr = _mm512_set1_ps(x[r]);
+    for (c = 0; c + 16 <= cols; c += 16) {
+      _mm512_storeu_ps(y + c, _mm512_fmadd_ps(load16(row + c), xr, _mm512_loadu_ps(y + c)));
+    }
+    for (; c < cols; ++c) {
+      y[c] += x[r] * widen1(row[c]);
+    }
+  }
+}
+
+void narrowToHalfAvx512(const float *source, std::uint16_t *destination, std::size_t count) {
+  std::size_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(destination + i),
+                        _mm512_maskz_cvtps_ph(0xffff, _mm512_loadu_ps(source + i),
+                                              _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+  }
+  for (; i < count; ++i) {
+    destination[i] = _cvtss_sh(source[i], _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
   }
 }
 

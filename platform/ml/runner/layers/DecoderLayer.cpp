@@ -48,7 +48,7 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
   std::copy(scratch.qkv + d, scratch.qkv + 2 * d, newKey);
   std::copy(scratch.qkv + 2 * d, scratch.qkv + 3 * d, newValue);
   const CachedAttention cached{shape.heads, headDim, shape.cacheLength};
-  const CachedAttentionScratch cachedScratch{scratch.positions, scratch.gathered, scratch.scores};
+  const CachedAttentionScratch cachedScratch{scratch.runs, scratch.scores, scratch.partial};
   attendHalfCache(cached, scratch.qkv, newKey, newValue, cache.keys, cache.values, cache.updateMask,
                   cache.paddingMask, cachedScratch, scratch.attended);
   linear(scratch.attended, 1, weights.selfAttention.out, weights.selfAttention.outBias,
@@ -59,8 +59,13 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
             scratch.normed, d);
   linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
   const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
-  attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
-               crossWeights, scratch.attended);
+  if (memory.halfKeysTransposed != nullptr) {
+    attendMemory(crossShape, scratch.qkv, memory.halfKeysTransposed, memory.halfValuesTransposed,
+                 crossWeights, scratch.attended);
+  } else {
+    attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
+                 crossWeights, scratch.attended);
+  }
   linear(scratch.attended, 1, weights.crossAttention.out, weights.crossAttention.outBias,
          scratch.projected);
   addInPlace(x, scratch.projected, d);

@@ -17,14 +17,14 @@ struct DecoderLayerShape {
 
 // Caller-owned scratch of one decoder step, reused across steps and layers.
 struct DecoderLayerScratch {
-  float *normed = nullptr;          // width
-  float *qkv = nullptr;             // 3 * width
-  float *attended = nullptr;        // width
-  float *projected = nullptr;       // width
-  float *ffn = nullptr;             // ffnWidth
-  std::size_t *positions = nullptr; // cacheLength
-  float *gathered = nullptr;        // width * cacheLength
-  float *scores = nullptr;          // heads * cacheLength
+  float *normed = nullptr;     // width
+  float *qkv = nullptr;        // 3 * width
+  float *attended = nullptr;   // width
+  float *projected = nullptr;  // width
+  float *ffn = nullptr;        // ffnWidth
+  std::size_t *runs = nullptr; // cacheLength + 1
+  float *partial = nullptr;    // width
+  float *scores = nullptr;     // heads * cacheLength
 };
 
 // The layer's view of the float16 self-attention cache (channel-major, already offset to the
@@ -37,10 +37,12 @@ struct DecoderCacheView {
 };
 
 // The layer's cross-attention keys and values, both [width x memoryLength] (channel-major),
-// computed once per encoder output.
+// computed once per encoder output: float32, or float16 bits when the half pointers are set.
 struct CrossMemoryView {
   const float *keysTransposed = nullptr;
   const float *valuesTransposed = nullptr;
+  const std::uint16_t *halfKeysTransposed = nullptr;
+  const std::uint16_t *halfValuesTransposed = nullptr;
 };
 
 // Computes a layer's cross-attention memory from the encoder output given channel-major

@@ -1,6 +1,8 @@
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 
 #include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
 #include <algorithm>
@@ -10,8 +12,8 @@ namespace platform::runner {
 
 TextDecoderNetwork::Workspace::Workspace(const ModelDimensions &d)
     : x(d.width), normed(d.width), qkv(3 * d.width), attended(d.width), projected(d.width),
-      ffn(d.ffnWidth), gathered(d.width * d.cacheLength), scores(d.decoderHeads * d.cacheLength),
-      crossWeights(d.decoderHeads * d.audioContext), positions(d.cacheLength) {}
+      ffn(d.ffnWidth), partial(d.width), scores(d.decoderHeads * d.cacheLength),
+      crossWeights(d.decoderHeads * d.audioContext), runs(d.cacheLength + 1) {}
 
 TextDecoderNetwork::TextDecoderNetwork(
     const ModelDimensions &dimensions,
@@ -57,6 +59,27 @@ void TextDecoderNetwork::computeMemory(const float *encoder, float *memory) cons
   }
 }
 
+bool TextDecoderNetwork::memoryIsHalf() const {
+  return !layers_.empty() && layers_.front().crossAttention.kv.isHalf();
+}
+
+void TextDecoderNetwork::computeMemory(const float *encoder, std::uint16_t *memory) const {
+  const std::size_t block = dimensions_.width * dimensions_.audioContext;
+  std::vector<float> weightScratch(store_.largestWidenedSize());
+  std::vector<float> layerMemory(2 * block);
+  for (std::size_t l = 0; l < layers_.size(); ++l) {
+    computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, layerMemory.data(),
+                       layerMemory.data() + block, weightScratch.data());
+    const std::size_t total = 2 * block;
+    constexpr std::size_t kChunk = 65536;
+    parallelFor(0, (total + kChunk - 1) / kChunk, 1, [&](std::size_t begin, std::size_t end) {
+      const std::size_t from = begin * kChunk;
+      const std::size_t to = std::min(total, end * kChunk);
+      narrowToHalf(layerMemory.data() + from, memory + 2 * l * block + from, to - from);
+    });
+  }
+}
+
 void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
                               const StepOutput &output) const {
   const std::size_t d = dimensions_.width;
@@ -76,8 +99,8 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
   readMatrixRow(positions_, static_cast<std::size_t>(input.position), w.normed.data());
   addInPlace(w.x.data(), w.normed.data(), d);
   const DecoderLayerScratch scratch{w.normed.data(),    w.qkv.data(),   w.attended.data(),
-                                    w.projected.data(), w.ffn.data(),   w.positions.data(),
-                                    w.gathered.data(),  w.scores.data()};
+                                    w.projected.data(), w.ffn.data(),   w.runs.data(),
+                                    w.partial.data(),   w.scores.data()};
   const std::size_t s = dimensions_.cacheLength;
   const std::size_t t = dimensions_.audioContext;
   const std::size_t block = d * t;
@@ -89,8 +112,14 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     const DecoderCacheView cache{input.keyCache + l * d * s, input.valueCache + l * d * s,
                                  input.updateMask, input.paddingMask};
-    const CrossMemoryView memory{input.memory + 2 * l * block,
-                                 input.memory + 2 * l * block + block};
+    CrossMemoryView memory;
+    if (input.halfMemory != nullptr) {
+      memory.halfKeysTransposed = input.halfMemory + 2 * l * block;
+      memory.halfValuesTransposed = input.halfMemory + 2 * l * block + block;
+    } else {
+      memory.keysTransposed = input.memory + 2 * l * block;
+      memory.valuesTransposed = input.memory + 2 * l * block + block;
+    }
     decoderLayerStep(layers_[l], layerShape_, w.x.data(), cache, memory, scratch,
                      output.newKeys + l * d, output.newValues + l * d, w.crossWeights.data());
     if (output.alignment != nullptr) {

@@ -29,8 +29,8 @@ public:
 
   private:
     friend class TextDecoderNetwork;
-    std::vector<float> x, normed, qkv, attended, projected, ffn, gathered, scores, crossWeights;
-    std::vector<std::size_t> positions;
+    std::vector<float> x, normed, qkv, attended, projected, ffn, partial, scores, crossWeights;
+    std::vector<std::size_t> runs;
   };
 
   struct StepInput {
@@ -40,7 +40,9 @@ public:
     const std::uint16_t *valueCache = nullptr;
     const std::int32_t *updateMask = nullptr; // S: non-zero at the slot this step writes
     const float *paddingMask = nullptr;       // S: 0 attends, -10000 masks
-    const float *memory = nullptr;            // from computeMemory()
+    // From computeMemory(): float32 in `memory` or float16 bits in `halfMemory` (set one).
+    const float *memory = nullptr;
+    const std::uint16_t *halfMemory = nullptr;
   };
   struct StepOutput {
     float *logits = nullptr;    // vocabulary
@@ -54,12 +56,17 @@ public:
     return alignmentHeads_;
   }
 
-  // Floats of one encoder output's cross-attention memory.
+  // Elements of one encoder output's cross-attention memory.
   std::size_t memorySize() const;
+  // Whether the memory is best held as float16: so when the decoder's weights are, since every
+  // step streams the whole memory and float16 halves its bytes. Float32 weights keep float32.
+  bool memoryIsHalf() const;
   // encoder: [D x audio positions] channel-major. With float16 weights it allocates one scratch
   // of a layer's widened cross-attention key/value matrices per call. Calls BLAS: not from inside
   // parallelFor.
   void computeMemory(const float *encoder, float *memory) const;
+  // The same narrowed to float16 bits; also allocates one layer's float32 memory per call.
+  void computeMemory(const float *encoder, std::uint16_t *memory) const;
 
   // One step. Throws MLModelError (featureType) for a token outside the vocabulary or a position
   // outside the learned positions. Never allocates. Calls BLAS: not from inside parallelFor.

@@ -2,7 +2,7 @@
 
 #include "platform/ml/runner/kernels/Blas.hpp"
 #include "platform/ml/runner/kernels/Gemm.hpp"
-#include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
@@ -143,52 +143,79 @@ void attendHalfCache(const CachedAttention &shape, const float *q, const float *
                      const std::uint16_t *valueCache, const std::int32_t *updateMask,
                      const float *paddingMask, const CachedAttentionScratch &scratch, float *out) {
   const std::size_t length = shape.cacheLength;
-  std::size_t count = 0;
+  bool anyAttended = false;
+  for (std::size_t s = 0; s < length && !anyAttended; ++s) {
+    anyAttended = paddingMask[s] > kAttendedMaskFloor;
+  }
+  auto attended = [&](std::size_t s) {
+    return !anyAttended || paddingMask[s] > kAttendedMaskFloor;
+  };
+  if (length == 0) {
+    std::fill(out, out + shape.heads * shape.headDim, 0.0f);
+    return;
+  }
+  // Scores span the first to the last attended position. Within it, the runs of positions read
+  // from the cache (attended and not updated) stream a channel row at a time; runs are
+  // [begin, end) pairs, apart by at least one position, so at most (cacheLength + 1) / 2.
+  std::size_t first = length, last = 0;
   for (std::size_t s = 0; s < length; ++s) {
-    if (paddingMask[s] > kAttendedMaskFloor) {
-      scratch.positions[count++] = s;
+    if (attended(s)) {
+      first = std::min(first, s);
+      last = s;
     }
   }
-  if (count == 0) {
-    for (std::size_t s = 0; s < length; ++s) {
-      scratch.positions[count++] = s;
+  std::size_t runCount = 0;
+  for (std::size_t s = first; s <= last;) {
+    if (!attended(s) || updateMask[s] != 0) {
+      ++s;
+      continue;
     }
+    const std::size_t begin = s;
+    while (s <= last && attended(s) && updateMask[s] == 0) {
+      ++s;
+    }
+    scratch.runs[2 * runCount] = begin;
+    scratch.runs[2 * runCount + 1] = s;
+    ++runCount;
   }
+  const std::size_t span = last - first + 1;
   const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
-  const float *table = halfToFloatTable();
-  const std::size_t *positions = scratch.positions;
-  parallelFor(0, shape.heads, 2, [&](std::size_t begin, std::size_t end) {
+  parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
     for (std::size_t h = begin; h < end; ++h) {
-      float *gathered = scratch.gathered + h * shape.headDim * length;
-      float *scores = scratch.scores + h * length;
-      for (std::size_t i = 0; i < count; ++i) {
-        scores[i] = 0.0f;
+      const std::size_t base = h * shape.headDim;
+      float *scores = scratch.scores + h * length; // scores[j] belongs to position first + j
+      float *partial = scratch.partial + base;
+      const float *query = q + base;
+      for (std::size_t r = 0; r < runCount; ++r) {
+        const std::size_t runBegin = scratch.runs[2 * r], runEnd = scratch.runs[2 * r + 1];
+        halfDotColumns(keyCache + base * length + runBegin, shape.headDim, runEnd - runBegin,
+                       length, query, scores + (runBegin - first));
       }
-      // Keys: gather the head's channels (widened) and accumulate scores position-wise.
-      for (std::size_t c = 0; c < shape.headDim; ++c) {
-        const std::size_t channel = h * shape.headDim + c;
-        const std::uint16_t *row = keyCache + channel * length;
-        float *g = gathered + c * length;
-        for (std::size_t i = 0; i < count; ++i) {
-          const std::size_t s = positions[i];
-          g[i] = updateMask[s] != 0 ? newKey[channel] : table[row[s]];
+      const float newScore = dot(query, newKey + base, shape.headDim);
+      for (std::size_t j = 0; j < span; ++j) {
+        const std::size_t s = first + j;
+        if (!attended(s)) {
+          scores[j] = -INFINITY; // an exact zero weight after the softmax
+        } else {
+          scores[j] = (updateMask[s] != 0 ? newScore : scores[j]) * scale + paddingMask[s];
         }
-        axpy(q[channel], g, scores, count);
       }
-      for (std::size_t i = 0; i < count; ++i) {
-        scores[i] = scores[i] * scale + paddingMask[positions[i]];
-      }
-      softmaxInPlace(scores, count);
-      for (std::size_t c = 0; c < shape.headDim; ++c) {
-        const std::size_t channel = h * shape.headDim + c;
-        const std::uint16_t *row = valueCache + channel * length;
-        float *g = gathered + c * length;
-        for (std::size_t i = 0; i < count; ++i) {
-          const std::size_t s = positions[i];
-          g[i] = updateMask[s] != 0 ? newValue[channel] : table[row[s]];
+      softmaxInPlace(scores, span);
+      float *result = out + base;
+      std::fill(result, result + shape.headDim, 0.0f);
+      float newWeight = 0.0f;
+      for (std::size_t j = 0; j < span; ++j) {
+        if (updateMask[first + j] != 0 && attended(first + j)) {
+          newWeight += scores[j];
         }
-        out[channel] = dot(scores, g, count);
       }
+      for (std::size_t r = 0; r < runCount; ++r) {
+        const std::size_t runBegin = scratch.runs[2 * r], runEnd = scratch.runs[2 * r + 1];
+        halfDotRows(valueCache + base * length + runBegin, shape.headDim, runEnd - runBegin, length,
+                    scores + (runBegin - first), partial);
+        addInPlace(result, partial, shape.headDim);
+      }
+      axpy(newWeight, newValue + base, result, shape.headDim);
     }
   });
 }
@@ -214,6 +241,34 @@ void attendMemory(const MemoryAttention &shape, const float *q, const float *key
     for (std::size_t channel = begin; channel < end; ++channel) {
       const float *weights = probabilities + (channel / shape.headDim) * shape.length;
       out[channel] = dot(weights, valuesTransposed + channel * shape.length, shape.length);
+    }
+  });
+}
+
+void attendMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *keysTransposed,
+                  const std::uint16_t *valuesTransposed, float *probabilities, float *out) {
+  const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
+  const std::size_t length = shape.length;
+  parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t h = begin; h < end; ++h) {
+      float *scores = probabilities + h * length;
+      const std::size_t base = h * shape.headDim;
+      halfDotColumns(keysTransposed + base * length, shape.headDim, length, length, q + base,
+                     scores);
+      for (std::size_t t = 0; t < length; ++t) {
+        scores[t] *= scale;
+      }
+      softmaxInPlace(scores, length);
+    }
+  });
+  // Channels are many and independent: a finer split than per head keeps every thread streaming.
+  parallelFor(0, shape.heads * shape.headDim, 16, [&](std::size_t begin, std::size_t end) {
+    while (begin < end) {
+      const std::size_t head = begin / shape.headDim;
+      const std::size_t stop = std::min(end, (head + 1) * shape.headDim);
+      halfDotRows(valuesTransposed + begin * length, stop - begin, length, length,
+                  probabilities + head * length, out + begin);
+      begin = stop;
     }
   });
 }

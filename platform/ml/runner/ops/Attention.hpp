@@ -27,16 +27,17 @@ void attendSequence(const SequenceAttention &shape, const float *q, const float 
 // element (channel c, position s) at cache[c * cacheLength + s], the pointers already offset to
 // the layer's first channel. The position whose update mask is non-zero reads the new key and
 // value (this step's) instead of the cache. Positions whose padding mask is above -1000 take part
-// with the mask value added to their score; if none does, every position takes part.
+// with the mask value added to their score; if none does, every position takes part. Cache
+// entries of positions that take no part, and of updated positions, are never read.
 struct CachedAttention {
   std::size_t heads = 0;
   std::size_t headDim = 0;
   std::size_t cacheLength = 0; // S
 };
 struct CachedAttentionScratch {
-  std::size_t *positions = nullptr; // cacheLength entries
-  float *gathered = nullptr;        // heads * headDim * cacheLength floats
-  float *scores = nullptr;          // heads * cacheLength floats
+  std::size_t *runs = nullptr; // cacheLength + 1 entries
+  float *scores = nullptr;     // heads * cacheLength floats
+  float *partial = nullptr;    // heads * headDim floats
 };
 void attendHalfCache(const CachedAttention &shape, const float *q, const float *newKey,
                      const float *newValue, const std::uint16_t *keyCache,
@@ -53,5 +54,8 @@ struct MemoryAttention {
 };
 void attendMemory(const MemoryAttention &shape, const float *q, const float *keysTransposed,
                   const float *valuesTransposed, float *probabilities, float *out);
+// The same over a float16 memory (half the bytes to stream), widened in the inner loops.
+void attendMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *keysTransposed,
+                  const std::uint16_t *valuesTransposed, float *probabilities, float *out);
 
 } // namespace platform::runner

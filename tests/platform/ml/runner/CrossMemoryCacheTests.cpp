@@ -62,15 +62,19 @@ TEST(CrossMemoryCache, ARefilledBufferGetsAFreshMemoryInPlaceOfTheOld) {
   std::vector<float> scratch(f.options.dimensions.width * f.options.dimensions.audioContext);
   const MLMultiArray buffer = f.encoderOutput(0.5f);
   const auto before = cache.memoryFor(buffer, scratch.data());
-  const std::vector<float> firstValues = before->values;
+  // Float16 weights: the memory is held as float16 too.
+  ASSERT_TRUE(f.network->memoryIsHalf());
+  EXPECT_TRUE(before->values.empty());
+  const std::vector<std::uint16_t> firstValues = before->halfValues;
+  ASSERT_EQ(firstValues.size(), f.network->memorySize());
   auto *halves = buffer.data<Float16>();
   for (int i = 0; i < buffer.count(); ++i) {
     halves[i] = static_cast<Float16>(-0.25f);
   }
   const auto after = cache.memoryFor(buffer, scratch.data());
   EXPECT_NE(after.get(), before.get());
-  EXPECT_NE(after->values, firstValues);
-  EXPECT_EQ(before->values, firstValues); // a step still holding the old memory keeps it
+  EXPECT_NE(after->halfValues, firstValues);
+  EXPECT_EQ(before->halfValues, firstValues); // a step still holding the old memory keeps it
   EXPECT_EQ(cache.size(), 1u);
 }
 

@@ -50,7 +50,7 @@ TEST_P(HalfKernelPaths, MatrixVectorProductMatchesAFloat64ProductOnOddSizes) {
   EXPECT_EQ(halfKernelPath(), GetParam());
   std::mt19937 generator(5);
   for (std::size_t rows : {1u, 7u, 513u}) {
-    for (std::size_t cols : {1u, 15u, 1025u}) {
+    for (std::size_t cols : {1u, 15u, 63u, 1025u}) {
       // A row stride one longer than the row starts every other row at an odd element.
       const std::size_t lda = cols + 1;
       SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols));
@@ -71,6 +71,66 @@ TEST_P(HalfKernelPaths, MatrixVectorProductMatchesAFloat64ProductOnOddSizes) {
       EXPECT_EQ(y[rows], 12345.0f); // nothing written past the last row
     }
   }
+}
+
+// The product with the transposed matrix: rows are taken four at a time, so row counts leave
+// every remainder, and column counts every vector tail.
+TEST_P(HalfKernelPaths, TransposedProductMatchesAFloat64ProductOnOddSizes) {
+  std::mt19937 generator(6);
+  for (std::size_t rows : {1u, 6u, 7u, 513u}) {
+    for (std::size_t cols : {1u, 15u, 63u, 1025u}) {
+      const std::size_t lda = cols + 1;
+      SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols));
+      const auto a = randomHalves(rows * lda, generator);
+      const auto x = randomFloats(rows, generator);
+      std::vector<float> y(cols + 1, 12345.0f);
+      halfDotColumns(a.data(), rows, cols, lda, x.data(), y.data());
+      for (std::size_t c = 0; c < cols; ++c) {
+        double exact = 0;
+        double magnitude = 0;
+        for (std::size_t r = 0; r < rows; ++r) {
+          const double term = static_cast<double>(halfToFloat(a[r * lda + c])) * x[r];
+          exact += term;
+          magnitude += std::abs(term);
+        }
+        ASSERT_NEAR(y[c], exact, 1e-6 * magnitude + 1e-12) << "column " << c;
+      }
+      EXPECT_EQ(y[cols], 12345.0f); // nothing written past the last column
+    }
+  }
+}
+
+// Narrowing rounds as the scalar conversion does: every float16 value, the midpoints between
+// neighbours (ties to even) and values just either side of them, subnormals, overflow and the
+// specials, at offsets that leave every vector tail.
+TEST_P(HalfKernelPaths, NarrowingMatchesTheScalarRoundingForEveryHalfAndMidpoint) {
+  std::vector<float> values;
+  for (std::uint32_t bits = 0; bits < 0x7c00; ++bits) {
+    const float value = halfToFloat(static_cast<std::uint16_t>(bits));
+    const float next = halfToFloat(static_cast<std::uint16_t>(bits + 1));
+    const float midpoint = value + (next - value) / 2;
+    for (float v :
+         {value, midpoint, std::nextafter(midpoint, 0.0f), std::nextafter(midpoint, INFINITY)}) {
+      values.push_back(v);
+      values.push_back(-v);
+    }
+  }
+  for (float v : {65504.0f, 65519.0f, 65520.0f, 1e6f, INFINITY, -INFINITY, 1e-10f, -1e-30f}) {
+    values.push_back(v);
+  }
+  for (std::size_t offset : {0u, 1u, 7u}) {
+    const std::size_t count = values.size() - offset;
+    std::vector<std::uint16_t> narrowed(count + 1, 0xabcd);
+    narrowToHalf(values.data() + offset, narrowed.data(), count);
+    for (std::size_t i = 0; i < count; ++i) {
+      ASSERT_EQ(narrowed[i], floatToHalf(values[offset + i])) << "value " << values[offset + i];
+    }
+    EXPECT_EQ(narrowed[count], 0xabcd);
+  }
+  const float nan = std::nanf("");
+  std::uint16_t bits = 0;
+  narrowToHalf(&nan, &bits, 1);
+  EXPECT_TRUE(std::isnan(halfToFloat(bits)));
 }
 
 TEST_P(HalfKernelPaths, WideningAndAddingAreExactForEveryValueAndOffset) {

@@ -216,7 +216,7 @@ ReferenceDecoding
 referenceDecoder(const ModelDimensions &d,
                  const std::vector<std::pair<std::size_t, std::size_t>> &alignmentHeads,
                  const SafeTensorsFile &weights, const std::vector<std::int32_t> &tokens,
-                 const std::vector<float> &encoder, bool halfCache) {
+                 const std::vector<float> &encoder, bool halfCache, bool halfMemory) {
   const Reader read{weights};
   const std::size_t D = d.width;
   const std::size_t T = d.audioContext;
@@ -257,6 +257,12 @@ referenceDecoder(const ModelDimensions &d,
     for (std::size_t t = 0; t < T; ++t) {
       crossKeys[t] = ck(memory[t], D);
       crossValues[t] = cv(memory[t], D);
+      if (halfMemory) {
+        for (std::size_t c = 0; c < D; ++c) {
+          crossKeys[t][c] = roundToHalf(crossKeys[t][c]);
+          crossValues[t][c] = roundToHalf(crossValues[t][c]);
+        }
+      }
     }
     Matrix queries(N), keys(N), values(N);
     for (std::size_t i = 0; i < N; ++i) {

@@ -24,12 +24,14 @@ struct ReferenceDecoding {
 
 // Runs the whole token sequence at once with causal self-attention (no cache). encoder:
 // [D x T] channel-major. With `halfCache`, keys and values of earlier positions are rounded to
-// float16 as a float16 cache would hold them (the current position keeps its exact values).
+// float16 as a float16 cache would hold them (the current position keeps its exact values). With
+// `halfMemory`, the cross-attention keys and values are rounded to float16 as a float16 memory
+// holds them.
 ReferenceDecoding
 referenceDecoder(const platform::runner::ModelDimensions &d,
                  const std::vector<std::pair<std::size_t, std::size_t>> &alignmentHeads,
                  const platform::runner::SafeTensorsFile &weights,
                  const std::vector<std::int32_t> &tokens, const std::vector<float> &encoder,
-                 bool halfCache);
+                 bool halfCache, bool halfMemory = false);
 
 } // namespace mqtest

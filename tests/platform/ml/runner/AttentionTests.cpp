@@ -1,0 +1,212 @@
+// The decoder's one-position attention ops against float64 references, on every float16 kernel
+// path this CPU offers and the portable one.
+
+#include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/runner/ops/Attention.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace platform::runner;
+
+constexpr float kMasked = -10000.0f;
+
+class AttentionPaths : public ::testing::TestWithParam<HalfKernelPath> {
+protected:
+  void SetUp() override {
+    if (!halfKernelPathAvailable(GetParam())) {
+      GTEST_SKIP() << "this CPU has no " << halfKernelPathName(GetParam()) << " path";
+    }
+    forceHalfKernelPath(GetParam());
+  }
+  void TearDown() override { resetHalfKernelPath(); }
+};
+
+std::vector<float> randomFloats(std::size_t count, std::mt19937 &generator) {
+  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+  std::vector<float> values(count);
+  for (auto &v : values) {
+    v = value(generator);
+  }
+  return values;
+}
+
+// Softmax-weighted values of one head in float64. score(s) and value(c, s) give the operands of
+// the positions in `taking`, each with its mask value.
+template <class Score, class Value>
+std::vector<double> attendReference(const std::vector<std::size_t> &taking,
+                                    const std::vector<double> &masks, std::size_t headDim,
+                                    Score score, Value value) {
+  std::vector<double> weights;
+  double maximum = -INFINITY;
+  for (std::size_t i = 0; i < taking.size(); ++i) {
+    // The mask is added in float32 as the runner does: next to -10000 that addition rounds the
+    // score to 1e-3, which no float64 sum would show.
+    const auto scaled =
+        static_cast<float>(score(taking[i]) / std::sqrt(static_cast<double>(headDim)));
+    weights.push_back(scaled + static_cast<float>(masks[i]));
+    maximum = std::max(maximum, weights.back());
+  }
+  double sum = 0;
+  for (auto &w : weights) {
+    w = std::exp(w - maximum);
+    sum += w;
+  }
+  std::vector<double> out(headDim, 0.0);
+  for (std::size_t c = 0; c < headDim; ++c) {
+    for (std::size_t i = 0; i < taking.size(); ++i) {
+      out[c] += weights[i] / sum * value(c, taking[i]);
+    }
+  }
+  return out;
+}
+
+struct CacheCase {
+  std::string name;
+  std::string attended; // one character per cache position: 'x' attends, '.' is masked
+  std::size_t update;   // the position this step writes
+};
+
+// Cache entries the op must not read (masked positions and the slot being written) hold NaN and
+// infinity, so reading one would show in the result.
+TEST_P(AttentionPaths, CachedAttentionMatchesFloat64AndNeverReadsUnusedSlots) {
+  const std::vector<CacheCase> cases = {
+      {"a prefix with the update at its end", "xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx..........",
+       36},
+      {"holes and the update inside", "..xx.xxxxx..x.xxxxxxxxxxxxxxxxxxx.xx.x.", 20},
+      {"every other position", "x.x.x.x.x", 4},
+      {"only the update", "....x....", 4},
+      {"an update outside the attended ones", "xxxxx....", 7},
+      {"nothing attended: every position takes part", ".......", 3},
+  };
+  constexpr std::size_t kHeads = 3, kHeadDim = 20, kWidth = kHeads * kHeadDim;
+  std::mt19937 generator(17);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t length = c.attended.size();
+    const bool anyAttended = c.attended.find('x') != std::string::npos;
+    auto takesPart = [&](std::size_t s) { return !anyAttended || c.attended[s] == 'x'; };
+    std::vector<std::uint16_t> keys(kWidth * length), values(kWidth * length);
+    std::vector<float> padding(length), q = randomFloats(kWidth, generator);
+    std::vector<float> newKey = randomFloats(kWidth, generator);
+    std::vector<float> newValue = randomFloats(kWidth, generator);
+    std::vector<std::int32_t> update(length, 0);
+    update[c.update] = 1;
+    std::uniform_real_distribution<float> maskValue(-3.0f, 0.0f);
+    for (std::size_t s = 0; s < length; ++s) {
+      padding[s] = c.attended[s] == 'x' ? maskValue(generator) : kMasked;
+      const bool read = takesPart(s) && s != c.update;
+      for (std::size_t ch = 0; ch < kWidth; ++ch) {
+        keys[ch * length + s] = read ? floatToHalf(maskValue(generator) + 1.5f) : 0x7e00;   // NaN
+        values[ch * length + s] = read ? floatToHalf(maskValue(generator) + 1.5f) : 0x7c00; // inf
+      }
+    }
+    std::vector<std::size_t> runs(length + 1);
+    std::vector<float> scores(kHeads * length), partial(kWidth), out(kWidth + 1, 7.0f);
+    attendHalfCache({kHeads, kHeadDim, length}, q.data(), newKey.data(), newValue.data(),
+                    keys.data(), values.data(), update.data(), padding.data(),
+                    {runs.data(), scores.data(), partial.data()}, out.data());
+
+    std::vector<std::size_t> taking;
+    std::vector<double> masks;
+    for (std::size_t s = 0; s < length; ++s) {
+      if (takesPart(s)) {
+        taking.push_back(s);
+        masks.push_back(padding[s]);
+      }
+    }
+    for (std::size_t h = 0; h < kHeads; ++h) {
+      const std::size_t base = h * kHeadDim;
+      auto key = [&](std::size_t ch, std::size_t s) -> double {
+        return s == c.update ? newKey[ch] : halfToFloat(keys[ch * length + s]);
+      };
+      const auto expected = attendReference(
+          taking, masks, kHeadDim,
+          [&](std::size_t s) {
+            double sum = 0;
+            for (std::size_t i = 0; i < kHeadDim; ++i) {
+              sum += static_cast<double>(q[base + i]) * key(base + i, s);
+            }
+            return sum;
+          },
+          [&](std::size_t i, std::size_t s) -> double {
+            return s == c.update ? newValue[base + i]
+                                 : halfToFloat(values[(base + i) * length + s]);
+          });
+      for (std::size_t i = 0; i < kHeadDim; ++i) {
+        ASSERT_NEAR(out[base + i], expected[i], 1e-5) << "head " << h << ", channel " << i;
+      }
+    }
+    EXPECT_EQ(out[kWidth], 7.0f);
+  }
+}
+
+// The float16 memory gives the float32 memory's result on the same (float16-exact) values, and
+// both match float64, for lengths that leave every vector tail.
+TEST_P(AttentionPaths, MemoryAttentionOverFloat16MatchesFloat64) {
+  constexpr std::size_t kHeads = 3, kHeadDim = 12, kWidth = kHeads * kHeadDim;
+  std::mt19937 generator(23);
+  for (std::size_t length : {1u, 15u, 67u, 1500u}) {
+    SCOPED_TRACE(std::to_string(length) + " positions");
+    std::vector<std::uint16_t> halfKeys(kWidth * length), halfValues(kWidth * length);
+    std::vector<float> keys(kWidth * length), values(kWidth * length);
+    const auto k = randomFloats(kWidth * length, generator);
+    const auto v = randomFloats(kWidth * length, generator);
+    for (std::size_t i = 0; i < k.size(); ++i) {
+      halfKeys[i] = floatToHalf(2.0f * k[i]);
+      halfValues[i] = floatToHalf(v[i]);
+      keys[i] = halfToFloat(halfKeys[i]);
+      values[i] = halfToFloat(halfValues[i]);
+    }
+    const auto q = randomFloats(kWidth, generator);
+    const MemoryAttention shape{kHeads, kHeadDim, length};
+    std::vector<float> halfWeights(kHeads * length), halfOut(kWidth);
+    std::vector<float> floatWeights(kHeads * length), floatOut(kWidth);
+    attendMemory(shape, q.data(), halfKeys.data(), halfValues.data(), halfWeights.data(),
+                 halfOut.data());
+    attendMemory(shape, q.data(), keys.data(), values.data(), floatWeights.data(), floatOut.data());
+
+    std::vector<std::size_t> taking(length);
+    for (std::size_t t = 0; t < length; ++t) {
+      taking[t] = t;
+    }
+    const std::vector<double> masks(length, 0.0);
+    for (std::size_t h = 0; h < kHeads; ++h) {
+      const std::size_t base = h * kHeadDim;
+      const auto expected = attendReference(
+          taking, masks, kHeadDim,
+          [&](std::size_t t) {
+            double sum = 0;
+            for (std::size_t i = 0; i < kHeadDim; ++i) {
+              sum += static_cast<double>(q[base + i]) * keys[(base + i) * length + t];
+            }
+            return sum;
+          },
+          [&](std::size_t i, std::size_t t) -> double { return values[(base + i) * length + t]; });
+      for (std::size_t i = 0; i < kHeadDim; ++i) {
+        ASSERT_NEAR(halfOut[base + i], expected[i], 1e-5) << "head " << h << ", channel " << i;
+        ASSERT_NEAR(halfOut[base + i], floatOut[base + i], 1e-5);
+      }
+      for (std::size_t t = 0; t < length; ++t) {
+        ASSERT_NEAR(halfWeights[h * length + t], floatWeights[h * length + t], 1e-6)
+            << "head " << h << ", position " << t;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Runner, AttentionPaths,
+                         ::testing::Values(HalfKernelPath::portable, HalfKernelPath::avx2,
+                                           HalfKernelPath::avx512),
+                         [](const auto &info) {
+                           return std::string(halfKernelPathName(info.param));
+                         });
+
+} // namespace
