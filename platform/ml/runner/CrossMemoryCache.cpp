@@ -40,8 +40,14 @@ std::size_t CrossMemoryCache::size() const {
 
 void CrossMemoryCache::recycle(std::shared_ptr<Memory> &entry) {
   // Copies are only made under mutex_, so a count of one cannot rise while it is read.
-  if (entry.use_count() == 1 && spare_.empty() && entry->values.size() == network_.memorySize()) {
+  if (entry.use_count() != 1) {
+    return;
+  }
+  if (spare_.empty() && entry->values.size() == network_.memorySize()) {
     spare_ = std::exchange(entry->values, {});
+  }
+  if (spareHalf_.empty() && entry->halfValues.size() == network_.memorySize()) {
+    spareHalf_ = std::exchange(entry->halfValues, {});
   }
 }
 
@@ -82,6 +88,7 @@ CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
           recycle(candidate);
           candidate = std::make_shared<Memory>();
           candidate->values = std::exchange(spare_, {});
+          candidate->halfValues = std::exchange(spareHalf_, {});
           candidate->storage = storage;
           candidate->address = encoderOutput.dataPointer();
           candidate->type = encoderOutput.dataType();
@@ -94,6 +101,7 @@ CrossMemoryCache::memoryFor(const MLMultiArray &encoderOutput, float *widened) {
     if (!entry) {
       entry = std::make_shared<Memory>();
       entry->values = std::exchange(spare_, {});
+      entry->halfValues = std::exchange(spareHalf_, {});
       entry->storage = storage;
       entry->address = encoderOutput.dataPointer();
       entry->type = encoderOutput.dataType();

@@ -54,7 +54,8 @@ private:
   const TextDecoderNetwork &network_;
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<Memory>> entries_;
-  std::vector<float> spare_; // a finished window's values, or empty
+  std::vector<float> spare_;             // a finished window's values, or empty
+  std::vector<std::uint16_t> spareHalf_; // the same for a float16 memory
 };
 
 // A 64-bit digest of `bytes` bytes (not cryptographic; detects changed contents).

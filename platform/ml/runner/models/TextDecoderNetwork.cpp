@@ -43,15 +43,20 @@ std::size_t TextDecoderNetwork::memorySize() const {
   return dimensions_.decoderLayers * 2 * dimensions_.width * dimensions_.audioContext;
 }
 
+std::size_t TextDecoderNetwork::crossScratchSize() const {
+  // Only the stacked cross-attention key/value matrices are widened for the memory: a scratch the
+  // size of the store's largest matrix (the token embedding) would be tens of megabytes per
+  // window.
+  std::size_t size = 0;
+  for (const auto &layer : layers_) {
+    size = std::max(size, layer.crossAttention.kv.widenedSize());
+  }
+  return size;
+}
+
 void TextDecoderNetwork::computeMemory(const float *encoder, float *memory) const {
   const std::size_t block = dimensions_.width * dimensions_.audioContext;
-  // Only the stacked cross-attention key/value matrices are widened here: a scratch the size of
-  // the store's largest matrix (the token embedding) would be tens of megabytes per window.
-  std::size_t scratchSize = 0;
-  for (const auto &layer : layers_) {
-    scratchSize = std::max(scratchSize, layer.crossAttention.kv.widenedSize());
-  }
-  std::vector<float> weightScratch(scratchSize);
+  std::vector<float> weightScratch(crossScratchSize());
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     float *keys = memory + 2 * l * block;
     computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, keys, keys + block,
@@ -65,7 +70,7 @@ bool TextDecoderNetwork::memoryIsHalf() const {
 
 void TextDecoderNetwork::computeMemory(const float *encoder, std::uint16_t *memory) const {
   const std::size_t block = dimensions_.width * dimensions_.audioContext;
-  std::vector<float> weightScratch(store_.largestWidenedSize());
+  std::vector<float> weightScratch(crossScratchSize());
   std::vector<float> layerMemory(2 * block);
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, layerMemory.data(),

@@ -77,6 +77,9 @@ public:
   double weightBytesPerStep() const;
 
 private:
+  // Floats of the widened weights computeMemory needs.
+  std::size_t crossScratchSize() const;
+
   ModelDimensions dimensions_;
   std::vector<std::pair<std::size_t, std::size_t>> alignmentHeads_;
   WeightStore store_;

@@ -83,22 +83,24 @@ TEST(CrossMemoryCache, ARefilledBufferGetsAFreshMemoryInPlaceOfTheOld) {
 TEST(CrossMemoryCache, ANewWindowReusesAFinishedWindowsBufferWithItsOwnValues) {
   NetworkFixture f;
   std::vector<float> scratch(f.options.dimensions.width * f.options.dimensions.audioContext);
-  std::vector<float> expected(f.network->memorySize());
+  // Float16 weights: the memory is float16.
+  std::vector<std::uint16_t> expected(f.network->memorySize());
   {
     std::vector<float> widened(scratch.size(), 0.75f);
     f.network->computeMemory(widened.data(), expected.data());
   }
 
   CrossMemoryCache cache(*f.network);
-  const float *finishedBuffer = nullptr;
+  const std::uint16_t *finishedBuffer = nullptr;
   {
     const MLMultiArray finished = f.encoderOutput(0.25f);
-    finishedBuffer = cache.memoryFor(finished, scratch.data())->values.data();
+    finishedBuffer = cache.memoryFor(finished, scratch.data())->halfValues.data();
   }
+  ASSERT_NE(finishedBuffer, nullptr);
   const MLMultiArray next = f.encoderOutput(0.75f);
   const auto memory = cache.memoryFor(next, scratch.data());
-  EXPECT_EQ(memory->values.data(), finishedBuffer);
-  EXPECT_EQ(memory->values, expected);
+  EXPECT_EQ(memory->halfValues.data(), finishedBuffer);
+  EXPECT_EQ(memory->halfValues, expected);
   EXPECT_EQ(cache.size(), 1u);
 }
 
@@ -112,11 +114,12 @@ TEST(CrossMemoryCache, AMemoryAStepStillHoldsIsNotHandedToTheNextWindow) {
     const MLMultiArray finished = f.encoderOutput(0.25f);
     held = cache.memoryFor(finished, scratch.data());
   }
-  const std::vector<float> heldValues = held->values;
+  const std::vector<std::uint16_t> heldValues = held->halfValues;
+  ASSERT_FALSE(heldValues.empty());
   const MLMultiArray next = f.encoderOutput(0.75f);
   const auto memory = cache.memoryFor(next, scratch.data());
-  EXPECT_NE(memory->values.data(), held->values.data());
-  EXPECT_EQ(held->values, heldValues);
+  EXPECT_NE(memory->halfValues.data(), held->halfValues.data());
+  EXPECT_EQ(held->halfValues, heldValues);
   EXPECT_EQ(cache.size(), 1u);
 }
 
