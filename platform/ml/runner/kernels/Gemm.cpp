@@ -149,9 +149,9 @@ TaskPlan planTasks(std::size_t m, std::size_t n, std::size_t threads) {
 
 void productOnPanels(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                      std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                     const float *bias, GemmActivation activation) {
+                     const float *bias, float *bScratch, GemmActivation activation) {
   const std::size_t nPanels = ceilDiv(n, kCols);
-  float *packedB = packedBScratch.get(packedBSize(k, n));
+  float *packedB = bScratch != nullptr ? bScratch : packedBScratch.get(packedBSize(k, n));
   // About 64 Ki elements per chunk of packing.
   const std::size_t panelGrain =
       std::max<std::size_t>(1, 65536 / std::max<std::size_t>(1, k * kCols));
@@ -202,7 +202,7 @@ void finishRows(float *c, std::size_t m, std::size_t n, std::size_t ldc, const f
 
 void productOnBlas(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                    std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                   const float *bias, float *widenScratch, GemmActivation activation) {
+                   const float *bias, float *bScratch, GemmActivation activation) {
   if (k == 0) {
     // The library refuses a zero-length leading dimension; the product is beta * C.
     parallelFor(0, m, 64, [&](std::size_t begin, std::size_t end) {
@@ -213,11 +213,11 @@ void productOnBlas(std::size_t m, std::size_t n, std::size_t k, float alpha, con
       }
     });
   } else if (b.isHalf()) {
-    if (widenScratch == nullptr) {
+    if (bScratch == nullptr) {
       throw std::logic_error("a float16 matrix product needs a widening scratch");
     }
-    widenHalfB(b, k, n, widenScratch);
-    gemm(false, true, m, n, k, alpha, a, lda, widenScratch, k, beta, c, ldc);
+    widenHalfB(b, k, n, bScratch);
+    gemm(false, true, m, n, k, alpha, a, lda, bScratch, k, beta, c, ldc);
   } else {
     gemm(false, b.transposed, m, n, k, alpha, a, lda, b.data, b.ld, beta, c, ldc);
   }
@@ -371,14 +371,14 @@ void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const 
 
 void gemmProduct(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                  std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                 const float *bias, float *widenScratch, GemmActivation activation) {
+                 const float *bias, float *bScratch, GemmActivation activation) {
   if (m == 0 || n == 0) {
     return;
   }
   if (gemmPath() == GemmPath::blas) {
-    productOnBlas(m, n, k, alpha, a, lda, b, beta, c, ldc, bias, widenScratch, activation);
+    productOnBlas(m, n, k, alpha, a, lda, b, beta, c, ldc, bias, bScratch, activation);
   } else {
-    productOnPanels(m, n, k, alpha, a, lda, b, beta, c, ldc, bias, activation);
+    productOnPanels(m, n, k, alpha, a, lda, b, beta, c, ldc, bias, bScratch, activation);
   }
 }
 

@@ -49,13 +49,14 @@ enum class GemmActivation {
 
 // C[m x n] = activation(alpha * A * B + beta * C + bias[j]) on every row. `bias` may be null; beta
 // 0 means C is not read (it may hold anything). A has `lda` elements per row, C `ldc`. Runs on the
-// parallelFor pool and the BLAS library's threads: call it from outside parallelFor. The BLAS
-// path widens float16 B into `widenScratch` (n * k floats, caller-owned; unused otherwise); the
-// runner's path keeps its packed panels in scratch of each thread that is reused by later calls,
-// so once warm it allocates nothing.
+// parallelFor pool and the BLAS library's threads: call it from outside parallelFor.
+// `bScratch` is caller-owned scratch of packedBSize(k, n) floats, or null. The BLAS path widens
+// float16 B into it (required then; unused for float32 B). The runner's path packs B into it, or
+// when it is null into scratch of the calling thread kept for later calls; either way, once warm
+// it allocates nothing.
 void gemmProduct(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *a,
                  std::size_t lda, const GemmB &b, float beta, float *c, std::size_t ldc,
-                 const float *bias = nullptr, float *widenScratch = nullptr,
+                 const float *bias = nullptr, float *bScratch = nullptr,
                  GemmActivation activation = GemmActivation::none);
 
 // destination[j * k + p] = element (p, j) of float16 B widened: B^T as a dense [n x k] matrix,

@@ -36,6 +36,11 @@ const std::uint16_t *halfRow(const MatrixView &weight, std::size_t row) {
   return weight.half[block] + (row - block * blockRows) * weight.cols;
 }
 
+// The caller's scratch is sized for float16 weights only (widenedSize() is 0 otherwise).
+float *productScratch(const MatrixView &weight, float *weightScratch) {
+  return weight.isHalf() ? weightScratch : nullptr;
+}
+
 } // namespace
 
 void linear(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
@@ -52,7 +57,7 @@ void linear(const float *x, std::size_t rows, MatrixView weight, const float *bi
     gemvRows(weight.data, weight.rows, weight.cols, weight.cols, x, out);
   } else {
     gemmProduct(rows, weight.rows, weight.cols, 1.0f, x, xStride, productOperand(weight), 0.0f, out,
-                outStride, bias, weightScratch);
+                outStride, bias, productScratch(weight, weightScratch));
     return;
   }
   if (bias != nullptr) {
@@ -64,7 +69,8 @@ void linearGelu(const float *x, std::size_t rows, MatrixView weight, const float
                 float *weightScratch) {
   if (rows > 1) {
     gemmProduct(rows, weight.rows, weight.cols, 1.0f, x, weight.cols, productOperand(weight), 0.0f,
-                out, weight.rows, bias, weightScratch, GemmActivation::gelu);
+                out, weight.rows, bias, productScratch(weight, weightScratch),
+                GemmActivation::gelu);
     return;
   }
   linear(x, rows, weight, bias, out, 0, 0, weightScratch);

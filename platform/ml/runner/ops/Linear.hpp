@@ -20,16 +20,18 @@ struct MatrixView {
   std::size_t halfBlocks = 0;
 
   bool isHalf() const { return halfBlocks != 0; }
-  // Elements of a scratch that widens this matrix for a BLAS product: 0 for float32 weights.
-  std::size_t widenedSize() const { return isHalf() ? rows * cols : 0; }
+  // Elements of the caller's scratch a product of several rows with this matrix takes (at least
+  // rows * cols, so it also holds the matrix widened): 0 for float32 weights.
+  std::size_t widenedSize() const { return isHalf() ? packedBSize(cols, rows) : 0; }
 };
 
 // out[rows x weight.rows] = x[rows x weight.cols] * weight^T + bias (bias may be null).
 // `x` has `xStride` elements per row, `out` has `outStride` (0 means tightly packed).
 // One row runs as a matrix-vector product, reading float16 weights as they are. Several rows run
-// as one matrix product (gemmProduct), which reads float16 weights as they are where it packs
-// them itself; on the BLAS path they are first widened into `weightScratch` (weight.widenedSize()
-// floats, caller-owned and reused; unused for float32 weights). Not from inside parallelFor.
+// as one matrix product (gemmProduct) with `weightScratch` (weight.widenedSize() floats,
+// caller-owned and reused; may be null for float32 weights) as its scratch for the weight: float16
+// weights are widened there on the BLAS path and packed there on the runner's own.
+// Not from inside parallelFor.
 void linear(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
             std::size_t xStride = 0, std::size_t outStride = 0, float *weightScratch = nullptr);
 

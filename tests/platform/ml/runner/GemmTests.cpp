@@ -204,9 +204,9 @@ TEST_P(GemmPaths, ProductMatchesAFloat64ProductOnOddSizesAndStorages) {
           }
         }
         const std::vector<float> before = o.c;
-        std::vector<float> widenScratch(o.n * o.k + 1);
+        std::vector<float> bScratch(packedBSize(o.k, o.n));
         gemmProduct(o.m, o.n, o.k, scaling.alpha, o.a.data(), o.lda, o.operand, scaling.beta,
-                    o.c.data(), o.ldc, scaling.bias ? o.bias.data() : nullptr, widenScratch.data(),
+                    o.c.data(), o.ldc, scaling.bias ? o.bias.data() : nullptr, bScratch.data(),
                     scaling.activation);
         expectProduct(o, before, scaling);
       }
