@@ -1,13 +1,18 @@
 #include "platform/ml/runner/CrossMemoryCache.hpp"
 
 #include "platform/ml/runner/FeatureArrays.hpp"
+#include "platform/ml/runner/kernels/Parallel.hpp"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 #include <utility>
 
 namespace platform::runner {
 
-std::uint64_t contentDigest(const void *data, std::size_t bytes) {
+namespace {
+
+std::uint64_t blockDigest(const void *data, std::size_t bytes) {
   constexpr std::uint64_t kMultiplier = 0x9e3779b97f4a7c15ull;
   const auto *p = static_cast<const unsigned char *>(data);
   std::uint64_t lanes[4] = {1, 2, 3, 4};
@@ -29,6 +34,31 @@ std::uint64_t contentDigest(const void *data, std::size_t bytes) {
     digest ^= digest >> 32;
   }
   return digest;
+}
+
+} // namespace
+
+std::uint64_t contentDigest(const void *data, std::size_t bytes) {
+  // Every step of a window digests its encoder output (megabytes), so the blocks are digested on
+  // the parallelFor threads and their digests folded in order. Block edges depend only on the
+  // size, so a digest never depends on the thread count; at most kBlocks blocks, held on the
+  // stack.
+  constexpr std::size_t kBlocks = 64;
+  constexpr std::size_t kMinimumBlock = 256 * 1024;
+  const std::size_t block =
+      std::max(kMinimumBlock, ((bytes + kBlocks - 1) / kBlocks + 31) / 32 * 32);
+  const std::size_t blocks = std::max<std::size_t>(1, (bytes + block - 1) / block);
+  if (blocks == 1) {
+    return blockDigest(data, bytes);
+  }
+  std::array<std::uint64_t, kBlocks> digests{};
+  const auto *p = static_cast<const unsigned char *>(data);
+  parallelFor(0, blocks, 1, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t b = begin; b < end; ++b) {
+      digests[b] = blockDigest(p + b * block, std::min(block, bytes - b * block));
+    }
+  });
+  return blockDigest(digests.data(), blocks * sizeof(std::uint64_t));
 }
 
 CrossMemoryCache::CrossMemoryCache(const TextDecoderNetwork &network) : network_(network) {}
