@@ -69,8 +69,9 @@ void dotFourRows(const std::uint16_t *a, std::size_t lda, const float *x, std::s
   __m512 t0 = _mm512_setzero_ps(), t1 = _mm512_setzero_ps();
   __m512 t2 = _mm512_setzero_ps(), t3 = _mm512_setzero_ps();
   std::size_t c = 0;
-  // Each pass reads one cache line of every row: prefetch the same of the next four rows.
-  const std::size_t ahead = 4 * lda;
+  // Each pass reads one cache line of every row: prefetch the same of rows about 8 KiB ahead
+  // (measured best on the decoder's 512-column matrices; at least the next four rows).
+  const std::size_t ahead = (lda != 0 && lda < 1024 ? 4096 / lda : 4) * lda;
   for (; c + 32 <= n; c += 32) {
     prefetch(a0, ahead + c);
     prefetch(a1, ahead + c);
