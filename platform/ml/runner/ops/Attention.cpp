@@ -249,28 +249,33 @@ void attendMemory(const MemoryAttention &shape, const float *q, const std::uint1
                   const std::uint16_t *valuesTransposed, float *probabilities, float *out) {
   const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
   const std::size_t length = shape.length;
-  parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
-    for (std::size_t h = begin; h < end; ++h) {
-      float *scores = probabilities + h * length;
-      const std::size_t base = h * shape.headDim;
-      halfDotColumns(keysTransposed + base * length, shape.headDim, length, length, q + base,
-                     scores);
-      for (std::size_t t = 0; t < length; ++t) {
-        scores[t] *= scale;
-      }
-      softmaxInPlace(scores, length);
-    }
-  });
-  // Channels are many and independent: a finer split than per head keeps every thread streaming.
-  parallelFor(0, shape.heads * shape.headDim, 16, [&](std::size_t begin, std::size_t end) {
-    while (begin < end) {
-      const std::size_t head = begin / shape.headDim;
-      const std::size_t stop = std::min(end, (head + 1) * shape.headDim);
-      halfDotRows(valuesTransposed + begin * length, stop - begin, length, length,
-                  probabilities + head * length, out + begin);
-      begin = stop;
-    }
-  });
+  // One contiguous range of heads, then of channels, per thread: each thread streams one run of
+  // the memory, which reads markedly faster than chunks handed out in turn.
+  const std::size_t threads = parallelThreadCount();
+  parallelFor(0, shape.heads, std::max<std::size_t>(1, shape.heads / threads),
+              [&](std::size_t begin, std::size_t end) {
+                for (std::size_t h = begin; h < end; ++h) {
+                  float *scores = probabilities + h * length;
+                  const std::size_t base = h * shape.headDim;
+                  halfDotColumns(keysTransposed + base * length, shape.headDim, length, length,
+                                 q + base, scores);
+                  for (std::size_t t = 0; t < length; ++t) {
+                    scores[t] *= scale;
+                  }
+                  softmaxInPlace(scores, length);
+                }
+              });
+  const std::size_t channels = shape.heads * shape.headDim;
+  parallelFor(0, channels, std::max<std::size_t>(16, channels / threads),
+              [&](std::size_t begin, std::size_t end) {
+                while (begin < end) {
+                  const std::size_t head = begin / shape.headDim;
+                  const std::size_t stop = std::min(end, (head + 1) * shape.headDim);
+                  halfDotRows(valuesTransposed + begin * length, stop - begin, length, length,
+                              probabilities + head * length, out + begin);
+                  begin = stop;
+                }
+              });
 }
 
 } // namespace platform::runner
