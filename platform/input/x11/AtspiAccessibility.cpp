@@ -72,6 +72,26 @@ std::optional<std::string> wholeText(AtspiText *text) {
   return result;
 }
 
+// An element's text interface and whole text, which reading and moving the selection both start
+// from; `success` only when the application gave both.
+struct ElementText {
+  Ref<AtspiText> text;
+  std::string content;
+
+  AccessibilityError read(AtspiAccessible *object) {
+    text = Ref<AtspiText>(atspi_accessible_get_text_iface(object));
+    if (!text) {
+      return AccessibilityError::attributeUnsupported;
+    }
+    auto whole = wholeText(text.get());
+    if (!whole) {
+      return AccessibilityError::cannotComplete;
+    }
+    content = std::move(*whole);
+    return AccessibilityError::success;
+  }
+};
+
 } // namespace
 
 class AtspiAccessibility::Element final : public AccessibilityElement {
@@ -84,16 +104,14 @@ public:
     if (!isValue && attribute != AccessibilityAttribute::selectedTextRange) {
       return AccessibilityError::attributeUnsupported;
     }
-    Ref<AtspiText> text(atspi_accessible_get_text_iface(object_.get()));
-    if (!text) {
-      return AccessibilityError::attributeUnsupported;
+    ElementText element;
+    if (const auto error = element.read(object_.get()); error != AccessibilityError::success) {
+      return error;
     }
-    const auto content = wholeText(text.get());
-    if (!content) {
-      return AccessibilityError::cannotComplete;
-    }
+    const Ref<AtspiText> &text = element.text;
+    const std::string &content = element.content;
     if (isValue) {
-      value = utf16FromUtf8(*content);
+      value = utf16FromUtf8(content);
       return AccessibilityError::success;
     }
     Error error;
@@ -117,8 +135,8 @@ public:
         return AccessibilityError::cannotComplete;
       }
     }
-    const std::int64_t location = utf16OffsetOfCharacter(*content, start);
-    value = AccessibilityRange{location, utf16OffsetOfCharacter(*content, end) - location};
+    const std::int64_t location = utf16OffsetOfCharacter(content, start);
+    value = AccessibilityRange{location, utf16OffsetOfCharacter(content, end) - location};
     return AccessibilityError::success;
   }
 
@@ -131,21 +149,19 @@ public:
     if (range == nullptr || range->location < 0 || range->length < 0) {
       return AccessibilityError::illegalArgument;
     }
-    Ref<AtspiText> text(atspi_accessible_get_text_iface(object_.get()));
-    if (!text) {
-      return AccessibilityError::attributeUnsupported;
+    ElementText element;
+    if (const auto error = element.read(object_.get()); error != AccessibilityError::success) {
+      return error;
     }
-    const auto content = wholeText(text.get());
-    if (!content) {
-      return AccessibilityError::cannotComplete;
-    }
+    const Ref<AtspiText> &text = element.text;
+    const std::string &content = element.content;
     if (range->location + range->length >
-        static_cast<std::int64_t>(utf16FromUtf8(*content).size())) {
+        static_cast<std::int64_t>(utf16FromUtf8(content).size())) {
       return AccessibilityError::illegalArgument;
     }
-    const auto start = static_cast<gint>(characterOffsetOfUtf16(*content, range->location));
+    const auto start = static_cast<gint>(characterOffsetOfUtf16(content, range->location));
     const auto end =
-        static_cast<gint>(characterOffsetOfUtf16(*content, range->location + range->length));
+        static_cast<gint>(characterOffsetOfUtf16(content, range->location + range->length));
     Error error;
     gboolean done = FALSE;
     if (start == end) {

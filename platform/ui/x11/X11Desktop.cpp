@@ -3,6 +3,7 @@
 #include "platform/ui/Inspector.hpp"
 #include "platform/ui/Renderer.hpp"
 #include "platform/ui/Window.hpp"
+#include "platform/x11/Keysyms.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -388,10 +389,8 @@ struct X11Desktop::Impl {
       return;
     }
     std::string typed;
-    if (keysym >= 0x01000000 && keysym <= 0x0110FFFF) {
-      typed = utf8(static_cast<char32_t>(keysym - 0x01000000));
-    } else if (keysym >= 0x20 && keysym <= 0xff) {
-      typed = utf8(static_cast<char32_t>(keysym));
+    if (const auto character = characterOfKeysym(keysym)) {
+      typed = utf8OfCharacter(*character);
     } else if (named && named->kind == Key::Kind::returnKey) {
       typed = "\n";
     } else if (length > 0 && static_cast<unsigned char>(text[0]) >= 0x20) {
@@ -404,26 +403,6 @@ struct X11Desktop::Impl {
         // No text editor on show: the key is not for this window.
       }
     }
-  }
-
-  static std::string utf8(char32_t c) {
-    std::string out;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-    return out;
   }
 };
 

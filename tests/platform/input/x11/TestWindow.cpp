@@ -1,5 +1,7 @@
 #include "tests/platform/input/x11/TestWindow.hpp"
 
+#include "platform/x11/Keysyms.hpp"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -79,10 +81,8 @@ std::u32string TestWindow::readText(std::size_t count, std::chrono::milliseconds
       c = U'\n';
     } else if (keysym == XK_Tab) {
       c = U'\t';
-    } else if ((keysym >= 0x20 && keysym <= 0x7E) || (keysym >= 0xA0 && keysym <= 0xFF)) {
-      c = static_cast<char32_t>(keysym);
-    } else if ((keysym & 0xFF000000) == 0x01000000) {
-      c = static_cast<char32_t>(keysym & 0x00FFFFFF);
+    } else if (const auto character = characterOfKeysym(keysym)) {
+      c = *character;
     } else {
       continue; // a modifier
     }
@@ -95,21 +95,7 @@ std::u32string TestWindow::readText(std::size_t count, std::chrono::milliseconds
 std::string utf8(const std::u32string &text) {
   std::string out;
   for (const char32_t c : text) {
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+    out += utf8OfCharacter(c);
   }
   return out;
 }
