@@ -1,6 +1,7 @@
 #include "platform/ml/runner/layers/DecoderLayer.hpp"
 
 #include "platform/ml/runner/kernels/Blas.hpp"
+#include "platform/ml/runner/kernels/Gemm.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 #include "platform/ml/runner/ops/Attention.hpp"
 #include "platform/ml/runner/ops/RowOps.hpp"
@@ -15,14 +16,15 @@ void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayer
   const std::size_t d = shape.width;
   const std::size_t t = shape.memoryLength;
   const float *kv = widenedMatrix(weights.kv, weightScratch);
-  // [keys; values] = [Wk; Wv] * encoder, one product for both since they are stacked.
-  float *both = keysTransposed;
+  // [keys; values] = [Wk; Wv] * encoder, one product for both since they are stacked. The
+  // runner's own product where it has one: the BLAS library's threads, left spinning after a
+  // call, would take cores from the decoder steps that follow.
+  const GemmB encoder{encoderChannelMajor, t};
   if (valuesTransposed != keysTransposed + d * t) {
-    gemm(false, false, d, t, d, 1.0f, kv, d, encoderChannelMajor, t, 0.0f, keysTransposed, t);
-    gemm(false, false, d, t, d, 1.0f, kv + d * d, d, encoderChannelMajor, t, 0.0f, valuesTransposed,
-         t);
+    gemmProduct(d, t, d, 1.0f, kv, d, encoder, 0.0f, keysTransposed, t);
+    gemmProduct(d, t, d, 1.0f, kv + d * d, d, encoder, 0.0f, valuesTransposed, t);
   } else {
-    gemm(false, false, 2 * d, t, d, 1.0f, kv, d, encoderChannelMajor, t, 0.0f, both, t);
+    gemmProduct(2 * d, t, d, 1.0f, kv, d, encoder, 0.0f, keysTransposed, t);
   }
   if (weights.kvBias != nullptr) {
     for (std::size_t c = 0; c < 2 * d; ++c) {
