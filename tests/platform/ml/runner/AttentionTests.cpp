@@ -5,6 +5,8 @@
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/ops/Attention.hpp"
 
+#include "tests/platform/ml/runner/ForcedHalfKernelPath.hpp"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -18,16 +20,7 @@ using namespace platform::runner;
 
 constexpr float kMasked = -10000.0f;
 
-class AttentionPaths : public ::testing::TestWithParam<HalfKernelPath> {
-protected:
-  void SetUp() override {
-    if (!halfKernelPathAvailable(GetParam())) {
-      GTEST_SKIP() << "this CPU has no " << halfKernelPathName(GetParam()) << " path";
-    }
-    forceHalfKernelPath(GetParam());
-  }
-  void TearDown() override { resetHalfKernelPath(); }
-};
+class AttentionPaths : public ForcedHalfKernelPath {};
 
 std::vector<float> randomFloats(std::size_t count, std::mt19937 &generator) {
   std::uniform_real_distribution<float> value(-1.0f, 1.0f);

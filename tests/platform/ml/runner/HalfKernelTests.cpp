@@ -5,6 +5,8 @@
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/ops/Linear.hpp"
 
+#include "tests/platform/ml/runner/ForcedHalfKernelPath.hpp"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -17,16 +19,7 @@ namespace {
 
 using namespace platform::runner;
 
-class HalfKernelPaths : public ::testing::TestWithParam<HalfKernelPath> {
-protected:
-  void SetUp() override {
-    if (!halfKernelPathAvailable(GetParam())) {
-      GTEST_SKIP() << "this CPU has no " << halfKernelPathName(GetParam()) << " path";
-    }
-    forceHalfKernelPath(GetParam());
-  }
-  void TearDown() override { resetHalfKernelPath(); }
-};
+class HalfKernelPaths : public ForcedHalfKernelPath {};
 
 std::vector<std::uint16_t> randomHalves(std::size_t count, std::mt19937 &generator) {
   std::uniform_real_distribution<float> value(-1.0f, 1.0f);
