@@ -8,6 +8,7 @@
 #include <mutex>
 #include <sched.h>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace platform::runner {
@@ -59,6 +60,64 @@ struct Job {
   }
 };
 
+// The loop of the caller that holds the pool's fast slot. It lives in the pool, never on a
+// caller's stack, so workers may look at it at any time without a lock: dispatching a loop then
+// costs one atomic store, where taking a mutex would make the workers queue for it (a decoder
+// step runs some sixty loops). All of a loop's chunks are claimed through `state`, which packs
+// the loop's generation, its chunk count and the next unclaimed chunk: a claim succeeds only on
+// the loop it read, so a late worker can never take a chunk of the next loop with the last one's
+// bounds. The other fields are written before `state` publishes them and rewritten only after
+// every claimed chunk of the loop is done.
+struct Broadcast {
+  static constexpr int kIndexBits = 20;
+  static constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
+
+  static std::uint64_t pack(std::uint64_t generation, std::uint64_t count) {
+    return (generation << (2 * kIndexBits)) | (count << kIndexBits);
+  }
+  static std::uint64_t nextOf(std::uint64_t state) { return state & kIndexMask; }
+  static std::uint64_t countOf(std::uint64_t state) { return (state >> kIndexBits) & kIndexMask; }
+  static bool claimable(std::uint64_t state) { return nextOf(state) < countOf(state); }
+
+  // Runs chunks of the current loop until none is left to claim; true when it ran any.
+  bool work() {
+    bool ran = false;
+    std::uint64_t seen = state.load(std::memory_order_acquire);
+    while (claimable(seen)) {
+      if (!state.compare_exchange_weak(seen, seen + 1, std::memory_order_acq_rel,
+                                       std::memory_order_acquire)) {
+        continue;
+      }
+      const std::size_t chunkBegin = begin + static_cast<std::size_t>(nextOf(seen)) * chunk;
+      const std::size_t chunkEnd = std::min(end, chunkBegin + chunk);
+      try {
+        function(context, chunkBegin, chunkEnd);
+      } catch (...) {
+        std::lock_guard lock(errorMutex);
+        if (!error) {
+          error = std::current_exception();
+        }
+      }
+      done.fetch_add(1, std::memory_order_release);
+      ran = true;
+      seen = state.load(std::memory_order_acquire);
+    }
+    return ran;
+  }
+
+  std::atomic<std::uint64_t> state{0};
+  std::atomic<std::size_t> done{0};
+  std::atomic<bool> taken{false}; // held by the caller whose loop this is
+  std::uint64_t generation = 0;
+  detail::RangeFunction function = nullptr;
+  void *context = nullptr;
+  std::size_t begin = 0;
+  std::size_t end = 0;
+  std::size_t chunk = 0;
+  std::exception_ptr error;
+  std::mutex errorMutex;
+};
+
 class Pool {
 public:
   explicit Pool(std::size_t threads) : threadCount_(std::max<std::size_t>(1, threads)) {
@@ -70,7 +129,7 @@ public:
   ~Pool() {
     {
       std::lock_guard lock(mutex_);
-      stopping_ = true;
+      stopping_.store(true);
     }
     wake_.notify_all();
     for (auto &worker : workers_) {
@@ -80,12 +139,55 @@ public:
 
   std::size_t threadCount() const { return threadCount_; }
 
+  // Runs the loop through the fast slot; false (nothing run) when another caller holds it.
+  bool tryBroadcast(detail::RangeFunction function, void *context, std::size_t begin,
+                    std::size_t end, std::size_t chunk, std::size_t chunkCount) {
+    if (chunkCount > Broadcast::kIndexMask ||
+        fast_.taken.exchange(true, std::memory_order_acquire)) {
+      return false;
+    }
+    fast_.function = function;
+    fast_.context = context;
+    fast_.begin = begin;
+    fast_.end = end;
+    fast_.chunk = chunk;
+    fast_.error = nullptr;
+    fast_.done.store(0, std::memory_order_relaxed);
+    fast_.generation = (fast_.generation + 1) & ((std::uint64_t{1} << 24) - 1);
+    // Sequentially consistent with the sleepers' count: either a worker going to sleep sees this
+    // loop, or this caller sees the sleeper and wakes it.
+    fast_.state.store(Broadcast::pack(fast_.generation, chunkCount));
+    if (sleepers_.load() > 0) {
+      { std::lock_guard lock(mutex_); }
+      wake_.notify_all();
+    }
+    insideParallelFor = true;
+    fast_.work();
+    insideParallelFor = false;
+    // Workers that claimed a chunk are usually microseconds from done: spin, then yield the core
+    // in case one of them waits for it.
+    for (int spin = 0; fast_.done.load(std::memory_order_acquire) != chunkCount; ++spin) {
+      if (spin < kSpins) {
+        cpuRelax();
+      } else {
+        std::this_thread::yield();
+      }
+    }
+    std::exception_ptr error = std::exchange(fast_.error, nullptr);
+    fast_.taken.store(false, std::memory_order_release);
+    if (error) {
+      std::rethrow_exception(error);
+    }
+    return true;
+  }
+
+  // Runs the loop through the shared list, for callers that find the fast slot taken.
   void execute(Job &job) {
     {
       std::lock_guard lock(mutex_);
       job.next = head_;
       head_ = &job;
-      posted_.fetch_add(1, std::memory_order_release);
+      listed_.fetch_add(1);
     }
     wake_.notify_all();
     insideParallelFor = true;
@@ -94,9 +196,9 @@ public:
     {
       std::lock_guard lock(mutex_);
       unlink(job); // no worker can take the job from here on
+      listed_.fetch_sub(1);
     }
     // Workers that took the job finish their chunks; wait for them before the job leaves scope.
-    // They are usually a few microseconds from done, so spin briefly before sleeping.
     auto finished = [&] { return job.workersOn.load(std::memory_order_acquire) == 0; };
     for (int spin = 0; spin < kSpins && !finished(); ++spin) {
       cpuRelax();
@@ -119,24 +221,32 @@ private:
 
   void run() {
     insideParallelFor = true;
-    std::unique_lock lock(mutex_);
     for (;;) {
-      // Chunks are claimed without the lock, so the job found by the wait is the one taken.
-      Job *job = firstOpenJob();
-      if (job == nullptr && !stopping_) {
-        // Loops often follow each other closely (a decoder step runs dozens); a short spin
-        // catches the next one without the cost of sleeping and waking.
-        const auto seen = posted_.load(std::memory_order_acquire);
-        lock.unlock();
-        for (int spin = 0; spin < kSpins && posted_.load(std::memory_order_acquire) == seen;
-             ++spin) {
-          cpuRelax();
+      // Loops often follow each other closely (a decoder step runs dozens): watch for the next
+      // one for a while before sleeping, which costs a system call on both sides.
+      for (int spin = 0; spin < kSpins; ++spin) {
+        if (fast_.work()) {
+          spin = 0;
         }
-        lock.lock();
-        wake_.wait(lock, [&] { return stopping_ || (job = firstOpenJob()) != nullptr; });
+        if (listed_.load(std::memory_order_acquire) != 0 ||
+            stopping_.load(std::memory_order_relaxed)) {
+          break;
+        }
+        cpuRelax();
       }
-      if (stopping_) {
+      std::unique_lock lock(mutex_);
+      Job *job = nullptr;
+      sleepers_.fetch_add(1);
+      wake_.wait(lock, [&] {
+        return stopping_.load() || (job = firstOpenJob()) != nullptr ||
+               Broadcast::claimable(fast_.state.load());
+      });
+      sleepers_.fetch_sub(1);
+      if (stopping_.load()) {
         return;
+      }
+      if (job == nullptr) {
+        continue; // a loop in the fast slot: claimed without the lock
       }
       job->workersOn.fetch_add(1, std::memory_order_relaxed);
       lock.unlock();
@@ -158,12 +268,14 @@ private:
   }
 
   const std::size_t threadCount_;
+  Broadcast fast_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::condition_variable done_;
   Job *head_ = nullptr;
-  bool stopping_ = false;
-  std::atomic<std::uint64_t> posted_{0};
+  std::atomic<bool> stopping_{false};
+  std::atomic<std::size_t> listed_{0};   // jobs in the list
+  std::atomic<std::size_t> sleepers_{0}; // workers asleep, or about to be, on wake_
   std::vector<std::thread> workers_;
 };
 
@@ -231,6 +343,9 @@ void parallelForImpl(std::size_t begin, std::size_t end, std::size_t grain, Rang
   job.end = end;
   job.chunk = chunk;
   job.chunkCount = (length + chunk - 1) / chunk;
+  if (workers.tryBroadcast(function, context, begin, end, chunk, job.chunkCount)) {
+    return;
+  }
   workers.execute(job);
   if (job.error) {
     std::rethrow_exception(job.error);

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <random>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -113,6 +114,36 @@ TEST(ParallelFor, NestedCallsRunAndExceptionsReachTheCaller) {
   std::atomic<std::size_t> total{0};
   parallelFor(0, 1000, 1, [&](std::size_t b, std::size_t e) { total += e - b; });
   EXPECT_EQ(total.load(), 1000u);
+}
+
+// Loops posted from several threads at once, back to back: one caller's loop goes through the
+// pool's fast slot while the others wait in its list, and a worker late from one loop must never
+// run a chunk of the next with the old bounds.
+TEST(ParallelFor, ConcurrentCallersEachRunTheirWholeLoops) {
+  constexpr int kCallers = 4;
+  constexpr int kLoops = 400;
+  std::vector<std::thread> callers;
+  std::vector<int> failures(kCallers, 0);
+  for (int caller = 0; caller < kCallers; ++caller) {
+    callers.emplace_back([&, caller] {
+      for (int loop = 0; loop < kLoops; ++loop) {
+        const std::size_t length = 1 + static_cast<std::size_t>((loop * 37 + caller * 11) % 300);
+        std::vector<std::atomic<int>> hits(length);
+        parallelFor(0, length, 1 + loop % 5, [&](std::size_t b, std::size_t e) {
+          for (std::size_t i = b; i < e; ++i) {
+            ++hits[i];
+          }
+        });
+        for (auto &h : hits) {
+          failures[caller] += h.load() == 1 ? 0 : 1;
+        }
+      }
+    });
+  }
+  for (auto &caller : callers) {
+    caller.join();
+  }
+  EXPECT_EQ(failures, std::vector<int>(kCallers, 0));
 }
 
 TEST(Half, WideningIsExactAndNarrowingRoundsLikeTheCompiler) {
