@@ -64,10 +64,12 @@ struct Job {
 // caller's stack, so workers may look at it at any time without a lock: dispatching a loop then
 // costs one atomic store, where taking a mutex would make the workers queue for it (a decoder
 // step runs some sixty loops). All of a loop's chunks are claimed through `state`, which packs
-// the loop's generation, its chunk count and the next unclaimed chunk: a claim succeeds only on
-// the loop it read, so a late worker can never take a chunk of the next loop with the last one's
-// bounds. The other fields are written before `state` publishes them and rewritten only after
-// every claimed chunk of the loop is done.
+// the loop's generation, its chunk count and the next unclaimed chunk: a claim is one increment
+// of the state the loop was published in, so it can only take a chunk of the loop it counts in,
+// never one of the next loop with the last one's bounds. The other fields are written before
+// `state` publishes them and rewritten only after every claimed chunk of the loop is done. The
+// claim counter, the done counter and the loop's fields each have a cache line of their own, so
+// the workers' increments of one do not evict the others from every core.
 struct Broadcast {
   static constexpr int kIndexBits = 20;
   static constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
@@ -81,14 +83,17 @@ struct Broadcast {
 
   // Runs chunks of the current loop until none is left to claim; true when it ran any.
   bool work() {
-    bool ran = false;
-    std::uint64_t seen = state.load(std::memory_order_acquire);
-    while (claimable(seen)) {
-      if (!state.compare_exchange_weak(seen, seen + 1, std::memory_order_acq_rel,
-                                       std::memory_order_acquire)) {
-        continue;
+    std::size_t ran = 0;
+    // A failed claim still counts up `next`, past the chunk count; at most once per thread and
+    // loop, since a thread only tries after seeing a chunk left, so it never reaches the count's
+    // bits.
+    for (std::uint64_t seen = state.load(std::memory_order_acquire); claimable(seen);
+         seen = state.load(std::memory_order_acquire)) {
+      const std::uint64_t claimed = state.fetch_add(1, std::memory_order_acq_rel);
+      if (!claimable(claimed)) {
+        break;
       }
-      const std::size_t chunkBegin = begin + static_cast<std::size_t>(nextOf(seen)) * chunk;
+      const std::size_t chunkBegin = begin + static_cast<std::size_t>(nextOf(claimed)) * chunk;
       const std::size_t chunkEnd = std::min(end, chunkBegin + chunk);
       try {
         function(context, chunkBegin, chunkEnd);
@@ -98,16 +103,17 @@ struct Broadcast {
           error = std::current_exception();
         }
       }
-      done.fetch_add(1, std::memory_order_release);
-      ran = true;
-      seen = state.load(std::memory_order_acquire);
+      ++ran;
     }
-    return ran;
+    if (ran != 0) {
+      done.fetch_add(ran, std::memory_order_release);
+    }
+    return ran != 0;
   }
 
-  std::atomic<std::uint64_t> state{0};
-  std::atomic<std::size_t> done{0};
-  std::atomic<bool> taken{false}; // held by the caller whose loop this is
+  alignas(64) std::atomic<std::uint64_t> state{0};
+  alignas(64) std::atomic<std::size_t> done{0};
+  alignas(64) std::atomic<bool> taken{false}; // held by the caller whose loop this is
   std::uint64_t generation = 0;
   detail::RangeFunction function = nullptr;
   void *context = nullptr;
@@ -142,7 +148,7 @@ public:
   // Runs the loop through the fast slot; false (nothing run) when another caller holds it.
   bool tryBroadcast(detail::RangeFunction function, void *context, std::size_t begin,
                     std::size_t end, std::size_t chunk, std::size_t chunkCount) {
-    if (chunkCount > Broadcast::kIndexMask ||
+    if (chunkCount + threadCount_ > Broadcast::kIndexMask ||
         fast_.taken.exchange(true, std::memory_order_acquire)) {
       return false;
     }

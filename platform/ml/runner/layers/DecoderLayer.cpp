@@ -73,8 +73,7 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
   addInPlace(x, scratch.projected, d);
 
   layerNorm(x, weights.mlpNorm.gamma, weights.mlpNorm.beta, kLayerNormEpsilon, scratch.normed, d);
-  linear(scratch.normed, 1, weights.mlp.fc1, weights.mlp.fc1Bias, scratch.ffn);
-  geluInPlace(scratch.ffn, shape.ffnWidth);
+  linearGelu(scratch.normed, 1, weights.mlp.fc1, weights.mlp.fc1Bias, scratch.ffn);
   linear(scratch.ffn, 1, weights.mlp.fc2, weights.mlp.fc2Bias, scratch.projected);
   addInPlace(x, scratch.projected, d);
 }

@@ -98,6 +98,24 @@ void attendSequenceOnPanels(const SequenceAttention &shape, const float *q, cons
   });
 }
 
+// Asks for every cache line of the runs [runs[2i], runs[2i+1]) of `rows` rows, `stride` elements
+// apart. A head's cache rows are short runs far apart, one per channel, which the hardware
+// prefetchers do not follow: asked for up front, the fetches of its keys and values overlap
+// instead of the values waiting for the softmax that the keys feed.
+void prefetchRuns(const std::uint16_t *rows, std::size_t count, std::size_t stride,
+                  const std::size_t *runs, std::size_t runCount) {
+  constexpr std::uintptr_t kLine = 64;
+  for (std::size_t c = 0; c < count; ++c) {
+    for (std::size_t r = 0; r < runCount; ++r) {
+      const auto first = reinterpret_cast<std::uintptr_t>(rows + c * stride + runs[2 * r]);
+      const auto last = reinterpret_cast<std::uintptr_t>(rows + c * stride + runs[2 * r + 1]);
+      for (std::uintptr_t line = first & ~(kLine - 1); line < last; line += kLine) {
+        __builtin_prefetch(reinterpret_cast<const void *>(line));
+      }
+    }
+  }
+}
+
 } // namespace
 
 std::size_t sequenceAttentionScratchSize(const SequenceAttention &shape) {
@@ -186,6 +204,8 @@ void attendHalfCache(const CachedAttention &shape, const float *q, const float *
       float *scores = scratch.scores + h * length; // scores[j] belongs to position first + j
       float *partial = scratch.partial + base;
       const float *query = q + base;
+      prefetchRuns(keyCache + base * length, shape.headDim, length, scratch.runs, runCount);
+      prefetchRuns(valueCache + base * length, shape.headDim, length, scratch.runs, runCount);
       for (std::size_t r = 0; r < runCount; ++r) {
         const std::size_t runBegin = scratch.runs[2 * r], runEnd = scratch.runs[2 * r + 1];
         halfDotColumns(keyCache + base * length + runBegin, shape.headDim, runEnd - runBegin,

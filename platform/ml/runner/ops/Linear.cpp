@@ -13,8 +13,9 @@ namespace platform::runner {
 namespace {
 
 // The matrix-vector product over float16 blocks: one parallel loop over all rows, each chunk cut
-// at block edges.
-void halfMatVec(const MatrixView &weight, const float *x, float *y) {
+// at block edges. The bias and the activation run on each chunk's rows as soon as they are done,
+// while they are still in that core's cache, rather than as passes of their own after the loop.
+void halfMatVec(const MatrixView &weight, const float *x, float *y, const float *bias, bool gelu) {
   const std::size_t blockRows = weight.rows / weight.halfBlocks;
   // One contiguous range of rows per thread: each thread then streams one run of the matrix, which
   // reads markedly faster than chunks handed out in turn (measured: the decoder step 8% faster).
@@ -24,12 +25,18 @@ void halfMatVec(const MatrixView &weight, const float *x, float *y) {
       std::max(weight.rows / threads,
                std::max<std::size_t>(1, 8192 / std::max<std::size_t>(1, weight.cols)));
   parallelFor(0, weight.rows, grain, [&](std::size_t begin, std::size_t end) {
-    while (begin < end) {
-      const std::size_t block = begin / blockRows;
+    for (std::size_t row = begin; row < end;) {
+      const std::size_t block = row / blockRows;
       const std::size_t stop = std::min(end, (block + 1) * blockRows);
-      halfDotRows(weight.half[block] + (begin - block * blockRows) * weight.cols, stop - begin,
-                  weight.cols, weight.cols, x, y + begin);
-      begin = stop;
+      halfDotRows(weight.half[block] + (row - block * blockRows) * weight.cols, stop - row,
+                  weight.cols, weight.cols, x, y + row);
+      row = stop;
+    }
+    if (bias != nullptr) {
+      addInPlace(y + begin, bias + begin, end - begin);
+    }
+    if (gelu) {
+      geluInPlace(y + begin, end - begin);
     }
   });
 }
@@ -56,8 +63,10 @@ void linear(const float *x, std::size_t rows, MatrixView weight, const float *bi
     outStride = weight.rows;
   }
   if (rows == 1 && weight.isHalf()) {
-    halfMatVec(weight, x, out);
-  } else if (rows == 1) {
+    halfMatVec(weight, x, out, bias, false);
+    return;
+  }
+  if (rows == 1) {
     gemvRows(weight.data, weight.rows, weight.cols, weight.cols, x, out);
   } else {
     gemmProduct(rows, weight.rows, weight.cols, 1.0f, x, xStride, productOperand(weight), 0.0f, out,
@@ -75,6 +84,10 @@ void linearGelu(const float *x, std::size_t rows, MatrixView weight, const float
     gemmProduct(rows, weight.rows, weight.cols, 1.0f, x, weight.cols, productOperand(weight), 0.0f,
                 out, weight.rows, bias, productScratch(weight, weightScratch),
                 GemmActivation::gelu);
+    return;
+  }
+  if (weight.isHalf()) {
+    halfMatVec(weight, x, out, bias, true);
     return;
   }
   linear(x, rows, weight, bias, out, 0, 0, weightScratch);

@@ -36,8 +36,8 @@ void linear(const float *x, std::size_t rows, MatrixView weight, const float *bi
             std::size_t xStride = 0, std::size_t outStride = 0, float *weightScratch = nullptr);
 
 // out = gelu(x * weight^T + bias), the exact GELU of linear's result (x and out tightly packed).
-// With several rows the activation runs inside the matrix product rather than as a pass of its
-// own. Not from inside parallelFor.
+// With several rows, or one row of float16 weights, the activation runs inside the product rather
+// than as a pass of its own. Not from inside parallelFor.
 void linearGelu(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
                 float *weightScratch = nullptr);
 
