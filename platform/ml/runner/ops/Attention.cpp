@@ -272,17 +272,32 @@ void attendMemory(const MemoryAttention &shape, const float *q, const std::uint1
   // One contiguous range of heads, then of channels, per thread: each thread streams one run of
   // the memory, which reads markedly faster than chunks handed out in turn.
   const std::size_t threads = parallelThreadCount();
+  auto scoreHead = [&](std::size_t h) {
+    float *scores = probabilities + h * length;
+    const std::size_t base = h * shape.headDim;
+    halfDotColumns(keysTransposed + base * length, shape.headDim, length, length, q + base, scores);
+    for (std::size_t t = 0; t < length; ++t) {
+      scores[t] *= scale;
+    }
+    softmaxInPlace(scores, length);
+  };
+  if (shape.heads % threads == 0) {
+    // The heads share out evenly: each thread reads its heads' values straight after their keys,
+    // with no wait for the other threads' heads in between.
+    parallelFor(0, shape.heads, shape.heads / threads, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t h = begin; h < end; ++h) {
+        scoreHead(h);
+        const std::size_t base = h * shape.headDim;
+        halfDotRows(valuesTransposed + base * length, shape.headDim, length, length,
+                    probabilities + h * length, out + base);
+      }
+    });
+    return;
+  }
   parallelFor(0, shape.heads, std::max<std::size_t>(1, shape.heads / threads),
               [&](std::size_t begin, std::size_t end) {
                 for (std::size_t h = begin; h < end; ++h) {
-                  float *scores = probabilities + h * length;
-                  const std::size_t base = h * shape.headDim;
-                  halfDotColumns(keysTransposed + base * length, shape.headDim, length, length,
-                                 q + base, scores);
-                  for (std::size_t t = 0; t < length; ++t) {
-                    scores[t] *= scale;
-                  }
-                  softmaxInPlace(scores, length);
+                  scoreHead(h);
                 }
               });
   const std::size_t channels = shape.heads * shape.headDim;

@@ -3,6 +3,7 @@
 
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/ops/Attention.hpp"
 
 #include "tests/platform/ml/runner/ForcedHalfKernelPath.hpp"
@@ -142,54 +143,61 @@ TEST_P(AttentionPaths, CachedAttentionMatchesFloat64AndNeverReadsUnusedSlots) {
 }
 
 // The float16 memory gives the float32 memory's result on the same (float16-exact) values, and
-// both match float64, for lengths that leave every vector tail.
+// both match float64, for lengths that leave every vector tail; with heads that share out evenly
+// over the threads (each thread reads its heads' keys and values in one go) and heads that do not.
 TEST_P(AttentionPaths, MemoryAttentionOverFloat16MatchesFloat64) {
-  constexpr std::size_t kHeads = 3, kHeadDim = 12, kWidth = kHeads * kHeadDim;
+  constexpr std::size_t kHeadDim = 12;
   std::mt19937 generator(23);
-  for (std::size_t length : {1u, 15u, 67u, 1500u}) {
-    SCOPED_TRACE(std::to_string(length) + " positions");
-    std::vector<std::uint16_t> halfKeys(kWidth * length), halfValues(kWidth * length);
-    std::vector<float> keys(kWidth * length), values(kWidth * length);
-    const auto k = randomFloats(kWidth * length, generator);
-    const auto v = randomFloats(kWidth * length, generator);
-    for (std::size_t i = 0; i < k.size(); ++i) {
-      halfKeys[i] = floatToHalf(2.0f * k[i]);
-      halfValues[i] = floatToHalf(v[i]);
-      keys[i] = halfToFloat(halfKeys[i]);
-      values[i] = halfToFloat(halfValues[i]);
-    }
-    const auto q = randomFloats(kWidth, generator);
-    const MemoryAttention shape{kHeads, kHeadDim, length};
-    std::vector<float> halfWeights(kHeads * length), halfOut(kWidth);
-    std::vector<float> floatWeights(kHeads * length), floatOut(kWidth);
-    attendMemory(shape, q.data(), halfKeys.data(), halfValues.data(), halfWeights.data(),
-                 halfOut.data());
-    attendMemory(shape, q.data(), keys.data(), values.data(), floatWeights.data(), floatOut.data());
-
-    std::vector<std::size_t> taking(length);
-    for (std::size_t t = 0; t < length; ++t) {
-      taking[t] = t;
-    }
-    const std::vector<double> masks(length, 0.0);
-    for (std::size_t h = 0; h < kHeads; ++h) {
-      const std::size_t base = h * kHeadDim;
-      const auto expected = attendReference(
-          taking, masks, kHeadDim,
-          [&](std::size_t t) {
-            double sum = 0;
-            for (std::size_t i = 0; i < kHeadDim; ++i) {
-              sum += static_cast<double>(q[base + i]) * keys[(base + i) * length + t];
-            }
-            return sum;
-          },
-          [&](std::size_t i, std::size_t t) -> double { return values[(base + i) * length + t]; });
-      for (std::size_t i = 0; i < kHeadDim; ++i) {
-        ASSERT_NEAR(halfOut[base + i], expected[i], 1e-5) << "head " << h << ", channel " << i;
-        ASSERT_NEAR(halfOut[base + i], floatOut[base + i], 1e-5);
+  for (const std::size_t kHeads : {std::size_t{3}, 2 * parallelThreadCount()}) {
+    for (std::size_t length : {1u, 15u, 67u, 1500u}) {
+      const std::size_t kWidth = kHeads * kHeadDim;
+      SCOPED_TRACE(std::to_string(kHeads) + " heads, " + std::to_string(length) + " positions");
+      std::vector<std::uint16_t> halfKeys(kWidth * length), halfValues(kWidth * length);
+      std::vector<float> keys(kWidth * length), values(kWidth * length);
+      const auto k = randomFloats(kWidth * length, generator);
+      const auto v = randomFloats(kWidth * length, generator);
+      for (std::size_t i = 0; i < k.size(); ++i) {
+        halfKeys[i] = floatToHalf(2.0f * k[i]);
+        halfValues[i] = floatToHalf(v[i]);
+        keys[i] = halfToFloat(halfKeys[i]);
+        values[i] = halfToFloat(halfValues[i]);
       }
+      const auto q = randomFloats(kWidth, generator);
+      const MemoryAttention shape{kHeads, kHeadDim, length};
+      std::vector<float> halfWeights(kHeads * length), halfOut(kWidth);
+      std::vector<float> floatWeights(kHeads * length), floatOut(kWidth);
+      attendMemory(shape, q.data(), halfKeys.data(), halfValues.data(), halfWeights.data(),
+                   halfOut.data());
+      attendMemory(shape, q.data(), keys.data(), values.data(), floatWeights.data(),
+                   floatOut.data());
+
+      std::vector<std::size_t> taking(length);
       for (std::size_t t = 0; t < length; ++t) {
-        ASSERT_NEAR(halfWeights[h * length + t], floatWeights[h * length + t], 1e-6)
-            << "head " << h << ", position " << t;
+        taking[t] = t;
+      }
+      const std::vector<double> masks(length, 0.0);
+      for (std::size_t h = 0; h < kHeads; ++h) {
+        const std::size_t base = h * kHeadDim;
+        const auto expected = attendReference(
+            taking, masks, kHeadDim,
+            [&](std::size_t t) {
+              double sum = 0;
+              for (std::size_t i = 0; i < kHeadDim; ++i) {
+                sum += static_cast<double>(q[base + i]) * keys[(base + i) * length + t];
+              }
+              return sum;
+            },
+            [&](std::size_t i, std::size_t t) -> double {
+              return values[(base + i) * length + t];
+            });
+        for (std::size_t i = 0; i < kHeadDim; ++i) {
+          ASSERT_NEAR(halfOut[base + i], expected[i], 1e-5) << "head " << h << ", channel " << i;
+          ASSERT_NEAR(halfOut[base + i], floatOut[base + i], 1e-5);
+        }
+        for (std::size_t t = 0; t < length; ++t) {
+          ASSERT_NEAR(halfWeights[h * length + t], floatWeights[h * length + t], 1e-6)
+              << "head " << h << ", position " << t;
+        }
       }
     }
   }

@@ -43,52 +43,57 @@ TEST_P(HalfKernelPaths, MatrixVectorProductMatchesAFloat64ProductOnOddSizes) {
   EXPECT_EQ(halfKernelPath(), GetParam());
   std::mt19937 generator(5);
   for (std::size_t rows : {1u, 7u, 513u}) {
-    for (std::size_t cols : {1u, 15u, 63u, 1025u}) {
-      // A row stride one longer than the row starts every other row at an odd element.
-      const std::size_t lda = cols + 1;
-      SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols));
-      const auto a = randomHalves(rows * lda, generator);
-      const auto x = randomFloats(cols, generator);
-      std::vector<float> y(rows + 1, 12345.0f);
-      halfDotRows(a.data(), rows, cols, lda, x.data(), y.data());
-      for (std::size_t r = 0; r < rows; ++r) {
-        double exact = 0;
-        double magnitude = 0;
-        for (std::size_t c = 0; c < cols; ++c) {
-          const double term = static_cast<double>(halfToFloat(a[r * lda + c])) * x[c];
-          exact += term;
-          magnitude += std::abs(term);
+    for (std::size_t cols : {1u, 15u, 63u, 64u, 1025u}) {
+      // Rows back to back (read as one stream), and a row stride one longer than the row, which
+      // starts every other row at an odd element.
+      for (std::size_t lda : {cols, cols + 1}) {
+        SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols) + ", stride " +
+                     std::to_string(lda));
+        const auto a = randomHalves(rows * lda, generator);
+        const auto x = randomFloats(cols, generator);
+        std::vector<float> y(rows + 1, 12345.0f);
+        halfDotRows(a.data(), rows, cols, lda, x.data(), y.data());
+        for (std::size_t r = 0; r < rows; ++r) {
+          double exact = 0;
+          double magnitude = 0;
+          for (std::size_t c = 0; c < cols; ++c) {
+            const double term = static_cast<double>(halfToFloat(a[r * lda + c])) * x[c];
+            exact += term;
+            magnitude += std::abs(term);
+          }
+          ASSERT_NEAR(y[r], exact, 1e-6 * magnitude + 1e-12) << "row " << r;
         }
-        ASSERT_NEAR(y[r], exact, 1e-6 * magnitude + 1e-12) << "row " << r;
+        EXPECT_EQ(y[rows], 12345.0f); // nothing written past the last row
       }
-      EXPECT_EQ(y[rows], 12345.0f); // nothing written past the last row
     }
   }
 }
 
-// The product with the transposed matrix: rows are taken four at a time, so row counts leave
-// every remainder, and column counts every vector tail.
+// The product with the transposed matrix: strided rows are taken four at a time, so row counts
+// leave every remainder, and column counts every vector tail.
 TEST_P(HalfKernelPaths, TransposedProductMatchesAFloat64ProductOnOddSizes) {
   std::mt19937 generator(6);
   for (std::size_t rows : {1u, 6u, 7u, 513u}) {
-    for (std::size_t cols : {1u, 15u, 63u, 1025u}) {
-      const std::size_t lda = cols + 1;
-      SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols));
-      const auto a = randomHalves(rows * lda, generator);
-      const auto x = randomFloats(rows, generator);
-      std::vector<float> y(cols + 1, 12345.0f);
-      halfDotColumns(a.data(), rows, cols, lda, x.data(), y.data());
-      for (std::size_t c = 0; c < cols; ++c) {
-        double exact = 0;
-        double magnitude = 0;
-        for (std::size_t r = 0; r < rows; ++r) {
-          const double term = static_cast<double>(halfToFloat(a[r * lda + c])) * x[r];
-          exact += term;
-          magnitude += std::abs(term);
+    for (std::size_t cols : {1u, 15u, 63u, 64u, 1025u}) {
+      for (std::size_t lda : {cols, cols + 1}) {
+        SCOPED_TRACE(std::to_string(rows) + " x " + std::to_string(cols) + ", stride " +
+                     std::to_string(lda));
+        const auto a = randomHalves(rows * lda, generator);
+        const auto x = randomFloats(rows, generator);
+        std::vector<float> y(cols + 1, 12345.0f);
+        halfDotColumns(a.data(), rows, cols, lda, x.data(), y.data());
+        for (std::size_t c = 0; c < cols; ++c) {
+          double exact = 0;
+          double magnitude = 0;
+          for (std::size_t r = 0; r < rows; ++r) {
+            const double term = static_cast<double>(halfToFloat(a[r * lda + c])) * x[r];
+            exact += term;
+            magnitude += std::abs(term);
+          }
+          ASSERT_NEAR(y[c], exact, 1e-6 * magnitude + 1e-12) << "column " << c;
         }
-        ASSERT_NEAR(y[c], exact, 1e-6 * magnitude + 1e-12) << "column " << c;
+        EXPECT_EQ(y[cols], 12345.0f); // nothing written past the last column
       }
-      EXPECT_EQ(y[cols], 12345.0f); // nothing written past the last column
     }
   }
 }
