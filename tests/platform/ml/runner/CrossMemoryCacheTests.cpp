@@ -46,8 +46,9 @@ TEST(CrossMemoryCache, TheDigestSeesAOneBitChangeAnywhere) {
     }
     const auto digest = contentDigest(data.data(), bytes);
     EXPECT_EQ(contentDigest(data.data(), bytes), digest);
-    for (std::size_t at : {std::size_t{0}, std::size_t{31}, std::size_t{32}, 262'143 % bytes,
-                           262'144 % bytes, bytes / 2, bytes - 1}) {
+    for (std::size_t at :
+         {std::size_t{0}, std::size_t{31}, std::size_t{32}, std::size_t{63}, std::size_t{64},
+          65'535 % bytes, 65'536 % bytes, 262'143 % bytes, 262'144 % bytes, bytes / 2, bytes - 1}) {
       data[at] ^= 0x10;
       EXPECT_NE(contentDigest(data.data(), bytes), digest) << "byte " << at;
       data[at] ^= 0x10;
