@@ -61,39 +61,50 @@ struct Job {
 };
 
 // The loop of the caller that holds the pool's fast slot. It lives in the pool, never on a
-// caller's stack, so workers may look at it at any time without a lock: dispatching a loop then
-// costs one atomic store, where taking a mutex would make the workers queue for it (a decoder
-// step runs some sixty loops). All of a loop's chunks are claimed through `state`, which packs
-// the loop's generation, its chunk count and the next unclaimed chunk: a claim is one increment
-// of the state the loop was published in, so it can only take a chunk of the loop it counts in,
-// never one of the next loop with the last one's bounds. The other fields are written before
-// `state` publishes them and rewritten only after every claimed chunk of the loop is done. The
-// claim counter, the done counter and the loop's fields each have a cache line of their own, so
-// the workers' increments of one do not evict the others from every core.
+// caller's stack, so workers may look at it at any time without a lock: dispatching a loop costs
+// one atomic store, where taking a mutex would make the workers queue for it (a decoder step runs
+// some sixty loops). Each of the caller and the workers is a participant with a fixed number, and
+// runs the chunks of its own number first (p, p + participants, ...), then takes any left over.
+// Every chunk has a claim word, and every participant a report word, each on a cache line of its
+// own: a loop's chunks are claimed and reported without the participants taking one shared line
+// from each other in turn, which cost more than the chunks of a short loop.
+//
+// A claim word holds the last generation that claimed its chunk, and a claim raises it to the
+// loop's generation from a lower value. Values only rise, so a claim that succeeds took a chunk no
+// participant has run for that loop, and that loop cannot have finished: its caller waits for
+// every chunk. The loop's fields are therefore still its own when the claimer reads them after
+// the claim, even for a participant that was late and saw the loop published long before.
 struct Broadcast {
-  static constexpr int kIndexBits = 20;
-  static constexpr std::uint64_t kIndexMask = (std::uint64_t{1} << kIndexBits) - 1;
+  static constexpr int kCountBits = 20;
+  static constexpr std::uint64_t kCountMask = (std::uint64_t{1} << kCountBits) - 1;
 
   static std::uint64_t pack(std::uint64_t generation, std::uint64_t count) {
-    return (generation << (2 * kIndexBits)) | (count << kIndexBits);
+    return (generation << kCountBits) | count;
   }
-  static std::uint64_t nextOf(std::uint64_t state) { return state & kIndexMask; }
-  static std::uint64_t countOf(std::uint64_t state) { return (state >> kIndexBits) & kIndexMask; }
-  static bool claimable(std::uint64_t state) { return nextOf(state) < countOf(state); }
+  static std::uint64_t generationOf(std::uint64_t word) { return word >> kCountBits; }
+  static std::uint64_t countOf(std::uint64_t word) { return word & kCountMask; }
 
-  // Runs chunks of the current loop until none is left to claim; true when it ran any.
-  bool work() {
+  struct alignas(64) Line {
+    std::atomic<std::uint64_t> value{0};
+  };
+
+  explicit Broadcast(std::size_t participantCount)
+      : participants(participantCount), claims(4 * participantCount + 4),
+        reports(participantCount) {}
+
+  // Runs chunks of the loop published as `loop` (generation and count) for participant `self`:
+  // its own, then any left. Returns how many it ran; a worker (not the caller, 0) reports them.
+  std::size_t work(std::size_t self, std::uint64_t loop) {
+    const std::uint64_t generation = generationOf(loop);
+    const std::size_t count = static_cast<std::size_t>(countOf(loop));
     std::size_t ran = 0;
-    // A failed claim still counts up `next`, past the chunk count; at most once per thread and
-    // loop, since a thread only tries after seeing a chunk left, so it never reaches the count's
-    // bits.
-    for (std::uint64_t seen = state.load(std::memory_order_acquire); claimable(seen);
-         seen = state.load(std::memory_order_acquire)) {
-      const std::uint64_t claimed = state.fetch_add(1, std::memory_order_acq_rel);
-      if (!claimable(claimed)) {
-        break;
+    auto tryChunk = [&](std::size_t index) {
+      std::uint64_t seen = claims[index].value.load(std::memory_order_relaxed);
+      if (seen >= generation || !claims[index].value.compare_exchange_strong(
+                                    seen, generation, std::memory_order_acquire)) {
+        return;
       }
-      const std::size_t chunkBegin = begin + static_cast<std::size_t>(nextOf(claimed)) * chunk;
+      const std::size_t chunkBegin = begin + index * chunk;
       const std::size_t chunkEnd = std::min(end, chunkBegin + chunk);
       try {
         function(context, chunkBegin, chunkEnd);
@@ -104,15 +115,33 @@ struct Broadcast {
         }
       }
       ++ran;
+    };
+    for (std::size_t index = self; index < count; index += participants) {
+      tryChunk(index);
     }
-    if (ran != 0) {
-      done.fetch_add(ran, std::memory_order_release);
+    for (std::size_t step = 1; step < count; ++step) {
+      tryChunk((self + step) % count);
     }
-    return ran != 0;
+    if (ran != 0 && self != 0) {
+      reports[self].value.store(pack(generation, ran), std::memory_order_release);
+    }
+    return ran;
   }
 
-  alignas(64) std::atomic<std::uint64_t> state{0};
-  alignas(64) std::atomic<std::size_t> done{0};
+  // Chunks of `loop` that participants other than the caller have reported done.
+  std::size_t reportedByWorkers(std::uint64_t loop) const {
+    std::size_t total = 0;
+    for (std::size_t p = 1; p < participants; ++p) {
+      const std::uint64_t report = reports[p].value.load(std::memory_order_acquire);
+      if (generationOf(report) == generationOf(loop)) {
+        total += static_cast<std::size_t>(countOf(report));
+      }
+    }
+    return total;
+  }
+
+  const std::size_t participants;
+  Line published;                             // the current loop: generation and chunk count
   alignas(64) std::atomic<bool> taken{false}; // held by the caller whose loop this is
   std::uint64_t generation = 0;
   detail::RangeFunction function = nullptr;
@@ -122,13 +151,16 @@ struct Broadcast {
   std::size_t chunk = 0;
   std::exception_ptr error;
   std::mutex errorMutex;
+  std::vector<Line> claims;  // per chunk
+  std::vector<Line> reports; // per participant: generation and chunks run
 };
 
 class Pool {
 public:
-  explicit Pool(std::size_t threads) : threadCount_(std::max<std::size_t>(1, threads)) {
+  explicit Pool(std::size_t threads)
+      : threadCount_(std::max<std::size_t>(1, threads)), fast_(threadCount_) {
     for (std::size_t i = 0; i + 1 < threadCount_; ++i) {
-      workers_.emplace_back([this] { run(); });
+      workers_.emplace_back([this, i] { run(i + 1); });
     }
   }
 
@@ -148,8 +180,7 @@ public:
   // Runs the loop through the fast slot; false (nothing run) when another caller holds it.
   bool tryBroadcast(detail::RangeFunction function, void *context, std::size_t begin,
                     std::size_t end, std::size_t chunk, std::size_t chunkCount) {
-    if (chunkCount + threadCount_ > Broadcast::kIndexMask ||
-        fast_.taken.exchange(true, std::memory_order_acquire)) {
+    if (chunkCount > fast_.claims.size() || fast_.taken.exchange(true, std::memory_order_acquire)) {
       return false;
     }
     fast_.function = function;
@@ -158,21 +189,20 @@ public:
     fast_.end = end;
     fast_.chunk = chunk;
     fast_.error = nullptr;
-    fast_.done.store(0, std::memory_order_relaxed);
-    fast_.generation = (fast_.generation + 1) & ((std::uint64_t{1} << 24) - 1);
+    const std::uint64_t loop = Broadcast::pack(++fast_.generation, chunkCount);
     // Sequentially consistent with the sleepers' count: either a worker going to sleep sees this
     // loop, or this caller sees the sleeper and wakes it.
-    fast_.state.store(Broadcast::pack(fast_.generation, chunkCount));
+    fast_.published.value.store(loop);
     if (sleepers_.load() > 0) {
       { std::lock_guard lock(mutex_); }
       wake_.notify_all();
     }
     insideParallelFor = true;
-    fast_.work();
+    const std::size_t own = fast_.work(0, loop);
     insideParallelFor = false;
     // Workers that claimed a chunk are usually microseconds from done: spin, then yield the core
     // in case one of them waits for it.
-    for (int spin = 0; fast_.done.load(std::memory_order_acquire) != chunkCount; ++spin) {
+    for (int spin = 0; own + fast_.reportedByWorkers(loop) != chunkCount; ++spin) {
       if (spin < kSpins) {
         cpuRelax();
       } else {
@@ -225,13 +255,24 @@ private:
     }
   }
 
-  void run() {
+  void run(std::size_t self) {
     insideParallelFor = true;
+    std::uint64_t lastLoop = 0;
+    // Runs the published loop if it is new to this worker; true when it was.
+    auto joinPublished = [&] {
+      const std::uint64_t loop = fast_.published.value.load(std::memory_order_acquire);
+      if (loop == lastLoop) {
+        return false;
+      }
+      lastLoop = loop;
+      fast_.work(self, loop);
+      return true;
+    };
     for (;;) {
       // Loops often follow each other closely (a decoder step runs dozens): watch for the next
       // one for a while before sleeping, which costs a system call on both sides.
       for (int spin = 0; spin < kSpins; ++spin) {
-        if (fast_.work()) {
+        if (joinPublished()) {
           spin = 0;
         }
         if (listed_.load(std::memory_order_acquire) != 0 ||
@@ -245,14 +286,14 @@ private:
       sleepers_.fetch_add(1);
       wake_.wait(lock, [&] {
         return stopping_.load() || (job = firstOpenJob()) != nullptr ||
-               Broadcast::claimable(fast_.state.load());
+               fast_.published.value.load() != lastLoop;
       });
       sleepers_.fetch_sub(1);
       if (stopping_.load()) {
         return;
       }
       if (job == nullptr) {
-        continue; // a loop in the fast slot: claimed without the lock
+        continue; // a loop in the fast slot: joined without the lock
       }
       job->workersOn.fetch_add(1, std::memory_order_relaxed);
       lock.unlock();

@@ -1,97 +1,34 @@
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
-#include <algorithm>
-#include <bit>
-#include <cmath>
-#include <cstdint>
-
-// The loops over whole activation vectors (softmax, GELU) are built for several x86-64 levels and
-// the best the CPU offers is picked when the program loads: at the baseline's four lanes, the
-// softmax over a window's 1500 memory positions alone took a tenth of a decoder step's
-// cross-attention. Results may differ in the last bit between levels (fused multiply-adds).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define MQ_VECTOR_LEVELS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define MQ_VECTOR_LEVELS
-#endif
+#include "platform/ml/runner/kernels/VectorOpsBodies.hpp"
+#include "platform/ml/runner/kernels/VectorOpsSimd.hpp"
 
 namespace platform::runner {
 namespace {
 
-// Sums and maxima in several independent lanes, so the loops vectorize without reordering any
-// one lane's arithmetic.
-constexpr std::size_t kLanes = 16;
+using namespace vectorbodies;
 
-float sumOf(const float *x, std::size_t count) {
-  float lanes[kLanes] = {};
-  std::size_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    for (std::size_t j = 0; j < kLanes; ++j) {
-      lanes[j] += x[i + j];
+// The loops over whole activation vectors are also built for AVX2 and AVX-512, and the best the
+// CPU offers is taken: at the baseline's four lanes, the softmax over a window's 1500 memory
+// positions alone took a tenth of a decoder step's cross-attention. Results may differ in the
+// last bit between levels (fused multiply-adds).
+enum class VectorLevel { baseline, avx2, avx512 };
+
+VectorLevel vectorLevel() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const VectorLevel level = [] {
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma")) {
+      return VectorLevel::avx512;
     }
-  }
-  float sum = 0.0f;
-  for (; i < count; ++i) {
-    sum += x[i];
-  }
-  for (float lane : lanes) {
-    sum += lane;
-  }
-  return sum;
-}
-
-float maximumOf(const float *x, std::size_t count) {
-  float lanes[kLanes];
-  std::fill(lanes, lanes + kLanes, -INFINITY);
-  std::size_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    for (std::size_t j = 0; j < kLanes; ++j) {
-      lanes[j] = lanes[j] < x[i + j] ? x[i + j] : lanes[j];
+    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) {
+      return VectorLevel::avx2;
     }
-  }
-  float maximum = -INFINITY;
-  for (; i < count; ++i) {
-    maximum = maximum < x[i] ? x[i] : maximum;
-  }
-  for (float lane : lanes) {
-    maximum = maximum < lane ? lane : maximum;
-  }
-  return maximum;
-}
-
-inline float expKernel(float x) {
-  // exp(x) = 2^n * exp(r) with n = round(x / ln 2) and |r| <= ln 2 / 2; exp(r) by a degree-7
-  // polynomial. Branch-free so loops over it vectorize.
-  constexpr float kLog2e = 1.44269504088896341f;
-  constexpr float kLn2High = 0.693359375f;
-  constexpr float kLn2Low = -2.12194440e-4f;
-  constexpr float kRound = 12582912.0f; // 1.5 * 2^23: adding it rounds to an integer
-  const float clamped = std::min(std::max(x, -87.0f), 88.0f);
-  const float n = (clamped * kLog2e + kRound) - kRound;
-  const float r = clamped - n * kLn2High - n * kLn2Low;
-  float p = 1.9875691500e-4f;
-  p = p * r + 1.3981999507e-3f;
-  p = p * r + 8.3334519073e-3f;
-  p = p * r + 4.1665795894e-2f;
-  p = p * r + 1.6666665459e-1f;
-  p = p * r + 5.0000001201e-1f;
-  p = p * r * r + r + 1.0f;
-  const float scale = std::bit_cast<float>((static_cast<std::int32_t>(n) + 127) << 23);
-  // Below the clamp the true value is under the smallest normal float: flush to zero.
-  return x < -87.0f ? 0.0f : p * scale;
-}
-
-inline float erfKernel(float x) {
-  // Abramowitz and Stegun 7.1.26 (1.5e-7 in exact arithmetic, 6e-7 in float), odd by symmetry.
-  const float a = std::fabs(x);
-  const float t = 1.0f / (1.0f + 0.3275911f * a);
-  float p = 1.061405429f;
-  p = p * t - 1.453152027f;
-  p = p * t + 1.421413741f;
-  p = p * t - 0.284496736f;
-  p = p * t + 0.254829592f;
-  const float y = 1.0f - p * t * expKernel(-a * a);
-  return std::copysign(y, x);
+    return VectorLevel::baseline;
+  }();
+  return level;
+#else
+  return VectorLevel::baseline;
+#endif
 }
 
 } // namespace
@@ -125,71 +62,33 @@ void axpy(float alpha, const float *x, float *y, std::size_t count) {
   }
 }
 
-MQ_VECTOR_LEVELS float expShiftedInPlace(float *x, std::size_t count) {
-  if (count == 0) {
-    return 0.0f;
-  }
-  const float maximum = maximumOf(x, count);
-  for (std::size_t i = 0; i < count; ++i) {
-    x[i] = expKernel(x[i] - maximum);
-  }
-  return sumOf(x, count);
+#if defined(__x86_64__) && defined(__GNUC__)
+#define MQ_VECTOR_DISPATCH(name, ...)                                                              \
+  switch (vectorLevel()) {                                                                         \
+  case VectorLevel::avx512:                                                                        \
+    return simd::name##Avx512(__VA_ARGS__);                                                        \
+  case VectorLevel::avx2:                                                                          \
+    return simd::name##Avx2(__VA_ARGS__);                                                          \
+  case VectorLevel::baseline:                                                                      \
+    break;                                                                                         \
+  }                                                                                                \
+  return name##Body(__VA_ARGS__)
+#else
+#define MQ_VECTOR_DISPATCH(name, ...) return name##Body(__VA_ARGS__)
+#endif
+
+float expShiftedInPlace(float *x, std::size_t count) {
+  MQ_VECTOR_DISPATCH(expShiftedInPlace, x, count);
 }
 
-MQ_VECTOR_LEVELS void softmaxInPlace(float *x, std::size_t count) {
-  if (count == 0) {
-    return;
-  }
-  const float scale = 1.0f / expShiftedInPlace(x, count);
-  for (std::size_t i = 0; i < count; ++i) {
-    x[i] *= scale;
-  }
+void softmaxInPlace(float *x, std::size_t count) { MQ_VECTOR_DISPATCH(softmaxInPlace, x, count); }
+
+void layerNorm(const float *x, const float *gamma, const float *beta, float epsilon, float *out,
+               std::size_t count) {
+  MQ_VECTOR_DISPATCH(layerNorm, x, gamma, beta, epsilon, out, count);
 }
 
-MQ_VECTOR_LEVELS void layerNorm(const float *x, const float *gamma, const float *beta,
-                                float epsilon, float *out, std::size_t count) {
-  if (count == 0) {
-    return;
-  }
-  // Eight independent double lanes: one running sum would wait on each add in turn.
-  constexpr std::size_t kSumLanes = 8;
-  auto laneSum = [&](auto term) {
-    double lanes[kSumLanes] = {};
-    std::size_t i = 0;
-    for (; i + kSumLanes <= count; i += kSumLanes) {
-      for (std::size_t j = 0; j < kSumLanes; ++j) {
-        lanes[j] += term(i + j);
-      }
-    }
-    double sum = 0.0;
-    for (; i < count; ++i) {
-      sum += term(i);
-    }
-    for (double lane : lanes) {
-      sum += lane;
-    }
-    return sum;
-  };
-  const double mean = laneSum([&](std::size_t i) { return static_cast<double>(x[i]); }) /
-                      static_cast<double>(count);
-  const double variance = laneSum([&](std::size_t i) {
-                            const double d = x[i] - mean;
-                            return d * d;
-                          }) /
-                          static_cast<double>(count);
-  const float m = static_cast<float>(mean);
-  const float inverse = static_cast<float>(1.0 / std::sqrt(variance + epsilon));
-  for (std::size_t i = 0; i < count; ++i) {
-    out[i] = (x[i] - m) * inverse * gamma[i] + beta[i];
-  }
-}
-
-MQ_VECTOR_LEVELS void geluInPlace(float *x, std::size_t count) {
-  constexpr float kInverseSqrt2 = 0.70710678118654752f;
-  for (std::size_t i = 0; i < count; ++i) {
-    x[i] = 0.5f * x[i] * (1.0f + erfKernel(x[i] * kInverseSqrt2));
-  }
-}
+void geluInPlace(float *x, std::size_t count) { MQ_VECTOR_DISPATCH(geluInPlace, x, count); }
 
 void addInPlace(float *y, const float *x, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
