@@ -2,6 +2,7 @@
 
 #include "platform/ml/runner/kernels/Blas.hpp"
 #include "platform/ml/runner/kernels/Gemm.hpp"
+#include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 #include "platform/ml/runner/ops/Attention.hpp"
 #include "platform/ml/runner/ops/RowOps.hpp"
@@ -37,6 +38,10 @@ void computeCrossMemory(const CrossAttentionWeights &weights, const DecoderLayer
   }
 }
 
+bool headsTogetherFor(std::size_t heads, std::size_t threads) {
+  return heads <= threads || heads % threads == 0;
+}
+
 void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShape &shape, float *x,
                       const DecoderCacheView &cache, const CrossMemoryView &memory,
                       const DecoderLayerScratch &scratch, float *newKey, float *newValue,
@@ -46,25 +51,55 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
 
   layerNorm(x, weights.selfAttentionNorm.gamma, weights.selfAttentionNorm.beta, kLayerNormEpsilon,
             scratch.normed, d);
-  linear(scratch.normed, 1, weights.selfAttention.qkv, weights.selfAttention.qkvBias, scratch.qkv);
-  std::copy(scratch.qkv + d, scratch.qkv + 2 * d, newKey);
-  std::copy(scratch.qkv + 2 * d, scratch.qkv + 3 * d, newValue);
   const CachedAttention cached{shape.heads, headDim, shape.cacheLength};
   const CachedAttentionScratch cachedScratch{scratch.runs, scratch.scores, scratch.partial};
-  attendHalfCache(cached, scratch.qkv, newKey, newValue, cache.keys, cache.values, cache.updateMask,
-                  cache.paddingMask, cachedScratch, scratch.attended);
+  if (shape.headsTogether) {
+    const CachedAttentionPlan plan =
+        planCachedAttention(cached, cache.updateMask, cache.paddingMask, scratch.runs);
+    parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t h = begin; h < end; ++h) {
+        const std::size_t first = h * headDim, last = first + headDim;
+        for (std::size_t part = 0; part < 3; ++part) {
+          linearRows(scratch.normed, weights.selfAttention.qkv, weights.selfAttention.qkvBias,
+                     part * d + first, part * d + last, scratch.qkv);
+        }
+        std::copy(scratch.qkv + d + first, scratch.qkv + d + last, newKey + first);
+        std::copy(scratch.qkv + 2 * d + first, scratch.qkv + 2 * d + last, newValue + first);
+        attendHalfCacheHead(cached, plan, h, scratch.qkv, newKey, newValue, cache.keys,
+                            cache.values, cache.updateMask, cache.paddingMask, cachedScratch,
+                            scratch.attended);
+      }
+    });
+  } else {
+    linear(scratch.normed, 1, weights.selfAttention.qkv, weights.selfAttention.qkvBias,
+           scratch.qkv);
+    std::copy(scratch.qkv + d, scratch.qkv + 2 * d, newKey);
+    std::copy(scratch.qkv + 2 * d, scratch.qkv + 3 * d, newValue);
+    attendHalfCache(cached, scratch.qkv, newKey, newValue, cache.keys, cache.values,
+                    cache.updateMask, cache.paddingMask, cachedScratch, scratch.attended);
+  }
   linear(scratch.attended, 1, weights.selfAttention.out, weights.selfAttention.outBias,
          scratch.projected);
   addInPlace(x, scratch.projected, d);
 
   layerNorm(x, weights.crossAttentionNorm.gamma, weights.crossAttentionNorm.beta, kLayerNormEpsilon,
             scratch.normed, d);
-  linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
   const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
-  if (memory.halfKeysTransposed != nullptr) {
+  if (shape.headsTogether && memory.halfKeysTransposed != nullptr) {
+    parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
+      for (std::size_t h = begin; h < end; ++h) {
+        linearRows(scratch.normed, weights.crossAttention.q, weights.crossAttention.qBias,
+                   h * headDim, (h + 1) * headDim, scratch.qkv);
+        attendMemoryHead(crossShape, h, scratch.qkv, memory.halfKeysTransposed,
+                         memory.halfValuesTransposed, crossWeights, scratch.attended);
+      }
+    });
+  } else if (memory.halfKeysTransposed != nullptr) {
+    linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
     attendMemory(crossShape, scratch.qkv, memory.halfKeysTransposed, memory.halfValuesTransposed,
                  crossWeights, scratch.attended);
   } else {
+    linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
     attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
                  crossWeights, scratch.attended);
   }

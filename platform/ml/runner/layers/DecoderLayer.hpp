@@ -13,7 +13,14 @@ struct DecoderLayerShape {
   std::size_t ffnWidth = 0;
   std::size_t cacheLength = 0;  // S, positions of the key/value cache
   std::size_t memoryLength = 0; // T, positions of the encoder output
+  // Each thread takes whole heads: their query (and key and value) projections and their
+  // attention, in one parallel loop instead of a product and an attention loop apart. Pays when
+  // the heads share out evenly over the threads (see headsTogetherFor).
+  bool headsTogether = false;
 };
+
+// Whether `heads` heads share out over `threads` threads well enough to take whole heads each.
+bool headsTogetherFor(std::size_t heads, std::size_t threads);
 
 // Caller-owned scratch of one decoder step, reused across steps and layers.
 struct DecoderLayerScratch {

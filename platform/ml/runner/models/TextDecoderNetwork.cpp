@@ -114,6 +114,8 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
   }
   const float headShare =
       alignmentHeads_.empty() ? 0.0f : 1.0f / static_cast<float>(alignmentHeads_.size());
+  DecoderLayerShape shape = layerShape_;
+  shape.headsTogether = headsTogetherFor(shape.heads, parallelThreadCount());
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     const DecoderCacheView cache{input.keyCache + l * d * s, input.valueCache + l * d * s,
                                  input.updateMask, input.paddingMask};
@@ -125,8 +127,8 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
       memory.keysTransposed = input.memory + 2 * l * block;
       memory.valuesTransposed = input.memory + 2 * l * block + block;
     }
-    decoderLayerStep(layers_[l], layerShape_, w.x.data(), cache, memory, scratch,
-                     output.newKeys + l * d, output.newValues + l * d, w.crossWeights.data());
+    decoderLayerStep(layers_[l], shape, w.x.data(), cache, memory, scratch, output.newKeys + l * d,
+                     output.newValues + l * d, w.crossWeights.data());
     if (output.alignment != nullptr) {
       for (const auto &[layer, head] : alignmentHeads_) {
         if (layer == l) {

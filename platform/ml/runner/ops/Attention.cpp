@@ -156,22 +156,18 @@ void attendSequence(const SequenceAttention &shape, const float *q, const float 
   }
 }
 
-void attendHalfCache(const CachedAttention &shape, const float *q, const float *newKey,
-                     const float *newValue, const std::uint16_t *keyCache,
-                     const std::uint16_t *valueCache, const std::int32_t *updateMask,
-                     const float *paddingMask, const CachedAttentionScratch &scratch, float *out) {
+CachedAttentionPlan planCachedAttention(const CachedAttention &shape,
+                                        const std::int32_t *updateMask, const float *paddingMask,
+                                        std::size_t *runs) {
   const std::size_t length = shape.cacheLength;
-  bool anyAttended = false;
-  for (std::size_t s = 0; s < length && !anyAttended; ++s) {
-    anyAttended = paddingMask[s] > kAttendedMaskFloor;
+  CachedAttentionPlan plan;
+  plan.runs = runs;
+  for (std::size_t s = 0; s < length && !plan.anyAttended; ++s) {
+    plan.anyAttended = paddingMask[s] > kAttendedMaskFloor;
   }
   auto attended = [&](std::size_t s) {
-    return !anyAttended || paddingMask[s] > kAttendedMaskFloor;
+    return !plan.anyAttended || paddingMask[s] > kAttendedMaskFloor;
   };
-  if (length == 0) {
-    std::fill(out, out + shape.heads * shape.headDim, 0.0f);
-    return;
-  }
   // Scores span the first to the last attended position. Within it, the runs of positions read
   // from the cache (attended and not updated) stream a channel row at a time; runs are
   // [begin, end) pairs, apart by at least one position, so at most (cacheLength + 1) / 2.
@@ -182,8 +178,9 @@ void attendHalfCache(const CachedAttention &shape, const float *q, const float *
       last = s;
     }
   }
-  std::size_t runCount = 0;
-  for (std::size_t s = first; s <= last;) {
+  plan.first = first;
+  plan.last = last;
+  for (std::size_t s = first; s <= last && s < length;) {
     if (!attended(s) || updateMask[s] != 0) {
       ++s;
       continue;
@@ -192,50 +189,79 @@ void attendHalfCache(const CachedAttention &shape, const float *q, const float *
     while (s <= last && attended(s) && updateMask[s] == 0) {
       ++s;
     }
-    scratch.runs[2 * runCount] = begin;
-    scratch.runs[2 * runCount + 1] = s;
-    ++runCount;
+    runs[2 * plan.runCount] = begin;
+    runs[2 * plan.runCount + 1] = s;
+    ++plan.runCount;
   }
-  const std::size_t span = last - first + 1;
+  return plan;
+}
+
+void attendHalfCacheHead(const CachedAttention &shape, const CachedAttentionPlan &plan,
+                         std::size_t head, const float *q, const float *newKey,
+                         const float *newValue, const std::uint16_t *keyCache,
+                         const std::uint16_t *valueCache, const std::int32_t *updateMask,
+                         const float *paddingMask, const CachedAttentionScratch &scratch,
+                         float *out) {
+  const std::size_t length = shape.cacheLength;
+  const std::size_t base = head * shape.headDim;
+  float *result = out + base;
+  if (length == 0) {
+    std::fill(result, result + shape.headDim, 0.0f);
+    return;
+  }
+  auto attended = [&](std::size_t s) {
+    return !plan.anyAttended || paddingMask[s] > kAttendedMaskFloor;
+  };
+  const std::size_t first = plan.first;
+  const std::size_t span = plan.last - first + 1;
+  const std::size_t *runs = plan.runs;
   const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
+  float *scores = scratch.scores + head * length; // scores[j] belongs to position first + j
+  float *partial = scratch.partial + base;
+  const float *query = q + base;
+  prefetchRuns(keyCache + base * length, shape.headDim, length, runs, plan.runCount);
+  prefetchRuns(valueCache + base * length, shape.headDim, length, runs, plan.runCount);
+  for (std::size_t r = 0; r < plan.runCount; ++r) {
+    const std::size_t runBegin = runs[2 * r], runEnd = runs[2 * r + 1];
+    halfDotColumns(keyCache + base * length + runBegin, shape.headDim, runEnd - runBegin, length,
+                   query, scores + (runBegin - first));
+  }
+  const float newScore = dot(query, newKey + base, shape.headDim);
+  for (std::size_t j = 0; j < span; ++j) {
+    const std::size_t s = first + j;
+    if (!attended(s)) {
+      scores[j] = -INFINITY; // an exact zero weight after the softmax
+    } else {
+      scores[j] = (updateMask[s] != 0 ? newScore : scores[j]) * scale + paddingMask[s];
+    }
+  }
+  softmaxInPlace(scores, span);
+  std::fill(result, result + shape.headDim, 0.0f);
+  float newWeight = 0.0f;
+  for (std::size_t j = 0; j < span; ++j) {
+    if (updateMask[first + j] != 0 && attended(first + j)) {
+      newWeight += scores[j];
+    }
+  }
+  for (std::size_t r = 0; r < plan.runCount; ++r) {
+    const std::size_t runBegin = runs[2 * r], runEnd = runs[2 * r + 1];
+    halfDotRows(valueCache + base * length + runBegin, shape.headDim, runEnd - runBegin, length,
+                scores + (runBegin - first), partial);
+    addInPlace(result, partial, shape.headDim);
+  }
+  axpy(newWeight, newValue + base, result, shape.headDim);
+}
+
+void attendHalfCache(const CachedAttention &shape, const float *q, const float *newKey,
+                     const float *newValue, const std::uint16_t *keyCache,
+                     const std::uint16_t *valueCache, const std::int32_t *updateMask,
+                     const float *paddingMask, const CachedAttentionScratch &scratch, float *out) {
+  const CachedAttentionPlan plan =
+      planCachedAttention(shape, updateMask, paddingMask, scratch.runs);
   parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
     for (std::size_t h = begin; h < end; ++h) {
-      const std::size_t base = h * shape.headDim;
-      float *scores = scratch.scores + h * length; // scores[j] belongs to position first + j
-      float *partial = scratch.partial + base;
-      const float *query = q + base;
-      prefetchRuns(keyCache + base * length, shape.headDim, length, scratch.runs, runCount);
-      prefetchRuns(valueCache + base * length, shape.headDim, length, scratch.runs, runCount);
-      for (std::size_t r = 0; r < runCount; ++r) {
-        const std::size_t runBegin = scratch.runs[2 * r], runEnd = scratch.runs[2 * r + 1];
-        halfDotColumns(keyCache + base * length + runBegin, shape.headDim, runEnd - runBegin,
-                       length, query, scores + (runBegin - first));
-      }
-      const float newScore = dot(query, newKey + base, shape.headDim);
-      for (std::size_t j = 0; j < span; ++j) {
-        const std::size_t s = first + j;
-        if (!attended(s)) {
-          scores[j] = -INFINITY; // an exact zero weight after the softmax
-        } else {
-          scores[j] = (updateMask[s] != 0 ? newScore : scores[j]) * scale + paddingMask[s];
-        }
-      }
-      softmaxInPlace(scores, span);
-      float *result = out + base;
-      std::fill(result, result + shape.headDim, 0.0f);
-      float newWeight = 0.0f;
-      for (std::size_t j = 0; j < span; ++j) {
-        if (updateMask[first + j] != 0 && attended(first + j)) {
-          newWeight += scores[j];
-        }
-      }
-      for (std::size_t r = 0; r < runCount; ++r) {
-        const std::size_t runBegin = scratch.runs[2 * r], runEnd = scratch.runs[2 * r + 1];
-        halfDotRows(valueCache + base * length + runBegin, shape.headDim, runEnd - runBegin, length,
-                    scores + (runBegin - first), partial);
-        addInPlace(result, partial, shape.headDim);
-      }
-      axpy(newWeight, newValue + base, result, shape.headDim);
+      attendHalfCacheHead(shape, plan, h, q, newKey, newValue, keyCache, valueCache, updateMask,
+                          paddingMask, scratch, out);
     }
   });
 }
@@ -265,31 +291,46 @@ void attendMemory(const MemoryAttention &shape, const float *q, const float *key
   });
 }
 
+namespace {
+
+// One head's softmax weights over a float16 memory, into probabilities[head * length ...].
+void scoreMemoryHead(const MemoryAttention &shape, std::size_t head, const float *q,
+                     const std::uint16_t *keysTransposed, float *probabilities) {
+  const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
+  const std::size_t length = shape.length;
+  float *scores = probabilities + head * length;
+  const std::size_t base = head * shape.headDim;
+  halfDotColumns(keysTransposed + base * length, shape.headDim, length, length, q + base, scores);
+  for (std::size_t t = 0; t < length; ++t) {
+    scores[t] *= scale;
+  }
+  softmaxInPlace(scores, length);
+}
+
+} // namespace
+
+void attendMemoryHead(const MemoryAttention &shape, std::size_t head, const float *q,
+                      const std::uint16_t *keysTransposed, const std::uint16_t *valuesTransposed,
+                      float *probabilities, float *out) {
+  scoreMemoryHead(shape, head, q, keysTransposed, probabilities);
+  const std::size_t length = shape.length;
+  const std::size_t base = head * shape.headDim;
+  halfDotRows(valuesTransposed + base * length, shape.headDim, length, length,
+              probabilities + head * length, out + base);
+}
+
 void attendMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *keysTransposed,
                   const std::uint16_t *valuesTransposed, float *probabilities, float *out) {
-  const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
   const std::size_t length = shape.length;
   // One contiguous range of heads, then of channels, per thread: each thread streams one run of
   // the memory, which reads markedly faster than chunks handed out in turn.
   const std::size_t threads = parallelThreadCount();
-  auto scoreHead = [&](std::size_t h) {
-    float *scores = probabilities + h * length;
-    const std::size_t base = h * shape.headDim;
-    halfDotColumns(keysTransposed + base * length, shape.headDim, length, length, q + base, scores);
-    for (std::size_t t = 0; t < length; ++t) {
-      scores[t] *= scale;
-    }
-    softmaxInPlace(scores, length);
-  };
   if (shape.heads % threads == 0) {
     // The heads share out evenly: each thread reads its heads' values straight after their keys,
     // with no wait for the other threads' heads in between.
     parallelFor(0, shape.heads, shape.heads / threads, [&](std::size_t begin, std::size_t end) {
       for (std::size_t h = begin; h < end; ++h) {
-        scoreHead(h);
-        const std::size_t base = h * shape.headDim;
-        halfDotRows(valuesTransposed + base * length, shape.headDim, length, length,
-                    probabilities + h * length, out + base);
+        attendMemoryHead(shape, h, q, keysTransposed, valuesTransposed, probabilities, out);
       }
     });
     return;
@@ -297,7 +338,7 @@ void attendMemory(const MemoryAttention &shape, const float *q, const std::uint1
   parallelFor(0, shape.heads, std::max<std::size_t>(1, shape.heads / threads),
               [&](std::size_t begin, std::size_t end) {
                 for (std::size_t h = begin; h < end; ++h) {
-                  scoreHead(h);
+                  scoreMemoryHead(shape, h, q, keysTransposed, probabilities);
                 }
               });
   const std::size_t channels = shape.heads * shape.headDim;

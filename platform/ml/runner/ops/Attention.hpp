@@ -44,6 +44,28 @@ void attendHalfCache(const CachedAttention &shape, const float *q, const float *
                      const std::uint16_t *valueCache, const std::int32_t *updateMask,
                      const float *paddingMask, const CachedAttentionScratch &scratch, float *out);
 
+// The same one head at a time, for callers that give each thread whole heads: the positions to
+// read are worked out once from the masks (into `runs`, cacheLength + 1 entries, which must stay
+// untouched while heads use the plan), then attendHalfCacheHead runs one head on the calling
+// thread, writing out[head * headDim ...]. Heads use disjoint parts of the scratch, so they may
+// run at once.
+struct CachedAttentionPlan {
+  bool anyAttended = false; // if none is, every position takes part
+  std::size_t first = 0;    // the first and last positions that take part
+  std::size_t last = 0;
+  const std::size_t *runs = nullptr; // [begin, end) runs of positions read from the cache
+  std::size_t runCount = 0;
+};
+CachedAttentionPlan planCachedAttention(const CachedAttention &shape,
+                                        const std::int32_t *updateMask, const float *paddingMask,
+                                        std::size_t *runs);
+void attendHalfCacheHead(const CachedAttention &shape, const CachedAttentionPlan &plan,
+                         std::size_t head, const float *q, const float *newKey,
+                         const float *newValue, const std::uint16_t *keyCache,
+                         const std::uint16_t *valueCache, const std::int32_t *updateMask,
+                         const float *paddingMask, const CachedAttentionScratch &scratch,
+                         float *out);
+
 // One query position attending over a fixed float32 memory held channel-major: keys and values
 // are both [heads * headDim x length], so every head streams contiguous rows.
 // `probabilities` receives the softmax weights of every head, [heads x length].
@@ -57,5 +79,10 @@ void attendMemory(const MemoryAttention &shape, const float *q, const float *key
 // The same over a float16 memory (half the bytes to stream), widened in the inner loops.
 void attendMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *keysTransposed,
                   const std::uint16_t *valuesTransposed, float *probabilities, float *out);
+// One head of it on the calling thread: reads q[head * headDim ...], writes that head's
+// probabilities and out[head * headDim ...].
+void attendMemoryHead(const MemoryAttention &shape, std::size_t head, const float *q,
+                      const std::uint16_t *keysTransposed, const std::uint16_t *valuesTransposed,
+                      float *probabilities, float *out);
 
 } // namespace platform::runner

@@ -35,6 +35,11 @@ struct MatrixView {
 void linear(const float *x, std::size_t rows, MatrixView weight, const float *bias, float *out,
             std::size_t xStride = 0, std::size_t outStride = 0, float *weightScratch = nullptr);
 
+// out[r] = row r of the weight . x + bias[r] (bias may be null), for rows r in [begin, end) only,
+// on the calling thread: for a thread of a parallelFor that takes its own share of a product.
+void linearRows(const float *x, const MatrixView &weight, const float *bias, std::size_t begin,
+                std::size_t end, float *out);
+
 // out = gelu(x * weight^T + bias), the exact GELU of linear's result (x and out tightly packed).
 // With several rows, or one row of float16 weights, the activation runs inside the product rather
 // than as a pass of its own. Not from inside parallelFor.
