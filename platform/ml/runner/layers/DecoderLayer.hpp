@@ -15,7 +15,7 @@ struct DecoderLayerShape {
   std::size_t memoryLength = 0; // T, positions of the encoder output
   // Each thread takes whole heads: their query (and key and value) projections and their
   // attention, in one parallel loop instead of a product and an attention loop apart. Pays when
-  // the heads share out evenly over the threads (see headsTogetherFor).
+  // the heads share out evenly over many threads (see headsTogetherFor).
   bool headsTogether = false;
 };
 
