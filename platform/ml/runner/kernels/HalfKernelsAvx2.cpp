@@ -32,11 +32,15 @@ inline float sum8(__m256 v) {
   return _mm_cvtss_f32(_mm_add_ss(pairs, _mm_movehdup_ps(pairs)));
 }
 
+// One row, asking for the lines 8 KiB past the one it reads as it goes: rows that follow each other
+// then stream ahead of their use.
 float dotRow(const std::uint16_t *a, const float *x, std::size_t n) {
+  constexpr std::size_t kAhead = 4096; // elements: 8 KiB
   __m256 acc0 = _mm256_setzero_ps(), acc1 = _mm256_setzero_ps();
   __m256 acc2 = _mm256_setzero_ps(), acc3 = _mm256_setzero_ps();
   std::size_t c = 0;
   for (; c + 32 <= n; c += 32) {
+    prefetch(a, kAhead + c);
     acc0 = _mm256_fmadd_ps(load8(a + c), _mm256_loadu_ps(x + c), acc0);
     acc1 = _mm256_fmadd_ps(load8(a + c + 8), _mm256_loadu_ps(x + c + 8), acc1);
     acc2 = _mm256_fmadd_ps(load8(a + c + 16), _mm256_loadu_ps(x + c + 16), acc2);
@@ -57,27 +61,8 @@ float dotRow(const std::uint16_t *a, const float *x, std::size_t n) {
 // with the lines 8 KiB ahead asked for as each is reached.
 void dotRowsInSequence(const std::uint16_t *a, std::size_t rows, std::size_t n, const float *x,
                        float *y) {
-  constexpr std::size_t kAhead = 4096; // elements: 8 KiB
   for (std::size_t r = 0; r < rows; ++r) {
-    const std::uint16_t *row = a + r * n;
-    __m256 acc0 = _mm256_setzero_ps(), acc1 = _mm256_setzero_ps();
-    __m256 acc2 = _mm256_setzero_ps(), acc3 = _mm256_setzero_ps();
-    std::size_t c = 0;
-    for (; c + 32 <= n; c += 32) {
-      prefetch(row, kAhead + c);
-      acc0 = _mm256_fmadd_ps(load8(row + c), _mm256_loadu_ps(x + c), acc0);
-      acc1 = _mm256_fmadd_ps(load8(row + c + 8), _mm256_loadu_ps(x + c + 8), acc1);
-      acc2 = _mm256_fmadd_ps(load8(row + c + 16), _mm256_loadu_ps(x + c + 16), acc2);
-      acc3 = _mm256_fmadd_ps(load8(row + c + 24), _mm256_loadu_ps(x + c + 24), acc3);
-    }
-    for (; c + 8 <= n; c += 8) {
-      acc0 = _mm256_fmadd_ps(load8(row + c), _mm256_loadu_ps(x + c), acc0);
-    }
-    float sum = sum8(_mm256_add_ps(_mm256_add_ps(acc0, acc1), _mm256_add_ps(acc2, acc3)));
-    for (; c < n; ++c) {
-      sum += widen1(row[c]) * x[c];
-    }
-    y[r] = sum;
+    y[r] = dotRow(a + r * n, x, n);
   }
 }
 

@@ -26,6 +26,21 @@ inline void cpuRelax() {
 // waiting on workers that may all be busy with the outer call.
 thread_local bool insideParallelFor = false;
 
+// Runs f on the chunk from chunkBegin (at most `chunk` long, not past `end`), keeping the first
+// exception any chunk of the loop throws for its caller.
+void runChunk(detail::RangeFunction function, void *context, std::size_t chunkBegin,
+              std::size_t end, std::size_t chunk, std::mutex &errorMutex,
+              std::exception_ptr &error) {
+  try {
+    function(context, chunkBegin, std::min(end, chunkBegin + chunk));
+  } catch (...) {
+    std::lock_guard lock(errorMutex);
+    if (!error) {
+      error = std::current_exception();
+    }
+  }
+}
+
 struct Job {
   detail::RangeFunction function = nullptr;
   void *context = nullptr;
@@ -46,16 +61,7 @@ struct Job {
       if (index >= chunkCount) {
         return;
       }
-      const std::size_t chunkBegin = begin + index * chunk;
-      const std::size_t chunkEnd = std::min(end, chunkBegin + chunk);
-      try {
-        function(context, chunkBegin, chunkEnd);
-      } catch (...) {
-        std::lock_guard lock(errorMutex);
-        if (!error) {
-          error = std::current_exception();
-        }
-      }
+      runChunk(function, context, begin + index * chunk, end, chunk, errorMutex, error);
     }
   }
 };
@@ -104,16 +110,7 @@ struct Broadcast {
                                     seen, generation, std::memory_order_acquire)) {
         return;
       }
-      const std::size_t chunkBegin = begin + index * chunk;
-      const std::size_t chunkEnd = std::min(end, chunkBegin + chunk);
-      try {
-        function(context, chunkBegin, chunkEnd);
-      } catch (...) {
-        std::lock_guard lock(errorMutex);
-        if (!error) {
-          error = std::current_exception();
-        }
-      }
+      runChunk(function, context, begin + index * chunk, end, chunk, errorMutex, error);
       ++ran;
     };
     for (std::size_t index = self; index < count; index += participants) {
