@@ -13,6 +13,7 @@
 // - 16 windows stepped in turn: step time over one window's step time (goal: at most 1.2);
 // - mel and the whole chain (mel, encoder, 100 decoder steps): real-time factor of a 30 s window.
 
+#include "bench/support/NetworkStep.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/runner/AudioEncoderModel.hpp"
@@ -448,47 +449,20 @@ void BM_DecoderStepBase(benchmark::State &state) {
   }
 
   // Allocations of the network's step alone (the prediction call also builds its result arrays).
-  runner::TextDecoderNetwork::Workspace workspace(m.dims);
-  // The memory in the form the model holds it (float16 for float16 weights).
-  std::vector<float> memory, encoder(m.dims.width * m.dims.audioContext, 0.1f);
-  std::vector<std::uint16_t> halfMemory;
-  if (network.memoryIsHalf()) {
-    halfMemory.resize(network.memorySize());
-    network.computeMemory(encoder.data(), halfMemory.data());
-  } else {
-    memory.resize(network.memorySize());
-    network.computeMemory(encoder.data(), memory.data());
-  }
-  std::vector<float> logits(m.dims.vocabularySize), keys(m.dims.decoderLayers * m.dims.width),
-      values(keys.size()), alignment(m.dims.audioContext), padding(m.dims.cacheLength, -10000.0f);
-  std::vector<std::int32_t> update(m.dims.cacheLength, 0);
-  std::fill(padding.begin(), padding.begin() + 101, 0.0f);
-  update[100] = 1;
-  runner::TextDecoderNetwork::StepInput step{
-      440,
-      100,
-      static_cast<const std::uint16_t *>(inputs.keys.dataPointer()),
-      static_cast<const std::uint16_t *>(inputs.values.dataPointer()),
-      update.data(),
-      padding.data(),
-      memory.data()};
-  if (!halfMemory.empty()) {
-    step.memory = nullptr;
-    step.halfMemory = halfMemory.data();
-  }
-  const runner::TextDecoderNetwork::StepOutput out{logits.data(), keys.data(), values.data(),
-                                                   alignment.data()};
-  network.step(step, workspace, out);
+  mqbench::NetworkStep step(network, m.dims, 100,
+                            static_cast<const std::uint16_t *>(inputs.keys.dataPointer()),
+                            static_cast<const std::uint16_t *>(inputs.values.dataPointer()));
+  step.run();
   double networkBest = 1e30;
   for (int i = 0; i < 20; ++i) {
     const auto start = Clock::now();
-    network.step(step, workspace, out);
+    step.run();
     networkBest = std::min(networkBest, seconds(Clock::now() - start));
   }
   AllocationCounter::resetCount();
   AllocationCounter::setCounting(true);
   for (int i = 0; i < 10; ++i) {
-    network.step(step, workspace, out);
+    step.run();
   }
   AllocationCounter::setCounting(false);
   // The network step on each float16 kernel path this CPU offers.
@@ -501,7 +475,7 @@ void BM_DecoderStepBase(benchmark::State &state) {
     double pathBest = 1e30;
     for (int i = 0; i < 20; ++i) {
       const auto start = Clock::now();
-      network.step(step, workspace, out);
+      step.run();
       pathBest = std::min(pathBest, seconds(Clock::now() - start));
     }
     state.counters["network_step_ms_" + std::string(runner::halfKernelPathName(path))] =

@@ -10,6 +10,7 @@
 #include "DivuvovIze/Decoding/TokenDecodingLoop.hpp"
 #include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
 #include "DivuvovIze/Decoding/WordTimestamps.hpp"
+#include "bench/support/NetworkStep.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"
 #include "tools/allocation-counter/AllocationCounter.hpp"
@@ -148,37 +149,11 @@ double baseDecoderStepSeconds() {
     const auto &d = options.dimensions;
     const auto &network =
         dynamic_cast<const platform::runner::TextDecoderModel &>(*model).network();
-    platform::runner::TextDecoderNetwork::Workspace workspace(d);
-    // The memory in the form the model holds it (float16 for float16 weights).
-    std::vector<float> memory, encoder(d.width * d.audioContext, 0.1f);
-    std::vector<std::uint16_t> halfMemory;
-    if (network.memoryIsHalf()) {
-      halfMemory.resize(network.memorySize());
-      network.computeMemory(encoder.data(), halfMemory.data());
-    } else {
-      memory.resize(network.memorySize());
-      network.computeMemory(encoder.data(), memory.data());
-    }
-    std::vector<float> logits(d.vocabularySize), keys(d.decoderLayers * d.width),
-        values(keys.size()), alignment(d.audioContext), padding(d.cacheLength, -10000.0f);
-    std::vector<std::uint16_t> cacheKeys(keys.size() * d.cacheLength),
-        cacheValues(cacheKeys.size());
-    std::vector<std::int32_t> update(d.cacheLength, 0);
-    std::fill(padding.begin(), padding.begin() + 101, 0.0f);
-    update[100] = 1;
-    platform::runner::TextDecoderNetwork::StepInput step{
-        440,          100, cacheKeys.data(), cacheValues.data(), update.data(), padding.data(),
-        memory.data()};
-    if (!halfMemory.empty()) {
-      step.memory = nullptr;
-      step.halfMemory = halfMemory.data();
-    }
-    const platform::runner::TextDecoderNetwork::StepOutput out{logits.data(), keys.data(),
-                                                               values.data(), alignment.data()};
+    mqbench::NetworkStep step(network, d, 100);
     double best = 1e30;
     for (int i = 0; i < 20; ++i) {
       const auto start = Clock::now();
-      network.step(step, workspace, out);
+      step.run();
       best = std::min(best, seconds(Clock::now() - start));
     }
     return best;
