@@ -7,6 +7,7 @@
 #include "platform/ml/runner/ops/Attention.hpp"
 
 #include "tests/platform/ml/runner/ForcedHalfKernelPath.hpp"
+#include "tests/platform/ml/runner/RandomValues.hpp"
 
 #include <gtest/gtest.h>
 
@@ -22,15 +23,6 @@ using namespace platform::runner;
 constexpr float kMasked = -10000.0f;
 
 class AttentionPaths : public ForcedHalfKernelPath {};
-
-std::vector<float> randomFloats(std::size_t count, std::mt19937 &generator) {
-  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-  std::vector<float> values(count);
-  for (auto &v : values) {
-    v = value(generator);
-  }
-  return values;
-}
 
 // Softmax-weighted values of one head in float64. score(s) and value(c, s) give the operands of
 // the positions in `taking`, each with its mask value.

@@ -1,9 +1,10 @@
 // A decoder block's step gives the same result whether each thread takes whole heads (their
 // projections and attention in one loop) or the projections and the attention run as loops apart.
 
-#include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/layers/DecoderLayer.hpp"
+
+#include "tests/platform/ml/runner/RandomValues.hpp"
 
 #include <gtest/gtest.h>
 
@@ -34,10 +35,10 @@ struct RandomLayer {
     weights.mlp.fc1Bias = floats(f);
     weights.mlp.fc2 = matrix(d, f, halfWeights, 1);
     weights.mlp.fc2Bias = floats(d);
-    keyCache = halves(d * kCacheLength);
-    valueCache = halves(d * kCacheLength);
-    memoryKeys = halves(d * kMemoryLength);
-    memoryValues = halves(d * kMemoryLength);
+    keyCache = randomHalves(d * kCacheLength, generator);
+    valueCache = randomHalves(d * kCacheLength, generator);
+    memoryKeys = randomHalves(d * kMemoryLength, generator);
+    memoryValues = randomHalves(d * kMemoryLength, generator);
     // Position 7 is this step's; the six before it were decoded, one of them masked out.
     for (std::size_t s = 0; s < kCacheLength; ++s) {
       padding.push_back(s <= 7 && s != 3 ? 0.0f : -10000.0f);
@@ -73,21 +74,7 @@ struct RandomLayer {
   }
 
   const float *floats(std::size_t count) {
-    std::uniform_real_distribution<float> value(-0.5f, 0.5f);
-    auto &v = floatStore.emplace_back(count);
-    for (auto &x : v) {
-      x = value(generator);
-    }
-    return v.data();
-  }
-
-  std::vector<std::uint16_t> halves(std::size_t count) {
-    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-    std::vector<std::uint16_t> v(count);
-    for (auto &h : v) {
-      h = floatToHalf(value(generator));
-    }
-    return v;
+    return floatStore.emplace_back(randomFloats(count, generator, 0.5f)).data();
   }
 
   LayerNormWeights norm() { return {floats(d), floats(d)}; }
@@ -102,7 +89,7 @@ struct RandomLayer {
     }
     m.halfBlocks = blocks;
     for (std::size_t b = 0; b < blocks; ++b) {
-      m.half[b] = halfStore.emplace_back(halves(rows / blocks * cols)).data();
+      m.half[b] = halfStore.emplace_back(randomHalves(rows / blocks * cols, generator)).data();
     }
     return m;
   }
@@ -130,11 +117,7 @@ TEST(DecoderLayerStep, WholeHeadsPerThreadGiveTheSameResult) {
       SCOPED_TRACE(std::string(half ? "float16" : "float32") + " weights, " +
                    std::to_string(heads) + " heads");
       const RandomLayer layer(heads, half, generator);
-      std::vector<float> input(layer.d);
-      std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-      for (auto &x : input) {
-        x = value(generator);
-      }
+      const std::vector<float> input = randomFloats(layer.d, generator);
       const auto apart = layer.step(false, input);
       const auto together = layer.step(true, input);
       const float tolerance = half ? 0.0f : 1e-5f;

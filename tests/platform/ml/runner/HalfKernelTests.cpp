@@ -6,6 +6,7 @@
 #include "platform/ml/runner/ops/Linear.hpp"
 
 #include "tests/platform/ml/runner/ForcedHalfKernelPath.hpp"
+#include "tests/platform/ml/runner/RandomValues.hpp"
 
 #include <gtest/gtest.h>
 
@@ -20,24 +21,6 @@ namespace {
 using namespace platform::runner;
 
 class HalfKernelPaths : public ForcedHalfKernelPath {};
-
-std::vector<std::uint16_t> randomHalves(std::size_t count, std::mt19937 &generator) {
-  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-  std::vector<std::uint16_t> bits(count);
-  for (auto &b : bits) {
-    b = floatToHalf(value(generator));
-  }
-  return bits;
-}
-
-std::vector<float> randomFloats(std::size_t count, std::mt19937 &generator) {
-  std::uniform_real_distribution<float> value(-1.0f, 1.0f);
-  std::vector<float> values(count);
-  for (auto &v : values) {
-    v = value(generator);
-  }
-  return values;
-}
 
 TEST_P(HalfKernelPaths, MatrixVectorProductMatchesAFloat64ProductOnOddSizes) {
   EXPECT_EQ(halfKernelPath(), GetParam());

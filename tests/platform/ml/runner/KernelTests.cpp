@@ -41,8 +41,8 @@ TEST(BlasCore, ABetterCoreOnlyReplacesANarrowerChoiceTheUserDidNotMake) {
       {nullptr, "Zen", true, true, "SkylakeX"},     // (Zen 4 and 5 report their family)
       {nullptr, "SANDYBRIDGE", true, true, "SkylakeX"},
       {nullptr, "Excavator", true, true, "SkylakeX"},
-      {"Haswell", "Haswell", true, true, ""},       // the user's value stands here too
-      {nullptr, "SkylakeX", true, true, ""},        // AVX-512 kernels are kept
+      {"Haswell", "Haswell", true, true, ""}, // the user's value stands here too
+      {nullptr, "SkylakeX", true, true, ""},  // AVX-512 kernels are kept
       {nullptr, "Cooperlake", true, true, ""},
       {nullptr, "SapphireRapids", true, true, ""},
       {nullptr, "SomeFutureCore", true, true,
