@@ -16,6 +16,7 @@
 #include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/DecodingInputs.hpp"
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
+#include "bench/support/Median.hpp"
 #include "platform/ml/Float16.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -108,11 +109,6 @@ struct Parts {
   }
 };
 
-double median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 // Each part run alone through the engine's own components: medians, as the pipeline's steps are
 // not each the best of several either. The steps see the masks the decoding loop gives them: the
 // positions so far attended, the one being written flagged.
@@ -159,7 +155,8 @@ Parts measureParts(DivuvovIze &engine) {
     steps.push_back(seconds(Clock::now() - start));
     benchmark::DoNotOptimize(output->logits->dataPointer());
   }
-  return {median(mels), median(encoders), median(firstSteps), median(steps)};
+  return {mqbench::median(mels), mqbench::median(encoders), mqbench::median(firstSteps),
+          mqbench::median(steps)};
 }
 
 void BM_SixtySecondsThroughTheFacade(benchmark::State &state) {
