@@ -5,6 +5,7 @@
 // form the network holds it (float16 for float16 weights), zeroed caches unless the caller brings
 // its own, the masks of a window decoded up to `position`, and the outputs.
 
+#include "platform/ml/runner/kernels/HugePageAllocator.hpp"
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 
 #include <algorithm>
@@ -51,8 +52,9 @@ struct NetworkStep {
 
   const platform::runner::TextDecoderNetwork &network;
   platform::runner::TextDecoderNetwork::Workspace workspace;
-  std::vector<float> memory;
-  std::vector<std::uint16_t> halfMemory;
+  // On huge pages, as the runner's own cross-attention memory is.
+  platform::runner::HugePageVector<float> memory;
+  platform::runner::HugePageVector<std::uint16_t> halfMemory;
   std::vector<float> logits, keys, values, alignment, padding;
   std::vector<std::uint16_t> cacheKeys, cacheValues;
   std::vector<std::int32_t> update;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/ml/MLMultiArray.hpp"
+#include "platform/ml/runner/kernels/HugePageAllocator.hpp"
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 
 #include <cstdint>
@@ -41,9 +42,9 @@ public:
     std::uint64_t digest = 0;
     std::once_flag computed;
     // The network's memory in its preferred form (TextDecoderNetwork::memoryIsHalf): one of the
-    // two is filled.
-    std::vector<float> values;
-    std::vector<std::uint16_t> halfValues;
+    // two is filled. Every step reads it whole: on huge pages.
+    HugePageVector<float> values;
+    HugePageVector<std::uint16_t> halfValues;
   };
 
 private:
@@ -54,8 +55,8 @@ private:
   const TextDecoderNetwork &network_;
   mutable std::mutex mutex_;
   std::vector<std::shared_ptr<Memory>> entries_;
-  std::vector<float> spare_;             // a finished window's values, or empty
-  std::vector<std::uint16_t> spareHalf_; // the same for a float16 memory
+  HugePageVector<float> spare_;             // a finished window's values, or empty
+  HugePageVector<std::uint16_t> spareHalf_; // the same for a float16 memory
 };
 
 // A 64-bit digest of `bytes` bytes (not cryptographic; detects changed contents).

@@ -90,7 +90,7 @@ TEST(CrossMemoryCache, ARefilledBufferGetsAFreshMemoryInPlaceOfTheOld) {
   // Float16 weights: the memory is held as float16 too.
   ASSERT_TRUE(f.network->memoryIsHalf());
   EXPECT_TRUE(before->values.empty());
-  const std::vector<std::uint16_t> firstValues = before->halfValues;
+  const auto firstValues = before->halfValues;
   ASSERT_EQ(firstValues.size(), f.network->memorySize());
   auto *halves = buffer.data<Float16>();
   for (int i = 0; i < buffer.count(); ++i) {
@@ -109,7 +109,7 @@ TEST(CrossMemoryCache, ANewWindowReusesAFinishedWindowsBufferWithItsOwnValues) {
   NetworkFixture f;
   std::vector<float> scratch(f.options.dimensions.width * f.options.dimensions.audioContext);
   // Float16 weights: the memory is float16.
-  std::vector<std::uint16_t> expected(f.network->memorySize());
+  HugePageVector<std::uint16_t> expected(f.network->memorySize());
   {
     std::vector<float> widened(scratch.size(), 0.75f);
     f.network->computeMemory(widened.data(), expected.data());
@@ -139,7 +139,7 @@ TEST(CrossMemoryCache, AMemoryAStepStillHoldsIsNotHandedToTheNextWindow) {
     const MLMultiArray finished = f.encoderOutput(0.25f);
     held = cache.memoryFor(finished, scratch.data());
   }
-  const std::vector<std::uint16_t> heldValues = held->halfValues;
+  const auto heldValues = held->halfValues;
   ASSERT_FALSE(heldValues.empty());
   const MLMultiArray next = f.encoderOutput(0.75f);
   const auto memory = cache.memoryFor(next, scratch.data());

@@ -3,13 +3,17 @@
 
 #include "platform/ml/runner/kernels/Blas.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/kernels/HugePageAllocator.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
+
+#include "tools/allocation-counter/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <bit>
+#include <cstdint>
 #include <cmath>
 #include <random>
 #include <stdexcept>
@@ -19,6 +23,29 @@
 namespace {
 
 using namespace platform::runner;
+
+TEST(HugePageAllocator, LargeBlocksStartOnHugePagesAndEveryBlockIsCountedAndUsable) {
+  constexpr std::size_t kHugePage = std::size_t{2} << 20;
+  // Below, at and above one huge page; the large sizes are not multiples of it.
+  const std::size_t counts[] = {1, 1000, kHugePage / 2 - 1, kHugePage / 2, 9'216'000 + 7};
+  for (std::size_t count : counts) {
+    SCOPED_TRACE(count);
+    mqtools::AllocationCounter::resetCount();
+    const bool wasCounting = mqtools::AllocationCounter::setCounting(true);
+    HugePageVector<std::uint16_t> block(count);
+    mqtools::AllocationCounter::setCounting(wasCounting);
+    EXPECT_EQ(mqtools::AllocationCounter::count(), 1);
+    if (count * sizeof(std::uint16_t) >= kHugePage) {
+      EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.data()) % kHugePage, 0u);
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+      block[i] = static_cast<std::uint16_t>(i * 31);
+    }
+    EXPECT_EQ(block.back(), static_cast<std::uint16_t>((count - 1) * 31));
+    const auto copy = block;
+    EXPECT_EQ(copy, block);
+  }
+}
 
 TEST(BlasCore, ABetterCoreOnlyReplacesANarrowerChoiceTheUserDidNotMake) {
   struct Case {
