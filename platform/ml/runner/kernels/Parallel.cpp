@@ -77,10 +77,14 @@ struct Job {
 // caller's stack, so workers may look at it at any time without a lock: dispatching a loop costs
 // one atomic store, where taking a mutex would make the workers queue for it (a decoder step runs
 // some sixty loops). Each of the caller and the workers is a participant with a fixed number, and
-// runs the chunks of its own number first (p, p + participants, ...), then takes any left over.
-// Every chunk has a claim word, and every participant a report word, each on a cache line of its
-// own: a loop's chunks are claimed and reported without the participants taking one shared line
-// from each other in turn, which cost more than the chunks of a short loop.
+// owns a contiguous range of the loop's chunks (the caller the first). It runs its own range front
+// to back, then takes the chunks others have not reached yet, from the back of their ranges: a
+// participant's chunks then stream as one run of the data, while those who finish early take the
+// late ones' last chunks (measured: a decoder step 6% faster than with chunks p, p + participants,
+// ... owned and taken in turn). Every chunk has a claim word, and every participant a report
+// word, each on a cache line of its own: a loop's chunks are claimed and reported without the
+// participants taking one shared line from each other in turn, which cost more than the chunks of
+// a short loop.
 //
 // A claim word holds the last generation that claimed its chunk, and a claim raises it to the
 // loop's generation from a lower value. Values only rise, so a claim that succeeds took a chunk no
@@ -105,6 +109,12 @@ struct Broadcast {
       : participants(participantCount), claims(4 * participantCount + 4),
         reports(participantCount) {}
 
+  // The first chunk of participant p's range (the range ends where p + 1's begins). Rounded up, so
+  // a loop of fewer chunks than participants gives its first chunk to the caller.
+  std::size_t firstOwned(std::size_t p, std::size_t count) const {
+    return (p * count + participants - 1) / participants;
+  }
+
   // Runs chunks of the loop published as `loop` (generation and count) for participant `self`:
   // its own, then any left. Returns how many it ran; a worker (not the caller, 0) reports them.
   std::size_t work(std::size_t self, std::uint64_t loop) {
@@ -120,11 +130,16 @@ struct Broadcast {
       runChunk(function, context, begin + index * chunk, end, chunk, errorMutex, error);
       ++ran;
     };
-    for (std::size_t index = self; index < count; index += participants) {
+    for (std::size_t index = firstOwned(self, count); index < firstOwned(self + 1, count);
+         ++index) {
       tryChunk(index);
     }
-    for (std::size_t step = 1; step < count; ++step) {
-      tryChunk((self + step) % count);
+    for (std::size_t step = 1; step < participants; ++step) {
+      const std::size_t other = (self + step) % participants;
+      const std::size_t first = firstOwned(other, count);
+      for (std::size_t index = firstOwned(other + 1, count); index-- > first;) {
+        tryChunk(index);
+      }
     }
     if (ran != 0 && self != 0) {
       reports[self].value.store(pack(generation, ran), std::memory_order_release);

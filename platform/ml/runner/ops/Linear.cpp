@@ -16,18 +16,13 @@ namespace {
 // at block edges. The bias and the activation run on each chunk's rows as soon as they are done,
 // while they are still in that core's cache, rather than as passes of their own after the loop.
 void halfMatVec(const MatrixView &weight, const float *x, float *y, const float *bias, bool gelu) {
-  // Long runs of rows: each thread then streams a run of the matrix, which reads markedly faster
-  // than short chunks handed out in turn (measured: the decoder step 8% faster). One run per
-  // thread, except that shares of several megabytes (the logits over the vocabulary) are cut in up
-  // to four runs of at least 1 MiB: threads finish their shares at different times, and the early
-  // ones then take the late ones' last runs (measured: the decoder step 3 to 7% faster). At least
-  // about 16 KiB of weights per chunk, so small matrices do not spread thin.
-  constexpr std::size_t kMinRunBytes = std::size_t{1} << 20;
+  // Four chunks a thread: each thread's own chunks follow each other, so it still streams one run
+  // of the matrix, and threads that finish early take the late ones' last chunks (threads finish
+  // their shares at different times: memory serves the cores unevenly). At least about 16 KiB of
+  // weights per chunk, so small matrices do not spread thin.
   const std::size_t threads = parallelThreadCount();
-  const std::size_t shareBytes = weight.rows / threads * weight.cols * sizeof(std::uint16_t);
-  const std::size_t runsPerThread = std::clamp<std::size_t>(shareBytes / kMinRunBytes, 1, 4);
   const std::size_t grain =
-      std::max(weight.rows / (threads * runsPerThread),
+      std::max(weight.rows / (threads * 4),
                std::max<std::size_t>(1, 8192 / std::max<std::size_t>(1, weight.cols)));
   parallelFor(0, weight.rows, grain, [&](std::size_t begin, std::size_t end) {
     linearRows(x, weight, bias, begin, end, y);
