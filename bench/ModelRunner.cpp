@@ -221,12 +221,15 @@ __attribute__((target("avx2,fma"))) double fmaLoopAvx2(long rounds) {
   return 2.0 * 8 * 12 * static_cast<double>(rounds);
 }
 
-// The machine's fp32 FMA peak in GFLOP/s with one loop per runner thread, all started together.
+// The machine's fp32 FMA peak in GFLOP/s with one loop per runner thread, all started together:
+// the best of ten short rounds, as on a shared host a busy stretch can halve one round
+// (seen: best of three rounds from 470 to 910 GFLOP/s on one machine, once below the encoder's
+// own rate).
 double fmaPeakGflops() {
   const bool avx512 = __builtin_cpu_supports("avx512f");
   const std::size_t threads = runner::parallelThreadCount();
   double best = 0;
-  for (int round = 0; round < 3; ++round) {
+  for (int round = 0; round < 10; ++round) {
     std::atomic<std::size_t> ready{0};
     std::atomic<bool> go{false};
     std::vector<double> flops(threads, 0.0);
