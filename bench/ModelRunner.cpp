@@ -381,8 +381,9 @@ std::uint64_t sumBytesPlain(const char *p, std::size_t n) {
 // scaled from the file's size to the bytes a step reads (the file also holds the positional
 // embedding and the cross-attention projections, which a step does not use). The probe must be
 // the fastest read of these bytes this machine offers, not merely a read: a plain loop over a
-// buffer of our own read them a third slower on some hosts, in part for its 4 KiB pages where the
-// file sat on 2 MiB ones. Four runs a thread, as the logits product cuts its shares.
+// fresh buffer of our own read as many bytes up to a third slower on some hosts, where the page
+// cache held the file in 2 MiB blocks and the buffer's pages lay scattered. Four runs a thread, as
+// the logits product cuts its shares.
 class StoredWeightsProbe {
 public:
   StoredWeightsProbe(const std::filesystem::path &file, double stepBytes) : stepBytes_(stepBytes) {
