@@ -1,5 +1,5 @@
-// The runner's lowest layer: the shared parallel loop, float16 conversions and the BLAS library's
-// kernel choice.
+// The runner's lowest layer: the shared parallel loop, float16 conversions, the huge-page
+// allocator and the BLAS library's kernel choice.
 
 #include "platform/ml/runner/kernels/Blas.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
