@@ -340,13 +340,13 @@ DecoderInputs decoderAt(const runner::ModelDimensions &d, int position) {
   return in;
 }
 
-// Sums n bytes as the runner's kernels read their weights: each line asked for 8 KiB ahead, and
-// 256-bit loads where the CPU has them. Integer sums: float16 bits taken as floats could be
-// denormals, which some CPUs add slowly.
+// Sums n bytes as the runner's kernels read their weights: each line asked for 8 KiB ahead into the
+// second-level cache, and 256-bit loads where the CPU has them. Integer sums: float16 bits taken
+// as floats could be denormals, which some CPUs add slowly.
 __attribute__((target("avx2"))) std::uint64_t sumBytesAvx2(const char *p, std::size_t n) {
   __m256i a = _mm256_setzero_si256(), b = _mm256_setzero_si256();
   for (std::size_t i = 0; i + 64 <= n; i += 64) {
-    _mm_prefetch(p + i + 8192, _MM_HINT_T0);
+    _mm_prefetch(p + i + 8192, _MM_HINT_T1);
     a = _mm256_add_epi32(a, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i)));
     b = _mm256_add_epi32(b, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i + 32)));
   }
@@ -362,7 +362,7 @@ __attribute__((target("avx2"))) std::uint64_t sumBytesAvx2(const char *p, std::s
 std::uint64_t sumBytesPlain(const char *p, std::size_t n) {
   std::uint64_t lanes[8] = {};
   for (std::size_t i = 0; i + 64 <= n; i += 64) {
-    _mm_prefetch(p + i + 8192, _MM_HINT_T0);
+    _mm_prefetch(p + i + 8192, _MM_HINT_T1);
     for (int j = 0; j < 8; ++j) {
       std::uint64_t word;
       std::memcpy(&word, p + i + 8 * j, sizeof word);
