@@ -76,7 +76,7 @@ struct Job {
 // The loop of the caller that holds the pool's fast slot. It lives in the pool, never on a
 // caller's stack, so workers may look at it at any time without a lock: dispatching a loop costs
 // one atomic store, where taking a mutex would make the workers queue for it (a decoder step runs
-// some sixty loops). Each of the caller and the workers is a participant with a fixed number, and
+// dozens of loops). Each of the caller and the workers is a participant with a fixed number, and
 // owns a contiguous range of the loop's chunks (the caller the first). It runs its own range front
 // to back, then takes the chunks others have not reached yet, from the back of their ranges: a
 // participant's chunks then stream as one run of the data, while those who finish early take the

@@ -48,12 +48,11 @@ float *productScratch(const MatrixView &weight, float *weightScratch) {
 void linearRows(const float *x, const MatrixView &weight, const float *bias, std::size_t begin,
                 std::size_t end, float *out) {
   if (weight.isHalf()) {
+    // A run of rows never crosses a block edge: blocks need not follow each other in memory.
     const std::size_t blockRows = weight.rows / weight.halfBlocks;
     for (std::size_t row = begin; row < end;) {
-      const std::size_t block = row / blockRows;
-      const std::size_t stop = std::min(end, (block + 1) * blockRows);
-      halfDotRows(weight.half[block] + (row - block * blockRows) * weight.cols, stop - row,
-                  weight.cols, weight.cols, x, out + row);
+      const std::size_t stop = std::min(end, (row / blockRows + 1) * blockRows);
+      halfDotRows(halfRow(weight, row), stop - row, weight.cols, weight.cols, x, out + row);
       row = stop;
     }
   } else {
