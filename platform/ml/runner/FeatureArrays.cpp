@@ -2,6 +2,7 @@
 
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/models/SafeTensorsFile.hpp"
 
 #include <array>
@@ -193,7 +194,7 @@ MLMultiArray outputArray(const FeatureSpec &feature, const float *values) {
                      feature.dataType);
   const auto count = static_cast<std::size_t>(array.count());
   if (feature.dataType == MLMultiArrayDataType::float16) {
-    floatToHalf(values, static_cast<std::uint16_t *>(array.dataPointer()), count);
+    narrowToHalf(values, static_cast<std::uint16_t *>(array.dataPointer()), count);
   } else {
     std::memcpy(array.dataPointer(), values, count * sizeof(float));
   }
@@ -206,11 +207,13 @@ void copyFromFloats(const float *values, const MLMultiArray &destination) {
   if (destination.isContiguous()) {
     const auto count = static_cast<std::size_t>(destination.count());
     if (type == MLMultiArrayDataType::float32) {
-      std::memcpy(data, values, count * sizeof(float));
+      if (data != values) { // computed in place
+        std::memcpy(data, values, count * sizeof(float));
+      }
       return;
     }
     if (type == MLMultiArrayDataType::float16) {
-      floatToHalf(values, static_cast<std::uint16_t *>(data), count);
+      narrowToHalf(values, static_cast<std::uint16_t *>(data), count);
       return;
     }
   }

@@ -43,7 +43,7 @@ const std::int32_t *directInt32(const MLMultiArray &array);
 // feature says so).
 MLMultiArray outputArray(const FeatureSpec &feature, const float *values);
 // Writes count() row-major floats into a float16/float32/float64 array, following its strides.
-// Allocates nothing.
+// Values computed in the array's own storage stay as they are. Allocates nothing.
 void copyFromFloats(const float *values, const MLMultiArray &destination);
 
 } // namespace platform::runner

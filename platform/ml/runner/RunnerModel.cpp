@@ -62,6 +62,20 @@ void RunnerModel::checkOutputBackings(const MLPredictionOptions &options) const 
   }
 }
 
+float *RunnerModel::floatBacking(const MLPredictionOptions &options,
+                                const FeatureSpec &feature) const {
+  if (!options.outputBackings) {
+    return nullptr;
+  }
+  const MLFeatureValue *backing = options.outputBackings->storedFeatureValue(feature.name);
+  const MLMultiArray *array = backing != nullptr ? backing->multiArrayPointer() : nullptr;
+  if (array == nullptr || array->dataType() != MLMultiArrayDataType::float32 ||
+      !array->isContiguous()) {
+    return nullptr;
+  }
+  return static_cast<float *>(array->dataPointer());
+}
+
 std::shared_ptr<MLFeatureProvider>
 RunnerModel::results(const MLPredictionOptions &options,
                      std::initializer_list<ComputedOutput> outputs) const {

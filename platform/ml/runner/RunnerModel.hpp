@@ -32,6 +32,12 @@ protected:
   // does not fit it. Called before anything is computed or written.
   void checkOutputBackings(const MLPredictionOptions &options) const;
 
+  // The storage of the caller's backing for `feature` when it can take the floats as they are
+  // computed (float32, contiguous), else null. Computing an output straight into it saves the
+  // copy, which for the decoder's logits is a serial pass over a vocabulary of floats that the
+  // other threads' caches still hold.
+  float *floatBacking(const MLPredictionOptions &options, const FeatureSpec &feature) const;
+
   // One computed output: its feature and its values (row-major floats, the feature's count).
   struct ComputedOutput {
     const FeatureSpec *feature;

@@ -90,11 +90,14 @@ TextDecoderModel::prediction(const MLFeatureProvider &input,
   } else {
     step.halfMemory = memory->halfValues.data();
   }
-  const TextDecoderNetwork::StepOutput out{w->logits.data(), w->newKeys.data(), w->newValues.data(),
-                                           alignmentSpec ? w->alignment.data() : nullptr};
+  const auto &outputs = config().outputs;
+  float *logits = floatBacking(options, outputs[0]);
+  float *alignment = alignmentSpec ? floatBacking(options, *alignmentSpec) : nullptr;
+  const TextDecoderNetwork::StepOutput out{
+      logits != nullptr ? logits : w->logits.data(), w->newKeys.data(), w->newValues.data(),
+      alignment != nullptr ? alignment : (alignmentSpec ? w->alignment.data() : nullptr)};
   network_->step(step, w->network, out);
 
-  const auto &outputs = config().outputs;
   if (alignmentSpec == nullptr) {
     return results(
         options,
