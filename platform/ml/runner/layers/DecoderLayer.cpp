@@ -88,21 +88,12 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
   layerNorm(x, weights.crossAttentionNorm.gamma, weights.crossAttentionNorm.beta, kLayerNormEpsilon,
             scratch.normed, d);
   const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
-  if (shape.headsTogether && memory.halfKeysTransposed != nullptr) {
-    parallelFor(0, shape.heads, 1, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t h = begin; h < end; ++h) {
-        linearRows(scratch.normed, weights.crossAttention.q, weights.crossAttention.qBias,
-                   h * headDim, (h + 1) * headDim, scratch.qkv);
-        attendMemoryHead(crossShape, h, scratch.qkv, memory.halfKeysTransposed,
-                         memory.halfValuesTransposed, crossWeights, scratch.attended);
-      }
-    });
-  } else if (memory.halfKeysTransposed != nullptr) {
-    linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
-    attendMemory(crossShape, scratch.qkv, memory.halfKeysTransposed, memory.halfValuesTransposed,
-                 crossWeights, scratch.attended);
+  linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
+  if (memory.half != nullptr) {
+    attendHalfMemory(crossShape, scratch.qkv, memory.half,
+                     {scratch.memoryPartials, scratch.memoryBlocksDone}, crossWeights,
+                     scratch.attended);
   } else {
-    linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
     attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
                  crossWeights, scratch.attended);
   }

@@ -2,6 +2,7 @@
 
 #include "platform/ml/runner/layers/LayerWeights.hpp"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -13,7 +14,7 @@ struct DecoderLayerShape {
   std::size_t ffnWidth = 0;
   std::size_t cacheLength = 0;  // S, positions of the key/value cache
   std::size_t memoryLength = 0; // T, positions of the encoder output
-  // Each thread takes whole heads: their query (and key and value) projections and their
+  // Each thread takes whole self-attention heads: their query, key and value projections and their
   // attention, in one parallel loop instead of a product and an attention loop apart. Pays when
   // the heads share out evenly over many threads (see headsTogetherFor).
   bool headsTogether = false;
@@ -32,6 +33,9 @@ struct DecoderLayerScratch {
   std::size_t *runs = nullptr; // cacheLength + 1
   float *partial = nullptr;    // width
   float *scores = nullptr;     // heads * cacheLength
+  // Cross-attention over a float16 memory: memoryAttentionScratchSize floats, a counter per head.
+  float *memoryPartials = nullptr;
+  std::atomic<std::uint32_t> *memoryBlocksDone = nullptr;
 };
 
 // The layer's view of the float16 self-attention cache (channel-major, already offset to the
@@ -43,13 +47,13 @@ struct DecoderCacheView {
   const float *paddingMask = nullptr;
 };
 
-// The layer's cross-attention keys and values, both [width x memoryLength] (channel-major),
-// computed once per encoder output: float32, or float16 bits when the half pointers are set.
+// The layer's cross-attention keys and values, computed once per encoder output: float32, both
+// [width x memoryLength] (channel-major), or float16 bits packed by packHalfMemory when `half` is
+// set.
 struct CrossMemoryView {
   const float *keysTransposed = nullptr;
   const float *valuesTransposed = nullptr;
-  const std::uint16_t *halfKeysTransposed = nullptr;
-  const std::uint16_t *halfValuesTransposed = nullptr;
+  const std::uint16_t *half = nullptr;
 };
 
 // Computes a layer's cross-attention memory from the encoder output given channel-major

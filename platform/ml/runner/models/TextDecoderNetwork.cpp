@@ -4,6 +4,7 @@
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
+#include "platform/ml/runner/ops/Attention.hpp"
 
 #include <algorithm>
 #include <string>
@@ -13,7 +14,10 @@ namespace platform::runner {
 TextDecoderNetwork::Workspace::Workspace(const ModelDimensions &d)
     : x(d.width), normed(d.width), qkv(3 * d.width), attended(d.width), projected(d.width),
       ffn(d.ffnWidth), partial(d.width), scores(d.decoderHeads * d.cacheLength),
-      crossWeights(d.decoderHeads * d.audioContext), runs(d.cacheLength + 1) {}
+      crossWeights(d.decoderHeads * d.audioContext),
+      memoryPartials(
+          memoryAttentionScratchSize({d.decoderHeads, d.width / d.decoderHeads, d.audioContext})),
+      runs(d.cacheLength + 1), memoryBlocksDone(d.decoderHeads) {}
 
 TextDecoderNetwork::TextDecoderNetwork(
     const ModelDimensions &dimensions,
@@ -75,13 +79,9 @@ void TextDecoderNetwork::computeMemory(const float *encoder, std::uint16_t *memo
   for (std::size_t l = 0; l < layers_.size(); ++l) {
     computeCrossMemory(layers_[l].crossAttention, layerShape_, encoder, layerMemory.data(),
                        layerMemory.data() + block, weightScratch.data());
-    const std::size_t total = 2 * block;
-    constexpr std::size_t kChunk = 65536;
-    parallelFor(0, (total + kChunk - 1) / kChunk, 1, [&](std::size_t begin, std::size_t end) {
-      const std::size_t from = begin * kChunk;
-      const std::size_t to = std::min(total, end * kChunk);
-      narrowToHalf(layerMemory.data() + from, memory + 2 * l * block + from, to - from);
-    });
+    packHalfMemory(
+        {layerShape_.heads, layerShape_.width / layerShape_.heads, layerShape_.memoryLength},
+        layerMemory.data(), layerMemory.data() + block, memory + 2 * l * block);
   }
 }
 
@@ -103,9 +103,11 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
   readMatrixRow(tokens_, static_cast<std::size_t>(input.token), w.x.data());
   readMatrixRow(positions_, static_cast<std::size_t>(input.position), w.normed.data());
   addInPlace(w.x.data(), w.normed.data(), d);
-  const DecoderLayerScratch scratch{w.normed.data(),    w.qkv.data(),   w.attended.data(),
-                                    w.projected.data(), w.ffn.data(),   w.runs.data(),
-                                    w.partial.data(),   w.scores.data()};
+  const DecoderLayerScratch scratch{
+      w.normed.data(),          w.qkv.data(),    w.attended.data(),
+      w.projected.data(),       w.ffn.data(),    w.runs.data(),
+      w.partial.data(),         w.scores.data(), w.memoryPartials.data(),
+      w.memoryBlocksDone.data()};
   const std::size_t s = dimensions_.cacheLength;
   const std::size_t t = dimensions_.audioContext;
   const std::size_t block = d * t;
@@ -121,8 +123,7 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
                                  input.updateMask, input.paddingMask};
     CrossMemoryView memory;
     if (input.halfMemory != nullptr) {
-      memory.halfKeysTransposed = input.halfMemory + 2 * l * block;
-      memory.halfValuesTransposed = input.halfMemory + 2 * l * block + block;
+      memory.half = input.halfMemory + 2 * l * block;
     } else {
       memory.keysTransposed = input.memory + 2 * l * block;
       memory.valuesTransposed = input.memory + 2 * l * block + block;

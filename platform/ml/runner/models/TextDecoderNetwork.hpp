@@ -4,6 +4,7 @@
 #include "platform/ml/runner/models/ModelConfig.hpp"
 #include "platform/ml/runner/models/WeightStore.hpp"
 
+#include <atomic>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -30,7 +31,9 @@ public:
   private:
     friend class TextDecoderNetwork;
     std::vector<float> x, normed, qkv, attended, projected, ffn, partial, scores, crossWeights;
+    std::vector<float> memoryPartials;
     std::vector<std::size_t> runs;
+    std::vector<std::atomic<std::uint32_t>> memoryBlocksDone;
   };
 
   struct StepInput {
@@ -65,7 +68,8 @@ public:
   // of a layer's widened cross-attention key/value matrices per call. Calls BLAS: not from inside
   // parallelFor.
   void computeMemory(const float *encoder, float *memory) const;
-  // The same narrowed to float16 bits; also allocates one layer's float32 memory per call.
+  // The same narrowed to float16 bits, each layer's packed by packHalfMemory; also allocates one
+  // layer's float32 memory per call.
   void computeMemory(const float *encoder, std::uint16_t *memory) const;
 
   // One step. Throws MLModelError (featureType) for a token outside the vocabulary or a position

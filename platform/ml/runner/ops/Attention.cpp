@@ -293,65 +293,114 @@ void attendMemory(const MemoryAttention &shape, const float *q, const float *key
 
 namespace {
 
-// One head's softmax weights over a float16 memory, into probabilities[head * length ...].
-void scoreMemoryHead(const MemoryAttention &shape, std::size_t head, const float *q,
-                     const std::uint16_t *keysTransposed, float *probabilities) {
-  const float scale = 1.0f / std::sqrt(static_cast<float>(shape.headDim));
-  const std::size_t length = shape.length;
-  float *scores = probabilities + head * length;
-  const std::size_t base = head * shape.headDim;
-  halfDotColumns(keysTransposed + base * length, shape.headDim, length, length, q + base, scores);
-  for (std::size_t t = 0; t < length; ++t) {
-    scores[t] *= scale;
-  }
-  softmaxInPlace(scores, length);
+// Where a block of positions of a head starts in a packed memory, and how many positions it has.
+struct MemoryBlock {
+  std::size_t offset = 0;
+  std::size_t first = 0;
+  std::size_t count = 0;
+};
+
+MemoryBlock memoryBlock(const MemoryAttention &shape, std::size_t head, std::size_t block) {
+  MemoryBlock b;
+  b.first = block * kMemoryBlockLength;
+  b.count = std::min(kMemoryBlockLength, shape.length - b.first);
+  b.offset = 2 * shape.headDim * (head * shape.length + b.first);
+  return b;
+}
+
+std::size_t memoryBlocks(const MemoryAttention &shape) {
+  return (shape.length + kMemoryBlockLength - 1) / kMemoryBlockLength;
 }
 
 } // namespace
 
-void attendMemoryHead(const MemoryAttention &shape, std::size_t head, const float *q,
-                      const std::uint16_t *keysTransposed, const std::uint16_t *valuesTransposed,
-                      float *probabilities, float *out) {
-  scoreMemoryHead(shape, head, q, keysTransposed, probabilities);
-  const std::size_t length = shape.length;
-  const std::size_t base = head * shape.headDim;
-  halfDotRows(valuesTransposed + base * length, shape.headDim, length, length,
-              probabilities + head * length, out + base);
+void packHalfMemory(const MemoryAttention &shape, const float *keysTransposed,
+                    const float *valuesTransposed, std::uint16_t *packed) {
+  const std::size_t blocks = memoryBlocks(shape);
+  parallelFor(0, shape.heads * blocks, 1, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t task = begin; task < end; ++task) {
+      const std::size_t head = task / blocks;
+      const MemoryBlock b = memoryBlock(shape, head, task % blocks);
+      std::uint16_t *keys = packed + b.offset;
+      std::uint16_t *values = keys + shape.headDim * b.count;
+      for (std::size_t c = 0; c < shape.headDim; ++c) {
+        const std::size_t row = (head * shape.headDim + c) * shape.length + b.first;
+        narrowToHalf(keysTransposed + row, keys + c * b.count, b.count);
+        narrowToHalf(valuesTransposed + row, values + c * b.count, b.count);
+      }
+    }
+  });
 }
 
-void attendMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *keysTransposed,
-                  const std::uint16_t *valuesTransposed, float *probabilities, float *out) {
+std::size_t memoryAttentionScratchSize(const MemoryAttention &shape) {
+  return shape.heads * memoryBlocks(shape) * (shape.headDim + 2);
+}
+
+void attendHalfMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *packed,
+                      const MemoryAttentionScratch &scratch, float *probabilities, float *out) {
   const std::size_t length = shape.length;
-  // One contiguous range of heads, then of channels, per thread: each thread streams one run of
-  // the memory, which reads markedly faster than chunks handed out in turn.
-  const std::size_t threads = parallelThreadCount();
-  if (shape.heads % threads == 0) {
-    // The heads share out evenly: each thread reads its heads' values straight after their keys,
-    // with no wait for the other threads' heads in between.
-    parallelFor(0, shape.heads, shape.heads / threads, [&](std::size_t begin, std::size_t end) {
-      for (std::size_t h = begin; h < end; ++h) {
-        attendMemoryHead(shape, h, q, keysTransposed, valuesTransposed, probabilities, out);
-      }
-    });
+  const std::size_t headDim = shape.headDim;
+  if (length == 0) {
+    std::fill(out, out + shape.heads * headDim, 0.0f);
     return;
   }
-  parallelFor(0, shape.heads, std::max<std::size_t>(1, shape.heads / threads),
-              [&](std::size_t begin, std::size_t end) {
-                for (std::size_t h = begin; h < end; ++h) {
-                  scoreMemoryHead(shape, h, q, keysTransposed, probabilities);
-                }
-              });
-  const std::size_t channels = shape.heads * shape.headDim;
-  parallelFor(0, channels, std::max<std::size_t>(16, channels / threads),
-              [&](std::size_t begin, std::size_t end) {
-                while (begin < end) {
-                  const std::size_t head = begin / shape.headDim;
-                  const std::size_t stop = std::min(end, (head + 1) * shape.headDim);
-                  halfDotRows(valuesTransposed + begin * length, stop - begin, length, length,
-                              probabilities + head * length, out + begin);
-                  begin = stop;
-                }
-              });
+  const std::size_t blocks = memoryBlocks(shape);
+  const float scale = 1.0f / std::sqrt(static_cast<float>(headDim));
+  // Per block: the maximum of its scores, the sum of exp(score - maximum) over it, and its
+  // values weighted by those exponentials.
+  const std::size_t partialSize = headDim + 2;
+  for (std::size_t h = 0; h < shape.heads; ++h) {
+    scratch.blocksDone[h].store(0, std::memory_order_relaxed);
+  }
+  // The head's softmax over all its blocks, once the last of them is in: each block's share
+  // weighed by exp(its maximum - the head's).
+  auto combine = [&](std::size_t head) {
+    float *partials = scratch.partials + head * blocks * partialSize;
+    float max = -INFINITY;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      max = std::max(max, partials[b * partialSize]);
+    }
+    float total = 0.0f;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      float *partial = partials + b * partialSize;
+      partial[0] = fastExp(partial[0] - max); // from here on the block's factor
+      total += partial[0] * partial[1];
+    }
+    float *result = out + head * headDim;
+    std::fill(result, result + headDim, 0.0f);
+    float *weights = probabilities + head * length;
+    for (std::size_t b = 0; b < blocks; ++b) {
+      const float factor = partials[b * partialSize] / total;
+      axpy(factor, partials + b * partialSize + 2, result, headDim);
+      const MemoryBlock block = memoryBlock(shape, head, b);
+      for (std::size_t t = block.first; t < block.first + block.count; ++t) {
+        weights[t] *= factor;
+      }
+    }
+  };
+  parallelFor(0, shape.heads * blocks, 1, [&](std::size_t begin, std::size_t end) {
+    for (std::size_t task = begin; task < end; ++task) {
+      const std::size_t head = task / blocks;
+      const MemoryBlock block = memoryBlock(shape, head, task % blocks);
+      const std::uint16_t *keys = packed + block.offset;
+      const std::uint16_t *values = keys + headDim * block.count;
+      float *scores = probabilities + head * length + block.first;
+      halfDotColumns(keys, headDim, block.count, block.count, q + head * headDim, scores);
+      float max = -INFINITY;
+      for (std::size_t t = 0; t < block.count; ++t) {
+        scores[t] *= scale;
+        max = std::max(max, scores[t]);
+      }
+      float *partial = scratch.partials + task * partialSize;
+      partial[0] = max;
+      partial[1] = expShiftedInPlace(scores, block.count);
+      halfDotRows(values, headDim, block.count, block.count, scores, partial + 2);
+      // The thread that finishes a head's last block sees every other block's results.
+      if (scratch.blocksDone[head].fetch_add(1, std::memory_order_acq_rel) + 1 == blocks) {
+        combine(head);
+      }
+    }
+  });
 }
 
 } // namespace platform::runner

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -76,13 +77,24 @@ struct MemoryAttention {
 };
 void attendMemory(const MemoryAttention &shape, const float *q, const float *keysTransposed,
                   const float *valuesTransposed, float *probabilities, float *out);
-// The same over a float16 memory (half the bytes to stream), widened in the inner loops.
-void attendMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *keysTransposed,
-                  const std::uint16_t *valuesTransposed, float *probabilities, float *out);
-// One head of it on the calling thread: reads q[head * headDim ...], writes that head's
-// probabilities and out[head * headDim ...].
-void attendMemoryHead(const MemoryAttention &shape, std::size_t head, const float *q,
-                      const std::uint16_t *keysTransposed, const std::uint16_t *valuesTransposed,
-                      float *probabilities, float *out);
+// The same over a float16 memory, half the bytes to stream, packed by packHalfMemory: each head's
+// positions cut into blocks of kMemoryBlockLength (the last one shorter), each block holding its
+// keys and then its values, both channel-major over the block's positions. Every block is one
+// contiguous run of the memory and one task of the loop: the work shares out evenly however
+// many heads and threads there are, where a thread given whole heads kept the others waiting.
+// Each block's softmax is taken over the block, and the last block of a head to finish combines
+// the head's blocks. Results do not depend on the thread count.
+inline constexpr std::size_t kMemoryBlockLength = 128;
+// keysTransposed, valuesTransposed: [heads * headDim x length] floats each; `packed` takes as
+// many float16 elements as the two together. Runs on the parallelFor threads.
+void packHalfMemory(const MemoryAttention &shape, const float *keysTransposed,
+                    const float *valuesTransposed, std::uint16_t *packed);
+struct MemoryAttentionScratch {
+  float *partials = nullptr;                        // memoryAttentionScratchSize(shape) floats
+  std::atomic<std::uint32_t> *blocksDone = nullptr; // one counter per head
+};
+std::size_t memoryAttentionScratchSize(const MemoryAttention &shape);
+void attendHalfMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *packed,
+                      const MemoryAttentionScratch &scratch, float *probabilities, float *out);
 
 } // namespace platform::runner

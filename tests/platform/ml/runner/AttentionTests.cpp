@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <random>
 #include <string>
@@ -134,32 +135,35 @@ TEST_P(AttentionPaths, CachedAttentionMatchesFloat64AndNeverReadsUnusedSlots) {
   }
 }
 
-// The float16 memory gives the float32 memory's result on the same (float16-exact) values, and
-// both match float64, for lengths that leave every vector tail; with heads that share out evenly
-// over the threads (each thread reads its heads' keys and values in one go) and heads that do not.
+// The packed float16 memory gives the float32 memory's result on the same (float16-exact) values,
+// and both match float64: for lengths within one block, at a block's edge and past it, with
+// every vector tail, and for fewer heads than threads and more.
 TEST_P(AttentionPaths, MemoryAttentionOverFloat16MatchesFloat64) {
   constexpr std::size_t kHeadDim = 12;
+  constexpr std::size_t kBlock = kMemoryBlockLength;
   std::mt19937 generator(23);
   for (const std::size_t kHeads : {std::size_t{3}, 2 * parallelThreadCount()}) {
-    for (std::size_t length : {1u, 15u, 67u, 1500u}) {
+    for (std::size_t length : {std::size_t{1}, std::size_t{15}, std::size_t{67}, kBlock, kBlock + 1,
+                               3 * kBlock - 5, std::size_t{1500}}) {
       const std::size_t kWidth = kHeads * kHeadDim;
       SCOPED_TRACE(std::to_string(kHeads) + " heads, " + std::to_string(length) + " positions");
-      std::vector<std::uint16_t> halfKeys(kWidth * length), halfValues(kWidth * length);
       std::vector<float> keys(kWidth * length), values(kWidth * length);
       const auto k = randomFloats(kWidth * length, generator);
       const auto v = randomFloats(kWidth * length, generator);
       for (std::size_t i = 0; i < k.size(); ++i) {
-        halfKeys[i] = floatToHalf(2.0f * k[i]);
-        halfValues[i] = floatToHalf(v[i]);
-        keys[i] = halfToFloat(halfKeys[i]);
-        values[i] = halfToFloat(halfValues[i]);
+        keys[i] = halfToFloat(floatToHalf(2.0f * k[i]));
+        values[i] = halfToFloat(floatToHalf(v[i]));
       }
       const auto q = randomFloats(kWidth, generator);
       const MemoryAttention shape{kHeads, kHeadDim, length};
+      std::vector<std::uint16_t> packed(2 * kWidth * length);
+      packHalfMemory(shape, keys.data(), values.data(), packed.data());
+      std::vector<float> partials(memoryAttentionScratchSize(shape));
+      std::vector<std::atomic<std::uint32_t>> blocksDone(kHeads);
       std::vector<float> halfWeights(kHeads * length), halfOut(kWidth);
       std::vector<float> floatWeights(kHeads * length), floatOut(kWidth);
-      attendMemory(shape, q.data(), halfKeys.data(), halfValues.data(), halfWeights.data(),
-                   halfOut.data());
+      attendHalfMemory(shape, q.data(), packed.data(), {partials.data(), blocksDone.data()},
+                       halfWeights.data(), halfOut.data());
       attendMemory(shape, q.data(), keys.data(), values.data(), floatWeights.data(),
                    floatOut.data());
 
@@ -193,6 +197,40 @@ TEST_P(AttentionPaths, MemoryAttentionOverFloat16MatchesFloat64) {
       }
     }
   }
+}
+
+// Each block's share is worked out on its own and the shares combined in a fixed order, so the
+// result is the same bits whichever thread runs which block and in what order they finish: here
+// the loop runs inside another parallelFor, so on one thread, front to back.
+TEST(MemoryAttention, ResultDoesNotDependOnTheThreads) {
+  std::mt19937 generator(5);
+  const MemoryAttention shape{2 * parallelThreadCount() + 1, 8, 5 * kMemoryBlockLength + 3};
+  const std::size_t width = shape.heads * shape.headDim;
+  const auto keys = randomFloats(width * shape.length, generator);
+  const auto values = randomFloats(width * shape.length, generator);
+  const auto q = randomFloats(width, generator);
+  std::vector<std::uint16_t> packed(2 * width * shape.length);
+  packHalfMemory(shape, keys.data(), values.data(), packed.data());
+  struct Result {
+    std::vector<float> weights, out;
+  };
+  auto attend = [&] {
+    std::vector<float> partials(memoryAttentionScratchSize(shape));
+    std::vector<std::atomic<std::uint32_t>> blocksDone(shape.heads);
+    Result r{std::vector<float>(shape.heads * shape.length), std::vector<float>(width)};
+    attendHalfMemory(shape, q.data(), packed.data(), {partials.data(), blocksDone.data()},
+                     r.weights.data(), r.out.data());
+    return r;
+  };
+  const Result shared = attend();
+  Result alone;
+  parallelFor(0, 2, 1, [&](std::size_t begin, std::size_t) {
+    if (begin == 0) {
+      alone = attend();
+    }
+  });
+  EXPECT_EQ(shared.out, alone.out);
+  EXPECT_EQ(shared.weights, alone.weights);
 }
 
 INSTANTIATE_TEST_SUITE_P(Runner, AttentionPaths,

@@ -1,8 +1,10 @@
-// A decoder block's step gives the same result whether each thread takes whole heads (their
-// projections and attention in one loop) or the projections and the attention run as loops apart.
+// A decoder block's step gives the same result whether each thread takes whole self-attention
+// heads (their projections and attention in one loop) or the projections and the attention run as
+// loops apart.
 
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/layers/DecoderLayer.hpp"
+#include "platform/ml/runner/ops/Attention.hpp"
 
 #include "tests/platform/ml/runner/RandomValues.hpp"
 
@@ -37,8 +39,11 @@ struct RandomLayer {
     weights.mlp.fc2Bias = floats(d);
     keyCache = randomHalves(d * kCacheLength, generator);
     valueCache = randomHalves(d * kCacheLength, generator);
-    memoryKeys = randomHalves(d * kMemoryLength, generator);
-    memoryValues = randomHalves(d * kMemoryLength, generator);
+    const MemoryAttention memoryShape{heads, kHeadDim, kMemoryLength};
+    memory.resize(2 * d * kMemoryLength);
+    packHalfMemory(memoryShape, randomFloats(d * kMemoryLength, generator).data(),
+                   randomFloats(d * kMemoryLength, generator).data(), memory.data());
+    memoryPartials.resize(memoryAttentionScratchSize(memoryShape));
     // Position 7 is this step's; the six before it were decoded, one of them masked out.
     for (std::size_t s = 0; s < kCacheLength; ++s) {
       padding.push_back(s <= 7 && s != 3 ? 0.0f : -10000.0f);
@@ -62,13 +67,15 @@ struct RandomLayer {
     std::vector<float> normed(d), qkv(3 * d), attended(d), projected(d), ffn(f), partial(d);
     std::vector<float> scores(shape.heads * kCacheLength);
     std::vector<std::size_t> runs(kCacheLength + 1);
-    const DecoderLayerScratch scratch{normed.data(), qkv.data(),  attended.data(), projected.data(),
-                                      ffn.data(),    runs.data(), partial.data(),  scores.data()};
+    std::vector<float> memoryPartials(this->memoryPartials.size());
+    std::vector<std::atomic<std::uint32_t>> blocksDone(shape.heads);
+    const DecoderLayerScratch scratch{
+        normed.data(), qkv.data(),     attended.data(), projected.data(),      ffn.data(),
+        runs.data(),   partial.data(), scores.data(),   memoryPartials.data(), blocksDone.data()};
     const DecoderCacheView cache{keyCache.data(), valueCache.data(), update.data(), padding.data()};
-    CrossMemoryView memory;
-    memory.halfKeysTransposed = memoryKeys.data();
-    memory.halfValuesTransposed = memoryValues.data();
-    decoderLayerStep(weights, s, r.x.data(), cache, memory, scratch, r.newKey.data(),
+    CrossMemoryView crossMemory;
+    crossMemory.half = memory.data();
+    decoderLayerStep(weights, s, r.x.data(), cache, crossMemory, scratch, r.newKey.data(),
                      r.newValue.data(), r.crossWeights.data());
     return r;
   }
@@ -98,17 +105,18 @@ struct RandomLayer {
   std::mt19937 &generator;
   DecoderLayerShape shape;
   DecoderLayerWeights weights;
-  std::vector<std::uint16_t> keyCache, valueCache, memoryKeys, memoryValues;
+  std::vector<std::uint16_t> keyCache, valueCache, memory;
+  std::vector<float> memoryPartials;
   std::vector<float> padding;
   std::vector<std::int32_t> update;
   std::vector<std::vector<float>> floatStore;
   std::vector<std::vector<std::uint16_t>> halfStore;
 };
 
-// Float16 weights give the same bits both ways: every row of 64 elements or more (the memory is
-// 67 positions long) takes the same one-row kernel however the rows are grouped;
-// float32 weights, whose whole-matrix product may take another kernel, agree closely. Head counts
-// below, at and above the thread count, evenly shared out or not.
+// Float16 weights give the same bits both ways: a projection row takes the same one-row kernel
+// however the rows are grouped; float32 weights, whose whole-matrix product may take another
+// kernel, agree closely. Head counts below, at and above the thread count, evenly shared out or
+// not.
 TEST(DecoderLayerStep, WholeHeadsPerThreadGiveTheSameResult) {
   std::mt19937 generator(31);
   const std::size_t threads = parallelThreadCount();
