@@ -14,28 +14,29 @@ struct DecoderLayerShape {
   std::size_t ffnWidth = 0;
   std::size_t cacheLength = 0;  // S, positions of the key/value cache
   std::size_t memoryLength = 0; // T, positions of the encoder output
-  // Each thread takes whole self-attention heads: their query, key and value projections and their
-  // attention, in one parallel loop instead of a product and an attention loop apart. Pays when
-  // the heads share out evenly over many threads (see headsTogetherFor).
+  // The self-attention heads' query, key and value projections and their attention run in one
+  // parallel loop, instead of a product and an attention loop apart. Pays when the heads share
+  // out evenly over many threads (see headsTogetherFor).
   bool headsTogether = false;
 };
 
-// Whether `heads` heads share out over `threads` threads well enough to take whole heads each.
+// Whether `heads` heads share out over `threads` threads well enough for headsTogether.
 bool headsTogetherFor(std::size_t heads, std::size_t threads);
 
 // Caller-owned scratch of one decoder step, reused across steps and layers.
 struct DecoderLayerScratch {
-  float *normed = nullptr;     // width
-  float *qkv = nullptr;        // 3 * width
-  float *attended = nullptr;   // width
-  float *projected = nullptr;  // width
-  float *ffn = nullptr;        // ffnWidth
-  std::size_t *runs = nullptr; // cacheLength + 1
-  float *partial = nullptr;    // width
-  float *scores = nullptr;     // heads * cacheLength
-  // Cross-attention over a float16 memory: memoryAttentionScratchSize floats, a counter per head.
-  float *memoryPartials = nullptr;
-  std::atomic<std::uint32_t> *memoryBlocksDone = nullptr;
+  float *normed = nullptr;         // width
+  float *qkv = nullptr;            // 3 * width
+  float *attended = nullptr;       // width
+  float *projected = nullptr;      // width
+  float *ffn = nullptr;            // ffnWidth
+  std::size_t *runs = nullptr;     // cacheLength + 1
+  float *partial = nullptr;        // width
+  float *scores = nullptr;         // heads * cacheLength
+  float *memoryPartials = nullptr; // memoryAttentionScratchSize floats
+  // A counter per head, for loops whose heads are completed by the thread that finishes their
+  // last task.
+  std::atomic<std::uint32_t> *headsDone = nullptr;
 };
 
 // The layer's view of the float16 self-attention cache (channel-major, already offset to the

@@ -17,7 +17,7 @@ TextDecoderNetwork::Workspace::Workspace(const ModelDimensions &d)
       crossWeights(d.decoderHeads * d.audioContext),
       memoryPartials(
           memoryAttentionScratchSize({d.decoderHeads, d.width / d.decoderHeads, d.audioContext})),
-      runs(d.cacheLength + 1), memoryBlocksDone(d.decoderHeads) {}
+      runs(d.cacheLength + 1), headsDone(d.decoderHeads) {}
 
 TextDecoderNetwork::TextDecoderNetwork(
     const ModelDimensions &dimensions,
@@ -103,11 +103,10 @@ void TextDecoderNetwork::step(const StepInput &input, Workspace &w,
   readMatrixRow(tokens_, static_cast<std::size_t>(input.token), w.x.data());
   readMatrixRow(positions_, static_cast<std::size_t>(input.position), w.normed.data());
   addInPlace(w.x.data(), w.normed.data(), d);
-  const DecoderLayerScratch scratch{
-      w.normed.data(),          w.qkv.data(),    w.attended.data(),
-      w.projected.data(),       w.ffn.data(),    w.runs.data(),
-      w.partial.data(),         w.scores.data(), w.memoryPartials.data(),
-      w.memoryBlocksDone.data()};
+  const DecoderLayerScratch scratch{w.normed.data(),    w.qkv.data(),    w.attended.data(),
+                                    w.projected.data(), w.ffn.data(),    w.runs.data(),
+                                    w.partial.data(),   w.scores.data(), w.memoryPartials.data(),
+                                    w.headsDone.data()};
   const std::size_t s = dimensions_.cacheLength;
   const std::size_t t = dimensions_.audioContext;
   const std::size_t block = d * t;

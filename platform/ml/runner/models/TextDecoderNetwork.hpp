@@ -33,7 +33,7 @@ public:
     std::vector<float> x, normed, qkv, attended, projected, ffn, partial, scores, crossWeights;
     std::vector<float> memoryPartials;
     std::vector<std::size_t> runs;
-    std::vector<std::atomic<std::uint32_t>> memoryBlocksDone;
+    std::vector<std::atomic<std::uint32_t>> headsDone;
   };
 
   struct StepInput {

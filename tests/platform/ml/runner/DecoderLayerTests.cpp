@@ -1,6 +1,5 @@
-// A decoder block's step gives the same result whether each thread takes whole self-attention
-// heads (their projections and attention in one loop) or the projections and the attention run as
-// loops apart.
+// A decoder block's step gives the same result whether the self-attention heads' projections and
+// attention run in one loop or as loops apart.
 
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/layers/DecoderLayer.hpp"
@@ -68,10 +67,10 @@ struct RandomLayer {
     std::vector<float> scores(shape.heads * kCacheLength);
     std::vector<std::size_t> runs(kCacheLength + 1);
     std::vector<float> memoryPartials(this->memoryPartials.size());
-    std::vector<std::atomic<std::uint32_t>> blocksDone(shape.heads);
+    std::vector<std::atomic<std::uint32_t>> headsDone(shape.heads);
     const DecoderLayerScratch scratch{
         normed.data(), qkv.data(),     attended.data(), projected.data(),      ffn.data(),
-        runs.data(),   partial.data(), scores.data(),   memoryPartials.data(), blocksDone.data()};
+        runs.data(),   partial.data(), scores.data(),   memoryPartials.data(), headsDone.data()};
     const DecoderCacheView cache{keyCache.data(), valueCache.data(), update.data(), padding.data()};
     CrossMemoryView crossMemory;
     crossMemory.half = memory.data();
@@ -117,7 +116,7 @@ struct RandomLayer {
 // however the rows are grouped; float32 weights, whose whole-matrix product may take another
 // kernel, agree closely. Head counts below, at and above the thread count, evenly shared out or
 // not.
-TEST(DecoderLayerStep, WholeHeadsPerThreadGiveTheSameResult) {
+TEST(DecoderLayerStep, HeadsInOneLoopGiveTheSameResult) {
   std::mt19937 generator(31);
   const std::size_t threads = parallelThreadCount();
   for (const bool half : {true, false}) {
