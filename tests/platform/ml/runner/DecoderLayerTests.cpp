@@ -42,7 +42,6 @@ struct RandomLayer {
     memory.resize(2 * d * kMemoryLength);
     packHalfMemory(memoryShape, randomFloats(d * kMemoryLength, generator).data(),
                    randomFloats(d * kMemoryLength, generator).data(), memory.data());
-    memoryPartials.resize(memoryAttentionScratchSize(memoryShape));
     // Position 7 is this step's; the six before it were decoded, one of them masked out.
     for (std::size_t s = 0; s < kCacheLength; ++s) {
       padding.push_back(s <= 7 && s != 3 ? 0.0f : -10000.0f);
@@ -66,7 +65,8 @@ struct RandomLayer {
     std::vector<float> normed(d), qkv(3 * d), attended(d), projected(d), ffn(f), partial(d);
     std::vector<float> scores(shape.heads * kCacheLength);
     std::vector<std::size_t> runs(kCacheLength + 1);
-    std::vector<float> memoryPartials(this->memoryPartials.size());
+    std::vector<float> memoryPartials(
+        memoryAttentionScratchSize({shape.heads, kHeadDim, kMemoryLength}));
     std::vector<std::atomic<std::uint32_t>> headsDone(shape.heads);
     const DecoderLayerScratch scratch{
         normed.data(), qkv.data(),     attended.data(), projected.data(),      ffn.data(),
@@ -105,7 +105,6 @@ struct RandomLayer {
   DecoderLayerShape shape;
   DecoderLayerWeights weights;
   std::vector<std::uint16_t> keyCache, valueCache, memory;
-  std::vector<float> memoryPartials;
   std::vector<float> padding;
   std::vector<std::int32_t> update;
   std::vector<std::vector<float>> floatStore;
