@@ -106,7 +106,7 @@ struct Broadcast {
   };
 
   explicit Broadcast(std::size_t participantCount)
-      : participants(participantCount), claims(4 * participantCount + 4),
+      : participants(participantCount), claims(kMaxChunksPerThread * participantCount + 4),
         reports(participantCount) {}
 
   // The first chunk of participant p's range (the range ends where p + 1's begins). Rounded up, so
@@ -386,8 +386,8 @@ std::size_t parallelThreadCount() { return pool().threadCount(); }
 
 namespace detail {
 
-void parallelForImpl(std::size_t begin, std::size_t end, std::size_t grain, RangeFunction function,
-                     void *context) {
+void parallelForImpl(std::size_t begin, std::size_t end, std::size_t grain,
+                     std::size_t chunksPerThread, RangeFunction function, void *context) {
   if (end <= begin) {
     return;
   }
@@ -403,8 +403,9 @@ void parallelForImpl(std::size_t begin, std::size_t end, std::size_t grain, Rang
     function(context, begin, end);
     return;
   }
-  // A few chunks per thread balance uneven chunk costs without making chunks tiny.
-  const std::size_t wanted = std::min(length / grain, threads * 4);
+  const std::size_t wanted =
+      std::min(length / grain, threads * std::clamp<std::size_t>(chunksPerThread, 1,
+                                                                  kMaxChunksPerThread));
   const std::size_t chunk = (length + wanted - 1) / wanted;
   Job job;
   job.function = function;

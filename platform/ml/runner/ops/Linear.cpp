@@ -16,20 +16,30 @@ namespace {
 // at block edges. The bias and the activation run on each chunk's rows as soon as they are done,
 // while they are still in that core's cache, rather than as passes of their own after the loop.
 void halfMatVec(const MatrixView &weight, const float *x, float *y, const float *bias, bool gelu) {
-  // Four chunks a thread: each thread's own chunks follow each other, so it still streams one run
-  // of the matrix, and threads that finish early take the late ones' last chunks (threads finish
-  // their shares at different times: memory serves the cores unevenly). At least about 16 KiB of
-  // weights per chunk, so small matrices do not spread thin.
+  // Four chunks a thread or more: each thread's own chunks follow each other, so it still streams
+  // one run of the matrix, and threads that finish early take the late ones' last chunks (threads
+  // finish their shares at different times: memory serves the cores unevenly). The loop ends when
+  // its last chunk does, so a large matrix (the logits over the vocabulary) is cut into chunks of
+  // at most about 256 KiB, up to kMaxChunksPerThread a thread: with four, the others idled on the
+  // last 1.6 MB chunk for 14% of that loop (measured on eight threads: a step 1.5% faster). At
+  // least about 16 KiB of weights per chunk, so small matrices do not spread thin.
+  constexpr std::size_t kLongChunkBytes = 256 * 1024;
   const std::size_t threads = parallelThreadCount();
+  const std::size_t bytes = weight.rows * weight.cols * sizeof(std::uint16_t);
+  const std::size_t chunksPerThread =
+      std::clamp<std::size_t>(bytes / (threads * kLongChunkBytes), 4, kMaxChunksPerThread);
   const std::size_t grain =
-      std::max(weight.rows / (threads * 4),
+      std::max(weight.rows / (threads * chunksPerThread),
                std::max<std::size_t>(1, 8192 / std::max<std::size_t>(1, weight.cols)));
-  parallelFor(0, weight.rows, grain, [&](std::size_t begin, std::size_t end) {
-    linearRows(x, weight, bias, begin, end, y);
-    if (gelu) {
-      geluInPlace(y + begin, end - begin);
-    }
-  });
+  parallelFor(
+      0, weight.rows, grain,
+      [&](std::size_t begin, std::size_t end) {
+        linearRows(x, weight, bias, begin, end, y);
+        if (gelu) {
+          geluInPlace(y + begin, end - begin);
+        }
+      },
+      chunksPerThread);
 }
 
 const std::uint16_t *halfRow(const MatrixView &weight, std::size_t row) {

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cstdint>
@@ -91,28 +92,40 @@ TEST(BlasCore, TheLibraryLoadsOnceWithTheRunnerThreadCount) {
   EXPECT_EQ(c, (std::vector<float>{19, 22, 43, 50}));
 }
 
-TEST(ParallelFor, CoversEveryIndexOnceForAnyRangeAndGrain) {
+TEST(ParallelFor, CoversEveryIndexOnceForAnyRangeGrainAndChunkCount) {
   struct Case {
-    std::size_t begin, end, grain;
+    std::size_t begin, end, grain, chunksPerThread;
   };
-  for (const Case c : {Case{0, 0, 1}, Case{5, 6, 1}, Case{0, 1000, 1}, Case{3, 1003, 7},
-                       Case{0, 100, 1000}, Case{10, 100000, 64}}) {
+  // Chunk counts out of range are clamped to 1 and kMaxChunksPerThread.
+  for (const Case c : {Case{0, 0, 1, 4}, Case{5, 6, 1, 4}, Case{0, 1000, 1, 4},
+                       Case{3, 1003, 7, 4}, Case{0, 100, 1000, 4}, Case{10, 100000, 64, 4},
+                       Case{0, 100000, 1, 16}, Case{0, 100000, 1, 1000}, Case{0, 1000, 1, 0},
+                       Case{0, 37, 1, 16}}) {
     SCOPED_TRACE(std::to_string(c.begin) + ".." + std::to_string(c.end) + " grain " +
-                 std::to_string(c.grain));
+                 std::to_string(c.grain) + ", " + std::to_string(c.chunksPerThread) +
+                 " chunks a thread");
     std::vector<std::atomic<int>> hits(c.end);
     std::atomic<int> shortChunks{0};
-    parallelFor(c.begin, c.end, c.grain, [&](std::size_t b, std::size_t e) {
-      if (e - b < c.grain && e != c.end) {
-        ++shortChunks;
-      }
-      for (std::size_t i = b; i < e; ++i) {
-        ++hits[i];
-      }
-    });
+    std::atomic<std::size_t> chunks{0};
+    parallelFor(
+        c.begin, c.end, c.grain,
+        [&](std::size_t b, std::size_t e) {
+          ++chunks;
+          if (e - b < c.grain && e != c.end) {
+            ++shortChunks;
+          }
+          for (std::size_t i = b; i < e; ++i) {
+            ++hits[i];
+          }
+        },
+        c.chunksPerThread);
     for (std::size_t i = 0; i < c.end; ++i) {
       ASSERT_EQ(hits[i].load(), i >= c.begin ? 1 : 0) << "index " << i;
     }
     EXPECT_EQ(shortChunks.load(), 0);
+    const std::size_t allowed =
+        parallelThreadCount() * std::clamp<std::size_t>(c.chunksPerThread, 1, kMaxChunksPerThread);
+    EXPECT_LE(chunks.load(), std::max<std::size_t>(1, allowed));
   }
 }
 
@@ -156,11 +169,14 @@ TEST(ParallelFor, ConcurrentCallersEachRunTheirWholeLoops) {
       for (int loop = 0; loop < kLoops; ++loop) {
         const std::size_t length = 1 + static_cast<std::size_t>((loop * 37 + caller * 11) % 300);
         std::vector<std::atomic<int>> hits(length);
-        parallelFor(0, length, 1 + loop % 5, [&](std::size_t b, std::size_t e) {
-          for (std::size_t i = b; i < e; ++i) {
-            ++hits[i];
-          }
-        });
+        parallelFor(
+            0, length, 1 + loop % 5,
+            [&](std::size_t b, std::size_t e) {
+              for (std::size_t i = b; i < e; ++i) {
+                ++hits[i];
+              }
+            },
+            1 + static_cast<std::size_t>(loop) % kMaxChunksPerThread);
         for (auto &h : hits) {
           failures[caller] += h.load() == 1 ? 0 : 1;
         }
