@@ -382,8 +382,8 @@ std::uint64_t sumBytesPlain(const char *p, std::size_t n) {
 // embedding and the cross-attention projections, which a step does not use). The probe must be
 // the fastest read of these bytes this machine offers, not merely a read: a plain loop over a
 // fresh buffer of our own read as many bytes up to a third slower on some hosts, where the page
-// cache held the file in 2 MiB blocks and the buffer's pages lay scattered. Four runs a thread, as
-// the logits product cuts its shares.
+// cache held the file in 2 MiB blocks and the buffer's pages lay scattered. Four runs a thread:
+// each a long stream, and threads that finish early take the late ones' last runs.
 class StoredWeightsProbe {
 public:
   StoredWeightsProbe(const std::filesystem::path &file, double stepBytes) : stepBytes_(stepBytes) {
