@@ -22,6 +22,11 @@ std::string shapeText(const MLMultiArray::Shape &shape) {
   return out.str();
 }
 
+std::uint64_t freshStamp() {
+  static std::atomic<std::uint64_t> last{0};
+  return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 std::shared_ptr<void> allocateZeroed(std::size_t bytes) {
   const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + 63) / 64 * 64;
   void *memory = std::aligned_alloc(64, rounded);
@@ -101,8 +106,21 @@ const char *description(MLMultiArrayDataType dataType) {
   return "unknown";
 }
 
+MLMultiArray::Layout::Layout(Shape shape, Shape strides)
+    : shape(std::move(shape)), strides(std::move(strides)), stamp(freshStamp()) {}
+
 MLMultiArray::MLMultiArray(Shape shape, MLMultiArrayDataType dataType)
     : MLMultiArray(shape, dataType, rowMajorStrides(shape)) {}
+
+std::uint64_t MLMultiArray::contentStamp() const {
+  return layout_ ? layout_->stamp.load(std::memory_order_relaxed) : 0;
+}
+
+void MLMultiArray::markContentsChanged() const {
+  if (layout_) {
+    layout_->stamp.store(freshStamp(), std::memory_order_relaxed);
+  }
+}
 
 const MLMultiArray::Shape &MLMultiArray::shape() const {
   static const Shape none;
@@ -137,7 +155,7 @@ MLMultiArray::MLMultiArray(Shape shape, MLMultiArrayDataType dataType, Shape str
   }
   const std::size_t elements = count_ == 0 ? 0 : static_cast<std::size_t>(furthest) + 1;
   storage_ = allocateZeroed(elements * elementSize(dataType_));
-  layout_ = std::make_shared<const Layout>(Layout{std::move(shape), std::move(strides)});
+  layout_ = std::make_shared<const Layout>(std::move(shape), std::move(strides));
 }
 
 MLMultiArray::MLMultiArray(const PixelBuffer &pixelBuffer, Shape shape)
@@ -151,7 +169,7 @@ MLMultiArray::MLMultiArray(const PixelBuffer &pixelBuffer, Shape shape)
             std::to_string(pixelBuffer.width()) + " x " + std::to_string(pixelBuffer.height()));
   }
   Shape strides = rowMajorStrides(shape);
-  layout_ = std::make_shared<const Layout>(Layout{std::move(shape), std::move(strides)});
+  layout_ = std::make_shared<const Layout>(std::move(shape), std::move(strides));
   storage_ = pixelBuffer.storage();
   pixelBuffer_ = pixelBuffer;
 }
@@ -294,6 +312,7 @@ void MLMultiArray::setValue(const Shape &index, double newValue) const {
     *static_cast<std::int8_t *>(address) = static_cast<std::int8_t>(newValue);
     break;
   }
+  markContentsChanged();
 }
 
 void MLMultiArray::setValue(int position, double newValue) const {
@@ -317,6 +336,7 @@ void MLMultiArray::fillLastDimension(int lower, int upper, float value) const {
   for (int i = lower; i < upper; ++i) {
     elements[static_cast<std::size_t>(i) * step] = value;
   }
+  markContentsChanged();
 }
 
 MLMultiArray MLMultiArray::deepCopy() const {

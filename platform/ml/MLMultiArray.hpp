@@ -3,6 +3,7 @@
 #include "platform/ml/Float16.hpp"
 #include "platform/ml/PixelBuffer.hpp"
 
+#include <atomic>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -121,6 +122,14 @@ public:
     }
     return static_cast<T *>(dataPointer());
   }
+  // A stamp of the elements, shared by every copy of the handle and never given twice in the
+  // process (0 for the empty array): fresh at construction and after every write through
+  // setValue, fill and fillLastDimension. Code that writes the elements through dataPointer()
+  // or data<T>() calls markContentsChanged() when done, so what was computed from the elements
+  // (the decoder's cross-attention memory) is recognised by the stamp without reading them
+  // again. Arrays made separately over one pixel buffer have stamps of their own.
+  std::uint64_t contentStamp() const;
+  void markContentsChanged() const;
   // The pixel buffer a float16 array was made over, if any.
   const std::optional<PixelBuffer> &pixelBuffer() const { return pixelBuffer_; }
 
@@ -152,10 +161,12 @@ private:
   void checkIndex(const Shape &index, const char *operation) const;
   void *elementAddress(int offset) const;
 
-  // Fixed at construction; null for the empty array.
+  // Fixed at construction but for the stamp; null for the empty array.
   struct Layout {
+    Layout(Shape shape, Shape strides);
     Shape shape;
     Shape strides;
+    mutable std::atomic<std::uint64_t> stamp;
   };
   std::shared_ptr<const Layout> layout_;
   MLMultiArrayDataType dataType_ = MLMultiArrayDataType::float32;
@@ -201,6 +212,7 @@ template <class T> void MLMultiArray::fill(const std::vector<Shape> &indexes, T 
   for (const auto &index : indexes) {
     elements[linearOffset(index)] = value;
   }
+  markContentsChanged();
 }
 
 } // namespace platform

@@ -1,7 +1,7 @@
 #include "tools/make-test-model/TestModelWriter.hpp"
 
-#include "platform/ml/runner/importer/MelFilterbank.hpp"
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/importer/MelFilterbank.hpp"
 
 #include <nlohmann/json.hpp>
 

@@ -63,7 +63,7 @@ void RunnerModel::checkOutputBackings(const MLPredictionOptions &options) const 
 }
 
 float *RunnerModel::floatBacking(const MLPredictionOptions &options,
-                                const FeatureSpec &feature) const {
+                                 const FeatureSpec &feature) const {
   if (!options.outputBackings) {
     return nullptr;
   }
@@ -86,6 +86,7 @@ RunnerModel::results(const MLPredictionOptions &options,
         backings != nullptr ? backings->storedFeatureValue(out.feature->name) : nullptr;
     if (backing != nullptr) {
       copyFromFloats(out.values, *backing->multiArrayPointer());
+      backing->multiArrayPointer()->markContentsChanged();
     } else {
       allBacked = false;
     }

@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -165,6 +167,45 @@ TEST(MLMultiArrayTest, CopiesShareStorageDeepCopiesDoNot) {
   EXPECT_EQ(independent.value({1, 1}), 0.0);
   EXPECT_THROW(original.value({2, 0}), std::out_of_range);
   EXPECT_THROW(original.data<std::int32_t>(), std::invalid_argument);
+}
+
+// Caches of what was computed from an array's elements key on its stamp: every copy of the handle
+// sees one stamp, every write through the array's own setters gives a new one, and no two arrays
+// ever share one.
+TEST(MLMultiArrayTest, TheContentStampIsSharedByCopiesAndRenewedByEveryWrite) {
+  EXPECT_EQ(MLMultiArray().contentStamp(), 0u);
+  const MLMultiArray array({1, 1, 4}, MLMultiArrayDataType::float32);
+  const MLMultiArray copy = array;
+  EXPECT_NE(array.contentStamp(), 0u);
+  EXPECT_EQ(copy.contentStamp(), array.contentStamp());
+  EXPECT_NE(array.deepCopy().contentStamp(), array.contentStamp());
+  EXPECT_NE(MLMultiArray({1, 1, 4}, MLMultiArrayDataType::float32).contentStamp(),
+            array.contentStamp());
+
+  const std::vector<std::pair<std::string, std::function<void()>>> writes = {
+      {"setValue by position", [&] { copy.setValue(1, 2.0); }},
+      {"setValue by index",
+       [&] {
+         copy.setValue({0, 0, 2}, 3.0);
+       }},
+      {"fill",
+       [&] {
+         copy.fill<float>({{0, 0, 3}}, 4.0f);
+       }},
+      {"fillLastDimension", [&] { copy.fillLastDimension(0, 2, 5.0f); }},
+      {"a raw write, marked", [&] {
+         copy.data<float>()[0] = 6.0f;
+         copy.markContentsChanged();
+       }}};
+  for (const auto &[name, write] : writes) {
+    const auto before = array.contentStamp();
+    write();
+    EXPECT_NE(array.contentStamp(), before) << name;
+    EXPECT_EQ(copy.contentStamp(), array.contentStamp()) << name;
+  }
+  const auto before = array.contentStamp();
+  EXPECT_THROW(array.setValue({0, 0, 4}, 1.0), std::out_of_range);
+  EXPECT_EQ(array.contentStamp(), before);
 }
 
 TEST(MLShapedArrayTest, ReadsRowMajorWhateverTheStrides) {

@@ -255,6 +255,7 @@ TEST(TextDecoderModel, ConcurrentWindowsAndRefilledEncoderBuffersGetTheirOwnMemo
   for (std::size_t i = 0; i < other.size(); ++i) {
     reused.data<Float16>()[i] = static_cast<Float16>(other[i]);
   }
+  reused.markContentsChanged();
   const auto second = decodeThroughCache(*model, d, tokens, reused);
   for (std::size_t i = 0; i < tokens.size(); ++i) {
     expectClose(first.logits[i], serial[0].logits[i], 1e-5, "first fill");

@@ -218,4 +218,36 @@ TEST(OutputBackings, EncoderAndMelWriteIntoTheirBackings) {
   expectSameValues(encodedBacking, plainEncoded, "encoder");
 }
 
+// A prediction that refills a backing marks it changed, so a decoder given that backing as its
+// encoder output attends to the new window rather than to the memory of the one before.
+TEST(OutputBackings, AnEncoderOutputRefilledInItsBackingReachesTheDecoder) {
+  DecoderFixture f;
+  const auto encoder = loadMLModel(runner::writeAudioEncoderModel(f.dir.path(), f.options));
+  const auto &description = encoder->description();
+  const auto &melShape =
+      *description.inputDescriptionsByName.at("melspectrogram_features").multiArrayConstraint;
+  const auto &encodedShape =
+      *description.outputDescriptionsByName.at("encoder_output_embeds").multiArrayConstraint;
+  const MLMultiArray backing(encodedShape.shape, encodedShape.dataType);
+  const auto backed = backedBy({{"encoder_output_embeds", backing}});
+  Arrays decoderInput = f.inputs();
+  decoderInput["encoder_output_embeds"] = backing;
+  const MLDictionaryFeatureProvider backedInput(decoderInput);
+
+  for (const double scale : {0.5, -0.8}) {
+    SCOPED_TRACE(scale);
+    const MLMultiArray mel(melShape.shape, melShape.dataType);
+    for (int i = 0; i < mel.count(); ++i) {
+      mel.setValue(i, scale * std::sin(0.1 * i));
+    }
+    encoder->prediction(MLDictionaryFeatureProvider(Arrays{{"melspectrogram_features", mel}}),
+                        backed);
+    Arrays freshInput = decoderInput;
+    freshInput["encoder_output_embeds"] = backing.deepCopy();
+    const auto expected =
+        outputOf(*f.model->prediction(MLDictionaryFeatureProvider(freshInput)), "logits");
+    expectSameValues(outputOf(*f.model->prediction(backedInput), "logits"), expected, "logits");
+  }
+}
+
 } // namespace
