@@ -1,5 +1,6 @@
 #include "app/DesktopApp.hpp"
 #include "app/ScenarioRunner.hpp"
+#include "platform/ml/LoadMLModel.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -65,6 +66,12 @@ int runDesktop(int argc, char **argv, const std::optional<std::string> &modelFol
 } // namespace
 
 int main(int argc, char **argv) {
+  // The model runner picks its matrix kernels while this is the only thread. A BLAS library
+  // that cannot be loaded fails again where the first model loads, which reports it.
+  try {
+    platform::startMLRunner();
+  } catch (const std::exception &) {
+  }
   std::optional<std::string> scenario;
   std::optional<std::string> modelFolder;
   for (int i = 1; i < argc; ++i) {

@@ -8,6 +8,7 @@
 #include "DivuvovIze/Decoding/Filters/SuppressTokensFilter.hpp"
 #include "DivuvovIze/Decoding/Filters/TimestampRulesFilter.hpp"
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
+#include "bench/support/RunnerBenchmarkMain.hpp"
 #include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -126,4 +127,4 @@ void BM_FiltersAndSamplerPerToken(benchmark::State &state) {
 
 BENCHMARK(BM_FiltersAndSamplerPerToken)->Unit(benchmark::kMicrosecond)->Iterations(200);
 
-BENCHMARK_MAIN();
+MQ_RUNNER_BENCHMARK_MAIN()

@@ -17,6 +17,7 @@
 
 #include "bench/support/Median.hpp"
 #include "bench/support/NetworkStep.hpp"
+#include "bench/support/RunnerBenchmarkMain.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/runner/AudioEncoderModel.hpp"
@@ -695,4 +696,4 @@ BENCHMARK(BM_WholeChainBase)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 } // namespace
 
-BENCHMARK_MAIN();
+MQ_RUNNER_BENCHMARK_MAIN()

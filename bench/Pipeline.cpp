@@ -17,6 +17,7 @@
 #include "DivuvovIze/Models/DecodingInputs.hpp"
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 #include "bench/support/Median.hpp"
+#include "bench/support/RunnerBenchmarkMain.hpp"
 #include "platform/ml/Float16.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -226,4 +227,4 @@ void BM_FirstSegmentOfAFiveSecondTake(benchmark::State &state) {
 BENCHMARK(BM_SixtySecondsThroughTheFacade)->Unit(benchmark::kSecond)->Iterations(3);
 BENCHMARK(BM_FirstSegmentOfAFiveSecondTake)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-BENCHMARK_MAIN();
+MQ_RUNNER_BENCHMARK_MAIN()

@@ -11,6 +11,7 @@
 #include "DivuvovIze/Decoding/Timing/WordTimestamps.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "bench/support/NetworkStep.hpp"
+#include "bench/support/RunnerBenchmarkMain.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"
 #include "tools/allocation-counter/AllocationCounter.hpp"
@@ -229,4 +230,4 @@ void BM_WordAlignmentPerWindow(benchmark::State &state) {
 BENCHMARK(BM_TokenLoopOwnWorkPerToken)->Unit(benchmark::kMillisecond)->Iterations(5);
 BENCHMARK(BM_WordAlignmentPerWindow)->Unit(benchmark::kMillisecond)->Iterations(5);
 
-BENCHMARK_MAIN();
+MQ_RUNNER_BENCHMARK_MAIN()

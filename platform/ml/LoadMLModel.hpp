@@ -18,11 +18,15 @@ struct MLRunnerSetup {
 
 // Starts the CPU model runner, once per process: sizes its thread pool (`threads`; 0 means one
 // per hardware thread) and loads the BLAS library with as many threads, choosing its kernels
-// for this CPU when the library's own detection falls back to pre-AVX ones (a value the user set
-// in OPENBLAS_CORETYPE is kept). It sets an environment variable for a moment, so call it early,
-// before other threads start; loadMLModel calls it when nothing did. Later calls return the first
-// result. Throws MLModelError when the BLAS library cannot be loaded.
+// for this CPU when the library's own detection falls back to older ones (a value the user set
+// in OPENBLAS_CORETYPE is kept). It sets an environment variable for a moment, so a program's
+// main calls it at start-up, before any thread starts. Later calls return the first result.
+// Throws MLModelError when the BLAS library cannot be loaded.
 const MLRunnerSetup &startMLRunner(std::size_t threads = 0);
+
+// What the runner settled. When nothing started it, starts it from any thread with one thread
+// per hardware thread and the BLAS library's own kernels, leaving the environment alone.
+const MLRunnerSetup &mlRunnerSetup();
 
 // Loads a model folder (<Name>.mlmodelc holding model.json and weights.safetensors) into the CPU
 // runner: reads and checks the description, maps the weights and widens them to float32 once.

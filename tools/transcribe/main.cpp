@@ -5,6 +5,7 @@
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 #include "platform/audio/AudioFile.hpp"
+#include "platform/ml/LoadMLModel.hpp"
 
 #include <algorithm>
 #include <cstdio>
@@ -131,6 +132,12 @@ std::unique_ptr<divuvovize::ResultWriting> writerFor(const std::string &format,
 } // namespace
 
 int main(int argc, char **argv) {
+  // The model runner picks its matrix kernels while this is the only thread. A BLAS library
+  // that cannot be loaded fails again where the first model loads, which reports it.
+  try {
+    platform::startMLRunner();
+  } catch (const std::exception &) {
+  }
   const std::optional<Arguments> arguments = parse(argc, argv);
   if (!arguments) {
     return usage();

@@ -10,7 +10,7 @@ namespace divuvovize {
 void WhisperMLModel::loadModel(const std::filesystem::path &url,
                                platform::MLComputeUnits computeUnits, bool prewarmMode) {
   static std::once_flag reported;
-  const platform::MLRunnerSetup &runner = platform::startMLRunner();
+  const platform::MLRunnerSetup &runner = platform::mlRunnerSetup();
   std::call_once(reported, [&] {
     deduve::Logging::debug(
         "Model runner:", runner.threads, "threads, matrix kernels", runner.matrixCore,

@@ -11,7 +11,9 @@
 
 namespace platform {
 
-const MLRunnerSetup &startMLRunner(std::size_t threads) {
+namespace {
+
+const MLRunnerSetup &startRunner(std::size_t threads, runner::BlasKernels kernels) {
   static std::mutex mutex;
   static std::unique_ptr<MLRunnerSetup> setup;
   std::lock_guard lock(mutex);
@@ -19,16 +21,24 @@ const MLRunnerSetup &startMLRunner(std::size_t threads) {
     // The pool is sized first so the BLAS library gets the same count.
     runner::setParallelThreadCount(threads);
     const std::size_t count = runner::parallelThreadCount();
-    const runner::BlasSetup &blas = runner::loadBlas(count);
+    const runner::BlasSetup &blas = runner::loadBlas(count, kernels);
     setup =
         std::make_unique<MLRunnerSetup>(MLRunnerSetup{count, blas.core, blas.coreChosenByRunner});
   }
   return *setup;
 }
 
+} // namespace
+
+const MLRunnerSetup &startMLRunner(std::size_t threads) {
+  return startRunner(threads, runner::BlasKernels::bestForThisCpu);
+}
+
+const MLRunnerSetup &mlRunnerSetup() { return startRunner(0, runner::BlasKernels::libraryChoice); }
+
 std::shared_ptr<MLModel> loadMLModel(const std::filesystem::path &folder,
                                      const MLModelConfiguration & /*configuration*/) {
-  startMLRunner();
+  mlRunnerSetup();
   std::error_code error;
   if (!std::filesystem::is_directory(folder, error)) {
     throw MLModelError(MLModelError::Code::io, folder.string() + ": no such model folder");

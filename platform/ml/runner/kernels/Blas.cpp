@@ -103,7 +103,7 @@ BlasSetup setup;
 std::once_flag loaded;
 
 const Library &loadedLibrary() {
-  loadBlas(parallelThreadCount());
+  loadBlas(parallelThreadCount(), BlasKernels::libraryChoice);
   return library;
 }
 
@@ -141,13 +141,16 @@ std::string betterBlasCore(const char *userCoreType, const std::string &reported
   return {};
 }
 
-const BlasSetup &loadBlas(std::size_t threads) {
-  std::call_once(loaded, [threads] {
+const BlasSetup &loadBlas(std::size_t threads, BlasKernels kernels) {
+  std::call_once(loaded, [threads, kernels] {
     Library first = open();
     setup.detectedCore = first.coreName();
     setup.core = setup.detectedCore;
-    const std::string better = betterBlasCore(std::getenv(kCoreTypeVariable), setup.detectedCore,
-                                              cpuHasAvx512(), cpuHasAvx2Fma());
+    const std::string better =
+        kernels == BlasKernels::libraryChoice
+            ? std::string()
+            : betterBlasCore(std::getenv(kCoreTypeVariable), setup.detectedCore, cpuHasAvx512(),
+                             cpuHasAvx2Fma());
     library = first;
     if (!better.empty()) {
       dlclose(first.handle);
