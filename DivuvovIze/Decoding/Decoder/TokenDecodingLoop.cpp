@@ -56,6 +56,388 @@ std::string trimSpecialCharacters(const std::string &text) {
   return trimmingSpecialTokenCharacters(text);
 }
 
+// What decodeText checks before its first step.
+struct ValidatedWindow {
+  std::shared_ptr<WhisperTokenizer> tokenizer;
+  DecodingInputs *inputs = nullptr;
+  std::vector<int> initialPrompt;
+};
+
+ValidatedWindow validated(const TextDecoding &decoder, const AudioEncoderOutputType &encoderOutput,
+                          DecodingInputsType &decoderInputs) {
+  ValidatedWindow window;
+  window.tokenizer = decoder.tokenizer();
+  if (!window.tokenizer) {
+    throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
+  }
+  window.inputs = dynamic_cast<DecodingInputs *>(&decoderInputs);
+  if (window.inputs == nullptr) {
+    throw WhisperError::prepareDecoderInputsFailed("DecodingInputsType must be DecodingInputs");
+  }
+  if (encoderOutput.shape().empty()) {
+    throw WhisperError::prepareDecoderInputsFailed("Input must be MLMultiArray");
+  }
+  window.initialPrompt = window.inputs->initialPrompt();
+  if (window.initialPrompt.empty()) {
+    throw WhisperError::prepareDecoderInputsFailed("The initial prompt is empty");
+  }
+  return window;
+}
+
+float sumOf(const std::vector<float> &values) {
+  float sum = 0;
+  for (float value : values) {
+    sum += value;
+  }
+  return sum;
+}
+
+std::vector<int> textTokensOf(const std::vector<int> &tokens, const SpecialTokens &special) {
+  std::vector<int> text;
+  std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(text),
+               [&](int token) { return token < special.specialTokenBegin; });
+  return text;
+}
+
+// The collaborators of one window's loop, as decodeText receives them.
+struct WindowServices {
+  TextDecoding &decoder;
+  deduve::EarlyStopActor &earlyStop;
+  const AudioEncoderOutputType &encoderOutput;
+  TokenSampling &sampler;
+  const DecodingOptions &options;
+  const TranscriptionCallback &callback;
+  const Clock &clock;
+};
+
+// One window's token loop: the state the steps share, from the validated inputs to the result.
+class WindowDecoding {
+public:
+  WindowDecoding(ValidatedWindow window, WindowServices services);
+
+  DecodingResult run();
+
+private:
+  enum class StepOutcome { carryOn, windowEnds };
+
+  StepOutcome step(int tokenIndex);
+  // Puts the prompt's token for `tokenIndex` in nextToken_ (or keeps a predicted timestamp in
+  // place of the prompt's last one).
+  void forcePromptToken(int tokenIndex);
+  struct Sampled {
+    float logProb = 0;       // of the token now in nextToken_
+    bool completed = false;  // the sampler completed the sequence
+    Clock::time_point end{}; // when sampling ended
+  };
+  // Filters the step's logits from `filteringStart` on and samples nextToken_.
+  Sampled filterAndSample(platform::MLMultiArray &logits, int tokenIndex,
+                          Clock::time_point filteringStart);
+  void updateCaches(const TextDecoderMLMultiArrayOutputType &output, int tokenIndex);
+  void reportProgress(bool inPrompt);
+  void addStepTimes(Clock::time_point stepStart, Clock::time_point predictionEnd,
+                    Clock::time_point stepEnd);
+  DecodingResult finish();
+  void keepTokensOfTranscript(DecodingResult &result) const;
+  void setLanguage(DecodingResult &result) const;
+
+  ValidatedWindow window_;
+  WindowServices services_;
+  const WhisperTokenizer &tokenizer_;
+  const SpecialTokens &special_;
+  DecodingInputs &inputs_;
+  const std::vector<int> &initialPrompt_;
+
+  TranscriptionTimings timings_;
+  int prefilledIndex_ = 0;
+  int initialPromptIndex_ = 0;
+  // The first step whose sampled token is kept: the prompt's last position.
+  int firstSampledIndex_ = 0;
+  int loopBound_ = 0;
+  // The no-speech probability is read at the step fed with the start-of-transcript token.
+  int noSpeechIndex_ = 0;
+  float noSpeechProb_ = 0;
+  // The token sequence so far with one log-probability per token (prompt entries 0); the
+  // sampler appends to it in place, so steps allocate nothing once it has room.
+  SamplingResult sequence_;
+  int nextToken_ = 0;
+  std::vector<std::shared_ptr<LogitsFiltering>> filters_;
+  const platform::UUID windowUUID_;
+  std::int32_t *inputIds_;
+  std::int32_t *cacheLength_;
+  std::int32_t *updateMask_;
+  platform::Float16 *paddingMask_;
+  const TextDecoderMLMultiArrayInputType stepInput_;
+  bool hasAlignment_ = false;
+  bool isFirstTokenLogProbTooLow_ = false;
+};
+
+WindowDecoding::WindowDecoding(ValidatedWindow window, WindowServices services)
+    : window_(std::move(window)), services_(services), tokenizer_(*window_.tokenizer),
+      special_(tokenizer_.specialTokens()), inputs_(*window_.inputs),
+      initialPrompt_(window_.initialPrompt), inputIds_(inputs_.inputIds().data<std::int32_t>()),
+      cacheLength_(inputs_.cacheLength().data<std::int32_t>()),
+      updateMask_(inputs_.kvCacheUpdateMask().data<std::int32_t>()),
+      paddingMask_(inputs_.decoderKeyPaddingMask().data<platform::Float16>()),
+      stepInput_(inputs_.inputIds(), inputs_.cacheLength(), inputs_.keyCache(),
+                 inputs_.valueCache(), inputs_.kvCacheUpdateMask(), services.encoderOutput,
+                 inputs_.decoderKeyPaddingMask()) {
+  prefilledIndex_ = std::max(static_cast<int>(inputs_.cacheLength().value(0)), 0);
+  initialPromptIndex_ = static_cast<int>(initialPrompt_.size());
+  firstSampledIndex_ = std::max(prefilledIndex_, initialPromptIndex_ - 1);
+  // Every step writes mask position index + 1, so the loop stays one short of the cache.
+  const int cachePositions = inputs_.kvCacheUpdateMask().count();
+  loopBound_ = std::min({services_.options.sampleLength, TokenDecodingLoop::maxSampleLength,
+                         std::max(cachePositions - 1, 0)});
+
+  const std::size_t capacity =
+      static_cast<std::size_t>(std::max(loopBound_, initialPromptIndex_)) + 2;
+  sequence_.tokens.reserve(capacity);
+  sequence_.logProbs.reserve(capacity);
+  sequence_.tokens = initialPrompt_;
+  sequence_.logProbs.assign(initialPrompt_.size(), 0.0f);
+  nextToken_ = initialPrompt_.back();
+
+  // Blank suppression and the first-token test judge the first sampled token, which is
+  // sampled when the tokens hold the whole prompt.
+  filters_ = TokenDecodingLoop::prepareLogitsFilters(
+      services_.decoder, services_.options, initialPromptIndex_, initialPromptIndex_, tokenizer_);
+
+  const auto sotPosition =
+      std::find(initialPrompt_.begin(), initialPrompt_.end(), special_.startOfTranscriptToken) -
+      initialPrompt_.begin();
+  noSpeechIndex_ = sotPosition < initialPromptIndex_ && sotPosition >= prefilledIndex_
+                       ? static_cast<int>(sotPosition)
+                       : prefilledIndex_;
+}
+
+DecodingResult WindowDecoding::run() {
+  Logging::debug("Running main loop for a maximum of " + std::to_string(loopBound_) +
+                 " iterations, starting at index " + std::to_string(prefilledIndex_));
+  services_.earlyStop.set(false, windowUUID_);
+  for (int tokenIndex = prefilledIndex_; tokenIndex < loopBound_; ++tokenIndex) {
+    if (step(tokenIndex) == StepOutcome::windowEnds) {
+      break;
+    }
+  }
+  if (!services_.earlyStop.remove(windowUUID_)) {
+    Logging::error("Early stop flag not found for window: " + windowUUID_.uuidString());
+  }
+  return finish();
+}
+
+WindowDecoding::StepOutcome WindowDecoding::step(int tokenIndex) {
+  const auto &clock = services_.clock;
+  const auto stepStart = clock.now();
+  const bool inPrompt = tokenIndex < initialPromptIndex_ - 1;
+  if (tokenIndex < initialPromptIndex_) {
+    forcePromptToken(tokenIndex);
+  }
+  inputIds_[0] = nextToken_;
+  cacheLength_[0] = tokenIndex;
+  if (tokenIndex <= prefilledIndex_ + 3) {
+    debugDecoderInputs(inputs_, tokenIndex);
+  }
+
+  const auto predictionStart = clock.now();
+  auto output = services_.decoder.predictLogits(stepInput_);
+  if (!output || !output->logits) {
+    throw WhisperError::decodingLogitsFailed("Unable to decode logits");
+  }
+  const auto predictionEnd = clock.now();
+  timings_.decodingPredictions += secondsBetween(predictionStart, predictionEnd);
+  if (tokenIndex == noSpeechIndex_) {
+    noSpeechProb_ = tokenProbability(*output->logits, special_.noSpeechToken);
+  }
+
+  const Sampled sampled = filterAndSample(*output->logits, tokenIndex, predictionEnd);
+  if (tokenIndex == firstSampledIndex_ && services_.options.firstTokenLogProbThreshold &&
+      *services_.options.firstTokenLogProbThreshold > sampled.logProb) {
+    isFirstTokenLogProbTooLow_ = true;
+  }
+  // Predictions at prompt positions are replaced by the prompt, so they cannot end a window.
+  const bool isComplete =
+      !inPrompt &&
+      (sampled.completed ||
+       sequence_.tokens.size() >= static_cast<std::size_t>(TokenDecodingLoop::maxSampleLength) ||
+       isFirstTokenLogProbTooLow_);
+  if (isComplete) {
+    addStepTimes(stepStart, predictionEnd, clock.now());
+    return StepOutcome::windowEnds;
+  }
+  if (!inPrompt) {
+    sequence_.tokens.push_back(nextToken_);
+    sequence_.logProbs.push_back(sampled.logProb);
+  }
+
+  updateCaches(*output, tokenIndex);
+  timings_.decodingKvCaching += secondsBetween(sampled.end, clock.now());
+  timings_.totalKVUpdateRuns += 1;
+  if (services_.callback) {
+    reportProgress(inPrompt);
+  }
+
+  const auto stepEnd = clock.now();
+  addStepTimes(stepStart, predictionEnd, stepEnd);
+  if (tokenIndex == firstSampledIndex_) {
+    timings_.firstTokenTime = std::chrono::duration<double>(stepEnd.time_since_epoch()).count();
+    Logging::debug("Found first token at: " + deduve::formatDouble(timings_.firstTokenTime));
+  }
+  return services_.earlyStop.get(windowUUID_) ? StepOutcome::windowEnds : StepOutcome::carryOn;
+}
+
+void WindowDecoding::forcePromptToken(int tokenIndex) {
+  const int promptToken = initialPrompt_[static_cast<std::size_t>(tokenIndex)];
+  const bool keepPredictedTimestamp = tokenIndex == initialPromptIndex_ - 1 &&
+                                      promptToken >= special_.timeTokenBegin &&
+                                      nextToken_ >= special_.timeTokenBegin;
+  if (keepPredictedTimestamp) {
+    sequence_.tokens[static_cast<std::size_t>(tokenIndex)] = nextToken_;
+  } else {
+    nextToken_ = promptToken;
+  }
+  if (debugEnabled()) {
+    Logging::debug(std::string(keepPredictedTimestamp ? "Skipping" : "Forcing") +
+                   " prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: " +
+                   std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
+  }
+}
+
+WindowDecoding::Sampled WindowDecoding::filterAndSample(platform::MLMultiArray &logits,
+                                                        int tokenIndex,
+                                                        Clock::time_point filteringStart) {
+  for (const auto &filter : filters_) {
+    filter->filterLogits(logits, sequence_.tokens);
+  }
+  const auto filteringEnd = services_.clock.now();
+  timings_.decodingFiltering += secondsBetween(filteringStart, filteringEnd);
+
+  sequence_.completed = false;
+  services_.sampler.update(sequence_, logits);
+  Sampled sampled;
+  nextToken_ = sequence_.tokens.back();
+  sampled.logProb = sequence_.logProbs.back();
+  sampled.completed = sequence_.completed;
+  sequence_.tokens.pop_back();
+  sequence_.logProbs.pop_back();
+  if (debugEnabled()) {
+    Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: " +
+                   std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
+  }
+  sampled.end = services_.clock.now();
+  timings_.decodingSampling += secondsBetween(filteringEnd, sampled.end);
+  return sampled;
+}
+
+void WindowDecoding::updateCaches(const TextDecoderMLMultiArrayOutputType &output, int tokenIndex) {
+  if (!output.cache || !output.cache->keyCache || !output.cache->valueCache) {
+    throw WhisperError::decodingFailed("Invalid model output");
+  }
+  TextDecoding::updateKVCache(inputs_.keyCache(), *output.cache->keyCache, inputs_.valueCache(),
+                              *output.cache->valueCache, tokenIndex);
+  paddingMask_[tokenIndex + 1] = 0;
+  updateMask_[tokenIndex] = 0;
+  updateMask_[tokenIndex + 1] = 1;
+  if (output.cache->alignmentWeights) {
+    TextDecoding::updateAlignmentWeights(inputs_.alignmentWeights(),
+                                         *output.cache->alignmentWeights, tokenIndex);
+    hasAlignment_ = true;
+  }
+}
+
+void WindowDecoding::reportProgress(bool inPrompt) {
+  const std::vector<int> &tokens = sequence_.tokens;
+  TranscriptionProgress progress;
+  progress.timings = timings_;
+  progress.text = tokenizer_.decode(
+      services_.options.skipSpecialTokens ? textTokensOf(tokens, special_) : tokens);
+  progress.tokens = tokens;
+  progress.avgLogprob = sumOf(sequence_.logProbs) / static_cast<float>(sequence_.logProbs.size());
+  progress.compressionRatio = TextUtilities::compressionRatio(tokens);
+  progress.windowId = 0;
+  const std::optional<bool> keepGoing = services_.callback(progress);
+  if (keepGoing == false && !inPrompt) {
+    Logging::debug("Early stopping");
+    services_.earlyStop.set(true, windowUUID_);
+  }
+}
+
+void WindowDecoding::addStepTimes(Clock::time_point stepStart, Clock::time_point predictionEnd,
+                                  Clock::time_point stepEnd) {
+  timings_.decodingNonPrediction += secondsBetween(predictionEnd, stepEnd);
+  timings_.decodingLoop += secondsBetween(stepStart, stepEnd);
+  timings_.totalDecodingLoops += 1;
+}
+
+DecodingResult WindowDecoding::finish() {
+  DecodingCache cache{inputs_.keyCache(), inputs_.valueCache(),
+                      hasAlignment_ ? std::optional(inputs_.alignmentWeights()) : std::nullopt};
+  DecodingResult result;
+  keepTokensOfTranscript(result);
+  result.compressionRatio = TextUtilities::compressionRatio(textTokensOf(result.tokens, special_));
+  if (const auto *greedy = dynamic_cast<const GreedyTokenSampler *>(&services_.sampler)) {
+    result.temperature = deduve::rounded(greedy->temperature, 3);
+  } else {
+    result.temperature = services_.options.temperature;
+  }
+  setLanguage(result);
+  result.text = tokenizer_.decode(result.tokens);
+  Logging::debug("Completed window: " + result.text);
+  result.noSpeechProb = noSpeechProb_;
+  result.cache = std::move(cache);
+  result.timings = timings_;
+  result.fallback =
+      DecodingFallback::make(services_.options, isFirstTokenLogProbTooLow_, noSpeechProb_,
+                             result.compressionRatio, result.avgLogProb);
+  return result;
+}
+
+// The finalised tokens from the start of transcript through the end token, with their
+// log-probabilities and their mean.
+void WindowDecoding::keepTokensOfTranscript(DecodingResult &result) const {
+  const SamplingResult finalized = services_.sampler.finalize(sequence_.tokens, sequence_.logProbs);
+  const auto &tokens = finalized.tokens;
+  const auto sot = std::find(tokens.begin(), tokens.end(), special_.startOfTranscriptToken);
+  const std::size_t keptBegin =
+      sot == tokens.end() ? 0 : static_cast<std::size_t>(sot - tokens.begin());
+  const auto eot = std::find(tokens.begin(), tokens.end(), special_.endToken);
+  const std::size_t keptEnd =
+      eot == tokens.end() ? tokens.size() : static_cast<std::size_t>(eot - tokens.begin()) + 1;
+
+  result.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(keptBegin),
+                       tokens.begin() + static_cast<std::ptrdiff_t>(std::max(keptBegin, keptEnd)));
+  std::vector<float> keptLogProbs;
+  for (std::size_t i = keptBegin; i < std::max(keptBegin, keptEnd) && i < finalized.logProbs.size();
+       ++i) {
+    keptLogProbs.push_back(finalized.logProbs[i]);
+  }
+  result.avgLogProb = sumOf(keptLogProbs) / static_cast<float>(keptLogProbs.size());
+  result.tokenLogProbs.reserve(result.tokens.size());
+  for (std::size_t i = 0; i < result.tokens.size(); ++i) {
+    result.tokenLogProbs.push_back(
+        {{result.tokens[i], i < keptLogProbs.size() ? keptLogProbs[i] : 0.0f}});
+  }
+}
+
+// The language the options name, else the first language token kept, else the default.
+void WindowDecoding::setLanguage(DecodingResult &result) const {
+  if (services_.options.language) {
+    result.language = *services_.options.language;
+    result.languageProbs = {{*services_.options.language, 0.0f}};
+    return;
+  }
+  const auto &languageTokens = tokenizer_.allLanguageTokens();
+  const auto found = std::find_if(result.tokens.begin(), result.tokens.end(),
+                                  [&](int token) { return languageTokens.count(token) > 0; });
+  if (found != result.tokens.end()) {
+    const auto position = static_cast<std::size_t>(found - result.tokens.begin());
+    result.language = trimSpecialCharacters(tokenizer_.decode({*found}));
+    result.languageProbs = {{result.language, result.tokenLogProbs[position].at(*found)}};
+  } else {
+    result.language = std::string(Constants::defaultLanguageCode);
+    result.languageProbs = {{result.language, 0.0f}};
+  }
+}
+
 } // namespace
 
 std::vector<std::shared_ptr<LogitsFiltering>>
@@ -97,279 +479,9 @@ DecodingResult TokenDecodingLoop::decodeText(TextDecoding &decoder,
                                              TokenSampling &sampler, const DecodingOptions &options,
                                              const TranscriptionCallback &callback,
                                              const Clock &clock) {
-  const std::shared_ptr<WhisperTokenizer> tokenizerHandle = decoder.tokenizer();
-  if (!tokenizerHandle) {
-    throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
-  }
-  const WhisperTokenizer &tokenizer = *tokenizerHandle;
-  const SpecialTokens &special = tokenizer.specialTokens();
-  auto *inputs = dynamic_cast<DecodingInputs *>(&decoderInputs);
-  if (inputs == nullptr) {
-    throw WhisperError::prepareDecoderInputsFailed("DecodingInputsType must be DecodingInputs");
-  }
-  if (encoderOutput.shape().empty()) {
-    throw WhisperError::prepareDecoderInputsFailed("Input must be MLMultiArray");
-  }
-  const std::vector<int> initialPrompt = inputs->initialPrompt();
-  if (initialPrompt.empty()) {
-    throw WhisperError::prepareDecoderInputsFailed("The initial prompt is empty");
-  }
-
-  TranscriptionTimings timings;
-  const int prefilledIndex = std::max(static_cast<int>(inputs->cacheLength().value(0)), 0);
-  const int initialPromptIndex = static_cast<int>(initialPrompt.size());
-  // The first step whose sampled token is kept: the prompt's last position.
-  const int firstSampledIndex = std::max(prefilledIndex, initialPromptIndex - 1);
-  // Every step writes mask position index + 1, so the loop stays one short of the cache.
-  const int cachePositions = inputs->kvCacheUpdateMask().count();
-  const int loopBound =
-      std::min({options.sampleLength, maxSampleLength, std::max(cachePositions - 1, 0)});
-
-  // The token sequence so far with one log-probability per token (prompt entries 0); the
-  // sampler appends to it in place, so steps allocate nothing once it has room.
-  SamplingResult sequence;
-  const std::size_t capacity =
-      static_cast<std::size_t>(std::max(loopBound, initialPromptIndex)) + 2;
-  sequence.tokens.reserve(capacity);
-  sequence.logProbs.reserve(capacity);
-  sequence.tokens = initialPrompt;
-  sequence.logProbs.assign(initialPrompt.size(), 0.0f);
-  std::vector<int> &currentTokens = sequence.tokens;
-  std::vector<float> &logProbs = sequence.logProbs;
-  int nextToken = initialPrompt.back();
-
-  // Blank suppression and the first-token test judge the first sampled token, which is
-  // sampled when the tokens hold the whole prompt.
-  const auto filters =
-      prepareLogitsFilters(decoder, options, initialPromptIndex, initialPromptIndex, tokenizer);
-
-  // The no-speech probability is read at the step fed with the start-of-transcript token.
-  const auto sotPosition =
-      std::find(initialPrompt.begin(), initialPrompt.end(), special.startOfTranscriptToken) -
-      initialPrompt.begin();
-  const int noSpeechIndex = sotPosition < initialPromptIndex && sotPosition >= prefilledIndex
-                                ? static_cast<int>(sotPosition)
-                                : prefilledIndex;
-  float noSpeechProb = 0;
-
-  Logging::debug("Running main loop for a maximum of " + std::to_string(loopBound) +
-                 " iterations, starting at index " + std::to_string(prefilledIndex));
-  const platform::UUID windowUUID;
-  earlyStop.set(false, windowUUID);
-
-  auto *inputIds = inputs->inputIds().data<std::int32_t>();
-  auto *cacheLength = inputs->cacheLength().data<std::int32_t>();
-  auto *updateMask = inputs->kvCacheUpdateMask().data<std::int32_t>();
-  auto *paddingMask = inputs->decoderKeyPaddingMask().data<platform::Float16>();
-  const TextDecoderMLMultiArrayInputType stepInput(
-      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
-      inputs->kvCacheUpdateMask(), encoderOutput, inputs->decoderKeyPaddingMask());
-
-  bool hasAlignment = false;
-  bool isFirstTokenLogProbTooLow = false;
-  for (int tokenIndex = prefilledIndex; tokenIndex < loopBound; ++tokenIndex) {
-    const auto stepStart = clock.now();
-    const bool inPrompt = tokenIndex < initialPromptIndex - 1;
-    if (tokenIndex < initialPromptIndex) {
-      const int promptToken = initialPrompt[static_cast<std::size_t>(tokenIndex)];
-      const bool keepPredictedTimestamp = tokenIndex == initialPromptIndex - 1 &&
-                                          promptToken >= special.timeTokenBegin &&
-                                          nextToken >= special.timeTokenBegin;
-      if (keepPredictedTimestamp) {
-        currentTokens[static_cast<std::size_t>(tokenIndex)] = nextToken;
-      } else {
-        nextToken = promptToken;
-      }
-      if (debugEnabled()) {
-        Logging::debug(std::string(keepPredictedTimestamp ? "Skipping" : "Forcing") +
-                       " prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: " +
-                       std::to_string(nextToken) + ", text: " + tokenizer.decode({nextToken}));
-      }
-    }
-    inputIds[0] = nextToken;
-    cacheLength[0] = tokenIndex;
-    if (tokenIndex <= prefilledIndex + 3) {
-      debugDecoderInputs(*inputs, tokenIndex);
-    }
-
-    const auto predictionStart = clock.now();
-    auto output = decoder.predictLogits(stepInput);
-    if (!output || !output->logits) {
-      throw WhisperError::decodingLogitsFailed("Unable to decode logits");
-    }
-    platform::MLMultiArray &logits = *output->logits;
-    const auto predictionEnd = clock.now();
-    timings.decodingPredictions += secondsBetween(predictionStart, predictionEnd);
-    if (tokenIndex == noSpeechIndex) {
-      noSpeechProb = tokenProbability(logits, special.noSpeechToken);
-    }
-
-    for (const auto &filter : filters) {
-      filter->filterLogits(logits, currentTokens);
-    }
-    const auto filteringEnd = clock.now();
-    timings.decodingFiltering += secondsBetween(predictionEnd, filteringEnd);
-
-    sequence.completed = false;
-    sampler.update(sequence, logits);
-    nextToken = currentTokens.back();
-    const float nextLogProb = logProbs.back();
-    const bool samplerCompleted = sequence.completed;
-    currentTokens.pop_back();
-    logProbs.pop_back();
-    if (debugEnabled()) {
-      Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: " +
-                     std::to_string(nextToken) + ", text: " + tokenizer.decode({nextToken}));
-    }
-    const auto samplingEnd = clock.now();
-    timings.decodingSampling += secondsBetween(filteringEnd, samplingEnd);
-
-    if (tokenIndex == firstSampledIndex && options.firstTokenLogProbThreshold &&
-        *options.firstTokenLogProbThreshold > nextLogProb) {
-      isFirstTokenLogProbTooLow = true;
-    }
-    // Predictions at prompt positions are replaced by the prompt, so they cannot end a window.
-    const bool isComplete =
-        !inPrompt &&
-        (samplerCompleted || currentTokens.size() >= static_cast<std::size_t>(maxSampleLength) ||
-         isFirstTokenLogProbTooLow);
-    if (isComplete) {
-      const auto stepEnd = clock.now();
-      timings.decodingNonPrediction += secondsBetween(predictionEnd, stepEnd);
-      timings.decodingLoop += secondsBetween(stepStart, stepEnd);
-      timings.totalDecodingLoops += 1;
-      break;
-    }
-    if (!inPrompt) {
-      currentTokens.push_back(nextToken);
-      logProbs.push_back(nextLogProb);
-    }
-
-    if (!output->cache || !output->cache->keyCache || !output->cache->valueCache) {
-      throw WhisperError::decodingFailed("Invalid model output");
-    }
-    TextDecoding::updateKVCache(inputs->keyCache(), *output->cache->keyCache, inputs->valueCache(),
-                                *output->cache->valueCache, tokenIndex);
-    paddingMask[tokenIndex + 1] = 0;
-    updateMask[tokenIndex] = 0;
-    updateMask[tokenIndex + 1] = 1;
-    if (output->cache->alignmentWeights) {
-      TextDecoding::updateAlignmentWeights(inputs->alignmentWeights(),
-                                           *output->cache->alignmentWeights, tokenIndex);
-      hasAlignment = true;
-    }
-    const auto cachingEnd = clock.now();
-    timings.decodingKvCaching += secondsBetween(samplingEnd, cachingEnd);
-    timings.totalKVUpdateRuns += 1;
-
-    if (callback) {
-      std::vector<int> textTokens;
-      if (options.skipSpecialTokens) {
-        std::copy_if(currentTokens.begin(), currentTokens.end(), std::back_inserter(textTokens),
-                     [&](int token) { return token < special.specialTokenBegin; });
-      } else {
-        textTokens = currentTokens;
-      }
-      float sum = 0;
-      for (float value : logProbs) {
-        sum += value;
-      }
-      TranscriptionProgress progress;
-      progress.timings = timings;
-      progress.text = tokenizer.decode(textTokens);
-      progress.tokens = currentTokens;
-      progress.avgLogprob = sum / static_cast<float>(logProbs.size());
-      progress.compressionRatio = TextUtilities::compressionRatio(currentTokens);
-      progress.windowId = 0;
-      const std::optional<bool> keepGoing = callback(progress);
-      if (keepGoing == false && !inPrompt) {
-        Logging::debug("Early stopping");
-        earlyStop.set(true, windowUUID);
-      }
-    }
-
-    const auto stepEnd = clock.now();
-    timings.decodingNonPrediction += secondsBetween(predictionEnd, stepEnd);
-    timings.decodingLoop += secondsBetween(stepStart, stepEnd);
-    timings.totalDecodingLoops += 1;
-    if (tokenIndex == firstSampledIndex) {
-      timings.firstTokenTime = std::chrono::duration<double>(stepEnd.time_since_epoch()).count();
-      Logging::debug("Found first token at: " + deduve::formatDouble(timings.firstTokenTime));
-    }
-    if (earlyStop.get(windowUUID)) {
-      break;
-    }
-  }
-
-  if (!earlyStop.remove(windowUUID)) {
-    Logging::error("Early stop flag not found for window: " + windowUUID.uuidString());
-  }
-  DecodingCache cache{inputs->keyCache(), inputs->valueCache(),
-                      hasAlignment ? std::optional(inputs->alignmentWeights()) : std::nullopt};
-
-  const SamplingResult finalized = sampler.finalize(currentTokens, logProbs);
-  const auto &tokens = finalized.tokens;
-  const auto sot = std::find(tokens.begin(), tokens.end(), special.startOfTranscriptToken);
-  const std::size_t keptBegin =
-      sot == tokens.end() ? 0 : static_cast<std::size_t>(sot - tokens.begin());
-  const auto eot = std::find(tokens.begin(), tokens.end(), special.endToken);
-  const std::size_t keptEnd =
-      eot == tokens.end() ? tokens.size() : static_cast<std::size_t>(eot - tokens.begin()) + 1;
-
-  DecodingResult result;
-  result.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(keptBegin),
-                       tokens.begin() + static_cast<std::ptrdiff_t>(std::max(keptBegin, keptEnd)));
-  std::vector<float> keptLogProbs;
-  for (std::size_t i = keptBegin; i < std::max(keptBegin, keptEnd) && i < finalized.logProbs.size();
-       ++i) {
-    keptLogProbs.push_back(finalized.logProbs[i]);
-  }
-  float sum = 0;
-  for (float value : keptLogProbs) {
-    sum += value;
-  }
-  result.avgLogProb = sum / static_cast<float>(keptLogProbs.size());
-  result.tokenLogProbs.reserve(result.tokens.size());
-  for (std::size_t i = 0; i < result.tokens.size(); ++i) {
-    result.tokenLogProbs.push_back(
-        {{result.tokens[i], i < keptLogProbs.size() ? keptLogProbs[i] : 0.0f}});
-  }
-  std::vector<int> keptText;
-  std::copy_if(result.tokens.begin(), result.tokens.end(), std::back_inserter(keptText),
-               [&](int token) { return token < special.specialTokenBegin; });
-  result.compressionRatio = TextUtilities::compressionRatio(keptText);
-
-  if (const auto *greedy = dynamic_cast<const GreedyTokenSampler *>(&sampler)) {
-    result.temperature = deduve::rounded(greedy->temperature, 3);
-  } else {
-    result.temperature = options.temperature;
-  }
-
-  if (options.language) {
-    result.language = *options.language;
-    result.languageProbs = {{*options.language, 0.0f}};
-  } else {
-    const auto &languageTokens = tokenizer.allLanguageTokens();
-    const auto found = std::find_if(result.tokens.begin(), result.tokens.end(),
-                                    [&](int token) { return languageTokens.count(token) > 0; });
-    if (found != result.tokens.end()) {
-      const auto position = static_cast<std::size_t>(found - result.tokens.begin());
-      result.language = trimSpecialCharacters(tokenizer.decode({*found}));
-      result.languageProbs = {{result.language, result.tokenLogProbs[position].at(*found)}};
-    } else {
-      result.language = std::string(Constants::defaultLanguageCode);
-      result.languageProbs = {{result.language, 0.0f}};
-    }
-  }
-
-  result.text = tokenizer.decode(result.tokens);
-  Logging::debug("Completed window: " + result.text);
-  result.noSpeechProb = noSpeechProb;
-  result.cache = std::move(cache);
-  result.timings = timings;
-  result.fallback = DecodingFallback::make(options, isFirstTokenLogProbTooLow, noSpeechProb,
-                                           result.compressionRatio, result.avgLogProb);
-  return result;
+  WindowDecoding window(validated(decoder, encoderOutput, decoderInputs),
+                        {decoder, earlyStop, encoderOutput, sampler, options, callback, clock});
+  return window.run();
 }
 
 } // namespace divuvovize
