@@ -119,6 +119,48 @@ std::string TranscribeTask::promptDescription(const DecodingInputsType &inputs) 
   return stringListDescription(texts);
 }
 
+// What one run carries from window to window.
+struct TranscribeTask::RunState {
+  std::span<const float> audio;
+  int totalSamples = 0;
+  DecodingOptions options;
+  // A caller's options decide how many cache positions a reset clears.
+  int resetContext = 0;
+  std::shared_ptr<DecodingInputsType> decoderInputs;
+  std::vector<int> allTokens;
+  std::vector<TranscriptionSegment> allSegments;
+  std::optional<std::string> detectedLanguage;
+  int windowIndex = 0;
+};
+
+// Adds the seconds from its construction to the end of its scope to `total`, and one to `runs`
+// when given, on the task's clock, unless the scope ends by an exception or discard() was called.
+class TranscribeTask::StageTimer {
+public:
+  StageTimer(const TranscribeTask &task, double &total, double *runs = nullptr)
+      : task_(task), total_(&total), runs_(runs), start_(task.now()),
+        exceptions_(std::uncaught_exceptions()) {}
+  ~StageTimer() {
+    if (total_ != nullptr && std::uncaught_exceptions() == exceptions_) {
+      *total_ += task_.now() - start_;
+      if (runs_ != nullptr) {
+        *runs_ += 1;
+      }
+    }
+  }
+  StageTimer(const StageTimer &) = delete;
+  StageTimer &operator=(const StageTimer &) = delete;
+
+  void discard() { total_ = nullptr; }
+
+private:
+  const TranscribeTask &task_;
+  double *total_;
+  double *runs_;
+  double start_;
+  int exceptions_;
+};
+
 std::shared_ptr<TranscriptionResult>
 TranscribeTask::run(std::span<const float> audioArray,
                     const std::optional<DecodingOptions> &decodeOptions,
@@ -127,33 +169,20 @@ TranscribeTask::run(std::span<const float> audioArray,
   timings_.pipelineStart = std::min(timings_.pipelineStart, now());
   Logging::debug("Starting pipeline at: " + currentDateDescription());
 
-  DecodingOptions options = decodeOptions.value_or(DecodingOptions());
-  options.verbose = Logging::isLoggingEnabled();
-
+  RunState run;
+  run.audio = audioArray;
+  run.options = decodeOptions.value_or(DecodingOptions());
+  run.options.verbose = Logging::isLoggingEnabled();
+  run.resetContext = decodeOptions ? decodeOptions->sampleLength : Constants::maxTokenContext;
   const double clipStart = decodeOptions && !decodeOptions->clipTimestamps.empty()
                                ? static_cast<double>(decodeOptions->clipTimestamps.front())
                                : 0.0;
   timings_.inputAudioSeconds = static_cast<double>(audioArray.size()) / kSampleRate - clipStart;
+  prepareDecoderInputs(run);
 
-  std::vector<int> allTokens;
-  std::vector<TranscriptionSegment> allSegments;
-  std::optional<std::string> detectedLanguage;
-
-  const SpecialTokens &special = tokenizer_->specialTokens();
-  double start = now();
-  std::shared_ptr<DecodingInputsType> decoderInputs =
-      textDecoder_->prepareDecoderInputs({special.startOfTranscriptToken});
-  timings_.decodingInit = now() - start;
-  Logging::debug("Decoder init time: " + deduve::formatDouble(timings_.decodingInit));
-
-  if (options.usePrefillPrompt) {
-    decoderInputs = textDecoder_->prefillDecoderInputs(decoderInputs, options);
-  }
-  Logging::debug("Prefill prompt: " + promptDescription(*decoderInputs));
-
-  const int totalSamples = static_cast<int>(std::min<std::size_t>(
+  run.totalSamples = static_cast<int>(std::min<std::size_t>(
       audioArray.size(), static_cast<std::size_t>(std::numeric_limits<int>::max())));
-  const auto seekClips = options.seekClipRanges(totalSamples);
+  const auto seekClips = run.options.seekClipRanges(run.totalSamples);
   if (Logging::isLoggingEnabled(Logging::LogLevel::debug)) {
     std::string clips = "[";
     for (std::size_t i = 0; i < seekClips.size(); ++i) {
@@ -162,164 +191,197 @@ TranscribeTask::run(std::span<const float> audioArray,
     }
     Logging::debug("Decoding seek clips: " + clips + "]");
   }
-
   std::int64_t totalUnits = 0;
   for (const auto &[clipBegin, clipEnd] : seekClips) {
     totalUnits += static_cast<std::int64_t>(clipEnd) - clipBegin;
   }
   progress_->setTotalUnitCount(totalUnits);
 
-  // A caller's options decide how many cache positions a reset clears.
-  const int resetContext = decodeOptions ? decodeOptions->sampleLength : Constants::maxTokenContext;
   const double loopStart = now();
-  int windowIndex = 0;
   for (const auto &[clipBegin, clipEnd] : seekClips) {
-    // A clip that starts beyond the samples has nothing to decode.
-    int seek = std::clamp(clipBegin, 0, totalSamples);
-    const int end = std::min(clipEnd, totalSamples);
-    const std::int64_t base = progress_->completedUnitCount();
-    const float marginSamples = options.windowClipTime * static_cast<float>(kSampleRate);
-    const int endMargin =
-        std::isfinite(marginSamples)
-            ? static_cast<int>(std::clamp(marginSamples, 0.0f, static_cast<float>(totalSamples)))
-            : 0;
-    const int windowSamples =
-        featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
-
-    while (seek < end - endMargin) {
-      const int segmentSize = std::min({windowSamples, totalSamples - seek, end - seek});
-      Logging::debug("Decoding Seek: " + std::to_string(seek) + " (" +
-                     seconds2(static_cast<float>(seek) / kSampleRate) + "s)");
-      Logging::debug("Decoding Window Size: " + std::to_string(segmentSize) + " (" +
-                     seconds2(static_cast<float>(seek + segmentSize) / kSampleRate -
-                              static_cast<float>(seek) / kSampleRate) +
-                     "s)");
-
-      double mark = now();
-      const auto clip =
-          audioArray.subspan(static_cast<std::size_t>(seek), static_cast<std::size_t>(segmentSize));
-      const auto audioSamples = audioProcessor_->padOrTrim(clip, 0, windowSamples);
-      if (!audioSamples) {
-        throw WhisperError::transcriptionFailed("Audio samples are nil");
-      }
-      windowPreprocess(*audioSamples, seek, segmentSize);
-      timings_.audioProcessing += now() - mark;
-      timings_.totalAudioProcessingRuns += 1;
-      platform::Task::checkCancellation();
-
-      mark = now();
-      const FeatureExtractorOutputType mel = featureExtractor_->logMelSpectrogram(*audioSamples);
-      if (mel.shape().empty()) {
-        throw WhisperError::transcriptionFailed("Mel output is nil");
-      }
-      timings_.logmels += now() - mark;
-      timings_.totalLogmelRuns += 1;
-      platform::Task::checkCancellation();
-
-      mark = now();
-      const AudioEncoderOutputType encoderOutput = audioEncoder_->encodeFeatures(mel);
-      if (encoderOutput.shape().empty()) {
-        throw WhisperError::transcriptionFailed("Encoder output is nil");
-      }
-      timings_.encoding += now() - mark;
-      timings_.totalEncodingRuns += 1;
-      Logging::info("Decoding " + seconds2(static_cast<float>(seek) / kSampleRate) + "s - " +
-                    seconds2(static_cast<float>(seek + segmentSize) / kSampleRate) + "s");
-      // The window's ordinal in this run: distinct per window and never negative, however many
-      // fallbacks earlier windows needed.
-      const int windowId = windowIndex++;
-      TranscriptionCallback windowCallback;
-      if (callback) {
-        windowCallback = [&callback, windowId](const TranscriptionProgress &progress) {
-          TranscriptionProgress copy = progress;
-          copy.windowId = windowId;
-          return callback(copy);
-        };
-      }
-      platform::Task::checkCancellation();
-
-      const DecodingResult decodingResult = decodeWithFallback(
-          encoderOutput, options, windowCallback, decoderInputs, detectedLanguage);
-
-      const double windowingStart = now();
-      auto [returnedSeek, segments] = segmentSeeker_->findSeekPointAndSegments(
-          decodingResult, options, static_cast<int>(allSegments.size()), seek, segmentSize,
-          kSampleRate, special.timeTokenBegin, special.specialTokenBegin, *tokenizer_);
-      int nextSeek = std::max(seek, returnedSeek);
-
-      if (options.wordTimestamps && decodingResult.cache &&
-          decodingResult.cache->alignmentWeights) {
-        mark = now();
-        auto timed = segmentSeeker_->addWordTimestamps(
-            segments.value_or(std::vector<TranscriptionSegment>{}),
-            *decodingResult.cache->alignmentWeights, *tokenizer_, seek, segmentSize,
-            Constants::defaultPrependPunctuations, Constants::defaultAppendPunctuations,
-            static_cast<float>(static_cast<double>(seek) / kSampleRate), options, timings_);
-        timings_.decodingWordTimestamps += now() - mark;
-        timings_.totalTimestampAlignmentRuns += 1;
-        if (timed) {
-          std::vector<TranscriptionSegment> kept;
-          for (auto &segment : *timed) {
-            if (segment.end > segment.start) {
-              kept.push_back(std::move(segment));
-            }
-          }
-          if (!kept.empty()) {
-            nextSeek = std::max(nextSeek, static_cast<int>(kept.back().end * kSampleRate));
-          }
-          segments = std::move(kept);
-        } else {
-          segments.reset();
-        }
-        if (options.verbose && segments) {
-          Logging::debug("Word timestamps:");
-          for (const auto &segment : *segments) {
-            for (const auto &word : segment.words.value_or(std::vector<WordTiming>{})) {
-              Logging::debug(
-                  "[" + threeSignificant(word.start) + " -> " + threeSignificant(word.end) +
-                  "] prob: " + deduve::formatFloat(word.probability) + ", word: " + word.word);
-            }
-          }
-        }
-      }
-
-      if (options.maxWindowSeek && *options.maxWindowSeek > 0) {
-        nextSeek = std::min(nextSeek, seek + *options.maxWindowSeek);
-      }
-
-      if (!segments) {
-        // Nothing kept from this window; the next window still starts from an empty cache.
-        decoderInputs->reset(resetContext);
-      } else {
-        auto processed = windowPostProcess(seek, segmentSize, std::move(*segments));
-        if (options.verbose) {
-          Logging::debug("Segments for window:");
-          for (const auto &segment : processed) {
-            Logging::debug("[" + seconds2(segment.start) + " --> " + seconds2(segment.end) + "] " +
-                           segment.text);
-          }
-        }
-        if (segmentDiscoveryCallback_) {
-          segmentDiscoveryCallback_(processed);
-        }
-        for (auto &segment : processed) {
-          allTokens.insert(allTokens.end(), segment.tokens.begin(), segment.tokens.end());
-          allSegments.push_back(std::move(segment));
-        }
-        timings_.decodingWindowing += now() - windowingStart;
-        timings_.totalDecodingWindows += 1;
-        decoderInputs->reset(resetContext);
-        progress_->setCompletedUnitCount(base + (std::min(nextSeek, end) - clipBegin));
-      }
-      // A window that does not move would be decoded again forever.
-      seek = std::max(nextSeek, seek + 1);
-    }
+    decodeClip(run, clipBegin, clipEnd, callback);
   }
-
   progress_->setCompletedUnitCount(progress_->totalUnitCount());
   timings_.decodingLoop = now() - loopStart;
   timings_.fullPipeline = now() - timings_.pipelineStart;
-  return finalizeTranscriptionResult(allTokens, std::move(allSegments), detectedLanguage, timings_);
+  return finalizeTranscriptionResult(run.allTokens, std::move(run.allSegments),
+                                     run.detectedLanguage, timings_);
+}
+
+void TranscribeTask::prepareDecoderInputs(RunState &run) {
+  double initSeconds = 0;
+  {
+    StageTimer timer(*this, initSeconds);
+    run.decoderInputs =
+        textDecoder_->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
+  }
+  timings_.decodingInit = initSeconds;
+  Logging::debug("Decoder init time: " + deduve::formatDouble(timings_.decodingInit));
+  if (run.options.usePrefillPrompt) {
+    run.decoderInputs = textDecoder_->prefillDecoderInputs(run.decoderInputs, run.options);
+  }
+  Logging::debug("Prefill prompt: " + promptDescription(*run.decoderInputs));
+}
+
+void TranscribeTask::decodeClip(RunState &run, int clipBegin, int clipEnd,
+                                const TranscriptionCallback &callback) {
+  // A clip that starts beyond the samples has nothing to decode.
+  int seek = std::clamp(clipBegin, 0, run.totalSamples);
+  const int end = std::min(clipEnd, run.totalSamples);
+  const std::int64_t base = progress_->completedUnitCount();
+  const float marginSamples = run.options.windowClipTime * static_cast<float>(kSampleRate);
+  const int endMargin =
+      std::isfinite(marginSamples)
+          ? static_cast<int>(std::clamp(marginSamples, 0.0f, static_cast<float>(run.totalSamples)))
+          : 0;
+  const int windowSamples =
+      featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
+  while (seek < end - endMargin) {
+    const int segmentSize = std::min({windowSamples, run.totalSamples - seek, end - seek});
+    const WindowEnd window = decodeWindow(run, seek, segmentSize, windowSamples, callback);
+    // Kept or not, the next window starts from an empty cache.
+    run.decoderInputs->reset(run.resetContext);
+    if (window.kept) {
+      progress_->setCompletedUnitCount(base + (std::min(window.nextSeek, end) - clipBegin));
+    }
+    // A window that does not move would be decoded again forever.
+    seek = std::max(window.nextSeek, seek + 1);
+  }
+}
+
+AudioEncoderOutputType TranscribeTask::encodeWindow(const RunState &run, int seek, int segmentSize,
+                                                    int windowSamples) {
+  std::optional<AudioProcessorOutputType> audioSamples;
+  {
+    StageTimer timer(*this, timings_.audioProcessing, &timings_.totalAudioProcessingRuns);
+    const auto clip =
+        run.audio.subspan(static_cast<std::size_t>(seek), static_cast<std::size_t>(segmentSize));
+    audioSamples = audioProcessor_->padOrTrim(clip, 0, windowSamples);
+    if (!audioSamples) {
+      throw WhisperError::transcriptionFailed("Audio samples are nil");
+    }
+    windowPreprocess(*audioSamples, seek, segmentSize);
+  }
+  platform::Task::checkCancellation();
+
+  FeatureExtractorOutputType mel;
+  {
+    StageTimer timer(*this, timings_.logmels, &timings_.totalLogmelRuns);
+    mel = featureExtractor_->logMelSpectrogram(*audioSamples);
+    if (mel.shape().empty()) {
+      throw WhisperError::transcriptionFailed("Mel output is nil");
+    }
+  }
+  platform::Task::checkCancellation();
+
+  StageTimer timer(*this, timings_.encoding, &timings_.totalEncodingRuns);
+  AudioEncoderOutputType encoderOutput = audioEncoder_->encodeFeatures(mel);
+  if (encoderOutput.shape().empty()) {
+    throw WhisperError::transcriptionFailed("Encoder output is nil");
+  }
+  return encoderOutput;
+}
+
+TranscribeTask::WindowEnd TranscribeTask::decodeWindow(RunState &run, int seek, int segmentSize,
+                                                       int windowSamples,
+                                                       const TranscriptionCallback &callback) {
+  const float seekSeconds = static_cast<float>(seek) / kSampleRate;
+  const float endSeconds = static_cast<float>(seek + segmentSize) / kSampleRate;
+  Logging::debug("Decoding Seek: " + std::to_string(seek) + " (" + seconds2(seekSeconds) + "s)");
+  Logging::debug("Decoding Window Size: " + std::to_string(segmentSize) + " (" +
+                 seconds2(endSeconds - seekSeconds) + "s)");
+  const AudioEncoderOutputType encoderOutput = encodeWindow(run, seek, segmentSize, windowSamples);
+  Logging::info("Decoding " + seconds2(seekSeconds) + "s - " + seconds2(endSeconds) + "s");
+  // The window's ordinal in this run: distinct per window and never negative, however many
+  // fallbacks earlier windows needed.
+  const int windowId = run.windowIndex++;
+  TranscriptionCallback windowCallback;
+  if (callback) {
+    windowCallback = [&callback, windowId](const TranscriptionProgress &progress) {
+      TranscriptionProgress copy = progress;
+      copy.windowId = windowId;
+      return callback(copy);
+    };
+  }
+  platform::Task::checkCancellation();
+  const DecodingResult decodingResult = decodeWithFallback(
+      encoderOutput, run.options, windowCallback, run.decoderInputs, run.detectedLanguage);
+  return keepWindow(run, decodingResult, seek, segmentSize);
+}
+
+TranscribeTask::WindowEnd TranscribeTask::keepWindow(RunState &run,
+                                                     const DecodingResult &decodingResult, int seek,
+                                                     int segmentSize) {
+  const SpecialTokens &special = tokenizer_->specialTokens();
+  StageTimer windowing(*this, timings_.decodingWindowing, &timings_.totalDecodingWindows);
+  auto [returnedSeek, segments] = segmentSeeker_->findSeekPointAndSegments(
+      decodingResult, run.options, static_cast<int>(run.allSegments.size()), seek, segmentSize,
+      kSampleRate, special.timeTokenBegin, special.specialTokenBegin, *tokenizer_);
+  int nextSeek = std::max(seek, returnedSeek);
+  if (run.options.wordTimestamps && decodingResult.cache &&
+      decodingResult.cache->alignmentWeights) {
+    segments = timeWords(run.options, std::move(segments), *decodingResult.cache->alignmentWeights,
+                         seek, segmentSize, nextSeek);
+  }
+  if (run.options.maxWindowSeek && *run.options.maxWindowSeek > 0) {
+    nextSeek = std::min(nextSeek, seek + *run.options.maxWindowSeek);
+  }
+  if (!segments) {
+    // Nothing kept from this window.
+    windowing.discard();
+    return {nextSeek, /*kept=*/false};
+  }
+  auto processed = windowPostProcess(seek, segmentSize, std::move(*segments));
+  if (run.options.verbose) {
+    Logging::debug("Segments for window:");
+    for (const auto &segment : processed) {
+      Logging::debug("[" + seconds2(segment.start) + " --> " + seconds2(segment.end) + "] " +
+                     segment.text);
+    }
+  }
+  if (segmentDiscoveryCallback_) {
+    segmentDiscoveryCallback_(processed);
+  }
+  for (auto &segment : processed) {
+    run.allTokens.insert(run.allTokens.end(), segment.tokens.begin(), segment.tokens.end());
+    run.allSegments.push_back(std::move(segment));
+  }
+  return {nextSeek, /*kept=*/true};
+}
+
+std::optional<std::vector<TranscriptionSegment>> TranscribeTask::timeWords(
+    const DecodingOptions &options, std::optional<std::vector<TranscriptionSegment>> segments,
+    const platform::MLMultiArray &alignmentWeights, int seek, int segmentSize, int &nextSeek) {
+  std::optional<std::vector<TranscriptionSegment>> timed;
+  {
+    StageTimer timer(*this, timings_.decodingWordTimestamps, &timings_.totalTimestampAlignmentRuns);
+    timed = segmentSeeker_->addWordTimestamps(
+        segments.value_or(std::vector<TranscriptionSegment>{}), alignmentWeights, *tokenizer_, seek,
+        segmentSize, Constants::defaultPrependPunctuations, Constants::defaultAppendPunctuations,
+        static_cast<float>(static_cast<double>(seek) / kSampleRate), options, timings_);
+  }
+  if (!timed) {
+    return std::nullopt;
+  }
+  std::vector<TranscriptionSegment> kept;
+  for (auto &segment : *timed) {
+    if (segment.end > segment.start) {
+      kept.push_back(std::move(segment));
+    }
+  }
+  if (!kept.empty()) {
+    nextSeek = std::max(nextSeek, static_cast<int>(kept.back().end * kSampleRate));
+  }
+  if (options.verbose) {
+    Logging::debug("Word timestamps:");
+    for (const auto &segment : kept) {
+      for (const auto &word : segment.words.value_or(std::vector<WordTiming>{})) {
+        Logging::debug("[" + threeSignificant(word.start) + " -> " + threeSignificant(word.end) +
+                       "] prob: " + deduve::formatFloat(word.probability) + ", word: " + word.word);
+      }
+    }
+  }
+  return kept;
 }
 
 std::shared_ptr<TranscriptionResult> TranscribeTask::finalizeTranscriptionResult(
@@ -369,8 +431,10 @@ DecodingResult TranscribeTask::decodeWithFallback(
       try {
         languageResult = textDecoder_->detectLanguage(encoderOutput, *decoderInputs, sampler,
                                                       options, temperature);
-      } catch (const std::exception &) {
+      } catch (const std::exception &error) {
         // A failed detection decodes without a language; the attempt's result names one.
+        Logging::error(std::string("Language detection failed, decoding without a language: ") +
+                       error.what());
       }
       detectedLanguage =
           languageResult ? std::optional<std::string>(languageResult->language) : std::nullopt;

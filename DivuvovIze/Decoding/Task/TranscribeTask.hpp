@@ -103,7 +103,31 @@ protected:
   double now() const;
 
 private:
+  struct RunState;
+  class StageTimer;
+  // Where the window after one starts, and whether the window's segments were kept.
+  struct WindowEnd {
+    int nextSeek = 0;
+    bool kept = false;
+  };
+
   std::string promptDescription(const DecodingInputsType &inputs) const;
+  void prepareDecoderInputs(RunState &run);
+  // Decodes the windows of one clip (sample range) in turn.
+  void decodeClip(RunState &run, int clipBegin, int clipEnd, const TranscriptionCallback &callback);
+  WindowEnd decodeWindow(RunState &run, int seek, int segmentSize, int windowSamples,
+                         const TranscriptionCallback &callback);
+  // Pads the window's samples, computes their features and encodes them.
+  AudioEncoderOutputType encodeWindow(const RunState &run, int seek, int segmentSize,
+                                      int windowSamples);
+  // Cuts the decoded window into segments, times their words when asked, and appends them.
+  WindowEnd keepWindow(RunState &run, const DecodingResult &decodingResult, int seek,
+                       int segmentSize);
+  // The segments with timed words, those without duration dropped; absent when timing failed.
+  // Moves `nextSeek` to the end of the last segment kept.
+  std::optional<std::vector<TranscriptionSegment>> timeWords(
+      const DecodingOptions &options, std::optional<std::vector<TranscriptionSegment>> segments,
+      const platform::MLMultiArray &alignmentWeights, int seek, int segmentSize, int &nextSeek);
 
   TranscriptionTimings timings_;
   std::shared_ptr<deduve::Progress> progress_;
