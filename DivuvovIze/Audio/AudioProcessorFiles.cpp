@@ -60,6 +60,75 @@ std::string unsupportedRateMessage(const AudioFile &file) {
          " Hz; supported rates are 1000 to 768000 Hz";
 }
 
+// The converter of one resampling run and its output scratch.
+struct Conversion {
+  std::unique_ptr<platform::AudioConverter> converter;
+  std::shared_ptr<PcmBuffer> converted;
+};
+
+// One converter for the whole range: pieces are fed to it in order and it is drained after the
+// last one, so piece boundaries leave no seam and the total length is exact. Absent, logged,
+// when either cannot be made.
+std::optional<Conversion> makeConversion(double rate, const platform::AudioFormat &outputFormat,
+                                         std::uint32_t readFrames) {
+  const auto monoFormat = platform::AudioFormat::standard(rate, 1);
+  Conversion conversion;
+  conversion.converter = platform::AudioConverter::make(*monoFormat, outputFormat);
+  if (!conversion.converter) {
+    modelslog::error("Failed to create audio converter");
+    return std::nullopt;
+  }
+  // The converted scratch is bounded by what one read can yield, and by one step's worth: the
+  // converter fills it as many times as a read needs.
+  const double ratio = outputFormat.sampleRate() / rate;
+  conversion.converted = PcmBuffer::make(
+      outputFormat, static_cast<std::uint32_t>(std::min<double>(
+                        kConvertedStepFrames, std::ceil(readFrames * ratio) + 1024)));
+  if (!conversion.converted) {
+    modelslog::error("Failed to create output buffer");
+    return std::nullopt;
+  }
+  return conversion;
+}
+
+// Feeds one piece (`mono`) to the converter and appends all it yields to `output`, keeping at
+// most `limit` frames per channel, as an append into a buffer of that capacity. `last` ends the
+// stream, so the converter is drained. False, logged, when converting or appending failed.
+bool convertPiece(platform::AudioConverter &converter, PcmBuffer &converted,
+                  const std::shared_ptr<PcmBuffer> &mono, bool last,
+                  std::vector<std::vector<float>> &output, std::size_t limit) {
+  bool given = false;
+  const auto input = [&](std::uint32_t) -> AudioConverterInput {
+    if (!given && mono->frameLength() > 0) {
+      given = true;
+      return {mono, AudioConverterInputStatus::haveData};
+    }
+    return {nullptr,
+            last ? AudioConverterInputStatus::endOfStream : AudioConverterInputStatus::noDataNow};
+  };
+  AudioConverterOutputStatus status = AudioConverterOutputStatus::haveData;
+  while (status == AudioConverterOutputStatus::haveData) {
+    std::string error;
+    status = converter.convert(converted, error, input);
+    if (status == AudioConverterOutputStatus::error) {
+      modelslog::error("Failed to resample audio chunk");
+      return false;
+    }
+    const std::size_t room = limit - output[0].size();
+    const std::size_t take = std::min<std::size_t>(converted.frameLength(), room);
+    try {
+      for (std::uint32_t c = 0; c < output.size(); ++c) {
+        const float *data = converted.floatChannelData(c);
+        output[c].insert(output[c].end(), data, data + take);
+      }
+    } catch (const std::bad_alloc &) {
+      modelslog::error("Failed to append audio chunk");
+      return false;
+    }
+  }
+  return true;
+}
+
 void requireSupportedRate(const AudioFile &file) {
   if (!supportedRate(file.fileFormat().sampleRate())) {
     throw WhisperError::loadAudioFailed(unsupportedRateMessage(file));
@@ -228,27 +297,11 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
     channel.reserve(std::min(limit, kLargestReservation));
   }
 
-  // One converter for the whole range: pieces are fed to it in order and it is drained after
-  // the last one, so piece boundaries leave no seam and the total length is exact.
-  const auto monoFormat = platform::AudioFormat::standard(rate, 1);
-  const auto converter = platform::AudioConverter::make(*monoFormat, *outputFormat);
-  if (!converter) {
-    modelslog::error("Failed to create audio converter");
+  const auto conversion = makeConversion(rate, *outputFormat, readFrames);
+  if (!conversion) {
     return nullptr;
   }
-  // The converted scratch is bounded by what one read can yield, and by one step's worth: the
-  // converter fills it as many times as a read needs.
-  const double ratio = toSampleRate / rate;
-  auto converted = PcmBuffer::make(
-      *outputFormat, static_cast<std::uint32_t>(std::min<double>(
-                         kConvertedStepFrames, std::ceil(readFrames * ratio) + 1024)));
-  if (!converted) {
-    modelslog::error("Failed to create output buffer");
-    return nullptr;
-  }
-
-  bool last = false;
-  while (!last) {
+  for (bool last = false; !last;) {
     const std::int64_t position = file.framePosition();
     const auto n = static_cast<std::uint32_t>(std::min<std::int64_t>(readFrames, end - position));
     if (modelslog::debugEnabled()) {
@@ -268,35 +321,8 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
       modelslog::error("Failed to process audio channels");
       return nullptr;
     }
-    bool given = false;
-    const auto input = [&](std::uint32_t) -> AudioConverterInput {
-      if (!given && mono->frameLength() > 0) {
-        given = true;
-        return {mono, AudioConverterInputStatus::haveData};
-      }
-      return {nullptr,
-              last ? AudioConverterInputStatus::endOfStream : AudioConverterInputStatus::noDataNow};
-    };
-    AudioConverterOutputStatus status = AudioConverterOutputStatus::haveData;
-    while (status == AudioConverterOutputStatus::haveData) {
-      std::string error;
-      status = converter->convert(*converted, error, input);
-      if (status == AudioConverterOutputStatus::error) {
-        modelslog::error("Failed to resample audio chunk");
-        return nullptr;
-      }
-      // The output keeps at most `limit` frames, as an append into a buffer of that capacity.
-      const std::size_t room = limit - output[0].size();
-      const std::size_t take = std::min<std::size_t>(converted->frameLength(), room);
-      try {
-        for (std::uint32_t c = 0; c < channelCount; ++c) {
-          const float *data = converted->floatChannelData(c);
-          output[c].insert(output[c].end(), data, data + take);
-        }
-      } catch (const std::bad_alloc &) {
-        modelslog::error("Failed to append audio chunk");
-        return nullptr;
-      }
+    if (!convertPiece(*conversion->converter, *conversion->converted, mono, last, output, limit)) {
+      return nullptr;
     }
   }
   return finish();
