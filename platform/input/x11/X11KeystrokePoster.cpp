@@ -1,7 +1,8 @@
 #include "platform/input/x11/X11KeystrokePoster.hpp"
 
 #include "platform/input/EventTap.hpp"
-#include "platform/input/x11/MacKeyCodes.hpp"
+#include "platform/input/x11/VirtualKeyKeysyms.hpp"
+#include "platform/text/Utf8.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -24,45 +25,14 @@ std::string lowered(std::string text) {
   return text;
 }
 
-// Code points of `utf8`; absent when it is not valid UTF-8 (overlong forms, surrogates and
-// values past U+10FFFF included).
+// Code points of `utf8`; absent when it is not well-formed UTF-8.
 std::optional<std::u32string> decodeUtf8(std::string_view utf8) {
+  if (!isValidUtf8(utf8)) {
+    return std::nullopt;
+  }
   std::u32string result;
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    std::size_t length = 0;
-    char32_t value = 0;
-    if (lead < 0x80) {
-      length = 1;
-      value = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      value = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      value = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      value = lead & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (i + length > utf8.size()) {
-      return std::nullopt;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return std::nullopt;
-      }
-      value = (value << 6) | (next & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    result.push_back(value);
-    i += length;
+    result.push_back(nextScalar(utf8, i));
   }
   return result;
 }
@@ -125,14 +95,11 @@ bool X11KeystrokePoster::canPostEvents() const {
 }
 
 void X11KeystrokePoster::drainEvents() {
-  Display *display = connection_->display();
-  while (!connection_->isLost() && XPending(display) > 0) {
-    XEvent event;
-    XNextEvent(display, &event);
+  connection_->dispatchPending([](XEvent &event) {
     if (event.type == MappingNotify) {
       XRefreshKeyboardMapping(&event.xmapping);
     }
-  }
+  });
 }
 
 bool X11KeystrokePoster::pressKey(unsigned keycode, bool down) {
@@ -315,21 +282,11 @@ std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
   int revert = 0;
   XGetInputFocus(display, &focus, &revert);
   if (focus == None || focus == PointerRoot || focus == connection_->rootWindow()) {
-    focus = None;
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    if (XGetWindowProperty(display, connection_->rootWindow(),
-                           connection_->atom("_NET_ACTIVE_WINDOW"), 0, 1, False, XA_WINDOW, &type,
-                           &format, &count, &after, &data) == Success &&
-        data != nullptr) {
-      if (type == XA_WINDOW && format == 32 && count == 1) {
-        focus = *reinterpret_cast<Window *>(data);
-      }
-      XFree(data);
-    }
+    const auto active = connection_->readProperty(connection_->rootWindow(),
+                                                  connection_->atom("_NET_ACTIVE_WINDOW"),
+                                                  X11PropertyRead{.type = XA_WINDOW});
+    const auto windows = active ? active->items32() : std::vector<std::uint32_t>{};
+    focus = windows.empty() ? None : windows.front();
   }
   for (Window window = focus; window != None && window != connection_->rootWindow();) {
     XClassHint hint{};

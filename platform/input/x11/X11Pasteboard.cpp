@@ -1,12 +1,11 @@
 #include "platform/input/x11/X11Pasteboard.hpp"
 
+#include "platform/text/Utf8.hpp"
 #include "platform/x11/X11EventThread.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
-
-#include <poll.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -34,35 +33,17 @@ bool isTextTarget(const std::string &name) {
 std::string latin1ToUtf8(const std::string &latin1) {
   std::string out;
   for (const char c : latin1) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
+    appendUtf8(out, static_cast<unsigned char>(c));
   }
   return out;
 }
 
+// Characters outside Latin-1, and malformed bytes, become '?'.
 std::string utf8ToLatin1(const std::string &utf8) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    std::size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 4;
-    if (length == 2 && i + 1 < utf8.size()) {
-      const unsigned value =
-          ((lead & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F);
-      out += value <= 0xFF ? static_cast<char>(value) : '?';
-    } else {
-      out += '?';
-    }
-    i += length;
+    const char32_t c = nextScalar(utf8, i);
+    out += c <= 0xFF ? static_cast<char>(c) : '?';
   }
   return out;
 }
@@ -270,131 +251,88 @@ bool X11Pasteboard::setData(const std::string &type, const std::string &data) {
   return true;
 }
 
-std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
-  // Runs with the event thread's lock held: events read here that are not this transfer's stay
-  // queued for the thread.
+// Reads run with the event thread's lock held: events read here that are not the transfer's
+// stay queued for the thread.
+
+bool X11Pasteboard::requestConversion(X11Id target) const {
   auto &state = *state_;
   X11Connection &connection = *state.connection;
-  Display *display = connection.display();
   const Window window = connection.ownWindow();
-  const auto deadline = [&] { return std::chrono::steady_clock::now() + options_.replyTimeout; };
-  auto waitFor = [&](std::chrono::steady_clock::time_point until, auto predicate) {
-    XEvent event;
-    for (;;) {
-      if (connection.isLost()) {
-        return false;
-      }
-      if (XCheckIfEvent(
-              display, &event,
-              [](Display *, XEvent *candidate, XPointer arg) -> Bool {
-                return (*reinterpret_cast<decltype(predicate) *>(arg))(*candidate);
-              },
-              reinterpret_cast<XPointer>(&predicate))) {
-        return true;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          until - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        return false;
-      }
-      pollfd fd{connection.fileDescriptor(), POLLIN, 0};
-      poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
-    }
-  };
-  // Reads and deletes the transfer property; its type through `type`.
-  auto readProperty = [&](Atom &type, std::string &bytes) {
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    long offset = 0;
-    bytes.clear();
-    do {
-      if (XGetWindowProperty(display, window, state.property, offset, 1 << 20, False,
-                             AnyPropertyType, &type, &format, &count, &after, &data) != Success) {
-        return false;
-      }
-      const std::size_t unit = format == 32 ? sizeof(long) : static_cast<std::size_t>(format / 8);
-      if (data != nullptr) {
-        if (format == 32) {
-          // Xlib hands 32-bit items over as longs; keep their 4 bytes each.
-          for (unsigned long i = 0; i < count; ++i) {
-            const auto value = static_cast<std::uint32_t>(reinterpret_cast<long *>(data)[i]);
-            bytes.append(reinterpret_cast<const char *>(&value), 4);
-          }
-        } else {
-          bytes.append(reinterpret_cast<const char *>(data), count * unit);
-        }
-        XFree(data);
-        data = nullptr;
-      }
-      offset += static_cast<long>(count * (format == 0 ? 1 : format / 8) / 4);
-      if (bytes.size() > options_.maxReadBytes) {
-        XDeleteProperty(display, window, state.property);
-        return false;
-      }
-    } while (after > 0);
-    XDeleteProperty(display, window, state.property);
-    return true;
-  };
+  XDeleteProperty(connection.display(), window, state.property);
+  XConvertSelection(connection.display(), state.clipboard, target, state.property, window,
+                    CurrentTime);
+  XEvent event;
+  const bool answered = connection.waitForEvent(
+      [&](const XEvent &candidate) {
+        return candidate.type == SelectionNotify && candidate.xselection.requestor == window &&
+               candidate.xselection.selection == state.clipboard;
+      },
+      event, std::chrono::steady_clock::now() + options_.replyTimeout);
+  return answered && event.xselection.property != None;
+}
 
-  XDeleteProperty(display, window, state.property);
-  XConvertSelection(display, state.clipboard, target, state.property, window, CurrentTime);
-  XFlush(display);
-  bool refused = false;
-  auto selectionNotify = [&](const XEvent &event) {
-    if (event.type != SelectionNotify || event.xselection.requestor != window ||
-        event.xselection.selection != state.clipboard) {
-      return false;
+std::optional<X11Property> X11Pasteboard::takeTransferProperty() const {
+  auto &state = *state_;
+  return state.connection->readProperty(
+      state.connection->ownWindow(), state.property,
+      X11PropertyRead{.maxBytes = options_.maxReadBytes, .remove = true});
+}
+
+bool X11Pasteboard::isNewTransferValue(const XEvent &event) const {
+  return event.type == PropertyNotify && event.xproperty.window == ownerWindow() &&
+         event.xproperty.atom == state_->property && event.xproperty.state == PropertyNewValue;
+}
+
+std::optional<X11Property> X11Pasteboard::readIncrementally() const {
+  X11Connection &connection = *state_->connection;
+  // Each chunk appears as a new value of the property, an empty one ends it.
+  X11Property whole;
+  for (;;) {
+    XEvent event;
+    if (!connection.waitForEvent([this](const XEvent &e) { return isNewTransferValue(e); }, event,
+                                 std::chrono::steady_clock::now() + options_.replyTimeout)) {
+      return std::nullopt;
     }
-    refused = event.xselection.property == None;
-    return true;
-  };
-  if (!waitFor(deadline(), selectionNotify) || refused) {
+    const auto chunk = takeTransferProperty();
+    if (!chunk) {
+      return std::nullopt;
+    }
+    if (chunk->type == None) {
+      continue; // a notice without a value to read
+    }
+    whole.type = chunk->type;
+    whole.format = chunk->format;
+    if (chunk->bytes.empty()) {
+      return whole;
+    }
+    whole.bytes += chunk->bytes;
+    if (whole.bytes.size() > options_.maxReadBytes) {
+      return std::nullopt;
+    }
+  }
+}
+
+std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
+  X11Connection &connection = *state_->connection;
+  if (!requestConversion(target)) {
     return std::nullopt;
   }
-  auto newValue = [&](const XEvent &event) {
-    return event.type == PropertyNotify && event.xproperty.window == window &&
-           event.xproperty.atom == state.property && event.xproperty.state == PropertyNewValue;
-  };
   // Notices of the value the owner stored before answering are stale from here on.
   XEvent stale;
-  while (XCheckIfEvent(
-      display, &stale,
-      [](Display *, XEvent *candidate, XPointer arg) -> Bool {
-        return (*reinterpret_cast<decltype(newValue) *>(arg))(*candidate);
-      },
-      reinterpret_cast<XPointer>(&newValue))) {
+  while (connection.waitForEvent([this](const XEvent &e) { return isNewTransferValue(e); }, stale,
+                                 std::chrono::steady_clock::time_point{})) {
   }
-  Atom type = None;
-  std::string bytes;
-  if (!readProperty(type, bytes)) {
+  auto value = takeTransferProperty();
+  if (value && value->type == state_->incr) {
+    value = readIncrementally();
+  }
+  if (!value) {
     return std::nullopt;
   }
-  if (type == state.incr) {
-    // Chunked: each chunk appears as a new value of the property, an empty one ends it.
-    std::string whole;
-    for (;;) {
-      if (!waitFor(deadline(), newValue) || !readProperty(type, bytes)) {
-        return std::nullopt;
-      }
-      if (type == None) {
-        continue; // a notice without a value to read
-      }
-      if (bytes.empty()) {
-        break;
-      }
-      whole += bytes;
-      if (whole.size() > options_.maxReadBytes) {
-        return std::nullopt;
-      }
-    }
-    bytes = std::move(whole);
+  if (value->type == XA_STRING) {
+    return latin1ToUtf8(value->bytes);
   }
-  if (type == XA_STRING) {
-    return latin1ToUtf8(bytes);
-  }
-  return bytes;
+  return std::move(value->bytes);
 }
 
 std::optional<std::string> X11Pasteboard::data(const std::string &type) const {

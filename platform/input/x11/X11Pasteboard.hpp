@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <memory>
 
+union _XEvent;
+
 namespace platform {
 
 class X11EventThread;
@@ -60,6 +62,13 @@ public:
 private:
   struct State;
   std::optional<std::string> readTarget(X11Id target) const;
+  // Asks the owner for `target`; true once it answered with a value.
+  bool requestConversion(X11Id target) const;
+  // Reads and deletes the property an owner answers through.
+  std::optional<X11Property> takeTransferProperty() const;
+  // Follows a chunked (INCR) transfer to its end.
+  std::optional<X11Property> readIncrementally() const;
+  bool isNewTransferValue(const _XEvent &event) const;
 
   X11PasteboardOptions options_;
   std::shared_ptr<State> state_;

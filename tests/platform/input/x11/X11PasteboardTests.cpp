@@ -196,6 +196,15 @@ TEST_F(X11PasteboardTest, ServesUtf8TextAndItsTargetsToARequestingClient) {
   EXPECT_EQ(pasteboard->changeCount(), count);
 }
 
+// A malformed byte in the text is one '?' in Latin-1: the characters after it are kept.
+TEST_F(X11PasteboardTest, ServesTextWithAMalformedByteAsLatin1KeepingWhatFollows) {
+  pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->setString("a\x80"
+                                    "bcd \xFF"
+                                    "ef"));
+  EXPECT_EQ(request(*peer, "STRING"), "a?bcd ?ef");
+}
+
 // Every write wakes the pasteboard's event thread, and the request that follows reaches it
 // while it goes back to sleep: a request read into Xlib's queue on the way there would wait
 // unanswered until some later event woke the thread.
