@@ -254,9 +254,12 @@ bool X11Pasteboard::setData(const std::string &type, const std::string &data) {
 // Reads run with the event thread's lock held: events read here that are not the transfer's
 // stay queued for the thread.
 
-bool X11Pasteboard::requestConversion(X11Id target) const {
+bool X11Pasteboard::requestConversion(X11Id target, const ReadBudget &budget) const {
   auto &state = *state_;
   X11Connection &connection = *state.connection;
+  if (std::chrono::steady_clock::now() >= budget.deadline) {
+    return false;
+  }
   const Window window = connection.ownWindow();
   XDeleteProperty(connection.display(), window, state.property);
   XConvertSelection(connection.display(), state.clipboard, target, state.property, window,
@@ -265,17 +268,18 @@ bool X11Pasteboard::requestConversion(X11Id target) const {
   const bool answered = connection.waitForEvent(
       [&](const XEvent &candidate) {
         return candidate.type == SelectionNotify && candidate.xselection.requestor == window &&
-               candidate.xselection.selection == state.clipboard;
+               candidate.xselection.selection == state.clipboard &&
+               candidate.xselection.target == target;
       },
-      event, std::chrono::steady_clock::now() + options_.replyTimeout);
+      event, budget.deadline);
   return answered && event.xselection.property != None;
 }
 
-std::optional<X11Property> X11Pasteboard::takeTransferProperty() const {
+std::optional<X11Property> X11Pasteboard::takeTransferProperty(const ReadBudget &budget) const {
   auto &state = *state_;
   return state.connection->readProperty(
       state.connection->ownWindow(), state.property,
-      X11PropertyRead{.maxBytes = options_.maxReadBytes, .remove = true});
+      X11PropertyRead{.maxBytes = budget.bytesLeft, .remove = true});
 }
 
 bool X11Pasteboard::isNewTransferValue(const XEvent &event) const {
@@ -283,17 +287,18 @@ bool X11Pasteboard::isNewTransferValue(const XEvent &event) const {
          event.xproperty.atom == state_->property && event.xproperty.state == PropertyNewValue;
 }
 
-std::optional<X11Property> X11Pasteboard::readIncrementally() const {
+std::optional<X11Property> X11Pasteboard::readIncrementally(const ReadBudget &budget) const {
   X11Connection &connection = *state_->connection;
-  // Each chunk appears as a new value of the property, an empty one ends it.
+  // Each chunk appears as a new value of the property, an empty one ends it. The whole transfer
+  // shares the call's deadline, so an owner that trickles chunks cannot stretch it.
   X11Property whole;
   for (;;) {
     XEvent event;
     if (!connection.waitForEvent([this](const XEvent &e) { return isNewTransferValue(e); }, event,
-                                 std::chrono::steady_clock::now() + options_.replyTimeout)) {
+                                 budget.deadline)) {
       return std::nullopt;
     }
-    const auto chunk = takeTransferProperty();
+    const auto chunk = takeTransferProperty(budget);
     if (!chunk) {
       return std::nullopt;
     }
@@ -306,15 +311,15 @@ std::optional<X11Property> X11Pasteboard::readIncrementally() const {
       return whole;
     }
     whole.bytes += chunk->bytes;
-    if (whole.bytes.size() > options_.maxReadBytes) {
+    if (whole.bytes.size() > budget.bytesLeft) {
       return std::nullopt;
     }
   }
 }
 
-std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
+std::optional<X11Property> X11Pasteboard::readTarget(X11Id target, ReadBudget &budget) const {
   X11Connection &connection = *state_->connection;
-  if (!requestConversion(target)) {
+  if (!requestConversion(target, budget)) {
     return std::nullopt;
   }
   // Notices of the value the owner stored before answering are stale from here on.
@@ -322,10 +327,19 @@ std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
   while (connection.waitForEvent([this](const XEvent &e) { return isNewTransferValue(e); }, stale,
                                  std::chrono::steady_clock::time_point{})) {
   }
-  auto value = takeTransferProperty();
+  auto value = takeTransferProperty(budget);
   if (value && value->type == state_->incr) {
-    value = readIncrementally();
+    value = readIncrementally(budget);
   }
+  if (!value) {
+    return std::nullopt;
+  }
+  budget.bytesLeft -= std::min(budget.bytesLeft, value->bytes.size());
+  return value;
+}
+
+std::optional<std::string> X11Pasteboard::readBytes(X11Id target, ReadBudget &budget) const {
+  auto value = readTarget(target, budget);
   if (!value) {
     return std::nullopt;
   }
@@ -333,6 +347,24 @@ std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
     return latin1ToUtf8(value->bytes);
   }
   return std::move(value->bytes);
+}
+
+std::optional<std::string> X11Pasteboard::readText(ReadBudget &budget) const {
+  X11Connection &connection = *state_->connection;
+  for (const char *name : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
+    const X11Id target = connection.atom(name);
+    auto value = readTarget(target, budget);
+    // An answer of another type (a number, a list of atoms) is not text, whatever was asked.
+    if (!value || value->format != 8 ||
+        (value->type != target && !isTextTarget(connection.atomName(value->type)))) {
+      continue;
+    }
+    if (value->type == XA_STRING) {
+      return latin1ToUtf8(value->bytes);
+    }
+    return std::move(value->bytes);
+  }
+  return std::nullopt;
 }
 
 std::optional<std::string> X11Pasteboard::data(const std::string &type) const {
@@ -346,15 +378,12 @@ std::optional<std::string> X11Pasteboard::data(const std::string &type) const {
       XGetSelectionOwner(state.connection->display(), state.clipboard) == None) {
     return std::nullopt;
   }
+  ReadBudget budget{std::chrono::steady_clock::now() + options_.replyTimeout,
+                    options_.maxReadBytes};
   if (type == plainTextType) {
-    for (const char *name : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
-      if (auto text = readTarget(state.connection->atom(name))) {
-        return text;
-      }
-    }
-    return std::nullopt;
+    return readText(budget);
   }
-  return readTarget(state.connection->atom(type));
+  return readBytes(state.connection->atom(type), budget);
 }
 
 PasteboardContents X11Pasteboard::contents() const {
@@ -368,14 +397,15 @@ PasteboardContents X11Pasteboard::contents() const {
       XGetSelectionOwner(state.connection->display(), state.clipboard) == None) {
     return result;
   }
-  const auto offered = readTarget(state.targets);
-  if (!offered) {
+  ReadBudget budget{std::chrono::steady_clock::now() + options_.contentsTimeout,
+                    options_.maxReadBytes};
+  const auto offered = readTarget(state.targets, budget);
+  if (!offered || offered->format != 32) {
     return result;
   }
-  bool textDone = false;
-  for (std::size_t i = 0; i + 4 <= offered->size(); i += 4) {
-    std::uint32_t atom = 0;
-    std::memcpy(&atom, offered->data() + i, 4);
+  std::vector<std::pair<X11Id, std::string>> others;
+  bool offersText = false;
+  for (const std::uint32_t atom : offered->items32()) {
     const std::string name = state.connection->atomName(atom);
     if (name.empty() ||
         std::find_if(std::begin(kMetaTargets), std::end(kMetaTargets),
@@ -383,23 +413,20 @@ PasteboardContents X11Pasteboard::contents() const {
       continue;
     }
     if (isTextTarget(name)) {
-      if (textDone) {
-        continue;
-      }
-      textDone = true;
-      for (const char *textName : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
-        if (auto text = readTarget(state.connection->atom(textName))) {
-          result.push_back({plainTextType, std::move(*text)});
-          break;
-        }
-      }
-      continue;
+      offersText = true;
+    } else if (std::none_of(others.begin(), others.end(),
+                            [&](const auto &other) { return other.second == name; })) {
+      others.emplace_back(atom, name);
     }
-    if (std::any_of(result.begin(), result.end(),
-                    [&](const PasteboardItem &item) { return item.type == name; })) {
-      continue;
+  }
+  // The text first: it is what a user most likely copied, and what must survive a short budget.
+  if (offersText) {
+    if (auto text = readText(budget)) {
+      result.push_back({plainTextType, std::move(*text)});
     }
-    if (auto bytes = readTarget(atom)) {
+  }
+  for (const auto &[atom, name] : others) {
+    if (auto bytes = readBytes(atom, budget)) {
       result.push_back({name, std::move(*bytes)});
     }
   }

@@ -60,13 +60,21 @@ std::optional<std::string> request(X11Connection &connection, const std::string 
   return bytes;
 }
 
+// How a test owner misbehaves.
+struct Misbehaviour {
+  bool answersNothing = false;  // lists its targets but never answers a request for one
+  bool neverEndsChunks = false; // a chunked transfer goes on with more chunks for ever
+  bool answersIntegers = false; // answers every target with an INTEGER (format 32)
+};
+
 // Another application owning the clipboard, answering on a thread of its own; with `chunk` set,
 // it hands every item over in chunks of that many bytes (the INCR protocol).
 class TestOwner {
 public:
   TestOwner(const X11ConnectionOptions &options, std::map<std::string, std::string> items,
-            std::size_t chunk = 0)
-      : connection_(X11Connection::open(options)), items_(std::move(items)), chunk_(chunk) {
+            std::size_t chunk = 0, Misbehaviour misbehaviour = {})
+      : connection_(X11Connection::open(options)), items_(std::move(items)), chunk_(chunk),
+        misbehaviour_(misbehaviour) {
     clipboard_ = connection_->atom("CLIPBOARD");
     targets_ = connection_->atom("TARGETS");
     for (const auto &[name, bytes] : items_) {
@@ -90,6 +98,9 @@ private:
         transfer_.requestor == event.xproperty.window &&
         transfer_.property == event.xproperty.atom && transfer_.active) {
       // The requestor took the last chunk: the next one, an empty one at the end.
+      if (misbehaviour_.neverEndsChunks && transfer_.offset == transfer_.bytes.size()) {
+        transfer_.offset = 0;
+      }
       const std::size_t size = std::min(chunk_, transfer_.bytes.size() - transfer_.offset);
       XChangeProperty(connection_->display(), transfer_.requestor, transfer_.property,
                       transfer_.type, 8, PropModeReplace,
@@ -120,6 +131,13 @@ private:
                       reinterpret_cast<unsigned char *>(atoms.data()),
                       static_cast<int>(atoms.size()));
       reply.property = r.property;
+    } else if (misbehaviour_.answersNothing) {
+      return;
+    } else if (misbehaviour_.answersIntegers) {
+      long value = 0x41424344;
+      XChangeProperty(display, r.requestor, r.property, XA_INTEGER, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char *>(&value), 1);
+      reply.property = r.property;
     } else {
       for (const auto &[name, bytes] : items_) {
         if (connection_->atom(name) == r.target && chunk_ > 0) {
@@ -143,6 +161,7 @@ private:
   std::shared_ptr<X11Connection> connection_;
   std::map<std::string, std::string> items_;
   std::size_t chunk_ = 0;
+  Misbehaviour misbehaviour_;
   struct Transfer {
     bool active = false;
     Window requestor = None;
@@ -277,6 +296,62 @@ TEST_F(X11PasteboardTest, AChunkedTransferLargerThanTheCapReadsAsAbsent) {
   X11Pasteboard small(capped);
   TestOwner owner(options, {{"application/octet-stream", std::string(300000, 'x')}}, 65536);
   EXPECT_EQ(small.data("application/octet-stream"), std::nullopt);
+}
+
+// The save before a paste runs where the app shows itself: an owner that lists many targets and
+// answers none may hold it up for the save's overall deadline, not a timeout per target.
+TEST_F(X11PasteboardTest, AnOwnerThatAnswersNothingHoldsTheSaveOnlyToItsOverallDeadline) {
+  std::map<std::string, std::string> items;
+  for (int i = 0; i < 20; ++i) {
+    items["application/x-silent-" + std::to_string(i)] = "never sent";
+  }
+  items["UTF8_STRING"] = "never sent";
+  TestOwner owner(options, items, 0, Misbehaviour{.answersNothing = true});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(pasteboard->contents().empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// One deadline for the whole transfer: an owner whose chunks never end cannot keep a read going
+// by answering each chunk in time.
+TEST_F(X11PasteboardTest, AChunkedTransferThatNeverEndsStopsAtTheDeadline) {
+  X11PasteboardOptions quick{options};
+  quick.replyTimeout = 300ms;
+  X11Pasteboard reader(quick);
+  TestOwner owner(options, {{"application/octet-stream", std::string(16, 'x')}}, 16,
+                  Misbehaviour{.neverEndsChunks = true});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(reader.data("application/octet-stream"), std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+// The byte budget covers every target of a save together: several large targets that each fit
+// do not all fit at once.
+TEST_F(X11PasteboardTest, TheByteBudgetCoversEveryTargetOfTheSaveTogether) {
+  X11PasteboardOptions capped{options};
+  capped.maxReadBytes = 2500000;
+  capped.contentsTimeout = 10s;
+  X11Pasteboard reader(capped);
+  TestOwner owner(options, {{"application/x-a", std::string(1000000, 'a')},
+                            {"application/x-b", std::string(1000000, 'b')},
+                            {"application/x-c", std::string(1000000, 'c')}});
+  std::size_t total = 0;
+  const auto contents = reader.contents();
+  for (const auto &item : contents) {
+    total += item.data.size();
+  }
+  EXPECT_EQ(contents.size(), 2u);
+  EXPECT_LE(total, capped.maxReadBytes);
+}
+
+// A number where text was asked for is not text, whatever target it answers.
+TEST_F(X11PasteboardTest, AnAnswerOfAnotherTypeIsNeverTakenAsText) {
+  TestOwner owner(options, {{"UTF8_STRING", "ignored"}, {"STRING", "ignored"}}, 0,
+                  Misbehaviour{.answersIntegers = true});
+  EXPECT_EQ(pasteboard->string(), std::nullopt);
+  for (const auto &item : pasteboard->contents()) {
+    EXPECT_NE(item.type, Pasteboard::plainTextType);
+  }
 }
 
 TEST_F(X11PasteboardTest, QuickSuccessiveClearsCountOnceEach) {
