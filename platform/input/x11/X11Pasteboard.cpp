@@ -55,6 +55,7 @@ struct X11Pasteboard::State {
   std::atomic<std::int64_t> *changeCount = nullptr;
   int fixesEventBase = 0;
   Atom clipboard = None;
+  Atom primary = XA_PRIMARY;
   Atom targets = None;
   Atom timestamp = None;
   Atom utf8String = None;
@@ -63,6 +64,8 @@ struct X11Pasteboard::State {
   std::size_t maxWriteBytes = 0;
   // Guarded by the event thread's lock.
   bool owned = false;
+  // PRIMARY serves the same contents while this is set (see offerAsPrimary).
+  bool primaryOwned = false;
   unsigned long ownTime = 0;
   // Times of this process's own clears whose XFixes notice has not arrived yet (counted when
   // they happened); notices can trail several quick clears.
@@ -100,6 +103,11 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
     ++*changeCount;
     return;
   }
+  if (event.type == SelectionClear && event.xselectionclear.selection == primary &&
+      event.xselectionclear.window == connection->ownWindow()) {
+    primaryOwned = false;
+    return;
+  }
   if (event.type == SelectionClear && event.xselectionclear.selection == clipboard &&
       event.xselectionclear.window == connection->ownWindow()) {
     owned = false;
@@ -123,8 +131,9 @@ void X11Pasteboard::State::serve(const XSelectionRequestEvent &request) {
   reply.property = None;
   // Clients of the old protocol name no property: the target stands for it.
   const Atom property = request.property != None ? request.property : request.target;
-  const bool current = owned && request.selection == clipboard &&
-                       request.owner == connection->ownWindow() &&
+  const bool served =
+      (request.selection == clipboard && owned) || (request.selection == primary && primaryOwned);
+  const bool current = served && request.owner == connection->ownWindow() &&
                        (request.time == CurrentTime || request.time >= ownTime);
   X11Connection::ErrorTrap trap(*connection);
   if (current) {
@@ -225,6 +234,11 @@ std::int64_t X11Pasteboard::clearContents() {
   }
   const unsigned long time = state.connection->serverTime();
   Display *display = state.connection->display();
+  if (state.primaryOwned) {
+    // PRIMARY carried the previous contents only for their paste.
+    XSetSelectionOwner(display, state.primary, None, time);
+    state.primaryOwned = false;
+  }
   XSetSelectionOwner(display, state.clipboard, state.connection->ownWindow(), time);
   state.owned = XGetSelectionOwner(display, state.clipboard) == state.connection->ownWindow();
   state.ownTime = time;
@@ -233,6 +247,18 @@ std::int64_t X11Pasteboard::clearContents() {
   }
   state.items.clear();
   return ++changeCount_;
+}
+
+bool X11Pasteboard::offerAsPrimary() {
+  auto guard = thread_->lock();
+  auto &state = *state_;
+  if (!state.owned || state.connection->isLost()) {
+    return false;
+  }
+  Display *display = state.connection->display();
+  XSetSelectionOwner(display, state.primary, state.connection->ownWindow(), state.ownTime);
+  state.primaryOwned = XGetSelectionOwner(display, state.primary) == state.connection->ownWindow();
+  return state.primaryOwned;
 }
 
 bool X11Pasteboard::setData(const std::string &type, const std::string &data) {

@@ -62,6 +62,11 @@ public:
   std::optional<std::string> data(const std::string &type) const override;
   PasteboardContents contents() const override;
 
+  // Serves what this process wrote as the PRIMARY selection too, as terminals paste it with
+  // Shift+Insert, until the next clear (which gives PRIMARY up) or until another client takes
+  // PRIMARY. False when this process does not own the clipboard or the server refused.
+  bool offerAsPrimary();
+
   // The window that owns the selection while this process does.
   X11Id ownerWindow() const;
 

@@ -1,6 +1,7 @@
 #include "platform/input/x11/X11Pasteboard.hpp"
 
 #include "platform/x11/X11EventThread.hpp"
+#include "tests/platform/input/x11/TestWindow.hpp"
 #include "tests/platform/x11/DesktopTest.hpp"
 
 #include <X11/Xatom.h>
@@ -21,43 +22,7 @@ using namespace std::chrono_literals;
 
 // Asks the CLIPBOARD owner for `target` as a client would; absent when refused.
 std::optional<std::string> request(X11Connection &connection, const std::string &target) {
-  Display *display = connection.display();
-  const Atom property = connection.atom("_TEST_TRANSFER");
-  XConvertSelection(display, connection.atom("CLIPBOARD"), connection.atom(target), property,
-                    connection.ownWindow(), CurrentTime);
-  XFlush(display);
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  XEvent event;
-  while (!XCheckTypedWindowEvent(display, connection.ownWindow(), SelectionNotify, &event)) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "no answer for " << target;
-      return std::nullopt;
-    }
-    pollfd fd{connection.fileDescriptor(), POLLIN, 0};
-    poll(&fd, 1, 50);
-  }
-  if (event.xselection.property == None) {
-    return std::nullopt;
-  }
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char *data = nullptr;
-  XGetWindowProperty(display, connection.ownWindow(), property, 0, 1 << 24, True, AnyPropertyType,
-                     &type, &format, &count, &after, &data);
-  std::string bytes;
-  if (data != nullptr) {
-    if (format == 32) {
-      for (unsigned long i = 0; i < count; ++i) {
-        bytes += connection.atomName(static_cast<Atom>(reinterpret_cast<long *>(data)[i])) + "\n";
-      }
-    } else {
-      bytes.assign(reinterpret_cast<char *>(data), count);
-    }
-    XFree(data);
-  }
-  return bytes;
+  return testing::requestSelection(connection, "CLIPBOARD", target);
 }
 
 // How a test owner misbehaves.
