@@ -33,7 +33,7 @@ public:
     std::optional<std::string> version;
   };
 
-  // Runs the app until Quit. Throws platform::ui::X11DesktopError when the display cannot be
+  // Runs the app until Quit. Throws platform::X11Error when the display cannot be
   // opened, and what else fails before the app runs.
   static void run(const Options &options);
 

@@ -1,8 +1,8 @@
-#include "DeduveCore/Text/Utf8.hpp"
+#include "platform/text/Utf8.hpp"
 
 #include <gtest/gtest.h>
 
-namespace deduve {
+namespace platform {
 namespace {
 
 struct RepairCase {
@@ -59,4 +59,4 @@ TEST(Utf8Tests, NextScalarAdvancesOverEveryInput) {
 }
 
 } // namespace
-} // namespace deduve
+} // namespace platform

@@ -1,6 +1,6 @@
-#include "DeduveCore/Text/Utf8.hpp"
+#include "platform/text/Utf8.hpp"
 
-namespace deduve {
+namespace platform {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -173,4 +173,4 @@ void scalarBoundaries(std::string_view text, std::vector<std::size_t> &boundarie
   }
 }
 
-} // namespace deduve
+} // namespace platform

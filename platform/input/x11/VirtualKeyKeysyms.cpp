@@ -1,4 +1,4 @@
-#include "platform/input/x11/MacKeyCodes.hpp"
+#include "platform/input/x11/VirtualKeyKeysyms.hpp"
 
 #include "platform/input/EventTap.hpp"
 
