@@ -39,8 +39,6 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr int kLoginEnabled = 1;
-
 // Runs `work` on the main executor and waits for it; its exception comes back here.
 void onMain(platform::Executor &main, const std::function<void()> &work) {
   std::promise<void> done;
@@ -109,7 +107,7 @@ public:
     services.log = standardOutputLog();
     app_ = std::make_unique<MurmurquillApp>(std::move(services));
     // Coming back to the front refreshes the permission rows (the user may have changed them).
-    desktop_->setDidBecomeActive([this] { app_->core().applicationDidBecomeActive(); });
+    desktop_->setDidBecomeActive([this] { app_->applicationDidBecomeActive(); });
 
     buildMenuWindow();
     // The icon's view runs the first-launch task (the setup window) when it appears.
@@ -175,7 +173,7 @@ private:
       statusItem_ = std::make_unique<ui::StatusNotifierItem>(
           ui::StatusNotifierItem::Options{}, [this] { toggleMenuWindow(true); },
           [this, &core] {
-            return DesktopApp::statusMenuItems(core, core.onboarding(),
+            return DesktopApp::statusMenuItems(core, app_->onboarding(),
                                                [this] { toggleMenuWindow(true); });
           });
     } catch (const ui::StatusNotifierError &error) {
@@ -191,12 +189,12 @@ private:
       }
     });
     // The panel reads the menu again when something its rows show changed.
-    auto previous = core.onChange;
-    core.onChange = [this, previous](std::string_view property) {
+    auto previous = core.changes().listener;
+    core.changes().listener = [this, previous](AppChange change) {
       if (previous) {
-        previous(property);
+        previous(change);
       }
-      if (property == "refineEnabled" && statusItem_) {
+      if (change == AppChange::refineEnabled && statusItem_) {
         statusItem_->menuChanged();
       }
     };
@@ -235,14 +233,14 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
   refine.checked = core.refineEnabled();
   items.push_back(refine);
   ui::StatusMenuItem login{"Open at Login", [model] {
-                             if (model->loginItemStatus() == kLoginEnabled) {
+                             if (model->loginItemStatus() == platform::LoginItemStatus::enabled) {
                                model->unregisterLoginItem();
                              } else {
                                model->registerLoginItem();
                              }
                            }};
   login.toggle = true;
-  login.checked = core.loginItemStatus() == kLoginEnabled;
+  login.checked = core.loginItemStatus() == platform::LoginItemStatus::enabled;
   items.push_back(login);
   items.push_back({{}, {}, /*separator=*/true});
   items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
