@@ -1,9 +1,9 @@
 #include "platform/ml/runner/FeatureArrays.hpp"
 
 #include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
 
 #include <array>
 #include <cstring>

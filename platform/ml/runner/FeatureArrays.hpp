@@ -2,7 +2,7 @@
 
 #include "platform/ml/MLFeatureProvider.hpp"
 #include "platform/ml/MLMultiArray.hpp"
-#include "platform/ml/runner/models/ModelConfig.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
 
 #include <cstdint>
 #include <string>
