@@ -13,20 +13,11 @@ private:
   std::function<View()> body_;
 };
 
-std::string identityOf(const std::string &parent, const std::string &slot, const Node &node) {
-  std::string identity = parent + "/" + slot + ":" + toString(node.kind);
-  if (!node.componentType.empty()) {
-    identity += "<" + node.componentType + ">";
-  }
-  if (!node.id.empty()) {
-    identity += "#" + node.id;
-  }
-  return identity;
-}
-
 // Renders caused by handlers are bounded, so a handler that always changes state cannot
 // hang the main thread.
 constexpr int kMaxRendersPerUpdate = 16;
+
+thread_local std::function<void(const AnimatedChange &)> animationObserver;
 
 } // namespace
 
@@ -125,43 +116,53 @@ View HostingView::resolve(const View &view, const std::string &parent, const std
   const std::string identity = identityOf(parent, slot, *copy);
   const ButtonStyle inner = copy->buttonStyle ? *copy->buttonStyle : style;
   if (copy->kind == NodeKind::component) {
-    std::shared_ptr<Component> instance;
-    if (auto found = components_.find(identity); found != components_.end()) {
-      instance = found->second;
-    } else if (copy->makeComponent) {
-      instance = copy->makeComponent();
-    }
-    copy->children.clear();
-    if (instance) {
-      if (copy->updateComponent) {
-        copy->updateComponent(*instance);
-      }
-      next[identity] = instance;
-      copy->children.push_back(resolve(instance->body(), identity, "0", inner, next));
-    }
+    resolveComponent(*copy, identity, inner, next);
     return View(std::move(copy));
   }
   for (std::size_t i = 0; i < copy->children.size(); ++i) {
     copy->children[i] = resolve(copy->children[i], identity, std::to_string(i), inner, next);
   }
-  for (std::size_t i = 0; i < copy->backgrounds.size(); ++i) {
-    copy->backgrounds[i] =
-        resolve(copy->backgrounds[i], identity, "bg" + std::to_string(i), inner, next);
+  if (auto *decoration = std::get_if<DecorationContent>(&copy->content)) {
+    for (std::size_t i = 0; i < decoration->backgrounds.size(); ++i) {
+      decoration->backgrounds[i] =
+          resolve(decoration->backgrounds[i], identity, "bg" + std::to_string(i), inner, next);
+    }
+    for (std::size_t i = 0; i < decoration->overlays.size(); ++i) {
+      decoration->overlays[i] =
+          resolve(decoration->overlays[i], identity, "ov" + std::to_string(i), inner, next);
+    }
   }
-  for (std::size_t i = 0; i < copy->overlays.size(); ++i) {
-    copy->overlays[i] = resolve(copy->overlays[i], identity, "ov" + std::to_string(i), inner, next);
-  }
-  if (copy->kind == NodeKind::button && !copy->labelViews.empty()) {
-    View label = copy->labelViews.front();
+  if (auto *button = std::get_if<ButtonContent>(&copy->content); button && !button->label.empty()) {
+    View label = button->label.front();
     ButtonStyle labelStyle = inner;
-    if (inner.kind == ButtonStyleKind::custom && inner.body && !copy->styledLabel) {
+    if (inner.kind == ButtonStyleKind::custom && inner.body && !button->styledLabel) {
       label = inner.body(label);
-      copy->styledLabel = true;
+      button->styledLabel = true;
       labelStyle = ButtonStyle{};
     }
-    copy->labelViews.front() = resolve(label, identity, "label", labelStyle, next);
+    button->label.front() = resolve(label, identity, "label", labelStyle, next);
   }
   return View(std::move(copy));
+}
+
+void HostingView::resolveComponent(Node &node, const std::string &identity,
+                                   const ButtonStyle &style,
+                                   std::map<std::string, std::shared_ptr<Component>> &next) {
+  const ComponentContent &content = node.as<ComponentContent>();
+  std::shared_ptr<Component> instance;
+  if (auto found = components_.find(identity); found != components_.end()) {
+    instance = found->second;
+  } else if (content.make) {
+    instance = content.make();
+  }
+  node.children.clear();
+  if (instance) {
+    if (content.update) {
+      content.update(*instance);
+    }
+    next[identity] = instance;
+    node.children.push_back(resolve(instance->body(), identity, "0", style, next));
+  }
 }
 
 void HostingView::diffAndRunHandlers(const LayoutNode &root) {
@@ -224,7 +225,7 @@ void HostingView::diffAndRunHandlers(const LayoutNode &root) {
                 const std::map<std::string, double> &before, double now,
                 const Animation &animation) {
       if (auto found = before.find(identity); found != before.end() && found->second != now) {
-        host.animated_.push_back(AnimatedChange{identity, property, found->second, now, animation});
+        host.animationStarted(AnimatedChange{identity, property, found->second, now, animation});
       }
     }
   };
@@ -247,6 +248,16 @@ void HostingView::diffAndRunHandlers(const LayoutNode &root) {
   }
   for (const auto &handler : changed) {
     handler();
+  }
+}
+
+void HostingView::setAnimationObserver(std::function<void(const AnimatedChange &)> observer) {
+  animationObserver = std::move(observer);
+}
+
+void HostingView::animationStarted(const AnimatedChange &change) {
+  if (animationObserver) {
+    animationObserver(change);
   }
 }
 

@@ -17,7 +17,7 @@
 namespace platform::ui {
 
 // A change of an animatable attribute (opacity, scale) of one view between two renders,
-// under the animation in effect there. The drawing shows end states; tests read these.
+// under the animation in effect there.
 struct AnimatedChange {
   std::string identity;
   std::string property; // "opacity" or "scale"
@@ -62,7 +62,9 @@ public:
 
   // Number of times the body was built.
   std::size_t renderCount() const { return renderCount_; }
-  const std::vector<AnimatedChange> &animatedChanges() const { return animated_; }
+  // Every hosting view of this thread reports the animated changes it starts to `observer`
+  // (none: nobody is told). For tests and diagnostics, which keep their own log.
+  static void setAnimationObserver(std::function<void(const AnimatedChange &)> observer);
 
   // Called after every render and relayout (a window redraws, resizes to fit, ...).
   void setOnUpdate(std::function<void()> onUpdate) { onUpdate_ = std::move(onUpdate); }
@@ -88,7 +90,10 @@ private:
   void relayout();
   View resolve(const View &view, const std::string &parent, const std::string &slot,
                const ButtonStyle &style, std::map<std::string, std::shared_ptr<Component>> &next);
+  void resolveComponent(Node &node, const std::string &identity, const ButtonStyle &style,
+                        std::map<std::string, std::shared_ptr<Component>> &next);
   void diffAndRunHandlers(const LayoutNode &root);
+  void animationStarted(const AnimatedChange &change);
 
   std::shared_ptr<Component> root_;
   Size size_;
@@ -102,7 +107,6 @@ private:
   std::size_t renderCount_ = 0;
   std::map<std::string, std::shared_ptr<Component>> components_;
   Snapshot previous_;
-  std::vector<AnimatedChange> animated_;
   std::function<void()> onUpdate_;
 };
 

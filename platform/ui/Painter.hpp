@@ -24,4 +24,11 @@ void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report = nullptr
 // Adds the path of a shape in `frame` to the current path.
 void shapePath(cairo_t *cr, ShapeKind shape, const Rect &frame, double cornerRadius);
 
+// For the kinds' drawing code: `colour` as drawn where `env` is in effect, with the opacity
+// of the views being drawn where the surface carries it in its colours.
+RGBA resolvedColour(const Color &colour, const Environment &env);
+void setSource(cairo_t *cr, const RGBA &colour);
+
+inline constexpr double kPi = 3.14159265358979323846;
+
 } // namespace platform::ui

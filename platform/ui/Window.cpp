@@ -24,7 +24,7 @@ double Window::titleBarHeight() const {
   if (!(styleMask_ & kTitled) || (styleMask_ & kFullSizeContentView)) {
     return 0;
   }
-  return (styleMask_ & kUtilityWindow) ? 22 : 28;
+  return (styleMask_ & kUtilityWindow) ? Theme::utilityTitleBarHeight : Theme::titleBarHeight;
 }
 
 Rect Window::contentRect() const {

@@ -2,7 +2,7 @@
 
 #include "AppCoreFixture.hpp"
 #include "platform/ui/Inspector.hpp"
-#include "platform/ui/Renderer.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 #include "ui/UiTestSupport.hpp"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "platform/ui/x11/X11Desktop.hpp"
 
-#include "platform/ui/Inspector.hpp"
+#include "platform/ui/EventDispatcher.hpp"
 #include "platform/ui/Renderer.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/x11/Keysyms.hpp"
@@ -377,15 +377,15 @@ struct X11Desktop::Impl {
     if (window.contentView() == nullptr) {
       return;
     }
-    Inspector inspector(window);
-    if (named && inspector.key(*named, modifiers)) {
+    EventDispatcher dispatcher(*window.contentView(), &window.desktop());
+    if (named && dispatcher.key(*named, modifiers)) {
       return;
     }
     if (modifiers & (kCommand | kControl)) {
       return;
     }
     if (named && named->kind == Key::Kind::deleteKey) {
-      inspector.deleteBackward();
+      dispatcher.deleteBackward();
       return;
     }
     std::string typed;
@@ -397,11 +397,8 @@ struct X11Desktop::Impl {
       typed.assign(text, static_cast<std::size_t>(length));
     }
     if (!typed.empty()) {
-      try {
-        inspector.type(typed);
-      } catch (const InspectorError &) {
-        // No text editor on show: the key is not for this window.
-      }
+      // Without a text editor on show the key is not for this window.
+      dispatcher.insertText(typed);
     }
   }
 };
@@ -693,21 +690,24 @@ std::size_t X11Desktop::processEvents() {
       if (event.xbutton.button == Button1 && n.pressed) {
         n.pressed = false;
         if (window->contentView() != nullptr) {
-          Inspector(*window).click(
-              Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
+          EventDispatcher(*window->contentView(), &window->desktop())
+              .click(Point{static_cast<double>(event.xbutton.x),
+                           static_cast<double>(event.xbutton.y)});
         }
       }
       break;
     case MotionNotify:
       if (window->contentView() != nullptr) {
-        Inspector(*window).pointerMoved(
-            Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
-            n.hovered);
+        EventDispatcher(*window->contentView(), &window->desktop())
+            .pointerMoved(
+                Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
+                n.hovered);
       }
       break;
     case LeaveNotify:
       if (window->contentView() != nullptr) {
-        Inspector(*window).pointerMoved(std::nullopt, n.hovered);
+        EventDispatcher(*window->contentView(), &window->desktop())
+            .pointerMoved(std::nullopt, n.hovered);
       }
       break;
     case KeyPress:
