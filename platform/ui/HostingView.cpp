@@ -1,5 +1,7 @@
 #include "platform/ui/HostingView.hpp"
 
+#include <set>
+
 namespace platform::ui {
 
 namespace {
@@ -232,6 +234,13 @@ void HostingView::diffAndRunHandlers(const LayoutNode &root) {
 
   Walker walker{*this, current, appear, changed};
   walker.walk(root, nullptr, std::string());
+  if (animator_.isRunning()) {
+    std::set<std::string> shown;
+    for (const auto &[identity, opacity] : current.opacity) {
+      shown.insert(identity);
+    }
+    animator_.retainOnly(shown);
+  }
 
   std::vector<std::function<void()>> disappear;
   for (const auto &[identity, handler] : previous_.disappear) {
@@ -259,6 +268,16 @@ void HostingView::animationStarted(const AnimatedChange &change) {
   if (animationObserver) {
     animationObserver(change);
   }
+  animator_.start(change);
+}
+
+void HostingView::setAnimationExecutor(std::shared_ptr<Executor> executor) {
+  animator_.setExecutor(std::move(executor));
+}
+
+std::optional<double> HostingView::animatedValue(const std::string &identity,
+                                                 const std::string &property) const {
+  return animator_.value(identity, property);
 }
 
 void HostingView::disappearAll() {
@@ -274,6 +293,15 @@ void HostingView::disappearAll() {
   }
 }
 
-void HostingView::draw(cairo_t *cr, DrawReport *report) { paintTree(cr, layout(), report); }
+void HostingView::draw(cairo_t *cr, DrawReport *report) {
+  const LayoutNode &root = layout();
+  if (!animator_.isRunning()) {
+    paintTree(cr, root, report);
+    return;
+  }
+  paintTree(cr, root, report, [this](const std::string &identity, const char *property) {
+    return animator_.value(identity, property);
+  });
+}
 
 } // namespace platform::ui

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/Layout.hpp"
 #include "platform/ui/Observation.hpp"
 #include "platform/ui/Painter.hpp"
@@ -15,16 +16,6 @@
 #include <vector>
 
 namespace platform::ui {
-
-// A change of an animatable attribute (opacity, scale) of one view between two renders,
-// under the animation in effect there.
-struct AnimatedChange {
-  std::string identity;
-  std::string property; // "opacity" or "scale"
-  double from = 0;
-  double to = 0;
-  Animation animation;
-};
 
 // Hosts a root Component: builds its body under observation tracking, keeps the state of the
 // components in the tree, lays the tree out at the view's size and draws it. Any change of
@@ -68,6 +59,19 @@ public:
 
   // Called after every render and relayout (a window redraws, resizes to fit, ...).
   void setOnUpdate(std::function<void()> onUpdate) { onUpdate_ = std::move(onUpdate); }
+  // Called on every animation frame: only what is drawn changed (the window redraws).
+  void setOnRedraw(std::function<void()> onRedraw) { onRedraw_ = std::move(onRedraw); }
+
+  // Runs the animations of the views on `executor`'s clock and timers (none: views are drawn
+  // in their end states).
+  void setAnimationExecutor(std::shared_ptr<Executor> executor);
+  // The value drawn now for an animating `property` ("opacity", "scale") of the view at
+  // `identity`; absent when it does not animate (the view's own value is drawn).
+  std::optional<double> animatedValue(const std::string &identity,
+                                      const std::string &property) const;
+  bool isAnimating() const { return animator_.isRunning(); }
+  // The views are no longer on screen (their window was ordered out): animations end.
+  void stopAnimations() { animator_.stopAll(); }
 
   // The views leave the screen (their window closed): runs every disappear handler. The next
   // render counts every view as appearing again.
@@ -108,6 +112,12 @@ private:
   std::map<std::string, std::shared_ptr<Component>> components_;
   Snapshot previous_;
   std::function<void()> onUpdate_;
+  std::function<void()> onRedraw_;
+  Animator animator_{[this] {
+    if (onRedraw_) {
+      onRedraw_();
+    }
+  }};
 };
 
 } // namespace platform::ui

@@ -12,35 +12,42 @@ namespace {
 // Opacity of the views being drawn, for surfaces where views are not drawn on layers.
 thread_local double layerAlpha = 1.0;
 
-void paintNode(cairo_t *cr, const LayoutNode &ln, DrawReport *report) {
+void paintNode(cairo_t *cr, const LayoutNode &ln, DrawReport *report,
+               const AnimatedValue &animated) {
   const Node &node = *ln.node;
-  if (node.hidden || node.opacity <= 0.0 || node.scale <= 0.0) {
+  double opacity = node.opacity;
+  double scale = node.scale;
+  if (animated) {
+    opacity = animated(ln.identity, "opacity").value_or(opacity);
+    scale = animated(ln.identity, "scale").value_or(scale);
+  }
+  if (node.hidden || opacity <= 0.0 || scale <= 0.0) {
     return;
   }
   cairo_save(cr);
   // A translucent view is drawn on a layer where the surface is an image. On vector surfaces
   // (where cairo 1.16 leaks layers) its colours carry the opacity instead.
-  const bool translucent = node.opacity < 1.0;
+  const bool translucent = opacity < 1.0;
   const bool grouped =
       translucent && cairo_surface_get_type(cairo_get_target(cr)) == CAIRO_SURFACE_TYPE_IMAGE;
   const double outerAlpha = layerAlpha;
   if (grouped) {
     cairo_push_group(cr);
   } else if (translucent) {
-    layerAlpha *= node.opacity;
+    layerAlpha *= opacity;
   }
-  if (node.scale != 1.0) {
+  if (scale != 1.0) {
     cairo_translate(cr, ln.frame.midX(), ln.frame.midY());
-    cairo_scale(cr, node.scale, node.scale);
+    cairo_scale(cr, scale, scale);
     cairo_translate(cr, -ln.frame.midX(), -ln.frame.midY());
   }
   behaviourOf(node.kind).paint(cr, ln, report);
   for (const LayoutNode &child : ln.children) {
-    paintNode(cr, child, report);
+    paintNode(cr, child, report, animated);
   }
   if (grouped) {
     cairo_pop_group_to_source(cr);
-    cairo_paint_with_alpha(cr, node.opacity);
+    cairo_paint_with_alpha(cr, opacity);
   }
   layerAlpha = outerAlpha;
   cairo_restore(cr);
@@ -87,8 +94,9 @@ void shapePath(cairo_t *cr, ShapeKind shape, const Rect &frame, double cornerRad
   cairo_close_path(cr);
 }
 
-void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report) {
-  paintNode(cr, root, report);
+void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report,
+               const AnimatedValue &animated) {
+  paintNode(cr, root, report, animated);
 }
 
 } // namespace platform::ui

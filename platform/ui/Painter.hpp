@@ -4,6 +4,8 @@
 
 #include <cairo.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +21,11 @@ struct DrawReport {
 // Draws a laid-out view tree onto any cairo surface (an image, an SVG document, an on-screen
 // window). Coordinates are the layout's; the caller sets the transform. Hidden views and
 // views at zero opacity draw nothing.
-void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report = nullptr);
+// `animated` gives the opacity or scale drawn in place of a view's own while it animates.
+using AnimatedValue =
+    std::function<std::optional<double>(const std::string &identity, const char *property)>;
+void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report = nullptr,
+               const AnimatedValue &animated = {});
 
 // Adds the path of a shape in `frame` to the current path.
 void shapePath(cairo_t *cr, ShapeKind shape, const Rect &frame, double cornerRadius);
