@@ -1,12 +1,12 @@
 #include "app/DesktopApp.hpp"
 
-#include "app/support/AppLog.hpp"
-#include "app/services/DivuvovIzeSpeechModule.hpp"
 #include "app/MurmurquillApp.hpp"
 #include "app/presenters/RecordingHUDPresenter.hpp"
-#include "app/views/RecordingHUDWindow.hpp"
 #include "app/presenters/RefinePanelController.hpp"
 #include "app/presenters/RefinePanelPresenter.hpp"
+#include "app/services/DivuvovIzeSpeechModule.hpp"
+#include "app/support/AppLog.hpp"
+#include "app/views/RecordingHUDWindow.hpp"
 
 #include "platform/audio/InputEngineMicrophone.hpp"
 #include "platform/input/x11/AtspiAccessibility.hpp"
@@ -60,6 +60,7 @@ public:
           std::shared_ptr<platform::RunLoop> runLoop)
       : main_(main) {
     desktop_ = std::make_shared<ui::X11Desktop>(ui::X11Desktop::Options{options.displayName});
+    desktop_->setAnimationExecutor(main);
     displayPump_ = std::make_unique<ui::X11EventPump>(*desktop_, main);
     hud_ = std::make_unique<RecordingHUD>(*desktop_);
     refinePanel_ = std::make_unique<RefinePanelController>(*desktop_);
@@ -161,7 +162,8 @@ private:
         break;
       }
     } else {
-      menuWindow_->center();
+      DesktopApp::showMenuWindowCentred(*menuWindow_);
+      return;
     }
     desktop_->activate();
     menuWindow_->makeKeyAndOrderFront();
@@ -182,12 +184,7 @@ private:
       toggleMenuWindow(false);
       return;
     }
-    statusItem_->setOnRegistrationChanged([this](bool registered) {
-      if (!registered && !menuWindow_->isVisible()) {
-        // No status area in this session: the menu's actions stay reachable in a window.
-        toggleMenuWindow(false);
-      }
-    });
+    DesktopApp::showMenuWindowWithoutStatusArea(*statusItem_, *menuWindow_);
     // The panel reads the menu again when something its rows show changed.
     auto previous = core.changes().listener;
     core.changes().listener = [this, previous](AppChange change) {
@@ -246,6 +243,22 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
   items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
   items.push_back({"Quit Murmurquill", [model] { model->quit(); }});
   return items;
+}
+
+void DesktopApp::showMenuWindowCentred(ui::Window &menuWindow) {
+  menuWindow.center();
+  menuWindow.desktop().activate();
+  menuWindow.makeKeyAndOrderFront();
+}
+
+void DesktopApp::showMenuWindowWithoutStatusArea(ui::StatusNotifierItem &item,
+                                                 ui::Window &menuWindow) {
+  ui::Window *window = &menuWindow;
+  item.setOnRegistrationChanged([window](bool registered) {
+    if (!registered && !window->isVisible()) {
+      showMenuWindowCentred(*window);
+    }
+  });
 }
 
 void DesktopApp::run(const Options &options) {
