@@ -57,6 +57,30 @@ TEST_F(TextInjectorTest, PastesThenRestoresEveryTypeAt150Milliseconds) {
   EXPECT_TRUE(log.lines().empty());
 }
 
+// The second dictation's save comes while the pasteboard holds the first dictation: the user's
+// contents are those the pending restore holds, and they come back after the second paste.
+TEST_F(TextInjectorTest, TwoInsertionsWithinTheRestoreDelayGiveTheUsersContentsBack) {
+  EXPECT_EQ(injector->inject("first"), Result::injected);
+  main->advance(100ms);
+  EXPECT_EQ(injector->inject("second"), Result::injected);
+  EXPECT_EQ(pasteboard->string(), "second");
+  main->advance(50ms);
+  EXPECT_EQ(pasteboard->string(), "second") << "the first restore must not cut the second paste";
+  main->advance(100ms);
+  EXPECT_EQ(pasteboard->contents(), kUserContents);
+  EXPECT_TRUE(log.lines().empty());
+}
+
+// Somebody else's write between two insertions is what the user has now: it is what comes back.
+TEST_F(TextInjectorTest, AnExternalWriteBetweenTwoInsertionsIsWhatComesBack) {
+  injector->inject("first");
+  main->advance(50ms);
+  pasteboard->externalWrite({{platform::Pasteboard::plainTextType, "copied meanwhile"}});
+  injector->inject("second");
+  main->advance(300ms);
+  EXPECT_EQ(pasteboard->string(), "copied meanwhile");
+}
+
 TEST_F(TextInjectorTest, KeystrokesCarryExactlyTheCommandFlagAtTheHidTap) {
   injector->inject("x");
   ASSERT_EQ(poster->posts().size(), 2u);
