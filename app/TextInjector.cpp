@@ -141,6 +141,11 @@ bool TextInjector::replaceLastInjection(const std::string &oldText, const std::s
       }
     }
   }
+  // Where undo is not known to take the paste back, undo and paste again would leave the
+  // dictation and its replacement side by side: Apply is refused instead.
+  if (!poster_->focusedApplicationUndoes()) {
+    return false;
+  }
   undoAndReinject(newText);
   return true;
 }

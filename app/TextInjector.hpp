@@ -48,8 +48,9 @@ public:
   InjectResult inject(const std::string &text);
 
   // Replaces `oldText`, just inserted, with `newText`. False when a text is empty, the process
-  // may not post keystrokes, or the paste of the accessibility route failed; true when the
-  // replacement was pasted or scheduled through undo.
+  // may not post keystrokes, the paste of the accessibility route failed, or only the undo route
+  // is left and the focused application is not known to undo; true when the replacement was
+  // pasted or scheduled through undo.
   bool replaceLastInjection(const std::string &oldText, const std::string &newText);
 
 private:

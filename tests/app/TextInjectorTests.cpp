@@ -317,6 +317,16 @@ TEST_F(ReplaceTest, RefusedSetFallsThroughToUndo) {
             (std::vector<std::string>{"[TextInjector] Replaced via undo + re-inject"}));
 }
 
+// Undo and paste again in an application whose undo does not take the paste back would leave
+// the dictation and its replacement side by side: Apply is refused and nothing is touched.
+TEST_F(ReplaceTest, WithOnlyTheUndoRouteLeftAndNoKnownUndoItIsRefused) {
+  poster->setFocusedApplicationUndoes(false);
+  EXPECT_FALSE(injector->replaceLastInjection("teh", "the"));
+  main->advance(1s);
+  EXPECT_TRUE(poster->posts().empty());
+  EXPECT_EQ(pasteboard->contents(), kUserContents);
+}
+
 TEST_F(ReplaceTest, RefusedWhenATextIsEmptyOrPostingIsNotAllowed) {
   EXPECT_FALSE(injector->replaceLastInjection("", "new"));
   EXPECT_FALSE(injector->replaceLastInjection("old", ""));
