@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/OnboardingWindowController.hpp"
-#include "app/UIModel.hpp"
+#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/controller/UIModel.hpp"
 
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
