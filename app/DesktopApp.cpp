@@ -29,6 +29,7 @@
 #include "platform/ui/x11/X11EventPump.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <future>
 #include <memory>
@@ -62,6 +63,11 @@ public:
     desktop_ = std::make_shared<ui::X11Desktop>(ui::X11Desktop::Options{options.displayName});
     desktop_->setAnimationExecutor(main);
     displayPump_ = std::make_unique<ui::X11EventPump>(*desktop_, main);
+    // Without its display the app can show nothing and hear no key: it ends, saying why.
+    desktop_->setOnConnectionLost([this, runLoop] {
+      connectionLost_ = true;
+      runLoop->terminate();
+    });
     hud_ = std::make_unique<RecordingHUD>(*desktop_);
     refinePanel_ = std::make_unique<RefinePanelController>(*desktop_);
 
@@ -90,8 +96,12 @@ public:
     services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
     services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
     services.speech = std::make_shared<DivuvovIzeSpeechModule>(options.modelFolder);
-    services.keystrokes = std::make_shared<platform::X11KeystrokePoster>();
-    services.pasteboard = std::make_shared<platform::X11Pasteboard>();
+    auto pasteboard = std::make_shared<platform::X11Pasteboard>();
+    // The paste chord pastes this clipboard: offered as PRIMARY to terminals that paste that,
+    // typed into programs without a paste key.
+    services.keystrokes = std::make_shared<platform::X11KeystrokePoster>(
+        platform::X11KeystrokePosterOptions{.pasteboard = pasteboard});
+    services.pasteboard = pasteboard;
     services.accessibility = std::make_shared<platform::AtspiAccessibility>();
     services.workspace = std::make_shared<platform::X11Workspace>();
     services.languageModel = std::make_shared<platform::UnavailableLanguageModel>();
@@ -117,7 +127,10 @@ public:
     startStatusItem();
   }
 
+  bool connectionLost() const { return connectionLost_; }
+
   ~Session() {
+    desktop_->setOnConnectionLost({});
     desktop_->setDidBecomeActive({});
     statusPump_.reset();
     statusItem_.reset();
@@ -200,6 +213,7 @@ private:
   }
 
   std::shared_ptr<platform::Executor> main_;
+  bool connectionLost_ = false;
   std::shared_ptr<ui::X11Desktop> desktop_;
   std::unique_ptr<ui::X11EventPump> displayPump_;
   std::unique_ptr<RecordingHUD> hud_;
@@ -267,7 +281,18 @@ void DesktopApp::run(const Options &options) {
   std::unique_ptr<Session> session;
   onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
   runLoop->run();
-  onMain(*main, [&] { session.reset(); });
+  bool lost = false;
+  onMain(*main, [&] {
+    lost = session->connectionLost();
+    session.reset();
+  });
+  if (lost) {
+    const std::string name = options.displayName.empty() && std::getenv("DISPLAY") != nullptr
+                                 ? std::getenv("DISPLAY")
+                                 : options.displayName;
+    throw platform::X11Error("lost the connection to the X display '" + name +
+                             "' (the X server ended or closed it)");
+  }
 }
 
 } // namespace murmurquill
