@@ -130,6 +130,9 @@ struct Downloader::Attempt {
   bool bodyStarted = false;
   // A 206 answer whose bytes belong elsewhere (see contentRangeFits): the file starts over.
   bool misplacedRange = false;
+  // A whole-file answer whose "Content-Length" is not the expected size: its bytes are another
+  // file's.
+  bool otherFile = false;
   std::string writeBuffer;
   std::chrono::steady_clock::time_point lastReportTime = std::chrono::steady_clock::now();
   int64_t bytesAtLastReport = 0;
@@ -342,6 +345,10 @@ bool Downloader::acceptAnswer(Transfer &transfer, Attempt &attempt, int fd,
     attempt.misplacedRange = true;
     return false;
   }
+  if (answer.status == 200 && transfer.request.expectedSize) {
+    const auto length = parseCount(answer.headers.value("Content-Length").value_or(""));
+    attempt.otherFile = length && *length != *transfer.request.expectedSize;
+  }
   if (attempt.askedForRange && answer.status != 206) {
     // The server ignored the range and sends the whole file: start over from zero rather
     // than appending its first bytes a second time.
@@ -412,10 +419,13 @@ void Downloader::finishBody(Transfer &transfer, Attempt &attempt, int fd) {
     throwErrno("cannot seek in " + incompleteDestination_.string());
   }
   // A body longer than the expected size never gets here (receiveChunk), so a length that
-  // differs is a short one: its bytes are not known to be bad, and the next download resumes
-  // after them.
+  // differs is a short one. Unless the answer said it was another file, its bytes may well be
+  // the start of this one: the next download resumes after them.
   const auto &expectedSize = transfer.request.expectedSize;
   if (expectedSize && *expectedSize != static_cast<int64_t>(length)) {
+    if (attempt.otherFile) {
+      discardPartialFile();
+    }
     throw DownloadError(DownloadErrorCode::unexpectedError);
   }
 }

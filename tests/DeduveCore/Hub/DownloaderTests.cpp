@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -210,8 +211,7 @@ TEST_F(DownloaderTest, RejectedAnswersFailWithoutRetryAndDropAPartialFileThatCan
       {"not found", 404, bytes.substr(0, 10), 1000, true},
       {"server error", 500, "", 1000, true},
       {"partial longer than the file: 416", std::nullopt, bytes + "xx", 1000, false},
-      // A short file may only lack its end: the next download resumes after its bytes.
-      {"length differs from the expected size", std::nullopt, "", 1001, true},
+      {"length differs from the expected size", std::nullopt, "", 1001, false},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -349,6 +349,32 @@ TEST_F(DownloaderTest, A206ThatIsNotTheRangeAskedForStartsTheFileOver) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->code(), Downloader::DownloadErrorCode::unexpectedError);
   EXPECT_FALSE(fs::exists(destination_));
+}
+
+TEST_F(DownloaderTest, AnAnswerEndingShortKeepsItsBytesForTheNextDownload) {
+  const std::string bytes = patterned(1000);
+  const auto chunked = [](const std::string &body) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", body.size());
+    return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size) +
+           "\r\n" + body + "\r\n0\r\n\r\n";
+  };
+  // A complete answer of 600 bytes that never said how long the file is, then the rest.
+  hub_.setRawAnswers({chunked(bytes.substr(0, 600)),
+                      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 600-999/1000\r\n"
+                      "Content-Length: 400\r\n\r\n" +
+                          bytes.substr(600)});
+  const std::string url = hub_.rawBaseUrl() + "/file.bin";
+  auto states = run(url, 1000);
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  EXPECT_EQ(mqtest::TempDir::read(partial_), bytes.substr(0, 600));
+
+  states = run(url, 1000);
+  ASSERT_EQ(states.back().kind, Kind::completed);
+  EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+  const auto requests = hub_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("Range"), "bytes=600-");
 }
 
 TEST_F(DownloaderTest, AServerThatNeverLetsTheFileGrowEndsTheTransfer) {
