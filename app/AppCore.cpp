@@ -138,6 +138,10 @@ bool AppCore::canPostEvents() const { return injector_->canPostEvents(); }
 
 // Settings-backed properties.
 
+std::set<std::string> AppCore::settingsKeys() {
+  return {kRefineEnabledKey, kSelectedHotkeyKey, kOnboardingCompleteKey, kOnboardingResumePageKey};
+}
+
 HotkeyKey AppCore::loadSavedHotkeyKey(const platform::Settings &settings) {
   const auto raw = settings.stringValue(kSelectedHotkeyKey);
   if (!raw) {

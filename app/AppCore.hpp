@@ -38,6 +38,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -160,6 +161,8 @@ public:
 
   // The stored push-to-talk key: one of the offered keys, else rightOption.
   static HotkeyKey loadSavedHotkeyKey(const platform::Settings &settings);
+  // Every settings key the app reads or writes; a settings file keeps these and no others.
+  static std::set<std::string> settingsKeys();
 
   // Permissions and start-up.
   void startHotkey() override;
