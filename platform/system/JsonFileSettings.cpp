@@ -1,6 +1,7 @@
 #include "platform/system/JsonFileSettings.hpp"
 
 #include "platform/system/BoundedJsonParser.hpp"
+#include "platform/system/FileContents.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -28,18 +29,14 @@ JsonFileSettings::JsonFileSettings(std::filesystem::path file, std::set<std::str
 }
 
 void JsonFileSettings::load(const std::set<std::string> &ownedKeys) {
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) {
+  const FileContents contents = FileContents::read(file_, kMaxFileBytes);
+  if (!contents.opened) {
     return;
   }
-  std::string text(kMaxFileBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  in.close();
   nlohmann::json document;
   try {
-    if (text.size() <= kMaxFileBytes) {
-      document = parseJsonWithinLimits(text, kLimits);
+    if (!contents.tooLarge && !contents.failed) {
+      document = parseJsonWithinLimits(contents.bytes, kLimits);
     }
   } catch (const std::exception &) {
     // Malformed or beyond the limits: set aside below like any other unreadable file.

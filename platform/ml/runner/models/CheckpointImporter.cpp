@@ -6,6 +6,7 @@
 #include "platform/ml/runner/models/SafeTensorsFile.hpp"
 #include "platform/ml/runner/models/SafeTensorsWriter.hpp"
 #include "platform/system/BoundedJsonParser.hpp"
+#include "platform/system/FileContents.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -57,19 +58,17 @@ nlohmann::json readDocument(const fs::path &file, bool required) {
     }
     return nlohmann::json::object();
   }
-  std::ifstream in(file, std::ios::binary);
-  std::string text(kMaxDocumentBytes + 1, '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (!in.is_open() || in.bad()) {
+  const FileContents contents = FileContents::read(file, kMaxDocumentBytes);
+  if (!contents.opened || contents.failed) {
     throw MLModelError(MLModelError::Code::io, file.string() + ": cannot be read");
   }
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (text.size() > kMaxDocumentBytes) {
+  if (contents.tooLarge) {
     fail(file, "larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
   }
   nlohmann::json document;
   try {
-    document = parseJsonWithinLimits(text, JsonLimits{.maxDepth = kMaxDocumentDepth});
+    document =
+        parseJsonWithinLimits(contents.bytes, JsonLimits{.maxDepth = kMaxDocumentDepth});
   } catch (const JsonLimitError &limitError) {
     fail(file, limitError.what());
   } catch (const nlohmann::json::exception &jsonError) {
@@ -173,7 +172,8 @@ std::vector<std::pair<std::size_t, std::size_t>> readAlignmentHeads(const fs::pa
   const nlohmann::json generation = readDocument(file, /*required=*/false);
   std::vector<std::pair<std::size_t, std::size_t>> heads;
   const auto found = generation.find("alignment_heads");
-  if (found == generation.end() || found->is_null()) {
+  // The loader refuses a decoder that reports alignment weights over no head.
+  if (found == generation.end() || found->is_null() || (found->is_array() && found->empty())) {
     // Without published heads the upper half of the decoder aligns best.
     for (std::size_t layer = d.decoderLayers / 2; layer < d.decoderLayers; ++layer) {
       for (std::size_t head = 0; head < d.decoderHeads; ++head) {

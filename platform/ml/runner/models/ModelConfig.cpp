@@ -3,11 +3,11 @@
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/models/BoundedJson.hpp"
 #include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/system/FileContents.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
 #include <set>
 #include <stdexcept>
 
@@ -183,19 +183,16 @@ private:
   }
 
   Json parse() const {
-    std::ifstream in(where_, std::ios::binary);
-    if (!in) {
+    const FileContents contents = FileContents::read(where_, kMaxDescriptionBytes);
+    if (!contents.opened || contents.failed) {
       throw MLModelError(MLModelError::Code::io, where_ + ": cannot read the model description");
     }
-    std::string text(kMaxDescriptionBytes + 1, '\0');
-    in.read(text.data(), static_cast<std::streamsize>(text.size()));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    if (text.size() > kMaxDescriptionBytes) {
+    if (contents.tooLarge) {
       fail("larger than " + std::to_string(kMaxDescriptionBytes) + " bytes");
     }
     Json document;
     try {
-      document = parseBoundedJson(text);
+      document = parseBoundedJson(contents.bytes);
     } catch (const Json::exception &error) {
       fail(std::string("malformed JSON: ") + error.what());
     } catch (const std::length_error &error) {

@@ -207,6 +207,10 @@ void SafeTensorsFile::readFloatsInto(std::string_view name,
   const std::uint8_t *source = bytes(tensor);
   const std::size_t count = tensor.elementCount();
   // The data section need not be aligned for the element type, so elements are copied bytewise.
+  // An empty tensor's destination may be null, which memcpy may not be given even for no bytes.
+  if (count == 0) {
+    return;
+  }
   if (tensor.type == ElementType::float32) {
     std::memcpy(destination, source, count * sizeof(float));
   } else {

@@ -194,6 +194,19 @@ TEST(CheckpointImportIfNeededTest, ReusesAnUpToDateImportAndRedoesAChangedOne) {
   EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
 }
 
+TEST(CheckpointImportTest, AnEmptyListOfAlignmentHeadsGivesTheUpperHalfOfTheDecoder) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  editConfig(temp / "checkpoint", "generation_config.json",
+             {{"alignment_heads", nlohmann::json::array()}});
+  platform::importCheckpoint(temp / "checkpoint", temp / "imported");
+  EXPECT_NE(platform::loadMLModel(temp / "imported/TextDecoder.mlmodelc"), nullptr);
+  const auto decoder =
+      nlohmann::json::parse(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"));
+  EXPECT_EQ(decoder["alignment_heads"],
+            nlohmann::json::parse("[[1, 0], [1, 1], [1, 2], [1, 3]]"));
+}
+
 TEST(CheckpointImportTest, RepeatedAlignmentHeadsAreWrittenOnce) {
   TempDir temp;
   platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});

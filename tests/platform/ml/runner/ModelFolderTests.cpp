@@ -325,6 +325,20 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
 
 namespace {
 
+TEST(ModelFolder, AnEmptyTensorReadsAsNoValues) {
+  mqtest::TempDir dir;
+  for (const auto type :
+       {SafeTensorsFile::ElementType::float16, SafeTensorsFile::ElementType::float32}) {
+    runner::SafeTensorsWriter writer;
+    writer.add("empty", {0, 4}, {}, type);
+    writer.add("one", {1}, {2.5f}, type);
+    writer.write(dir / "weights.safetensors");
+    const SafeTensorsFile file(dir / "weights.safetensors");
+    EXPECT_TRUE(file.readFloats("empty", {0, 4}).empty());
+    EXPECT_EQ(file.readFloats("one", {1}), std::vector<float>{2.5f});
+  }
+}
+
 TEST(ModelFolder, RepeatedAlignmentHeadsAreReadOnce) {
   mqtest::TempDir dir;
   TestModelOptions options;
