@@ -73,8 +73,7 @@ private:
   // A container's slot stays put while it is open: its parent gains no member until it closes.
   bool open(Json container) {
     if (open_.size() >= static_cast<std::size_t>(std::max(limits_.maxDepth, 0))) {
-      throw JsonLimitError("nested more than " + std::to_string(limits_.maxDepth) +
-                           " levels deep");
+      throw JsonLimitError("nested more than " + std::to_string(limits_.maxDepth) + " levels deep");
     }
     open_.push_back(&place(std::move(container)));
     return true;

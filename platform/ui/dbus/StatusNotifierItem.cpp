@@ -265,8 +265,8 @@ struct StatusNotifierItem::Impl {
     }
     const std::size_t count = bytes / sizeof(std::int32_t);
     if (count > kMaxIdsPerCall) {
-      return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "%zu ids, more than %zu in one call",
-                               count, kMaxIdsPerCall);
+      return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS,
+                               "%zu ids, more than %zu in one call", count, kMaxIdsPerCall);
     }
     const std::vector<int> ids =
         self->distinctKnownIds(static_cast<const std::int32_t *>(array), count);

@@ -39,12 +39,21 @@ TEST(BoundedJsonParserTest, RefusesADocumentPastEachLimitAndTakesOneAtIt) {
   };
   const Case cases[] = {
       {"depth", {.maxDepth = 3}, "[[[1]]]", "[[[[1]]]]", "nested more than 3 levels deep"},
-      {"depth of objects", {.maxDepth = 2}, R"({"a": {"b": 1}})", R"({"a": {"b": {}}})",
+      {"depth of objects",
+       {.maxDepth = 2},
+       R"({"a": {"b": 1}})",
+       R"({"a": {"b": {}}})",
        "nested more than 2 levels deep"},
-      {"members of an array", {.maxMembers = 3}, "[1, 2, 3]", "[1, 2, 3, 4]",
+      {"members of an array",
+       {.maxMembers = 3},
+       "[1, 2, 3]",
+       "[1, 2, 3, 4]",
        "an array or object holds more than 3 members"},
-      {"members of an object", {.maxMembers = 2}, R"({"a": 1, "b": [1, 2]})",
-       R"({"a": 1, "b": 2, "c": 3})", "an array or object holds more than 2 members"},
+      {"members of an object",
+       {.maxMembers = 2},
+       R"({"a": 1, "b": [1, 2]})",
+       R"({"a": 1, "b": 2, "c": 3})",
+       "an array or object holds more than 2 members"},
       {"values", {.maxValues = 5}, "[[1, 2], 3]", "[[1, 2], [3]]", "holds more than 5 values"},
   };
   for (const auto &c : cases) {
@@ -64,8 +73,8 @@ TEST(BoundedJsonParserTest, ReadsWideDocumentsOfManySmallObjects) {
   std::string text = "{";
   constexpr int kMembers = 60000;
   for (int i = 0; i < kMembers; ++i) {
-    text += (i == 0 ? "\"k" : ",\"k") + std::to_string(i) + "\":{\"v\":[" + std::to_string(i) +
-            "]}";
+    text +=
+        (i == 0 ? "\"k" : ",\"k") + std::to_string(i) + "\":{\"v\":[" + std::to_string(i) + "]}";
   }
   text += "}";
   const Json document = parseJsonWithinLimits(text, {.maxMembers = kMembers});

@@ -70,10 +70,10 @@ TEST(JsonFileSettingsTest, AFileTooDeepOrTooLargeIsSetAside) {
   const std::string deep = std::string(100000, '[') + std::string(100000, ']');
   const Case cases[] = {
       {"nested 100,000 deep", "{\"refineEnabled\": true, \"x\": " + deep + "}"},
-      {"nested just past the bound", "{\"x\": " + std::string(16, '[') + std::string(16, ']') + "}"},
-      {"larger than the bound",
-       "{\"refineEnabled\": true, \"x\": \"" +
-           std::string(JsonFileSettings::kMaxFileBytes, 'x') + "\"}"},
+      {"nested just past the bound",
+       "{\"x\": " + std::string(16, '[') + std::string(16, ']') + "}"},
+      {"larger than the bound", "{\"refineEnabled\": true, \"x\": \"" +
+                                    std::string(JsonFileSettings::kMaxFileBytes, 'x') + "\"}"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.what);

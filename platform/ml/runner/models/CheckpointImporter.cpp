@@ -67,8 +67,7 @@ nlohmann::json readDocument(const fs::path &file, bool required) {
   }
   nlohmann::json document;
   try {
-    document =
-        parseJsonWithinLimits(contents.bytes, JsonLimits{.maxDepth = kMaxDocumentDepth});
+    document = parseJsonWithinLimits(contents.bytes, JsonLimits{.maxDepth = kMaxDocumentDepth});
   } catch (const JsonLimitError &limitError) {
     fail(file, limitError.what());
   } catch (const nlohmann::json::exception &jsonError) {
@@ -147,8 +146,7 @@ ModelDimensions readDimensions(const fs::path &source) {
   config.readInto(d, "max_source_positions", &D::audioContext);
   config.readInto(d, "max_target_positions", &D::textContext);
   d.cacheLength = std::min(d.cacheLength, d.textContext);
-  checkAgreement(preprocessor, "feature_size", &D::melCount, d, "num_mel_bins",
-                 " in config.json");
+  checkAgreement(preprocessor, "feature_size", &D::melCount, d, "num_mel_bins", " in config.json");
   preprocessor.readInto(d, "n_fft", &D::fftLength);
   preprocessor.readInto(d, "hop_length", &D::hopLength);
   preprocessor.readInto(d, "n_samples", &D::windowSamples);
@@ -331,20 +329,20 @@ void checkDestination(const fs::path &source, const fs::path &destination) {
   const fs::path from = fs::weakly_canonical(source);
   const fs::path to = fs::weakly_canonical(destination);
   if (isWithin(to, from)) {
-    throw MLModelError(MLModelError::Code::io, destination.string() +
-                                                   ": is the checkpoint folder or lies inside it");
+    throw MLModelError(MLModelError::Code::io,
+                       destination.string() + ": is the checkpoint folder or lies inside it");
   }
   if (isWithin(from, to)) {
     throw MLModelError(MLModelError::Code::io,
                        destination.string() + ": holds the checkpoint folder " + source.string());
   }
   const fs::file_status status = fs::symlink_status(destination);
-  if (fs::exists(status) &&
-      !(fs::is_directory(status) &&
-        fs::is_regular_file(fs::symlink_status(destination / kStampName)))) {
+  if (fs::exists(status) && !(fs::is_directory(status) &&
+                              fs::is_regular_file(fs::symlink_status(destination / kStampName)))) {
     throw MLModelError(MLModelError::Code::io,
-                       destination.string() + ": exists and is not an earlier import (it holds no " +
-                           kStampName + "), so it is left as it is");
+                       destination.string() +
+                           ": exists and is not an earlier import (it holds no " + kStampName +
+                           "), so it is left as it is");
   }
 }
 

@@ -203,8 +203,7 @@ TEST(CheckpointImportTest, AnEmptyListOfAlignmentHeadsGivesTheUpperHalfOfTheDeco
   EXPECT_NE(platform::loadMLModel(temp / "imported/TextDecoder.mlmodelc"), nullptr);
   const auto decoder =
       nlohmann::json::parse(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"));
-  EXPECT_EQ(decoder["alignment_heads"],
-            nlohmann::json::parse("[[1, 0], [1, 1], [1, 2], [1, 3]]"));
+  EXPECT_EQ(decoder["alignment_heads"], nlohmann::json::parse("[[1, 0], [1, 1], [1, 2], [1, 3]]"));
 }
 
 TEST(CheckpointImportTest, RepeatedAlignmentHeadsAreWrittenOnce) {
@@ -259,37 +258,36 @@ TEST_P(CheckpointDestinationTest, IsRefusedAndNothingIsDeletedOrWritten) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, CheckpointDestinationTest,
-    testing::Values(
-        Destination{"a folder of the user's",
-                    [](TempDir &t) {
-                      t.write("mine/notes.txt", "keep");
-                      return t / "mine";
-                    },
-                    "exists and is not an earlier import"},
-        Destination{"a file",
-                    [](TempDir &t) { return t.write("notes.txt", "keep"); },
-                    "exists and is not an earlier import"},
-        Destination{"an empty folder",
-                    [](TempDir &t) {
-                      fs::create_directories(t / "empty");
-                      return t / "empty";
-                    },
-                    "exists and is not an earlier import"},
-        Destination{"the current directory",
-                    [](TempDir &t) {
-                      t.write("work/notes.txt", "keep");
-                      fs::current_path(t / "work");
-                      return fs::path(".");
-                    },
-                    "exists and is not an earlier import"},
-        Destination{"the checkpoint itself",
-                    [](TempDir &t) { return t / "checkpoint/../checkpoint/"; },
-                    "is the checkpoint folder or lies inside it"},
-        Destination{"a folder inside the checkpoint",
-                    [](TempDir &t) { return t / "checkpoint/imported"; },
-                    "is the checkpoint folder or lies inside it"},
-        Destination{"the folder holding the checkpoint", [](TempDir &t) { return t.path(); },
-                    "holds the checkpoint folder"}),
+    testing::Values(Destination{"a folder of the user's",
+                                [](TempDir &t) {
+                                  t.write("mine/notes.txt", "keep");
+                                  return t / "mine";
+                                },
+                                "exists and is not an earlier import"},
+                    Destination{"a file", [](TempDir &t) { return t.write("notes.txt", "keep"); },
+                                "exists and is not an earlier import"},
+                    Destination{"an empty folder",
+                                [](TempDir &t) {
+                                  fs::create_directories(t / "empty");
+                                  return t / "empty";
+                                },
+                                "exists and is not an earlier import"},
+                    Destination{"the current directory",
+                                [](TempDir &t) {
+                                  t.write("work/notes.txt", "keep");
+                                  fs::current_path(t / "work");
+                                  return fs::path(".");
+                                },
+                                "exists and is not an earlier import"},
+                    Destination{"the checkpoint itself",
+                                [](TempDir &t) { return t / "checkpoint/../checkpoint/"; },
+                                "is the checkpoint folder or lies inside it"},
+                    Destination{"a folder inside the checkpoint",
+                                [](TempDir &t) { return t / "checkpoint/imported"; },
+                                "is the checkpoint folder or lies inside it"},
+                    Destination{"the folder holding the checkpoint",
+                                [](TempDir &t) { return t.path(); },
+                                "holds the checkpoint folder"}),
     [](const testing::TestParamInfo<Destination> &info) {
       return "Case" + std::to_string(info.index);
     });

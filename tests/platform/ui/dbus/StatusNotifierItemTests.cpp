@@ -314,8 +314,8 @@ TEST_F(StatusItemTest, GroupPropertiesAnswerEachKnownIdOnceAndRefuseAFlood) {
   startWatcher();
   makeItem();
   auto groupProperties = [&](const std::vector<std::int32_t> &ids, std::vector<int> &answered) {
-    sd_bus_message *reply = call(
-        "/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties", [&](sd_bus_message *m) {
+    sd_bus_message *reply =
+        call("/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties", [&](sd_bus_message *m) {
           sd_bus_message_append_array(m, 'i', ids.data(), ids.size() * sizeof(std::int32_t));
           sd_bus_message_append(m, "as", 0);
         });
