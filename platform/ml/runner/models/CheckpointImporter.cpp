@@ -309,6 +309,16 @@ std::string sourceStamp(const fs::path &source) {
   return stamp;
 }
 
+// The marker that makes `folder` an import this importer may later replace.
+void writeStamp(const fs::path &folder, const fs::path &source) {
+  std::ofstream out(folder / kStampName, std::ios::binary | std::ios::trunc);
+  out << sourceStamp(source);
+  if (!out.flush()) {
+    throw MLModelError(MLModelError::Code::io,
+                       (folder / kStampName).string() + ": cannot be written");
+  }
+}
+
 // `path` absolute, without "." and ".." parts or a trailing separator, so its name and parent are
 // those of the folder meant ("." names the current directory, not a folder called ".").
 fs::path plainPath(const fs::path &path) {
@@ -427,7 +437,7 @@ void importCheckpoint(const fs::path &source, const fs::path &destination) {
         fs::copy_file(source / name, staging / name, fs::copy_options::overwrite_existing);
       }
     }
-    std::ofstream(staging / kStampName, std::ios::binary | std::ios::trunc) << sourceStamp(source);
+    writeStamp(staging, source);
     moveIntoPlace(source, staging, target);
   } catch (const fs::filesystem_error &fsError) {
     removeStaging(staging);
