@@ -90,7 +90,7 @@ public:
     services.steadyClock = platform::SteadyClock::system();
     services.wallClock = platform::WallClock::system();
     services.settings = std::make_shared<platform::JsonFileSettings>(
-        environment.configDirectory() / "Murmurquill" / "settings.json");
+        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys());
     services.environment = environment;
     services.eventTaps = std::make_shared<platform::X11EventTapService>(main);
     services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);

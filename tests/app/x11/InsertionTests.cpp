@@ -1,4 +1,4 @@
-#include "app/TextInjector.hpp"
+#include "app/services/TextInjector.hpp"
 
 #include "../AppTestSupport.hpp"
 
