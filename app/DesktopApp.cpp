@@ -1,12 +1,12 @@
 #include "app/DesktopApp.hpp"
 
-#include "app/AppLog.hpp"
-#include "app/DivuvovIzeSpeechModule.hpp"
+#include "app/support/AppLog.hpp"
+#include "app/services/DivuvovIzeSpeechModule.hpp"
 #include "app/MurmurquillApp.hpp"
-#include "app/RecordingHUDPresenter.hpp"
-#include "app/RecordingHUDWindow.hpp"
-#include "app/RefinePanelController.hpp"
-#include "app/RefinePanelPresenter.hpp"
+#include "app/presenters/RecordingHUDPresenter.hpp"
+#include "app/views/RecordingHUDWindow.hpp"
+#include "app/presenters/RefinePanelController.hpp"
+#include "app/presenters/RefinePanelPresenter.hpp"
 
 #include "platform/audio/InputEngineMicrophone.hpp"
 #include "platform/input/x11/AtspiAccessibility.hpp"

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/OnboardingWindowController.hpp"
-#include "app/UIModel.hpp"
+#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/controller/UIModel.hpp"
 
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
@@ -33,7 +33,7 @@ public:
     std::optional<std::string> version;
   };
 
-  // Runs the app until Quit. Throws platform::ui::X11DesktopError when the display cannot be
+  // Runs the app until Quit. Throws platform::X11Error when the display cannot be
   // opened, and what else fails before the app runs.
   static void run(const Options &options);
 

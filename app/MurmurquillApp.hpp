@@ -1,8 +1,8 @@
 #pragma once
 
-#include "app/AppCore.hpp"
-#include "app/MenuBarIconLabel.hpp"
-#include "app/MenuBarView.hpp"
+#include "app/controller/AppCore.hpp"
+#include "app/views/MenuBarIconLabel.hpp"
+#include "app/views/MenuBarView.hpp"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 #include "app/MurmurquillApp.hpp"
 
-#include "AppCoreFixture.hpp"
+#include "tests/app/controller/AppCoreFixture.hpp"
 #include "platform/ui/Inspector.hpp"
 #include "platform/ui/Renderer.hpp"
-#include "ui/UiTestSupport.hpp"
+#include "tests/app/views/UiTestSupport.hpp"
 
 #include <gtest/gtest.h>
 

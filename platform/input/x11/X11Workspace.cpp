@@ -14,25 +14,15 @@ X11Workspace::X11Workspace(X11WorkspaceOptions options) {
 }
 
 std::optional<long> X11Workspace::longProperty(X11Id window, const char *name, X11Id type) const {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char *data = nullptr;
   X11Connection::ErrorTrap trap(*connection_);
-  const int status =
-      XGetWindowProperty(connection_->display(), window, connection_->atom(name), 0, 1, False, type,
-                         &actualType, &format, &count, &after, &data);
+  const auto value =
+      connection_->readProperty(window, connection_->atom(name), X11PropertyRead{.type = type});
   trap.finish();
-  std::optional<long> result;
-  // Format-32 properties come back as an array of C longs, whatever the server's word size.
-  if (status == Success && data != nullptr && actualType == type && format == 32 && count == 1) {
-    result = *reinterpret_cast<long *>(data);
+  const auto items = value ? value->items32() : std::vector<std::uint32_t>{};
+  if (!value || value->type != type || items.empty()) {
+    return std::nullopt;
   }
-  if (data != nullptr) {
-    XFree(data);
-  }
-  return result;
+  return static_cast<long>(items.front());
 }
 
 std::optional<X11Id> X11Workspace::windowProperty(X11Id window, const char *name) const {
@@ -65,20 +55,12 @@ std::optional<ProcessId> X11Workspace::frontmostApplication() const {
 std::vector<X11Id> X11Workspace::clientWindows() const {
   Display *display = connection_->display();
   std::vector<X11Id> windows;
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char *data = nullptr;
-  if (XGetWindowProperty(display, connection_->rootWindow(), connection_->atom("_NET_CLIENT_LIST"),
-                         0, 1 << 16, False, XA_WINDOW, &type, &format, &count, &after,
-                         &data) == Success &&
-      data != nullptr && type == XA_WINDOW && format == 32) {
-    const auto *list = reinterpret_cast<unsigned long *>(data);
-    windows.assign(list, list + count);
-  }
-  if (data != nullptr) {
-    XFree(data);
+  const auto list =
+      connection_->readProperty(connection_->rootWindow(), connection_->atom("_NET_CLIENT_LIST"),
+                                X11PropertyRead{.type = XA_WINDOW});
+  if (list && list->type == XA_WINDOW) {
+    const auto items = list->items32();
+    windows.assign(items.begin(), items.end());
   }
   if (!windows.empty()) {
     return windows;

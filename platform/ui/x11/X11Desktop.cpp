@@ -4,6 +4,7 @@
 #include "platform/ui/Renderer.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/x11/Keysyms.hpp"
+#include "platform/x11/X11Connection.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -30,11 +31,6 @@ extern char **environ;
 namespace platform::ui {
 
 namespace {
-
-// Xlib's default error handler ends the process. Requests about windows that another client
-// (or the window manager) destroyed or has not mapped yet fail harmlessly, so errors are
-// ignored; every call that needs an answer checks its own result.
-int ignoreXError(Display *, XErrorEvent *) { return 0; }
 
 struct IntRect {
   int x = 0, y = 0, width = 1, height = 1;
@@ -78,6 +74,10 @@ struct X11Desktop::Impl {
     bool pressed = false;
   };
 
+  // The connection records protocol errors instead of ending the process: requests about
+  // windows that another client (or the window manager) destroyed or has not mapped yet fail
+  // harmlessly, and every call that needs an answer checks its own result.
+  std::shared_ptr<X11Connection> connection;
   Display *display = nullptr;
   int screen = 0;
   ::Window root = 0;
@@ -90,13 +90,15 @@ struct X11Desktop::Impl {
   std::map<::Window, Window *> byXid;
   Window *applyingServerGeometry = nullptr;
   std::function<void()> onEventsQueued;
+  std::function<void()> onConnectionLost;
+  bool lostReported = false;
 
   Atom wmProtocols = 0, wmDeleteWindow = 0, netWmName = 0, utf8String = 0, netWmPid = 0,
        netWmWindowType = 0, typeNormal = 0, typeUtility = 0, typeNotification = 0, netWmState = 0,
        stateAbove = 0, stateSticky = 0, stateSkipTaskbar = 0, stateSkipPager = 0,
        netActiveWindow = 0, netSupported = 0, netWorkarea = 0, motifWmHints = 0;
 
-  Atom atom(const char *name) const { return XInternAtom(display, name, False); }
+  Atom atom(const char *name) const { return connection->atom(name); }
 
   IntRect toX(const Rect &r) const {
     const int bottom = primary.y + primary.height;
@@ -114,21 +116,10 @@ struct X11Desktop::Impl {
   }
 
   bool windowManagerSupports(Atom feature) const {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char *data = nullptr;
-    bool found = false;
-    if (XGetWindowProperty(display, root, netSupported, 0, 4096, False, XA_ATOM, &type, &format,
-                           &count, &after, &data) == Success &&
-        data != nullptr) {
-      const Atom *atoms = reinterpret_cast<const Atom *>(data);
-      found = std::find(atoms, atoms + count, feature) != atoms + count;
-    }
-    if (data != nullptr) {
-      XFree(data);
-    }
-    return found;
+    const auto supported =
+        connection->readProperty(root, netSupported, X11PropertyRead{.type = XA_ATOM});
+    const auto atoms = supported ? supported->items32() : std::vector<std::uint32_t>{};
+    return std::find(atoms.begin(), atoms.end(), feature) != atoms.end();
   }
 
   // Tells the pump about events Xlib read while answering a request.
@@ -407,21 +398,9 @@ struct X11Desktop::Impl {
 };
 
 X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
-  const char *name = options.displayName.empty() ? nullptr : options.displayName.c_str();
-  impl_->display = XOpenDisplay(name);
-  if (impl_->display == nullptr) {
-    const char *shown = name != nullptr ? name : std::getenv("DISPLAY");
-    throw X11DesktopError(std::string("cannot open the X display \"") +
-                          (shown != nullptr ? shown : "") + "\"");
-  }
-  // Keeps a handler another part of the program installed (it must not end the process
-  // either); replaces only Xlib's default, which does.
-  const XErrorHandler previous = XSetErrorHandler(nullptr);
-  const XErrorHandler xlibDefault = XSetErrorHandler(previous);
-  if (previous == xlibDefault) {
-    XSetErrorHandler(ignoreXError);
-  }
   Impl &x = *impl_;
+  x.connection = X11Connection::open(X11ConnectionOptions{options.displayName});
+  x.display = x.connection->display();
   x.screen = DefaultScreen(x.display);
   x.root = RootWindow(x.display, x.screen);
   x.wmProtocols = x.atom("WM_PROTOCOLS");
@@ -459,7 +438,9 @@ X11Desktop::~X11Desktop() {
     impl_->destroy(native);
   }
   impl_->natives.clear();
-  XCloseDisplay(impl_->display);
+  if (!impl_->connection->isLost()) {
+    XSync(impl_->display, False);
+  }
 }
 
 int X11Desktop::connectionNumber() const { return ConnectionNumber(impl_->display); }
@@ -468,7 +449,17 @@ void X11Desktop::setOnEventsQueued(std::function<void()> handler) {
   impl_->onEventsQueued = std::move(handler);
 }
 
-void X11Desktop::sync() { XSync(impl_->display, False); }
+void X11Desktop::setOnConnectionLost(std::function<void()> handler) {
+  impl_->onConnectionLost = std::move(handler);
+}
+
+bool X11Desktop::isConnectionLost() const { return impl_->connection->isLost(); }
+
+void X11Desktop::sync() {
+  if (!impl_->connection->isLost()) {
+    XSync(impl_->display, False);
+  }
+}
 
 void X11Desktop::refreshScreens() {
   Impl &x = *impl_;
@@ -506,19 +497,13 @@ void X11Desktop::refreshScreens() {
   x.primary = monitors.front();
 
   std::optional<IntRect> workArea;
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char *data = nullptr;
-  if (XGetWindowProperty(x.display, x.root, x.netWorkarea, 0, 4, False, XA_CARDINAL, &type, &format,
-                         &count, &after, &data) == Success &&
-      data != nullptr && count >= 4 && format == 32) {
-    const long *values = reinterpret_cast<const long *>(data);
-    workArea = IntRect{static_cast<int>(values[0]), static_cast<int>(values[1]),
-                       static_cast<int>(values[2]), static_cast<int>(values[3])};
-  }
-  if (data != nullptr) {
-    XFree(data);
+  const auto area =
+      x.connection->readProperty(x.root, x.netWorkarea, X11PropertyRead{.type = XA_CARDINAL});
+  const auto values = area ? area->items32() : std::vector<std::uint32_t>{};
+  if (values.size() >= 4) {
+    // The first desktop's area; CARDINALs, read as signed as the rectangle's fields are.
+    workArea = IntRect{static_cast<std::int32_t>(values[0]), static_cast<std::int32_t>(values[1]),
+                       static_cast<std::int32_t>(values[2]), static_cast<std::int32_t>(values[3])};
   }
 
   std::vector<Screen> screens;
@@ -651,96 +636,102 @@ void X11Desktop::windowChanged(Window *window) {
   x.afterRequests();
 }
 
+void X11Desktop::handleEvent(XEvent &event) {
+  Impl &x = *impl_;
+  if (x.hasRandr && event.type == x.randrEventBase + RRScreenChangeNotify) {
+    XRRUpdateConfiguration(&event);
+    refreshScreens();
+    return;
+  }
+  if (event.type == PropertyNotify && event.xproperty.window == x.root) {
+    if (event.xproperty.atom == x.netWorkarea) {
+      refreshScreens();
+    }
+    return;
+  }
+  Window *window = x.windowOf(event.xany.window);
+  if (window == nullptr) {
+    return;
+  }
+  Impl::Native &n = x.natives[window];
+  switch (event.type) {
+  case Expose:
+    if (event.xexpose.count == 0) {
+      x.draw(*window, n);
+    }
+    break;
+  case ConfigureNotify:
+    x.serverConfigured(*window, n);
+    break;
+  case ButtonPress:
+    if (event.xbutton.button == Button1) {
+      n.pressed = true;
+    }
+    break;
+  case ButtonRelease:
+    // A click is a press and a release in the same window, as buttons work.
+    if (event.xbutton.button == Button1 && n.pressed) {
+      n.pressed = false;
+      if (window->contentView() != nullptr) {
+        Inspector(*window).click(
+            Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
+      }
+    }
+    break;
+  case MotionNotify:
+    if (window->contentView() != nullptr) {
+      Inspector(*window).pointerMoved(
+          Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
+          n.hovered);
+    }
+    break;
+  case LeaveNotify:
+    if (window->contentView() != nullptr) {
+      Inspector(*window).pointerMoved(std::nullopt, n.hovered);
+    }
+    break;
+  case KeyPress:
+    x.key(*window, event.xkey);
+    break;
+  case FocusIn:
+    if (event.xfocus.mode == NotifyNormal && !window->isKeyWindow()) {
+      Desktop::windowMadeKey(window);
+    }
+    if (event.xfocus.mode != NotifyUngrab && event.xfocus.detail != NotifyPointer) {
+      becameActive();
+    }
+    break;
+  case FocusOut:
+    // Nonlinear: the focus left for a window outside this one's tree, which is how another
+    // application (or another of our top-level windows) takes it.
+    if (event.xfocus.mode == NotifyNormal &&
+        (event.xfocus.detail == NotifyNonlinear || event.xfocus.detail == NotifyNonlinearVirtual)) {
+      deactivate();
+    }
+    break;
+  case ClientMessage:
+    if (event.xclient.message_type == x.wmProtocols &&
+        static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow) {
+      window->close();
+    }
+    break;
+  default:
+    break;
+  }
+}
+
 std::size_t X11Desktop::processEvents() {
   Impl &x = *impl_;
-  std::size_t handled = 0;
-  while (XPending(x.display) > 0) {
-    XEvent event;
-    XNextEvent(x.display, &event);
-    ++handled;
-    if (x.hasRandr && event.type == x.randrEventBase + RRScreenChangeNotify) {
-      XRRUpdateConfiguration(&event);
-      refreshScreens();
-      continue;
-    }
-    if (event.type == PropertyNotify && event.xproperty.window == x.root) {
-      if (event.xproperty.atom == x.netWorkarea) {
-        refreshScreens();
-      }
-      continue;
-    }
-    Window *window = x.windowOf(event.xany.window);
-    if (window == nullptr) {
-      continue;
-    }
-    Impl::Native &n = x.natives[window];
-    switch (event.type) {
-    case Expose:
-      if (event.xexpose.count == 0) {
-        x.draw(*window, n);
-      }
-      break;
-    case ConfigureNotify:
-      x.serverConfigured(*window, n);
-      break;
-    case ButtonPress:
-      if (event.xbutton.button == Button1) {
-        n.pressed = true;
-      }
-      break;
-    case ButtonRelease:
-      // A click is a press and a release in the same window, as buttons work.
-      if (event.xbutton.button == Button1 && n.pressed) {
-        n.pressed = false;
-        if (window->contentView() != nullptr) {
-          Inspector(*window).click(
-              Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
-        }
-      }
-      break;
-    case MotionNotify:
-      if (window->contentView() != nullptr) {
-        Inspector(*window).pointerMoved(
-            Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
-            n.hovered);
-      }
-      break;
-    case LeaveNotify:
-      if (window->contentView() != nullptr) {
-        Inspector(*window).pointerMoved(std::nullopt, n.hovered);
-      }
-      break;
-    case KeyPress:
-      x.key(*window, event.xkey);
-      break;
-    case FocusIn:
-      if (event.xfocus.mode == NotifyNormal && !window->isKeyWindow()) {
-        Desktop::windowMadeKey(window);
-      }
-      if (event.xfocus.mode != NotifyUngrab && event.xfocus.detail != NotifyPointer) {
-        becameActive();
-      }
-      break;
-    case FocusOut:
-      // Nonlinear: the focus left for a window outside this one's tree, which is how another
-      // application (or another of our top-level windows) takes it.
-      if (event.xfocus.mode == NotifyNormal && (event.xfocus.detail == NotifyNonlinear ||
-                                                event.xfocus.detail == NotifyNonlinearVirtual)) {
-        deactivate();
-      }
-      break;
-    case ClientMessage:
-      if (event.xclient.message_type == x.wmProtocols &&
-          static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow) {
-        window->close();
-      }
-      break;
-    default:
-      break;
+  const std::size_t handled =
+      x.connection->dispatchPending([this](XEvent &event) { handleEvent(event); });
+  // No XFlush here: the last read flushed, and a flush can read events into the queue that
+  // the pump, waiting on the socket, would then not hear of.
+  if (x.connection->isLost() && !x.lostReported) {
+    x.lostReported = true;
+    if (x.onConnectionLost) {
+      x.onConnectionLost();
     }
   }
-  // No XFlush here: the last XPending flushed, and a flush can read events into the queue that
-  // the pump, waiting on the socket, would then not hear of.
   return handled;
 }
 

@@ -1,6 +1,6 @@
 #include "app/DesktopApp.hpp"
 
-#include "../ui/FakeUIModel.hpp"
+#include "tests/app/views/FakeUIModel.hpp"
 
 #include "platform/system/Clock.hpp"
 #include "platform/ui/Desktop.hpp"
