@@ -175,6 +175,13 @@ void copyToInt32(const MLMultiArray &array, std::int32_t *destination) {
                  [&](std::size_t i, std::ptrdiff_t offset) { destination[i] = values[offset]; });
 }
 
+const float *directFloats(const MLMultiArray &array) {
+  if (array.dataType() == MLMultiArrayDataType::float32 && array.isContiguous()) {
+    return static_cast<const float *>(array.dataPointer());
+  }
+  return nullptr;
+}
+
 const std::uint16_t *directHalfBits(const MLMultiArray &array) {
   if (array.dataType() == MLMultiArrayDataType::float16 && array.isContiguous()) {
     return static_cast<const std::uint16_t *>(array.dataPointer());

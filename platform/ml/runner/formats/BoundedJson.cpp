@@ -1,6 +1,6 @@
 #include "platform/ml/runner/formats/BoundedJson.hpp"
 
-#include <stdexcept>
+#include <algorithm>
 
 namespace platform::runner {
 namespace {
@@ -9,19 +9,9 @@ constexpr std::size_t kExcerptLength = 40;
 
 } // namespace
 
-nlohmann::ordered_json parseBoundedJson(std::string_view text) {
-  using Json = nlohmann::ordered_json;
-  // The callback sees the depth of every value before the parser builds deeper ones.
-  return Json::parse(text.begin(), text.end(),
-                     [](int depth, Json::parse_event_t event, Json & /*parsed*/) {
-                       if ((event == Json::parse_event_t::object_start ||
-                            event == Json::parse_event_t::array_start) &&
-                           depth >= kMaxJsonNesting) {
-                         throw std::length_error("nested more than " +
-                                                 std::to_string(kMaxJsonNesting) + " levels deep");
-                       }
-                       return true;
-                     });
+nlohmann::json parseBoundedJson(std::string_view text, JsonLimits limits) {
+  limits.maxDepth = std::min(limits.maxDepth, kMaxJsonNesting);
+  return parseJsonWithinLimits(text, limits);
 }
 
 std::string boundedExcerpt(std::string_view text) {
@@ -34,23 +24,23 @@ std::string boundedExcerpt(std::string_view text) {
   return text.size() > kExcerptLength ? excerpt + "..." : excerpt;
 }
 
-std::string describeJson(const nlohmann::ordered_json &value) {
+std::string describeJson(const nlohmann::json &value) {
   switch (value.type()) {
-  case nlohmann::ordered_json::value_t::string:
+  case nlohmann::json::value_t::string:
     return "the string \"" + boundedExcerpt(value.get_ref<const std::string &>()) + "\"";
-  case nlohmann::ordered_json::value_t::number_integer:
+  case nlohmann::json::value_t::number_integer:
     return "the number " + std::to_string(value.get<std::int64_t>());
-  case nlohmann::ordered_json::value_t::number_unsigned:
+  case nlohmann::json::value_t::number_unsigned:
     return "the number " + std::to_string(value.get<std::uint64_t>());
-  case nlohmann::ordered_json::value_t::number_float:
+  case nlohmann::json::value_t::number_float:
     return "the number " + std::to_string(value.get<double>());
-  case nlohmann::ordered_json::value_t::boolean:
+  case nlohmann::json::value_t::boolean:
     return value.get<bool>() ? "true" : "false";
-  case nlohmann::ordered_json::value_t::null:
+  case nlohmann::json::value_t::null:
     return "null";
-  case nlohmann::ordered_json::value_t::array:
+  case nlohmann::json::value_t::array:
     return "an array of " + std::to_string(value.size());
-  case nlohmann::ordered_json::value_t::object:
+  case nlohmann::json::value_t::object:
     return "an object";
   default:
     return "a " + std::string(value.type_name());
