@@ -39,27 +39,7 @@ struct Avx2 {
 
 } // namespace
 
-void halfDotRowsAvx2(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
-                     const float *x, float *y) {
-  halfbodies::halfDotRows<Avx2>(a, rows, cols, lda, x, y);
-}
-
-void halfDotColumnsAvx2(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
-                        const float *x, float *y) {
-  halfbodies::halfDotColumns<Avx2>(a, rows, cols, lda, x, y);
-}
-
-void narrowToHalfAvx2(const float *source, std::uint16_t *destination, std::size_t count) {
-  halfbodies::narrowToHalf<Avx2>(source, destination, count);
-}
-
-void widenHalfAvx2(const std::uint16_t *source, float *destination, std::size_t count) {
-  halfbodies::widenHalf<Avx2>(source, destination, count);
-}
-
-void addHalfAvx2(float *y, const std::uint16_t *x, std::size_t count) {
-  halfbodies::addHalf<Avx2>(y, x, count);
-}
+MQ_HALF_KERNEL_ENTRY_POINTS(Avx2, Avx2)
 
 } // namespace platform::runner::simd
 

@@ -47,27 +47,7 @@ struct Avx512 {
 
 } // namespace
 
-void halfDotRowsAvx512(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
-                       const float *x, float *y) {
-  halfbodies::halfDotRows<Avx512>(a, rows, cols, lda, x, y);
-}
-
-void halfDotColumnsAvx512(const std::uint16_t *a, std::size_t rows, std::size_t cols,
-                          std::size_t lda, const float *x, float *y) {
-  halfbodies::halfDotColumns<Avx512>(a, rows, cols, lda, x, y);
-}
-
-void narrowToHalfAvx512(const float *source, std::uint16_t *destination, std::size_t count) {
-  halfbodies::narrowToHalf<Avx512>(source, destination, count);
-}
-
-void widenHalfAvx512(const std::uint16_t *source, float *destination, std::size_t count) {
-  halfbodies::widenHalf<Avx512>(source, destination, count);
-}
-
-void addHalfAvx512(float *y, const std::uint16_t *x, std::size_t count) {
-  halfbodies::addHalf<Avx512>(y, x, count);
-}
+MQ_HALF_KERNEL_ENTRY_POINTS(Avx512, Avx512)
 
 } // namespace platform::runner::simd
 

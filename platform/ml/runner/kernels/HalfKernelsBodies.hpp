@@ -251,3 +251,24 @@ template <class V> void addHalf(float *y, const std::uint16_t *x, std::size_t co
 
 } // namespace
 } // namespace platform::runner::halfbodies
+
+// Defines, in the including namespace, the entry points HalfKernelsSimd.hpp declares for the
+// instruction set `Suffix`, over the vector type `V`.
+#define MQ_HALF_KERNEL_ENTRY_POINTS(V, Suffix)                                                     \
+  void halfDotRows##Suffix(const std::uint16_t *a, std::size_t rows, std::size_t cols,             \
+                           std::size_t lda, const float *x, float *y) {                            \
+    halfbodies::halfDotRows<V>(a, rows, cols, lda, x, y);                                          \
+  }                                                                                                \
+  void halfDotColumns##Suffix(const std::uint16_t *a, std::size_t rows, std::size_t cols,          \
+                              std::size_t lda, const float *x, float *y) {                         \
+    halfbodies::halfDotColumns<V>(a, rows, cols, lda, x, y);                                       \
+  }                                                                                                \
+  void narrowToHalf##Suffix(const float *source, std::uint16_t *destination, std::size_t count) {  \
+    halfbodies::narrowToHalf<V>(source, destination, count);                                       \
+  }                                                                                                \
+  void widenHalf##Suffix(const std::uint16_t *source, float *destination, std::size_t count) {     \
+    halfbodies::widenHalf<V>(source, destination, count);                                          \
+  }                                                                                                \
+  void addHalf##Suffix(float *y, const std::uint16_t *x, std::size_t count) {                      \
+    halfbodies::addHalf<V>(y, x, count);                                                           \
+  }
