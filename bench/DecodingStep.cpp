@@ -8,8 +8,8 @@
 #include "DivuvovIze/Decoding/Filters/SuppressTokensFilter.hpp"
 #include "DivuvovIze/Decoding/Filters/TimestampRulesFilter.hpp"
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
+#include "bench/support/AllocationCounter.hpp"
 #include "bench/support/RunnerBenchmarkMain.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <benchmark/benchmark.h>
@@ -21,7 +21,7 @@
 
 namespace {
 
-using mqtools::AllocationCounter;
+using mqbench::AllocationCounter;
 using namespace divuvovize;
 using Clock = std::chrono::steady_clock;
 

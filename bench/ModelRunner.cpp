@@ -15,6 +15,7 @@
 // - 16 windows stepped in turn: step time over one window's step time (goal: at most 1.2);
 // - mel and the whole chain (mel, encoder, 100 decoder steps): real-time factor of a 30 s window.
 
+#include "bench/support/AllocationCounter.hpp"
 #include "bench/support/Median.hpp"
 #include "bench/support/NetworkStep.hpp"
 #include "bench/support/RunnerBenchmarkMain.hpp"
@@ -26,7 +27,6 @@
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/ops/Linear.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <benchmark/benchmark.h>
@@ -49,7 +49,7 @@
 
 namespace {
 
-using mqtools::AllocationCounter;
+using mqbench::AllocationCounter;
 using namespace platform;
 using Clock = std::chrono::steady_clock;
 

@@ -10,11 +10,11 @@
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
 #include "DivuvovIze/Decoding/Timing/WordTimestamps.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "bench/support/AllocationCounter.hpp"
 #include "bench/support/NetworkStep.hpp"
 #include "bench/support/RunnerBenchmarkMain.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <benchmark/benchmark.h>
@@ -25,7 +25,7 @@
 
 namespace {
 
-using mqtools::AllocationCounter;
+using mqbench::AllocationCounter;
 using namespace divuvovize;
 using platform::MLMultiArray;
 using platform::MLMultiArrayDataType;

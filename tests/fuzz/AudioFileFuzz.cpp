@@ -3,9 +3,9 @@
 // every allocation above 256 MiB is refused and counted as a failure.
 
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
+#include "bench/support/AllocationCounter.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 namespace mqtest::fuzz {
 namespace {
 
-using mqtools::AllocationLimit;
+using mqbench::AllocationLimit;
 
 using divuvovize::AudioProcessor;
 

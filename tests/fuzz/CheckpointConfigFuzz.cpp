@@ -3,11 +3,11 @@
 // with an exception; it must not crash, size a buffer from a hostile dimension (every allocation
 // above 256 MiB is refused and counted as a failure), or write models the loader then refuses.
 
+#include "bench/support/AllocationCounter.hpp"
 #include "platform/ml/CheckpointImport.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -18,8 +18,8 @@ namespace mqtest::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
+using mqbench::AllocationLimit;
 using mqtest::TempDir;
-using mqtools::AllocationLimit;
 using platform::runner::TestModelOptions;
 
 constexpr std::size_t kLargestAllocation = std::size_t{256} << 20;

@@ -3,10 +3,10 @@
 // crash, overflow the stack on deep nesting, or size a buffer from what a damaged description
 // claims, so every allocation above 256 MiB is refused and counted as a failure.
 
+#include "bench/support/AllocationCounter.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 namespace mqtest::fuzz {
 namespace {
 
-using mqtools::AllocationLimit;
+using mqbench::AllocationLimit;
 
 constexpr std::size_t kLargestAllocation = std::size_t{256} << 20;
 

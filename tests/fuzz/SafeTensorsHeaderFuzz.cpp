@@ -4,10 +4,10 @@
 // size a buffer from what a damaged header claims (every allocation above 256 MiB is refused and
 // counted as a failure).
 
+#include "bench/support/AllocationCounter.hpp"
 #include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +16,7 @@
 namespace mqtest::fuzz {
 namespace {
 
-using mqtools::AllocationLimit;
+using mqbench::AllocationLimit;
 using platform::runner::SafeTensorsFile;
 
 constexpr std::size_t kLargestAllocation = std::size_t{256} << 20;

@@ -2,10 +2,10 @@
 // must not crash or cost memory out of proportion (every allocation above 16 MiB is refused and
 // counted as a failure), and a value saved afterwards must read back from the rewritten file.
 
+#include "bench/support/AllocationCounter.hpp"
 #include "platform/system/JsonFileSettings.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@
 namespace mqtest::fuzz {
 namespace {
 
-using mqtools::AllocationLimit;
+using mqbench::AllocationLimit;
 using platform::JsonFileSettings;
 
 constexpr std::size_t kLargestAllocation = std::size_t{16} << 20;

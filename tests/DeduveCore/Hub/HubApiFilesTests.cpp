@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/LogCapture.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
@@ -16,13 +17,12 @@ using deduve::Hub::HubClientError;
 using EnvironmentError = HubApi::EnvironmentError;
 
 // Collects the client's diagnostic lines for the life of the object.
-class LogCapture {
+class LogCapture : public mqtest::CapturedLines {
 public:
   LogCapture() {
-    previous_ = HubApi::setLogSink([this](const std::string &line) { lines.push_back(line); });
+    previous_ = HubApi::setLogSink([this](const std::string &line) { add(line); });
   }
   ~LogCapture() { HubApi::setLogSink(previous_); }
-  std::vector<std::string> lines;
 
 private:
   HubApi::LogSink previous_;
@@ -90,7 +90,7 @@ TEST(HubSidecarTest, AcceptedShapes) {
     EXPECT_EQ(metadata->etag, c.etag);
     EXPECT_EQ(metadata->timestamp, c.timestamp);
     EXPECT_EQ(metadata->filename, "x.json");
-    EXPECT_TRUE(log.lines.empty());
+    EXPECT_TRUE(log.lines().empty());
     EXPECT_TRUE(std::filesystem::exists(sidecar));
   }
 }
@@ -124,8 +124,8 @@ TEST(HubSidecarTest, BadSidecarsAreLoggedAndRemoved) {
     const auto sidecar = dir.write("sub/x.bin.metadata", c.text);
     EXPECT_EQ(HubApi::readDownloadMetadata(sidecar), std::nullopt);
     EXPECT_FALSE(std::filesystem::exists(sidecar));
-    ASSERT_EQ(log.lines.size(), 1u);
-    const std::string &line = log.lines[0];
+    ASSERT_EQ(log.lines().size(), 1u);
+    const std::string line = log.lines()[0];
     EXPECT_EQ(line.rfind(c.logStart + "file://" + sidecar.string() + ": ", 0), 0u) << line;
     EXPECT_NE(line.find(c.reason), std::string::npos) << line;
     EXPECT_NE(line.find(". Removing it from disk and continuing."), std::string::npos) << line;
@@ -146,7 +146,7 @@ TEST(HubSidecarTest, ABadSidecarThatCannotBeRemovedIsAnError) {
     EXPECT_EQ(error.message().rfind("Could not remove corrupted metadata file: ", 0), 0u)
         << error.message();
   }
-  EXPECT_EQ(log.lines.size(), 1u);
+  EXPECT_EQ(log.lines().size(), 1u);
 }
 
 TEST(HubSidecarTest, WriterRefusesWhatWouldCorruptOrCannotBeWritten) {

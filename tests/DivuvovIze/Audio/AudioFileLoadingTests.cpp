@@ -4,6 +4,7 @@
 #include "platform/system/ThreadPool.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Tones.hpp"
 
 #include <fstream>
 #include <gtest/gtest.h>
@@ -18,12 +19,11 @@ using ChannelMode = divuvovize::AudioInputConfig::ChannelMode;
 
 // Left: 1 kHz at 0.5; right: 3 kHz at 0.25; any other channel silent.
 float twoTones(double rate, std::uint32_t channel, std::int64_t frame) {
-  const double t = static_cast<double>(frame) / rate;
   if (channel == 0) {
-    return static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 1000 * t));
+    return static_cast<float>(mqtest::sineValue(1000, rate, frame, 0.5));
   }
   if (channel == 1) {
-    return static_cast<float>(0.25 * std::sin(2 * std::numbers::pi * 3000 * t));
+    return static_cast<float>(mqtest::sineValue(3000, rate, frame, 0.25));
   }
   return 0.0f;
 }

@@ -3,7 +3,9 @@
 #include "DeduveCore/Support/Logging.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/PcmBuffer.hpp"
+#include "tests/support/LogCapture.hpp"
 #include "tests/support/SineFit.hpp"
+#include "tests/support/Tones.hpp"
 
 #include <cmath>
 #include <functional>
@@ -14,46 +16,14 @@
 
 namespace audiotest {
 
-// Collects every log line (debug level and up) while alive.
-class LogCapture {
-public:
-  LogCapture() {
-    deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::debug);
-    deduve::Logging::updateCallback([this](const std::string &line) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-    });
-  }
-  ~LogCapture() {
-    deduve::Logging::updateCallback(nullptr);
-    deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::none);
-  }
-  std::vector<std::string> lines() const {
-    std::lock_guard lock(mutex_);
-    return lines_;
-  }
-  std::vector<std::string> startingWith(const std::string &prefix) const {
-    std::vector<std::string> found;
-    for (const auto &line : lines()) {
-      if (line.rfind(prefix, 0) == 0) {
-        found.push_back(line);
-      }
-    }
-    return found;
-  }
-
-private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using mqtest::LogCapture;
 
 // Sample `frame` of channel `channel` of a test signal.
 using Signal = std::function<float(std::uint32_t channel, std::int64_t frame)>;
 
 inline Signal sine(double frequency, double rate, double amplitude = 0.5) {
   return [=](std::uint32_t, std::int64_t frame) {
-    return static_cast<float>(amplitude *
-                              std::sin(2 * std::numbers::pi * frequency * frame / rate));
+    return static_cast<float>(mqtest::sineValue(frequency, rate, frame, amplitude));
   };
 }
 

@@ -6,6 +6,7 @@
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/audio/InMemoryAudioInput.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
+#include "tests/support/Tones.hpp"
 
 #include <gtest/gtest.h>
 
@@ -29,12 +30,8 @@ constexpr std::uint32_t kSpeakers = 3;
 
 std::vector<float> tone(double rate, double seconds, double frequency = 440,
                         double amplitude = 0.5) {
-  std::vector<float> samples(static_cast<std::size_t>(std::llround(rate * seconds)));
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = static_cast<float>(
-        amplitude * std::sin(2 * std::numbers::pi * frequency * static_cast<double>(i) / rate));
-  }
-  return samples;
+  return mqtest::sineSamples(frequency, rate,
+                             static_cast<std::size_t>(std::llround(rate * seconds)), amplitude);
 }
 
 // A microphone at 48 kHz (stereo), speakers (output only) and a 16 kHz headset.

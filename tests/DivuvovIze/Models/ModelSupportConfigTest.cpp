@@ -10,6 +10,7 @@
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 #include "DivuvovIze/Models/ModelVariant.hpp"
+#include "tests/support/LogCapture.hpp"
 
 namespace divuvovize {
 namespace {
@@ -20,19 +21,7 @@ DeviceSupport device(std::vector<std::string> identifiers, std::string defaultMo
                        ModelSupport{std::move(defaultModel), std::move(supported), {}}};
 }
 
-// Captures the engine's log lines for one test.
-class LogCapture {
-public:
-  LogCapture() {
-    deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::debug);
-    deduve::Logging::updateCallback([this](const std::string &line) { lines.push_back(line); });
-  }
-  ~LogCapture() {
-    deduve::Logging::updateCallback(nullptr);
-    deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::none);
-  }
-  std::vector<std::string> lines;
-};
+using mqtest::LogCapture;
 
 TEST(ModelSupportConfigTest, LongestMatchingPrefixWinsAndTheEarliestAmongEquals) {
   const ModelSupportConfig config("custom-table", "1",
@@ -64,9 +53,9 @@ TEST(ModelSupportConfigTest, NoMatchGivesTheDefaultSupportAndLogsBothOutcomes) {
   const auto fallback = config.modelSupport("Watch1");
   EXPECT_EQ(fallback, (ModelSupport{"openai_whisper-base", {"x", "y", "z"}, {}}));
   config.modelSupport("Mac15,3");
-  ASSERT_EQ(log.lines.size(), 2u);
-  EXPECT_EQ(log.lines[0], "No device support found for Watch1, using default");
-  EXPECT_EQ(log.lines[1], R"(Matched Mac15,3 to devices: ["Mac14", "Mac15"])");
+  ASSERT_EQ(log.lines().size(), 2u);
+  EXPECT_EQ(log.lines()[0], "No device support found for Watch1, using default");
+  EXPECT_EQ(log.lines()[1], R"(Matched Mac15,3 to devices: ["Mac14", "Mac15"])");
 }
 
 TEST(ModelSupportConfigTest, DerivedFieldsIgnoreDocumentDisabledLists) {

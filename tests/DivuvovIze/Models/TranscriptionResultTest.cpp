@@ -9,22 +9,12 @@
 
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Models/TranscriptionProgress.hpp"
+#include "tests/support/LogCapture.hpp"
 
 namespace divuvovize {
 namespace {
 
-class LogCapture {
-public:
-  explicit LogCapture(deduve::Logging::LogLevel level = deduve::Logging::LogLevel::debug) {
-    deduve::Logging::updateLogLevel(level);
-    deduve::Logging::updateCallback([this](const std::string &line) { lines.push_back(line); });
-  }
-  ~LogCapture() {
-    deduve::Logging::updateCallback(nullptr);
-    deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::none);
-  }
-  std::vector<std::string> lines;
-};
+using mqtest::LogCapture;
 
 TranscriptionSegment segment(int id, float start, float end, std::string text,
                              std::optional<std::vector<WordTiming>> words = std::nullopt) {
@@ -166,8 +156,8 @@ TEST(TranscriptionResultTest, LogSegmentsWritesOneLinePerSegment) {
       "", {segment(7, 0.0f, 1.5f, " First"), segment(9, 1.5f, 3.25f, " Second")}, "en");
   LogCapture log;
   result.logSegments();
-  EXPECT_EQ(log.lines, (std::vector<std::string>{"[Segment 0] [0.00 --> 1.50]  First",
-                                                 "[Segment 1] [1.50 --> 3.25]  Second"}));
+  EXPECT_EQ(log.lines(), (std::vector<std::string>{"[Segment 0] [0.00 --> 1.50]  First",
+                                                   "[Segment 1] [1.50 --> 3.25]  Second"}));
 }
 
 TEST(TranscriptionResultTest, TimingReportLayout) {
@@ -185,8 +175,8 @@ TEST(TranscriptionResultTest, TimingReportLayout) {
   const TranscriptionResult result("", {segment(0, 0, 1, "a"), segment(1, 1, 2, "b")}, "en", t);
   LogCapture log(deduve::Logging::LogLevel::info);
   result.logTimings();
-  ASSERT_EQ(log.lines.size(), 1u);
-  const std::string &report = log.lines[0];
+  ASSERT_EQ(log.lines().size(), 1u);
+  const std::string report = log.lines()[0];
   // Percentages are taken of max(decodingLoop, fullPipeline): 2000 ms.
   EXPECT_EQ(report.substr(0, report.find('\n', report.find('\n') + 1)),
             "---- Transcription Timings ----\n"

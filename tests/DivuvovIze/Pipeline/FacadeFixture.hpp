@@ -6,6 +6,7 @@
 
 #include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Tones.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -24,14 +25,13 @@ using divuvovize::DivuvovIzeConfig;
 using mqtest::TempDir;
 using platform::runner::TestModelOptions;
 
-
 constexpr std::size_t kHello = 18435; // " Hello" in the speech vocabulary
 constexpr std::size_t kEndOfText = 50256;
 
 // A small English-only model whose decoder always prefers " Hello", then end of text, with
 // the speech tokenizer beside it: a folder the engine loads without any network.
 inline fs::path writeModelFolder(const TempDir &temp, const std::string &name = "model",
-                          bool checkpoint = false) {
+                                 bool checkpoint = false) {
   TestModelOptions options;
   options.scriptedLogits = {{kHello, 30.0f}, {kEndOfText, 20.0f}};
   const fs::path folder = temp / name;
@@ -70,11 +70,7 @@ inline DecodingOptions shortOptions() {
 }
 
 inline std::vector<float> tone(double seconds) {
-  std::vector<float> samples(static_cast<std::size_t>(seconds * 16000));
-  for (std::size_t i = 0; i < samples.size(); ++i) {
-    samples[i] = 0.3f * static_cast<float>(std::sin(2 * M_PI * 440.0 * i / 16000.0));
-  }
-  return samples;
+  return mqtest::sineSamples(440.0, 16000.0, static_cast<std::size_t>(seconds * 16000), 0.3);
 }
 
 class FacadeTest : public testing::Test {

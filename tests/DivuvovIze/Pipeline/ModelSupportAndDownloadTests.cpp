@@ -3,6 +3,7 @@
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "tests/support/LogCapture.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 
@@ -25,34 +26,7 @@ using mqtest::TestHub;
 
 const std::string kRepo = "owner/speech-models";
 
-// Collects the engine's log lines for one test and restores the silent default after it.
-class LogCapture {
-public:
-  LogCapture() {
-    Logging::updateLogLevel(Logging::LogLevel::debug);
-    Logging::updateCallback([this](const std::string &line) {
-      std::lock_guard lock(mutex_);
-      lines_.push_back(line);
-    });
-  }
-  ~LogCapture() {
-    Logging::updateCallback({});
-    Logging::updateLogLevel(Logging::LogLevel::none);
-  }
-  bool has(const std::string &prefix) const {
-    std::lock_guard lock(mutex_);
-    for (const auto &line : lines_) {
-      if (line.rfind(prefix, 0) == 0) {
-        return true;
-      }
-    }
-    return false;
-  }
-
-private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using mqtest::LogCapture;
 
 class PipelineHubTest : public testing::Test {
 protected:

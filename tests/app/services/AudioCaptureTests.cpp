@@ -1,9 +1,10 @@
 #include "app/services/AudioCapture.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
 #include "platform/audio/InMemoryMicrophoneEngine.hpp"
 #include "platform/system/InMemoryMicrophoneAuthorization.hpp"
 #include "platform/system/ManualExecutor.hpp"
+#include "tests/app/AppTestSupport.hpp"
+#include "tests/support/Tones.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,13 +19,7 @@ using Kind = AudioCapture::AudioCaptureError::Kind;
 // A mono float buffer at `rate` holding `frames` samples of a 440 Hz sine (or silence).
 std::shared_ptr<platform::PcmBuffer> buffer(double rate, std::uint32_t frames,
                                             bool silent = false) {
-  auto out = platform::PcmBuffer::make(*platform::AudioFormat::standard(rate, 1), frames);
-  float *data = out->floatChannelData(0);
-  for (std::uint32_t i = 0; i < frames; ++i) {
-    data[i] = silent ? 0.0f : 0.5f * static_cast<float>(std::sin(2.0 * M_PI * 440.0 * i / rate));
-  }
-  out->setFrameLength(frames);
-  return out;
+  return mqtest::sineBuffer(440.0, rate, 1, frames, silent ? 0.0 : 0.5);
 }
 
 class AudioCaptureTest : public ::testing::Test {

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/SineFit.hpp"
+#include "tests/support/Tones.hpp"
 
 namespace {
 
@@ -22,15 +23,7 @@ using platform::PcmBuffer;
 // starting at frame `first` of the signal.
 std::shared_ptr<PcmBuffer> sine(double rate, std::uint32_t channels, double frequency,
                                 std::uint32_t first, std::uint32_t frames) {
-  auto buffer = PcmBuffer::make(*AudioFormat::standard(rate, channels), frames);
-  for (std::uint32_t c = 0; c < channels; ++c) {
-    for (std::uint32_t i = 0; i < frames; ++i) {
-      buffer->floatChannelData(c)[i] = static_cast<float>(
-          std::sin(2 * std::numbers::pi * frequency * (first + i) / rate) / (c + 1));
-    }
-  }
-  buffer->setFrameLength(frames);
-  return buffer;
+  return mqtest::sineBuffer(frequency, rate, channels, frames, /*amplitude=*/1.0, first);
 }
 
 // Feeds `total` frames of a sine in blocks of `block` frames (each once), then ends the stream;

@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFile.hpp"
 
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Tones.hpp"
 
 #include <cmath>
 #include <numbers>
@@ -19,15 +20,7 @@ using platform::PcmBuffer;
 
 // Channel c holds 0.5 sin(2 pi 440 t) / (c + 1); `frames` frames at `rate`.
 std::shared_ptr<PcmBuffer> tone(double rate, std::uint32_t channels, std::uint32_t frames) {
-  auto buffer = PcmBuffer::make(*AudioFormat::standard(rate, channels), frames);
-  for (std::uint32_t c = 0; c < channels; ++c) {
-    for (std::uint32_t i = 0; i < frames; ++i) {
-      buffer->floatChannelData(c)[i] =
-          static_cast<float>(0.5 * std::sin(2 * std::numbers::pi * 440 * i / rate) / (c + 1));
-    }
-  }
-  buffer->setFrameLength(frames);
-  return buffer;
+  return mqtest::sineBuffer(440, rate, channels, frames);
 }
 
 double channelRms(const PcmBuffer &buffer, std::uint32_t channel, std::uint32_t begin,

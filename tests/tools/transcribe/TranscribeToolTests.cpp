@@ -19,6 +19,7 @@
 #include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
 #include "tests/support/RefusingPort.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Tones.hpp"
 
 namespace {
 
@@ -57,7 +58,7 @@ void writeWav(const fs::path &path, double seconds) {
   u32(frames * 2);
   for (std::uint32_t i = 0; i < frames; ++i) {
     u16(static_cast<std::uint16_t>(
-        static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440.0 * i / 16000.0))));
+        static_cast<std::int16_t>(mqtest::sineValue(440.0, 16000.0, i, 8000))));
   }
 }
 

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "DivuvovIze/Decoding/Decoder/TextDecoder.hpp"
+#include "bench/support/AllocationCounter.hpp"
 #include "platform/ml/Float16.hpp"
 #include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 namespace divuvovize {
@@ -45,8 +45,8 @@ TEST(TextDecoderStep, AWarmStepAllocatesNothing) {
     position[0] = p;
     // The first step builds the thread's input provider, output backings and the runner's
     // workspace.
-    mqtools::AllocationCounter::resetCount();
-    mqtools::AllocationCounter::setCounting(p > 0);
+    mqbench::AllocationCounter::resetCount();
+    mqbench::AllocationCounter::setCounting(p > 0);
     {
       const auto output = decoder.predictLogits(step);
       ASSERT_TRUE(output && output->logits && output->cache && output->cache->keyCache &&
@@ -55,16 +55,16 @@ TEST(TextDecoderStep, AWarmStepAllocatesNothing) {
                                   inputs->valueCache(), *output->cache->valueCache, p);
       TextDecoding::updateAlignmentWeights(inputs->alignmentWeights(),
                                            *output->cache->alignmentWeights, p);
-      mqtools::AllocationCounter::setCounting(false);
+      mqbench::AllocationCounter::setCounting(false);
       if (p == 0) {
         logitsStorage = output->logits->dataPointer();
       }
       EXPECT_EQ(output->logits->dataPointer(), logitsStorage) << p;
       EXPECT_NEAR(output->logits->data<float>()[100], 30.0f, 0.05f) << p;
-      mqtools::AllocationCounter::setCounting(p > 0);
+      mqbench::AllocationCounter::setCounting(p > 0);
     } // releasing the step's handles frees nothing and allocates nothing
-    mqtools::AllocationCounter::setCounting(false);
-    warmAllocations += mqtools::AllocationCounter::count();
+    mqbench::AllocationCounter::setCounting(false);
+    warmAllocations += mqbench::AllocationCounter::count();
     update[p] = 0;
     update[p + 1] = 1;
     padding[p + 1] = platform::Float16(0.0f);

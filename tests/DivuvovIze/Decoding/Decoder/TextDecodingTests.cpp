@@ -9,6 +9,7 @@
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
+#include "tests/support/LogCapture.hpp"
 
 namespace divuvovize {
 namespace {
@@ -131,18 +132,7 @@ TEST(TextDecodingTest, AlignmentUpdateWritesTheRowAfterTheIndex) {
   EXPECT_EQ(alignment.value({0, 0}), 0);
 }
 
-class LogCapture {
-public:
-  LogCapture() {
-    deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::debug);
-    deduve::Logging::updateCallback([this](const std::string &line) { lines.push_back(line); });
-  }
-  ~LogCapture() {
-    deduve::Logging::updateCallback(nullptr);
-    deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::none);
-  }
-  std::vector<std::string> lines;
-};
+using mqtest::LogCapture;
 
 TEST(TextDecodingTest, DebugDumpPrintsFourPositionsPastTheIndex) {
   SizedDecoder decoder;
@@ -154,20 +144,20 @@ TEST(TextDecodingTest, DebugDumpPrintsFourPositionsPastTheIndex) {
   {
     LogCapture capture;
     debugDecoderInputs(inputs, 2);
-    ASSERT_EQ(capture.lines.size(), 3u + 6u);
-    EXPECT_EQ(capture.lines[0], "--------------- DECODER INPUTS DEBUG ---------------");
-    EXPECT_EQ(capture.lines[1], "Cache Length:  2 Input Token: 50257");
-    EXPECT_EQ(capture.lines[2],
+    ASSERT_EQ(capture.lines().size(), 3u + 6u);
+    EXPECT_EQ(capture.lines()[0], "--------------- DECODER INPUTS DEBUG ---------------");
+    EXPECT_EQ(capture.lines()[1], "Cache Length:  2 Input Token: 50257");
+    EXPECT_EQ(capture.lines()[2],
               "Key Cache | Val Cache | Align Cache | Update Mask | Decoder Mask | Position");
-    EXPECT_EQ(capture.lines[3],
+    EXPECT_EQ(capture.lines()[3],
               " 0.000000 |  0.000000 |  0.000000 |           1 |            0 | 0");
-    EXPECT_EQ(capture.lines[8],
+    EXPECT_EQ(capture.lines()[8],
               " 0.000000 |  0.000000 |  0.000000 |           0 |       -10000 | 5");
   }
   {
     LogCapture capture;
     debugDecoderInputs(inputs, 300);
-    EXPECT_EQ(capture.lines.size(), 3u + 224u);
+    EXPECT_EQ(capture.lines().size(), 3u + 224u);
   }
 }
 

@@ -8,6 +8,7 @@
 #include "platform/system/CancellationError.hpp"
 #include "platform/system/CancellationScope.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Tones.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -61,10 +62,8 @@ protected:
   }
   static MLMultiArray toneWindow() {
     MLMultiArray audio({480000}, MLMultiArrayDataType::float32);
-    float *samples = audio.data<float>();
-    for (int i = 0; i < 480000; ++i) {
-      samples[i] = 0.3f * static_cast<float>(std::sin(2 * std::numbers::pi * 440.0 * i / 16000.0));
-    }
+    const std::vector<float> tone = mqtest::sineSamples(440.0, 16000.0, 480000, 0.3);
+    std::copy(tone.begin(), tone.end(), audio.data<float>());
     return audio;
   }
   static mqtest::TempDir *folder_;

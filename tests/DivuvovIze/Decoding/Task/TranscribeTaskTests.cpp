@@ -15,6 +15,7 @@
 #include "platform/system/CancellationError.hpp"
 #include "platform/system/CancellationScope.hpp"
 #include "tests/DivuvovIze/Decoding/ScriptedDecoding.hpp"
+#include "tests/support/Tones.hpp"
 
 namespace divuvovize {
 namespace {
@@ -30,7 +31,8 @@ std::vector<float> recording(int seconds, const std::function<bool(int)> &loud) 
   std::vector<float> samples(static_cast<std::size_t>(seconds) * kRate, 0.0f);
   for (std::size_t i = 0; i < samples.size(); ++i) {
     if (loud(static_cast<int>(i / kRate))) {
-      samples[i] = 0.5f * std::sin(2.0f * 3.14159265f * 440.0f * static_cast<float>(i) / kRate);
+      samples[i] = static_cast<float>(
+          mqtest::sineValue(440.0, kRate, static_cast<std::int64_t>(i), /*amplitude=*/0.5));
     }
   }
   return samples;

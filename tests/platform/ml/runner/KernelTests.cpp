@@ -8,7 +8,7 @@
 #include "platform/ml/runner/kernels/RealFft.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
-#include "tools/allocation-counter/AllocationCounter.hpp"
+#include "bench/support/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -35,11 +35,11 @@ TEST(HugePageAllocator, LargeBlocksStartOnHugePagesAndEveryBlockIsCountedAndUsab
   const std::size_t counts[] = {1, 1000, kHugePage / 2 - 1, kHugePage / 2, 9'216'000 + 7};
   for (std::size_t count : counts) {
     SCOPED_TRACE(count);
-    mqtools::AllocationCounter::resetCount();
-    const bool wasCounting = mqtools::AllocationCounter::setCounting(true);
+    mqbench::AllocationCounter::resetCount();
+    const bool wasCounting = mqbench::AllocationCounter::setCounting(true);
     HugePageVector<std::uint16_t> block(count);
-    mqtools::AllocationCounter::setCounting(wasCounting);
-    EXPECT_EQ(mqtools::AllocationCounter::count(), 1);
+    mqbench::AllocationCounter::setCounting(wasCounting);
+    EXPECT_EQ(mqbench::AllocationCounter::count(), 1);
     if (count * sizeof(std::uint16_t) >= kHugePage) {
       EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block.data()) % kHugePage, 0u);
     }

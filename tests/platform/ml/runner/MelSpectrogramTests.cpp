@@ -7,6 +7,7 @@
 #include "platform/ml/runner/models/MelSpectrogramNetwork.hpp"
 #include "platform/ml/runner/ops/LogMel.hpp"
 #include "tests/support/TempDir.hpp"
+#include "tests/support/Tones.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
@@ -61,10 +62,7 @@ TEST_P(MelCounts, OneKilohertzTonePeaksInTheFilterCentredNearest) {
   const int melCount = GetParam();
   options.dimensions.melCount = static_cast<std::size_t>(melCount);
   const auto model = loadMLModel(runner::writeMelSpectrogramModel(dir.path(), options));
-  std::vector<float> audio(kSamples);
-  for (int i = 0; i < kSamples; ++i) {
-    audio[i] = 0.5f * static_cast<float>(std::sin(2.0 * std::numbers::pi * 1000.0 * i / 16000.0));
-  }
+  const std::vector<float> audio = mqtest::sineSamples(1000.0, 16000.0, kSamples);
   const auto mel = melOf(*model, audio);
   int expected = 0;
   for (int j = 1; j < melCount; ++j) {
@@ -93,11 +91,10 @@ INSTANTIATE_TEST_SUITE_P(Runner, MelCounts, ::testing::Values(80, 128));
 TEST(MelSpectrogramModel, AudioOfEveryFloatTypeGivesTheSameFeatures) {
   mqtest::TempDir dir;
   const auto model = loadMLModel(runner::writeMelSpectrogramModel(dir.path(), TestModelOptions{}));
-  std::vector<float> audio(kSamples);
-  for (int i = 0; i < kSamples; ++i) {
+  std::vector<float> audio = mqtest::sineSamples(440.0, 16000.0, kSamples, 0.3);
+  for (float &sample : audio) {
     // Values float16 holds exactly, so every type carries the same samples.
-    const double tone = 0.3 * std::sin(2.0 * std::numbers::pi * 440.0 * i / 16000.0);
-    audio[i] = static_cast<float>(static_cast<Float16>(static_cast<float>(tone)));
+    sample = static_cast<float>(static_cast<Float16>(sample));
   }
   const auto expected = melOf(*model, audio);
   for (auto type : {MLMultiArrayDataType::float16, MLMultiArrayDataType::float64}) {

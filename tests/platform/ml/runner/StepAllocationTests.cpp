@@ -1,18 +1,18 @@
 // A decoder step reuses its workspace: once warm, neither the network nor a prediction with
 // caller-owned outputs allocates anything per token.
 
+#include "bench/support/AllocationCounter.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModel.hpp"
 #include "platform/ml/runner/models/TextDecoderNetwork.hpp"
 #include "tests/support/TempDir.hpp"
-#include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
 
 namespace {
 
-using mqtools::AllocationCounter;
+using mqbench::AllocationCounter;
 using namespace platform::runner;
 
 TEST(TextDecoderNetwork, StepsAllocateNothingOnceWarm) {
@@ -72,7 +72,7 @@ TEST(TextDecoderNetwork, ComputingTheMemoryAllocatesNoMoreThanOneLayersCrossMatr
   std::vector<float> unlimited(network.memorySize());
   network.computeMemory(encoder.data(), unlimited.data());
   {
-    const mqtools::AllocationLimit limit(2 * d.width * d.width * sizeof(float));
+    const mqbench::AllocationLimit limit(2 * d.width * d.width * sizeof(float));
     network.computeMemory(encoder.data(), memory.data());
     EXPECT_EQ(limit.refused(), 0u) << "largest refused: " << limit.largestRefused();
   }

@@ -1,4 +1,4 @@
-#include "tools/allocation-counter/AllocationCounter.hpp"
+#include "bench/support/AllocationCounter.hpp"
 
 #include <atomic>
 #include <cstdlib>
@@ -98,7 +98,7 @@ void operator delete(void *p, std::align_val_t, const std::nothrow_t &) noexcept
 void operator delete[](void *p, std::align_val_t, const std::nothrow_t &) noexcept { std::free(p); }
 #pragma GCC diagnostic pop
 
-namespace mqtools {
+namespace mqbench {
 
 bool AllocationCounter::setCounting(bool on) { return counting.exchange(on); }
 
@@ -117,4 +117,4 @@ AllocationLimit::~AllocationLimit() { limit = 0; }
 std::size_t AllocationLimit::refused() const { return refusedCount.load(); }
 std::size_t AllocationLimit::largestRefused() const { return largest.load(); }
 
-} // namespace mqtools
+} // namespace mqbench

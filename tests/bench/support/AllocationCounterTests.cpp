@@ -1,4 +1,4 @@
-#include "tools/allocation-counter/AllocationCounter.hpp"
+#include "bench/support/AllocationCounter.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 
 namespace {
 
-using mqtools::AllocationCounter;
-using mqtools::AllocationLimit;
+using mqbench::AllocationCounter;
+using mqbench::AllocationLimit;
 
 void *volatile sink = nullptr;
 

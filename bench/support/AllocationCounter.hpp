@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace mqtools {
+namespace mqbench {
 
 // The library `mq_allocation_counter` replaces the global operator new and delete, in every
 // form (plain and array, sized, nothrow, aligned), with malloc-backed ones that benchmarks and
@@ -36,4 +36,4 @@ public:
   std::size_t largestRefused() const;
 };
 
-} // namespace mqtools
+} // namespace mqbench
