@@ -34,8 +34,9 @@ public:
     std::optional<std::string> version;
   };
 
-  // Runs the app until Quit. Throws platform::X11Error when the display cannot be
-  // opened, and what else fails before the app runs.
+  // Runs the app until Quit. Throws platform::X11Error when the display cannot be opened or
+  // its connection is lost (after the app has shut down in order), and what else fails before
+  // the app runs.
   static void run(const Options &options);
 
   // The status icon's menu: the menu window's actions, the refine and login rows with their

@@ -269,7 +269,8 @@ struct X11Desktop::Impl {
   }
 
   void draw(Window &window, Native &n) {
-    if (!n.mapped) {
+    // cairo waits for ever on a surface of a display whose connection broke.
+    if (!n.mapped || connection->isLost()) {
       return;
     }
     const int width = n.geometry.width;
@@ -327,7 +328,9 @@ struct X11Desktop::Impl {
   }
 
   void destroy(Native &n) {
-    if (n.surface != nullptr) {
+    // A surface of a lost display is left as it is: destroying it flushes, and cairo then
+    // waits for ever on the broken connection (the display itself is kept for the same reason).
+    if (n.surface != nullptr && !connection->isLost()) {
       cairo_surface_destroy(n.surface);
     }
     if (n.buffer != nullptr) {

@@ -140,8 +140,8 @@ TEST_F(MenuBarTest, LoginItemSequenceFollowsTheServiceStatus) {
   EXPECT_EQ(core.calls, std::vector<std::string>{"registerLoginItem"});
   // Waiting for the user's approval: the checkmark goes off and the registration is withdrawn.
   core.calls.clear();
-  core.loginStatus = 0;
-  core.registerGives = 2;
+  core.loginStatus = platform::LoginItemStatus::notRegistered;
+  core.registerGives = platform::LoginItemStatus::requiresApproval;
   host.reset();
   inspector().press("Open at Login");
   EXPECT_FALSE(view().launchAtLogin());
@@ -150,8 +150,8 @@ TEST_F(MenuBarTest, LoginItemSequenceFollowsTheServiceStatus) {
 
 TEST_F(MenuBarTest, LoginItemSequenceStopsWhenTheStatusKeepsFlipping) {
   // A service that reports the opposite of every request.
-  core.registerGives = 0;
-  core.unregisterGives = 1;
+  core.registerGives = platform::LoginItemStatus::notRegistered;
+  core.unregisterGives = platform::LoginItemStatus::enabled;
   inspector().press("Open at Login");
   EXPECT_EQ(core.calls, (std::vector<std::string>{"registerLoginItem", "unregisterLoginItem",
                                                   "registerLoginItem"}));
