@@ -118,16 +118,26 @@ TEST_F(Fading, AnInterruptedAnimationGoesOnFromWhereItIsDrawn) {
 TEST_F(Fading, ARepeatingPulseSwingsBetweenItsEndsWhileShownAndStopsWhenItGoes) {
   animation = Animation::easeInOut(0.7).repeatForever(/*reverses=*/true);
   shown.set(false);
+  main->advance(milliseconds(800));
+  shown.set(true); // from 0 to full opacity, and back, for ever
+  main->advance(milliseconds(700));
+  EXPECT_NEAR(*drawnOpacity(), 1.0, 1e-9); // full opacity at its peak
   main->advance(milliseconds(700));
   EXPECT_NEAR(*drawnOpacity(), 0.0, 1e-9);
-  main->advance(milliseconds(700));
-  EXPECT_NEAR(*drawnOpacity(), 1.0, 1e-9); // back at full opacity at its peak
   main->advance(milliseconds(350));
   EXPECT_NEAR(*drawnOpacity(), 0.5, 1e-9);
   EXPECT_TRUE(main->hasPendingTimers());
   host.stopAnimations();
   EXPECT_FALSE(host.isAnimating());
   main->advance(milliseconds(100));
+  EXPECT_FALSE(main->hasPendingTimers());
+}
+
+TEST_F(Fading, ARepeatingAnimationTowardsNothingRunsOnceAndEnds) {
+  animation = Animation::easeInOut(0.7).repeatForever(/*reverses=*/true);
+  shown.set(false);
+  main->advance(milliseconds(800));
+  EXPECT_FALSE(host.isAnimating());
   EXPECT_FALSE(main->hasPendingTimers());
 }
 
