@@ -28,6 +28,10 @@
 #include "platform/ui/x11/X11Desktop.hpp"
 #include "platform/ui/x11/X11EventPump.hpp"
 
+#include <cairo.h>
+
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -39,6 +43,17 @@ namespace murmurquill {
 namespace ui = platform::ui;
 
 namespace {
+
+constexpr int kIconSide = 22; // pixels; panels scale it to their height
+
+// The options the app was started with (after the program name), so a start at login uses
+// the same model folder and display.
+std::vector<std::string> appOptions(const std::vector<std::string> &arguments) {
+  if (arguments.empty()) {
+    return {};
+  }
+  return {arguments.begin() + 1, arguments.end()};
+}
 
 // Runs `work` on the main executor and waits for it; its exception comes back here.
 void onMain(platform::Executor &main, const std::function<void()> &work) {
@@ -111,6 +126,7 @@ public:
     services.loginItems = std::make_shared<platform::AutostartLoginItemService>(
         platform::AutostartLoginItemService::Options{environment.configDirectory() / "autostart",
                                                      "murmurquill.desktop", launcher->executable(),
+                                                     appOptions(launcher->arguments()),
                                                      "Murmurquill"});
     services.launcher = launcher;
     services.runLoop = std::move(runLoop);
@@ -123,8 +139,12 @@ public:
     buildMenuWindow();
     // The icon's view runs the first-launch task (the setup window) when it appears.
     iconLabel_ = std::make_unique<ui::HostingView>(app_->makeIconLabel(), ui::Size{22, 22});
+    iconLabel_->setAnimationExecutor(main);
+    iconLabel_->setOnUpdate([this] { publishIcon(); });
+    iconLabel_->setOnRedraw([this] { publishIcon(); });
     iconLabel_->layout();
     startStatusItem();
+    publishIcon();
   }
 
   bool connectionLost() const { return connectionLost_; }
@@ -156,7 +176,8 @@ private:
   // activation while it shows hides it, as a menu closes.
   void toggleMenuWindow(bool underPointer) {
     if (menuWindow_->isVisible() && underPointer) {
-      menuWindow_->orderOut();
+      // Closed, not only ordered out, so the menu reads its rows again when it next shows.
+      menuWindow_->close();
       return;
     }
     if (underPointer) {
@@ -180,6 +201,12 @@ private:
     }
     desktop_->activate();
     menuWindow_->makeKeyAndOrderFront();
+  }
+
+  void publishIcon() {
+    if (statusItem_ && iconLabel_) {
+      statusItem_->setIcon(DesktopApp::statusIcon(*iconLabel_, kIconSide));
+    }
   }
 
   void startStatusItem() {
@@ -257,6 +284,37 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
   items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
   items.push_back({"Quit Murmurquill", [model] { model->quit(); }});
   return items;
+}
+
+ui::StatusIcon DesktopApp::statusIcon(ui::HostingView &label, int side) {
+  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, side, side);
+  cairo_t *cr = cairo_create(surface);
+  const ui::Size size = label.size();
+  cairo_scale(cr, side / std::max(1.0, size.width), side / std::max(1.0, size.height));
+  label.draw(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  ui::StatusIcon icon{side, side, {}};
+  icon.argb.reserve(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4);
+  const unsigned char *data = cairo_image_surface_get_data(surface);
+  const int stride = cairo_image_surface_get_stride(surface);
+  for (int y = 0; y < side; ++y) {
+    const auto *row = reinterpret_cast<const std::uint32_t *>(data + y * stride);
+    for (int x = 0; x < side; ++x) {
+      // Cairo's pixels are premultiplied words in native order; the bus wants straight bytes.
+      const std::uint32_t pixel = row[x];
+      const unsigned alpha = pixel >> 24;
+      const auto straight = [alpha](unsigned channel) {
+        return static_cast<std::uint8_t>(alpha == 0 ? 0 : std::min(255u, channel * 255 / alpha));
+      };
+      icon.argb.push_back(static_cast<std::uint8_t>(alpha));
+      icon.argb.push_back(straight((pixel >> 16) & 0xff));
+      icon.argb.push_back(straight((pixel >> 8) & 0xff));
+      icon.argb.push_back(straight(pixel & 0xff));
+    }
+  }
+  cairo_surface_destroy(surface);
+  return icon;
 }
 
 void DesktopApp::showMenuWindowCentred(ui::Window &menuWindow) {

@@ -50,6 +50,10 @@ public:
   // screen, the window is shown, centred.
   static void showMenuWindowWithoutStatusArea(platform::ui::StatusNotifierItem &item,
                                               platform::ui::Window &menuWindow);
+  // The status item's icon: `label` (the menu-bar icon's view, with its animations) drawn
+  // into a square of `side` pixels.
+  static platform::ui::StatusIcon statusIcon(platform::ui::HostingView &label, int side);
+
   // Centres `menuWindow` on the main screen and brings it and the app to the front.
   static void showMenuWindowCentred(platform::ui::Window &menuWindow);
 };

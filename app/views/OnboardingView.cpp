@@ -110,6 +110,28 @@ void OnboardingView::activationRefresh() {
   core_.refreshAccessibility();
 }
 
+OnboardingView::~OnboardingView() { counting_.cancel(); }
+
+void OnboardingView::startCounting() {
+  const auto &executor = desktop_.animationExecutor();
+  if (!executor || counting_.isValid()) {
+    return;
+  }
+  counting_ = executor->after(std::chrono::seconds(1), [this, alive = std::weak_ptr<bool>(alive_)] {
+    if (!alive.lock()) {
+      return;
+    }
+    counting_ = platform::TimerHandle();
+    startCounting();
+    seconds_.set(seconds_.peek() + 1);
+  });
+}
+
+void OnboardingView::stopCounting() {
+  counting_.cancel();
+  counting_ = platform::TimerHandle();
+}
+
 void OnboardingView::finish() {
   core_.setOnboardingComplete(true);
   core_.permitHotkey();
@@ -277,6 +299,7 @@ ui::View OnboardingView::modelStatusCard() {
              .foregroundStyle(ui::Color::secondary())},
         6, ui::HorizontalAlignment::leading));
   } else {
+    (void)seconds_.get(); // a tick renders the counter again
     rows.push_back(ui::VStack(
         {ui::HStack({ui::Symbol("cpu").font(ui::Font::caption()).foregroundStyle(ui::Color::tint()),
                      ui::Text(core_.modelStatus())
@@ -284,7 +307,9 @@ ui::View OnboardingView::modelStatusCard() {
                      ui::Spacer(),
                      ui::Text(timerText(clock_->now() - *startedAt))
                          .font(ui::Font::caption2().monospacedDigit())
-                         .foregroundStyle(ui::Color::secondary())},
+                         .foregroundStyle(ui::Color::secondary())
+                         .onAppear([this] { startCounting(); })
+                         .onDisappear([this] { stopCounting(); })},
                     8),
          ui::LinearProgressView().tint(ui::Color::accent()),
          ui::Text("Compiling for the Neural Engine. Takes up to a minute or two the first time "

@@ -52,6 +52,8 @@ public:
   // Runs when the view leaves the screen.
   void finish();
 
+  ~OnboardingView() override;
+
 private:
   platform::ui::View pageView(Step step);
   platform::ui::View welcomePage();
@@ -65,11 +67,20 @@ private:
   platform::ui::View relaunchButton();
   void saveAndRelaunch();
 
+  // While the preparing counter is on screen, a timer on the desktop's executor renders the
+  // page again every second so the counter counts.
+  void startCounting();
+  void stopCounting();
+
   UIModel &core_;
   platform::ui::Desktop &desktop_;
   std::function<void()> dismiss_;
   std::shared_ptr<platform::SteadyClock> clock_;
   platform::ui::Observable<std::int64_t> page_;
+  platform::ui::Observable<std::int64_t> seconds_{0};
+  platform::TimerHandle counting_;
+  // The counting timer holds this weakly: a tick after the view died does nothing.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // "45%" for a fraction of 0.456: the fraction times 100, truncated.

@@ -42,6 +42,9 @@ ui::View RefinePanel::body() {
                          std::nullopt, ui::VerticalAlignment::center)
                   .padding(ui::kVertical, 4);
   } else {
+    // Read here, not only through the editor's binding, so every edit renders again: the
+    // window redraws and its height follows the text.
+    (void)state_->refined();
     const std::shared_ptr<RefineState> state = state_;
     const auto apply = onApply_;
     const auto copy = onCopy_;

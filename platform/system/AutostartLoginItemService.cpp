@@ -52,6 +52,14 @@ bool switchedOff(const std::filesystem::path &entry) {
 AutostartLoginItemService::AutostartLoginItemService(Options options)
     : options_(std::move(options)) {}
 
+std::string AutostartLoginItemService::execLine() const {
+  std::string line = execArgument(options_.executable.string());
+  for (const std::string &argument : options_.arguments) {
+    line += " " + execArgument(argument);
+  }
+  return line;
+}
+
 std::filesystem::path AutostartLoginItemService::entryPath() const {
   return options_.autostartDirectory / options_.fileName;
 }
@@ -82,7 +90,7 @@ void AutostartLoginItemService::registerItem() {
     out << "[Desktop Entry]\n"
         << "Type=Application\n"
         << "Name=" << options_.name << "\n"
-        << "Exec=" << execArgument(options_.executable.string()) << "\n"
+        << "Exec=" << execLine() << "\n"
         << "Terminal=false\n"
         << "X-GNOME-Autostart-enabled=true\n";
     out.flush();

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -22,6 +23,9 @@ public:
     std::string fileName = "murmurquill.desktop";
     // The program the session starts: an absolute path.
     std::filesystem::path executable;
+    // The arguments it is started with (the app's own options, such as "--model-folder" and
+    // its folder), each quoted on the entry's Exec line.
+    std::vector<std::string> arguments;
     // The entry's "Name=".
     std::string name = "Murmurquill";
   };
@@ -37,6 +41,8 @@ public:
   std::filesystem::path entryPath() const;
 
 private:
+  std::string execLine() const;
+
   Options options_;
 };
 

@@ -69,6 +69,11 @@ void Animator::start(const AnimatedChange &change) {
   }
   const auto now = executor_->now();
   AnimatedChange started = change;
+  if (started.to <= 0) {
+    // A view animating to nothing is gone once there: repeating would only keep an invisible
+    // view ticking the main thread.
+    started.animation.repeatsForever = false;
+  }
   const auto same = std::find_if(running_.begin(), running_.end(), [&](const Running &r) {
     return r.change.identity == change.identity && r.change.property == change.property;
   });

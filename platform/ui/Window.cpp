@@ -101,13 +101,23 @@ void Window::fitToContent() {
 
 bool Window::isKeyWindow() const { return desktop_.keyWindow() == this; }
 
-void Window::orderFrontRegardless() {
+void Window::comeOnScreen() {
   visible_ = true;
+  if (viewsOffScreen_ && content_) {
+    // The views left the screen when the window closed: they appear again, and their appear
+    // handlers read what may have changed meanwhile.
+    viewsOffScreen_ = false;
+    content_->update();
+  }
+}
+
+void Window::orderFrontRegardless() {
+  comeOnScreen();
   desktop_.windowOrderedFront(this);
 }
 
 void Window::makeKeyAndOrderFront() {
-  visible_ = true;
+  comeOnScreen();
   desktop_.windowOrderedFront(this);
   desktop_.windowMadeKey(this);
 }
@@ -129,6 +139,7 @@ void Window::close() {
     handler();
   }
   if (wasVisible && content_) {
+    viewsOffScreen_ = true;
     content_->disappearAll();
   }
 }

@@ -115,7 +115,8 @@ public:
   // Shows the window and makes it key. Activating the application is the caller's business.
   void makeKeyAndOrderFront();
   void orderOut();
-  // Hides the window and takes its views off the screen (their disappear handlers run).
+  // Hides the window and takes its views off the screen (their disappear handlers run); when
+  // it comes forward again its views render again and appear (their appear handlers run).
   void close();
   std::size_t closeCount() const { return closes_; }
   // Called when the window closes, before its views disappear.
@@ -123,6 +124,7 @@ public:
 
 private:
   void fitToContent();
+  void comeOnScreen();
 
   Desktop &desktop_;
   bool isPanel_ = false;
@@ -144,6 +146,7 @@ private:
   bool releasedWhenClosed_ = true;
   bool visible_ = false;
   bool fitsContent_ = false;
+  bool viewsOffScreen_ = false;
   std::size_t closes_ = 0;
   std::unique_ptr<HostingView> content_;
   std::function<void()> onClose_;

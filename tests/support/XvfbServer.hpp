@@ -14,6 +14,10 @@ public:
   // The display name (":N") to open; absent when there is neither Xvfb nor a DISPLAY, and
   // the caller should skip.
   static std::optional<std::string> display();
+  // A second private server with a window manager (openbox) running on it, so tests see what
+  // a managed window goes through: frames, size hints, gravity, focus. Absent without Xvfb
+  // or openbox, and the caller should skip.
+  static std::optional<std::string> displayWithWindowManager();
 };
 
 } // namespace mqtest

@@ -38,6 +38,7 @@ struct StatusNotifierItem::Impl {
   std::function<void(bool)> onRegistrationChanged;
   std::vector<StatusMenuItem> items; // as last shown to the panel; ids are index + 1
   std::uint32_t revision = 1;
+  StatusIcon icon; // empty: the theme icon named in the options
   // Unknown until the watcher (or the bus, when there is none) answers the first request.
   std::optional<bool> registered;
   std::string name;
@@ -112,7 +113,12 @@ struct StatusNotifierItem::Impl {
       return sd_bus_message_append(reply, "i", 0);
     }
     if (p == "IconName") {
-      return sd_bus_message_append(reply, "s", self->options.iconName.c_str());
+      // A panel prefers a theme icon it finds: none while the application draws its own.
+      return sd_bus_message_append(reply, "s",
+                                   self->icon.argb.empty() ? self->options.iconName.c_str() : "");
+    }
+    if (p == "IconPixmap" && !self->icon.argb.empty()) {
+      return appendIcon(reply, self->icon);
     }
     if (p == "IconPixmap" || p == "OverlayIconPixmap" || p == "AttentionIconPixmap") {
       return sd_bus_message_append(reply, "a(iiay)", 0);
@@ -128,6 +134,26 @@ struct StatusNotifierItem::Impl {
     }
     // OverlayIconName, AttentionIconName, AttentionMovieName, IconThemePath.
     return sd_bus_message_append(reply, "s", "");
+  }
+
+  static int appendIcon(sd_bus_message *reply, const StatusIcon &icon) {
+    int r = sd_bus_message_open_container(reply, 'a', "(iiay)");
+    if (r >= 0) {
+      r = sd_bus_message_open_container(reply, 'r', "iiay");
+    }
+    if (r >= 0) {
+      r = sd_bus_message_append(reply, "ii", icon.width, icon.height);
+    }
+    if (r >= 0) {
+      r = sd_bus_message_append_array(reply, 'y', icon.argb.data(), icon.argb.size());
+    }
+    if (r >= 0) {
+      r = sd_bus_message_close_container(reply);
+    }
+    if (r >= 0) {
+      r = sd_bus_message_close_container(reply);
+    }
+    return r;
   }
 
   static int activate(sd_bus_message *m, void *userdata, sd_bus_error *) {
@@ -552,6 +578,16 @@ void StatusNotifierItem::menuChanged() {
   Impl &x = *impl_;
   ++x.revision;
   sd_bus_emit_signal(x.bus, kMenuPath, kMenuInterface, "LayoutUpdated", "ui", x.revision, 0);
+  x.process();
+}
+
+void StatusNotifierItem::setIcon(StatusIcon icon) {
+  Impl &x = *impl_;
+  if (icon == x.icon) {
+    return;
+  }
+  x.icon = std::move(icon);
+  sd_bus_emit_signal(x.bus, kItemPath, kItemInterface, "NewIcon", "");
   x.process();
 }
 

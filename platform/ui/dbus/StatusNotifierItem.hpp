@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <stdexcept>
@@ -12,6 +13,15 @@ namespace platform::ui {
 class StatusNotifierError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
+};
+
+// An icon drawn by the application: ARGB32 pixels, not premultiplied, in network byte order,
+// row by row, as the protocol's IconPixmap carries them.
+struct StatusIcon {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint8_t> argb;
+  bool operator==(const StatusIcon &) const = default;
 };
 
 // One entry of a status item's menu.
@@ -64,6 +74,8 @@ public:
 
   // The menu's entries may have changed: the panel reads them again.
   void menuChanged();
+  // Shows `icon` in place of the theme icon and tells the panel (NewIcon) when it changed.
+  void setIcon(StatusIcon icon);
 
   // The connection's file descriptor: readable when messages arrive.
   int fd() const;

@@ -4,6 +4,7 @@
 #include "UiTestSupport.hpp"
 
 #include "platform/ui/Inspector.hpp"
+#include "platform/ui/Window.hpp"
 #include "tests/support/ui/WindowRenderer.hpp"
 
 #include <gtest/gtest.h>
@@ -131,6 +132,23 @@ TEST_F(MenuBarTest, RowsLightUpUnderThePointer) {
   EXPECT_EQ(inspector().findText("About Murmurquill")->foreground, ui::Color::primary());
   inspector().hover("Permissions & Setup", false);
   EXPECT_EQ(inspector().findText("Permissions & Setup")->foreground, ui::Color::primary());
+}
+
+// The checkmark is read again every time the menu window shows: something else (the setup
+// window) may have written the autostart entry meanwhile.
+TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
+  ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
+  window.setContentView(
+      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding)),
+      /*fitsContent=*/true);
+  window.makeKeyAndOrderFront();
+  auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
+  EXPECT_FALSE(shown.launchAtLogin());
+  window.close();
+  core.loginStatus = platform::LoginItemStatus::enabled;
+  window.makeKeyAndOrderFront();
+  EXPECT_TRUE(shown.launchAtLogin());
+  EXPECT_EQ(core.loginStatus, platform::LoginItemStatus::enabled);
 }
 
 TEST_F(MenuBarTest, LoginItemSequenceFollowsTheServiceStatus) {

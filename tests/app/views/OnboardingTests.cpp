@@ -9,6 +9,8 @@
 #include "platform/ui/Inspector.hpp"
 #include "tests/support/ui/WindowRenderer.hpp"
 
+#include "platform/system/ManualExecutor.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -235,6 +237,30 @@ TEST_F(OnboardingTest, PermissionPagesFollowTheGrantsAndAct) {
       "relaunch \u2014 a new grant doesn't reach an app that's already running."));
   core.accessibility.set(true);
   EXPECT_TRUE(inspector().hasText("Text injection is active."));
+}
+
+// On the main executor the counter counts by itself, every second, while it is shown, and
+// no timer runs once it is gone.
+TEST(OnboardingCounter, ThePreparingCounterCountsWhileShown) {
+  ui::Desktop desktop;
+  auto main = std::make_shared<platform::ManualExecutor>();
+  desktop.setAnimationExecutor(main);
+  testing::FakeUIModel core;
+  OnboardingWindowController controller{desktop, main};
+  core.savedPage = 4;
+  core.status.set("Preparing the speech model");
+  core.initStartedAt.set(main->now());
+  controller.showOnboarding(core);
+  ui::Inspector inspector(*controller.window());
+  EXPECT_TRUE(inspector.hasText("0:00"));
+  main->advance(std::chrono::seconds(42));
+  EXPECT_TRUE(inspector.hasText("0:42"));
+  main->advance(std::chrono::seconds(23));
+  EXPECT_TRUE(inspector.hasText("1:05"));
+  core.initStartedAt.set(std::nullopt);
+  core.status.set("Ready");
+  EXPECT_FALSE(inspector.hasText("1:05"));
+  EXPECT_FALSE(main->hasPendingTimers());
 }
 
 TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {

@@ -255,6 +255,41 @@ TEST_F(RecordingHUDTest, PulseRestartsFromFullOpacityOnEveryRecording) {
   EXPECT_DOUBLE_EQ(dot->node->opacity, 0.45);
 }
 
+// On the main executor's clock the dot pulses between full opacity and 0.45, and the pill
+// fades in over 0.18 s when it comes back.
+TEST_F(RecordingHUDTest, TheDotPulsesAndThePillFadesInOnTheMainClock) {
+  auto main = std::make_shared<platform::ManualExecutor>();
+  desktop.setAnimationExecutor(main);
+  hud.show(Mode::recording());
+  const std::string dot = inspector().findById("recordingDot")->identity;
+  const auto dotOpacity = [&] { return host().animatedValue(dot, "opacity").value_or(-1); };
+  EXPECT_DOUBLE_EQ(dotOpacity(), 1.0);
+  main->advance(std::chrono::milliseconds(350));
+  EXPECT_NEAR(dotOpacity(), 0.725, 1e-9);
+  main->advance(std::chrono::milliseconds(350));
+  EXPECT_NEAR(dotOpacity(), 0.45, 1e-9);
+  main->advance(std::chrono::milliseconds(700));
+  EXPECT_NEAR(dotOpacity(), 1.0, 1e-9);
+
+  hud.show(Mode::hidden());
+  EXPECT_FALSE(host().isAnimating());
+  EXPECT_FALSE(main->hasPendingTimers());
+  hud.show(Mode::notReady());
+  std::string pill;
+  for (const ui::Element &e : inspector().elements()) {
+    if (e.node->animation && e.node->animation->duration == 0.18) {
+      pill = e.identity;
+      break;
+    }
+  }
+  ASSERT_FALSE(pill.empty());
+  main->advance(std::chrono::milliseconds(90));
+  EXPECT_NEAR(host().animatedValue(pill, "opacity").value_or(-1), 0.5, 1e-9);
+  main->advance(std::chrono::milliseconds(100));
+  EXPECT_FALSE(host().isAnimating());
+  EXPECT_FALSE(main->hasPendingTimers());
+}
+
 // The controller hides a transient message after its delay only while it is still shown;
 // the HUD's `mode` is what it reads.
 TEST_F(RecordingHUDTest, TransientMessageHidesOnlyWhileStillShown) {

@@ -102,6 +102,25 @@ TEST_F(RefinePanelTest, ResultReplacesTheLoadingRowAndTheHeightFollows) {
   EXPECT_EQ(controller->panel()->frame().maxY(), top);
 }
 
+// Typing renders the panel again, so what is drawn is the edited text and the panel's height
+// follows it; a shorter result shrinks it again.
+TEST_F(RefinePanelTest, EditsAreDrawnAndTheHeightFollowsTheText) {
+  open();
+  controller->showResult("Helo world");
+  ui::Panel *panel = controller->panel();
+  const double oneLine = panel->frame().height();
+  const std::size_t renders = panel->contentView()->renderCount();
+  inspector().type("xyz");
+  EXPECT_GT(panel->contentView()->renderCount(), renders);
+  EXPECT_TRUE(inspector().hasText("Helo worldxyz"));
+  inspector().type(std::string(6, '\n'));
+  const double sevenLines = panel->frame().height();
+  EXPECT_GT(sevenLines, oneLine);
+  EXPECT_EQ(panel->frame().size, panel->contentView()->idealSize());
+  controller->showResult("Hi");
+  EXPECT_EQ(panel->frame().height(), oneLine);
+}
+
 TEST_F(RefinePanelTest, ApplySuccessClosesThePanel) {
   open();
   controller->showResult("Refined text.");

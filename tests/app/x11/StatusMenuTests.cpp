@@ -5,11 +5,16 @@
 #include "platform/system/Clock.hpp"
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"
+#include "platform/system/ManualExecutor.hpp"
+#include "app/views/MenuBarIconLabel.hpp"
 #include "tests/support/SessionBus.hpp"
 
 #include <gtest/gtest.h>
 
 #include <poll.h>
+
+#include <algorithm>
+#include <chrono>
 
 namespace murmurquill {
 namespace {
@@ -105,6 +110,38 @@ TEST(StatusAreaFallbackTest, WithoutAWatcherTheMenuWindowOpens) {
   EXPECT_TRUE(menu.isKeyWindow());
   EXPECT_TRUE(desktop.isActive());
   EXPECT_EQ(menu.frame().midX(), 600);
+}
+
+// The status item's icon is the menu-bar icon's view drawn: dimmed to 0.45 until the model is
+// ready, then brought to full opacity over 0.4 s.
+TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
+  ui::Desktop desktop;
+  auto main = std::make_shared<platform::ManualExecutor>();
+  auto core = std::make_shared<testing::FakeUIModel>();
+  core->complete = true;
+  OnboardingWindowController onboarding{desktop, main};
+  ui::HostingView label(std::make_shared<MenuBarIconLabel>(core, onboarding, main),
+                        ui::Size{22, 22});
+  label.setAnimationExecutor(main);
+  const auto strongestAlpha = [&] {
+    const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
+    EXPECT_EQ(icon.argb.size(), 22u * 22u * 4u);
+    int most = 0;
+    for (std::size_t i = 0; i < icon.argb.size(); i += 4) {
+      most = std::max(most, static_cast<int>(icon.argb[i]));
+    }
+    return most / 255.0;
+  };
+  const double loading = strongestAlpha();
+  core->modelReady.set(true);
+  main->advance(std::chrono::milliseconds(200));
+  const double halfway = strongestAlpha();
+  main->advance(std::chrono::milliseconds(250));
+  const double ready = strongestAlpha();
+  EXPECT_GT(ready, 0.5);
+  EXPECT_NEAR(loading / ready, 0.45, 0.02);
+  EXPECT_NEAR(halfway / ready, 0.725, 0.02);
+  EXPECT_FALSE(main->hasPendingTimers());
 }
 
 } // namespace

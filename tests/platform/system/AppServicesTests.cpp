@@ -42,6 +42,17 @@ TEST_F(AutostartTest, RegisteringWritesAnEntryThatStartsTheExecutable) {
   EXPECT_NO_THROW(service.unregisterItem()) << "an absent entry is no error";
 }
 
+TEST_F(AutostartTest, TheEntryKeepsTheAppsOptions) {
+  options.arguments = {"--model-folder", "/home/me/My Models"};
+  AutostartLoginItemService service(options);
+  service.registerItem();
+  const std::string entry = mqtest::TempDir::read(service.entryPath());
+  EXPECT_NE(entry.find("Exec=\"" + executable.string() +
+                       "\" \"--model-folder\" \"/home/me/My Models\"\n"),
+            std::string::npos)
+      << entry;
+}
+
 TEST_F(AutostartTest, ExecArgumentsAreEscapedTwice) {
   options.executable = temp.write("bin/100% \"$odd\\", "#!/bin/sh\n");
   AutostartLoginItemService service(options);

@@ -1,5 +1,7 @@
 #include "platform/ui/HostingView.hpp"
 #include "platform/ui/Inspector.hpp"
+#include "platform/ui/Window.hpp"
+#include "platform/ui/Desktop.hpp"
 
 #include <gtest/gtest.h>
 
@@ -65,6 +67,25 @@ TEST(HostingView, AppearDisappearAndChangeHandlersRunOnTransitions) {
   showBadge.set(true);
   host.disappearAll();
   EXPECT_EQ(events.back(), "disappear");
+}
+
+TEST(HostingView, ViewsAppearAgainWhenAClosedWindowComesBack) {
+  Desktop desktop;
+  Window window(desktop, makeRect(0, 0, 200, 100), kTitled | kClosable);
+  int appeared = 0;
+  int disappeared = 0;
+  window.setContentView(std::make_unique<HostingView>([&] {
+    return Text("menu").onAppear([&] { ++appeared; }).onDisappear([&] { ++disappeared; });
+  }));
+  window.makeKeyAndOrderFront();
+  EXPECT_EQ(appeared, 1);
+  window.orderOut();
+  window.orderFrontRegardless();
+  EXPECT_EQ(appeared, 1);
+  window.close();
+  EXPECT_EQ(disappeared, 1);
+  window.makeKeyAndOrderFront();
+  EXPECT_EQ(appeared, 2);
 }
 
 TEST(HostingView, ComponentStateLivesWhileItsPlaceDoes) {

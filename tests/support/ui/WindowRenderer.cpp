@@ -1,5 +1,7 @@
 #include "tests/support/ui/WindowRenderer.hpp"
 
+#include "tests/support/ui/LayoutCheck.hpp"
+
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/TextLayout.hpp"
 #include "platform/ui/Window.hpp"
@@ -198,6 +200,14 @@ void drawWindow(cairo_t *cr, Window &window, DrawReport *report) {
 }
 
 DrawReport renderWindow(Window &window, const std::string &path, double scale) {
+  const std::vector<std::string> problems = mqtest::layoutProblems(window);
+  if (!problems.empty()) {
+    std::string message = path + ": the layout of \"" + window.title() + "\" is not sound:";
+    for (const std::string &problem : problems) {
+      message += "\n  " + problem;
+    }
+    throw LayoutError(message);
+  }
   DrawReport report;
   const Size size = window.frame().size;
   renderTo(

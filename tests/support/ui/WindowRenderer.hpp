@@ -23,12 +23,19 @@ class Window;
 // with the frame's top-left corner at the origin of `cr`.
 void drawWindow(cairo_t *cr, Window &window, DrawReport *report = nullptr);
 
-// Writes one window. `scale` is device pixels per point (2 for a sharp PNG).
+// Writes one window. `scale` is device pixels per point (2 for a sharp PNG). Throws
+// LayoutError, naming each fault, when a shown view lies outside the window or a text is
+// clipped (layoutProblems), so every picture a test takes also checks its layout.
 DrawReport renderWindow(Window &window, const std::string &path, double scale = 2.0);
 
 // Writes every screen of the desktop with its menu bar and dock areas, the visible windows
 // in their order, and the pointer.
 DrawReport renderDesktop(Desktop &desktop, const std::string &path, double scale = 1.0);
+
+class LayoutError : public std::runtime_error {
+public:
+  using std::runtime_error::runtime_error;
+};
 
 // Thrown when a file cannot be written.
 class RenderError : public std::runtime_error {
