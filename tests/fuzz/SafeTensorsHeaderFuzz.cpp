@@ -4,7 +4,7 @@
 // size a buffer from what a damaged header claims (every allocation above 256 MiB is refused and
 // counted as a failure).
 
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/allocation-counter/AllocationCounter.hpp"

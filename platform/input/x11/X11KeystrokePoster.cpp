@@ -87,6 +87,33 @@ const std::vector<PasteRoute> &standardPasteRoutes() {
       table.push_back({name, PasteKey::controlShiftV});
     }
     table.push_back({"xedit", PasteKey::typeText});
+    // Browsers, office suites and text editors whose fields undo a paste with Control+Z.
+    for (const char *name : {"firefox",
+                             "firefox-esr",
+                             "navigator",
+                             "chromium",
+                             "chromium-browser",
+                             "google-chrome",
+                             "brave-browser",
+                             "microsoft-edge",
+                             "thunderbird",
+                             "libreoffice",
+                             "soffice",
+                             "gedit",
+                             "gnome-text-editor",
+                             "org.gnome.texteditor",
+                             "mousepad",
+                             "pluma",
+                             "xed",
+                             "kate",
+                             "kwrite",
+                             "code",
+                             "sublime_text",
+                             "geany",
+                             "abiword",
+                             "featherpad"}) {
+      table.push_back({name, PasteKey::controlV, /*undoes=*/true});
+    }
     return table;
   }();
   return routes;
@@ -416,22 +443,27 @@ std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
   return {};
 }
 
-PasteKey pasteKeyFor(const std::vector<PasteRoute> &routes, const std::string &instance,
-                     const std::string &windowClass) {
+PasteRoute routeFor(const std::vector<PasteRoute> &routes, const std::string &instance,
+                    const std::string &windowClass) {
   const std::string a = lowered(instance);
   const std::string b = lowered(windowClass);
   for (const PasteRoute &route : routes) {
     const std::string name = lowered(route.windowClass);
     if ((!a.empty() && a == name) || (!b.empty() && b == name)) {
-      return route.key;
+      return route;
     }
   }
-  return PasteKey::controlV;
+  return PasteRoute{windowClass, PasteKey::controlV, /*undoes=*/false};
 }
 
 PasteKey X11KeystrokePoster::focusedPasteKey() {
   const auto [instance, windowClass] = focusedWindowClass();
-  return pasteKeyFor(options_.pasteRoutes, instance, windowClass);
+  return routeFor(options_.pasteRoutes, instance, windowClass).key;
+}
+
+bool X11KeystrokePoster::focusedApplicationUndoes() {
+  const auto [instance, windowClass] = focusedWindowClass();
+  return routeFor(options_.pasteRoutes, instance, windowClass).undoes;
 }
 
 } // namespace platform

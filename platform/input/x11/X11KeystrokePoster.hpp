@@ -23,19 +23,21 @@ enum class PasteKey {
   typeText,      // programs with no paste key (Xt/Xaw): the text is typed key by key
 };
 
-// A window class and how its windows paste.
+// A window class, how its windows paste, and whether Control+Z undoes a paste there.
 struct PasteRoute {
   std::string windowClass; // WM_CLASS instance or class, compared ignoring case
   PasteKey key = PasteKey::controlV;
+  bool undoes = false;
 };
 
-// The paste routes of the common terminals and of the Xt programs that edit text; every other
-// window pastes with Control+V.
+// The paste routes of the common terminals, of the Xt programs that edit text and of the
+// applications known to undo with Control+Z; every other window pastes with Control+V, and its
+// undo is unknown.
 const std::vector<PasteRoute> &standardPasteRoutes();
 
 // How a window of WM_CLASS `instance` and `windowClass` pastes by `routes`.
-PasteKey pasteKeyFor(const std::vector<PasteRoute> &routes, const std::string &instance,
-                     const std::string &windowClass);
+PasteRoute routeFor(const std::vector<PasteRoute> &routes, const std::string &instance,
+                    const std::string &windowClass);
 
 // How the X11 poster connects and pastes.
 struct X11KeystrokePosterOptions {
@@ -94,6 +96,9 @@ public:
   std::pair<std::string, std::string> focusedWindowClass();
   // How the focused window pastes, by its class.
   PasteKey focusedPasteKey();
+  // True when the focused window's class is known to undo with Control+Z (a GTK 3 entry,
+  // a terminal and xedit do not).
+  bool focusedApplicationUndoes() override;
 
 private:
   struct Chord {

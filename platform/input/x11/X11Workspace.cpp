@@ -5,9 +5,9 @@
 
 namespace platform {
 
-X11Workspace::X11Workspace(X11WorkspaceOptions options) {
+X11Workspace::X11Workspace(X11WorkspaceOptions options) : options_(std::move(options)) {
   try {
-    connection_ = X11Connection::open(options.connection);
+    connection_ = X11Connection::open(options_.connection);
   } catch (const X11Error &) {
     connection_.reset();
   }
@@ -110,6 +110,9 @@ bool X11Workspace::activateApplication(ProcessId pid) {
   if (!target) {
     return false;
   }
+  // Selected before asking, so no change of the focus can slip between the request and the wait.
+  XSelectInput(display, connection_->rootWindow(), PropertyChangeMask);
+  XSelectInput(display, *target, FocusChangeMask);
   X11Connection::ErrorTrap trap(*connection_);
   if (hasWindowManager()) {
     XEvent message{};
@@ -126,7 +129,61 @@ bool X11Workspace::activateApplication(ProcessId pid) {
     XMapRaised(display, *target);
     XSetInputFocus(display, *target, RevertToPointerRoot, CurrentTime);
   }
-  return trap.finish() == 0;
+  const bool asked = trap.finish() == 0;
+  if (asked) {
+    waitForFocus(*target);
+  }
+  X11Connection::ErrorTrap unselect(*connection_);
+  XSelectInput(display, *target, NoEventMask);
+  XSelectInput(display, connection_->rootWindow(), NoEventMask);
+  unselect.finish();
+  // Nothing else reads this connection's events: what the wait left is dropped.
+  connection_->dispatchPending([](XEvent &) {});
+  return asked;
+}
+
+bool X11Workspace::focusIsWithin(X11Id window) const {
+  Display *display = connection_->display();
+  X11Connection::ErrorTrap trap(*connection_);
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(display, &focus, &revert);
+  // The focus may sit on the window or on one of its descendants (a toolkit's focus proxy).
+  while (focus != None && focus != PointerRoot && focus != connection_->rootWindow()) {
+    if (focus == window) {
+      return true;
+    }
+    Window root = None;
+    Window parent = None;
+    Window *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, focus, &root, &parent, &children, &count)) {
+      return false;
+    }
+    if (children != nullptr) {
+      XFree(children);
+    }
+    focus = parent;
+  }
+  return false;
+}
+
+void X11Workspace::waitForFocus(X11Id window) {
+  const auto deadline = std::chrono::steady_clock::now() + options_.focusTimeout;
+  const X11Id root = connection_->rootWindow();
+  // The window manager moves the focus some time after the request: each notice of a new
+  // active window or of focus coming in is a moment to look again.
+  while (!focusIsWithin(window)) {
+    XEvent event;
+    if (!connection_->waitForEvent(
+            [root](const XEvent &candidate) {
+              return (candidate.type == PropertyNotify && candidate.xproperty.window == root) ||
+                     candidate.type == FocusIn;
+            },
+            event, deadline)) {
+      return;
+    }
+  }
 }
 
 } // namespace platform

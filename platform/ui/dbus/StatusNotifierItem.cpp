@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 
 #include <systemd/sd-bus.h>
@@ -37,7 +38,8 @@ struct StatusNotifierItem::Impl {
   std::function<void(bool)> onRegistrationChanged;
   std::vector<StatusMenuItem> items; // as last shown to the panel; ids are index + 1
   std::uint32_t revision = 1;
-  bool registered = false;
+  // Unknown until the watcher (or the bus, when there is none) answers the first request.
+  std::optional<bool> registered;
   std::string name;
   sd_bus *bus = nullptr;
   sd_bus_slot *itemSlot = nullptr;
@@ -46,7 +48,7 @@ struct StatusNotifierItem::Impl {
   sd_bus_slot *registerSlot = nullptr;
 
   void setRegistered(bool now) {
-    if (registered == now) {
+    if (registered && *registered == now) {
       return;
     }
     registered = now;
@@ -534,10 +536,14 @@ StatusNotifierItem::~StatusNotifierItem() {
   sd_bus_flush_close_unref(x.bus);
 }
 
-bool StatusNotifierItem::isRegistered() const { return impl_->registered; }
+bool StatusNotifierItem::isRegistered() const { return impl_->registered.value_or(false); }
 
 void StatusNotifierItem::setOnRegistrationChanged(std::function<void(bool)> handler) {
   impl_->onRegistrationChanged = std::move(handler);
+  if (impl_->registered && impl_->onRegistrationChanged) {
+    const auto copy = impl_->onRegistrationChanged;
+    copy(*impl_->registered);
+  }
 }
 
 const std::string &StatusNotifierItem::busName() const { return impl_->name; }

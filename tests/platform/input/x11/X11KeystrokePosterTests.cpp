@@ -140,13 +140,16 @@ struct RouteCase {
   const char *instance;
   const char *windowClass;
   PasteKey key;
+  bool undoes = false;
 };
 
 class PasteRouteTable : public ::testing::TestWithParam<RouteCase> {};
 
 TEST_P(PasteRouteTable, EachWindowClassPastesItsOwnWay) {
   const auto &c = GetParam();
-  EXPECT_EQ(pasteKeyFor(standardPasteRoutes(), c.instance, c.windowClass), c.key);
+  const PasteRoute route = routeFor(standardPasteRoutes(), c.instance, c.windowClass);
+  EXPECT_EQ(route.key, c.key);
+  EXPECT_EQ(route.undoes, c.undoes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -164,7 +167,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RouteCase{"Kitty", "kitty", "kitty", PasteKey::controlShiftV},
                       RouteCase{"Alacritty", "Alacritty", "Alacritty", PasteKey::controlShiftV},
                       RouteCase{"Xedit", "xedit", "Xedit", PasteKey::typeText},
-                      RouteCase{"Gedit", "gedit", "Gedit", PasteKey::controlV},
+                      RouteCase{"Gedit", "gedit", "Gedit", PasteKey::controlV, true},
+                      RouteCase{"Firefox", "Navigator", "firefox-esr", PasteKey::controlV, true},
+                      RouteCase{"Gtk3Entry", "python3", "Python3", PasteKey::controlV, false},
                       RouteCase{"NoClass", "", "", PasteKey::controlV}),
     [](const auto &info) { return std::string(info.param.name); });
 

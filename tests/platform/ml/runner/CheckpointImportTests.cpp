@@ -4,8 +4,8 @@
 
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 #include "tests/support/ErrorText.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"

@@ -1,4 +1,4 @@
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 
 #include "platform/ml/runner/kernels/Half.hpp"
 

@@ -1,10 +1,10 @@
 #include "platform/ml/CheckpointImport.hpp"
 
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/models/MelFilterbank.hpp"
-#include "platform/ml/runner/models/ModelConfig.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/importer/MelFilterbank.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 #include "platform/system/BoundedJsonParser.hpp"
 #include "platform/system/FileContents.hpp"
 

@@ -1,4 +1,4 @@
-#include "platform/ml/runner/models/BoundedJson.hpp"
+#include "platform/ml/runner/formats/BoundedJson.hpp"
 
 #include <algorithm>
 

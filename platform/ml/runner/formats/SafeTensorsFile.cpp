@@ -1,8 +1,8 @@
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 
 #include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/formats/BoundedJson.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
-#include "platform/ml/runner/models/BoundedJson.hpp"
 #include "platform/system/FileDescriptor.hpp"
 
 #include <nlohmann/json.hpp>
