@@ -17,7 +17,7 @@ namespace {
 // that walks a value recursively.
 constexpr JsonLimits kLimits{.maxDepth = 16, .maxMembers = 4096, .maxValues = 65536};
 
-bool isOwnedValue(const nlohmann::json &value) {
+bool isPlainValue(const nlohmann::json &value) {
   return value.is_boolean() || value.is_string() || value.is_number();
 }
 
@@ -45,9 +45,11 @@ void JsonFileSettings::load(const std::set<std::string> &ownedKeys) {
     setAside();
     return;
   }
+  // A key that holds a value of another kind still holds something (a Boolean read of it is
+  // false, not the key's default), so it is kept, without the value.
   for (const auto &[key, value] : document.items()) {
-    if (isOwnedValue(value) && (ownedKeys.empty() || ownedKeys.count(key) != 0)) {
-      values_[key] = value.dump();
+    if (ownedKeys.empty() || ownedKeys.count(key) != 0) {
+      values_[key] = isPlainValue(value) ? value.dump() : "null";
     }
   }
 }

@@ -17,8 +17,9 @@ namespace platform {
 // The file is outside data: anything may have written it. A file that is not a JSON object, is
 // larger than kMaxFileBytes or nests deeper than the settings ever do is set aside as
 // "<name>.unreadable" rather than overwritten. Of a readable file only the members the store
-// owns are kept: top-level keys (those of `ownedKeys`, or any when it is empty) whose values
-// are Booleans, strings or numbers. Main thread only.
+// owns are kept: the top-level keys of `ownedKeys` (any when it is empty), with their values
+// when these are Booleans, strings or numbers and as null otherwise, so nothing nested is kept
+// or written back. Main thread only.
 class JsonFileSettings final : public Settings {
 public:
   // Settings files hold a few hundred bytes.

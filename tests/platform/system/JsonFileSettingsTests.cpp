@@ -92,30 +92,33 @@ TEST(JsonFileSettingsTest, AFileTooDeepOrTooLargeIsSetAside) {
 TEST(JsonFileSettingsTest, KeepsOnlyTheOwnedKeysWithPlainValuesAndWritesCompactly) {
   mqtest::TempDir temp;
   const auto file = temp.write("settings.json", R"({
-    "refineEnabled": true,
+    "refineEnabled": {"a": {"b": {"c": [[[[1]]]]}}},
     "selectedHotkeyKey": ["leftOption", {"nested": [1, 2, 3]}],
     "onboardingResumePage": 2,
-    "stranger": "kept by nobody",
-    "padding": {"a": {"b": {"c": [[[[1]]]]}}}
+    "stranger": "kept by nobody"
   })");
   {
     JsonFileSettings settings(file, {"refineEnabled", "selectedHotkeyKey", "onboardingResumePage"});
-    EXPECT_EQ(settings.boolValue("refineEnabled"), true);
     EXPECT_EQ(settings.intValue("onboardingResumePage"), 2);
-    EXPECT_FALSE(settings.contains("selectedHotkeyKey")) << "a nested value is no setting";
+    // A key holding something else still holds something: no Boolean, no string.
+    EXPECT_TRUE(settings.contains("refineEnabled"));
+    EXPECT_EQ(settings.boolValue("refineEnabled"), std::nullopt);
+    EXPECT_EQ(settings.stringValue("selectedHotkeyKey"), std::nullopt);
     EXPECT_FALSE(settings.contains("stranger"));
-    EXPECT_FALSE(settings.contains("padding"));
     settings.setString("selectedHotkeyKey", "rightOption");
   }
   EXPECT_EQ(mqtest::TempDir::read(file),
-            "{\"onboardingResumePage\":2,\"refineEnabled\":true,\"selectedHotkeyKey\":"
+            "{\"onboardingResumePage\":2,\"refineEnabled\":null,\"selectedHotkeyKey\":"
             "\"rightOption\"}\n");
   EXPECT_FALSE(std::filesystem::exists(file.string() + ".unreadable"));
 
-  // Without a list of keys every top-level key keeps its plain value, and only that.
+  // Without a list of keys every top-level key is kept, with its plain value only.
   JsonFileSettings any(temp.write("any.json", R"({"stranger": "x", "padding": {"a": 1}})"));
-  EXPECT_TRUE(any.contains("stranger"));
-  EXPECT_FALSE(any.contains("padding"));
+  EXPECT_EQ(any.stringValue("stranger"), "x");
+  EXPECT_TRUE(any.contains("padding"));
+  any.setBool("refineEnabled", true);
+  EXPECT_EQ(mqtest::TempDir::read(temp / "any.json"),
+            "{\"padding\":null,\"refineEnabled\":true,\"stranger\":\"x\"}\n");
 }
 
 } // namespace
