@@ -63,11 +63,12 @@ function(mq_add_umbrella name)
   add_library(mq::${name} ALIAS ${name})
 endfunction()
 
-# mq_add_test(<name> [DEPS ...]): one test executable from every .cpp of the calling folder,
+# mq_add_test(<name> [DEPS ...] [PROPERTIES <key> <value>...]): one test executable from every .cpp of the calling folder,
 # registered with CTest test by test. Discovery happens before the tests run, not at build
-# time, so a sanitizer build does not run binaries while linking.
+# time, so a sanitizer build does not run binaries while linking. PROPERTIES go on every
+# test of the executable.
 function(mq_add_test name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;PROPERTIES" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(NOT sources)
     return()
@@ -76,5 +77,10 @@ function(mq_add_test name)
   target_link_libraries(${name} PRIVATE mq_options mq_test_support ${ARG_DEPS}
     GTest::gtest GTest::gmock GTest::gtest_main)
   # A loaded machine can take seconds to start a sanitizer build; listing is not the test.
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+  if(ARG_PROPERTIES)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+      PROPERTIES ${ARG_PROPERTIES})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+  endif()
 endfunction()
