@@ -135,4 +135,22 @@ TEST(ToolArgumentsTest, EveryToolExplainsItselfAndRefusesUnknownOptions) {
   }
 }
 
+// A device that is not one of the machine's inputs, or not a number at all, is refused with the
+// list of devices instead of recording from the default one.
+TEST(ToolArgumentsTest, RecordRefusesADeviceItDoesNotHave) {
+  for (const char *device : {"abc", "99", "-1", "7x"}) {
+    SCOPED_TRACE(device);
+    mqtest::TempDir folder;
+    EXPECT_EQ(run(folder.path(), std::string("'") + MQ_RECORD_TOOL + "' --device " + device +
+                                     " --seconds 1 take.wav"),
+              2);
+    const std::string err = mqtest::TempDir::read(folder / "stderr.txt");
+    EXPECT_NE(err.find(std::string("record: --device ") + device +
+                       ": not the ID of an input device; input devices:\n"),
+              std::string::npos)
+        << err;
+    EXPECT_FALSE(fs::exists(folder / "take.wav"));
+  }
+}
+
 } // namespace
