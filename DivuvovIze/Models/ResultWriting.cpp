@@ -177,9 +177,8 @@ void writePlain(const fs::path &path, const std::string &bytes) {
 // may already be as long as a name can be.
 void writeAtomically(const fs::path &path, const std::string &bytes) {
   static std::atomic<unsigned> written{0};
-  const fs::path temporary =
-      path.parent_path() / ("." + std::to_string(::getpid()) + "-" + std::to_string(++written) +
-                            ".result.tmp");
+  const fs::path temporary = path.parent_path() / ("." + std::to_string(::getpid()) + "-" +
+                                                   std::to_string(++written) + ".result.tmp");
   try {
     writePlain(temporary, bytes);
     fs::rename(temporary, path);

@@ -13,11 +13,11 @@
 #include "DivuvovIze/Decoding/FeatureExtractor.hpp"
 #include "DivuvovIze/Decoding/SegmentSeeker.hpp"
 #include "DivuvovIze/Decoding/TextDecoder.hpp"
+#include "DivuvovIze/Decoding/WhisperMLModel.hpp"
 #include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
-#include "DivuvovIze/Decoding/WhisperMLModel.hpp"
 #include "platform/ml/CheckpointImport.hpp"
 
 namespace divuvovize {
@@ -139,8 +139,8 @@ void DivuvovIze::setupModels(const std::optional<std::string> &model,
             : recommendedRemoteModels(repo, downloadBase, modelToken, remoteConfigName, endpoint)
                   .defaultModel;
   try {
-    modelFolder =
-        DivuvovIze::download(variant, downloadBase, useBackgroundDownloadSession_, repo, modelToken, endpoint);
+    modelFolder = DivuvovIze::download(variant, downloadBase, useBackgroundDownloadSession_, repo,
+                                       modelToken, endpoint);
   } catch (const std::exception &error) {
     throw WhisperError::modelsUnavailable(
         std::string("Model not found. Please check the model or repo name and try again.\n"

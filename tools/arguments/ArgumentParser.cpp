@@ -35,10 +35,9 @@ void ArgumentParser::flag(std::string name, std::string help, std::function<void
   options_.push_back({std::move(name), "", std::move(help), std::move(set), nullptr});
 }
 
-void ArgumentParser::option(std::string name, std::string valueName, std::string help,
-                            Setter set) {
-  options_.push_back({std::move(name), std::move(valueName), std::move(help), nullptr,
-                      std::move(set)});
+void ArgumentParser::option(std::string name, std::string valueName, std::string help, Setter set) {
+  options_.push_back(
+      {std::move(name), std::move(valueName), std::move(help), nullptr, std::move(set)});
 }
 
 void ArgumentParser::positional(std::string name, std::string help) {
@@ -128,8 +127,8 @@ std::string ArgumentParser::help() const {
   }
   text += "\nOptions:\n";
   for (const auto &entry : options_) {
-    text += indented(entry.name + (entry.valueName.empty() ? "" : " " + entry.valueName),
-                     entry.help);
+    text +=
+        indented(entry.name + (entry.valueName.empty() ? "" : " " + entry.valueName), entry.help);
   }
   text += indented("-h, --help", "print this help and exit");
   for (const auto &note : notes_) {
@@ -142,9 +141,8 @@ int exitStatus(ArgumentParser::Outcome outcome) {
   return outcome == ArgumentParser::Outcome::help ? 0 : 2;
 }
 
-std::optional<unsigned long long> parseWholeNumber(const std::string &text,
-                                                   unsigned long long minimum,
-                                                   unsigned long long maximum) {
+std::optional<unsigned long long>
+parseWholeNumber(const std::string &text, unsigned long long minimum, unsigned long long maximum) {
   if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
     return std::nullopt;
   }

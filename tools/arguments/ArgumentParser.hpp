@@ -63,8 +63,7 @@ private:
 int exitStatus(ArgumentParser::Outcome outcome);
 
 // A whole decimal number in [minimum, maximum] ("12", not "12abc", "-1" or "1e3").
-std::optional<unsigned long long> parseWholeNumber(const std::string &text,
-                                                   unsigned long long minimum,
-                                                   unsigned long long maximum);
+std::optional<unsigned long long>
+parseWholeNumber(const std::string &text, unsigned long long minimum, unsigned long long maximum);
 
 } // namespace murmurquill

@@ -42,8 +42,8 @@ std::optional<std::pair<std::size_t, float>> scriptedLogit(const std::string &va
 // Accepts `value` when it is one of `choices`, handing it to `set`.
 ArgumentParser::Setter oneOf(std::vector<std::string> choices,
                              std::function<void(const std::string &)> set) {
-  return [choices = std::move(choices), set = std::move(set)](
-             const std::string &value) -> std::optional<std::string> {
+  return [choices = std::move(choices),
+          set = std::move(set)](const std::string &value) -> std::optional<std::string> {
     if (std::find(choices.begin(), choices.end(), value) == choices.end()) {
       std::string known;
       for (const auto &choice : choices) {
@@ -94,9 +94,9 @@ ArgumentParser makeParser(Arguments &arguments) {
                 });
   parser.option("--weights", "T", "the weights' type: float16 (the default) or float32",
                 oneOf({"float16", "float32"}, [&options](const std::string &value) {
-                  options.weightType = value == "float16"
-                                           ? platform::runner::SafeTensorsFile::ElementType::float16
-                                           : platform::runner::SafeTensorsFile::ElementType::float32;
+                  options.weightType =
+                      value == "float16" ? platform::runner::SafeTensorsFile::ElementType::float16
+                                         : platform::runner::SafeTensorsFile::ElementType::float32;
                 }));
   parser.option("--mels", "M", "mel bins of the front end: 80 (the default) or 128",
                 oneOf({"80", "128"}, [&arguments](const std::string &value) {

@@ -32,8 +32,8 @@ std::string deviceList(const std::vector<divuvovize::AudioDevice> &devices) {
   }
   std::string list;
   for (const auto &device : devices) {
-    list += std::to_string(device.id) + "\t" + (device.name.empty() ? "(unnamed)" : device.name) +
-            "\n";
+    list +=
+        std::to_string(device.id) + "\t" + (device.name.empty() ? "(unnamed)" : device.name) + "\n";
   }
   return list;
 }
@@ -55,7 +55,8 @@ struct Arguments {
 };
 
 ArgumentParser makeParser(Arguments &arguments) {
-  ArgumentParser parser("record", {"record --list-devices", "record [--device ID] [--seconds N] OUTPUT.wav"},
+  ArgumentParser parser("record",
+                        {"record --list-devices", "record [--device ID] [--seconds N] OUTPUT.wav"},
                         "Records an input device to a 16 kHz mono WAV file, printing the level\n"
                         "as it goes.");
   parser.positional("OUTPUT.wav", "the file to write (replaced when it exists)");
@@ -68,7 +69,8 @@ ArgumentParser makeParser(Arguments &arguments) {
                   arguments.device = value;
                   return std::nullopt;
                 });
-  parser.option("--seconds", "N", "how long to record, in seconds, above 0 and up to a day (default 5)",
+  parser.option("--seconds", "N",
+                "how long to record, in seconds, above 0 and up to a day (default 5)",
                 [&arguments](const std::string &value) -> std::optional<std::string> {
                   char *end = nullptr;
                   const double seconds = std::strtod(value.c_str(), &end);

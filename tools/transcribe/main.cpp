@@ -314,8 +314,8 @@ int main(int argc, char **argv) {
     }
   }
   if (arguments.modelFolder) {
-    if (const auto problem = pathProblem(*arguments.modelFolder, fs::file_type::directory,
-                                         "no such model folder")) {
+    if (const auto problem =
+            pathProblem(*arguments.modelFolder, fs::file_type::directory, "no such model folder")) {
       std::cerr << "transcribe: " << *arguments.modelFolder << ": " << *problem << "\n";
       return kBadModel;
     }
@@ -335,8 +335,8 @@ int main(int argc, char **argv) {
   const std::vector<std::string> names = outputNames(arguments.files);
   int status = 0;
   for (std::size_t i = 0; i < arguments.files.size(); ++i) {
-    status = std::max(status,
-                      transcribeOne(*engine, arguments, options, arguments.files[i], names[i]));
+    status =
+        std::max(status, transcribeOne(*engine, arguments, options, arguments.files[i], names[i]));
   }
   return status;
 }

@@ -45,8 +45,8 @@ Parsed parse(std::vector<const char *> argv) {
   argv.insert(argv.begin(), "tool");
   std::ostringstream out;
   std::ostringstream err;
-  parsed.outcome = parser.parse(static_cast<int>(argv.size()), argv.data(), parsed.positionals,
-                                out, err);
+  parsed.outcome =
+      parser.parse(static_cast<int>(argv.size()), argv.data(), parsed.positionals, out, err);
   parsed.out = out.str();
   parsed.err = err.str();
   return parsed;
@@ -73,8 +73,8 @@ TEST(ArgumentParserTest, RefusesWhatItDoesNotKnowWithTheUsageAndTheReason) {
   for (const auto &[argv, reason] : cases) {
     const Parsed parsed = parse(argv);
     EXPECT_EQ(parsed.outcome, ArgumentParser::Outcome::usageError) << reason;
-    EXPECT_EQ(parsed.err, "usage: tool [--verbose] [--level N] FILE...\n" + reason +
-                              " (see tool --help)\n");
+    EXPECT_EQ(parsed.err,
+              "usage: tool [--verbose] [--level N] FILE...\n" + reason + " (see tool --help)\n");
     EXPECT_EQ(parsed.out, "");
   }
 }

@@ -14,8 +14,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -97,10 +97,9 @@ TEST(ParallelFor, CoversEveryIndexOnceForAnyRangeGrainAndChunkCount) {
     std::size_t begin, end, grain, chunksPerThread;
   };
   // Chunk counts out of range are clamped to 1 and kMaxChunksPerThread.
-  for (const Case c : {Case{0, 0, 1, 4}, Case{5, 6, 1, 4}, Case{0, 1000, 1, 4},
-                       Case{3, 1003, 7, 4}, Case{0, 100, 1000, 4}, Case{10, 100000, 64, 4},
-                       Case{0, 100000, 1, 16}, Case{0, 100000, 1, 1000}, Case{0, 1000, 1, 0},
-                       Case{0, 37, 1, 16}}) {
+  for (const Case c : {Case{0, 0, 1, 4}, Case{5, 6, 1, 4}, Case{0, 1000, 1, 4}, Case{3, 1003, 7, 4},
+                       Case{0, 100, 1000, 4}, Case{10, 100000, 64, 4}, Case{0, 100000, 1, 16},
+                       Case{0, 100000, 1, 1000}, Case{0, 1000, 1, 0}, Case{0, 37, 1, 16}}) {
     SCOPED_TRACE(std::to_string(c.begin) + ".." + std::to_string(c.end) + " grain " +
                  std::to_string(c.grain) + ", " + std::to_string(c.chunksPerThread) +
                  " chunks a thread");
