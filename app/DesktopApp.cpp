@@ -1,12 +1,12 @@
 #include "app/DesktopApp.hpp"
 
-#include "app/AppLog.hpp"
-#include "app/DivuvovIzeSpeechModule.hpp"
 #include "app/MurmurquillApp.hpp"
-#include "app/RecordingHUDPresenter.hpp"
-#include "app/RecordingHUDWindow.hpp"
-#include "app/RefinePanelController.hpp"
-#include "app/RefinePanelPresenter.hpp"
+#include "app/presenters/RecordingHUDPresenter.hpp"
+#include "app/presenters/RefinePanelController.hpp"
+#include "app/presenters/RefinePanelPresenter.hpp"
+#include "app/services/DivuvovIzeSpeechModule.hpp"
+#include "app/support/AppLog.hpp"
+#include "app/views/RecordingHUDWindow.hpp"
 
 #include "platform/audio/InputEngineMicrophone.hpp"
 #include "platform/input/x11/AtspiAccessibility.hpp"
@@ -29,6 +29,7 @@
 #include "platform/ui/x11/X11EventPump.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <future>
 #include <memory>
@@ -38,8 +39,6 @@ namespace murmurquill {
 namespace ui = platform::ui;
 
 namespace {
-
-constexpr int kLoginEnabled = 1;
 
 // Runs `work` on the main executor and waits for it; its exception comes back here.
 void onMain(platform::Executor &main, const std::function<void()> &work) {
@@ -62,7 +61,13 @@ public:
           std::shared_ptr<platform::RunLoop> runLoop)
       : main_(main) {
     desktop_ = std::make_shared<ui::X11Desktop>(ui::X11Desktop::Options{options.displayName});
+    desktop_->setAnimationExecutor(main);
     displayPump_ = std::make_unique<ui::X11EventPump>(*desktop_, main);
+    // Without its display the app can show nothing and hear no key: it ends, saying why.
+    desktop_->setOnConnectionLost([this, runLoop] {
+      connectionLost_ = true;
+      runLoop->terminate();
+    });
     hud_ = std::make_unique<RecordingHUD>(*desktop_);
     refinePanel_ = std::make_unique<RefinePanelController>(*desktop_);
 
@@ -85,14 +90,18 @@ public:
     services.steadyClock = platform::SteadyClock::system();
     services.wallClock = platform::WallClock::system();
     services.settings = std::make_shared<platform::JsonFileSettings>(
-        environment.configDirectory() / "Murmurquill" / "settings.json");
+        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys());
     services.environment = environment;
     services.eventTaps = std::make_shared<platform::X11EventTapService>(main);
     services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
     services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
     services.speech = std::make_shared<DivuvovIzeSpeechModule>(options.modelFolder);
-    services.keystrokes = std::make_shared<platform::X11KeystrokePoster>();
-    services.pasteboard = std::make_shared<platform::X11Pasteboard>();
+    auto pasteboard = std::make_shared<platform::X11Pasteboard>();
+    // The paste chord pastes this clipboard: offered as PRIMARY to terminals that paste that,
+    // typed into programs without a paste key.
+    services.keystrokes = std::make_shared<platform::X11KeystrokePoster>(
+        platform::X11KeystrokePosterOptions{.pasteboard = pasteboard});
+    services.pasteboard = pasteboard;
     services.accessibility = std::make_shared<platform::AtspiAccessibility>();
     services.workspace = std::make_shared<platform::X11Workspace>();
     services.languageModel = std::make_shared<platform::UnavailableLanguageModel>();
@@ -109,7 +118,7 @@ public:
     services.log = standardOutputLog();
     app_ = std::make_unique<MurmurquillApp>(std::move(services));
     // Coming back to the front refreshes the permission rows (the user may have changed them).
-    desktop_->setDidBecomeActive([this] { app_->core().applicationDidBecomeActive(); });
+    desktop_->setDidBecomeActive([this] { app_->applicationDidBecomeActive(); });
 
     buildMenuWindow();
     // The icon's view runs the first-launch task (the setup window) when it appears.
@@ -118,7 +127,10 @@ public:
     startStatusItem();
   }
 
+  bool connectionLost() const { return connectionLost_; }
+
   ~Session() {
+    desktop_->setOnConnectionLost({});
     desktop_->setDidBecomeActive({});
     statusPump_.reset();
     statusItem_.reset();
@@ -163,7 +175,8 @@ private:
         break;
       }
     } else {
-      menuWindow_->center();
+      DesktopApp::showMenuWindowCentred(*menuWindow_);
+      return;
     }
     desktop_->activate();
     menuWindow_->makeKeyAndOrderFront();
@@ -175,7 +188,7 @@ private:
       statusItem_ = std::make_unique<ui::StatusNotifierItem>(
           ui::StatusNotifierItem::Options{}, [this] { toggleMenuWindow(true); },
           [this, &core] {
-            return DesktopApp::statusMenuItems(core, core.onboarding(),
+            return DesktopApp::statusMenuItems(core, app_->onboarding(),
                                                [this] { toggleMenuWindow(true); });
           });
     } catch (const ui::StatusNotifierError &error) {
@@ -184,19 +197,14 @@ private:
       toggleMenuWindow(false);
       return;
     }
-    statusItem_->setOnRegistrationChanged([this](bool registered) {
-      if (!registered && !menuWindow_->isVisible()) {
-        // No status area in this session: the menu's actions stay reachable in a window.
-        toggleMenuWindow(false);
-      }
-    });
+    DesktopApp::showMenuWindowWithoutStatusArea(*statusItem_, *menuWindow_);
     // The panel reads the menu again when something its rows show changed.
-    auto previous = core.onChange;
-    core.onChange = [this, previous](std::string_view property) {
+    auto previous = core.changes().listener;
+    core.changes().listener = [this, previous](AppChange change) {
       if (previous) {
-        previous(property);
+        previous(change);
       }
-      if (property == "refineEnabled" && statusItem_) {
+      if (change == AppChange::refineEnabled && statusItem_) {
         statusItem_->menuChanged();
       }
     };
@@ -205,6 +213,7 @@ private:
   }
 
   std::shared_ptr<platform::Executor> main_;
+  bool connectionLost_ = false;
   std::shared_ptr<ui::X11Desktop> desktop_;
   std::unique_ptr<ui::X11EventPump> displayPump_;
   std::unique_ptr<RecordingHUD> hud_;
@@ -235,19 +244,35 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
   refine.checked = core.refineEnabled();
   items.push_back(refine);
   ui::StatusMenuItem login{"Open at Login", [model] {
-                             if (model->loginItemStatus() == kLoginEnabled) {
+                             if (model->loginItemStatus() == platform::LoginItemStatus::enabled) {
                                model->unregisterLoginItem();
                              } else {
                                model->registerLoginItem();
                              }
                            }};
   login.toggle = true;
-  login.checked = core.loginItemStatus() == kLoginEnabled;
+  login.checked = core.loginItemStatus() == platform::LoginItemStatus::enabled;
   items.push_back(login);
   items.push_back({{}, {}, /*separator=*/true});
   items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
   items.push_back({"Quit Murmurquill", [model] { model->quit(); }});
   return items;
+}
+
+void DesktopApp::showMenuWindowCentred(ui::Window &menuWindow) {
+  menuWindow.center();
+  menuWindow.desktop().activate();
+  menuWindow.makeKeyAndOrderFront();
+}
+
+void DesktopApp::showMenuWindowWithoutStatusArea(ui::StatusNotifierItem &item,
+                                                 ui::Window &menuWindow) {
+  ui::Window *window = &menuWindow;
+  item.setOnRegistrationChanged([window](bool registered) {
+    if (!registered && !window->isVisible()) {
+      showMenuWindowCentred(*window);
+    }
+  });
 }
 
 void DesktopApp::run(const Options &options) {
@@ -256,7 +281,18 @@ void DesktopApp::run(const Options &options) {
   std::unique_ptr<Session> session;
   onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
   runLoop->run();
-  onMain(*main, [&] { session.reset(); });
+  bool lost = false;
+  onMain(*main, [&] {
+    lost = session->connectionLost();
+    session.reset();
+  });
+  if (lost) {
+    const std::string name = options.displayName.empty() && std::getenv("DISPLAY") != nullptr
+                                 ? std::getenv("DISPLAY")
+                                 : options.displayName;
+    throw platform::X11Error("lost the connection to the X display '" + name +
+                             "' (the X server ended or closed it)");
+  }
 }
 
 } // namespace murmurquill

@@ -1,8 +1,8 @@
 #include "app/ScenarioRunner.hpp"
 
 #include "DeduveCore/Text/Utf8.hpp"
-#include "app/AppCore.hpp"
-#include "app/DivuvovIzeSpeechModule.hpp"
+#include "app/controller/AppCore.hpp"
+#include "app/services/DivuvovIzeSpeechModule.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/audio/InMemoryMicrophoneEngine.hpp"
 #include "platform/input/EventTap.hpp"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppLog.hpp"
+#include "app/support/AppLog.hpp"
 #include "platform/system/Environment.hpp"
 
 #include <filesystem>

@@ -16,7 +16,7 @@
 #include "DeduveCore/Hub/ModelState.hpp"
 #include "DeduveCore/Hub/Progress.hpp"
 #include "DivuvovIze/Audio/AudioInputConfig.hpp"
-#include "DivuvovIze/Decoding/TextDecoding.hpp"
+#include "DivuvovIze/Decoding/Decoder/TextDecoding.hpp"
 #include "DivuvovIze/Models/DecodingOptions.hpp"
 #include "DivuvovIze/Models/DivuvovIzeConfig.hpp"
 #include "DivuvovIze/Models/ModelComputeOptions.hpp"

@@ -5,7 +5,7 @@
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
 #include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Tokenizers/AutoTokenizerWrapper.hpp"
-#include "DivuvovIze/Decoding/WhisperTokenizerWrapper.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationError.hpp"
 

@@ -1,7 +1,7 @@
 #include "DivuvovIze/Pipeline/TranscribeTaskStreamTranscribing.hpp"
 
 #include "DeduveCore/Hub/Progress.hpp"
-#include "DivuvovIze/Decoding/TranscribeTask.hpp"
+#include "DivuvovIze/Decoding/Task/TranscribeTask.hpp"
 
 namespace divuvovize {
 

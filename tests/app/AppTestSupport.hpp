@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AppLog.hpp"
+#include "app/support/AppLog.hpp"
 
 #include <mutex>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SpeechModule.hpp"
+#include "app/services/SpeechModule.hpp"
 
 #include <functional>
 #include <mutex>

@@ -1,6 +1,6 @@
 #include "app/ScenarioRunner.hpp"
 
-#include "AppTestSupport.hpp"
+#include "tests/app/AppTestSupport.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"

@@ -3,8 +3,8 @@
 
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 
-#include "DivuvovIze/Decoding/AudioEncoding.hpp"
-#include "DivuvovIze/Decoding/WhisperTokenizerWrapper.hpp"
+#include "DivuvovIze/Decoding/Encoder/AudioEncoding.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizerWrapper.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"

@@ -1,6 +1,6 @@
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 
-#include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationError.hpp"
 #include "platform/system/CancellationScope.hpp"

@@ -1,8 +1,8 @@
-#include "app/MenuBarView.hpp"
-#include "app/OnboardingWindowController.hpp"
-#include "app/RecordingHUDWindow.hpp"
+#include "app/views/MenuBarView.hpp"
+#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/views/RecordingHUDWindow.hpp"
 
-#include "../ui/FakeUIModel.hpp"
+#include "tests/app/views/FakeUIModel.hpp"
 
 #include "platform/system/MainExecutor.hpp"
 #include "platform/ui/Inspector.hpp"

@@ -1,0 +1,217 @@
+#include "app/views/MenuBarView.hpp"
+
+#include <memory>
+#include <vector>
+
+namespace murmurquill {
+
+namespace ui = platform::ui;
+
+namespace {
+
+constexpr int kMaxLoginCorrections = 2;
+
+ui::View checkmark() {
+  return ui::Symbol("checkmark").font(ui::Font::callout().withWeight(ui::FontWeight::semibold));
+}
+
+ui::ButtonStyle menuItemStyle() {
+  return ui::ButtonStyle::custom([](const ui::View &label) {
+    return ui::ComponentView(
+        "MenuItemBody", [] { return std::make_shared<MenuItemBody>(); },
+        [label](ui::Component &body) { static_cast<MenuItemBody &>(body).label = label; });
+  });
+}
+
+} // namespace
+
+ui::View MenuItemBody::body() {
+  const bool hovered = isHovered.get();
+  return label.padding(ui::kHorizontal, 8)
+      .padding(ui::kVertical, 5)
+      .frame(std::nullopt, ui::kInfinity, std::nullopt, std::nullopt, ui::Alignment::leading())
+      .background(ui::RoundedRectangle(5).fill(hovered ? ui::Color::accent() : ui::Color::clear()))
+      .foregroundStyle(hovered ? ui::Color::white() : ui::Color::primary())
+      .animation(ui::Animation::easeInOut(0.08), hovered ? "hovered" : "idle")
+      .onHover([this](bool inside) { isHovered.set(inside); });
+}
+
+MenuBarView::MenuBarView(UIModel &core, OnboardingWindowController &onboarding)
+    : core_(core), onboarding_(onboarding),
+      launchAtLogin_(core.loginItemStatus() == platform::LoginItemStatus::enabled) {}
+
+bool MenuBarView::setupNeeded(const UIModel &core) {
+  return !(core.inputMonitoringGranted() &&
+           core.micStatus() == platform::AuthorizationStatus::authorized &&
+           core.accessibilityGranted());
+}
+
+MenuBarView::Status MenuBarView::status(const UIModel &core) {
+  if (core.isModelLoadFailed()) {
+    return {"Download failed", ui::Color::red()};
+  }
+  if (!core.isModelReady()) {
+    return {"Loading model\u2026", ui::Color::orange()};
+  }
+  if (setupNeeded(core)) {
+    return {"Setup needed", ui::Color::orange()};
+  }
+  if (core.isRecording()) {
+    return {"Recording", ui::Color::red()};
+  }
+  if (core.isTranscribing()) {
+    return {"Transcribing", ui::Color::blue()};
+  }
+  return {"Ready", ui::Color::green()};
+}
+
+ui::View MenuBarView::item(ui::View label, std::function<void()> action) {
+  return ui::Button(std::move(label), std::move(action)).buttonStyle(menuItemStyle());
+}
+
+void MenuBarView::loginItemChanged() {
+  if (launchAtLogin_.peek()) {
+    core_.registerLoginItem();
+  } else {
+    core_.unregisterLoginItem();
+  }
+  const bool enabled = core_.loginItemStatus() == platform::LoginItemStatus::enabled;
+  if (enabled != launchAtLogin_.peek()) {
+    if (loginCorrections_ >= kMaxLoginCorrections) {
+      return;
+    }
+    ++loginCorrections_;
+  }
+  launchAtLogin_.set(enabled);
+}
+
+ui::View MenuBarView::body() {
+  const bool needed = setupNeeded(core_);
+  const Status line = status(core_);
+  const bool recording = core_.isRecording();
+  UIModel *core = &core_;
+  OnboardingWindowController *onboarding = &onboarding_;
+
+  std::vector<ui::View> column;
+  column.push_back(ui::HStack({ui::Symbol("waveform").foregroundStyle(ui::Color::tint()),
+                               ui::Text("Murmurquill").font(ui::Font::headline()), ui::Spacer()}));
+  const ui::View dot =
+      ui::Circle()
+          .fill(line.colour)
+          .frame(8.0, 8.0)
+          .overlay(ui::Circle()
+                       .fill(line.colour.opacity(0.4))
+                       .frame(14.0, 14.0)
+                       .scaleEffect(recording ? 1.0 : 0.0)
+                       .animation(ui::Animation::easeInOut(0.7).repeatForever(true),
+                                  recording ? "recording" : "idle")
+                       .id("pulseRing"));
+  column.push_back(ui::HStack({dot, ui::Text(line.text).font(ui::Font::callout()), ui::Spacer()}, 8,
+                              ui::VerticalAlignment::center));
+
+  if (needed) {
+    std::vector<ui::View> block{ui::HStack(
+        {ui::Symbol("exclamationmark.triangle.fill").foregroundStyle(ui::Color::orange()),
+         ui::Text("Permissions needed")
+             .font(ui::Font::caption().withWeight(ui::FontWeight::semibold))},
+        6, ui::VerticalAlignment::center)};
+    const auto row = [](const char *name) {
+      return ui::HStack(
+          {ui::Text("\u2022").foregroundStyle(ui::Color::secondary()),
+           ui::Text(name).font(ui::Font::caption()).foregroundStyle(ui::Color::secondary())},
+          4, ui::VerticalAlignment::center);
+    };
+    if (!core_.inputMonitoringGranted()) {
+      block.push_back(row("Input Monitoring (hotkey)"));
+    }
+    if (core_.micStatus() != platform::AuthorizationStatus::authorized) {
+      block.push_back(row("Microphone access"));
+    }
+    if (!core_.accessibilityGranted()) {
+      block.push_back(row("Accessibility access"));
+    }
+    block.push_back(ui::Button(ui::Text("Open setup guide \u2192").font(ui::Font::caption()),
+                               [onboarding, core] { onboarding->showOnboarding(*core); })
+                        .buttonStyle(ui::ButtonStyle::borderless())
+                        .foregroundStyle(ui::Color::tint()));
+    column.push_back(ui::VStack(std::move(block), 6, ui::HorizontalAlignment::leading));
+    column.push_back(ui::Divider());
+  }
+
+  std::vector<ui::View> caps;
+  for (const std::string &cap : core_.hotkeyKeyCaps()) {
+    caps.push_back(ui::Text(cap)
+                       .font(ui::Font::system(14, ui::FontWeight::medium))
+                       .frame(22.0, std::nullopt, 22.0, std::nullopt)
+                       .padding(ui::kHorizontal, 4)
+                       .background(ui::RoundedRectangle(4).fill(ui::Color::quaternary()))
+                       .id(cap));
+  }
+  column.push_back(
+      ui::VStack({ui::Text("Hold to dictate")
+                      .font(ui::Font::caption())
+                      .foregroundStyle(ui::Color::secondary()),
+                  ui::HStack({ui::HStack(std::move(caps), 3, ui::VerticalAlignment::center),
+                              ui::Picker(
+                                  "", core_.offeredHotkeyLabels(),
+                                  [core] { return core->selectedHotkeyIndex(); },
+                                  [core](int index) { core->selectHotkey(index); })
+                                  .labelsHidden()
+                                  .font(ui::Font::caption())},
+                             6, ui::VerticalAlignment::center)},
+                 2, ui::HorizontalAlignment::leading)
+          .opacity(needed ? 0.5 : 1.0));
+  column.push_back(ui::Divider());
+
+  std::vector<ui::View> refineLabel;
+  if (core_.languageModelAvailable()) {
+    refineLabel.push_back(ui::Label("AI Refine  \u2303\u2318R", "sparkles"));
+    refineLabel.push_back(
+        ui::Text("Experimental")
+            .font(ui::Font::caption2())
+            .foregroundStyle(ui::Color::secondary())
+            .padding(ui::kHorizontal, 5)
+            .padding(ui::kVertical, 2)
+            .background(ui::Capsule().fill(ui::Color::secondary().opacity(0.15))));
+  } else {
+    refineLabel.push_back(ui::Label("Refine  \u2303\u2318R", "text.badge.checkmark"));
+  }
+  refineLabel.push_back(ui::Spacer());
+  if (core_.refineEnabled()) {
+    refineLabel.push_back(checkmark());
+  }
+  const bool atLogin = launchAtLogin_.get();
+  std::vector<ui::View> loginLabel{ui::Label("Open at Login", "arrow.up.circle"), ui::Spacer()};
+  if (atLogin) {
+    loginLabel.push_back(checkmark());
+  }
+  ui::Observable<bool> *loginState = &launchAtLogin_;
+  int *corrections = &loginCorrections_;
+  column.push_back(
+      ui::VStack({item(ui::Label("About Murmurquill", "info.circle"),
+                       [onboarding, core] { onboarding->showAbout(*core); }),
+                  ui::Divider().padding(ui::kVertical, 5),
+                  item(ui::Label("Permissions & Setup", "lock.shield"),
+                       [onboarding, core] { onboarding->showOnboarding(*core); }),
+                  item(ui::HStack(std::move(refineLabel), 4, ui::VerticalAlignment::center),
+                       [core] { core->setRefineEnabled(!core->refineEnabled()); }),
+                  item(ui::HStack(std::move(loginLabel)),
+                       [loginState, corrections] {
+                         *corrections = 0;
+                         loginState->set(!loginState->peek());
+                       })
+                      .onChange(atLogin ? "on" : "off", [this] { loginItemChanged(); }),
+                  ui::Divider().padding(ui::kVertical, 5),
+                  item(ui::Label("Check for Updates\u2026", "arrow.trianglehead.clockwise"),
+                       [core] { core->checkForUpdates(); }),
+                  item(ui::Label("Quit Murmurquill", "power"), [core] { core->quit(); })
+                      .keyboardShortcut(ui::Key::of('q'), ui::kCommand)},
+                 0, ui::HorizontalAlignment::leading));
+
+  return ui::VStack(std::move(column), 14, ui::HorizontalAlignment::leading)
+      .padding(16)
+      .frame(kWidth, std::nullopt)
+      .onAppear([this] { launchAtLogin_.set(core_.loginItemStatus() == platform::LoginItemStatus::enabled); });
+}
+
+} // namespace murmurquill

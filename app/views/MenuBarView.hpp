@@ -1,0 +1,62 @@
+#pragma once
+
+#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/controller/UIModel.hpp"
+
+#include "platform/ui/Color.hpp"
+#include "platform/ui/Observation.hpp"
+#include "platform/ui/View.hpp"
+
+#include <string>
+
+namespace murmurquill {
+
+// The menu-bar window: product name, status line, missing permissions, the push-to-talk key
+// with its picker, and the item list (About, Permissions & Setup, refine, open at login,
+// update check, quit). It reads the controller through UIModel and changes it only through
+// the actions of its controls. Main thread only; the model and the window controller outlive
+// the view.
+class MenuBarView final : public platform::ui::Component {
+public:
+  static constexpr double kWidth = 280;
+
+  MenuBarView(UIModel &core, OnboardingWindowController &onboarding);
+
+  platform::ui::View body() override;
+
+  struct Status {
+    std::string text;
+    platform::ui::Color colour;
+  };
+  // The status line: the first of failed, loading, setup needed, recording, transcribing,
+  // ready that holds.
+  static Status status(const UIModel &core);
+  // True unless every permission is granted (a microphone status other than authorized is
+  // missing).
+  static bool setupNeeded(const UIModel &core);
+
+  bool launchAtLogin() const { return launchAtLogin_.peek(); }
+
+private:
+  platform::ui::View item(platform::ui::View label, std::function<void()> action);
+  void loginItemChanged();
+
+  UIModel &core_;
+  OnboardingWindowController &onboarding_;
+  platform::ui::Observable<bool> launchAtLogin_;
+  // Corrections the login-item sequence made since the user last clicked the row; a service
+  // whose status keeps flipping cannot make the sequence run forever.
+  int loginCorrections_ = 0;
+};
+
+// The row look of the menu's items: the label across the full width, with an accent
+// background and white text while the pointer is over it.
+class MenuItemBody final : public platform::ui::Component {
+public:
+  platform::ui::View label;
+  platform::ui::Observable<bool> isHovered{false};
+
+  platform::ui::View body() override;
+};
+
+} // namespace murmurquill

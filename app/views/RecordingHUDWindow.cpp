@@ -1,0 +1,170 @@
+#include "app/views/RecordingHUDWindow.hpp"
+
+namespace murmurquill {
+
+namespace ui = platform::ui;
+
+namespace {
+
+std::string modeKey(const RecordingHUD::Mode &mode) {
+  return std::to_string(static_cast<int>(mode.kind())) + ":" + mode.hotkey();
+}
+
+ui::View symbolIcon(const char *name, const ui::Color &colour) {
+  return ui::Symbol(name)
+      .font(ui::Font::system(11, ui::FontWeight::semibold))
+      .foregroundStyle(colour);
+}
+
+} // namespace
+
+std::string hudMessage(const RecordingHUD::Mode &mode) {
+  using Kind = RecordingHUD::Mode::Kind;
+  switch (mode.kind()) {
+  case Kind::ready:
+    return "Ready \u2014 hold " + mode.hotkey() + " to dictate";
+  case Kind::hidden:
+    return "";
+  case Kind::recording:
+    return "Recording\u2026";
+  case Kind::transcribing:
+    return "Transcribing\u2026";
+  case Kind::notReady:
+    return "Getting ready \u2014 try again in a moment";
+  case Kind::micDenied:
+    return "Microphone access needed \u2014 see Permissions & Setup";
+  case Kind::injectionDenied:
+    return "Can't type at your cursor \u2014 see Permissions & Setup";
+  }
+  return "";
+}
+
+ui::View HUDView::icon(const RecordingHUD::Mode &mode) {
+  using Kind = RecordingHUD::Mode::Kind;
+  switch (mode.kind()) {
+  case Kind::ready:
+    return symbolIcon("checkmark.circle.fill", ui::Color::green());
+  case Kind::hidden:
+    return ui::Rectangle().fill(ui::Color::clear());
+  case Kind::recording: {
+    const bool pulsing = pulsing_.get();
+    // The dot pulses while on screen; leaving the screen resets it, so every recording
+    // starts its pulse from full opacity.
+    return ui::Circle()
+        .fill(ui::Color::red())
+        .opacity(pulsing ? 0.45 : 1.0)
+        .animation(ui::Animation::easeInOut(0.7).repeatForever(/*reverses=*/true),
+                   pulsing ? "pulsing" : "still")
+        .id("recordingDot")
+        .onAppear([this] { pulsing_.set(true); })
+        .onDisappear([this] { pulsing_.set(false); });
+  }
+  case Kind::transcribing:
+    return ui::ProgressView()
+        .controlSize(ui::ControlSize::small)
+        .tint(ui::Color::white())
+        .foregroundStyle(ui::Color::white());
+  case Kind::notReady:
+    return symbolIcon("hourglass", ui::Color::white().opacity(0.9));
+  case Kind::micDenied:
+    return symbolIcon("mic.slash.fill", ui::Color::orange());
+  case Kind::injectionDenied:
+    return symbolIcon("exclamationmark.triangle.fill", ui::Color::orange());
+  }
+  return ui::EmptyView();
+}
+
+ui::View HUDView::body() {
+  const RecordingHUD::Mode mode = model_->mode();
+  const bool hidden = mode == RecordingHUD::Mode::hidden();
+  const ui::View capsule =
+      ui::Capsule()
+          .fill(ui::Color::black().opacity(0.72))
+          .shadow(ui::Shadow{ui::Color::black().opacity(0.25), 14, 0, 6})
+          .overlay(ui::Capsule().stroke(ui::Color::white().opacity(0.08), 0.5));
+  return ui::HStack({icon(mode).frame(14.0, 14.0),
+                     ui::Text(hudMessage(mode))
+                         .font(ui::Font::system(13, ui::FontWeight::medium).monospacedDigit())
+                         .foregroundStyle(ui::Color::white())},
+                    10, ui::VerticalAlignment::center)
+      .padding(ui::kHorizontal, 16)
+      .padding(ui::kVertical, 10)
+      .background(capsule)
+      .opacity(hidden ? 0.0 : 1.0)
+      .animation(ui::Animation::easeInOut(0.18), modeKey(mode))
+      .frame(std::nullopt, ui::kInfinity, std::nullopt, ui::kInfinity, ui::Alignment::center());
+}
+
+RecordingHUD::RecordingHUD(ui::Desktop &desktop)
+    : desktop_(desktop), viewModel_(std::make_shared<HUDViewModel>()) {}
+
+RecordingHUD::~RecordingHUD() = default;
+
+void RecordingHUD::setMode(const Mode &mode) {
+  const bool changed = !(mode == mode_);
+  mode_ = mode;
+  if (changed) {
+    viewModel_->setMode(mode);
+  }
+}
+
+void RecordingHUD::show(const Mode &mode) {
+  if (mode == Mode::hidden()) {
+    setMode(mode);
+    if (panel_) {
+      panel_->orderOut();
+    }
+    return;
+  }
+  setMode(mode);
+  if (!panel_) {
+    buildPanel();
+  }
+  positionPanel();
+  panel_->orderFrontRegardless();
+}
+
+void RecordingHUD::buildPanel() {
+  const ui::Rect content = ui::makeRect(0, 0, kPanelWidth, kPanelHeight);
+  auto panel = std::make_unique<ui::Panel>(desktop_, content, ui::kNonactivatingPanel,
+                                           ui::Backing::buffered, /*defer=*/false);
+  panel->setOpaque(false);
+  panel->setBackgroundColor(ui::Color::clear());
+  panel->setHasShadow(false);
+  panel->setLevel(ui::kStatusLevel);
+  panel->setCollectionBehavior(ui::kCanJoinAllSpaces | ui::kStationary | ui::kIgnoresCycle |
+                               ui::kFullScreenAuxiliary);
+  panel->setMovable(false);
+  panel->setIgnoresMouseEvents(true);
+  panel->setHidesOnDeactivate(false);
+  panel->setContentView(
+      std::make_unique<ui::HostingView>(std::make_shared<HUDView>(viewModel_), content.size));
+  panel_ = std::move(panel);
+}
+
+void RecordingHUD::positionPanel() {
+  if (!panel_) {
+    return;
+  }
+  const ui::Point mouse = desktop_.mouseLocation();
+  std::optional<ui::Screen> screen;
+  for (const ui::Screen &candidate : desktop_.screens()) {
+    if (candidate.frame.contains(mouse)) {
+      screen = candidate;
+      break;
+    }
+  }
+  if (!screen) {
+    screen = desktop_.mainScreen();
+  }
+  if (!screen) {
+    return;
+  }
+  const ui::Rect &visible = screen->visibleFrame;
+  const ui::Size size = panel_->frame().size;
+  panel_->setFrame(
+      ui::Rect{{visible.midX() - size.width / 2, visible.minY() + kBottomOffset}, size},
+      /*display=*/false);
+}
+
+} // namespace murmurquill
