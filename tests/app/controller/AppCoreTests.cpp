@@ -59,10 +59,10 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
 // the next start.
 TEST_F(AppCoreTest, EveryKeyTheAppWritesIsOneTheSettingsFileKeeps) {
   makeCore();
-  core->setHotkeyKey(HotkeyKey::leftOption);
+  core->permissions().setHotkeyKey(HotkeyKey::leftOption);
   core->setRefineEnabled(false);
-  core->setOnboardingComplete(true);
-  core->setResumePage(2);
+  core->permissions().setOnboardingComplete(true);
+  core->permissions().setResumePage(2);
   const auto written = settings->writtenKeys();
   const auto kept = AppCore::settingsKeys();
   EXPECT_EQ(written.size(), 4u);
