@@ -63,12 +63,13 @@ function(mq_add_umbrella name)
   add_library(mq::${name} ALIAS ${name})
 endfunction()
 
-# mq_add_test(<name> [RECURSE] [FOLDERS sub...] [DEPS ...]): one test executable from every .cpp
-# of the calling folder (and all its subfolders with RECURSE, or the named subfolders with
-# FOLDERS), registered with CTest test by test. Discovery happens before the tests run, not at
-# build time, so a sanitizer build does not run binaries while linking.
+# mq_add_test(<name> [RECURSE] [FOLDERS sub...] [DEPS ...] [PROPERTIES <key> <value>...]): one
+# test executable from every .cpp of the calling folder (and all its subfolders with RECURSE, or
+# the named subfolders with FOLDERS), registered with CTest test by test. Discovery happens
+# before the tests run, not at build time, so a sanitizer build does not run binaries while
+# linking. PROPERTIES go on every test of the executable.
 function(mq_add_test name)
-  cmake_parse_arguments(ARG "RECURSE" "" "FOLDERS;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "RECURSE" "" "FOLDERS;DEPS;PROPERTIES" ${ARGN})
   if(ARG_RECURSE)
     file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   else()
@@ -85,5 +86,10 @@ function(mq_add_test name)
   target_link_libraries(${name} PRIVATE mq_options mq_test_support ${ARG_DEPS}
     GTest::gtest GTest::gmock GTest::gtest_main)
   # A loaded machine can take seconds to start a sanitizer build; listing is not the test.
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+  if(ARG_PROPERTIES)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120
+      PROPERTIES ${ARG_PROPERTIES})
+  else()
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 120)
+  endif()
 endfunction()

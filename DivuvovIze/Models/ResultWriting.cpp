@@ -1,6 +1,7 @@
 #include "DivuvovIze/Models/ResultWriting.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -167,10 +168,12 @@ void writePlain(const fs::path &path, const std::string &bytes) {
 }
 
 // Writes a sibling temporary file and renames it over `path`, so readers see the old or the
-// new file, never a partial one.
+// new file, never a partial one. The temporary name does not grow with the target's, which
+// may already be as long as a name can be.
 void writeAtomically(const fs::path &path, const std::string &bytes) {
-  const fs::path temporary = path.parent_path() / (std::string(".") + path.filename().string() +
-                                                   ".tmp-" + std::to_string(::getpid()));
+  static std::atomic<unsigned> written{0};
+  const fs::path temporary = path.parent_path() / ("." + std::to_string(::getpid()) + "-" +
+                                                   std::to_string(++written) + ".result.tmp");
   try {
     writePlain(temporary, bytes);
     fs::rename(temporary, path);

@@ -218,8 +218,7 @@ private:
                          std::optional<int> seekOffset, const SegmentDiscoveryCallback &discovered,
                          const TranscriptionCallback &callback);
   // The voice-activity road of transcribe(audioArray:...).
-  Results transcribeChunked(std::span<const float> audioArray,
-                            const DecodingOptions &decodeOptions,
+  Results transcribeChunked(std::span<const float> audioArray, const DecodingOptions &decodeOptions,
                             const TranscriptionCallback &callback);
   // Raises the progress total to `count` when lower.
   void raiseProgressTotal(int64_t count);

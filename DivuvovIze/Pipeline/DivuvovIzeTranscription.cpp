@@ -236,15 +236,15 @@ std::vector<DivuvovIze::Outcome> DivuvovIze::transcribeWithOptions(
       const std::optional<int> offset =
           seekOffsets ? std::optional<int>((*seekOffsets)[index]) : std::nullopt;
       // The batch waits for every item below, so the facade and the inputs outlive them.
-      running.push_back(platform::runOnPool(platform::ThreadPool::shared(), [=, this, &audioArrays,
-                                                                             &decodeOptionsArray] {
-        std::optional<platform::CancellationScope> scope;
-        if (token) {
-          scope.emplace(*token);
-        }
-        return transcribeItem(audioArrays[index], decodeOptionsArray[index],
-                              static_cast<int>(index), offset, discovered, callback);
-      }));
+      running.push_back(platform::runOnPool(
+          platform::ThreadPool::shared(), [=, this, &audioArrays, &decodeOptionsArray] {
+            std::optional<platform::CancellationScope> scope;
+            if (token) {
+              scope.emplace(*token);
+            }
+            return transcribeItem(audioArrays[index], decodeOptionsArray[index],
+                                  static_cast<int>(index), offset, discovered, callback);
+          }));
     }
     for (auto &item : running) {
       outcomes.push_back(item.get());

@@ -11,11 +11,9 @@
 
 namespace divuvovize {
 
-std::shared_ptr<WhisperTokenizer>
-ModelUtilities::loadTokenizer(ModelVariant variant,
-                              const std::optional<std::filesystem::path> &tokenizerFolder,
-                              const std::vector<std::filesystem::path> &additionalSearchPaths,
-                              bool useBackgroundSession) {
+std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(
+    ModelVariant variant, const std::optional<std::filesystem::path> &tokenizerFolder,
+    const std::vector<std::filesystem::path> &additionalSearchPaths, bool useBackgroundSession) {
   using deduve::Logging;
   const std::string repository = tokenizerRepositoryID(variant);
   const deduve::HubApiWrapper hub(tokenizerFolder, std::nullopt, std::nullopt,

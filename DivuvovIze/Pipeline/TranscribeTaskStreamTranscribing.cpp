@@ -19,7 +19,8 @@ TranscribeTaskStreamTranscribing::run(std::span<const float> audioArray,
 }
 
 std::shared_ptr<AudioStreamTranscriber> AudioStreamTranscriber::make(
-    std::shared_ptr<AudioEncoding> audioEncoder, std::shared_ptr<FeatureExtracting> featureExtractor,
+    std::shared_ptr<AudioEncoding> audioEncoder,
+    std::shared_ptr<FeatureExtracting> featureExtractor,
     std::shared_ptr<SegmentSeeking> segmentSeeker, std::shared_ptr<TextDecoding> textDecoder,
     std::shared_ptr<WhisperTokenizer> tokenizer, std::shared_ptr<AudioProcessing> audioProcessor,
     DecodingOptions decodingOptions, Options options, StateChangeCallback stateChangeCallback) {

@@ -6,6 +6,7 @@
 
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 #include "platform/audio/AudioFile.hpp"
+#include "tools/arguments/ArgumentParser.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -23,21 +24,18 @@
 
 namespace {
 
-int usage() {
-  std::cerr << "usage: record --list-devices\n"
-               "       record [--device ID] [--seconds N] OUTPUT.wav\n";
-  return 2;
-}
+using murmurquill::ArgumentParser;
 
-int listDevices() {
-  const auto devices = divuvovize::AudioProcessor::getAudioDevices();
+std::string deviceList(const std::vector<divuvovize::AudioDevice> &devices) {
   if (devices.empty()) {
-    std::cout << "No input devices.\n";
+    return "No input devices.\n";
   }
+  std::string list;
   for (const auto &device : devices) {
-    std::cout << device.id << "\t" << (device.name.empty() ? "(unnamed)" : device.name) << "\n";
+    list +=
+        std::to_string(device.id) + "\t" + (device.name.empty() ? "(unnamed)" : device.name) + "\n";
   }
-  return 0;
+  return list;
 }
 
 // A bar of the buffer's relative level, e.g. "[#########           ] -23.4 dB".
@@ -49,29 +47,83 @@ std::string levelLine(float relative, float rms) {
   return "[" + std::string(filled, '#') + std::string(30 - filled, ' ') + "] " + decibels;
 }
 
+struct Arguments {
+  bool listDevices = false;
+  std::optional<std::string> device;
+  double seconds = 5;
+  std::vector<std::string> outputs;
+};
+
+ArgumentParser makeParser(Arguments &arguments) {
+  ArgumentParser parser("record",
+                        {"record --list-devices", "record [--device ID] [--seconds N] OUTPUT.wav"},
+                        "Records an input device to a 16 kHz mono WAV file, printing the level\n"
+                        "as it goes.");
+  parser.positional("OUTPUT.wav", "the file to write (replaced when it exists)");
+  parser.flag("--list-devices", "list the input devices (ID and name) and exit",
+              [&arguments] { arguments.listDevices = true; });
+  parser.option("--device", "ID",
+                "the input device to record from, by the ID --list-devices shows\n"
+                "(default: the system's default input)",
+                [&arguments](const std::string &value) -> std::optional<std::string> {
+                  arguments.device = value;
+                  return std::nullopt;
+                });
+  parser.option("--seconds", "N",
+                "how long to record, in seconds, above 0 and up to a day (default 5)",
+                [&arguments](const std::string &value) -> std::optional<std::string> {
+                  char *end = nullptr;
+                  const double seconds = std::strtod(value.c_str(), &end);
+                  if (value.empty() || *end != '\0' || !(seconds > 0) || seconds > 24 * 3600) {
+                    return "not a number of seconds above 0 and up to 86400";
+                  }
+                  arguments.seconds = seconds;
+                  return std::nullopt;
+                });
+  parser.note("Exit status: 0 recorded; 1 the device could not record; 2 wrong command line or\n"
+              "an unknown device.");
+  return parser;
+}
+
+// The device the user named, when it is one of the input devices; else the error is printed.
+std::optional<divuvovize::DeviceID> chosenDevice(const std::string &text) {
+  const auto devices = divuvovize::AudioProcessor::getAudioDevices();
+  const auto id = murmurquill::parseWholeNumber(text, 0, std::numeric_limits<std::uint32_t>::max());
+  if (id && std::any_of(devices.begin(), devices.end(),
+                        [&](const auto &device) { return device.id == *id; })) {
+    return static_cast<divuvovize::DeviceID>(*id);
+  }
+  std::cerr << "record: --device " << text << ": not the ID of an input device; input devices:\n"
+            << deviceList(devices);
+  return std::nullopt;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-  std::optional<divuvovize::DeviceID> device;
-  double seconds = 5;
-  std::string output;
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument == "--list-devices") {
-      return listDevices();
-    }
-    if (argument == "--device" && i + 1 < argc) {
-      device = static_cast<divuvovize::DeviceID>(std::strtoul(argv[++i], nullptr, 10));
-    } else if (argument == "--seconds" && i + 1 < argc) {
-      seconds = std::strtod(argv[++i], nullptr);
-    } else if (!argument.empty() && argument[0] != '-' && output.empty()) {
-      output = argument;
-    } else {
-      return usage();
-    }
+  Arguments arguments;
+  const ArgumentParser parser = makeParser(arguments);
+  const auto outcome = parser.parse(argc, argv, arguments.outputs, std::cout, std::cerr);
+  if (outcome != ArgumentParser::Outcome::run) {
+    return murmurquill::exitStatus(outcome);
   }
-  if (output.empty() || !(seconds > 0) || seconds > 24 * 3600) {
-    return usage();
+  if (arguments.listDevices) {
+    std::cout << deviceList(divuvovize::AudioProcessor::getAudioDevices());
+    return 0;
+  }
+  if (arguments.outputs.size() != 1) {
+    parser.refuse(arguments.outputs.empty() ? "no output file given" : "more than one output file",
+                  std::cerr);
+    return 2;
+  }
+  const std::string output = arguments.outputs.front();
+  const double seconds = arguments.seconds;
+  std::optional<divuvovize::DeviceID> device;
+  if (arguments.device) {
+    device = chosenDevice(*arguments.device);
+    if (!device) {
+      return 2;
+    }
   }
 
   try {

@@ -83,6 +83,20 @@ TEST(ResultWritersTest, NegativeTimesAreWrittenAsTheStart) {
 }
 
 // Text that tries to end its cue and start others stays inside one cue.
+// A stem as long as a file name allows with the format's extension: the temporary file the
+// subtitle writers go through must not be longer.
+TEST(ResultWritersTest, SubtitlesOfALongStemAreWritten) {
+  mqtest::TempDir dir;
+  const std::string stem(250, 's');
+  const TranscriptionResult result("x", {}, "en");
+  const auto srt = WriteSRT(dir.path().string()).write(result, stem);
+  EXPECT_TRUE(srt.isSuccess()) << srt.errorMessage();
+  const auto vtt = WriteVTT(dir.path().string()).write(result, stem);
+  EXPECT_TRUE(vtt.isSuccess()) << vtt.errorMessage();
+  EXPECT_TRUE(std::filesystem::exists(dir / (stem + ".srt")));
+  EXPECT_TRUE(std::filesystem::exists(dir / (stem + ".vtt")));
+}
+
 TEST(ResultWritersTest, SegmentTextCannotAddCues) {
   struct Case {
     const char *text;

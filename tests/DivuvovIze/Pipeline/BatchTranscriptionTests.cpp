@@ -121,8 +121,8 @@ TEST_F(FacadeTest, ABatchItemIsTranscribedAsItWouldBeAlone) {
   ASSERT_EQ(batched.size(), 2u);
   EXPECT_EQ(batched[1]->seekTime(), alone[1]->seekTime());
 
-  const auto many = engine.transcribeWithResults(std::vector<std::vector<float>>(32, tone(0.5)),
-                                                 shortOptions());
+  const auto many =
+      engine.transcribeWithResults(std::vector<std::vector<float>>(32, tone(0.5)), shortOptions());
   ASSERT_EQ(many.size(), 32u);
   for (const auto &outcome : many) {
     EXPECT_EQ(resultsOf(outcome).size(), 1u);

@@ -6,10 +6,10 @@
 #include "platform/system/CancellationScope.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
 #include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
+#include "tests/DivuvovIze/Pipeline/FacadeFixture.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/TestHub.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
-#include "tests/DivuvovIze/Pipeline/FacadeFixture.hpp"
 
 #include <gtest/gtest.h>
 

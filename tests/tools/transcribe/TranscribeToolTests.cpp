@@ -194,18 +194,66 @@ TEST_P(TranscribeToolFailures, ExitWithTheirCodeAndOneLine) {
 
 INSTANTIATE_TEST_SUITE_P(
     ExitCodes, TranscribeToolFailures,
-    testing::Values(FailureCase{"NoFile", "--model-folder model", 2, "usage: transcribe FILE..."},
-                    FailureCase{"UnknownFormat", "take.wav --model-folder model --format doc", 2,
-                                "usage: transcribe FILE..."},
-                    FailureCase{"FolderAndName", "take.wav --model-folder model --model tiny", 2,
-                                "usage: transcribe FILE..."},
-                    FailureCase{"MissingFile", "missing.wav --model-folder model", 3,
-                                "transcribe: missing.wav: no such file\n"},
-                    FailureCase{"MissingModelFolder", "take.wav --model-folder nowhere", 4,
-                                "transcribe: nowhere: no such model folder\n"},
-                    FailureCase{"FolderWithoutModels", "take.wav --model-folder home", 4,
-                                "transcribe: cannot load the model: Model file not found at "}),
+    testing::Values(
+        FailureCase{"NoFile", "--model-folder model", 2, "usage: transcribe FILE..."},
+        FailureCase{"UnknownFormat", "take.wav --model-folder model --format doc", 2,
+                    "usage: transcribe FILE..."},
+        FailureCase{"FolderAndName", "take.wav --model-folder model --model tiny", 2,
+                    "usage: transcribe FILE..."},
+        FailureCase{"MissingFile", "missing.wav --model-folder model", 3,
+                    "transcribe: missing.wav: no such file\n"},
+        FailureCase{"MissingModelFolder", "take.wav --model-folder nowhere", 4,
+                    "transcribe: nowhere: no such model folder\n"},
+        FailureCase{"FolderWithoutModels", "take.wav --model-folder home", 4,
+                    "transcribe: cannot load the model: Model file not found at "},
+        FailureCase{"FolderAsInput", "home --model-folder model", 3,
+                    "transcribe: home: is a directory, not an audio file\n"},
+        // Paths the system cannot even inspect: one line, not an abort.
+        FailureCase{"InputNameTooLong", std::string(300, 'n') + ".wav --model-folder model", 3,
+                    "transcribe: " + std::string(300, 'n') + ".wav: File name too long\n"},
+        FailureCase{"ModelFolderNameTooLong", "take.wav --model-folder " + std::string(300, 'm'), 4,
+                    "transcribe: " + std::string(300, 'm') + ": File name too long\n"},
+        FailureCase{"UnknownLanguage", "take.wav --model-folder model --language xx", 2,
+                    "usage: transcribe FILE..."},
+        FailureCase{"UnknownOption", "take.wav --model-folder model --modle x", 2,
+                    "usage: transcribe FILE..."}),
     [](const testing::TestParamInfo<FailureCase> &info) { return info.param.name; });
+
+TEST_F(TranscribeTool, AnUnknownLanguageNamesTheKnownCodes) {
+  EXPECT_EQ(transcribe("take.wav --model-folder model --language english"), 2);
+  const std::string error = read("stderr.txt");
+  EXPECT_NE(error.find("transcribe: --language english: not a known language code; known codes: "),
+            std::string::npos)
+      << error;
+  for (const char *code : {"de", "en", "fr", "yue"}) {
+    EXPECT_NE(error.find(std::string(" ") + code + ","), std::string::npos) << code;
+  }
+}
+
+// Inputs whose names meet, in the extension or in a folder: each gets its own output, named in
+// the message, and none overwrites another.
+TEST_F(TranscribeTool, InputsWithTheSameNameGetOutputsOfTheirOwn) {
+  makeModel();
+  fs::create_directories(folder() / "d");
+  for (const char *copy : {"x.wav", "x.audio", "d/x.wav"}) {
+    fs::copy_file(folder() / "take.wav", folder() / copy, fs::copy_options::overwrite_existing);
+  }
+  ASSERT_EQ(transcribe("x.wav x.audio d/x.wav --model-folder model --format json --output-dir "
+                       "same-names"),
+            0)
+      << read("stderr.txt");
+  for (const char *output : {"x.wav.json", "x.audio.json", "x.wav-2.json"}) {
+    EXPECT_EQ(nlohmann::json::parse(read(std::string("same-names/") + output)).at("text"), "Hello")
+        << output;
+  }
+  EXPECT_EQ(
+      std::distance(fs::directory_iterator(folder() / "same-names"), fs::directory_iterator()), 3);
+  const std::string error = read("stderr.txt");
+  for (const char *line :
+       {"x.wav.json from x.wav\n", "x.audio.json from x.audio\n", "x.wav-2.json from d/x.wav\n"}) {
+    EXPECT_NE(error.find(line), std::string::npos) << error;
+  }
+}
 
 // A model asked for by name from a hub that cannot be reached: the model cannot be had.
 TEST_F(TranscribeTool, UnreachableHubIsAMissingModel) {
