@@ -153,17 +153,12 @@ public:
 
   void post(Work work) override {
     begin();
-    pool_.post([this, work = std::move(work)] {
-      Finisher finisher{*this};
-      work();
-    });
+    pool_.post([this, work = std::move(work)]() mutable { runCounted(std::move(work)); });
   }
   platform::TimerHandle after(Clock::duration delay, Work work) override {
     begin();
-    return pool_.after(delay, [this, work = std::move(work)] {
-      Finisher finisher{*this};
-      work();
-    });
+    return pool_.after(delay,
+                       [this, work = std::move(work)]() mutable { runCounted(std::move(work)); });
   }
   Clock::time_point now() const override { return pool_.now(); }
   bool isCurrent() const override { return pool_.isCurrent(); }
@@ -178,6 +173,13 @@ private:
     CountingWorker &worker;
     ~Finisher() { worker.finish(); }
   };
+  // The item counts as finished only once it and everything it captured are gone, so what it
+  // held is never released on this thread after the runner has moved on.
+  void runCounted(Work work) {
+    Finisher finisher{*this};
+    const Work item = std::move(work);
+    item();
+  }
   void begin() {
     std::lock_guard lock(mutex_);
     ++pending_;
