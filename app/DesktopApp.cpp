@@ -1,12 +1,12 @@
 #include "app/DesktopApp.hpp"
 
-#include "app/support/AppLog.hpp"
-#include "app/services/DivuvovIzeSpeechModule.hpp"
 #include "app/MurmurquillApp.hpp"
 #include "app/presenters/RecordingHUDPresenter.hpp"
-#include "app/views/RecordingHUDWindow.hpp"
 #include "app/presenters/RefinePanelController.hpp"
 #include "app/presenters/RefinePanelPresenter.hpp"
+#include "app/services/DivuvovIzeSpeechModule.hpp"
+#include "app/support/AppLog.hpp"
+#include "app/views/RecordingHUDWindow.hpp"
 
 #include "platform/audio/InputEngineMicrophone.hpp"
 #include "platform/input/x11/AtspiAccessibility.hpp"
@@ -29,6 +29,7 @@
 #include "platform/ui/x11/X11EventPump.hpp"
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <future>
 #include <memory>
@@ -60,7 +61,13 @@ public:
           std::shared_ptr<platform::RunLoop> runLoop)
       : main_(main) {
     desktop_ = std::make_shared<ui::X11Desktop>(ui::X11Desktop::Options{options.displayName});
+    desktop_->setAnimationExecutor(main);
     displayPump_ = std::make_unique<ui::X11EventPump>(*desktop_, main);
+    // Without its display the app can show nothing and hear no key: it ends, saying why.
+    desktop_->setOnConnectionLost([this, runLoop] {
+      connectionLost_ = true;
+      runLoop->terminate();
+    });
     hud_ = std::make_unique<RecordingHUD>(*desktop_);
     refinePanel_ = std::make_unique<RefinePanelController>(*desktop_);
 
@@ -83,14 +90,18 @@ public:
     services.steadyClock = platform::SteadyClock::system();
     services.wallClock = platform::WallClock::system();
     services.settings = std::make_shared<platform::JsonFileSettings>(
-        environment.configDirectory() / "Murmurquill" / "settings.json");
+        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys());
     services.environment = environment;
     services.eventTaps = std::make_shared<platform::X11EventTapService>(main);
     services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
     services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
     services.speech = std::make_shared<DivuvovIzeSpeechModule>(options.modelFolder);
-    services.keystrokes = std::make_shared<platform::X11KeystrokePoster>();
-    services.pasteboard = std::make_shared<platform::X11Pasteboard>();
+    auto pasteboard = std::make_shared<platform::X11Pasteboard>();
+    // The paste chord pastes this clipboard: offered as PRIMARY to terminals that paste that,
+    // typed into programs without a paste key.
+    services.keystrokes = std::make_shared<platform::X11KeystrokePoster>(
+        platform::X11KeystrokePosterOptions{.pasteboard = pasteboard});
+    services.pasteboard = pasteboard;
     services.accessibility = std::make_shared<platform::AtspiAccessibility>();
     services.workspace = std::make_shared<platform::X11Workspace>();
     services.languageModel = std::make_shared<platform::UnavailableLanguageModel>();
@@ -116,7 +127,10 @@ public:
     startStatusItem();
   }
 
+  bool connectionLost() const { return connectionLost_; }
+
   ~Session() {
+    desktop_->setOnConnectionLost({});
     desktop_->setDidBecomeActive({});
     statusPump_.reset();
     statusItem_.reset();
@@ -161,7 +175,8 @@ private:
         break;
       }
     } else {
-      menuWindow_->center();
+      DesktopApp::showMenuWindowCentred(*menuWindow_);
+      return;
     }
     desktop_->activate();
     menuWindow_->makeKeyAndOrderFront();
@@ -182,12 +197,7 @@ private:
       toggleMenuWindow(false);
       return;
     }
-    statusItem_->setOnRegistrationChanged([this](bool registered) {
-      if (!registered && !menuWindow_->isVisible()) {
-        // No status area in this session: the menu's actions stay reachable in a window.
-        toggleMenuWindow(false);
-      }
-    });
+    DesktopApp::showMenuWindowWithoutStatusArea(*statusItem_, *menuWindow_);
     // The panel reads the menu again when something its rows show changed.
     auto previous = core.changes().listener;
     core.changes().listener = [this, previous](AppChange change) {
@@ -203,6 +213,7 @@ private:
   }
 
   std::shared_ptr<platform::Executor> main_;
+  bool connectionLost_ = false;
   std::shared_ptr<ui::X11Desktop> desktop_;
   std::unique_ptr<ui::X11EventPump> displayPump_;
   std::unique_ptr<RecordingHUD> hud_;
@@ -248,13 +259,40 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
   return items;
 }
 
+void DesktopApp::showMenuWindowCentred(ui::Window &menuWindow) {
+  menuWindow.center();
+  menuWindow.desktop().activate();
+  menuWindow.makeKeyAndOrderFront();
+}
+
+void DesktopApp::showMenuWindowWithoutStatusArea(ui::StatusNotifierItem &item,
+                                                 ui::Window &menuWindow) {
+  ui::Window *window = &menuWindow;
+  item.setOnRegistrationChanged([window](bool registered) {
+    if (!registered && !window->isVisible()) {
+      showMenuWindowCentred(*window);
+    }
+  });
+}
+
 void DesktopApp::run(const Options &options) {
   auto main = std::make_shared<platform::MainExecutor>();
   auto runLoop = std::make_shared<platform::BlockingRunLoop>();
   std::unique_ptr<Session> session;
   onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
   runLoop->run();
-  onMain(*main, [&] { session.reset(); });
+  bool lost = false;
+  onMain(*main, [&] {
+    lost = session->connectionLost();
+    session.reset();
+  });
+  if (lost) {
+    const std::string name = options.displayName.empty() && std::getenv("DISPLAY") != nullptr
+                                 ? std::getenv("DISPLAY")
+                                 : options.displayName;
+    throw platform::X11Error("lost the connection to the X display '" + name +
+                             "' (the X server ended or closed it)");
+  }
 }
 
 } // namespace murmurquill

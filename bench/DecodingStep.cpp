@@ -3,11 +3,11 @@
 // and their allocations per token once warm (goal: 0). The filters are the token loop's full set
 // for a window with timestamps: suppress-blank, suppress-tokens and the timestamp rules.
 
-#include "DivuvovIze/Decoding/GreedyTokenSampler.hpp"
-#include "DivuvovIze/Decoding/SuppressBlankFilter.hpp"
-#include "DivuvovIze/Decoding/SuppressTokensFilter.hpp"
-#include "DivuvovIze/Decoding/TextDecoder.hpp"
-#include "DivuvovIze/Decoding/TimestampRulesFilter.hpp"
+#include "DivuvovIze/Decoding/Decoder/TextDecoder.hpp"
+#include "DivuvovIze/Decoding/Filters/SuppressBlankFilter.hpp"
+#include "DivuvovIze/Decoding/Filters/SuppressTokensFilter.hpp"
+#include "DivuvovIze/Decoding/Filters/TimestampRulesFilter.hpp"
+#include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
 #include "tools/allocation-counter/AllocationCounter.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 

@@ -10,10 +10,10 @@
 // the cores that were free.
 
 #include "DivuvovIze/Audio/AudioProcessing.hpp"
-#include "DivuvovIze/Decoding/AudioEncoding.hpp"
-#include "DivuvovIze/Decoding/FeatureExtracting.hpp"
-#include "DivuvovIze/Decoding/TextDecoding.hpp"
-#include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
+#include "DivuvovIze/Decoding/Decoder/TextDecoding.hpp"
+#include "DivuvovIze/Decoding/Encoder/AudioEncoding.hpp"
+#include "DivuvovIze/Decoding/Encoder/FeatureExtracting.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/DecodingInputs.hpp"
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 #include "bench/support/Median.hpp"

@@ -6,10 +6,10 @@
 // - dynamic time warping over a full window's alignment weights (223 tokens x 1500 frames)
 //   over the decoding time of that window, 223 decoder steps (goal: at most 0.05).
 
-#include "DivuvovIze/Decoding/GreedyTokenSampler.hpp"
-#include "DivuvovIze/Decoding/TokenDecodingLoop.hpp"
-#include "DivuvovIze/Decoding/WhisperTokenizer.hpp"
-#include "DivuvovIze/Decoding/WordTimestamps.hpp"
+#include "DivuvovIze/Decoding/Decoder/TokenDecodingLoop.hpp"
+#include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
+#include "DivuvovIze/Decoding/Timing/WordTimestamps.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "bench/support/NetworkStep.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/runner/TextDecoderModel.hpp"

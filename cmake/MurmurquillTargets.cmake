@@ -63,13 +63,17 @@ function(mq_add_umbrella name)
   add_library(mq::${name} ALIAS ${name})
 endfunction()
 
-# mq_add_test(<name> [FOLDERS sub...] [DEPS ...]): one test executable from every .cpp of the
-# calling folder and of the named subfolders (those without a CMakeLists.txt of their own),
-# registered with CTest test by test. Discovery happens before the tests run, not at build
-# time, so a sanitizer build does not run binaries while linking.
+# mq_add_test(<name> [RECURSE] [FOLDERS sub...] [DEPS ...]): one test executable from every .cpp
+# of the calling folder (and all its subfolders with RECURSE, or the named subfolders with
+# FOLDERS), registered with CTest test by test. Discovery happens before the tests run, not at
+# build time, so a sanitizer build does not run binaries while linking.
 function(mq_add_test name)
-  cmake_parse_arguments(ARG "" "" "FOLDERS;DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "RECURSE" "" "FOLDERS;DEPS" ${ARGN})
+  if(ARG_RECURSE)
+    file(GLOB_RECURSE sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  else()
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  endif()
   foreach(folder IN LISTS ARG_FOLDERS)
     file(GLOB folder_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${folder}/*.cpp)
     list(APPEND sources ${folder_sources})

@@ -6,6 +6,12 @@
 
 namespace murmurquill {
 
+std::set<std::string> AppCore::settingsKeys() {
+  auto keys = PermissionsSettings::settingsKeys();
+  keys.merge(RefineController::settingsKeys());
+  return keys;
+}
+
 std::shared_ptr<AppCore> AppCore::make(Services services) {
   std::shared_ptr<AppCore> core(new AppCore(std::move(services)));
   core->construct();

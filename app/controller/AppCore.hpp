@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,8 @@ public:
   // Builds the services in order, reads the settings and permissions, wires the hotkey
   // callbacks, starts the monitor when onboarding is complete and queues the model load.
   static std::shared_ptr<AppCore> make(Services services);
+  // Every settings key the app reads or writes; a settings file keeps these and no others.
+  static std::set<std::string> settingsKeys();
   AppCore(const AppCore &) = delete;
   AppCore &operator=(const AppCore &) = delete;
 

@@ -42,6 +42,10 @@ void PermissionsSettings::log(const std::string &line) const {
   }
 }
 
+std::set<std::string> PermissionsSettings::settingsKeys() {
+  return {kSelectedHotkeyKey, kOnboardingCompleteKey, kOnboardingResumePageKey};
+}
+
 HotkeyKey PermissionsSettings::loadSavedHotkeyKey(const platform::Settings &settings) {
   const auto raw = settings.stringValue(kSelectedHotkeyKey);
   if (!raw) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,8 @@ public:
 
   // The stored push-to-talk key: one of the offered keys, else rightOption.
   static HotkeyKey loadSavedHotkeyKey(const platform::Settings &settings);
+  // The settings keys this part reads and writes.
+  static std::set<std::string> settingsKeys();
 
   platform::AuthorizationStatus micStatus() const { return micStatus_.get(); }
   bool accessibilityGranted() const { return accessibilityGranted_.get(); }

@@ -36,6 +36,8 @@ RefineController::RefineController(const AppServices &services,
       lastInjectedAt_(notices, AppChange::lastInjectedAt),
       lastInjectedAppPID_(notices, AppChange::lastInjectedAppPID) {}
 
+std::set<std::string> RefineController::settingsKeys() { return {kRefineEnabledKey}; }
+
 void RefineController::setRefineEnabled(bool enabled) {
   refineEnabled_.set(enabled);
   settings_->setBool(kRefineEnabledKey, enabled);

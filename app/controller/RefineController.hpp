@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 namespace murmurquill {
@@ -23,6 +24,8 @@ public:
   // A remembered insertion can be refined while less than this has passed.
   static constexpr std::chrono::seconds kRefineWindow{30};
 
+  // The settings keys this part reads and writes.
+  static std::set<std::string> settingsKeys();
   static std::shared_ptr<RefineController> make(const AppServices &services,
                                                 std::shared_ptr<ChangeNotices> notices,
                                                 std::shared_ptr<AICleanupService> aiCleanup,

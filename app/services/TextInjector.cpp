@@ -50,9 +50,18 @@ TextInjector::InjectResult TextInjector::inject(const std::string &text) {
   return paste(text, /*announceChange=*/true) ? InjectResult::injected : InjectResult::failed;
 }
 
+platform::PasteboardContents TextInjector::userContents() {
+  const auto pending = pendingRestore_;
+  if (pending && !pending->done && pending->changeCount == pasteboard_->changeCount()) {
+    pending->superseded = true;
+    return pending->saved;
+  }
+  return pasteboard_->contents();
+}
+
 bool TextInjector::paste(const std::string &text, bool announceChange) {
   platform::Pasteboard &pasteboard = *pasteboard_;
-  platform::PasteboardContents saved = pasteboard.contents();
+  platform::PasteboardContents saved = userContents();
   pasteboard.clearContents();
   if (!pasteboard.setString(text)) {
     log("[TextInjector] Could not write the pasteboard \xE2\x80\x94 skipping injection");
@@ -73,15 +82,20 @@ bool TextInjector::paste(const std::string &text, bool announceChange) {
   }
   // The restore holds the pasteboard and what it held, not the injector: it must run even if
   // the injector goes away, or the user's clipboard would be lost.
-  main_->after(kRestoreDelay, [pasteboard = pasteboard_, saved = std::move(saved), changeCount,
-                               announceChange, log = log_] {
-    if (pasteboard->changeCount() != changeCount) {
+  auto pending = std::make_shared<PendingRestore>(PendingRestore{std::move(saved), changeCount});
+  pendingRestore_ = pending;
+  main_->after(kRestoreDelay, [pasteboard = pasteboard_, pending, announceChange, log = log_] {
+    pending->done = true;
+    if (pending->superseded) {
+      return; // the later paste gives the same contents back after its own paste
+    }
+    if (pasteboard->changeCount() != pending->changeCount) {
       if (announceChange && log) {
         log("[TextInjector] Pasteboard changed during paste \xE2\x80\x94 leaving as-is");
       }
       return;
     }
-    if (!writeBack(*pasteboard, saved) && log) {
+    if (!writeBack(*pasteboard, pending->saved) && log) {
       log("[TextInjector] Could not restore the pasteboard");
     }
   });
@@ -126,6 +140,11 @@ bool TextInjector::replaceLastInjection(const std::string &oldText, const std::s
         }
       }
     }
+  }
+  // Where undo is not known to take the paste back, undo and paste again would leave the
+  // dictation and its replacement side by side: Apply is refused instead.
+  if (!poster_->focusedApplicationUndoes()) {
+    return false;
   }
   undoAndReinject(newText);
   return true;

@@ -48,8 +48,9 @@ public:
   InjectResult inject(const std::string &text);
 
   // Replaces `oldText`, just inserted, with `newText`. False when a text is empty, the process
-  // may not post keystrokes, or the paste of the accessibility route failed; true when the
-  // replacement was pasted or scheduled through undo.
+  // may not post keystrokes, the paste of the accessibility route failed, or only the undo route
+  // is left and the focused application is not known to undo; true when the replacement was
+  // pasted or scheduled through undo.
   bool replaceLastInjection(const std::string &oldText, const std::string &newText);
 
 private:
@@ -70,11 +71,24 @@ private:
   void undoAndReinject(const std::string &newText);
   void log(const std::string &line) const;
 
+  // A restore that has not run yet: what it gives back, and the change count it expects.
+  struct PendingRestore {
+    platform::PasteboardContents saved;
+    std::int64_t changeCount = 0;
+    bool superseded = false; // a later paste took its contents over
+    bool done = false;
+  };
+  // The contents to give back after a paste: while a restore is pending and nobody else wrote
+  // the pasteboard, the user's contents are those the pending restore holds (the pasteboard
+  // holds the previous dictation), and that restore is left to the new one.
+  platform::PasteboardContents userContents();
+
   std::shared_ptr<platform::KeystrokePoster> poster_;
   std::shared_ptr<platform::Pasteboard> pasteboard_;
   std::shared_ptr<platform::Accessibility> accessibility_;
   std::shared_ptr<platform::Executor> main_;
   LogSink log_;
+  std::shared_ptr<PendingRestore> pendingRestore_;
 };
 
 } // namespace murmurquill

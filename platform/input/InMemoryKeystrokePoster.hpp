@@ -23,6 +23,8 @@ public:
   bool post(const Keystroke &keystroke, EventTapLocation location) override;
 
   void setCanPostEvents(bool canPost) { canPost_ = canPost; }
+  bool focusedApplicationUndoes() override { return undoes_; }
+  void setFocusedApplicationUndoes(bool undoes) { undoes_ = undoes; }
   // Every post from the `index`-th on (counting from 0 over all attempts) fails.
   void failPostsFrom(std::size_t index) { failFrom_ = index; }
   // Called after each successful post (for example to let a stand-in application react).
@@ -33,6 +35,7 @@ public:
 
 private:
   bool canPost_ = true;
+  bool undoes_ = true;
   std::size_t failFrom_ = std::numeric_limits<std::size_t>::max();
   std::size_t attempts_ = 0;
   std::vector<Post> posts_;

@@ -33,6 +33,9 @@ public:
   // Makes the event and posts it at `location`. False when the event could not be made or
   // posted (nothing reached the stream).
   virtual bool post(const Keystroke &keystroke, EventTapLocation location) = 0;
+  // Whether the application with the keyboard focus is known to undo its last edit with the
+  // undo chord (Command-Z), as every application on the app's own platform does.
+  virtual bool focusedApplicationUndoes() { return true; }
 };
 
 } // namespace platform

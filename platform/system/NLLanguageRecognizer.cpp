@@ -1,49 +1,13 @@
 #include "platform/system/NLLanguageRecognizer.hpp"
 
+#include "platform/text/Utf8.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
 
 namespace platform {
 namespace {
-
-// Decodes the next UTF-8 scalar at `i`, advancing it; a malformed or truncated sequence gives
-// no scalar and skips one byte.
-std::optional<char32_t> nextScalar(std::string_view text, std::size_t &i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  int length = 0;
-  char32_t scalar = 0;
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  } else if ((lead & 0xE0) == 0xC0) {
-    length = 2;
-    scalar = lead & 0x1F;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3;
-    scalar = lead & 0x0F;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4;
-    scalar = lead & 0x07;
-  } else {
-    ++i;
-    return std::nullopt;
-  }
-  if (i + static_cast<std::size_t>(length) > text.size()) {
-    ++i;
-    return std::nullopt;
-  }
-  for (int k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + static_cast<std::size_t>(k)]);
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return std::nullopt;
-    }
-    scalar = (scalar << 6) | (next & 0x3F);
-  }
-  i += static_cast<std::size_t>(length);
-  return scalar;
-}
 
 bool within(char32_t c, char32_t low, char32_t high) { return c >= low && c <= high; }
 
@@ -100,14 +64,12 @@ std::optional<NLLanguageRecognizer::Script> scriptOf(char32_t c) {
 void NLLanguageRecognizer::processString(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
-    const auto scalar = nextScalar(text, i);
-    if (!scalar) {
-      continue;
-    }
-    if (const auto script = scriptOf(*scalar)) {
+    // A malformed byte reads as U+FFFD, which belongs to no script.
+    const char32_t scalar = nextScalar(text, i);
+    if (const auto script = scriptOf(scalar)) {
       ++counts_[*script];
       if (*script == han && std::find(kCantoneseCharacters.begin(), kCantoneseCharacters.end(),
-                                      *scalar) != kCantoneseCharacters.end()) {
+                                      scalar) != kCantoneseCharacters.end()) {
         ++counts_[cantoneseHan];
       }
     }

@@ -1,5 +1,7 @@
 #include "platform/x11/Keysyms.hpp"
 
+#include "platform/text/Utf8.hpp"
+
 namespace platform {
 
 std::optional<char32_t> characterOfKeysym(unsigned long keysym) {
@@ -14,21 +16,7 @@ std::optional<char32_t> characterOfKeysym(unsigned long keysym) {
 
 std::string utf8OfCharacter(char32_t c) {
   std::string out;
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
+  appendUtf8(out, c);
   return out;
 }
 

@@ -10,7 +10,7 @@ namespace platform {
 // keys, modifiers, the legacy non-Latin-1 sets), which callers handle by name.
 std::optional<char32_t> characterOfKeysym(unsigned long keysym);
 
-// `c` in UTF-8 (code points above U+10FFFF are not produced by keysyms and are not checked).
+// `c` in UTF-8.
 std::string utf8OfCharacter(char32_t c);
 
 } // namespace platform

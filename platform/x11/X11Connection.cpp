@@ -3,9 +3,12 @@
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +30,9 @@ std::vector<Display *> &lostDisplays() {
 }
 
 int ignoreIOError(Display *) { return 0; }
+
+// How long serverTime waits for the server to report its own property change.
+constexpr auto kServerTimeTimeout = std::chrono::seconds(5);
 
 } // namespace
 
@@ -127,19 +133,109 @@ unsigned long X11Connection::serverTime() {
   const Atom property = atom("_MURMURQUILL_TIMESTAMP");
   XChangeProperty(display_, window_, property, XA_INTEGER, 32, PropModeAppend, nullptr, 0);
   XEvent event;
-  XIfEvent(
-      display_, &event,
-      [](Display *, XEvent *candidate, XPointer arg) -> Bool {
-        const auto *self = reinterpret_cast<X11Connection *>(arg);
-        return (candidate->type == PropertyNotify &&
-                candidate->xproperty.window == self->window_) ||
-               self->lost_;
+  const bool arrived = waitForEvent(
+      [this](const XEvent &candidate) {
+        return candidate.type == PropertyNotify && candidate.xproperty.window == window_;
       },
-      reinterpret_cast<XPointer>(this));
-  if (lost_ || event.type != PropertyNotify) {
-    return 0;
+      event, std::chrono::steady_clock::now() + kServerTimeTimeout);
+  return arrived ? event.xproperty.time : 0;
+}
+
+std::vector<std::uint32_t> X11Property::items32() const {
+  std::vector<std::uint32_t> items(format == 32 ? bytes.size() / 4 : 0);
+  if (!items.empty()) {
+    std::memcpy(items.data(), bytes.data(), items.size() * 4);
   }
-  return event.xproperty.time;
+  return items;
+}
+
+std::optional<X11Property> X11Connection::readProperty(X11Id window, X11Id property,
+                                                       const X11PropertyRead &read) {
+  if (lost_) {
+    return std::nullopt;
+  }
+  const Atom wanted = read.type != 0 ? read.type : AnyPropertyType;
+  X11Property value;
+  long offset = 0; // in 32-bit units, as the protocol counts
+  unsigned long after = 0;
+  bool ok = true;
+  do {
+    int format = 0;
+    unsigned long count = 0;
+    unsigned char *data = nullptr;
+    Atom type = None;
+    if (XGetWindowProperty(display_, window, property, offset, 1 << 18, False, wanted, &type,
+                           &format, &count, &after, &data) != Success) {
+      ok = false;
+      break;
+    }
+    value.type = type;
+    value.format = format;
+    if (data != nullptr && format == 32) {
+      // Xlib hands 32-bit items over as longs; keep their 4 bytes each.
+      for (unsigned long i = 0; i < count; ++i) {
+        const auto item = static_cast<std::uint32_t>(reinterpret_cast<long *>(data)[i]);
+        value.bytes.append(reinterpret_cast<const char *>(&item), 4);
+      }
+    } else if (data != nullptr) {
+      value.bytes.append(reinterpret_cast<const char *>(data), count * (format / 8));
+    }
+    if (data != nullptr) {
+      XFree(data);
+    }
+    if (type == None || (wanted != AnyPropertyType && type != wanted)) {
+      value.bytes.clear(); // no property, or one of another type: nothing was read
+      break;
+    }
+    offset += static_cast<long>(count * static_cast<unsigned long>(format / 8) / 4);
+    ok = value.bytes.size() <= read.maxBytes;
+  } while (ok && after > 0);
+  if (read.remove) {
+    XDeleteProperty(display_, window, property);
+  }
+  if (!ok) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::size_t X11Connection::dispatchPending(const std::function<void(_XEvent &event)> &handler) {
+  std::size_t handled = 0;
+  while (!lost_ && XPending(display_) > 0) {
+    XEvent event;
+    XNextEvent(display_, &event);
+    ++handled;
+    handler(event);
+  }
+  return handled;
+}
+
+bool X11Connection::waitForEvent(const std::function<bool(const _XEvent &event)> &matches,
+                                 _XEvent &event, std::chrono::steady_clock::time_point deadline) {
+  XFlush(display_);
+  for (;;) {
+    if (lost_) {
+      return false;
+    }
+    if (XCheckIfEvent(
+            display_, &event,
+            [](Display *, XEvent *candidate, XPointer arg) -> Bool {
+              return (*reinterpret_cast<const std::function<bool(const XEvent &)> *>(arg))(
+                  *candidate);
+            },
+            reinterpret_cast<XPointer>(
+                const_cast<std::function<bool(const XEvent &)> *>(&matches)))) {
+      return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      return false;
+    }
+    // Bounded, so a connection that breaks without the socket turning readable is noticed.
+    pollfd fd{ConnectionNumber(display_), POLLIN, 0};
+    poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+  }
 }
 
 int X11Connection::onError(_XDisplay *display, void *event) {

@@ -1,15 +1,21 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 // Xlib's Display, declared without Xlib's macros (None, Bool, Status, ...) leaking into every
 // file that includes this header.
 struct _XDisplay;
+union _XEvent;
 
 namespace platform {
 
@@ -26,6 +32,28 @@ public:
 struct X11ConnectionOptions {
   // The display name ("host:display.screen"); empty means the DISPLAY environment variable.
   std::string displayName = {};
+};
+
+// A window property as read.
+struct X11Property {
+  X11Id type = 0; // 0: the window has no such property
+  int format = 0; // 8, 16 or 32 bits per item
+  // The items; format-32 items take 4 bytes each, in the host's byte order (Xlib hands them over
+  // as longs). Empty when the property's type is not the one asked for.
+  std::string bytes;
+
+  // The format-32 items (windows, atoms, cardinals); empty for another format.
+  std::vector<std::uint32_t> items32() const;
+};
+
+// How X11Connection::readProperty reads.
+struct X11PropertyRead {
+  // The type wanted; 0 accepts any. A property of another type reads with its type and no items.
+  X11Id type = 0;
+  // The largest value accepted; a larger one reads as a failure.
+  std::size_t maxBytes = std::size_t{1} << 20;
+  // Deletes the property once read (also when it is too large), as a selection transfer asks.
+  bool remove = false;
 };
 
 // One client connection to the X server, with a small unmapped window of its own (an owner for
@@ -59,8 +87,25 @@ public:
   std::string atomName(X11Id atom);
 
   // A current server timestamp (a property change on the own window, read back). Blocks for a
-  // round trip; 0 on a lost connection.
+  // round trip; 0 on a lost connection or when the server does not answer within a few seconds.
   unsigned long serverTime();
+
+  // The whole value of `property` on `window`, read in chunks. Absent when the request failed
+  // (a window that vanished) or the value is larger than `read.maxBytes`. Blocks for a round
+  // trip per megabyte.
+  std::optional<X11Property> readProperty(X11Id window, X11Id property,
+                                          const X11PropertyRead &read = {});
+
+  // The one way events are read: hands every event the connection holds (reading what the
+  // socket has, and flushing what was written) to `handler`, in order, until none is left or the
+  // connection breaks. Returns how many were handled.
+  std::size_t dispatchPending(const std::function<void(_XEvent &event)> &handler);
+
+  // Waits for the first event `matches` accepts, leaving every other event queued for the
+  // connection's reader, and copies it to `event`. False when `deadline` passed or the
+  // connection broke first.
+  bool waitForEvent(const std::function<bool(const _XEvent &event)> &matches, _XEvent &event,
+                    std::chrono::steady_clock::time_point deadline);
 
   // True once the connection to the server broke. Safe from any thread.
   bool isLost() const { return lost_.load(); }

@@ -38,23 +38,20 @@ void X11EventThread::wake() {
 }
 
 void X11EventThread::run() {
-  Display *display = connection_->display();
   for (;;) {
     {
       std::lock_guard lock(mutex_);
       if (stopping_) {
         return;
       }
-      // XPending flushes what the handlers wrote and is the last call before sleeping: any
+      // Reading flushes what the handlers wrote and is the last call before sleeping: any
       // other call (XFlush included) can read events into Xlib's queue, where poll() on the
       // socket would never see them.
-      while (!connection_->isLost() && XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
+      connection_->dispatchPending([this](XEvent &event) {
         if (onEvent_) {
           onEvent_(event);
         }
-      }
+      });
       if (connection_->isLost()) {
         if (onLost_) {
           onLost_();

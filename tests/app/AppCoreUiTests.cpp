@@ -2,7 +2,7 @@
 
 #include "tests/app/controller/AppCoreFixture.hpp"
 #include "platform/ui/Inspector.hpp"
-#include "platform/ui/Renderer.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 #include "tests/app/views/UiTestSupport.hpp"
 
 #include <gtest/gtest.h>

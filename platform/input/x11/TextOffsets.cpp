@@ -1,37 +1,15 @@
 #include "platform/input/x11/TextOffsets.hpp"
 
-#include <vector>
+#include "platform/text/Utf8.hpp"
 
 namespace platform {
 namespace {
 
-// Code points of `utf8`, a bad byte as U+FFFD.
+// Code points of `utf8`, each bad byte as one U+FFFD.
 std::u32string decode(std::string_view utf8) {
   std::u32string out;
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    std::size_t length = lead < 0x80             ? 1
-                         : (lead & 0xE0) == 0xC0 ? 2
-                         : (lead & 0xF0) == 0xE0 ? 3
-                         : (lead & 0xF8) == 0xF0 ? 4
-                                                 : 0;
-    char32_t value = length == 1   ? lead
-                     : length == 2 ? lead & 0x1F
-                     : length == 3 ? lead & 0x0F
-                                   : lead & 0x07;
-    bool good = length != 0 && i + length <= utf8.size();
-    for (std::size_t k = 1; good && k < length; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      good = (next & 0xC0) == 0x80;
-      value = (value << 6) | (next & 0x3F);
-    }
-    if (!good || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      out.push_back(0xFFFD);
-      ++i;
-      continue;
-    }
-    out.push_back(value);
-    i += length;
+    out.push_back(nextScalar(utf8, i));
   }
   return out;
 }

@@ -1,6 +1,6 @@
 #include "platform/input/x11/X11EventTapService.hpp"
 
-#include "platform/input/x11/MacKeyCodes.hpp"
+#include "platform/input/x11/VirtualKeyKeysyms.hpp"
 #include "platform/x11/X11EventThread.hpp"
 
 #include <X11/Xlib.h>

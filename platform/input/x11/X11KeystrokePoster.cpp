@@ -1,7 +1,8 @@
 #include "platform/input/x11/X11KeystrokePoster.hpp"
 
 #include "platform/input/EventTap.hpp"
-#include "platform/input/x11/MacKeyCodes.hpp"
+#include "platform/input/x11/VirtualKeyKeysyms.hpp"
+#include "platform/text/Utf8.hpp"
 
 #include <X11/XKBlib.h>
 #include <X11/Xatom.h>
@@ -24,45 +25,14 @@ std::string lowered(std::string text) {
   return text;
 }
 
-// Code points of `utf8`; absent when it is not valid UTF-8 (overlong forms, surrogates and
-// values past U+10FFFF included).
+// Code points of `utf8`; absent when it is not well-formed UTF-8.
 std::optional<std::u32string> decodeUtf8(std::string_view utf8) {
+  if (!isValidUtf8(utf8)) {
+    return std::nullopt;
+  }
   std::u32string result;
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    std::size_t length = 0;
-    char32_t value = 0;
-    if (lead < 0x80) {
-      length = 1;
-      value = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      value = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      value = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      value = lead & 0x07;
-    } else {
-      return std::nullopt;
-    }
-    if (i + length > utf8.size()) {
-      return std::nullopt;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(utf8[i + k]);
-      if ((next & 0xC0) != 0x80) {
-        return std::nullopt;
-      }
-      value = (value << 6) | (next & 0x3F);
-    }
-    constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
-      return std::nullopt;
-    }
-    result.push_back(value);
-    i += length;
+    result.push_back(nextScalar(utf8, i));
   }
   return result;
 }
@@ -81,6 +51,73 @@ KeySym keysymForCodePoint(char32_t c) {
 }
 
 } // namespace
+
+const std::vector<PasteRoute> &standardPasteRoutes() {
+  // xterm, rxvt and st paste PRIMARY with Shift+Insert and have no clipboard chord by default;
+  // the VTE-based terminals, konsole, kitty, alacritty and the newer ones paste the clipboard
+  // with Control+Shift+V. xedit (Xaw) has no paste key: Control+V scrolls a page there.
+  static const std::vector<PasteRoute> routes = [] {
+    std::vector<PasteRoute> table;
+    for (const char *name :
+         {"xterm", "uxterm", "rxvt", "urxvt", "rxvt-unicode", "st", "st-256color"}) {
+      table.push_back({name, PasteKey::shiftInsert});
+    }
+    for (const char *name : {"gnome-terminal",
+                             "gnome-terminal-server",
+                             "xfce4-terminal",
+                             "mate-terminal",
+                             "tilix",
+                             "terminator",
+                             "guake",
+                             "tilda",
+                             "sakura",
+                             "lxterminal",
+                             "kgx",
+                             "ptyxis",
+                             "konsole",
+                             "kitty",
+                             "alacritty",
+                             "qterminal",
+                             "terminology",
+                             "wezterm",
+                             "org.wezfurlong.wezterm",
+                             "foot",
+                             "deepin-terminal",
+                             "cool-retro-term"}) {
+      table.push_back({name, PasteKey::controlShiftV});
+    }
+    table.push_back({"xedit", PasteKey::typeText});
+    // Browsers, office suites and text editors whose fields undo a paste with Control+Z.
+    for (const char *name : {"firefox",
+                             "firefox-esr",
+                             "navigator",
+                             "chromium",
+                             "chromium-browser",
+                             "google-chrome",
+                             "brave-browser",
+                             "microsoft-edge",
+                             "thunderbird",
+                             "libreoffice",
+                             "soffice",
+                             "gedit",
+                             "gnome-text-editor",
+                             "org.gnome.texteditor",
+                             "mousepad",
+                             "pluma",
+                             "xed",
+                             "kate",
+                             "kwrite",
+                             "code",
+                             "sublime_text",
+                             "geany",
+                             "abiword",
+                             "featherpad"}) {
+      table.push_back({name, PasteKey::controlV, /*undoes=*/true});
+    }
+    return table;
+  }();
+  return routes;
+}
 
 X11KeystrokePoster::X11KeystrokePoster(X11KeystrokePosterOptions options)
     : options_(std::move(options)) {
@@ -105,9 +142,9 @@ X11KeystrokePoster::~X11KeystrokePoster() {
     return;
   }
   // Nothing stays held down, and the spare key codes lose their keysyms again.
-  for (const auto &[keycode, modifiers] : pressedModifiers_) {
-    XTestFakeKeyEvent(connection_->display(), keycode, False, CurrentTime);
-    for (const unsigned modifier : modifiers) {
+  for (const auto &[keyCode, pressed] : pressed_) {
+    XTestFakeKeyEvent(connection_->display(), pressed.keycode, False, CurrentTime);
+    for (const unsigned modifier : pressed.modifiers) {
       XTestFakeKeyEvent(connection_->display(), modifier, False, CurrentTime);
     }
   }
@@ -125,18 +162,81 @@ bool X11KeystrokePoster::canPostEvents() const {
 }
 
 void X11KeystrokePoster::drainEvents() {
-  Display *display = connection_->display();
-  while (!connection_->isLost() && XPending(display) > 0) {
-    XEvent event;
-    XNextEvent(display, &event);
+  connection_->dispatchPending([](XEvent &event) {
     if (event.type == MappingNotify) {
       XRefreshKeyboardMapping(&event.xmapping);
     }
-  }
+  });
 }
 
 bool X11KeystrokePoster::pressKey(unsigned keycode, bool down) {
   return XTestFakeKeyEvent(connection_->display(), keycode, down ? True : False, CurrentTime) != 0;
+}
+
+std::optional<X11KeystrokePoster::Chord> X11KeystrokePoster::chordFor(const Keystroke &keystroke,
+                                                                      bool &ok) {
+  using namespace EventFlags;
+  Chord chord{keysymForVirtualKey(keystroke.keyCode), {}};
+  const bool pasteChord = keystroke.keyCode == 9 && (keystroke.flags & maskCommand) != 0;
+  const PasteKey route = pasteChord ? focusedPasteKey() : PasteKey::controlV;
+  const auto &pasteboard = options_.pasteboard;
+  if (route == PasteKey::typeText && pasteboard) {
+    const auto text = pasteboard->string();
+    ok = text && typeText(*text);
+    typedPaste_.insert(keystroke.keyCode);
+    return std::nullopt;
+  }
+  if (route == PasteKey::shiftInsert && pasteboard && pasteboard->offerAsPrimary()) {
+    return Chord{XK_Insert, {XK_Shift_L}};
+  }
+  if (keystroke.flags & (maskControl | maskCommand)) {
+    chord.modifiers.push_back(XK_Control_L);
+  }
+  if ((keystroke.flags & maskShift) || route == PasteKey::controlShiftV ||
+      route == PasteKey::shiftInsert) {
+    chord.modifiers.push_back(XK_Shift_L);
+  }
+  if (keystroke.flags & maskAlternate) {
+    chord.modifiers.push_back(XK_Alt_L);
+  }
+  return chord;
+}
+
+bool X11KeystrokePoster::pressChord(std::int64_t keyCode, const Chord &chord) {
+  Display *display = connection_->display();
+  const unsigned keycode = chord.keysym != 0 ? XKeysymToKeycode(display, chord.keysym) : 0;
+  if (keycode == 0) {
+    return false;
+  }
+  bool ok = true;
+  Pressed pressed{keycode, {}};
+  for (const unsigned long symbol : chord.modifiers) {
+    const unsigned modifier = XKeysymToKeycode(display, symbol);
+    if (modifier != 0) {
+      pressed.modifiers.push_back(modifier);
+      ok = pressKey(modifier, true) && ok;
+    }
+  }
+  ok = pressKey(keycode, true) && ok;
+  pressed_[keyCode] = std::move(pressed);
+  return ok;
+}
+
+bool X11KeystrokePoster::releaseChord(std::int64_t keyCode) {
+  const auto found = pressed_.find(keyCode);
+  if (found == pressed_.end()) {
+    // No down of this poster's (or one that pasted by typing): the key itself goes up.
+    const unsigned long keysym = keysymForVirtualKey(keyCode);
+    const unsigned keycode = keysym != 0 ? XKeysymToKeycode(connection_->display(), keysym) : 0;
+    return keycode != 0 && pressKey(keycode, false);
+  }
+  bool ok = pressKey(found->second.keycode, false);
+  const auto &modifiers = found->second.modifiers;
+  for (auto modifier = modifiers.rbegin(); modifier != modifiers.rend(); ++modifier) {
+    ok = pressKey(*modifier, false) && ok;
+  }
+  pressed_.erase(found);
+  return ok;
 }
 
 bool X11KeystrokePoster::post(const Keystroke &keystroke, EventTapLocation) {
@@ -144,97 +244,66 @@ bool X11KeystrokePoster::post(const Keystroke &keystroke, EventTapLocation) {
     return false;
   }
   drainEvents();
-  Display *display = connection_->display();
-  const KeySym keysym = keysymForVirtualKey(keystroke.keyCode);
-  const unsigned keycode = keysym != 0 ? XKeysymToKeycode(display, keysym) : 0;
-  if (keycode == 0) {
+  if (keysymForVirtualKey(keystroke.keyCode) == 0 ||
+      XKeysymToKeycode(connection_->display(), keysymForVirtualKey(keystroke.keyCode)) == 0) {
     return false;
   }
   bool ok = true;
   if (keystroke.keyDown) {
-    std::vector<KeySym> modifierSyms;
-    using namespace EventFlags;
-    if (keystroke.flags & (maskControl | maskCommand)) {
-      modifierSyms.push_back(XK_Control_L);
+    if (const auto chord = chordFor(keystroke, ok)) {
+      ok = pressChord(keystroke.keyCode, *chord);
     }
-    const bool pasteChord = keystroke.keyCode == 9 && (keystroke.flags & maskCommand) != 0;
-    if ((keystroke.flags & maskShift) || (pasteChord && focusedWindowIsTerminal())) {
-      modifierSyms.push_back(XK_Shift_L);
-    }
-    if (keystroke.flags & maskAlternate) {
-      modifierSyms.push_back(XK_Alt_L);
-    }
-    std::vector<unsigned> modifiers;
-    for (const KeySym symbol : modifierSyms) {
-      const unsigned modifier = XKeysymToKeycode(display, symbol);
-      if (modifier != 0) {
-        modifiers.push_back(modifier);
-        ok = pressKey(modifier, true) && ok;
-      }
-    }
-    ok = pressKey(keycode, true) && ok;
-    pressedModifiers_[keycode] = std::move(modifiers);
-  } else {
-    ok = pressKey(keycode, false);
-    const auto found = pressedModifiers_.find(keycode);
-    if (found != pressedModifiers_.end()) {
-      for (auto modifier = found->second.rbegin(); modifier != found->second.rend(); ++modifier) {
-        ok = pressKey(*modifier, false) && ok;
-      }
-      pressedModifiers_.erase(found);
-    }
+  } else if (pressed_.contains(keystroke.keyCode) || !typedPaste_.erase(keystroke.keyCode)) {
+    ok = releaseChord(keystroke.keyCode);
   }
-  XSync(display, False);
+  XSync(connection_->display(), False);
   return ok && !connection_->isLost();
 }
 
-bool X11KeystrokePoster::typeText(std::string_view utf8) {
-  const auto text = decodeUtf8(utf8);
-  if (!text || !canPostEvents()) {
-    return false;
+std::vector<X11KeystrokePoster::Slot>::iterator X11KeystrokePoster::slotOf(unsigned long keysym) {
+  return std::find_if(slots_.begin(), slots_.end(),
+                      [&](const Slot &slot) { return slot.keysym == keysym; });
+}
+
+bool X11KeystrokePoster::findSpareKeycodes() {
+  if (sparesFound_) {
+    return true;
   }
-  drainEvents();
   Display *display = connection_->display();
   const unsigned shift = XKeysymToKeycode(display, XK_Shift_L);
-  if (!sparesFound_) {
-    sparesFound_ = true;
-    int minKeycode = 0;
-    int maxKeycode = 0;
-    XDisplayKeycodes(display, &minKeycode, &maxKeycode);
-    int perKeycode = 0;
-    KeySym *map = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode),
-                                      maxKeycode - minKeycode + 1, &perKeycode);
-    if (map == nullptr) {
-      return false;
-    }
-    // Key codes with no keysym at all: no key of the keyboard sends them. Each holds two
-    // characters, the second typed with Shift.
-    for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
-      const KeySym *row = map + static_cast<std::size_t>(keycode - minKeycode) * perKeycode;
-      if (std::all_of(row, row + perKeycode, [](KeySym s) { return s == NoSymbol; })) {
-        slots_.push_back({static_cast<unsigned>(keycode), false, NoSymbol});
-        if (shift != 0) {
-          slots_.push_back({static_cast<unsigned>(keycode), true, NoSymbol});
-        }
+  int minKeycode = 0;
+  int maxKeycode = 0;
+  XDisplayKeycodes(display, &minKeycode, &maxKeycode);
+  int perKeycode = 0;
+  KeySym *map = XGetKeyboardMapping(display, static_cast<KeyCode>(minKeycode),
+                                    maxKeycode - minKeycode + 1, &perKeycode);
+  if (map == nullptr) {
+    return false;
+  }
+  sparesFound_ = true;
+  // Key codes with no keysym at all: no key of the keyboard sends them. Each holds two
+  // characters, the second typed with Shift.
+  for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
+    const KeySym *row = map + static_cast<std::size_t>(keycode - minKeycode) * perKeycode;
+    if (std::all_of(row, row + perKeycode, [](KeySym s) { return s == NoSymbol; })) {
+      slots_.push_back({static_cast<unsigned>(keycode), false, NoSymbol});
+      if (shift != 0) {
+        slots_.push_back({static_cast<unsigned>(keycode), true, NoSymbol});
       }
     }
-    XFree(map);
   }
-  auto slotOf = [&](KeySym keysym) {
-    return std::find_if(slots_.begin(), slots_.end(),
-                        [&](const Slot &slot) { return slot.keysym == keysym; });
-  };
+  XFree(map);
+  return true;
+}
 
-  struct Key {
-    unsigned keycode = 0;
-    bool shifted = false;
-    KeySym onSlot = NoSymbol; // typed on a spare key code mapped to this keysym
-  };
-  std::vector<Key> keys;
-  std::set<KeySym> wanted;
-  for (const char32_t c : *text) {
+std::vector<X11KeystrokePoster::TypedKey>
+X11KeystrokePoster::planKeys(const std::u32string &text, std::set<unsigned long> &wanted) {
+  Display *display = connection_->display();
+  const unsigned shift = XKeysymToKeycode(display, XK_Shift_L);
+  std::vector<TypedKey> keys;
+  for (const char32_t c : text) {
     const KeySym keysym = keysymForCodePoint(c);
-    Key key;
+    TypedKey key;
     const unsigned keycode = XKeysymToKeycode(display, keysym);
     if (slotOf(keysym) != slots_.end()) {
       key.onSlot = keysym;
@@ -251,10 +320,10 @@ bool X11KeystrokePoster::typeText(std::string_view utf8) {
     }
     keys.push_back(key);
   }
-  if (wanted.size() > slots_.size()) {
-    return false;
-  }
+  return keys;
+}
 
+void X11KeystrokePoster::mapSlots(const std::set<unsigned long> &wanted) {
   // Slots already holding a wanted keysym stay; the others go to the least recently used free
   // slots. A mapping stays after typing: clients may look a key up only when they handle its
   // event, from the server's map of that moment.
@@ -275,12 +344,17 @@ bool X11KeystrokePoster::typeText(std::string_view utf8) {
         pair[slot.shifted ? 1 : 0] = slot.keysym;
       }
     }
-    XChangeKeyboardMapping(display, static_cast<int>(keycode), 2, pair, 1);
+    XChangeKeyboardMapping(connection_->display(), static_cast<int>(keycode), 2, pair, 1);
   }
-  XSync(display, False);
+  XSync(connection_->display(), False);
+}
 
+bool X11KeystrokePoster::typeKeys(const std::vector<TypedKey> &keys) {
+  Display *display = connection_->display();
+  const unsigned shift = XKeysymToKeycode(display, XK_Shift_L);
   bool ok = true;
-  for (const Key &key : keys) {
+  for (std::size_t i = 0; i < keys.size() && !connection_->isLost(); ++i) {
+    const TypedKey &key = keys[i];
     unsigned keycode = key.keycode;
     bool shifted = key.shifted;
     if (key.onSlot != NoSymbol) {
@@ -296,8 +370,32 @@ bool X11KeystrokePoster::typeText(std::string_view utf8) {
     if (shifted) {
       ok = pressKey(shift, false) && ok;
     }
+    // The server queues synthetic input in a bounded queue: waiting for it after every chunk
+    // keeps a long text from overflowing it, which would drop keys.
+    if ((i + 1) % std::max<std::size_t>(options_.typingChunk, 1) == 0) {
+      XSync(display, False);
+    }
   }
   XSync(display, False);
+  return ok;
+}
+
+bool X11KeystrokePoster::typeText(std::string_view utf8) {
+  const auto text = decodeUtf8(utf8);
+  if (!text || !canPostEvents()) {
+    return false;
+  }
+  drainEvents();
+  if (!findSpareKeycodes()) {
+    return false;
+  }
+  std::set<KeySym> wanted;
+  const std::vector<TypedKey> keys = planKeys(*text, wanted);
+  if (wanted.size() > slots_.size()) {
+    return false;
+  }
+  mapSlots(wanted);
+  const bool ok = typeKeys(keys);
   // The slots just used are reassigned last.
   std::stable_partition(slots_.begin(), slots_.end(),
                         [&](const Slot &slot) { return !wanted.contains(slot.keysym); });
@@ -315,21 +413,11 @@ std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
   int revert = 0;
   XGetInputFocus(display, &focus, &revert);
   if (focus == None || focus == PointerRoot || focus == connection_->rootWindow()) {
-    focus = None;
-    Atom type = None;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    if (XGetWindowProperty(display, connection_->rootWindow(),
-                           connection_->atom("_NET_ACTIVE_WINDOW"), 0, 1, False, XA_WINDOW, &type,
-                           &format, &count, &after, &data) == Success &&
-        data != nullptr) {
-      if (type == XA_WINDOW && format == 32 && count == 1) {
-        focus = *reinterpret_cast<Window *>(data);
-      }
-      XFree(data);
-    }
+    const auto active = connection_->readProperty(connection_->rootWindow(),
+                                                  connection_->atom("_NET_ACTIVE_WINDOW"),
+                                                  X11PropertyRead{.type = XA_WINDOW});
+    const auto windows = active ? active->items32() : std::vector<std::uint32_t>{};
+    focus = windows.empty() ? None : windows.front();
   }
   for (Window window = focus; window != None && window != connection_->rootWindow();) {
     XClassHint hint{};
@@ -355,17 +443,27 @@ std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
   return {};
 }
 
-bool X11KeystrokePoster::focusedWindowIsTerminal() {
-  const auto [instance, windowClass] = focusedWindowClass();
+PasteRoute routeFor(const std::vector<PasteRoute> &routes, const std::string &instance,
+                    const std::string &windowClass) {
   const std::string a = lowered(instance);
   const std::string b = lowered(windowClass);
-  for (const std::string &name : options_.terminalClasses) {
-    const std::string terminal = lowered(name);
-    if ((!a.empty() && a == terminal) || (!b.empty() && b == terminal)) {
-      return true;
+  for (const PasteRoute &route : routes) {
+    const std::string name = lowered(route.windowClass);
+    if ((!a.empty() && a == name) || (!b.empty() && b == name)) {
+      return route;
     }
   }
-  return false;
+  return PasteRoute{windowClass, PasteKey::controlV, /*undoes=*/false};
+}
+
+PasteKey X11KeystrokePoster::focusedPasteKey() {
+  const auto [instance, windowClass] = focusedWindowClass();
+  return routeFor(options_.pasteRoutes, instance, windowClass).key;
+}
+
+bool X11KeystrokePoster::focusedApplicationUndoes() {
+  const auto [instance, windowClass] = focusedWindowClass();
+  return routeFor(options_.pasteRoutes, instance, windowClass).undoes;
 }
 
 } // namespace platform

@@ -1,12 +1,11 @@
 #include "platform/input/x11/X11Pasteboard.hpp"
 
+#include "platform/text/Utf8.hpp"
 #include "platform/x11/X11EventThread.hpp"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/Xfixes.h>
-
-#include <poll.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -34,35 +33,17 @@ bool isTextTarget(const std::string &name) {
 std::string latin1ToUtf8(const std::string &latin1) {
   std::string out;
   for (const char c : latin1) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x80) {
-      out += c;
-    } else {
-      out += static_cast<char>(0xC0 | (byte >> 6));
-      out += static_cast<char>(0x80 | (byte & 0x3F));
-    }
+    appendUtf8(out, static_cast<unsigned char>(c));
   }
   return out;
 }
 
+// Characters outside Latin-1, and malformed bytes, become '?'.
 std::string utf8ToLatin1(const std::string &utf8) {
   std::string out;
   for (std::size_t i = 0; i < utf8.size();) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    if (lead < 0x80) {
-      out += static_cast<char>(lead);
-      ++i;
-      continue;
-    }
-    std::size_t length = (lead & 0xE0) == 0xC0 ? 2 : (lead & 0xF0) == 0xE0 ? 3 : 4;
-    if (length == 2 && i + 1 < utf8.size()) {
-      const unsigned value =
-          ((lead & 0x1F) << 6) | (static_cast<unsigned char>(utf8[i + 1]) & 0x3F);
-      out += value <= 0xFF ? static_cast<char>(value) : '?';
-    } else {
-      out += '?';
-    }
-    i += length;
+    const char32_t c = nextScalar(utf8, i);
+    out += c <= 0xFF ? static_cast<char>(c) : '?';
   }
   return out;
 }
@@ -74,6 +55,7 @@ struct X11Pasteboard::State {
   std::atomic<std::int64_t> *changeCount = nullptr;
   int fixesEventBase = 0;
   Atom clipboard = None;
+  Atom primary = XA_PRIMARY;
   Atom targets = None;
   Atom timestamp = None;
   Atom utf8String = None;
@@ -82,6 +64,8 @@ struct X11Pasteboard::State {
   std::size_t maxWriteBytes = 0;
   // Guarded by the event thread's lock.
   bool owned = false;
+  // PRIMARY serves the same contents while this is set (see offerAsPrimary).
+  bool primaryOwned = false;
   unsigned long ownTime = 0;
   // Times of this process's own clears whose XFixes notice has not arrived yet (counted when
   // they happened); notices can trail several quick clears.
@@ -119,6 +103,11 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
     ++*changeCount;
     return;
   }
+  if (event.type == SelectionClear && event.xselectionclear.selection == primary &&
+      event.xselectionclear.window == connection->ownWindow()) {
+    primaryOwned = false;
+    return;
+  }
   if (event.type == SelectionClear && event.xselectionclear.selection == clipboard &&
       event.xselectionclear.window == connection->ownWindow()) {
     owned = false;
@@ -142,8 +131,9 @@ void X11Pasteboard::State::serve(const XSelectionRequestEvent &request) {
   reply.property = None;
   // Clients of the old protocol name no property: the target stands for it.
   const Atom property = request.property != None ? request.property : request.target;
-  const bool current = owned && request.selection == clipboard &&
-                       request.owner == connection->ownWindow() &&
+  const bool served =
+      (request.selection == clipboard && owned) || (request.selection == primary && primaryOwned);
+  const bool current = served && request.owner == connection->ownWindow() &&
                        (request.time == CurrentTime || request.time >= ownTime);
   X11Connection::ErrorTrap trap(*connection);
   if (current) {
@@ -244,6 +234,11 @@ std::int64_t X11Pasteboard::clearContents() {
   }
   const unsigned long time = state.connection->serverTime();
   Display *display = state.connection->display();
+  if (state.primaryOwned) {
+    // PRIMARY carried the previous contents only for their paste.
+    XSetSelectionOwner(display, state.primary, None, time);
+    state.primaryOwned = false;
+  }
   XSetSelectionOwner(display, state.clipboard, state.connection->ownWindow(), time);
   state.owned = XGetSelectionOwner(display, state.clipboard) == state.connection->ownWindow();
   state.ownTime = time;
@@ -252,6 +247,18 @@ std::int64_t X11Pasteboard::clearContents() {
   }
   state.items.clear();
   return ++changeCount_;
+}
+
+bool X11Pasteboard::offerAsPrimary() {
+  auto guard = thread_->lock();
+  auto &state = *state_;
+  if (!state.owned || state.connection->isLost()) {
+    return false;
+  }
+  Display *display = state.connection->display();
+  XSetSelectionOwner(display, state.primary, state.connection->ownWindow(), state.ownTime);
+  state.primaryOwned = XGetSelectionOwner(display, state.primary) == state.connection->ownWindow();
+  return state.primaryOwned;
 }
 
 bool X11Pasteboard::setData(const std::string &type, const std::string &data) {
@@ -270,131 +277,120 @@ bool X11Pasteboard::setData(const std::string &type, const std::string &data) {
   return true;
 }
 
-std::optional<std::string> X11Pasteboard::readTarget(X11Id target) const {
-  // Runs with the event thread's lock held: events read here that are not this transfer's stay
-  // queued for the thread.
+// Reads run with the event thread's lock held: events read here that are not the transfer's
+// stay queued for the thread.
+
+bool X11Pasteboard::requestConversion(X11Id target, const ReadBudget &budget) const {
   auto &state = *state_;
   X11Connection &connection = *state.connection;
-  Display *display = connection.display();
+  if (std::chrono::steady_clock::now() >= budget.deadline) {
+    return false;
+  }
   const Window window = connection.ownWindow();
-  const auto deadline = [&] { return std::chrono::steady_clock::now() + options_.replyTimeout; };
-  auto waitFor = [&](std::chrono::steady_clock::time_point until, auto predicate) {
-    XEvent event;
-    for (;;) {
-      if (connection.isLost()) {
-        return false;
-      }
-      if (XCheckIfEvent(
-              display, &event,
-              [](Display *, XEvent *candidate, XPointer arg) -> Bool {
-                return (*reinterpret_cast<decltype(predicate) *>(arg))(*candidate);
-              },
-              reinterpret_cast<XPointer>(&predicate))) {
-        return true;
-      }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          until - std::chrono::steady_clock::now());
-      if (left.count() <= 0) {
-        return false;
-      }
-      pollfd fd{connection.fileDescriptor(), POLLIN, 0};
-      poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
-    }
-  };
-  // Reads and deletes the transfer property; its type through `type`.
-  auto readProperty = [&](Atom &type, std::string &bytes) {
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    long offset = 0;
-    bytes.clear();
-    do {
-      if (XGetWindowProperty(display, window, state.property, offset, 1 << 20, False,
-                             AnyPropertyType, &type, &format, &count, &after, &data) != Success) {
-        return false;
-      }
-      const std::size_t unit = format == 32 ? sizeof(long) : static_cast<std::size_t>(format / 8);
-      if (data != nullptr) {
-        if (format == 32) {
-          // Xlib hands 32-bit items over as longs; keep their 4 bytes each.
-          for (unsigned long i = 0; i < count; ++i) {
-            const auto value = static_cast<std::uint32_t>(reinterpret_cast<long *>(data)[i]);
-            bytes.append(reinterpret_cast<const char *>(&value), 4);
-          }
-        } else {
-          bytes.append(reinterpret_cast<const char *>(data), count * unit);
-        }
-        XFree(data);
-        data = nullptr;
-      }
-      offset += static_cast<long>(count * (format == 0 ? 1 : format / 8) / 4);
-      if (bytes.size() > options_.maxReadBytes) {
-        XDeleteProperty(display, window, state.property);
-        return false;
-      }
-    } while (after > 0);
-    XDeleteProperty(display, window, state.property);
-    return true;
-  };
+  XDeleteProperty(connection.display(), window, state.property);
+  XConvertSelection(connection.display(), state.clipboard, target, state.property, window,
+                    CurrentTime);
+  XEvent event;
+  const bool answered = connection.waitForEvent(
+      [&](const XEvent &candidate) {
+        return candidate.type == SelectionNotify && candidate.xselection.requestor == window &&
+               candidate.xselection.selection == state.clipboard &&
+               candidate.xselection.target == target;
+      },
+      event, budget.deadline);
+  return answered && event.xselection.property != None;
+}
 
-  XDeleteProperty(display, window, state.property);
-  XConvertSelection(display, state.clipboard, target, state.property, window, CurrentTime);
-  XFlush(display);
-  bool refused = false;
-  auto selectionNotify = [&](const XEvent &event) {
-    if (event.type != SelectionNotify || event.xselection.requestor != window ||
-        event.xselection.selection != state.clipboard) {
-      return false;
+std::optional<X11Property> X11Pasteboard::takeTransferProperty(const ReadBudget &budget) const {
+  auto &state = *state_;
+  return state.connection->readProperty(
+      state.connection->ownWindow(), state.property,
+      X11PropertyRead{.maxBytes = budget.bytesLeft, .remove = true});
+}
+
+bool X11Pasteboard::isNewTransferValue(const XEvent &event) const {
+  return event.type == PropertyNotify && event.xproperty.window == ownerWindow() &&
+         event.xproperty.atom == state_->property && event.xproperty.state == PropertyNewValue;
+}
+
+std::optional<X11Property> X11Pasteboard::readIncrementally(const ReadBudget &budget) const {
+  X11Connection &connection = *state_->connection;
+  // Each chunk appears as a new value of the property, an empty one ends it. The whole transfer
+  // shares the call's deadline, so an owner that trickles chunks cannot stretch it.
+  X11Property whole;
+  for (;;) {
+    XEvent event;
+    if (!connection.waitForEvent([this](const XEvent &e) { return isNewTransferValue(e); }, event,
+                                 budget.deadline)) {
+      return std::nullopt;
     }
-    refused = event.xselection.property == None;
-    return true;
-  };
-  if (!waitFor(deadline(), selectionNotify) || refused) {
+    const auto chunk = takeTransferProperty(budget);
+    if (!chunk) {
+      return std::nullopt;
+    }
+    if (chunk->type == None) {
+      continue; // a notice without a value to read
+    }
+    whole.type = chunk->type;
+    whole.format = chunk->format;
+    if (chunk->bytes.empty()) {
+      return whole;
+    }
+    whole.bytes += chunk->bytes;
+    if (whole.bytes.size() > budget.bytesLeft) {
+      return std::nullopt;
+    }
+  }
+}
+
+std::optional<X11Property> X11Pasteboard::readTarget(X11Id target, ReadBudget &budget) const {
+  X11Connection &connection = *state_->connection;
+  if (!requestConversion(target, budget)) {
     return std::nullopt;
   }
-  auto newValue = [&](const XEvent &event) {
-    return event.type == PropertyNotify && event.xproperty.window == window &&
-           event.xproperty.atom == state.property && event.xproperty.state == PropertyNewValue;
-  };
   // Notices of the value the owner stored before answering are stale from here on.
   XEvent stale;
-  while (XCheckIfEvent(
-      display, &stale,
-      [](Display *, XEvent *candidate, XPointer arg) -> Bool {
-        return (*reinterpret_cast<decltype(newValue) *>(arg))(*candidate);
-      },
-      reinterpret_cast<XPointer>(&newValue))) {
+  while (connection.waitForEvent([this](const XEvent &e) { return isNewTransferValue(e); }, stale,
+                                 std::chrono::steady_clock::time_point{})) {
   }
-  Atom type = None;
-  std::string bytes;
-  if (!readProperty(type, bytes)) {
+  auto value = takeTransferProperty(budget);
+  if (value && value->type == state_->incr) {
+    value = readIncrementally(budget);
+  }
+  if (!value) {
     return std::nullopt;
   }
-  if (type == state.incr) {
-    // Chunked: each chunk appears as a new value of the property, an empty one ends it.
-    std::string whole;
-    for (;;) {
-      if (!waitFor(deadline(), newValue) || !readProperty(type, bytes)) {
-        return std::nullopt;
-      }
-      if (type == None) {
-        continue; // a notice without a value to read
-      }
-      if (bytes.empty()) {
-        break;
-      }
-      whole += bytes;
-      if (whole.size() > options_.maxReadBytes) {
-        return std::nullopt;
-      }
+  budget.bytesLeft -= std::min(budget.bytesLeft, value->bytes.size());
+  return value;
+}
+
+std::optional<std::string> X11Pasteboard::readBytes(X11Id target, ReadBudget &budget) const {
+  auto value = readTarget(target, budget);
+  if (!value) {
+    return std::nullopt;
+  }
+  if (value->type == XA_STRING) {
+    return latin1ToUtf8(value->bytes);
+  }
+  return std::move(value->bytes);
+}
+
+std::optional<std::string> X11Pasteboard::readText(ReadBudget &budget) const {
+  X11Connection &connection = *state_->connection;
+  for (const char *name : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
+    const X11Id target = connection.atom(name);
+    auto value = readTarget(target, budget);
+    // An answer of another type (a number, a list of atoms) is not text, whatever was asked.
+    if (!value || value->format != 8 ||
+        (value->type != target && !isTextTarget(connection.atomName(value->type)))) {
+      continue;
     }
-    bytes = std::move(whole);
+    if (value->type == XA_STRING) {
+      return latin1ToUtf8(value->bytes);
+    }
+    return std::move(value->bytes);
   }
-  if (type == XA_STRING) {
-    return latin1ToUtf8(bytes);
-  }
-  return bytes;
+  return std::nullopt;
 }
 
 std::optional<std::string> X11Pasteboard::data(const std::string &type) const {
@@ -408,15 +404,12 @@ std::optional<std::string> X11Pasteboard::data(const std::string &type) const {
       XGetSelectionOwner(state.connection->display(), state.clipboard) == None) {
     return std::nullopt;
   }
+  ReadBudget budget{std::chrono::steady_clock::now() + options_.replyTimeout,
+                    options_.maxReadBytes};
   if (type == plainTextType) {
-    for (const char *name : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
-      if (auto text = readTarget(state.connection->atom(name))) {
-        return text;
-      }
-    }
-    return std::nullopt;
+    return readText(budget);
   }
-  return readTarget(state.connection->atom(type));
+  return readBytes(state.connection->atom(type), budget);
 }
 
 PasteboardContents X11Pasteboard::contents() const {
@@ -430,14 +423,15 @@ PasteboardContents X11Pasteboard::contents() const {
       XGetSelectionOwner(state.connection->display(), state.clipboard) == None) {
     return result;
   }
-  const auto offered = readTarget(state.targets);
-  if (!offered) {
+  ReadBudget budget{std::chrono::steady_clock::now() + options_.contentsTimeout,
+                    options_.maxReadBytes};
+  const auto offered = readTarget(state.targets, budget);
+  if (!offered || offered->format != 32) {
     return result;
   }
-  bool textDone = false;
-  for (std::size_t i = 0; i + 4 <= offered->size(); i += 4) {
-    std::uint32_t atom = 0;
-    std::memcpy(&atom, offered->data() + i, 4);
+  std::vector<std::pair<X11Id, std::string>> others;
+  bool offersText = false;
+  for (const std::uint32_t atom : offered->items32()) {
     const std::string name = state.connection->atomName(atom);
     if (name.empty() ||
         std::find_if(std::begin(kMetaTargets), std::end(kMetaTargets),
@@ -445,23 +439,20 @@ PasteboardContents X11Pasteboard::contents() const {
       continue;
     }
     if (isTextTarget(name)) {
-      if (textDone) {
-        continue;
-      }
-      textDone = true;
-      for (const char *textName : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
-        if (auto text = readTarget(state.connection->atom(textName))) {
-          result.push_back({plainTextType, std::move(*text)});
-          break;
-        }
-      }
-      continue;
+      offersText = true;
+    } else if (std::none_of(others.begin(), others.end(),
+                            [&](const auto &other) { return other.second == name; })) {
+      others.emplace_back(atom, name);
     }
-    if (std::any_of(result.begin(), result.end(),
-                    [&](const PasteboardItem &item) { return item.type == name; })) {
-      continue;
+  }
+  // The text first: it is what a user most likely copied, and what must survive a short budget.
+  if (offersText) {
+    if (auto text = readText(budget)) {
+      result.push_back({plainTextType, std::move(*text)});
     }
-    if (auto bytes = readTarget(atom)) {
+  }
+  for (const auto &[atom, name] : others) {
+    if (auto bytes = readBytes(atom, budget)) {
       result.push_back({name, std::move(*bytes)});
     }
   }

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <memory>
 
+union _XEvent;
+
 namespace platform {
 
 class X11EventThread;
@@ -16,10 +18,15 @@ class X11EventThread;
 struct X11PasteboardOptions {
   // The display (default: $DISPLAY).
   X11ConnectionOptions connection = {};
-  // How long a read waits for the owning client's answer (each step of a chunked transfer
-  // included); a client that does not answer in time reads as holding nothing.
+  // How long data() may wait for the owning client in all (every step of a chunked transfer
+  // included); what has not arrived by then reads as absent.
   std::chrono::milliseconds replyTimeout = std::chrono::seconds(1);
-  // Largest contents a read accepts (chunked transfers included); larger ones read as absent.
+  // How long contents() may take in all, every target together: it runs before each paste, on
+  // the thread that also shows the app, so a slow or hostile owner must not hold it up. Targets
+  // not read by then are left out (the text is read first).
+  std::chrono::milliseconds contentsTimeout = std::chrono::milliseconds(400);
+  // Most bytes one call reads, every target of contents() together (chunked transfers
+  // included); a target that would pass it reads as absent.
   std::size_t maxReadBytes = std::size_t{64} << 20;
 };
 
@@ -30,9 +37,10 @@ struct X11PasteboardOptions {
 // "text/plain" and STRING (Latin-1, '?' for what it cannot hold), every other type under the
 // target named like it, plus TARGETS and TIMESTAMP. While another client owns the selection,
 // data() and contents() ask it (following chunked INCR transfers); contents() reads every target
-// it offers (text once, as the plain-text type), which is what a caller keeps to write back
-// later. A write larger than one X request refuses (setData returns false); ownership lost to
-// another client drops what was written, and setData then returns false until the next clear.
+// it offers (text once and first, as the plain-text type), which is what a caller keeps to write
+// back later. Text is taken only from an answer of a text type in 8-bit items. A write larger than
+// one X request refuses (setData returns false); ownership lost to another client drops what was
+// written, and setData then returns false until the next clear.
 //
 // The change count moves on every change of the selection's owner, seen through XFixes (this
 // process's own clears counted when they happen, so a clear followed by changeCount() reads the
@@ -54,12 +62,35 @@ public:
   std::optional<std::string> data(const std::string &type) const override;
   PasteboardContents contents() const override;
 
+  // Serves what this process wrote as the PRIMARY selection too, as terminals paste it with
+  // Shift+Insert, until the next clear (which gives PRIMARY up) or until another client takes
+  // PRIMARY. False when this process does not own the clipboard or the server refused.
+  bool offerAsPrimary();
+
   // The window that owns the selection while this process does.
   X11Id ownerWindow() const;
 
 private:
   struct State;
-  std::optional<std::string> readTarget(X11Id target) const;
+  // What is left of one call's time and bytes; every read of the call draws on it.
+  struct ReadBudget {
+    std::chrono::steady_clock::time_point deadline;
+    std::size_t bytesLeft = 0;
+  };
+
+  // The value of `target` as the owner answers it (a chunked transfer read whole).
+  std::optional<X11Property> readTarget(X11Id target, ReadBudget &budget) const;
+  // The bytes of `target`, Latin-1 converted to UTF-8.
+  std::optional<std::string> readBytes(X11Id target, ReadBudget &budget) const;
+  // The plain text, from the first text target that answers with text.
+  std::optional<std::string> readText(ReadBudget &budget) const;
+  // Asks the owner for `target`; true once it answered with a value.
+  bool requestConversion(X11Id target, const ReadBudget &budget) const;
+  // Reads and deletes the property an owner answers through.
+  std::optional<X11Property> takeTransferProperty(const ReadBudget &budget) const;
+  // Follows a chunked (INCR) transfer to its end.
+  std::optional<X11Property> readIncrementally(const ReadBudget &budget) const;
+  bool isNewTransferValue(const _XEvent &event) const;
 
   X11PasteboardOptions options_;
   std::shared_ptr<State> state_;

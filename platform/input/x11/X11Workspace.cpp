@@ -5,34 +5,24 @@
 
 namespace platform {
 
-X11Workspace::X11Workspace(X11WorkspaceOptions options) {
+X11Workspace::X11Workspace(X11WorkspaceOptions options) : options_(std::move(options)) {
   try {
-    connection_ = X11Connection::open(options.connection);
+    connection_ = X11Connection::open(options_.connection);
   } catch (const X11Error &) {
     connection_.reset();
   }
 }
 
 std::optional<long> X11Workspace::longProperty(X11Id window, const char *name, X11Id type) const {
-  Atom actualType = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char *data = nullptr;
   X11Connection::ErrorTrap trap(*connection_);
-  const int status =
-      XGetWindowProperty(connection_->display(), window, connection_->atom(name), 0, 1, False, type,
-                         &actualType, &format, &count, &after, &data);
+  const auto value =
+      connection_->readProperty(window, connection_->atom(name), X11PropertyRead{.type = type});
   trap.finish();
-  std::optional<long> result;
-  // Format-32 properties come back as an array of C longs, whatever the server's word size.
-  if (status == Success && data != nullptr && actualType == type && format == 32 && count == 1) {
-    result = *reinterpret_cast<long *>(data);
+  const auto items = value ? value->items32() : std::vector<std::uint32_t>{};
+  if (!value || value->type != type || items.empty()) {
+    return std::nullopt;
   }
-  if (data != nullptr) {
-    XFree(data);
-  }
-  return result;
+  return static_cast<long>(items.front());
 }
 
 std::optional<X11Id> X11Workspace::windowProperty(X11Id window, const char *name) const {
@@ -65,20 +55,12 @@ std::optional<ProcessId> X11Workspace::frontmostApplication() const {
 std::vector<X11Id> X11Workspace::clientWindows() const {
   Display *display = connection_->display();
   std::vector<X11Id> windows;
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char *data = nullptr;
-  if (XGetWindowProperty(display, connection_->rootWindow(), connection_->atom("_NET_CLIENT_LIST"),
-                         0, 1 << 16, False, XA_WINDOW, &type, &format, &count, &after,
-                         &data) == Success &&
-      data != nullptr && type == XA_WINDOW && format == 32) {
-    const auto *list = reinterpret_cast<unsigned long *>(data);
-    windows.assign(list, list + count);
-  }
-  if (data != nullptr) {
-    XFree(data);
+  const auto list =
+      connection_->readProperty(connection_->rootWindow(), connection_->atom("_NET_CLIENT_LIST"),
+                                X11PropertyRead{.type = XA_WINDOW});
+  if (list && list->type == XA_WINDOW) {
+    const auto items = list->items32();
+    windows.assign(items.begin(), items.end());
   }
   if (!windows.empty()) {
     return windows;
@@ -128,6 +110,9 @@ bool X11Workspace::activateApplication(ProcessId pid) {
   if (!target) {
     return false;
   }
+  // Selected before asking, so no change of the focus can slip between the request and the wait.
+  XSelectInput(display, connection_->rootWindow(), PropertyChangeMask);
+  XSelectInput(display, *target, FocusChangeMask);
   X11Connection::ErrorTrap trap(*connection_);
   if (hasWindowManager()) {
     XEvent message{};
@@ -144,7 +129,61 @@ bool X11Workspace::activateApplication(ProcessId pid) {
     XMapRaised(display, *target);
     XSetInputFocus(display, *target, RevertToPointerRoot, CurrentTime);
   }
-  return trap.finish() == 0;
+  const bool asked = trap.finish() == 0;
+  if (asked) {
+    waitForFocus(*target);
+  }
+  X11Connection::ErrorTrap unselect(*connection_);
+  XSelectInput(display, *target, NoEventMask);
+  XSelectInput(display, connection_->rootWindow(), NoEventMask);
+  unselect.finish();
+  // Nothing else reads this connection's events: what the wait left is dropped.
+  connection_->dispatchPending([](XEvent &) {});
+  return asked;
+}
+
+bool X11Workspace::focusIsWithin(X11Id window) const {
+  Display *display = connection_->display();
+  X11Connection::ErrorTrap trap(*connection_);
+  Window focus = None;
+  int revert = 0;
+  XGetInputFocus(display, &focus, &revert);
+  // The focus may sit on the window or on one of its descendants (a toolkit's focus proxy).
+  while (focus != None && focus != PointerRoot && focus != connection_->rootWindow()) {
+    if (focus == window) {
+      return true;
+    }
+    Window root = None;
+    Window parent = None;
+    Window *children = nullptr;
+    unsigned count = 0;
+    if (!XQueryTree(display, focus, &root, &parent, &children, &count)) {
+      return false;
+    }
+    if (children != nullptr) {
+      XFree(children);
+    }
+    focus = parent;
+  }
+  return false;
+}
+
+void X11Workspace::waitForFocus(X11Id window) {
+  const auto deadline = std::chrono::steady_clock::now() + options_.focusTimeout;
+  const X11Id root = connection_->rootWindow();
+  // The window manager moves the focus some time after the request: each notice of a new
+  // active window or of focus coming in is a moment to look again.
+  while (!focusIsWithin(window)) {
+    XEvent event;
+    if (!connection_->waitForEvent(
+            [root](const XEvent &candidate) {
+              return (candidate.type == PropertyNotify && candidate.xproperty.window == root) ||
+                     candidate.type == FocusIn;
+            },
+            event, deadline)) {
+      return;
+    }
+  }
 }
 
 } // namespace platform

@@ -1,9 +1,10 @@
 #include "platform/ui/x11/X11Desktop.hpp"
 
-#include "platform/ui/Inspector.hpp"
+#include "platform/ui/EventDispatcher.hpp"
 #include "platform/ui/Renderer.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/x11/Keysyms.hpp"
+#include "platform/x11/X11Connection.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -30,11 +31,6 @@ extern char **environ;
 namespace platform::ui {
 
 namespace {
-
-// Xlib's default error handler ends the process. Requests about windows that another client
-// (or the window manager) destroyed or has not mapped yet fail harmlessly, so errors are
-// ignored; every call that needs an answer checks its own result.
-int ignoreXError(Display *, XErrorEvent *) { return 0; }
 
 struct IntRect {
   int x = 0, y = 0, width = 1, height = 1;
@@ -76,8 +72,13 @@ struct X11Desktop::Impl {
     bool overrideRedirect = false;
     std::set<std::string> hovered;
     bool pressed = false;
+    bool shaped = false; // its bounding shape is the outline of what it draws
   };
 
+  // The connection records protocol errors instead of ending the process: requests about
+  // windows that another client (or the window manager) destroyed or has not mapped yet fail
+  // harmlessly, and every call that needs an answer checks its own result.
+  std::shared_ptr<X11Connection> connection;
   Display *display = nullptr;
   int screen = 0;
   ::Window root = 0;
@@ -90,13 +91,17 @@ struct X11Desktop::Impl {
   std::map<::Window, Window *> byXid;
   Window *applyingServerGeometry = nullptr;
   std::function<void()> onEventsQueued;
+  bool hasShape = false;
+  Atom compositorSelection = 0; // owned by the compositing manager, when one runs
+  std::function<void()> onConnectionLost;
+  bool lostReported = false;
 
   Atom wmProtocols = 0, wmDeleteWindow = 0, netWmName = 0, utf8String = 0, netWmPid = 0,
        netWmWindowType = 0, typeNormal = 0, typeUtility = 0, typeNotification = 0, netWmState = 0,
        stateAbove = 0, stateSticky = 0, stateSkipTaskbar = 0, stateSkipPager = 0,
        netActiveWindow = 0, netSupported = 0, netWorkarea = 0, motifWmHints = 0;
 
-  Atom atom(const char *name) const { return XInternAtom(display, name, False); }
+  Atom atom(const char *name) const { return connection->atom(name); }
 
   IntRect toX(const Rect &r) const {
     const int bottom = primary.y + primary.height;
@@ -114,21 +119,10 @@ struct X11Desktop::Impl {
   }
 
   bool windowManagerSupports(Atom feature) const {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0, after = 0;
-    unsigned char *data = nullptr;
-    bool found = false;
-    if (XGetWindowProperty(display, root, netSupported, 0, 4096, False, XA_ATOM, &type, &format,
-                           &count, &after, &data) == Success &&
-        data != nullptr) {
-      const Atom *atoms = reinterpret_cast<const Atom *>(data);
-      found = std::find(atoms, atoms + count, feature) != atoms + count;
-    }
-    if (data != nullptr) {
-      XFree(data);
-    }
-    return found;
+    const auto supported =
+        connection->readProperty(root, netSupported, X11PropertyRead{.type = XA_ATOM});
+    const auto atoms = supported ? supported->items32() : std::vector<std::uint32_t>{};
+    return std::find(atoms.begin(), atoms.end(), feature) != atoms.end();
   }
 
   // Tells the pump about events Xlib read while answering a request.
@@ -219,18 +213,7 @@ struct X11Desktop::Impl {
                     reinterpret_cast<const unsigned char *>(title.data()),
                     static_cast<int>(title.size()));
 
-    XSizeHints size{};
-    size.flags = PPosition | USPosition | PSize;
-    size.x = n.geometry.x;
-    size.y = n.geometry.y;
-    size.width = n.geometry.width;
-    size.height = n.geometry.height;
-    if (!(window.styleMask() & kResizable)) {
-      size.flags |= PMinSize | PMaxSize;
-      size.min_width = size.max_width = n.geometry.width;
-      size.min_height = size.max_height = n.geometry.height;
-    }
-    XSetWMNormalHints(display, n.xid, &size);
+    setSizeHints(window, n);
 
     std::vector<Atom> states;
     if (window.level() > kNormalLevel) {
@@ -248,19 +231,46 @@ struct X11Desktop::Impl {
                     static_cast<int>(states.size()));
   }
 
+  // The size and place the window manager is asked to keep. A window that is not resizable
+  // by the user is pinned to its current size, so its hints follow every resize the app
+  // makes; otherwise the window manager would clamp the window to its first size. Static
+  // gravity: positions are the content's own, not the frame's, so a window the app moves or
+  // resizes does not drift by the height of the decorations on every request.
+  void setSizeHints(Window &window, const Native &n) {
+    if (n.overrideRedirect) {
+      return;
+    }
+    XSizeHints size{};
+    size.flags = PPosition | USPosition | PSize | PWinGravity;
+    size.x = n.geometry.x;
+    size.y = n.geometry.y;
+    size.width = n.geometry.width;
+    size.height = n.geometry.height;
+    size.win_gravity = StaticGravity;
+    if (!(window.styleMask() & kResizable)) {
+      size.flags |= PMinSize | PMaxSize;
+      size.min_width = size.max_width = n.geometry.width;
+      size.min_height = size.max_height = n.geometry.height;
+    }
+    XSetWMNormalHints(display, n.xid, &size);
+  }
+
   void place(Window &window, Native &n) {
     const IntRect wanted = toX(window.contentRect());
     if (wanted == n.geometry) {
       return;
     }
     n.geometry = wanted;
+    // Hints first: the window manager checks the request against them.
+    setSizeHints(window, n);
     XMoveResizeWindow(display, n.xid, wanted.x, wanted.y, static_cast<unsigned>(wanted.width),
                       static_cast<unsigned>(wanted.height));
     cairo_xlib_surface_set_size(n.surface, wanted.width, wanted.height);
   }
 
   void draw(Window &window, Native &n) {
-    if (!n.mapped) {
+    // cairo waits for ever on a surface of a display whose connection broke.
+    if (!n.mapped || connection->isLost()) {
       return;
     }
     const int width = n.geometry.width;
@@ -282,10 +292,45 @@ struct X11Desktop::Impl {
     cairo_paint(out);
     cairo_destroy(out);
     cairo_surface_flush(n.surface);
+    if (showsThrough(window)) {
+      shapeToContent(n);
+    }
+  }
+
+  // A window with clear parts shows what is behind them only through a compositing manager;
+  // without one the server fills them with black. The window then takes the outline of what
+  // it draws (its pixels at least half opaque) as its shape.
+  bool showsThrough(const Window &window) const {
+    if (window.isOpaque() || !window.backgroundColor() || !hasShape) {
+      return false;
+    }
+    return window.backgroundColor()->resolve(window.appearance()).alpha < 1 &&
+           XGetSelectionOwner(display, compositorSelection) == None;
+  }
+
+  void shapeToContent(Native &n) {
+    const unsigned width = static_cast<unsigned>(n.geometry.width);
+    const unsigned height = static_cast<unsigned>(n.geometry.height);
+    const Pixmap mask = XCreatePixmap(display, n.xid, width, height, 1);
+    cairo_surface_t *bitmap =
+        cairo_xlib_surface_create_for_bitmap(display, mask, ScreenOfDisplay(display, screen),
+                                             static_cast<int>(width), static_cast<int>(height));
+    cairo_t *cr = cairo_create(bitmap);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, n.buffer, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(bitmap);
+    cairo_surface_destroy(bitmap);
+    XShapeCombineMask(display, n.xid, ShapeBounding, 0, 0, mask, ShapeSet);
+    XFreePixmap(display, mask);
+    n.shaped = true;
   }
 
   void destroy(Native &n) {
-    if (n.surface != nullptr) {
+    // A surface of a lost display is left as it is: destroying it flushes, and cairo then
+    // waits for ever on the broken connection (the display itself is kept for the same reason).
+    if (n.surface != nullptr && !connection->isLost()) {
       cairo_surface_destroy(n.surface);
     }
     if (n.buffer != nullptr) {
@@ -377,15 +422,15 @@ struct X11Desktop::Impl {
     if (window.contentView() == nullptr) {
       return;
     }
-    Inspector inspector(window);
-    if (named && inspector.key(*named, modifiers)) {
+    EventDispatcher dispatcher(*window.contentView(), &window.desktop());
+    if (named && dispatcher.key(*named, modifiers)) {
       return;
     }
     if (modifiers & (kCommand | kControl)) {
       return;
     }
     if (named && named->kind == Key::Kind::deleteKey) {
-      inspector.deleteBackward();
+      dispatcher.deleteBackward();
       return;
     }
     std::string typed;
@@ -397,31 +442,16 @@ struct X11Desktop::Impl {
       typed.assign(text, static_cast<std::size_t>(length));
     }
     if (!typed.empty()) {
-      try {
-        inspector.type(typed);
-      } catch (const InspectorError &) {
-        // No text editor on show: the key is not for this window.
-      }
+      // Without a text editor on show the key is not for this window.
+      dispatcher.insertText(typed);
     }
   }
 };
 
 X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
-  const char *name = options.displayName.empty() ? nullptr : options.displayName.c_str();
-  impl_->display = XOpenDisplay(name);
-  if (impl_->display == nullptr) {
-    const char *shown = name != nullptr ? name : std::getenv("DISPLAY");
-    throw X11DesktopError(std::string("cannot open the X display \"") +
-                          (shown != nullptr ? shown : "") + "\"");
-  }
-  // Keeps a handler another part of the program installed (it must not end the process
-  // either); replaces only Xlib's default, which does.
-  const XErrorHandler previous = XSetErrorHandler(nullptr);
-  const XErrorHandler xlibDefault = XSetErrorHandler(previous);
-  if (previous == xlibDefault) {
-    XSetErrorHandler(ignoreXError);
-  }
   Impl &x = *impl_;
+  x.connection = X11Connection::open(X11ConnectionOptions{options.displayName});
+  x.display = x.connection->display();
   x.screen = DefaultScreen(x.display);
   x.root = RootWindow(x.display, x.screen);
   x.wmProtocols = x.atom("WM_PROTOCOLS");
@@ -442,6 +472,9 @@ X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
   x.netSupported = x.atom("_NET_SUPPORTED");
   x.netWorkarea = x.atom("_NET_WORKAREA");
   x.motifWmHints = x.atom("_MOTIF_WM_HINTS");
+  x.compositorSelection = x.atom(("_NET_WM_CM_S" + std::to_string(x.screen)).c_str());
+  int shapeEvents = 0, shapeErrors = 0;
+  x.hasShape = XShapeQueryExtension(x.display, &shapeEvents, &shapeErrors);
   int errorBase = 0, major = 0, minor = 0;
   x.hasRandr = XRRQueryExtension(x.display, &x.randrEventBase, &errorBase) &&
                XRRQueryVersion(x.display, &major, &minor) &&
@@ -459,7 +492,9 @@ X11Desktop::~X11Desktop() {
     impl_->destroy(native);
   }
   impl_->natives.clear();
-  XCloseDisplay(impl_->display);
+  if (!impl_->connection->isLost()) {
+    XSync(impl_->display, False);
+  }
 }
 
 int X11Desktop::connectionNumber() const { return ConnectionNumber(impl_->display); }
@@ -468,7 +503,17 @@ void X11Desktop::setOnEventsQueued(std::function<void()> handler) {
   impl_->onEventsQueued = std::move(handler);
 }
 
-void X11Desktop::sync() { XSync(impl_->display, False); }
+void X11Desktop::setOnConnectionLost(std::function<void()> handler) {
+  impl_->onConnectionLost = std::move(handler);
+}
+
+bool X11Desktop::isConnectionLost() const { return impl_->connection->isLost(); }
+
+void X11Desktop::sync() {
+  if (!impl_->connection->isLost()) {
+    XSync(impl_->display, False);
+  }
+}
 
 void X11Desktop::refreshScreens() {
   Impl &x = *impl_;
@@ -506,19 +551,13 @@ void X11Desktop::refreshScreens() {
   x.primary = monitors.front();
 
   std::optional<IntRect> workArea;
-  Atom type = 0;
-  int format = 0;
-  unsigned long count = 0, after = 0;
-  unsigned char *data = nullptr;
-  if (XGetWindowProperty(x.display, x.root, x.netWorkarea, 0, 4, False, XA_CARDINAL, &type, &format,
-                         &count, &after, &data) == Success &&
-      data != nullptr && count >= 4 && format == 32) {
-    const long *values = reinterpret_cast<const long *>(data);
-    workArea = IntRect{static_cast<int>(values[0]), static_cast<int>(values[1]),
-                       static_cast<int>(values[2]), static_cast<int>(values[3])};
-  }
-  if (data != nullptr) {
-    XFree(data);
+  const auto area =
+      x.connection->readProperty(x.root, x.netWorkarea, X11PropertyRead{.type = XA_CARDINAL});
+  const auto values = area ? area->items32() : std::vector<std::uint32_t>{};
+  if (values.size() >= 4) {
+    // The first desktop's area; CARDINALs, read as signed as the rectangle's fields are.
+    workArea = IntRect{static_cast<std::int32_t>(values[0]), static_cast<std::int32_t>(values[1]),
+                       static_cast<std::int32_t>(values[2]), static_cast<std::int32_t>(values[3])};
   }
 
   std::vector<Screen> screens;
@@ -651,96 +690,105 @@ void X11Desktop::windowChanged(Window *window) {
   x.afterRequests();
 }
 
+void X11Desktop::handleEvent(XEvent &event) {
+  Impl &x = *impl_;
+  if (x.hasRandr && event.type == x.randrEventBase + RRScreenChangeNotify) {
+    XRRUpdateConfiguration(&event);
+    refreshScreens();
+    return;
+  }
+  if (event.type == PropertyNotify && event.xproperty.window == x.root) {
+    if (event.xproperty.atom == x.netWorkarea) {
+      refreshScreens();
+    }
+    return;
+  }
+  Window *window = x.windowOf(event.xany.window);
+  if (window == nullptr) {
+    return;
+  }
+  Impl::Native &n = x.natives[window];
+  switch (event.type) {
+  case Expose:
+    if (event.xexpose.count == 0) {
+      x.draw(*window, n);
+    }
+    break;
+  case ConfigureNotify:
+    x.serverConfigured(*window, n);
+    break;
+  case ButtonPress:
+    if (event.xbutton.button == Button1) {
+      n.pressed = true;
+    }
+    break;
+  case ButtonRelease:
+    // A click is a press and a release in the same window, as buttons work.
+    if (event.xbutton.button == Button1 && n.pressed) {
+      n.pressed = false;
+      if (window->contentView() != nullptr) {
+        EventDispatcher(*window->contentView(), &window->desktop())
+            .click(
+                Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
+      }
+    }
+    break;
+  case MotionNotify:
+    if (window->contentView() != nullptr) {
+      EventDispatcher(*window->contentView(), &window->desktop())
+          .pointerMoved(
+              Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
+              n.hovered);
+    }
+    break;
+  case LeaveNotify:
+    if (window->contentView() != nullptr) {
+      EventDispatcher(*window->contentView(), &window->desktop())
+          .pointerMoved(std::nullopt, n.hovered);
+    }
+    break;
+  case KeyPress:
+    x.key(*window, event.xkey);
+    break;
+  case FocusIn:
+    if (event.xfocus.mode == NotifyNormal && !window->isKeyWindow()) {
+      Desktop::windowMadeKey(window);
+    }
+    if (event.xfocus.mode != NotifyUngrab && event.xfocus.detail != NotifyPointer) {
+      becameActive();
+    }
+    break;
+  case FocusOut:
+    // Nonlinear: the focus left for a window outside this one's tree, which is how another
+    // application (or another of our top-level windows) takes it.
+    if (event.xfocus.mode == NotifyNormal &&
+        (event.xfocus.detail == NotifyNonlinear || event.xfocus.detail == NotifyNonlinearVirtual)) {
+      deactivate();
+    }
+    break;
+  case ClientMessage:
+    if (event.xclient.message_type == x.wmProtocols &&
+        static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow) {
+      window->close();
+    }
+    break;
+  default:
+    break;
+  }
+}
+
 std::size_t X11Desktop::processEvents() {
   Impl &x = *impl_;
-  std::size_t handled = 0;
-  while (XPending(x.display) > 0) {
-    XEvent event;
-    XNextEvent(x.display, &event);
-    ++handled;
-    if (x.hasRandr && event.type == x.randrEventBase + RRScreenChangeNotify) {
-      XRRUpdateConfiguration(&event);
-      refreshScreens();
-      continue;
-    }
-    if (event.type == PropertyNotify && event.xproperty.window == x.root) {
-      if (event.xproperty.atom == x.netWorkarea) {
-        refreshScreens();
-      }
-      continue;
-    }
-    Window *window = x.windowOf(event.xany.window);
-    if (window == nullptr) {
-      continue;
-    }
-    Impl::Native &n = x.natives[window];
-    switch (event.type) {
-    case Expose:
-      if (event.xexpose.count == 0) {
-        x.draw(*window, n);
-      }
-      break;
-    case ConfigureNotify:
-      x.serverConfigured(*window, n);
-      break;
-    case ButtonPress:
-      if (event.xbutton.button == Button1) {
-        n.pressed = true;
-      }
-      break;
-    case ButtonRelease:
-      // A click is a press and a release in the same window, as buttons work.
-      if (event.xbutton.button == Button1 && n.pressed) {
-        n.pressed = false;
-        if (window->contentView() != nullptr) {
-          Inspector(*window).click(
-              Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
-        }
-      }
-      break;
-    case MotionNotify:
-      if (window->contentView() != nullptr) {
-        Inspector(*window).pointerMoved(
-            Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
-            n.hovered);
-      }
-      break;
-    case LeaveNotify:
-      if (window->contentView() != nullptr) {
-        Inspector(*window).pointerMoved(std::nullopt, n.hovered);
-      }
-      break;
-    case KeyPress:
-      x.key(*window, event.xkey);
-      break;
-    case FocusIn:
-      if (event.xfocus.mode == NotifyNormal && !window->isKeyWindow()) {
-        Desktop::windowMadeKey(window);
-      }
-      if (event.xfocus.mode != NotifyUngrab && event.xfocus.detail != NotifyPointer) {
-        becameActive();
-      }
-      break;
-    case FocusOut:
-      // Nonlinear: the focus left for a window outside this one's tree, which is how another
-      // application (or another of our top-level windows) takes it.
-      if (event.xfocus.mode == NotifyNormal && (event.xfocus.detail == NotifyNonlinear ||
-                                                event.xfocus.detail == NotifyNonlinearVirtual)) {
-        deactivate();
-      }
-      break;
-    case ClientMessage:
-      if (event.xclient.message_type == x.wmProtocols &&
-          static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow) {
-        window->close();
-      }
-      break;
-    default:
-      break;
+  const std::size_t handled =
+      x.connection->dispatchPending([this](XEvent &event) { handleEvent(event); });
+  // No XFlush here: the last read flushed, and a flush can read events into the queue that
+  // the pump, waiting on the socket, would then not hear of.
+  if (x.connection->isLost() && !x.lostReported) {
+    x.lostReported = true;
+    if (x.onConnectionLost) {
+      x.onConnectionLost();
     }
   }
-  // No XFlush here: the last XPending flushed, and a flush can read events into the queue that
-  // the pump, waiting on the socket, would then not hear of.
   return handled;
 }
 

@@ -1,20 +1,16 @@
 #pragma once
 
 #include "platform/ui/Desktop.hpp"
+#include "platform/x11/X11Connection.hpp"
 
 #include <cstddef>
 #include <functional>
 #include <memory>
-#include <stdexcept>
 #include <string>
 
-namespace platform::ui {
+union _XEvent;
 
-// Thrown when the display cannot be opened.
-class X11DesktopError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
+namespace platform::ui {
 
 // The desktop of an X11 display. Screens are the display's RandR monitors (the whole root
 // window without RandR), their visible frames cut to the window manager's work area; the
@@ -41,7 +37,7 @@ public:
     std::string displayName;
   };
 
-  // Opens the display. Throws X11DesktopError when it cannot.
+  // Opens the display. Throws X11Error when it cannot.
   explicit X11Desktop(Options options = {});
   ~X11Desktop() override;
 
@@ -54,6 +50,10 @@ public:
   // Called (on the main thread) when Xlib read events into its queue during another call, so
   // that the connection will not turn readable for them; the pump posts processEvents().
   void setOnEventsQueued(std::function<void()> handler);
+  // Called once (on the main thread, from processEvents) when the connection to the server
+  // broke. The desktop stays usable as an object, but nothing reaches the screen any more.
+  void setOnConnectionLost(std::function<void()> handler);
+  bool isConnectionLost() const;
 
   // Reads the monitors and the work area again.
   void refreshScreens();
@@ -69,6 +69,8 @@ public:
   void windowChanged(Window *window) override;
 
 private:
+  void handleEvent(_XEvent &event);
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

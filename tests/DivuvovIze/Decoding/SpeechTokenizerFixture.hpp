@@ -15,7 +15,7 @@
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
 #include "DeduveCore/Tokenizers/PreTrainedTokenizer.hpp"
 #include "DeduveCore/Tokenizers/TokenizerWrapper.hpp"
-#include "DivuvovIze/Decoding/WhisperTokenizerWrapper.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizerWrapper.hpp"
 
 namespace mqtest {
 

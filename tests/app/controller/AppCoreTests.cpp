@@ -55,6 +55,22 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
   }
 }
 
+// The settings file keeps only the listed keys, so a key missing from the list would be lost at
+// the next start.
+TEST_F(AppCoreTest, EveryKeyTheAppWritesIsOneTheSettingsFileKeeps) {
+  makeCore();
+  core->permissions().setHotkeyKey(HotkeyKey::leftOption);
+  core->setRefineEnabled(false);
+  core->permissions().setOnboardingComplete(true);
+  core->permissions().setResumePage(2);
+  const auto written = settings->writtenKeys();
+  const auto kept = AppCore::settingsKeys();
+  EXPECT_EQ(written.size(), 4u);
+  for (const auto &key : written) {
+    EXPECT_EQ(kept.count(key), 1u) << key;
+  }
+}
+
 TEST_F(AppCoreTest, ARefusedTapIsLoggedAndLeavesInputMonitoringOff) {
   taps->setRefusesTaps(true);
   makeCore();

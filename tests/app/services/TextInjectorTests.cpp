@@ -57,6 +57,30 @@ TEST_F(TextInjectorTest, PastesThenRestoresEveryTypeAt150Milliseconds) {
   EXPECT_TRUE(log.lines().empty());
 }
 
+// The second dictation's save comes while the pasteboard holds the first dictation: the user's
+// contents are those the pending restore holds, and they come back after the second paste.
+TEST_F(TextInjectorTest, TwoInsertionsWithinTheRestoreDelayGiveTheUsersContentsBack) {
+  EXPECT_EQ(injector->inject("first"), Result::injected);
+  main->advance(100ms);
+  EXPECT_EQ(injector->inject("second"), Result::injected);
+  EXPECT_EQ(pasteboard->string(), "second");
+  main->advance(50ms);
+  EXPECT_EQ(pasteboard->string(), "second") << "the first restore must not cut the second paste";
+  main->advance(100ms);
+  EXPECT_EQ(pasteboard->contents(), kUserContents);
+  EXPECT_TRUE(log.lines().empty());
+}
+
+// Somebody else's write between two insertions is what the user has now: it is what comes back.
+TEST_F(TextInjectorTest, AnExternalWriteBetweenTwoInsertionsIsWhatComesBack) {
+  injector->inject("first");
+  main->advance(50ms);
+  pasteboard->externalWrite({{platform::Pasteboard::plainTextType, "copied meanwhile"}});
+  injector->inject("second");
+  main->advance(300ms);
+  EXPECT_EQ(pasteboard->string(), "copied meanwhile");
+}
+
 TEST_F(TextInjectorTest, KeystrokesCarryExactlyTheCommandFlagAtTheHidTap) {
   injector->inject("x");
   ASSERT_EQ(poster->posts().size(), 2u);
@@ -291,6 +315,16 @@ TEST_F(ReplaceTest, RefusedSetFallsThroughToUndo) {
   EXPECT_TRUE(injector->replaceLastInjection("hello", "new"));
   EXPECT_EQ(log.lines(),
             (std::vector<std::string>{"[TextInjector] Replaced via undo + re-inject"}));
+}
+
+// Undo and paste again in an application whose undo does not take the paste back would leave
+// the dictation and its replacement side by side: Apply is refused and nothing is touched.
+TEST_F(ReplaceTest, WithOnlyTheUndoRouteLeftAndNoKnownUndoItIsRefused) {
+  poster->setFocusedApplicationUndoes(false);
+  EXPECT_FALSE(injector->replaceLastInjection("teh", "the"));
+  main->advance(1s);
+  EXPECT_TRUE(poster->posts().empty());
+  EXPECT_EQ(pasteboard->contents(), kUserContents);
 }
 
 TEST_F(ReplaceTest, RefusedWhenATextIsEmptyOrPostingIsNotAllowed) {

@@ -4,7 +4,7 @@
 #include "UiTestSupport.hpp"
 
 #include "platform/ui/Inspector.hpp"
-#include "platform/ui/Renderer.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -102,7 +102,7 @@ TEST_F(MenuBarTest, PermissionRowsListOnlyWhatIsMissing) {
 }
 
 TEST_F(MenuBarTest, PickerChangesTheHotkeyAndTheRowsAct) {
-  EXPECT_EQ(inspector().findKind(ui::NodeKind::picker).at(0).node->options,
+  EXPECT_EQ(inspector().findKind(ui::NodeKind::picker).at(0).node->as<ui::PickerContent>().options,
             (std::vector<std::string>{"Right Option", "Right Command", "Left Option"}));
   inspector().choose("Right Command");
   EXPECT_EQ(core.selectedKey.peek(), 1);

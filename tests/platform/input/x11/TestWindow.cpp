@@ -1,5 +1,7 @@
 #include "tests/platform/input/x11/TestWindow.hpp"
 
+#include <gtest/gtest.h>
+
 #include "platform/x11/Keysyms.hpp"
 
 #include <X11/Xatom.h>
@@ -76,6 +78,7 @@ std::u32string TestWindow::readText(std::size_t count, std::chrono::milliseconds
     char bytes[16];
     KeySym keysym = NoSymbol;
     XLookupString(&event.xkey, bytes, sizeof bytes, &keysym, nullptr);
+    presses_.emplace_back(keysym, event.xkey.state);
     char32_t c = 0;
     if (keysym == XK_Return) {
       c = U'\n';
@@ -90,6 +93,47 @@ std::u32string TestWindow::readText(std::size_t count, std::chrono::milliseconds
     states_.push_back(event.xkey.state);
   }
   return text_;
+}
+
+std::optional<std::string> requestSelection(X11Connection &connection, const std::string &selection,
+                                            const std::string &target) {
+  Display *display = connection.display();
+  const Atom property = connection.atom("_TEST_TRANSFER");
+  XConvertSelection(display, connection.atom(selection), connection.atom(target), property,
+                    connection.ownWindow(), CurrentTime);
+  XFlush(display);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  XEvent event;
+  while (!XCheckTypedWindowEvent(display, connection.ownWindow(), SelectionNotify, &event)) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "no answer for " << target;
+      return std::nullopt;
+    }
+    pollfd fd{connection.fileDescriptor(), POLLIN, 0};
+    poll(&fd, 1, 50);
+  }
+  if (event.xselection.property == None) {
+    return std::nullopt;
+  }
+  Atom type = None;
+  int format = 0;
+  unsigned long count = 0;
+  unsigned long after = 0;
+  unsigned char *data = nullptr;
+  XGetWindowProperty(display, connection.ownWindow(), property, 0, 1 << 24, True, AnyPropertyType,
+                     &type, &format, &count, &after, &data);
+  std::string bytes;
+  if (data != nullptr) {
+    if (format == 32) {
+      for (unsigned long i = 0; i < count; ++i) {
+        bytes += connection.atomName(static_cast<Atom>(reinterpret_cast<long *>(data)[i])) + "\n";
+      }
+    } else {
+      bytes.assign(reinterpret_cast<char *>(data), count);
+    }
+    XFree(data);
+  }
+  return bytes;
 }
 
 std::string utf8(const std::u32string &text) {

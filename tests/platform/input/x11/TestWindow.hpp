@@ -3,7 +3,9 @@
 #include "platform/x11/X11Connection.hpp"
 
 #include <chrono>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace platform::testing {
 
@@ -29,13 +31,21 @@ public:
   // keysyms pressed (modifiers included).
   const std::u32string &text() const { return text_; }
   const std::basic_string<unsigned> &states() const { return states_; }
+  // Every key press read so far, characters or not: its keysym and modifier state.
+  const std::vector<std::pair<unsigned long, unsigned>> &presses() const { return presses_; }
 
 private:
   X11Connection &connection_;
   X11Id window_ = 0;
   std::u32string text_;
   std::basic_string<unsigned> states_;
+  std::vector<std::pair<unsigned long, unsigned>> presses_;
 };
+
+// Asks the owner of `selection` for `target` as a client would (atom lists as their names, one
+// per line); absent when refused. Fails the test when no answer comes.
+std::optional<std::string> requestSelection(X11Connection &connection, const std::string &selection,
+                                            const std::string &target);
 
 // `text` as UTF-8.
 std::string utf8(const std::u32string &text);

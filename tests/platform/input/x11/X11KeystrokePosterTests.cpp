@@ -4,9 +4,13 @@
 #include "tests/platform/input/x11/TestWindow.hpp"
 #include "tests/platform/x11/DesktopTest.hpp"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace platform {
 namespace {
@@ -131,6 +135,103 @@ INSTANTIATE_TEST_SUITE_P(Windows, X11PasteChordTest,
                                            PasteCase{"Gnome", "Gnome-terminal", true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
+struct RouteCase {
+  const char *name;
+  const char *instance;
+  const char *windowClass;
+  PasteKey key;
+  bool undoes = false;
+};
+
+class PasteRouteTable : public ::testing::TestWithParam<RouteCase> {};
+
+TEST_P(PasteRouteTable, EachWindowClassPastesItsOwnWay) {
+  const auto &c = GetParam();
+  const PasteRoute route = routeFor(standardPasteRoutes(), c.instance, c.windowClass);
+  EXPECT_EQ(route.key, c.key);
+  EXPECT_EQ(route.undoes, c.undoes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Classes, PasteRouteTable,
+    ::testing::Values(RouteCase{"Xterm", "xterm", "XTerm", PasteKey::shiftInsert},
+                      RouteCase{"Uxterm", "uxterm", "UXTerm", PasteKey::shiftInsert},
+                      RouteCase{"Rxvt", "rxvt", "Rxvt", PasteKey::shiftInsert},
+                      RouteCase{"Urxvt", "urxvt", "URxvt", PasteKey::shiftInsert},
+                      RouteCase{"St", "st-256color", "st-256color", PasteKey::shiftInsert},
+                      RouteCase{"GnomeTerminal", "gnome-terminal-server", "Gnome-terminal",
+                                PasteKey::controlShiftV},
+                      RouteCase{"Xfce4Terminal", "xfce4-terminal", "Xfce4-terminal",
+                                PasteKey::controlShiftV},
+                      RouteCase{"Konsole", "konsole", "konsole", PasteKey::controlShiftV},
+                      RouteCase{"Kitty", "kitty", "kitty", PasteKey::controlShiftV},
+                      RouteCase{"Alacritty", "Alacritty", "Alacritty", PasteKey::controlShiftV},
+                      RouteCase{"Xedit", "xedit", "Xedit", PasteKey::typeText},
+                      RouteCase{"Gedit", "gedit", "Gedit", PasteKey::controlV, true},
+                      RouteCase{"Firefox", "Navigator", "firefox-esr", PasteKey::controlV, true},
+                      RouteCase{"Gtk3Entry", "python3", "Python3", PasteKey::controlV, false},
+                      RouteCase{"NoClass", "", "", PasteKey::controlV}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+class X11PasteRouteTest : public X11KeystrokePosterTest {
+protected:
+  void SetUp() override {
+    X11KeystrokePosterTest::SetUp();
+    if (!IsSkipped()) {
+      pasteboard = std::make_shared<X11Pasteboard>(X11PasteboardOptions{options});
+      pasteboard->clearContents();
+      ASSERT_TRUE(pasteboard->setString(kText));
+    }
+  }
+
+  static constexpr const char *kText = "dictated caf\xC3\xA9";
+  std::shared_ptr<X11Pasteboard> pasteboard;
+};
+
+// xterm has no clipboard chord: Shift+Insert pastes PRIMARY, which carries the text for the paste.
+TEST_F(X11PasteRouteTest, TerminalsOfTheSelectionPasteWithShiftInsertFromPrimary) {
+  TestWindow window(*peer, "xterm", "XTerm");
+  window.focus();
+  X11KeystrokePoster poster({.connection = options, .pasteboard = pasteboard});
+  postChord(poster, 9, EventFlags::maskCommand);
+  window.readText(1, std::chrono::milliseconds(500));
+  ASSERT_FALSE(window.presses().empty());
+  const auto insert = std::find_if(window.presses().begin(), window.presses().end(),
+                                   [](const auto &press) { return press.first == XK_Insert; });
+  ASSERT_NE(insert, window.presses().end());
+  EXPECT_NE(insert->second & ShiftMask, 0u);
+  EXPECT_EQ(insert->second & ControlMask, 0u);
+  EXPECT_TRUE(window.text().empty());
+  EXPECT_EQ(testing::requestSelection(*peer, "PRIMARY", "UTF8_STRING"), kText);
+  // The next contents end the offer: PRIMARY is not left serving the user's clipboard.
+  pasteboard->clearContents();
+  EXPECT_EQ(XGetSelectionOwner(peer->display(), XA_PRIMARY), None);
+}
+
+// xedit has no paste key at all: the clipboard's text is typed, and the chord itself types
+// nothing.
+TEST_F(X11PasteRouteTest, ProgramsWithoutAPasteKeyGetTheTextTyped) {
+  TestWindow window(*peer, "xedit", "Xedit");
+  window.focus();
+  X11KeystrokePoster poster({.connection = options, .pasteboard = pasteboard});
+  postChord(poster, 9, EventFlags::maskCommand);
+  EXPECT_EQ(testing::utf8(window.readText(13)), kText);
+  EXPECT_EQ(testing::utf8(window.readText(14, std::chrono::milliseconds(300))), kText);
+}
+
+// A long dictation typed in one go must not overflow the server's input queue.
+TEST_F(X11KeystrokePosterTest, ALongTextArrivesWholeAndInOrder) {
+  TestWindow window(*peer);
+  window.focus();
+  X11KeystrokePoster poster({options});
+  std::string text;
+  for (int i = 0; text.size() < 1300; ++i) {
+    text += "Word" + std::to_string(i) + (i % 7 == 6 ? ". " : " ");
+  }
+  ASSERT_TRUE(poster.typeText(text));
+  EXPECT_EQ(testing::utf8(window.readText(text.size())), text);
+}
+
 TEST_F(X11KeystrokePosterTest, UndoChordIsControlZAndModifiersAreReleased) {
   TestWindow window(*peer);
   window.focus();
@@ -150,7 +251,7 @@ TEST_F(X11KeystrokePosterTest, FocusedWindowClassIsRead) {
   window.focus();
   X11KeystrokePoster poster({options});
   EXPECT_EQ(poster.focusedWindowClass(), (std::pair<std::string, std::string>{"kitty", "kitty"}));
-  EXPECT_TRUE(poster.focusedWindowIsTerminal());
+  EXPECT_EQ(poster.focusedPasteKey(), PasteKey::controlShiftV);
 }
 
 TEST(X11KeystrokePosterNoServerTest, CannotPostWithoutADisplay) {

@@ -1,6 +1,7 @@
 #include "platform/input/x11/X11Pasteboard.hpp"
 
 #include "platform/x11/X11EventThread.hpp"
+#include "tests/platform/input/x11/TestWindow.hpp"
 #include "tests/platform/x11/DesktopTest.hpp"
 
 #include <X11/Xatom.h>
@@ -21,52 +22,24 @@ using namespace std::chrono_literals;
 
 // Asks the CLIPBOARD owner for `target` as a client would; absent when refused.
 std::optional<std::string> request(X11Connection &connection, const std::string &target) {
-  Display *display = connection.display();
-  const Atom property = connection.atom("_TEST_TRANSFER");
-  XConvertSelection(display, connection.atom("CLIPBOARD"), connection.atom(target), property,
-                    connection.ownWindow(), CurrentTime);
-  XFlush(display);
-  const auto deadline = std::chrono::steady_clock::now() + 10s;
-  XEvent event;
-  while (!XCheckTypedWindowEvent(display, connection.ownWindow(), SelectionNotify, &event)) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      ADD_FAILURE() << "no answer for " << target;
-      return std::nullopt;
-    }
-    pollfd fd{connection.fileDescriptor(), POLLIN, 0};
-    poll(&fd, 1, 50);
-  }
-  if (event.xselection.property == None) {
-    return std::nullopt;
-  }
-  Atom type = None;
-  int format = 0;
-  unsigned long count = 0;
-  unsigned long after = 0;
-  unsigned char *data = nullptr;
-  XGetWindowProperty(display, connection.ownWindow(), property, 0, 1 << 24, True, AnyPropertyType,
-                     &type, &format, &count, &after, &data);
-  std::string bytes;
-  if (data != nullptr) {
-    if (format == 32) {
-      for (unsigned long i = 0; i < count; ++i) {
-        bytes += connection.atomName(static_cast<Atom>(reinterpret_cast<long *>(data)[i])) + "\n";
-      }
-    } else {
-      bytes.assign(reinterpret_cast<char *>(data), count);
-    }
-    XFree(data);
-  }
-  return bytes;
+  return testing::requestSelection(connection, "CLIPBOARD", target);
 }
+
+// How a test owner misbehaves.
+struct Misbehaviour {
+  bool answersNothing = false;  // lists its targets but never answers a request for one
+  bool neverEndsChunks = false; // a chunked transfer goes on with more chunks for ever
+  bool answersIntegers = false; // answers every target with an INTEGER (format 32)
+};
 
 // Another application owning the clipboard, answering on a thread of its own; with `chunk` set,
 // it hands every item over in chunks of that many bytes (the INCR protocol).
 class TestOwner {
 public:
   TestOwner(const X11ConnectionOptions &options, std::map<std::string, std::string> items,
-            std::size_t chunk = 0)
-      : connection_(X11Connection::open(options)), items_(std::move(items)), chunk_(chunk) {
+            std::size_t chunk = 0, Misbehaviour misbehaviour = {})
+      : connection_(X11Connection::open(options)), items_(std::move(items)), chunk_(chunk),
+        misbehaviour_(misbehaviour) {
     clipboard_ = connection_->atom("CLIPBOARD");
     targets_ = connection_->atom("TARGETS");
     for (const auto &[name, bytes] : items_) {
@@ -90,6 +63,9 @@ private:
         transfer_.requestor == event.xproperty.window &&
         transfer_.property == event.xproperty.atom && transfer_.active) {
       // The requestor took the last chunk: the next one, an empty one at the end.
+      if (misbehaviour_.neverEndsChunks && transfer_.offset == transfer_.bytes.size()) {
+        transfer_.offset = 0;
+      }
       const std::size_t size = std::min(chunk_, transfer_.bytes.size() - transfer_.offset);
       XChangeProperty(connection_->display(), transfer_.requestor, transfer_.property,
                       transfer_.type, 8, PropModeReplace,
@@ -120,6 +96,13 @@ private:
                       reinterpret_cast<unsigned char *>(atoms.data()),
                       static_cast<int>(atoms.size()));
       reply.property = r.property;
+    } else if (misbehaviour_.answersNothing) {
+      return;
+    } else if (misbehaviour_.answersIntegers) {
+      long value = 0x41424344;
+      XChangeProperty(display, r.requestor, r.property, XA_INTEGER, 32, PropModeReplace,
+                      reinterpret_cast<unsigned char *>(&value), 1);
+      reply.property = r.property;
     } else {
       for (const auto &[name, bytes] : items_) {
         if (connection_->atom(name) == r.target && chunk_ > 0) {
@@ -143,6 +126,7 @@ private:
   std::shared_ptr<X11Connection> connection_;
   std::map<std::string, std::string> items_;
   std::size_t chunk_ = 0;
+  Misbehaviour misbehaviour_;
   struct Transfer {
     bool active = false;
     Window requestor = None;
@@ -194,6 +178,15 @@ TEST_F(X11PasteboardTest, ServesUtf8TextAndItsTargetsToARequestingClient) {
   EXPECT_NE(targets->find("text/html\n"), std::string::npos);
   EXPECT_EQ(pasteboard->string(), "dictated \xE2\x9C\x93 caf\xC3\xA9");
   EXPECT_EQ(pasteboard->changeCount(), count);
+}
+
+// A malformed byte in the text is one '?' in Latin-1: the characters after it are kept.
+TEST_F(X11PasteboardTest, ServesTextWithAMalformedByteAsLatin1KeepingWhatFollows) {
+  pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->setString("a\x80"
+                                    "bcd \xFF"
+                                    "ef"));
+  EXPECT_EQ(request(*peer, "STRING"), "a?bcd ?ef");
 }
 
 // Every write wakes the pasteboard's event thread, and the request that follows reaches it
@@ -268,6 +261,62 @@ TEST_F(X11PasteboardTest, AChunkedTransferLargerThanTheCapReadsAsAbsent) {
   X11Pasteboard small(capped);
   TestOwner owner(options, {{"application/octet-stream", std::string(300000, 'x')}}, 65536);
   EXPECT_EQ(small.data("application/octet-stream"), std::nullopt);
+}
+
+// The save before a paste runs where the app shows itself: an owner that lists many targets and
+// answers none may hold it up for the save's overall deadline, not a timeout per target.
+TEST_F(X11PasteboardTest, AnOwnerThatAnswersNothingHoldsTheSaveOnlyToItsOverallDeadline) {
+  std::map<std::string, std::string> items;
+  for (int i = 0; i < 20; ++i) {
+    items["application/x-silent-" + std::to_string(i)] = "never sent";
+  }
+  items["UTF8_STRING"] = "never sent";
+  TestOwner owner(options, items, 0, Misbehaviour{.answersNothing = true});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(pasteboard->contents().empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// One deadline for the whole transfer: an owner whose chunks never end cannot keep a read going
+// by answering each chunk in time.
+TEST_F(X11PasteboardTest, AChunkedTransferThatNeverEndsStopsAtTheDeadline) {
+  X11PasteboardOptions quick{options};
+  quick.replyTimeout = 300ms;
+  X11Pasteboard reader(quick);
+  TestOwner owner(options, {{"application/octet-stream", std::string(16, 'x')}}, 16,
+                  Misbehaviour{.neverEndsChunks = true});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(reader.data("application/octet-stream"), std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+}
+
+// The byte budget covers every target of a save together: several large targets that each fit
+// do not all fit at once.
+TEST_F(X11PasteboardTest, TheByteBudgetCoversEveryTargetOfTheSaveTogether) {
+  X11PasteboardOptions capped{options};
+  capped.maxReadBytes = 2500000;
+  capped.contentsTimeout = 10s;
+  X11Pasteboard reader(capped);
+  TestOwner owner(options, {{"application/x-a", std::string(1000000, 'a')},
+                            {"application/x-b", std::string(1000000, 'b')},
+                            {"application/x-c", std::string(1000000, 'c')}});
+  std::size_t total = 0;
+  const auto contents = reader.contents();
+  for (const auto &item : contents) {
+    total += item.data.size();
+  }
+  EXPECT_EQ(contents.size(), 2u);
+  EXPECT_LE(total, capped.maxReadBytes);
+}
+
+// A number where text was asked for is not text, whatever target it answers.
+TEST_F(X11PasteboardTest, AnAnswerOfAnotherTypeIsNeverTakenAsText) {
+  TestOwner owner(options, {{"UTF8_STRING", "ignored"}, {"STRING", "ignored"}}, 0,
+                  Misbehaviour{.answersIntegers = true});
+  EXPECT_EQ(pasteboard->string(), std::nullopt);
+  for (const auto &item : pasteboard->contents()) {
+    EXPECT_NE(item.type, Pasteboard::plainTextType);
+  }
 }
 
 TEST_F(X11PasteboardTest, QuickSuccessiveClearsCountOnceEach) {

@@ -1,5 +1,6 @@
 #include "platform/input/x11/X11Workspace.hpp"
 
+#include "platform/x11/X11EventThread.hpp"
 #include "tests/platform/input/x11/TestWindow.hpp"
 #include "tests/platform/x11/DesktopTest.hpp"
 
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 namespace platform {
 namespace {
@@ -79,6 +81,47 @@ TEST_F(X11WorkspaceTest, ActivationAsksTheWindowManagerForTheApplicationsWindow)
   EXPECT_EQ(event.xclient.window, window.window());
   EXPECT_EQ(event.xclient.data.l[0], 1);
   XSelectInput(peer->display(), peer->rootWindow(), NoEventMask);
+  XDeleteProperty(peer->display(), peer->rootWindow(), peer->atom("_NET_SUPPORTING_WM_CHECK"));
+  XSync(peer->display(), False);
+}
+
+// A window manager that takes its time to move the focus: the activation returns once the focus
+// has arrived, so that what the caller does next (reading the focused field) reaches the window.
+TEST_F(X11WorkspaceTest, ActivationReturnsOnceASlowWindowManagerHasMovedTheFocus) {
+  TestWindow window(*peer, "editor", "Editor", 888);
+  TestWindow other(*peer, "other", "Other");
+  other.focus();
+  auto manager = X11Connection::open(options);
+  const Window check = manager->ownWindow();
+  XChangeProperty(manager->display(), check, manager->atom("_NET_SUPPORTING_WM_CHECK"), XA_WINDOW,
+                  32, PropModeReplace, reinterpret_cast<const unsigned char *>(&check), 1);
+  XChangeProperty(manager->display(), manager->rootWindow(),
+                  manager->atom("_NET_SUPPORTING_WM_CHECK"), XA_WINDOW, 32, PropModeReplace,
+                  reinterpret_cast<const unsigned char *>(&check), 1);
+  XSelectInput(manager->display(), manager->rootWindow(), SubstructureRedirectMask);
+  XSync(manager->display(), False);
+  const Atom activeWindow = manager->atom("_NET_ACTIVE_WINDOW");
+  {
+    X11EventThread thread(
+        manager,
+        [&](XEvent &event) {
+          if (event.type != ClientMessage || event.xclient.message_type != activeWindow) {
+            return;
+          }
+          // The slowness under test: the focus moves a while after the request.
+          std::this_thread::sleep_for(200ms);
+          XSetInputFocus(manager->display(), event.xclient.window, RevertToPointerRoot,
+                         CurrentTime);
+          XSync(manager->display(), False);
+        },
+        nullptr);
+    X11Workspace workspace({options});
+    ASSERT_TRUE(workspace.activateApplication(888));
+    Window focus = None;
+    int revert = 0;
+    XGetInputFocus(peer->display(), &focus, &revert);
+    EXPECT_EQ(focus, window.window());
+  }
   XDeleteProperty(peer->display(), peer->rootWindow(), peer->atom("_NET_SUPPORTING_WM_CHECK"));
   XSync(peer->display(), False);
 }

@@ -1,0 +1,353 @@
+#include "DivuvovIze/Decoding/Decoder/TextDecoder.hpp"
+
+#include "DeduveCore/Support/Logging.hpp"
+#include "DeduveCore/Support/ModelUtilities.hpp"
+#include "DivuvovIze/Decoding/Model/ModelOutputArrays.hpp"
+#include "DivuvovIze/Decoding/Sampling/TokenSampling.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Models/Constants.hpp"
+#include "DivuvovIze/Models/TextUtilities.hpp"
+#include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/ml/AsyncPrediction.hpp"
+#include "platform/system/CancellationScope.hpp"
+
+#include <array>
+#include <chrono>
+
+namespace divuvovize {
+namespace {
+
+using platform::MLMultiArray;
+
+constexpr std::array<const char *, 7> kInputNames = {"input_ids",
+                                                     "cache_length",
+                                                     "key_cache",
+                                                     "value_cache",
+                                                     "kv_cache_update_mask",
+                                                     "encoder_output_embeds",
+                                                     "decoder_key_padding_mask"};
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The prompt tails kept from the options: the last `count` entries, then only text tokens.
+void appendTextTail(std::vector<int> &prompt, const std::vector<int> &tokens, std::size_t count,
+                    int specialTokenBegin) {
+  const std::size_t first = tokens.size() > count ? tokens.size() - count : 0;
+  for (std::size_t i = first; i < tokens.size(); ++i) {
+    if (tokens[i] < specialTokenBegin) {
+      prompt.push_back(tokens[i]);
+    }
+  }
+}
+
+constexpr std::size_t kPromptTokensKept = 111;
+constexpr std::size_t kPrefixTokensKept = 112;
+
+// Output names as strings made once: a name longer than the short-string buffer would
+// otherwise be allocated at every step.
+const std::string kLogits = "logits";
+const std::string kKeyCacheUpdates = "key_cache_updates";
+const std::string kValueCacheUpdates = "value_cache_updates";
+const std::string kAlignmentHeadsWeights = "alignment_heads_weights";
+
+// The named output array; read without copying the result's storage where it holds its
+// values. A missing required output throws MLModelError.
+std::optional<MLMultiArray> outputArray(const platform::MLFeatureProvider &provider,
+                                        const std::string &name) {
+  if (const platform::MLFeatureValue *value = provider.storedFeatureValue(name)) {
+    if (const MLMultiArray *array = value->multiArrayPointer()) {
+      return *array;
+    }
+  }
+  return optionalOutputArray(provider, name);
+}
+
+MLMultiArray requiredArray(const platform::MLFeatureProvider &provider, const std::string &name) {
+  auto array = outputArray(provider, name);
+  if (!array) {
+    return requiredOutputArray(provider, name);
+  }
+  return std::move(*array);
+}
+
+} // namespace
+
+struct TextDecoder::StepArrays {
+  // The arrays the input provider was built over; a step with other arrays rebuilds it.
+  std::array<const void *, 7> inputStorage{};
+  std::shared_ptr<platform::MLDictionaryFeatureProvider> input;
+  platform::MLPredictionOptions options;
+};
+
+TextDecoder::~TextDecoder() = default;
+
+std::shared_ptr<platform::MLModel> TextDecoder::model() const {
+  std::lock_guard lock(mutex_);
+  return model_;
+}
+
+void TextDecoder::setModel(std::shared_ptr<platform::MLModel> model) {
+  std::lock_guard lock(mutex_);
+  model_ = std::move(model);
+  stepArrays_.clear();
+}
+
+std::shared_ptr<WhisperTokenizer> TextDecoder::tokenizer() const {
+  std::lock_guard lock(mutex_);
+  return tokenizer_;
+}
+
+void TextDecoder::setTokenizer(std::shared_ptr<WhisperTokenizer> tokenizer) {
+  std::lock_guard lock(mutex_);
+  tokenizer_ = std::move(tokenizer);
+}
+
+bool TextDecoder::isModelMultilingual() const {
+  std::lock_guard lock(mutex_);
+  return isModelMultilingual_;
+}
+
+void TextDecoder::setIsModelMultilingual(bool isModelMultilingual) {
+  std::lock_guard lock(mutex_);
+  isModelMultilingual_ = isModelMultilingual;
+}
+
+std::optional<std::vector<std::shared_ptr<LogitsFiltering>>> TextDecoder::logitsFilters() const {
+  std::lock_guard lock(mutex_);
+  return logitsFilters_;
+}
+
+void TextDecoder::setLogitsFilters(
+    std::optional<std::vector<std::shared_ptr<LogitsFiltering>>> filters) {
+  std::lock_guard lock(mutex_);
+  logitsFilters_ = std::move(filters);
+}
+
+std::shared_ptr<const LanguageLogitsFilter> TextDecoder::languageLogitsFilter() const {
+  std::lock_guard lock(mutex_);
+  return languageLogitsFilter_;
+}
+
+std::optional<int> TextDecoder::logitsSize() const {
+  return deduve::ModelUtilities::getModelOutputDimension(model(), "logits", 2);
+}
+
+std::optional<int> TextDecoder::kvCacheEmbedDim() const {
+  return deduve::ModelUtilities::getModelInputDimension(model(), "key_cache", 1);
+}
+
+std::optional<int> TextDecoder::kvCacheMaxSequenceLength() const {
+  return deduve::ModelUtilities::getModelInputDimension(model(), "key_cache", 3);
+}
+
+std::optional<int> TextDecoder::windowSize() const {
+  return deduve::ModelUtilities::getModelInputDimension(model(), "encoder_output_embeds", 3);
+}
+
+std::optional<int> TextDecoder::embedSize() const {
+  return deduve::ModelUtilities::getModelInputDimension(model(), "encoder_output_embeds", 1);
+}
+
+bool TextDecoder::supportsWordTimestamps() const {
+  return deduve::ModelUtilities::getModelOutputDimension(model(), "alignment_heads_weights", 0)
+      .has_value();
+}
+
+void TextDecoder::unloadModel() {
+  std::lock_guard lock(mutex_);
+  model_.reset();
+  languageLogitsFilter_.reset();
+  stepArrays_.clear();
+}
+
+std::shared_ptr<TextDecoder::StepArrays>
+TextDecoder::stepArrays(const std::shared_ptr<platform::MLModel> &model) {
+  std::lock_guard lock(mutex_);
+  if (model != model_) {
+    // The model changed since this call read it: arrays sized for it are not kept.
+    return std::make_shared<StepArrays>();
+  }
+  auto &slot = stepArrays_[std::this_thread::get_id()];
+  if (!slot) {
+    slot = std::make_shared<StepArrays>();
+    std::map<std::string, MLMultiArray> backings;
+    for (const auto &[name, description] : model->description().outputDescriptionsByName) {
+      if (description.multiArrayConstraint) {
+        const auto &constraint = *description.multiArrayConstraint;
+        backings.emplace(name, MLMultiArray(constraint.shape, constraint.dataType));
+      }
+    }
+    slot->options.outputBackings =
+        std::make_shared<platform::MLDictionaryFeatureProvider>(std::move(backings));
+  }
+  return slot;
+}
+
+std::optional<TextDecoderMLMultiArrayOutputType>
+TextDecoder::predictLogits(const TextDecoderInputType &input) {
+  const auto *arrays = dynamic_cast<const TextDecoderMLMultiArrayInputType *>(&input);
+  if (arrays == nullptr) {
+    throw WhisperError::transcriptionFailed("Input must be TextDecoderMLMultiArrayInputType");
+  }
+  const auto decoder = model();
+  if (!decoder) {
+    return std::nullopt;
+  }
+  const std::array<const MLMultiArray *, 7> given = {&arrays->inputIds,
+                                                     &arrays->cacheLength,
+                                                     &arrays->keyCache,
+                                                     &arrays->valueCache,
+                                                     &arrays->kvCacheUpdateMask,
+                                                     &arrays->encoderOutputEmbeds,
+                                                     &arrays->decoderKeyPaddingMask};
+  const auto step = stepArrays(decoder);
+  bool sameInputs = step->input != nullptr;
+  for (std::size_t i = 0; i < given.size() && sameInputs; ++i) {
+    sameInputs = given[i]->dataPointer() == step->inputStorage[i];
+  }
+  if (!sameInputs) {
+    std::map<std::string, MLMultiArray> features;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+      features.emplace(kInputNames[i], *given[i]);
+      step->inputStorage[i] = given[i]->dataPointer();
+    }
+    step->input = std::make_shared<platform::MLDictionaryFeatureProvider>(std::move(features));
+  }
+  platform::Task::checkCancellation();
+  const auto result = platform::asyncPrediction(*decoder, *step->input, step->options);
+  DecodingCache cache;
+  cache.keyCache = requiredArray(*result, kKeyCacheUpdates);
+  cache.valueCache = requiredArray(*result, kValueCacheUpdates);
+  cache.alignmentWeights = outputArray(*result, kAlignmentHeadsWeights);
+  return TextDecoderMLMultiArrayOutputType(requiredArray(*result, kLogits), std::move(cache));
+}
+
+std::shared_ptr<DecodingInputsType>
+TextDecoder::prefillDecoderInputs(std::shared_ptr<DecodingInputsType> decoderInputs,
+                                  const std::optional<DecodingOptions> &options) {
+  const auto tokenizer = this->tokenizer();
+  if (!tokenizer) {
+    throw WhisperError::tokenizerUnavailable();
+  }
+  auto *inputs = dynamic_cast<DecodingInputs *>(decoderInputs.get());
+  if (inputs == nullptr) {
+    throw WhisperError::prepareDecoderInputsFailed(
+        "Unable to cast decoderInputs to DecodingInputs");
+  }
+  const SpecialTokens &special = tokenizer->specialTokens();
+  std::vector<int> prompt;
+  if (!options) {
+    prompt.push_back(special.startOfTranscriptToken);
+  } else {
+    if (options->promptTokens) {
+      prompt.push_back(special.startOfPreviousToken);
+      appendTextTail(prompt, *options->promptTokens, kPromptTokensKept, special.specialTokenBegin);
+    }
+    prompt.push_back(special.startOfTranscriptToken);
+    if (isModelMultilingual()) {
+      const std::string language =
+          options->language.value_or(std::string(Constants::defaultLanguageCode));
+      prompt.push_back(
+          tokenizer->vocabularyId("<|" + language + "|>").value_or(special.englishToken));
+      const char *task = options->task == DecodingTask::translate ? "translate" : "transcribe";
+      prompt.push_back(tokenizer->vocabularyId(std::string("<|") + task + "|>")
+                           .value_or(special.transcribeToken));
+    }
+    prompt.push_back(options->withoutTimestamps ? special.noTimestampsToken
+                                                : special.timeTokenBegin);
+    if (options->prefixTokens) {
+      appendTextTail(prompt, *options->prefixTokens, kPrefixTokensKept, special.specialTokenBegin);
+    }
+  }
+  inputs->initialPrompt() = std::move(prompt);
+  if (inputs->kvCacheUpdateMask().count() > 0) {
+    inputs->kvCacheUpdateMask().setValue(0, 1.0);
+  }
+  if (inputs->decoderKeyPaddingMask().count() > 0) {
+    inputs->decoderKeyPaddingMask().setValue(0, 0.0);
+  }
+  return decoderInputs;
+}
+
+DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoderOutput,
+                                           DecodingInputsType &decoderInputs,
+                                           TokenSampling &sampler, const DecodingOptions &, float) {
+  const auto tokenizer = this->tokenizer();
+  if (!tokenizer) {
+    throw WhisperError::tokenizerUnavailable();
+  }
+  const auto vocabulary = logitsSize();
+  if (!vocabulary) {
+    throw WhisperError::modelsUnavailable("Failed to read logits size from model");
+  }
+  const SpecialTokens &special = tokenizer->specialTokens();
+  const std::vector<int> tokens = {special.startOfTranscriptToken};
+  const std::vector<float> logProbs = {0.0f};
+
+  std::shared_ptr<const LanguageLogitsFilter> filter;
+  {
+    std::lock_guard lock(mutex_);
+    if (!languageLogitsFilter_) {
+      languageLogitsFilter_ = std::make_shared<LanguageLogitsFilter>(
+          tokenizer->allLanguageTokens(), *vocabulary, /*sampleBegin=*/0);
+    }
+    filter = languageLogitsFilter_;
+  }
+
+  decoderInputs.inputIds().setValue(0, static_cast<double>(special.startOfTranscriptToken));
+  decoderInputs.cacheLength().setValue(0, 0.0);
+  deduve::Logging::debug("Detecting language...");
+  if (encoderOutput.shape().empty()) {
+    throw WhisperError::prepareDecoderInputsFailed("Input must be MLMultiArray");
+  }
+  auto *inputs = dynamic_cast<DecodingInputs *>(&decoderInputs);
+  if (inputs == nullptr) {
+    throw WhisperError::prepareDecoderInputsFailed("DecodingInputsType must be DecodingInputs");
+  }
+
+  TranscriptionTimings timings;
+  const auto predictionStart = std::chrono::steady_clock::now();
+  const auto output = predictLogits(TextDecoderMLMultiArrayInputType(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), encoderOutput, inputs->decoderKeyPaddingMask()));
+  timings.decodingPredictions = secondsSince(predictionStart);
+  if (!output || !output->logits) {
+    deduve::Logging::error("Unable to decode logits");
+    throw WhisperError::decodingLogitsFailed();
+  }
+
+  const auto samplingStart = std::chrono::steady_clock::now();
+  MLMultiArray logits = *output->logits;
+  filter->filterLogits(logits, tokens);
+  const SamplingResult sampled = sampler.update(tokens, logits, logProbs);
+  timings.decodingSampling = secondsSince(samplingStart);
+
+  DecodingResult result;
+  const auto &languageTokens = tokenizer->allLanguageTokens();
+  for (std::size_t i = 0; i < sampled.tokens.size() && i < sampled.logProbs.size(); ++i) {
+    const int token = sampled.tokens[i];
+    if (languageTokens.count(token) != 0) {
+      result.languageProbs[trimmingSpecialTokenCharacters(tokenizer->decode({token}))] =
+          sampled.logProbs[i];
+    }
+  }
+  std::string language =
+      sampled.tokens.empty()
+          ? std::string()
+          : trimmingSpecialTokenCharacters(tokenizer->decode({sampled.tokens.back()}));
+  if (Constants::languageCodes().count(language) != 0) {
+    deduve::Logging::debug("Detected language: " + language);
+  } else {
+    const std::string fallback(Constants::defaultLanguageCode);
+    deduve::Logging::error("Detected language " + language + " is not supported, defaulting to " +
+                           fallback);
+    language = fallback;
+  }
+  result.language = std::move(language);
+  result.timings = timings;
+  return result;
+}
+
+} // namespace divuvovize

@@ -1,0 +1,167 @@
+#include "DivuvovIze/Decoding/Decoder/TextDecoding.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "DeduveCore/Support/Logging.hpp"
+#include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/ml/Float16.hpp"
+
+namespace divuvovize {
+
+using platform::MLMultiArray;
+using platform::MLMultiArrayDataType;
+
+TextDecoding::~TextDecoding() = default;
+
+std::shared_ptr<DecodingInputsType>
+TextDecoding::prepareDecoderInputs(const std::vector<int> &prompt) {
+  const auto embedDim = kvCacheEmbedDim();
+  if (!embedDim) {
+    throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheEmbedDim");
+  }
+  const auto sequenceLength = kvCacheMaxSequenceLength();
+  if (!sequenceLength) {
+    throw WhisperError::prepareDecoderInputsFailed("Unable to determine kvCacheMaxSequenceLength");
+  }
+  const auto encoderOutputDim = windowSize();
+  if (!encoderOutputDim) {
+    throw WhisperError::prepareDecoderInputsFailed("Unable to determine encoderOutputDim");
+  }
+  const int e = *embedDim;
+  const int s = *sequenceLength;
+  const int w = *encoderOutputDim;
+  MLMultiArray kvCacheUpdateMask({1, s}, MLMultiArrayDataType::int32);
+  kvCacheUpdateMask.data<std::int32_t>()[0] = 1;
+  MLMultiArray decoderKeyPaddingMask({1, s}, MLMultiArrayDataType::float16, -10000.0f);
+  decoderKeyPaddingMask.data<platform::Float16>()[0] = 0;
+  return std::make_shared<DecodingInputs>(
+      prompt, makeMLMultiArray({1}, MLMultiArrayDataType::int32),
+      makeMLMultiArray({1}, MLMultiArrayDataType::int32),
+      makeMLMultiArray({1, e, 1, s}, MLMultiArrayDataType::float16),
+      makeMLMultiArray({1, e, 1, s}, MLMultiArrayDataType::float16),
+      makeMLMultiArray({s, w}, MLMultiArrayDataType::float16), std::move(kvCacheUpdateMask),
+      std::move(decoderKeyPaddingMask));
+}
+
+namespace {
+
+// Copies n positions of every channel from a [1, E, 1, n] slice into a [1, E, 1, S] cache.
+void copyCacheSlice(const MLMultiArray &cache, const MLMultiArray &slice,
+                    const MLMultiArray::Shape &sliceStrides, int index) {
+  auto *target = static_cast<unsigned char *>(cache.dataPointer());
+  const auto *source = static_cast<const unsigned char *>(slice.dataPointer());
+  if (target == nullptr || source == nullptr) {
+    return;
+  }
+  const std::size_t element = platform::elementSize(cache.dataType());
+  const auto &cacheStrides = cache.strides();
+  const int channels = std::min(cache.shape()[1], slice.shape()[1]);
+  const int positions = slice.shape()[3];
+  for (std::size_t j = 0; j < static_cast<std::size_t>(channels); ++j) {
+    for (int k = 0; k < positions; ++k) {
+      const std::size_t from = j * static_cast<std::size_t>(sliceStrides[1]) +
+                               static_cast<std::size_t>(k * sliceStrides[3]);
+      const std::size_t to = j * static_cast<std::size_t>(cacheStrides[1]) +
+                             static_cast<std::size_t>((index + k) * cacheStrides[3]);
+      std::memcpy(target + to * element, source + from * element, element);
+    }
+  }
+}
+
+bool fitsCache(const MLMultiArray &cache, const MLMultiArray &slice, int index) {
+  return cache.shape().size() == 4 && slice.shape().size() == 4 &&
+         cache.dataType() == slice.dataType() && index >= 0 &&
+         index + slice.shape()[3] <= cache.shape()[3];
+}
+
+float elementAsFloat(const MLMultiArray &array, int offset) {
+  switch (array.dataType()) {
+  case MLMultiArrayDataType::float16:
+    return static_cast<float>(array.data<platform::Float16>()[offset]);
+  case MLMultiArrayDataType::float32:
+    return array.data<float>()[offset];
+  default:
+    return static_cast<float>(array.value(offset));
+  }
+}
+
+} // namespace
+
+void TextDecoding::updateKVCache(const MLMultiArray &keyTensor, const MLMultiArray &keySlice,
+                                 const MLMultiArray &valueTensor, const MLMultiArray &valueSlice,
+                                 int insertAtIndex) {
+  // The value slice is read with the key slice's strides: the model writes both alike.
+  if (!fitsCache(keyTensor, keySlice, insertAtIndex) ||
+      !fitsCache(valueTensor, valueSlice, insertAtIndex) ||
+      valueSlice.shape() != keySlice.shape()) {
+    return;
+  }
+  copyCacheSlice(keyTensor, keySlice, keySlice.strides(), insertAtIndex);
+  copyCacheSlice(valueTensor, valueSlice, keySlice.strides(), insertAtIndex);
+}
+
+void TextDecoding::updateAlignmentWeights(const MLMultiArray &alignmentTensor,
+                                          const MLMultiArray &alignmentSlice, int insertAtIndex) {
+  if (alignmentTensor.shape().size() != 2 || alignmentSlice.shape().size() != 2 ||
+      insertAtIndex < 0 || insertAtIndex + 1 >= alignmentTensor.shape()[0] ||
+      alignmentTensor.dataType() != MLMultiArrayDataType::float16) {
+    return;
+  }
+  const int columns = std::min(alignmentTensor.shape()[1], alignmentSlice.shape()[1]);
+  const auto &strides = alignmentTensor.strides();
+  const auto &sliceStrides = alignmentSlice.strides();
+  auto *target = alignmentTensor.data<platform::Float16>() + (insertAtIndex + 1) * strides[0];
+  if (alignmentSlice.dataType() == MLMultiArrayDataType::float16) {
+    const auto *source = alignmentSlice.data<platform::Float16>();
+    for (int i = 0; i < columns; ++i) {
+      target[i * strides[1]] = source[i * sliceStrides[1]];
+    }
+  } else {
+    for (int i = 0; i < columns; ++i) {
+      target[i * strides[1]] =
+          static_cast<platform::Float16>(elementAsFloat(alignmentSlice, i * sliceStrides[1]));
+    }
+  }
+}
+
+MLMultiArray makeMLMultiArray(const MLMultiArray::Shape &shape, MLMultiArrayDataType dataType) {
+  if (dataType == MLMultiArrayDataType::float16) {
+    return MLMultiArray(shape, dataType, platform::Float16(0));
+  }
+  return MLMultiArray(shape, dataType);
+}
+
+void debugDecoderInputs(DecodingInputs &inputs, int tokenIndex) {
+  if (!deduve::Logging::isLoggingEnabled(deduve::Logging::LogLevel::debug)) {
+    return;
+  }
+  const auto at = [](const MLMultiArray &array, long offset) -> float {
+    if (offset < 0 || offset >= array.count()) {
+      return 0;
+    }
+    return elementAsFloat(array, static_cast<int>(offset));
+  };
+  deduve::Logging::debug("--------------- DECODER INPUTS DEBUG ---------------");
+  char line[160];
+  std::snprintf(line, sizeof line, "Cache Length: %2.0f Input Token: %4.0f",
+                static_cast<double>(at(inputs.cacheLength(), 0)),
+                static_cast<double>(at(inputs.inputIds(), 0)));
+  deduve::Logging::debug(std::string(line));
+  deduve::Logging::debug(
+      "Key Cache | Val Cache | Align Cache | Update Mask | Decoder Mask | Position");
+  const int end = std::min(std::max(tokenIndex, 0) + 4, 224);
+  for (int p = 0; p < end; ++p) {
+    std::snprintf(line, sizeof line, "%9.6f | %9.6f | %9.6f | %11.0f | %12.0f | %d",
+                  static_cast<double>(at(inputs.keyCache(), p)),
+                  static_cast<double>(at(inputs.valueCache(), p)),
+                  static_cast<double>(at(inputs.alignmentWeights(), static_cast<long>(p) * 1500)),
+                  static_cast<double>(at(inputs.kvCacheUpdateMask(), p)),
+                  static_cast<double>(at(inputs.decoderKeyPaddingMask(), p)), p);
+    deduve::Logging::debug(std::string(line));
+  }
+}
+
+} // namespace divuvovize

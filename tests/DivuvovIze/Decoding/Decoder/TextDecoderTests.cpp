@@ -1,0 +1,358 @@
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "DivuvovIze/Decoding/Decoder/TextDecoder.hpp"
+#include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
+#include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/ml/Float16.hpp"
+#include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
+#include "tests/support/TempDir.hpp"
+#include "tools/make-test-model/TestModelWriter.hpp"
+
+namespace divuvovize {
+namespace {
+
+using platform::Float16;
+using platform::MLMultiArray;
+using platform::MLMultiArrayDataType;
+using Ids = std::vector<int>;
+
+// Hand-made decoder inputs with caches of `positions` positions; no model needed.
+std::shared_ptr<DecodingInputs> smallInputs(int positions = 8) {
+  MLMultiArray update({1, positions}, MLMultiArrayDataType::int32);
+  MLMultiArray padding({1, positions}, MLMultiArrayDataType::float16, Float16(-10000));
+  return std::make_shared<DecodingInputs>(
+      Ids{}, MLMultiArray({1}, MLMultiArrayDataType::int32),
+      MLMultiArray({1}, MLMultiArrayDataType::int32),
+      MLMultiArray({1, 4, 1, positions}, MLMultiArrayDataType::float16),
+      MLMultiArray({1, 4, 1, positions}, MLMultiArrayDataType::float16),
+      MLMultiArray({positions, 3}, MLMultiArrayDataType::float16), update, padding);
+}
+
+void expectWhisperError(const std::function<void()> &call, WhisperError::Case errorCase,
+                        const std::string &message) {
+  try {
+    call();
+    FAIL() << "no error, expected " << message;
+  } catch (const WhisperError &error) {
+    EXPECT_EQ(error.errorCase(), errorCase);
+    EXPECT_EQ(error.message(), message);
+  }
+}
+
+TEST(TextDecoder, WithoutAModelHasNoDimensionsAndPredictsNothing) {
+  TextDecoder decoder;
+  EXPECT_EQ(decoder.logitsSize(), std::nullopt);
+  EXPECT_EQ(decoder.kvCacheEmbedDim(), std::nullopt);
+  EXPECT_EQ(decoder.kvCacheMaxSequenceLength(), std::nullopt);
+  EXPECT_EQ(decoder.windowSize(), std::nullopt);
+  EXPECT_EQ(decoder.embedSize(), std::nullopt);
+  EXPECT_FALSE(decoder.supportsWordTimestamps());
+  const auto inputs = smallInputs();
+  const auto output = decoder.predictLogits(TextDecoderMLMultiArrayInputType(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), MLMultiArray({1, 64, 1, 3}, MLMultiArrayDataType::float16),
+      inputs->decoderKeyPaddingMask()));
+  EXPECT_FALSE(output.has_value());
+  expectWhisperError([&] { decoder.predictLogits(TextDecoderInputType()); },
+                     WhisperError::Case::transcriptionFailed,
+                     "Input must be TextDecoderMLMultiArrayInputType");
+  expectWhisperError([&] { decoder.prepareDecoderInputs({1}); },
+                     WhisperError::Case::prepareDecoderInputsFailed,
+                     "Unable to determine kvCacheEmbedDim");
+  GreedyTokenSampler sampler(0, 1, DecodingOptions{});
+  expectWhisperError(
+      [&] {
+        decoder.detectLanguage(MLMultiArray({1}, MLMultiArrayDataType::float16), *inputs, sampler,
+                               DecodingOptions{}, 0);
+      },
+      WhisperError::Case::tokenizerUnavailable, "Tokenizer is unavailable");
+  decoder.setTokenizer(mqtest::makeSpeechTokenizer());
+  expectWhisperError(
+      [&] {
+        decoder.detectLanguage(MLMultiArray({1}, MLMultiArrayDataType::float16), *inputs, sampler,
+                               DecodingOptions{}, 0);
+      },
+      WhisperError::Case::modelsUnavailable, "Failed to read logits size from model");
+}
+
+// --- prompt building
+
+class PrefillTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    multilingual_ = mqtest::makeSpeechTokenizer();
+    withoutTasks_ =
+        mqtest::makeSpeechTokenizer(mqtest::SpeechVocabulary::multilingual, {"<|translate|>"});
+  }
+  static void TearDownTestSuite() {
+    multilingual_.reset();
+    withoutTasks_.reset();
+  }
+
+  static Ids prompt(const std::optional<DecodingOptions> &options, bool multilingual = true,
+                    std::shared_ptr<WhisperTokenizer> tokenizer = nullptr) {
+    TextDecoder decoder;
+    decoder.setTokenizer(tokenizer ? tokenizer : multilingual_);
+    decoder.setIsModelMultilingual(multilingual);
+    auto inputs = smallInputs();
+    EXPECT_EQ(decoder.prefillDecoderInputs(inputs, options), inputs);
+    EXPECT_EQ(inputs->kvCacheUpdateMask().value(0), 1.0);
+    EXPECT_EQ(inputs->decoderKeyPaddingMask().value(0), 0.0);
+    return inputs->initialPrompt();
+  }
+
+  static std::shared_ptr<WhisperTokenizerWrapper> multilingual_;
+  static std::shared_ptr<WhisperTokenizerWrapper> withoutTasks_;
+};
+std::shared_ptr<WhisperTokenizerWrapper> PrefillTest::multilingual_;
+std::shared_ptr<WhisperTokenizerWrapper> PrefillTest::withoutTasks_;
+
+constexpr int kSot = 50258, kEn = 50259, kFr = 50265, kTranslate = 50358, kTranscribe = 50359,
+              kPrev = 50361, kNoTimestamps = 50363, kZero = 50364;
+
+TEST_F(PrefillTest, PromptsFromOptions) {
+  struct Case {
+    const char *name;
+    std::optional<DecodingOptions> options;
+    bool multilingual;
+    Ids expected;
+  };
+  const Case cases[] = {
+      {"NoOptions", std::nullopt, true, {kSot}},
+      {"EnglishModelHasNoLanguageOrTask",
+       DecodingOptions({.language = "fr"}),
+       false,
+       {kSot, kZero}},
+      {"WithoutTimestamps",
+       DecodingOptions({.withoutTimestamps = true}),
+       false,
+       {kSot, kNoTimestamps}},
+      {"LanguageAndTask",
+       DecodingOptions({.language = "fr"}),
+       true,
+       {kSot, kFr, kTranscribe, kZero}},
+      {"NoLanguageIsEnglish", DecodingOptions{}, true, {kSot, kEn, kTranscribe, kZero}},
+      {"UnknownLanguageIsEnglish",
+       DecodingOptions({.language = "xx"}),
+       true,
+       {kSot, kEn, kTranscribe, kZero}},
+      {"LanguageTheVocabularyLacksIsEnglish",
+       DecodingOptions({.language = "yue"}),
+       true,
+       {kSot, kEn, kTranscribe, kZero}},
+      {"Translate",
+       DecodingOptions({.task = DecodingTask::translate, .language = "fr"}),
+       true,
+       {kSot, kFr, kTranslate, kZero}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(prompt(c.options, c.multilingual), c.expected);
+  }
+}
+
+TEST_F(PrefillTest, TranslateWithoutItsTokenFallsBackToTranscribe) {
+  const auto options = DecodingOptions({.task = DecodingTask::translate});
+  EXPECT_EQ(prompt(options, true, withoutTasks_), (Ids{kSot, kEn, kTranscribe, kZero}));
+}
+
+// The prompt keeps the last 111 previous tokens and the prefix its last 112; special tokens
+// among them are dropped after the cut, so fewer may remain.
+TEST_F(PrefillTest, PromptAndPrefixTailsKeepTheirLastTextTokens) {
+  Ids previous;
+  for (int i = 0; i < 200; ++i) {
+    previous.push_back(i % 50 == 0 ? kSot : 1000 + i);
+  }
+  Ids prefix;
+  for (int i = 0; i < 200; ++i) {
+    prefix.push_back(i == 150 ? kZero + 3 : 2000 + i);
+  }
+  const Ids result =
+      prompt(DecodingOptions({.promptTokens = previous, .prefixTokens = prefix}), false);
+  Ids expected = {kPrev};
+  for (int i = 89; i < 200; ++i) {
+    if (i % 50 != 0) {
+      expected.push_back(1000 + i);
+    }
+  }
+  expected.push_back(kSot);
+  expected.push_back(kZero);
+  for (int i = 88; i < 200; ++i) {
+    if (i != 150) {
+      expected.push_back(2000 + i);
+    }
+  }
+  EXPECT_EQ(result, expected);
+  EXPECT_EQ(result.size(), 1u + 109 + 2 + 111);
+}
+
+TEST_F(PrefillTest, RefusesMissingTokenizerAndForeignInputs) {
+  class OtherInputs : public DecodingInputsType {
+  public:
+    std::vector<int> &initialPrompt() override { return prompt_; }
+    MLMultiArray &inputIds() override { return array_; }
+    MLMultiArray &cacheLength() override { return array_; }
+    void reset(int) override {}
+
+  private:
+    std::vector<int> prompt_;
+    MLMultiArray array_;
+  };
+  TextDecoder decoder;
+  const auto other = std::make_shared<OtherInputs>();
+  expectWhisperError([&] { decoder.prefillDecoderInputs(other, std::nullopt); },
+                     WhisperError::Case::tokenizerUnavailable, "Tokenizer is unavailable");
+  decoder.setTokenizer(multilingual_);
+  expectWhisperError([&] { decoder.prefillDecoderInputs(other, std::nullopt); },
+                     WhisperError::Case::prepareDecoderInputsFailed,
+                     "Unable to cast decoderInputs to DecodingInputs");
+}
+
+// --- a real decoder model
+
+class LoadedDecoderTest : public ::testing::Test {
+protected:
+  // English vocabulary ids: "<|fr|>" is 50264, "<|de|>" 50260.
+  static constexpr int kFrench = 50264;
+  static constexpr int kGerman = 50260;
+
+  static void SetUpTestSuite() {
+    folder_ = new mqtest::TempDir;
+    platform::runner::TestModelOptions options;
+    options.scriptedLogits = {{kFrench, 12.0f}, {kGerman, 10.0f}, {100, 30.0f}};
+    const auto model = platform::runner::writeTextDecoderModel(folder_->path(), options);
+    decoder_ = new TextDecoder;
+    decoder_->loadModel(model, platform::MLComputeUnits::cpuOnly, /*prewarmMode=*/false);
+    decoder_->setTokenizer(mqtest::makeSpeechTokenizer(mqtest::SpeechVocabulary::englishOnly));
+  }
+  static void TearDownTestSuite() {
+    delete decoder_;
+    delete folder_;
+  }
+
+  static MLMultiArray encoderOutput() {
+    return MLMultiArray({1, 64, 1, 1500}, MLMultiArrayDataType::float16, Float16(0.1f));
+  }
+
+  static mqtest::TempDir *folder_;
+  static TextDecoder *decoder_;
+};
+mqtest::TempDir *LoadedDecoderTest::folder_ = nullptr;
+TextDecoder *LoadedDecoderTest::decoder_ = nullptr;
+
+TEST_F(LoadedDecoderTest, DimensionsComeFromTheModel) {
+  EXPECT_EQ(decoder_->logitsSize(), 51864);
+  EXPECT_EQ(decoder_->kvCacheEmbedDim(), 128);
+  EXPECT_EQ(decoder_->kvCacheMaxSequenceLength(), 224);
+  EXPECT_EQ(decoder_->windowSize(), 1500);
+  EXPECT_EQ(decoder_->embedSize(), 64);
+  EXPECT_TRUE(decoder_->supportsWordTimestamps());
+}
+
+TEST_F(LoadedDecoderTest, PreparedInputsHaveTheModelsShapesAndStartMasks) {
+  const auto inputs =
+      std::dynamic_pointer_cast<DecodingInputs>(decoder_->prepareDecoderInputs({50257}));
+  ASSERT_NE(inputs, nullptr);
+  EXPECT_EQ(inputs->initialPrompt(), Ids{50257});
+  EXPECT_EQ(inputs->keyCache().shape(), (MLMultiArray::Shape{1, 128, 1, 224}));
+  EXPECT_EQ(inputs->valueCache().dataType(), MLMultiArrayDataType::float16);
+  EXPECT_EQ(inputs->alignmentWeights().shape(), (MLMultiArray::Shape{224, 1500}));
+  EXPECT_EQ(inputs->kvCacheUpdateMask().dataType(), MLMultiArrayDataType::int32);
+  for (int p : {0, 1, 223}) {
+    EXPECT_EQ(inputs->kvCacheUpdateMask().value(p), p == 0 ? 1.0 : 0.0);
+    EXPECT_EQ(inputs->decoderKeyPaddingMask().value(p), p == 0 ? 0.0 : -10000.0);
+  }
+}
+
+TEST_F(LoadedDecoderTest, OneStepYieldsLogitsAndThisPositionsCacheUpdates) {
+  const auto inputs =
+      std::dynamic_pointer_cast<DecodingInputs>(decoder_->prepareDecoderInputs({50257}));
+  ASSERT_NE(inputs, nullptr);
+  inputs->inputIds().setValue(0, 50257);
+  const TextDecoderMLMultiArrayInputType step(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), encoderOutput(), inputs->decoderKeyPaddingMask());
+  const auto result = decoder_->predictLogits(step);
+  ASSERT_TRUE(result.has_value());
+  const auto &output = *result;
+  ASSERT_TRUE(output.logits.has_value());
+  EXPECT_EQ(output.logits->shape(), (MLMultiArray::Shape{1, 1, 51864}));
+  EXPECT_EQ(output.logits->dataType(), MLMultiArrayDataType::float32);
+  EXPECT_NEAR(output.logits->value({0, 0, kFrench}), 12.0, 0.1);
+  ASSERT_TRUE(output.cache.has_value());
+  EXPECT_EQ(output.cache->keyCache->shape(), (MLMultiArray::Shape{1, 128, 1, 1}));
+  ASSERT_TRUE(output.cache->alignmentWeights.has_value());
+  EXPECT_EQ(output.cache->alignmentWeights->count(), 1500);
+
+  // The next step on this thread writes into the same arrays: nothing new per step.
+  const auto again = decoder_->predictLogits(step);
+  ASSERT_TRUE(again.has_value());
+  EXPECT_EQ(again->logits->dataPointer(), output.logits->dataPointer());
+  EXPECT_EQ(again->cache->keyCache->dataPointer(), output.cache->keyCache->dataPointer());
+}
+
+// The scripted model makes token 100 the most probable of all and French the most probable
+// language: detection must pick among language tags only.
+TEST_F(LoadedDecoderTest, DetectsTheLanguageTheModelFavours) {
+  const auto inputs =
+      std::dynamic_pointer_cast<DecodingInputs>(decoder_->prepareDecoderInputs({50257}));
+  ASSERT_NE(inputs, nullptr);
+  GreedyTokenSampler sampler(0, 50256, DecodingOptions{});
+  const DecodingResult result =
+      decoder_->detectLanguage(encoderOutput(), *inputs, sampler, DecodingOptions{}, 0);
+  EXPECT_EQ(result.language, "fr");
+  ASSERT_EQ(result.languageProbs.size(), 1u);
+  // French against German at 10 and 97 other tags near 0.
+  EXPECT_NEAR(result.languageProbs.at("fr"), -std::log1p(std::exp(-2.0) + 97 * std::exp(-12.0)),
+              0.05);
+  EXPECT_TRUE(result.tokens.empty());
+  EXPECT_TRUE(result.text.empty());
+  ASSERT_TRUE(result.timings.has_value());
+  EXPECT_GT(result.timings->decodingPredictions, 0.0);
+  EXPECT_EQ(inputs->inputIds().value(0), 50257.0);
+  EXPECT_EQ(inputs->cacheLength().value(0), 0.0);
+
+  const auto filter = decoder_->languageLogitsFilter();
+  ASSERT_NE(filter, nullptr);
+  EXPECT_EQ(filter->logitsDim(), 51864);
+  decoder_->detectLanguage(encoderOutput(), *inputs, sampler, DecodingOptions{}, 0);
+  EXPECT_EQ(decoder_->languageLogitsFilter(), filter) << "made once and reused";
+}
+
+TEST_F(LoadedDecoderTest, DetectionRefusesAMissingEncoderOutput) {
+  const auto inputs =
+      std::dynamic_pointer_cast<DecodingInputs>(decoder_->prepareDecoderInputs({50257}));
+  ASSERT_NE(inputs, nullptr);
+  GreedyTokenSampler sampler(0, 50256, DecodingOptions{});
+  expectWhisperError(
+      [&] { decoder_->detectLanguage(MLMultiArray(), *inputs, sampler, DecodingOptions{}, 0); },
+      WhisperError::Case::prepareDecoderInputsFailed, "Input must be MLMultiArray");
+}
+
+TEST(TextDecoder, UnloadDropsTheModelAndTheLanguageFilterButKeepsTheTokenizer) {
+  mqtest::TempDir folder;
+  platform::runner::TestModelOptions options;
+  options.withAlignmentOutput = false;
+  const auto model = platform::runner::writeTextDecoderModel(folder.path(), options);
+  TextDecoder decoder;
+  decoder.loadModel(model, platform::MLComputeUnits::cpuOnly, false);
+  decoder.setTokenizer(mqtest::makeSpeechTokenizer(mqtest::SpeechVocabulary::englishOnly));
+  EXPECT_FALSE(decoder.supportsWordTimestamps());
+  const auto inputs = decoder.prepareDecoderInputs({50257});
+  ASSERT_NE(inputs, nullptr);
+  GreedyTokenSampler sampler(0, 50256, DecodingOptions{});
+  decoder.detectLanguage(MLMultiArray({1, 64, 1, 1500}, MLMultiArrayDataType::float16), *inputs,
+                         sampler, DecodingOptions{}, 0);
+  EXPECT_NE(decoder.languageLogitsFilter(), nullptr);
+  decoder.unloadModel();
+  EXPECT_EQ(decoder.model(), nullptr);
+  EXPECT_EQ(decoder.languageLogitsFilter(), nullptr);
+  EXPECT_NE(decoder.tokenizer(), nullptr);
+}
+
+} // namespace
+} // namespace divuvovize

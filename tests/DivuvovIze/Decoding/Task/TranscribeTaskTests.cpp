@@ -1,0 +1,299 @@
+#include "DivuvovIze/Decoding/Task/TranscribeTask.hpp"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DeduveCore/Support/Logging.hpp"
+#include "DivuvovIze/Audio/AudioProcessor.hpp"
+#include "DivuvovIze/Decoding/Task/SegmentSeeker.hpp"
+#include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
+#include "tests/DivuvovIze/Decoding/ScriptedDecoding.hpp"
+
+namespace divuvovize {
+namespace {
+
+using testing::ScriptedTextDecoder;
+using testing::ScriptToken;
+
+const SpecialTokens kSpecial;
+constexpr int kRate = 16000;
+
+// `seconds` of audio: a loud sine where `loud(second)` holds, silence elsewhere.
+std::vector<float> recording(int seconds, const std::function<bool(int)> &loud) {
+  std::vector<float> samples(static_cast<std::size_t>(seconds) * kRate, 0.0f);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    if (loud(static_cast<int>(i / kRate))) {
+      samples[i] = 0.5f * std::sin(2.0f * 3.14159265f * 440.0f * static_cast<float>(i) / kRate);
+    }
+  }
+  return samples;
+}
+
+// The seek a closing timestamp `steps` after the window start moves to, as the seeker
+// computes it in single precision.
+int advance(int steps) { return static_cast<int>(static_cast<float>(steps) * 0.02f * 16000.0f); }
+float at(int seek, int steps) {
+  return static_cast<float>(seek) / 16000.0f + static_cast<float>(steps) * 0.02f;
+}
+
+struct Rig {
+  std::shared_ptr<ScriptedTextDecoder> decoder = std::make_shared<ScriptedTextDecoder>();
+  std::shared_ptr<platform::ManualSteadyClock> clock =
+      std::make_shared<platform::ManualSteadyClock>();
+  std::shared_ptr<deduve::Progress> progress = deduve::Progress::make(0);
+  std::unique_ptr<TranscribeTask> task;
+
+  Rig() {
+    decoder->clock_ = clock;
+    decoder->steppedClock = clock;
+    task = std::make_unique<TranscribeTask>(
+        TranscriptionTimings{}, progress, std::make_shared<AudioProcessor>(),
+        std::make_shared<testing::PassThroughEncoder>(),
+        std::make_shared<testing::LoudnessFeatureExtractor>(), std::make_shared<SegmentSeeker>(),
+        decoder, decoder->tokenizer(), clock);
+  }
+};
+
+struct ExpectedSegment {
+  int seek;
+  float start;
+  float end;
+  std::string text;
+};
+
+void expectSegments(const std::vector<TranscriptionSegment> &actual,
+                    const std::vector<ExpectedSegment> &expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    SCOPED_TRACE("segment " + std::to_string(i));
+    EXPECT_EQ(actual[i].id, static_cast<int>(i));
+    EXPECT_EQ(actual[i].seek, expected[i].seek);
+    EXPECT_FLOAT_EQ(actual[i].start, expected[i].start);
+    EXPECT_FLOAT_EQ(actual[i].end, expected[i].end);
+    EXPECT_EQ(actual[i].text, expected[i].text);
+  }
+}
+
+// 70 s: speech for 28 s, 30 s of silence, speech for the last 12 s.
+std::vector<float> seventySeconds() {
+  return recording(70, [](int second) { return second < 28 || second >= 58; });
+}
+
+TEST(TranscribeTaskTest, SeventySecondsDecodeIntoTimedSegments) {
+  Rig rig;
+  std::vector<std::vector<TranscriptionSegment>> discovered;
+  rig.task->setSegmentDiscoveryCallback(
+      [&](const std::vector<TranscriptionSegment> &segments) { discovered.push_back(segments); });
+  DecodingOptions options;
+  options.skipSpecialTokens = true;
+  const auto result = rig.task->run(seventySeconds(), options);
+
+  // Window 1 at 0: 28 s of speech, closed at <|28.00|>. Window 2 starts there: silent, the
+  // whole window is skipped. Window 3 starts 30 s later with 12 s of speech.
+  const int second = advance(1400);
+  const int third = second + 480000;
+  expectSegments(result->segments(), {{0, at(0, 0), at(0, 700), " Hello world"},
+                                      {0, at(0, 700), at(0, 1400), " again."},
+                                      {third, at(third, 0), at(third, 300), " Hello world"},
+                                      {third, at(third, 300), at(third, 600), " again."}});
+  EXPECT_EQ(result->text(), "Hello world again. Hello world again.");
+  EXPECT_EQ(result->language(), "en");
+  EXPECT_EQ(discovered.size(), 2u);
+
+  const auto timings = result->timings();
+  EXPECT_EQ(timings.totalEncodingRuns, 3);
+  EXPECT_EQ(timings.totalDecodingWindows, 2);
+  EXPECT_EQ(timings.totalDecodingFallbacks, 0);
+  EXPECT_DOUBLE_EQ(timings.inputAudioSeconds, 70.0);
+  // Every prediction took 10 ms on the manual clock.
+  EXPECT_NEAR(timings.decodingPredictions, rig.decoder->predictions * 0.01, 1e-9);
+  EXPECT_NEAR(timings.fullPipeline, rig.decoder->predictions * 0.01, 1e-9);
+  EXPECT_EQ(rig.progress->completedUnitCount(), 70 * kRate);
+  EXPECT_EQ(rig.progress->totalUnitCount(), 70 * kRate);
+  // The third window followed a silent one and still started from an empty cache.
+  EXPECT_EQ(rig.decoder->fedPositions.front(), 0);
+}
+
+TEST(TranscribeTaskTest, SeventySecondsWithoutTimestampsAdvanceByWholeWindows) {
+  Rig rig;
+  DecodingOptions options;
+  options.withoutTimestamps = true;
+  options.skipSpecialTokens = true;
+  const auto result = rig.task->run(recording(70, [](int) { return true; }), options);
+  expectSegments(result->segments(), {{0, 0.0f, 30.0f, " Hello world again."},
+                                      {480000, 30.0f, 60.0f, " Hello world again."},
+                                      {960000, 60.0f, 70.0f, " Hello world again."}});
+  EXPECT_EQ(result->text(), "Hello world again. Hello world again. Hello world again.");
+}
+
+TEST(TranscribeTaskTest, SilenceYieldsNoText) {
+  Rig rig;
+  const auto result = rig.task->run(recording(70, [](int) { return false; }), DecodingOptions());
+  EXPECT_EQ(result->text(), "");
+  EXPECT_TRUE(result->segments().empty());
+  EXPECT_EQ(result->timings().totalEncodingRuns, 3);
+  EXPECT_EQ(rig.progress->completedUnitCount(), rig.progress->totalUnitCount());
+}
+
+TEST(TranscribeTaskTest, LowLogProbabilityWalksTheFallbackLadder) {
+  Rig rig;
+  std::vector<float> temperatures;
+  // The first three attempts are unsure after a sure first token (eight equally likely
+  // tokens at every later step, at any temperature); the fourth is sure.
+  rig.decoder->scriptChoice = [&](int loudFrames, bool withTimestamps, int attempt) {
+    if (attempt <= 3) {
+      std::vector<ScriptToken> script{{testing::kHello}};
+      for (int i = 0; i < 8; ++i) {
+        script.push_back({100 + 10 * i, -20.0f, -1, 7});
+      }
+      script.push_back({kSpecial.endToken});
+      return script;
+    }
+    return ScriptedTextDecoder::speechScript(loudFrames, withTimestamps);
+  };
+  std::vector<std::string> lines;
+  deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::info);
+  deduve::Logging::updateCallback([&](const std::string &line) {
+    if (line.rfind("Fallback #", 0) == 0) {
+      lines.push_back(line);
+    }
+  });
+  const auto result = rig.task->run(recording(20, [](int) { return true; }), DecodingOptions());
+  deduve::Logging::updateCallback(nullptr);
+  deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::none);
+
+  EXPECT_EQ(lines, (std::vector<std::string>{"Fallback #1 (logProbThreshold)",
+                                             "Fallback #2 (logProbThreshold)",
+                                             "Fallback #3 (logProbThreshold)"}));
+  const auto segments = result->segments();
+  ASSERT_FALSE(segments.empty());
+  EXPECT_FLOAT_EQ(segments[0].temperature, 0.6f);
+  EXPECT_EQ(result->text(), "Hello world again.");
+  const auto timings = result->timings();
+  EXPECT_EQ(timings.totalDecodingFallbacks, 2);
+  // Three failed attempts of 11 predictions each, 10 ms apiece.
+  EXPECT_NEAR(timings.decodingFallback, 3 * 11 * 0.01, 1e-9);
+  EXPECT_EQ(rig.decoder->attempts_, 4);
+}
+
+TEST(TranscribeTaskTest, CallbackStopsAWindowEarlyAndSeesWindowIds) {
+  Rig rig;
+  std::vector<int> windowIds;
+  DecodingOptions options;
+  options.skipSpecialTokens = true;
+  const auto result =
+      rig.task->run(recording(45, [](int) { return true; }), options,
+                    [&](const TranscriptionProgress &progress) -> std::optional<bool> {
+                      windowIds.push_back(progress.windowId);
+                      return progress.text.find("world") == std::string::npos;
+                    });
+  // Each window stops after " world": no closing timestamp, so one segment per whole window.
+  const auto segments = result->segments();
+  ASSERT_EQ(segments.size(), 2u);
+  EXPECT_EQ(segments[0].text, " Hello world");
+  EXPECT_FLOAT_EQ(segments[0].end, 30.0f);
+  EXPECT_EQ(segments[1].seek, 480000);
+  ASSERT_FALSE(windowIds.empty());
+  EXPECT_EQ(windowIds.front(), 0);
+  EXPECT_EQ(windowIds.back(), 1);
+}
+
+TEST(TranscribeTaskTest, WindowIdsStayPositiveAfterManyFallbacks) {
+  Rig rig;
+  // The first window falls back three times (its latest fallback has index 2) before it
+  // decodes; a count of windows minus that index would name the second window -1.
+  rig.decoder->scriptChoice = [&](int loudFrames, bool withTimestamps, int attempt) {
+    if (attempt <= 3) {
+      std::vector<ScriptToken> script{{testing::kHello}};
+      for (int i = 0; i < 8; ++i) {
+        script.push_back({100 + 10 * i, -20.0f, -1, 7});
+      }
+      script.push_back({kSpecial.endToken});
+      return script;
+    }
+    return ScriptedTextDecoder::speechScript(loudFrames, withTimestamps);
+  };
+  std::vector<int> windowIds;
+  rig.task->run(recording(45, [](int) { return true; }), DecodingOptions(),
+                [&](const TranscriptionProgress &progress) -> std::optional<bool> {
+                  windowIds.push_back(progress.windowId);
+                  return std::nullopt;
+                });
+  ASSERT_FALSE(windowIds.empty());
+  for (int id : windowIds) {
+    EXPECT_GE(id, 0);
+  }
+  EXPECT_EQ(windowIds.front(), 0);
+  EXPECT_EQ(windowIds.back(), 1);
+  EXPECT_EQ(rig.task->timings().totalDecodingFallbacks, 2);
+  EXPECT_EQ(rig.task->timings().totalDecodingWindows, 2);
+}
+
+TEST(TranscribeTaskTest, WordTimestampsTimeEveryWord) {
+  Rig rig;
+  DecodingOptions options;
+  options.wordTimestamps = true;
+  const auto result = rig.task->run(recording(20, [](int) { return true; }), options);
+  const auto words = result->allWords();
+  ASSERT_EQ(words.size(), 3u);
+  EXPECT_EQ(words[0].word, " Hello");
+  EXPECT_EQ(words[1].word, " world");
+  EXPECT_EQ(words[2].word, " again.");
+  for (const auto &word : words) {
+    EXPECT_LE(word.start, word.end);
+  }
+  EXPECT_EQ(result->timings().totalTimestampAlignmentRuns, 1);
+}
+
+TEST(TranscribeTaskTest, WordTimestampsRefuseWeightsWithoutShape) {
+  testing::ScriptTokenizer tokenizer;
+  try {
+    SegmentSeeker().addWordTimestamps({}, platform::MLMultiArray(), tokenizer, 0, 480000, "", "",
+                                      0.0f, DecodingOptions(), TranscriptionTimings());
+    FAIL() << "no error";
+  } catch (const WhisperError &error) {
+    EXPECT_EQ(error, WhisperError::segmentingFailed("Invalid shape in alignmentWeights"));
+  }
+}
+
+TEST(TranscribeTaskTest, ShortAudioStartsNoWindow) {
+  Rig rig;
+  const auto result = rig.task->run(std::vector<float>(16000, 0.5f), std::nullopt);
+  EXPECT_EQ(result->text(), "");
+  EXPECT_TRUE(result->segments().empty());
+  EXPECT_EQ(result->language(), "en");
+  EXPECT_EQ(rig.decoder->predictions, 0);
+  EXPECT_EQ(rig.progress->completedUnitCount(), rig.progress->totalUnitCount());
+}
+
+TEST(TranscribeTaskTest, CancelledTaskStopsBeforeDecoding) {
+  Rig rig;
+  platform::CancellationToken token;
+  token.cancel();
+  platform::CancellationScope scope(token);
+  EXPECT_THROW(rig.task->run(recording(20, [](int) { return true; }), DecodingOptions()),
+               platform::CancellationError);
+  EXPECT_EQ(rig.decoder->predictions, 0);
+  EXPECT_EQ(rig.task->timings().totalAudioProcessingRuns, 1);
+}
+
+TEST(TranscribeTaskTest, MultilingualModelDetectsTheLanguageBeforeEveryAttempt) {
+  Rig rig;
+  rig.decoder->setIsModelMultilingual(true);
+  DecodingOptions options;
+  options.detectLanguage = true;
+  const auto result = rig.task->run(recording(20, [](int) { return true; }), options);
+  EXPECT_EQ(result->language(), "fr");
+  EXPECT_EQ(rig.decoder->languageDetections_, 1);
+  EXPECT_EQ(result->text(), "Hello world again.");
+}
+
+} // namespace
+} // namespace divuvovize
