@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/scenario/ScenarioScript.hpp"
 #include "app/support/AppLog.hpp"
 #include "platform/system/Environment.hpp"
 
@@ -11,24 +12,33 @@
 
 namespace murmurquill {
 
-// A scenario file is not readable or not well formed; the text names the file and line.
-class ScenarioError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
-
 // Runs the controller headless on the in-memory platform from a scenario file, against the real
-// speech engine, on virtual time: the push-to-talk key, microphone audio from WAV files and the
-// focused text field are scripted; onboarding is complete and every permission is granted.
+// speech engine, on virtual time: the push-to-talk key, microphone audio from WAV files, the
+// focused text field, the model load's end, the refine chord, the permissions and the chosen
+// key are scripted; onboarding is complete and every permission is granted at launch.
 //
 // Scenario format, one statement per line ('#' starts a comment line):
-//   field "TEXT"          the focused text field holds TEXT with the caret at its end
-//   at SECONDS keydown    the push-to-talk key (Right Option) goes down
-//   at SECONDS keyup      ... and up
-//   at SECONDS audio PATH the WAV file's samples reach the microphone (in tap-sized buffers, at
-//                         the file's own rate and channels; the capture resamples them)
-// Times are seconds of virtual time from launch, non-decreasing. PATH is relative to the
-// scenario file's folder. Every audio file of a scenario has the same rate and channel count.
+//   field "TEXT"               the focused text field holds TEXT with the caret at its end
+//   at SECONDS keydown         the push-to-talk key (the chosen one; Right Option) goes down
+//   at SECONDS keyup           ... and up
+//   at SECONDS audio PATH      the WAV file's samples reach the microphone (in tap-sized
+//                              buffers, at the file's own rate and channels; the capture
+//                              resamples them)
+//   at SECONDS load-finishes   the model load, held until now, runs (without this line it
+//                              runs at launch)
+//   at SECONDS refine          the refine chord (Control-Command-R) is pressed
+//   at SECONDS permission NAME granted|denied
+//                              the user changes a permission (microphone, accessibility or
+//                              input-monitoring) and comes back to the app
+//   at SECONDS key NAME        the push-to-talk key becomes rightOption, rightCommand or
+//                              leftOption
+// Times are seconds of virtual time from launch, 0 to one day, non-decreasing. PATH is
+// relative to the scenario file's folder; each file is read once, and all the files of a
+// scenario have the same rate and channel count and at most ScenarioScript::kMaxAudioSamples
+// samples together.
+//
+// Besides the controller's log lines, the log receives "HUD: MODE" each time the HUD's mode
+// changes and "Refined: TEXT" for each refine answer.
 //
 // Between statements the runner lets the engine's worker finish (the model load, a
 // transcription) and runs the main queue until idle, then moves the clock on; so the run is

@@ -22,11 +22,26 @@ constexpr const char *kUsage =
     "the speech engine, and prints its log lines and then each text typed at the cursor.\n"
     "--model-folder DIR uses that model folder instead of downloading the model.\n"
     "\n"
-    "Scenario lines ('#' starts a comment):\n"
-    "  field \"TEXT\"          the focused text field holds TEXT, caret at the end\n"
-    "  at SECONDS keydown    the push-to-talk key (Right Option) goes down\n"
-    "  at SECONDS keyup      ... and up\n"
-    "  at SECONDS audio PATH a WAV file reaches the microphone (PATH relative to FILE)\n";
+    "Scenario lines ('#' starts a comment; SECONDS of virtual time from launch, 0 to 86400,\n"
+    "never decreasing):\n"
+    "  field \"TEXT\"               the focused text field holds TEXT, caret at the end\n"
+    "  at SECONDS keydown         the push-to-talk key (Right Option, or as chosen) goes down\n"
+    "  at SECONDS keyup           ... and up\n"
+    "  at SECONDS audio PATH      a WAV file reaches the microphone (PATH relative to FILE)\n"
+    "  at SECONDS load-finishes   the model load runs only now (without it: at launch)\n"
+    "  at SECONDS refine          the refine chord (Control-Command-R) is pressed\n"
+    "  at SECONDS permission NAME granted|denied\n"
+    "                             the user changes a permission and comes back to the app;\n"
+    "                             NAME: microphone, accessibility or input-monitoring\n"
+    "  at SECONDS key NAME        the push-to-talk key becomes NAME: rightOption,\n"
+    "                             rightCommand or leftOption\n"
+    "\n"
+    "Output lines besides the log:\n"
+    "  HUD: MODE                  the HUD's mode changed: hidden, recording, transcribing,\n"
+    "                             notReady, micDenied, injectionDenied or ready (KEY)\n"
+    "  Refined: TEXT              the refine panel's answer\n"
+    "  Typed: TEXT                after the run, each text typed at the cursor, in order\n"
+    "  Field: TEXT                after the run, the field's final text (when a field is set)\n";
 
 int usageError(const std::string &message) {
   std::fprintf(stderr, "murmurquill: %s\n%s", message.c_str(), kUsage);

@@ -73,9 +73,13 @@ void DictationController::startRecording() {
   try {
     parts_.audio->start();
   } catch (const std::exception &error) {
-    log(std::string("[AudioCapture] Failed to start: ") + error.what());
+    // The HUD stays as it was; a key held down again and again logs the same cause once.
+    if (startFailures_.isNew(error.what())) {
+      log(std::string("[AudioCapture] Failed to start: ") + error.what());
+    }
     return;
   }
+  startFailures_.succeeded();
   isRecording_.set(true);
   hud_->show(HUDMode::of(HUDMode::Kind::recording));
   parts_.aiCleanup->prewarm();

@@ -9,6 +9,7 @@
 #include "app/services/AudioCapture.hpp"
 #include "app/services/TextInjector.hpp"
 #include "app/services/TranscriptionEngine.hpp"
+#include "app/support/OncePerCause.hpp"
 
 #include <cstdint>
 #include <map>
@@ -76,6 +77,7 @@ private:
   Published<bool> isRecording_;
   Published<bool> isTranscribing_;
   platform::TimerHandle transientHUDTask_;
+  OncePerCause startFailures_;
   std::uint64_t nextTakeSequence_ = 0;
   std::uint64_t nextTakeToFinish_ = 0;
   std::map<std::uint64_t, TakeOutcome> finishedTakes_;

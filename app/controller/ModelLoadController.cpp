@@ -3,6 +3,7 @@
 #include "app/support/ByteCountFormatting.hpp"
 #include "platform/system/ExceptionDescription.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -96,6 +97,8 @@ void ModelLoadController::noteUserWaitingForModel() {
 }
 
 std::string ModelLoadController::etaText(double seconds) {
+  // An estimate is any double: bound it before it becomes an integer (NaN counts as none left).
+  seconds = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kLongestEstimate);
   const auto whole = static_cast<std::int64_t>(seconds);
   if (seconds < 60.0) {
     return std::to_string(whole) + "s remaining";

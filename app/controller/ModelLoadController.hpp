@@ -44,7 +44,9 @@ public:
   // Marks the user as waiting, unless the model is ready.
   void noteUserWaitingForModel();
   void apply(const TranscriptionEngine::LoadingPhase &phase);
-  // "42s remaining", "2m 5s remaining".
+  // Estimates beyond this many seconds (about 31 years) show as this many.
+  static constexpr double kLongestEstimate = 1e9;
+  // "42s remaining", "2m 5s remaining"; an estimate below zero or not a number shows as 0 s.
   static std::string etaText(double seconds);
 
 private:

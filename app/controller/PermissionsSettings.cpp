@@ -112,9 +112,13 @@ void PermissionsSettings::prewarmAudio() {
   }
   try {
     audio_->prewarm();
+    prewarmFailures_.succeeded();
     log("[AudioCapture] Engine prewarmed");
   } catch (const std::exception &error) {
-    log(std::string("[AudioCapture] Prewarm failed: ") + error.what());
+    // Every permission refresh prewarms again: a machine without a microphone hears it once.
+    if (prewarmFailures_.isNew(error.what())) {
+      log(std::string("[AudioCapture] Prewarm failed: ") + error.what());
+    }
   }
 }
 

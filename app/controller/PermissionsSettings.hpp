@@ -6,6 +6,7 @@
 #include "app/services/HotkeyKey.hpp"
 #include "app/services/HotkeyMonitor.hpp"
 #include "app/services/TextInjector.hpp"
+#include "app/support/OncePerCause.hpp"
 
 #include <cstdint>
 #include <functional>
@@ -101,6 +102,7 @@ private:
   Published<bool> inputMonitoringGranted_;
   Published<HotkeyKey> hotkeyKey_;
   Published<bool> hotkeyPermitted_;
+  OncePerCause prewarmFailures_;
 };
 
 } // namespace murmurquill

@@ -17,6 +17,8 @@ std::string captureErrorText(AudioCapture::AudioCaptureError::Kind kind, const s
            "Security \xE2\x86\x92 Microphone.";
   case Kind::converterSetupFailed:
     return "Could not configure audio converter to 16 kHz mono.";
+  case Kind::noInputDevice:
+    return "No audio input device: there is no microphone to record from.";
   }
   return {};
 }
@@ -154,8 +156,11 @@ void AudioCapture::prewarm() {
     throw AudioCaptureError(AudioCaptureError::Kind::microphonePermissionDenied);
   }
   const auto hardware = engine_->inputFormat();
+  if (!hardware) {
+    throw AudioCaptureError(AudioCaptureError::Kind::noInputDevice);
+  }
   const auto target = platform::AudioFormat::standard(kTargetSampleRate, 1);
-  if (!hardware || !target) {
+  if (!target) {
     throw AudioCaptureError(AudioCaptureError::Kind::converterSetupFailed);
   }
   auto converter = platform::AudioConverter::make(*hardware, *target);

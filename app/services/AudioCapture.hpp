@@ -27,7 +27,14 @@ class AudioCapture final : public std::enable_shared_from_this<AudioCapture> {
 public:
   class AudioCaptureError : public std::runtime_error {
   public:
-    enum class Kind { engineStartFailed, microphonePermissionDenied, converterSetupFailed };
+    // noInputDevice: the system has no input device at all (an input that exists but cannot
+    // be opened is engineStartFailed, with the platform's reason).
+    enum class Kind {
+      engineStartFailed,
+      microphonePermissionDenied,
+      converterSetupFailed,
+      noInputDevice
+    };
     // `cause` is the wrapped error's description (engineStartFailed only).
     explicit AudioCaptureError(Kind kind, const std::string &cause = {});
     Kind kind() const { return kind_; }

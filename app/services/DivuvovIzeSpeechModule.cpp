@@ -27,8 +27,18 @@ private:
 } // namespace
 
 DivuvovIzeSpeechModule::DivuvovIzeSpeechModule(
-    std::optional<std::filesystem::path> fixedModelFolder)
-    : fixedModelFolder_(std::move(fixedModelFolder)) {}
+    std::optional<std::filesystem::path> fixedModelFolder,
+    std::shared_ptr<platform::SteadyClock> clock)
+    : fixedModelFolder_(std::move(fixedModelFolder)),
+      clock_(clock ? std::move(clock) : platform::SteadyClock::system()) {}
+
+SpeechDownloadProgress
+DivuvovIzeSpeechModule::progressReport(const deduve::Progress &report,
+                                       const DownloadTimeEstimator &estimator) {
+  const double fraction = report.fractionCompleted();
+  return {fraction, report.completedUnitCount(), report.totalUnitCount(),
+          estimator.secondsRemaining(fraction)};
+}
 
 std::filesystem::path DivuvovIzeSpeechModule::download(const std::string &variant,
                                                        const std::filesystem::path &downloadBase,
@@ -36,12 +46,11 @@ std::filesystem::path DivuvovIzeSpeechModule::download(const std::string &varian
   if (fixedModelFolder_) {
     return *fixedModelFolder_;
   }
-  // The hub's progress carries no time estimate, so none is reported.
+  const auto estimator = std::make_shared<DownloadTimeEstimator>(clock_);
   const divuvovize::DivuvovIze::ProgressCallback onProgress =
-      [progress](const std::shared_ptr<deduve::Progress> &report) {
+      [progress, estimator](const std::shared_ptr<deduve::Progress> &report) {
         if (progress && report) {
-          progress(SpeechDownloadProgress{report->fractionCompleted(), report->completedUnitCount(),
-                                          report->totalUnitCount(), std::nullopt});
+          progress(progressReport(*report, *estimator));
         }
       };
   return divuvovize::DivuvovIze::download(

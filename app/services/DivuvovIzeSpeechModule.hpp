@@ -1,6 +1,9 @@
 #pragma once
 
+#include "DeduveCore/Hub/Progress.hpp"
+#include "app/services/DownloadTimeEstimator.hpp"
 #include "app/services/SpeechModule.hpp"
+#include "platform/system/Clock.hpp"
 
 #include <filesystem>
 #include <memory>
@@ -13,11 +16,19 @@ namespace murmurquill {
 // model repository at the default hub endpoint (no background session, no token), and builds,
 // prewarms and loads a DivuvovIze on a model folder.
 //
-// With a fixed model folder, download() returns that folder without touching the network, so
-// the app runs on a folder the user already has.
+// The hub reports no time estimate of its own; the module estimates it from the download's
+// share done and the time taken. With a fixed model folder, download() returns that folder
+// without touching the network, so the app runs on a folder the user already has.
 class DivuvovIzeSpeechModule final : public SpeechModule {
 public:
-  explicit DivuvovIzeSpeechModule(std::optional<std::filesystem::path> fixedModelFolder = {});
+  // `clock` times the download for its estimate of the time left (null: the system's).
+  explicit DivuvovIzeSpeechModule(std::optional<std::filesystem::path> fixedModelFolder = {},
+                                  std::shared_ptr<platform::SteadyClock> clock = nullptr);
+
+  // One report of the hub's download as the app reads it: the share done, the unit counts, and
+  // the time left as `estimator` (made when the download started) estimates it.
+  static SpeechDownloadProgress progressReport(const deduve::Progress &report,
+                                               const DownloadTimeEstimator &estimator);
 
   std::filesystem::path download(const std::string &variant,
                                  const std::filesystem::path &downloadBase,
@@ -26,6 +37,7 @@ public:
 
 private:
   std::optional<std::filesystem::path> fixedModelFolder_;
+  std::shared_ptr<platform::SteadyClock> clock_;
 };
 
 } // namespace murmurquill

@@ -392,11 +392,22 @@ TEST_F(AppCoreUiTest, RendersTheMenuAndTheIconInTheControllersStates) {
     ui::renderWindow(window, (folder / (base + ".svg")).string());
   };
   render(menuWindow, "menu-loading", "Loading model\xE2\x80\xA6");
+  // The icon drawn is the waveform, dimmed until the model is ready.
+  const auto iconOpacity = [&](const std::string &base) {
+    const ui::DrawReport report = ui::renderWindow(iconWindow, (folder / (base + ".png")).string());
+    EXPECT_NE(std::find(report.symbols.begin(), report.symbols.end(), "waveform"),
+              report.symbols.end())
+        << base;
+    const auto symbol = ui::Inspector(iconWindow).findSymbol("waveform");
+    return symbol ? symbol->opacity : -1.0;
+  };
   render(iconWindow, "icon-loading", "");
+  EXPECT_DOUBLE_EQ(iconOpacity("icon-loading"), 0.45);
   held.run(0);
   main->runUntilIdle();
   ASSERT_TRUE(coreRef->isModelReady());
   render(iconWindow, "icon-ready", "");
+  EXPECT_DOUBLE_EQ(iconOpacity("icon-ready"), 1.0);
   press();
   main->runUntilIdle();
   render(menuWindow, "menu-recording", "Recording");

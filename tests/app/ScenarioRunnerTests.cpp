@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <fstream>
 
@@ -65,7 +67,8 @@ TEST_F(ScenarioRunnerTest, DictatesAWavFileIntoTheFocusedField) {
                                                 "field \"Dear team, \"\n"
                                                 "at 0.5 keydown\n"
                                                 "at 0.6 audio take.wav\n"
-                                                "at 3.0 keyup\n"));
+                                                "at 3.0 keyup\n"
+                                                "at 4.0 refine\n"));
   const ScenarioRunner::Result result = ScenarioRunner::run(options);
 
   // The dictation road's log lines, in order (the transcript line names the text).
@@ -84,6 +87,106 @@ TEST_F(ScenarioRunnerTest, DictatesAWavFileIntoTheFocusedField) {
   EXPECT_EQ(result.typed[0].rfind("Hello", 0), 0u) << result.typed[0];
   ASSERT_TRUE(result.field.has_value());
   EXPECT_EQ(*result.field, "Dear team, " + result.typed[0]);
+  // The refine chord within the refine window answers with the rules (no language model here).
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "Refined: " + result.typed[0]), lines.end())
+      << ::testing::PrintToString(lines);
+  for (const char *mode : {"HUD: recording", "HUD: transcribing", "HUD: hidden"}) {
+    EXPECT_NE(std::find(lines.begin(), lines.end(), mode), lines.end()) << mode;
+  }
+}
+
+// The lines of `log` that `keep` accepts, in order.
+std::vector<std::string> linesWhere(const std::vector<std::string> &log,
+                                    const std::function<bool(const std::string &)> &keep) {
+  std::vector<std::string> kept;
+  std::copy_if(log.begin(), log.end(), std::back_inserter(kept), keep);
+  return kept;
+}
+
+bool isHudOrKeyLine(const std::string &line) {
+  return line.rfind("HUD: ", 0) == 0 || line.rfind("[TranscriptionEngine] Model loaded", 0) == 0 ||
+         line.rfind("[AudioCapture] Hotkey pressed", 0) == 0 ||
+         line.rfind("[TranscriptionEngine] Hotkey pressed", 0) == 0 ||
+         line.rfind("[AudioCapture] Recording started", 0) == 0;
+}
+
+TEST_F(ScenarioRunnerTest, AHeldLoadScriptsTheNotReadyRoad) {
+  ScenarioRunner::run(optionsFor(writeScenario("at 0.5 keydown\n"
+                                               "at 0.6 keyup\n"
+                                               "at 1 load-finishes\n"
+                                               "at 5 keydown\n"
+                                               "at 5.1 keyup\n")));
+  std::vector<std::string> road = linesWhere(log.lines(), isHudOrKeyLine);
+  for (auto &line : road) {
+    line = line.substr(0, line.find(" in ")); // the load's time varies
+  }
+  EXPECT_EQ(road, (std::vector<std::string>{
+                      "[TranscriptionEngine] Hotkey pressed before model ready \xE2\x80\x94 "
+                      "Checking for Whisper model\xE2\x80\xA6",
+                      "HUD: notReady", "HUD: ready (Right Option)",
+                      "[TranscriptionEngine] Model loaded", "HUD: hidden", "HUD: recording",
+                      "[AudioCapture] Recording started", "HUD: hidden"}))
+      << ::testing::PrintToString(log.lines());
+}
+
+TEST_F(ScenarioRunnerTest, PermissionsAndTheChosenKeyChangeMidRun) {
+  ScenarioRunner::run(optionsFor(writeScenario("at 0.5 permission microphone denied\n"
+                                               "at 1 keydown\n"
+                                               "at 1.1 keyup\n"
+                                               "at 5 permission microphone granted\n"
+                                               "at 5 permission accessibility denied\n"
+                                               "at 6 keydown\n"
+                                               "at 6.1 keyup\n"
+                                               "at 10 permission accessibility granted\n"
+                                               "at 10 key leftOption\n"
+                                               "at 11 keydown\n"
+                                               "at 11.1 keyup\n")));
+  const auto hud = linesWhere(log.lines(), [](const std::string &line) {
+    return line.rfind("HUD: ", 0) == 0;
+  });
+  EXPECT_EQ(hud, (std::vector<std::string>{"HUD: micDenied", "HUD: hidden",
+                                           "HUD: injectionDenied", "HUD: hidden",
+                                           "HUD: recording", "HUD: hidden"}));
+}
+
+TEST_F(ScenarioRunnerTest, EachAudioFileIsReadOnceWithinOneBound) {
+  audiotest::writeFile(temp / "a.wav", {.sampleRate = 16000, .channelCount = 1}, 800,
+                       audiotest::sine(440, 16000, 0.3));
+  audiotest::writeFile(temp / "b.wav", {.sampleRate = 16000, .channelCount = 1}, 800,
+                       audiotest::sine(220, 16000, 0.3));
+  std::string text;
+  for (int line = 0; line < 400; ++line) {
+    text += "at " + std::to_string(line) + " audio a.wav\n";
+  }
+  const auto script = ScenarioScript::parse(writeScenario(text), /*maxAudioSamples=*/1000);
+  ASSERT_EQ(script.statements.size(), 400u);
+  for (const auto &statement : script.statements) {
+    EXPECT_EQ(statement.audio, script.statements.front().audio);
+  }
+  try {
+    ScenarioScript::parse(writeScenario(text + "at 500 audio b.wav\n"), 1000);
+    ADD_FAILURE() << "two files of 800 samples passed a bound of 1000";
+  } catch (const ScenarioError &error) {
+    EXPECT_NE(std::string(error.what()).find("scenario.txt:401: "), std::string::npos)
+        << error.what();
+  }
+}
+
+TEST_F(ScenarioRunnerTest, TheLanguagesNewLinesAreCheckedAndNameTheLine) {
+  for (const std::string text :
+       {"at 1e300 keydown\n", "at 86400.5 keyup\n", "at -1 keyup\n", "at nan keyup\n",
+        "at 1 load-finishes\nat 2 load-finishes\n", "at 1 refine now\n",
+        "at 1 permission camera granted\n", "at 1 permission microphone maybe\n",
+        "at 1 key optionSpace\n", "at 1 key\n", "at 1\n"}) {
+    try {
+      ScenarioScript::parse(writeScenario(text));
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const ScenarioError &error) {
+      EXPECT_NE(std::string(error.what()).find("scenario.txt:"), std::string::npos) << error.what();
+    }
+  }
+  const auto script = ScenarioScript::parse(writeScenario("at 86400 keyup\n"));
+  EXPECT_EQ(script.statements.at(0).seconds, 86400.0);
 }
 
 TEST_F(ScenarioRunnerTest, MalformedScenariosNameTheLine) {

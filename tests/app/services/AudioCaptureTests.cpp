@@ -128,16 +128,18 @@ TEST_F(AudioCaptureTest, EngineStartFailureWrapsTheCauseAndIsRetried) {
   EXPECT_EQ(engine->startCount(), 2u);
 }
 
-TEST_F(AudioCaptureTest, NoInputDeviceIsAConverterSetupFailure) {
+// A machine without a microphone hears so, not that a converter could not be configured.
+TEST_F(AudioCaptureTest, NoInputDeviceIsReportedAsSuch) {
   engine = std::make_shared<platform::InMemoryMicrophoneEngine>(std::nullopt);
   capture = AudioCapture::make(engine, auth, main, log.sink());
   try {
     capture->start();
     FAIL() << "start() must throw";
   } catch (const AudioCapture::AudioCaptureError &error) {
-    EXPECT_EQ(error.kind(), Kind::converterSetupFailed);
-    EXPECT_STREQ(error.what(), "Could not configure audio converter to 16 kHz mono.");
+    EXPECT_EQ(error.kind(), Kind::noInputDevice);
+    EXPECT_STREQ(error.what(), "No audio input device: there is no microphone to record from.");
   }
+  EXPECT_EQ(engine->startCount(), 0u);
 }
 
 TEST_F(AudioCaptureTest, TakesNeverShareSamplesOrResamplerState) {
