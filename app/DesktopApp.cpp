@@ -1,12 +1,12 @@
 #include "app/DesktopApp.hpp"
 
-#include "app/support/AppLog.hpp"
-#include "app/services/DivuvovIzeSpeechModule.hpp"
 #include "app/MurmurquillApp.hpp"
 #include "app/presenters/RecordingHUDPresenter.hpp"
-#include "app/views/RecordingHUDWindow.hpp"
 #include "app/presenters/RefinePanelController.hpp"
 #include "app/presenters/RefinePanelPresenter.hpp"
+#include "app/services/DivuvovIzeSpeechModule.hpp"
+#include "app/support/AppLog.hpp"
+#include "app/views/RecordingHUDWindow.hpp"
 
 #include "platform/audio/InputEngineMicrophone.hpp"
 #include "platform/input/x11/AtspiAccessibility.hpp"
@@ -40,8 +40,6 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr int kLoginEnabled = 1;
-
 // Runs `work` on the main executor and waits for it; its exception comes back here.
 void onMain(platform::Executor &main, const std::function<void()> &work) {
   std::promise<void> done;
@@ -63,6 +61,7 @@ public:
           std::shared_ptr<platform::RunLoop> runLoop)
       : main_(main) {
     desktop_ = std::make_shared<ui::X11Desktop>(ui::X11Desktop::Options{options.displayName});
+    desktop_->setAnimationExecutor(main);
     displayPump_ = std::make_unique<ui::X11EventPump>(*desktop_, main);
     // Without its display the app can show nothing and hear no key: it ends, saying why.
     desktop_->setOnConnectionLost([this, runLoop] {
@@ -91,7 +90,7 @@ public:
     services.steadyClock = platform::SteadyClock::system();
     services.wallClock = platform::WallClock::system();
     services.settings = std::make_shared<platform::JsonFileSettings>(
-        environment.configDirectory() / "Murmurquill" / "settings.json");
+        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys());
     services.environment = environment;
     services.eventTaps = std::make_shared<platform::X11EventTapService>(main);
     services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
@@ -119,7 +118,7 @@ public:
     services.log = standardOutputLog();
     app_ = std::make_unique<MurmurquillApp>(std::move(services));
     // Coming back to the front refreshes the permission rows (the user may have changed them).
-    desktop_->setDidBecomeActive([this] { app_->core().applicationDidBecomeActive(); });
+    desktop_->setDidBecomeActive([this] { app_->applicationDidBecomeActive(); });
 
     buildMenuWindow();
     // The icon's view runs the first-launch task (the setup window) when it appears.
@@ -176,7 +175,8 @@ private:
         break;
       }
     } else {
-      menuWindow_->center();
+      DesktopApp::showMenuWindowCentred(*menuWindow_);
+      return;
     }
     desktop_->activate();
     menuWindow_->makeKeyAndOrderFront();
@@ -188,7 +188,7 @@ private:
       statusItem_ = std::make_unique<ui::StatusNotifierItem>(
           ui::StatusNotifierItem::Options{}, [this] { toggleMenuWindow(true); },
           [this, &core] {
-            return DesktopApp::statusMenuItems(core, core.onboarding(),
+            return DesktopApp::statusMenuItems(core, app_->onboarding(),
                                                [this] { toggleMenuWindow(true); });
           });
     } catch (const ui::StatusNotifierError &error) {
@@ -197,19 +197,14 @@ private:
       toggleMenuWindow(false);
       return;
     }
-    statusItem_->setOnRegistrationChanged([this](bool registered) {
-      if (!registered && !menuWindow_->isVisible()) {
-        // No status area in this session: the menu's actions stay reachable in a window.
-        toggleMenuWindow(false);
-      }
-    });
+    DesktopApp::showMenuWindowWithoutStatusArea(*statusItem_, *menuWindow_);
     // The panel reads the menu again when something its rows show changed.
-    auto previous = core.onChange;
-    core.onChange = [this, previous](std::string_view property) {
+    auto previous = core.changes().listener;
+    core.changes().listener = [this, previous](AppChange change) {
       if (previous) {
-        previous(property);
+        previous(change);
       }
-      if (property == "refineEnabled" && statusItem_) {
+      if (change == AppChange::refineEnabled && statusItem_) {
         statusItem_->menuChanged();
       }
     };
@@ -249,19 +244,35 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
   refine.checked = core.refineEnabled();
   items.push_back(refine);
   ui::StatusMenuItem login{"Open at Login", [model] {
-                             if (model->loginItemStatus() == kLoginEnabled) {
+                             if (model->loginItemStatus() == platform::LoginItemStatus::enabled) {
                                model->unregisterLoginItem();
                              } else {
                                model->registerLoginItem();
                              }
                            }};
   login.toggle = true;
-  login.checked = core.loginItemStatus() == kLoginEnabled;
+  login.checked = core.loginItemStatus() == platform::LoginItemStatus::enabled;
   items.push_back(login);
   items.push_back({{}, {}, /*separator=*/true});
   items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
   items.push_back({"Quit Murmurquill", [model] { model->quit(); }});
   return items;
+}
+
+void DesktopApp::showMenuWindowCentred(ui::Window &menuWindow) {
+  menuWindow.center();
+  menuWindow.desktop().activate();
+  menuWindow.makeKeyAndOrderFront();
+}
+
+void DesktopApp::showMenuWindowWithoutStatusArea(ui::StatusNotifierItem &item,
+                                                 ui::Window &menuWindow) {
+  ui::Window *window = &menuWindow;
+  item.setOnRegistrationChanged([window](bool registered) {
+    if (!registered && !window->isVisible()) {
+      showMenuWindowCentred(*window);
+    }
+  });
 }
 
 void DesktopApp::run(const Options &options) {

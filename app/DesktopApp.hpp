@@ -1,8 +1,9 @@
 #pragma once
 
-#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/controller/UIModel.hpp"
+#include "app/presenters/OnboardingWindowController.hpp"
 
+#include "platform/ui/Window.hpp"
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
 #include <filesystem>
@@ -43,6 +44,14 @@ public:
   static std::vector<platform::ui::StatusMenuItem>
   statusMenuItems(UIModel &core, OnboardingWindowController &onboarding,
                   std::function<void()> openMenu);
+
+  // Keeps the menu reachable in a session without a status area: when `item` hears that no
+  // watcher shows it (at start, or when the watcher goes away) and `menuWindow` is not on
+  // screen, the window is shown, centred.
+  static void showMenuWindowWithoutStatusArea(platform::ui::StatusNotifierItem &item,
+                                              platform::ui::Window &menuWindow);
+  // Centres `menuWindow` on the main screen and brings it and the app to the front.
+  static void showMenuWindowCentred(platform::ui::Window &menuWindow);
 };
 
 } // namespace murmurquill

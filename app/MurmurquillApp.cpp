@@ -1,16 +1,35 @@
 #include "app/MurmurquillApp.hpp"
 
 namespace murmurquill {
+namespace {
+
+std::shared_ptr<platform::ui::Desktop> desktopOf(const AppCore::Services &services) {
+  return services.desktop ? services.desktop : std::make_shared<platform::ui::Desktop>();
+}
+
+} // namespace
 
 MurmurquillApp::MurmurquillApp(AppCore::Services services)
-    : main_(services.main), core_(AppCore::make(std::move(services))) {}
+    : main_(services.main), desktop_(desktopOf(services)) {
+  services.desktop = desktop_;
+  const auto clock = services.steadyClock;
+  core_ = AppCore::make(std::move(services));
+  onboarding_ = std::make_unique<OnboardingWindowController>(*desktop_, clock);
+}
+
+MurmurquillApp::~MurmurquillApp() = default;
+
+void MurmurquillApp::applicationDidBecomeActive() {
+  core_->applicationDidBecomeActive();
+  onboarding_->applicationDidBecomeActive();
+}
 
 std::shared_ptr<MenuBarView> MurmurquillApp::makeMenuContent() const {
-  return std::make_shared<MenuBarView>(*core_, core_->onboarding());
+  return std::make_shared<MenuBarView>(*core_, *onboarding_);
 }
 
 std::shared_ptr<MenuBarIconLabel> MurmurquillApp::makeIconLabel() const {
-  return std::make_shared<MenuBarIconLabel>(core_, core_->onboarding(), main_);
+  return std::make_shared<MenuBarIconLabel>(core_, *onboarding_, main_);
 }
 
 } // namespace murmurquill

@@ -109,8 +109,13 @@ struct Downloader::Transfer {
 
   // Bytes written to the partial file; touched by the transfer thread only.
   int64_t downloadedSize = 0;
-  // Retries left for a body that breaks off; back to 5 after every written batch.
+  // Retries left for a body that breaks off; back to the request's count after every written
+  // batch that extends the partial file past `furthestSize`.
   int retryAllowance = 5;
+  // The longest the partial file has been in this transfer. Bytes written again after a
+  // start-over (a range ignored or misplaced) are no progress: otherwise a server that breaks
+  // off at the same place every time would restore the allowance on every attempt.
+  int64_t furthestSize = 0;
 
   std::atomic<bool> cancelled{false};
   std::mutex waitMutex;
@@ -125,6 +130,9 @@ struct Downloader::Attempt {
   bool bodyStarted = false;
   // A 206 answer whose bytes belong elsewhere (see contentRangeFits): the file starts over.
   bool misplacedRange = false;
+  // A whole-file answer whose "Content-Length" is not the expected size: its bytes are another
+  // file's.
+  bool otherFile = false;
   std::string writeBuffer;
   std::chrono::steady_clock::time_point lastReportTime = std::chrono::steady_clock::now();
   int64_t bytesAtLastReport = 0;
@@ -200,6 +208,7 @@ void Downloader::cancel() {
 
 void Downloader::setUpDownload(const std::shared_ptr<Transfer> &transfer) {
   transfer->downloadedSize = transfer->resumeSize;
+  transfer->furthestSize = transfer->resumeSize;
   const auto &expectedSize = transfer->request.expectedSize;
   double initialFraction = 0.0;
   if (transfer->resumeSize >= 1 && expectedSize && *expectedSize >= 1) {
@@ -263,6 +272,7 @@ Downloader::AttemptOutcome Downloader::runAttempt(Transfer &transfer, int fd) {
   request.method = "GET";
   request.url = wanted.url;
   request.timeoutSeconds = wanted.timeout;
+  request.speedFloor = wanted.speedFloor;
   request.followRedirects = true;
   for (const auto &[name, value] : wanted.headers) {
     request.headers.set(name, value);
@@ -335,6 +345,10 @@ bool Downloader::acceptAnswer(Transfer &transfer, Attempt &attempt, int fd,
     attempt.misplacedRange = true;
     return false;
   }
+  if (answer.status == 200 && transfer.request.expectedSize) {
+    const auto length = parseCount(answer.headers.value("Content-Length").value_or(""));
+    attempt.otherFile = length && *length != *transfer.request.expectedSize;
+  }
   if (attempt.askedForRange && answer.status != 206) {
     // The server ignored the range and sends the whole file: start over from zero rather
     // than appending its first bytes a second time.
@@ -358,9 +372,12 @@ void Downloader::receiveChunk(Transfer &transfer, Attempt &attempt, int fd,
   }
   attempt.writeBuffer.append(chunk);
   while (attempt.writeBuffer.size() >= static_cast<size_t>(kWriteBatchSize)) {
+    const int64_t furthestBefore = transfer.furthestSize;
     writeBuffered(transfer, attempt, fd, static_cast<size_t>(kWriteBatchSize));
     reportProgress(transfer, attempt);
-    transfer.retryAllowance = 5;
+    if (transfer.downloadedSize > furthestBefore) {
+      transfer.retryAllowance = transfer.request.numRetries;
+    }
   }
 }
 
@@ -390,6 +407,7 @@ void Downloader::writeBuffered(Transfer &transfer, Attempt &attempt, int fd, siz
                      incompleteDestination_);
   attempt.writeBuffer.erase(0, length);
   transfer.downloadedSize += static_cast<int64_t>(length);
+  transfer.furthestSize = std::max(transfer.furthestSize, transfer.downloadedSize);
 }
 
 void Downloader::finishBody(Transfer &transfer, Attempt &attempt, int fd) {
@@ -400,9 +418,14 @@ void Downloader::finishBody(Transfer &transfer, Attempt &attempt, int fd) {
   if (length < 0) {
     throwErrno("cannot seek in " + incompleteDestination_.string());
   }
+  // A body longer than the expected size never gets here (receiveChunk), so a length that
+  // differs is a short one. Unless the answer said it was another file, its bytes may well be
+  // the start of this one: the next download resumes after them.
   const auto &expectedSize = transfer.request.expectedSize;
   if (expectedSize && *expectedSize != static_cast<int64_t>(length)) {
-    discardPartialFile();
+    if (attempt.otherFile) {
+      discardPartialFile();
+    }
     throw DownloadError(DownloadErrorCode::unexpectedError);
   }
 }

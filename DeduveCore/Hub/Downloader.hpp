@@ -1,6 +1,7 @@
 #pragma once
 
 #include "DeduveCore/Hub/Broadcaster.hpp"
+#include "platform/net/HttpClient.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -17,9 +18,6 @@
 #include <string>
 #include <string_view>
 
-namespace platform {
-struct HttpResponse;
-}
 
 namespace deduve {
 
@@ -70,6 +68,10 @@ public:
   // Bytes collected before each write to the partial file; progress is reported per write.
   static constexpr int64_t kWriteBatchSize = 10'485'760;
   static constexpr std::chrono::nanoseconds kRetryDelay = std::chrono::seconds(1);
+  // Below 1 KiB/s for a minute a transfer is as good as stalled (a minute, so that a server
+  // slow to start its answer is not cut short before the hub's own one-minute time-out).
+  static constexpr platform::SpeedFloor kDefaultSpeedFloor{/*bytesPerSecond=*/1024,
+                                                           /*seconds=*/60};
 
   Downloader(std::filesystem::path destination, std::filesystem::path incompleteDestination,
              bool inBackground = false, Options options = {});
@@ -91,8 +93,12 @@ public:
     std::optional<int64_t> expectedSize;
     // Idle timeout of each request, in seconds.
     double timeout = 10.0;
-    // Retries of a body that broke off; the allowance returns after every written batch.
+    // Retries of a body that broke off; the allowance returns after every written batch that
+    // takes the partial file further than it has been in this transfer.
     int numRetries = 5;
+    // A request slower than this for that long fails, and is retried like a body that broke
+    // off.
+    platform::SpeedFloor speedFloor = kDefaultSpeedFloor;
     // Called with the finished partial file before it is moved into place; an exception from
     // it fails the download and leaves the destination untouched. Empty: no check.
     std::function<void(const std::filesystem::path &)> verifyBeforeMove;
@@ -105,7 +111,10 @@ public:
   //
   // A 206 answer whose "Content-Range" is not the range asked for (or names another size)
   // never has its bytes appended: the partial file starts over from zero. Bytes received
-  // before a connection breaks are written before the retry, which resumes after them.
+  // before a connection breaks are written before the retry, which resumes after them. Bytes
+  // written again after a start-over do not restore the retry allowance, so a server that
+  // never lets the file grow ends the transfer once the allowance is spent. A final length
+  // short of the expected size fails but keeps the partial file for the next download.
   std::unique_ptr<StateStream> download(Request request);
 
   // Stops the transfer and reports `failed` with a cancelled network error. Safe at any time.

@@ -112,6 +112,7 @@ HubApi::HubApi(Settings settings, platform::Environment env) : environment(std::
   useBackgroundSession = settings.useBackgroundSession;
   useOfflineMode = settings.useOfflineMode;
   maxDocumentBytes = settings.maxDocumentBytes;
+  speedFloor = settings.speedFloor;
   sharedMonitor = settings.sharedMonitor ? settings.sharedMonitor : NetworkMonitor::shared();
   sharedMonitor->restart();
 }

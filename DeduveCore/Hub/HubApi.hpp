@@ -12,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "DeduveCore/Hub/Downloader.hpp"
 #include "DeduveCore/Hub/HubClientError.hpp"
 #include "DeduveCore/Hub/Progress.hpp"
 #include "DeduveCore/Support/Config.hpp"
@@ -56,7 +57,18 @@ public:
     // Reads {"siblings": [{"rfilename": ...}, ...]}, other keys ignored; throws
     // nlohmann::json::exception when the shape differs.
     static SiblingsResponse decode(const nlohmann::ordered_json &document);
+    // The same reading straight from the listing's text, without building a document: linear
+    // in the text, arrays and objects nested at most kMaximumNesting deep, the last of repeated
+    // keys counting. Throws what decode() throws (nlohmann::json::parse_error also for a text
+    // nested too deep), and UrlError(cancelled) once `cancellation` is cancelled, which it
+    // checks as it reads.
+    static SiblingsResponse parse(std::string_view text,
+                                  const platform::CancellationToken &cancellation = {});
     nlohmann::ordered_json encode() const;
+
+    // A listing is a flat list; anything nested deeper is not one, and a hostile server's
+    // megabytes of "[" must not cost gigabytes to refuse.
+    static constexpr std::size_t kMaximumNesting = 512;
   };
 
   // What a HEAD request tells of one file.
@@ -100,6 +112,9 @@ public:
     std::function<std::unique_ptr<platform::PathMonitor>()> makePathMonitor;
     // Bytes a JSON answer read whole (the listing) may have before the request fails.
     std::size_t maxDocumentBytes = kMaxDocumentBytes;
+    // Every request of the client (listing, metadata, file transfers) slower than this for
+    // that long fails; a transfer is then retried like one that broke off.
+    platform::SpeedFloor speedFloor = Downloader::kDefaultSpeedFloor;
   };
 
   // Never fails. Reads the variables and the home and Documents folders from `environment`
@@ -121,6 +136,8 @@ public:
   std::string commitHashPattern = "^[0-9a-f]{40}$";
   // Bytes a JSON answer read whole may have (see Settings).
   std::size_t maxDocumentBytes = kMaxDocumentBytes;
+  // The slowest request accepted (see Settings).
+  platform::SpeedFloor speedFloor = Downloader::kDefaultSpeedFloor;
   // The environment the client was made with.
   platform::Environment environment;
 
@@ -170,7 +187,8 @@ public:
   // (nlohmann::json::exception) for a body that is not a listing, and
   // HubClientError::parseError when a returned name is an unsafe path (see
   // isSafeRelativeFilename).
-  // `cancellation` stops the listing request as a transport failure of the GET.
+  // `cancellation` stops the listing request, or the reading of its answer, as a transport
+  // failure of the GET.
   std::vector<std::string> getFilenames(const Repo &repo, std::string_view revision,
                                         const std::vector<std::string> &globs = {},
                                         const platform::CancellationToken &cancellation = {}) const;

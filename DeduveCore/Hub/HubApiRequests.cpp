@@ -92,15 +92,17 @@ platform::CancellationCheck cancellationCheck(const platform::CancellationToken 
   return [cancellation] { return cancellation.isCancelled(); };
 }
 
-// The request both kinds start from: method, URL, time-out, bearer token and cancellation.
+// The request both kinds start from: method, URL, time-out, speed floor, bearer token and
+// cancellation.
 platform::HttpRequest authorisedRequest(std::string method, const std::string &url,
-                                        const std::optional<std::string> &token,
+                                        const HubApi &hub,
                                         const platform::CancellationToken &cancellation) {
   platform::HttpRequest request;
   request.method = std::move(method);
   request.url = url;
   request.timeoutSeconds = kRequestTimeoutSeconds;
-  request.setBearerToken(token);
+  request.speedFloor = hub.speedFloor;
+  request.setBearerToken(hub.hfToken);
   request.isCancelled = cancellationCheck(cancellation);
   return request;
 }
@@ -114,7 +116,7 @@ const platform::HttpClient &HubApi::client() {
 
 platform::HttpResponse HubApi::httpGet(const std::string &url,
                                        const platform::CancellationToken &cancellation) const {
-  platform::HttpRequest request = authorisedRequest("GET", url, hfToken, cancellation);
+  platform::HttpRequest request = authorisedRequest("GET", url, *this, cancellation);
   // As the platform's session does: redirects are followed and the final answer's status
   // counts; the client drops the token once a redirect leaves the hub's origin.
   request.followRedirects = true;
@@ -141,7 +143,7 @@ platform::HttpResponse HubApi::httpGet(const std::string &url,
 
 platform::HttpResponse HubApi::httpHead(const std::string &url,
                                         const platform::CancellationToken &cancellation) const {
-  platform::HttpRequest request = authorisedRequest("HEAD", url, hfToken, cancellation);
+  platform::HttpRequest request = authorisedRequest("HEAD", url, *this, cancellation);
   request.headers.set("Accept-Encoding", "identity");
   request.redirectPolicy = &relativeRedirect;
   request.maxRedirects = kMaxRelativeRedirects;
@@ -174,8 +176,14 @@ HubApi::getFilenames(const Repo &repo, std::string_view revision,
   const std::string url = listingUrl(repo, revision);
   const platform::HttpResponse answer = httpGet(url, cancellation);
   // A body that is not a file list (an error page, say) fails with the JSON decoder's own
-  // error, unchanged, as callers of the listing expect.
-  SiblingsResponse listing = SiblingsResponse::decode(nlohmann::ordered_json::parse(answer.body));
+  // error, unchanged, as callers of the listing expect. Reading a large listing takes a while;
+  // a cancellation that strikes then ends the call as one that stopped the request would.
+  SiblingsResponse listing;
+  try {
+    listing = SiblingsResponse::parse(answer.body, cancellation);
+  } catch (const platform::UrlError &error) {
+    throw Hub::HubClientError::downloadError(error.what());
+  }
   std::vector<std::string> names;
   names.reserve(listing.siblings.size());
   for (auto &sibling : listing.siblings) {
@@ -196,6 +204,10 @@ HubApi::getFilenames(const Repo &repo, std::string_view revision,
         result.push_back(name);
       }
     }
+  }
+  if (cancellation.isCancelled()) {
+    throw Hub::HubClientError::downloadError(
+        platform::UrlError(platform::UrlError::Code::cancelled).what());
   }
   // Every returned name becomes a local path; one that could leave the repository folder
   // fails the listing instead of being fetched. Names the caller did not ask for do not matter.

@@ -154,6 +154,7 @@ fs::path HubApi::downloadSnapshotFile(const HubFileDownloader &file,
   request.url = file.source();
   request.authToken = file.hfToken;
   request.expectedSize = *remote.size;
+  request.speedFloor = file.hub.speedFloor;
   request.verifyBeforeMove = std::move(verify);
   auto stream = downloader.download(std::move(request));
   // Declared after the downloader so it is gone (and its handler finished) before the

@@ -6,40 +6,63 @@
 
 #include "DeduveCore/Support/DeduveCoreError.hpp"
 #include "DeduveCore/Support/Logging.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
+#include "platform/system/ThreadPool.hpp"
 
 namespace deduve {
 
 namespace fs = std::filesystem;
 
-void LoadModelsCoordinator::run(const std::function<void()> &operation) {
-  std::promise<void> promise;
-  {
-    std::unique_lock lock(mutex_);
-    if (inflightLoad_) {
-      std::shared_future<void> running = *inflightLoad_;
-      lock.unlock();
-      running.get();
-      return;
+LoadModelsCoordinator::~LoadModelsCoordinator() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return !inflight_; });
+}
+
+std::shared_ptr<LoadModelsCoordinator::Run>
+LoadModelsCoordinator::join(const std::function<void()> &operation) {
+  std::lock_guard lock(mutex_);
+  if (inflight_) {
+    return inflight_;
+  }
+  auto run = std::make_shared<Run>();
+  inflight_ = run;
+  // The destructor waits for this run, so the coordinator outlives it.
+  platform::ThreadPool::shared().post([this, run, operation] {
+    std::exception_ptr failure;
+    try {
+      operation();
+    } catch (...) {
+      failure = std::current_exception();
     }
-    inflightLoad_ = promise.get_future().share();
+    std::lock_guard done(mutex_);
+    run->finished = true;
+    run->failure = failure;
+    inflight_.reset();
+    // Under the lock: once it is released the destructor may run, and this task is done.
+    changed_.notify_all();
+  });
+  return run;
+}
+
+void LoadModelsCoordinator::run(const std::function<void()> &operation) {
+  const std::shared_ptr<Run> run = join(operation);
+  const std::optional<platform::CancellationToken> token = platform::Task::currentToken();
+  platform::CancellationToken::Registration registration;
+  if (token) {
+    registration = token->onCancel([this] {
+      std::lock_guard lock(mutex_);
+      changed_.notify_all();
+    });
   }
-  std::exception_ptr failure;
-  try {
-    operation();
-  } catch (...) {
-    failure = std::current_exception();
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [&] { return run->finished || (token && token->isCancelled()); });
+  if (!run->finished) {
+    throw platform::CancellationError();
   }
-  {
-    std::lock_guard lock(mutex_);
-    inflightLoad_.reset();
+  if (run->failure) {
+    std::rethrow_exception(run->failure);
   }
-  // Waiters hold their own copy of the future, so they are released after the slot is cleared
-  // and a caller arriving now starts a fresh run.
-  if (failure) {
-    promise.set_exception(failure);
-    std::rethrow_exception(failure);
-  }
-  promise.set_value();
 }
 
 ModelManager::ModelManager(std::shared_ptr<ModelLoader> loader, ModelDownloader downloader)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <future>
@@ -29,21 +30,38 @@ public:
 };
 
 // Single flight: callers that arrive while an operation runs wait for that same run and get
-// its outcome (its exception included) instead of starting another. The run happens on the
-// thread of the caller that started it. Thread-safe.
+// its outcome (its exception included) instead of starting another. The run is a task of its
+// own on the shared pool, so no caller's cancellation reaches it: a caller whose task is
+// cancelled stops waiting with CancellationError while the run goes on for the others.
+// Destroying the coordinator waits for a run in flight. Thread-safe.
 class LoadModelsCoordinator {
 public:
+  LoadModelsCoordinator() = default;
+  ~LoadModelsCoordinator();
+  LoadModelsCoordinator(const LoadModelsCoordinator &) = delete;
+  LoadModelsCoordinator &operator=(const LoadModelsCoordinator &) = delete;
+
   void run(const std::function<void()> &operation);
 
 private:
+  struct Run {
+    bool finished = false;
+    std::exception_ptr failure;
+  };
+  // Starts a run of `operation` unless one is in flight; returns the run to wait for.
+  std::shared_ptr<Run> join(const std::function<void()> &operation);
+
   std::mutex mutex_;
-  std::optional<std::shared_future<void>> inflightLoad_;
+  std::condition_variable changed_;
+  std::shared_ptr<Run> inflight_;
 };
 
 // Takes a set of models from absent to loaded through a ModelLoader and reports every state
 // change to `modelStateCallback` as (old, new), synchronously on the thread making the change.
 // downloadModels, prewarmModels, loadModels and unloadModels must not overlap on one manager;
-// ensureModelsLoaded may be called from several threads at once.
+// ensureModelsLoaded may be called from several threads at once; its download and load run
+// on the shared pool, and destroying the manager waits for them (a subclass that overrides
+// them must not be destroyed while they run).
 class ModelManager {
 public:
   using StateCallback = std::function<void(ModelState oldState, ModelState newState)>;

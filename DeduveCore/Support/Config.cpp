@@ -1,6 +1,7 @@
 #include "DeduveCore/Support/Config.hpp"
 
 #include "DeduveCore/Support/Description.hpp"
+#include "DeduveCore/Support/JsonUtilities.hpp"
 #include "DeduveCore/Text/Unicode.hpp"
 
 #include <charconv>
@@ -247,10 +248,7 @@ public:
   }
   bool parse_error(std::size_t, const std::string &,
                    const nlohmann::detail::exception &error) override {
-    if (const auto *parseError = dynamic_cast<const nlohmann::json::parse_error *>(&error)) {
-      throw *parseError;
-    }
-    throw nlohmann::json::parse_error::create(101, 0, error.what(), nullptr);
+    throwParseError(error);
   }
 
   Config result() { return std::move(root_); }
@@ -287,44 +285,11 @@ private:
 
 } // namespace
 
-namespace {
-
-// The 1-based byte position of the bracket that opens nesting level `limit` + 1, for the error
-// message of a document nested too deep (the parser's callbacks do not see positions).
-std::size_t nestingLimitPosition(std::string_view text, std::size_t limit) {
-  std::size_t depth = 0;
-  bool inString = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (inString) {
-      if (c == '\\')
-        ++i;
-      else if (c == '"')
-        inString = false;
-    } else if (c == '"') {
-      inString = true;
-    } else if (c == '[' || c == '{') {
-      if (++depth > limit)
-        return i + 1;
-    } else if (c == ']' || c == '}') {
-      if (depth > 0)
-        --depth;
-    }
-  }
-  return 0;
-}
-
-} // namespace
-
 Config Config::parse(std::string_view text) {
   ConfigBuilder builder;
   // The builder stops the parse only when the nesting is too deep; syntax errors throw.
   if (!nlohmann::json::sax_parse(text.begin(), text.end(), &builder)) {
-    throw nlohmann::json::parse_error::create(
-        101, nestingLimitPosition(text, ConfigBuilder::kMaximumNesting),
-        "arrays and objects are nested more than " +
-            std::to_string(ConfigBuilder::kMaximumNesting) + " levels deep",
-        nullptr);
+    throw nestingLimitError(text, ConfigBuilder::kMaximumNesting);
   }
   return builder.result();
 }

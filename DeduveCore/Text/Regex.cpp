@@ -1,5 +1,6 @@
 #include "DeduveCore/Text/Regex.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <limits>
@@ -183,18 +184,36 @@ void expandTemplate(std::string_view replacement, int32_t groupCount, const Grou
   }
 }
 
-void checkSearch(UErrorCode status) {
+void checkSearch(const std::string &pattern, UErrorCode status) {
   if (U_FAILURE(status))
-    throw std::runtime_error(std::string("Regular expression search failed: ") +
-                             u_errorName(status));
+    throw RegexSearchError(pattern, "The regular expression \"" + pattern +
+                                        "\" could not finish a search: " + u_errorName(status));
+}
+
+// ICU's time limit of one search over `units` UTF-16 units, in its time steps.
+int32_t scaledTimeLimit(int limit, int64_t units) {
+  constexpr int64_t kMatchingStepsPerTimeStep = 10'000;
+  const int64_t allowance =
+      (units * Regex::kStepsPerCharacter + kMatchingStepsPerTimeStep - 1) / kMatchingStepsPerTimeStep;
+  return static_cast<int32_t>(
+      std::min<int64_t>(limit + allowance, std::numeric_limits<int32_t>::max()));
+}
+
+int32_t scaledStackLimit(int64_t units) {
+  const int64_t bytes = static_cast<int64_t>(Regex::kBaseStackBytes) +
+                        units * static_cast<int64_t>(Regex::kStackBytesPerCharacter);
+  return static_cast<int32_t>(std::min<int64_t>(bytes, std::numeric_limits<int32_t>::max()));
 }
 
 } // namespace
 
+RegexSearchError::RegexSearchError(std::string pattern, const std::string &what)
+    : std::runtime_error(what), pattern_(std::move(pattern)) {}
+
 RegexTimeLimitError::RegexTimeLimitError(std::string pattern, int limit)
-    : std::runtime_error("The regular expression \"" + pattern + "\" ran past its time limit of " +
-                         std::to_string(limit) + " steps"),
-      pattern_(std::move(pattern)) {}
+    : RegexSearchError(pattern, "The regular expression \"" + pattern +
+                                    "\" ran past its time limit of " + std::to_string(limit) +
+                                    " steps") {}
 
 RegexError::RegexError(std::string pattern, const std::string &reason)
     : std::runtime_error("Cannot compile regular expression \"" + pattern + "\": " + reason),
@@ -231,12 +250,14 @@ void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
   input.assign(text);
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<icu::RegexMatcher> matcher(compiled_->pattern->matcher(input.text, status));
-  checkSearch(status);
-  if (compiled_->timeLimit > 0) {
-    matcher->setTimeLimit(compiled_->timeLimit, status);
-    checkSearch(status);
-  }
+  checkSearch(pattern_, status);
   const int64_t length = input.text.length();
+  matcher->setStackLimit(scaledStackLimit(length), status);
+  checkSearch(pattern_, status);
+  if (compiled_->timeLimit > 0) {
+    matcher->setTimeLimit(scaledTimeLimit(compiled_->timeLimit, length), status);
+    checkSearch(pattern_, status);
+  }
   CharacterSteps characters(input.units);
   int64_t start = 0;
   while (start <= length) {
@@ -245,12 +266,12 @@ void Regex::forEachMatch(std::string_view text, OnMatch &&onMatch) const {
     const bool found = matcher->find(start, status);
     if (status == U_REGEX_TIME_OUT)
       throw RegexTimeLimitError(pattern_, compiled_->timeLimit);
-    checkSearch(status);
+    checkSearch(pattern_, status);
     if (!found)
       break;
     const int64_t begin = matcher->start64(status);
     const int64_t end = matcher->end64(status);
-    checkSearch(status);
+    checkSearch(pattern_, status);
     onMatch(*matcher, input);
     if (end > begin)
       start = end;
@@ -291,7 +312,7 @@ std::vector<RegexMatch> Regex::matches(std::string_view text) const {
       else
         match.groups.emplace_back(input.range(begin, end));
     }
-    checkSearch(status);
+    checkSearch(pattern(), status);
     out.push_back(std::move(match));
   });
   return out;

@@ -37,14 +37,21 @@ private:
   std::string pattern_;
 };
 
-// A search that ran past its pattern's time limit. what() names the pattern and the limit.
-class RegexTimeLimitError : public std::runtime_error {
+// A search that ICU could not finish (its backtracking memory ran out, say). what() names the
+// pattern and ICU's reason.
+class RegexSearchError : public std::runtime_error {
 public:
-  RegexTimeLimitError(std::string pattern, int limit);
+  RegexSearchError(std::string pattern, const std::string &what);
   const std::string &pattern() const { return pattern_; }
 
 private:
   std::string pattern_;
+};
+
+// A search that ran past its pattern's time limit. what() names the pattern and the limit.
+class RegexTimeLimitError : public RegexSearchError {
+public:
+  RegexTimeLimitError(std::string pattern, int limit);
 };
 
 // A compiled regular expression with ICU's syntax and semantics (\s, \b, \p{L}, \uhhhh escapes,
@@ -59,14 +66,28 @@ public:
     bool caseInsensitive = false;          // match letters regardless of case
     bool dotMatchesLineSeparators = false; // let "." match line breaks too
     // The most work one search for the next match may take, in ICU's time steps (10,000
-    // matching steps each, a few milliseconds at most); 0 for no limit. A search that runs
-    // past it throws RegexTimeLimitError. Patterns from outside data get one, so that a
-    // pattern with catastrophic backtracking cannot stall its caller.
+    // matching steps each, a few milliseconds at most), on top of kStepsPerCharacter matching
+    // steps per UTF-16 unit of the searched text; 0 for no limit. A search that runs past it
+    // throws RegexTimeLimitError. Patterns from outside data get one, so that a pattern with
+    // catastrophic backtracking cannot stall its caller, while a search whose work grows
+    // linearly with its text never reaches it, however long the text.
     int timeLimit = 0;
   };
 
+  // The matching steps a time-limited search may spend per UTF-16 unit of its text, beyond
+  // its limit: well above what a linear pattern takes (a failed attempt that backtracks over a
+  // run and a match of the same run, a handful of steps per character each).
+  static constexpr int kStepsPerCharacter = 64;
+
+  // Backtracking memory a search may use: ICU's default, plus room for a few saved states per
+  // UTF-16 unit, so that a pattern that backtracks over a long run (such as "\s*" over a
+  // megabyte of spaces) does not run out of it.
+  static constexpr std::size_t kBaseStackBytes = 8 * 1024 * 1024;
+  static constexpr std::size_t kStackBytesPerCharacter = 128;
+
   // Throws RegexError when the pattern does not compile. Every search may throw
-  // RegexTimeLimitError when the options set a time limit.
+  // RegexSearchError when ICU cannot finish it, RegexTimeLimitError when the options set a
+  // time limit.
   explicit Regex(std::string_view pattern);
   Regex(std::string_view pattern, Options options);
 

@@ -9,6 +9,7 @@
 #include "DeduveCore/Text/Regex.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ConfigReading.hpp"
+#include "DeduveCore/Tokenizers/StringSplitting.hpp"
 #include "DeduveCore/Tokenizers/TokenizerError.hpp"
 
 namespace deduve {
@@ -327,7 +328,7 @@ void BPETokenizer::appendToken(std::string_view part, std::optional<TokenId> id,
     return;
   }
   thread_local std::vector<TextRange> ranges;
-  byteFallbackPattern().findAll(part, ranges);
+  tokenizerSearch([&] { byteFallbackPattern().findAll(part, ranges); });
   for (const TextRange &range : ranges) {
     for (const char byte : range.of(part)) {
       char buffer[8];

@@ -6,6 +6,7 @@
 #include "DeduveCore/Tokenizers/ByteEncoder.hpp"
 #include "DeduveCore/Tokenizers/StageConfigurationError.hpp"
 #include "DeduveCore/Tokenizers/StageFactory.hpp"
+#include "DeduveCore/Tokenizers/StringSplitting.hpp"
 
 namespace deduve {
 namespace {
@@ -89,7 +90,8 @@ WordPieceDecoder::WordPieceDecoder(const Config &config)
 }
 
 std::string WordPieceDecoder::cleanUp(std::string text) const {
-  return replaceOccurrences(re_.replaceAll(text, "$1"), " do not", " don't");
+  return replaceOccurrences(tokenizerSearch([&] { return re_.replaceAll(text, "$1"); }),
+                            " do not", " don't");
 }
 
 std::vector<std::string> WordPieceDecoder::decode(const std::vector<std::string> &tokens) const {

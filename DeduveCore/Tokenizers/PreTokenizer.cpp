@@ -244,7 +244,7 @@ RegexMatchPreTokenizer::RegexMatchPreTokenizer(std::string_view pattern) : regex
 void RegexMatchPreTokenizer::preTokenizeInto(std::string_view text, PreTokenizerOptions,
                                              std::vector<std::string> &out) const {
   thread_local std::vector<TextRange> ranges;
-  regex_.findAll(text, ranges);
+  tokenizerSearch([&] { regex_.findAll(text, ranges); });
   for (const TextRange &range : ranges)
     out.emplace_back(range.of(text));
 }

@@ -37,7 +37,7 @@ std::optional<StringReplacePattern> StringReplacePattern::fromConfig(const Confi
 
 std::string StringReplacePattern::replace(std::string_view text) const {
   if (const auto *regex = std::get_if<Regex>(&pattern_))
-    return withinTimeLimit([&] { return regex->replaceAll(text, replacement_); });
+    return tokenizerSearch([&] { return regex->replaceAll(text, replacement_); });
   return replaceOccurrences(text, std::get<Literal>(pattern_).text, replacement_);
 }
 

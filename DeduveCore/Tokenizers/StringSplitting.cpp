@@ -23,9 +23,11 @@ Regex documentPattern(std::string_view pattern) {
   return Regex(pattern, options);
 }
 
-void throwTimeLimitReached(const RegexTimeLimitError &error) {
-  throw TokenizerError::mismatchedConfig("the regular expression \"" + error.pattern() +
-                                         "\" ran past its match time limit");
+void throwSearchFailed(const RegexSearchError &error) {
+  if (dynamic_cast<const RegexTimeLimitError *>(&error) != nullptr)
+    throw TokenizerError::mismatchedConfig("the regular expression \"" + error.pattern() +
+                                           "\" ran past its match time limit");
+  throw TokenizerError::mismatchedConfig(error.what());
 }
 
 StringSplitPattern::StringSplitPattern(std::variant<Literal, Regex> pattern)
@@ -57,7 +59,7 @@ const std::string &StringSplitPattern::text() const {
 
 void StringSplitPattern::findAllRanges(std::string_view text, std::vector<TextRange> &out) const {
   if (const auto *regex = std::get_if<Regex>(&pattern_)) {
-    withinTimeLimit([&] { regex->findAll(text, out); });
+    tokenizerSearch([&] { regex->findAll(text, out); });
     return;
   }
   out.clear();
@@ -147,7 +149,7 @@ std::vector<std::string> splitByDelimiter(std::string_view text,
 std::vector<std::string> splitKeepingLastGroup(std::string_view text, const Regex &regex) {
   std::vector<std::string> out;
   std::size_t cut = 0;
-  const auto matches = regex.matches(text);
+  const auto matches = tokenizerSearch([&] { return regex.matches(text); });
   if (matches.empty()) {
     out.emplace_back(text);
     return out;

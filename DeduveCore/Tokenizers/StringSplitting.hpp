@@ -11,26 +11,27 @@ namespace deduve {
 
 // The match time limit of every regular expression that comes from a tokenizer document, in
 // the regular-expression engine's time steps (10,000 matching steps each), per search for the
-// next match. A real pattern's search takes a few steps per character it matches; a pattern
-// with catastrophic backtracking (such as "(\w+)+$") reaches the limit within tens of
-// milliseconds instead of running for minutes.
+// next match, beyond the steps the search's text allows (Regex::kStepsPerCharacter). A real
+// pattern's search takes a few steps per character it reads; a pattern with catastrophic
+// backtracking (such as "(\w+)+$") reaches the limit within tens of milliseconds instead of
+// running for minutes.
 inline constexpr int kDocumentPatternTimeLimit = 50;
 
 // Compiles a pattern from a tokenizer document with kDocumentPatternTimeLimit. Throws
 // RegexError when it does not compile.
 Regex documentPattern(std::string_view pattern);
 
-// Throws TokenizerError::mismatchedConfig naming the pattern whose search ran past its time
-// limit.
-[[noreturn]] void throwTimeLimitReached(const RegexTimeLimitError &error);
+// Throws TokenizerError::mismatchedConfig naming the pattern whose search failed: it ran past
+// its time limit, or the engine could not finish it.
+[[noreturn]] void throwSearchFailed(const RegexSearchError &error);
 
-// Runs `search` (a search with a document pattern); a search that runs past the time limit
-// becomes TokenizerError::mismatchedConfig naming the pattern.
-template <typename Search> auto withinTimeLimit(Search &&search) -> decltype(search()) {
+// Runs `search`, a regular-expression search of a tokenizer stage; a search that fails becomes
+// TokenizerError::mismatchedConfig naming the pattern, the tokenizers' one error.
+template <typename Search> auto tokenizerSearch(Search &&search) -> decltype(search()) {
   try {
     return search();
-  } catch (const RegexTimeLimitError &error) {
-    throwTimeLimitReached(error);
+  } catch (const RegexSearchError &error) {
+    throwSearchFailed(error);
   }
 }
 

@@ -1,25 +1,14 @@
 #include "DivuvovIze/Audio/AudioChunking.hpp"
 
 #include "DivuvovIze/Models/ModelsLog.hpp"
+#include "platform/system/ExceptionDescription.hpp"
 
 #include <stdexcept>
 #include <string>
 
 namespace divuvovize {
 
-namespace {
-
-std::string describe(const std::exception_ptr &error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception &e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
-} // namespace
+using platform::describe;
 
 AudioChunking::~AudioChunking() = default;
 

@@ -53,7 +53,10 @@ struct AudioEnergyEntry {
 // 16 kHz mono and appends it, with one energy entry, to the take. Samples, energy entries and
 // the settings are shared with readers on other threads under a lock; the buffer callback is
 // called outside it. Control calls (start, pause, resume, stop) may come from any thread, one
-// at a time being served. When a take stops, or moves to another device, the converter's
+// at a time being served. From the buffer callback itself (the audio thread, which a stop must
+// wait for) a stop or pause takes effect for the callback at once, which is not called again,
+// and the engine is stopped just after on the shared pool; a start or resume from there runs
+// there too, its error logged. A control call made meanwhile from elsewhere supersedes them. When a take stops, or moves to another device, the converter's
 // held-back tail is drained into the take, so its last milliseconds are kept.
 class AudioProcessor : public AudioProcessing {
 public:
@@ -248,6 +251,9 @@ public:
 
 private:
   struct Live;
+  // Starts a take whose buffers also go to `stream` when one is given.
+  void startLive(std::optional<DeviceID> inputDeviceID, AudioBufferCallback callback,
+                 std::shared_ptr<AudioBufferStream> stream);
   // Shared with the tap and the stream's termination handler, which hold it weakly.
   std::shared_ptr<Live> live_;
 };

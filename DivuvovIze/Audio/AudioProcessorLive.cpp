@@ -4,8 +4,10 @@
 #include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/system/ThreadPool.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <mutex>
@@ -19,9 +21,26 @@ constexpr double kSampleRate = 16000;
 // Energy entries the relative level is measured against; fixed, whatever the window setting.
 constexpr std::size_t kReferenceEntries = 20;
 
+// The processor whose tap the current thread is running, and that engine's halt flag: a control
+// call made from the buffer callback must not wait for the audio thread it runs on.
+struct Tapping {
+  const void *live = nullptr;
+  const std::shared_ptr<std::atomic<bool>> *halted = nullptr;
+};
+thread_local Tapping tapping;
+
+void selectDevice(platform::AudioInputEngine &engine, DeviceID inputDeviceID) {
+  const int status = engine.selectInputDevice(inputDeviceID);
+  if (status != 0) {
+    modelslog::error("Error setting Audio Unit property: " + std::to_string(status));
+  } else {
+    modelslog::info("Successfully set input device.");
+  }
+}
+
 } // namespace
 
-struct AudioProcessor::Live {
+struct AudioProcessor::Live : std::enable_shared_from_this<AudioProcessor::Live> {
   explicit Live(std::shared_ptr<platform::AudioInputSystem> system) : input(std::move(system)) {}
 
   // Null: the process's audio input, reached when a recording starts.
@@ -43,8 +62,15 @@ struct AudioProcessor::Live {
   // The engine's converter to 16 kHz mono, used by the tap while the engine runs and drained
   // by the control calls once it has stopped.
   std::shared_ptr<platform::AudioConverter> converter;
+  // Set: the current engine's tap delivers nothing (a stop or pause asked from the callback,
+  // applied just after on the shared pool).
+  std::shared_ptr<std::atomic<bool>> halted;
   std::optional<DeviceID> lastInputDevice;
   std::weak_ptr<AudioBufferStream> stream;
+  // Counts control calls; a call deferred from the callback is dropped when a later one came.
+  std::atomic<std::uint64_t> controlSequence{0};
+
+  bool onTapThread() const { return tapping.live == this; }
 
   platform::AudioInputSystem &system() {
     return input ? *input : *platform::AudioInputSystem::shared();
@@ -95,11 +121,17 @@ struct AudioProcessor::Live {
   // The tap: converts a captured buffer and processes it. Holds the processor weakly.
   static void tap(const std::weak_ptr<Live> &weak,
                   const std::shared_ptr<platform::AudioConverter> &converter,
+                  const std::shared_ptr<std::atomic<bool>> &halted,
                   const std::shared_ptr<const platform::PcmBuffer> &captured) {
     const auto live = weak.lock();
-    if (!live) {
+    if (!live || *halted) {
       return;
     }
+    struct Marker {
+      Tapping previous = tapping;
+      ~Marker() { tapping = previous; }
+    } marker;
+    tapping = {live.get(), &halted};
     std::shared_ptr<const platform::PcmBuffer> buffer = captured;
     if (captured->format().sampleRate() != kSampleRate) {
       try {
@@ -114,12 +146,17 @@ struct AudioProcessor::Live {
     live->processBuffer(samples);
   }
 
+  struct Rig {
+    std::unique_ptr<platform::AudioInputEngine> engine;
+    std::shared_ptr<platform::AudioConverter> converter;
+    std::shared_ptr<std::atomic<bool>> halted;
+  };
+
   // Builds an engine on the device with its tap installed, not started. Throws WhisperError.
-  std::pair<std::unique_ptr<platform::AudioInputEngine>, std::shared_ptr<platform::AudioConverter>>
-  setupEngine(AudioProcessor &processor, std::optional<DeviceID> inputDeviceID) {
+  Rig setupEngine(std::optional<DeviceID> inputDeviceID) {
     auto made = system().makeEngine();
     if (inputDeviceID) {
-      processor.assignAudioInput(*made, *inputDeviceID);
+      selectDevice(*made, *inputDeviceID);
     }
     const auto nodeFormat = made->inputFormat();
     if (!nodeFormat) {
@@ -139,11 +176,48 @@ struct AudioProcessor::Live {
       std::lock_guard lock(dataMutex);
       bufferSize = minBufferLength;
     }
-    std::weak_ptr<Live> weak = processor.live_;
-    made->installTap(bufferSize, [weak, made16k](std::shared_ptr<const platform::PcmBuffer> b) {
-      tap(weak, made16k, b);
+    auto flag = std::make_shared<std::atomic<bool>>(false);
+    std::weak_ptr<Live> weak = weak_from_this();
+    made->installTap(bufferSize,
+                     [weak, made16k, flag](std::shared_ptr<const platform::PcmBuffer> b) {
+                       tap(weak, made16k, flag, b);
+                     });
+    return {std::move(made), std::move(made16k), std::move(flag)};
+  }
+
+  // Makes `rig` the current engine. Called with controlMutex held.
+  void install(Rig rig) {
+    engine = std::move(rig.engine);
+    converter = std::move(rig.converter);
+    halted = std::move(rig.halted);
+  }
+
+  // A call deferred from the callback: its number, and the engine whose callback asked.
+  struct Deferred {
+    std::uint64_t sequence = 0;
+    std::shared_ptr<std::atomic<bool>> origin;
+  };
+
+  // Runs `operation` (which takes controlMutex itself) on the shared pool, after the callback
+  // that asked for it has returned; a control call made meanwhile, or the end of the engine
+  // that asked, supersedes it.
+  void defer(std::function<void(Live &, const Deferred &)> operation) {
+    Deferred deferred{++controlSequence, *tapping.halted};
+    std::weak_ptr<Live> weak = weak_from_this();
+    platform::ThreadPool::shared().post([weak, deferred, operation = std::move(operation)] {
+      if (const auto live = weak.lock()) {
+        try {
+          operation(*live, deferred);
+        } catch (const std::exception &error) {
+          modelslog::error(std::string("Error: ") + error.what());
+        }
+      }
     });
-    return {std::move(made), std::move(made16k)};
+  }
+
+  // Whether `deferred` (nothing: a direct call) still stands. Called with controlMutex held.
+  bool current(const std::optional<Deferred> &deferred) const {
+    return !deferred || (controlSequence == deferred->sequence && halted == deferred->origin);
   }
 
   // Stops the engine (the tap is not running once this returns), drains the converter's tail
@@ -155,6 +229,7 @@ struct AudioProcessor::Live {
     engine->stop();
     engine->removeTap();
     engine.reset();
+    halted.reset();
     if (converter && converter->inputFormat().sampleRate() != kSampleRate) {
       try {
         std::vector<float> tail = AudioProcessor::drainConverter(*converter);
@@ -170,15 +245,108 @@ struct AudioProcessor::Live {
   }
 
   // Stops the recording; returns the streaming recording's stream to finish, outside the lock.
-  std::shared_ptr<AudioBufferStream> stop() {
+  std::shared_ptr<AudioBufferStream> stop(const std::optional<Deferred> &sequence = std::nullopt) {
     std::lock_guard lock(controlMutex);
-    if (!engine) {
+    if (!engine || !current(sequence)) {
       return nullptr;
     }
     retireEngine();
     return stream.lock();
   }
+
+  void pause(const std::optional<Deferred> &sequence = std::nullopt) {
+    std::lock_guard lock(controlMutex);
+    if (engine && current(sequence)) {
+      engine->pause();
+    }
+  }
+
+  void start(std::optional<DeviceID> inputDeviceID, AudioBufferCallback callback,
+             std::shared_ptr<AudioBufferStream> newStream,
+             const std::optional<Deferred> &sequence = std::nullopt);
+  void resume(std::optional<DeviceID> inputDeviceID,
+              const std::optional<Deferred> &sequence = std::nullopt);
+  // Called from the buffer callback: this engine delivers nothing more from now on.
+  static void haltTap() {
+    if (tapping.halted != nullptr) {
+      **tapping.halted = true;
+    }
+  }
 };
+
+void AudioProcessor::Live::start(std::optional<DeviceID> inputDeviceID,
+                                 AudioBufferCallback newCallback,
+                                 std::shared_ptr<AudioBufferStream> newStream,
+                                 const std::optional<Deferred> &sequence) {
+  std::lock_guard control(controlMutex);
+  if (!current(sequence)) {
+    return;
+  }
+  // An earlier take's engine stops before the new take begins.
+  retireEngine();
+  // The earlier take's stream ends with its take; its handler must not stop the new one.
+  if (const auto previous = stream.lock()) {
+    previous->setOnTermination(nullptr);
+    previous->finish();
+  }
+  stream.reset();
+  {
+    std::lock_guard data(dataMutex);
+    samples.clear();
+    energy.clear();
+  }
+  Rig rig = setupEngine(inputDeviceID);
+  // The callback is in place before the first buffer arrives; a failed start puts the old
+  // one back, so a failure changes nothing but the emptied take.
+  AudioBufferCallback old;
+  {
+    std::lock_guard data(dataMutex);
+    old = std::exchange(callback, std::move(newCallback));
+  }
+  try {
+    rig.engine->start();
+  } catch (...) {
+    std::lock_guard data(dataMutex);
+    callback = std::move(old);
+    throw;
+  }
+  install(std::move(rig));
+  lastInputDevice = inputDeviceID;
+  stream = newStream;
+}
+
+void AudioProcessor::Live::resume(std::optional<DeviceID> inputDeviceID,
+                                  const std::optional<Deferred> &sequence) {
+  std::lock_guard lock(controlMutex);
+  if (!current(sequence)) {
+    return;
+  }
+  if (inputDeviceID == lastInputDevice) {
+    if (engine) {
+      *halted = false;
+      engine->start();
+    }
+    return;
+  }
+  // The old device's take ends here, tail included; the new device continues it. When the new
+  // device does not start, an engine on the old device waits, not started, for the next resume.
+  Rig rig = setupEngine(inputDeviceID);
+  const bool hadEngine = engine != nullptr;
+  retireEngine();
+  try {
+    rig.engine->start();
+  } catch (...) {
+    if (hadEngine) {
+      try {
+        install(setupEngine(lastInputDevice));
+      } catch (const std::exception &error) {
+        modelslog::error(std::string("Error: ") + error.what());
+      }
+    }
+    throw;
+  }
+  install(std::move(rig));
+}
 
 AudioProcessor::AudioProcessor() : AudioProcessor(nullptr) {}
 
@@ -281,40 +449,26 @@ void AudioProcessor::processBuffer(const std::vector<float> &buffer) {
 
 void AudioProcessor::startRecordingLive(std::optional<DeviceID> inputDeviceID,
                                         AudioBufferCallback callback) {
-  {
-    std::lock_guard control(live_->controlMutex);
-    // An earlier take's engine stops before the new take begins.
-    live_->retireEngine();
-    // The earlier take's stream ends with its take; its handler must not stop the new one.
-    if (const auto previous = live_->stream.lock()) {
-      previous->setOnTermination(nullptr);
-      previous->finish();
-    }
-    live_->stream.reset();
-    {
-      std::lock_guard data(live_->dataMutex);
-      live_->samples.clear();
-      live_->energy.clear();
-    }
-    auto [engine, converter] = live_->setupEngine(*this, inputDeviceID);
-    // The callback is in place before the first buffer arrives; a failed start puts the old
-    // one back, so a failure changes nothing but the emptied take.
-    AudioBufferCallback old;
-    {
-      std::lock_guard data(live_->dataMutex);
-      old = std::exchange(live_->callback, std::move(callback));
-    }
-    try {
-      engine->start();
-    } catch (...) {
-      std::lock_guard data(live_->dataMutex);
-      live_->callback = std::move(old);
-      throw;
-    }
-    live_->engine = std::move(engine);
-    live_->converter = std::move(converter);
-    live_->lastInputDevice = inputDeviceID;
+  startLive(inputDeviceID, std::move(callback), nullptr);
+}
+
+void AudioProcessor::startLive(std::optional<DeviceID> inputDeviceID, AudioBufferCallback callback,
+                               std::shared_ptr<AudioBufferStream> stream) {
+  if (live_->onTapThread()) {
+    live_->defer([inputDeviceID, callback, stream](Live &live, const Live::Deferred &sequence) {
+      try {
+        live.start(inputDeviceID, callback, stream, sequence);
+      } catch (...) {
+        if (stream) {
+          stream->finish(std::current_exception());
+        }
+        throw;
+      }
+    });
+    return;
   }
+  ++live_->controlSequence;
+  live_->start(inputDeviceID, std::move(callback), std::move(stream));
 }
 
 std::shared_ptr<AudioBufferStream>
@@ -327,14 +481,18 @@ AudioProcessor::startStreamingRecordingLive(std::optional<DeviceID> inputDeviceI
         std::lock_guard lock(live->dataMutex);
         live->callback = nullptr;
       }
+      if (live->onTapThread()) {
+        Live::haltTap();
+        live->defer([](Live &l, const Live::Deferred &sequence) { l.stop(sequence); });
+        return;
+      }
+      ++live->controlSequence;
       live->stop();
     }
   });
   try {
-    startRecordingLive(inputDeviceID,
-                       [stream](const std::vector<float> &buffer) { stream->yield(buffer); });
-    std::lock_guard lock(live_->controlMutex);
-    live_->stream = stream;
+    startLive(inputDeviceID,
+              [stream](const std::vector<float> &buffer) { stream->yield(buffer); }, stream);
   } catch (...) {
     stream->finish(std::current_exception());
   }
@@ -342,36 +500,40 @@ AudioProcessor::startStreamingRecordingLive(std::optional<DeviceID> inputDeviceI
 }
 
 void AudioProcessor::pauseRecording() {
-  std::lock_guard lock(live_->controlMutex);
-  if (live_->engine) {
-    live_->engine->pause();
+  if (live_->onTapThread()) {
+    Live::haltTap();
+    live_->defer([](Live &live, const Live::Deferred &sequence) { live.pause(sequence); });
+    return;
   }
+  ++live_->controlSequence;
+  live_->pause();
 }
 
 void AudioProcessor::resumeRecordingLive(std::optional<DeviceID> inputDeviceID,
                                          AudioBufferCallback callback) {
-  {
-    std::lock_guard lock(live_->controlMutex);
-    const bool sameDevice = inputDeviceID == live_->lastInputDevice;
-    if (sameDevice) {
-      if (live_->engine) {
-        live_->engine->start();
-      }
-    } else {
-      // The old device's take ends here, tail included; the new device continues it.
-      live_->retireEngine();
-      auto [engine, converter] = live_->setupEngine(*this, inputDeviceID);
-      engine->start();
-      live_->engine = std::move(engine);
-      live_->converter = std::move(converter);
-    }
-  }
   if (callback) {
     setAudioBufferCallback(std::move(callback));
   }
+  if (live_->onTapThread()) {
+    live_->defer(
+        [inputDeviceID](Live &live, const Live::Deferred &sequence) { live.resume(inputDeviceID, sequence); });
+    return;
+  }
+  ++live_->controlSequence;
+  live_->resume(inputDeviceID);
 }
 
 void AudioProcessor::stopRecording() {
+  if (live_->onTapThread()) {
+    Live::haltTap();
+    live_->defer([](Live &live, const Live::Deferred &sequence) {
+      if (const auto stream = live.stop(sequence)) {
+        stream->finish();
+      }
+    });
+    return;
+  }
+  ++live_->controlSequence;
   if (const auto stream = live_->stop()) {
     stream->finish();
   }
@@ -401,12 +563,7 @@ std::vector<AudioDevice> AudioProcessor::getAudioDevices(platform::AudioInputSys
 
 void AudioProcessor::assignAudioInput(platform::AudioInputEngine &inputNode,
                                       DeviceID inputDeviceID) {
-  const int status = inputNode.selectInputDevice(inputDeviceID);
-  if (status != 0) {
-    modelslog::error("Error setting Audio Unit property: " + std::to_string(status));
-  } else {
-    modelslog::info("Successfully set input device.");
-  }
+  selectDevice(inputNode, inputDeviceID);
 }
 
 bool AudioProcessor::requestRecordPermission() {

@@ -60,18 +60,45 @@ bool AudioStreamTranscriber::isRecording() const {
 }
 
 void AudioStreamTranscriber::write(const std::function<void(State &)> &change) {
-  std::lock_guard ordered(callbackMutex_);
-  State before;
-  State after;
   {
     std::lock_guard lock(mutex_);
-    before = state_;
+    State before = state_;
     change(state_);
-    after = state_;
+    if (stateChangeCallback_ && !(before == state_)) {
+      pendingChanges_.emplace_back(std::move(before), state_);
+    }
   }
   stopped_.notify_all();
-  if (stateChangeCallback_ && !(before == after)) {
-    stateChangeCallback_(before, after);
+  reportPending();
+}
+
+void AudioStreamTranscriber::reportPending() {
+  {
+    std::lock_guard lock(mutex_);
+    if (reporting_) {
+      return; // the reporting thread takes this change in its turn
+    }
+    reporting_ = true;
+  }
+  while (true) {
+    std::pair<State, State> change;
+    {
+      std::lock_guard lock(mutex_);
+      // Emptiness and the end of reporting are one step, so no change is left behind.
+      if (pendingChanges_.empty()) {
+        reporting_ = false;
+        return;
+      }
+      change = std::move(pendingChanges_.front());
+      pendingChanges_.pop_front();
+    }
+    try {
+      stateChangeCallback_(change.first, change.second);
+    } catch (...) {
+      std::lock_guard lock(mutex_);
+      reporting_ = false;
+      throw;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -18,9 +19,15 @@
 
 namespace divuvovize {
 
+class AudioEncoding;
+class FeatureExtracting;
+class SegmentSeeking;
+class TextDecoding;
+class WhisperTokenizer;
+
 // What the streaming transcriber re-runs over the recording: one transcription of all the
-// samples. The pipeline's transcription task fits it (an adapter whose `run` calls the task's
-// run with the same three arguments); tests script it.
+// samples. The pipeline's transcription task fits it through TranscribeTaskStreamTranscribing
+// (DivuvovIze/Pipeline), which the components' `make` builds; tests script it.
 class StreamTranscribing {
 public:
   // Receives progress while a window is decoded; false asks to stop that window early.
@@ -56,8 +63,9 @@ public:
 
     bool operator==(const State &) const = default;
   };
-  // Called with (old state, new state) on every change, on the thread making it; the
-  // callbacks of one transcriber never overlap.
+  // Called with (old state, new state) on every change, in order, on the thread making it (or
+  // on a thread still reporting an earlier change); the callbacks of one transcriber never
+  // overlap. No lock is held while it runs, so it may call the transcriber back (stop it).
   using StateChangeCallback = std::function<void(const State &, const State &)>;
 
   struct Options {
@@ -81,6 +89,15 @@ public:
   make(std::shared_ptr<StreamTranscribing> transcriber,
        std::shared_ptr<AudioProcessing> audioProcessor, DecodingOptions decodingOptions,
        Options options, StateChangeCallback stateChangeCallback = nullptr);
+  // Over the pipeline's loaded components: builds its own transcription task from them, with
+  // fresh timings and a fresh progress. Defined with the pipeline, which links the task.
+  static std::shared_ptr<AudioStreamTranscriber>
+  make(std::shared_ptr<AudioEncoding> audioEncoder,
+       std::shared_ptr<FeatureExtracting> featureExtractor,
+       std::shared_ptr<SegmentSeeking> segmentSeeker, std::shared_ptr<TextDecoding> textDecoder,
+       std::shared_ptr<WhisperTokenizer> tokenizer, std::shared_ptr<AudioProcessing> audioProcessor,
+       DecodingOptions decodingOptions, Options options,
+       StateChangeCallback stateChangeCallback = nullptr);
 
   State state() const;
 
@@ -100,6 +117,8 @@ private:
 
   // Applies `change` to the state as one write and reports it.
   void write(const std::function<void(State &)> &change);
+  // Reports the queued changes until none is left; only one thread reports at a time.
+  void reportPending();
   void transcribeCurrentBuffer();
   std::shared_ptr<TranscriptionResult> transcribeAudioSamples(const std::vector<float> &samples);
   void onProgressCallback(const TranscriptionProgress &progress);
@@ -112,10 +131,11 @@ private:
   const Options options_;
   const StateChangeCallback stateChangeCallback_;
 
-  mutable std::mutex mutex_; // the state
+  mutable std::mutex mutex_; // the state and the changes waiting to be reported
   std::condition_variable stopped_;
   State state_;
-  std::mutex callbackMutex_; // one write reported at a time, in order
+  std::deque<std::pair<State, State>> pendingChanges_;
+  bool reporting_ = false; // a thread is reporting pendingChanges_
 };
 
 } // namespace divuvovize

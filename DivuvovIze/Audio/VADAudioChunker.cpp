@@ -14,6 +14,38 @@ VADAudioChunker::VADAudioChunker(int windowPadding,
     : windowPadding_(windowPadding),
       vad_(vad ? std::move(vad) : std::make_shared<EnergyVAD>(16000, 1600, 0, 0.02f)) {}
 
+long long VADAudioChunker::chunkEnd(std::span<const float> audioArray, long long start,
+                                   long long end, int maxChunkLength) const {
+  const long long count = static_cast<long long>(audioArray.size());
+  const long long windowEnd = start + maxChunkLength;
+  if (windowEnd >= end) {
+    return end;
+  }
+  const long long e = std::min(windowEnd, count);
+  const long long mid = start + (e - start) / 2;
+  if (mid < e) {
+    const auto half =
+        audioArray.subspan(static_cast<std::size_t>(mid), static_cast<std::size_t>(e - mid));
+    if (const auto silence = vad_->findLongestSilence(vad_->voiceActivity(half))) {
+      const long long middleFrame =
+          silence->startIndex + (silence->endIndex - silence->startIndex) / 2;
+      return mid + middleFrame * vad_->frameLengthSamples();
+    }
+  }
+  return e;
+}
+
+void VADAudioChunker::append(std::vector<AudioChunk> &chunks, std::span<const float> audioArray,
+                             long long start, long long endIndex) {
+  if (modelslog::debugEnabled()) {
+    modelslog::debug("Found chunk from " + numbers::fixed(static_cast<double>(start) / 16000, 2) +
+                     " to " + numbers::fixed(static_cast<double>(endIndex) / 16000, 2));
+  }
+  chunks.push_back(AudioChunk{static_cast<int>(start),
+                              std::vector<float>(audioArray.begin() + start,
+                                                 audioArray.begin() + endIndex)});
+}
+
 std::vector<AudioChunk>
 VADAudioChunker::chunkAll(std::span<const float> audioArray, int maxChunkLength,
                           const std::optional<DecodingOptions> &decodeOptions) {
@@ -25,46 +57,25 @@ VADAudioChunker::chunkAll(std::span<const float> audioArray, int maxChunkLength,
   std::vector<AudioChunk> chunks;
   for (const auto &[clipStart, clipEnd] : options.seekClipRanges(static_cast<int>(count))) {
     long long start = std::max(clipStart, 0);
-    if (start >= clipEnd - static_cast<long long>(windowPadding_)) {
-      continue;
-    }
-    if (start >= count) {
-      throw WhisperError::audioProcessingFailed("startIndex is outside the buffer size");
-    }
     // Clip times past the end of the audio are clamped to it, so no chunk reaches past the
     // signal.
     const long long end = std::min<long long>(clipEnd, count);
+    if (start < clipEnd - static_cast<long long>(windowPadding_) && start >= count) {
+      throw WhisperError::audioProcessingFailed("startIndex is outside the buffer size");
+    }
     while (start < end - windowPadding_) {
-      const long long windowEnd = start + maxChunkLength;
-      long long endIndex = 0;
-      if (windowEnd < end) {
-        const long long e = std::min(windowEnd, count);
-        const long long mid = start + (e - start) / 2;
-        endIndex = e;
-        if (mid < e) {
-          const auto half =
-              audioArray.subspan(static_cast<std::size_t>(mid), static_cast<std::size_t>(e - mid));
-          if (const auto silence = vad_->findLongestSilence(vad_->voiceActivity(half))) {
-            const long long middleFrame =
-                silence->startIndex + (silence->endIndex - silence->startIndex) / 2;
-            endIndex = mid + middleFrame * vad_->frameLengthSamples();
-          }
-        }
-      } else {
-        endIndex = end;
-      }
+      const long long endIndex = chunkEnd(audioArray, start, end, maxChunkLength);
       if (endIndex <= start) {
         break;
       }
-      if (modelslog::debugEnabled()) {
-        modelslog::debug("Found chunk from " +
-                         numbers::fixed(static_cast<double>(start) / 16000, 2) + " to " +
-                         numbers::fixed(static_cast<double>(endIndex) / 16000, 2));
-      }
-      chunks.push_back(
-          AudioChunk{static_cast<int>(start), std::vector<float>(audioArray.begin() + start,
-                                                                 audioArray.begin() + endIndex)});
+      append(chunks, audioArray, start, endIndex);
       start = endIndex;
+    }
+    // What is left after the last cut (at most the padding) is speech too. It cannot join the
+    // last chunk: a cut falls only where the window ends before the range does, so chunk and
+    // remainder together would pass the maximum.
+    if (start < end) {
+      append(chunks, audioArray, start, end);
     }
   }
   return chunks;

@@ -12,8 +12,8 @@ namespace divuvovize {
 // no mutable state; safe to share.
 class VADAudioChunker : public AudioChunking {
 public:
-  // `windowPadding` in samples: a remainder shorter than this after a cut is not chunked. A
-  // null detector becomes the default EnergyVAD (16 kHz, 0.1 s frames, threshold 0.02).
+  // `windowPadding` in samples: a remainder this short after a cut is not cut again but made a
+  // chunk of its own, so every sample of a clip range reaches a chunk. A null detector becomes the default EnergyVAD (16 kHz, 0.1 s frames, threshold 0.02).
   explicit VADAudioChunker(int windowPadding = 16000,
                            std::shared_ptr<const VoiceActivityDetector> vad = nullptr);
 
@@ -29,6 +29,13 @@ public:
                                    const std::optional<DecodingOptions> &decodeOptions) override;
 
 private:
+  // Where the chunk from `start` ends: at the middle frame of the longest silence in the second
+  // half of its window, at the window's end without one, or at `end` when the window reaches it.
+  long long chunkEnd(std::span<const float> audioArray, long long start, long long end,
+                     int maxChunkLength) const;
+  static void append(std::vector<AudioChunk> &chunks, std::span<const float> audioArray,
+                     long long start, long long endIndex);
+
   int windowPadding_;
   std::shared_ptr<const VoiceActivityDetector> vad_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -10,6 +11,8 @@
 #include "DivuvovIze/Models/ModelVariant.hpp"
 
 namespace divuvovize {
+
+class WhisperTokenizer;
 
 // Model-list helpers of the speech engine.
 struct ModelUtilities {
@@ -32,6 +35,14 @@ struct ModelUtilities {
                            const std::vector<std::filesystem::path> &additionalSearchPaths);
   // Whether folder/"tokenizer.json" exists (any kind of entry).
   static bool hasTokenizerFile(const std::filesystem::path &folder);
+  // The variant's tokenizer from the first local folder holding one (the hub client's folder of
+  // the variant's tokenizer repository under `tokenizerFolder`, `tokenizerFolder`, then
+  // `additionalSearchPaths`), else downloaded from the default hub (or HF_ENDPOINT) into that
+  // hub folder; a failed download is WhisperError::tokenizerUnavailable naming the hub. Built with the speech pipeline, which links the tokenizers.
+  static std::shared_ptr<WhisperTokenizer>
+  loadTokenizer(ModelVariant variant, const std::optional<std::filesystem::path> &tokenizerFolder,
+                const std::vector<std::filesystem::path> &additionalSearchPaths,
+                bool useBackgroundSession);
 };
 
 // Orders model names by variant size (tiny, tiny.en, base, ..., large-v3). Only the part of a

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "platform/system/ExceptionDescription.hpp"
 
 namespace divuvovize {
 
@@ -40,13 +41,7 @@ std::string WriteResult::errorMessage() const {
   if (!error_) {
     return {};
   }
-  try {
-    std::rethrow_exception(error_);
-  } catch (const std::exception &e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
+  return platform::describe(error_);
 }
 
 std::string ResultWriting::formatTime(float seconds, bool alwaysIncludeHours,

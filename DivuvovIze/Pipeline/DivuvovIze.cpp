@@ -7,7 +7,6 @@
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
 #include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/ModelUtilities.hpp"
-#include "DeduveCore/Tokenizers/AutoTokenizerWrapper.hpp"
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 #include "DivuvovIze/Audio/VoiceActivityDetector.hpp"
 #include "DivuvovIze/Decoding/Decoder/TextDecoder.hpp"
@@ -15,7 +14,7 @@
 #include "DivuvovIze/Decoding/Encoder/FeatureExtractor.hpp"
 #include "DivuvovIze/Decoding/Model/WhisperMLModel.hpp"
 #include "DivuvovIze/Decoding/Task/SegmentSeeker.hpp"
-#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizerWrapper.hpp"
+#include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
@@ -45,8 +44,18 @@ template <class Component> WhisperMLModel *modelOf(const std::shared_ptr<Compone
   return dynamic_cast<WhisperMLModel *>(component.get());
 }
 
+// "MODEL/" and "MODEL" name one folder; only the second has a name to put a sibling beside.
+fs::path withoutTrailingSeparator(const fs::path &folder) {
+  fs::path normal = folder.lexically_normal();
+  if (!normal.has_filename() && normal.has_relative_path()) {
+    normal = normal.parent_path();
+  }
+  return normal;
+}
+
 // A published checkpoint in the model folder is imported once into a folder beside it.
-fs::path loadableFolder(const fs::path &folder) {
+fs::path loadableFolder(const fs::path &given) {
+  const fs::path folder = withoutTrailingSeparator(given);
   if (!platform::isCheckpointFolder(folder) ||
       fs::exists(deduve::ModelUtilities::detectModelURL(folder, "MelSpectrogram"))) {
     return folder;
@@ -118,7 +127,7 @@ void DivuvovIze::setupModels(const std::optional<std::string> &model,
                              const std::optional<std::string> &folder, bool download,
                              const std::string &remoteConfigName, const std::string &endpoint) {
   if (folder) {
-    modelFolder = fs::path(*folder);
+    modelFolder = withoutTrailingSeparator(fs::path(*folder));
     return;
   }
   if (!download) {
@@ -218,28 +227,8 @@ void DivuvovIze::loadTokenizerIfNeeded() {
                    local.localRepoLocation({ModelUtilities::tokenizerRepositoryID(modelVariant_),
                                             deduve::HubApiWrapper::RepoType::models})};
   }
-  const std::string repository = ModelUtilities::tokenizerRepositoryID(modelVariant_);
-  const deduve::HubApiWrapper hub(tokenizerFolder, std::nullopt, std::nullopt,
-                                  useBackgroundDownloadSession_);
-  const fs::path hubLocation =
-      hub.localRepoLocation({repository, deduve::HubApiWrapper::RepoType::models});
-  std::shared_ptr<WhisperTokenizer> loaded;
-  if (const auto found =
-          ModelUtilities::findLocalTokenizerFolder(hubLocation, tokenizerFolder, searchPaths)) {
-    Logging::debug("Loading tokenizer from " + found->string());
-    try {
-      loaded = std::make_shared<WhisperTokenizerWrapper>(
-          deduve::AutoTokenizerWrapper::fromModelFolder(*found, hub, /*strict=*/true), *found);
-    } catch (const std::exception &error) {
-      Logging::debug(std::string("Error loading local tokenizer: ") + error.what());
-    }
-  }
-  if (!loaded) {
-    Logging::debug("Downloading tokenizer from Hub at " + hubLocation.string());
-    loaded = std::make_shared<WhisperTokenizerWrapper>(
-        deduve::AutoTokenizerWrapper::fromPretrained(repository, hub, /*strict=*/true),
-        hubLocation);
-  }
+  std::shared_ptr<WhisperTokenizer> loaded = ModelUtilities::loadTokenizer(
+      modelVariant_, tokenizerFolder, searchPaths, useBackgroundDownloadSession_);
   currentTimings_.tokenizerLoadTime = absoluteNow() - start;
   setTokenizer(std::move(loaded));
   Logging::debug("Loaded tokenizer in " + seconds(currentTimings_.tokenizerLoadTime));

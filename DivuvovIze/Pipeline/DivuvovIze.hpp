@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -81,7 +82,9 @@ public:
   std::shared_ptr<SegmentSeeking> segmentSeeker;
   std::shared_ptr<VoiceActivityDetector> voiceActivityDetector;
   const TranscriptionTimings &currentTimings() const { return currentTimings_; }
-  std::shared_ptr<deduve::Progress> progress() const { return progress_; }
+  // The count every running transcription reports into; replaced by a fresh one when a
+  // transcription ends and finds it finished (or is cancelled). Safe from any thread.
+  std::shared_ptr<deduve::Progress> progress() const;
   std::optional<std::filesystem::path> modelFolder;
   std::optional<std::filesystem::path> tokenizerFolder;
   bool useBackgroundDownloadSession() const { return useBackgroundDownloadSession_; }
@@ -140,10 +143,21 @@ public:
   transcribeWithResults(const std::vector<std::vector<float>> &audioArrays,
                         const std::optional<DecodingOptions> &decodeOptions = std::nullopt,
                         const TranscriptionCallback &callback = nullptr);
+  // Loads every file (the state callback sees converting, transcribing, finished) and
+  // transcribes the loaded ones as one list; a file that cannot be loaded gives its error.
   virtual std::vector<Outcome>
   transcribeWithResults(const std::vector<std::string> &audioPaths,
                         const std::optional<DecodingOptions> &decodeOptions = std::nullopt,
                         const TranscriptionCallback &callback = nullptr);
+  // The two list forms with each failure as an absent entry.
+  virtual std::vector<std::optional<Results>>
+  transcribe(const std::vector<std::vector<float>> &audioArrays,
+             const std::optional<DecodingOptions> &decodeOptions = std::nullopt,
+             const TranscriptionCallback &callback = nullptr);
+  virtual std::vector<std::optional<Results>>
+  transcribe(const std::vector<std::string> &audioPaths,
+             const std::optional<DecodingOptions> &decodeOptions = std::nullopt,
+             const TranscriptionCallback &callback = nullptr);
 
   // The spoken language of the first 30 s: its code and every language's probability.
   using LanguageDetection = std::pair<std::string, std::map<std::string, float>>;
@@ -197,11 +211,28 @@ public:
 
 private:
   static TranscriptionTimings initialTimings();
+  // One item of a batch, at `position` of the list: its own transcription, with the progress
+  // it reports renumbered to `position` and its segments moved by `seekOffset`.
+  Outcome transcribeItem(std::span<const float> audioArray,
+                         const std::optional<DecodingOptions> &decodeOptions, int position,
+                         std::optional<int> seekOffset, const SegmentDiscoveryCallback &discovered,
+                         const TranscriptionCallback &callback);
+  // The voice-activity road of transcribe(audioArray:...).
+  Results transcribeChunked(std::span<const float> audioArray,
+                            const DecodingOptions &decodeOptions,
+                            const TranscriptionCallback &callback);
+  // Raises the progress total to `count` when lower.
+  void raiseProgressTotal(int64_t count);
+  // Replaces the progress with a fresh one; with `onlyWhenFinished`, only when it reports
+  // finished.
+  void renewProgress(bool onlyWhenFinished);
 
   ModelVariant modelVariant_ = ModelVariant::tiny;
   deduve::ModelState modelState_ = deduve::ModelState::unloaded;
   std::shared_ptr<WhisperTokenizer> tokenizer_;
   TranscriptionTimings currentTimings_ = initialTimings();
+  // Batch items start, finish and renew the progress from several threads at once.
+  mutable std::mutex progressMutex_;
   std::shared_ptr<deduve::Progress> progress_;
   bool useBackgroundDownloadSession_ = false;
 };

@@ -3,8 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
@@ -20,6 +19,7 @@
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationError.hpp"
 #include "platform/system/CancellationScope.hpp"
+#include "platform/system/RunInBackground.hpp"
 #include "platform/system/ThreadPool.hpp"
 
 namespace divuvovize {
@@ -43,37 +43,7 @@ DivuvovIze::Results DivuvovIze::transcribe(std::span<const float> audioArray,
   Results results;
   if (decodeOptions && decodeOptions->chunkingStrategy == ChunkingStrategy::vad &&
       static_cast<std::ptrdiff_t>(audioArray.size()) > window) {
-    std::shared_ptr<const VoiceActivityDetector> detector = voiceActivityDetector;
-    if (!detector) {
-      detector = std::make_shared<EnergyVAD>(16000, 1600, 0, 0.02f);
-    }
-    VADAudioChunker chunker(16000, detector);
-    const std::vector<AudioChunk> chunks =
-        chunker.chunkAll(audioArray, windowOf(*featureExtractor), decodeOptions);
-    Logging::debug("Found " + std::to_string(chunks.size()) + " VAD chunks");
-    if (progress_->totalUnitCount() < static_cast<int64_t>(chunks.size())) {
-      progress_->setTotalUnitCount(static_cast<int64_t>(chunks.size()));
-    }
-    DecodingOptions chunkOptions = *decodeOptions;
-    chunkOptions.clipTimestamps.clear();
-    std::vector<std::vector<float>> audioArrays;
-    std::vector<int> seekOffsets;
-    for (const auto &chunk : chunks) {
-      audioArrays.push_back(chunk.audioSamples);
-      seekOffsets.push_back(chunk.seekOffsetIndex);
-    }
-    const std::vector<Outcome> outcomes = transcribeWithOptions(
-        audioArrays, std::vector<std::optional<DecodingOptions>>(chunks.size(), chunkOptions),
-        seekOffsets, callback);
-    std::vector<ChunkTranscriptionResult> chunked;
-    for (const auto &outcome : outcomes) {
-      if (const auto *values = std::get_if<Results>(&outcome)) {
-        chunked.push_back({*values});
-      } else {
-        chunked.push_back({std::get<std::exception_ptr>(outcome)});
-      }
-    }
-    results = chunker.updateSeekOffsetsForResults(chunked, chunks);
+    results = transcribeChunked(audioArray, *decodeOptions, callback);
   } else {
     const SegmentDiscoveryCallback segments =
         segmentCallback ? segmentCallback : segmentDiscoveryCallback;
@@ -89,6 +59,59 @@ DivuvovIze::Results DivuvovIze::transcribe(std::span<const float> audioArray,
   return results;
 }
 
+DivuvovIze::Results DivuvovIze::transcribeChunked(std::span<const float> audioArray,
+                                                  const DecodingOptions &decodeOptions,
+                                                  const TranscriptionCallback &callback) {
+  std::shared_ptr<const VoiceActivityDetector> detector = voiceActivityDetector;
+  if (!detector) {
+    detector = std::make_shared<EnergyVAD>(16000, 1600, 0, 0.02f);
+  }
+  VADAudioChunker chunker(16000, detector);
+  const std::vector<AudioChunk> chunks =
+      chunker.chunkAll(audioArray, windowOf(*featureExtractor), decodeOptions);
+  Logging::debug("Found " + std::to_string(chunks.size()) + " VAD chunks");
+  raiseProgressTotal(static_cast<int64_t>(chunks.size()));
+  DecodingOptions chunkOptions = decodeOptions;
+  chunkOptions.clipTimestamps.clear();
+  std::vector<std::vector<float>> audioArrays;
+  std::vector<int> seekOffsets;
+  for (const auto &chunk : chunks) {
+    audioArrays.push_back(chunk.audioSamples);
+    seekOffsets.push_back(chunk.seekOffsetIndex);
+  }
+  const std::vector<Outcome> outcomes = transcribeWithOptions(
+      audioArrays, std::vector<std::optional<DecodingOptions>>(chunks.size(), chunkOptions),
+      seekOffsets, callback);
+  std::vector<ChunkTranscriptionResult> chunked;
+  for (const auto &outcome : outcomes) {
+    if (const auto *values = std::get_if<Results>(&outcome)) {
+      chunked.push_back({*values});
+    } else {
+      chunked.push_back({std::get<std::exception_ptr>(outcome)});
+    }
+  }
+  return chunker.updateSeekOffsetsForResults(chunked, chunks);
+}
+
+std::shared_ptr<deduve::Progress> DivuvovIze::progress() const {
+  std::lock_guard lock(progressMutex_);
+  return progress_;
+}
+
+void DivuvovIze::raiseProgressTotal(int64_t count) {
+  std::lock_guard lock(progressMutex_);
+  if (progress_->totalUnitCount() < count) {
+    progress_->setTotalUnitCount(count);
+  }
+}
+
+void DivuvovIze::renewProgress(bool onlyWhenFinished) {
+  std::lock_guard lock(progressMutex_);
+  if (!onlyWhenFinished || progress_->isFinished()) {
+    progress_ = deduve::Progress::make(0);
+  }
+}
+
 DivuvovIze::Results DivuvovIze::runTranscribeTask(
     std::span<const float> audioArray, const std::optional<DecodingOptions> &decodeOptions,
     const TranscriptionCallback &callback, const SegmentDiscoveryCallback &segmentCallback) {
@@ -101,10 +124,14 @@ DivuvovIze::Results DivuvovIze::runTranscribeTask(
   }
   try {
     platform::Task::checkCancellation();
-    if (progress_->totalUnitCount() < 1) {
-      progress_->setTotalUnitCount(1);
+    std::shared_ptr<deduve::Progress> child;
+    {
+      std::lock_guard lock(progressMutex_);
+      if (progress_->totalUnitCount() < 1) {
+        progress_->setTotalUnitCount(1);
+      }
+      child = deduve::Progress::make(0, progress_, 1);
     }
-    auto child = deduve::Progress::make(0, progress_, 1);
     std::unique_ptr<TranscribeTask> task =
         setupTranscribeTask(currentTimings_, child, audioProcessor, audioEncoder, featureExtractor,
                             segmentSeeker, textDecoder, tokenizer);
@@ -113,12 +140,10 @@ DivuvovIze::Results DivuvovIze::runTranscribeTask(
     if (decodeOptions && decodeOptions->verbose) {
       result->logTimings();
     }
-    if (progress_->isFinished()) {
-      progress_ = deduve::Progress::make(0);
-    }
+    renewProgress(/*onlyWhenFinished=*/true);
     return {result};
   } catch (const platform::CancellationError &) {
-    progress_ = deduve::Progress::make(0);
+    renewProgress(/*onlyWhenFinished=*/false);
     throw;
   }
 }
@@ -177,17 +202,24 @@ std::vector<DivuvovIze::Outcome> DivuvovIze::transcribeWithOptions(
     const std::vector<std::optional<DecodingOptions>> &decodeOptionsArray,
     const std::optional<std::vector<int>> &seekOffsets, const TranscriptionCallback &callback) {
   const std::size_t count = audioArrays.size();
-  std::vector<Outcome> outcomes(count, Outcome{Results{}});
+  if (decodeOptionsArray.size() != count) {
+    return {Outcome{std::make_exception_ptr(WhisperError::transcriptionFailed(
+        "The number of audio arrays and decoding options must be balanced."))}};
+  }
+  if (seekOffsets && seekOffsets->size() != count) {
+    return {Outcome{std::make_exception_ptr(WhisperError::transcriptionFailed(
+        "The number of audio arrays and seek offset indexes must be balanced."))}};
+  }
+  std::vector<Outcome> outcomes;
   if (count == 0) {
     return outcomes;
   }
-  // Several windows must not each start a load of their own.
+  // Several items must not each start a load of their own.
   if (modelState_ != ModelState::loaded) {
     try {
       loadModels(/*prewarmMode=*/false);
     } catch (...) {
-      std::fill(outcomes.begin(), outcomes.end(), Outcome{std::current_exception()});
-      return outcomes;
+      return std::vector<Outcome>(count, Outcome{std::current_exception()});
     }
   }
   int batchSize = 0;
@@ -198,54 +230,59 @@ std::vector<DivuvovIze::Outcome> DivuvovIze::transcribeWithOptions(
   const std::optional<platform::CancellationToken> token = platform::Task::currentToken();
 
   for (std::size_t first = 0; first < count; first += batch) {
-    const std::size_t last = std::min(count, first + batch);
-    std::mutex mutex;
-    std::condition_variable done;
-    std::size_t remaining = last - first;
-    for (std::size_t index = first; index < last; ++index) {
-      platform::ThreadPool::shared().post([&, index] {
+    const SegmentDiscoveryCallback discovered = segmentDiscoveryCallback;
+    std::vector<std::future<Outcome>> running;
+    for (std::size_t index = first; index < std::min(count, first + batch); ++index) {
+      const std::optional<int> offset =
+          seekOffsets ? std::optional<int>((*seekOffsets)[index]) : std::nullopt;
+      // The batch waits for every item below, so the facade and the inputs outlive them.
+      running.push_back(platform::runOnPool(platform::ThreadPool::shared(), [=, this, &audioArrays,
+                                                                             &decodeOptionsArray] {
         std::optional<platform::CancellationScope> scope;
         if (token) {
           scope.emplace(*token);
         }
-        Outcome outcome;
-        try {
-          const int offset = seekOffsets && index < seekOffsets->size() ? (*seekOffsets)[index] : 0;
-          const TranscriptionCallback itemCallback =
-              callback ? TranscriptionCallback([&callback, index](const TranscriptionProgress &p) {
-                TranscriptionProgress moved = p;
-                moved.windowId = static_cast<int>(index);
-                return callback(moved);
-              })
-                       : TranscriptionCallback();
-          const SegmentDiscoveryCallback discovered = segmentDiscoveryCallback;
-          const SegmentDiscoveryCallback itemSegments =
-              discovered ? SegmentDiscoveryCallback(
-                               [discovered, offset](const std::vector<TranscriptionSegment> &s) {
-                                 std::vector<TranscriptionSegment> moved = s;
-                                 for (auto &segment : moved) {
-                                   segment.seek += offset;
-                                 }
-                                 discovered(moved);
-                               })
-                         : SegmentDiscoveryCallback();
-          const auto &options =
-              index < decodeOptionsArray.size() ? decodeOptionsArray[index] : std::nullopt;
-          outcome = runTranscribeTask(audioArrays[index], options, itemCallback, itemSegments);
-        } catch (...) {
-          outcome = std::current_exception();
-        }
-        std::lock_guard lock(mutex);
-        outcomes[index] = std::move(outcome);
-        if (--remaining == 0) {
-          done.notify_one();
-        }
-      });
+        return transcribeItem(audioArrays[index], decodeOptionsArray[index],
+                              static_cast<int>(index), offset, discovered, callback);
+      }));
     }
-    std::unique_lock lock(mutex);
-    done.wait(lock, [&] { return remaining == 0; });
+    for (auto &item : running) {
+      outcomes.push_back(item.get());
+    }
   }
   return outcomes;
+}
+
+DivuvovIze::Outcome DivuvovIze::transcribeItem(std::span<const float> audioArray,
+                                               const std::optional<DecodingOptions> &decodeOptions,
+                                               int position, std::optional<int> seekOffset,
+                                               const SegmentDiscoveryCallback &discovered,
+                                               const TranscriptionCallback &callback) {
+  TranscriptionCallback itemCallback;
+  if (callback) {
+    itemCallback = [callback, position](const TranscriptionProgress &progress) {
+      TranscriptionProgress renumbered = progress;
+      renumbered.windowId = position;
+      return callback(renumbered);
+    };
+  }
+  SegmentDiscoveryCallback itemSegments = discovered;
+  if (seekOffset) {
+    itemSegments = [discovered, offset = *seekOffset](const std::vector<TranscriptionSegment> &s) {
+      std::vector<TranscriptionSegment> moved = s;
+      for (auto &segment : moved) {
+        segment.seek += offset;
+      }
+      if (discovered) {
+        discovered(moved);
+      }
+    };
+  }
+  try {
+    return transcribe(audioArray, decodeOptions, itemCallback, itemSegments);
+  } catch (...) {
+    return std::current_exception();
+  }
 }
 
 std::vector<DivuvovIze::Outcome>
@@ -261,6 +298,10 @@ std::vector<DivuvovIze::Outcome>
 DivuvovIze::transcribeWithResults(const std::vector<std::string> &audioPaths,
                                   const std::optional<DecodingOptions> &decodeOptions,
                                   const TranscriptionCallback &callback) {
+  if (transcriptionStateCallback) {
+    transcriptionStateCallback(TranscriptionState::convertingAudio);
+  }
+  const auto start = std::chrono::steady_clock::now();
   const auto loaded = AudioProcessor::loadAudio(audioPaths, audioInputConfig.channelMode);
   std::vector<std::vector<float>> buffers;
   std::vector<std::size_t> positions;
@@ -273,11 +314,49 @@ DivuvovIze::transcribeWithResults(const std::vector<std::string> &audioPaths,
       outcomes[i] = std::get<std::exception_ptr>(loaded[i].value);
     }
   }
+  currentTimings_.audioLoading =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  Logging::debug("Total Audio Loading and Converting Time: " +
+                 std::to_string(currentTimings_.audioLoading));
+  if (transcriptionStateCallback) {
+    transcriptionStateCallback(TranscriptionState::transcribing);
+  }
   const std::vector<Outcome> transcribed = transcribeWithResults(buffers, decodeOptions, callback);
-  for (std::size_t j = 0; j < positions.size(); ++j) {
+  for (std::size_t j = 0; j < positions.size() && j < transcribed.size(); ++j) {
     outcomes[positions[j]] = transcribed[j];
   }
+  if (transcriptionStateCallback) {
+    transcriptionStateCallback(TranscriptionState::finished);
+  }
   return outcomes;
+}
+
+namespace {
+
+std::vector<std::optional<DivuvovIze::Results>>
+resultsOrAbsent(const std::vector<DivuvovIze::Outcome> &outcomes) {
+  std::vector<std::optional<DivuvovIze::Results>> answers;
+  for (const auto &outcome : outcomes) {
+    const auto *results = std::get_if<DivuvovIze::Results>(&outcome);
+    answers.push_back(results ? std::optional(*results) : std::nullopt);
+  }
+  return answers;
+}
+
+} // namespace
+
+std::vector<std::optional<DivuvovIze::Results>>
+DivuvovIze::transcribe(const std::vector<std::vector<float>> &audioArrays,
+                       const std::optional<DecodingOptions> &decodeOptions,
+                       const TranscriptionCallback &callback) {
+  return resultsOrAbsent(transcribeWithResults(audioArrays, decodeOptions, callback));
+}
+
+std::vector<std::optional<DivuvovIze::Results>>
+DivuvovIze::transcribe(const std::vector<std::string> &audioPaths,
+                       const std::optional<DecodingOptions> &decodeOptions,
+                       const TranscriptionCallback &callback) {
+  return resultsOrAbsent(transcribeWithResults(audioPaths, decodeOptions, callback));
 }
 
 DivuvovIze::LanguageDetection DivuvovIze::detectLanguage(const std::string &audioPath) {
@@ -308,7 +387,13 @@ DivuvovIze::LanguageDetection DivuvovIze::detectLangauge(std::span<const float> 
     throw WhisperError::transcriptionFailed("Audio samples are nil");
   }
   const auto mel = featureExtractor->logMelSpectrogram(*audio);
+  if (mel.shape().empty()) {
+    throw WhisperError::transcriptionFailed("Mel output is nil");
+  }
   const auto encoded = audioEncoder->encodeFeatures(mel);
+  if (encoded.shape().empty()) {
+    throw WhisperError::transcriptionFailed("Encoder output is nil");
+  }
   GreedyTokenSampler sampler(0.0f, tokenizer_->specialTokens().endToken, options);
   try {
     const DecodingResult result =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/system/LoginItemService.hpp"
 #include "platform/system/MicrophoneAuthorization.hpp"
 
 #include <chrono>
@@ -74,9 +75,8 @@ public:
   virtual void setResumePage(std::int64_t page) = 0;
   virtual void removeResumePage() = 0;
 
-  // The login item: its status (0 not registered, 1 enabled, 2 requires approval, 3 not
-  // found) and registration; failures are dropped.
-  virtual int loginItemStatus() const = 0;
+  // The login item: its status and registration; failures are dropped.
+  virtual platform::LoginItemStatus loginItemStatus() const = 0;
   virtual void registerLoginItem() = 0;
   virtual void unregisterLoginItem() = 0;
 

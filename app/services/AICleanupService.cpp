@@ -3,6 +3,8 @@
 #include "DeduveCore/Text/Unicode.hpp"
 #include "app/services/RuleBasedCleanup.hpp"
 #include "app/support/TextTrimming.hpp"
+#include "platform/system/ExceptionDescription.hpp"
+#include "platform/system/RunInBackground.hpp"
 
 #include <array>
 #include <exception>
@@ -58,7 +60,7 @@ AICleanupService::AICleanupService(std::shared_ptr<platform::LanguageModel> mode
                                    std::shared_ptr<platform::Executor> main,
                                    std::shared_ptr<platform::Executor> worker, LogSink log)
     : model_(std::move(model)), main_(std::move(main)), worker_(std::move(worker)),
-      log_(std::move(log)) {
+      shared_(std::make_shared<Shared>(Shared{std::move(log)})) {
   isAvailable_ = model_ && model_->availability() == platform::LanguageModelAvailability::available;
 }
 
@@ -85,46 +87,33 @@ void AICleanupService::refine(const std::string &text, Completion completion) {
   }
   auto session = std::move(session_);
   session_.reset();
-  // Queued work holds the main executor weakly, as the worker may be the main executor itself.
-  worker_->post([session = std::move(session), text,
-                 weakMain = std::weak_ptr<platform::Executor>(main_), log = log_,
-                 completion = std::move(completion)]() mutable {
-    std::string content;
-    std::string failure;
-    bool failed = false;
-    try {
-      session->streamResponse(text,
-                              [&content](const std::string &snapshot) { content = snapshot; });
-    } catch (const std::exception &error) {
-      failed = true;
-      failure = error.what();
-    } catch (...) {
-      failed = true;
-      failure = "unknown error";
-    }
-    const auto main = weakMain.lock();
-    if (!main) {
-      return;
-    }
-    main->post([text = std::move(text), content = std::move(content), failed,
-                failure = std::move(failure), log = std::move(log),
-                completion = std::move(completion)] {
-      std::string result;
-      if (failed) {
-        if (log) {
-          log("[AICleanup] FM failed, falling back to Layer 1: " + failure);
+  platform::runInBackground(
+      *worker_,
+      [session = std::move(session), text] {
+        std::string content;
+        session->streamResponse(text,
+                                [&content](const std::string &snapshot) { content = snapshot; });
+        return content;
+      },
+      main_, std::weak_ptr<Shared>(shared_),
+      [text, completion = std::move(completion)](Shared &self,
+                                                 std::future<std::string> answer) {
+        std::string result;
+        try {
+          result = stripAssistantPreamble(trimmingWhitespaceAndNewlines(answer.get()));
+        } catch (...) {
+          if (self.log) {
+            self.log("[AICleanup] FM failed, falling back to Layer 1: " +
+                     platform::describe(std::current_exception()));
+          }
         }
-      } else {
-        result = stripAssistantPreamble(trimmingWhitespaceAndNewlines(content));
-      }
-      if (result.empty()) {
-        result = ruleBasedCleanup(text);
-      }
-      if (completion) {
-        completion(std::move(result));
-      }
-    });
-  });
+        if (result.empty()) {
+          result = ruleBasedCleanup(text);
+        }
+        if (completion) {
+          completion(std::move(result));
+        }
+      });
 }
 
 std::string AICleanupService::stripAssistantPreamble(std::string_view text) {

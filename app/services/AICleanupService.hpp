@@ -49,7 +49,12 @@ private:
   std::shared_ptr<platform::LanguageModel> model_;
   std::shared_ptr<platform::Executor> main_;
   std::shared_ptr<platform::Executor> worker_;
-  LogSink log_;
+  // What the answers of refines under way use of this service; they come back only while it
+  // lives, and the worker holds it weakly.
+  struct Shared {
+    LogSink log;
+  };
+  std::shared_ptr<Shared> shared_;
   bool isAvailable_ = false;
   std::shared_ptr<platform::LanguageModelSession> session_;
 };

@@ -2,6 +2,8 @@
 
 #include "DivuvovIze/Models/Constants.hpp"
 #include "app/support/TextTrimming.hpp"
+#include "platform/system/ExceptionDescription.hpp"
+#include "platform/system/RunInBackground.hpp"
 
 #include <system_error>
 
@@ -19,16 +21,6 @@ std::string engineErrorText(TranscriptionEngine::EngineError::Kind kind, const s
     return "Transcription engine is still loading.";
   }
   return {};
-}
-
-std::string describe(const std::exception_ptr &error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception &caught) {
-    return caught.what();
-  } catch (...) {
-    return "unknown error";
-  }
 }
 
 } // namespace
@@ -97,126 +89,128 @@ void TranscriptionEngine::load(const std::string &modelName, ProgressCallback pr
   if (progress) {
     progress(LoadingPhase::of(Kind::preparing));
   }
-  const std::filesystem::path base = modelFolder(environment_);
-  // Queued work holds the main executor weakly, as the worker may be the main executor itself.
-  worker_->post([weak = weak_from_this(), module = module_,
-                 weakMain = std::weak_ptr<platform::Executor>(main_), modelName, base,
-                 progress = std::move(progress), completion = std::move(completion)] {
-    const auto main = weakMain.lock();
-    if (!main) {
-      return;
-    }
-    // Each report is read here and handed to the main executor on its own.
-    const SpeechModule::ProgressCallback onDownload = [main,
-                                                       progress](const SpeechDownloadProgress &p) {
-      LoadingPhase phase{Kind::downloading, p.fractionCompleted, p.completedUnitCount,
-                         p.totalUnitCount, p.estimatedTimeRemaining};
-      main->post([progress, phase] {
-        if (progress) {
-          progress(phase);
+  // The callbacks stay here, on the main thread; the worker names its load by number and holds
+  // this object and the main executor weakly.
+  const std::uint64_t load = nextLoad_++;
+  loads_.emplace(load, LoadRequest{std::move(progress), std::move(completion)});
+  const std::weak_ptr<TranscriptionEngine> weak = weak_from_this();
+  const std::weak_ptr<platform::Executor> main = main_;
+  const auto report = [weak, main, load](const LoadingPhase &phase) {
+    platform::postToOwner(main, weak,
+                          [load, phase](TranscriptionEngine &self) { self.report(load, phase); });
+  };
+  platform::runInBackground(
+      *worker_,
+      [module = module_, modelName, base = modelFolder(environment_), report] {
+        try {
+          const std::filesystem::path folder =
+              module->download(modelName, base, [report](const SpeechDownloadProgress &p) {
+                report({Kind::downloading, p.fractionCompleted, p.completedUnitCount,
+                        p.totalUnitCount, p.estimatedTimeRemaining});
+              });
+          report(LoadingPhase::of(Kind::initializing));
+          return buildEngine(*module, folder);
+        } catch (...) {
+          throw EngineError(EngineError::Kind::loadFailed,
+                            platform::describe(std::current_exception()));
         }
+      },
+      main_, weak,
+      [load](TranscriptionEngine &self, std::future<std::shared_ptr<SpeechEngine>> outcome) {
+        self.finishLoad(load, std::move(outcome));
       });
-    };
-    std::filesystem::path folder;
-    try {
-      folder = module->download(modelName, base, onDownload);
-    } catch (...) {
-      const auto error = std::make_exception_ptr(
-          EngineError(EngineError::Kind::loadFailed, describe(std::current_exception())));
-      main->post([completion, error] {
-        if (completion) {
-          completion(error);
-        }
-      });
-      return;
-    }
-    main->post([progress] {
-      if (progress) {
-        progress(LoadingPhase::of(Kind::initializing));
-      }
-    });
-    std::shared_ptr<SpeechEngine> engine;
-    std::exception_ptr error;
-    try {
-      divuvovize::DivuvovIzeConfig config({
-          .modelFolder = folder.string(),
-          .verbose = false,
-          .logLevel = deduve::Logging::LogLevel::info,
-          .prewarm = true,
-          .load = std::nullopt,
-          .download = true,
-          .useBackgroundDownloadSession = false,
-      });
-      engine = module->makeEngine(config);
-      if (!engine) {
-        throw std::runtime_error("the speech module built no engine");
-      }
-    } catch (...) {
-      error = std::make_exception_ptr(
-          EngineError(EngineError::Kind::loadFailed, describe(std::current_exception())));
-    }
-    main->post([weak, engine = std::move(engine), error, progress, completion] {
-      if (!error) {
-        if (const auto self = weak.lock()) {
-          self->whisper_ = engine;
-          self->isReady_ = true;
-        }
-        if (progress) {
-          progress(LoadingPhase::of(Kind::ready));
-        }
-      }
-      if (completion) {
-        completion(error);
-      }
-    });
+}
+
+std::shared_ptr<SpeechEngine> TranscriptionEngine::buildEngine(SpeechModule &module,
+                                                              const std::filesystem::path &folder) {
+  divuvovize::DivuvovIzeConfig config({
+      .modelFolder = folder.string(),
+      .verbose = false,
+      .logLevel = deduve::Logging::LogLevel::info,
+      .prewarm = true,
+      .load = std::nullopt,
+      .download = true,
+      .useBackgroundDownloadSession = false,
   });
+  auto engine = module.makeEngine(config);
+  if (!engine) {
+    throw std::runtime_error("the speech module built no engine");
+  }
+  return engine;
+}
+
+void TranscriptionEngine::report(std::uint64_t load, const LoadingPhase &phase) {
+  const auto request = loads_.find(load);
+  if (request != loads_.end() && request->second.progress) {
+    request->second.progress(phase);
+  }
+}
+
+void TranscriptionEngine::finishLoad(std::uint64_t load,
+                                     std::future<std::shared_ptr<SpeechEngine>> outcome) {
+  const auto found = loads_.find(load);
+  if (found == loads_.end()) {
+    return;
+  }
+  LoadRequest request = std::move(found->second);
+  loads_.erase(found);
+  std::exception_ptr error;
+  try {
+    whisper_ = outcome.get();
+    isReady_ = true;
+  } catch (...) {
+    error = std::current_exception();
+  }
+  if (!error && request.progress) {
+    request.progress(LoadingPhase::of(LoadingPhase::Kind::ready));
+  }
+  if (request.completion) {
+    request.completion(error);
+  }
 }
 
 void TranscriptionEngine::transcribe(std::vector<float> samples, TranscribeCompletion completion) {
-  if (!whisper_) {
-    main_->post([completion = std::move(completion)] {
+  if (!whisper_ || samples.size() < kMinimumSamples) {
+    const bool ready = whisper_ != nullptr;
+    main_->post([completion = std::move(completion), ready] {
       if (completion) {
-        completion({}, std::make_exception_ptr(EngineError(EngineError::Kind::notReady)));
+        completion({}, ready ? nullptr
+                             : std::make_exception_ptr(EngineError(EngineError::Kind::notReady)));
       }
     });
     return;
   }
-  if (samples.size() < kMinimumSamples) {
-    main_->post([completion = std::move(completion)] {
-      if (completion) {
-        completion({}, nullptr);
-      }
-    });
-    return;
-  }
-  worker_->post([engine = whisper_, weakMain = std::weak_ptr<platform::Executor>(main_),
-                 samples = std::move(samples), completion = std::move(completion)] {
-    std::string text;
-    std::exception_ptr error;
-    try {
-      const auto results = engine->transcribe(samples, dictationDecodingOptions());
-      std::string joined;
-      for (std::size_t i = 0; i < results.size(); ++i) {
-        if (i > 0) {
-          joined += ' ';
+  platform::runInBackground(
+      *worker_,
+      [engine = whisper_, samples = std::move(samples)] {
+        try {
+          const auto results = engine->transcribe(samples, dictationDecodingOptions());
+          std::string joined;
+          for (std::size_t i = 0; i < results.size(); ++i) {
+            if (i > 0) {
+              joined += ' ';
+            }
+            joined += results[i] ? results[i]->text() : std::string();
+          }
+          return trimmingWhitespaceAndNewlines(joined);
+        } catch (...) {
+          throw EngineError(EngineError::Kind::transcriptionFailed,
+                            platform::describe(std::current_exception()));
         }
-        joined += results[i] ? results[i]->text() : std::string();
-      }
-      text = trimmingWhitespaceAndNewlines(joined);
-    } catch (...) {
-      error = std::make_exception_ptr(
-          EngineError(EngineError::Kind::transcriptionFailed, describe(std::current_exception())));
-    }
-    const auto main = weakMain.lock();
-    if (!main) {
-      return;
-    }
-    main->post([text = std::move(text), error, completion] {
-      if (completion) {
-        completion(text, error);
-      }
-    });
-  });
+      },
+      main_, weak_from_this(),
+      [completion = std::move(completion)](TranscriptionEngine &, std::future<std::string> text) {
+        std::string value;
+        std::exception_ptr error;
+        try {
+          value = text.get();
+        } catch (...) {
+          error = std::current_exception();
+        }
+        if (completion) {
+          completion(std::move(value), error);
+        }
+      });
 }
 
 } // namespace murmurquill

@@ -7,6 +7,8 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <future>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -20,8 +22,9 @@ namespace murmurquill {
 // trimmed line of text with the dictation's fixed decoding options.
 //
 // Main thread only. The blocking work runs on the worker executor (a serial one, so
-// transcriptions end in the order they were asked for); progress and completions come back on
-// the main executor. Made only through make().
+// transcriptions end in the order they were asked for) and holds this object and the main
+// executor weakly; progress and completions come back on the main executor, and nothing comes
+// back once this object is gone. Made only through make().
 class TranscriptionEngine final : public std::enable_shared_from_this<TranscriptionEngine> {
 public:
   // A phase of the load, in the order the controller ranks them.
@@ -91,11 +94,23 @@ private:
   TranscriptionEngine(std::shared_ptr<SpeechModule> module, platform::Environment environment,
                       std::shared_ptr<platform::Executor> main,
                       std::shared_ptr<platform::Executor> worker);
+  // Blocking, on the worker: the engine on a downloaded folder.
+  static std::shared_ptr<SpeechEngine> buildEngine(SpeechModule &module,
+                                                   const std::filesystem::path &folder);
+  void report(std::uint64_t load, const LoadingPhase &phase);
+  void finishLoad(std::uint64_t load, std::future<std::shared_ptr<SpeechEngine>> outcome);
 
   std::shared_ptr<SpeechModule> module_;
   platform::Environment environment_;
   std::shared_ptr<platform::Executor> main_;
   std::shared_ptr<platform::Executor> worker_;
+  // The callbacks of the loads under way, by number; kept on the main thread.
+  struct LoadRequest {
+    ProgressCallback progress;
+    LoadCompletion completion;
+  };
+  std::map<std::uint64_t, LoadRequest> loads_;
+  std::uint64_t nextLoad_ = 0;
   bool isReady_ = false;
   std::shared_ptr<SpeechEngine> whisper_;
 };

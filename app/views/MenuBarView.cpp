@@ -9,7 +9,6 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr int kLoginEnabled = 1;
 constexpr int kMaxLoginCorrections = 2;
 
 ui::View checkmark() {
@@ -39,7 +38,7 @@ ui::View MenuItemBody::body() {
 
 MenuBarView::MenuBarView(UIModel &core, OnboardingWindowController &onboarding)
     : core_(core), onboarding_(onboarding),
-      launchAtLogin_(core.loginItemStatus() == kLoginEnabled) {}
+      launchAtLogin_(core.loginItemStatus() == platform::LoginItemStatus::enabled) {}
 
 bool MenuBarView::setupNeeded(const UIModel &core) {
   return !(core.inputMonitoringGranted() &&
@@ -76,7 +75,7 @@ void MenuBarView::loginItemChanged() {
   } else {
     core_.unregisterLoginItem();
   }
-  const bool enabled = core_.loginItemStatus() == kLoginEnabled;
+  const bool enabled = core_.loginItemStatus() == platform::LoginItemStatus::enabled;
   if (enabled != launchAtLogin_.peek()) {
     if (loginCorrections_ >= kMaxLoginCorrections) {
       return;
@@ -212,7 +211,7 @@ ui::View MenuBarView::body() {
   return ui::VStack(std::move(column), 14, ui::HorizontalAlignment::leading)
       .padding(16)
       .frame(kWidth, std::nullopt)
-      .onAppear([this] { launchAtLogin_.set(core_.loginItemStatus() == kLoginEnabled); });
+      .onAppear([this] { launchAtLogin_.set(core_.loginItemStatus() == platform::LoginItemStatus::enabled); });
 }
 
 } // namespace murmurquill

@@ -115,7 +115,7 @@ void OnboardingView::finish() {
   core_.permitHotkey();
   core_.startHotkey();
   core_.noteUserWaitingForModel();
-  if (core_.loginItemStatus() == 0) {
+  if (core_.loginItemStatus() == platform::LoginItemStatus::notRegistered) {
     core_.registerLoginItem();
   }
 }

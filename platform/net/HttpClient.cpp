@@ -300,6 +300,12 @@ void configureTransfer(CURL *h, const HttpClient::Options &options, Hop &hop,
     const long millis = std::max(1L, static_cast<long>(std::ceil(request.timeoutSeconds * 1000.0)));
     checkOption(curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, millis));
   }
+  // A floor, unlike the idle timeout, is about a sustained average, which is what curl's
+  // low-speed check measures.
+  if (request.speedFloor.bytesPerSecond > 0 && request.speedFloor.seconds > 0) {
+    checkOption(curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, request.speedFloor.bytesPerSecond));
+    checkOption(curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, request.speedFloor.seconds));
+  }
   checkOption(curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &headerCallback));
   checkOption(curl_easy_setopt(h, CURLOPT_HEADERDATA, &hop));
   checkOption(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &writeCallback));

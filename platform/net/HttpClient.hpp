@@ -23,7 +23,7 @@ namespace platform {
 //   UrlError::Code::networkConnectionLost, also after part of it was handed to the caller.
 // - The timeout is an idle timeout, the way the platform's request timeout works: the transfer
 //   fails with timedOut when no byte moves for that long (connect included). A slow but moving
-//   download of any length never times out.
+//   download never times out, unless the request sets a speed floor (HttpRequest::speedFloor).
 // - Cancellation: HttpRequest::isCancelled is polled at least every 100 ms and before every body
 //   chunk; once it answers true the transfer stops and UrlError(cancelled) is thrown.
 // - Redirects are not followed unless the request asks for it. When a redirect is followed the
@@ -65,6 +65,16 @@ using CancellationCheck = std::function<bool()>;
 struct HttpResponse;
 struct HttpRequest;
 
+// The slowest transfer a request accepts: one whose speed stays below `bytesPerSecond` for
+// `seconds` in a row (waiting for the answer counts as no speed) fails with UrlError(timedOut).
+// A server that sends a byte just often enough to beat the idle timeout cannot hold a call
+// this way. Either field 0: no floor.
+struct SpeedFloor {
+  long bytesPerSecond = 0;
+  long seconds = 0;
+  bool operator==(const SpeedFloor &) const = default;
+};
+
 // Decides, for a redirect answer (status 300-399) to a request, whether to follow it: returns
 // the next request, or nothing to hand the redirect answer itself to the caller. `original` is
 // the request passed to HttpClient; `redirect.url` is the URL that gave the answer. Runs on the
@@ -81,6 +91,8 @@ struct HttpRequest {
   HttpHeaders headers;
   // Idle timeout in seconds (see above); 0 or less: none.
   double timeoutSeconds = 60.0;
+  // Sustained speed below which the transfer fails (see SpeedFloor); default: none.
+  SpeedFloor speedFloor;
   // Follow 301, 302, 303, 307 and 308 answers with a Location to any http(s) URL, keeping
   // method and headers (minus "Authorization" across origins). Ignored when redirectPolicy is
   // set.

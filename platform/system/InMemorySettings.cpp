@@ -46,4 +46,12 @@ std::size_t InMemorySettings::writeCount(const std::string &key) const {
   return found == writes_.end() ? 0 : found->second;
 }
 
+std::set<std::string> InMemorySettings::writtenKeys() const {
+  std::set<std::string> keys;
+  for (const auto &[key, count] : writes_) {
+    keys.insert(key);
+  }
+  return keys;
+}
+
 } // namespace platform

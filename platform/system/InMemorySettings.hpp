@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
+#include <string>
 #include <variant>
 
 namespace platform {
@@ -23,6 +25,8 @@ public:
 
   // Writes of `key` so far.
   std::size_t writeCount(const std::string &key) const;
+  // Every key written so far.
+  std::set<std::string> writtenKeys() const;
 
 private:
   std::map<std::string, std::variant<bool, std::string, std::int64_t>> values_;

@@ -1,31 +1,60 @@
 #include "platform/system/JsonFileSettings.hpp"
 
+#include "platform/system/BoundedJsonParser.hpp"
+#include "platform/system/FileContents.hpp"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <fstream>
-#include <sstream>
 #include <system_error>
 
 namespace platform {
 
-JsonFileSettings::JsonFileSettings(std::filesystem::path file) : file_(std::move(file)) {
-  std::ifstream in(file_, std::ios::binary);
-  if (!in) {
+namespace {
+
+// Settings are flat; deeper nesting is damage or an attack, and costs the stack of everything
+// that walks a value recursively.
+constexpr JsonLimits kLimits{.maxDepth = 16, .maxMembers = 4096, .maxValues = 65536};
+
+bool isOwnedValue(const nlohmann::json &value) {
+  return value.is_boolean() || value.is_string() || value.is_number();
+}
+
+} // namespace
+
+JsonFileSettings::JsonFileSettings(std::filesystem::path file, std::set<std::string> ownedKeys)
+    : file_(std::move(file)) {
+  load(ownedKeys);
+}
+
+void JsonFileSettings::load(const std::set<std::string> &ownedKeys) {
+  const FileContents contents = FileContents::read(file_, kMaxFileBytes);
+  if (!contents.opened) {
     return;
   }
-  std::stringstream text;
-  text << in.rdbuf();
-  in.close();
-  const auto document = nlohmann::json::parse(text.str(), nullptr, /*allow_exceptions=*/false);
+  nlohmann::json document;
+  try {
+    if (!contents.tooLarge && !contents.failed) {
+      document = parseJsonWithinLimits(contents.bytes, kLimits);
+    }
+  } catch (const std::exception &) {
+    // Malformed or beyond the limits: set aside below like any other unreadable file.
+  }
   if (!document.is_object()) {
-    std::error_code ignored;
-    std::filesystem::rename(file_, file_.string() + ".unreadable", ignored);
+    setAside();
     return;
   }
   for (const auto &[key, value] : document.items()) {
-    values_[key] = value.dump();
+    if (isOwnedValue(value) && (ownedKeys.empty() || ownedKeys.count(key) != 0)) {
+      values_[key] = value.dump();
+    }
   }
+}
+
+void JsonFileSettings::setAside() const {
+  std::error_code ignored;
+  std::filesystem::rename(file_, file_.string() + ".unreadable", ignored);
 }
 
 bool JsonFileSettings::contains(const std::string &key) const { return values_.count(key) != 0; }
@@ -95,7 +124,7 @@ void JsonFileSettings::save() const {
   const std::filesystem::path temporary = file_.string() + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << document.dump(2) << '\n';
+    out << document.dump() << '\n';
     if (!out.flush()) {
       std::filesystem::remove(temporary, error);
       return;

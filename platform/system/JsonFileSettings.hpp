@@ -2,20 +2,29 @@
 
 #include "platform/system/Settings.hpp"
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
-#include <variant>
+#include <set>
+#include <string>
 
 namespace platform {
 
 // Settings kept in a JSON object file (the app's file under the configuration folder). The
-// file is read once at construction and rewritten whole, through a temporary file and a
-// rename, after every change, so a crash never leaves half a file. A file that is not a JSON
-// object is set aside as "<name>.unreadable" rather than overwritten. Values other than
-// Booleans, strings and integers in the file are kept as they are. Main thread only.
+// file is read once at construction and rewritten whole and compactly, through a temporary
+// file and a rename, after every change, so a crash never leaves half a file.
+//
+// The file is outside data: anything may have written it. A file that is not a JSON object, is
+// larger than kMaxFileBytes or nests deeper than the settings ever do is set aside as
+// "<name>.unreadable" rather than overwritten. Of a readable file only the members the store
+// owns are kept: top-level keys (those of `ownedKeys`, or any when it is empty) whose values
+// are Booleans, strings or numbers. Main thread only.
 class JsonFileSettings final : public Settings {
 public:
-  explicit JsonFileSettings(std::filesystem::path file);
+  // Settings files hold a few hundred bytes.
+  static constexpr std::uintmax_t kMaxFileBytes = 1024 * 1024;
+
+  explicit JsonFileSettings(std::filesystem::path file, std::set<std::string> ownedKeys = {});
 
   bool contains(const std::string &key) const override;
   std::optional<bool> boolValue(const std::string &key) const override;
@@ -29,10 +38,12 @@ public:
   const std::filesystem::path &file() const { return file_; }
 
 private:
+  void load(const std::set<std::string> &ownedKeys);
+  void setAside() const;
   void save() const;
 
   std::filesystem::path file_;
-  // The document's members as JSON texts, so unknown kinds of values survive a rewrite.
+  // The kept members as JSON texts, so numbers that are not integers survive a rewrite.
   std::map<std::string, std::string> values_;
 };
 

@@ -46,6 +46,43 @@ void runInBackground(Executor &pool, Work work, Executor &target, Completion com
   });
 }
 
+// Posts `call(owner)` to `target` for the owner to run there while it lives. Safe from any
+// thread: both are held weakly, so a call made from a worker never keeps the owner alive on it;
+// the owner is locked, used and released on the target's thread.
+template <class Owner, class Call>
+void postToOwner(const std::weak_ptr<Executor> &target, std::weak_ptr<Owner> owner, Call call) {
+  const auto executor = target.lock();
+  if (!executor) {
+    return;
+  }
+  executor->post([owner = std::move(owner), call = std::move(call)]() mutable {
+    if (const auto strong = owner.lock()) {
+      call(*strong);
+    }
+  });
+}
+
+// Runs `work` on `pool`, then calls `completion(owner, outcome)` on `target` while `owner`
+// still lives; `outcome` is a ready std::future as above. This is the form for an owner that
+// is destroyed on its own thread (and may own `pool`): the pool's side holds the owner and the
+// target weakly, and `work` and `completion` must not own the owner either (the completion is
+// handed it). The completion is moved to the target and released there after it ran; when the
+// target is gone first it is dropped unrun on the pool's thread.
+template <class Owner, class Work, class Completion>
+void runInBackground(Executor &pool, Work work, const std::shared_ptr<Executor> &target,
+                     std::weak_ptr<Owner> owner, Completion completion) {
+  using Value = std::invoke_result_t<Work &>;
+  pool.post([work = std::move(work), target = std::weak_ptr<Executor>(target),
+             owner = std::move(owner), completion = std::move(completion)]() mutable {
+    auto outcome = std::make_shared<std::promise<Value>>();
+    detail::fulfil(*outcome, work);
+    postToOwner(target, std::move(owner),
+                [outcome, completion = std::move(completion)](Owner &strong) mutable {
+                  completion(strong, outcome->get_future());
+                });
+  });
+}
+
 // Runs `work` on `pool` for a caller that waits for it instead: the future holds work's value
 // or the exception it threw. Unlike std::async's, the future does not wait when destroyed.
 template <class Work> auto runOnPool(Executor &pool, Work work) {

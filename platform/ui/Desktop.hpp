@@ -1,9 +1,11 @@
 #pragma once
 
+#include "platform/system/Executor.hpp"
 #include "platform/ui/Geometry.hpp"
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +56,13 @@ public:
   void becameActive();
   void setDidBecomeActive(std::function<void()> handler) { didBecomeActive_ = std::move(handler); }
 
+  // Where the views of this desktop's windows run their animations (the main executor);
+  // without one they are drawn in their end states.
+  void setAnimationExecutor(std::shared_ptr<Executor> executor) {
+    animationExecutor_ = std::move(executor);
+  }
+  const std::shared_ptr<Executor> &animationExecutor() const { return animationExecutor_; }
+
   virtual void openURL(const std::string &url) { openedURLs_.push_back(url); }
   const std::vector<std::string> &openedURLs() const { return openedURLs_; }
 
@@ -77,6 +86,7 @@ private:
   std::size_t activations_ = 0;
   std::function<void()> didBecomeActive_;
   std::vector<std::string> openedURLs_;
+  std::shared_ptr<Executor> animationExecutor_;
   std::vector<Window *> order_; // visible windows, in the order they came forward
   Window *keyWindow_ = nullptr;
 };

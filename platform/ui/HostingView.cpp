@@ -1,5 +1,7 @@
 #include "platform/ui/HostingView.hpp"
 
+#include <set>
+
 namespace platform::ui {
 
 namespace {
@@ -13,20 +15,11 @@ private:
   std::function<View()> body_;
 };
 
-std::string identityOf(const std::string &parent, const std::string &slot, const Node &node) {
-  std::string identity = parent + "/" + slot + ":" + toString(node.kind);
-  if (!node.componentType.empty()) {
-    identity += "<" + node.componentType + ">";
-  }
-  if (!node.id.empty()) {
-    identity += "#" + node.id;
-  }
-  return identity;
-}
-
 // Renders caused by handlers are bounded, so a handler that always changes state cannot
 // hang the main thread.
 constexpr int kMaxRendersPerUpdate = 16;
+
+thread_local std::function<void(const AnimatedChange &)> animationObserver;
 
 } // namespace
 
@@ -125,43 +118,53 @@ View HostingView::resolve(const View &view, const std::string &parent, const std
   const std::string identity = identityOf(parent, slot, *copy);
   const ButtonStyle inner = copy->buttonStyle ? *copy->buttonStyle : style;
   if (copy->kind == NodeKind::component) {
-    std::shared_ptr<Component> instance;
-    if (auto found = components_.find(identity); found != components_.end()) {
-      instance = found->second;
-    } else if (copy->makeComponent) {
-      instance = copy->makeComponent();
-    }
-    copy->children.clear();
-    if (instance) {
-      if (copy->updateComponent) {
-        copy->updateComponent(*instance);
-      }
-      next[identity] = instance;
-      copy->children.push_back(resolve(instance->body(), identity, "0", inner, next));
-    }
+    resolveComponent(*copy, identity, inner, next);
     return View(std::move(copy));
   }
   for (std::size_t i = 0; i < copy->children.size(); ++i) {
     copy->children[i] = resolve(copy->children[i], identity, std::to_string(i), inner, next);
   }
-  for (std::size_t i = 0; i < copy->backgrounds.size(); ++i) {
-    copy->backgrounds[i] =
-        resolve(copy->backgrounds[i], identity, "bg" + std::to_string(i), inner, next);
+  if (auto *decoration = std::get_if<DecorationContent>(&copy->content)) {
+    for (std::size_t i = 0; i < decoration->backgrounds.size(); ++i) {
+      decoration->backgrounds[i] =
+          resolve(decoration->backgrounds[i], identity, "bg" + std::to_string(i), inner, next);
+    }
+    for (std::size_t i = 0; i < decoration->overlays.size(); ++i) {
+      decoration->overlays[i] =
+          resolve(decoration->overlays[i], identity, "ov" + std::to_string(i), inner, next);
+    }
   }
-  for (std::size_t i = 0; i < copy->overlays.size(); ++i) {
-    copy->overlays[i] = resolve(copy->overlays[i], identity, "ov" + std::to_string(i), inner, next);
-  }
-  if (copy->kind == NodeKind::button && !copy->labelViews.empty()) {
-    View label = copy->labelViews.front();
+  if (auto *button = std::get_if<ButtonContent>(&copy->content); button && !button->label.empty()) {
+    View label = button->label.front();
     ButtonStyle labelStyle = inner;
-    if (inner.kind == ButtonStyleKind::custom && inner.body && !copy->styledLabel) {
+    if (inner.kind == ButtonStyleKind::custom && inner.body && !button->styledLabel) {
       label = inner.body(label);
-      copy->styledLabel = true;
+      button->styledLabel = true;
       labelStyle = ButtonStyle{};
     }
-    copy->labelViews.front() = resolve(label, identity, "label", labelStyle, next);
+    button->label.front() = resolve(label, identity, "label", labelStyle, next);
   }
   return View(std::move(copy));
+}
+
+void HostingView::resolveComponent(Node &node, const std::string &identity,
+                                   const ButtonStyle &style,
+                                   std::map<std::string, std::shared_ptr<Component>> &next) {
+  const ComponentContent &content = node.as<ComponentContent>();
+  std::shared_ptr<Component> instance;
+  if (auto found = components_.find(identity); found != components_.end()) {
+    instance = found->second;
+  } else if (content.make) {
+    instance = content.make();
+  }
+  node.children.clear();
+  if (instance) {
+    if (content.update) {
+      content.update(*instance);
+    }
+    next[identity] = instance;
+    node.children.push_back(resolve(instance->body(), identity, "0", style, next));
+  }
 }
 
 void HostingView::diffAndRunHandlers(const LayoutNode &root) {
@@ -224,13 +227,20 @@ void HostingView::diffAndRunHandlers(const LayoutNode &root) {
                 const std::map<std::string, double> &before, double now,
                 const Animation &animation) {
       if (auto found = before.find(identity); found != before.end() && found->second != now) {
-        host.animated_.push_back(AnimatedChange{identity, property, found->second, now, animation});
+        host.animationStarted(AnimatedChange{identity, property, found->second, now, animation});
       }
     }
   };
 
   Walker walker{*this, current, appear, changed};
   walker.walk(root, nullptr, std::string());
+  if (animator_.isRunning()) {
+    std::set<std::string> shown;
+    for (const auto &[identity, opacity] : current.opacity) {
+      shown.insert(identity);
+    }
+    animator_.retainOnly(shown);
+  }
 
   std::vector<std::function<void()>> disappear;
   for (const auto &[identity, handler] : previous_.disappear) {
@@ -250,6 +260,26 @@ void HostingView::diffAndRunHandlers(const LayoutNode &root) {
   }
 }
 
+void HostingView::setAnimationObserver(std::function<void(const AnimatedChange &)> observer) {
+  animationObserver = std::move(observer);
+}
+
+void HostingView::animationStarted(const AnimatedChange &change) {
+  if (animationObserver) {
+    animationObserver(change);
+  }
+  animator_.start(change);
+}
+
+void HostingView::setAnimationExecutor(std::shared_ptr<Executor> executor) {
+  animator_.setExecutor(std::move(executor));
+}
+
+std::optional<double> HostingView::animatedValue(const std::string &identity,
+                                                 const std::string &property) const {
+  return animator_.value(identity, property);
+}
+
 void HostingView::disappearAll() {
   std::vector<std::function<void()>> handlers;
   for (const auto &[identity, handler] : previous_.disappear) {
@@ -263,6 +293,15 @@ void HostingView::disappearAll() {
   }
 }
 
-void HostingView::draw(cairo_t *cr, DrawReport *report) { paintTree(cr, layout(), report); }
+void HostingView::draw(cairo_t *cr, DrawReport *report) {
+  const LayoutNode &root = layout();
+  if (!animator_.isRunning()) {
+    paintTree(cr, root, report);
+    return;
+  }
+  paintTree(cr, root, report, [this](const std::string &identity, const char *property) {
+    return animator_.value(identity, property);
+  });
+}
 
 } // namespace platform::ui

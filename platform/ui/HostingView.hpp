@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ui/Animator.hpp"
 #include "platform/ui/Layout.hpp"
 #include "platform/ui/Observation.hpp"
 #include "platform/ui/Painter.hpp"
@@ -15,16 +16,6 @@
 #include <vector>
 
 namespace platform::ui {
-
-// A change of an animatable attribute (opacity, scale) of one view between two renders,
-// under the animation in effect there. The drawing shows end states; tests read these.
-struct AnimatedChange {
-  std::string identity;
-  std::string property; // "opacity" or "scale"
-  double from = 0;
-  double to = 0;
-  Animation animation;
-};
 
 // Hosts a root Component: builds its body under observation tracking, keeps the state of the
 // components in the tree, lays the tree out at the view's size and draws it. Any change of
@@ -62,10 +53,25 @@ public:
 
   // Number of times the body was built.
   std::size_t renderCount() const { return renderCount_; }
-  const std::vector<AnimatedChange> &animatedChanges() const { return animated_; }
+  // Every hosting view of this thread reports the animated changes it starts to `observer`
+  // (none: nobody is told). For tests and diagnostics, which keep their own log.
+  static void setAnimationObserver(std::function<void(const AnimatedChange &)> observer);
 
   // Called after every render and relayout (a window redraws, resizes to fit, ...).
   void setOnUpdate(std::function<void()> onUpdate) { onUpdate_ = std::move(onUpdate); }
+  // Called on every animation frame: only what is drawn changed (the window redraws).
+  void setOnRedraw(std::function<void()> onRedraw) { onRedraw_ = std::move(onRedraw); }
+
+  // Runs the animations of the views on `executor`'s clock and timers (none: views are drawn
+  // in their end states).
+  void setAnimationExecutor(std::shared_ptr<Executor> executor);
+  // The value drawn now for an animating `property` ("opacity", "scale") of the view at
+  // `identity`; absent when it does not animate (the view's own value is drawn).
+  std::optional<double> animatedValue(const std::string &identity,
+                                      const std::string &property) const;
+  bool isAnimating() const { return animator_.isRunning(); }
+  // The views are no longer on screen (their window was ordered out): animations end.
+  void stopAnimations() { animator_.stopAll(); }
 
   // The views leave the screen (their window closed): runs every disappear handler. The next
   // render counts every view as appearing again.
@@ -88,7 +94,10 @@ private:
   void relayout();
   View resolve(const View &view, const std::string &parent, const std::string &slot,
                const ButtonStyle &style, std::map<std::string, std::shared_ptr<Component>> &next);
+  void resolveComponent(Node &node, const std::string &identity, const ButtonStyle &style,
+                        std::map<std::string, std::shared_ptr<Component>> &next);
   void diffAndRunHandlers(const LayoutNode &root);
+  void animationStarted(const AnimatedChange &change);
 
   std::shared_ptr<Component> root_;
   Size size_;
@@ -102,8 +111,13 @@ private:
   std::size_t renderCount_ = 0;
   std::map<std::string, std::shared_ptr<Component>> components_;
   Snapshot previous_;
-  std::vector<AnimatedChange> animated_;
   std::function<void()> onUpdate_;
+  std::function<void()> onRedraw_;
+  Animator animator_{[this] {
+    if (onRedraw_) {
+      onRedraw_();
+    }
+  }};
 };
 
 } // namespace platform::ui

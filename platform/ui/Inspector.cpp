@@ -1,10 +1,10 @@
 #include "platform/ui/Inspector.hpp"
 
 #include "platform/ui/Desktop.hpp"
-#include "platform/ui/TextLayout.hpp"
+#include "platform/ui/ViewBehaviour.hpp"
 #include "platform/ui/Window.hpp"
 
-#include <functional>
+#include <algorithm>
 
 namespace platform::ui {
 
@@ -24,31 +24,11 @@ Element elementOf(const LayoutNode &ln) {
   e.foreground = ln.environment.foreground;
   e.environment = ln.environment;
   e.node = &node;
-  switch (node.kind) {
-  case NodeKind::text:
-  case NodeKind::link:
-    e.text = plainText(node.runs);
-    if (node.kind == NodeKind::link) {
-      e.foreground = Color::tint();
-    }
-    break;
-  case NodeKind::textEditor:
-    e.text = node.text.get ? node.text.get() : std::string();
-    break;
-  case NodeKind::picker:
-    if (node.selectedIndex) {
-      const int index = node.selectedIndex();
-      if (index >= 0 && static_cast<std::size_t>(index) < node.options.size()) {
-        e.text = node.options[static_cast<std::size_t>(index)];
-      }
-    }
-    break;
-  case NodeKind::symbol:
-  case NodeKind::image:
-    e.symbol = node.symbolName;
-    break;
-  default:
-    break;
+  Shown shown = behaviourOf(node.kind).shown(node);
+  e.text = std::move(shown.text);
+  e.symbol = std::move(shown.symbol);
+  if (shown.foreground) {
+    e.foreground = *shown.foreground;
   }
   return e;
 }
@@ -65,8 +45,9 @@ bool shows(const LayoutNode &ln, const std::string &label) {
   if (ln.hidden || ln.opacity <= 0) {
     return false;
   }
-  const Element e = elementOf(ln);
-  if ((!e.text.empty() && e.text == label) || (!e.symbol.empty() && e.symbol == label)) {
+  const Shown shown = behaviourOf(ln.node->kind).shown(*ln.node);
+  if ((!shown.text.empty() && shown.text == label) ||
+      (!shown.symbol.empty() && shown.symbol == label)) {
     return true;
   }
   for (const LayoutNode &child : ln.children) {
@@ -77,28 +58,11 @@ bool shows(const LayoutNode &ln, const std::string &label) {
   return false;
 }
 
-const LayoutNode *findNode(const LayoutNode &ln,
-                           const std::function<bool(const LayoutNode &)> &match) {
-  if (match(ln)) {
-    return &ln;
-  }
-  for (const LayoutNode &child : ln.children) {
-    if (const LayoutNode *found = findNode(child, match)) {
-      return found;
-    }
-  }
-  return nullptr;
+const LayoutNode *usableEditor(const LayoutNode &root) {
+  return findFirst(root, [](const LayoutNode &ln) {
+    return ln.node->kind == NodeKind::textEditor && isUsable(ln);
+  });
 }
-
-// Innermost first: children before their parent.
-void postOrder(const LayoutNode &ln, std::vector<const LayoutNode *> &out) {
-  for (const LayoutNode &child : ln.children) {
-    postOrder(child, out);
-  }
-  out.push_back(&ln);
-}
-
-bool usable(const LayoutNode &ln) { return !ln.hidden && ln.opacity > 0 && !ln.node->disabled; }
 
 } // namespace
 
@@ -179,47 +143,37 @@ std::vector<Element> Inspector::findKind(NodeKind kind) const {
   return out;
 }
 
+EventDispatcher Inspector::dispatcher() const {
+  return EventDispatcher(view(), window_ != nullptr ? &window_->desktop() : nullptr);
+}
+
 void Inspector::press(const std::string &label) {
-  const LayoutNode *button = findNode(view().layout(), [&](const LayoutNode &ln) {
-    return ln.node->kind == NodeKind::button && usable(ln) && shows(ln, label);
+  const LayoutNode *button = findFirst(view().layout(), [&](const LayoutNode &ln) {
+    return ln.node->kind == NodeKind::button && isUsable(ln) && shows(ln, label);
   });
   if (button == nullptr) {
     throw InspectorError("no visible, enabled button shows \"" + label + "\"");
   }
-  // The action may render the view again (or close its window): keep a copy.
-  const auto action = button->node->action;
-  if (action) {
-    action();
-  }
+  behaviourOf(NodeKind::button).click(*button->node, nullptr);
 }
 
 void Inspector::setText(const std::string &text) {
-  const LayoutNode *editor = findNode(view().layout(), [](const LayoutNode &ln) {
-    return ln.node->kind == NodeKind::textEditor && usable(ln);
-  });
-  if (editor == nullptr || !editor->node->text.set) {
+  const LayoutNode *editor = usableEditor(view().layout());
+  if (editor == nullptr || !editor->node->as<TextEditorContent>().text.set) {
     throw InspectorError("no visible text editor");
   }
-  const auto set = editor->node->text.set;
+  const auto set = editor->node->as<TextEditorContent>().text.set;
   set(text);
 }
 
 void Inspector::type(const std::string &text) {
-  const LayoutNode *editor = findNode(view().layout(), [](const LayoutNode &ln) {
-    return ln.node->kind == NodeKind::textEditor && usable(ln);
-  });
-  if (editor == nullptr || !editor->node->text.set || !editor->node->text.get) {
+  if (!dispatcher().insertText(text)) {
     throw InspectorError("no visible text editor");
   }
-  const auto get = editor->node->text.get;
-  const auto set = editor->node->text.set;
-  set(get() + text);
 }
 
 void Inspector::hover(const std::string &target, bool inside) {
-  std::vector<const LayoutNode *> order;
-  postOrder(view().layout(), order);
-  for (const LayoutNode *ln : order) {
+  for (const LayoutNode *ln : innermostFirst(view().layout())) {
     if (ln->node->onHover && !ln->hidden && shows(*ln, target)) {
       const auto handler = ln->node->onHover;
       handler(inside);
@@ -230,152 +184,31 @@ void Inspector::hover(const std::string &target, bool inside) {
 }
 
 void Inspector::choose(const std::string &option) {
-  const LayoutNode *picker = findNode(view().layout(), [&](const LayoutNode &ln) {
-    if (ln.node->kind != NodeKind::picker || !usable(ln)) {
+  const LayoutNode *picker = findFirst(view().layout(), [&](const LayoutNode &ln) {
+    if (ln.node->kind != NodeKind::picker || !isUsable(ln)) {
       return false;
     }
-    for (const std::string &offered : ln.node->options) {
-      if (offered == option) {
-        return true;
-      }
-    }
-    return false;
+    const auto &options = ln.node->as<PickerContent>().options;
+    return std::find(options.begin(), options.end(), option) != options.end();
   });
-  if (picker == nullptr || !picker->node->select) {
+  if (picker == nullptr || !picker->node->as<PickerContent>().select) {
     throw InspectorError("no visible picker offers \"" + option + "\"");
   }
-  int index = 0;
-  for (std::size_t i = 0; i < picker->node->options.size(); ++i) {
-    if (picker->node->options[i] == option) {
-      index = static_cast<int>(i);
-      break;
-    }
-  }
-  const auto select = picker->node->select;
-  select(index);
+  const PickerContent &content = picker->node->as<PickerContent>();
+  const auto index =
+      std::find(content.options.begin(), content.options.end(), option) - content.options.begin();
+  const auto select = content.select;
+  select(static_cast<int>(index));
 }
 
-bool Inspector::key(Key key, unsigned modifiers) {
-  const LayoutNode &root = view().layout();
-  const LayoutNode *button = findNode(root, [&](const LayoutNode &ln) {
-    return ln.node->kind == NodeKind::button && usable(ln) && ln.node->shortcut &&
-           ln.node->shortcut->key == key && ln.node->shortcut->modifiers == modifiers;
-  });
-  if (button != nullptr) {
-    const auto action = button->node->action;
-    if (action) {
-      action();
-    }
-    return true;
-  }
-  std::vector<const LayoutNode *> order;
-  postOrder(root, order);
-  std::vector<std::function<bool()>> handlers;
-  for (const LayoutNode *ln : order) {
-    if (ln->hidden) {
-      continue;
-    }
-    for (const KeyPressHandler &handler : ln->node->onKeyPress) {
-      if (handler.key == key && handler.action) {
-        handlers.push_back(handler.action);
-      }
-    }
-  }
-  for (const auto &handler : handlers) {
-    if (handler()) {
-      return true;
-    }
-  }
-  return false;
-}
+bool Inspector::key(Key key, unsigned modifiers) { return dispatcher().key(key, modifiers); }
 
-bool Inspector::deleteBackward() {
-  const LayoutNode *editor = findNode(view().layout(), [](const LayoutNode &ln) {
-    return ln.node->kind == NodeKind::textEditor && usable(ln);
-  });
-  if (editor == nullptr || !editor->node->text.set || !editor->node->text.get) {
-    return false;
-  }
-  const auto get = editor->node->text.get;
-  const auto set = editor->node->text.set;
-  std::string text = get();
-  if (text.empty()) {
-    return true;
-  }
-  // Back over UTF-8 continuation bytes to the start of the last character.
-  std::size_t end = text.size() - 1;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  text.erase(end);
-  set(text);
-  return true;
-}
+bool Inspector::deleteBackward() { return dispatcher().deleteBackward(); }
 
-bool Inspector::click(Point point) {
-  // Innermost first, so a button inside a row that is itself a button takes the click.
-  std::vector<const LayoutNode *> order;
-  postOrder(view().layout(), order);
-  const LayoutNode *target = nullptr;
-  for (const LayoutNode *ln : order) {
-    const NodeKind kind = ln->node->kind;
-    if ((kind == NodeKind::button || kind == NodeKind::link || kind == NodeKind::picker) &&
-        usable(*ln) && ln->frame.contains(point)) {
-      target = ln;
-      break;
-    }
-  }
-  if (target == nullptr) {
-    return false;
-  }
-  // The handlers may render the view again (or close its window): copy what they need.
-  const Node &node = *target->node;
-  switch (node.kind) {
-  case NodeKind::button:
-    if (const auto action = node.action) {
-      action();
-    }
-    return true;
-  case NodeKind::link:
-    if (window_ != nullptr && !node.url.empty()) {
-      const std::string url = node.url;
-      window_->desktop().openURL(url);
-    }
-    return true;
-  case NodeKind::picker:
-    if (node.select && !node.options.empty()) {
-      const int current = node.selectedIndex ? node.selectedIndex() : -1;
-      const int next = (current + 1) % static_cast<int>(node.options.size());
-      const auto select = node.select;
-      select(next);
-    }
-    return true;
-  default:
-    return false;
-  }
-}
+bool Inspector::click(Point point) { return dispatcher().click(point); }
 
 void Inspector::pointerMoved(std::optional<Point> point, std::set<std::string> &inside) {
-  std::vector<const LayoutNode *> order;
-  postOrder(view().layout(), order);
-  std::vector<std::pair<std::function<void(bool)>, bool>> calls;
-  std::set<std::string> now;
-  for (const LayoutNode *ln : order) {
-    if (!ln->node->onHover || ln->hidden) {
-      continue;
-    }
-    const bool contained = point && ln->frame.contains(*point);
-    if (contained) {
-      now.insert(ln->identity);
-    }
-    if (contained != (inside.count(ln->identity) != 0)) {
-      calls.emplace_back(ln->node->onHover, contained);
-    }
-  }
-  inside = std::move(now);
-  for (const auto &[handler, entered] : calls) {
-    handler(entered);
-  }
+  dispatcher().pointerMoved(point, inside);
 }
 
 } // namespace platform::ui

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/ui/EventDispatcher.hpp"
 #include "platform/ui/HostingView.hpp"
 #include "platform/ui/Layout.hpp"
 #include "platform/ui/View.hpp"
@@ -40,9 +41,10 @@ struct Element {
   bool visible() const { return !hidden && opacity > 0; }
 };
 
-// Reads and drives a hosting view the way a person would: finds texts, symbols and controls
-// on screen, presses buttons, types, hovers and presses keys. Only visible views can be
-// found by text or pressed. Every call reads the hosting view's current layout.
+// Reads and drives a hosting view in tests the way a person would: finds texts, symbols and
+// controls on screen, presses buttons, types, hovers and presses keys (input goes through the
+// EventDispatcher an on-screen window uses). Only visible views can be found by text or
+// pressed. Every call reads the hosting view's current layout.
 class Inspector {
 public:
   explicit Inspector(HostingView &view) : view_(&view) {}
@@ -79,17 +81,14 @@ public:
   bool deleteBackward();
 
   // Pointer input at a point in the hosting view's coordinates (top-left origin), as an
-  // on-screen window delivers it. A click runs the innermost visible, enabled button under
-  // the point, opens a link (through the window's desktop), or moves a picker to its next
-  // option. Returns whether something took the click.
+  // on-screen window delivers it (EventDispatcher::click and pointerMoved; links open through
+  // the window's desktop).
   bool click(Point point);
-  // The pointer moved to `point` (absent: it left the view). Views with a hover handler whose
-  // frame now holds the point and that are not in `inside` are told they are entered, those
-  // in `inside` that no longer hold it that they are left; `inside` (identities) is updated.
   void pointerMoved(std::optional<Point> point, std::set<std::string> &inside);
 
 private:
   HostingView &view() const;
+  EventDispatcher dispatcher() const;
 
   HostingView *view_ = nullptr;
   Window *window_ = nullptr;

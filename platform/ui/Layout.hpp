@@ -5,6 +5,8 @@
 #include "platform/ui/Geometry.hpp"
 #include "platform/ui/View.hpp"
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,9 +37,7 @@ struct LayoutNode {
   Environment environment;
   double opacity = 1.0; // this view's and its ancestors' opacity multiplied
   bool hidden = false;  // this view or an ancestor is hidden
-  // Structural identity: the path of positions and kinds from the root ("0:VStack/1:Text"),
-  // with explicit ids and component types. Stable across renders for the same place.
-  std::string identity;
+  std::string identity; // identityOf() of the view's place
   std::vector<LayoutNode> children;
 };
 
@@ -50,10 +50,59 @@ Size sizeThatFits(const View &view, ProposedSize proposal, const Environment &en
 // Lays `root` out in a box of `size` at the origin.
 LayoutNode layoutTree(const View &root, Size size, const Environment &environment);
 
+// The first node of the tree, in drawing order, that `match` accepts; null without one.
+const LayoutNode *findFirst(const LayoutNode &root,
+                            const std::function<bool(const LayoutNode &)> &match);
+// Every node, innermost first (children before their parent).
+std::vector<const LayoutNode *> innermostFirst(const LayoutNode &root);
+// Shown (not hidden, not fully transparent) and enabled: a person can use it.
+bool isUsable(const LayoutNode &placed);
+
+// Places `child` at `rect` inside `parent` (whose frame and environment are set), as the
+// child in `slot` ("0", "bg0", "label", ...), and adds it to the parent's children.
+void placeChild(LayoutNode &parent, const View &child, const Rect &rect, const std::string &slot,
+                LayoutNode::Role role, Axis axis = Axis::none);
+
 // The edge insets a button style draws around its label at a control size.
 EdgeInsets buttonChromeInsets(ButtonStyleKind style, ControlSize size);
 
 // Side of a symbol's square box in a font.
 double symbolSide(const Font &font);
+
+// Geometry the kinds of views share.
+inline std::optional<double> finite(std::optional<double> value) {
+  if (value && *value >= kInfinity / 2) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+inline std::optional<double> shrink(std::optional<double> value, double by) {
+  if (!value) {
+    return std::nullopt;
+  }
+  return std::max(0.0, *value - by);
+}
+
+inline Rect inset(const Rect &rect, const EdgeInsets &in) {
+  return Rect{{rect.minX() + in.leading, rect.minY() + in.top},
+              {std::max(0.0, rect.width() - in.leading - in.trailing),
+               std::max(0.0, rect.height() - in.top - in.bottom)}};
+}
+
+// The proposal left for content inside `in`.
+inline ProposedSize inset(ProposedSize proposal, const EdgeInsets &in) {
+  return {shrink(proposal.width, in.leading + in.trailing),
+          shrink(proposal.height, in.top + in.bottom)};
+}
+
+inline Size outset(Size size, const EdgeInsets &in) {
+  return {size.width + in.leading + in.trailing, size.height + in.top + in.bottom};
+}
+
+double alignOffset(double space, double content, HorizontalAlignment alignment);
+double alignOffset(double space, double content, VerticalAlignment alignment);
+// A box of `content` size aligned in `box`.
+Rect aligned(const Rect &box, Size content, Alignment alignment);
 
 } // namespace platform::ui

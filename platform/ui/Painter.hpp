@@ -4,6 +4,8 @@
 
 #include <cairo.h>
 
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,9 +21,20 @@ struct DrawReport {
 // Draws a laid-out view tree onto any cairo surface (an image, an SVG document, an on-screen
 // window). Coordinates are the layout's; the caller sets the transform. Hidden views and
 // views at zero opacity draw nothing.
-void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report = nullptr);
+// `animated` gives the opacity or scale drawn in place of a view's own while it animates.
+using AnimatedValue =
+    std::function<std::optional<double>(const std::string &identity, const char *property)>;
+void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report = nullptr,
+               const AnimatedValue &animated = {});
 
 // Adds the path of a shape in `frame` to the current path.
 void shapePath(cairo_t *cr, ShapeKind shape, const Rect &frame, double cornerRadius);
+
+// For the kinds' drawing code: `colour` as drawn where `env` is in effect, with the opacity
+// of the views being drawn where the surface carries it in its colours.
+RGBA resolvedColour(const Color &colour, const Environment &env);
+void setSource(cairo_t *cr, const RGBA &colour);
+
+inline constexpr double kPi = 3.14159265358979323846;
 
 } // namespace platform::ui

@@ -1,49 +1,31 @@
 #include "platform/ui/View.hpp"
 
+#include "platform/ui/ViewBehaviour.hpp"
+
 namespace platform::ui {
 
-const char *toString(NodeKind kind) {
-  switch (kind) {
-  case NodeKind::empty:
-    return "Empty";
-  case NodeKind::vstack:
-    return "VStack";
-  case NodeKind::hstack:
-    return "HStack";
-  case NodeKind::zstack:
-    return "ZStack";
-  case NodeKind::text:
-    return "Text";
-  case NodeKind::symbol:
-    return "Symbol";
-  case NodeKind::image:
-    return "Image";
-  case NodeKind::button:
-    return "Button";
-  case NodeKind::link:
-    return "Link";
-  case NodeKind::picker:
-    return "Picker";
-  case NodeKind::textEditor:
-    return "TextEditor";
-  case NodeKind::progress:
-    return "Progress";
-  case NodeKind::spacer:
-    return "Spacer";
-  case NodeKind::divider:
-    return "Divider";
-  case NodeKind::shape:
-    return "Shape";
-  case NodeKind::padding:
-    return "Padding";
-  case NodeKind::frame:
-    return "Frame";
-  case NodeKind::decorated:
-    return "Decorated";
-  case NodeKind::component:
-    return "Component";
+const char *toString(NodeKind kind) { return behaviourOf(kind).name(); }
+
+std::string identityOf(const std::string &parent, const std::string &slot, const Node &node) {
+  std::string identity = parent + "/" + slot + ":" + toString(node.kind);
+  if (node.kind == NodeKind::component) {
+    identity += "<" + node.as<ComponentContent>().type + ">";
   }
-  return "View";
+  if (!node.id.empty()) {
+    identity += "#" + node.id;
+  }
+  return identity;
+}
+
+std::string PickerContent::shownOption() const {
+  if (!selectedIndex) {
+    return {};
+  }
+  const int index = selectedIndex();
+  if (index < 0 || static_cast<std::size_t>(index) >= options.size()) {
+    return {};
+  }
+  return options[static_cast<std::size_t>(index)];
 }
 
 std::string Key::description() const {
@@ -66,9 +48,10 @@ std::string Key::description() const {
 
 namespace {
 
-std::shared_ptr<Node> makeNode(NodeKind kind) {
+std::shared_ptr<Node> makeNode(NodeKind kind, NodeContent content = {}) {
   auto node = std::make_shared<Node>();
   node->kind = kind;
+  node->content = std::move(content);
   return node;
 }
 
@@ -80,6 +63,13 @@ View View::modified(const std::function<void(Node &)> &change) const {
   auto copy = std::make_shared<Node>(*node_);
   change(*copy);
   return View(std::move(copy));
+}
+
+template <class T> View View::modifiedContent(const std::function<void(T &)> &change) const {
+  if (!std::holds_alternative<T>(node_->content)) {
+    return *this;
+  }
+  return modified([&](Node &n) { change(std::get<T>(n.content)); });
 }
 
 View View::wrapped(NodeKind kind, const std::function<void(Node &)> &setUp) const {
@@ -99,15 +89,17 @@ View View::padding(unsigned edges, double amount) const {
 }
 
 View View::padding(EdgeInsets insets) const {
-  return wrapped(NodeKind::padding, [&](Node &n) { n.insets = insets; });
+  return wrapped(NodeKind::padding, [&](Node &n) { n.content = PaddingContent{insets}; });
 }
 
 View View::frame(std::optional<double> width, std::optional<double> height,
                  Alignment alignment) const {
   return wrapped(NodeKind::frame, [&](Node &n) {
-    n.width = width;
-    n.height = height;
-    n.frameAlignment = alignment;
+    FrameContent frame;
+    frame.width = width;
+    frame.height = height;
+    frame.alignment = alignment;
+    n.content = frame;
   });
 }
 
@@ -115,20 +107,22 @@ View View::frame(std::optional<double> minWidth, std::optional<double> maxWidth,
                  std::optional<double> minHeight, std::optional<double> maxHeight,
                  Alignment alignment) const {
   return wrapped(NodeKind::frame, [&](Node &n) {
-    n.minWidth = minWidth;
-    n.maxWidth = maxWidth;
-    n.minHeight = minHeight;
-    n.maxHeight = maxHeight;
-    n.frameAlignment = alignment;
+    FrameContent frame;
+    frame.minWidth = minWidth;
+    frame.maxWidth = maxWidth;
+    frame.minHeight = minHeight;
+    frame.maxHeight = maxHeight;
+    frame.alignment = alignment;
+    n.content = frame;
   });
 }
 
 View View::background(const View &view) const {
-  return wrapped(NodeKind::decorated, [&](Node &n) { n.backgrounds.push_back(view); });
+  return wrapped(NodeKind::decorated, [&](Node &n) { n.content = DecorationContent{{view}, {}}; });
 }
 
 View View::overlay(const View &view) const {
-  return wrapped(NodeKind::decorated, [&](Node &n) { n.overlays.push_back(view); });
+  return wrapped(NodeKind::decorated, [&](Node &n) { n.content = DecorationContent{{}, {view}}; });
 }
 
 View View::font(const Font &font) const {
@@ -215,7 +209,7 @@ View View::keyboardShortcut(Key key, unsigned modifiers) const {
 }
 
 View View::multilineTextAlignment(TextAlignment alignment) const {
-  return modified([&](Node &n) { n.textAlignment = alignment; });
+  return modifiedContent<TextContent>([&](TextContent &t) { t.alignment = alignment; });
 }
 
 View View::id(std::string identifier) const {
@@ -223,17 +217,17 @@ View View::id(std::string identifier) const {
 }
 
 View View::labelsHidden() const {
-  return modified([&](Node &n) { n.labelHidden = true; });
+  return modifiedContent<PickerContent>([](PickerContent &p) { p.labelHidden = true; });
 }
 
 View View::fill(const Color &color) const {
-  return modified([&](Node &n) { n.fill = color; });
+  return modifiedContent<ShapeContent>([&](ShapeContent &s) { s.fill = color; });
 }
 
 View View::stroke(const Color &color, double lineWidth) const {
-  return modified([&](Node &n) {
-    n.stroke = color;
-    n.lineWidth = lineWidth;
+  return modifiedContent<ShapeContent>([&](ShapeContent &s) {
+    s.stroke = color;
+    s.lineWidth = lineWidth;
   });
 }
 
@@ -263,19 +257,15 @@ View View::onKeyPress(Key key, std::function<bool()> action) const {
 
 View VStack(std::vector<View> children, std::optional<double> spacing,
             HorizontalAlignment alignment) {
-  auto node = makeNode(NodeKind::vstack);
+  auto node = makeNode(NodeKind::vstack, StackContent{spacing, alignment, {}});
   node->children = std::move(children);
-  node->spacing = spacing;
-  node->hAlignment = alignment;
   return View(std::move(node));
 }
 
 View HStack(std::vector<View> children, std::optional<double> spacing,
             VerticalAlignment alignment) {
-  auto node = makeNode(NodeKind::hstack);
+  auto node = makeNode(NodeKind::hstack, StackContent{spacing, {}, alignment});
   node->children = std::move(children);
-  node->spacing = spacing;
-  node->vAlignment = alignment;
   return View(std::move(node));
 }
 
@@ -288,33 +278,21 @@ View ZStack(std::vector<View> children) {
 View Text(std::string text) { return Text(std::vector<TextRun>{TextRun{std::move(text), false}}); }
 
 View Text(std::vector<TextRun> runs) {
-  auto node = makeNode(NodeKind::text);
-  node->runs = std::move(runs);
-  return View(std::move(node));
+  return View(makeNode(NodeKind::text, TextContent{std::move(runs), {}, {}}));
 }
 
 View Symbol(std::string name) {
-  auto node = makeNode(NodeKind::symbol);
-  node->symbolName = std::move(name);
-  return View(std::move(node));
+  return View(makeNode(NodeKind::symbol, SymbolContent{std::move(name), false}));
 }
 
-View AppIcon() {
-  auto node = makeNode(NodeKind::image);
-  node->symbolName = "app.icon";
-  node->resizable = true;
-  return View(std::move(node));
-}
+View AppIcon() { return View(makeNode(NodeKind::image, SymbolContent{"app.icon", true})); }
 
 View Button(std::string title, std::function<void()> action) {
   return Button(Text(std::move(title)), std::move(action));
 }
 
 View Button(View label, std::function<void()> action) {
-  auto node = makeNode(NodeKind::button);
-  node->labelViews.push_back(std::move(label));
-  node->action = std::move(action);
-  return View(std::move(node));
+  return View(makeNode(NodeKind::button, ButtonContent{{std::move(label)}, std::move(action)}));
 }
 
 View Label(std::string title, std::string symbolName) {
@@ -322,57 +300,47 @@ View Label(std::string title, std::string symbolName) {
 }
 
 View Link(std::string title, std::string url) {
-  auto node = makeNode(NodeKind::link);
-  node->runs = {TextRun{std::move(title), false}};
-  node->url = std::move(url);
-  return View(std::move(node));
+  return View(makeNode(
+      NodeKind::link,
+      TextContent{{TextRun{std::move(title), false}}, TextAlignment::leading, std::move(url)}));
 }
 
 View Picker(std::string title, std::vector<std::string> options, std::function<int()> selected,
             std::function<void(int)> select) {
-  auto node = makeNode(NodeKind::picker);
-  node->runs = {TextRun{std::move(title), false}};
-  node->options = std::move(options);
-  node->selectedIndex = std::move(selected);
-  node->select = std::move(select);
-  return View(std::move(node));
+  PickerContent picker;
+  picker.title = {TextRun{std::move(title), false}};
+  picker.options = std::move(options);
+  picker.selectedIndex = std::move(selected);
+  picker.select = std::move(select);
+  return View(makeNode(NodeKind::picker, std::move(picker)));
 }
 
 View TextEditor(Binding<std::string> text) {
-  auto node = makeNode(NodeKind::textEditor);
-  node->text = std::move(text);
-  return View(std::move(node));
+  return View(makeNode(NodeKind::textEditor, TextEditorContent{std::move(text)}));
 }
 
-View ProgressView() { return View(makeNode(NodeKind::progress)); }
+View ProgressView() { return View(makeNode(NodeKind::progress, ProgressContent{})); }
 
 View ProgressView(double value) {
-  auto node = makeNode(NodeKind::progress);
-  node->progressValue = value;
-  node->linear = true;
-  return View(std::move(node));
+  return View(makeNode(NodeKind::progress, ProgressContent{value, true}));
 }
 
 View LinearProgressView() {
-  auto node = makeNode(NodeKind::progress);
-  node->linear = true;
-  return View(std::move(node));
+  return View(makeNode(NodeKind::progress, ProgressContent{std::nullopt, true}));
 }
 
 View Spacer(std::optional<double> minLength) {
-  auto node = makeNode(NodeKind::spacer);
-  node->minLength = minLength;
-  return View(std::move(node));
+  return View(makeNode(NodeKind::spacer, SpacerContent{minLength}));
 }
 
 View Divider() { return View(makeNode(NodeKind::divider)); }
 
 namespace {
 View shapeView(ShapeKind kind, double radius) {
-  auto node = makeNode(NodeKind::shape);
-  node->shape = kind;
-  node->cornerRadius = radius;
-  return View(std::move(node));
+  ShapeContent shape;
+  shape.shape = kind;
+  shape.cornerRadius = radius;
+  return View(makeNode(NodeKind::shape, shape));
 }
 } // namespace
 
@@ -386,11 +354,8 @@ View EmptyView() { return View(); }
 
 View ComponentView(std::string type, std::function<std::shared_ptr<Component>()> make,
                    std::function<void(Component &)> update) {
-  auto node = makeNode(NodeKind::component);
-  node->componentType = std::move(type);
-  node->makeComponent = std::move(make);
-  node->updateComponent = std::move(update);
-  return View(std::move(node));
+  return View(makeNode(NodeKind::component,
+                       ComponentContent{std::move(type), std::move(make), std::move(update)}));
 }
 
 } // namespace platform::ui

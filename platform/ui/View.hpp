@@ -4,11 +4,13 @@
 #include "platform/ui/Font.hpp"
 #include "platform/ui/Geometry.hpp"
 #include "platform/ui/Observation.hpp"
+#include "platform/ui/Theme.hpp"
 
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace platform::ui {
@@ -58,7 +60,6 @@ struct Alignment {
 };
 
 enum class ShapeKind { rectangle, roundedRectangle, capsule, circle };
-enum class ControlSize { mini, small, regular, large };
 enum class ButtonStyleKind { automatic, bordered, borderedProminent, borderless, plain, custom };
 enum class TextAlignment { leading, center, trailing };
 
@@ -171,65 +172,104 @@ struct KeyPressHandler {
   std::function<bool()> action; // true when handled
 };
 
-// One node of a view tree. Plain data: builders and modifiers fill it in.
-struct Node {
-  NodeKind kind = NodeKind::empty;
-  std::vector<View> children; // stacks: the items; wrappers: exactly one
+// What each kind of view holds beyond the attributes every view has. A node's `content`
+// holds the alternative of its kind (none for empty views and z-stacks).
 
-  // Stacks.
-  std::optional<double> spacing; // absent: the platform's default (8)
+struct StackContent {
+  std::optional<double> spacing;                                // absent: the theme's stack spacing
   HorizontalAlignment hAlignment = HorizontalAlignment::center; // vertical stacks
   VerticalAlignment vAlignment = VerticalAlignment::center;     // horizontal stacks
+};
 
-  // Text and links.
+// Texts and links.
+struct TextContent {
   std::vector<TextRun> runs;
-  TextAlignment textAlignment = TextAlignment::leading;
-  std::optional<double> maxTextWidth;
+  TextAlignment alignment = TextAlignment::leading;
+  std::string url; // links only
+};
 
-  // Symbols and images.
-  std::string symbolName;
+// Symbols and images.
+struct SymbolContent {
+  std::string name;
   bool resizable = false;
+};
 
-  // Buttons, links and pickers.
+struct ButtonContent {
+  std::vector<View> label; // exactly one view (a vector: View is not complete here)
   std::function<void()> action;
-  std::vector<View> labelViews; // a button's label (one view)
-  std::string url;
+  bool styledLabel = false; // the label is already its custom style's body
+};
+
+struct PickerContent {
+  std::vector<TextRun> title;
   std::vector<std::string> options;
   std::function<int()> selectedIndex;
   std::function<void(int)> select;
   bool labelHidden = false;
 
-  // Text editor.
+  // The option on show: the selected one, empty when the selection is out of range.
+  std::string shownOption() const;
+};
+
+struct TextEditorContent {
   Binding<std::string> text;
+};
 
-  // Progress: a value from 0 to 1 draws a linear bar; no value draws a spinner unless
-  // `linear` asks for an indeterminate bar.
-  std::optional<double> progressValue;
+// A value from 0 to 1 draws a linear bar; no value draws a spinner unless `linear` asks for
+// an indeterminate bar.
+struct ProgressContent {
+  std::optional<double> value;
   bool linear = false;
+};
 
-  // Spacer.
+struct SpacerContent {
   std::optional<double> minLength;
+};
 
-  // Shapes.
+struct ShapeContent {
   ShapeKind shape = ShapeKind::rectangle;
   double cornerRadius = 0;
   std::optional<Color> fill;
   std::optional<Color> stroke;
   double lineWidth = 1;
+};
 
-  // Padding.
+struct PaddingContent {
   EdgeInsets insets;
+};
 
-  // Frames.
+struct FrameContent {
   std::optional<double> width, height;
   std::optional<double> minWidth, maxWidth, minHeight, maxHeight;
-  Alignment frameAlignment;
+  Alignment alignment;
+};
 
-  // Decorations: background and overlay views sized to the child.
+// Background and overlay views sized to the child.
+struct DecorationContent {
   std::vector<View> backgrounds;
   std::vector<View> overlays;
+};
 
-  // Attributes of this view.
+// The type names the instance's kind in its identity; `update` hands the instance its inputs
+// on every render. After resolution the node's `children` hold the body.
+struct ComponentContent {
+  std::string type;
+  std::function<std::shared_ptr<Component>()> make;
+  std::function<void(Component &)> update;
+};
+
+using NodeContent =
+    std::variant<std::monostate, StackContent, TextContent, SymbolContent, ButtonContent,
+                 PickerContent, TextEditorContent, ProgressContent, SpacerContent, ShapeContent,
+                 PaddingContent, FrameContent, DecorationContent, ComponentContent>;
+
+// One node of a view tree. Plain data: builders and modifiers fill it in.
+struct Node {
+  NodeKind kind = NodeKind::empty;
+  std::vector<View> children; // stacks: the items; wrappers and components: exactly one
+  NodeContent content;
+
+  // Attributes of this view; the inherited ones (font to button style) apply to its subtree.
   std::optional<Font> font;
   std::optional<Color> foreground;
   std::optional<Color> tint;
@@ -239,19 +279,12 @@ struct Node {
   double scale = 1.0;
   bool hidden = false;
   bool disabled = false;
-  std::optional<Shadow> shadow;
+  std::optional<Shadow> shadow; // drawn by shapes
   std::optional<Animation> animation;
   std::string animationValue;
   std::optional<Transition> transition;
   std::optional<KeyboardShortcut> shortcut;
   std::string id;
-
-  // Components: the type names the instance's kind in its identity; `update` hands the
-  // instance its inputs on every render. After resolution `children` holds the body.
-  std::string componentType;
-  std::function<std::shared_ptr<Component>()> makeComponent;
-  std::function<void(Component &)> updateComponent;
-  bool styledLabel = false; // a button whose label is already its custom style's body
 
   // Handlers.
   std::function<void()> onAppear;
@@ -259,7 +292,16 @@ struct Node {
   std::function<void(bool)> onHover;
   std::vector<ChangeHandler> onChange;
   std::vector<KeyPressHandler> onKeyPress;
+
+  // The content of this node's kind; asking for another kind's content is a programming error.
+  template <class T> const T &as() const { return std::get<T>(content); }
+  template <class T> T &as() { return std::get<T>(content); }
 };
+
+// The structural identity of `node` at `slot` under the place `parent` ("" for the root):
+// the path of positions and kinds from the root ("/0:VStack/1:Text"), with component types
+// and explicit ids. Stable across renders for the same place.
+std::string identityOf(const std::string &parent, const std::string &slot, const Node &node);
 
 // A view: a shared, immutable-once-built node. Modifiers return a new View.
 class View {
@@ -314,6 +356,8 @@ public:
 
 private:
   View modified(const std::function<void(Node &)> &change) const;
+  // Changes the content when it is a `T` (the modifier means nothing for other kinds).
+  template <class T> View modifiedContent(const std::function<void(T &)> &change) const;
   View wrapped(NodeKind kind, const std::function<void(Node &)> &setUp) const;
 
   std::shared_ptr<Node> node_;

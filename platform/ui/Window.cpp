@@ -24,7 +24,7 @@ double Window::titleBarHeight() const {
   if (!(styleMask_ & kTitled) || (styleMask_ & kFullSizeContentView)) {
     return 0;
   }
-  return (styleMask_ & kUtilityWindow) ? 22 : 28;
+  return (styleMask_ & kUtilityWindow) ? Theme::utilityTitleBarHeight : Theme::titleBarHeight;
 }
 
 Rect Window::contentRect() const {
@@ -76,6 +76,8 @@ void Window::setContentView(std::unique_ptr<HostingView> view, bool fitsContent)
   }
   content_->setAppearance(appearance());
   content_->setSize(contentRect().size);
+  content_->setAnimationExecutor(desktop_.animationExecutor());
+  content_->setOnRedraw([this] { desktop_.windowChanged(this); });
   content_->setOnUpdate([this] {
     if (fitsContent_) {
       fitToContent();
@@ -112,6 +114,9 @@ void Window::makeKeyAndOrderFront() {
 
 void Window::orderOut() {
   visible_ = false;
+  if (content_) {
+    content_->stopAnimations();
+  }
   desktop_.windowOrderedOut(this);
 }
 

@@ -2,7 +2,7 @@
 
 #include "tests/app/controller/AppCoreFixture.hpp"
 #include "platform/ui/Inspector.hpp"
-#include "platform/ui/Renderer.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 #include "tests/app/views/UiTestSupport.hpp"
 
 #include <gtest/gtest.h>
@@ -21,17 +21,24 @@ using testing::AppCoreTest;
 class AppCoreUiTest : public AppCoreTest {
 public:
   void makeApp() {
+    app.reset();
     app = std::make_unique<MurmurquillApp>(services());
     coreRef = app->sharedCore();
   }
+  // The controller of a whole application, so the setup window has its window controller.
+  void makeCore() override {
+    makeApp();
+    core = coreRef;
+  }
+  OnboardingWindowController &onboarding() { return app->onboarding(); }
 
   // Opens the setup window through the controller's window controller.
   ui::Window &openSetup() {
-    coreRef->onboarding().showOnboarding(*coreRef);
-    return *coreRef->onboarding().window();
+    onboarding().showOnboarding(*coreRef);
+    return *onboarding().window();
   }
-  ui::Inspector setup() { return ui::Inspector(*coreRef->onboarding().window()); }
-  std::int64_t page() { return coreRef->onboarding().onboardingView()->page(); }
+  ui::Inspector setup() { return ui::Inspector(*onboarding().window()); }
+  std::int64_t page() { return onboarding().onboardingView()->page(); }
 
   ui::HostingView &menu() {
     if (!menuHost) {
@@ -51,11 +58,11 @@ TEST_F(AppCoreUiTest, FirstLaunchOpensTheSetupWindowAfterThreeTenthsOfASecond) {
   ui::HostingView icon(app->makeIconLabel(), ui::Size{22, 22});
   EXPECT_EQ(ui::Inspector(icon).findSymbol("waveform")->opacity, 0.45);
   main->advance(299ms);
-  EXPECT_EQ(coreRef->onboarding().window(), nullptr);
+  EXPECT_EQ(onboarding().window(), nullptr);
   main->advance(1ms);
-  ASSERT_NE(coreRef->onboarding().window(), nullptr);
-  EXPECT_TRUE(coreRef->onboarding().window()->isVisible());
-  EXPECT_EQ(coreRef->onboarding().window()->title(), "Welcome to Murmurquill");
+  ASSERT_NE(onboarding().window(), nullptr);
+  EXPECT_TRUE(onboarding().window()->isVisible());
+  EXPECT_EQ(onboarding().window()->title(), "Welcome to Murmurquill");
   EXPECT_TRUE(coreRef->isModelReady());
   EXPECT_EQ(ui::Inspector(icon).findSymbol("waveform")->opacity, 1.0);
 }
@@ -65,7 +72,7 @@ TEST_F(AppCoreUiTest, ACompletedOnboardingOpensNothing) {
   ui::HostingView icon(app->makeIconLabel(), ui::Size{22, 22});
   icon.layout();
   main->advance(10s);
-  EXPECT_EQ(coreRef->onboarding().window(), nullptr);
+  EXPECT_EQ(onboarding().window(), nullptr);
   EXPECT_TRUE(coreRef->hotkey().isRunning());
 }
 
@@ -78,20 +85,20 @@ TEST_F(AppCoreUiTest, ClosingTheSetupWindowFinishesTheOnboardingOnTheController)
   main->runUntilIdle();
   ASSERT_FALSE(core->isModelReady());
   openSetup();
-  EXPECT_FALSE(core->hotkeyPermitted());
+  EXPECT_FALSE(core->permissions().hotkeyPermitted());
   EXPECT_FALSE(core->hotkey().isRunning());
-  core->onboarding().window()->close();
+  onboarding().window()->close();
   EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
-  EXPECT_TRUE(core->hotkeyPermitted());
+  EXPECT_TRUE(core->permissions().hotkeyPermitted());
   EXPECT_TRUE(core->hotkey().isRunning());
   EXPECT_TRUE(core->inputMonitoringGranted());
-  EXPECT_TRUE(core->userIsWaitingForModel());
+  EXPECT_TRUE(core->modelLoad().userIsWaitingForModel());
   EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
-  EXPECT_EQ(core->loginItemStatus(), 1);
+  EXPECT_EQ(core->loginItemStatus(), platform::LoginItemStatus::enabled);
   static_cast<testing::HeldExecutor &>(*engineWorker).held.clear(); // the load never ends
   // A registered item is left alone the next time.
   openSetup();
-  core->onboarding().window()->close();
+  onboarding().window()->close();
   EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
 }
 
@@ -101,9 +108,9 @@ TEST_F(AppCoreUiTest, AFailedLoginItemRegistrationIsDropped) {
   launch();
   coreRef = core;
   openSetup();
-  core->onboarding().window()->close();
+  onboarding().window()->close();
   EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
-  EXPECT_EQ(core->loginItemStatus(), 2);
+  EXPECT_EQ(core->loginItemStatus(), platform::LoginItemStatus::requiresApproval);
 }
 
 // Command-Return acts only where the last page's button is: on every other page nothing
@@ -179,12 +186,12 @@ TEST_F(AppCoreUiTest, ActivationWhileTheSetupWindowIsOpenStartsTheHotkey) {
   launch();
   coreRef = core;
   openSetup();
-  EXPECT_TRUE(core->hotkeyPermitted()) << "the Input Monitoring page permits the hotkey";
+  EXPECT_TRUE(core->permissions().hotkeyPermitted()) << "the Input Monitoring page permits the hotkey";
   EXPECT_FALSE(core->inputMonitoringGranted());
   EXPECT_TRUE(setup().hasText("Permission needed"));
   taps->setRefusesTaps(false);
   accessibility->setTrusted(true);
-  core->applicationDidBecomeActive();
+  app->applicationDidBecomeActive();
   EXPECT_TRUE(core->inputMonitoringGranted());
   EXPECT_TRUE(setup().hasText("Permission granted"));
   EXPECT_TRUE(setup().hasText("Hotkey is active \xE2\x80\x94 you're good to go."));
@@ -215,14 +222,14 @@ TEST_F(AppCoreUiTest, RelaunchSavesThePageStartsANewInstanceAndEndsThisOne) {
   EXPECT_TRUE(runLoop->isTerminated());
 
   // The next instance opens on the saved page once, then on the first page.
-  core->onboarding().window()->close();
+  onboarding().window()->close();
   core.reset();
   coreRef.reset();
   launch();
   coreRef = core;
   openSetup();
   EXPECT_EQ(page(), 3);
-  core->onboarding().window()->close();
+  onboarding().window()->close();
   openSetup();
   EXPECT_EQ(page(), 0);
 }
@@ -237,14 +244,14 @@ TEST_F(AppCoreUiTest, TheDonePageFollowsTheLoadOnTheController) {
   openSetup();
   EXPECT_TRUE(setup().hasText("Close"));
   EXPECT_TRUE(setup().hasText("Checking for Whisper model\xE2\x80\xA6"));
-  core->apply({TranscriptionEngine::LoadingPhase::Kind::downloading, 0.456, 3, 10, 20.0});
+  core->modelLoad().apply({TranscriptionEngine::LoadingPhase::Kind::downloading, 0.456, 3, 10, 20.0});
   EXPECT_TRUE(setup().hasText("Downloading the speech model"));
   EXPECT_TRUE(setup().hasText("45%"));
   EXPECT_TRUE(setup().hasText("file 4 of 10 \xC2\xB7 20s remaining"));
-  core->apply(
+  core->modelLoad().apply(
       TranscriptionEngine::LoadingPhase::of(TranscriptionEngine::LoadingPhase::Kind::initializing));
   main->advance(42s);
-  core->refreshPermissions(); // any change redraws; the counter reads the clock
+  core->permissions().refreshPermissions(); // any change redraws; the counter reads the clock
   setup().texts();
   EXPECT_TRUE(setup().hasText("Preparing the speech model"));
   EXPECT_TRUE(setup().findSymbol("cpu"));
@@ -283,7 +290,7 @@ TEST_F(AppCoreUiTest, TheMenuReadsAndDrivesTheController) {
   EXPECT_FALSE(inspect.hasText("Permissions needed"));
 
   inspect.choose("Right Command");
-  EXPECT_EQ(coreRef->hotkeyKey(), HotkeyKey::rightCommand);
+  EXPECT_EQ(coreRef->permissions().hotkeyKey(), HotkeyKey::rightCommand);
   EXPECT_EQ(settings->stringValue("selectedHotkeyKey"), "rightCommand");
   EXPECT_EQ(coreRef->hotkey().key(), HotkeyKey::rightCommand);
   EXPECT_TRUE(inspect.hasText("\xE2\x8C\x98"));
@@ -293,14 +300,14 @@ TEST_F(AppCoreUiTest, TheMenuReadsAndDrivesTheController) {
   EXPECT_EQ(settings->boolValue("refineEnabled"), false);
 
   micAuth->setStatus(platform::AuthorizationStatus::denied);
-  coreRef->refreshPermissions();
+  coreRef->permissions().refreshPermissions();
   EXPECT_TRUE(inspect.hasText("Setup needed"));
   EXPECT_TRUE(inspect.hasText("Microphone access"));
   inspect.press("Open setup guide \xE2\x86\x92");
-  ASSERT_NE(coreRef->onboarding().window(), nullptr);
-  EXPECT_TRUE(coreRef->onboarding().window()->isVisible());
+  ASSERT_NE(onboarding().window(), nullptr);
+  EXPECT_TRUE(onboarding().window()->isVisible());
   inspect.press("About Murmurquill");
-  EXPECT_TRUE(ui::Inspector(*coreRef->onboarding().aboutWindow()).hasText("Version 2.0"));
+  EXPECT_TRUE(ui::Inspector(*onboarding().aboutWindow()).hasText("Version 2.0"));
 }
 
 TEST_F(AppCoreUiTest, TheMenuRecordsADictation) {
@@ -407,7 +414,7 @@ TEST_P(FinishFromAnyPage, ClosingFinishes) {
   coreRef = core;
   openSetup().close();
   EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
-  EXPECT_TRUE(core->hotkeyPermitted());
+  EXPECT_TRUE(core->permissions().hotkeyPermitted());
   EXPECT_TRUE(core->hotkey().isRunning());
   EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
 }

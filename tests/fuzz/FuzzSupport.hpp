@@ -116,10 +116,14 @@ inline std::string mutate(std::string input, const std::vector<std::string> &cor
   return input;
 }
 
+// tests/fuzz/corpus/<name>/ in the source tree.
+inline std::filesystem::path corpusFolder(std::string_view name) {
+  return std::filesystem::path(MQ_SOURCE_DIR) / "tests" / "fuzz" / "corpus" / name;
+}
+
 // Every file of tests/fuzz/corpus/<name>/, in name order. Fails the test when there is none.
 inline std::vector<std::string> loadCorpus(std::string_view name) {
-  const std::filesystem::path folder =
-      std::filesystem::path(MQ_SOURCE_DIR) / "tests" / "fuzz" / "corpus" / name;
+  const std::filesystem::path folder = corpusFolder(name);
   std::vector<std::filesystem::path> files;
   if (std::filesystem::is_directory(folder)) {
     for (const auto &entry : std::filesystem::directory_iterator(folder)) {

@@ -215,7 +215,7 @@ struct TestHub::Impl {
   int rawWake = -1;
   int rawPort = -1;
   std::thread rawThread;
-  std::vector<std::string> rawAnswers; // guarded by `mutex`, as is rawServed
+  RawAnswerMaker rawAnswer; // guarded by `mutex`, as is rawServed
   std::size_t rawServed = 0;
 
   std::mutex stallMutex;
@@ -297,15 +297,16 @@ struct TestHub::Impl {
         }
         request.append(buffer, static_cast<std::size_t>(received));
       }
-      std::string answer;
+      RawAnswerMaker maker;
+      std::size_t index = 0;
+      const Request entry = parseRawRequest(request);
       {
         std::lock_guard lock(mutex);
-        log.push_back(parseRawRequest(request));
-        if (!rawAnswers.empty()) {
-          answer = rawAnswers[std::min(rawServed, rawAnswers.size() - 1)];
-        }
-        ++rawServed;
+        log.push_back(entry);
+        maker = rawAnswer;
+        index = rawServed++;
       }
+      const std::string answer = maker ? maker(entry, index) : std::string();
       for (std::size_t offset = 0; offset < answer.size();) {
         const auto sent =
             ::send(client, answer.data() + offset, answer.size() - offset, MSG_NOSIGNAL);
@@ -350,6 +351,21 @@ struct TestHub::Impl {
       }
     }
     return entry;
+  }
+
+  // Waits one trickle interval; false once the stalls are released (the answer should end).
+  bool trickleWait(std::chrono::milliseconds interval) {
+    std::unique_lock lock(stallMutex);
+    return !stallChanged.wait_for(lock, interval, [this] { return stallsReleased; });
+  }
+
+  // A content provider that sends `body` from `offset` one byte per interval.
+  httplib::ContentProvider trickleProvider(std::shared_ptr<const std::string> body,
+                                           std::chrono::milliseconds interval) {
+    return [this, body, interval](std::size_t offset, std::size_t, httplib::DataSink &sink) {
+      return offset < body->size() && sink.write(body->data() + offset, 1) &&
+             trickleWait(interval);
+    };
   }
 
   void waitForRelease() {
@@ -426,6 +442,12 @@ struct TestHub::Impl {
         serveListing(segments, res, fault && fault->serveHiddenFiles);
         if (fault && fault->listingPadding && res.status == 200) {
           padListing(res, *fault->listingPadding);
+        }
+        if (fault && fault->trickleInterval && res.status == 200) {
+          auto body = std::make_shared<const std::string>(std::move(res.body));
+          res.body.clear();
+          res.set_content_provider(body->size(), "application/json",
+                                   trickleProvider(body, *fault->trickleInterval));
         }
         addExtras();
         return;
@@ -633,6 +655,11 @@ struct TestHub::Impl {
           });
       return;
     }
+    if (fault && fault->trickleInterval && size > 0) {
+      res.set_content_provider(static_cast<std::size_t>(size), "application/octet-stream",
+                               trickleProvider(data, *fault->trickleInterval));
+      return;
+    }
     if (size == 0) {
       // A provider of no bytes is never asked and leaves the answer without a length, so the
       // empty body would only end when the connection does.
@@ -718,6 +745,14 @@ TestHub::Fault TestHub::Fault::ignoringRange(std::string pathPrefix) {
   return fault;
 }
 
+TestHub::Fault TestHub::Fault::trickling(std::chrono::milliseconds interval,
+                                         std::string pathPrefix) {
+  Fault fault;
+  fault.trickleInterval = interval;
+  fault.pathPrefix = std::move(pathPrefix);
+  return fault;
+}
+
 TestHub::Fault TestHub::Fault::times(int count) && {
   usesLeft = count;
   return std::move(*this);
@@ -782,8 +817,18 @@ void TestHub::addRelativeRedirect(std::string fromPrefix, std::string toPrefix, 
 }
 
 void TestHub::setRawAnswers(std::vector<std::string> answers) {
+  if (answers.empty()) {
+    setRawAnswerMaker(nullptr);
+    return;
+  }
+  setRawAnswerMaker([answers = std::move(answers)](const Request &, std::size_t index) {
+    return answers[std::min(index, answers.size() - 1)];
+  });
+}
+
+void TestHub::setRawAnswerMaker(RawAnswerMaker answer) {
   std::lock_guard lock(impl_->mutex);
-  impl_->rawAnswers = std::move(answers);
+  impl_->rawAnswer = std::move(answer);
   impl_->rawServed = 0;
 }
 

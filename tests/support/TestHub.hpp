@@ -1,7 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -83,6 +85,10 @@ public:
     // Normal answer, but "Range" is ignored: 200 with the whole file (sent chunked, without
     // Content-Length).
     bool ignoreRange = false;
+    // Normal answer (a file's bytes or a listing), but its body is sent one byte per interval:
+    // often enough to beat an idle timeout, too slowly for a speed floor. Stops when the hub is
+    // destroyed or releaseStalls() is called.
+    std::optional<std::chrono::milliseconds> trickleInterval;
     // Added to the normal answer (after its own fields).
     std::vector<std::pair<std::string, std::string>> extraHeaders;
     // Listing: the normal answer followed by this many spaces (valid JSON of any size; sent
@@ -97,6 +103,7 @@ public:
     static Fault droppingAfter(std::uint64_t bytes, std::string pathPrefix = {});
     static Fault stallingAfter(std::uint64_t bytes, std::string pathPrefix = {});
     static Fault ignoringRange(std::string pathPrefix = {});
+    static Fault trickling(std::chrono::milliseconds interval, std::string pathPrefix = {});
     // The same fault for the next `count` matching requests only.
     Fault times(int count) &&;
   };
@@ -149,6 +156,10 @@ public:
   // closes the connection: the n-th request gets answers[n] (counted from this call), requests
   // past the end get the last one. Default: nothing (the connection closes at once).
   void setRawAnswers(std::vector<std::string> answers);
+  // The raw listener's answer made per request instead: `answer(request, index)`, index
+  // counted from this call; for answers that depend on the request (its "Range").
+  using RawAnswerMaker = std::function<std::string(const Request &request, std::size_t index)>;
+  void setRawAnswerMaker(RawAnswerMaker answer);
   // Ends every stalled answer now and makes later stall faults close at once.
   void releaseStalls();
   // Blocks until `count` answers in all have begun to stall (or releaseStalls() was called),

@@ -1,7 +1,7 @@
 #include "tools/make-test-model/TestModelWriter.hpp"
 
-#include "platform/ml/runner/models/MelFilterbank.hpp"
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/importer/MelFilterbank.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 
 #include <nlohmann/json.hpp>
 

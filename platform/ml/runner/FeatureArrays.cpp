@@ -1,9 +1,9 @@
 #include "platform/ml/runner/FeatureArrays.hpp"
 
 #include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
 
 #include <array>
 #include <cstring>
@@ -173,6 +173,13 @@ void copyToInt32(const MLMultiArray &array, std::int32_t *destination) {
   const auto *values = static_cast<const std::int32_t *>(array.dataPointer());
   forEachElement(array,
                  [&](std::size_t i, std::ptrdiff_t offset) { destination[i] = values[offset]; });
+}
+
+const float *directFloats(const MLMultiArray &array) {
+  if (array.dataType() == MLMultiArrayDataType::float32 && array.isContiguous()) {
+    return static_cast<const float *>(array.dataPointer());
+  }
+  return nullptr;
 }
 
 const std::uint16_t *directHalfBits(const MLMultiArray &array) {

@@ -2,7 +2,7 @@
 
 #include "platform/ml/MLFeatureProvider.hpp"
 #include "platform/ml/MLMultiArray.hpp"
-#include "platform/ml/runner/models/ModelConfig.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
 
 #include <cstdint>
 #include <string>
@@ -34,6 +34,8 @@ void copyToHalfBits(const MLMultiArray &array, std::uint16_t *destination);
 // Elements of an int32 array.
 void copyToInt32(const MLMultiArray &array, std::int32_t *destination);
 
+// The elements of a contiguous float32 array, or null when a copy is needed.
+const float *directFloats(const MLMultiArray &array);
 // The raw float16 bits of a contiguous float16 array, or null when a copy is needed.
 const std::uint16_t *directHalfBits(const MLMultiArray &array);
 // The elements of a contiguous int32 array, or null when a copy is needed.

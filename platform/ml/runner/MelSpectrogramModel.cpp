@@ -22,10 +22,14 @@ MelSpectrogramModel::prediction(const MLFeatureProvider &input,
   const MLMultiArray &audio = inputArray(name(), input, config().inputs.front(), copy);
   checkOutputBackings(options);
   auto scratch = scratch_.acquire();
-  float *samples = scratch->data();
-  float *work = samples + d.windowSamples;
+  float *converted = scratch->data();
+  float *work = converted + d.windowSamples;
   float *features = work + network_->scratchSize();
-  copyToFloats(audio, samples);
+  const float *samples = directFloats(audio);
+  if (samples == nullptr) {
+    copyToFloats(audio, converted);
+    samples = converted;
+  }
   network_->run(samples, work, features);
   const FeatureSpec &out = config().outputs.front();
   return results(options, {{&out, features}});

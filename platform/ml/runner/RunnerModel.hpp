@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/ml/MLModel.hpp"
-#include "platform/ml/runner/models/ModelConfig.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
 
 #include <filesystem>
 #include <initializer_list>

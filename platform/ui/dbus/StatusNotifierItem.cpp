@@ -1,8 +1,10 @@
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <unistd.h>
 
 #include <systemd/sd-bus.h>
@@ -20,6 +22,11 @@ constexpr const char *kWatcherPath = "/StatusNotifierWatcher";
 
 std::atomic<int> itemCount{0};
 
+// A panel asks about and reports on the few entries of one menu; a call naming more is not from a
+// panel, and each event may run an action on the main thread, so calls are bounded.
+constexpr std::size_t kMaxIdsPerCall = 1024;
+constexpr std::size_t kMaxEventsPerCall = 256;
+
 std::string errorText(int r) { return std::strerror(r < 0 ? -r : r); }
 
 } // namespace
@@ -31,7 +38,8 @@ struct StatusNotifierItem::Impl {
   std::function<void(bool)> onRegistrationChanged;
   std::vector<StatusMenuItem> items; // as last shown to the panel; ids are index + 1
   std::uint32_t revision = 1;
-  bool registered = false;
+  // Unknown until the watcher (or the bus, when there is none) answers the first request.
+  std::optional<bool> registered;
   std::string name;
   sd_bus *bus = nullptr;
   sd_bus_slot *itemSlot = nullptr;
@@ -40,7 +48,7 @@ struct StatusNotifierItem::Impl {
   sd_bus_slot *registerSlot = nullptr;
 
   void setRegistered(bool now) {
-    if (registered == now) {
+    if (registered && *registered == now) {
       return;
     }
     registered = now;
@@ -231,37 +239,51 @@ struct StatusNotifierItem::Impl {
     return r;
   }
 
-  static int getGroupProperties(sd_bus_message *m, void *userdata, sd_bus_error *) {
-    auto *self = static_cast<Impl *>(userdata);
-    std::vector<int> ids;
-    int r = sd_bus_message_enter_container(m, 'a', "i");
-    int id = 0;
-    while (r >= 0 && (r = sd_bus_message_read(m, "i", &id)) > 0) {
-      ids.push_back(id);
+  // The known ids among `ids`, each once, in the order first asked for; all ids when none is.
+  std::vector<int> distinctKnownIds(const std::int32_t *ids, std::size_t count) const {
+    std::vector<bool> seen(items.size() + 1, false);
+    std::vector<int> known;
+    for (std::size_t i = 0; i < count; ++i) {
+      if (knows(ids[i]) && !seen[static_cast<std::size_t>(ids[i])]) {
+        seen[static_cast<std::size_t>(ids[i])] = true;
+        known.push_back(ids[i]);
+      }
     }
+    if (count == 0) {
+      for (std::size_t i = 0; i <= items.size(); ++i) {
+        known.push_back(static_cast<int>(i));
+      }
+    }
+    return known;
+  }
+
+  static int getGroupProperties(sd_bus_message *m, void *userdata, sd_bus_error *error) {
+    auto *self = static_cast<Impl *>(userdata);
+    const void *array = nullptr;
+    std::size_t bytes = 0;
+    int r = sd_bus_message_read_array(m, 'i', &array, &bytes);
     if (r < 0) {
       return r;
     }
-    if (ids.empty()) {
-      for (std::size_t i = 0; i <= self->items.size(); ++i) {
-        ids.push_back(static_cast<int>(i));
-      }
+    const std::size_t count = bytes / sizeof(std::int32_t);
+    if (count > kMaxIdsPerCall) {
+      return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS,
+                               "%zu ids, more than %zu in one call", count, kMaxIdsPerCall);
     }
+    const std::vector<int> ids =
+        self->distinctKnownIds(static_cast<const std::int32_t *>(array), count);
     sd_bus_message *reply = nullptr;
     r = sd_bus_message_new_method_return(m, &reply);
     if (r >= 0) {
       r = sd_bus_message_open_container(reply, 'a', "(ia{sv})");
     }
-    for (int wanted : ids) {
-      if (r < 0 || !self->knows(wanted)) {
-        continue;
-      }
+    for (std::size_t i = 0; r >= 0 && i < ids.size(); ++i) {
       r = sd_bus_message_open_container(reply, 'r', "ia{sv}");
       if (r >= 0) {
-        r = sd_bus_message_append(reply, "i", wanted);
+        r = sd_bus_message_append(reply, "i", ids[i]);
       }
       if (r >= 0) {
-        r = self->appendProperties(reply, wanted);
+        r = self->appendProperties(reply, ids[i]);
       }
       if (r >= 0) {
         r = sd_bus_message_close_container(reply);
@@ -324,20 +346,30 @@ struct StatusNotifierItem::Impl {
     return r;
   }
 
-  static int onEventGroup(sd_bus_message *m, void *userdata, sd_bus_error *) {
+  // Runs each clicked entry's action once however often the group repeats the click: a panel
+  // sends one event per click, and each action may save the settings.
+  static int onEventGroup(sd_bus_message *m, void *userdata, sd_bus_error *error) {
     auto *self = static_cast<Impl *>(userdata);
-    std::vector<std::pair<int, std::string>> events;
+    std::vector<int> clicked;
+    std::size_t count = 0;
     int r = sd_bus_message_enter_container(m, 'a', "(isvu)");
     while (r >= 0) {
       r = sd_bus_message_enter_container(m, 'r', "isvu");
       if (r <= 0) {
         break;
       }
+      if (++count > kMaxEventsPerCall) {
+        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS,
+                                 "more than %zu events in one call", kMaxEventsPerCall);
+      }
       int id = 0;
       const char *kind = nullptr;
       r = sd_bus_message_read(m, "is", &id, &kind);
+      if (r >= 0 && std::strcmp(kind, "clicked") == 0 &&
+          std::find(clicked.begin(), clicked.end(), id) == clicked.end()) {
+        clicked.push_back(id);
+      }
       if (r >= 0) {
-        events.emplace_back(id, kind);
         r = sd_bus_message_skip(m, "vu");
       }
       if (r >= 0) {
@@ -348,8 +380,8 @@ struct StatusNotifierItem::Impl {
       return r;
     }
     r = sd_bus_reply_method_return(m, "ai", 0);
-    for (const auto &[id, kind] : events) {
-      self->event(id, kind.c_str());
+    for (const int id : clicked) {
+      self->event(id, "clicked");
     }
     return r;
   }
@@ -504,10 +536,14 @@ StatusNotifierItem::~StatusNotifierItem() {
   sd_bus_flush_close_unref(x.bus);
 }
 
-bool StatusNotifierItem::isRegistered() const { return impl_->registered; }
+bool StatusNotifierItem::isRegistered() const { return impl_->registered.value_or(false); }
 
 void StatusNotifierItem::setOnRegistrationChanged(std::function<void(bool)> handler) {
   impl_->onRegistrationChanged = std::move(handler);
+  if (impl_->registered && impl_->onRegistrationChanged) {
+    const auto copy = impl_->onRegistrationChanged;
+    copy(*impl_->registered);
+  }
 }
 
 const std::string &StatusNotifierItem::busName() const { return impl_->name; }

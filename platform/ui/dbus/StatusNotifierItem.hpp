@@ -28,8 +28,8 @@ struct StatusMenuItem {
 // protocol on the session bus: the item is exported at /StatusNotifierItem under the name
 // "org.kde.StatusNotifierItem-<pid>-<n>" with a com.canonical.dbusmenu menu at /MenuBar, and
 // registered with the org.kde.StatusNotifierWatcher, which the desktop's panel runs. Without a
-// watcher the item stays unregistered (isRegistered() false) and registers as soon as one
-// appears.
+// watcher the item stays unregistered (isRegistered() false), says so once, and registers as
+// soon as one appears.
 //
 // Main thread only: handle() reads the bus and runs the handlers there; fd() is the
 // connection to wait on (EventPump). The handlers must not destroy the item.
@@ -55,7 +55,9 @@ public:
 
   // The watcher accepted the item.
   bool isRegistered() const;
-  // Called when registration changes (the watcher came or went).
+  // Called with the watcher's first answer (false when there is no watcher, so the
+  // application can show its menu another way) and whenever registration changes after it
+  // (the watcher came or went). A handler set after the first answer is told it at once.
   void setOnRegistrationChanged(std::function<void(bool registered)> handler);
   // The item's bus name.
   const std::string &busName() const;

@@ -1,6 +1,6 @@
 #include "platform/ui/x11/X11Desktop.hpp"
 
-#include "platform/ui/Inspector.hpp"
+#include "platform/ui/EventDispatcher.hpp"
 #include "platform/ui/Renderer.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/x11/Keysyms.hpp"
@@ -72,6 +72,7 @@ struct X11Desktop::Impl {
     bool overrideRedirect = false;
     std::set<std::string> hovered;
     bool pressed = false;
+    bool shaped = false; // its bounding shape is the outline of what it draws
   };
 
   // The connection records protocol errors instead of ending the process: requests about
@@ -90,6 +91,8 @@ struct X11Desktop::Impl {
   std::map<::Window, Window *> byXid;
   Window *applyingServerGeometry = nullptr;
   std::function<void()> onEventsQueued;
+  bool hasShape = false;
+  Atom compositorSelection = 0; // owned by the compositing manager, when one runs
   std::function<void()> onConnectionLost;
   bool lostReported = false;
 
@@ -210,18 +213,7 @@ struct X11Desktop::Impl {
                     reinterpret_cast<const unsigned char *>(title.data()),
                     static_cast<int>(title.size()));
 
-    XSizeHints size{};
-    size.flags = PPosition | USPosition | PSize;
-    size.x = n.geometry.x;
-    size.y = n.geometry.y;
-    size.width = n.geometry.width;
-    size.height = n.geometry.height;
-    if (!(window.styleMask() & kResizable)) {
-      size.flags |= PMinSize | PMaxSize;
-      size.min_width = size.max_width = n.geometry.width;
-      size.min_height = size.max_height = n.geometry.height;
-    }
-    XSetWMNormalHints(display, n.xid, &size);
+    setSizeHints(window, n);
 
     std::vector<Atom> states;
     if (window.level() > kNormalLevel) {
@@ -239,12 +231,38 @@ struct X11Desktop::Impl {
                     static_cast<int>(states.size()));
   }
 
+  // The size and place the window manager is asked to keep. A window that is not resizable
+  // by the user is pinned to its current size, so its hints follow every resize the app
+  // makes; otherwise the window manager would clamp the window to its first size. Static
+  // gravity: positions are the content's own, not the frame's, so a window the app moves or
+  // resizes does not drift by the height of the decorations on every request.
+  void setSizeHints(Window &window, const Native &n) {
+    if (n.overrideRedirect) {
+      return;
+    }
+    XSizeHints size{};
+    size.flags = PPosition | USPosition | PSize | PWinGravity;
+    size.x = n.geometry.x;
+    size.y = n.geometry.y;
+    size.width = n.geometry.width;
+    size.height = n.geometry.height;
+    size.win_gravity = StaticGravity;
+    if (!(window.styleMask() & kResizable)) {
+      size.flags |= PMinSize | PMaxSize;
+      size.min_width = size.max_width = n.geometry.width;
+      size.min_height = size.max_height = n.geometry.height;
+    }
+    XSetWMNormalHints(display, n.xid, &size);
+  }
+
   void place(Window &window, Native &n) {
     const IntRect wanted = toX(window.contentRect());
     if (wanted == n.geometry) {
       return;
     }
     n.geometry = wanted;
+    // Hints first: the window manager checks the request against them.
+    setSizeHints(window, n);
     XMoveResizeWindow(display, n.xid, wanted.x, wanted.y, static_cast<unsigned>(wanted.width),
                       static_cast<unsigned>(wanted.height));
     cairo_xlib_surface_set_size(n.surface, wanted.width, wanted.height);
@@ -274,6 +292,39 @@ struct X11Desktop::Impl {
     cairo_paint(out);
     cairo_destroy(out);
     cairo_surface_flush(n.surface);
+    if (showsThrough(window)) {
+      shapeToContent(n);
+    }
+  }
+
+  // A window with clear parts shows what is behind them only through a compositing manager;
+  // without one the server fills them with black. The window then takes the outline of what
+  // it draws (its pixels at least half opaque) as its shape.
+  bool showsThrough(const Window &window) const {
+    if (window.isOpaque() || !window.backgroundColor() || !hasShape) {
+      return false;
+    }
+    return window.backgroundColor()->resolve(window.appearance()).alpha < 1 &&
+           XGetSelectionOwner(display, compositorSelection) == None;
+  }
+
+  void shapeToContent(Native &n) {
+    const unsigned width = static_cast<unsigned>(n.geometry.width);
+    const unsigned height = static_cast<unsigned>(n.geometry.height);
+    const Pixmap mask = XCreatePixmap(display, n.xid, width, height, 1);
+    cairo_surface_t *bitmap =
+        cairo_xlib_surface_create_for_bitmap(display, mask, ScreenOfDisplay(display, screen),
+                                             static_cast<int>(width), static_cast<int>(height));
+    cairo_t *cr = cairo_create(bitmap);
+    cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(cr, n.buffer, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    cairo_surface_flush(bitmap);
+    cairo_surface_destroy(bitmap);
+    XShapeCombineMask(display, n.xid, ShapeBounding, 0, 0, mask, ShapeSet);
+    XFreePixmap(display, mask);
+    n.shaped = true;
   }
 
   void destroy(Native &n) {
@@ -371,15 +422,15 @@ struct X11Desktop::Impl {
     if (window.contentView() == nullptr) {
       return;
     }
-    Inspector inspector(window);
-    if (named && inspector.key(*named, modifiers)) {
+    EventDispatcher dispatcher(*window.contentView(), &window.desktop());
+    if (named && dispatcher.key(*named, modifiers)) {
       return;
     }
     if (modifiers & (kCommand | kControl)) {
       return;
     }
     if (named && named->kind == Key::Kind::deleteKey) {
-      inspector.deleteBackward();
+      dispatcher.deleteBackward();
       return;
     }
     std::string typed;
@@ -391,11 +442,8 @@ struct X11Desktop::Impl {
       typed.assign(text, static_cast<std::size_t>(length));
     }
     if (!typed.empty()) {
-      try {
-        inspector.type(typed);
-      } catch (const InspectorError &) {
-        // No text editor on show: the key is not for this window.
-      }
+      // Without a text editor on show the key is not for this window.
+      dispatcher.insertText(typed);
     }
   }
 };
@@ -424,6 +472,9 @@ X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
   x.netSupported = x.atom("_NET_SUPPORTED");
   x.netWorkarea = x.atom("_NET_WORKAREA");
   x.motifWmHints = x.atom("_MOTIF_WM_HINTS");
+  x.compositorSelection = x.atom(("_NET_WM_CM_S" + std::to_string(x.screen)).c_str());
+  int shapeEvents = 0, shapeErrors = 0;
+  x.hasShape = XShapeQueryExtension(x.display, &shapeEvents, &shapeErrors);
   int errorBase = 0, major = 0, minor = 0;
   x.hasRandr = XRRQueryExtension(x.display, &x.randrEventBase, &errorBase) &&
                XRRQueryVersion(x.display, &major, &minor) &&
@@ -676,21 +727,24 @@ void X11Desktop::handleEvent(XEvent &event) {
     if (event.xbutton.button == Button1 && n.pressed) {
       n.pressed = false;
       if (window->contentView() != nullptr) {
-        Inspector(*window).click(
-            Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
+        EventDispatcher(*window->contentView(), &window->desktop())
+            .click(
+                Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
       }
     }
     break;
   case MotionNotify:
     if (window->contentView() != nullptr) {
-      Inspector(*window).pointerMoved(
-          Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
-          n.hovered);
+      EventDispatcher(*window->contentView(), &window->desktop())
+          .pointerMoved(
+              Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
+              n.hovered);
     }
     break;
   case LeaveNotify:
     if (window->contentView() != nullptr) {
-      Inspector(*window).pointerMoved(std::nullopt, n.hovered);
+      EventDispatcher(*window->contentView(), &window->desktop())
+          .pointerMoved(std::nullopt, n.hovered);
     }
     break;
   case KeyPress:

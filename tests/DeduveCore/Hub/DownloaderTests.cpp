@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -20,6 +21,7 @@ using platform::UrlError;
 using State = Downloader::DownloadState;
 using Kind = State::Kind;
 using mqtest::TestHub;
+using Fault = TestHub::Fault;
 
 constexpr int64_t kMiB = 1024 * 1024;
 const std::string kRepo = "owner/model";
@@ -72,13 +74,17 @@ protected:
     return hub_.resolveUrl("models", kRepo, "main", name);
   }
 
-  // Downloads with a recorded, instant retry wait.
+  // Downloads with a recorded, instant retry wait. A transfer that retries without end fails
+  // after kRetryGuard waits instead of hanging the test.
   std::vector<State> run(const std::string &url, std::optional<int64_t> expectedSize,
                          int retries = 5, std::function<void(const fs::path &)> verify = {},
                          std::optional<std::string> token = std::nullopt) {
     Downloader::Options options;
     options.retryWait = [this](std::chrono::nanoseconds delay, const std::atomic<bool> &) {
       waits_.push_back(delay);
+      if (waits_.size() > kRetryGuard) {
+        throw std::runtime_error("retried without end");
+      }
     };
     Downloader downloader(destination_, partial_, false, options);
     Downloader::Request request;
@@ -87,6 +93,7 @@ protected:
     request.headers = {{"X-Test", "1"}};
     request.expectedSize = expectedSize;
     request.numRetries = retries;
+    request.speedFloor = speedFloor_;
     request.verifyBeforeMove = std::move(verify);
     auto stream = downloader.download(std::move(request));
     return collect(*stream);
@@ -107,6 +114,8 @@ protected:
   fs::path destination_ = dir_ / "repo" / "nested" / "file.bin";
   fs::path partial_ = dir_ / "file.bin.etag.incomplete";
   std::vector<std::chrono::nanoseconds> waits_;
+  platform::SpeedFloor speedFloor_ = Downloader::kDefaultSpeedFloor;
+  static constexpr size_t kRetryGuard = 20;
 };
 
 TEST_F(DownloaderTest, FreshDownloadLandsAtDestinationAndReplacesAnOldFile) {
@@ -340,6 +349,122 @@ TEST_F(DownloaderTest, A206ThatIsNotTheRangeAskedForStartsTheFileOver) {
   ASSERT_NE(error, nullptr);
   EXPECT_EQ(error->code(), Downloader::DownloadErrorCode::unexpectedError);
   EXPECT_FALSE(fs::exists(destination_));
+}
+
+TEST_F(DownloaderTest, AnAnswerEndingShortKeepsItsBytesForTheNextDownload) {
+  const std::string bytes = patterned(1000);
+  const auto chunked = [](const std::string &body) {
+    char size[16];
+    std::snprintf(size, sizeof size, "%zx", body.size());
+    return "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n" + std::string(size) +
+           "\r\n" + body + "\r\n0\r\n\r\n";
+  };
+  // A complete answer of 600 bytes that never said how long the file is, then the rest.
+  hub_.setRawAnswers({chunked(bytes.substr(0, 600)),
+                      "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 600-999/1000\r\n"
+                      "Content-Length: 400\r\n\r\n" +
+                          bytes.substr(600)});
+  const std::string url = hub_.rawBaseUrl() + "/file.bin";
+  auto states = run(url, 1000);
+  ASSERT_EQ(states.back().kind, Kind::failed);
+  EXPECT_EQ(mqtest::TempDir::read(partial_), bytes.substr(0, 600));
+
+  states = run(url, 1000);
+  ASSERT_EQ(states.back().kind, Kind::completed);
+  EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+  const auto requests = hub_.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].header("Range"), "bytes=600-");
+}
+
+TEST_F(DownloaderTest, AServerThatNeverLetsTheFileGrowEndsTheTransfer) {
+  // Every answer breaks off at 11 MiB, after one written batch; a range request is answered
+  // from the file's start, so the partial file starts over each time and never gets further.
+  const int64_t size = 12 * kMiB;
+  const int64_t breaksAt = 11 * kMiB;
+  const std::string bytes = patterned(static_cast<size_t>(size));
+  const auto url = addFile("large.bin", bytes);
+  hub_.setRawAnswerMaker([&](const TestHub::Request &request, size_t) {
+    if (request.header("Range")) {
+      return "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 0-999/" +
+             std::to_string(size) + "\r\nContent-Length: 1000\r\n\r\n" + bytes.substr(0, 1000);
+    }
+    return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(size) + "\r\n\r\n" +
+           bytes.substr(0, static_cast<size_t>(breaksAt));
+  });
+  struct Case {
+    const char *name;
+    std::string url;
+    size_t requests; // with one retry
+  };
+  const Case cases[] = {
+      {"range ignored", url, 2},
+      // The retry is a range request, a misplaced 206 and a request for the whole file.
+      {"206 from the start of the file", hub_.rawBaseUrl() + "/large.bin", 3},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    hub_.clearFaults();
+    hub_.clearRequests();
+    waits_.clear();
+    fs::remove(partial_);
+    Fault fault = TestHub::Fault::ignoringRange("/cdn/");
+    fault.dropAfterBytes = static_cast<uint64_t>(breaksAt);
+    hub_.addFault(fault);
+
+    const auto states = run(c.url, size, /*retries=*/1);
+    ASSERT_EQ(states.back().kind, Kind::failed);
+    const auto *error = errorOf<platform::UrlError>(states.back());
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->code(), platform::UrlError::Code::networkConnectionLost);
+    EXPECT_EQ(waits_.size(), 1u);
+    size_t requests = 0;
+    for (const auto &request : hub_.requests()) {
+      requests += request.listener != "hub" ? 1 : 0;
+    }
+    EXPECT_EQ(requests, c.requests);
+    EXPECT_FALSE(fs::exists(destination_));
+  }
+}
+
+TEST_F(DownloaderTest, ATrickleBelowTheSpeedFloorIsRetriedLikeABreak) {
+  const std::string bytes = patterned(5000);
+  const auto url = addFile("file.bin", bytes);
+  speedFloor_ = {/*bytesPerSecond=*/500, /*seconds=*/1};
+  struct Case {
+    const char *name;
+    int retries;
+    Kind outcome;
+  };
+  const Case cases[] = {
+      {"a retry left", 1, Kind::completed},
+      {"no retry left", 0, Kind::failed},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    hub_.clearFaults();
+    hub_.clearRequests();
+    waits_.clear();
+    fs::remove(partial_);
+    fs::remove(destination_);
+    // A byte every 20 ms: far too often for the ten-second idle timeout.
+    hub_.addFault(TestHub::Fault::trickling(std::chrono::milliseconds(20)).times(1));
+
+    const auto states = run(url, 5000, c.retries);
+    ASSERT_EQ(states.back().kind, c.outcome);
+    EXPECT_EQ(waits_.size(), static_cast<size_t>(c.retries));
+    const auto requests = gets();
+    ASSERT_EQ(requests.size(), static_cast<size_t>(c.retries) + 1);
+    if (c.outcome == Kind::completed) {
+      EXPECT_EQ(mqtest::TempDir::read(destination_), bytes);
+      // The trickled bytes were kept: the retry resumes after them.
+      EXPECT_EQ(requests[1].header("Range").value_or("").rfind("bytes=", 0), 0u);
+    } else {
+      const auto *error = errorOf<platform::UrlError>(states.back());
+      ASSERT_NE(error, nullptr);
+      EXPECT_EQ(error->code(), platform::UrlError::Code::timedOut);
+    }
+  }
 }
 
 TEST_F(DownloaderTest, RetriesAreLimitedWhenNoBatchGetsWritten) {

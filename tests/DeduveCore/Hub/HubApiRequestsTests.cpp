@@ -185,6 +185,88 @@ TEST_F(HubApiRequestsTest, ListingRejectsUnsafeOrMalformedNames) {
   }
 }
 
+TEST_F(HubApiRequestsTest, ListingShapesAndTheNestingLimit) {
+  const auto nested = [](size_t depth) {
+    return std::string(depth, '[') + std::string(depth, ']');
+  };
+  struct Case {
+    const char *name;
+    std::string body;
+    std::vector<std::string> names; // when it is a listing
+    std::string error;              // part of the decoder's error, when it is not
+  };
+  const Case cases[] = {
+      {"other keys and values around the names",
+       R"({"id":"x","siblings":[{"size":1,"rfilename":"a","lfs":{"k":[1,{"x":null}]}},)"
+       R"({"rfilename":"b"}],"sha":"s","tags":["t"]})",
+       {"a", "b"},
+       ""},
+      {"repeated keys: the last counts",
+       R"({"siblings":[{"rfilename":"x"}],"siblings":[{"rfilename":"a","rfilename":"b"}]})",
+       {"b"},
+       ""},
+      {"nesting at the limit", R"({"siblings":[{"rfilename":"a"}],"x":)" + nested(510) + "}",
+       {"a"},
+       ""},
+      {"nesting past the limit, under a key nobody reads",
+       R"({"siblings":[{"rfilename":"a"}],"x":)" + nested(600) + "}",
+       {},
+       "nested more than 512 levels deep"},
+      {"siblings not an array", R"({"siblings":{"a":{"rfilename":"a"}}})", {}, "must be array"},
+      {"an entry that is not an object", R"({"siblings":[{"rfilename":"a"},"b"]})", {},
+       "cannot use at() with string"},
+      {"a listing that is not an object", R"([{"siblings":[]}])", {}, "cannot use at() with array"},
+      {"syntax error after a shape error", R"({"siblings":[1],)", {}, "parse error"},
+  };
+  const HubApi api = client();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    hub.clearFaults();
+    Fault fault = Fault::answering(200, "/api/");
+    fault.body = c.body;
+    hub.addFault(fault);
+    if (c.error.empty()) {
+      EXPECT_EQ(api.getFilenames(kRepo, "main"), c.names);
+      continue;
+    }
+    try {
+      api.getFilenames(kRepo, "main");
+      ADD_FAILURE() << "accepted";
+    } catch (const nlohmann::json::exception &error) {
+      EXPECT_NE(std::string(error.what()).find(c.error), std::string::npos) << error.what();
+    }
+  }
+}
+
+TEST(HubListingTest, ReadingAListingStopsOnceCancelled) {
+  std::string listing = R"({"siblings":[)";
+  for (int i = 0; i < 20'000; ++i) {
+    listing += (i == 0 ? "" : ",") + std::string(R"({"rfilename":"f)") + std::to_string(i) + "\"}";
+  }
+  listing += "]}";
+  EXPECT_EQ(HubApi::SiblingsResponse::parse(listing).siblings.size(), 20'000u);
+  platform::CancellationToken cancellation;
+  cancellation.cancel();
+  try {
+    HubApi::SiblingsResponse::parse(listing, cancellation);
+    ADD_FAILURE() << "a cancelled reading succeeded";
+  } catch (const UrlError &error) {
+    EXPECT_EQ(error.code(), UrlError::Code::cancelled);
+  }
+}
+
+TEST_F(HubApiRequestsTest, AListingTricklingBelowTheSpeedFloorFails) {
+  // A byte every 20 ms beats the one-minute idle timeout for as long as the server likes.
+  hub.addFault(Fault::trickling(std::chrono::milliseconds(20), "/api/"));
+  HubApi::Settings settings;
+  settings.endpoint = hub.baseUrl();
+  settings.speedFloor = {/*bytesPerSecond=*/500, /*seconds=*/1};
+  const auto [kind, text] =
+      clientError([&] { hubtest::makeHub(settings).getFilenames(kRepo, "main"); });
+  EXPECT_EQ(kind, Kind::downloadError);
+  EXPECT_NE(text.find("too slow"), std::string::npos) << text;
+}
+
 TEST_F(HubApiRequestsTest, StatusTableOfTheListingAndTheHead) {
   // What an answer's status becomes for the listing's GET and for a file's HEAD; no kind is
   // success. The 3xx answers carry no Location, so nothing follows them.

@@ -2,10 +2,14 @@
 
 #include "DeduveCore/Support/DeduveCoreError.hpp"
 #include "tests/support/ErrorText.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -178,6 +182,72 @@ TEST(LoadModelsCoordinatorTest, AFailedRunIsClearedForTheNextCaller) {
   int runs = 0;
   coordinator.run([&] { ++runs; });
   EXPECT_EQ(runs, 1);
+}
+
+// A load that waits at a gate and then, as a real load does, checks the task's cancellation.
+class GatedLoader : public RecordingLoader {
+public:
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool entered = false;
+  bool open = false;
+
+  void load(const std::string &path, bool prewarm) override {
+    {
+      std::unique_lock lock(mutex);
+      entered = true;
+      changed.notify_all();
+      changed.wait(lock, [&] { return open; });
+    }
+    platform::Task::checkCancellation();
+    RecordingLoader::load(path, prewarm);
+  }
+  void waitUntilEntered() {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return entered; });
+  }
+  void release() {
+    std::lock_guard lock(mutex);
+    open = true;
+    changed.notify_all();
+  }
+};
+
+// The shared load is a task of its own: the caller that started it can give up waiting without
+// taking the load down for the other caller.
+TEST(ModelManagerTest, ACancelledCallerLeavesTheSharedLoadToTheOthers) {
+  auto loader = std::make_shared<GatedLoader>();
+  ModelManager manager(loader, ModelDownloader("http://127.0.0.1:9", "owner/models",
+                                               std::nullopt, "main", false));
+  platform::CancellationToken token;
+  std::exception_ptr firstError;
+  std::thread first([&] {
+    const platform::CancellationScope scope(token);
+    try {
+      manager.ensureModelsLoaded();
+    } catch (const platform::CancellationError &) {
+      // Giving up is the cancelled caller's own outcome (unless the load won the race).
+    } catch (...) {
+      firstError = std::current_exception();
+    }
+  });
+  loader->waitUntilEntered();
+  std::exception_ptr secondError;
+  std::thread second([&] {
+    try {
+      manager.ensureModelsLoaded();
+    } catch (...) {
+      secondError = std::current_exception();
+    }
+  });
+  token.cancel();
+  loader->release();
+  first.join();
+  second.join();
+  EXPECT_EQ(firstError, nullptr);
+  EXPECT_EQ(secondError, nullptr);
+  EXPECT_TRUE(manager.isLoaded());
+  EXPECT_EQ(loader->loads, 1);
 }
 
 class CustomManager : public ModelManager {

@@ -147,6 +147,29 @@ TEST(RegexTests, TimeLimitStopsCatastrophicBacktracking) {
   EXPECT_EQ(words.findAll(std::string(20000, 'a') + " b").size(), 2u);
 }
 
+TEST(RegexTests, ALinearSearchFinishesOnAnyLengthAndAFailedOneNamesItsPattern) {
+  // One search backtracks over the whole run of spaces: linear work that grows with the text,
+  // and a saved state per character.
+  Regex::Options options;
+  options.timeLimit = 10;
+  const Regex spaces(R"(\s*[\r\n]+|\s+(?!\S)|\s+)", options);
+  for (const std::size_t length : {std::size_t{300'000}, std::size_t{1'000'000}}) {
+    SCOPED_TRACE(length);
+    const auto ranges = spaces.findAll(std::string(length, ' ') + "x");
+    ASSERT_EQ(ranges.size(), 2u);
+    EXPECT_EQ(ranges[0], (TextRange{0, length - 1}));
+  }
+  // A loop that saves forty groups per character needs more than any search may take.
+  const std::string pattern = "(" + std::string(39, '(') + "\\s" + std::string(40, ')') + "*x";
+  try {
+    Regex(pattern).findAll(std::string(200'000, ' '));
+    FAIL() << "the search finished";
+  } catch (const RegexSearchError &error) {
+    EXPECT_EQ(error.pattern(), pattern);
+    EXPECT_NE(std::string(error.what()).find(pattern), std::string::npos) << error.what();
+  }
+}
+
 TEST(RegexTests, InvalidPatternsAreRefused) {
   for (const char *pattern : {"(", "[a-", "a{2,1}", "\\"}) {
     SCOPED_TRACE(pattern);

@@ -306,6 +306,54 @@ TEST(PreTokenizerTests, DocumentPatternsHaveAMatchTimeLimit) {
   EXPECT_THROW(replace->normalize("Supercalifragilisticexpialidocious!"), TokenizerError);
 }
 
+// A Split pre-tokenizer over a regular expression given as it would be in a document.
+std::unique_ptr<PreTokenizer> splitOver(const std::string &pattern) {
+  return makePreTokenizer(
+      cfg(R"({"type": "Split", "pattern": {"Regex": )" + nlohmann::json(pattern).dump() + "}}"));
+}
+
+TEST(PreTokenizerTests, LongTextOfALinearPatternStaysWithinTheDocumentPatternLimits) {
+  // The common split pattern of recent byte-level vocabularies: on a long run of spaces one
+  // search backtracks over the whole run, which is linear work, however long the run.
+  const auto split = splitOver(
+      R"((?i:'s|'t|'re|'ve|'m|'ll|'d)|[^\r\n\p{L}\p{N}]?\p{L}+|\p{N}{1,3}| ?[^\s\p{L}\p{N}]+[\r\n]*|)"
+      R"(\s*[\r\n]+|\s+(?!\S)|\s+)");
+  struct Case {
+    std::string text;
+    Texts pieces;
+  };
+  const Case cases[] = {
+      {std::string(300'000, ' ') + "x", {std::string(299'999, ' '), " x"}},
+      {std::string(1'000'000, ' '), {std::string(1'000'000, ' ')}},
+      {std::string(200'000, '\n') + "x", {std::string(200'000, '\n'), "x"}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.text.size());
+    EXPECT_EQ(split->preTokenize(c.text), c.pieces);
+  }
+}
+
+TEST(PreTokenizerTests, ASearchTheEngineCannotFinishIsATokenizerErrorNamingThePattern) {
+  // Every repetition of a loop over forty capture groups saves them all for backtracking: far
+  // more memory per character than any search may take.
+  std::string pattern;
+  for (int group = 0; group < 40; ++group)
+    pattern += "(";
+  pattern += "\\s";
+  for (int group = 0; group < 40; ++group)
+    pattern += ")";
+  pattern += "*x";
+  const auto split = splitOver(pattern);
+  try {
+    split->preTokenize(std::string(200'000, ' '));
+    FAIL() << "the search finished";
+  } catch (const TokenizerError &error) {
+    EXPECT_EQ(error.kind(), TokenizerError::Kind::mismatchedConfig);
+    EXPECT_NE(std::string(error.what()).find(pattern), std::string::npos) << error.what();
+    EXPECT_NE(std::string(error.what()).find("could not finish"), std::string::npos);
+  }
+}
+
 TEST(PreTokenizerTests, ByteLevelMatcherAgreesWithTheRegularExpression) {
   // The byte-level pieces come from a matcher written for the one pattern; on random text
   // drawn from every class the pattern tells apart (and the spots where its alternatives

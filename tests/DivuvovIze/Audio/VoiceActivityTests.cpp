@@ -145,8 +145,17 @@ INSTANTIATE_TEST_SUITE_P(
                   {{20.0, 20.5}, {26.0, 27.0}},
                   {},
                   {{0, 424000}, {424000, 640000}}},
-        // Cut at 29.9 s leaves exactly the padding: the remainder is not chunked.
-        ChunkCase{"remainder_within_padding", 30.9, {{29.8, 30.0}}, {}, {{0, 478400}}},
+        // Cut at 29.9 s leaves exactly the padding: the remainder is a chunk of its own.
+        ChunkCase{"remainder_within_padding", 30.9, {{29.8, 30.0}}, {}, {{0, 478400},
+                                                                          {478400, 494400}}},
+        // 490,000 samples with a pause near the end: the last 0.725 s are speech too.
+        ChunkCase{"speech_after_a_late_pause",
+                  30.625,
+                  {{29.8, 30.0}},
+                  {},
+                  {{0, 478400}, {478400, 490000}}},
+        // A clip range shorter than the padding is still transcribed.
+        ChunkCase{"short_clip_range", 40, {}, {2.0, 2.5}, {{32000, 40000}}},
         ChunkCase{"clip_range", 40, {{24.5, 25.5}}, {2.0, 12.0}, {{32000, 192000}}},
         // Clip times past the end of the audio are clamped to it.
         ChunkCase{"clip_beyond_the_signal",

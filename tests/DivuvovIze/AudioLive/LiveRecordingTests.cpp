@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
 #include <numbers>
 
 namespace {
@@ -149,6 +152,77 @@ TEST(LiveRecordingTest, ResumeOnAnotherDeviceBuildsANewEngineAndKeepsTheTake) {
   ASSERT_NEAR(static_cast<double>(samples.size()), 3200.0, 1.0);
   EXPECT_EQ(samples[0], 0.1f);
   EXPECT_NEAR(samples[2400], 0.2f, 1e-3);
+}
+
+// The buffer callback runs on the audio thread, which a stop waits for: control calls from it
+// take effect for the callback at once and must not make that thread wait for itself.
+TEST(LiveRecordingTest, TheBufferCallbackMayStopPauseAndRestartTheRecording) {
+  using Control = std::function<void(AudioProcessor &)>;
+  const std::vector<std::pair<const char *, Control>> controls = {
+      {"stop", [](AudioProcessor &p) { p.stopRecording(); }},
+      {"pause", [](AudioProcessor &p) { p.pauseRecording(); }},
+      {"start", [](AudioProcessor &p) { p.startRecordingLive(kHeadset); }},
+  };
+  for (const auto &[name, control] : controls) {
+    SCOPED_TRACE(name);
+    auto input = threeDevices();
+    input->setTake(kHeadset, {tone(16000, 1.0)});
+    AudioProcessor processor(input);
+    processor.setMinBufferLength(1600);
+    std::mutex mutex;
+    std::condition_variable called;
+    int calls = 0;
+    processor.startRecordingLive(kHeadset, [&](const std::vector<float> &) {
+      {
+        std::lock_guard lock(mutex);
+        ++calls;
+      }
+      called.notify_all();
+      control(processor);
+    });
+    {
+      std::unique_lock lock(mutex);
+      called.wait(lock, [&] { return calls >= 1; });
+    }
+    // A take started here supersedes whatever the callback asked and records as usual.
+    int more = 0;
+    processor.startRecordingLive(kHeadset, [&](const std::vector<float> &) {
+      {
+        std::lock_guard lock(mutex);
+        ++more;
+      }
+      called.notify_all();
+    });
+    {
+      std::unique_lock lock(mutex);
+      called.wait(lock, [&] { return more == 10; });
+    }
+    processor.stopRecording();
+    EXPECT_EQ(processor.audioSamples(), tone(16000, 1.0));
+    EXPECT_FALSE(processor.hasAudioEngine());
+  }
+}
+
+// Pause, resume on a device that cannot be opened, resume on the first device again: the
+// failure is reported and the first device records again.
+TEST(LiveRecordingTest, AResumeOnADeviceThatFailsKeepsTheEarlierDevice) {
+  auto input = threeDevices();
+  input->setTake(kHeadset, {tone(16000, 1.0)});
+  input->failOpening(kMic);
+  AudioProcessor processor(input);
+  processor.setMinBufferLength(1600);
+  input->setDeliveryLimit(2);
+  processor.startRecordingLive(kHeadset);
+  ASSERT_TRUE(input->waitForBuffers(2));
+  processor.pauseRecording();
+  input->setDeliveryLimit(std::nullopt);
+
+  EXPECT_THROW(processor.resumeRecordingLive(kMic), platform::AudioEngineError);
+  EXPECT_TRUE(processor.hasAudioEngine());
+  processor.resumeRecordingLive(kHeadset);
+  ASSERT_TRUE(input->waitForBuffers(4));
+  processor.stopRecording();
+  EXPECT_GE(processor.audioSampleCount(), 6400u);
 }
 
 TEST(LiveRecordingTest, PurgeKeepsTheNewestSamplesAndEveryEnergyEntry) {

@@ -67,6 +67,8 @@ struct Fixture {
   // Called at every wait between passes with the number of the wait; stops the transcriber
   // when it returns false.
   std::function<bool(int)> onWait = [](int) { return false; };
+  // Called after each reported change is recorded.
+  std::function<void(const State &)> onChange;
   int waits = 0;
 
   explicit Fixture(AudioStreamTranscriber::Options options = {},
@@ -86,7 +88,12 @@ struct Fixture {
     }
     transcriber = AudioStreamTranscriber::make(
         transcription, processor, std::move(decoding), std::move(options),
-        [this](const State &before, const State &after) { changes.emplace_back(before, after); });
+        [this](const State &before, const State &after) {
+          changes.emplace_back(before, after);
+          if (onChange) {
+            onChange(after);
+          }
+        });
   }
 
   void addSeconds(double seconds, float level = 0.5f) {
@@ -331,6 +338,35 @@ TEST(StreamTranscriberTest, RecordedBuffersUpdateTheEnergyInTheState) {
   f.transcriber->startStreamTranscription();
   EXPECT_EQ(f.transcriber->state().bufferEnergy, f.processor->relativeEnergy());
   EXPECT_EQ(f.transcriber->state().bufferEnergy.size(), 2u);
+}
+
+// The state callback may call the transcriber back: stopping from it, on the loop's thread or on
+// the audio thread, ends the loop instead of waiting for itself.
+TEST(StreamTranscriberTest, TheStateCallbackMayStopTheTranscriber) {
+  for (const bool fromTheAudioThread : {false, true}) {
+    SCOPED_TRACE(fromTheAudioThread);
+    Fixture f(withoutVAD());
+    f.transcription->answers = {{seg(0, 1, "a")}};
+    f.input->setTake(1, {std::vector<float>(3200, 0.5f)});
+    f.processor->setMinBufferLength(1600);
+    f.onChange = [&](const State &after) {
+      if (after.isRecording &&
+          (fromTheAudioThread ? !after.bufferEnergy.empty() : !after.unconfirmedSegments.empty())) {
+        f.transcriber->stopStreamTranscription();
+      }
+    };
+    f.onWait = [&](int wait) {
+      if (fromTheAudioThread) {
+        f.input->waitForBuffers(1);
+      } else if (wait == 0) {
+        f.addSeconds(2.0);
+      }
+      return wait < 10; // a safety net: the callback is what stops
+    };
+    f.transcriber->startStreamTranscription();
+    EXPECT_FALSE(f.transcriber->state().isRecording);
+    EXPECT_LT(f.waits, 10);
+  }
 }
 
 } // namespace

@@ -113,7 +113,9 @@ public:
     workspace->launch(777);
   }
 
-  void makeCore() { core = AppCore::make(services()); }
+  virtual ~AppCoreTest() = default;
+  // Makes the controller on the members (a test of the whole application makes that instead).
+  virtual void makeCore() { core = AppCore::make(services()); }
 
   // The services of a controller on the members.
   AppCore::Services services() {

@@ -18,8 +18,8 @@ TEST_F(AppCoreTest, FirstLaunchHasDefaultsAndDoesNotStartTheMonitor) {
   settings->remove("onboardingComplete");
   makeCore();
   EXPECT_TRUE(core->refineEnabled());
-  EXPECT_EQ(core->hotkeyKey(), HotkeyKey::rightOption);
-  EXPECT_FALSE(core->hotkeyPermitted());
+  EXPECT_EQ(core->permissions().hotkeyKey(), HotkeyKey::rightOption);
+  EXPECT_FALSE(core->permissions().hotkeyPermitted());
   EXPECT_FALSE(core->hotkey().isRunning());
   EXPECT_EQ(core->modelStatus(), "Loading Whisper model\xE2\x80\xA6");
   EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::authorized);
@@ -28,7 +28,7 @@ TEST_F(AppCoreTest, FirstLaunchHasDefaultsAndDoesNotStartTheMonitor) {
   EXPECT_TRUE(speech->downloads.empty()) << "the load runs after construction returns";
   main->runUntilIdle();
   EXPECT_TRUE(core->isModelReady());
-  core->refreshPermissions();
+  core->permissions().refreshPermissions();
   EXPECT_EQ(log.lines().size(), 2u) << "prewarmed once only";
 }
 
@@ -37,12 +37,12 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
   settings->setString("selectedHotkeyKey", "leftOption");
   makeCore();
   EXPECT_FALSE(core->refineEnabled());
-  EXPECT_EQ(core->hotkeyKey(), HotkeyKey::leftOption);
+  EXPECT_EQ(core->permissions().hotkeyKey(), HotkeyKey::leftOption);
   EXPECT_EQ(core->hotkey().key(), HotkeyKey::leftOption);
   const auto writes = settings->writeCount("selectedHotkeyKey");
-  core->setHotkeyKey(HotkeyKey::leftOption);
+  core->permissions().setHotkeyKey(HotkeyKey::leftOption);
   EXPECT_EQ(settings->writeCount("selectedHotkeyKey"), writes + 1);
-  core->setHotkeyKey(HotkeyKey::rightCommand);
+  core->permissions().setHotkeyKey(HotkeyKey::rightCommand);
   EXPECT_EQ(settings->stringValue("selectedHotkeyKey"), "rightCommand");
   EXPECT_EQ(core->hotkey().key(), HotkeyKey::rightCommand);
   EXPECT_TRUE(core->hotkey().isRunning());
@@ -51,7 +51,23 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
 
   for (const std::string raw : {"optionSpace", "optionZ", "RightCommand", ""}) {
     settings->setString("selectedHotkeyKey", raw);
-    EXPECT_EQ(AppCore::loadSavedHotkeyKey(*settings), HotkeyKey::rightOption) << raw;
+    EXPECT_EQ(PermissionsSettings::loadSavedHotkeyKey(*settings), HotkeyKey::rightOption) << raw;
+  }
+}
+
+// The settings file keeps only the listed keys, so a key missing from the list would be lost at
+// the next start.
+TEST_F(AppCoreTest, EveryKeyTheAppWritesIsOneTheSettingsFileKeeps) {
+  makeCore();
+  core->setHotkeyKey(HotkeyKey::leftOption);
+  core->setRefineEnabled(false);
+  core->setOnboardingComplete(true);
+  core->setResumePage(2);
+  const auto written = settings->writtenKeys();
+  const auto kept = AppCore::settingsKeys();
+  EXPECT_EQ(written.size(), 4u);
+  for (const auto &key : written) {
+    EXPECT_EQ(kept.count(key), 1u) << key;
   }
 }
 
@@ -76,7 +92,7 @@ TEST_F(AppCoreTest, PermissionRequestsAndRefreshes) {
   EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::notDetermined);
   EXPECT_FALSE(core->accessibilityGranted());
   bool done = false;
-  core->requestMicrophoneAccess([&] { done = true; });
+  core->permissions().requestMicrophoneAccess([&] { done = true; });
   EXPECT_FALSE(done) << "the answer comes back on the main executor";
   main->runUntilIdle();
   EXPECT_TRUE(done);
@@ -100,13 +116,14 @@ TEST_F(AppCoreTest, PermissionRequestsAndRefreshes) {
 
 TEST_F(AppCoreTest, ObserversHearOnlyRealChanges) {
   makeCore();
-  std::vector<std::string> changes;
-  core->onChange = [&](std::string_view name) { changes.emplace_back(name); };
+  std::vector<AppChange> changes;
+  core->changes().listener = [&](AppChange change) { changes.push_back(change); };
   core->setRefineEnabled(true);
   core->noteUserWaitingForModel();
   core->noteUserWaitingForModel();
   core->setRefineEnabled(false);
-  EXPECT_EQ(changes, (std::vector<std::string>{"userIsWaitingForModel", "refineEnabled"}));
+  EXPECT_EQ(changes,
+            (std::vector<AppChange>{AppChange::userIsWaitingForModel, AppChange::refineEnabled}));
   EXPECT_EQ(settings->writeCount("refineEnabled"), 2u) << "saved on every assignment";
   main->runUntilIdle();
   changes.clear();
@@ -133,8 +150,8 @@ TEST_F(AppCoreTest, DictationTimelineLogsEachStepAndTypesTheText) {
   EXPECT_EQ(poster->posts().size(), 2u);
   main->advance(150ms);
   EXPECT_EQ(pasteboard->string(), "before");
-  EXPECT_EQ(core->lastInjectedText(), "Hello world.");
-  EXPECT_EQ(core->lastInjectedAppPID(), 4242);
+  EXPECT_EQ(core->refine().lastInjectedText(), "Hello world.");
+  EXPECT_EQ(core->refine().lastInjectedAppPID(), 4242);
   EXPECT_FALSE(core->isRecording());
   EXPECT_FALSE(core->isTranscribing());
   EXPECT_EQ(hud->shown,
@@ -151,7 +168,7 @@ TEST_F(AppCoreTest, TakesUnderATenthOfASecondGiveAnEmptyTextAndKeepTheLastInsert
             (std::vector<std::string>{"[AudioCapture] Recording started",
                                       "[TranscriptionEngine] \xE2\x86\x92 \"\""}));
   EXPECT_EQ(speech->engine->takes, (std::vector<std::size_t>{16000}));
-  EXPECT_EQ(core->lastInjectedText(), "Hello world.");
+  EXPECT_EQ(core->refine().lastInjectedText(), "Hello world.");
   dictate(1600);
   EXPECT_EQ(speech->engine->takes, (std::vector<std::size_t>{16000, 1600}));
 }
@@ -185,7 +202,7 @@ TEST_F(AppCoreTest, RefusedPressesShowTransientMessages) {
 
   release();
   micAuth->setStatus(platform::AuthorizationStatus::authorized);
-  core->refreshPermissions();
+  core->permissions().refreshPermissions();
   poster->setCanPostEvents(false);
   const auto second = log.lines().size();
   press();
@@ -207,7 +224,7 @@ TEST_F(AppCoreTest, APressBeforeTheModelIsReadyAnnouncesReadinessLater) {
   EXPECT_EQ(log.lines().back(), "[TranscriptionEngine] Hotkey pressed before model ready "
                                 "\xE2\x80\x94 Checking for Whisper model\xE2\x80\xA6");
   EXPECT_EQ(hud->mode(), HUDMode::of(HK::notReady));
-  EXPECT_TRUE(core->userIsWaitingForModel());
+  EXPECT_TRUE(core->modelLoad().userIsWaitingForModel());
   main->advance(2500ms);
   EXPECT_EQ(hud->mode(), HUDMode::of(HK::hidden));
   release();
@@ -223,7 +240,7 @@ TEST_F(AppCoreTest, APressBeforeTheModelIsReadyAnnouncesReadinessLater) {
   EXPECT_EQ(hud->mode(), HUDMode::ready("Right Option"));
   main->advance(1ms);
   EXPECT_EQ(hud->mode(), HUDMode::of(HK::hidden));
-  EXPECT_FALSE(core->userIsWaitingForModel());
+  EXPECT_FALSE(core->modelLoad().userIsWaitingForModel());
 }
 
 struct PhaseRow {
@@ -238,9 +255,9 @@ class LoadPhaseTable : public AppCoreTest, public ::testing::WithParamInterface<
 TEST_P(LoadPhaseTable, DownloadStatusTexts) {
   settings->remove("onboardingComplete");
   makeCore();
-  core->apply(
+  core->modelLoad().apply(
       TranscriptionEngine::LoadingPhase::of(TranscriptionEngine::LoadingPhase::Kind::preparing));
-  core->apply(GetParam().phase);
+  core->modelLoad().apply(GetParam().phase);
   EXPECT_EQ(core->modelStatus(), GetParam().status);
   EXPECT_EQ(core->loadProgress(), GetParam().progress);
   EXPECT_EQ(core->loadDetailText(), GetParam().detail);
@@ -282,17 +299,17 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(AppCoreTest, PhasesNeverMoveTheStatusBackwards) {
   settings->remove("onboardingComplete");
   makeCore();
-  core->apply(Phase::of(PK::initializing));
+  core->modelLoad().apply(Phase::of(PK::initializing));
   EXPECT_TRUE(core->modelInitStartedAt());
-  core->apply({PK::downloading, 0.9, 9, 10, 1.0});
+  core->modelLoad().apply({PK::downloading, 0.9, 9, 10, 1.0});
   EXPECT_EQ(core->modelStatus(), "Preparing the speech model");
-  core->apply(Phase::of(PK::ready));
-  core->apply(Phase::of(PK::preparing));
+  core->modelLoad().apply(Phase::of(PK::ready));
+  core->modelLoad().apply(Phase::of(PK::preparing));
   EXPECT_EQ(core->modelStatus(), "Model ready");
   EXPECT_FALSE(core->modelInitStartedAt());
-  EXPECT_EQ(AppCore::etaText(59.9), "59s remaining");
-  EXPECT_EQ(AppCore::etaText(60.0), "1m 0s remaining");
-  EXPECT_EQ(AppCore::etaText(125.7), "2m 5s remaining");
+  EXPECT_EQ(ModelLoadController::etaText(59.9), "59s remaining");
+  EXPECT_EQ(ModelLoadController::etaText(60.0), "1m 0s remaining");
+  EXPECT_EQ(ModelLoadController::etaText(125.7), "2m 5s remaining");
 }
 
 TEST_F(AppCoreTest, AFailedLoadShowsDownloadFailedAndKeepsRefusing) {
@@ -333,7 +350,7 @@ TEST_F(AppCoreTest, OverlappingTranscriptionsInsertInTakeOrder) {
                                       "[TextInjector] Pasted 13 chars",
                                       "[TranscriptionEngine] \xE2\x86\x92 \"take of 32000\"",
                                       "[TextInjector] Pasted 13 chars"}));
-  EXPECT_EQ(core->lastInjectedText(), "take of 32000");
+  EXPECT_EQ(core->refine().lastInjectedText(), "take of 32000");
 }
 
 // What becomes of a transcribed text for each answer of the injector: only a refusal for want
@@ -356,7 +373,7 @@ TEST_P(InjectOutcomeTable, OnlyARefusalShowsThePermissionMessage) {
     return n == 16000 ? "First take." : "Second take.";
   };
   dictate(16000);
-  ASSERT_EQ(core->lastInjectedText(), "First take.");
+  ASSERT_EQ(core->refine().lastInjectedText(), "First take.");
   main->advance(1s);
   press();
   main->runUntilIdle();
@@ -372,7 +389,7 @@ TEST_P(InjectOutcomeTable, OnlyARefusalShowsThePermissionMessage) {
   EXPECT_EQ(linesSince(first), expected);
   EXPECT_EQ(hud->mode(), HUDMode::of(c.hudAfter));
   EXPECT_FALSE(core->isTranscribing());
-  EXPECT_EQ(core->lastInjectedText(), c.remembered ? "Second take." : "First take.");
+  EXPECT_EQ(core->refine().lastInjectedText(), c.remembered ? "Second take." : "First take.");
   main->advance(3500ms);
   EXPECT_EQ(hud->mode(), HUDMode::of(c.hudLater));
   const bool deniedShown = std::find(hud->shown.begin(), hud->shown.end(),
@@ -446,7 +463,7 @@ TEST_F(RefineTest, TheWindowIsTwentyNineSecondsNotThirty) {
   EXPECT_EQ(panel->current, 1u);
   EXPECT_FALSE(panel->loading) << "the rule-based result shows at once";
   EXPECT_EQ(panel->text, "Hello, world");
-  EXPECT_FALSE(core->lastInjectedText());
+  EXPECT_FALSE(core->refine().lastInjectedText());
   chord();
   EXPECT_EQ(panel->current, 1u) << "a second chord does nothing";
 
@@ -454,7 +471,7 @@ TEST_F(RefineTest, TheWindowIsTwentyNineSecondsNotThirty) {
   main->advance(30s);
   chord();
   EXPECT_EQ(panel->current, 1u);
-  EXPECT_EQ(core->lastInjectedText(), "um hello comma world") << "an expired text stays";
+  EXPECT_EQ(core->refine().lastInjectedText(), "um hello comma world") << "an expired text stays";
 }
 
 TEST_F(RefineTest, DisabledRefineKeepsTheText) {

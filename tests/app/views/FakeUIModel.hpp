@@ -36,9 +36,10 @@ public:
   bool hotkeyPermitted = false;
   bool complete = false;
   std::optional<std::int64_t> savedPage;
-  int loginStatus = 0;
-  int registerGives = 1;   // the status a registration leaves
-  int unregisterGives = 0; // the status a withdrawal leaves
+  using LoginStatus = platform::LoginItemStatus;
+  LoginStatus loginStatus = LoginStatus::notRegistered;
+  LoginStatus registerGives = LoginStatus::enabled;         // what a registration leaves
+  LoginStatus unregisterGives = LoginStatus::notRegistered; // what a withdrawal leaves
   std::optional<std::string> version = std::string("2.0");
   std::vector<std::string> calls;
 
@@ -89,7 +90,7 @@ public:
   std::optional<std::int64_t> resumePage() const override { return savedPage; }
   void setResumePage(std::int64_t page) override { savedPage = page; }
   void removeResumePage() override { savedPage.reset(); }
-  int loginItemStatus() const override { return loginStatus; }
+  LoginStatus loginItemStatus() const override { return loginStatus; }
   void registerLoginItem() override {
     calls.push_back("registerLoginItem");
     loginStatus = registerGives;

@@ -4,7 +4,7 @@
 #include "UiTestSupport.hpp"
 
 #include "platform/ui/Inspector.hpp"
-#include "platform/ui/Renderer.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -102,7 +102,7 @@ TEST_F(MenuBarTest, PermissionRowsListOnlyWhatIsMissing) {
 }
 
 TEST_F(MenuBarTest, PickerChangesTheHotkeyAndTheRowsAct) {
-  EXPECT_EQ(inspector().findKind(ui::NodeKind::picker).at(0).node->options,
+  EXPECT_EQ(inspector().findKind(ui::NodeKind::picker).at(0).node->as<ui::PickerContent>().options,
             (std::vector<std::string>{"Right Option", "Right Command", "Left Option"}));
   inspector().choose("Right Command");
   EXPECT_EQ(core.selectedKey.peek(), 1);
@@ -140,8 +140,8 @@ TEST_F(MenuBarTest, LoginItemSequenceFollowsTheServiceStatus) {
   EXPECT_EQ(core.calls, std::vector<std::string>{"registerLoginItem"});
   // Waiting for the user's approval: the checkmark goes off and the registration is withdrawn.
   core.calls.clear();
-  core.loginStatus = 0;
-  core.registerGives = 2;
+  core.loginStatus = platform::LoginItemStatus::notRegistered;
+  core.registerGives = platform::LoginItemStatus::requiresApproval;
   host.reset();
   inspector().press("Open at Login");
   EXPECT_FALSE(view().launchAtLogin());
@@ -150,8 +150,8 @@ TEST_F(MenuBarTest, LoginItemSequenceFollowsTheServiceStatus) {
 
 TEST_F(MenuBarTest, LoginItemSequenceStopsWhenTheStatusKeepsFlipping) {
   // A service that reports the opposite of every request.
-  core.registerGives = 0;
-  core.unregisterGives = 1;
+  core.registerGives = platform::LoginItemStatus::notRegistered;
+  core.unregisterGives = platform::LoginItemStatus::enabled;
   inspector().press("Open at Login");
   EXPECT_EQ(core.calls, (std::vector<std::string>{"registerLoginItem", "unregisterLoginItem",
                                                   "registerLoginItem"}));

@@ -7,7 +7,7 @@
 
 #include "platform/system/Clock.hpp"
 #include "platform/ui/Inspector.hpp"
-#include "platform/ui/Renderer.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -172,9 +172,9 @@ TEST_P(OnboardingHotkeyTextTest, PagesNameTheKey) {
       " in any app to start dictating. Murmurquill transcribes your voice entirely on your Mac "
       "\u2014 audio never leaves your device.");
   ASSERT_TRUE(welcome);
-  ASSERT_EQ(welcome->node->runs.size(), 3u);
-  EXPECT_TRUE(welcome->node->runs[1].bold);
-  EXPECT_EQ(welcome->node->runs[1].text, c.spoken);
+  ASSERT_EQ(welcome->node->as<ui::TextContent>().runs.size(), 3u);
+  EXPECT_TRUE(welcome->node->as<ui::TextContent>().runs[1].bold);
+  EXPECT_EQ(welcome->node->as<ui::TextContent>().runs[1].text, c.spoken);
   inspector().press("Continue");
   EXPECT_TRUE(inspector().hasText(std::string("Murmurquill listens for the ") + c.label +
                                   " key system-wide, even when another app is in the "
@@ -243,7 +243,7 @@ TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {
   EXPECT_TRUE(inspector().hasText("Downloading the speech model \u2014 this happens once."));
   auto bars = inspector().findKind(ui::NodeKind::progress);
   ASSERT_EQ(bars.size(), 1u);
-  EXPECT_EQ(bars[0].node->progressValue, 0.0);
+  EXPECT_EQ(bars[0].node->as<ui::ProgressContent>().value, 0.0);
   core.progress.set(0.456);
   core.detail.set(std::string("file 4 of 10 \u00b7 20s remaining"));
   EXPECT_TRUE(inspector().hasText("45%"));

@@ -4,6 +4,7 @@
 
 #include "platform/system/ManualExecutor.hpp"
 #include "platform/ui/Inspector.hpp"
+#include "tests/support/ui/AnimationLog.hpp"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +28,7 @@ protected:
   ui::HostingView &host() { return *hud.panel()->contentView(); }
   std::size_t dotPulses() {
     std::size_t count = 0;
-    for (const ui::AnimatedChange &change : host().animatedChanges()) {
+    for (const ui::AnimatedChange &change : animations.changes()) {
       if (change.identity.find("#recordingDot") != std::string::npos &&
           change.property == "opacity" && change.from == 1.0 && change.to == 0.45) {
         EXPECT_TRUE(change.animation.repeatsForever);
@@ -39,6 +40,7 @@ protected:
     return count;
   }
 
+  mqtest::AnimationLog animations;
   ui::Desktop desktop;
   RecordingHUD hud{desktop};
 };
@@ -79,7 +81,7 @@ TEST_P(RecordingHUDModeTest, ShowsTheModesIconColourAndText) {
   const auto dot = inspect.findById("recordingDot");
   EXPECT_EQ(dot.has_value(), c.mode == Mode::recording());
   if (dot) {
-    EXPECT_EQ(dot->node->fill, ui::Color::red());
+    EXPECT_EQ(dot->node->as<ui::ShapeContent>().fill, ui::Color::red());
     EXPECT_EQ(dot->frame.size, (ui::Size{14, 14}));
   }
   const auto spinners = inspect.findKind(ui::NodeKind::progress);
@@ -198,11 +200,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RecordingHUDTest, ShowingTheSameModeAgainReplacesWithoutRerendering) {
   hud.show(Mode::recording());
   const std::size_t renders = host().renderCount();
-  const std::size_t animations = host().animatedChanges().size();
+  const std::size_t started = animations.changes().size();
   desktop.setMouseLocation({2000, 500});
   hud.show(Mode::recording());
   EXPECT_EQ(host().renderCount(), renders);
-  EXPECT_EQ(host().animatedChanges().size(), animations);
+  EXPECT_EQ(animations.changes().size(), started);
   EXPECT_EQ(hud.panel()->frame().origin, (ui::Point{2170, 80}));
   EXPECT_EQ(dotPulses(), 1u);
 }
@@ -226,7 +228,7 @@ TEST_F(RecordingHUDTest, HidingOrdersThePanelOutAndFadesThePill) {
   EXPECT_FALSE(panel->isVisible());
   EXPECT_EQ(panel->closeCount(), 0u);
   EXPECT_TRUE(inspector().texts().empty());
-  const ui::AnimatedChange &fade = host().animatedChanges().back();
+  const ui::AnimatedChange &fade = animations.changes().back();
   EXPECT_EQ(fade.property, "opacity");
   EXPECT_EQ(fade.from, 1.0);
   EXPECT_EQ(fade.to, 0.0);

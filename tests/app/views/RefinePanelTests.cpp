@@ -229,9 +229,9 @@ TEST_F(RefinePanelTest, ActionsAfterTheControllerIsGoneStillReportButCloseNothin
   const auto state = controller->currentState();
   const auto buttons = inspector().findKind(ui::NodeKind::button);
   ASSERT_EQ(buttons.size(), 4u); // close symbol, Apply, Copy, Dismiss
-  const auto apply = buttons[1].node->action;
-  const auto copy = buttons[2].node->action;
-  const auto dismiss = buttons[3].node->action;
+  const auto apply = buttons[1].node->as<ui::ButtonContent>().action;
+  const auto copy = buttons[2].node->as<ui::ButtonContent>().action;
+  const auto dismiss = buttons[3].node->as<ui::ButtonContent>().action;
   controller.reset();
   apply();
   EXPECT_EQ(applied, std::vector<std::string>{"Text."});

@@ -3,7 +3,7 @@
 
 #include "UiTestSupport.hpp"
 
-#include "platform/ui/Renderer.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 
 #include <cairo.h>
 #include <gtest/gtest.h>

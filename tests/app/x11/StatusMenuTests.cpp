@@ -4,8 +4,12 @@
 
 #include "platform/system/Clock.hpp"
 #include "platform/ui/Desktop.hpp"
+#include "platform/ui/Window.hpp"
+#include "tests/support/SessionBus.hpp"
 
 #include <gtest/gtest.h>
+
+#include <poll.h>
 
 namespace murmurquill {
 namespace {
@@ -74,6 +78,33 @@ TEST_F(StatusMenuTest, ToggleRowsShowAndFlipTheirState) {
   EXPECT_TRUE(find(items(), "Open at Login").checked);
   find(items(), "Open at Login").action();
   EXPECT_EQ(core.calls, (std::vector<std::string>{"registerLoginItem", "unregisterLoginItem"}));
+}
+
+// A session bus without a status area (no watcher): the menu window opens by itself, so the
+// app is not left running with nothing on screen.
+TEST(StatusAreaFallbackTest, WithoutAWatcherTheMenuWindowOpens) {
+  const auto bus = mqtest::SessionBus::address();
+  if (!bus) {
+    GTEST_SKIP() << "no dbus-daemon: status item tests need a session bus";
+  }
+  ui::Desktop desktop;
+  desktop.setScreens(
+      {ui::Screen{ui::makeRect(0, 0, 1200, 800), ui::makeRect(0, 0, 1200, 770), "main"}});
+  ui::Window menu(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
+  ui::StatusNotifierItem::Options options;
+  options.busAddress = *bus;
+  ui::StatusNotifierItem item(
+      options, [] {}, [] { return std::vector<ui::StatusMenuItem>{}; });
+  DesktopApp::showMenuWindowWithoutStatusArea(item, menu);
+  for (int round = 0; round < 400 && !menu.isVisible(); ++round) {
+    item.handle();
+    pollfd fd{item.fd(), POLLIN, 0};
+    poll(&fd, 1, 25);
+  }
+  EXPECT_TRUE(menu.isVisible());
+  EXPECT_TRUE(menu.isKeyWindow());
+  EXPECT_TRUE(desktop.isActive());
+  EXPECT_EQ(menu.frame().midX(), 600);
 }
 
 } // namespace

@@ -267,6 +267,24 @@ TEST_F(HttpClientTest, IdleTimeoutEndsAStalledTransfer) {
   EXPECT_EQ(failureOf(request), platform::UrlError::Code::timedOut);
 }
 
+TEST_F(HttpClientTest, ASpeedFloorEndsATrickleThatBeatsTheIdleTimeout) {
+  // A byte every 50 ms keeps the one-second idle timer from ever running out.
+  hub.addFault(Fault::trickling(std::chrono::milliseconds(50)));
+  platform::HttpRequest request = get("small.txt");
+  request.timeoutSeconds = 1;
+  request.speedFloor = {/*bytesPerSecond=*/500, /*seconds=*/1};
+  std::size_t received = 0;
+  try {
+    client.stream(request, nullptr, [&](std::string_view chunk) { received += chunk.size(); });
+    ADD_FAILURE() << "a trickle below the floor succeeded";
+  } catch (const platform::UrlError &error) {
+    EXPECT_EQ(error.code(), platform::UrlError::Code::timedOut);
+    EXPECT_NE(std::string(error.what()).find("too slow"), std::string::npos) << error.what();
+  }
+  EXPECT_GT(received, 0u);
+  EXPECT_LT(received, small.size());
+}
+
 TEST_F(HttpClientTest, ChunkHandlerErrorsPropagateUnchanged) {
   EXPECT_THROW(client.stream(get("small.txt"), nullptr,
                              [](std::string_view) { throw std::logic_error("disk full"); }),

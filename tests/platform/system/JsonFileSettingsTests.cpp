@@ -50,7 +50,7 @@ TEST(JsonFileSettingsTest, OtherValuesAreKeptAndAnUnreadableFileIsSetAside) {
     EXPECT_TRUE(settings.contains("count"));
     settings.setBool("refineEnabled", true);
   }
-  EXPECT_NE(mqtest::TempDir::read(file).find("\"count\": 3"), std::string::npos);
+  EXPECT_NE(mqtest::TempDir::read(file).find("\"count\":3"), std::string::npos);
 
   const auto broken = temp.write("broken.json", "{not json");
   JsonFileSettings settings(broken);
@@ -58,6 +58,64 @@ TEST(JsonFileSettingsTest, OtherValuesAreKeptAndAnUnreadableFileIsSetAside) {
   EXPECT_EQ(mqtest::TempDir::read(broken.string() + ".unreadable"), "{not json");
   settings.setBool("refineEnabled", true);
   EXPECT_EQ(JsonFileSettings(broken).boolValue("refineEnabled"), true);
+}
+
+// Files that cost the reader out of proportion are set aside like any other damage, and the
+// store starts empty and saves again.
+TEST(JsonFileSettingsTest, AFileTooDeepOrTooLargeIsSetAside) {
+  struct Case {
+    const char *what;
+    std::string text;
+  };
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const Case cases[] = {
+      {"nested 100,000 deep", "{\"refineEnabled\": true, \"x\": " + deep + "}"},
+      {"nested just past the bound",
+       "{\"x\": " + std::string(16, '[') + std::string(16, ']') + "}"},
+      {"larger than the bound", "{\"refineEnabled\": true, \"x\": \"" +
+                                    std::string(JsonFileSettings::kMaxFileBytes, 'x') + "\"}"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    mqtest::TempDir temp;
+    const auto file = temp.write("settings.json", c.text);
+    {
+      JsonFileSettings settings(file);
+      EXPECT_FALSE(settings.contains("refineEnabled"));
+      settings.setBool("refineEnabled", false);
+    }
+    EXPECT_EQ(mqtest::TempDir::read(file.string() + ".unreadable"), c.text);
+    EXPECT_EQ(mqtest::TempDir::read(file), "{\"refineEnabled\":false}\n");
+  }
+}
+
+TEST(JsonFileSettingsTest, KeepsOnlyTheOwnedKeysWithPlainValuesAndWritesCompactly) {
+  mqtest::TempDir temp;
+  const auto file = temp.write("settings.json", R"({
+    "refineEnabled": true,
+    "selectedHotkeyKey": ["leftOption", {"nested": [1, 2, 3]}],
+    "onboardingResumePage": 2,
+    "stranger": "kept by nobody",
+    "padding": {"a": {"b": {"c": [[[[1]]]]}}}
+  })");
+  {
+    JsonFileSettings settings(file, {"refineEnabled", "selectedHotkeyKey", "onboardingResumePage"});
+    EXPECT_EQ(settings.boolValue("refineEnabled"), true);
+    EXPECT_EQ(settings.intValue("onboardingResumePage"), 2);
+    EXPECT_FALSE(settings.contains("selectedHotkeyKey")) << "a nested value is no setting";
+    EXPECT_FALSE(settings.contains("stranger"));
+    EXPECT_FALSE(settings.contains("padding"));
+    settings.setString("selectedHotkeyKey", "rightOption");
+  }
+  EXPECT_EQ(mqtest::TempDir::read(file),
+            "{\"onboardingResumePage\":2,\"refineEnabled\":true,\"selectedHotkeyKey\":"
+            "\"rightOption\"}\n");
+  EXPECT_FALSE(std::filesystem::exists(file.string() + ".unreadable"));
+
+  // Without a list of keys every top-level key keeps its plain value, and only that.
+  JsonFileSettings any(temp.write("any.json", R"({"stranger": "x", "padding": {"a": 1}})"));
+  EXPECT_TRUE(any.contains("stranger"));
+  EXPECT_FALSE(any.contains("padding"));
 }
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "platform/ui/Desktop.hpp"
-#include "platform/ui/Renderer.hpp"
 #include "platform/ui/Symbols.hpp"
 #include "platform/ui/Window.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 
 #include "tests/support/TempDir.hpp"
 

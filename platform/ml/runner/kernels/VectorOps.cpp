@@ -37,6 +37,8 @@ float fastExp(float x) { return expKernel(x); }
 
 float fastErf(float x) { return erfKernel(x); }
 
+float fastLog10(float x) { return log10Kernel(x); }
+
 float dot(const float *a, const float *b, std::size_t count) {
   constexpr std::size_t kLanes = 16;
   float lanes[kLanes] = {};
@@ -89,6 +91,8 @@ void layerNorm(const float *x, const float *gamma, const float *beta, float epsi
 }
 
 void geluInPlace(float *x, std::size_t count) { MQ_VECTOR_DISPATCH(geluInPlace, x, count); }
+
+void log10InPlace(float *x, std::size_t count) { MQ_VECTOR_DISPATCH(log10InPlace, x, count); }
 
 void addInPlace(float *y, const float *x, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {

@@ -12,6 +12,9 @@ namespace platform::runner {
 float fastExp(float x);
 // erf(x) within 6e-7 absolute.
 float fastErf(float x);
+// log10(x) within a few units in the last place for positive normal x (callers floor their values
+// first); infinity and NaN give themselves.
+float fastLog10(float x);
 
 // Sum of a[i] * b[i], accumulated in several independent lanes so it vectorizes.
 float dot(const float *a, const float *b, std::size_t count);
@@ -33,6 +36,9 @@ void layerNorm(const float *x, const float *gamma, const float *beta, float epsi
 
 // GELU, x * Phi(x) with the error function (within 6e-7 of it), in place.
 void geluInPlace(float *x, std::size_t count);
+
+// x[i] = fastLog10(x[i]).
+void log10InPlace(float *x, std::size_t count);
 
 // y[i] += x[i].
 void addInPlace(float *y, const float *x, std::size_t count);

@@ -20,4 +20,6 @@ void layerNormAvx2(const float *x, const float *gamma, const float *beta, float 
 
 void geluInPlaceAvx2(float *x, std::size_t count) { vectorbodies::geluInPlaceBody(x, count); }
 
+void log10InPlaceAvx2(float *x, std::size_t count) { vectorbodies::log10InPlaceBody(x, count); }
+
 } // namespace platform::runner::simd

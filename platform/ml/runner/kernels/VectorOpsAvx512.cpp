@@ -22,4 +22,6 @@ void layerNormAvx512(const float *x, const float *gamma, const float *beta, floa
 
 void geluInPlaceAvx512(float *x, std::size_t count) { vectorbodies::geluInPlaceBody(x, count); }
 
+void log10InPlaceAvx512(float *x, std::size_t count) { vectorbodies::log10InPlaceBody(x, count); }
+
 } // namespace platform::runner::simd

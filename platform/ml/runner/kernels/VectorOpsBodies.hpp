@@ -91,6 +91,36 @@ float erfKernel(float x) {
   return __builtin_copysignf(y, x);
 }
 
+float log10Kernel(float x) {
+  // x = m * 2^e with m in [sqrt(1/2), sqrt(2)); ln(m) by a degree-8 polynomial in m - 1 (Cephes),
+  // ln 2 in two parts so e * ln 2 adds no rounding of its own. Branch-free so loops vectorize.
+  const auto bits = __builtin_bit_cast(std::int32_t, x);
+  const bool low = (bits & 0x007fffff) < 0x003504f3; // mantissa below sqrt(2) / 2 * 2
+  const float e = static_cast<float>(((bits >> 23) & 0xff) - (low ? 127 : 126));
+  const float m =
+      __builtin_bit_cast(float, (bits & 0x007fffff) | (low ? 0x3f800000 : 0x3f000000)) - 1.0f;
+  const float z = m * m;
+  float p = 7.0376836292e-2f;
+  p = p * m - 1.1514610310e-1f;
+  p = p * m + 1.1676998740e-1f;
+  p = p * m - 1.2420140846e-1f;
+  p = p * m + 1.4249322787e-1f;
+  p = p * m - 1.6668057665e-1f;
+  p = p * m + 2.0000714765e-1f;
+  p = p * m - 2.4999993993e-1f;
+  p = p * m + 3.3333331174e-1f;
+  const float ln = m + (p * m * z - 2.12194440e-4f * e - 0.5f * z) + 0.693359375f * e;
+  const float result = ln * 0.43429448190325182f;
+  // Infinity and NaN are their own results.
+  return x < INFINITY ? result : x;
+}
+
+void log10InPlaceBody(float *x, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    x[i] = log10Kernel(x[i]);
+  }
+}
+
 float expShiftedInPlaceBody(float *x, std::size_t count) {
   if (count == 0) {
     return 0.0f;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/ml/runner/models/ModelConfig.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/ops/LogMel.hpp"
 
 #include <memory>

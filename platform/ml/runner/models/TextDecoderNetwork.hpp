@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/ml/runner/formats/ModelConfig.hpp"
 #include "platform/ml/runner/layers/DecoderLayer.hpp"
-#include "platform/ml/runner/models/ModelConfig.hpp"
 #include "platform/ml/runner/models/WeightStore.hpp"
 
 #include <atomic>

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/layers/LayerWeights.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
 
 #include <cstddef>
 #include <cstdint>

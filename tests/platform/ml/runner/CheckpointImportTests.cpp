@@ -4,8 +4,8 @@
 
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 #include "tests/support/ErrorText.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
@@ -14,9 +14,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -76,6 +79,16 @@ struct Damage {
   const char *message; // expected in the error
 };
 
+// The names in `folder`, sorted.
+std::vector<std::string> entryNames(const fs::path &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(folder)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 class CheckpointDamageTest : public testing::TestWithParam<Damage> {};
 
 TEST_P(CheckpointDamageTest, IsRefusedAndWritesNothing) {
@@ -88,6 +101,7 @@ TEST_P(CheckpointDamageTest, IsRefusedAndWritesNothing) {
   EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
   EXPECT_FALSE(fs::exists(temp / "imported"));
   EXPECT_FALSE(fs::exists(temp / "imported.partial"));
+  EXPECT_EQ(entryNames(temp.path()), std::vector<std::string>{"checkpoint"});
 }
 
 void writeFile(const fs::path &file, const std::string &text) {
@@ -117,7 +131,24 @@ INSTANTIATE_TEST_SUITE_P(
                [](const fs::path &f) {
                  editConfig(f, "config.json", {{"decoder_layers", 4294967296ull}});
                },
-               "\"decoder_layers\" must be a whole number from 1 to 1048576"},
+               "\"decoder_layers\" must be a whole number from 1 to 256"},
+        // The loader's bounds hold before any work: the filterbank of these alone would take
+        // gigabytes, and the loader would refuse the models written from them.
+        Damage{"more mel bins than the loader takes",
+               [](const fs::path &f) {
+                 editConfig(f, "config.json", {{"num_mel_bins", 1024}});
+               },
+               "\"num_mel_bins\" must be a whole number from 1 to 512"},
+        Damage{"a transform longer than the loader takes",
+               [](const fs::path &f) {
+                 editConfig(f, "preprocessor_config.json", {{"n_fft", 16384}});
+               },
+               "\"n_fft\" must be a whole number from 1 to 8192"},
+        Damage{"a transform that does not fit the window",
+               [](const fs::path &f) {
+                 editConfig(f, "preprocessor_config.json", {{"n_fft", 8192}, {"n_samples", 4000}});
+               },
+               "n_fft 8192 and hop_length 160 do not fit n_samples 4000"},
         Damage{"an alignment head beyond the decoder",
                [](const fs::path &f) {
                  editConfig(f, "generation_config.json", {{"alignment_heads", {{2, 0}}}});
@@ -152,6 +183,113 @@ TEST(CheckpointImportIfNeededTest, ReusesAnUpToDateImportAndRedoesAChangedOne) {
   const auto decoder =
       nlohmann::json::parse(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"));
   EXPECT_EQ(decoder["alignment_heads"], nlohmann::json::parse("[[1, 3]]"));
+  // The earlier import was renamed aside and removed; no staging folder is left either.
+  EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
+
+  // A failed import leaves the earlier one as it was.
+  const std::string before = TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json");
+  editConfig(temp / "checkpoint", "config.json", {{"d_model", 128}});
+  EXPECT_THROW(platform::importCheckpoint(temp / "checkpoint", temp / "imported"), MLModelError);
+  EXPECT_EQ(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"), before);
+  EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
 }
+
+TEST(CheckpointImportTest, AnEmptyListOfAlignmentHeadsGivesTheUpperHalfOfTheDecoder) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  editConfig(temp / "checkpoint", "generation_config.json",
+             {{"alignment_heads", nlohmann::json::array()}});
+  platform::importCheckpoint(temp / "checkpoint", temp / "imported");
+  EXPECT_NE(platform::loadMLModel(temp / "imported/TextDecoder.mlmodelc"), nullptr);
+  const auto decoder =
+      nlohmann::json::parse(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"));
+  EXPECT_EQ(decoder["alignment_heads"], nlohmann::json::parse("[[1, 0], [1, 1], [1, 2], [1, 3]]"));
+}
+
+TEST(CheckpointImportTest, RepeatedAlignmentHeadsAreWrittenOnce) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  editConfig(temp / "checkpoint", "generation_config.json",
+             {{"alignment_heads", {{1, 3}, {0, 0}, {1, 3}, {0, 0}, {1, 2}, {1, 3}}}});
+  platform::importCheckpoint(temp / "checkpoint", temp / "imported");
+  const auto decoder =
+      nlohmann::json::parse(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"));
+  EXPECT_EQ(decoder["alignment_heads"], nlohmann::json::parse("[[1, 3], [0, 0], [1, 2]]"));
+}
+
+// Every file, folder and link under `folder` with the files' contents, to show nothing changed.
+std::map<std::string, std::string> snapshot(const fs::path &folder) {
+  std::map<std::string, std::string> entries;
+  for (const auto &entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().lexically_relative(folder).string();
+    if (entry.is_symlink()) {
+      entries[name] = "link to " + fs::read_symlink(entry.path()).string();
+    } else if (entry.is_directory()) {
+      entries[name] = "folder";
+    } else {
+      entries[name] = TempDir::read(entry.path());
+    }
+  }
+  return entries;
+}
+
+// A destination the importer must leave alone, and what its refusal says.
+struct Destination {
+  const char *what;
+  // Lays out what stands around the checkpoint (at "checkpoint") and returns the destination.
+  std::function<fs::path(TempDir &)> arrange;
+  const char *message;
+};
+
+class CheckpointDestinationTest : public testing::TestWithParam<Destination> {};
+
+TEST_P(CheckpointDestinationTest, IsRefusedAndNothingIsDeletedOrWritten) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  const fs::path workingFolder = fs::current_path();
+  const fs::path destination = GetParam().arrange(temp);
+  const auto before = snapshot(temp.path());
+  const std::string error =
+      errorText([&] { platform::importCheckpoint(temp / "checkpoint", destination); });
+  fs::current_path(workingFolder);
+  EXPECT_NE(error.find(GetParam().message), std::string::npos) << error;
+  EXPECT_EQ(snapshot(temp.path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CheckpointDestinationTest,
+    testing::Values(Destination{"a folder of the user's",
+                                [](TempDir &t) {
+                                  t.write("mine/notes.txt", "keep");
+                                  return t / "mine";
+                                },
+                                "exists and is not an earlier import"},
+                    Destination{"a file", [](TempDir &t) { return t.write("notes.txt", "keep"); },
+                                "exists and is not an earlier import"},
+                    Destination{"an empty folder",
+                                [](TempDir &t) {
+                                  fs::create_directories(t / "empty");
+                                  return t / "empty";
+                                },
+                                "exists and is not an earlier import"},
+                    Destination{"the current directory",
+                                [](TempDir &t) {
+                                  t.write("work/notes.txt", "keep");
+                                  fs::current_path(t / "work");
+                                  return fs::path(".");
+                                },
+                                "exists and is not an earlier import"},
+                    Destination{"the checkpoint itself",
+                                [](TempDir &t) { return t / "checkpoint/../checkpoint/"; },
+                                "is the checkpoint folder or lies inside it"},
+                    Destination{"a folder inside the checkpoint",
+                                [](TempDir &t) { return t / "checkpoint/imported"; },
+                                "is the checkpoint folder or lies inside it"},
+                    Destination{"the folder holding the checkpoint",
+                                [](TempDir &t) { return t.path(); },
+                                "holds the checkpoint folder"}),
+    [](const testing::TestParamInfo<Destination> &info) {
+      return "Case" + std::to_string(info.index);
+    });
 
 } // namespace

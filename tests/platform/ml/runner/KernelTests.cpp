@@ -1,10 +1,11 @@
 // The runner's lowest layer: the shared parallel loop, float16 conversions, the huge-page
-// allocator and the BLAS library's kernel choice.
+// allocator, the BLAS library's kernel choice and the real Fourier transform.
 
 #include "platform/ml/runner/kernels/Blas.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/HugePageAllocator.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
+#include "platform/ml/runner/kernels/RealFft.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
 #include "tools/allocation-counter/AllocationCounter.hpp"
@@ -14,8 +15,11 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <cstdint>
 #include <cmath>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <numbers>
 #include <random>
 #include <stdexcept>
 #include <thread>
@@ -97,10 +101,9 @@ TEST(ParallelFor, CoversEveryIndexOnceForAnyRangeGrainAndChunkCount) {
     std::size_t begin, end, grain, chunksPerThread;
   };
   // Chunk counts out of range are clamped to 1 and kMaxChunksPerThread.
-  for (const Case c : {Case{0, 0, 1, 4}, Case{5, 6, 1, 4}, Case{0, 1000, 1, 4},
-                       Case{3, 1003, 7, 4}, Case{0, 100, 1000, 4}, Case{10, 100000, 64, 4},
-                       Case{0, 100000, 1, 16}, Case{0, 100000, 1, 1000}, Case{0, 1000, 1, 0},
-                       Case{0, 37, 1, 16}}) {
+  for (const Case c : {Case{0, 0, 1, 4}, Case{5, 6, 1, 4}, Case{0, 1000, 1, 4}, Case{3, 1003, 7, 4},
+                       Case{0, 100, 1000, 4}, Case{10, 100000, 64, 4}, Case{0, 100000, 1, 16},
+                       Case{0, 100000, 1, 1000}, Case{0, 1000, 1, 0}, Case{0, 37, 1, 16}}) {
     SCOPED_TRACE(std::to_string(c.begin) + ".." + std::to_string(c.end) + " grain " +
                  std::to_string(c.grain) + ", " + std::to_string(c.chunksPerThread) +
                  " chunks a thread");
@@ -244,6 +247,108 @@ TEST(VectorOps, ExpAndErfStayWithinTheirBoundsAndSoftmaxSumsToOne) {
   EXPECT_NEAR(scores[3], e3 / (e1 + e2 + e3), 1e-6);
   EXPECT_EQ(scores[2], 0.0f);
   EXPECT_EQ(scores[4], 0.0f);
+}
+
+TEST(VectorOps, Log10StaysWithinAFewUnitsInTheLastPlaceOnEveryPath) {
+  // Across the mel front end's range (from its 1e-10 floor) and far beyond, every mantissa step.
+  std::vector<float> values;
+  for (float x = 1.0e-30f; x < 1.0e30f; x *= 1.0003f) {
+    values.push_back(x);
+  }
+  values.insert(values.end(),
+                {1.0f, 10.0f, 1.0e-10f, 0.70710677f, 0.70710683f, std::numeric_limits<float>::max(),
+                 std::numeric_limits<float>::min()});
+  std::vector<float> inPlace = values;
+  log10InPlace(inPlace.data(), inPlace.size());
+  double worst = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const double exact = std::log10(static_cast<double>(values[i]));
+    const double ulp = std::max(std::abs(exact), 1e-3) * std::numeric_limits<float>::epsilon();
+    worst = std::max(worst, std::abs(fastLog10(values[i]) - exact) / ulp);
+    // The vector builds may fuse multiply-adds: the same value within a unit.
+    ASSERT_NEAR(inPlace[i], fastLog10(values[i]), ulp) << values[i];
+  }
+  EXPECT_LT(worst, 4.0);
+  EXPECT_EQ(fastLog10(INFINITY), INFINITY);
+  EXPECT_TRUE(std::isnan(fastLog10(NAN)));
+}
+
+// A transform buffer on the alignment the transform asks for, filled with a seeded signal.
+struct FftBuffer {
+  explicit FftBuffer(const RealFft &fft, unsigned seed)
+      : data(static_cast<float *>(::operator new (fft.bufferFloats() * sizeof(float),
+                                                  std::align_val_t{RealFft::kAlignment}))) {
+    std::mt19937 generator(seed);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    std::fill(data, data + fft.bufferFloats(), 0.0f);
+    for (std::size_t n = 0; n < fft.length(); ++n) {
+      data[n] = value(generator);
+    }
+  }
+  ~FftBuffer() { ::operator delete (data, std::align_val_t{RealFft::kAlignment}); }
+  FftBuffer(const FftBuffer &) = delete;
+  FftBuffer &operator=(const FftBuffer &) = delete;
+  float *data;
+};
+
+TEST(RealFft, MatchesTheDirectTransformInDoublePrecisionForEveryLength) {
+  // Powers of two, the speech front end's 400 and 512, odd and prime lengths, and one sample.
+  for (std::size_t length : {1u, 2u, 3u, 7u, 16u, 97u, 400u, 512u, 1000u}) {
+    SCOPED_TRACE(length);
+    const RealFft fft(length);
+    ASSERT_EQ(fft.bufferFloats(), 2 * (length / 2 + 1));
+    FftBuffer buffer(fft, static_cast<unsigned>(length));
+    const std::vector<double> signal(buffer.data, buffer.data + length);
+    fft.forwardInPlace(buffer.data);
+    for (std::size_t k = 0; k <= length / 2; ++k) {
+      double re = 0, im = 0;
+      for (std::size_t n = 0; n < length; ++n) {
+        const double angle = 2 * std::numbers::pi * static_cast<double>((k * n) % length) /
+                             static_cast<double>(length);
+        re += signal[n] * std::cos(angle);
+        im -= signal[n] * std::sin(angle);
+      }
+      // Float rounding grows with the length's logarithm; the signal's sum bounds each value.
+      const double tolerance = 1e-6 * static_cast<double>(length) + 1e-6;
+      ASSERT_NEAR(buffer.data[2 * k], re, tolerance) << "bin " << k;
+      ASSERT_NEAR(buffer.data[2 * k + 1], im, tolerance) << "bin " << k;
+    }
+  }
+  EXPECT_THROW(RealFft(0), std::invalid_argument);
+}
+
+TEST(RealFft, PlansAndTransformsFromManyThreadsAtOnceGiveTheSerialResult) {
+  constexpr std::size_t kLengths[] = {400, 512, 97};
+  std::vector<std::vector<float>> expected;
+  for (std::size_t length : kLengths) {
+    const RealFft fft(length);
+    FftBuffer buffer(fft, 3);
+    fft.forwardInPlace(buffer.data);
+    expected.emplace_back(buffer.data, buffer.data + fft.bufferFloats());
+  }
+  const RealFft shared(kLengths[0]);
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < 20; ++round) {
+        const std::size_t which = static_cast<std::size_t>(t + round) % std::size(kLengths);
+        // Half the threads plan their own transform while the others run the shared one.
+        const RealFft own(kLengths[which]);
+        const RealFft &fft = t % 2 == 0 ? own : shared;
+        const std::size_t index = t % 2 == 0 ? which : 0;
+        FftBuffer buffer(fft, 3);
+        fft.forwardInPlace(buffer.data);
+        if (!std::equal(expected[index].begin(), expected[index].end(), buffer.data)) {
+          ++mismatches;
+        }
+      }
+    });
+  }
+  for (auto &thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(mismatches.load(), 0);
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -131,6 +131,15 @@ void rewriteWeights(const std::filesystem::path &folder, const std::string &drop
     }
   }
   writer.write(path);
+}
+
+// The eight-byte little-endian length that starts a safetensors file.
+std::string safetensorsLength(std::size_t length) {
+  std::string bytes(8, '\0');
+  for (std::size_t i = 0; i < 8; ++i) {
+    bytes[i] = static_cast<char>((length >> (8 * i)) & 0xff);
+  }
+  return bytes;
 }
 
 TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
@@ -266,6 +275,26 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
          writeText(f / "weights.safetensors", file + header);
        },
        "weights.safetensors", "malformed header: nested more than 64 levels deep"},
+      {"more tensors than any model holds",
+       [](const auto &f) {
+         std::string header = "{";
+         for (std::size_t i = 0; i <= SafeTensorsFile::kMaxTensors; ++i) {
+           header += (i == 0 ? "\"t" : ",\"t") + std::to_string(i) +
+                     "\":{\"dtype\":\"F32\",\"shape\":[0],\"data_offsets\":[0,0]}";
+         }
+         header += "}";
+         writeText(f / "weights.safetensors", safetensorsLength(header.size()) + header);
+       },
+       "weights.safetensors", "header lists 16385 tensors, above the bound 16384"},
+      {"description of megabytes",
+       [&](const auto &f) {
+         auto config = ModelConfig::standard(ModelKind::textDecoder, options.dimensions);
+         config.alignmentHeads = {{0, 1}};
+         std::string text = config.toJson();
+         text.insert(1, "\"padding\": \"" + std::string(4 << 20, 'x') + "\",");
+         writeText(f / "model.json", text);
+       },
+       "model.json", "larger than 4194304 bytes"},
       {"element type of the wrong type",
        [](const auto &f) {
          const std::string header =
@@ -295,6 +324,35 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
 } // namespace
 
 namespace {
+
+TEST(ModelFolder, AnEmptyTensorReadsAsNoValues) {
+  mqtest::TempDir dir;
+  for (const auto type :
+       {SafeTensorsFile::ElementType::float16, SafeTensorsFile::ElementType::float32}) {
+    runner::SafeTensorsWriter writer;
+    writer.add("empty", {0, 4}, {}, type);
+    writer.add("one", {1}, {2.5f}, type);
+    writer.write(dir / "weights.safetensors");
+    const SafeTensorsFile file(dir / "weights.safetensors");
+    EXPECT_TRUE(file.readFloats("empty", {0, 4}).empty());
+    EXPECT_EQ(file.readFloats("one", {1}), std::vector<float>{2.5f});
+  }
+}
+
+TEST(ModelFolder, RepeatedAlignmentHeadsAreReadOnce) {
+  mqtest::TempDir dir;
+  TestModelOptions options;
+  auto config = ModelConfig::standard(ModelKind::textDecoder, options.dimensions);
+  config.alignmentHeads = {{1, 3}, {0, 0}, {1, 3}};
+  for (int repeat = 0; repeat < 1000; ++repeat) {
+    config.alignmentHeads.emplace_back(0, 0);
+  }
+  config.alignmentHeads.emplace_back(1, 2);
+  writeText(dir / "model.json", config.toJson());
+  const auto read = ModelConfig::load(dir / "model.json");
+  EXPECT_EQ(read.alignmentHeads,
+            (std::vector<std::pair<std::size_t, std::size_t>>{{1, 3}, {0, 0}, {1, 2}}));
+}
 
 TEST(ModelFolder, RunnerModelsHoldNoState) {
   mqtest::TempDir dir;

@@ -3,8 +3,8 @@
 // Plain-loop implementations of the speech networks, written for clarity rather than speed, that
 // the runner's optimised networks are checked against. They read the same weight files.
 
-#include "platform/ml/runner/models/ModelConfig.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 
 #include <cstdint>
 #include <utility>

@@ -270,10 +270,78 @@ TEST_F(StatusItemTest, WithoutAWatcherTheItemWaitsAndRegistersWhenOneAppears) {
   std::uint32_t revision = 0;
   EXPECT_EQ(layout(revision).size(), 4u);
   EXPECT_FALSE(item->isRegistered());
-  EXPECT_TRUE(log.empty());
+  // The application hears there is no status area, so it can show its menu another way.
+  EXPECT_EQ(log, std::vector<std::string>{"unregistered"});
   startWatcher();
   ASSERT_TRUE(pumpUntil([&] { return item->isRegistered(); }));
   EXPECT_EQ(registeredServices, std::vector<std::string>{item->busName()});
+  EXPECT_EQ(log, (std::vector<std::string>{"unregistered", "registered"}));
+}
+
+// Panels send a few events and ids per call; anything else is bounded, and a repeated click on one
+// entry runs its action once.
+TEST_F(StatusItemTest, ABulkEventGroupRunsEachClickedEntryOnceAndTooManyEventsAreRefused) {
+  startWatcher();
+  makeItem();
+  std::uint32_t revision = 0;
+  ASSERT_EQ(layout(revision).size(), 4u);
+  auto eventGroup = [&](const std::vector<std::pair<int, const char *>> &events) {
+    sd_bus_message *reply =
+        call("/MenuBar", "com.canonical.dbusmenu", "EventGroup", [&](sd_bus_message *m) {
+          sd_bus_message_open_container(m, 'a', "(isvu)");
+          for (const auto &[id, kind] : events) {
+            sd_bus_message_append(m, "(isvu)", id, kind, "i", 0, 0u);
+          }
+          sd_bus_message_close_container(m);
+        });
+    const bool refused = reply == nullptr || sd_bus_message_is_method_error(reply, nullptr);
+    sd_bus_message_unref(reply);
+    return !refused;
+  };
+  std::vector<std::pair<int, const char *>> events;
+  for (int i = 0; i < 80; ++i) { // 240 events, within the bound
+    events.emplace_back(3, "clicked");
+    events.emplace_back(3, "hovered");
+    events.emplace_back(1, "clicked");
+  }
+  EXPECT_TRUE(eventGroup(events));
+  EXPECT_EQ(log, (std::vector<std::string>{"registered", "refine", "open"}));
+
+  log.clear();
+  EXPECT_FALSE(eventGroup(std::vector<std::pair<int, const char *>>(1000, {3, "clicked"})));
+  EXPECT_TRUE(log.empty());
+}
+
+TEST_F(StatusItemTest, GroupPropertiesAnswerEachKnownIdOnceAndRefuseAFlood) {
+  startWatcher();
+  makeItem();
+  auto groupProperties = [&](const std::vector<std::int32_t> &ids, std::vector<int> &answered) {
+    sd_bus_message *reply =
+        call("/MenuBar", "com.canonical.dbusmenu", "GetGroupProperties", [&](sd_bus_message *m) {
+          sd_bus_message_append_array(m, 'i', ids.data(), ids.size() * sizeof(std::int32_t));
+          sd_bus_message_append(m, "as", 0);
+        });
+    const bool refused = reply == nullptr || sd_bus_message_is_method_error(reply, nullptr);
+    if (!refused) {
+      sd_bus_message_enter_container(reply, 'a', "(ia{sv})");
+      while (sd_bus_message_enter_container(reply, 'r', "ia{sv}") > 0) {
+        int id = -1;
+        sd_bus_message_read(reply, "i", &id);
+        answered.push_back(id);
+        sd_bus_message_skip(reply, "a{sv}");
+        sd_bus_message_exit_container(reply);
+      }
+    }
+    sd_bus_message_unref(reply);
+    return !refused;
+  };
+  std::vector<int> answered;
+  EXPECT_TRUE(groupProperties({3, 3, 99, 1, 3, -1, 1}, answered));
+  EXPECT_EQ(answered, (std::vector<int>{3, 1}));
+
+  answered.clear();
+  EXPECT_FALSE(groupProperties(std::vector<std::int32_t>(5000, 3), answered));
+  EXPECT_TRUE(answered.empty());
 }
 
 } // namespace

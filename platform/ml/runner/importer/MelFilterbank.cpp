@@ -1,4 +1,4 @@
-#include "platform/ml/runner/models/MelFilterbank.hpp"
+#include "platform/ml/runner/importer/MelFilterbank.hpp"
 
 #include <algorithm>
 #include <cmath>

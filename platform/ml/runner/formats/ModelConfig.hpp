@@ -42,6 +42,21 @@ struct ModelDimensions {
   std::size_t melFrames() const { return windowSamples / hopLength; }
 };
 
+// The largest value the dimension `field` may take. One table for every reader of dimensions
+// (model folders and imported checkpoints): each bound is several times what the largest
+// published models of this family use, so real files pass while a hostile one cannot make the
+// reader build buffers of gigabytes.
+std::size_t dimensionBound(std::size_t ModelDimensions::*field);
+
+// What keeps `dimensions`, each within its bound, from making a model of `kind`: values that
+// disagree, or a feature too large to allocate; named by the model.json keys. Empty when
+// nothing does.
+std::string dimensionsProblem(ModelKind kind, const ModelDimensions &dimensions);
+
+// Keeps the first of each repeated [layer, head] pair, in order. The decoder averages every listed
+// head at each step, so repeats would only cost time: a list of many repeats, minutes.
+void dropRepeatedHeads(std::vector<std::pair<std::size_t, std::size_t>> &heads);
+
 struct FeatureSpec {
   std::string name;
   std::vector<std::size_t> shape;

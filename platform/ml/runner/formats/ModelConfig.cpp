@@ -1,67 +1,81 @@
-#include "platform/ml/runner/models/ModelConfig.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
 
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/models/BoundedJson.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/BoundedJson.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
+#include "platform/system/FileContents.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
+#include <set>
 #include <stdexcept>
 
 namespace platform::runner {
 namespace {
 
-using Json = nlohmann::ordered_json;
+using Json = nlohmann::json;
+// Written documents keep their keys in the order a reader expects them.
+using OrderedJson = nlohmann::ordered_json;
 using DataType = MLMultiArrayDataType;
 
-// Upper bounds of the dimensions: each several times what the largest published models of this
-// family use, so real files always pass while a malformed or hostile file cannot declare
-// features or buffers of gigabytes.
-constexpr std::size_t kMaxMelCount = 512;
-constexpr std::size_t kMaxWindowSamples = 16000 * 600; // ten minutes at 16 kHz
-constexpr std::size_t kMaxFftLength = 8192; // the front end holds an n_fft x (n_fft + 2) matrix
-constexpr std::size_t kMaxWidth = 8192;
-constexpr std::size_t kMaxLayers = 256;
-constexpr std::size_t kMaxHeads = 256;
-constexpr std::size_t kMaxFfnWidth = 65536;
-constexpr std::size_t kMaxPositions = 65536;
-constexpr std::size_t kMaxVocabulary = std::size_t{1} << 20;
+// model.json is a few KB; even a decoder naming every head of the largest bounds stays far below.
+constexpr std::uintmax_t kMaxDescriptionBytes = 4 * 1024 * 1024;
 // Elements of any one declared feature (a float16 feature of this many is 512 MiB).
 constexpr std::size_t kMaxFeatureElements = std::size_t{1} << 28;
+
+struct DimensionBound {
+  std::size_t ModelDimensions::*field;
+  std::size_t bound;
+};
+
+constexpr DimensionBound kDimensionBounds[] = {
+    {&ModelDimensions::melCount, 512},
+    {&ModelDimensions::windowSamples, 16000 * 600}, // ten minutes at 16 kHz
+    // The front end holds an n_fft x (n_fft + 2) matrix.
+    {&ModelDimensions::fftLength, 8192},
+    {&ModelDimensions::hopLength, 8192},
+    {&ModelDimensions::width, 8192},
+    {&ModelDimensions::encoderLayers, 256},
+    {&ModelDimensions::encoderHeads, 256},
+    {&ModelDimensions::decoderLayers, 256},
+    {&ModelDimensions::decoderHeads, 256},
+    {&ModelDimensions::ffnWidth, 65536},
+    {&ModelDimensions::audioContext, 65536},
+    {&ModelDimensions::textContext, 65536},
+    {&ModelDimensions::cacheLength, 65536},
+    {&ModelDimensions::vocabularySize, std::size_t{1} << 20},
+};
 
 struct DimensionKey {
   const char *key;
   std::size_t ModelDimensions::*field;
-  std::size_t bound;
 };
 
 std::vector<DimensionKey> keysOf(ModelKind kind) {
   using D = ModelDimensions;
   switch (kind) {
   case ModelKind::mel:
-    return {{"n_mels", &D::melCount, kMaxMelCount},
-            {"n_samples", &D::windowSamples, kMaxWindowSamples},
-            {"n_fft", &D::fftLength, kMaxFftLength},
-            {"hop_length", &D::hopLength, kMaxFftLength}};
+    return {{"n_mels", &D::melCount},
+            {"n_samples", &D::windowSamples},
+            {"n_fft", &D::fftLength},
+            {"hop_length", &D::hopLength}};
   case ModelKind::audioEncoder:
-    return {{"n_mels", &D::melCount, kMaxMelCount},
-            {"d_model", &D::width, kMaxWidth},
-            {"encoder_layers", &D::encoderLayers, kMaxLayers},
-            {"encoder_attention_heads", &D::encoderHeads, kMaxHeads},
-            {"ffn_dim", &D::ffnWidth, kMaxFfnWidth},
-            {"max_source_positions", &D::audioContext, kMaxPositions}};
+    return {{"n_mels", &D::melCount},
+            {"d_model", &D::width},
+            {"encoder_layers", &D::encoderLayers},
+            {"encoder_attention_heads", &D::encoderHeads},
+            {"ffn_dim", &D::ffnWidth},
+            {"max_source_positions", &D::audioContext}};
   case ModelKind::textDecoder:
-    return {{"d_model", &D::width, kMaxWidth},
-            {"decoder_layers", &D::decoderLayers, kMaxLayers},
-            {"decoder_attention_heads", &D::decoderHeads, kMaxHeads},
-            {"ffn_dim", &D::ffnWidth, kMaxFfnWidth},
-            {"vocab_size", &D::vocabularySize, kMaxVocabulary},
-            {"max_target_positions", &D::textContext, kMaxPositions},
-            {"max_source_positions", &D::audioContext, kMaxPositions},
-            {"kv_cache_length", &D::cacheLength, kMaxPositions}};
+    return {{"d_model", &D::width},
+            {"decoder_layers", &D::decoderLayers},
+            {"decoder_attention_heads", &D::decoderHeads},
+            {"ffn_dim", &D::ffnWidth},
+            {"vocab_size", &D::vocabularySize},
+            {"max_target_positions", &D::textContext},
+            {"max_source_positions", &D::audioContext},
+            {"kv_cache_length", &D::cacheLength}};
   }
   return {};
 }
@@ -83,8 +97,8 @@ DataType parseType(const std::string &text, bool &ok) {
 
 bool isFloat(DataType type) { return type == DataType::float16 || type == DataType::float32; }
 
-Json featuresToJson(const std::vector<FeatureSpec> &features) {
-  Json list = Json::array();
+OrderedJson featuresToJson(const std::vector<FeatureSpec> &features) {
+  OrderedJson list = OrderedJson::array();
   for (const auto &feature : features) {
     list.push_back({{"name", feature.name},
                     {"shape", feature.shape},
@@ -151,9 +165,10 @@ public:
     const Json document = parse();
     const ModelKind kind = readKind(document);
     const ModelDimensions dimensions = readDimensions(document, kind);
-    checkDimensions(kind, dimensions);
+    if (const std::string problem = dimensionsProblem(kind, dimensions); !problem.empty()) {
+      fail(problem);
+    }
     ModelConfig config = ModelConfig::standard(kind, dimensions);
-    checkFeatureSizes(config);
     config.inputs = readFeatures(document, "inputs", config.inputs, /*isOutput=*/false);
     config.outputs = readFeatures(document, "outputs", config.outputs, /*isOutput=*/true);
     if (kind == ModelKind::textDecoder) {
@@ -168,15 +183,16 @@ private:
   }
 
   Json parse() const {
-    std::ifstream in(where_, std::ios::binary);
-    if (!in) {
+    const FileContents contents = FileContents::read(where_, kMaxDescriptionBytes);
+    if (!contents.opened || contents.failed) {
       throw MLModelError(MLModelError::Code::io, where_ + ": cannot read the model description");
     }
-    std::stringstream text;
-    text << in.rdbuf();
+    if (contents.tooLarge) {
+      fail("larger than " + std::to_string(kMaxDescriptionBytes) + " bytes");
+    }
     Json document;
     try {
-      document = parseBoundedJson(text.str());
+      document = parseBoundedJson(contents.bytes);
     } catch (const Json::exception &error) {
       fail(std::string("malformed JSON: ") + error.what());
     } catch (const std::length_error &error) {
@@ -212,7 +228,8 @@ private:
     }
     const Json &dimensionsJson = document["dimensions"];
     ModelDimensions dimensions;
-    for (const auto &[key, field, bound] : keysOf(kind)) {
+    for (const auto &[key, field] : keysOf(kind)) {
+      const std::size_t bound = dimensionBound(field);
       if (!dimensionsJson.contains(key)) {
         fail(std::string("missing dimension \"") + key + "\"");
       }
@@ -229,51 +246,6 @@ private:
       dimensions.*field = static_cast<std::size_t>(value.get<std::uint64_t>());
     }
     return dimensions;
-  }
-
-  void checkDimensions(ModelKind kind, const ModelDimensions &d) const {
-    switch (kind) {
-    case ModelKind::mel:
-      if (d.hopLength > d.windowSamples || d.fftLength < 2 || d.fftLength / 2 >= d.windowSamples) {
-        fail("n_fft " + std::to_string(d.fftLength) + " and hop_length " +
-             std::to_string(d.hopLength) + " do not fit n_samples " +
-             std::to_string(d.windowSamples));
-      }
-      break;
-    case ModelKind::audioEncoder:
-      if (d.width % d.encoderHeads != 0) {
-        fail("d_model " + std::to_string(d.width) + " is not a multiple of " +
-             "encoder_attention_heads " + std::to_string(d.encoderHeads));
-      }
-      break;
-    case ModelKind::textDecoder:
-      if (d.width % d.decoderHeads != 0) {
-        fail("d_model " + std::to_string(d.width) + " is not a multiple of " +
-             "decoder_attention_heads " + std::to_string(d.decoderHeads));
-      }
-      // A cache slot past the learned positions could never be filled.
-      if (d.cacheLength > d.textContext) {
-        fail("dimension \"kv_cache_length\" is " + std::to_string(d.cacheLength) +
-             ", above the bound " + std::to_string(d.textContext) + " (\"max_target_positions\")");
-      }
-      break;
-    }
-  }
-
-  void checkFeatureSizes(const ModelConfig &config) const {
-    for (const auto *features : {&config.inputs, &config.outputs}) {
-      for (const auto &feature : *features) {
-        std::size_t count = 1;
-        for (auto d : feature.shape) {
-          count *= d; // each factor is bounded above, so this cannot overflow
-        }
-        if (count > kMaxFeatureElements) {
-          fail("feature " + feature.name + " of shape " + formatShape(feature.shape) + " holds " +
-               std::to_string(count) + " elements, above the bound " +
-               std::to_string(kMaxFeatureElements));
-        }
-      }
-    }
   }
 
   FeatureSpec readFeature(const Json &entry, const char *key) const {
@@ -370,6 +342,7 @@ private:
                             static_cast<std::size_t>(pair[1].get<std::uint64_t>()));
       }
     }
+    dropRepeatedHeads(result);
     // Weights averaged over no head would be all zeros, which word timing would take as real.
     const bool reportsWeights =
         std::any_of(config.outputs.begin(), config.outputs.end(),
@@ -386,22 +359,100 @@ private:
 
 } // namespace
 
+void dropRepeatedHeads(std::vector<std::pair<std::size_t, std::size_t>> &heads) {
+  std::set<std::pair<std::size_t, std::size_t>> seen;
+  std::vector<std::pair<std::size_t, std::size_t>> kept;
+  for (const auto &pair : heads) {
+    if (seen.insert(pair).second) {
+      kept.push_back(pair);
+    }
+  }
+  heads = std::move(kept);
+}
+
+std::size_t dimensionBound(std::size_t ModelDimensions::*field) {
+  for (const auto &[bounded, bound] : kDimensionBounds) {
+    if (bounded == field) {
+      return bound;
+    }
+  }
+  return 0;
+}
+
+namespace {
+
+std::string consistencyProblem(ModelKind kind, const ModelDimensions &d) {
+  switch (kind) {
+  case ModelKind::mel:
+    if (d.hopLength > d.windowSamples || d.fftLength < 2 || d.fftLength / 2 >= d.windowSamples) {
+      return "n_fft " + std::to_string(d.fftLength) + " and hop_length " +
+             std::to_string(d.hopLength) + " do not fit n_samples " +
+             std::to_string(d.windowSamples);
+    }
+    break;
+  case ModelKind::audioEncoder:
+    if (d.width % d.encoderHeads != 0) {
+      return "d_model " + std::to_string(d.width) + " is not a multiple of " +
+             "encoder_attention_heads " + std::to_string(d.encoderHeads);
+    }
+    break;
+  case ModelKind::textDecoder:
+    if (d.width % d.decoderHeads != 0) {
+      return "d_model " + std::to_string(d.width) + " is not a multiple of " +
+             "decoder_attention_heads " + std::to_string(d.decoderHeads);
+    }
+    // A cache slot past the learned positions could never be filled.
+    if (d.cacheLength > d.textContext) {
+      return "dimension \"kv_cache_length\" is " + std::to_string(d.cacheLength) +
+             ", above the bound " + std::to_string(d.textContext) + " (\"max_target_positions\")";
+    }
+    break;
+  }
+  return {};
+}
+
+std::string featureSizeProblem(const ModelConfig &config) {
+  for (const auto *features : {&config.inputs, &config.outputs}) {
+    for (const auto &feature : *features) {
+      std::size_t count = 1;
+      for (auto d : feature.shape) {
+        count *= d; // each factor is bounded above, so this cannot overflow
+      }
+      if (count > kMaxFeatureElements) {
+        return "feature " + feature.name + " of shape " + formatShape(feature.shape) + " holds " +
+               std::to_string(count) + " elements, above the bound " +
+               std::to_string(kMaxFeatureElements);
+      }
+    }
+  }
+  return {};
+}
+
+} // namespace
+
+std::string dimensionsProblem(ModelKind kind, const ModelDimensions &dimensions) {
+  if (std::string problem = consistencyProblem(kind, dimensions); !problem.empty()) {
+    return problem;
+  }
+  return featureSizeProblem(ModelConfig::standard(kind, dimensions));
+}
+
 ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {
   return ModelJsonReader(modelJson).read();
 }
 
 std::string ModelConfig::toJson() const {
-  Json document;
+  OrderedJson document;
   document["kind"] = kindName(kind);
-  Json dims = Json::object();
-  for (const auto &[key, field, bound] : keysOf(kind)) {
+  OrderedJson dims = OrderedJson::object();
+  for (const auto &[key, field] : keysOf(kind)) {
     dims[key] = dimensions.*field;
   }
   document["dimensions"] = dims;
   document["inputs"] = featuresToJson(inputs);
   document["outputs"] = featuresToJson(outputs);
   if (kind == ModelKind::textDecoder) {
-    Json heads = Json::array();
+    OrderedJson heads = OrderedJson::array();
     for (const auto &[layer, head] : alignmentHeads) {
       heads.push_back({layer, head});
     }

@@ -1,4 +1,4 @@
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 
 #include "platform/ml/runner/kernels/Half.hpp"
 
@@ -24,7 +24,9 @@ void SafeTensorsWriter::add(const std::string &name, std::vector<std::size_t> sh
   Entry entry{name, std::move(shape), type, {}};
   if (type == SafeTensorsFile::ElementType::float32) {
     entry.bytes.resize(count * 4);
-    std::memcpy(entry.bytes.data(), values.data(), count * 4);
+    if (count != 0) { // an empty vector's data may be null, which memcpy may not be given
+      std::memcpy(entry.bytes.data(), values.data(), count * 4);
+    }
   } else {
     entry.bytes.resize(count * 2);
     for (std::size_t i = 0; i < count; ++i) {

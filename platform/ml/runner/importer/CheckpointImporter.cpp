@@ -1,13 +1,17 @@
 #include "platform/ml/CheckpointImport.hpp"
 
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/models/MelFilterbank.hpp"
-#include "platform/ml/runner/models/ModelConfig.hpp"
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
-#include "platform/ml/runner/models/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/importer/MelFilterbank.hpp"
+#include "platform/ml/runner/formats/ModelConfig.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
+#include "platform/system/BoundedJsonParser.hpp"
+#include "platform/system/FileContents.hpp"
 
 #include <nlohmann/json.hpp>
 
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -15,6 +19,8 @@
 #include <system_error>
 #include <utility>
 #include <vector>
+
+#include <unistd.h>
 
 namespace platform {
 
@@ -31,8 +37,9 @@ namespace {
 // Configuration documents are a few KB; these bounds only stop hostile files.
 constexpr std::uintmax_t kMaxDocumentBytes = 4 * 1024 * 1024;
 constexpr int kMaxDocumentDepth = 32;
-// Far beyond every published shape, well below sizes that would overflow a product.
-constexpr std::size_t kMaxDimension = 1 << 20;
+
+// Names the marker file every import holds, recognising a folder the importer may replace.
+constexpr const char *kStampName = ".checkpoint-import";
 
 const char *const kTokenizerFiles[] = {
     "tokenizer.json",          "tokenizer_config.json", "vocab.json",     "merges.txt",
@@ -51,92 +58,105 @@ nlohmann::json readDocument(const fs::path &file, bool required) {
     }
     return nlohmann::json::object();
   }
-  if (fs::file_size(file, error) > kMaxDocumentBytes) {
-    fail(file, "larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
-  }
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (!in && !in.eof()) {
+  const FileContents contents = FileContents::read(file, kMaxDocumentBytes);
+  if (!contents.opened || contents.failed) {
     throw MLModelError(MLModelError::Code::io, file.string() + ": cannot be read");
   }
+  if (contents.tooLarge) {
+    fail(file, "larger than " + std::to_string(kMaxDocumentBytes) + " bytes");
+  }
+  nlohmann::json document;
   try {
-    nlohmann::json document = nlohmann::json::parse(
-        bytes.str(), [&](int depth, nlohmann::json::parse_event_t, nlohmann::json &) {
-          if (depth > kMaxDocumentDepth) {
-            fail(file, "nested more than " + std::to_string(kMaxDocumentDepth) + " levels deep");
-          }
-          return true;
-        });
-    if (!document.is_object()) {
-      fail(file, "is not a JSON object");
-    }
-    return document;
+    document = parseJsonWithinLimits(contents.bytes, JsonLimits{.maxDepth = kMaxDocumentDepth});
+  } catch (const JsonLimitError &limitError) {
+    fail(file, limitError.what());
   } catch (const nlohmann::json::exception &jsonError) {
     fail(file, std::string("is not valid JSON (") + jsonError.what() + ")");
   }
+  if (!document.is_object()) {
+    fail(file, "is not a JSON object");
+  }
+  return document;
 }
 
-std::optional<std::size_t> readSize(const nlohmann::json &document, const fs::path &file,
-                                    const char *key) {
-  const auto found = document.find(key);
-  if (found == document.end() || found->is_null()) {
-    return std::nullopt;
-  }
-  if (!found->is_number_unsigned() || found->get<std::uint64_t>() == 0 ||
-      found->get<std::uint64_t>() > kMaxDimension) {
-    fail(file, std::string("\"") + key + "\" must be a whole number from 1 to " +
-                   std::to_string(kMaxDimension));
-  }
-  return found->get<std::size_t>();
-}
+// The dimension keys of one configuration document, each checked against the loader's bound of
+// the dimension it sets, so nothing is built from a size the loader would refuse.
+class DimensionReader {
+public:
+  DimensionReader(const fs::path &file, bool required)
+      : file_(file), document_(readDocument(file, required)) {}
 
-std::size_t requireSize(const nlohmann::json &document, const fs::path &file, const char *key) {
-  if (auto value = readSize(document, file, key)) {
-    return *value;
+  std::optional<std::size_t> read(const char *key, std::size_t ModelDimensions::*field) const {
+    const auto found = document_.find(key);
+    if (found == document_.end() || found->is_null()) {
+      return std::nullopt;
+    }
+    const std::size_t bound = runner::dimensionBound(field);
+    if (!found->is_number_unsigned() || found->get<std::uint64_t>() == 0 ||
+        found->get<std::uint64_t>() > bound) {
+      fail(file_, std::string("\"") + key + "\" must be a whole number from 1 to " +
+                      std::to_string(bound));
+    }
+    return found->get<std::size_t>();
   }
-  fail(file, std::string("\"") + key + "\" is missing");
+  // Leaves the dimension at its default when the key is absent.
+  void readInto(ModelDimensions &d, const char *key, std::size_t ModelDimensions::*field) const {
+    d.*field = read(key, field).value_or(d.*field);
+  }
+  void require(ModelDimensions &d, const char *key, std::size_t ModelDimensions::*field) const {
+    const auto value = read(key, field);
+    if (!value) {
+      fail(file_, std::string("\"") + key + "\" is missing");
+    }
+    d.*field = *value;
+  }
+  const fs::path &file() const { return file_; }
+
+private:
+  fs::path file_;
+  nlohmann::json document_;
+};
+
+// A key that repeats a dimension read before must agree with it.
+void checkAgreement(const DimensionReader &reader, const char *key,
+                    std::size_t ModelDimensions::*field, const ModelDimensions &d,
+                    const char *firstKey, const char *suffix) {
+  if (const auto value = reader.read(key, field); value && *value != d.*field) {
+    fail(reader.file(), std::string("\"") + key + "\" " + std::to_string(*value) +
+                            " differs from \"" + firstKey + "\" " + std::to_string(d.*field) +
+                            suffix);
+  }
 }
 
 ModelDimensions readDimensions(const fs::path &source) {
-  const fs::path configFile = source / "config.json";
-  const fs::path preprocessorFile = source / "preprocessor_config.json";
-  const nlohmann::json config = readDocument(configFile, /*required=*/true);
-  const nlohmann::json preprocessor = readDocument(preprocessorFile, /*required=*/false);
-
+  using D = ModelDimensions;
+  const DimensionReader config(source / "config.json", /*required=*/true);
+  const DimensionReader preprocessor(source / "preprocessor_config.json", /*required=*/false);
   ModelDimensions d;
-  d.width = requireSize(config, configFile, "d_model");
-  d.encoderLayers = requireSize(config, configFile, "encoder_layers");
-  d.encoderHeads = requireSize(config, configFile, "encoder_attention_heads");
-  d.decoderLayers = requireSize(config, configFile, "decoder_layers");
-  d.decoderHeads = requireSize(config, configFile, "decoder_attention_heads");
-  d.ffnWidth = requireSize(config, configFile, "encoder_ffn_dim");
-  if (const auto decoderFfn = readSize(config, configFile, "decoder_ffn_dim");
-      decoderFfn && *decoderFfn != d.ffnWidth) {
-    fail(configFile, "\"decoder_ffn_dim\" " + std::to_string(*decoderFfn) +
-                         " differs from \"encoder_ffn_dim\" " + std::to_string(d.ffnWidth) +
-                         ", which the runner cannot load");
-  }
-  d.vocabularySize = requireSize(config, configFile, "vocab_size");
-  d.melCount = readSize(config, configFile, "num_mel_bins").value_or(d.melCount);
-  d.audioContext = readSize(config, configFile, "max_source_positions").value_or(d.audioContext);
-  d.textContext = readSize(config, configFile, "max_target_positions").value_or(d.textContext);
+  config.require(d, "d_model", &D::width);
+  config.require(d, "encoder_layers", &D::encoderLayers);
+  config.require(d, "encoder_attention_heads", &D::encoderHeads);
+  config.require(d, "decoder_layers", &D::decoderLayers);
+  config.require(d, "decoder_attention_heads", &D::decoderHeads);
+  config.require(d, "encoder_ffn_dim", &D::ffnWidth);
+  checkAgreement(config, "decoder_ffn_dim", &D::ffnWidth, d, "encoder_ffn_dim",
+                 ", which the runner cannot load");
+  config.require(d, "vocab_size", &D::vocabularySize);
+  config.readInto(d, "num_mel_bins", &D::melCount);
+  config.readInto(d, "max_source_positions", &D::audioContext);
+  config.readInto(d, "max_target_positions", &D::textContext);
   d.cacheLength = std::min(d.cacheLength, d.textContext);
-  if (const auto featureSize = readSize(preprocessor, preprocessorFile, "feature_size");
-      featureSize && *featureSize != d.melCount) {
-    fail(preprocessorFile, "\"feature_size\" " + std::to_string(*featureSize) +
-                               " differs from \"num_mel_bins\" " + std::to_string(d.melCount) +
-                               " in config.json");
-  }
-  d.fftLength = readSize(preprocessor, preprocessorFile, "n_fft").value_or(d.fftLength);
-  d.hopLength = readSize(preprocessor, preprocessorFile, "hop_length").value_or(d.hopLength);
-  d.windowSamples = readSize(preprocessor, preprocessorFile, "n_samples").value_or(d.windowSamples);
-  if (d.width % d.encoderHeads != 0 || d.width % d.decoderHeads != 0) {
-    fail(configFile,
-         "\"d_model\" " + std::to_string(d.width) + " is not a multiple of the attention heads");
+  checkAgreement(preprocessor, "feature_size", &D::melCount, d, "num_mel_bins", " in config.json");
+  preprocessor.readInto(d, "n_fft", &D::fftLength);
+  preprocessor.readInto(d, "hop_length", &D::hopLength);
+  preprocessor.readInto(d, "n_samples", &D::windowSamples);
+  for (const ModelKind kind : {ModelKind::mel, ModelKind::audioEncoder, ModelKind::textDecoder}) {
+    if (const std::string problem = runner::dimensionsProblem(kind, d); !problem.empty()) {
+      fail(config.file(), problem);
+    }
   }
   if (d.melFrames() != 2 * d.audioContext) {
-    fail(configFile,
+    fail(config.file(),
          "a window of " + std::to_string(d.windowSamples) + " samples gives " +
              std::to_string(d.melFrames()) + " mel frames, but \"max_source_positions\" " +
              std::to_string(d.audioContext) + " needs " + std::to_string(2 * d.audioContext));
@@ -150,7 +170,8 @@ std::vector<std::pair<std::size_t, std::size_t>> readAlignmentHeads(const fs::pa
   const nlohmann::json generation = readDocument(file, /*required=*/false);
   std::vector<std::pair<std::size_t, std::size_t>> heads;
   const auto found = generation.find("alignment_heads");
-  if (found == generation.end() || found->is_null()) {
+  // The loader refuses a decoder that reports alignment weights over no head.
+  if (found == generation.end() || found->is_null() || (found->is_array() && found->empty())) {
     // Without published heads the upper half of the decoder aligns best.
     for (std::size_t layer = d.decoderLayers / 2; layer < d.decoderLayers; ++layer) {
       for (std::size_t head = 0; head < d.decoderHeads; ++head) {
@@ -172,6 +193,7 @@ std::vector<std::pair<std::size_t, std::size_t>> readAlignmentHeads(const fs::pa
     }
     heads.emplace_back(pair[0].get<std::size_t>(), pair[1].get<std::size_t>());
   }
+  runner::dropRepeatedHeads(heads);
   return heads;
 }
 
@@ -287,7 +309,94 @@ std::string sourceStamp(const fs::path &source) {
   return stamp;
 }
 
-constexpr const char *kStampName = ".checkpoint-import";
+// The marker that makes `folder` an import this importer may later replace.
+void writeStamp(const fs::path &folder, const fs::path &source) {
+  std::ofstream out(folder / kStampName, std::ios::binary | std::ios::trunc);
+  out << sourceStamp(source);
+  if (!out.flush()) {
+    throw MLModelError(MLModelError::Code::io,
+                       (folder / kStampName).string() + ": cannot be written");
+  }
+}
+
+// `path` absolute, without "." and ".." parts or a trailing separator, so its name and parent are
+// those of the folder meant ("." names the current directory, not a folder called ".").
+fs::path plainPath(const fs::path &path) {
+  fs::path plain = fs::absolute(path).lexically_normal();
+  return plain.has_filename() ? plain : plain.parent_path();
+}
+
+// True when `inner` is `outer` or lies inside it.
+bool isWithin(const fs::path &inner, const fs::path &outer) {
+  const fs::path relative = inner.lexically_relative(outer);
+  return !relative.empty() && *relative.begin() != "..";
+}
+
+// Refuses a destination where the import would delete or replace what it did not write: the
+// checkpoint itself, a folder holding it, and anything but an earlier import, which holds the
+// marker file. Symbolic links are not followed: one is not an earlier import.
+void checkDestination(const fs::path &source, const fs::path &destination) {
+  const fs::path from = fs::weakly_canonical(source);
+  const fs::path to = fs::weakly_canonical(destination);
+  if (isWithin(to, from)) {
+    throw MLModelError(MLModelError::Code::io,
+                       destination.string() + ": is the checkpoint folder or lies inside it");
+  }
+  if (isWithin(from, to)) {
+    throw MLModelError(MLModelError::Code::io,
+                       destination.string() + ": holds the checkpoint folder " + source.string());
+  }
+  const fs::file_status status = fs::symlink_status(destination);
+  if (fs::exists(status) && !(fs::is_directory(status) &&
+                              fs::is_regular_file(fs::symlink_status(destination / kStampName)))) {
+    throw MLModelError(MLModelError::Code::io,
+                       destination.string() +
+                           ": exists and is not an earlier import (it holds no " + kStampName +
+                           "), so it is left as it is");
+  }
+}
+
+// A new, empty folder beside `destination` whose name starts with the destination's and `infix`;
+// only the importer makes such a folder, so only the importer ever removes it.
+fs::path makeFolderBeside(const fs::path &destination, const char *infix) {
+  std::string pattern = destination.string() + infix + "XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    throw fs::filesystem_error("cannot make a folder", fs::path(pattern),
+                               std::error_code(errno, std::generic_category()));
+  }
+  using fs::perms;
+  fs::permissions(pattern, perms::owner_all | perms::group_read | perms::group_exec |
+                               perms::others_read | perms::others_exec);
+  return pattern;
+}
+
+// Renames the finished `staging` folder to `destination`. An earlier import there is first
+// renamed aside and removed only once the new one is in place.
+void moveIntoPlace(const fs::path &source, const fs::path &staging, const fs::path &destination) {
+  checkDestination(source, destination); // again: the folder may have appeared meanwhile
+  if (!fs::exists(fs::symlink_status(destination))) {
+    fs::rename(staging, destination);
+    return;
+  }
+  const fs::path aside = makeFolderBeside(destination, ".replaced-");
+  fs::rename(destination, aside); // over the empty folder just made
+  std::error_code error;
+  try {
+    fs::rename(staging, destination);
+  } catch (...) {
+    fs::rename(aside, destination, error);
+    throw;
+  }
+  fs::remove_all(aside, error);
+}
+
+// Removes a staging folder this import made, if it is still there.
+void removeStaging(const fs::path &staging) {
+  std::error_code error;
+  if (!staging.empty()) {
+    fs::remove_all(staging, error);
+  }
+}
 
 } // namespace
 
@@ -298,6 +407,8 @@ bool isCheckpointFolder(const fs::path &folder) {
 }
 
 void importCheckpoint(const fs::path &source, const fs::path &destination) {
+  const fs::path target = plainPath(destination);
+  checkDestination(source, target);
   const ModelDimensions d = readDimensions(source);
   const auto alignmentHeads = readAlignmentHeads(source, d);
   const SafeTensorsFile checkpoint(source / "model.safetensors");
@@ -310,12 +421,11 @@ void importCheckpoint(const fs::path &source, const fs::path &destination) {
 
   // Written beside the destination first and moved into place whole, so a failed import never
   // leaves a folder that looks loadable.
-  const fs::path staging =
-      destination.parent_path() / (destination.filename().string() + ".partial");
   std::error_code error;
-  fs::remove_all(staging, error);
+  fs::path staging;
   try {
-    fs::create_directories(staging);
+    fs::create_directories(target.parent_path());
+    staging = makeFolderBeside(target, ".partial-");
     writeModel(staging, "MelSpectrogram", ModelConfig::standard(ModelKind::mel, d), melWeights);
     writeModel(staging, "AudioEncoder", ModelConfig::standard(ModelKind::audioEncoder, d),
                encoderWeights);
@@ -327,16 +437,15 @@ void importCheckpoint(const fs::path &source, const fs::path &destination) {
         fs::copy_file(source / name, staging / name, fs::copy_options::overwrite_existing);
       }
     }
-    std::ofstream(staging / kStampName, std::ios::binary | std::ios::trunc) << sourceStamp(source);
-    fs::remove_all(destination, error);
-    fs::rename(staging, destination);
+    writeStamp(staging, source);
+    moveIntoPlace(source, staging, target);
   } catch (const fs::filesystem_error &fsError) {
-    fs::remove_all(staging, error);
+    removeStaging(staging);
     throw MLModelError(MLModelError::Code::io, destination.string() +
                                                    ": cannot write the imported models (" +
                                                    fsError.code().message() + ")");
   } catch (...) {
-    fs::remove_all(staging, error);
+    removeStaging(staging);
     throw;
   }
 }

@@ -25,6 +25,10 @@ class SafeTensorsFile {
 public:
   enum class ElementType { float16, float32 };
 
+  // Tensors one file may list: several times the largest published checkpoints of the speech
+  // models (about 1,400), so a header of many tiny tensors cannot cost minutes or gigabytes.
+  static constexpr std::size_t kMaxTensors = 16384;
+
   struct Tensor {
     ElementType type = ElementType::float32;
     std::vector<std::size_t> shape;
@@ -69,7 +73,7 @@ private:
   void map();
   // Reads the header's entries; called with the file mapped.
   void readHeader();
-  Tensor readEntry(const std::string &name, const nlohmann::ordered_json &entry,
+  Tensor readEntry(const std::string &name, const nlohmann::json &entry,
                    std::size_t dataSize) const;
 
   const Tensor &checkedTensor(std::string_view name,

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 
 #include <cstddef>
 #include <filesystem>

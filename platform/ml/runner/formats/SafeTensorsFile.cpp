@@ -1,8 +1,8 @@
-#include "platform/ml/runner/models/SafeTensorsFile.hpp"
+#include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 
 #include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/formats/BoundedJson.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
-#include "platform/ml/runner/models/BoundedJson.hpp"
 #include "platform/system/FileDescriptor.hpp"
 
 #include <nlohmann/json.hpp>
@@ -93,10 +93,12 @@ void SafeTensorsFile::readHeader() {
                     std::to_string(mapping_->size()));
   }
   dataStart_ = 8 + static_cast<std::size_t>(headerLength);
-  nlohmann::ordered_json header;
+  nlohmann::json header;
   try {
+    // One member beyond the tensors for "__metadata__".
     header = parseBoundedJson(
-        std::string_view(reinterpret_cast<const char *>(mapping_->data() + 8), headerLength));
+        std::string_view(reinterpret_cast<const char *>(mapping_->data() + 8), headerLength),
+        JsonLimits{.maxMembers = kMaxTensors + 1});
   } catch (const nlohmann::json::exception &error) {
     fail(path_, std::string("malformed header: ") + error.what());
   } catch (const std::length_error &error) {
@@ -104,6 +106,11 @@ void SafeTensorsFile::readHeader() {
   }
   if (!header.is_object()) {
     fail(path_, "malformed header: not a JSON object");
+  }
+  const std::size_t tensorCount = header.size() - (header.contains("__metadata__") ? 1 : 0);
+  if (tensorCount > kMaxTensors) {
+    fail(path_, "header lists " + std::to_string(tensorCount) + " tensors, above the bound " +
+                    std::to_string(kMaxTensors));
   }
   for (const auto &[name, entry] : header.items()) {
     if (name != "__metadata__") {
@@ -113,7 +120,7 @@ void SafeTensorsFile::readHeader() {
 }
 
 SafeTensorsFile::Tensor SafeTensorsFile::readEntry(const std::string &name,
-                                                   const nlohmann::ordered_json &entry,
+                                                   const nlohmann::json &entry,
                                                    std::size_t dataSize) const {
   auto bad = [&](const std::string &why) { fail(path_, "tensor " + name + ": " + why); };
   if (!entry.is_object() || !entry.contains("dtype") || !entry.contains("shape") ||
@@ -200,6 +207,10 @@ void SafeTensorsFile::readFloatsInto(std::string_view name,
   const std::uint8_t *source = bytes(tensor);
   const std::size_t count = tensor.elementCount();
   // The data section need not be aligned for the element type, so elements are copied bytewise.
+  // An empty tensor's destination may be null, which memcpy may not be given even for no bytes.
+  if (count == 0) {
+    return;
+  }
   if (tensor.type == ElementType::float32) {
     std::memcpy(destination, source, count * sizeof(float));
   } else {

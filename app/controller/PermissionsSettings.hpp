@@ -1,0 +1,106 @@
+#pragma once
+
+#include "app/controller/AppChange.hpp"
+#include "app/controller/AppServices.hpp"
+#include "app/services/AudioCapture.hpp"
+#include "app/services/HotkeyKey.hpp"
+#include "app/services/HotkeyMonitor.hpp"
+#include "app/services/TextInjector.hpp"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace murmurquill {
+
+// The permissions the app needs (microphone, typing at the cursor, the key monitor) and the
+// user's settings that go with them: the push-to-talk key, the onboarding's progress and the
+// login item. Owns that state; starts the key monitor and prewarms the microphone when the
+// permissions allow.
+//
+// Main thread only. Made only through make(), as the microphone prompt's answer refers to it
+// weakly.
+class PermissionsSettings final : public std::enable_shared_from_this<PermissionsSettings> {
+public:
+  static std::shared_ptr<PermissionsSettings>
+  make(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
+       std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioCapture> audio,
+       std::shared_ptr<TextInjector> injector);
+
+  // The stored push-to-talk key: one of the offered keys, else rightOption.
+  static HotkeyKey loadSavedHotkeyKey(const platform::Settings &settings);
+  // The settings keys this part reads and writes.
+  static std::set<std::string> settingsKeys();
+
+  platform::AuthorizationStatus micStatus() const { return micStatus_.get(); }
+  bool accessibilityGranted() const { return accessibilityGranted_.get(); }
+  bool inputMonitoringGranted() const { return inputMonitoringGranted_.get(); }
+  HotkeyKey hotkeyKey() const { return hotkeyKey_.get(); }
+  bool hotkeyPermitted() const { return hotkeyPermitted_.get(); }
+  // Whether the app may type at the cursor now (read afresh).
+  bool canPostEvents() const { return injector_->canPostEvents(); }
+
+  // Saves "selectedHotkeyKey" on every assignment and restarts a running monitor with the key
+  // (a failed restart is silent and leaves it stopped).
+  void setHotkeyKey(HotkeyKey key);
+  void setHotkeyPermitted(bool permitted);
+  // Sets the hotkey permitted (writing only when it is not already).
+  void permitHotkey();
+  // Starts the monitor when permitted and not running; updates inputMonitoringGranted.
+  void startHotkey();
+  void refreshMicStatus();
+  void prewarmAudio();
+  // Asks for the microphone; `done` runs on the main thread after the refresh.
+  void requestMicrophoneAccess(std::function<void()> done);
+  void requestAccessibility();
+  void refreshAccessibility();
+  void refreshPermissions();
+
+  // The push-to-talk key as the views show and choose it.
+  std::string hotkeyLabel() const;
+  std::string hotkeySpokenLabel() const;
+  std::vector<std::string> hotkeyKeyCaps() const;
+  std::vector<std::string> offeredHotkeyLabels() const;
+  int selectedHotkeyIndex() const;
+  void selectHotkey(int index);
+
+  // The "onboardingComplete" and "onboardingResumePage" settings.
+  bool onboardingComplete() const;
+  void setOnboardingComplete(bool complete);
+  std::optional<std::int64_t> resumePage() const;
+  void setResumePage(std::int64_t page);
+  void removeResumePage();
+
+  platform::LoginItemStatus loginItemStatus() const;
+  // Failures are dropped: the status read afterwards tells what happened.
+  void registerLoginItem();
+  void unregisterLoginItem();
+
+private:
+  PermissionsSettings(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
+                      std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioCapture> audio,
+                      std::shared_ptr<TextInjector> injector);
+  void log(const std::string &line) const;
+
+  std::shared_ptr<platform::Executor> main_;
+  std::shared_ptr<platform::Settings> settings_;
+  std::shared_ptr<platform::MicrophoneAuthorization> microphoneAuthorization_;
+  std::shared_ptr<platform::Accessibility> accessibility_;
+  std::shared_ptr<platform::LoginItemService> loginItems_;
+  LogSink log_;
+  std::shared_ptr<HotkeyMonitor> hotkey_;
+  std::shared_ptr<AudioCapture> audio_;
+  std::shared_ptr<TextInjector> injector_;
+
+  Published<platform::AuthorizationStatus> micStatus_;
+  Published<bool> accessibilityGranted_;
+  Published<bool> inputMonitoringGranted_;
+  Published<HotkeyKey> hotkeyKey_;
+  Published<bool> hotkeyPermitted_;
+};
+
+} // namespace murmurquill

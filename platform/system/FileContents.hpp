@@ -1,0 +1,21 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace platform {
+
+// What reading a file of outside data found, reading no more than the caller's bound.
+struct FileContents {
+  bool opened = false;   // false: missing or not readable; nothing else is set
+  bool tooLarge = false; // the file holds more than the bound; `bytes` holds only a part of it
+  bool failed = false;   // a read failed part way
+  std::string bytes;
+
+  // Reads `file` up to `maxBytes`, in pieces, so a huge file costs no more than the bound and a
+  // small one no more than its size. Blocking.
+  static FileContents read(const std::filesystem::path &file, std::uintmax_t maxBytes);
+};
+
+} // namespace platform

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "platform/ui/Layout.hpp"
+#include "platform/ui/Painter.hpp"
+
+#include <cairo.h>
+
+#include <optional>
+#include <string>
+
+namespace platform::ui {
+
+class Desktop;
+
+// What a view shows a person, as the inspector reports it.
+struct Shown {
+  std::string text;                // texts, links, editors, pickers (the selection)
+  std::string symbol;              // symbols and images
+  std::optional<Color> foreground; // a colour the kind draws in whatever the environment says
+};
+
+// How one kind of view measures, places its children, draws, reads and takes a click: every
+// kind's code in one place (platform/ui/views/), looked up by behaviourOf(kind). Stateless.
+class ViewBehaviour {
+public:
+  virtual ~ViewBehaviour() = default;
+
+  // The kind's name in identities and messages ("VStack").
+  virtual const char *name() const = 0;
+  // The size the view takes when offered `proposal`; `env` is already the view's own.
+  virtual Size measure(const Node &node, ProposedSize proposal, const Environment &env,
+                       Axis parentAxis) const = 0;
+  // Places the view's children inside `placed.frame` (with placeChild); `placed.environment`
+  // is the view's. Views without children place none.
+  virtual void placeChildren(LayoutNode &placed, Axis parentAxis) const;
+  // Draws the view itself (not its children) in its frame.
+  virtual void paint(cairo_t *cr, const LayoutNode &placed, DrawReport *report) const;
+  virtual Shown shown(const Node &node) const;
+  // Whether a click on the view is the view's (buttons, links, pickers), and what it does.
+  virtual bool takesClicks() const { return false; }
+  virtual void click(const Node &node, Desktop *desktop) const;
+};
+
+const ViewBehaviour &behaviourOf(NodeKind kind);
+
+// The kinds, one file each under views/.
+const ViewBehaviour &emptyBehaviour();
+const ViewBehaviour &stackBehaviour(NodeKind kind); // vstack, hstack
+const ViewBehaviour &zstackBehaviour();
+const ViewBehaviour &textBehaviour(NodeKind kind);   // text, link
+const ViewBehaviour &symbolBehaviour(NodeKind kind); // symbol, image
+const ViewBehaviour &buttonBehaviour();
+const ViewBehaviour &pickerBehaviour();
+const ViewBehaviour &textEditorBehaviour();
+const ViewBehaviour &progressBehaviour();
+const ViewBehaviour &spacerBehaviour();
+const ViewBehaviour &dividerBehaviour();
+const ViewBehaviour &shapeBehaviour();
+const ViewBehaviour &paddingBehaviour();
+const ViewBehaviour &frameBehaviour();
+const ViewBehaviour &decorationBehaviour();
+const ViewBehaviour &componentBehaviour();
+
+} // namespace platform::ui
