@@ -59,7 +59,7 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
 // the next start.
 TEST_F(AppCoreTest, EveryKeyTheAppWritesIsOneTheSettingsFileKeeps) {
   makeCore();
-  core->setHotkeyKey(HotkeyKey::leftOption);
+  core->permissions().setHotkeyKey(HotkeyKey::leftOption);
   core->setRefineEnabled(false);
   core->setOnboardingComplete(true);
   core->setResumePage(2);
