@@ -1,6 +1,6 @@
 #include "app/services/TextInjector.hpp"
 
-#include "../AppTestSupport.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include "platform/input/EventTap.hpp"
 #include "platform/input/InMemoryAccessibility.hpp"
