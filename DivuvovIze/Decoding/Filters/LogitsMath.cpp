@@ -1,76 +1,73 @@
 #include "DivuvovIze/Decoding/Filters/LogitsMath.hpp"
 
-#include <cstdint>
-#include <cstring>
-#include <limits>
+#include "DivuvovIze/Decoding/Filters/LogitsMathBodies.hpp"
+#include "DivuvovIze/Decoding/Filters/LogitsMathSimd.hpp"
 
 namespace divuvovize::logitsmath {
 namespace {
 
-// exp(x) by range reduction to [-ln2/2, ln2/2] and a degree-6 polynomial; 0 below -87 (where
-// the true value is under the smallest normal float) and +infinity above 88. Written without
-// calls or branches so a loop over it vectorizes.
-inline float expApprox(float x) {
-  const float clamped = x < -87.0f ? -87.0f : (x > 88.0f ? 88.0f : x);
-  const float n =
-      static_cast<float>(static_cast<int>(clamped * 1.44269504f + (clamped < 0 ? -0.5f : 0.5f)));
-  const float r = clamped - n * 0.693359375f + n * 2.12194440e-4f;
-  float p = 1.9875691500e-4f;
-  p = p * r + 1.3981999507e-3f;
-  p = p * r + 8.3334519073e-3f;
-  p = p * r + 4.1665795894e-2f;
-  p = p * r + 1.6666665459e-1f;
-  p = p * r + 5.0000001201e-1f;
-  p = p * r * r + r + 1.0f;
-  const std::int32_t bits = (static_cast<std::int32_t>(n) + 127) << 23;
-  float scale;
-  std::memcpy(&scale, &bits, sizeof scale);
-  const float value = p * scale;
-  return x < -87.0f ? 0.0f : (x > 88.0f ? std::numeric_limits<float>::infinity() : value);
+// The reductions run once or twice per decoded token over the whole vocabulary; at the
+// baseline's four lanes the sampler's normaliser alone took a quarter of a decoder step. The
+// best level the CPU offers is taken; all give the same bits.
+enum class Level { baseline, avx2, avx512 };
+
+Level level() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const Level chosen = [] {
+    const bool fma = __builtin_cpu_supports("fma");
+    if (fma && __builtin_cpu_supports("avx512f")) {
+      return Level::avx512;
+    }
+    return fma && __builtin_cpu_supports("avx2") ? Level::avx2 : Level::baseline;
+  }();
+  return chosen;
+#else
+  return Level::baseline;
+#endif
 }
+
+// Two baseline registers per step.
+constexpr std::size_t kBaselineWidth = 8;
 
 } // namespace
 
-float maxValue(const float *x, std::size_t count) {
-  constexpr std::size_t kLanes = 8;
-  constexpr float kNegativeInfinity = -std::numeric_limits<float>::infinity();
-  float lanes[kLanes] = {kNegativeInfinity, kNegativeInfinity, kNegativeInfinity,
-                         kNegativeInfinity, kNegativeInfinity, kNegativeInfinity,
-                         kNegativeInfinity, kNegativeInfinity};
-  std::size_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    for (std::size_t k = 0; k < kLanes; ++k) {
-      lanes[k] = x[i + k] > lanes[k] ? x[i + k] : lanes[k];
-    }
-  }
-  float best = kNegativeInfinity;
-  for (; i < count; ++i) {
-    best = x[i] > best ? x[i] : best;
-  }
-  for (const float lane : lanes) {
-    best = lane > best ? lane : best;
-  }
-  return best;
+namespace simd {
+
+float maxValueBaseline(const float *x, std::size_t count) {
+  return bodies::maxValueBody<kBaselineWidth>(x, count);
 }
 
+MaxEntry maxEntryBaseline(const float *x, std::size_t count) {
+  return bodies::maxEntryBody<kBaselineWidth>(x, count);
+}
+
+float sumExpBaseline(const float *x, std::size_t count, float scale, float shift) {
+  return bodies::sumExpBody<kBaselineWidth>(x, count, scale, shift);
+}
+
+} // namespace simd
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define MQ_LOGITS_DISPATCH(name, ...)                                                              \
+  switch (level()) {                                                                               \
+  case Level::avx512:                                                                              \
+    return simd::name##Avx512(__VA_ARGS__);                                                        \
+  case Level::avx2:                                                                                \
+    return simd::name##Avx2(__VA_ARGS__);                                                          \
+  case Level::baseline:                                                                            \
+    break;                                                                                         \
+  }                                                                                                \
+  return simd::name##Baseline(__VA_ARGS__)
+#else
+#define MQ_LOGITS_DISPATCH(name, ...) return simd::name##Baseline(__VA_ARGS__)
+#endif
+
+float maxValue(const float *x, std::size_t count) { MQ_LOGITS_DISPATCH(maxValue, x, count); }
+
+MaxEntry maxEntry(const float *x, std::size_t count) { MQ_LOGITS_DISPATCH(maxEntry, x, count); }
+
 float sumExp(const float *x, std::size_t count, float scale, float shift) {
-  // Several lanes keep the additions independent so the loop vectorizes without reassociation.
-  constexpr std::size_t kLanes = 8;
-  float lanes[kLanes] = {};
-  std::size_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    for (std::size_t k = 0; k < kLanes; ++k) {
-      lanes[k] += expApprox(x[i + k] * scale - shift);
-    }
-  }
-  float sum = 0;
-  for (; i < count; ++i) {
-    sum += expApprox(x[i] * scale - shift);
-  }
-  for (const float lane : lanes) {
-    sum += lane;
-  }
-  return sum;
+  MQ_LOGITS_DISPATCH(sumExp, x, count, scale, shift);
 }
 
 } // namespace divuvovize::logitsmath

@@ -50,11 +50,10 @@ void GreedyTokenSampler::update(SamplingResult &sequence, const platform::MLMult
   best_.clear();
   best_.reserve(static_cast<std::size_t>(k));
   if (greedy && view.stride == 1) {
-    // Arg-max in two vectorized passes: the maximum, then the first place that holds it.
-    const float maximum = logitsmath::maxValue(view.data, static_cast<std::size_t>(view.count));
-    if (maximum != kNegativeInfinity) {
-      const float *found = std::find(view.data, view.data + view.count, maximum);
-      best_.push_back(Candidate{maximum, static_cast<int>(found - view.data)});
+    // The maximum and the first place that holds it, in one vectorized pass.
+    const auto best = logitsmath::maxEntry(view.data, static_cast<std::size_t>(view.count));
+    if (best.value != kNegativeInfinity) {
+      best_.push_back(Candidate{best.value, static_cast<int>(best.index)});
     }
   }
   for (int id = 0; id < view.count && !(greedy && view.stride == 1); ++id) {
