@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "DivuvovIze/Models/DecodingOptions.hpp"
+#include "DivuvovIze/Models/TokenLogProbs.hpp"
 #include "DivuvovIze/Models/TranscriptionTimings.hpp"
 #include "platform/ml/MLMultiArray.hpp"
 
@@ -42,7 +43,7 @@ struct DecodingResult {
   std::string language;
   std::map<std::string, float> languageProbs; // language code -> probability
   std::vector<int> tokens;
-  std::vector<std::map<int, float>> tokenLogProbs; // one map per token: id -> log-probability
+  std::vector<TokenLogProbs> tokenLogProbs; // one map per token: id -> log-probability
   std::string text;
   float avgLogProb = 0;
   float noSpeechProb = 0;

@@ -98,7 +98,7 @@ TranscriptionSegment TranscriptionSegment::fromJson(const Json &document, const 
   s.end = r.required<float>("end");
   s.text = r.required<std::string>("text");
   s.tokens = r.required<std::vector<int>>("tokens");
-  s.tokenLogProbs = r.required<std::vector<std::map<int, float>>>("tokenLogProbs");
+  s.tokenLogProbs = r.required<std::vector<TokenLogProbs>>("tokenLogProbs");
   s.temperature = r.required<float>("temperature");
   s.avgLogprob = r.required<float>("avgLogprob");
   s.compressionRatio = r.required<float>("compressionRatio");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "DivuvovIze/Models/JsonCoding.hpp"
+#include "DivuvovIze/Models/TokenLogProbs.hpp"
 #include "DivuvovIze/Models/WordTiming.hpp"
 
 namespace divuvovize {
@@ -19,7 +20,7 @@ struct TranscriptionSegment {
   float end = 0;   // seconds
   std::string text;
   std::vector<int> tokens;
-  std::vector<std::map<int, float>> tokenLogProbs; // one map per token: id -> log-probability
+  std::vector<TokenLogProbs> tokenLogProbs; // one map per token: id -> log-probability
   float temperature = 0;
   float avgLogprob = 0;
   float compressionRatio = 0;

@@ -1,6 +1,7 @@
 #include "DivuvovIze/Decoding/Decoder/TextDecoding.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,6 +9,7 @@
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
+#include "platform/ml/runner/kernels/HalfKernels.hpp"
 
 namespace divuvovize {
 
@@ -48,26 +50,53 @@ TextDecoding::prepareDecoderInputs(const std::vector<int> &prompt) {
 
 namespace {
 
-// Copies n positions of every channel from a [1, E, 1, n] slice into a [1, E, 1, S] cache.
+// Copies n positions of every channel from a [1, E, 1, n] slice into a [1, E, 1, S] cache, one
+// element at a time as its type, as every decoded token does for each of its cache slices.
+template <class Element>
+void copyCacheElements(Element *target, const Element *source, int channels, int positions,
+                       const MLMultiArray::Shape &sliceStrides,
+                       const MLMultiArray::Shape &cacheStrides, int index) {
+  for (std::ptrdiff_t j = 0; j < channels; ++j) {
+    const Element *from = source + j * sliceStrides[1];
+    Element *to =
+        target + j * cacheStrides[1] + static_cast<std::ptrdiff_t>(index) * cacheStrides[3];
+    for (std::ptrdiff_t k = 0; k < positions; ++k) {
+      to[k * cacheStrides[3]] = from[k * sliceStrides[3]];
+    }
+  }
+}
+
 void copyCacheSlice(const MLMultiArray &cache, const MLMultiArray &slice,
                     const MLMultiArray::Shape &sliceStrides, int index) {
-  auto *target = static_cast<unsigned char *>(cache.dataPointer());
-  const auto *source = static_cast<const unsigned char *>(slice.dataPointer());
+  void *target = cache.dataPointer();
+  const void *source = slice.dataPointer();
   if (target == nullptr || source == nullptr) {
     return;
   }
-  const std::size_t element = platform::elementSize(cache.dataType());
-  const auto &cacheStrides = cache.strides();
   const int channels = std::min(cache.shape()[1], slice.shape()[1]);
   const int positions = slice.shape()[3];
-  for (std::size_t j = 0; j < static_cast<std::size_t>(channels); ++j) {
-    for (int k = 0; k < positions; ++k) {
-      const std::size_t from = j * static_cast<std::size_t>(sliceStrides[1]) +
-                               static_cast<std::size_t>(k * sliceStrides[3]);
-      const std::size_t to = j * static_cast<std::size_t>(cacheStrides[1]) +
-                             static_cast<std::size_t>((index + k) * cacheStrides[3]);
-      std::memcpy(target + to * element, source + from * element, element);
-    }
+  const auto &cacheStrides = cache.strides();
+  switch (platform::elementSize(cache.dataType())) {
+  case 1:
+    copyCacheElements(static_cast<std::uint8_t *>(target),
+                      static_cast<const std::uint8_t *>(source), channels, positions, sliceStrides,
+                      cacheStrides, index);
+    break;
+  case 2:
+    copyCacheElements(static_cast<std::uint16_t *>(target),
+                      static_cast<const std::uint16_t *>(source), channels, positions, sliceStrides,
+                      cacheStrides, index);
+    break;
+  case 4:
+    copyCacheElements(static_cast<std::uint32_t *>(target),
+                      static_cast<const std::uint32_t *>(source), channels, positions, sliceStrides,
+                      cacheStrides, index);
+    break;
+  default:
+    copyCacheElements(static_cast<std::uint64_t *>(target),
+                      static_cast<const std::uint64_t *>(source), channels, positions, sliceStrides,
+                      cacheStrides, index);
+    break;
   }
 }
 
@@ -119,6 +148,12 @@ void TextDecoding::updateAlignmentWeights(const MLMultiArray &alignmentTensor,
     for (int i = 0; i < columns; ++i) {
       target[i * strides[1]] = source[i * sliceStrides[1]];
     }
+  } else if (alignmentSlice.dataType() == MLMultiArrayDataType::float32 && strides[1] == 1 &&
+             sliceStrides[1] == 1) {
+    // A whole row each token: narrowed on the vector units, not one software conversion each.
+    platform::runner::narrowToHalf(alignmentSlice.data<float>(),
+                                   reinterpret_cast<std::uint16_t *>(target),
+                                   static_cast<std::size_t>(columns));
   } else {
     for (int i = 0; i < columns; ++i) {
       target[i * strides[1]] =

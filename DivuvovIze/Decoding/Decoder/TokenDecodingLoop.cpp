@@ -94,6 +94,7 @@ float sumOf(const std::vector<float> &values) {
 
 std::vector<int> textTokensOf(const std::vector<int> &tokens, const SpecialTokens &special) {
   std::vector<int> text;
+  text.reserve(tokens.size());
   std::copy_if(tokens.begin(), tokens.end(), std::back_inserter(text),
                [&](int token) { return token < special.specialTokenBegin; });
   return text;
@@ -405,17 +406,21 @@ void WindowDecoding::keepTokensOfTranscript(DecodingResult &result) const {
 
   result.tokens.assign(tokens.begin() + static_cast<std::ptrdiff_t>(keptBegin),
                        tokens.begin() + static_cast<std::ptrdiff_t>(std::max(keptBegin, keptEnd)));
-  std::vector<float> keptLogProbs;
-  for (std::size_t i = keptBegin; i < std::max(keptBegin, keptEnd) && i < finalized.logProbs.size();
-       ++i) {
-    keptLogProbs.push_back(finalized.logProbs[i]);
-  }
-  result.avgLogProb = sumOf(keptLogProbs) / static_cast<float>(keptLogProbs.size());
+  // The kept tokens' log-probabilities, as far as the sampler gave them; each token's map holds
+  // its one entry in place, so the list costs one allocation whatever the window's length.
+  const std::size_t logProbsEnd = std::min(std::max(keptBegin, keptEnd), finalized.logProbs.size());
+  const std::size_t keptLogProbs = logProbsEnd > keptBegin ? logProbsEnd - keptBegin : 0;
+  float sum = 0;
   result.tokenLogProbs.reserve(result.tokens.size());
   for (std::size_t i = 0; i < result.tokens.size(); ++i) {
-    result.tokenLogProbs.push_back(
-        {{result.tokens[i], i < keptLogProbs.size() ? keptLogProbs[i] : 0.0f}});
+    float logProb = 0;
+    if (i < keptLogProbs) {
+      logProb = finalized.logProbs[keptBegin + i];
+      sum += logProb;
+    }
+    result.tokenLogProbs.emplace_back(result.tokens[i], logProb);
   }
+  result.avgLogProb = sum / static_cast<float>(keptLogProbs);
 }
 
 // The language the options name, else the first language token kept, else the default.

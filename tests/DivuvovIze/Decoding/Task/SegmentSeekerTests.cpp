@@ -81,8 +81,8 @@ TEST_F(SegmentSeekerTest, TwoSegmentsAndASeekToTheLastTimestamp) {
   EXPECT_EQ((*segments)[1].id, 5);
   EXPECT_EQ(first.seek, 32000);
   EXPECT_EQ(first.text, "<|0.00|> Hello<|2.40|>");
-  EXPECT_EQ(first.tokenLogProbs, (std::vector<std::map<int, float>>(r.tokenLogProbs.begin(),
-                                                                    r.tokenLogProbs.begin() + 3)));
+  EXPECT_EQ(first.tokenLogProbs,
+            (std::vector<TokenLogProbs>(r.tokenLogProbs.begin(), r.tokenLogProbs.begin() + 3)));
   EXPECT_EQ(first.temperature, 0.2f);
   EXPECT_EQ(first.avgLogprob, -0.3f);
   EXPECT_EQ(first.compressionRatio, 1.5f);
