@@ -9,6 +9,7 @@
 #include "DivuvovIze/Decoding/Filters/TimestampRulesFilter.hpp"
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
 #include "bench/support/AllocationCounter.hpp"
+#include "bench/support/GoalReport.hpp"
 #include "bench/support/RunnerBenchmarkMain.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -121,6 +122,12 @@ void BM_FiltersAndSamplerPerToken(benchmark::State &state) {
   state.counters["filters_sampler_us"] = best * 1e6;
   state.counters["share_of_step"] = best / stepBest;
   state.counters["allocations_per_token"] = static_cast<double>(AllocationCounter::count()) / 100.0;
+  using mqbench::GoalReport;
+  GoalReport::value("decoder step, base shape", stepBest * 1e3, "ms");
+  GoalReport::value("filters + sampler per token", best * 1e6, "us");
+  GoalReport::figure("filters + sampler, share of the step", best / stepBest, "<= 0.05");
+  GoalReport::figure("filters + sampler, allocations per token",
+                     static_cast<double>(AllocationCounter::count()) / 100.0, "0");
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 // - mel and the whole chain (mel, encoder, 100 decoder steps): real-time factor of a 30 s window.
 
 #include "bench/support/AllocationCounter.hpp"
+#include "bench/support/GoalReport.hpp"
 #include "bench/support/Median.hpp"
 #include "bench/support/NetworkStep.hpp"
 #include "bench/support/RunnerBenchmarkMain.hpp"
@@ -50,6 +51,7 @@
 namespace {
 
 using mqbench::AllocationCounter;
+using mqbench::GoalReport;
 using namespace platform;
 using Clock = std::chrono::steady_clock;
 
@@ -285,6 +287,11 @@ void BM_EncoderBase(benchmark::State &state) {
   const double peak = fmaPeakGflops();
   state.counters["fma_peak_GFLOPs"] = peak;
   state.counters["share_of_fma_peak"] = encoderGflops / peak;
+  GoalReport::figure("encoder, share of the fp32 FMA peak", encoderGflops / peak, ">= 0.45");
+  GoalReport::figure("encoder, ratio to sgemm on its products", encoderGflops / sgemmGflops,
+                     ">= 0.6");
+  GoalReport::figure("encoder, share of the window widening float16 weights",
+                     state.counters["widen_share"], "<= 0.05");
   const auto &blas = runner::loadBlas(runner::parallelThreadCount());
   std::printf("BLAS core %s (library's own choice %s), %zu BLAS threads, %zu runner threads\n",
               blas.core.c_str(), blas.detectedCore.c_str(), blas.threads,
@@ -498,6 +505,8 @@ void BM_ResidentMemory(benchmark::State &state) {
   state.counters["weight_files_MB"] = weights / 1e6;
   state.counters["caches_scratch_MB"] = cachesAndScratch / 1e6;
   state.counters["ratio_to_limit_base"] = (used - before) / (weights + cachesAndScratch);
+  GoalReport::figure("resident memory over weights, caches and scratch",
+                     (used - before) / (weights + cachesAndScratch), "<= 1.15");
 }
 
 void BM_DecoderStepBase(benchmark::State &state) {
@@ -594,6 +603,18 @@ void BM_DecoderStepBase(benchmark::State &state) {
   AllocationCounter::setCounting(false);
   state.counters["allocs_per_backed_prediction"] =
       static_cast<double>(AllocationCounter::count()) / 10.0;
+  GoalReport::value("decoder step, base shape", best * 1e3, "ms");
+  GoalReport::value("reading the decoder's stored weights once", readSeconds * 1e3, "ms");
+  GoalReport::figure("decoder step / reading its stored weights once, best times",
+                     best / readSeconds, "<= 1.3");
+  GoalReport::figure("decoder step / reading its stored weights once, median of rounds",
+                     mqbench::median(stepRatios), "<= 1.3");
+  GoalReport::figure("decoder step straight after a step / reading once, median of rounds",
+                     mqbench::median(steadyRatios), "<= 1.3");
+  GoalReport::figure("decoder, allocations per network step",
+                     state.counters["allocs_per_network_step"], "0");
+  GoalReport::figure("decoder, allocations per prediction into caller-owned outputs",
+                     state.counters["allocs_per_backed_prediction"], "0");
 }
 
 // 16 windows decoding at once, stepped in turn on one thread (as the decoding loop interleaves
@@ -636,6 +657,31 @@ void BM_DecoderInterleavedWindows(benchmark::State &state) {
   state.counters["single_step_ms"] = single * 1e3;
   state.counters["interleaved_step_ms"] = interleaved * 1e3;
   state.counters["ratio_to_single"] = interleaved / single;
+  GoalReport::figure("16 windows stepped in turn, step over one window's step",
+                     interleaved / single, "<= 1.2");
+}
+
+// The mel window's goal is a third of a PyTorch STFT of the same window timed side by side. PyTorch
+// is not part of this project's build, so the side-by-side time is not measured here; the figure
+// is given with the work an FFT-based mel spectrogram does, counted in floating-point operations,
+// and the time that work takes at this machine's fp32 FMA peak (a floor no FFT reaches).
+void reportMelAgainstFftWork(const runner::ModelDimensions &d, double melSeconds) {
+  const double n = static_cast<double>(d.fftLength);
+  const double bins = n / 2 + 1;
+  const double frames = static_cast<double>(d.melFrames());
+  const double mels = static_cast<double>(d.melCount);
+  // Per frame: the window, a real FFT (2.5 n log2 n), the power spectrum, the dense filter bank
+  // and the logarithm with its clamp.
+  const double flops =
+      frames * (n + 2.5 * n * std::log2(n) + 3 * bins + 2 * mels * bins + 4 * mels);
+  const double peak = fmaPeakGflops() * 1e9;
+  GoalReport::figure("mel window", melSeconds * 1e3, "<= 1/3 of a PyTorch STFT side by side", "ms");
+  GoalReport::note("PyTorch STFT: not available on this machine (PyTorch is not installed), so "
+                   "the side-by-side time is not measured");
+  GoalReport::value("mel window's work counted by FFT", flops / 1e6, "MFLOP");
+  GoalReport::value("FFT FLOP-based expectation at this machine's fp32 FMA peak",
+                    flops / peak * 1e3, "ms");
+  GoalReport::value("mel window, achieved", flops / melSeconds / 1e9, "GFLOP/s");
 }
 
 void BM_MelWindow(benchmark::State &state) {
@@ -649,6 +695,7 @@ void BM_MelWindow(benchmark::State &state) {
     best = std::min(best, seconds(Clock::now() - start));
   }
   state.counters["real_time_factor"] = best / 30.0;
+  reportMelAgainstFftWork(m.dims, best);
 }
 
 void BM_WholeChainBase(benchmark::State &state) {

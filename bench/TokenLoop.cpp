@@ -11,6 +11,7 @@
 #include "DivuvovIze/Decoding/Timing/WordTimestamps.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "bench/support/AllocationCounter.hpp"
+#include "bench/support/GoalReport.hpp"
 #include "bench/support/NetworkStep.hpp"
 #include "bench/support/RunnerBenchmarkMain.hpp"
 #include "platform/ml/LoadMLModel.hpp"
@@ -203,6 +204,13 @@ void BM_TokenLoopOwnWorkPerToken(benchmark::State &state) {
   state.counters["allocs_per_token"] =
       static_cast<double>(allocationsPerWindow - allocationsShortWindow) / 200.0; // goal 0
   state.counters["tokens"] = tokens;
+  using mqbench::GoalReport;
+  GoalReport::value("decoder step, base shape", step * 1e3, "ms");
+  GoalReport::value("token loop's own work per token", best * 1e6, "us");
+  GoalReport::figure("token loop's own work, share of the step", best / step, "<= 0.10");
+  GoalReport::figure("token loop, allocations per token",
+                     static_cast<double>(allocationsPerWindow - allocationsShortWindow) / 200.0,
+                     "0");
 }
 
 void BM_WordAlignmentPerWindow(benchmark::State &state) {
@@ -223,6 +231,8 @@ void BM_WordAlignmentPerWindow(benchmark::State &state) {
   state.counters["dtw_ms"] = best * 1e3;
   state.counters["window_decoding_ms"] = window * 1e3;
   state.counters["dtw_over_window"] = best / window; // goal <= 0.05
+  mqbench::GoalReport::figure("word alignment, share of the window's decoding", best / window,
+                              "<= 0.05");
 }
 
 } // namespace

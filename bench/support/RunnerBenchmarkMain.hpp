@@ -2,8 +2,10 @@
 
 // BENCHMARK_MAIN for the benchmarks that run models: the model runner starts first, while the
 // program has one thread, as a program's main starts it, so the figures come from the matrix
-// kernels a user's run would choose.
+// kernels a user's run would choose. The figures the benchmarks report against their goals are
+// printed after the benchmarks' table.
 
+#include "bench/support/GoalReport.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 
 #include <benchmark/benchmark.h>
@@ -16,6 +18,7 @@
       return 1;                                                                                    \
     }                                                                                              \
     benchmark::RunSpecifiedBenchmarks();                                                           \
+    mqbench::GoalReport::print();                                                                  \
     benchmark::Shutdown();                                                                         \
     return 0;                                                                                      \
   }
