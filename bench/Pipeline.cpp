@@ -93,6 +93,14 @@ DecodingOptions benchOptions(int sampleLength) {
   return options;
 }
 
+double mean(const std::vector<double> &values) {
+  double sum = 0;
+  for (const double value : values) {
+    sum += value;
+  }
+  return sum / static_cast<double>(values.size());
+}
+
 struct Parts {
   double mel = 0;       // one window's mel spectrogram
   double encoder = 0;   // one window's encoder pass
@@ -110,9 +118,10 @@ struct Parts {
 // them: window after window of a mel spectrogram, an encoder pass, the first decoder step and the
 // later steps, with the masks the decoding loop gives them (the positions so far attended, the
 // one being written flagged). A first window is not measured, so every part runs after the same
-// parts as in a run rather than first of its kind; the figures are medians over the windows.
-Parts measureParts(DivuvovIze &engine, int stepsPerWindow) {
-  constexpr int kWindows = 4;
+// parts as in a run rather than first of its kind; the figures are means over `windows` more, as
+// a run pays for every step, its slow ones too (on a busy machine a median leaves out the slow
+// tail a run cannot).
+Parts measureParts(DivuvovIze &engine, int windows, int stepsPerWindow) {
   std::vector<double> mels, encoders, firstSteps, steps;
   const auto samples = tone(30.0);
   const auto audio = engine.audioProcessor->padOrTrim(samples);
@@ -121,7 +130,7 @@ Parts measureParts(DivuvovIze &engine, int stepsPerWindow) {
       std::dynamic_pointer_cast<DecodingInputs>(decoder.prepareDecoderInputs({50257}));
   auto *updateMask = inputs->kvCacheUpdateMask().data<std::int32_t>();
   auto *paddingMask = inputs->decoderKeyPaddingMask().data<platform::Float16>();
-  for (int window = 0; window <= kWindows; ++window) {
+  for (int window = 0; window <= windows; ++window) {
     const bool measured = window > 0;
     auto start = Clock::now();
     const auto mel = engine.featureExtractor->logMelSpectrogram(*audio);
@@ -155,55 +164,66 @@ Parts measureParts(DivuvovIze &engine, int stepsPerWindow) {
       }
     }
   }
-  return {mqbench::median(mels), mqbench::median(encoders), mqbench::median(firstSteps),
-          mqbench::median(steps)};
+  return {mean(mels), mean(encoders), mean(firstSteps), mean(steps)};
 }
 
+// Each run is followed by its parts alone, so the two see the same machine load: on a shared
+// host the free cores change from one second to the next, and a run compared with parts measured
+// at another time can come out far cheaper or far dearer than they. The shares are the medians of
+// each run's own.
 void BM_SixtySecondsThroughTheFacade(benchmark::State &state) {
   DivuvovIze &speech = engine();
   const auto audio = tone(60.0);
   const DecodingOptions options = benchOptions(kStepsPerWindow);
   double best = 1e30;
   TranscriptionTimings timings;
+  Parts parts;
+  double sum = 0;
+  std::vector<double> overheads, inRunOverheads;
   for (auto _ : state) {
     const auto start = Clock::now();
     const auto results = speech.transcribe(audio, options);
     const double total = seconds(Clock::now() - start);
+    const TranscriptionTimings run = results.at(0)->timings();
+    const Parts alone =
+        measureParts(speech, static_cast<int>(run.totalDecodingWindows), kStepsPerWindow);
+    const double aloneSum = alone.run(run.totalDecodingWindows, run.totalDecodingLoops);
+    overheads.push_back((total - aloneSum) / total);
+    inRunOverheads.push_back((total - run.logmels - run.encoding - run.decodingPredictions) /
+                             total);
     if (total < best) {
       best = total;
-      timings = results.at(0)->timings();
+      timings = run;
+      parts = alone;
+      sum = aloneSum;
     }
   }
-  const Parts parts = measureParts(speech, kStepsPerWindow);
-  const double windows = timings.totalDecodingWindows;
-  const double steps = timings.totalDecodingLoops;
-  const double sum = parts.run(windows, steps);
+  const double overhead = mqbench::median(overheads);
+  const double inRunOverhead = mqbench::median(inRunOverheads);
   state.counters["total_s"] = best;
   state.counters["real_time_factor"] = best / 60.0;
-  state.counters["windows"] = windows;
-  state.counters["decoder_steps"] = steps;
+  state.counters["windows"] = timings.totalDecodingWindows;
+  state.counters["decoder_steps"] = timings.totalDecodingLoops;
   state.counters["mel_ms"] = parts.mel * 1e3;
   state.counters["encoder_ms"] = parts.encoder * 1e3;
   state.counters["first_step_ms"] = parts.firstStep * 1e3;
   state.counters["step_ms"] = parts.step * 1e3;
   state.counters["parts_s"] = sum;
-  state.counters["overhead_share"] = (best - sum) / best; // goal <= 0.10
-  // The pipeline's own account of the same run, which a loaded machine skews less: its time
-  // outside the mel, encoder and decoder predictions.
-  state.counters["in_run_overhead_share"] =
-      (best - timings.logmels - timings.encoding - timings.decodingPredictions) / best;
+  state.counters["overhead_share"] = overhead; // goal <= 0.10
+  // The pipeline's own account of its runs, which a loaded machine skews less: its time outside
+  // the mel, encoder and decoder predictions.
+  state.counters["in_run_overhead_share"] = inRunOverhead;
   state.counters["run_logmels_s"] = timings.logmels;
   state.counters["run_encoding_s"] = timings.encoding;
   state.counters["run_predictions_s"] = timings.decodingPredictions;
   state.counters["run_decoding_loop_s"] = timings.decodingLoop;
   state.counters["load_average"] = GoalReport::loadAverage();
-  GoalReport::value("60 s through the facade", best, "s");
-  GoalReport::value("parts alone, warm, for the same windows and steps", sum, "s");
-  GoalReport::figure("pipeline overhead over its parts alone, share of the run",
-                     (best - sum) / best, "<= 0.10");
-  GoalReport::figure(
-      "pipeline in-run overhead over its own predictions, share of the run",
-      (best - timings.logmels - timings.encoding - timings.decodingPredictions) / best, "<= 0.10");
+  GoalReport::value("60 s through the facade, best run", best, "s");
+  GoalReport::value("its parts alone, warm, for the same windows and steps", sum, "s");
+  GoalReport::figure("pipeline overhead over its parts alone, share of the run", overhead,
+                     "<= 0.10");
+  GoalReport::figure("pipeline in-run overhead over its own predictions, share of the run",
+                     inRunOverhead, "<= 0.10");
 }
 
 void BM_FirstSegmentOfAFiveSecondTake(benchmark::State &state) {
@@ -222,7 +242,7 @@ void BM_FirstSegmentOfAFiveSecondTake(benchmark::State &state) {
     });
     best = std::min(best, first.value_or(1e30));
   }
-  const Parts parts = measureParts(speech, 20);
+  const Parts parts = measureParts(speech, 1, 20);
   state.counters["first_segment_ms"] = best * 1e3;
   state.counters["parts_ms"] = parts.run(1, 20) * 1e3;
   state.counters["load_average"] = GoalReport::loadAverage();
@@ -232,7 +252,7 @@ void BM_FirstSegmentOfAFiveSecondTake(benchmark::State &state) {
 
 } // namespace
 
-BENCHMARK(BM_SixtySecondsThroughTheFacade)->Unit(benchmark::kSecond)->Iterations(3);
+BENCHMARK(BM_SixtySecondsThroughTheFacade)->Unit(benchmark::kSecond)->Iterations(5);
 BENCHMARK(BM_FirstSegmentOfAFiveSecondTake)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 MQ_RUNNER_BENCHMARK_MAIN()
