@@ -670,15 +670,17 @@ void reportMelAgainstFftWork(const runner::ModelDimensions &d, double melSeconds
   const double bins = n / 2 + 1;
   const double frames = static_cast<double>(d.melFrames());
   const double mels = static_cast<double>(d.melCount);
-  // Per frame: the window, a real FFT (2.5 n log2 n), the power spectrum, the dense filter bank
-  // and the logarithm with its clamp.
-  const double flops =
-      frames * (n + 2.5 * n * std::log2(n) + 3 * bins + 2 * mels * bins + 4 * mels);
+  // Per frame: a real FFT (2.5 n log2 n); around it the window, the power spectrum, the dense
+  // filter bank and the logarithm with its clamp.
+  const double fftFlops = frames * 2.5 * n * std::log2(n);
+  const double flops = fftFlops + frames * (n + 3 * bins + 2 * mels * bins + 4 * mels);
   const double peak = fmaPeakGflops() * 1e9;
   GoalReport::figure("mel window", melSeconds * 1e3, "<= 1/3 of a PyTorch STFT side by side", "ms");
   GoalReport::note("PyTorch STFT: not available on this machine (PyTorch is not installed), so "
                    "the side-by-side time is not measured");
-  GoalReport::value("mel window's work counted by FFT", flops / 1e6, "MFLOP");
+  GoalReport::value("mel window's real FFTs", fftFlops / 1e6, "MFLOP");
+  GoalReport::value("mel window's work with window, power, filter bank and log", flops / 1e6,
+                    "MFLOP");
   GoalReport::value("FFT FLOP-based expectation at this machine's fp32 FMA peak",
                     flops / peak * 1e3, "ms");
   GoalReport::value("mel window, achieved", flops / melSeconds / 1e9, "GFLOP/s");
