@@ -48,6 +48,30 @@ TextDecoding::prepareDecoderInputs(const std::vector<int> &prompt) {
 
 namespace {
 
+// Where one step's slice goes in a cache, in elements.
+struct SliceCopy {
+  unsigned char *target;
+  const unsigned char *source;
+  std::size_t sliceChannelStride;
+  std::size_t slicePositionStride;
+  std::size_t cacheChannelStride;
+  std::size_t cachePositionStride;
+  std::size_t index;
+  std::size_t positions;
+};
+
+// Copies every channel of the slice; `Size` bytes an element, so each copy is one move.
+template <std::size_t Size> void copyChannels(const SliceCopy &copy, std::size_t channels) {
+  for (std::size_t j = 0; j < channels; ++j) {
+    for (std::size_t k = 0; k < copy.positions; ++k) {
+      const std::size_t from = j * copy.sliceChannelStride + k * copy.slicePositionStride;
+      const std::size_t to =
+          j * copy.cacheChannelStride + (copy.index + k) * copy.cachePositionStride;
+      std::memcpy(copy.target + to * Size, copy.source + from * Size, Size);
+    }
+  }
+}
+
 // Copies n positions of every channel from a [1, E, 1, n] slice into a [1, E, 1, S] cache.
 void copyCacheSlice(const MLMultiArray &cache, const MLMultiArray &slice,
                     const MLMultiArray::Shape &sliceStrides, int index) {
@@ -56,18 +80,29 @@ void copyCacheSlice(const MLMultiArray &cache, const MLMultiArray &slice,
   if (target == nullptr || source == nullptr) {
     return;
   }
-  const std::size_t element = platform::elementSize(cache.dataType());
   const auto &cacheStrides = cache.strides();
-  const int channels = std::min(cache.shape()[1], slice.shape()[1]);
-  const int positions = slice.shape()[3];
-  for (std::size_t j = 0; j < static_cast<std::size_t>(channels); ++j) {
-    for (int k = 0; k < positions; ++k) {
-      const std::size_t from = j * static_cast<std::size_t>(sliceStrides[1]) +
-                               static_cast<std::size_t>(k * sliceStrides[3]);
-      const std::size_t to = j * static_cast<std::size_t>(cacheStrides[1]) +
-                             static_cast<std::size_t>((index + k) * cacheStrides[3]);
-      std::memcpy(target + to * element, source + from * element, element);
-    }
+  const SliceCopy copy{target,
+                       source,
+                       static_cast<std::size_t>(sliceStrides[1]),
+                       static_cast<std::size_t>(sliceStrides[3]),
+                       static_cast<std::size_t>(cacheStrides[1]),
+                       static_cast<std::size_t>(cacheStrides[3]),
+                       static_cast<std::size_t>(index),
+                       static_cast<std::size_t>(slice.shape()[3])};
+  const auto channels = static_cast<std::size_t>(std::min(cache.shape()[1], slice.shape()[1]));
+  switch (platform::elementSize(cache.dataType())) {
+  case 2:
+    copyChannels<2>(copy, channels);
+    break;
+  case 4:
+    copyChannels<4>(copy, channels);
+    break;
+  case 8:
+    copyChannels<8>(copy, channels);
+    break;
+  default:
+    copyChannels<1>(copy, channels);
+    break;
   }
 }
 
