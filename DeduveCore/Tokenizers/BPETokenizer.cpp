@@ -80,37 +80,47 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
   if (!config::isDictionary(vocab))
     throw TokenizerError::missingVocab();
 
+  // Large vocabularies have hundreds of thousands of merges and tokens: the tables are sized
+  // once instead of rehashing as they grow (each merge makes about one new symbol).
+  const auto *members = vocab.dictionaryValue();
+  symbols_.reserve(merges->size() + 512);
+  tokensToIds_.reserve((members != nullptr ? members->size() : 0) + addedTokens.size());
+
   // One entry per merge in document order; a later entry with the same pair replaces the
   // earlier rank when the table is built.
   std::vector<std::pair<std::uint64_t, Merge>> mergeEntries;
   mergeEntries.reserve(merges->size());
-  std::vector<std::string> parts;
+  std::string line;
+  std::string second;
   std::string joined;
   TokenId position = 0;
   for (const Config &entry : *merges) {
-    parts.clear();
+    std::string_view parts[2];
+    std::size_t count = 0;
     if (const auto *text = entry.binaryStringValue()) {
-      const std::string line = text->string();
-      std::size_t start = 0;
-      while (parts.size() < 2) {
-        const std::size_t space = line.find(' ', start);
-        parts.push_back(
-            line.substr(start, space == std::string::npos ? std::string::npos : space - start));
-        if (space == std::string::npos)
-          break;
-        start = space + 1;
+      // "a b": the text before the first space and the text up to the next one.
+      line = text->string();
+      const std::string_view whole(line);
+      const std::size_t space = whole.find(' ');
+      parts[count++] = whole.substr(0, space);
+      if (space != std::string_view::npos) {
+        const std::string_view rest = whole.substr(space + 1);
+        parts[count++] = rest.substr(0, rest.find(' '));
       }
     } else if (const auto *elements = config::array(entry)) {
       for (const Config &element : *elements) {
-        if (parts.size() == 2)
+        if (count == 2)
           break;
-        if (const auto *part = element.binaryStringValue())
-          parts.push_back(part->string());
+        if (const auto *part = element.binaryStringValue()) {
+          (count == 0 ? line : second) = part->string();
+          parts[count] = count == 0 ? std::string_view(line) : std::string_view(second);
+          ++count;
+        }
       }
     } else {
       continue;
     }
-    if (parts.size() >= 2) {
+    if (count == 2) {
       const std::int32_t a = internSymbol(parts[0]);
       const std::int32_t b = internSymbol(parts[1]);
       joined.assign(parts[0]).append(parts[1]);
@@ -134,7 +144,8 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
 
   directSymbols_.assign(kDirectScalars, -1);
   symbolTokens_.resize(symbols_.size());
-  for (const auto &[text, id] : symbols_) {
+  for (std::int32_t id = 0; id < static_cast<std::int32_t>(symbols_.size()); ++id) {
+    const std::string_view text = symbols_.text(id);
     std::size_t offset = 0;
     const char32_t scalar = text.empty() ? 0 : nextScalar(text, offset);
     if (!text.empty() && offset == text.size() && scalar < kDirectScalars)
@@ -160,18 +171,9 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
   special_.fuseUnknownTokens = config::isTrue(tokenizerConfig["fuseUnk"]);
 }
 
-std::int32_t BPETokenizer::symbolId(std::string_view text) const {
-  const auto found = symbols_.find(text);
-  return found == symbols_.end() ? -1 : found->second;
-}
+std::int32_t BPETokenizer::symbolId(std::string_view text) const { return symbols_.find(text); }
 
-std::int32_t BPETokenizer::internSymbol(std::string_view text) {
-  if (const auto found = symbols_.find(text); found != symbols_.end())
-    return found->second;
-  const auto id = static_cast<std::int32_t>(symbols_.size());
-  symbols_.emplace(std::string(text), id);
-  return id;
-}
+std::int32_t BPETokenizer::internSymbol(std::string_view text) { return symbols_.intern(text); }
 
 void BPETokenizer::mergeWord(std::string_view word, std::vector<Symbol> &symbols) const {
   // One symbol per Unicode scalar, as the vocabularies were trained ("👍🏽" is "👍" then

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "DeduveCore/Tokenizers/SymbolTable.hpp"
 #include "DeduveCore/Tokenizers/TokenizingModel.hpp"
 
 namespace deduve {
@@ -102,7 +103,7 @@ private:
   void appendToken(std::string_view part, std::optional<TokenId> id,
                    std::vector<std::string> &tokens) const;
 
-  std::unordered_map<std::string, std::int32_t, TransparentStringHash, std::equal_to<>> symbols_;
+  SymbolTable symbols_;                     // every text of a merge: its two parts and their join
   std::vector<std::int32_t> directSymbols_; // scalar -> symbol id, -1 when none
   std::vector<SymbolToken> symbolTokens_;   // by symbol id
   MergeTable merges_;
