@@ -5,6 +5,7 @@
 #include <future>
 #include <limits>
 #include <queue>
+#include <system_error>
 
 #include "DeduveCore/Support/Config.hpp"
 #include "DeduveCore/Text/Regex.hpp"
@@ -87,14 +88,19 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
   // The vocabulary's maps do not depend on the merges: a large one is read on a thread of its
   // own meanwhile, which takes about a quarter off loading a vocabulary of 200,000 tokens.
   const Config::Dictionary &members = *vocab.dictionaryValue();
+  std::future<void> vocabulary;
   if (members.size() >= kConcurrentVocabulary) {
-    auto vocabulary = std::async(std::launch::async, [&] { readVocabulary(members, addedTokens); });
-    readMerges(*merges);
-    vocabulary.get();
-  } else {
-    readMerges(*merges);
-    readVocabulary(members, addedTokens);
+    try {
+      vocabulary = std::async(std::launch::async, [&] { readVocabulary(members, addedTokens); });
+    } catch (const std::system_error &) {
+      // No thread to be had: the vocabulary is read here after the merges.
+    }
   }
+  readMerges(*merges);
+  if (vocabulary.valid())
+    vocabulary.get();
+  else
+    readVocabulary(members, addedTokens);
 
   directSymbols_.assign(kDirectScalars, -1);
   symbolTokens_.resize(symbols_.size());
