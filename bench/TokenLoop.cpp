@@ -119,7 +119,8 @@ public:
                             TokenSampling &sampler, const DecodingOptions &options,
                             const TranscriptionCallback &callback) override {
     return TokenDecodingLoop::decodeText(*this, earlyStop_, encoderOutput, inputs, sampler, options,
-                                         callback, *platform::SteadyClock::system());
+                                         callback, *platform::SteadyClock::system(),
+                                         *platform::WallClock::system());
   }
   DecodingResult detectLanguage(const AudioEncoderOutputType &, DecodingInputsType &,
                                 TokenSampling &, const DecodingOptions &, float) override {

@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "DeduveCore/Support/Config.hpp"
+#include "DeduveCore/Tokenizers/SymbolTable.hpp"
 #include "DeduveCore/Tokenizers/TokenizingModel.hpp"
 
 namespace deduve {
@@ -92,6 +94,10 @@ private:
     bool hasSpace = false;     // the text holds U+0020 and must be cut
   };
 
+  // Fill symbols_ and merges_ from the merges, and tokensToIds_ and idsToTokens_ from the
+  // vocabulary and the added tokens; the two touch no common member.
+  void readMerges(const Config::Array &merges);
+  void readVocabulary(const Config::Dictionary &vocab, const AddedTokens &addedTokens);
   std::int32_t symbolId(std::string_view text) const;
   std::int32_t internSymbol(std::string_view text);
   void mergeWord(std::string_view word, std::vector<Symbol> &symbols) const;
@@ -102,7 +108,7 @@ private:
   void appendToken(std::string_view part, std::optional<TokenId> id,
                    std::vector<std::string> &tokens) const;
 
-  std::unordered_map<std::string, std::int32_t, TransparentStringHash, std::equal_to<>> symbols_;
+  SymbolTable symbols_;                     // every text of a merge: its two parts and their join
   std::vector<std::int32_t> directSymbols_; // scalar -> symbol id, -1 when none
   std::vector<SymbolToken> symbolTokens_;   // by symbol id
   MergeTable merges_;

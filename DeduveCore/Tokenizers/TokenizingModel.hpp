@@ -16,9 +16,12 @@ class Config;
 using TokenId = std::int64_t;
 
 // Hash that lets string-keyed maps be searched with a std::string_view without a copy.
+// Deliberately not noexcept: the standard library then keeps each key's hash in its node, as
+// it does for std::hash<std::string>, instead of hashing again the keys it meets in a bucket
+// at every lookup, which shows when vocabularies of 200,000 tokens are built.
 struct TransparentStringHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view text) const noexcept {
+  std::size_t operator()(std::string_view text) const {
     return std::hash<std::string_view>{}(text);
   }
 };

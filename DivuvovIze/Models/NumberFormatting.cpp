@@ -1,5 +1,6 @@
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -33,6 +34,32 @@ std::string fixed(double value, int precision, int width) {
   char buffer[512];
   std::snprintf(buffer, sizeof(buffer), "%*.*f", width, precision, value);
   return buffer;
+}
+
+std::string significant(double value, int digits) {
+  if (!std::isfinite(value)) {
+    return nonFinite(value);
+  }
+  if (value == 0) {
+    return "0";
+  }
+  digits = std::max(digits, 1);
+  const int exponent = static_cast<int>(std::floor(std::log10(std::fabs(value))));
+  const int decimals = digits - 1 - exponent;
+  char buffer[512];
+  if (decimals <= 0) {
+    // Whole digits beyond the significant ones are zeros.
+    const double unit = std::pow(10.0, -decimals);
+    std::snprintf(buffer, sizeof(buffer), "%.0f", std::round(value / unit) * unit);
+    return buffer;
+  }
+  std::snprintf(buffer, sizeof(buffer), "%.*f", decimals, value);
+  std::string text = buffer;
+  text.erase(text.find_last_not_of('0') + 1);
+  if (text.back() == '.') {
+    text.pop_back();
+  }
+  return text == "-0" ? "0" : text;
 }
 
 std::string describe(double value) { return deduve::formatDouble(value); }

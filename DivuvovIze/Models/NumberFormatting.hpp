@@ -10,6 +10,11 @@ namespace divuvovize::numbers {
 std::string fixed(double value, int precision, int width = 0);
 // printf's "%<width>.0f" style used for run counts is fixed(value, 0, width).
 
+// `value` rounded to `digits` significant digits and written in fixed notation, without
+// trailing zeros or grouping: 1234.5 -> "1230", 12.345 -> "12.3", 0.01234 -> "0.0123",
+// 2 -> "2". `digits` below 1 counts as 1.
+std::string significant(double value, int digits);
+
 // The shortest text that reads back as `value`, always with a fraction part or an exponent:
 // 2 -> "2.0", 0.1 -> "0.1", 1e16 -> "1e+16", 1e-05 -> "1e-05" (exponent notation below 1e-4
 // and beyond 2^24 for float, 2^53 for double).

@@ -13,7 +13,9 @@ namespace divuvovize {
 // How long each stage of a run took (seconds) and how often it ran. A default-constructed
 // value is the engine's fresh record: pipelineStart and firstTokenTime at the largest finite
 // double ("not reached yet"), inputAudioSeconds 0.001 (never 0, so ratios stay finite), every
-// other field 0.
+// other field 0. The two absolute times are wall-clock seconds since 2001-01-01 00:00:00 UTC
+// (platform::absoluteTime), so records of separate runs and machines compare; every duration
+// is measured on the monotonic clock.
 struct TranscriptionTimings {
   double pipelineStart = std::numeric_limits<double>::max();  // absolute time, earliest seen
   double firstTokenTime = std::numeric_limits<double>::max(); // absolute time

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace platform {
 
@@ -31,6 +32,13 @@ public:
   // The process's real-time clock, shared.
   static std::shared_ptr<WallClock> system();
 };
+
+// Seconds from 2001-01-01 00:00:00 UTC to `time`: the reference date of the absolute times in
+// timing records, the same on every machine so that records made apart can be merged.
+double absoluteTime(WallClock::time_point time);
+
+// `time` as logs print a date, in UTC: "2026-12-10 15:22:52 +0000".
+std::string dateDescription(WallClock::time_point time);
 
 // A steady clock that moves only when told to; for tests.
 class ManualSteadyClock final : public SteadyClock {

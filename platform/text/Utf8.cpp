@@ -128,37 +128,78 @@ char32_t nextScalar(std::string_view text, std::size_t &offset) {
 }
 
 std::u16string toUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
+  // Never more units than bytes: sized once, written in place, then cut to length.
+  std::u16string out(utf8.size(), u'\0');
+  char16_t *next = out.data();
   std::size_t i = 0;
   while (i < utf8.size()) {
+    const auto first = static_cast<unsigned char>(utf8[i]);
+    if (first < 0x80) {
+      *next++ = first;
+      ++i;
+      continue;
+    }
     char32_t c;
     std::size_t length;
     if (!decodeAt(utf8, i, c, length))
       c = kReplacement;
     i += length;
     if (c < 0x10000) {
-      out.push_back(static_cast<char16_t>(c));
+      *next++ = static_cast<char16_t>(c);
     } else {
       c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
+      *next++ = static_cast<char16_t>(0xD800 + (c >> 10));
+      *next++ = static_cast<char16_t>(0xDC00 + (c & 0x3FF));
     }
   }
+  out.resize(static_cast<std::size_t>(next - out.data()));
   return out;
 }
 
 std::string toUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size());
+  // Sized exactly first (a surrogate pair's units make four bytes, any other unit at most
+  // three), so the text is written in place with one allocation or none.
+  std::size_t bytes = 0;
+  for (std::size_t i = 0; i < utf16.size(); ++i) {
+    const char16_t unit = utf16[i];
+    if (unit < 0x80) {
+      bytes += 1;
+    } else if (unit < 0x800) {
+      bytes += 2;
+    } else if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
+               utf16[i + 1] <= 0xDFFF) {
+      bytes += 4;
+      ++i;
+    } else {
+      bytes += 3;
+    }
+  }
+  std::string out(bytes, '\0');
+  char *next = out.data();
   for (std::size_t i = 0; i < utf16.size(); ++i) {
     char32_t c = utf16[i];
+    if (c < 0x80) {
+      *next++ = static_cast<char>(c);
+      continue;
+    }
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
         utf16[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
       ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = kReplacement; // a lone surrogate
     }
-    appendUtf8(out, c); // a lone surrogate is written as U+FFFD
+    if (c < 0x800) {
+      *next++ = static_cast<char>(0xC0 | (c >> 6));
+    } else if (c < 0x10000) {
+      *next++ = static_cast<char>(0xE0 | (c >> 12));
+      *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    } else {
+      *next++ = static_cast<char>(0xF0 | (c >> 18));
+      *next++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *next++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    }
+    *next++ = static_cast<char>(0x80 | (c & 0x3F));
   }
   return out;
 }

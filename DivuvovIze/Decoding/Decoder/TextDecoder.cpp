@@ -2,6 +2,7 @@
 
 #include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/ModelUtilities.hpp"
+#include "DivuvovIze/Decoding/Decoder/TokenDecodingLoop.hpp"
 #include "DivuvovIze/Decoding/Model/ModelOutputArrays.hpp"
 #include "DivuvovIze/Decoding/Sampling/TokenSampling.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
@@ -11,8 +12,10 @@
 #include "platform/ml/AsyncPrediction.hpp"
 #include "platform/system/CancellationScope.hpp"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
+#include <iterator>
 
 namespace divuvovize {
 namespace {
@@ -31,19 +34,44 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// The prompt tails kept from the options: the last `count` entries, then only text tokens.
-void appendTextTail(std::vector<int> &prompt, const std::vector<int> &tokens, std::size_t count,
-                    int specialTokenBegin) {
-  const std::size_t first = tokens.size() > count ? tokens.size() - count : 0;
-  for (std::size_t i = first; i < tokens.size(); ++i) {
-    if (tokens[i] < specialTokenBegin) {
-      prompt.push_back(tokens[i]);
-    }
+// A prompt tail kept from the options: the last `count` entries, then only text tokens.
+std::vector<int> textTail(const std::optional<std::vector<int>> &tokens, std::size_t count,
+                          int specialTokenBegin) {
+  std::vector<int> tail;
+  if (!tokens) {
+    return tail;
+  }
+  const std::size_t first = tokens->size() > count ? tokens->size() - count : 0;
+  std::copy_if(tokens->begin() + static_cast<std::ptrdiff_t>(first), tokens->end(),
+               std::back_inserter(tail), [&](int token) { return token < specialTokenBegin; });
+  return tail;
+}
+
+// Keeps the last `count` entries at most.
+void keepLast(std::vector<int> &tokens, std::size_t count) {
+  if (tokens.size() > count) {
+    tokens.erase(tokens.begin(), tokens.end() - static_cast<std::ptrdiff_t>(count));
   }
 }
 
 constexpr std::size_t kPromptTokensKept = 111;
 constexpr std::size_t kPrefixTokensKept = 112;
+// What a window keeps for sampling at least, when the cache allows: half the token context.
+constexpr int kSampledTokensReserved = Constants::maxTokenContext / 2;
+
+// The positions the prompt and prefix tails may fill besides `fixed` other prompt tokens. A
+// window of these inputs and options fills positions 0 to its loop bound (the last step's
+// prediction included); the tails leave min(kSampledTokensReserved, what the fixed tokens
+// leave) of them, and at least one, to sampled tokens.
+std::size_t tailRoom(DecodingInputs &inputs, const DecodingOptions &options, std::size_t fixed) {
+  const int cachePositions = inputs.kvCacheUpdateMask().count();
+  const int loopBound = std::min(
+      {options.sampleLength, TokenDecodingLoop::maxSampleLength, std::max(cachePositions - 1, 0)});
+  const long positions = std::max(loopBound, 0) + 1L;
+  const long left = positions - static_cast<long>(fixed);
+  const long reserved = std::max(1L, std::min<long>(kSampledTokensReserved, left));
+  return static_cast<std::size_t>(std::max(0L, left - reserved));
+}
 
 // Output names as strings made once: a name longer than the short-string buffer would
 // otherwise be allocated at every step.
@@ -236,32 +264,9 @@ TextDecoder::prefillDecoderInputs(std::shared_ptr<DecodingInputsType> decoderInp
     throw WhisperError::prepareDecoderInputsFailed(
         "Unable to cast decoderInputs to DecodingInputs");
   }
-  const SpecialTokens &special = tokenizer->specialTokens();
-  std::vector<int> prompt;
-  if (!options) {
-    prompt.push_back(special.startOfTranscriptToken);
-  } else {
-    if (options->promptTokens) {
-      prompt.push_back(special.startOfPreviousToken);
-      appendTextTail(prompt, *options->promptTokens, kPromptTokensKept, special.specialTokenBegin);
-    }
-    prompt.push_back(special.startOfTranscriptToken);
-    if (isModelMultilingual()) {
-      const std::string language =
-          options->language.value_or(std::string(Constants::defaultLanguageCode));
-      prompt.push_back(
-          tokenizer->vocabularyId("<|" + language + "|>").value_or(special.englishToken));
-      const char *task = options->task == DecodingTask::translate ? "translate" : "transcribe";
-      prompt.push_back(tokenizer->vocabularyId(std::string("<|") + task + "|>")
-                           .value_or(special.transcribeToken));
-    }
-    prompt.push_back(options->withoutTimestamps ? special.noTimestampsToken
-                                                : special.timeTokenBegin);
-    if (options->prefixTokens) {
-      appendTextTail(prompt, *options->prefixTokens, kPrefixTokensKept, special.specialTokenBegin);
-    }
-  }
-  inputs->initialPrompt() = std::move(prompt);
+  inputs->initialPrompt() =
+      options ? windowPrompt(*tokenizer, *inputs, *options)
+              : std::vector<int>{tokenizer->specialTokens().startOfTranscriptToken};
   if (inputs->kvCacheUpdateMask().count() > 0) {
     inputs->kvCacheUpdateMask().setValue(0, 1.0);
   }
@@ -269,6 +274,44 @@ TextDecoder::prefillDecoderInputs(std::shared_ptr<DecodingInputsType> decoderInp
     inputs->decoderKeyPaddingMask().setValue(0, 0.0);
   }
   return decoderInputs;
+}
+
+std::vector<int> TextDecoder::windowPrompt(const WhisperTokenizer &tokenizer,
+                                           DecodingInputs &inputs,
+                                           const DecodingOptions &options) const {
+  const SpecialTokens &special = tokenizer.specialTokens();
+  std::vector<int> task = {special.startOfTranscriptToken};
+  if (isModelMultilingual()) {
+    const std::string language =
+        options.language.value_or(std::string(Constants::defaultLanguageCode));
+    task.push_back(tokenizer.vocabularyId("<|" + language + "|>").value_or(special.englishToken));
+    const char *name = options.task == DecodingTask::translate ? "translate" : "transcribe";
+    task.push_back(
+        tokenizer.vocabularyId(std::string("<|") + name + "|>").value_or(special.transcribeToken));
+  }
+  task.push_back(options.withoutTimestamps ? special.noTimestampsToken : special.timeTokenBegin);
+
+  std::vector<int> previous =
+      textTail(options.promptTokens, kPromptTokensKept, special.specialTokenBegin);
+  std::vector<int> prefix =
+      textTail(options.prefixTokens, kPrefixTokensKept, special.specialTokenBegin);
+  // The prefix starts the text being decoded, so the earlier text gives way first; it also
+  // needs its start-of-previous marker.
+  std::size_t room = tailRoom(inputs, options, task.size());
+  keepLast(prefix, room);
+  room -= prefix.size();
+  const bool withPrevious = options.promptTokens && room > 0;
+  keepLast(previous, withPrevious ? room - 1 : 0);
+
+  std::vector<int> prompt;
+  prompt.reserve(previous.size() + task.size() + prefix.size() + 1);
+  if (withPrevious) {
+    prompt.push_back(special.startOfPreviousToken);
+    prompt.insert(prompt.end(), previous.begin(), previous.end());
+  }
+  prompt.insert(prompt.end(), task.begin(), task.end());
+  prompt.insert(prompt.end(), prefix.begin(), prefix.end());
+  return prompt;
 }
 
 DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoderOutput,

@@ -61,7 +61,10 @@ public:
   // is set, start-of-transcript, for a multilingual model the language token (the options'
   // language or "en"; English when the vocabulary lacks it) and the task token (transcribe
   // when the vocabulary lacks it), no-timestamps or the 0.00 timestamp, then the last 112
-  // prefix tokens below specialTokenBegin. Also sets both masks' position 0. Throws
+  // prefix tokens below specialTokenBegin. The tails leave the window room to sample
+  // min(112, what the cache leaves after the other tokens) tokens, at least one: the prompt's
+  // oldest tokens go first (start-of-previous last, when no room is left at all), then the
+  // prefix's oldest. Also sets both masks' position 0. Throws
   // WhisperError tokenizerUnavailable without a tokenizer and prepareDecoderInputsFailed
   // ("Unable to cast decoderInputs to DecodingInputs") for inputs of another kind.
   std::shared_ptr<DecodingInputsType>
@@ -90,6 +93,9 @@ public:
   std::shared_ptr<const LanguageLogitsFilter> languageLogitsFilter() const;
 
 private:
+  // The prompt of a window decoded with `options` into `inputs` (see prefillDecoderInputs).
+  std::vector<int> windowPrompt(const WhisperTokenizer &tokenizer, DecodingInputs &inputs,
+                                const DecodingOptions &options) const;
   // One thread's step arrays: the input provider of the window it decodes (rebuilt when the
   // window's arrays change) and the output backings the model writes into.
   struct StepArrays;

@@ -10,7 +10,8 @@ DecodingResult TextDecoder::decodeText(const AudioEncoderOutputType &encoderOutp
                                        const DecodingOptions &options,
                                        const TranscriptionCallback &callback) {
   return TokenDecodingLoop::decodeText(*this, earlyStopActor_, encoderOutput, inputs, sampler,
-                                       options, callback, *platform::SteadyClock::system());
+                                       options, callback, *platform::SteadyClock::system(),
+                                       *platform::WallClock::system());
 }
 
 } // namespace divuvovize

@@ -133,8 +133,10 @@ public:
                                         const DecodingOptions &options, float temperature) = 0;
 
   // Copies one step's keys and values (shape [1, E, 1, n]) into the caches ([1, E, 1, S]) at
-  // positions index ..< index + n, one parallel iteration per channel. Arrays of another rank,
-  // mismatched element types or positions beyond the cache copy nothing.
+  // positions index ..< index + n, channel after channel on the calling thread: spreading the
+  // channels over the runner's threads measured slower at every shape (bench/KVCacheUpdate),
+  // the copy being a few kilobytes between two model steps that use those threads. Arrays of
+  // another rank, mismatched element types or positions beyond the cache copy nothing.
   static void updateKVCache(const platform::MLMultiArray &keyTensor,
                             const platform::MLMultiArray &keySlice,
                             const platform::MLMultiArray &valueTensor,

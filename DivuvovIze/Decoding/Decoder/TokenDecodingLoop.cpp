@@ -109,6 +109,7 @@ struct WindowServices {
   const DecodingOptions &options;
   const TranscriptionCallback &callback;
   const Clock &clock;
+  const platform::WallClock &wallClock;
 };
 
 // One window's token loop: the state the steps share, from the validated inputs to the result.
@@ -280,8 +281,10 @@ WindowDecoding::StepOutcome WindowDecoding::step(int tokenIndex) {
   const auto stepEnd = clock.now();
   addStepTimes(stepStart, predictionEnd, stepEnd);
   if (tokenIndex == firstSampledIndex_) {
-    timings_.firstTokenTime = std::chrono::duration<double>(stepEnd.time_since_epoch()).count();
-    Logging::debug("Found first token at: " + deduve::formatDouble(timings_.firstTokenTime));
+    // An absolute time, comparable with pipelineStart and with other machines' records.
+    const auto found = services_.wallClock.now();
+    timings_.firstTokenTime = platform::absoluteTime(found);
+    Logging::debug("Found first token at: " + platform::dateDescription(found));
   }
   return services_.earlyStop.get(windowUUID_) ? StepOutcome::windowEnds : StepOutcome::carryOn;
 }
@@ -477,15 +480,15 @@ TokenDecodingLoop::prepareLogitsFilters(const TextDecoding &decoder, const Decod
   return filters;
 }
 
-DecodingResult TokenDecodingLoop::decodeText(TextDecoding &decoder,
-                                             deduve::EarlyStopActor &earlyStop,
-                                             const AudioEncoderOutputType &encoderOutput,
-                                             DecodingInputsType &decoderInputs,
-                                             TokenSampling &sampler, const DecodingOptions &options,
-                                             const TranscriptionCallback &callback,
-                                             const Clock &clock) {
-  WindowDecoding window(validated(decoder, encoderOutput, decoderInputs),
-                        {decoder, earlyStop, encoderOutput, sampler, options, callback, clock});
+DecodingResult
+TokenDecodingLoop::decodeText(TextDecoding &decoder, deduve::EarlyStopActor &earlyStop,
+                              const AudioEncoderOutputType &encoderOutput,
+                              DecodingInputsType &decoderInputs, TokenSampling &sampler,
+                              const DecodingOptions &options, const TranscriptionCallback &callback,
+                              const Clock &clock, const platform::WallClock &wallClock) {
+  WindowDecoding window(
+      validated(decoder, encoderOutput, decoderInputs),
+      {decoder, earlyStop, encoderOutput, sampler, options, callback, clock, wallClock});
   return window.run();
 }
 

@@ -26,7 +26,8 @@ struct TokenDecodingLoop {
                        int timestampSampleBegin, const WhisperTokenizer &tokenizer);
 
   // Decodes one window; see TextDecoding::decodeText. `earlyStop` holds the window's stop flag
-  // while it runs; `clock` times the steps. The callback is called on this thread after each
+  // while it runs; `clock` times the steps and `wallClock` stamps the first token's absolute
+  // time. The callback is called on this thread after each
   // step's cache update; false from it after the prompt stops the window at that step.
   // Throws WhisperError: tokenizerUnavailable without a tokenizer, prepareDecoderInputsFailed
   // for inputs that are not DecodingInputs, an empty prompt or an absent encoder output,
@@ -37,7 +38,8 @@ struct TokenDecodingLoop {
                                    DecodingInputsType &decoderInputs, TokenSampling &sampler,
                                    const DecodingOptions &options,
                                    const TranscriptionCallback &callback,
-                                   const platform::SteadyClock &clock);
+                                   const platform::SteadyClock &clock,
+                                   const platform::WallClock &wallClock);
 };
 
 } // namespace divuvovize

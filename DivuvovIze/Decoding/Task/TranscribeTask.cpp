@@ -3,13 +3,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <ctime>
 #include <exception>
-#include <iomanip>
-#include <sstream>
 
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
+#include "DivuvovIze/Decoding/Decoder/TokenDecodingLoop.hpp"
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
 #include "DivuvovIze/Decoding/Task/SegmentSeeker.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
@@ -42,16 +40,6 @@ private:
 
 std::string seconds2(float value) { return numbers::fixed(value, 2); }
 
-// The current date as the platform prints one: "2026-12-10 15:22:52 +0000".
-std::string currentDateDescription() {
-  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-  std::tm utc{};
-  gmtime_r(&now, &utc);
-  std::ostringstream out;
-  out << std::put_time(&utc, "%Y-%m-%d %H:%M:%S +0000");
-  return out.str();
-}
-
 std::string stringListDescription(const std::vector<std::string> &items) {
   std::string text = "[";
   for (std::size_t i = 0; i < items.size(); ++i) {
@@ -63,11 +51,10 @@ std::string stringListDescription(const std::vector<std::string> &items) {
   return text + "]";
 }
 
-// Three significant digits, as a locale-aware number formatter prints word times.
-std::string threeSignificant(float value) {
-  std::ostringstream out;
-  out << std::setprecision(3) << value;
-  return out.str();
+// The cache positions a window bounded by `sampleLength` can have written: its last step opens
+// the position after its own, so a bound of n steps touches positions 0 to n.
+int positionsTouched(int sampleLength) {
+  return std::clamp(sampleLength, 0, TokenDecodingLoop::maxSampleLength) + 1;
 }
 
 std::string trimSpacesAndTabs(const std::string &text) {
@@ -86,7 +73,8 @@ TranscribeTask::TranscribeTask(
     std::shared_ptr<AudioProcessing> audioProcessor, std::shared_ptr<AudioEncoding> audioEncoder,
     std::shared_ptr<FeatureExtracting> featureExtractor,
     std::shared_ptr<SegmentSeeking> segmentSeeker, std::shared_ptr<TextDecoding> textDecoder,
-    std::shared_ptr<WhisperTokenizer> tokenizer, std::shared_ptr<platform::SteadyClock> clock)
+    std::shared_ptr<WhisperTokenizer> tokenizer, std::shared_ptr<platform::SteadyClock> clock,
+    std::shared_ptr<platform::WallClock> wallClock)
     : timings_(currentTimings),
       progress_(progress ? std::move(progress) : deduve::Progress::make(0)),
       audioEncoder_(std::move(audioEncoder)), featureExtractor_(std::move(featureExtractor)),
@@ -94,7 +82,8 @@ TranscribeTask::TranscribeTask(
       audioProcessor_(audioProcessor ? std::move(audioProcessor)
                                      : std::make_shared<AudioProcessor>()),
       tokenizer_(std::move(tokenizer)),
-      clock_(clock ? std::move(clock) : platform::SteadyClock::system()) {}
+      clock_(clock ? std::move(clock) : platform::SteadyClock::system()),
+      wallClock_(wallClock ? std::move(wallClock) : platform::WallClock::system()) {}
 
 TranscribeTask::~TranscribeTask() = default;
 
@@ -124,7 +113,7 @@ struct TranscribeTask::RunState {
   std::span<const float> audio;
   int totalSamples = 0;
   DecodingOptions options;
-  // A caller's options decide how many cache positions a reset clears.
+  // The cache positions a reset clears: every one a window of these options can have written.
   int resetContext = 0;
   std::shared_ptr<DecodingInputsType> decoderInputs;
   std::vector<int> allTokens;
@@ -166,14 +155,21 @@ TranscribeTask::run(std::span<const float> audioArray,
                     const std::optional<DecodingOptions> &decodeOptions,
                     const TranscriptionCallback &callback) {
   SignpostScope signpost("TranscribeAudio");
-  timings_.pipelineStart = std::min(timings_.pipelineStart, now());
-  Logging::debug("Starting pipeline at: " + currentDateDescription());
+  // pipelineStart is an absolute time (so records of separate runs merge); the durations,
+  // fullPipeline among them, are measured on the monotonic clock.
+  const auto startDate = wallClock_->now();
+  const double runStart = now();
+  timings_.pipelineStart = std::min(timings_.pipelineStart, platform::absoluteTime(startDate));
+  // What an earlier run of this record had already spent, when its start is kept.
+  const double earlierSeconds =
+      std::max(platform::absoluteTime(startDate) - timings_.pipelineStart, 0.0);
+  Logging::debug("Starting pipeline at: " + platform::dateDescription(startDate));
 
   RunState run;
   run.audio = audioArray;
   run.options = decodeOptions.value_or(DecodingOptions());
   run.options.verbose = Logging::isLoggingEnabled();
-  run.resetContext = decodeOptions ? decodeOptions->sampleLength : Constants::maxTokenContext;
+  run.resetContext = positionsTouched(run.options.sampleLength);
   const double clipStart = decodeOptions && !decodeOptions->clipTimestamps.empty()
                                ? static_cast<double>(decodeOptions->clipTimestamps.front())
                                : 0.0;
@@ -203,7 +199,7 @@ TranscribeTask::run(std::span<const float> audioArray,
   }
   progress_->setCompletedUnitCount(progress_->totalUnitCount());
   timings_.decodingLoop = now() - loopStart;
-  timings_.fullPipeline = now() - timings_.pipelineStart;
+  timings_.fullPipeline = earlierSeconds + (now() - runStart);
   return finalizeTranscriptionResult(run.allTokens, std::move(run.allSegments),
                                      run.detectedLanguage, timings_);
 }
@@ -376,7 +372,8 @@ std::optional<std::vector<TranscriptionSegment>> TranscribeTask::timeWords(
     Logging::debug("Word timestamps:");
     for (const auto &segment : kept) {
       for (const auto &word : segment.words.value_or(std::vector<WordTiming>{})) {
-        Logging::debug("[" + threeSignificant(word.start) + " -> " + threeSignificant(word.end) +
+        Logging::debug("[" + numbers::significant(word.start, 3) + " -> " +
+                       numbers::significant(word.end, 3) +
                        "] prob: " + deduve::formatFloat(word.probability) + ", word: " + word.word);
       }
     }
@@ -468,7 +465,7 @@ DecodingResult TranscribeTask::decodeWithFallback(
     if (result->fallback && result->fallback->needsFallback) {
       timings_.decodingFallback += now() - attemptStart;
       timings_.totalDecodingFallbacks = static_cast<double>(i);
-      decoderInputs->reset(options.sampleLength);
+      decoderInputs->reset(positionsTouched(options.sampleLength));
       Logging::info("Fallback #" + std::to_string(i + 1) + " (" + result->fallback->fallbackReason +
                     ")");
       continue;

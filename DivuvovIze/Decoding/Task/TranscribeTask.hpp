@@ -36,9 +36,9 @@ public:
   // Called once per window that produced segments, with those segments, on the running thread.
   using SegmentDiscoveryCallback = std::function<void(const std::vector<TranscriptionSegment> &)>;
 
-  // A null progress becomes a fresh one, a null audio processor an AudioProcessor, a null
-  // clock the system's steady clock. The clock times every stage (its seconds since its epoch
-  // stand for absolute times such as pipelineStart).
+  // A null progress becomes a fresh one, a null audio processor an AudioProcessor, null
+  // clocks the system's. The steady clock times every stage; the wall clock gives the absolute
+  // time of pipelineStart (seconds since 2001-01-01 UTC) and the dates of the log.
   TranscribeTask(TranscriptionTimings currentTimings, std::shared_ptr<deduve::Progress> progress,
                  std::shared_ptr<AudioProcessing> audioProcessor,
                  std::shared_ptr<AudioEncoding> audioEncoder,
@@ -46,7 +46,8 @@ public:
                  std::shared_ptr<SegmentSeeking> segmentSeeker,
                  std::shared_ptr<TextDecoding> textDecoder,
                  std::shared_ptr<WhisperTokenizer> tokenizer,
-                 std::shared_ptr<platform::SteadyClock> clock = nullptr);
+                 std::shared_ptr<platform::SteadyClock> clock = nullptr,
+                 std::shared_ptr<platform::WallClock> wallClock = nullptr);
   virtual ~TranscribeTask();
   TranscribeTask(const TranscribeTask &) = delete;
   TranscribeTask &operator=(const TranscribeTask &) = delete;
@@ -139,6 +140,7 @@ private:
   std::shared_ptr<WhisperTokenizer> tokenizer_;
   SegmentDiscoveryCallback segmentDiscoveryCallback_;
   std::shared_ptr<platform::SteadyClock> clock_;
+  std::shared_ptr<platform::WallClock> wallClock_;
 };
 
 } // namespace divuvovize

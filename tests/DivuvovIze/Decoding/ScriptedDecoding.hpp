@@ -202,7 +202,7 @@ public:
     ++attempts_;
     fedPositions.clear();
     return TokenDecodingLoop::decodeText(*this, earlyStop_, encoderOutput, inputs, sampler, options,
-                                         callback, *clock_);
+                                         callback, *clock_, *wallClock_);
   }
 
   DecodingResult detectLanguage(const AudioEncoderOutputType &, DecodingInputsType &,
@@ -218,6 +218,8 @@ public:
   ScriptChoice scriptChoice;
   // Times the token loop; tests may swap in a manual clock.
   std::shared_ptr<platform::SteadyClock> clock_ = platform::SteadyClock::system();
+  // Stamps the first token's absolute time; tests may swap in a manual clock.
+  std::shared_ptr<platform::WallClock> wallClock_ = platform::WallClock::system();
   // The background logit of the predictions at prompt positions (end-of-text is predicted).
   float promptBackground = -20.0f;
   // When set, every prediction moves this clock on by 10 ms.

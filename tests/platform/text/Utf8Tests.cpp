@@ -46,6 +46,32 @@ TEST(Utf8Tests, ConvertsBetweenUtf8AndUtf16BothWays) {
   EXPECT_EQ(toUtf16("\xFFx"), (std::u16string{0xFFFD, u'x'}));
 }
 
+// Each width of encoding at its edges, and unpaired surrogates anywhere in the text.
+TEST(Utf8Tests, Utf16ToUtf8Table) {
+  const std::string fffd = "\xEF\xBF\xBD";
+  struct Case {
+    std::u16string utf16;
+    std::string utf8;
+  };
+  const Case cases[] = {
+      {u"", ""},
+      {{0x7F, 0x80}, "\x7F\xC2\x80"},
+      {{0x7FF, 0x800}, "\xDF\xBF\xE0\xA0\x80"},
+      {{0xFFFF}, "\xEF\xBF\xBF"},
+      {{0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"},
+      {{u'a', 0xD83D}, "a" + fffd}, // a lead unit at the end
+      {{0xDE00, u'b'}, fffd + "b"}, // a trail unit first
+      {{0xD83D, 0xD83D, 0xDE00}, fffd + "\xF0\x9F\x98\x80"},
+      {u"sixteen letters!", "sixteen letters!"},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(toUtf8(c.utf16), c.utf8);
+    if (c.utf8.find(fffd) == std::string::npos) {
+      EXPECT_EQ(toUtf16(c.utf8), c.utf16);
+    }
+  }
+}
+
 TEST(Utf8Tests, NextScalarAdvancesOverEveryInput) {
   const std::string text = "\xF0\x9F\x98\x80\x80"
                            "a";

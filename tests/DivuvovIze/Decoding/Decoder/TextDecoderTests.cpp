@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -160,34 +162,81 @@ TEST_F(PrefillTest, TranslateWithoutItsTokenFallsBackToTranscribe) {
   EXPECT_EQ(prompt(options, true, withoutTasks_), (Ids{kSot, kEn, kTranscribe, kZero}));
 }
 
-// The prompt keeps the last 111 previous tokens and the prefix its last 112; special tokens
-// among them are dropped after the cut, so fewer may remain.
-TEST_F(PrefillTest, PromptAndPrefixTailsKeepTheirLastTextTokens) {
+// `count` ids from `first` on, skipping those `skip` names.
+Ids run(int first, int count, const std::function<bool(int)> &skip = nullptr) {
+  Ids ids;
+  for (int id = first; id < first + count; ++id) {
+    if (!skip || !skip(id)) {
+      ids.push_back(id);
+    }
+  }
+  return ids;
+}
+
+Ids joined(std::initializer_list<Ids> parts) {
+  Ids all;
+  for (const auto &part : parts) {
+    all.insert(all.end(), part.begin(), part.end());
+  }
+  return all;
+}
+
+// The prompt keeps at most the last 111 previous tokens and the prefix its last 112 (special
+// tokens among them are dropped after the cut), and the tails together leave the window room
+// to sample min(112, what the cache leaves) tokens: 224 positions hold a prompt of 112 at most.
+// The previous text gives way first, oldest tokens first, then the prefix.
+TEST_F(PrefillTest, TailsLeaveTheWindowRoomToSample) {
+  // 200 previous tokens with a start-of-transcript every 50; 200 prefix tokens with a
+  // timestamp every 20 from 100 on.
   Ids previous;
   for (int i = 0; i < 200; ++i) {
     previous.push_back(i % 50 == 0 ? kSot : 1000 + i);
   }
   Ids prefix;
   for (int i = 0; i < 200; ++i) {
-    prefix.push_back(i == 150 ? kZero + 3 : 2000 + i);
+    prefix.push_back(i >= 100 && i % 20 == 0 ? kZero + 3 : 2000 + i);
   }
-  const Ids result =
-      prompt(DecodingOptions({.promptTokens = previous, .prefixTokens = prefix}), false);
-  Ids expected = {kPrev};
-  for (int i = 89; i < 200; ++i) {
-    if (i % 50 != 0) {
-      expected.push_back(1000 + i);
-    }
+  const auto prefixSpecial = [](int id) { return id >= 2100 && id % 20 == 0; };
+  struct Case {
+    const char *name;
+    DecodingOptions options;
+    bool multilingual;
+    int positions;
+    Ids expected;
+  };
+  const Case cases[] = {
+      {"short tails are kept whole",
+       DecodingOptions({.promptTokens = run(1000, 10), .prefixTokens = run(2000, 10)}), false, 224,
+       joined({{kPrev}, run(1000, 10), {kSot, kZero}, run(2000, 10)})},
+      // 110 positions for the tails: the prefix's 107 text tokens, the marker and 2 previous.
+      {"the previous text gives way to the prefix",
+       DecodingOptions({.promptTokens = previous, .prefixTokens = prefix}), false, 224,
+       joined({{kPrev, 1198, 1199, kSot, kZero}, run(2088, 112, prefixSpecial)})},
+      // The 200 + 200 tokens that filled a multilingual window: 108 of the prefix remain.
+      {"multilingual prompt and prefix",
+       DecodingOptions({.promptTokens = run(1000, 200), .prefixTokens = run(2000, 200)}), true, 224,
+       joined({{kSot, kEn, kTranscribe, kZero}, run(2092, 108)})},
+      {"a short sample length keeps no tail",
+       DecodingOptions(
+           {.sampleLength = 20, .promptTokens = run(1000, 10), .prefixTokens = run(2000, 10)}),
+       false,
+       224,
+       {kSot, kZero}},
+      {"a small cache keeps no tail",
+       DecodingOptions({.promptTokens = previous, .prefixTokens = prefix}),
+       false,
+       8,
+       {kSot, kZero}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TextDecoder decoder;
+    decoder.setTokenizer(multilingual_);
+    decoder.setIsModelMultilingual(c.multilingual);
+    auto inputs = smallInputs(c.positions);
+    decoder.prefillDecoderInputs(inputs, c.options);
+    EXPECT_EQ(inputs->initialPrompt(), c.expected);
   }
-  expected.push_back(kSot);
-  expected.push_back(kZero);
-  for (int i = 88; i < 200; ++i) {
-    if (i != 150) {
-      expected.push_back(2000 + i);
-    }
-  }
-  EXPECT_EQ(result, expected);
-  EXPECT_EQ(result.size(), 1u + 109 + 2 + 111);
 }
 
 TEST_F(PrefillTest, RefusesMissingTokenizerAndForeignInputs) {
@@ -331,6 +380,37 @@ TEST_F(LoadedDecoderTest, DetectionRefusesAMissingEncoderOutput) {
   expectWhisperError(
       [&] { decoder_->detectLanguage(MLMultiArray(), *inputs, sampler, DecodingOptions{}, 0); },
       WhisperError::Case::prepareDecoderInputsFailed, "Input must be MLMultiArray");
+}
+
+// A multilingual model's window given 200 previous and 200 prefix tokens used to hold a
+// prompt of 228 positions against a loop bound of 223, so it sampled nothing and its text was
+// the prefix. The model here favours token 100 at every step and never ends by itself.
+TEST(TextDecoder, LongPromptAndPrefixLeaveAMultilingualWindowRoomToSample) {
+  mqtest::TempDir folder;
+  platform::runner::TestModelOptions modelOptions;
+  modelOptions.dimensions.vocabularySize = 51865;
+  modelOptions.scriptedLogits = {{100, 30.0f}};
+  TextDecoder decoder;
+  decoder.loadModel(platform::runner::writeTextDecoderModel(folder.path(), modelOptions),
+                    platform::MLComputeUnits::cpuOnly, /*prewarmMode=*/false);
+  decoder.setTokenizer(mqtest::makeSpeechTokenizer());
+  decoder.setIsModelMultilingual(true);
+  DecodingOptions options;
+  options.withoutTimestamps = true;
+  options.promptTokens = run(1000, 200);
+  options.prefixTokens = run(2000, 200);
+  const auto inputs = decoder.prefillDecoderInputs(decoder.prepareDecoderInputs({kSot}), options);
+  EXPECT_EQ(inputs->initialPrompt(),
+            joined({{kSot, kEn, kTranscribe, kNoTimestamps}, run(2092, 108)}));
+
+  GreedyTokenSampler sampler(0, 50257, options);
+  const DecodingResult result = decoder.decodeText(
+      MLMultiArray({1, 64, 1, 1500}, MLMultiArrayDataType::float16, Float16(0.1f)), *inputs,
+      sampler, options, nullptr);
+  // The prefix, then what the window sampled until its 223 tokens were full.
+  ASSERT_GE(result.tokens.size(), 112u);
+  EXPECT_EQ(Ids(result.tokens.begin() + 4, result.tokens.begin() + 112), run(2092, 108));
+  EXPECT_EQ(std::count(result.tokens.begin(), result.tokens.end(), 100), 111);
 }
 
 TEST(TextDecoder, UnloadDropsTheModelAndTheLanguageFilterButKeepsTheTokenizer) {

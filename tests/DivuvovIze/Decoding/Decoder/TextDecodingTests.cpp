@@ -96,25 +96,31 @@ TEST(TextDecodingTest, PrepareNamesTheFirstMissingSize) {
 }
 
 TEST(TextDecodingTest, CacheUpdateWritesOnePositionOfEveryChannel) {
-  MLMultiArray keys({1, 3, 1, 4}, MLMultiArrayDataType::float16, 0.0f);
-  MLMultiArray values({1, 3, 1, 4}, MLMultiArrayDataType::float16, 0.0f);
-  MLMultiArray keySlice({1, 3, 1, 1}, MLMultiArrayDataType::float16, 0.0f);
-  MLMultiArray valueSlice({1, 3, 1, 1}, MLMultiArrayDataType::float16, 0.0f);
-  for (int j = 0; j < 3; ++j) {
-    keySlice.setValue(j, j + 1);
-    valueSlice.setValue(j, -(j + 1));
-  }
-  TextDecoding::updateKVCache(keys, keySlice, values, valueSlice, 2);
-  for (int j = 0; j < 3; ++j) {
-    for (int p = 0; p < 4; ++p) {
-      EXPECT_EQ(keys.value({0, j, 0, p}), p == 2 ? j + 1 : 0) << j << "," << p;
-      EXPECT_EQ(values.value({0, j, 0, p}), p == 2 ? -(j + 1) : 0) << j << "," << p;
+  // Each element width is copied whole, whatever the type.
+  for (const auto type :
+       {MLMultiArrayDataType::float16, MLMultiArrayDataType::float32, MLMultiArrayDataType::float64,
+        MLMultiArrayDataType::int32, MLMultiArrayDataType::int8}) {
+    SCOPED_TRACE(platform::description(type));
+    MLMultiArray keys({1, 3, 1, 4}, type);
+    MLMultiArray values({1, 3, 1, 4}, type);
+    MLMultiArray keySlice({1, 3, 1, 1}, type);
+    MLMultiArray valueSlice({1, 3, 1, 1}, type);
+    for (int j = 0; j < 3; ++j) {
+      keySlice.setValue(j, j + 1);
+      valueSlice.setValue(j, -(j + 1));
     }
+    TextDecoding::updateKVCache(keys, keySlice, values, valueSlice, 2);
+    for (int j = 0; j < 3; ++j) {
+      for (int p = 0; p < 4; ++p) {
+        EXPECT_EQ(keys.value({0, j, 0, p}), p == 2 ? j + 1 : 0) << j << "," << p;
+        EXPECT_EQ(values.value({0, j, 0, p}), p == 2 ? -(j + 1) : 0) << j << "," << p;
+      }
+    }
+    // A position beyond the cache writes nothing instead of past the arrays.
+    TextDecoding::updateKVCache(keys, keySlice, values, valueSlice, 4);
+    TextDecoding::updateKVCache(keys, keySlice, values, valueSlice, -1);
+    EXPECT_EQ(keys.value({0, 0, 0, 3}), 0);
   }
-  // A position beyond the cache writes nothing instead of past the arrays.
-  TextDecoding::updateKVCache(keys, keySlice, values, valueSlice, 4);
-  TextDecoding::updateKVCache(keys, keySlice, values, valueSlice, -1);
-  EXPECT_EQ(keys.value({0, 0, 0, 3}), 0);
 }
 
 TEST(TextDecodingTest, AlignmentUpdateWritesTheRowAfterTheIndex) {

@@ -15,6 +15,7 @@
 #include "platform/system/CancellationError.hpp"
 #include "platform/system/CancellationScope.hpp"
 #include "tests/DivuvovIze/Decoding/ScriptedDecoding.hpp"
+#include "tests/support/LogCapture.hpp"
 #include "tests/support/Tones.hpp"
 
 namespace divuvovize {
@@ -45,21 +46,29 @@ float at(int seek, int steps) {
   return static_cast<float>(seek) / 16000.0f + static_cast<float>(steps) * 0.02f;
 }
 
+// 2026-12-11 10:00:00 UTC, 818,676,000 s after 2001-01-01.
+const platform::WallClock::time_point kMorning{std::chrono::seconds(1796983200)};
+constexpr double kMorningAbsolute = 818676000.0;
+
 struct Rig {
-  std::shared_ptr<ScriptedTextDecoder> decoder = std::make_shared<ScriptedTextDecoder>();
+  std::shared_ptr<ScriptedTextDecoder> decoder;
   std::shared_ptr<platform::ManualSteadyClock> clock =
       std::make_shared<platform::ManualSteadyClock>();
+  std::shared_ptr<platform::ManualWallClock> wallClock =
+      std::make_shared<platform::ManualWallClock>(kMorning);
   std::shared_ptr<deduve::Progress> progress = deduve::Progress::make(0);
   std::unique_ptr<TranscribeTask> task;
 
-  Rig() {
+  explicit Rig(std::shared_ptr<ScriptedTextDecoder> given = nullptr)
+      : decoder(given ? std::move(given) : std::make_shared<ScriptedTextDecoder>()) {
     decoder->clock_ = clock;
     decoder->steppedClock = clock;
+    decoder->wallClock_ = wallClock;
     task = std::make_unique<TranscribeTask>(
         TranscriptionTimings{}, progress, std::make_shared<AudioProcessor>(),
         std::make_shared<testing::PassThroughEncoder>(),
         std::make_shared<testing::LoudnessFeatureExtractor>(), std::make_shared<SegmentSeeker>(),
-        decoder, decoder->tokenizer(), clock);
+        decoder, decoder->tokenizer(), clock, wallClock);
   }
 };
 
@@ -252,6 +261,103 @@ TEST(TranscribeTaskTest, WordTimestampsTimeEveryWord) {
     EXPECT_LE(word.start, word.end);
   }
   EXPECT_EQ(result->timings().totalTimestampAlignmentRuns, 1);
+}
+
+// Checks at every step that the update mask marks only the step's own position and that the
+// padding mask opens exactly the positions up to it: a stale slot left by an earlier window
+// or attempt would be attended to, and written, by this one.
+class MaskCheckingDecoder : public ScriptedTextDecoder {
+public:
+  std::optional<TextDecoderMLMultiArrayOutputType>
+  predictLogits(const TextDecoderInputType &input) override {
+    const auto &arrays = dynamic_cast<const TextDecoderMLMultiArrayInputType &>(input);
+    const int position = static_cast<int>(arrays.cacheLength.value(0));
+    for (int q = 0; q < arrays.kvCacheUpdateMask.count(); ++q) {
+      const bool marked = arrays.kvCacheUpdateMask.value(q) != 0;
+      const bool open = arrays.decoderKeyPaddingMask.value(q) == 0;
+      if (marked != (q == position) || open != (q <= position)) {
+        faults.push_back("attempt " + std::to_string(attempts_) + ", step " +
+                         std::to_string(position) + ": position " + std::to_string(q) +
+                         (marked ? " marked" : "") + (open ? " open" : ""));
+      }
+    }
+    return ScriptedTextDecoder::predictLogits(input);
+  }
+
+  std::vector<std::string> faults;
+};
+
+// A window that runs to a short sample length opens the position after its last step; the
+// next window, or the next attempt after a fallback, starts from an empty cache all the same.
+TEST(TranscribeTaskTest, WindowsAndAttemptsCutBySampleLengthLeaveNoStaleSlot) {
+  struct Case {
+    const char *name;
+    int fallbacks;          // attempts after the first
+    float logProbThreshold; // 1 makes every attempt fall back
+  };
+  const Case cases[] = {
+      {"windows", 0, -1.0f},
+      {"fallback attempts", 1, 1.0f},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto decoder = std::make_shared<MaskCheckingDecoder>();
+    Rig rig(decoder);
+    DecodingOptions options;
+    options.sampleLength = 5;
+    options.withoutTimestamps = true;
+    options.temperatureFallbackCount = c.fallbacks;
+    options.logProbThreshold = c.logProbThreshold;
+    rig.task->run(recording(40, [](int) { return true; }), options);
+    EXPECT_EQ(decoder->attempts_, 2 * (c.fallbacks + 1)) << "two windows";
+    EXPECT_EQ(decoder->faults, std::vector<std::string>{});
+  }
+}
+
+// Absolute times are wall-clock seconds since 2001-01-01, the same on every machine, so that
+// records merge; durations come from the monotonic clock, which here is all that moves while
+// the wall clock stands still, and then the wall clock alone moves between two runs.
+TEST(TranscribeTaskTest, AbsoluteTimesComeFromTheWallClockAndDurationsFromTheSteadyOne) {
+  Rig rig;
+  mqtest::LogCapture log;
+  const auto first = rig.task->run(recording(20, [](int) { return true; }), DecodingOptions());
+  const auto timings = first->timings();
+  EXPECT_DOUBLE_EQ(timings.pipelineStart, kMorningAbsolute);
+  EXPECT_DOUBLE_EQ(timings.firstTokenTime, kMorningAbsolute);
+  const double firstRun = rig.decoder->predictions * 0.01;
+  EXPECT_NEAR(timings.fullPipeline, firstRun, 1e-9);
+  EXPECT_EQ(log.startingWith("Starting pipeline at: "),
+            std::vector<std::string>{"Starting pipeline at: 2026-12-11 10:00:00 +0000"});
+  EXPECT_EQ(log.startingWith("Found first token at: "),
+            std::vector<std::string>{"Found first token at: 2026-12-11 10:00:00 +0000"});
+
+  // A later run of the same record keeps the first start and counts the time since it.
+  rig.wallClock->advance(std::chrono::seconds(60));
+  const int before = rig.decoder->predictions;
+  const auto second = rig.task->run(recording(20, [](int) { return true; }), DecodingOptions());
+  const double secondRun = (rig.decoder->predictions - before) * 0.01;
+  EXPECT_DOUBLE_EQ(second->timings().pipelineStart, kMorningAbsolute);
+  EXPECT_DOUBLE_EQ(second->timings().firstTokenTime, kMorningAbsolute);
+  EXPECT_NEAR(second->timings().fullPipeline, 60.0 + secondRun, 1e-6);
+}
+
+// Word times past a thousand seconds are written with three significant digits, not in
+// exponent notation.
+TEST(TranscribeTaskTest, VerboseWordTimesKeepFixedNotation) {
+  Rig rig;
+  mqtest::LogCapture log;
+  DecodingOptions options;
+  options.wordTimestamps = true;
+  options.clipTimestamps = {1000.0f};
+  const auto result =
+      rig.task->run(recording(1010, [](int second) { return second >= 1000; }), options);
+  ASSERT_EQ(result->allWords().size(), 3u);
+  const auto lines = log.startingWith("[1000 -> 1000] prob: ");
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[0].find(", word:  Hello"), std::string::npos) << lines[0];
+  for (const auto &line : log.lines()) {
+    EXPECT_EQ(line.find("e+03"), std::string::npos) << line;
+  }
 }
 
 TEST(TranscribeTaskTest, WordTimestampsRefuseWeightsWithoutShape) {
