@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <thread>
 #include <utility>
 
 namespace divuvovize {
@@ -79,6 +80,7 @@ void AudioStreamTranscriber::reportPending() {
       return; // the reporting thread takes this change in its turn
     }
     reporting_ = true;
+    reporter_ = std::this_thread::get_id();
   }
   while (true) {
     std::pair<State, State> change;
@@ -87,6 +89,7 @@ void AudioStreamTranscriber::reportPending() {
       // Emptiness and the end of reporting are one step, so no change is left behind.
       if (pendingChanges_.empty()) {
         reporting_ = false;
+        reported_.notify_all();
         return;
       }
       change = std::move(pendingChanges_.front());
@@ -95,8 +98,11 @@ void AudioStreamTranscriber::reportPending() {
     try {
       stateChangeCallback_(change.first, change.second);
     } catch (...) {
-      std::lock_guard lock(mutex_);
-      reporting_ = false;
+      {
+        std::lock_guard lock(mutex_);
+        reporting_ = false;
+      }
+      reported_.notify_all();
       throw;
     }
   }
@@ -129,6 +135,17 @@ void AudioStreamTranscriber::startStreamTranscription() {
       break;
     }
   }
+  waitUntilReported();
+}
+
+void AudioStreamTranscriber::waitUntilReported() {
+  // A stop asked from the recording's thread is applied later, so that thread may still be
+  // reporting the last changes; the caller may free what the callback uses once this returns.
+  std::unique_lock lock(mutex_);
+  if (reporting_ && reporter_ == std::this_thread::get_id()) {
+    return; // started from inside a callback: the wait would be on this very thread
+  }
+  reported_.wait(lock, [&] { return !reporting_ && pendingChanges_.empty(); });
 }
 
 void AudioStreamTranscriber::stopStreamTranscription() {

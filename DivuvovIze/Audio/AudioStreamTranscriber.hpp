@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace divuvovize {
@@ -104,7 +105,8 @@ public:
   // Asks for permission, starts recording and runs passes until `stopStreamTranscription`.
   // Returns at once when already recording, or (logging "Microphone access was not granted.")
   // when permission is refused. Throws the recording's start error. A failing pass is logged
-  // and ends the loop normally.
+  // and ends the loop normally. Once it returns, every change has been reported: a stop asked
+  // from the recording's own thread does not leave that thread inside the callback.
   void startStreamTranscription();
   // Ends the loop after its current pass and stops the recording.
   void stopStreamTranscription();
@@ -119,6 +121,8 @@ private:
   void write(const std::function<void(State &)> &change);
   // Reports the queued changes until none is left; only one thread reports at a time.
   void reportPending();
+  // Waits until no thread is reporting and no change waits to be reported.
+  void waitUntilReported();
   void transcribeCurrentBuffer();
   std::shared_ptr<TranscriptionResult> transcribeAudioSamples(const std::vector<float> &samples);
   void onProgressCallback(const TranscriptionProgress &progress);
@@ -135,7 +139,9 @@ private:
   std::condition_variable stopped_;
   State state_;
   std::deque<std::pair<State, State>> pendingChanges_;
-  bool reporting_ = false; // a thread is reporting pendingChanges_
+  bool reporting_ = false;           // a thread is reporting pendingChanges_
+  std::condition_variable reported_; // reporting_ became false
+  std::thread::id reporter_;         // the thread reporting while reporting_
 };
 
 } // namespace divuvovize

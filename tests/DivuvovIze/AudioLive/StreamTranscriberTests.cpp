@@ -86,14 +86,14 @@ struct Fixture {
         return AudioProcessor::requestRecordPermission(*input);
       };
     }
-    transcriber = AudioStreamTranscriber::make(
-        transcription, processor, std::move(decoding), std::move(options),
-        [this](const State &before, const State &after) {
-          changes.emplace_back(before, after);
-          if (onChange) {
-            onChange(after);
-          }
-        });
+    transcriber = AudioStreamTranscriber::make(transcription, processor, std::move(decoding),
+                                               std::move(options),
+                                               [this](const State &before, const State &after) {
+                                                 changes.emplace_back(before, after);
+                                                 if (onChange) {
+                                                   onChange(after);
+                                                 }
+                                               });
   }
 
   void addSeconds(double seconds, float level = 0.5f) {
@@ -366,6 +366,10 @@ TEST(StreamTranscriberTest, TheStateCallbackMayStopTheTranscriber) {
     f.transcriber->startStreamTranscription();
     EXPECT_FALSE(f.transcriber->state().isRecording);
     EXPECT_LT(f.waits, 10);
+    // Every change, the stop included, was reported before the call returned, so the fixture
+    // the callback writes to may go now.
+    ASSERT_FALSE(f.changes.empty());
+    EXPECT_EQ(f.changes.back().second, f.transcriber->state());
   }
 }
 
