@@ -22,6 +22,22 @@ std::optional<Screen> Desktop::mainScreen() const {
   return screens_[*mainIndex_];
 }
 
+void Desktop::beginWindowDrag(Window &window, Point pointer) {
+  dragged_ = &window;
+  dragPointer_ = pointer;
+}
+
+void Desktop::windowDragMoved(Point pointer) {
+  if (dragged_ == nullptr) {
+    return;
+  }
+  Rect frame = dragged_->frame();
+  frame.origin.x += pointer.x - dragPointer_.x;
+  frame.origin.y += pointer.y - dragPointer_.y;
+  dragPointer_ = pointer;
+  dragged_->setFrame(frame, true);
+}
+
 void Desktop::activate() {
   ++activations_;
   becameActive();
@@ -53,6 +69,9 @@ void Desktop::windowOrderedOut(Window *window) {
   std::erase(order_, window);
   if (keyWindow_ == window) {
     keyWindow_ = nullptr;
+  }
+  if (dragged_ == window) {
+    dragged_ = nullptr;
   }
 }
 

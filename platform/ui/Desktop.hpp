@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/input/Pasteboard.hpp"
 #include "platform/system/Executor.hpp"
 #include "platform/ui/Geometry.hpp"
 
@@ -63,6 +64,22 @@ public:
   }
   const std::shared_ptr<Executor> &animationExecutor() const { return animationExecutor_; }
 
+  // The pasteboard text editors cut and copy to and paste from; without one nothing is.
+  void setPasteboard(std::shared_ptr<Pasteboard> pasteboard) {
+    pasteboard_ = std::move(pasteboard);
+  }
+  Pasteboard *pasteboard() const { return pasteboard_.get(); }
+
+  // A press on the background of `window` (one movable by its background) at `pointer`
+  // (desktop coordinates) starts moving it. Here the window then follows windowDragMoved()
+  // until endWindowDrag(); an on-screen desktop hands the move to its window manager where
+  // one can take it, and feeds these calls from the pointer otherwise.
+  virtual void beginWindowDrag(Window &window, Point pointer);
+  // The pointer moved to `pointer` with the button still down: the window moves as far.
+  void windowDragMoved(Point pointer);
+  void endWindowDrag() { dragged_ = nullptr; }
+  Window *draggedWindow() const { return dragged_; }
+
   virtual void openURL(const std::string &url) { openedURLs_.push_back(url); }
   const std::vector<std::string> &openedURLs() const { return openedURLs_; }
 
@@ -87,6 +104,9 @@ private:
   std::function<void()> didBecomeActive_;
   std::vector<std::string> openedURLs_;
   std::shared_ptr<Executor> animationExecutor_;
+  std::shared_ptr<Pasteboard> pasteboard_;
+  Window *dragged_ = nullptr;
+  Point dragPointer_;
   std::vector<Window *> order_; // visible windows, in the order they came forward
   Window *keyWindow_ = nullptr;
 };

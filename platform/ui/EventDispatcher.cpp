@@ -1,7 +1,10 @@
 #include "platform/ui/EventDispatcher.hpp"
 
+#include "platform/ui/Desktop.hpp"
 #include "platform/ui/HostingView.hpp"
+#include "platform/ui/TextEditingState.hpp"
 #include "platform/ui/ViewBehaviour.hpp"
+#include "platform/ui/Window.hpp"
 
 #include <functional>
 #include <utility>
@@ -11,15 +14,23 @@ namespace platform::ui {
 
 namespace {
 
-const Binding<std::string> *editableText(const LayoutNode &root) {
+// The editor that takes typing and editing keys: the first usable one with a text that
+// can be read and written.
+const LayoutNode *usableEditor(const LayoutNode &root) {
   const LayoutNode *editor = findFirst(root, [](const LayoutNode &placed) {
-    return placed.node->kind == NodeKind::textEditor && isUsable(placed);
+    return placed.node->kind == NodeKind::textEditor && placed.editor != nullptr &&
+           isUsable(placed);
   });
   if (editor == nullptr) {
     return nullptr;
   }
   const Binding<std::string> &text = editor->node->as<TextEditorContent>().text;
-  return text.get && text.set ? &text : nullptr;
+  return text.get && text.set ? editor : nullptr;
+}
+
+const LayoutNode *editorAt(const LayoutNode &root, Point point) {
+  const LayoutNode *editor = usableEditor(root);
+  return editor != nullptr && editor->frame.contains(point) ? editor : nullptr;
 }
 
 } // namespace
@@ -34,6 +45,82 @@ bool EventDispatcher::click(Point point) {
     }
   }
   return false;
+}
+
+EventDispatcher::Press EventDispatcher::press(Point point, unsigned modifiers) {
+  if (editorAt(view_.layout(), point) != nullptr) {
+    edit([&](TextEditingState &editing, std::string &text) {
+      const LayoutNode *editor = editorAt(view_.layout(), point);
+      editing.place(text, editorIndexAt(*editor, point), (modifiers & kShift) != 0);
+      return true;
+    });
+    return Press::editor;
+  }
+  for (const LayoutNode *placed : innermostFirst(view_.layout())) {
+    if (behaviourOf(placed->node->kind).takesClicks() && isUsable(*placed) &&
+        placed->frame.contains(point)) {
+      return Press::control;
+    }
+  }
+  if (window_ != nullptr && window_->isMovableByWindowBackground()) {
+    const Rect content = window_->contentRect();
+    window_->desktop().beginWindowDrag(*window_,
+                                       Point{content.minX() + point.x, content.maxY() - point.y});
+  }
+  return Press::background;
+}
+
+void EventDispatcher::dragSelection(Point point) {
+  edit([&](TextEditingState &editing, std::string &text) {
+    const LayoutNode *editor = usableEditor(view_.layout());
+    editing.place(text, editorIndexAt(*editor, point), /*extend=*/true);
+    return true;
+  });
+}
+
+bool EventDispatcher::scroll(Point point, double delta) {
+  const LayoutNode *editor = editorAt(view_.layout(), point);
+  if (editor == nullptr || !scrollEditor(*editor, delta)) {
+    return false;
+  }
+  view_.editorsChanged();
+  return true;
+}
+
+bool EventDispatcher::scrollPage(Key key) {
+  const LayoutNode *editor = usableEditor(view_.layout());
+  if (editor == nullptr) {
+    return false;
+  }
+  const double page = editorPageHeight(*editor);
+  if (scrollEditor(*editor, key.kind == Key::Kind::pageDown ? page : -page)) {
+    view_.editorsChanged();
+  }
+  return true;
+}
+
+bool EventDispatcher::edit(const std::function<bool(TextEditingState &, std::string &)> &change) {
+  const LayoutNode *editor = usableEditor(view_.layout());
+  if (editor == nullptr) {
+    return false;
+  }
+  const Binding<std::string> binding = editor->node->as<TextEditorContent>().text;
+  TextEditorState &state = *editor->editor;
+  std::string text = binding.get();
+  state.sync(text);
+  const std::string before = text;
+  if (!change(state.editing, text)) {
+    return false;
+  }
+  state.revealCaret = true;
+  if (text != before) {
+    // Seen before it is set, so the render the change causes keeps the caret where it is.
+    state.seenText = text;
+    binding.set(text);
+  }
+  // The state is not touched again: the render may have taken the editor away.
+  view_.editorsChanged();
+  return true;
 }
 
 void EventDispatcher::pointerMoved(std::optional<Point> point, std::set<std::string> &inside) {
@@ -68,6 +155,18 @@ bool EventDispatcher::key(Key key, unsigned modifiers) {
     behaviourOf(NodeKind::button).click(*button->node, desktop_);
     return true;
   }
+  if (key.kind == Key::Kind::pageUp || key.kind == Key::Kind::pageDown) {
+    if (scrollPage(key)) {
+      return true;
+    }
+  } else {
+    Pasteboard *pasteboard = desktop_ != nullptr ? desktop_->pasteboard() : nullptr;
+    if (edit([&](TextEditingState &editing, std::string &text) {
+          return editing.handleKey(text, key, modifiers, pasteboard);
+        })) {
+      return true;
+    }
+  }
   std::vector<std::function<bool()>> handlers;
   for (const LayoutNode *placed : innermostFirst(root)) {
     if (placed->hidden) {
@@ -88,33 +187,17 @@ bool EventDispatcher::key(Key key, unsigned modifiers) {
 }
 
 bool EventDispatcher::insertText(const std::string &text) {
-  const Binding<std::string> *binding = editableText(view_.layout());
-  if (binding == nullptr) {
-    return false;
-  }
-  const Binding<std::string> copy = *binding;
-  copy.set(copy.get() + text);
-  return true;
+  return edit([&](TextEditingState &editing, std::string &current) {
+    editing.insert(current, text);
+    return true;
+  });
 }
 
 bool EventDispatcher::deleteBackward() {
-  const Binding<std::string> *binding = editableText(view_.layout());
-  if (binding == nullptr) {
-    return false;
-  }
-  const Binding<std::string> copy = *binding;
-  std::string text = copy.get();
-  if (text.empty()) {
+  return edit([](TextEditingState &editing, std::string &text) {
+    editing.deleteBackward(text);
     return true;
-  }
-  // Back over UTF-8 continuation bytes to the start of the last character.
-  std::size_t end = text.size() - 1;
-  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-    --end;
-  }
-  text.erase(end);
-  copy.set(text);
-  return true;
+  });
 }
 
 } // namespace platform::ui

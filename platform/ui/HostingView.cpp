@@ -1,5 +1,7 @@
 #include "platform/ui/HostingView.hpp"
 
+#include "platform/ui/ViewBehaviour.hpp"
+
 #include <set>
 
 namespace platform::ui {
@@ -109,7 +111,40 @@ void HostingView::renderOnce() {
   diffAndRunHandlers(layout_);
 }
 
-void HostingView::relayout() { layout_ = layoutTree(tree_, size_, environment_); }
+void HostingView::relayout() {
+  layout_ = layoutTree(tree_, size_, environment_);
+  std::set<std::string> shown;
+  attachEditors(layout_, shown);
+  // An editor whose place is gone forgets its caret and scrolling.
+  std::erase_if(editors_, [&](const auto &entry) { return shown.count(entry.first) == 0; });
+}
+
+void HostingView::attachEditors(LayoutNode &node, std::set<std::string> &shown) {
+  if (node.node->kind == NodeKind::textEditor) {
+    TextEditorState &state = editors_[node.identity];
+    node.editor = &state;
+    shown.insert(node.identity);
+    settleEditor(node);
+  }
+  for (LayoutNode &child : node.children) {
+    attachEditors(child, shown);
+  }
+}
+
+void HostingView::editorsChanged() {
+  std::function<void(const LayoutNode &)> settle = [&](const LayoutNode &node) {
+    if (node.editor != nullptr) {
+      settleEditor(node);
+    }
+    for (const LayoutNode &child : node.children) {
+      settle(child);
+    }
+  };
+  settle(layout_);
+  if (onRedraw_) {
+    onRedraw_();
+  }
+}
 
 View HostingView::resolve(const View &view, const std::string &parent, const std::string &slot,
                           const ButtonStyle &style,

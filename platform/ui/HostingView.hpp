@@ -4,6 +4,7 @@
 #include "platform/ui/Layout.hpp"
 #include "platform/ui/Observation.hpp"
 #include "platform/ui/Painter.hpp"
+#include "platform/ui/TextEditingState.hpp"
 #include "platform/ui/View.hpp"
 
 #include <cairo.h>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -77,6 +79,10 @@ public:
   // render counts every view as appearing again.
   void disappearAll();
 
+  // The text editors' caret, selection or scrolling changed: what is drawn changed, not the
+  // tree (the window redraws).
+  void editorsChanged();
+
   // Draws the current layout with the origin at the current point of `cr`'s transform.
   void draw(cairo_t *cr, DrawReport *report = nullptr);
 
@@ -92,6 +98,7 @@ private:
   void invalidated();
   void renderOnce();
   void relayout();
+  void attachEditors(LayoutNode &node, std::set<std::string> &shown);
   View resolve(const View &view, const std::string &parent, const std::string &slot,
                const ButtonStyle &style, std::map<std::string, std::shared_ptr<Component>> &next);
   void resolveComponent(Node &node, const std::string &identity, const ButtonStyle &style,
@@ -110,6 +117,7 @@ private:
   bool dirty_ = false;
   std::size_t renderCount_ = 0;
   std::map<std::string, std::shared_ptr<Component>> components_;
+  std::map<std::string, TextEditorState> editors_;
   Snapshot previous_;
   std::function<void()> onUpdate_;
   std::function<void()> onRedraw_;

@@ -43,6 +43,17 @@ public:
 
 const ViewBehaviour &behaviourOf(NodeKind kind);
 
+// Editing geometry of a placed text editor (its `editor` state set; TextEditorBehaviour.cpp).
+// Follows an outside change of the text, keeps the scrolling within the text and, after an
+// edit or a caret move, brings the caret into view.
+void settleEditor(const LayoutNode &placed);
+// The caret offset of the text under `point` (the hosting view's coordinates).
+std::size_t editorIndexAt(const LayoutNode &placed, Point point);
+// Scrolls the text by `delta` points (positive: further down); false when it cannot move.
+bool scrollEditor(const LayoutNode &placed, double delta);
+// The height of text one page key scrolls.
+double editorPageHeight(const LayoutNode &placed);
+
 // The kinds, one file each under views/.
 const ViewBehaviour &emptyBehaviour();
 const ViewBehaviour &stackBehaviour(NodeKind kind); // vstack, hstack
