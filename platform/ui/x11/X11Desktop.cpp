@@ -831,6 +831,10 @@ void X11Desktop::handleEvent(XEvent &event) {
     }
     break;
   case ConfigureNotify:
+  case ReparentNotify:
+  case MapNotify:
+    // A window manager places a window in its frame without telling the window (no synthetic
+    // ConfigureNotify for the first placement): where the window is mapped is asked anew.
     x.serverConfigured(*window, n);
     break;
   case ButtonPress:
