@@ -3,6 +3,7 @@
 #include "platform/input/Pasteboard.hpp"
 #include "platform/system/Executor.hpp"
 #include "platform/ui/Geometry.hpp"
+#include "platform/ui/PopUpMenu.hpp"
 
 #include <cstddef>
 #include <functional>
@@ -30,8 +31,8 @@ struct Screen {
 // virtual members. Main thread only.
 class Desktop {
 public:
-  Desktop() = default;
-  virtual ~Desktop() = default;
+  Desktop();
+  virtual ~Desktop();
   Desktop(const Desktop &) = delete;
   Desktop &operator=(const Desktop &) = delete;
 
@@ -80,6 +81,13 @@ public:
   void endWindowDrag() { dragged_ = nullptr; }
   Window *draggedWindow() const { return dragged_; }
 
+  // Opens `menu` in a window of its own at the pop-up menu level, closing any other. It
+  // closes when a row is chosen, on Escape, and when a press lands anywhere else.
+  void showPopUpMenu(PopUpMenu menu);
+  // The open pop-up menu's window; null when none is open.
+  Window *popUpMenu() const;
+  void dismissPopUpMenu();
+
   virtual void openURL(const std::string &url) { openedURLs_.push_back(url); }
   const std::vector<std::string> &openedURLs() const { return openedURLs_; }
 
@@ -106,6 +114,10 @@ private:
   std::shared_ptr<Executor> animationExecutor_;
   std::shared_ptr<Pasteboard> pasteboard_;
   Window *dragged_ = nullptr;
+  std::unique_ptr<Window> popUp_;
+  // A menu closed by one of its own rows lives on until the next one opens: its views are
+  // still running the row's action.
+  std::unique_ptr<Window> closedPopUp_;
   Point dragPointer_;
   std::vector<Window *> order_; // visible windows, in the order they came forward
   Window *keyWindow_ = nullptr;

@@ -35,12 +35,21 @@ const LayoutNode *editorAt(const LayoutNode &root, Point point) {
 
 } // namespace
 
+std::optional<Rect> EventDispatcher::onScreen(const Rect &frame) const {
+  if (window_ == nullptr) {
+    return std::nullopt;
+  }
+  // Desktop y grows upwards; the view's grows downwards from the content's top.
+  const Rect content = window_->contentRect();
+  return Rect{{content.minX() + frame.minX(), content.maxY() - frame.maxY()}, frame.size};
+}
+
 bool EventDispatcher::click(Point point) {
   // Innermost first, so a button inside a row that is itself a button takes the click.
   for (const LayoutNode *placed : innermostFirst(view_.layout())) {
     const ViewBehaviour &behaviour = behaviourOf(placed->node->kind);
     if (behaviour.takesClicks() && isUsable(*placed) && placed->frame.contains(point)) {
-      behaviour.click(*placed->node, desktop_);
+      behaviour.click(*placed, desktop_, onScreen(placed->frame));
       return true;
     }
   }
@@ -48,6 +57,11 @@ bool EventDispatcher::click(Point point) {
 }
 
 EventDispatcher::Press EventDispatcher::press(Point point, unsigned modifiers) {
+  if (desktop_ != nullptr && desktop_->popUpMenu() != nullptr && desktop_->popUpMenu() != window_) {
+    // A press anywhere but in the open pop-up menu closes it, and does nothing else.
+    desktop_->dismissPopUpMenu();
+    return Press::background;
+  }
   if (editorAt(view_.layout(), point) != nullptr) {
     edit([&](TextEditingState &editing, std::string &text) {
       const LayoutNode *editor = editorAt(view_.layout(), point);
@@ -152,7 +166,7 @@ bool EventDispatcher::key(Key key, unsigned modifiers) {
            shortcut->key == key && shortcut->modifiers == modifiers;
   });
   if (button != nullptr) {
-    behaviourOf(NodeKind::button).click(*button->node, desktop_);
+    behaviourOf(NodeKind::button).click(*button, desktop_, onScreen(button->frame));
     return true;
   }
   if (key.kind == Key::Kind::pageUp || key.kind == Key::Kind::pageDown) {

@@ -66,6 +66,8 @@ private:
   // true, the text (if changed) goes through the binding and the caret is brought into view.
   bool edit(const std::function<bool(TextEditingState &, std::string &)> &change);
   bool scrollPage(Key key);
+  // A frame of the view in desktop coordinates; absent outside a window.
+  std::optional<Rect> onScreen(const Rect &frame) const;
 
   HostingView &view_;
   Desktop *desktop_;

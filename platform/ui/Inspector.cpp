@@ -154,7 +154,7 @@ void Inspector::press(const std::string &label) {
   if (button == nullptr) {
     throw InspectorError("no visible, enabled button shows \"" + label + "\"");
   }
-  behaviourOf(NodeKind::button).click(*button->node, nullptr);
+  behaviourOf(NodeKind::button).click(*button, nullptr, std::nullopt);
 }
 
 void Inspector::setText(const std::string &text) {

@@ -37,8 +37,11 @@ public:
   virtual void paint(cairo_t *cr, const LayoutNode &placed, DrawReport *report) const;
   virtual Shown shown(const Node &node) const;
   // Whether a click on the view is the view's (buttons, links, pickers), and what it does.
+  // `desktop` (may be null) opens links and pop-up menus; `onScreen` is the view's frame in
+  // desktop coordinates when it is in a window.
   virtual bool takesClicks() const { return false; }
-  virtual void click(const Node &node, Desktop *desktop) const;
+  virtual void click(const LayoutNode &placed, Desktop *desktop,
+                     const std::optional<Rect> &onScreen) const;
 };
 
 const ViewBehaviour &behaviourOf(NodeKind kind);

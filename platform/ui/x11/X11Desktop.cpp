@@ -452,6 +452,13 @@ struct X11Desktop::Impl {
     if (event.button != Button1) {
       return;
     }
+    const bool outside =
+        event.x < 0 || event.y < 0 || event.x >= n.geometry.width || event.y >= n.geometry.height;
+    if (window.level() == kPopUpMenuLevel && outside) {
+      // The menu's grab brought it a press outside every window of the application.
+      window.desktop().dismissPopUpMenu();
+      return;
+    }
     switch (dispatcher.press(point, modifiersOf(event.state))) {
     case EventDispatcher::Press::editor:
       n.selecting = true;
@@ -730,6 +737,13 @@ void X11Desktop::windowOrderedFront(Window *window) {
   x.place(*window, n);
   XMapRaised(x.display, n.xid);
   n.mapped = true;
+  if (window->level() == kPopUpMenuLevel) {
+    // An open menu hears every press and key, so a press outside any of the application's
+    // windows and Escape close it, as menus close.
+    XGrabPointer(x.display, n.xid, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                 GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+    XGrabKeyboard(x.display, n.xid, True, GrabModeAsync, GrabModeAsync, CurrentTime);
+  }
   x.draw(*window, n);
   x.afterRequests();
 }
@@ -744,6 +758,10 @@ void X11Desktop::windowOrderedOut(Window *window) {
   Impl::Native &n = found->second;
   n.mapped = false;
   n.pressed = false;
+  if (window->level() == kPopUpMenuLevel) {
+    XUngrabPointer(x.display, CurrentTime);
+    XUngrabKeyboard(x.display, CurrentTime);
+  }
   if (n.overrideRedirect) {
     XUnmapWindow(x.display, n.xid);
   } else {
