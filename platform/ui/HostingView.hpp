@@ -67,10 +67,17 @@ public:
   // Runs the animations of the views on `executor`'s clock and timers (none: views are drawn
   // in their end states).
   void setAnimationExecutor(std::shared_ptr<Executor> executor);
-  // The value drawn now for an animating `property` ("opacity", "scale") of the view at
-  // `identity`; absent when it does not animate (the view's own value is drawn).
+  // The value drawn now for an animating `property` ("opacity", "scale", "phase") of the view
+  // at `identity`; absent when it does not animate (the view's own value is drawn).
   std::optional<double> animatedValue(const std::string &identity,
                                       const std::string &property) const;
+  // The colour drawn now for an animating "fill" or "foreground"; absent when it does not
+  // animate.
+  std::optional<RGBA> animatedColour(const std::string &identity,
+                                     const std::string &property) const;
+  // How long one sweep of an indeterminate bar takes; the bar sweeps for as long as it is
+  // shown.
+  static constexpr double kIndeterminateSweep = 1.2;
   bool isAnimating() const { return animator_.isRunning(); }
   // The views are no longer on screen (their window was ordered out): animations end.
   void stopAnimations() { animator_.stopAll(); }
@@ -92,6 +99,9 @@ private:
     std::map<std::string, std::vector<std::string>> changeValues;
     std::map<std::string, double> opacity;
     std::map<std::string, double> scale;
+    std::map<std::string, RGBA> fill;
+    std::map<std::string, RGBA> foreground;
+    std::map<std::string, Size> sizes;
     std::map<std::string, std::string> animationValues;
   };
 
