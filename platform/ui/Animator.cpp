@@ -69,9 +69,11 @@ void Animator::start(const AnimatedChange &change) {
   }
   const auto now = executor_->now();
   AnimatedChange started = change;
-  if (started.property == "opacity" && started.to <= 0) {
+  if (((started.property == "opacity" || started.property == "scale") && started.to <= 0) ||
+      started.fromColour) {
     // A view animating to nothing is gone once there: repeating would only keep an invisible
-    // view ticking the main thread.
+    // view ticking the main thread. A colour goes to its new value once: a repeating
+    // animation (a pulse) is about size and opacity.
     started.animation.repeatsForever = false;
   }
   const auto same = std::find_if(running_.begin(), running_.end(), [&](const Running &r) {
