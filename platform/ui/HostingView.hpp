@@ -105,6 +105,8 @@ private:
     std::map<std::string, std::string> animationValues;
   };
 
+  struct Walker;
+
   void invalidated();
   void renderOnce();
   void relayout();
