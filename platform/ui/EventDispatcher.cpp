@@ -113,7 +113,8 @@ bool EventDispatcher::scrollPage(Key key) {
   return true;
 }
 
-bool EventDispatcher::edit(const std::function<bool(TextEditingState &, std::string &)> &change) {
+bool EventDispatcher::edit(const std::function<bool(TextEditingState &, std::string &)> &change,
+                           bool keepsGoal) {
   const LayoutNode *editor = usableEditor(view_.layout());
   if (editor == nullptr) {
     return false;
@@ -125,6 +126,9 @@ bool EventDispatcher::edit(const std::function<bool(TextEditingState &, std::str
   const std::string before = text;
   if (!change(state.editing, text)) {
     return false;
+  }
+  if (!keepsGoal) {
+    state.goalX.reset();
   }
   state.revealCaret = true;
   if (text != before) {
@@ -169,8 +173,20 @@ bool EventDispatcher::key(Key key, unsigned modifiers) {
     behaviourOf(NodeKind::button).click(*button, desktop_, onScreen(button->frame));
     return true;
   }
+  const bool vertical = key.kind == Key::Kind::up || key.kind == Key::Kind::down;
   if (key.kind == Key::Kind::pageUp || key.kind == Key::Kind::pageDown) {
     if (scrollPage(key)) {
+      return true;
+    }
+  } else if (vertical && (modifiers & ~kShift) == 0) {
+    if (edit(
+            [&](TextEditingState &editing, std::string &text) {
+              const LayoutNode *editor = usableEditor(view_.layout());
+              editing.place(text, editorLineMove(*editor, key.kind == Key::Kind::down),
+                            (modifiers & kShift) != 0);
+              return true;
+            },
+            /*keepsGoal=*/true)) {
       return true;
     }
   } else {

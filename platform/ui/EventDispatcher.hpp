@@ -64,7 +64,9 @@ public:
 private:
   // Runs `change` on the first usable text editor's text and editing state; when it returns
   // true, the text (if changed) goes through the binding and the caret is brought into view.
-  bool edit(const std::function<bool(TextEditingState &, std::string &)> &change);
+  // Only Up and Down (`keepsGoal`) keep the x a run of them goes down the lines at.
+  bool edit(const std::function<bool(TextEditingState &, std::string &)> &change,
+            bool keepsGoal = false);
   bool scrollPage(Key key);
   // A frame of the view in desktop coordinates; absent outside a window.
   std::optional<Rect> onScreen(const Rect &frame) const;

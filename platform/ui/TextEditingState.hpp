@@ -69,6 +69,8 @@ struct TextEditorState {
   TextEditingState editing;
   double scrollOffset = 0;
   bool revealCaret = false;
+  // The x the caret keeps through a run of Up and Down over wrapped lines.
+  std::optional<double> goalX;
   std::optional<std::string> seenText;
 
   // Follows an outside change of the text (the first sight included).

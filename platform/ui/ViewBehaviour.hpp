@@ -54,6 +54,10 @@ void settleEditor(const LayoutNode &placed);
 std::size_t editorIndexAt(const LayoutNode &placed, Point point);
 // Scrolls the text by `delta` points (positive: further down); false when it cannot move.
 bool scrollEditor(const LayoutNode &placed, double delta);
+// The caret offset one line up or down from the caret as the text is wrapped on screen, at
+// the x where a run of such moves began (the start or end of the text past the first or last
+// line).
+std::size_t editorLineMove(const LayoutNode &placed, bool down);
 // The height of text one page key scrolls.
 double editorPageHeight(const LayoutNode &placed);
 

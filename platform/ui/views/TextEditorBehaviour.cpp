@@ -136,6 +136,25 @@ bool scrollEditor(const LayoutNode &placed, double delta) {
   return state.scrollOffset != before;
 }
 
+std::size_t editorLineMove(const LayoutNode &placed, bool down) {
+  TextEditorState &state = *placed.editor;
+  const std::string text = textOf(*placed.node);
+  const Font &font = placed.environment.font;
+  const double width = std::max(1.0, textBox(placed).width());
+  const Rect caret = caretRect(text, font, width, state.editing.caret());
+  if (!state.goalX) {
+    state.goalX = caret.minX();
+  }
+  const double y = down ? caret.maxY() + 1 : caret.minY() - 1;
+  if (y < 0) {
+    return 0;
+  }
+  if (y >= measureText({TextRun{text, false}}, font, width).height) {
+    return text.size();
+  }
+  return caretIndexAt(text, font, width, Point{*state.goalX, y});
+}
+
 double editorPageHeight(const LayoutNode &placed) {
   // A line of the previous page stays in view, as pages turn in editors.
   return std::max(1.0, textBox(placed).height() - placed.environment.font.size * 1.2);

@@ -3,6 +3,7 @@
 #include "platform/ui/HostingView.hpp"
 #include "platform/ui/Inspector.hpp"
 #include "platform/ui/TextEditingState.hpp"
+#include "platform/ui/TextLayout.hpp"
 #include "platform/ui/Window.hpp"
 
 #include <gtest/gtest.h>
@@ -155,6 +156,41 @@ TEST_F(TextEditorTest, TheSelectionIsDrawn) {
   EXPECT_EQ(bluePixels(), 0);
   inspector.key(Key::of('a'), kCommand);
   EXPECT_GT(bluePixels(), 100);
+}
+
+} // namespace
+} // namespace platform::ui
+
+namespace platform::ui {
+namespace {
+
+// Up and Down follow the lines as the text wraps on screen, back to where they began;
+// past the first or last line they go to the ends of the text.
+TEST_F(TextEditorTest, UpAndDownFollowWrappedLines) {
+  // One paragraph that wraps over several lines of the editor, then a short line.
+  text.set("alpha beta gamma delta epsilon zeta eta theta iota kappa lambda mu\nxi");
+  const auto caretY = [this] {
+    const std::string t = text.get();
+    return caretRect(t, Font::body(), frame().width() - 2 * Theme::editorInset,
+                     state().editing.caret())
+        .minY();
+  };
+  inspector.key(Key::named(Key::Kind::home), kCommand);
+  inspector.key(Key::named(Key::Kind::right));
+  inspector.key(Key::named(Key::Kind::right));
+  const double firstLine = caretY();
+  inspector.key(Key::named(Key::Kind::down));
+  EXPECT_GT(caretY(), firstLine);
+  const std::size_t secondLine = state().editing.caret();
+  EXPECT_GT(secondLine, 2u);
+  EXPECT_LT(secondLine, text.get().find('\n')); // still in the first paragraph
+  inspector.key(Key::named(Key::Kind::up));
+  EXPECT_EQ(state().editing.caret(), 2u);
+  inspector.key(Key::named(Key::Kind::up));
+  EXPECT_EQ(state().editing.caret(), 0u);
+  inspector.key(Key::named(Key::Kind::end), kCommand);
+  inspector.key(Key::named(Key::Kind::down), kShift);
+  EXPECT_EQ(state().editing.caret(), text.get().size());
 }
 
 } // namespace
