@@ -32,8 +32,8 @@ Desktop::~Desktop() {
 void Desktop::showPopUpMenu(PopUpMenu menu) {
   dismissPopUpMenu();
   closedPopUp_.reset();
-  auto view = std::make_unique<HostingView>(
-      [menu, this] { return popUpMenuView(menu, [this] { dismissPopUpMenu(); }); });
+  auto view =
+      std::make_unique<HostingView>(popUpMenuComponent(menu, [this] { dismissPopUpMenu(); }));
   // At least as wide as the control, with the selected row (or the first) over it.
   const Size ideal = view->idealSize();
   Rect frame{{}, {std::max(ideal.width, menu.anchor.width()), ideal.height}};

@@ -4,6 +4,7 @@
 #include "platform/ui/View.hpp"
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,9 +23,10 @@ struct PopUpMenu {
   Font font = Font::body();
 };
 
-// The view of an open pop-up menu: rows that choose their option and then run `close`, and
-// Escape that only closes.
-View popUpMenuView(const PopUpMenu &menu, std::function<void()> close);
+// The view of an open pop-up menu: rows that choose their option and then run `close`; the
+// row under the pointer is lit, Up and Down move the light, Return chooses the lit row and
+// Escape only closes.
+std::shared_ptr<Component> popUpMenuComponent(PopUpMenu menu, std::function<void()> close);
 
 // Row metrics, shared by the view and the placement of its window.
 inline constexpr double kPopUpMenuInset = 5;

@@ -103,6 +103,32 @@ TEST_F(PointerTest, PickersOpenAMenuOfTheirOptions) {
   EXPECT_TRUE(log.empty());
 }
 
+// In an open menu the selected row is lit; Up and Down move the light (stopping at the ends)
+// and Return chooses the lit row.
+TEST_F(PointerTest, PickerMenusFollowTheArrowKeys) {
+  Inspector inspector(window);
+  picked.set(1);
+  inspector.click(centre(inspector.findKind(NodeKind::picker).at(0)));
+  ASSERT_NE(desktop.popUpMenu(), nullptr);
+  Inspector rows(*desktop.popUpMenu());
+  EXPECT_EQ(rows.findText("B")->foreground, Color::white());
+  EXPECT_EQ(rows.findText("C")->foreground, Color::primary());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(rows.key(Key::named(Key::Kind::down)));
+  }
+  EXPECT_EQ(rows.findText("C")->foreground, Color::white());
+  rows.key(Key::named(Key::Kind::up));
+  EXPECT_TRUE(rows.key(Key::returnKey()));
+  EXPECT_EQ(picked.peek(), 1);
+  EXPECT_EQ(desktop.popUpMenu(), nullptr);
+  inspector.click(centre(inspector.findKind(NodeKind::picker).at(0)));
+  Inspector again(*desktop.popUpMenu());
+  again.key(Key::named(Key::Kind::up));
+  again.key(Key::named(Key::Kind::up));
+  again.key(Key::returnKey());
+  EXPECT_EQ(picked.peek(), 0);
+}
+
 TEST_F(PointerTest, HoverHandlersHearEnterAndLeaveOnce) {
   Inspector inspector(window);
   std::set<std::string> inside;
