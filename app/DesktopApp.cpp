@@ -117,6 +117,8 @@ public:
     services.keystrokes = std::make_shared<platform::X11KeystrokePoster>(
         platform::X11KeystrokePosterOptions{.pasteboard = pasteboard});
     services.pasteboard = pasteboard;
+    // The refine panel's editor cuts, copies and pastes through the same clipboard.
+    desktop_->setPasteboard(pasteboard);
     services.accessibility = std::make_shared<platform::AtspiAccessibility>();
     services.workspace = std::make_shared<platform::X11Workspace>();
     services.languageModel = std::make_shared<platform::UnavailableLanguageModel>();
@@ -124,10 +126,9 @@ public:
     services.refinePanel = std::make_shared<RefinePanelPresenter>(*refinePanel_);
     services.desktop = desktop_;
     services.loginItems = std::make_shared<platform::AutostartLoginItemService>(
-        platform::AutostartLoginItemService::Options{environment.configDirectory() / "autostart",
-                                                     "murmurquill.desktop", launcher->executable(),
-                                                     appOptions(launcher->arguments()),
-                                                     "Murmurquill"});
+        platform::AutostartLoginItemService::Options{
+            environment.configDirectory() / "autostart", "murmurquill.desktop",
+            launcher->executable(), appOptions(launcher->arguments()), "Murmurquill"});
     services.launcher = launcher;
     services.runLoop = std::move(runLoop);
     services.shortVersion = options.version;

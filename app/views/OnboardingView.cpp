@@ -441,7 +441,10 @@ ui::View OnboardingView::footer() {
 
 ui::View OnboardingView::body() {
   const Step step = stepFor(page_.get());
+  // A new page fades in as "Continue" and "← Back" turn to it.
   return ui::VStack({pageView(step)
+                         .transition(ui::Transition{1.0, true})
+                         .animation(ui::Animation::easeInOut(0.22), std::to_string(page_.get()))
                          .frame(std::nullopt, ui::kInfinity, std::nullopt, ui::kInfinity)
                          .padding(ui::EdgeInsets{36, 40, 16, 40}),
                      ui::Divider(),

@@ -69,9 +69,11 @@ void Animator::start(const AnimatedChange &change) {
   }
   const auto now = executor_->now();
   AnimatedChange started = change;
-  if (started.to <= 0) {
+  if (((started.property == "opacity" || started.property == "scale") && started.to <= 0) ||
+      started.fromColour) {
     // A view animating to nothing is gone once there: repeating would only keep an invisible
-    // view ticking the main thread.
+    // view ticking the main thread. A colour goes to its new value once: a repeating
+    // animation (a pulse) is about size and opacity.
     started.animation.repeatsForever = false;
   }
   const auto same = std::find_if(running_.begin(), running_.end(), [&](const Running &r) {
@@ -79,7 +81,11 @@ void Animator::start(const AnimatedChange &change) {
   });
   if (same != running_.end()) {
     // An interrupted animation goes on from where it is drawn.
-    started.from = valueAt(*same, now);
+    if (started.fromColour) {
+      started.fromColour = colourAt(*same, now);
+    } else {
+      started.from = valueAt(*same, now);
+    }
     running_.erase(same);
   }
   running_.push_back(Running{std::move(started), now});
@@ -89,6 +95,21 @@ void Animator::start(const AnimatedChange &change) {
 void Animator::retainOnly(const std::set<std::string> &identities) {
   std::erase_if(running_,
                 [&](const Running &r) { return identities.count(r.change.identity) == 0; });
+  if (running_.empty()) {
+    // Nothing left to draw: no frame wakes the main thread.
+    timer_.cancel();
+    scheduled_ = false;
+  }
+}
+
+void Animator::stop(const std::string &identity, const std::string &property) {
+  std::erase_if(running_, [&](const Running &r) {
+    return r.change.identity == identity && r.change.property == property;
+  });
+  if (running_.empty()) {
+    timer_.cancel();
+    scheduled_ = false;
+  }
 }
 
 void Animator::stopAll() {
@@ -97,17 +118,52 @@ void Animator::stopAll() {
   scheduled_ = false;
 }
 
-std::optional<double> Animator::value(const std::string &identity,
-                                      const std::string &property) const {
+const Animator::Running *Animator::find(const std::string &identity,
+                                        const std::string &property) const {
   if (!executor_) {
-    return std::nullopt;
+    return nullptr;
   }
   for (const Running &r : running_) {
     if (r.change.identity == identity && r.change.property == property) {
-      return valueAt(r, executor_->now());
+      return &r;
     }
   }
-  return std::nullopt;
+  return nullptr;
+}
+
+std::optional<double> Animator::value(const std::string &identity,
+                                      const std::string &property) const {
+  const Running *running = find(identity, property);
+  if (running == nullptr || running->change.fromColour) {
+    return std::nullopt;
+  }
+  return valueAt(*running, executor_->now());
+}
+
+std::optional<RGBA> Animator::colour(const std::string &identity,
+                                     const std::string &property) const {
+  const Running *running = find(identity, property);
+  if (running == nullptr || !running->change.fromColour) {
+    return std::nullopt;
+  }
+  return colourAt(*running, executor_->now());
+}
+
+RGBA Animator::colourAt(const Running &running, Executor::Clock::time_point now) const {
+  Running progress = running;
+  progress.change.from = 0;
+  progress.change.to = 1;
+  const double t = valueAt(progress, now);
+  RGBA a = *running.change.fromColour;
+  RGBA b = running.change.toColour.value_or(a);
+  // A clear end takes the other end's hue, so a fade from clear does not pass through black.
+  if (a.alpha == 0) {
+    a = RGBA{b.red, b.green, b.blue, 0};
+  } else if (b.alpha == 0) {
+    b = RGBA{a.red, a.green, a.blue, 0};
+  }
+  return RGBA{a.red + (b.red - a.red) * t, a.green + (b.green - a.green) * t,
+              a.blue + (b.blue - a.blue) * t, a.alpha + (b.alpha - a.alpha) * t};
 }
 
 double Animator::valueAt(const Running &running, Executor::Clock::time_point now) const {

@@ -12,14 +12,24 @@
 
 namespace platform::ui {
 
-// A change of an animatable attribute (opacity, scale) of one view between two renders,
-// under the animation in effect there.
+// A change of an animatable attribute of one view between two renders, under the animation
+// in effect there: a number ("opacity", "scale", "phase") from `from` to `to`, or a colour
+// ("fill", "foreground") from `fromColour` to `toColour`.
 struct AnimatedChange {
+  AnimatedChange() = default;
+  AnimatedChange(std::string identity, std::string property, double from, double to,
+                 Animation animation, std::optional<RGBA> fromColour = std::nullopt,
+                 std::optional<RGBA> toColour = std::nullopt)
+      : identity(std::move(identity)), property(std::move(property)), from(from), to(to),
+        animation(animation), fromColour(fromColour), toColour(toColour) {}
+
   std::string identity;
-  std::string property; // "opacity" or "scale"
+  std::string property;
   double from = 0;
   double to = 0;
   Animation animation;
+  std::optional<RGBA> fromColour;
+  std::optional<RGBA> toColour;
 };
 
 // Progress along `curve` at `fraction` (0..1) of the duration: the platform's timing curves
@@ -45,12 +55,16 @@ public:
   void start(const AnimatedChange &change);
   // Ends the animations of views that are no longer shown.
   void retainOnly(const std::set<std::string> &identities);
+  void stop(const std::string &identity, const std::string &property);
   void stopAll();
   bool isRunning() const { return !running_.empty(); }
 
   // The value drawn now for `property` ("opacity", "scale") of the view at `identity`;
   // absent when it does not animate.
   std::optional<double> value(const std::string &identity, const std::string &property) const;
+  // The colour drawn now for a colour `property` ("fill", "foreground"); absent when it does
+  // not animate.
+  std::optional<RGBA> colour(const std::string &identity, const std::string &property) const;
 
   static constexpr std::chrono::microseconds kFrameInterval{16'667};
 
@@ -61,6 +75,8 @@ private:
   };
 
   double valueAt(const Running &running, Executor::Clock::time_point now) const;
+  RGBA colourAt(const Running &running, Executor::Clock::time_point now) const;
+  const Running *find(const std::string &identity, const std::string &property) const;
   bool finished(const Running &running, Executor::Clock::time_point now) const;
   void scheduleFrame();
   void frame();

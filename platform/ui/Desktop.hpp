@@ -1,7 +1,9 @@
 #pragma once
 
+#include "platform/input/Pasteboard.hpp"
 #include "platform/system/Executor.hpp"
 #include "platform/ui/Geometry.hpp"
+#include "platform/ui/PopUpMenu.hpp"
 
 #include <cstddef>
 #include <functional>
@@ -29,8 +31,8 @@ struct Screen {
 // virtual members. Main thread only.
 class Desktop {
 public:
-  Desktop() = default;
-  virtual ~Desktop() = default;
+  Desktop();
+  virtual ~Desktop();
   Desktop(const Desktop &) = delete;
   Desktop &operator=(const Desktop &) = delete;
 
@@ -63,6 +65,29 @@ public:
   }
   const std::shared_ptr<Executor> &animationExecutor() const { return animationExecutor_; }
 
+  // The pasteboard text editors cut and copy to and paste from; without one nothing is.
+  void setPasteboard(std::shared_ptr<Pasteboard> pasteboard) {
+    pasteboard_ = std::move(pasteboard);
+  }
+  Pasteboard *pasteboard() const { return pasteboard_.get(); }
+
+  // A press on the background of `window` (one movable by its background) at `pointer`
+  // (desktop coordinates) starts moving it. Here the window then follows windowDragMoved()
+  // until endWindowDrag(); an on-screen desktop hands the move to its window manager where
+  // one can take it, and feeds these calls from the pointer otherwise.
+  virtual void beginWindowDrag(Window &window, Point pointer);
+  // The pointer moved to `pointer` with the button still down: the window moves as far.
+  void windowDragMoved(Point pointer);
+  void endWindowDrag() { dragged_ = nullptr; }
+  Window *draggedWindow() const { return dragged_; }
+
+  // Opens `menu` in a window of its own at the pop-up menu level, closing any other. It
+  // closes when a row is chosen, on Escape, and when a press lands anywhere else.
+  void showPopUpMenu(PopUpMenu menu);
+  // The open pop-up menu's window; null when none is open.
+  Window *popUpMenu() const;
+  void dismissPopUpMenu();
+
   virtual void openURL(const std::string &url) { openedURLs_.push_back(url); }
   const std::vector<std::string> &openedURLs() const { return openedURLs_; }
 
@@ -87,6 +112,13 @@ private:
   std::function<void()> didBecomeActive_;
   std::vector<std::string> openedURLs_;
   std::shared_ptr<Executor> animationExecutor_;
+  std::shared_ptr<Pasteboard> pasteboard_;
+  Window *dragged_ = nullptr;
+  std::unique_ptr<Window> popUp_;
+  // A menu closed by one of its own rows lives on until the next one opens: its views are
+  // still running the row's action.
+  std::unique_ptr<Window> closedPopUp_;
+  Point dragPointer_;
   std::vector<Window *> order_; // visible windows, in the order they came forward
   Window *keyWindow_ = nullptr;
 };

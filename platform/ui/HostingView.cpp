@@ -1,5 +1,8 @@
 #include "platform/ui/HostingView.hpp"
 
+#include "platform/ui/ViewBehaviour.hpp"
+
+#include <cmath>
 #include <set>
 
 namespace platform::ui {
@@ -109,7 +112,40 @@ void HostingView::renderOnce() {
   diffAndRunHandlers(layout_);
 }
 
-void HostingView::relayout() { layout_ = layoutTree(tree_, size_, environment_); }
+void HostingView::relayout() {
+  layout_ = layoutTree(tree_, size_, environment_);
+  std::set<std::string> shown;
+  attachEditors(layout_, shown);
+  // An editor whose place is gone forgets its caret and scrolling.
+  std::erase_if(editors_, [&](const auto &entry) { return shown.count(entry.first) == 0; });
+}
+
+void HostingView::attachEditors(LayoutNode &node, std::set<std::string> &shown) {
+  if (node.node->kind == NodeKind::textEditor) {
+    TextEditorState &state = editors_[node.identity];
+    node.editor = &state;
+    shown.insert(node.identity);
+    settleEditor(node);
+  }
+  for (LayoutNode &child : node.children) {
+    attachEditors(child, shown);
+  }
+}
+
+void HostingView::editorsChanged() {
+  std::function<void(const LayoutNode &)> settle = [&](const LayoutNode &node) {
+    if (node.editor != nullptr) {
+      settleEditor(node);
+    }
+    for (const LayoutNode &child : node.children) {
+      settle(child);
+    }
+  };
+  settle(layout_);
+  if (onRedraw_) {
+    onRedraw_();
+  }
+}
 
 View HostingView::resolve(const View &view, const std::string &parent, const std::string &slot,
                           const ButtonStyle &style,
@@ -167,71 +203,149 @@ void HostingView::resolveComponent(Node &node, const std::string &identity,
   }
 }
 
+// Walks a render's layout: finds the views that came, went and changed, and the animated
+// changes to start.
+struct HostingView::Walker {
+  HostingView &host;
+  Snapshot &current;
+  std::vector<std::function<void()>> &appear;
+  std::vector<std::function<void()>> &changed;
+
+  void walk(const LayoutNode &ln, const Node *animationNode, std::string animationId) {
+    const Node &node = *ln.node;
+    const Snapshot &before = host.previous_;
+    if (node.animation) {
+      animationNode = &node;
+      animationId = ln.identity;
+      current.animationValues[ln.identity] = node.animationValue;
+    }
+    if (node.onAppear || node.onDisappear) {
+      current.disappear[ln.identity] = node.onDisappear;
+      if (!before.disappear.count(ln.identity) && node.onAppear) {
+        appear.push_back(node.onAppear);
+      }
+    }
+    if (!node.onChange.empty()) {
+      std::vector<std::string> values;
+      for (const ChangeHandler &handler : node.onChange) {
+        values.push_back(handler.value);
+      }
+      if (auto found = before.changeValues.find(ln.identity); found != before.changeValues.end()) {
+        for (std::size_t i = 0; i < values.size() && i < found->second.size(); ++i) {
+          if (values[i] != found->second[i] && node.onChange[i].action) {
+            changed.push_back(node.onChange[i].action);
+          }
+        }
+      }
+      current.changeValues[ln.identity] = std::move(values);
+    }
+    snapshotLooks(ln);
+    if (animationNode != nullptr) {
+      const auto valueBefore = before.animationValues.find(animationId);
+      const bool animating = valueBefore == before.animationValues.end() ||
+                             valueBefore->second != animationNode->animationValue;
+      if (animating) {
+        animate(ln, *animationNode->animation);
+      }
+    }
+    sweepIfIndeterminate(ln);
+    for (const LayoutNode &child : ln.children) {
+      walk(child, animationNode, animationId);
+    }
+  }
+
+  void record(const std::string &identity, const char *property,
+              const std::map<std::string, double> &before, double now, const Animation &animation) {
+    if (auto found = before.find(identity); found != before.end() && found->second != now) {
+      host.animationStarted(AnimatedChange{identity, property, found->second, now, animation});
+    }
+  }
+
+  void recordColour(const std::string &identity, const char *property,
+                    const std::map<std::string, RGBA> &before,
+                    const std::map<std::string, RGBA> &now, const Animation &animation) {
+    const auto was = before.find(identity);
+    const auto is = now.find(identity);
+    if (was != before.end() && is != now.end() && was->second != is->second) {
+      host.animationStarted(
+          AnimatedChange{identity, property, 0, 1, animation, was->second, is->second});
+    }
+  }
+
+  // What animates of a view: its opacity, scale and colours, a shape's size (drawn as a
+  // scale from its old size) and, for a view that comes with a transition, its entrance.
+  void snapshotLooks(const LayoutNode &ln) {
+    const Node &node = *ln.node;
+    const Environment &env = ln.environment;
+    current.opacity[ln.identity] = node.opacity;
+    current.scale[ln.identity] = node.scale;
+    if (node.kind == NodeKind::shape) {
+      const auto &fill = node.as<ShapeContent>().fill;
+      current.fill[ln.identity] =
+          fill ? fill->resolve(env.appearance, &env.tint) : RGBA{0, 0, 0, 0};
+      current.sizes[ln.identity] = ln.frame.size;
+    }
+    if (node.kind == NodeKind::text || node.kind == NodeKind::symbol ||
+        node.kind == NodeKind::link) {
+      current.foreground[ln.identity] = env.foreground.resolve(env.appearance, &env.tint);
+    }
+  }
+
+  void animate(const LayoutNode &ln, const Animation &animation) {
+    const Node &node = *ln.node;
+    const Snapshot &before = host.previous_;
+    const std::string &id = ln.identity;
+    record(id, "opacity", before.opacity, node.opacity, animation);
+    record(id, "scale", before.scale, node.scale, animation);
+    recordColour(id, "fill", before.fill, current.fill, animation);
+    recordColour(id, "foreground", before.foreground, current.foreground, animation);
+    // Only a shape that keeps its proportions (a dot growing) is drawn scaled from its old
+    // size; a stretched one (a pill widening) takes its new size at once.
+    const auto size = before.sizes.find(id);
+    const Size &now = ln.frame.size;
+    if (size != before.sizes.end() && size->second.width != now.width && now.width > 0 &&
+        now.height > 0 &&
+        std::abs(size->second.width * now.height - size->second.height * now.width) < 1e-6) {
+      const double from = node.scale * size->second.width / ln.frame.width();
+      host.animationStarted(AnimatedChange{id, "scale", from, node.scale, animation});
+    }
+    // The first render puts everything on screen at once; later ones bring views in.
+    const bool entering = !before.opacity.empty() && before.opacity.count(id) == 0;
+    if (entering && node.transition) {
+      if (node.transition->fades) {
+        host.animationStarted(AnimatedChange{id, "opacity", 0, node.opacity, animation});
+      }
+      if (node.transition->scale != 1.0) {
+        host.animationStarted(AnimatedChange{id, "scale", node.transition->scale * node.scale,
+                                             node.scale, animation});
+      }
+    }
+  }
+
+  // An indeterminate bar sweeps while it is shown, and only then.
+  void sweepIfIndeterminate(const LayoutNode &ln) {
+    const Node &node = *ln.node;
+    const bool indeterminate = node.kind == NodeKind::progress &&
+                               node.as<ProgressContent>().linear &&
+                               !node.as<ProgressContent>().value && !ln.hidden;
+    const bool sweeping = host.animator_.value(ln.identity, "phase").has_value();
+    if (!indeterminate && sweeping) {
+      host.animator_.stop(ln.identity, "phase");
+    }
+    if (!indeterminate || sweeping) {
+      return;
+    }
+    host.animationStarted(AnimatedChange{ln.identity, "phase", 0, 1,
+                                         Animation::linear(kIndeterminateSweep)
+                                             .repeatForever(
+                                                 /*reverses=*/false)});
+  }
+};
+
 void HostingView::diffAndRunHandlers(const LayoutNode &root) {
   Snapshot current;
   std::vector<std::function<void()>> appear;
   std::vector<std::function<void()>> changed;
-
-  struct Walker {
-    HostingView &host;
-    Snapshot &current;
-    std::vector<std::function<void()>> &appear;
-    std::vector<std::function<void()>> &changed;
-
-    void walk(const LayoutNode &ln, const Node *animationNode, std::string animationId) {
-      const Node &node = *ln.node;
-      const Snapshot &before = host.previous_;
-      if (node.animation) {
-        animationNode = &node;
-        animationId = ln.identity;
-        current.animationValues[ln.identity] = node.animationValue;
-      }
-      if (node.onAppear || node.onDisappear) {
-        current.disappear[ln.identity] = node.onDisappear;
-        if (!before.disappear.count(ln.identity) && node.onAppear) {
-          appear.push_back(node.onAppear);
-        }
-      }
-      if (!node.onChange.empty()) {
-        std::vector<std::string> values;
-        for (const ChangeHandler &handler : node.onChange) {
-          values.push_back(handler.value);
-        }
-        if (auto found = before.changeValues.find(ln.identity);
-            found != before.changeValues.end()) {
-          for (std::size_t i = 0; i < values.size() && i < found->second.size(); ++i) {
-            if (values[i] != found->second[i] && node.onChange[i].action) {
-              changed.push_back(node.onChange[i].action);
-            }
-          }
-        }
-        current.changeValues[ln.identity] = std::move(values);
-      }
-      current.opacity[ln.identity] = node.opacity;
-      current.scale[ln.identity] = node.scale;
-      if (animationNode != nullptr) {
-        const auto valueBefore = before.animationValues.find(animationId);
-        const bool animating = valueBefore == before.animationValues.end() ||
-                               valueBefore->second != animationNode->animationValue;
-        if (animating) {
-          record(ln.identity, "opacity", before.opacity, node.opacity, *animationNode->animation);
-          record(ln.identity, "scale", before.scale, node.scale, *animationNode->animation);
-        }
-      }
-      for (const LayoutNode &child : ln.children) {
-        walk(child, animationNode, animationId);
-      }
-    }
-
-    void record(const std::string &identity, const char *property,
-                const std::map<std::string, double> &before, double now,
-                const Animation &animation) {
-      if (auto found = before.find(identity); found != before.end() && found->second != now) {
-        host.animationStarted(AnimatedChange{identity, property, found->second, now, animation});
-      }
-    }
-  };
-
   Walker walker{*this, current, appear, changed};
   walker.walk(root, nullptr, std::string());
   if (animator_.isRunning()) {
@@ -280,6 +394,11 @@ std::optional<double> HostingView::animatedValue(const std::string &identity,
   return animator_.value(identity, property);
 }
 
+std::optional<RGBA> HostingView::animatedColour(const std::string &identity,
+                                                const std::string &property) const {
+  return animator_.colour(identity, property);
+}
+
 void HostingView::disappearAll() {
   std::vector<std::function<void()>> handlers;
   for (const auto &[identity, handler] : previous_.disappear) {
@@ -299,9 +418,14 @@ void HostingView::draw(cairo_t *cr, DrawReport *report) {
     paintTree(cr, root, report);
     return;
   }
-  paintTree(cr, root, report, [this](const std::string &identity, const char *property) {
-    return animator_.value(identity, property);
-  });
+  paintTree(
+      cr, root, report,
+      [this](const std::string &identity, const char *property) {
+        return animator_.value(identity, property);
+      },
+      [this](const std::string &identity, const char *property) {
+        return animator_.colour(identity, property);
+      });
 }
 
 } // namespace platform::ui

@@ -4,6 +4,7 @@
 #include "platform/ui/Layout.hpp"
 #include "platform/ui/Observation.hpp"
 #include "platform/ui/Painter.hpp"
+#include "platform/ui/TextEditingState.hpp"
 #include "platform/ui/View.hpp"
 
 #include <cairo.h>
@@ -12,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,10 +67,17 @@ public:
   // Runs the animations of the views on `executor`'s clock and timers (none: views are drawn
   // in their end states).
   void setAnimationExecutor(std::shared_ptr<Executor> executor);
-  // The value drawn now for an animating `property` ("opacity", "scale") of the view at
-  // `identity`; absent when it does not animate (the view's own value is drawn).
+  // The value drawn now for an animating `property` ("opacity", "scale", "phase") of the view
+  // at `identity`; absent when it does not animate (the view's own value is drawn).
   std::optional<double> animatedValue(const std::string &identity,
                                       const std::string &property) const;
+  // The colour drawn now for an animating "fill" or "foreground"; absent when it does not
+  // animate.
+  std::optional<RGBA> animatedColour(const std::string &identity,
+                                     const std::string &property) const;
+  // How long one sweep of an indeterminate bar takes; the bar sweeps for as long as it is
+  // shown.
+  static constexpr double kIndeterminateSweep = 1.2;
   bool isAnimating() const { return animator_.isRunning(); }
   // The views are no longer on screen (their window was ordered out): animations end.
   void stopAnimations() { animator_.stopAll(); }
@@ -76,6 +85,10 @@ public:
   // The views leave the screen (their window closed): runs every disappear handler. The next
   // render counts every view as appearing again.
   void disappearAll();
+
+  // The text editors' caret, selection or scrolling changed: what is drawn changed, not the
+  // tree (the window redraws).
+  void editorsChanged();
 
   // Draws the current layout with the origin at the current point of `cr`'s transform.
   void draw(cairo_t *cr, DrawReport *report = nullptr);
@@ -86,12 +99,18 @@ private:
     std::map<std::string, std::vector<std::string>> changeValues;
     std::map<std::string, double> opacity;
     std::map<std::string, double> scale;
+    std::map<std::string, RGBA> fill;
+    std::map<std::string, RGBA> foreground;
+    std::map<std::string, Size> sizes;
     std::map<std::string, std::string> animationValues;
   };
+
+  struct Walker;
 
   void invalidated();
   void renderOnce();
   void relayout();
+  void attachEditors(LayoutNode &node, std::set<std::string> &shown);
   View resolve(const View &view, const std::string &parent, const std::string &slot,
                const ButtonStyle &style, std::map<std::string, std::shared_ptr<Component>> &next);
   void resolveComponent(Node &node, const std::string &identity, const ButtonStyle &style,
@@ -110,6 +129,7 @@ private:
   bool dirty_ = false;
   std::size_t renderCount_ = 0;
   std::map<std::string, std::shared_ptr<Component>> components_;
+  std::map<std::string, TextEditorState> editors_;
   Snapshot previous_;
   std::function<void()> onUpdate_;
   std::function<void()> onRedraw_;

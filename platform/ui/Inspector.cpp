@@ -144,7 +144,7 @@ std::vector<Element> Inspector::findKind(NodeKind kind) const {
 }
 
 EventDispatcher Inspector::dispatcher() const {
-  return EventDispatcher(view(), window_ != nullptr ? &window_->desktop() : nullptr);
+  return EventDispatcher(view(), window_ != nullptr ? &window_->desktop() : nullptr, window_);
 }
 
 void Inspector::press(const std::string &label) {
@@ -154,7 +154,7 @@ void Inspector::press(const std::string &label) {
   if (button == nullptr) {
     throw InspectorError("no visible, enabled button shows \"" + label + "\"");
   }
-  behaviourOf(NodeKind::button).click(*button->node, nullptr);
+  behaviourOf(NodeKind::button).click(*button, nullptr, std::nullopt);
 }
 
 void Inspector::setText(const std::string &text) {
@@ -206,6 +206,14 @@ bool Inspector::key(Key key, unsigned modifiers) { return dispatcher().key(key, 
 bool Inspector::deleteBackward() { return dispatcher().deleteBackward(); }
 
 bool Inspector::click(Point point) { return dispatcher().click(point); }
+
+EventDispatcher::Press Inspector::pressPointer(Point point, unsigned modifiers) {
+  return dispatcher().press(point, modifiers);
+}
+
+void Inspector::dragSelection(Point point) { dispatcher().dragSelection(point); }
+
+bool Inspector::scroll(Point point, double delta) { return dispatcher().scroll(point, delta); }
 
 void Inspector::pointerMoved(std::optional<Point> point, std::set<std::string> &inside) {
   dispatcher().pointerMoved(point, inside);

@@ -65,7 +65,8 @@ public:
   // Presses the visible, enabled button whose label shows `label` (a text, or a symbol name
   // when the label is only a symbol). Throws InspectorError when there is none.
   void press(const std::string &label);
-  // Replaces the text of the first visible text editor; type() appends to it.
+  // Replaces the text of the first visible text editor (its caret goes to the end); type()
+  // types at its caret, replacing the selection.
   void setText(const std::string &text);
   void type(const std::string &text);
   // Moves the pointer into (or out of) the nearest view with a hover handler that holds the
@@ -73,11 +74,11 @@ public:
   void hover(const std::string &target, bool inside = true);
   // Chooses `option` in the visible picker. Throws when no picker offers it.
   void choose(const std::string &option);
-  // Presses a key: a visible button whose keyboard shortcut matches is pressed; otherwise the
-  // key-press handlers are asked, the innermost first, until one handles it. Returns whether
-  // the key was handled.
+  // Presses a key as EventDispatcher::key does: a matching shortcut, then the text editor's
+  // editing keys, then the key-press handlers. Returns whether the key was handled.
   bool key(Key key, unsigned modifiers = kNoModifiers);
-  // Removes the last character of the first visible text editor's text; false without one.
+  // Deletes the selection or the character before the caret of the first visible text
+  // editor; false without one.
   bool deleteBackward();
 
   // Pointer input at a point in the hosting view's coordinates (top-left origin), as an
@@ -85,6 +86,11 @@ public:
   // the window's desktop).
   bool click(Point point);
   void pointerMoved(std::optional<Point> point, std::set<std::string> &inside);
+  // The primary button goes down at `point` (EventDispatcher::press), and the pointer moves
+  // with it down after a press in a text editor; the wheel scrolls by `delta` points.
+  EventDispatcher::Press pressPointer(Point point, unsigned modifiers = kNoModifiers);
+  void dragSelection(Point point);
+  bool scroll(Point point, double delta);
 
 private:
   HostingView &view() const;

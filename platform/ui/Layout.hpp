@@ -12,6 +12,8 @@
 
 namespace platform::ui {
 
+struct TextEditorState;
+
 // Attributes a view inherits from its ancestors.
 struct Environment {
   Font font = Font::body();
@@ -39,6 +41,8 @@ struct LayoutNode {
   bool hidden = false;  // this view or an ancestor is hidden
   std::string identity; // identityOf() of the view's place
   std::vector<LayoutNode> children;
+  // Text editors: the hosting view's editing state for this place (null outside one).
+  TextEditorState *editor = nullptr;
 };
 
 enum class Axis { none, horizontal, vertical };

@@ -11,9 +11,43 @@ namespace {
 
 // Opacity of the views being drawn, for surfaces where views are not drawn on layers.
 thread_local double layerAlpha = 1.0;
+// The animated values of the tree being drawn, for the kinds' drawing code.
+thread_local const AnimatedValue *drawnValues = nullptr;
 
-void paintNode(cairo_t *cr, const LayoutNode &ln, DrawReport *report,
-               const AnimatedValue &animated) {
+Color colourOf(const RGBA &c) { return Color::rgb(c.red, c.green, c.blue, c.alpha); }
+
+// Draws the view itself, in its animated colours while they change.
+void paintOwn(cairo_t *cr, const LayoutNode &ln, DrawReport *report,
+              const AnimatedColour &colours) {
+  const ViewBehaviour &behaviour = behaviourOf(ln.node->kind);
+  const std::optional<RGBA> fill = colours ? colours(ln.identity, "fill") : std::nullopt;
+  const std::optional<RGBA> foreground =
+      colours ? colours(ln.identity, "foreground") : std::nullopt;
+  if (!fill && !foreground) {
+    behaviour.paint(cr, ln, report);
+    return;
+  }
+  Node node = *ln.node;
+  LayoutNode placed;
+  placed.node = &node;
+  placed.role = ln.role;
+  placed.frame = ln.frame;
+  placed.environment = ln.environment;
+  placed.opacity = ln.opacity;
+  placed.hidden = ln.hidden;
+  placed.identity = ln.identity;
+  placed.editor = ln.editor;
+  if (fill && node.kind == NodeKind::shape) {
+    node.as<ShapeContent>().fill = colourOf(*fill);
+  }
+  if (foreground) {
+    placed.environment.foreground = colourOf(*foreground);
+  }
+  behaviour.paint(cr, placed, report);
+}
+
+void paintNode(cairo_t *cr, const LayoutNode &ln, DrawReport *report, const AnimatedValue &animated,
+               const AnimatedColour &colours) {
   const Node &node = *ln.node;
   double opacity = node.opacity;
   double scale = node.scale;
@@ -41,9 +75,9 @@ void paintNode(cairo_t *cr, const LayoutNode &ln, DrawReport *report,
     cairo_scale(cr, scale, scale);
     cairo_translate(cr, -ln.frame.midX(), -ln.frame.midY());
   }
-  behaviourOf(node.kind).paint(cr, ln, report);
+  paintOwn(cr, ln, report, colours);
   for (const LayoutNode &child : ln.children) {
-    paintNode(cr, child, report, animated);
+    paintNode(cr, child, report, animated, colours);
   }
   if (grouped) {
     cairo_pop_group_to_source(cr);
@@ -95,8 +129,18 @@ void shapePath(cairo_t *cr, ShapeKind shape, const Rect &frame, double cornerRad
 }
 
 void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report,
-               const AnimatedValue &animated) {
-  paintNode(cr, root, report, animated);
+               const AnimatedValue &animated, const AnimatedColour &animatedColour) {
+  const AnimatedValue *outer = drawnValues;
+  drawnValues = animated ? &animated : nullptr;
+  paintNode(cr, root, report, animated, animatedColour);
+  drawnValues = outer;
+}
+
+std::optional<double> animatedNow(const LayoutNode &placed, const char *property) {
+  if (drawnValues == nullptr) {
+    return std::nullopt;
+  }
+  return (*drawnValues)(placed.identity, property);
 }
 
 } // namespace platform::ui

@@ -22,10 +22,17 @@ struct DrawReport {
 // window). Coordinates are the layout's; the caller sets the transform. Hidden views and
 // views at zero opacity draw nothing.
 // `animated` gives the opacity or scale drawn in place of a view's own while it animates.
+// `animatedColour` gives the fill or foreground colour drawn in place of a view's own.
 using AnimatedValue =
     std::function<std::optional<double>(const std::string &identity, const char *property)>;
+using AnimatedColour =
+    std::function<std::optional<RGBA>(const std::string &identity, const char *property)>;
 void paintTree(cairo_t *cr, const LayoutNode &root, DrawReport *report = nullptr,
-               const AnimatedValue &animated = {});
+               const AnimatedValue &animated = {}, const AnimatedColour &animatedColour = {});
+
+// For the kinds' drawing code during paintTree: the value drawn now for an animated
+// `property` of `placed` (an indeterminate bar's "phase"); absent when it does not animate.
+std::optional<double> animatedNow(const LayoutNode &placed, const char *property);
 
 // Adds the path of a shape in `frame` to the current path.
 void shapePath(cairo_t *cr, ShapeKind shape, const Rect &frame, double cornerRadius);

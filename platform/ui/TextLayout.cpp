@@ -137,6 +137,76 @@ Size measureText(const std::vector<TextRun> &runs, const Font &font, std::option
   return Size{w, h};
 }
 
+namespace {
+
+// A plain text laid out as drawText lays out a frame of `width`.
+LayoutPtr plainLayout(const std::string &text, const Font &font, double width) {
+  LayoutPtr layout(pango_layout_new(measuringContext()));
+  configure(layout.get(), {TextRun{text, false}}, font, width + 0.5, TextAlignment::leading);
+  return layout;
+}
+
+double points(int pangoUnits) { return static_cast<double>(pangoUnits) / PANGO_SCALE; }
+
+} // namespace
+
+Rect caretRect(const std::string &text, const Font &font, double width, std::size_t index) {
+  const LayoutPtr layout = plainLayout(text, font, width);
+  PangoRectangle strong;
+  pango_layout_get_cursor_pos(layout.get(), static_cast<int>(std::min(index, text.size())), &strong,
+                              nullptr);
+  return makeRect(points(strong.x), points(strong.y), 1, points(strong.height));
+}
+
+std::size_t caretIndexAt(const std::string &text, const Font &font, double width, Point point) {
+  const LayoutPtr layout = plainLayout(text, font, width);
+  int index = 0;
+  int trailing = 0;
+  pango_layout_xy_to_index(layout.get(), static_cast<int>(point.x * PANGO_SCALE),
+                           static_cast<int>(point.y * PANGO_SCALE), &index, &trailing);
+  // `trailing` counts the characters of the grapheme the point lies past the middle of.
+  const char *start = text.c_str();
+  const char *at = start + std::min<std::size_t>(static_cast<std::size_t>(index), text.size());
+  for (int i = 0; i < trailing && *at != '\0'; ++i) {
+    at = g_utf8_next_char(at);
+  }
+  return std::min(static_cast<std::size_t>(at - start), text.size());
+}
+
+std::vector<Rect> rangeRects(const std::string &text, const Font &font, double width,
+                             std::size_t from, std::size_t to) {
+  std::vector<Rect> rects;
+  if (from >= to) {
+    return rects;
+  }
+  const LayoutPtr layout = plainLayout(text, font, width);
+  PangoLayoutIter *iter = pango_layout_get_iter(layout.get());
+  do {
+    PangoLayoutLine *line = pango_layout_iter_get_line_readonly(iter);
+    const auto lineStart = static_cast<std::size_t>(line->start_index);
+    const std::size_t lineEnd = lineStart + static_cast<std::size_t>(line->length);
+    // A line break selected shows as a sliver at the end of its line.
+    if (to <= lineStart || from > lineEnd) {
+      continue;
+    }
+    int top = 0;
+    int bottom = 0;
+    pango_layout_iter_get_line_yrange(iter, &top, &bottom);
+    int *ranges = nullptr;
+    int count = 0;
+    pango_layout_line_get_x_ranges(line, static_cast<int>(std::max(from, lineStart)),
+                                   static_cast<int>(std::min(to, lineEnd)), &ranges, &count);
+    for (int i = 0; i < count; ++i) {
+      const double left = points(ranges[2 * i]);
+      const double right = std::max(points(ranges[2 * i + 1]), left + 4);
+      rects.push_back(makeRect(left, points(top), right - left, points(bottom - top)));
+    }
+    g_free(ranges);
+  } while (pango_layout_iter_next_line(iter));
+  pango_layout_iter_free(iter);
+  return rects;
+}
+
 void drawText(cairo_t *cr, const std::vector<TextRun> &runs, const Font &font, const Rect &frame,
               TextAlignment alignment, const RGBA &colour) {
   LayoutPtr layout(pango_cairo_create_layout(cr));

@@ -40,6 +40,24 @@ std::string Key::description() const {
     return "Space";
   case Kind::deleteKey:
     return "Delete";
+  case Kind::forwardDelete:
+    return "Forward Delete";
+  case Kind::left:
+    return "Left";
+  case Kind::right:
+    return "Right";
+  case Kind::up:
+    return "Up";
+  case Kind::down:
+    return "Down";
+  case Kind::home:
+    return "Home";
+  case Kind::end:
+    return "End";
+  case Kind::pageUp:
+    return "Page Up";
+  case Kind::pageDown:
+    return "Page Down";
   case Kind::character:
     break;
   }

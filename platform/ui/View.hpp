@@ -80,9 +80,26 @@ struct TextRun {
 };
 
 // Keys that views and shortcuts name. Characters are single lower-case ASCII letters or
-// punctuation, as in Key::character('q').
+// punctuation, as in Key::character('q'). `deleteKey` deletes backwards, `forwardDelete`
+// forwards.
 struct Key {
-  enum class Kind { character, escape, returnKey, tab, space, deleteKey };
+  enum class Kind {
+    character,
+    escape,
+    returnKey,
+    tab,
+    space,
+    deleteKey,
+    forwardDelete,
+    left,
+    right,
+    up,
+    down,
+    home,
+    end,
+    pageUp,
+    pageDown
+  };
   Kind kind = Kind::character;
   char character = 0;
 
@@ -91,6 +108,7 @@ struct Key {
   static Key tab() { return {Kind::tab, 0}; }
   static Key space() { return {Kind::space, 0}; }
   static Key of(char c) { return {Kind::character, c}; }
+  static Key named(Kind kind) { return {kind, 0}; }
   std::string description() const;
   bool operator==(const Key &) const = default;
 };

@@ -8,7 +8,7 @@ void ViewBehaviour::paint(cairo_t *, const LayoutNode &, DrawReport *) const {}
 
 Shown ViewBehaviour::shown(const Node &) const { return {}; }
 
-void ViewBehaviour::click(const Node &, Desktop *) const {}
+void ViewBehaviour::click(const LayoutNode &, Desktop *, const std::optional<Rect> &) const {}
 
 const ViewBehaviour &behaviourOf(NodeKind kind) {
   switch (kind) {

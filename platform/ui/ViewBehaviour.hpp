@@ -37,11 +37,29 @@ public:
   virtual void paint(cairo_t *cr, const LayoutNode &placed, DrawReport *report) const;
   virtual Shown shown(const Node &node) const;
   // Whether a click on the view is the view's (buttons, links, pickers), and what it does.
+  // `desktop` (may be null) opens links and pop-up menus; `onScreen` is the view's frame in
+  // desktop coordinates when it is in a window.
   virtual bool takesClicks() const { return false; }
-  virtual void click(const Node &node, Desktop *desktop) const;
+  virtual void click(const LayoutNode &placed, Desktop *desktop,
+                     const std::optional<Rect> &onScreen) const;
 };
 
 const ViewBehaviour &behaviourOf(NodeKind kind);
+
+// Editing geometry of a placed text editor (its `editor` state set; TextEditorBehaviour.cpp).
+// Follows an outside change of the text, keeps the scrolling within the text and, after an
+// edit or a caret move, brings the caret into view.
+void settleEditor(const LayoutNode &placed);
+// The caret offset of the text under `point` (the hosting view's coordinates).
+std::size_t editorIndexAt(const LayoutNode &placed, Point point);
+// Scrolls the text by `delta` points (positive: further down); false when it cannot move.
+bool scrollEditor(const LayoutNode &placed, double delta);
+// The caret offset one line up or down from the caret as the text is wrapped on screen, at
+// the x where a run of such moves began (the start or end of the text past the first or last
+// line).
+std::size_t editorLineMove(const LayoutNode &placed, bool down);
+// The height of text one page key scrolls.
+double editorPageHeight(const LayoutNode &placed);
 
 // The kinds, one file each under views/.
 const ViewBehaviour &emptyBehaviour();

@@ -40,7 +40,12 @@ enum CollectionBehavior : unsigned {
 };
 
 // Window levels, with the platform's values.
-enum WindowLevel : int { kNormalLevel = 0, kFloatingLevel = 3, kStatusLevel = 25 };
+enum WindowLevel : int {
+  kNormalLevel = 0,
+  kFloatingLevel = 3,
+  kStatusLevel = 25,
+  kPopUpMenuLevel = 101
+};
 
 enum class Backing { buffered };
 

@@ -72,9 +72,9 @@ public:
 
   bool takesClicks() const override { return true; }
 
-  void click(const Node &node, Desktop *) const override {
+  void click(const LayoutNode &placed, Desktop *, const std::optional<Rect> &) const override {
     // The action may render the view again (or close its window): run a copy.
-    if (const auto action = node.as<ButtonContent>().action) {
+    if (const auto action = placed.node->as<ButtonContent>().action) {
       action();
     }
   }

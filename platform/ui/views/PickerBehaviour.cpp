@@ -1,5 +1,6 @@
 #include "platform/ui/ViewBehaviour.hpp"
 
+#include "platform/ui/Desktop.hpp"
 #include "platform/ui/Symbols.hpp"
 #include "platform/ui/TextLayout.hpp"
 
@@ -64,15 +65,21 @@ public:
 
   bool takesClicks() const override { return true; }
 
-  void click(const Node &node, Desktop *) const override {
-    const PickerContent &picker = node.as<PickerContent>();
-    if (!picker.select || picker.options.empty()) {
+  // Opens the menu of the options over the picker; choosing one selects it. Without a window
+  // on a desktop there is nowhere to open it.
+  void click(const LayoutNode &placed, Desktop *desktop,
+             const std::optional<Rect> &onScreen) const override {
+    const PickerContent &picker = placed.node->as<PickerContent>();
+    if (!picker.select || picker.options.empty() || desktop == nullptr || !onScreen) {
       return;
     }
-    const int current = picker.selectedIndex ? picker.selectedIndex() : -1;
-    const int next = (current + 1) % static_cast<int>(picker.options.size());
-    const auto select = picker.select;
-    select(next);
+    PopUpMenu menu;
+    menu.options = picker.options;
+    menu.selected = picker.selectedIndex ? picker.selectedIndex() : -1;
+    menu.choose = picker.select;
+    menu.anchor = *onScreen;
+    menu.font = placed.environment.font;
+    desktop->showPopUpMenu(std::move(menu));
   }
 };
 

@@ -23,23 +23,32 @@ void paintSpinner(cairo_t *cr, const Rect &frame, const RGBA &colour) {
   }
 }
 
-void paintBar(cairo_t *cr, const Rect &frame, std::optional<double> value, const RGBA &track,
-              const RGBA &fill) {
+// An indeterminate bar shows a part of its length, which sweeps from beyond the leading end
+// to beyond the trailing end as `phase` goes from 0 to 1 (still, it sits a part in).
+void paintBar(cairo_t *cr, const Rect &frame, std::optional<double> value,
+              std::optional<double> phase, const RGBA &track, const RGBA &fill) {
   shapePath(cr, ShapeKind::capsule, frame, 0);
   setSource(cr, track);
   cairo_fill(cr);
-  // An indeterminate bar shows a part of its length.
   const double part = Theme::indeterminateFraction;
   const double fraction = value ? std::clamp(*value, 0.0, 1.0) : part;
-  const double start = value ? 0.0 : frame.width() * part;
-  if (fraction > 0) {
-    shapePath(cr, ShapeKind::capsule,
-              Rect{{frame.minX() + start, frame.minY()},
-                   {std::max(frame.height(), frame.width() * fraction), frame.height()}},
-              0);
-    setSource(cr, fill);
-    cairo_fill(cr);
+  double start = value ? 0.0 : frame.width() * part;
+  if (!value && phase) {
+    start = frame.width() * ((1 + part) * *phase - part);
   }
+  if (fraction <= 0) {
+    return;
+  }
+  cairo_save(cr);
+  shapePath(cr, ShapeKind::capsule, frame, 0);
+  cairo_clip(cr);
+  shapePath(cr, ShapeKind::capsule,
+            Rect{{frame.minX() + start, frame.minY()},
+                 {std::max(frame.height(), frame.width() * fraction), frame.height()}},
+            0);
+  setSource(cr, fill);
+  cairo_fill(cr);
+  cairo_restore(cr);
 }
 
 // A linear bar (with a value, or indeterminate) or a spinner sized by the control size.
@@ -67,8 +76,8 @@ public:
     }
     const double height = Theme::linearProgressHeight;
     const Rect bar{{frame.minX(), frame.midY() - height / 2}, {frame.width(), height}};
-    paintBar(cr, bar, progress.value, Theme::progressTrack(env.appearance),
-             resolvedColour(Color::tint(), env));
+    paintBar(cr, bar, progress.value, animatedNow(placed, "phase"),
+             Theme::progressTrack(env.appearance), resolvedColour(Color::tint(), env));
   }
 };
 

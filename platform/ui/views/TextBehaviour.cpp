@@ -41,8 +41,9 @@ public:
 
   bool takesClicks() const override { return link_; }
 
-  void click(const Node &node, Desktop *desktop) const override {
-    const std::string url = node.as<TextContent>().url;
+  void click(const LayoutNode &placed, Desktop *desktop,
+             const std::optional<Rect> &) const override {
+    const std::string url = placed.node->as<TextContent>().url;
     if (desktop != nullptr && !url.empty()) {
       desktop->openURL(url);
     }

@@ -32,6 +32,9 @@ namespace platform::ui {
 
 namespace {
 
+// How far one notch of the wheel scrolls, in points (three lines of body text).
+constexpr double kWheelStep = 48;
+
 struct IntRect {
   int x = 0, y = 0, width = 1, height = 1;
   bool operator==(const IntRect &) const = default;
@@ -46,6 +49,60 @@ struct MotifWmHints {
   unsigned long status;
 };
 constexpr unsigned long kMotifHintsDecorations = 1ul << 1;
+
+// The keys that move the caret or delete, with their keypad twins.
+std::optional<Key> editingKey(KeySym keysym) {
+  switch (keysym) {
+  case XK_Delete:
+  case XK_KP_Delete:
+    return Key::named(Key::Kind::forwardDelete);
+  case XK_Left:
+  case XK_KP_Left:
+    return Key::named(Key::Kind::left);
+  case XK_Right:
+  case XK_KP_Right:
+    return Key::named(Key::Kind::right);
+  case XK_Up:
+  case XK_KP_Up:
+    return Key::named(Key::Kind::up);
+  case XK_Down:
+  case XK_KP_Down:
+    return Key::named(Key::Kind::down);
+  case XK_Home:
+  case XK_KP_Home:
+    return Key::named(Key::Kind::home);
+  case XK_End:
+  case XK_KP_End:
+    return Key::named(Key::Kind::end);
+  case XK_Prior:
+  case XK_KP_Prior:
+    return Key::named(Key::Kind::pageUp);
+  case XK_Next:
+  case XK_KP_Next:
+    return Key::named(Key::Kind::pageDown);
+  default:
+    return std::nullopt;
+  }
+}
+
+// Control plays the part of the Command key in Linux shortcuts (Control-Q quits); Super
+// stands in for Control.
+unsigned modifiersOf(unsigned state) {
+  unsigned modifiers = kNoModifiers;
+  if (state & ControlMask) {
+    modifiers |= kCommand;
+  }
+  if (state & ShiftMask) {
+    modifiers |= kShift;
+  }
+  if (state & Mod1Mask) {
+    modifiers |= kOption;
+  }
+  if (state & Mod4Mask) {
+    modifiers |= kControl;
+  }
+  return modifiers;
+}
 
 bool isBorderless(const Window &window) { return !(window.styleMask() & kTitled); }
 
@@ -72,7 +129,8 @@ struct X11Desktop::Impl {
     bool overrideRedirect = false;
     std::set<std::string> hovered;
     bool pressed = false;
-    bool shaped = false; // its bounding shape is the outline of what it draws
+    bool selecting = false; // the press was in a text editor: moves select text
+    bool shaped = false;    // its bounding shape is the outline of what it draws
   };
 
   // The connection records protocol errors instead of ending the process: requests about
@@ -99,7 +157,7 @@ struct X11Desktop::Impl {
   Atom wmProtocols = 0, wmDeleteWindow = 0, netWmName = 0, utf8String = 0, netWmPid = 0,
        netWmWindowType = 0, typeNormal = 0, typeUtility = 0, typeNotification = 0, netWmState = 0,
        stateAbove = 0, stateSticky = 0, stateSkipTaskbar = 0, stateSkipPager = 0,
-       netActiveWindow = 0, netSupported = 0, netWorkarea = 0, motifWmHints = 0;
+       netActiveWindow = 0, netSupported = 0, netWorkarea = 0, motifWmHints = 0, netMoveResize = 0;
 
   Atom atom(const char *name) const { return connection->atom(name); }
 
@@ -111,6 +169,11 @@ struct X11Desktop::Impl {
     out.width = std::max(1, static_cast<int>(std::lround(r.width())));
     out.height = std::max(1, static_cast<int>(std::lround(r.height())));
     return out;
+  }
+
+  Point pointFromX(int rootX, int rootY) const {
+    return Point{static_cast<double>(rootX - primary.x),
+                 static_cast<double>(primary.y + primary.height - rootY)};
   }
 
   Rect fromX(const IntRect &r) const {
@@ -372,25 +435,83 @@ struct X11Desktop::Impl {
     applyingServerGeometry = nullptr;
   }
 
+  static Point localPoint(int x, int y) {
+    return Point{static_cast<double>(x), static_cast<double>(y)};
+  }
+
+  void buttonPressed(Window &window, Native &n, const XButtonEvent &event) {
+    if (window.contentView() == nullptr) {
+      return;
+    }
+    EventDispatcher dispatcher(*window.contentView(), &window.desktop(), &window);
+    const Point point = localPoint(event.x, event.y);
+    if (event.button == Button4 || event.button == Button5) {
+      dispatcher.scroll(point, event.button == Button4 ? -kWheelStep : kWheelStep);
+      return;
+    }
+    if (event.button != Button1) {
+      return;
+    }
+    const bool outside =
+        event.x < 0 || event.y < 0 || event.x >= n.geometry.width || event.y >= n.geometry.height;
+    if (window.level() == kPopUpMenuLevel && outside) {
+      // The menu's grab brought it a press outside every window of the application.
+      window.desktop().dismissPopUpMenu();
+      return;
+    }
+    switch (dispatcher.press(point, modifiersOf(event.state))) {
+    case EventDispatcher::Press::editor:
+      n.selecting = true;
+      break;
+    case EventDispatcher::Press::control:
+      n.pressed = true;
+      break;
+    case EventDispatcher::Press::background:
+      break;
+    }
+  }
+
+  void buttonReleased(Window &window, Native &n, const XButtonEvent &event) {
+    if (event.button != Button1) {
+      return;
+    }
+    n.selecting = false;
+    if (window.desktop().draggedWindow() == &window) {
+      XUngrabPointer(display, CurrentTime);
+      window.desktop().endWindowDrag();
+      afterRequests();
+      return;
+    }
+    // A click is a press and a release in the same window, as buttons work.
+    if (n.pressed) {
+      n.pressed = false;
+      if (window.contentView() != nullptr) {
+        EventDispatcher(*window.contentView(), &window.desktop(), &window)
+            .click(localPoint(event.x, event.y));
+      }
+    }
+  }
+
+  void pointerMoved(Window &window, Native &n, const XMotionEvent &event) {
+    if (window.desktop().draggedWindow() == &window) {
+      window.desktop().windowDragMoved(pointFromX(event.x_root, event.y_root));
+      return;
+    }
+    if (window.contentView() == nullptr) {
+      return;
+    }
+    EventDispatcher dispatcher(*window.contentView(), &window.desktop(), &window);
+    if (n.selecting && (event.state & Button1Mask)) {
+      dispatcher.dragSelection(localPoint(event.x, event.y));
+    }
+    dispatcher.pointerMoved(localPoint(event.x, event.y), n.hovered);
+  }
+
   void key(Window &window, XKeyEvent &event) {
     char text[32] = {};
     KeySym keysym = 0;
     const int length = XLookupString(&event, text, sizeof text - 1, &keysym, nullptr);
-    // Control plays the part of the Command key in Linux shortcuts (Control-Q quits);
-    // Super stands in for Control.
-    unsigned modifiers = kNoModifiers;
-    if (event.state & ControlMask) {
-      modifiers |= kCommand;
-    }
-    if (event.state & ShiftMask) {
-      modifiers |= kShift;
-    }
-    if (event.state & Mod1Mask) {
-      modifiers |= kOption;
-    }
-    if (event.state & Mod4Mask) {
-      modifiers |= kControl;
-    }
+    const unsigned modifiers = modifiersOf(event.state);
     std::optional<Key> named;
     switch (keysym) {
     case XK_Escape:
@@ -407,11 +528,11 @@ struct X11Desktop::Impl {
       named = Key::space();
       break;
     case XK_BackSpace:
-    case XK_Delete:
-      named = Key{Key::Kind::deleteKey, 0};
+      named = Key::named(Key::Kind::deleteKey);
       break;
     default:
-      if (keysym > 0x20 && keysym < 0x7f) {
+      named = editingKey(keysym);
+      if (!named && keysym > 0x20 && keysym < 0x7f) {
         char c = static_cast<char>(keysym);
         if (c >= 'A' && c <= 'Z') {
           c = static_cast<char>(c - 'A' + 'a');
@@ -422,15 +543,16 @@ struct X11Desktop::Impl {
     if (window.contentView() == nullptr) {
       return;
     }
-    EventDispatcher dispatcher(*window.contentView(), &window.desktop());
+    EventDispatcher dispatcher(*window.contentView(), &window.desktop(), &window);
     if (named && dispatcher.key(*named, modifiers)) {
       return;
     }
     if (modifiers & (kCommand | kControl)) {
       return;
     }
-    if (named && named->kind == Key::Kind::deleteKey) {
-      dispatcher.deleteBackward();
+    if (named && named->kind != Key::Kind::character && named->kind != Key::Kind::space &&
+        named->kind != Key::Kind::returnKey) {
+      // Deletions, moves and the like are the editor's keys or nobody's; they type nothing.
       return;
     }
     std::string typed;
@@ -472,6 +594,7 @@ X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
   x.netSupported = x.atom("_NET_SUPPORTED");
   x.netWorkarea = x.atom("_NET_WORKAREA");
   x.motifWmHints = x.atom("_MOTIF_WM_HINTS");
+  x.netMoveResize = x.atom("_NET_WM_MOVERESIZE");
   x.compositorSelection = x.atom(("_NET_WM_CM_S" + std::to_string(x.screen)).c_str());
   int shapeEvents = 0, shapeErrors = 0;
   x.hasShape = XShapeQueryExtension(x.display, &shapeEvents, &shapeErrors);
@@ -614,6 +737,13 @@ void X11Desktop::windowOrderedFront(Window *window) {
   x.place(*window, n);
   XMapRaised(x.display, n.xid);
   n.mapped = true;
+  if (window->level() == kPopUpMenuLevel) {
+    // An open menu hears every press and key, so a press outside any of the application's
+    // windows and Escape close it, as menus close.
+    XGrabPointer(x.display, n.xid, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
+                 GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
+    XGrabKeyboard(x.display, n.xid, True, GrabModeAsync, GrabModeAsync, CurrentTime);
+  }
   x.draw(*window, n);
   x.afterRequests();
 }
@@ -628,6 +758,10 @@ void X11Desktop::windowOrderedOut(Window *window) {
   Impl::Native &n = found->second;
   n.mapped = false;
   n.pressed = false;
+  if (window->level() == kPopUpMenuLevel) {
+    XUngrabPointer(x.display, CurrentTime);
+    XUngrabKeyboard(x.display, CurrentTime);
+  }
   if (n.overrideRedirect) {
     XUnmapWindow(x.display, n.xid);
   } else {
@@ -715,31 +849,20 @@ void X11Desktop::handleEvent(XEvent &event) {
     }
     break;
   case ConfigureNotify:
+  case ReparentNotify:
+  case MapNotify:
+    // A window manager places a window in its frame without telling the window (no synthetic
+    // ConfigureNotify for the first placement): where the window is mapped is asked anew.
     x.serverConfigured(*window, n);
     break;
   case ButtonPress:
-    if (event.xbutton.button == Button1) {
-      n.pressed = true;
-    }
+    x.buttonPressed(*window, n, event.xbutton);
     break;
   case ButtonRelease:
-    // A click is a press and a release in the same window, as buttons work.
-    if (event.xbutton.button == Button1 && n.pressed) {
-      n.pressed = false;
-      if (window->contentView() != nullptr) {
-        EventDispatcher(*window->contentView(), &window->desktop())
-            .click(
-                Point{static_cast<double>(event.xbutton.x), static_cast<double>(event.xbutton.y)});
-      }
-    }
+    x.buttonReleased(*window, n, event.xbutton);
     break;
   case MotionNotify:
-    if (window->contentView() != nullptr) {
-      EventDispatcher(*window->contentView(), &window->desktop())
-          .pointerMoved(
-              Point{static_cast<double>(event.xmotion.x), static_cast<double>(event.xmotion.y)},
-              n.hovered);
-    }
+    x.pointerMoved(*window, n, event.xmotion);
     break;
   case LeaveNotify:
     if (window->contentView() != nullptr) {
@@ -775,6 +898,40 @@ void X11Desktop::handleEvent(XEvent &event) {
   default:
     break;
   }
+}
+
+void X11Desktop::beginWindowDrag(Window &window, Point pointer) {
+  Impl &x = *impl_;
+  const auto found = x.natives.find(&window);
+  if (found == x.natives.end() || found->second.xid == 0) {
+    return;
+  }
+  const Impl::Native &n = found->second;
+  const int rootX = static_cast<int>(std::lround(pointer.x)) + x.primary.x;
+  const int rootY = x.primary.y + x.primary.height - static_cast<int>(std::lround(pointer.y));
+  if (!n.overrideRedirect && x.windowManagerSupports(x.netMoveResize)) {
+    // The window manager moves the window (with its own snapping and limits) and wants the
+    // pointer for it: the grab the press gave this window ends first.
+    XUngrabPointer(x.display, CurrentTime);
+    XEvent message{};
+    message.xclient.type = ClientMessage;
+    message.xclient.window = n.xid;
+    message.xclient.message_type = x.netMoveResize;
+    message.xclient.format = 32;
+    message.xclient.data.l[0] = rootX;
+    message.xclient.data.l[1] = rootY;
+    message.xclient.data.l[2] = 8; // _NET_WM_MOVERESIZE_MOVE
+    message.xclient.data.l[3] = Button1;
+    message.xclient.data.l[4] = 1; // from an application
+    XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask,
+               &message);
+    x.afterRequests();
+    return;
+  }
+  Desktop::beginWindowDrag(window, pointer);
+  XGrabPointer(x.display, n.xid, False, ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+               GrabModeAsync, None, None, CurrentTime);
+  x.afterRequests();
 }
 
 std::size_t X11Desktop::processEvents() {

@@ -17,7 +17,8 @@ namespace platform::ui {
 // pointer is asked of the server. Every window that comes forward gets an X window for its
 // content rectangle, drawn by the same cairo code as the files the renderer writes, and
 // redrawn when its content renders again or the server asks (Expose). Clicks, pointer moves
-// and keys in it are dispatched into its view tree as the inspector does.
+// and keys in it are dispatched into its view tree as the inspector does; the wheel scrolls
+// text editors, and a press on the background of a window movable by it moves the window.
 //
 // How windows map to X:
 // - borderless windows are override-redirect (the window manager neither frames nor moves
@@ -67,6 +68,9 @@ public:
   void windowMadeKey(Window *window) override;
   void windowDestroyed(Window *window) override;
   void windowChanged(Window *window) override;
+  // Managed windows are moved by the window manager (_NET_WM_MOVERESIZE) when it offers
+  // that; otherwise the pointer is grabbed and the window follows it until the release.
+  void beginWindowDrag(Window &window, Point pointer) override;
 
 private:
   void handleEvent(_XEvent &event);

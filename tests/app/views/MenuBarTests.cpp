@@ -5,6 +5,7 @@
 
 #include "platform/ui/Inspector.hpp"
 #include "platform/ui/Window.hpp"
+#include "tests/support/ui/LayoutCheck.hpp"
 #include "tests/support/ui/WindowRenderer.hpp"
 
 #include <gtest/gtest.h>
@@ -173,6 +174,30 @@ TEST_F(MenuBarTest, LoginItemSequenceStopsWhenTheStatusKeepsFlipping) {
   inspector().press("Open at Login");
   EXPECT_EQ(core.calls, (std::vector<std::string>{"registerLoginItem", "unregisterLoginItem",
                                                   "registerLoginItem"}));
+}
+
+// Clicking the key picker opens the menu of the keys, the current one checked, over the
+// picker; choosing "Right Command" selects it and closes the menu.
+TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
+  ui::Window window(desktop, ui::makeRect(200, 300, 280, 420), ui::kBorderless);
+  window.setContentView(std::make_unique<ui::HostingView>(
+                            std::make_shared<MenuBarView>(core, onboarding), ui::Size{280, 420}),
+                        /*fitsContent=*/true);
+  window.orderFrontRegardless();
+  ui::Inspector inspect(window);
+  const auto picker = inspect.findKind(ui::NodeKind::picker).at(0);
+  EXPECT_TRUE(inspect.click({picker.frame.midX(), picker.frame.midY()}));
+  ui::Window *menu = desktop.popUpMenu();
+  ASSERT_NE(menu, nullptr);
+  ui::Inspector rows(*menu);
+  EXPECT_EQ(rows.texts(),
+            (std::vector<std::string>{"Right Option", "Right Command", "Left Option"}));
+  EXPECT_EQ(rows.findText("Right Option")->font, ui::Font::caption());
+  EXPECT_TRUE(mqtest::layoutProblems(*menu).empty());
+  ui::renderDesktop(desktop, (testing::renderFolder("menu") / "menu-key-picker.png").string());
+  rows.press("Right Command");
+  EXPECT_EQ(core.selectedKey.peek(), 1);
+  EXPECT_EQ(desktop.popUpMenu(), nullptr);
 }
 
 TEST_F(MenuBarTest, RendersWithAndWithoutMissingPermissions) {

@@ -3,6 +3,7 @@
 #include "UiTestSupport.hpp"
 
 #include "platform/ui/Inspector.hpp"
+#include "tests/support/ui/LayoutCheck.hpp"
 
 #include <gtest/gtest.h>
 
@@ -119,6 +120,56 @@ TEST_F(RefinePanelTest, EditsAreDrawnAndTheHeightFollowsTheText) {
   EXPECT_EQ(panel->frame().size, panel->contentView()->idealSize());
   controller->showResult("Hi");
   EXPECT_EQ(panel->frame().height(), oneLine);
+}
+
+// Text taller than the editor's 160 points scrolls inside it; the panel stops growing and
+// its layout still fits.
+TEST_F(RefinePanelTest, LongTextScrollsInsideTheEditor) {
+  open();
+  std::string longText;
+  for (int i = 0; i < 40; ++i) {
+    longText += "Sentence number " + std::to_string(i) + ".\n";
+  }
+  controller->showResult(longText);
+  ui::Panel *panel = controller->panel();
+  ui::Inspector inspect = inspector();
+  const auto editor = inspect.findKind(ui::NodeKind::textEditor).at(0);
+  EXPECT_EQ(editor.frame.height(), 160);
+  EXPECT_EQ(panel->frame().size, panel->contentView()->idealSize());
+  EXPECT_TRUE(mqtest::layoutProblems(*panel).empty());
+  const ui::Point inside{editor.frame.midX(), editor.frame.midY()};
+  EXPECT_TRUE(inspect.scroll(inside, 100));
+  EXPECT_TRUE(inspect.key(ui::Key::named(ui::Key::Kind::pageUp)));
+  EXPECT_FALSE(inspect.scroll(inside, -1)); // back at the top
+  inspect.type(" The end.");
+  EXPECT_EQ(controller->currentState()->refined(), longText + " The end.");
+}
+
+// A press on the panel's background moves the panel with the pointer; presses on the editor
+// and the buttons do not.
+TEST_F(RefinePanelTest, DraggingTheBackgroundMovesThePanel) {
+  open();
+  controller->showResult("Text.");
+  ui::Panel *panel = controller->panel();
+  ui::Inspector inspect = inspector();
+  const ui::Rect start = panel->frame();
+  const auto editor = inspect.findKind(ui::NodeKind::textEditor).at(0);
+  EXPECT_EQ(inspect.pressPointer({editor.frame.midX(), editor.frame.midY()}),
+            ui::EventDispatcher::Press::editor);
+  const auto copy = inspect.findText("Copy");
+  EXPECT_EQ(inspect.pressPointer({copy->frame.midX(), copy->frame.midY()}),
+            ui::EventDispatcher::Press::control);
+  EXPECT_EQ(desktop.draggedWindow(), nullptr);
+
+  EXPECT_EQ(inspect.pressPointer({4, 4}), ui::EventDispatcher::Press::background);
+  ASSERT_EQ(desktop.draggedWindow(), panel);
+  const ui::Point grabbed{start.minX() + 4, start.maxY() - 4};
+  desktop.windowDragMoved({grabbed.x + 30, grabbed.y - 50});
+  desktop.windowDragMoved({grabbed.x + 45, grabbed.y - 60});
+  desktop.endWindowDrag();
+  desktop.windowDragMoved({grabbed.x + 500, grabbed.y});
+  EXPECT_EQ(panel->frame().origin, (ui::Point{start.minX() + 45, start.minY() - 60}));
+  EXPECT_EQ(panel->frame().size, start.size);
 }
 
 TEST_F(RefinePanelTest, ApplySuccessClosesThePanel) {

@@ -163,3 +163,91 @@ TEST(Animator, AFrameDueAfterTheAnimatorDiedDoesNothing) {
 
 } // namespace
 } // namespace platform::ui
+
+namespace platform::ui {
+namespace {
+
+// A colour change is drawn in between its ends, a clear end taking the other end's hue (no
+// passing through black), and an interrupted change goes on from the colour drawn.
+TEST(ColourAnimation, MixesFromTheDrawnColour) {
+  auto main = std::make_shared<ManualExecutor>();
+  Animator animator([] {});
+  animator.setExecutor(main);
+  const RGBA red{1, 0, 0, 1};
+  const RGBA blue{0, 0, 1, 1};
+  animator.start(
+      AnimatedChange{"/0:Shape", "fill", 0, 1, Animation::linear(1), RGBA{0, 0, 0, 0}, red});
+  main->advance(milliseconds(500));
+  EXPECT_EQ(animator.colour("/0:Shape", "fill"), (RGBA{1, 0, 0, 0.5}));
+  EXPECT_FALSE(animator.value("/0:Shape", "fill"));
+  animator.start(AnimatedChange{"/0:Shape", "fill", 0, 1, Animation::linear(1), red, blue});
+  main->advance(milliseconds(500));
+  const auto drawn = animator.colour("/0:Shape", "fill");
+  ASSERT_TRUE(drawn);
+  EXPECT_NEAR(drawn->red, 0.5, 1e-9);
+  EXPECT_NEAR(drawn->blue, 0.5, 1e-9);
+  EXPECT_NEAR(drawn->alpha, 0.75, 1e-9);
+  // A colour runs once even under a repeating animation.
+  animator.start(
+      AnimatedChange{"/1:Shape", "fill", 0, 1, Animation::linear(1).repeatForever(), red, blue});
+  main->advance(milliseconds(1600));
+  EXPECT_FALSE(animator.isRunning());
+  EXPECT_FALSE(main->hasPendingTimers());
+}
+
+// What is drawn in between is the mixed colour.
+TEST(ColourAnimation, TheDrawnFillIsTheMix) {
+  auto main = std::make_shared<ManualExecutor>();
+  Observable<bool> on{false};
+  HostingView host(
+      [&] {
+        return Rectangle()
+            .fill(on.get() ? Color::rgb(0, 0, 1) : Color::rgb(1, 0, 0))
+            .animation(Animation::linear(1), on.get() ? "on" : "off");
+      },
+      Size{10, 10});
+  host.setAnimationExecutor(main);
+  host.layout();
+  on.set(true);
+  main->advance(milliseconds(500));
+  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 10, 10);
+  cairo_t *cr = cairo_create(surface);
+  host.draw(cr);
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  const unsigned char *pixel =
+      cairo_image_surface_get_data(surface) + 5 * cairo_image_surface_get_stride(surface) + 5 * 4;
+  EXPECT_NEAR(pixel[2], 128, 2); // red
+  EXPECT_NEAR(pixel[0], 128, 2); // blue
+  cairo_surface_destroy(surface);
+}
+
+// An indeterminate bar sweeps while it is shown and indeterminate, and not otherwise.
+TEST(IndeterminateBar, SweepsOnlyWhileShownAndIndeterminate) {
+  auto main = std::make_shared<ManualExecutor>();
+  Observable<int> state{0}; // 0: indeterminate, 1: a value, 2: gone
+  HostingView host(
+      [&] {
+        if (state.get() == 2) {
+          return Text("done");
+        }
+        return (state.get() == 0 ? LinearProgressView() : ProgressView(0.3)).id("bar");
+      },
+      Size{200, 20});
+  host.setAnimationExecutor(main);
+  host.layout();
+  const std::string bar = Inspector(host).findById("bar")->identity;
+  main->advance(milliseconds(300));
+  EXPECT_NEAR(host.animatedValue(bar, "phase").value_or(-1), 0.25, 1e-6);
+  state.set(1);
+  EXPECT_FALSE(host.isAnimating());
+  EXPECT_FALSE(main->hasPendingTimers());
+  state.set(0);
+  EXPECT_TRUE(host.isAnimating());
+  state.set(2);
+  EXPECT_FALSE(host.isAnimating());
+  EXPECT_FALSE(main->hasPendingTimers());
+}
+
+} // namespace
+} // namespace platform::ui

@@ -59,15 +59,74 @@ TEST_F(PointerTest, ClickRunsTheInnermostEnabledControlUnderThePoint) {
   EXPECT_EQ(log.size(), 2u);
 }
 
-TEST_F(PointerTest, ClickOpensLinksAndStepsPickers) {
+TEST_F(PointerTest, ClickOpensLinks) {
   Inspector inspector(window);
   EXPECT_TRUE(inspector.click(centre(find("Site"))));
   EXPECT_EQ(desktop.openedURLs(), std::vector<std::string>{"https://example.invalid/"});
+}
+
+// A picker opens a menu of its options over itself, the selected one checked; choosing a row
+// selects it and closes the menu; Escape and a press elsewhere close it choosing nothing.
+TEST_F(PointerTest, PickersOpenAMenuOfTheirOptions) {
+  Inspector inspector(window);
   const auto picker = inspector.findKind(NodeKind::picker).at(0);
-  for (int expected : {1, 2, 0}) {
-    EXPECT_TRUE(inspector.click(centre(picker)));
-    EXPECT_EQ(picked.peek(), expected);
+  EXPECT_TRUE(inspector.click(centre(picker)));
+  Window *menu = desktop.popUpMenu();
+  ASSERT_NE(menu, nullptr);
+  EXPECT_EQ(menu->level(), kPopUpMenuLevel);
+  EXPECT_EQ(picked.peek(), 0);
+  Inspector rows(*menu);
+  EXPECT_EQ(rows.texts(), (std::vector<std::string>{"A", "B", "C"}));
+  EXPECT_EQ(rows.symbols(), std::vector<std::string>{"checkmark"});
+  // The checked row lies over the picker, and the menu is at least as wide.
+  const Rect content = window.contentRect();
+  const double pickerMiddle = content.maxY() - picker.frame.midY();
+  const auto checked = rows.findText("A");
+  EXPECT_NEAR(menu->frame().maxY() - checked->frame.midY(), pickerMiddle, 1);
+  EXPECT_GE(menu->frame().width(), picker.frame.width());
+
+  rows.press("B");
+  EXPECT_EQ(picked.peek(), 1);
+  EXPECT_EQ(desktop.popUpMenu(), nullptr);
+
+  inspector.click(centre(inspector.findKind(NodeKind::picker).at(0)));
+  ASSERT_NE(desktop.popUpMenu(), nullptr);
+  EXPECT_EQ(Inspector(*desktop.popUpMenu()).symbols(), std::vector<std::string>{"checkmark"});
+  EXPECT_TRUE(Inspector(*desktop.popUpMenu()).key(Key::escape()));
+  EXPECT_EQ(desktop.popUpMenu(), nullptr);
+
+  inspector.click(centre(inspector.findKind(NodeKind::picker).at(0)));
+  ASSERT_NE(desktop.popUpMenu(), nullptr);
+  inspector.pressPointer(centre(find("Inner")));
+  EXPECT_EQ(desktop.popUpMenu(), nullptr);
+  EXPECT_EQ(picked.peek(), 1);
+  EXPECT_TRUE(log.empty());
+}
+
+// In an open menu the selected row is lit; Up and Down move the light (stopping at the ends)
+// and Return chooses the lit row.
+TEST_F(PointerTest, PickerMenusFollowTheArrowKeys) {
+  Inspector inspector(window);
+  picked.set(1);
+  inspector.click(centre(inspector.findKind(NodeKind::picker).at(0)));
+  ASSERT_NE(desktop.popUpMenu(), nullptr);
+  Inspector rows(*desktop.popUpMenu());
+  EXPECT_EQ(rows.findText("B")->foreground, Color::white());
+  EXPECT_EQ(rows.findText("C")->foreground, Color::primary());
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_TRUE(rows.key(Key::named(Key::Kind::down)));
   }
+  EXPECT_EQ(rows.findText("C")->foreground, Color::white());
+  rows.key(Key::named(Key::Kind::up));
+  EXPECT_TRUE(rows.key(Key::returnKey()));
+  EXPECT_EQ(picked.peek(), 1);
+  EXPECT_EQ(desktop.popUpMenu(), nullptr);
+  inspector.click(centre(inspector.findKind(NodeKind::picker).at(0)));
+  Inspector again(*desktop.popUpMenu());
+  again.key(Key::named(Key::Kind::up));
+  again.key(Key::named(Key::Kind::up));
+  again.key(Key::returnKey());
+  EXPECT_EQ(picked.peek(), 0);
 }
 
 TEST_F(PointerTest, HoverHandlersHearEnterAndLeaveOnce) {

@@ -1,0 +1,177 @@
+#include "platform/ui/HostingView.hpp"
+#include "platform/ui/Window.hpp"
+#include "platform/ui/x11/X11Desktop.hpp"
+#include "tests/support/XvfbServer.hpp"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <poll.h>
+
+namespace platform::ui {
+namespace {
+
+// A panel moved by its background, dragged with the server's own pointer (XTest): under a
+// window manager it moves the panel (_NET_WM_MOVERESIZE); without one the panel grabs the
+// pointer and follows it.
+class WindowDragTest : public ::testing::TestWithParam<bool> {
+protected:
+  struct Position {
+    int x = 0, y = 0;
+  };
+
+  void SetUp() override {
+    const bool managed = GetParam();
+    const auto display =
+        managed ? mqtest::XvfbServer::displayWithWindowManager() : mqtest::XvfbServer::display();
+    if (!display) {
+      GTEST_SKIP() << "no Xvfb (or no openbox for the managed case)";
+    }
+    client = XOpenDisplay(display->c_str());
+    ASSERT_NE(client, nullptr);
+    int event = 0, error = 0, major = 0, minor = 0;
+    if (!XTestQueryExtension(client, &event, &error, &major, &minor)) {
+      GTEST_SKIP() << "the server has no XTest";
+    }
+    if (managed) {
+      ASSERT_TRUE(windowManagerManages());
+    }
+    desktop = std::make_unique<X11Desktop>(X11Desktop::Options{*display});
+    panel = std::make_unique<Panel>(*desktop, makeRect(0, 0, 240, 120),
+                                    kTitled | kClosable | kUtilityWindow | kNonactivatingPanel |
+                                        kHUDWindow | kFullSizeContentView);
+    panel->setTitleHidden(true);
+    panel->setTitlebarAppearsTransparent(true);
+    panel->setMovableByWindowBackground(true);
+    panel->setFloatingPanel(true);
+    panel->setContentView(std::make_unique<HostingView>(
+        [] { return Text("Drag me").frame(240.0, 120.0); }, Size{240, 120}));
+    panel->center();
+    panel->orderFrontRegardless();
+  }
+
+  void TearDown() override {
+    panel.reset();
+    desktop.reset();
+    if (client != nullptr) {
+      XCloseDisplay(client);
+    }
+  }
+
+  // A window manager that has only just started can drop the first map request it gets:
+  // a window of the test's own is mapped (again) until the manager frames it.
+  bool windowManagerManages() {
+    const ::Window root = DefaultRootWindow(client);
+    const ::Window probe = XCreateSimpleWindow(client, root, 0, 0, 10, 10, 0, 0, 0);
+    bool framed = false;
+    for (int round = 0; round < 400 && !framed; ++round) {
+      if (round % 40 == 0) {
+        XMapWindow(client, probe);
+      }
+      XSync(client, False);
+      ::Window rootReturn = 0, parent = 0, *children = nullptr;
+      unsigned count = 0;
+      if (XQueryTree(client, probe, &rootReturn, &parent, &children, &count)) {
+        framed = parent != root;
+        XFree(children);
+      }
+      pollfd connection{ConnectionNumber(client), POLLIN, 0};
+      poll(&connection, 1, 25);
+    }
+    XDestroyWindow(client, probe);
+    XSync(client, False);
+    return framed;
+  }
+
+  std::optional<Position> onScreen() {
+    const ::Window xid = desktop->nativeWindow(*panel);
+    XWindowAttributes attributes{};
+    Position p;
+    ::Window child = 0;
+    if (xid == 0 || !XGetWindowAttributes(client, xid, &attributes) ||
+        attributes.map_state != IsViewable ||
+        !XTranslateCoordinates(client, xid, DefaultRootWindow(client), 0, 0, &p.x, &p.y, &child)) {
+      return std::nullopt;
+    }
+    return p;
+  }
+
+  bool settle(const std::function<bool()> &done) {
+    for (int round = 0; round < 400; ++round) {
+      XSync(client, False);
+      desktop->sync();
+      desktop->processEvents();
+      if (done()) {
+        return true;
+      }
+      pollfd connection{desktop->connectionNumber(), POLLIN, 0};
+      poll(&connection, 1, 25);
+    }
+    return done();
+  }
+
+  // Lets the desktop (and a window manager) handle what the server sent them.
+  void pump() {
+    for (int round = 0; round < 4; ++round) {
+      XSync(client, False);
+      desktop->sync();
+      desktop->processEvents();
+      pollfd connection{desktop->connectionNumber(), POLLIN, 0};
+      poll(&connection, 1, 10);
+    }
+  }
+
+  void pointerTo(int x, int y) {
+    XTestFakeMotionEvent(client, -1, x, y, CurrentTime);
+    pump();
+  }
+
+  void button(bool down) {
+    XTestFakeButtonEvent(client, 1, down ? True : False, CurrentTime);
+    pump();
+  }
+
+  Display *client = nullptr;
+  std::unique_ptr<X11Desktop> desktop;
+  std::unique_ptr<Panel> panel;
+};
+
+TEST_P(WindowDragTest, DraggingTheBackgroundMovesThePanel) {
+  ASSERT_TRUE(settle([&] { return onScreen().has_value(); }));
+  // A window manager may still be placing the panel: wait until it stays put a while.
+  std::optional<Position> last;
+  int still = 0;
+  ASSERT_TRUE(settle([&] {
+    const auto now = onScreen();
+    still = last && now && now->x == last->x && now->y == last->y ? still + 1 : 0;
+    last = now;
+    return still >= 8;
+  }));
+  const Position start = *last;
+  pointerTo(start.x + 10, start.y + 10);
+  button(true);
+  for (int step = 1; step <= 6; ++step) {
+    pointerTo(start.x + 10 + 10 * step, start.y + 10 + 5 * step);
+  }
+  button(false);
+  ASSERT_TRUE(settle([&] {
+    const auto now = onScreen();
+    return now && now->x == start.x + 60 && now->y == start.y + 30;
+  })) << "at "
+      << onScreen()->x << ", " << onScreen()->y << " from " << start.x << ", " << start.y;
+  // The window's own frame follows what the server shows.
+  EXPECT_TRUE(settle([&] { return desktop->draggedWindow() == nullptr; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(WithAndWithoutAWindowManager, WindowDragTest,
+                         ::testing::Values(true, false),
+                         [](const auto &info) { return info.param ? "Managed" : "Unmanaged"; });
+
+} // namespace
+} // namespace platform::ui
