@@ -10,6 +10,7 @@
 #include "tests/support/AnnouncingProcess.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/XvfbServer.hpp"
+#include "tests/support/x11/WindowManagerProbe.hpp"
 
 #include <gtest/gtest.h>
 
@@ -75,6 +76,7 @@ protected:
     windowManager = std::make_unique<mqtest::AnnouncingProcess>(
         [&](const std::string &fd) { return announced(*display, "openbox --sm-disable", fd); });
     ASSERT_TRUE(eventually([&] { return hasWindowManager(); })) << "openbox did not start";
+    ASSERT_TRUE(mqtest::windowManagerFrames(peer->display())) << "openbox frames no window";
 
     user = std::make_shared<platform::X11Pasteboard>(platform::X11PasteboardOptions{options});
     user->clearContents();

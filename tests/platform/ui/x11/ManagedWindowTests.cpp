@@ -2,6 +2,7 @@
 #include "platform/ui/Window.hpp"
 #include "platform/ui/x11/X11Desktop.hpp"
 #include "tests/support/XvfbServer.hpp"
+#include "tests/support/x11/WindowManagerProbe.hpp"
 
 #include <gtest/gtest.h>
 
@@ -32,6 +33,7 @@ protected:
     }
     client = XOpenDisplay(display->c_str());
     ASSERT_NE(client, nullptr);
+    ASSERT_TRUE(mqtest::windowManagerFrames(client));
     desktop = std::make_unique<X11Desktop>(X11Desktop::Options{*display});
     window = std::make_unique<Window>(*desktop, makeRect(100, 100, 280, 400), kTitled | kClosable);
     window->setTitle("Menu");

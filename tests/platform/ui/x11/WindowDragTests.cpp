@@ -2,6 +2,7 @@
 #include "platform/ui/Window.hpp"
 #include "platform/ui/x11/X11Desktop.hpp"
 #include "tests/support/XvfbServer.hpp"
+#include "tests/support/x11/WindowManagerProbe.hpp"
 
 #include <gtest/gtest.h>
 
@@ -40,7 +41,7 @@ protected:
       GTEST_SKIP() << "the server has no XTest";
     }
     if (managed) {
-      ASSERT_TRUE(windowManagerManages());
+      ASSERT_TRUE(mqtest::windowManagerFrames(client));
     }
     desktop = std::make_unique<X11Desktop>(X11Desktop::Options{*display});
     panel = std::make_unique<Panel>(*desktop, makeRect(0, 0, 240, 120),
@@ -62,31 +63,6 @@ protected:
     if (client != nullptr) {
       XCloseDisplay(client);
     }
-  }
-
-  // A window manager that has only just started can drop the first map request it gets:
-  // a window of the test's own is mapped (again) until the manager frames it.
-  bool windowManagerManages() {
-    const ::Window root = DefaultRootWindow(client);
-    const ::Window probe = XCreateSimpleWindow(client, root, 0, 0, 10, 10, 0, 0, 0);
-    bool framed = false;
-    for (int round = 0; round < 400 && !framed; ++round) {
-      if (round % 40 == 0) {
-        XMapWindow(client, probe);
-      }
-      XSync(client, False);
-      ::Window rootReturn = 0, parent = 0, *children = nullptr;
-      unsigned count = 0;
-      if (XQueryTree(client, probe, &rootReturn, &parent, &children, &count)) {
-        framed = parent != root;
-        XFree(children);
-      }
-      pollfd connection{ConnectionNumber(client), POLLIN, 0};
-      poll(&connection, 1, 25);
-    }
-    XDestroyWindow(client, probe);
-    XSync(client, False);
-    return framed;
   }
 
   std::optional<Position> onScreen() {
