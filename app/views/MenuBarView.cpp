@@ -87,14 +87,30 @@ void MenuBarView::loginItemChanged() {
 
 ui::View MenuBarView::body() {
   const bool needed = setupNeeded(core_);
+  std::vector<ui::View> column{titleRow(), statusRow()};
+  if (needed) {
+    column.push_back(permissionsBlock());
+    column.push_back(ui::Divider());
+  }
+  column.push_back(hotkeyBlock().opacity(needed ? 0.5 : 1.0));
+  column.push_back(ui::Divider());
+  column.push_back(itemList());
+  return ui::VStack(std::move(column), 14, ui::HorizontalAlignment::leading)
+      .padding(16)
+      .frame(kWidth, std::nullopt)
+      .onAppear([this] {
+        launchAtLogin_.set(core_.loginItemStatus() == platform::LoginItemStatus::enabled);
+      });
+}
+
+ui::View MenuBarView::titleRow() {
+  return ui::HStack({ui::Symbol("waveform").foregroundStyle(ui::Color::tint()),
+                     ui::Text("Murmurquill").font(ui::Font::headline()), ui::Spacer()});
+}
+
+ui::View MenuBarView::statusRow() {
   const Status line = status(core_);
   const bool recording = core_.isRecording();
-  UIModel *core = &core_;
-  OnboardingWindowController *onboarding = &onboarding_;
-
-  std::vector<ui::View> column;
-  column.push_back(ui::HStack({ui::Symbol("waveform").foregroundStyle(ui::Color::tint()),
-                               ui::Text("Murmurquill").font(ui::Font::headline()), ui::Spacer()}));
   const ui::View dot =
       ui::Circle()
           .fill(line.colour)
@@ -106,38 +122,42 @@ ui::View MenuBarView::body() {
                        .animation(ui::Animation::easeInOut(0.7).repeatForever(true),
                                   recording ? "recording" : "idle")
                        .id("pulseRing"));
-  column.push_back(ui::HStack({dot, ui::Text(line.text).font(ui::Font::callout()), ui::Spacer()}, 8,
-                              ui::VerticalAlignment::center));
+  return ui::HStack({dot, ui::Text(line.text).font(ui::Font::callout()), ui::Spacer()}, 8,
+                    ui::VerticalAlignment::center);
+}
 
-  if (needed) {
-    std::vector<ui::View> block{ui::HStack(
-        {ui::Symbol("exclamationmark.triangle.fill").foregroundStyle(ui::Color::orange()),
-         ui::Text("Permissions needed")
-             .font(ui::Font::caption().withWeight(ui::FontWeight::semibold))},
-        6, ui::VerticalAlignment::center)};
-    const auto row = [](const char *name) {
-      return ui::HStack(
-          {ui::Text("\u2022").foregroundStyle(ui::Color::secondary()),
-           ui::Text(name).font(ui::Font::caption()).foregroundStyle(ui::Color::secondary())},
-          4, ui::VerticalAlignment::center);
-    };
-    if (!core_.inputMonitoringGranted()) {
-      block.push_back(row("Input Monitoring (hotkey)"));
-    }
-    if (core_.micStatus() != platform::AuthorizationStatus::authorized) {
-      block.push_back(row("Microphone access"));
-    }
-    if (!core_.accessibilityGranted()) {
-      block.push_back(row("Accessibility access"));
-    }
-    block.push_back(ui::Button(ui::Text("Open setup guide \u2192").font(ui::Font::caption()),
-                               [onboarding, core] { onboarding->showOnboarding(*core); })
-                        .buttonStyle(ui::ButtonStyle::borderless())
-                        .foregroundStyle(ui::Color::tint()));
-    column.push_back(ui::VStack(std::move(block), 6, ui::HorizontalAlignment::leading));
-    column.push_back(ui::Divider());
+ui::View MenuBarView::permissionsBlock() {
+  UIModel *core = &core_;
+  OnboardingWindowController *onboarding = &onboarding_;
+  std::vector<ui::View> block{
+      ui::HStack({ui::Symbol("exclamationmark.triangle.fill").foregroundStyle(ui::Color::orange()),
+                  ui::Text("Permissions needed")
+                      .font(ui::Font::caption().withWeight(ui::FontWeight::semibold))},
+                 6, ui::VerticalAlignment::center)};
+  const auto row = [](const char *name) {
+    return ui::HStack(
+        {ui::Text("\u2022").foregroundStyle(ui::Color::secondary()),
+         ui::Text(name).font(ui::Font::caption()).foregroundStyle(ui::Color::secondary())},
+        4, ui::VerticalAlignment::center);
+  };
+  if (!core_.inputMonitoringGranted()) {
+    block.push_back(row("Input Monitoring (hotkey)"));
   }
+  if (core_.micStatus() != platform::AuthorizationStatus::authorized) {
+    block.push_back(row("Microphone access"));
+  }
+  if (!core_.accessibilityGranted()) {
+    block.push_back(row("Accessibility access"));
+  }
+  block.push_back(ui::Button(ui::Text("Open setup guide \u2192").font(ui::Font::caption()),
+                             [onboarding, core] { onboarding->showOnboarding(*core); })
+                      .buttonStyle(ui::ButtonStyle::borderless())
+                      .foregroundStyle(ui::Color::tint()));
+  return ui::VStack(std::move(block), 6, ui::HorizontalAlignment::leading);
+}
 
+ui::View MenuBarView::hotkeyBlock() {
+  UIModel *core = &core_;
   std::vector<ui::View> caps;
   for (const std::string &cap : core_.hotkeyKeyCaps()) {
     caps.push_back(ui::Text(cap)
@@ -147,39 +167,44 @@ ui::View MenuBarView::body() {
                        .background(ui::RoundedRectangle(4).fill(ui::Color::quaternary()))
                        .id(cap));
   }
-  column.push_back(
-      ui::VStack({ui::Text("Hold to dictate")
-                      .font(ui::Font::caption())
-                      .foregroundStyle(ui::Color::secondary()),
-                  ui::HStack({ui::HStack(std::move(caps), 3, ui::VerticalAlignment::center),
-                              ui::Picker(
-                                  "", core_.offeredHotkeyLabels(),
-                                  [core] { return core->selectedHotkeyIndex(); },
-                                  [core](int index) { core->selectHotkey(index); })
-                                  .labelsHidden()
-                                  .font(ui::Font::caption())},
-                             6, ui::VerticalAlignment::center)},
-                 2, ui::HorizontalAlignment::leading)
-          .opacity(needed ? 0.5 : 1.0));
-  column.push_back(ui::Divider());
+  const ui::View picker =
+      ui::Picker(
+          "", core_.offeredHotkeyLabels(), [core] { return core->selectedHotkeyIndex(); },
+          [core](int index) { core->selectHotkey(index); })
+          .labelsHidden()
+          .font(ui::Font::caption());
+  return ui::VStack(
+      {ui::Text("Hold to dictate")
+           .font(ui::Font::caption())
+           .foregroundStyle(ui::Color::secondary()),
+       ui::HStack({ui::HStack(std::move(caps), 3, ui::VerticalAlignment::center), picker}, 6,
+                  ui::VerticalAlignment::center)},
+      2, ui::HorizontalAlignment::leading);
+}
 
-  std::vector<ui::View> refineLabel;
+ui::View MenuBarView::refineLabel() {
+  std::vector<ui::View> label;
   if (core_.languageModelAvailable()) {
-    refineLabel.push_back(ui::Label("AI Refine  \u2303\u2318R", "sparkles"));
-    refineLabel.push_back(
-        ui::Text("Experimental")
-            .font(ui::Font::caption2())
-            .foregroundStyle(ui::Color::secondary())
-            .padding(ui::kHorizontal, 5)
-            .padding(ui::kVertical, 2)
-            .background(ui::Capsule().fill(ui::Color::secondary().opacity(0.15))));
+    label.push_back(ui::Label("AI Refine  \u2303\u2318R", "sparkles"));
+    label.push_back(ui::Text("Experimental")
+                        .font(ui::Font::caption2())
+                        .foregroundStyle(ui::Color::secondary())
+                        .padding(ui::kHorizontal, 5)
+                        .padding(ui::kVertical, 2)
+                        .background(ui::Capsule().fill(ui::Color::secondary().opacity(0.15))));
   } else {
-    refineLabel.push_back(ui::Label("Refine  \u2303\u2318R", "text.badge.checkmark"));
+    label.push_back(ui::Label("Refine  \u2303\u2318R", "text.badge.checkmark"));
   }
-  refineLabel.push_back(ui::Spacer());
+  label.push_back(ui::Spacer());
   if (core_.refineEnabled()) {
-    refineLabel.push_back(checkmark());
+    label.push_back(checkmark());
   }
+  return ui::HStack(std::move(label), 4, ui::VerticalAlignment::center);
+}
+
+ui::View MenuBarView::itemList() {
+  UIModel *core = &core_;
+  OnboardingWindowController *onboarding = &onboarding_;
   const bool atLogin = launchAtLogin_.get();
   std::vector<ui::View> loginLabel{ui::Label("Open at Login", "arrow.up.circle"), ui::Spacer()};
   if (atLogin) {
@@ -187,31 +212,25 @@ ui::View MenuBarView::body() {
   }
   ui::Observable<bool> *loginState = &launchAtLogin_;
   int *corrections = &loginCorrections_;
-  column.push_back(
-      ui::VStack({item(ui::Label("About Murmurquill", "info.circle"),
-                       [onboarding, core] { onboarding->showAbout(*core); }),
-                  ui::Divider().padding(ui::kVertical, 5),
-                  item(ui::Label("Permissions & Setup", "lock.shield"),
-                       [onboarding, core] { onboarding->showOnboarding(*core); }),
-                  item(ui::HStack(std::move(refineLabel), 4, ui::VerticalAlignment::center),
-                       [core] { core->setRefineEnabled(!core->refineEnabled()); }),
-                  item(ui::HStack(std::move(loginLabel)),
-                       [loginState, corrections] {
-                         *corrections = 0;
-                         loginState->set(!loginState->peek());
-                       })
-                      .onChange(atLogin ? "on" : "off", [this] { loginItemChanged(); }),
-                  ui::Divider().padding(ui::kVertical, 5),
-                  item(ui::Label("Check for Updates\u2026", "arrow.trianglehead.clockwise"),
-                       [core] { core->checkForUpdates(); }),
-                  item(ui::Label("Quit Murmurquill", "power"), [core] { core->quit(); })
-                      .keyboardShortcut(ui::Key::of('q'), ui::kCommand)},
-                 0, ui::HorizontalAlignment::leading));
-
-  return ui::VStack(std::move(column), 14, ui::HorizontalAlignment::leading)
-      .padding(16)
-      .frame(kWidth, std::nullopt)
-      .onAppear([this] { launchAtLogin_.set(core_.loginItemStatus() == platform::LoginItemStatus::enabled); });
+  return ui::VStack(
+      {item(ui::Label("About Murmurquill", "info.circle"),
+            [onboarding, core] { onboarding->showAbout(*core); }),
+       ui::Divider().padding(ui::kVertical, 5),
+       item(ui::Label("Permissions & Setup", "lock.shield"),
+            [onboarding, core] { onboarding->showOnboarding(*core); }),
+       item(refineLabel(), [core] { core->setRefineEnabled(!core->refineEnabled()); }),
+       item(ui::HStack(std::move(loginLabel)),
+            [loginState, corrections] {
+              *corrections = 0;
+              loginState->set(!loginState->peek());
+            })
+           .onChange(atLogin ? "on" : "off", [this] { loginItemChanged(); }),
+       ui::Divider().padding(ui::kVertical, 5),
+       item(ui::Label("Check for Updates\u2026", "arrow.trianglehead.clockwise"),
+            [core] { core->checkForUpdates(); }),
+       item(ui::Label("Quit Murmurquill", "power"), [core] { core->quit(); })
+           .keyboardShortcut(ui::Key::of('q'), ui::kCommand)},
+      0, ui::HorizontalAlignment::leading);
 }
 
 } // namespace murmurquill

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/controller/UIModel.hpp"
+#include "app/presenters/OnboardingWindowController.hpp"
 
 #include "platform/ui/Color.hpp"
 #include "platform/ui/Observation.hpp"
@@ -39,6 +39,13 @@ public:
 
 private:
   platform::ui::View item(platform::ui::View label, std::function<void()> action);
+  // The window's parts, top to bottom.
+  platform::ui::View titleRow();
+  platform::ui::View statusRow();
+  platform::ui::View permissionsBlock();
+  platform::ui::View hotkeyBlock();
+  platform::ui::View itemList();
+  platform::ui::View refineLabel();
   void loginItemChanged();
 
   UIModel &core_;
