@@ -739,10 +739,11 @@ void X11Desktop::windowOrderedFront(Window *window) {
   n.mapped = true;
   if (window->level() == kPopUpMenuLevel) {
     // An open menu hears every press and key, so a press outside any of the application's
-    // windows and Escape close it, as menus close.
+    // windows and Escape close it, as menus close. Keys come to the menu even while another
+    // window of ours has the focus (the one whose picker opened it), not to that window.
     XGrabPointer(x.display, n.xid, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
                  GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
-    XGrabKeyboard(x.display, n.xid, True, GrabModeAsync, GrabModeAsync, CurrentTime);
+    XGrabKeyboard(x.display, n.xid, False, GrabModeAsync, GrabModeAsync, CurrentTime);
   }
   x.draw(*window, n);
   x.afterRequests();

@@ -132,4 +132,18 @@ TEST_F(PopUpMenuX11Test, OpensOverThePickerAndClosesAsMenusDo) {
 }
 
 } // namespace
+// The picker's own window has the keyboard focus, as the app's menu window has when the user
+// clicks its picker: Escape still reaches the open menu, not the focused window.
+TEST_F(PopUpMenuX11Test, EscapeClosesTheMenuWhileAWindowOfTheApplicationHasTheFocus) {
+  XSetInputFocus(client, desktop->nativeWindow(*window), RevertToParent, CurrentTime);
+  pump();
+  openMenu();
+  ASSERT_NE(desktop->popUpMenu(), nullptr);
+  XTestFakeKeyEvent(client, XKeysymToKeycode(client, XK_Escape), True, CurrentTime);
+  XTestFakeKeyEvent(client, XKeysymToKeycode(client, XK_Escape), False, CurrentTime);
+  pump();
+  EXPECT_EQ(desktop->popUpMenu(), nullptr);
+  EXPECT_TRUE(pointerFree());
+}
+
 } // namespace platform::ui
