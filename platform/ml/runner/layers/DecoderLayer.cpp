@@ -96,11 +96,22 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
   layerNorm(x, weights.crossAttentionNorm.gamma, weights.crossAttentionNorm.beta, kLayerNormEpsilon,
             scratch.normed, d);
   const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
-  linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
   if (memory.half != nullptr) {
+    // Each head's query is made by the thread that first attends with it, inside the attention's
+    // loop: a loop of its own cost a hand-off to the threads and back for a short product.
+    auto makeQuery = [&](std::size_t head) {
+      linearRows(scratch.normed, weights.crossAttention.q, weights.crossAttention.qBias,
+                 head * headDim, (head + 1) * headDim, scratch.qkv);
+    };
+    const MemoryQuery query{[](void *context, std::size_t head) {
+                              (*static_cast<decltype(makeQuery) *>(context))(head);
+                            },
+                            &makeQuery};
     attendHalfMemory(crossShape, scratch.qkv, memory.half,
-                     {scratch.memoryPartials, scratch.headsDone}, crossWeights, scratch.attended);
+                     {scratch.memoryPartials, scratch.headsDone}, crossWeights, scratch.attended,
+                     query);
   } else {
+    linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
     attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
                  crossWeights, scratch.attended);
   }
