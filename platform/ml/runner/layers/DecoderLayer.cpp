@@ -45,6 +45,38 @@ bool headsTogetherFor(std::size_t heads, std::size_t threads) {
   return heads <= threads || (heads % threads == 0 && heads <= 2 * threads);
 }
 
+namespace {
+
+// The cross-attention's query from scratch.normed and its attention over the memory, into
+// scratch.attended.
+void attendCrossMemory(const CrossAttentionWeights &weights, const DecoderLayerShape &shape,
+                       const CrossMemoryView &memory, const DecoderLayerScratch &scratch,
+                       float *crossWeights) {
+  const std::size_t headDim = shape.width / shape.heads;
+  const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
+  if (memory.half != nullptr) {
+    // Each head's query is made by the thread that first attends with it, inside the attention's
+    // loop: a loop of its own cost a hand-off to the threads and back for a short product.
+    auto makeQuery = [&](std::size_t head) {
+      linearRows(scratch.normed, weights.q, weights.qBias, head * headDim, (head + 1) * headDim,
+                 scratch.qkv);
+    };
+    const MemoryQuery query{[](void *context, std::size_t head) {
+                              (*static_cast<decltype(makeQuery) *>(context))(head);
+                            },
+                            &makeQuery};
+    attendHalfMemory(crossShape, scratch.qkv, memory.half,
+                     {scratch.memoryPartials, scratch.headsDone}, crossWeights, scratch.attended,
+                     query);
+  } else {
+    linear(scratch.normed, 1, weights.q, weights.qBias, scratch.qkv);
+    attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
+                 crossWeights, scratch.attended);
+  }
+}
+
+} // namespace
+
 void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShape &shape, float *x,
                       const DecoderCacheView &cache, const CrossMemoryView &memory,
                       const DecoderLayerScratch &scratch, float *newKey, float *newValue,
@@ -95,15 +127,7 @@ void decoderLayerStep(const DecoderLayerWeights &weights, const DecoderLayerShap
 
   layerNorm(x, weights.crossAttentionNorm.gamma, weights.crossAttentionNorm.beta, kLayerNormEpsilon,
             scratch.normed, d);
-  const MemoryAttention crossShape{shape.heads, headDim, shape.memoryLength};
-  linear(scratch.normed, 1, weights.crossAttention.q, weights.crossAttention.qBias, scratch.qkv);
-  if (memory.half != nullptr) {
-    attendHalfMemory(crossShape, scratch.qkv, memory.half,
-                     {scratch.memoryPartials, scratch.headsDone}, crossWeights, scratch.attended);
-  } else {
-    attendMemory(crossShape, scratch.qkv, memory.keysTransposed, memory.valuesTransposed,
-                 crossWeights, scratch.attended);
-  }
+  attendCrossMemory(weights.crossAttention, shape, memory, scratch, crossWeights);
   linear(scratch.attended, 1, weights.crossAttention.out, weights.crossAttention.outBias,
          scratch.projected);
   addInPlace(x, scratch.projected, d);

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace platform::runner {
@@ -312,6 +313,34 @@ std::size_t memoryBlocks(const MemoryAttention &shape) {
   return (shape.length + kMemoryBlockLength - 1) / kMemoryBlockLength;
 }
 
+// A head's counter in MemoryAttentionScratch::blocksDone: its finished blocks in the low bits,
+// and above them whether a thread has taken on making the head's query and whether it is made.
+constexpr std::uint32_t kBlockCountMask = 0xffff;
+constexpr std::uint32_t kQueryTaken = 1u << 16;
+constexpr std::uint32_t kQueryMade = 1u << 17;
+
+// Makes the head's query on this thread unless another has taken it on; then waits until it is
+// made. Whoever took it is running it, so the wait is for microseconds.
+void awaitQuery(const MemoryQuery &query, std::atomic<std::uint32_t> &state, std::size_t head) {
+  if ((state.load(std::memory_order_acquire) & kQueryMade) != 0) {
+    return;
+  }
+  if ((state.fetch_or(kQueryTaken, std::memory_order_acq_rel) & kQueryTaken) == 0) {
+    query.make(query.context, head);
+    state.fetch_or(kQueryMade, std::memory_order_release);
+    return;
+  }
+  for (unsigned spin = 0; (state.load(std::memory_order_acquire) & kQueryMade) == 0; ++spin) {
+    if (spin < 4096) {
+#if defined(__x86_64__) || defined(__i386__)
+      __builtin_ia32_pause();
+#endif
+    } else {
+      std::this_thread::yield(); // its maker may be waiting for this core
+    }
+  }
+}
+
 } // namespace
 
 void packHalfMemory(const MemoryAttention &shape, const float *keysTransposed,
@@ -337,7 +366,8 @@ std::size_t memoryAttentionScratchSize(const MemoryAttention &shape) {
 }
 
 void attendHalfMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *packed,
-                      const MemoryAttentionScratch &scratch, float *probabilities, float *out) {
+                      const MemoryAttentionScratch &scratch, float *probabilities, float *out,
+                      const MemoryQuery &query) {
   const std::size_t length = shape.length;
   const std::size_t headDim = shape.headDim;
   if (length == 0) {
@@ -382,6 +412,9 @@ void attendHalfMemory(const MemoryAttention &shape, const float *q, const std::u
     for (std::size_t task = begin; task < end; ++task) {
       const std::size_t head = task / blocks;
       const MemoryBlock block = memoryBlock(shape, head, task % blocks);
+      if (query.make != nullptr) {
+        awaitQuery(query, scratch.blocksDone[head], head);
+      }
       const std::uint16_t *keys = packed + block.offset;
       const std::uint16_t *values = keys + headDim * block.count;
       float *scores = probabilities + head * length + block.first;
@@ -396,7 +429,8 @@ void attendHalfMemory(const MemoryAttention &shape, const float *q, const std::u
       partial[1] = expShiftedInPlace(scores, block.count);
       halfDotRows(values, headDim, block.count, block.count, scores, partial + 2);
       // The thread that finishes a head's last block sees every other block's results.
-      if (scratch.blocksDone[head].fetch_add(1, std::memory_order_acq_rel) + 1 == blocks) {
+      if (((scratch.blocksDone[head].fetch_add(1, std::memory_order_acq_rel) + 1) &
+           kBlockCountMask) == blocks) {
         combine(head);
       }
     }

@@ -94,7 +94,16 @@ struct MemoryAttentionScratch {
   std::atomic<std::uint32_t> *blocksDone = nullptr; // one counter per head
 };
 std::size_t memoryAttentionScratchSize(const MemoryAttention &shape);
+// A head's query rows of `q`, written when the attention first needs them, by the first of its
+// threads to start a block of that head (the others of the head wait the microseconds it takes):
+// the query's projection then runs inside the attention's loop instead of a loop of its own. Must
+// not throw.
+struct MemoryQuery {
+  void (*make)(void *context, std::size_t head) = nullptr; // null: q is complete on entry
+  void *context = nullptr;
+};
 void attendHalfMemory(const MemoryAttention &shape, const float *q, const std::uint16_t *packed,
-                      const MemoryAttentionScratch &scratch, float *probabilities, float *out);
+                      const MemoryAttentionScratch &scratch, float *probabilities, float *out,
+                      const MemoryQuery &query = {});
 
 } // namespace platform::runner

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <random>
@@ -231,6 +232,51 @@ TEST(MemoryAttention, ResultDoesNotDependOnTheThreads) {
   });
   EXPECT_EQ(shared.out, alone.out);
   EXPECT_EQ(shared.weights, alone.weights);
+}
+
+// A query made inside the loop, by the first thread to need its head, gives the same bits as one
+// made before it; each head's query is made once, and only after the loop began (the buffer
+// holds garbage until then).
+TEST(MemoryAttention, QueriesMadeOnDemandGiveTheSameResult) {
+  std::mt19937 generator(9);
+  for (const std::size_t heads : {std::size_t{1}, 2 * parallelThreadCount() + 1}) {
+    const MemoryAttention shape{heads, 8, 3 * kMemoryBlockLength + 7};
+    const std::size_t width = shape.heads * shape.headDim;
+    const auto keys = randomFloats(width * shape.length, generator);
+    const auto values = randomFloats(width * shape.length, generator);
+    const auto q = randomFloats(width, generator);
+    std::vector<std::uint16_t> packed(2 * width * shape.length);
+    packHalfMemory(shape, keys.data(), values.data(), packed.data());
+    std::vector<float> partials(memoryAttentionScratchSize(shape));
+    std::vector<std::atomic<std::uint32_t>> blocksDone(shape.heads);
+    std::vector<float> weights(shape.heads * shape.length), out(width);
+    attendHalfMemory(shape, q.data(), packed.data(), {partials.data(), blocksDone.data()},
+                     weights.data(), out.data());
+
+    std::vector<float> madeQ(width, NAN);
+    std::vector<std::atomic<int>> made(shape.heads);
+    struct Maker {
+      const std::vector<float> &q;
+      std::vector<float> &madeQ;
+      std::vector<std::atomic<int>> &made;
+      std::size_t headDim;
+    } maker{q, madeQ, made, shape.headDim};
+    const MemoryQuery query{[](void *context, std::size_t head) {
+                              auto &m = *static_cast<Maker *>(context);
+                              m.made[head].fetch_add(1);
+                              std::copy_n(m.q.begin() + head * m.headDim, m.headDim,
+                                          m.madeQ.begin() + head * m.headDim);
+                            },
+                            &maker};
+    std::vector<float> onDemandWeights(weights.size()), onDemandOut(width);
+    attendHalfMemory(shape, madeQ.data(), packed.data(), {partials.data(), blocksDone.data()},
+                     onDemandWeights.data(), onDemandOut.data(), query);
+    EXPECT_EQ(onDemandOut, out);
+    EXPECT_EQ(onDemandWeights, weights);
+    for (std::size_t h = 0; h < shape.heads; ++h) {
+      EXPECT_EQ(made[h].load(), 1) << "head " << h;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Runner, AttentionPaths,
