@@ -11,6 +11,7 @@
 // of additions (eight running lanes, each adding its terms in index order) at every width.
 
 #include "DivuvovIze/Decoding/Filters/LogitsMath.hpp"
+#include "platform/ml/runner/kernels/ExpPolynomial.hpp"
 
 #include <immintrin.h>
 
@@ -58,7 +59,7 @@ template <class Floats> MQ_ALWAYS_INLINE Floats clampedTo(Floats x, Floats low, 
   return x < low ? low : (x > high ? high : x);
 }
 
-// exp(x) by range reduction to [-ln2/2, ln2/2] and a degree-6 polynomial; 0 below -87 (where
+// exp(x) by range reduction to [-ln2/2, ln2/2] and a degree-7 polynomial; 0 below -87 (where
 // the true value is under the smallest normal float) and +infinity above 88.
 template <class Floats, class Ints> MQ_ALWAYS_INLINE Floats expApprox(Floats x) {
   const Floats low = broadcast<Floats>(-87.0f), high = broadcast<Floats>(88.0f);
@@ -71,13 +72,7 @@ template <class Floats, class Ints> MQ_ALWAYS_INLINE Floats expApprox(Floats x) 
   const Ints whole = __builtin_convertvector(clamped * 1.44269504f + half, Ints);
   const Floats n = __builtin_convertvector(whole, Floats);
   const Floats r = clamped - n * 0.693359375f + n * 2.12194440e-4f;
-  Floats p = broadcast<Floats>(1.9875691500e-4f);
-  p = p * r + 1.3981999507e-3f;
-  p = p * r + 8.3334519073e-3f;
-  p = p * r + 4.1665795894e-2f;
-  p = p * r + 1.6666665459e-1f;
-  p = p * r + 5.0000001201e-1f;
-  p = p * r * r + r + 1.0f;
+  const Floats p = platform::runner::expPolynomial(r);
   const Floats value = p * reinterpret_cast<Floats>((whole + 127) << 23);
   return x < low ? broadcast<Floats>(0.0f) : (x > high ? broadcast<Floats>(kInfinity) : value);
 }

@@ -5,6 +5,8 @@
 // has internal linkage and calls no inline library function, so a copy built for AVX-512 can
 // never be the one the linker keeps for code that runs on a CPU without it. Include only there.
 
+#include "platform/ml/runner/kernels/ExpPolynomial.hpp"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -66,13 +68,7 @@ float expKernel(float x) {
   const float clamped = 88.0f < raised ? 88.0f : raised;
   const float n = (clamped * kLog2e + kRound) - kRound;
   const float r = clamped - n * kLn2High - n * kLn2Low;
-  float p = 1.9875691500e-4f;
-  p = p * r + 1.3981999507e-3f;
-  p = p * r + 8.3334519073e-3f;
-  p = p * r + 4.1665795894e-2f;
-  p = p * r + 1.6666665459e-1f;
-  p = p * r + 5.0000001201e-1f;
-  p = p * r * r + r + 1.0f;
+  const float p = expPolynomial(r);
   const float scale = __builtin_bit_cast(float, (static_cast<std::int32_t>(n) + 127) << 23);
   // Below the clamp the true value is under the smallest normal float: flush to zero.
   return x < -87.0f ? 0.0f : p * scale;
