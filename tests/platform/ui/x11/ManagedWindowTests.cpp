@@ -2,6 +2,7 @@
 #include "platform/ui/Window.hpp"
 #include "platform/ui/x11/X11Desktop.hpp"
 #include "tests/support/XvfbServer.hpp"
+#include "tests/support/x11/DesktopSettling.hpp"
 #include "tests/support/x11/WindowManagerProbe.hpp"
 
 #include <gtest/gtest.h>
@@ -77,20 +78,8 @@ protected:
            g.height == static_cast<int>(std::lround(ideal.height));
   }
 
-  // Handles the desktop's events until `done` holds, waiting on the connection (the window
-  // manager answers in its own time); false when it never does.
   bool settle(const std::function<bool()> &done) {
-    for (int round = 0; round < 400; ++round) {
-      XSync(client, False);
-      desktop->sync();
-      desktop->processEvents();
-      if (done()) {
-        return true;
-      }
-      pollfd connection{desktop->connectionNumber(), POLLIN, 0};
-      poll(&connection, 1, 25);
-    }
-    return done();
+    return mqtest::settleDesktop(client, *desktop, done);
   }
 
   Display *client = nullptr;

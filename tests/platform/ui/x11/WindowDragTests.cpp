@@ -2,6 +2,7 @@
 #include "platform/ui/Window.hpp"
 #include "platform/ui/x11/X11Desktop.hpp"
 #include "tests/support/XvfbServer.hpp"
+#include "tests/support/x11/DesktopSettling.hpp"
 #include "tests/support/x11/WindowManagerProbe.hpp"
 
 #include <gtest/gtest.h>
@@ -79,17 +80,7 @@ protected:
   }
 
   bool settle(const std::function<bool()> &done) {
-    for (int round = 0; round < 400; ++round) {
-      XSync(client, False);
-      desktop->sync();
-      desktop->processEvents();
-      if (done()) {
-        return true;
-      }
-      pollfd connection{desktop->connectionNumber(), POLLIN, 0};
-      poll(&connection, 1, 25);
-    }
-    return done();
+    return mqtest::settleDesktop(client, *desktop, done);
   }
 
   // Lets the desktop (and a window manager) handle what the server sent them.
