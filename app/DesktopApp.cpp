@@ -1,12 +1,10 @@
 #include "app/DesktopApp.hpp"
 
 #include "app/MurmurquillApp.hpp"
-#include "app/presenters/RecordingHUDPresenter.hpp"
+#include "app/presenters/RecordingHUD.hpp"
 #include "app/presenters/RefinePanelController.hpp"
-#include "app/presenters/RefinePanelPresenter.hpp"
 #include "app/services/DivuvovIzeSpeechModule.hpp"
 #include "app/support/AppLog.hpp"
-#include "app/views/RecordingHUDWindow.hpp"
 
 #include "platform/audio/InputEngineMicrophone.hpp"
 #include "platform/input/x11/AtspiAccessibility.hpp"
@@ -83,8 +81,8 @@ public:
       connectionLost_ = true;
       runLoop->terminate();
     });
-    hud_ = std::make_unique<RecordingHUD>(*desktop_);
-    refinePanel_ = std::make_unique<RefinePanelController>(*desktop_);
+    hud_ = std::make_shared<RecordingHUD>(*desktop_);
+    refinePanel_ = std::make_shared<RefinePanelController>(*desktop_);
 
     const platform::Environment environment = platform::Environment::process();
     const auto audio = platform::AudioInputSystem::shared();
@@ -122,8 +120,8 @@ public:
     services.accessibility = std::make_shared<platform::AtspiAccessibility>();
     services.workspace = std::make_shared<platform::X11Workspace>();
     services.languageModel = std::make_shared<platform::UnavailableLanguageModel>();
-    services.hud = std::make_shared<RecordingHUDPresenter>(*hud_);
-    services.refinePanel = std::make_shared<RefinePanelPresenter>(*refinePanel_);
+    services.hud = hud_;
+    services.refinePanel = refinePanel_;
     services.desktop = desktop_;
     services.loginItems = std::make_shared<platform::AutostartLoginItemService>(
         platform::AutostartLoginItemService::Options{
@@ -244,8 +242,8 @@ private:
   bool connectionLost_ = false;
   std::shared_ptr<ui::X11Desktop> desktop_;
   std::unique_ptr<ui::X11EventPump> displayPump_;
-  std::unique_ptr<RecordingHUD> hud_;
-  std::unique_ptr<RefinePanelController> refinePanel_;
+  std::shared_ptr<RecordingHUD> hud_;
+  std::shared_ptr<RefinePanelController> refinePanel_;
   std::unique_ptr<MurmurquillApp> app_;
   std::unique_ptr<ui::Window> menuWindow_;
   std::unique_ptr<ui::HostingView> iconLabel_;

@@ -1,12 +1,11 @@
 #pragma once
 
+#include "app/presenters/RefinePresenter.hpp"
 #include "app/views/RefinePanel.hpp"
 
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"
 
-#include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -16,30 +15,24 @@ namespace murmurquill {
 // closes it on Apply success, Copy, Dismiss, Escape or a newer refine. The application is
 // never activated. The controller lives as long as the app; the actions it hands the view
 // hold it weakly. Main thread only.
-class RefinePanelController {
+class RefinePanelController final : public RefinePresenter {
 public:
-  using ApplyAction = std::function<bool(const std::string &)>;
-  using CopyAction = std::function<void(const std::string &)>;
-
-  // Identifies one opened panel, so a result can be sent to the panel it was made for.
-  using PanelToken = std::uint64_t;
-
   // The desktop outlives the controller.
   explicit RefinePanelController(platform::ui::Desktop &desktop);
-  ~RefinePanelController();
+  ~RefinePanelController() override;
   RefinePanelController(const RefinePanelController &) = delete;
   RefinePanelController &operator=(const RefinePanelController &) = delete;
 
   // Closes any open panel and opens a new one in its loading state. `onApply` returns true
   // when the text was applied. Returns the new panel's token.
-  PanelToken show(ApplyAction onApply, CopyAction onCopy);
+  PanelToken show(ApplyAction onApply, CopyAction onCopy) override;
 
   // Fills the open panel with `text` and ends its loading state; nothing when no panel is
   // open.
   void showResult(const std::string &text);
   // The same, only when the open panel is the one `token` names: a result that arrives after
   // its panel was replaced by a newer one is dropped.
-  void showResult(const std::string &text, PanelToken token);
+  void showResult(const std::string &text, PanelToken token) override;
 
   // Closes the panel if there is one and forgets it and its state.
   void close();

@@ -1,5 +1,6 @@
-#include "app/presenters/RecordingHUDPresenter.hpp"
-#include "app/presenters/RefinePanelPresenter.hpp"
+#include "app/presenters/RecordingHUD.hpp"
+#include "app/presenters/RefinePanelController.hpp"
+#include "app/views/HUDViewModel.hpp"
 
 #include "platform/ui/Desktop.hpp"
 
@@ -20,19 +21,22 @@ protected:
 };
 
 TEST_F(PresenterTest, EveryHudModeCrossesBothWays) {
+  RecordingHUD hud(desktop);
+  HUDPresenter &presenter = hud;
   for (const auto &mode :
        {HUDMode::ready("Left Option"), HUDMode::of(Kind::hidden), HUDMode::of(Kind::recording),
         HUDMode::of(Kind::transcribing), HUDMode::of(Kind::notReady), HUDMode::of(Kind::micDenied),
         HUDMode::of(Kind::injectionDenied)}) {
-    EXPECT_EQ(RecordingHUDPresenter::fromWindowMode(RecordingHUDPresenter::toWindowMode(mode)),
-              mode);
+    presenter.show(mode);
+    EXPECT_EQ(presenter.mode(), mode);
+    EXPECT_EQ(hud.viewModel().mode(), mode);
   }
   EXPECT_FALSE(HUDMode::ready("Left Option") == HUDMode::ready("Right Option"));
 }
 
 TEST_F(PresenterTest, HudPresenterShowsAndHidesTheWindow) {
   RecordingHUD hud(desktop);
-  RecordingHUDPresenter presenter(hud);
+  HUDPresenter &presenter = hud;
   EXPECT_FALSE(presenter.isPanelVisible());
   presenter.setMode(HUDMode::of(Kind::transcribing));
   EXPECT_FALSE(presenter.isPanelVisible()) << "a hidden panel is left for show()";
@@ -41,14 +45,14 @@ TEST_F(PresenterTest, HudPresenterShowsAndHidesTheWindow) {
   EXPECT_EQ(presenter.mode(), HUDMode::of(Kind::recording));
   presenter.setMode(HUDMode::of(Kind::transcribing));
   EXPECT_EQ(presenter.mode(), HUDMode::of(Kind::transcribing));
-  EXPECT_EQ(hud.viewModel().mode(), RecordingHUD::Mode::transcribing());
+  EXPECT_EQ(hud.viewModel().mode(), HUDMode::transcribing());
   presenter.show(HUDMode::of(Kind::hidden));
   EXPECT_FALSE(presenter.isPanelVisible());
 }
 
 TEST_F(PresenterTest, RefinePresenterSendsResultsOnlyToTheirPanel) {
   RefinePanelController controller(desktop);
-  RefinePanelPresenter presenter(controller);
+  RefinePresenter &presenter = controller;
   const auto first =
       presenter.show([](const std::string &) { return true; }, [](const std::string &) {});
   const auto second =

@@ -1,4 +1,6 @@
-#include "app/views/RecordingHUDWindow.hpp"
+#include "app/presenters/RecordingHUD.hpp"
+#include "app/views/HUDView.hpp"
+#include "app/views/HUDViewModel.hpp"
 
 #include "UiTestSupport.hpp"
 
@@ -15,7 +17,7 @@ namespace murmurquill {
 namespace {
 
 namespace ui = platform::ui;
-using Mode = RecordingHUD::Mode;
+using Mode = HUDMode;
 
 class RecordingHUDTest : public ::testing::Test {
 protected:

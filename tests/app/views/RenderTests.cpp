@@ -1,5 +1,6 @@
-#include "app/views/RecordingHUDWindow.hpp"
+#include "app/presenters/RecordingHUD.hpp"
 #include "app/presenters/RefinePanelController.hpp"
+#include "app/views/HUDView.hpp"
 
 #include "UiTestSupport.hpp"
 
@@ -17,7 +18,7 @@ namespace murmurquill {
 namespace {
 
 namespace ui = platform::ui;
-using Mode = RecordingHUD::Mode;
+using Mode = HUDMode;
 
 std::string readFile(const std::filesystem::path &path) {
   std::ifstream in(path, std::ios::binary);

@@ -1,6 +1,6 @@
-#include "app/views/MenuBarView.hpp"
 #include "app/presenters/OnboardingWindowController.hpp"
-#include "app/views/RecordingHUDWindow.hpp"
+#include "app/presenters/RecordingHUD.hpp"
+#include "app/views/MenuBarView.hpp"
 
 #include "tests/app/views/FakeUIModel.hpp"
 
@@ -153,7 +153,7 @@ TEST_F(DesktopWindowTest, HudMapsOnTheScreenUnderThePointerWithoutTakingFocus) {
   XSync(client, False);
 
   RecordingHUD hud(*desktop);
-  hud.show(RecordingHUD::Mode::recording());
+  hud.show(HUDMode::recording());
   deliver();
 
   const ::Window pill = desktop->nativeWindow(*hud.panel());
@@ -181,10 +181,10 @@ TEST_F(DesktopWindowTest, HudMapsOnTheScreenUnderThePointerWithoutTakingFocus) {
   // The pill follows the pointer to the other screen on the next show, and hiding unmaps it.
   XWarpPointer(client, None, root, 0, 0, 0, 0, width / 4, height / 2);
   XSync(client, False);
-  hud.show(RecordingHUD::Mode::transcribing());
+  hud.show(HUDMode::transcribing());
   deliver();
   EXPECT_EQ(onScreen(*hud.panel(), {0, 0}).first, (width / 2 - 460) / 2);
-  hud.show(RecordingHUD::Mode::hidden());
+  hud.show(HUDMode::hidden());
   deliver();
   ASSERT_TRUE(XGetWindowAttributes(client, pill, &attributes));
   EXPECT_EQ(attributes.map_state, IsUnmapped);

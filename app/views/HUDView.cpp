@@ -1,4 +1,4 @@
-#include "app/views/RecordingHUDWindow.hpp"
+#include "app/views/HUDView.hpp"
 
 namespace murmurquill {
 
@@ -6,8 +6,8 @@ namespace ui = platform::ui;
 
 namespace {
 
-std::string modeKey(const RecordingHUD::Mode &mode) {
-  return std::to_string(static_cast<int>(mode.kind())) + ":" + mode.hotkey();
+std::string modeKey(const HUDMode &mode) {
+  return std::to_string(static_cast<int>(mode.kind)) + ":" + mode.hotkey;
 }
 
 ui::View symbolIcon(const char *name, const ui::Color &colour) {
@@ -18,11 +18,11 @@ ui::View symbolIcon(const char *name, const ui::Color &colour) {
 
 } // namespace
 
-std::string hudMessage(const RecordingHUD::Mode &mode) {
-  using Kind = RecordingHUD::Mode::Kind;
-  switch (mode.kind()) {
+std::string hudMessage(const HUDMode &mode) {
+  using Kind = HUDMode::Kind;
+  switch (mode.kind) {
   case Kind::ready:
-    return "Ready \u2014 hold " + mode.hotkey() + " to dictate";
+    return "Ready \u2014 hold " + mode.hotkey + " to dictate";
   case Kind::hidden:
     return "";
   case Kind::recording:
@@ -39,9 +39,9 @@ std::string hudMessage(const RecordingHUD::Mode &mode) {
   return "";
 }
 
-ui::View HUDView::icon(const RecordingHUD::Mode &mode) {
-  using Kind = RecordingHUD::Mode::Kind;
-  switch (mode.kind()) {
+ui::View HUDView::icon(const HUDMode &mode) {
+  using Kind = HUDMode::Kind;
+  switch (mode.kind) {
   case Kind::ready:
     return symbolIcon("checkmark.circle.fill", ui::Color::green());
   case Kind::hidden:
@@ -75,8 +75,8 @@ ui::View HUDView::icon(const RecordingHUD::Mode &mode) {
 }
 
 ui::View HUDView::body() {
-  const RecordingHUD::Mode mode = model_->mode();
-  const bool hidden = mode == RecordingHUD::Mode::hidden();
+  const HUDMode mode = model_->mode();
+  const bool hidden = mode == HUDMode::hidden();
   const ui::View capsule =
       ui::Capsule()
           .fill(ui::Color::black().opacity(0.72))
@@ -93,78 +93,6 @@ ui::View HUDView::body() {
       .opacity(hidden ? 0.0 : 1.0)
       .animation(ui::Animation::easeInOut(0.18), modeKey(mode))
       .frame(std::nullopt, ui::kInfinity, std::nullopt, ui::kInfinity, ui::Alignment::center());
-}
-
-RecordingHUD::RecordingHUD(ui::Desktop &desktop)
-    : desktop_(desktop), viewModel_(std::make_shared<HUDViewModel>()) {}
-
-RecordingHUD::~RecordingHUD() = default;
-
-void RecordingHUD::setMode(const Mode &mode) {
-  const bool changed = !(mode == mode_);
-  mode_ = mode;
-  if (changed) {
-    viewModel_->setMode(mode);
-  }
-}
-
-void RecordingHUD::show(const Mode &mode) {
-  if (mode == Mode::hidden()) {
-    setMode(mode);
-    if (panel_) {
-      panel_->orderOut();
-    }
-    return;
-  }
-  setMode(mode);
-  if (!panel_) {
-    buildPanel();
-  }
-  positionPanel();
-  panel_->orderFrontRegardless();
-}
-
-void RecordingHUD::buildPanel() {
-  const ui::Rect content = ui::makeRect(0, 0, kPanelWidth, kPanelHeight);
-  auto panel = std::make_unique<ui::Panel>(desktop_, content, ui::kNonactivatingPanel,
-                                           ui::Backing::buffered, /*defer=*/false);
-  panel->setOpaque(false);
-  panel->setBackgroundColor(ui::Color::clear());
-  panel->setHasShadow(false);
-  panel->setLevel(ui::kStatusLevel);
-  panel->setCollectionBehavior(ui::kCanJoinAllSpaces | ui::kStationary | ui::kIgnoresCycle |
-                               ui::kFullScreenAuxiliary);
-  panel->setMovable(false);
-  panel->setIgnoresMouseEvents(true);
-  panel->setHidesOnDeactivate(false);
-  panel->setContentView(
-      std::make_unique<ui::HostingView>(std::make_shared<HUDView>(viewModel_), content.size));
-  panel_ = std::move(panel);
-}
-
-void RecordingHUD::positionPanel() {
-  if (!panel_) {
-    return;
-  }
-  const ui::Point mouse = desktop_.mouseLocation();
-  std::optional<ui::Screen> screen;
-  for (const ui::Screen &candidate : desktop_.screens()) {
-    if (candidate.frame.contains(mouse)) {
-      screen = candidate;
-      break;
-    }
-  }
-  if (!screen) {
-    screen = desktop_.mainScreen();
-  }
-  if (!screen) {
-    return;
-  }
-  const ui::Rect &visible = screen->visibleFrame;
-  const ui::Size size = panel_->frame().size;
-  panel_->setFrame(
-      ui::Rect{{visible.midX() - size.width / 2, visible.minY() + kBottomOffset}, size},
-      /*display=*/false);
 }
 
 } // namespace murmurquill
