@@ -18,6 +18,9 @@ class HUDViewModel;
 // mode(); the HUD has no timers of its own. Main thread only.
 class RecordingHUD final : public HUDPresenter {
 public:
+  // What the HUD shows: the controller's mode type itself, under the HUD's own name.
+  using Mode = HUDMode;
+
   // Panel geometry: content size and the distance above the bottom of the visible frame.
   static constexpr double kPanelWidth = 460;
   static constexpr double kPanelHeight = 48;
