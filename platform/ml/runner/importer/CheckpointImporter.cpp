@@ -1,10 +1,10 @@
 #include "platform/ml/CheckpointImport.hpp"
 
 #include "platform/ml/MLModelError.hpp"
-#include "platform/ml/runner/importer/MelFilterbank.hpp"
 #include "platform/ml/runner/formats/ModelConfig.hpp"
 #include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/importer/MelFilterbank.hpp"
 #include "platform/system/BoundedJsonParser.hpp"
 #include "platform/system/FileContents.hpp"
 
@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <initializer_list>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -197,9 +198,36 @@ std::vector<std::pair<std::size_t, std::size_t>> readAlignmentHeads(const fs::pa
   return heads;
 }
 
-std::vector<std::pair<std::string, Shape>> encoderTensors(const ModelDimensions &d) {
+using TensorList = std::vector<std::pair<std::string, Shape>>;
+
+// One attention block's projections under `prefix` ("...layers.N.self_attn"); the key
+// projection has no bias.
+void addAttention(TensorList &tensors, const std::string &prefix, const ModelDimensions &d) {
+  for (const char *projection : {"q_proj", "k_proj", "v_proj", "out_proj"}) {
+    const std::string name = prefix + "." + projection;
+    tensors.push_back({name + ".weight", {d.width, d.width}});
+    if (std::string(projection) != "k_proj") {
+      tensors.push_back({name + ".bias", {d.width}});
+    }
+  }
+}
+
+// A layer's norms, then its two-layer perceptron.
+void addNormsAndPerceptron(TensorList &tensors, const std::string &layer,
+                           std::initializer_list<const char *> norms, const ModelDimensions &d) {
+  for (const char *norm : norms) {
+    tensors.push_back({layer + norm + ".weight", {d.width}});
+    tensors.push_back({layer + norm + ".bias", {d.width}});
+  }
+  tensors.push_back({layer + "fc1.weight", {d.ffnWidth, d.width}});
+  tensors.push_back({layer + "fc1.bias", {d.ffnWidth}});
+  tensors.push_back({layer + "fc2.weight", {d.width, d.ffnWidth}});
+  tensors.push_back({layer + "fc2.bias", {d.width}});
+}
+
+TensorList encoderTensors(const ModelDimensions &d) {
   const std::string p = "model.encoder.";
-  std::vector<std::pair<std::string, Shape>> tensors = {
+  TensorList tensors = {
       {p + "conv1.weight", {d.width, d.melCount, 3}},
       {p + "conv1.bias", {d.width}},
       {p + "conv2.weight", {d.width, d.width, 3}},
@@ -208,52 +236,26 @@ std::vector<std::pair<std::string, Shape>> encoderTensors(const ModelDimensions 
   };
   for (std::size_t i = 0; i < d.encoderLayers; ++i) {
     const std::string layer = p + "layers." + std::to_string(i) + ".";
-    for (const char *projection : {"q_proj", "k_proj", "v_proj", "out_proj"}) {
-      tensors.push_back({layer + "self_attn." + projection + ".weight", {d.width, d.width}});
-      if (std::string(projection) != "k_proj") {
-        tensors.push_back({layer + "self_attn." + projection + ".bias", {d.width}});
-      }
-    }
-    for (const char *norm : {"self_attn_layer_norm", "final_layer_norm"}) {
-      tensors.push_back({layer + norm + ".weight", {d.width}});
-      tensors.push_back({layer + norm + ".bias", {d.width}});
-    }
-    tensors.push_back({layer + "fc1.weight", {d.ffnWidth, d.width}});
-    tensors.push_back({layer + "fc1.bias", {d.ffnWidth}});
-    tensors.push_back({layer + "fc2.weight", {d.width, d.ffnWidth}});
-    tensors.push_back({layer + "fc2.bias", {d.width}});
+    addAttention(tensors, layer + "self_attn", d);
+    addNormsAndPerceptron(tensors, layer, {"self_attn_layer_norm", "final_layer_norm"}, d);
   }
   tensors.push_back({p + "layer_norm.weight", {d.width}});
   tensors.push_back({p + "layer_norm.bias", {d.width}});
   return tensors;
 }
 
-std::vector<std::pair<std::string, Shape>> decoderTensors(const ModelDimensions &d) {
+TensorList decoderTensors(const ModelDimensions &d) {
   const std::string p = "model.decoder.";
-  std::vector<std::pair<std::string, Shape>> tensors = {
+  TensorList tensors = {
       {p + "embed_tokens.weight", {d.vocabularySize, d.width}},
       {p + "embed_positions.weight", {d.textContext, d.width}},
   };
   for (std::size_t i = 0; i < d.decoderLayers; ++i) {
     const std::string layer = p + "layers." + std::to_string(i) + ".";
-    for (const char *attention : {"self_attn", "encoder_attn"}) {
-      for (const char *projection : {"q_proj", "k_proj", "v_proj", "out_proj"}) {
-        const std::string name = layer + attention + "." + projection;
-        tensors.push_back({name + ".weight", {d.width, d.width}});
-        if (std::string(projection) != "k_proj") {
-          tensors.push_back({name + ".bias", {d.width}});
-        }
-      }
-    }
-    for (const char *norm :
-         {"self_attn_layer_norm", "encoder_attn_layer_norm", "final_layer_norm"}) {
-      tensors.push_back({layer + norm + ".weight", {d.width}});
-      tensors.push_back({layer + norm + ".bias", {d.width}});
-    }
-    tensors.push_back({layer + "fc1.weight", {d.ffnWidth, d.width}});
-    tensors.push_back({layer + "fc1.bias", {d.ffnWidth}});
-    tensors.push_back({layer + "fc2.weight", {d.width, d.ffnWidth}});
-    tensors.push_back({layer + "fc2.bias", {d.width}});
+    addAttention(tensors, layer + "self_attn", d);
+    addAttention(tensors, layer + "encoder_attn", d);
+    addNormsAndPerceptron(
+        tensors, layer, {"self_attn_layer_norm", "encoder_attn_layer_norm", "final_layer_norm"}, d);
   }
   tensors.push_back({p + "layer_norm.weight", {d.width}});
   tensors.push_back({p + "layer_norm.bias", {d.width}});
@@ -261,8 +263,7 @@ std::vector<std::pair<std::string, Shape>> decoderTensors(const ModelDimensions 
 }
 
 // Copies the listed tensors, each checked against its expected shape, keeping its element type.
-SafeTensorsWriter copyTensors(const SafeTensorsFile &checkpoint,
-                              const std::vector<std::pair<std::string, Shape>> &tensors) {
+SafeTensorsWriter copyTensors(const SafeTensorsFile &checkpoint, const TensorList &tensors) {
   SafeTensorsWriter writer;
   for (const auto &[name, shape] : tensors) {
     const SafeTensorsFile::Tensor &entry = checkpoint.tensor(name, shape);
