@@ -5,6 +5,7 @@
 
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Models/TextUtilities.hpp"
 
 namespace divuvovize {
 
@@ -19,18 +20,6 @@ void appendUnique(std::vector<std::string> &list, std::set<std::string> &seen,
       list.push_back(item);
     }
   }
-}
-
-// The platform's text of a list of strings: ["a", "b"].
-std::string describeList(const std::vector<std::string> &items) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) {
-      text += ", ";
-    }
-    text += "\"" + items[i] + "\"";
-  }
-  return text + "]";
 }
 
 } // namespace

@@ -163,4 +163,15 @@ bool appendPCMBuffer(platform::PcmBuffer &destination, const platform::PcmBuffer
   return true;
 }
 
+std::string describeList(const std::vector<std::string> &items) {
+  std::string text = "[";
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) {
+      text += ", ";
+    }
+    text += "\"" + items[i] + "\"";
+  }
+  return text + "]";
+}
+
 } // namespace divuvovize

@@ -27,6 +27,9 @@ struct TextUtilities {
   static long compressedSize(const void *bytes, std::size_t size);
 };
 
+// The platform's text of a list of strings, as logs show it: ["a", "b"].
+std::string describeList(const std::vector<std::string> &items);
+
 // `text` without leading and trailing '<', '|' and '>' characters ("<|en|>" -> "en").
 std::string trimmingSpecialTokenCharacters(std::string_view text);
 

@@ -14,6 +14,7 @@
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/Signposts.hpp"
+#include "DivuvovIze/Models/TextUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationScope.hpp"
 
@@ -39,17 +40,6 @@ private:
 };
 
 std::string seconds2(float value) { return numbers::fixed(value, 2); }
-
-std::string stringListDescription(const std::vector<std::string> &items) {
-  std::string text = "[";
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) {
-      text += ", ";
-    }
-    text += "\"" + items[i] + "\"";
-  }
-  return text + "]";
-}
 
 // The cache positions a window bounded by `sampleLength` can have written: its last step opens
 // the position after its own, so a bound of n steps touches positions 0 to n.
@@ -105,7 +95,7 @@ std::string TranscribeTask::promptDescription(const DecodingInputsType &inputs) 
   for (int id : prompt) {
     texts.push_back(tokenizer_->convertIdToToken(id).value_or(""));
   }
-  return stringListDescription(texts);
+  return describeList(texts);
 }
 
 // What one run carries from window to window.
