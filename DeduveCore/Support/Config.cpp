@@ -10,7 +10,6 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
-#include <unordered_map>
 
 namespace deduve {
 
@@ -19,40 +18,77 @@ namespace deduve {
 
 struct Config::Dictionary::Storage {
   std::vector<Entry> entries;
-  // Views into the keys of `entries`, which never change once built.
-  std::unordered_map<std::u16string_view, std::size_t> index;
+  // Open addressing with linear probing over positions in `entries` (kEmpty for a free slot):
+  // one flat allocation instead of a node per key, which matters for vocabularies of
+  // hundreds of thousands of keys, built and freed with every tokenizer.
+  std::vector<std::uint32_t> slots;
+  static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
 
   explicit Storage(std::vector<Entry> given) : entries(std::move(given)) {
-    // Keys are indexed in place; a repeated key hands its value to the first occurrence and
-    // its own entry is dropped afterwards (rare: only literals repeat keys).
-    bool repeated = false;
-    index.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      auto [it, inserted] = index.emplace(std::u16string_view(entries[i].first.value), i);
-      if (!inserted) {
-        entries[it->second].second = std::move(entries[i].second);
-        repeated = true;
+    // A repeated key hands its value to the first occurrence and its own entry is dropped
+    // afterwards (rare: only literals repeat keys).
+    if (!index()) {
+      dropRepeatedKeys();
+    }
+  }
+
+  const Config *find(std::u16string_view key) const {
+    if (slots.empty()) {
+      return nullptr;
+    }
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t at = std::hash<std::u16string_view>{}(key)&mask;; at = (at + 1) & mask) {
+      if (slots[at] == kEmpty) {
+        return nullptr;
+      }
+      const Entry &entry = entries[slots[at]];
+      if (std::u16string_view(entry.first.value) == key) {
+        return &entry.second;
       }
     }
-    if (!repeated) {
-      return;
+  }
+
+private:
+  // Fills `slots`; false when a key repeats (its value then already sits in the first entry).
+  bool index() {
+    std::size_t size = 8;
+    while (size < entries.size() * 2) {
+      size *= 2;
     }
+    slots.assign(entries.empty() ? 0 : size, kEmpty);
+    const std::size_t mask = size - 1;
+    bool unique = true;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const std::u16string_view key(entries[i].first.value);
+      std::size_t at = std::hash<std::u16string_view>{}(key)&mask;
+      while (slots[at] != kEmpty && std::u16string_view(entries[slots[at]].first.value) != key) {
+        at = (at + 1) & mask;
+      }
+      if (slots[at] == kEmpty) {
+        slots[at] = static_cast<std::uint32_t>(i);
+      } else {
+        entries[slots[at]].second = std::move(entries[i].second);
+        unique = false;
+      }
+    }
+    return unique;
+  }
+
+  void dropRepeatedKeys() {
     std::vector<bool> keep(entries.size(), false);
-    for (const auto &[key, position] : index) {
-      keep[position] = true;
+    for (const std::uint32_t position : slots) {
+      if (position != kEmpty) {
+        keep[position] = true;
+      }
     }
     std::vector<Entry> kept;
-    kept.reserve(index.size());
     for (std::size_t i = 0; i < entries.size(); ++i) {
       if (keep[i]) {
         kept.push_back(std::move(entries[i]));
       }
     }
     entries = std::move(kept);
-    index.clear();
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-      index.emplace(std::u16string_view(entries[i].first.value), i);
-    }
+    index();
   }
 };
 
@@ -64,10 +100,7 @@ Config::Dictionary::Dictionary(std::vector<Entry> entries)
 std::size_t Config::Dictionary::size() const { return storage_->entries.size(); }
 
 const Config *Config::Dictionary::find(std::u16string_view key) const {
-  if (auto it = storage_->index.find(key); it != storage_->index.end()) {
-    return &storage_->entries[it->second].second;
-  }
-  return nullptr;
+  return storage_->find(key);
 }
 
 const Config *Config::Dictionary::find(const BinaryDistinctString &key) const {

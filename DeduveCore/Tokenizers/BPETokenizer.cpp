@@ -407,7 +407,7 @@ std::optional<std::string> BPETokenizer::convertIdToToken(TokenId id) const {
   const auto found = idsToTokens_.find(id);
   if (found == idsToTokens_.end())
     return std::nullopt;
-  return found->second;
+  return std::string(found->second);
 }
 
 } // namespace deduve

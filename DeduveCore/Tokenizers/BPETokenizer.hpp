@@ -41,6 +41,9 @@ public:
   // array and TokenizerError::missingVocab without a vocab dictionary.
   BPETokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
                const AddedTokens &addedTokens);
+  // Not copied: idsToTokens_ views the texts of tokensToIds_.
+  BPETokenizer(const BPETokenizer &) = delete;
+  BPETokenizer &operator=(const BPETokenizer &) = delete;
 
   // The word's merged symbols joined with single spaces. Symbols start as the word's Unicode
   // scalars (not grapheme clusters: the vocabularies were trained on scalars); a word of at
@@ -113,7 +116,8 @@ private:
   std::vector<SymbolToken> symbolTokens_;   // by symbol id
   MergeTable merges_;
   TokenIdMap tokensToIds_;
-  std::unordered_map<TokenId, std::string> idsToTokens_;
+  // Views of the keys of tokensToIds_, whose nodes never move: one copy of each token text.
+  std::unordered_map<TokenId, std::string_view> idsToTokens_;
 };
 
 } // namespace deduve

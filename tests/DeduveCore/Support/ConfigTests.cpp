@@ -304,6 +304,29 @@ TEST(ConfigTest, DictionaryLiteralKeepsLaterDuplicateAndKeysAreCodeUnits) {
   EXPECT_EQ(accents["e\u0301"].stringValue(), "combining");
 }
 
+TEST(ConfigTest, ParsedLargeDictionaryFindsEveryKeyOnceInOrder) {
+  constexpr int kKeys = 5000;
+  std::string text = "{";
+  for (int i = 0; i < kKeys; ++i) {
+    text += "\"k" + std::to_string(i) + "\": " + std::to_string(i) + ", ";
+  }
+  text += R"("k17": -1, "": 7})";
+  const Config document = parse(text);
+  const auto &dictionary = *document.dictionaryValue();
+  ASSERT_EQ(dictionary.size(), static_cast<std::size_t>(kKeys) + 1);
+  int wrong = 0;
+  for (int i = 0; i < kKeys; ++i) {
+    const Config *found = dictionary.find(BinaryDistinctString("k" + std::to_string(i)));
+    wrong += found == nullptr || found->integerValue() != (i == 17 ? -1 : i);
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(dictionary.entries()[17].first, BinaryDistinctString("k17"));
+  EXPECT_EQ(dictionary.entries().back().first, BinaryDistinctString(""));
+  EXPECT_EQ(dictionary.find(BinaryDistinctString(""))->integerValue(), 7);
+  EXPECT_EQ(dictionary.find(BinaryDistinctString("k5000")), nullptr);
+  EXPECT_EQ(Config::parse("{}").dictionaryValue()->find(BinaryDistinctString("k")), nullptr);
+}
+
 TEST(ConfigTest, CopiesShareLargeContainers) {
   std::vector<std::pair<BinaryDistinctString, Config>> vocabulary;
   for (int i = 0; i < 1000; ++i) {
