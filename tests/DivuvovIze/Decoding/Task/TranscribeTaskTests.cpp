@@ -153,22 +153,25 @@ TEST(TranscribeTaskTest, SilenceYieldsNoText) {
   EXPECT_EQ(rig.progress->completedUnitCount(), rig.progress->totalUnitCount());
 }
 
+// Every window's first three attempts are unsure after a sure first token (eight equally likely
+// tokens at every later step, at any temperature); the fourth is sure.
+std::vector<ScriptToken> unsureUntilTheFourthAttempt(int loudFrames, bool withTimestamps,
+                                                     int attempt) {
+  if (attempt <= 3) {
+    std::vector<ScriptToken> script{{testing::kHello}};
+    for (int i = 0; i < 8; ++i) {
+      script.push_back({100 + 10 * i, -20.0f, -1, 7});
+    }
+    script.push_back({kSpecial.endToken});
+    return script;
+  }
+  return ScriptedTextDecoder::speechScript(loudFrames, withTimestamps);
+}
+
 TEST(TranscribeTaskTest, LowLogProbabilityWalksTheFallbackLadder) {
   Rig rig;
   std::vector<float> temperatures;
-  // The first three attempts are unsure after a sure first token (eight equally likely
-  // tokens at every later step, at any temperature); the fourth is sure.
-  rig.decoder->scriptChoice = [&](int loudFrames, bool withTimestamps, int attempt) {
-    if (attempt <= 3) {
-      std::vector<ScriptToken> script{{testing::kHello}};
-      for (int i = 0; i < 8; ++i) {
-        script.push_back({100 + 10 * i, -20.0f, -1, 7});
-      }
-      script.push_back({kSpecial.endToken});
-      return script;
-    }
-    return ScriptedTextDecoder::speechScript(loudFrames, withTimestamps);
-  };
+  rig.decoder->scriptChoice = unsureUntilTheFourthAttempt;
   std::vector<std::string> lines;
   deduve::Logging::updateLogLevel(deduve::Logging::LogLevel::info);
   deduve::Logging::updateCallback([&](const std::string &line) {
@@ -220,17 +223,7 @@ TEST(TranscribeTaskTest, WindowIdsStayPositiveAfterManyFallbacks) {
   Rig rig;
   // The first window falls back three times (its latest fallback has index 2) before it
   // decodes; a count of windows minus that index would name the second window -1.
-  rig.decoder->scriptChoice = [&](int loudFrames, bool withTimestamps, int attempt) {
-    if (attempt <= 3) {
-      std::vector<ScriptToken> script{{testing::kHello}};
-      for (int i = 0; i < 8; ++i) {
-        script.push_back({100 + 10 * i, -20.0f, -1, 7});
-      }
-      script.push_back({kSpecial.endToken});
-      return script;
-    }
-    return ScriptedTextDecoder::speechScript(loudFrames, withTimestamps);
-  };
+  rig.decoder->scriptChoice = unsureUntilTheFourthAttempt;
   std::vector<int> windowIds;
   rig.task->run(recording(45, [](int) { return true; }), DecodingOptions(),
                 [&](const TranscriptionProgress &progress) -> std::optional<bool> {
