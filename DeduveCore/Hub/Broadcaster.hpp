@@ -88,18 +88,6 @@ public:
     return latestState_;
   }
 
-  // Closes every stream: consumers get the states already queued and then the end.
-  void finishAll() {
-    std::map<uint64_t, std::shared_ptr<Channel>> channels;
-    {
-      std::lock_guard guard(mutex_);
-      channels.swap(channels_);
-    }
-    for (auto &[id, channel] : channels) {
-      channel->finish();
-    }
-  }
-
 private:
   class Channel {
   public:

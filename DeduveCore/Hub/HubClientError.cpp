@@ -8,7 +8,6 @@ HubClientError::HubClientError(Kind kind, const std::string &description, std::s
 HubClientError HubClientError::httpStatusCode(int code) {
   HubClientError error(Kind::httpStatusCode,
                        "HTTP error with status code: " + std::to_string(code));
-  error.statusCode_ = code;
   return error;
 }
 

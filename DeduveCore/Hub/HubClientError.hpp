@@ -53,8 +53,6 @@ public:
   static HubClientError unexpectedError();
 
   Kind kind() const noexcept { return kind_; }
-  // The status of httpStatusCode, else 0.
-  int statusCode() const noexcept { return statusCode_; }
   // The text payload: the string of the string cases, the message of jsonSerialization, the
   // description of networkError and fileSystemError; empty for the others.
   const std::string &payload() const noexcept { return payload_; }
@@ -69,7 +67,6 @@ private:
   HubClientError(Kind kind, const std::string &description, std::string payload = {});
 
   Kind kind_;
-  int statusCode_ = 0;
   std::string payload_;
   std::string fileURL_;
   std::optional<platform::UrlError::Code> urlErrorCode_;

@@ -139,8 +139,6 @@ public:
 
   bool addPrefixSpace() const { return addPrefixSpace_; }
   const std::string &replacement() const { return replacement_; }
-  // Whether the first text loses a leading space.
-  bool removesPrefix() const { return removesPrefix_; }
 
 private:
   bool addPrefixSpace_ = false;

@@ -229,8 +229,6 @@ public:
   const std::string &replacement() const { return replacement_; }
   const std::string &stringReplacement() const { return stringReplacement_; }
   PrependScheme prependScheme() const { return prependScheme_; }
-  // Whether a prefix is added at all (in the sections the scheme names).
-  bool prepends() const { return prepends_; }
   bool split() const { return split_; }
 
 private:

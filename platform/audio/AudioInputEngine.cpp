@@ -21,9 +21,4 @@ std::shared_ptr<AudioInputSystem> AudioInputSystem::shared() {
   return sharedSystem;
 }
 
-void AudioInputSystem::setShared(std::shared_ptr<AudioInputSystem> system) {
-  std::lock_guard lock(sharedMutex);
-  sharedSystem = std::move(system);
-}
-
 } // namespace platform

@@ -79,11 +79,8 @@ public:
   // A new engine on the default input device.
   virtual std::unique_ptr<AudioInputEngine> makeEngine() = 0;
 
-  // The process's audio input: the real microphone (PortAudio) unless replaced.
+  // The process's audio input: the real microphone (PortAudio).
   static std::shared_ptr<AudioInputSystem> shared();
-  // Replaces the process's audio input (tests install an in-memory one); nullptr restores the
-  // real one.
-  static void setShared(std::shared_ptr<AudioInputSystem> system);
 };
 
 } // namespace platform

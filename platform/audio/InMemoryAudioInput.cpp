@@ -223,11 +223,6 @@ bool InMemoryAudioInput::waitForBuffers(std::size_t count) {
   return delivered_ >= count;
 }
 
-std::size_t InMemoryAudioInput::buffersDelivered() const {
-  std::lock_guard lock(mutex_);
-  return delivered_;
-}
-
 std::size_t InMemoryAudioInput::enginesMade() const {
   std::lock_guard lock(mutex_);
   return engines_;

@@ -51,8 +51,7 @@ public:
   // played its whole take. Returns whether `count` was reached. A safety deadline of 30 s
   // ends a test that would otherwise hang.
   bool waitForBuffers(std::size_t count);
-  // Buffers delivered in all, and engines made so far.
-  std::size_t buffersDelivered() const;
+  // Engines made so far.
   std::size_t enginesMade() const;
   // How many permission requests were made.
   std::size_t permissionRequests() const;

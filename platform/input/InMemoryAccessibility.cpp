@@ -9,7 +9,7 @@ InMemoryTextField::InMemoryTextField(std::u16string value)
 
 AccessibilityError InMemoryTextField::copyAttributeValue(const std::string &attribute,
                                                          AccessibilityValue &value) const {
-  if (attribute == AccessibilityAttribute::selectedTextRange && exposesRange_) {
+  if (attribute == AccessibilityAttribute::selectedTextRange) {
     value = selection_;
     return AccessibilityError::success;
   }

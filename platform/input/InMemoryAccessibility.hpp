@@ -28,7 +28,6 @@ public:
   // Types `text` over the selection and leaves the caret after it (what a paste does).
   void insertText(const std::u16string &text);
 
-  void setExposesSelectedRange(bool exposes) { exposesRange_ = exposes; }
   void setExposesValue(bool exposes) { exposesValue_ = exposes; }
   void setRefusesSets(bool refuses) { refusesSets_ = refuses; }
   // Ranges accepted through setAttributeValue, in order.
@@ -37,7 +36,6 @@ public:
 private:
   std::u16string value_;
   AccessibilityRange selection_;
-  bool exposesRange_ = true;
   bool exposesValue_ = true;
   bool refusesSets_ = false;
   std::vector<AccessibilityRange> selectionsSet_;

@@ -31,13 +31,6 @@ std::optional<std::int64_t> MLFeatureValue::int64Value() const {
   return std::nullopt;
 }
 
-std::optional<double> MLFeatureValue::doubleValue() const {
-  if (auto *number = std::get_if<double>(&value_)) {
-    return *number;
-  }
-  return std::nullopt;
-}
-
 std::optional<std::string> MLFeatureValue::stringValue() const {
   if (auto *text = std::get_if<std::string>(&value_)) {
     return *text;

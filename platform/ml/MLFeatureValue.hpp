@@ -28,7 +28,6 @@ public:
   // The payload when the value has that type; absent otherwise.
   std::optional<MLMultiArray> multiArrayValue() const;
   std::optional<std::int64_t> int64Value() const;
-  std::optional<double> doubleValue() const;
   std::optional<std::string> stringValue() const;
   // The multi-array held by this value without copying its handle, or null; valid while the
   // value lives and is unchanged.

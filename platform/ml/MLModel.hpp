@@ -38,7 +38,6 @@ public:
 
   // The model's named inputs and outputs; valid as long as the model lives.
   virtual const MLModelDescription &description() const = 0;
-  const MLModelDescription &modelDescription() const { return description(); }
 
   // Runs the model once. Blocks until done; callers on the main executor run it on a worker.
   // Throws MLModelError (featureType for missing or mis-shaped inputs and for an output backing

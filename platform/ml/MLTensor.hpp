@@ -23,8 +23,6 @@ public:
   explicit MLTensor(const MLMultiArray &array);
 
   const MLMultiArray::Shape &shape() const { return array_.shape(); }
-  MLTensorScalarType scalarType() const { return array_.dataType(); }
-  int scalarCount() const { return array_.count(); }
 
   // The scalars, widened to int, in row-major order. Only int32 tensors; any other scalar type
   // throws std::invalid_argument "Unsupported scalar type: " + scalarTypeName().

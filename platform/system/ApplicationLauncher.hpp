@@ -59,7 +59,6 @@ public:
   }
 
   int requestCount() const { return requests_; }
-  bool hasPending() const { return !pending_.empty(); }
   // Completes the oldest request: started, or failed with LaunchError(`error`).
   void succeed() { complete(nullptr); }
   void fail(const std::string &error) { complete(std::make_exception_ptr(LaunchError(error))); }

@@ -32,9 +32,6 @@ public:
   // The given home, else HOME, else "/".
   std::filesystem::path homeDirectory() const;
   std::filesystem::path currentDirectory() const { return currentDirectory_; }
-  void setCurrentDirectory(std::filesystem::path directory) {
-    currentDirectory_ = std::move(directory);
-  }
 
   // Application Support: $XDG_DATA_HOME when set to an absolute path, else ~/.local/share.
   std::filesystem::path applicationSupportDirectory() const;

@@ -12,7 +12,7 @@ void InMemoryLoginItemService::registerItem() {
 
 void InMemoryLoginItemService::unregisterItem() {
   calls_.push_back("unregister");
-  status_ = unregisterLeaves_;
+  status_ = LoginItemStatus::notRegistered;
   if (fails_) {
     throw LoginItemError("The login item could not be withdrawn");
   }

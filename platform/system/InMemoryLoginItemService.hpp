@@ -18,7 +18,6 @@ public:
   void setStatus(LoginItemStatus status) { status_ = status; }
   // The status a registration leaves (default enabled) and a withdrawal (not registered).
   void setRegisterLeaves(LoginItemStatus status) { registerLeaves_ = status; }
-  void setUnregisterLeaves(LoginItemStatus status) { unregisterLeaves_ = status; }
   // Calls throw LoginItemError (after leaving their status) while set.
   void setFails(bool fails) { fails_ = fails; }
   const std::vector<std::string> &calls() const { return calls_; }
@@ -26,7 +25,6 @@ public:
 private:
   LoginItemStatus status_ = LoginItemStatus::notRegistered;
   LoginItemStatus registerLeaves_ = LoginItemStatus::enabled;
-  LoginItemStatus unregisterLeaves_ = LoginItemStatus::notRegistered;
   bool fails_ = false;
   std::vector<std::string> calls_;
 };

@@ -47,7 +47,6 @@ public:
   std::string description() const;
   const std::string &name() const { return name_; }
   double alpha() const { return alpha_; }
-  bool isSemantic() const { return semantic_; }
 
   // The colour's components; `tintColour` stands for tint() (it must not itself be tint()).
   RGBA resolve(Appearance appearance, const Color *tintColour = nullptr) const;

@@ -151,14 +151,6 @@ View View::font(const Font &font) const {
   });
 }
 
-View View::fontWeight(FontWeight weight) const {
-  return modified([&](Node &n) {
-    Font f = n.font.value_or(Font::body());
-    f.weight = weight;
-    n.font = f;
-  });
-}
-
 View View::foregroundStyle(const Color &color) const {
   return modified([&](Node &n) {
     if (!n.foreground) {

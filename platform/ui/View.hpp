@@ -55,7 +55,6 @@ struct Alignment {
 
   static Alignment center() { return {}; }
   static Alignment leading() { return {HorizontalAlignment::leading, VerticalAlignment::center}; }
-  static Alignment topLeading() { return {HorizontalAlignment::leading, VerticalAlignment::top}; }
   static Alignment top() { return {HorizontalAlignment::center, VerticalAlignment::top}; }
 };
 
@@ -344,7 +343,6 @@ public:
 
   // Attributes.
   View font(const Font &font) const;
-  View fontWeight(FontWeight weight) const;
   View foregroundStyle(const Color &color) const;
   View tint(const Color &color) const;
   View controlSize(ControlSize size) const;

@@ -134,10 +134,6 @@ void Window::close() {
   const bool wasVisible = visible_;
   orderOut();
   ++closes_;
-  if (onClose_) {
-    auto handler = onClose_;
-    handler();
-  }
   if (wasVisible && content_) {
     viewsOffScreen_ = true;
     content_->disappearAll();

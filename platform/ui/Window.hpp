@@ -104,8 +104,6 @@ public:
   void setHidesOnDeactivate(bool hides) { hidesOnDeactivate_ = hides; }
   bool isReleasedWhenClosed() const { return releasedWhenClosed_; }
   void setReleasedWhenClosed(bool released) { releasedWhenClosed_ = released; }
-  // A floating panel sits at the floating level.
-  bool isFloatingPanel() const { return level_ == kFloatingLevel; }
   void setFloatingPanel(bool floating) { level_ = floating ? kFloatingLevel : kNormalLevel; }
 
   // The content. The hosting view takes the content rectangle's size; with `fitsContent` the
@@ -124,8 +122,6 @@ public:
   // it comes forward again its views render again and appear (their appear handlers run).
   void close();
   std::size_t closeCount() const { return closes_; }
-  // Called when the window closes, before its views disappear.
-  void setOnClose(std::function<void()> onClose) { onClose_ = std::move(onClose); }
 
 private:
   void fitToContent();
@@ -154,7 +150,6 @@ private:
   bool viewsOffScreen_ = false;
   std::size_t closes_ = 0;
   std::unique_ptr<HostingView> content_;
-  std::function<void()> onClose_;
 };
 
 // A panel: a window that can float and need not activate its application.

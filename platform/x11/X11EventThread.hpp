@@ -43,7 +43,6 @@ public:
   Guard lock() { return Guard(*this); }
 
   X11Connection &connection() const { return *connection_; }
-  const std::shared_ptr<X11Connection> &sharedConnection() const { return connection_; }
 
 private:
   void run();
