@@ -137,6 +137,11 @@ int main(int argc, char **argv) {
     return 2;
   }
   const std::string folder = arguments.folders.front();
+  if (folder.empty()) {
+    // An empty path would put the models in the working folder.
+    parser.refuse("the folder is an empty path", std::cerr);
+    return 2;
+  }
   const bool checkpoint = arguments.checkpoint;
   auto &options = arguments.options;
   const std::size_t melCount = arguments.melCount;

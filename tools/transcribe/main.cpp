@@ -9,6 +9,7 @@
 #include "tools/arguments/ArgumentParser.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -33,10 +34,11 @@ using divuvovize::DivuvovIzeConfig;
 using murmurquill::ArgumentParser;
 
 // Exit codes. 2: the command line is wrong (nothing is read). 3: an input is not a readable
-// file (missing, a folder, or a path that cannot be inspected); checked for every input before
-// the model is loaded. 4: the model folder cannot be inspected, or the model cannot be had or
-// loaded. 5: an input's audio cannot be decoded or transcribed, or its output not written; the
-// other inputs are still transcribed.
+// file (missing, a folder, or a path that cannot be inspected), or the output folder cannot be
+// made or written; checked for every input and the folder before the model is loaded. 4: the model
+// folder cannot be inspected, or the model cannot be had or loaded. 5: an input's audio cannot be
+// decoded or transcribed, or its output not written or printed; the other inputs are still
+// transcribed.
 constexpr int kBadFile = 3;
 constexpr int kBadModel = 4;
 constexpr int kFailed = 5;
@@ -116,13 +118,15 @@ ArgumentParser makeParser(Arguments &arguments) {
                 store(arguments.outputDir));
   parser.note("Each output is named after its input's name without the extension; inputs that\n"
               "share that name keep their extension (a.mp3.json, a.flac.json), and inputs\n"
-              "that share the whole name are numbered (x.json, x-2.json). Nothing written in\n"
-              "one run is overwritten in the same run.");
+              "that share the whole name are numbered after it (x.wav.json, x.wav-2.json).\n"
+              "Nothing written in one run is overwritten in the same run.");
   parser.note("The tokenizer is read from the model folder when it holds one; otherwise it is\n"
               "downloaded from the public hub (or $HF_ENDPOINT), never from --endpoint.");
   parser.note("Exit status: 0 done; 2 wrong command line; 3 an input that is not a readable\n"
-              "file; 4 a model that cannot be had or loaded; 5 an input that could not be\n"
-              "transcribed or written (the others are still done).");
+              "file, or an output folder that cannot be made or written (both checked before\n"
+              "anything is transcribed); 4 a model that cannot be had or loaded; 5 an input\n"
+              "that could not be transcribed or written, or text that could not be printed\n"
+              "(the others are still done).");
   return parser;
 }
 
@@ -190,6 +194,38 @@ std::vector<std::string> outputNames(const std::vector<std::string> &files) {
     names.push_back(name);
   }
   return names;
+}
+
+// Prints one transcript line and flushes it, so a full disk or a closed pipe is seen here and
+// not lost at exit; false (errno set) when standard output did not take it.
+bool printText(const std::string &text) {
+  errno = 0;
+  std::cout << text << "\n" << std::flush;
+  if (std::cout) {
+    return true;
+  }
+  if (errno == 0) {
+    errno = EIO;
+  }
+  return false;
+}
+
+// Why the output folder cannot take the outputs, in words; nothing once it exists (made when
+// missing) and is writable.
+std::optional<std::string> outputDirProblem(const std::string &folder) {
+  if (folder.empty()) {
+    return "an empty path is not a folder";
+  }
+  std::error_code error;
+  fs::create_directories(folder, error);
+  if (const auto problem = pathProblem(folder, fs::file_type::directory, "")) {
+    // A folder still missing could not be made: the reason is the making's.
+    return problem->empty() ? "cannot be made: " + error.message() : *problem;
+  }
+  if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+    return std::strerror(errno);
+  }
+  return std::nullopt;
 }
 
 // A one-line bar on standard error, redrawn as windows finish.
@@ -276,18 +312,24 @@ int transcribeOne(DivuvovIze &engine, const Arguments &arguments, const Decoding
     int status = 0;
     for (std::size_t i = 0; i < results.size(); ++i) {
       if (arguments.format == "text") {
-        std::cout << results[i]->text() << "\n";
+        if (!printText(results[i]->text())) {
+          std::cerr << "transcribe: " << file
+                    << ": cannot write the text to standard output: " << std::strerror(errno)
+                    << "\n";
+          return kFailed;
+        }
         continue;
       }
       const std::string folder = arguments.outputDir.value_or(".");
-      fs::create_directories(folder);
       const std::string stem = i == 0 ? outputName : outputName + "-" + std::to_string(i + 1);
       const auto written = writerFor(arguments.format, folder)->write(*results[i], stem);
       if (!written.isSuccess()) {
         std::cerr << "transcribe: " << file << ": " << written.errorMessage() << "\n";
         status = kFailed;
       } else {
-        std::cerr << "Wrote " << written.value() << " from " << file << "\n";
+        // The writer answers with a URL; the user named a folder, so the path is what helps.
+        std::cerr << "Wrote " << (fs::path(folder) / (stem + "." + arguments.format)).string()
+                  << " from " << file << "\n";
       }
     }
     return status;
@@ -317,6 +359,13 @@ int main(int argc, char **argv) {
   for (const auto &file : arguments.files) {
     if (const auto problem = pathProblem(file, fs::file_type::regular, "no such file")) {
       std::cerr << "transcribe: " << file << ": " << *problem << "\n";
+      return kBadFile;
+    }
+  }
+  if (arguments.format != "text") {
+    const std::string folder = arguments.outputDir.value_or(".");
+    if (const auto problem = outputDirProblem(folder)) {
+      std::cerr << "transcribe: --output-dir " << folder << ": " << *problem << "\n";
       return kBadFile;
     }
   }

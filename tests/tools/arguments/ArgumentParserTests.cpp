@@ -135,6 +135,16 @@ TEST(ToolArgumentsTest, EveryToolExplainsItselfAndRefusesUnknownOptions) {
   }
 }
 
+// An empty folder would mean the working folder: nothing is written there.
+TEST(ToolArgumentsTest, MakeTestModelRefusesAnEmptyFolder) {
+  mqtest::TempDir folder;
+  EXPECT_EQ(run(folder.path(), std::string("'") + MQ_MAKE_TEST_MODEL_TOOL + "' ''"), 2);
+  const std::string err = mqtest::TempDir::read(folder / "stderr.txt");
+  EXPECT_NE(err.find("make-test-model: the folder is an empty path"), std::string::npos) << err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder.path()), fs::directory_iterator()), 2)
+      << "nothing but the two captured streams is written";
+}
+
 // A device that is not one of the machine's inputs, or not a number at all, is refused with the
 // list of devices instead of recording from the default one.
 TEST(ToolArgumentsTest, RecordRefusesADeviceItDoesNotHave) {

@@ -29,11 +29,13 @@ std::string quoted(const fs::path &path) { return "'" + path.string() + "'"; }
 
 // Runs `command` in `folder` with HOME pointing inside it (so no user cache is read or written)
 // and returns the exit status; standard output and error go to files in the folder.
-int run(const fs::path &folder, const std::string &command) {
+// `output` is where standard output goes.
+int run(const fs::path &folder, const std::string &command,
+        const std::string &output = "stdout.txt") {
   const std::string line = "cd " + quoted(folder) + " && env HOME=" + quoted(folder / "home") +
                            " XDG_DATA_HOME=" + quoted(folder / "home/data") +
                            " XDG_DOCUMENTS_DIR=" + quoted(folder / "home/Documents") + " " +
-                           command + " >stdout.txt 2>stderr.txt";
+                           command + " >" + output + " 2>stderr.txt";
   const int status = std::system(line.c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
@@ -107,8 +109,8 @@ protected:
   static void TearDownTestSuite() { delete folder_; }
 
   static const fs::path &folder() { return folder_->path(); }
-  static int transcribe(const std::string &arguments) {
-    return run(folder(), quoted(MQ_TRANSCRIBE_TOOL) + " " + arguments);
+  static int transcribe(const std::string &arguments, const std::string &output = "stdout.txt") {
+    return run(folder(), quoted(MQ_TRANSCRIBE_TOOL) + " " + arguments, output);
   }
   static std::string read(const std::string &name) {
     return mqtest::TempDir::read(folder() / name);
@@ -142,7 +144,8 @@ TEST_P(TranscribeToolFormats, WritesTheKnownTranscription) {
     return;
   }
   EXPECT_EQ(read(outputs + "/" + c.file), c.expected);
-  EXPECT_NE(read("stderr.txt").find("Wrote "), std::string::npos);
+  // The path, as the folder was given: not a URL.
+  EXPECT_EQ(read("stderr.txt"), "Wrote " + outputs + "/" + c.file + " from take.wav\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(AllFour, TranscribeToolFormats,
@@ -213,6 +216,16 @@ INSTANTIATE_TEST_SUITE_P(
                     "transcribe: " + std::string(300, 'n') + ".wav: File name too long\n"},
         FailureCase{"ModelFolderNameTooLong", "take.wav --model-folder " + std::string(300, 'm'), 4,
                     "transcribe: " + std::string(300, 'm') + ": File name too long\n"},
+        // An output folder that cannot take the outputs is found before the model is even
+        // looked for (there is none here), not after each file is transcribed.
+        FailureCase{"OutputDirIsAFile",
+                    "take.wav --model-folder model --format json --output-dir take.wav", 3,
+                    "transcribe: --output-dir take.wav: not a folder\n"},
+        FailureCase{"OutputDirUnderAFile",
+                    "take.wav --model-folder model --format srt --output-dir take.wav/out", 3,
+                    "transcribe: --output-dir take.wav/out: cannot be made: Not a directory\n"},
+        FailureCase{"OutputDirEmpty", "take.wav --model-folder model --format vtt --output-dir ''",
+                    3, "transcribe: --output-dir : an empty path is not a folder\n"},
         FailureCase{"UnknownLanguage", "take.wav --model-folder model --language xx", 2,
                     "usage: transcribe FILE..."},
         FailureCase{"UnknownOption", "take.wav --model-folder model --modle x", 2,
@@ -253,6 +266,35 @@ TEST_F(TranscribeTool, InputsWithTheSameNameGetOutputsOfTheirOwn) {
        {"x.wav.json from x.wav\n", "x.audio.json from x.audio\n", "x.wav-2.json from d/x.wav\n"}) {
     EXPECT_NE(error.find(line), std::string::npos) << error;
   }
+}
+
+// The help's example of numbered outputs names the files the tool writes for them.
+TEST_F(TranscribeTool, HelpNamesTheOutputsOfInputsOfTheSameName) {
+  makeModel();
+  fs::create_directories(folder() / "e");
+  fs::copy_file(folder() / "take.wav", folder() / "x.wav", fs::copy_options::overwrite_existing);
+  fs::copy_file(folder() / "take.wav", folder() / "e/x.wav", fs::copy_options::overwrite_existing);
+  ASSERT_EQ(transcribe("x.wav e/x.wav --model-folder model --format json --output-dir numbered"), 0)
+      << read("stderr.txt");
+  std::vector<std::string> written;
+  for (const auto &entry : fs::directory_iterator(folder() / "numbered")) {
+    written.push_back(entry.path().filename().string());
+  }
+  // The first input's output, then the numbered one.
+  std::sort(written.begin(), written.end(),
+            [](const auto &a, const auto &b) { return a.size() < b.size(); });
+  ASSERT_EQ(written.size(), 2u);
+  ASSERT_EQ(transcribe("--help"), 0);
+  const std::string help = read("stdout.txt");
+  EXPECT_NE(help.find("(" + written[0] + ", " + written[1] + ")"), std::string::npos) << help;
+}
+
+// A transcript standard output does not take (a full disk) is a failure, not a silent loss.
+TEST_F(TranscribeTool, TextThatCannotBePrintedFails) {
+  makeModel();
+  EXPECT_EQ(transcribe("take.wav --model-folder model", "/dev/full"), 5);
+  EXPECT_EQ(read("stderr.txt"), "transcribe: take.wav: cannot write the text to standard output: "
+                                "No space left on device\n");
 }
 
 // A model asked for by name from a hub that cannot be reached: the model cannot be had.
