@@ -146,7 +146,10 @@ Downloader::Downloader(std::filesystem::path destination,
       options_(std::move(options)),
       broadcaster_([] { return std::optional<DownloadState>(DownloadState::notStarted()); }) {}
 
-Downloader::~Downloader() { stopTransfer(); }
+Downloader::~Downloader() {
+  stopTransfer();
+  work_.close();
+}
 
 void Downloader::stopTransfer() {
   std::shared_ptr<Transfer> transfer;
@@ -182,7 +185,7 @@ std::unique_ptr<Downloader::StateStream> Downloader::download(Request request) {
   transfer_ = transfer;
   transferEnded_ = ended->get_future();
   // setUpDownload reports every failure as a state, so the promise is always kept.
-  platform::ThreadPool::shared().post([this, transfer, ended] {
+  work_.post(platform::ThreadPool::shared(), [this, transfer, ended] {
     setUpDownload(transfer);
     ended->set_value();
   });

@@ -2,6 +2,7 @@
 
 #include "DeduveCore/Hub/Broadcaster.hpp"
 #include "platform/net/HttpClient.hpp"
+#include "platform/system/RunInBackground.hpp"
 
 #include <atomic>
 #include <chrono>
@@ -17,7 +18,6 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-
 
 namespace deduve {
 
@@ -165,6 +165,8 @@ private:
   std::mutex mutex_; // guards the fields below
   std::shared_ptr<Transfer> transfer_;
   std::future<void> transferEnded_;
+  // Last: closed first, before the fields the transfer uses go.
+  platform::BackgroundScope work_;
 };
 
 } // namespace deduve

@@ -14,10 +14,8 @@ namespace deduve {
 
 namespace fs = std::filesystem;
 
-LoadModelsCoordinator::~LoadModelsCoordinator() {
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return !inflight_; });
-}
+// A run still queued is dropped (no one is left to wait for it); a running one is waited for.
+LoadModelsCoordinator::~LoadModelsCoordinator() { work_.close(); }
 
 std::shared_ptr<LoadModelsCoordinator::Run>
 LoadModelsCoordinator::join(const std::function<void()> &operation) {
@@ -27,8 +25,7 @@ LoadModelsCoordinator::join(const std::function<void()> &operation) {
   }
   auto run = std::make_shared<Run>();
   inflight_ = run;
-  // The destructor waits for this run, so the coordinator outlives it.
-  platform::ThreadPool::shared().post([this, run, operation] {
+  work_.post(platform::ThreadPool::shared(), [this, run, operation] {
     std::exception_ptr failure;
     try {
       operation();
@@ -39,7 +36,6 @@ LoadModelsCoordinator::join(const std::function<void()> &operation) {
     run->finished = true;
     run->failure = failure;
     inflight_.reset();
-    // Under the lock: once it is released the destructor may run, and this task is done.
     changed_.notify_all();
   });
   return run;

@@ -12,6 +12,7 @@
 
 #include "DeduveCore/Hub/ModelDownloader.hpp"
 #include "DeduveCore/Hub/ModelState.hpp"
+#include "platform/system/RunInBackground.hpp"
 
 namespace deduve {
 
@@ -33,7 +34,8 @@ public:
 // its outcome (its exception included) instead of starting another. The run is a task of its
 // own on the shared pool, so no caller's cancellation reaches it: a caller whose task is
 // cancelled stops waiting with CancellationError while the run goes on for the others.
-// Destroying the coordinator waits for a run in flight. Thread-safe.
+// Destroying the coordinator waits for a run that has started and drops one still queued.
+// Thread-safe.
 class LoadModelsCoordinator {
 public:
   LoadModelsCoordinator() = default;
@@ -54,14 +56,16 @@ private:
   std::mutex mutex_;
   std::condition_variable changed_;
   std::shared_ptr<Run> inflight_;
+  // Last: closed first, before the fields its work uses go.
+  platform::BackgroundScope work_;
 };
 
 // Takes a set of models from absent to loaded through a ModelLoader and reports every state
 // change to `modelStateCallback` as (old, new), synchronously on the thread making the change.
 // downloadModels, prewarmModels, loadModels and unloadModels must not overlap on one manager;
 // ensureModelsLoaded may be called from several threads at once; its download and load run
-// on the shared pool, and destroying the manager waits for them (a subclass that overrides
-// them must not be destroyed while they run).
+// on the shared pool, and destroying the manager waits for them once started (a subclass that
+// overrides them must not be destroyed while they run).
 class ModelManager {
 public:
   using StateCallback = std::function<void(ModelState oldState, ModelState newState)>;

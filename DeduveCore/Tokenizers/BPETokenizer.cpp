@@ -2,10 +2,8 @@
 
 #include <cstdio>
 #include <functional>
-#include <future>
 #include <limits>
 #include <queue>
-#include <system_error>
 
 #include "DeduveCore/Support/Config.hpp"
 #include "DeduveCore/Text/Regex.hpp"
@@ -13,6 +11,8 @@
 #include "DeduveCore/Tokenizers/ConfigReading.hpp"
 #include "DeduveCore/Tokenizers/StringSplitting.hpp"
 #include "DeduveCore/Tokenizers/TokenizerError.hpp"
+#include "platform/system/RunInBackground.hpp"
+#include "platform/system/ThreadPool.hpp"
 
 namespace deduve {
 
@@ -85,22 +85,17 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
   if (!config::isDictionary(vocab))
     throw TokenizerError::missingVocab();
 
-  // The vocabulary's maps do not depend on the merges: a large one is read on a thread of its
-  // own meanwhile, which takes about a quarter off loading a vocabulary of 200,000 tokens.
+  // The vocabulary's maps do not depend on the merges: a large one is read on the pool
+  // meanwhile, which takes about a quarter off loading a vocabulary of 200,000 tokens.
   const Config::Dictionary &members = *vocab.dictionaryValue();
-  std::future<void> vocabulary;
   if (members.size() >= kConcurrentVocabulary) {
-    try {
-      vocabulary = std::async(std::launch::async, [&] { readVocabulary(members, addedTokens); });
-    } catch (const std::system_error &) {
-      // No thread to be had: the vocabulary is read here after the merges.
-    }
-  }
-  readMerges(*merges);
-  if (vocabulary.valid())
-    vocabulary.get();
-  else
+    platform::runBeside(
+        platform::ThreadPool::shared(), [&] { readVocabulary(members, addedTokens); },
+        [&] { readMerges(*merges); });
+  } else {
+    readMerges(*merges);
     readVocabulary(members, addedTokens);
+  }
 
   directSymbols_.assign(kDirectScalars, -1);
   symbolTokens_.resize(symbols_.size());

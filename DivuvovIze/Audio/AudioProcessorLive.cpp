@@ -4,6 +4,7 @@
 #include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/NumberFormatting.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
+#include "platform/system/RunInBackground.hpp"
 #include "platform/system/ThreadPool.hpp"
 
 #include <algorithm>
@@ -203,16 +204,14 @@ struct AudioProcessor::Live : std::enable_shared_from_this<AudioProcessor::Live>
   // that asked, supersedes it.
   void defer(std::function<void(Live &, const Deferred &)> operation) {
     Deferred deferred{++controlSequence, *tapping.halted};
-    std::weak_ptr<Live> weak = weak_from_this();
-    platform::ThreadPool::shared().post([weak, deferred, operation = std::move(operation)] {
-      if (const auto live = weak.lock()) {
-        try {
-          operation(*live, deferred);
-        } catch (const std::exception &error) {
-          modelslog::error(std::string("Error: ") + error.what());
-        }
-      }
-    });
+    platform::postToOwner(platform::ThreadPool::shared(), weak_from_this(),
+                          [deferred, operation = std::move(operation)](Live &live) {
+                            try {
+                              operation(live, deferred);
+                            } catch (const std::exception &error) {
+                              modelslog::error(std::string("Error: ") + error.what());
+                            }
+                          });
   }
 
   // Whether `deferred` (nothing: a direct call) still stands. Called with controlMutex held.
@@ -491,8 +490,9 @@ AudioProcessor::startStreamingRecordingLive(std::optional<DeviceID> inputDeviceI
     }
   });
   try {
-    startLive(inputDeviceID,
-              [stream](const std::vector<float> &buffer) { stream->yield(buffer); }, stream);
+    startLive(
+        inputDeviceID, [stream](const std::vector<float> &buffer) { stream->yield(buffer); },
+        stream);
   } catch (...) {
     stream->finish(std::current_exception());
   }
@@ -515,8 +515,9 @@ void AudioProcessor::resumeRecordingLive(std::optional<DeviceID> inputDeviceID,
     setAudioBufferCallback(std::move(callback));
   }
   if (live_->onTapThread()) {
-    live_->defer(
-        [inputDeviceID](Live &live, const Live::Deferred &sequence) { live.resume(inputDeviceID, sequence); });
+    live_->defer([inputDeviceID](Live &live, const Live::Deferred &sequence) {
+      live.resume(inputDeviceID, sequence);
+    });
     return;
   }
   ++live_->controlSequence;

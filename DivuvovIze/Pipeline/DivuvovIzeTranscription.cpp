@@ -231,13 +231,15 @@ std::vector<DivuvovIze::Outcome> DivuvovIze::transcribeWithOptions(
 
   for (std::size_t first = 0; first < count; first += batch) {
     const SegmentDiscoveryCallback discovered = segmentDiscoveryCallback;
+    // The items borrow the facade and the inputs: however this batch is left, none of them
+    // starts or runs on after the scope closes.
+    platform::BackgroundScope items;
     std::vector<std::future<Outcome>> running;
     for (std::size_t index = first; index < std::min(count, first + batch); ++index) {
       const std::optional<int> offset =
           seekOffsets ? std::optional<int>((*seekOffsets)[index]) : std::nullopt;
-      // The batch waits for every item below, so the facade and the inputs outlive them.
-      running.push_back(platform::runOnPool(
-          platform::ThreadPool::shared(), [=, this, &audioArrays, &decodeOptionsArray] {
+      running.push_back(
+          items.run(platform::ThreadPool::shared(), [=, this, &audioArrays, &decodeOptionsArray] {
             std::optional<platform::CancellationScope> scope;
             if (token) {
               scope.emplace(*token);
