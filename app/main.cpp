@@ -25,7 +25,7 @@ constexpr const char *kUsage =
     "Scenario lines ('#' starts a comment; SECONDS of virtual time from launch, 0 to 86400,\n"
     "never decreasing):\n"
     "  field \"TEXT\"               the focused text field holds TEXT, caret at the end\n"
-    "  at SECONDS keydown         the push-to-talk key (Right Option, or as chosen) goes down\n"
+    "  at SECONDS keydown         the push-to-talk key (Right Alt, or as chosen) goes down\n"
     "  at SECONDS keyup           ... and up\n"
     "  at SECONDS audio PATH      a WAV file reaches the microphone (PATH relative to FILE)\n"
     "  at SECONDS load-finishes   the model load runs only now (without it: at launch)\n"

@@ -32,7 +32,8 @@ PermissionsSettings::PermissionsSettings(const AppServices &services,
       accessibilityGranted_(notices, AppChange::accessibilityGranted, false),
       inputMonitoringGranted_(notices, AppChange::inputMonitoringGranted, false),
       hotkeyKey_(notices, AppChange::hotkeyKey, loadSavedHotkeyKey(*services.settings)),
-      hotkeyPermitted_(notices, AppChange::hotkeyPermitted, false) {
+      hotkeyPermitted_(notices, AppChange::hotkeyPermitted, false),
+      loginItemSeen_(loginItems_->status()) {
   hotkey_->setKey(hotkeyKey_.peek());
 }
 
@@ -155,6 +156,8 @@ void PermissionsSettings::refreshPermissions() {
   inputMonitoringGranted_.set(hotkey_->isRunning());
   refreshMicStatus();
   refreshAccessibility();
+  // The entry may have been written or removed outside the app meanwhile.
+  loginItemMayHaveChanged();
 }
 
 std::string PermissionsSettings::hotkeyLabel() const {
@@ -211,8 +214,11 @@ void PermissionsSettings::setResumePage(std::int64_t page) {
 void PermissionsSettings::removeResumePage() { settings_->remove(kOnboardingResumePageKey); }
 
 platform::LoginItemStatus PermissionsSettings::loginItemStatus() const {
+  loginItemSeen_.get();
   return loginItems_->status();
 }
+
+void PermissionsSettings::loginItemMayHaveChanged() { loginItemSeen_.set(loginItems_->status()); }
 
 void PermissionsSettings::registerLoginItem() {
   try {
@@ -220,6 +226,7 @@ void PermissionsSettings::registerLoginItem() {
   } catch (const platform::LoginItemError &) {
     // Dropped: the status read afterwards shows the item as not enabled.
   }
+  loginItemMayHaveChanged();
 }
 
 void PermissionsSettings::unregisterLoginItem() {
@@ -228,6 +235,7 @@ void PermissionsSettings::unregisterLoginItem() {
   } catch (const platform::LoginItemError &) {
     // Dropped, as a registration's failure is.
   }
+  loginItemMayHaveChanged();
 }
 
 } // namespace murmurquill

@@ -11,7 +11,7 @@
 
 namespace murmurquill {
 
-// The menu-bar icon: the "waveform" symbol, dimmed to 0.45 until the model is ready. When it
+// The menu-bar icon: the "waveform" symbol in white, dimmed to 0.45 until the model is ready. When it
 // first appears on a first launch (onboarding not complete) it opens the setup window 0.3 s
 // later. Main thread only.
 class MenuBarIconLabel final : public platform::ui::Component {

@@ -123,7 +123,7 @@ TEST_F(ScenarioRunnerTest, AHeldLoadScriptsTheNotReadyRoad) {
   EXPECT_EQ(road, (std::vector<std::string>{
                       "[TranscriptionEngine] Hotkey pressed before model ready \xE2\x80\x94 "
                       "Checking for Whisper model\xE2\x80\xA6",
-                      "HUD: notReady", "HUD: ready (Right Option)",
+                      "HUD: notReady", "HUD: ready (Right Alt)",
                       "[TranscriptionEngine] Model loaded", "HUD: hidden", "HUD: recording",
                       "[AudioCapture] Recording started", "HUD: hidden"}))
       << ::testing::PrintToString(log.lines());
