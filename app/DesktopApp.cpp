@@ -42,7 +42,7 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr int kIconSide = 22; // pixels; panels scale it to their height
+constexpr int kIconSide = 22;         // pixels; panels scale it to their height
 constexpr unsigned kIconOutline = 24; // the grey of the icon's outline, 0..255
 
 // The options the app was started with (after the program name), so a start at login uses
@@ -332,8 +332,8 @@ ui::StatusIcon DesktopApp::statusIcon(ui::HostingView &label, int side) {
       const unsigned alpha = glyph + under;
       const auto straight = [alpha, under](unsigned channel) {
         const unsigned premultiplied = channel + under * kIconOutline / 255;
-        return static_cast<std::uint8_t>(
-            alpha == 0 ? 0 : std::min(255u, premultiplied * 255 / alpha));
+        return static_cast<std::uint8_t>(alpha == 0 ? 0
+                                                    : std::min(255u, premultiplied * 255 / alpha));
       };
       // The bus wants straight bytes, alpha first.
       icon.argb.push_back(static_cast<std::uint8_t>(alpha));

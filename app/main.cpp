@@ -29,7 +29,7 @@ constexpr const char *kUsage =
     "  at SECONDS keyup           ... and up\n"
     "  at SECONDS audio PATH      a WAV file reaches the microphone (PATH relative to FILE)\n"
     "  at SECONDS load-finishes   the model load runs only now (without it: at launch)\n"
-    "  at SECONDS refine          the refine chord (Control-Command-R) is pressed\n"
+    "  at SECONDS refine          the refine chord (Ctrl+Super+R) is pressed\n"
     "  at SECONDS permission NAME granted|denied\n"
     "                             the user changes a permission and comes back to the app;\n"
     "                             NAME: microphone, accessibility or input-monitoring\n"

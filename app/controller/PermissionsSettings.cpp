@@ -25,9 +25,8 @@ PermissionsSettings::PermissionsSettings(const AppServices &services,
                                          std::shared_ptr<TextInjector> injector)
     : main_(services.main), settings_(services.settings),
       microphoneAuthorization_(services.microphoneAuthorization),
-      accessibility_(services.accessibility), loginItems_(services.loginItems),
-      log_(services.log), hotkey_(std::move(hotkey)), audio_(std::move(audio)),
-      injector_(std::move(injector)),
+      accessibility_(services.accessibility), loginItems_(services.loginItems), log_(services.log),
+      hotkey_(std::move(hotkey)), audio_(std::move(audio)), injector_(std::move(injector)),
       micStatus_(notices, AppChange::micStatus, platform::AuthorizationStatus::notDetermined),
       accessibilityGranted_(notices, AppChange::accessibilityGranted, false),
       inputMonitoringGranted_(notices, AppChange::inputMonitoringGranted, false),
@@ -166,9 +165,7 @@ std::string PermissionsSettings::hotkeyLabel() const {
 
 std::string PermissionsSettings::hotkeySpokenLabel() const { return spokenLabel(hotkeyKey()); }
 
-std::vector<std::string> PermissionsSettings::hotkeyKeyCaps() const {
-  return keyCaps(hotkeyKey());
-}
+std::vector<std::string> PermissionsSettings::hotkeyKeyCaps() const { return keyCaps(hotkeyKey()); }
 
 std::vector<std::string> PermissionsSettings::offeredHotkeyLabels() const {
   std::vector<std::string> labels;

@@ -27,10 +27,11 @@ namespace murmurquill {
 // weakly.
 class PermissionsSettings final : public std::enable_shared_from_this<PermissionsSettings> {
 public:
-  static std::shared_ptr<PermissionsSettings>
-  make(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
-       std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioCapture> audio,
-       std::shared_ptr<TextInjector> injector);
+  static std::shared_ptr<PermissionsSettings> make(const AppServices &services,
+                                                   std::shared_ptr<ChangeNotices> notices,
+                                                   std::shared_ptr<HotkeyMonitor> hotkey,
+                                                   std::shared_ptr<AudioCapture> audio,
+                                                   std::shared_ptr<TextInjector> injector);
 
   // The stored push-to-talk key: one of the offered keys, else rightOption.
   static HotkeyKey loadSavedHotkeyKey(const platform::Settings &settings);

@@ -90,7 +90,8 @@ ui::View HUDView::body() {
                          .foregroundStyle(ui::Color::white())},
                     10, ui::VerticalAlignment::center)
       .id("content-" + modeKey(mode))
-      .transition(ui::Transition{1.0, /*fades=*/true})
+      // Hidden shows nothing that could fade in: the pill fades out as a whole.
+      .transition(ui::Transition{1.0, /*fades=*/!hidden})
       .padding(ui::kHorizontal, 16)
       .padding(ui::kVertical, 10)
       .background(capsule)

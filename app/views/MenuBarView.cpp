@@ -72,6 +72,9 @@ ui::View MenuBarView::item(ui::View label, std::function<void()> action) {
 }
 
 void MenuBarView::loginItemChanged() {
+  if (std::exchange(followingEntry_, false)) {
+    return;
+  }
   if (launchAtLogin_.peek()) {
     core_.registerLoginItem();
   } else {
@@ -91,9 +94,11 @@ void MenuBarView::loginItemChanged() {
 void MenuBarView::loginEntryChanged() {
   const bool enabled = core_.loginItemStatus() == platform::LoginItemStatus::enabled;
   // The row's own requests are followed by its own sequence, bounded by its corrections.
-  if (std::exchange(entryLeftByRow_, std::nullopt) == enabled) {
+  if (std::exchange(entryLeftByRow_, std::nullopt) == enabled || launchAtLogin_.peek() == enabled) {
     return;
   }
+  // Only shown: the entry already is what the row now says, so nothing is asked of it.
+  followingEntry_ = true;
   launchAtLogin_.set(enabled);
 }
 

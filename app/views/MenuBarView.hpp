@@ -59,6 +59,8 @@ private:
   int loginCorrections_ = 0;
   // What the row's last request left the entry at, until the change it made is seen.
   std::optional<bool> entryLeftByRow_;
+  // The row's state changed to follow the entry: its sequence does not run for that change.
+  bool followingEntry_ = false;
 };
 
 // The row look of the menu's items: the label across the full width, with an accent

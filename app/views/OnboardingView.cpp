@@ -214,10 +214,11 @@ ui::View OnboardingView::microphonePage() {
   const bool needed = status != platform::AuthorizationStatus::authorized;
   std::vector<ui::View> items{
       permissionIcon("mic.fill", ui::Color::red()),
-      pageHeading("Microphone", {{"Audio is recorded only while you hold " + core_.hotkeyLabel() +
-                                      ". Transcription runs locally on this computer \u2014 nothing is "
-                                      "sent to the internet.",
-                                  false}}),
+      pageHeading("Microphone",
+                  {{"Audio is recorded only while you hold " + core_.hotkeyLabel() +
+                        ". Transcription runs locally on this computer \u2014 nothing is "
+                        "sent to the internet.",
+                    false}}),
       permissionStatusPill(needed)};
   if (needed) {
     UIModel *core = &core_;

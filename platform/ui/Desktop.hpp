@@ -72,9 +72,9 @@ public:
   Pasteboard *pasteboard() const { return pasteboard_.get(); }
 
   // A drag that began with a press on the background of `window` (one movable by its
-  // background) at `pointer` (desktop coordinates) starts moving it. Here the window then follows windowDragMoved()
-  // until endWindowDrag(); an on-screen desktop hands the move to its window manager where
-  // one can take it, and feeds these calls from the pointer otherwise.
+  // background) at `pointer` (desktop coordinates) starts moving it. Here the window then follows
+  // windowDragMoved() until endWindowDrag(); an on-screen desktop hands the move to its window
+  // manager where one can take it, and feeds these calls from the pointer otherwise.
   virtual void beginWindowDrag(Window &window, Point pointer);
   // The pointer moved to `pointer` with the button still down: the window moves as far.
   void windowDragMoved(Point pointer);

@@ -170,7 +170,7 @@ struct X11Desktop::Impl {
     // Where a press on a background that moves the window went down, until the pointer moves
     // far enough to start the move or the button comes up.
     std::optional<Point> backgroundPress;
-    bool shaped = false;    // its bounding shape is the outline of what it draws
+    bool shaped = false; // its bounding shape is the outline of what it draws
   };
 
   // The connection records protocol errors instead of ending the process: requests about

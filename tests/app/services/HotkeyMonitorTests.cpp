@@ -1,8 +1,8 @@
 #include "app/services/HotkeyMonitor.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
 #include "platform/input/InMemoryEventTapService.hpp"
 #include "platform/system/ManualExecutor.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,31 +38,17 @@ TEST_P(HotkeyKeyTable, EveryKeyNamesItself) {
 INSTANTIATE_TEST_SUITE_P(
     AllKeys, HotkeyKeyTable,
     ::testing::Values(
-        KeyRow{HotkeyKey::rightOption,
-               "rightOption",
-               61,
-               "Right Alt",
-               "the Right Alt key",
-               {"Alt"}},
+        KeyRow{
+            HotkeyKey::rightOption, "rightOption", 61, "Right Alt", "the Right Alt key", {"Alt"}},
         KeyRow{HotkeyKey::rightCommand,
                "rightCommand",
                54,
                "Right Super",
                "the Right Super key",
                {"Super"}},
-        KeyRow{HotkeyKey::leftOption,
-               "leftOption",
-               58,
-               "Left Alt",
-               "the Left Alt key",
-               {"Alt"}},
+        KeyRow{HotkeyKey::leftOption, "leftOption", 58, "Left Alt", "the Left Alt key", {"Alt"}},
         KeyRow{HotkeyKey::optionZ, "optionZ", 6, "Alt-Z", "Alt-Z", {"Alt", "Z"}},
-        KeyRow{HotkeyKey::optionSlash,
-               "optionSlash",
-               44,
-               "Alt-Slash",
-               "Alt-Slash",
-               {"Alt", "/"}},
+        KeyRow{HotkeyKey::optionSlash, "optionSlash", 44, "Alt-Slash", "Alt-Slash", {"Alt", "/"}},
         KeyRow{HotkeyKey::optionSpace,
                "optionSpace",
                49,

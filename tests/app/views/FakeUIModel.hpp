@@ -49,7 +49,7 @@ public:
 
   std::string hotkeyLabel() const override { return label.get(); }
   std::string hotkeySpokenLabel() const override { return spoken.get(); }
-  std::vector<std::string> hotkeyKeyCaps() const override { return {"\u2325"}; }
+  std::vector<std::string> hotkeyKeyCaps() const override { return {"Alt"}; }
   std::vector<std::string> offeredHotkeyLabels() const override {
     return {"Right Option", "Right Command", "Left Option"};
   }

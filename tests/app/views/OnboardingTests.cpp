@@ -1,6 +1,6 @@
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/AboutView.hpp"
 #include "app/views/OnboardingView.hpp"
-#include "app/presenters/OnboardingWindowController.hpp"
 
 #include "FakeUIModel.hpp"
 #include "UiTestSupport.hpp"
@@ -169,10 +169,10 @@ TEST_P(OnboardingHotkeyTextTest, PagesNameTheKey) {
   core.label.set(c.label);
   core.spoken.set(c.spoken);
   open();
-  const auto welcome = inspector().findText(
-      std::string("Hold ") + c.spoken +
-      " in any app to start dictating. Murmurquill transcribes your voice entirely on this computer "
-      "\u2014 audio never leaves your device.");
+  const auto welcome = inspector().findText(std::string("Hold ") + c.spoken +
+                                            " in any app to start dictating. Murmurquill "
+                                            "transcribes your voice entirely on this computer "
+                                            "\u2014 audio never leaves your device.");
   ASSERT_TRUE(welcome);
   ASSERT_EQ(welcome->node->as<ui::TextContent>().runs.size(), 3u);
   EXPECT_TRUE(welcome->node->as<ui::TextContent>().runs[1].bold);

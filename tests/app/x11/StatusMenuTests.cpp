@@ -2,11 +2,11 @@
 
 #include "tests/app/views/FakeUIModel.hpp"
 
+#include "app/views/MenuBarIconLabel.hpp"
 #include "platform/system/Clock.hpp"
+#include "platform/system/ManualExecutor.hpp"
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"
-#include "platform/system/ManualExecutor.hpp"
-#include "app/views/MenuBarIconLabel.hpp"
 #include "tests/support/SessionBus.hpp"
 
 #include <gtest/gtest.h>

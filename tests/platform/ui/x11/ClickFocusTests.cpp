@@ -46,10 +46,7 @@ TEST(ClickFocusTest, AClickInAPanelThatTakesKeysGivesItTheFocusWithoutAWindowMan
                     kFullSizeContentView);
     panel.setFloatingPanel(true);
     panel.setContentView(std::make_unique<HostingView>(
-        [&] {
-          return TextEditor(bind(text)).frame(240.0, 120.0);
-        },
-        Size{240, 120}));
+        [&] { return TextEditor(bind(text)).frame(240.0, 120.0); }, Size{240, 120}));
     menu.makeKeyAndOrderFront();
     panel.orderFrontRegardless();
     deliver();

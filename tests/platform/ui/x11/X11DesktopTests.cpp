@@ -78,8 +78,8 @@ TEST_P(WindowBackgroundTest, TheServerFillsTheWindowWithItsBackground) {
   const unsigned long pixel = XGetPixel(image, 0, 0);
   XDestroyImage(image);
   const auto channel = [](double value) { return static_cast<long>(std::lround(value * 255)); };
-  EXPECT_NEAR(static_cast<long>((pixel >> 16) & 0xff), channel(c.expected.red), 1) << std::hex
-                                                                                   << pixel;
+  EXPECT_NEAR(static_cast<long>((pixel >> 16) & 0xff), channel(c.expected.red), 1)
+      << std::hex << pixel;
   EXPECT_NEAR(static_cast<long>((pixel >> 8) & 0xff), channel(c.expected.green), 1);
   EXPECT_NEAR(static_cast<long>(pixel & 0xff), channel(c.expected.blue), 1);
   window.orderOut();
@@ -87,11 +87,10 @@ TEST_P(WindowBackgroundTest, TheServerFillsTheWindowWithItsBackground) {
 
 INSTANTIATE_TEST_SUITE_P(
     Windows, WindowBackgroundTest,
-    ::testing::Values(
-        BackgroundCase{"titled", ui::kTitled | ui::kClosable, std::nullopt,
-                       ui::Theme::windowBackground(ui::Appearance::light)},
-        BackgroundCase{"ownColour", ui::kTitled, ui::Color::rgb(0.2, 0.6, 0.4),
-                       ui::RGBA{0.2, 0.6, 0.4, 1}}),
+    ::testing::Values(BackgroundCase{"titled", ui::kTitled | ui::kClosable, std::nullopt,
+                                     ui::Theme::windowBackground(ui::Appearance::light)},
+                      BackgroundCase{"ownColour", ui::kTitled, ui::Color::rgb(0.2, 0.6, 0.4),
+                                     ui::RGBA{0.2, 0.6, 0.4, 1}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace
