@@ -42,7 +42,8 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr int kIconSide = 22; // pixels; panels scale it to their height
+constexpr int kIconSide = 22;         // pixels; panels scale it to their height
+constexpr unsigned kIconOutline = 24; // the grey of the icon's outline, 0..255
 
 // The options the app was started with (after the program name), so a start at login uses
 // the same model folder and display.
@@ -263,8 +264,8 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
   items.push_back({{}, {}, /*separator=*/true});
   items.push_back({"About Murmurquill", [windows, model] { windows->showAbout(*model); }});
   items.push_back({"Permissions & Setup", [windows, model] { windows->showOnboarding(*model); }});
-  ui::StatusMenuItem refine{core.languageModelAvailable() ? "AI Refine  \u2303\u2318R"
-                                                          : "Refine  \u2303\u2318R",
+  ui::StatusMenuItem refine{core.languageModelAvailable() ? "AI Refine  Ctrl+Super+R"
+                                                          : "Refine  Ctrl+Super+R",
                             [model] { model->setRefineEnabled(!model->refineEnabled()); }};
   refine.toggle = true;
   refine.checked = core.refineEnabled();
@@ -293,19 +294,48 @@ ui::StatusIcon DesktopApp::statusIcon(ui::HostingView &label, int side) {
   label.draw(cr);
   cairo_destroy(cr);
   cairo_surface_flush(surface);
-  ui::StatusIcon icon{side, side, {}};
-  icon.argb.reserve(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4);
   const unsigned char *data = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
+  // Cairo's pixels are premultiplied words in native order.
+  const auto pixelAt = [&](int x, int y) {
+    return reinterpret_cast<const std::uint32_t *>(data + y * stride)[x];
+  };
+  const auto outlineAlpha = [&](int x, int y) {
+    unsigned most = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) {
+        const int nx = x + dx, ny = y + dy;
+        if (nx >= 0 && ny >= 0 && nx < side && ny < side) {
+          most = std::max(most, pixelAt(nx, ny) >> 24);
+        }
+      }
+    }
+    return most;
+  };
+  // The view's opacity: the alpha of the glyph's solid middle. Glyph and outline are one
+  // shape under it, so the outline shows only where the glyph does not cover.
+  unsigned opacity = 0;
   for (int y = 0; y < side; ++y) {
-    const auto *row = reinterpret_cast<const std::uint32_t *>(data + y * stride);
     for (int x = 0; x < side; ++x) {
-      // Cairo's pixels are premultiplied words in native order; the bus wants straight bytes.
-      const std::uint32_t pixel = row[x];
-      const unsigned alpha = pixel >> 24;
-      const auto straight = [alpha](unsigned channel) {
-        return static_cast<std::uint8_t>(alpha == 0 ? 0 : std::min(255u, channel * 255 / alpha));
+      opacity = std::max(opacity, pixelAt(x, y) >> 24);
+    }
+  }
+  ui::StatusIcon icon{side, side, {}};
+  icon.argb.reserve(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const std::uint32_t pixel = pixelAt(x, y);
+      const unsigned glyph = pixel >> 24;
+      // The glyph over its outline, premultiplied, in 0..255.
+      const unsigned under =
+          opacity == 0 ? 0 : outlineAlpha(x, y) * (opacity - std::min(glyph, opacity)) / opacity;
+      const unsigned alpha = glyph + under;
+      const auto straight = [alpha, under](unsigned channel) {
+        const unsigned premultiplied = channel + under * kIconOutline / 255;
+        return static_cast<std::uint8_t>(alpha == 0 ? 0
+                                                    : std::min(255u, premultiplied * 255 / alpha));
       };
+      // The bus wants straight bytes, alpha first.
       icon.argb.push_back(static_cast<std::uint8_t>(alpha));
       icon.argb.push_back(straight((pixel >> 16) & 0xff));
       icon.argb.push_back(straight((pixel >> 8) & 0xff));

@@ -51,7 +51,9 @@ public:
   static void showMenuWindowWithoutStatusArea(platform::ui::StatusNotifierItem &item,
                                               platform::ui::Window &menuWindow);
   // The status item's icon: `label` (the menu-bar icon's view, with its animations) drawn
-  // into a square of `side` pixels.
+  // into a square of `side` pixels, ringed by a dark outline one pixel wide so its light
+  // glyph reads on dark and light panels alike. The outline is as opaque as the glyph next
+  // to it, so the icon dims as the view does.
   static platform::ui::StatusIcon statusIcon(platform::ui::HostingView &label, int side);
 
   // Centres `menuWindow` on the main screen and brings it and the app to the front.

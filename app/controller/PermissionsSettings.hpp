@@ -27,10 +27,11 @@ namespace murmurquill {
 // weakly.
 class PermissionsSettings final : public std::enable_shared_from_this<PermissionsSettings> {
 public:
-  static std::shared_ptr<PermissionsSettings>
-  make(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
-       std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioCapture> audio,
-       std::shared_ptr<TextInjector> injector);
+  static std::shared_ptr<PermissionsSettings> make(const AppServices &services,
+                                                   std::shared_ptr<ChangeNotices> notices,
+                                                   std::shared_ptr<HotkeyMonitor> hotkey,
+                                                   std::shared_ptr<AudioCapture> audio,
+                                                   std::shared_ptr<TextInjector> injector);
 
   // The stored push-to-talk key: one of the offered keys, else rightOption.
   static HotkeyKey loadSavedHotkeyKey(const platform::Settings &settings);
@@ -76,6 +77,8 @@ public:
   void setResumePage(std::int64_t page);
   void removeResumePage();
 
+  // The login item's status, read from the service; views that read it redraw when a
+  // registration, a withdrawal or a permission refresh finds it changed.
   platform::LoginItemStatus loginItemStatus() const;
   // Failures are dropped: the status read afterwards tells what happened.
   void registerLoginItem();
@@ -86,6 +89,7 @@ private:
                       std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioCapture> audio,
                       std::shared_ptr<TextInjector> injector);
   void log(const std::string &line) const;
+  void loginItemMayHaveChanged();
 
   std::shared_ptr<platform::Executor> main_;
   std::shared_ptr<platform::Settings> settings_;
@@ -103,6 +107,8 @@ private:
   Published<HotkeyKey> hotkeyKey_;
   Published<bool> hotkeyPermitted_;
   OncePerCause prewarmFailures_;
+  // The login item's status when last read, for observers: the entry is the service's.
+  platform::ui::Observable<platform::LoginItemStatus> loginItemSeen_;
 };
 
 } // namespace murmurquill

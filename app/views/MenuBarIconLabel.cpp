@@ -12,7 +12,9 @@ MenuBarIconLabel::MenuBarIconLabel(std::weak_ptr<UIModel> core,
 ui::View MenuBarIconLabel::body() {
   const auto core = core_.lock();
   const bool ready = core && core->isModelReady();
+  // Light: most panels are dark; the status icon adds a dark outline for the light ones.
   return ui::Symbol("waveform")
+      .foregroundStyle(ui::Color::white())
       .opacity(ready ? 1.0 : 0.45)
       .animation(ui::Animation::easeInOut(0.4), ready ? "ready" : "loading")
       .onAppear([this] {

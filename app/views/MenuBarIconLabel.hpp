@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/controller/UIModel.hpp"
+#include "app/presenters/OnboardingWindowController.hpp"
 
 #include "platform/system/Executor.hpp"
 #include "platform/ui/View.hpp"
@@ -11,8 +11,8 @@
 
 namespace murmurquill {
 
-// The menu-bar icon: the "waveform" symbol, dimmed to 0.45 until the model is ready. When it
-// first appears on a first launch (onboarding not complete) it opens the setup window 0.3 s
+// The menu-bar icon: the "waveform" symbol in white, dimmed to 0.45 until the model is ready. When
+// it first appears on a first launch (onboarding not complete) it opens the setup window 0.3 s
 // later. Main thread only.
 class MenuBarIconLabel final : public platform::ui::Component {
 public:

@@ -1,6 +1,8 @@
 #include "app/views/MenuBarView.hpp"
 
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace murmurquill {
@@ -70,12 +72,16 @@ ui::View MenuBarView::item(ui::View label, std::function<void()> action) {
 }
 
 void MenuBarView::loginItemChanged() {
+  if (std::exchange(followingEntry_, false)) {
+    return;
+  }
   if (launchAtLogin_.peek()) {
     core_.registerLoginItem();
   } else {
     core_.unregisterLoginItem();
   }
   const bool enabled = core_.loginItemStatus() == platform::LoginItemStatus::enabled;
+  entryLeftByRow_ = enabled;
   if (enabled != launchAtLogin_.peek()) {
     if (loginCorrections_ >= kMaxLoginCorrections) {
       return;
@@ -85,8 +91,20 @@ void MenuBarView::loginItemChanged() {
   launchAtLogin_.set(enabled);
 }
 
+void MenuBarView::loginEntryChanged() {
+  const bool enabled = core_.loginItemStatus() == platform::LoginItemStatus::enabled;
+  // The row's own requests are followed by its own sequence, bounded by its corrections.
+  if (std::exchange(entryLeftByRow_, std::nullopt) == enabled || launchAtLogin_.peek() == enabled) {
+    return;
+  }
+  // Only shown: the entry already is what the row now says, so nothing is asked of it.
+  followingEntry_ = true;
+  launchAtLogin_.set(enabled);
+}
+
 ui::View MenuBarView::body() {
   const bool needed = setupNeeded(core_);
+  const bool entryEnabled = core_.loginItemStatus() == platform::LoginItemStatus::enabled;
   std::vector<ui::View> column{titleRow(), statusRow()};
   if (needed) {
     column.push_back(permissionsBlock());
@@ -100,7 +118,10 @@ ui::View MenuBarView::body() {
       .frame(kWidth, std::nullopt)
       .onAppear([this] {
         launchAtLogin_.set(core_.loginItemStatus() == platform::LoginItemStatus::enabled);
-      });
+      })
+      // Written or removed elsewhere (the setup window registers it) while the menu shows: the
+      // row follows, since a menu that stays open never appears again.
+      .onChange(entryEnabled ? "on" : "off", [this] { loginEntryChanged(); });
 }
 
 ui::View MenuBarView::titleRow() {
@@ -185,7 +206,7 @@ ui::View MenuBarView::hotkeyBlock() {
 ui::View MenuBarView::refineLabel() {
   std::vector<ui::View> label;
   if (core_.languageModelAvailable()) {
-    label.push_back(ui::Label("AI Refine  \u2303\u2318R", "sparkles"));
+    label.push_back(ui::Label("AI Refine  Ctrl+Super+R", "sparkles"));
     label.push_back(ui::Text("Experimental")
                         .font(ui::Font::caption2())
                         .foregroundStyle(ui::Color::secondary())
@@ -193,7 +214,7 @@ ui::View MenuBarView::refineLabel() {
                         .padding(ui::kVertical, 2)
                         .background(ui::Capsule().fill(ui::Color::secondary().opacity(0.15))));
   } else {
-    label.push_back(ui::Label("Refine  \u2303\u2318R", "text.badge.checkmark"));
+    label.push_back(ui::Label("Refine  Ctrl+Super+R", "text.badge.checkmark"));
   }
   label.push_back(ui::Spacer());
   if (core_.refineEnabled()) {

@@ -7,6 +7,7 @@
 #include "platform/ui/Observation.hpp"
 #include "platform/ui/View.hpp"
 
+#include <optional>
 #include <string>
 
 namespace murmurquill {
@@ -47,6 +48,8 @@ private:
   platform::ui::View itemList();
   platform::ui::View refineLabel();
   void loginItemChanged();
+  // The entry changed while the menu shows; the row follows unless its own request did it.
+  void loginEntryChanged();
 
   UIModel &core_;
   OnboardingWindowController &onboarding_;
@@ -54,6 +57,10 @@ private:
   // Corrections the login-item sequence made since the user last clicked the row; a service
   // whose status keeps flipping cannot make the sequence run forever.
   int loginCorrections_ = 0;
+  // What the row's last request left the entry at, until the change it made is seen.
+  std::optional<bool> entryLeftByRow_;
+  // The row's state changed to follow the entry: its sequence does not run for that change.
+  bool followingEntry_ = false;
 };
 
 // The row look of the menu's items: the label across the full width, with an accent

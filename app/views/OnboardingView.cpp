@@ -170,7 +170,7 @@ ui::View OnboardingView::welcomePage() {
        ui::Text({{"Hold ", false},
                  {core_.hotkeySpokenLabel(), true},
                  {" in any app to start dictating. Murmurquill transcribes your voice entirely "
-                  "on your Mac \u2014 audio never leaves your device.",
+                  "on this computer \u2014 audio never leaves your device.",
                   false}})
            .font(ui::Font::callout())
            .foregroundStyle(ui::Color::secondary())
@@ -214,10 +214,11 @@ ui::View OnboardingView::microphonePage() {
   const bool needed = status != platform::AuthorizationStatus::authorized;
   std::vector<ui::View> items{
       permissionIcon("mic.fill", ui::Color::red()),
-      pageHeading("Microphone", {{"Audio is recorded only while you hold " + core_.hotkeyLabel() +
-                                      ". Transcription runs locally on your Mac \u2014 nothing is "
-                                      "sent to the internet.",
-                                  false}}),
+      pageHeading("Microphone",
+                  {{"Audio is recorded only while you hold " + core_.hotkeyLabel() +
+                        ". Transcription runs locally on this computer \u2014 nothing is "
+                        "sent to the internet.",
+                    false}}),
       permissionStatusPill(needed)};
   if (needed) {
     UIModel *core = &core_;
@@ -312,7 +313,7 @@ ui::View OnboardingView::modelStatusCard() {
                          .onDisappear([this] { stopCounting(); })},
                     8),
          ui::LinearProgressView().tint(ui::Color::accent()),
-         ui::Text("Compiling for the Neural Engine. Takes up to a minute or two the first time "
+         ui::Text("Preparing the model. Takes up to a minute or two the first time "
                   "\u2014 after this, it loads in about a second.")
              .font(ui::Font::caption2())
              .foregroundStyle(ui::Color::secondary())},

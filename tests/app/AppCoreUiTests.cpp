@@ -1,9 +1,9 @@
 #include "app/MurmurquillApp.hpp"
 
-#include "tests/app/controller/AppCoreFixture.hpp"
 #include "platform/ui/Inspector.hpp"
-#include "tests/support/ui/WindowRenderer.hpp"
+#include "tests/app/controller/AppCoreFixture.hpp"
 #include "tests/app/views/UiTestSupport.hpp"
+#include "tests/support/ui/WindowRenderer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -186,7 +186,8 @@ TEST_F(AppCoreUiTest, ActivationWhileTheSetupWindowIsOpenStartsTheHotkey) {
   launch();
   coreRef = core;
   openSetup();
-  EXPECT_TRUE(core->permissions().hotkeyPermitted()) << "the Input Monitoring page permits the hotkey";
+  EXPECT_TRUE(core->permissions().hotkeyPermitted())
+      << "the Input Monitoring page permits the hotkey";
   EXPECT_FALSE(core->inputMonitoringGranted());
   EXPECT_TRUE(setup().hasText("Permission needed"));
   taps->setRefusesTaps(false);
@@ -244,7 +245,8 @@ TEST_F(AppCoreUiTest, TheDonePageFollowsTheLoadOnTheController) {
   openSetup();
   EXPECT_TRUE(setup().hasText("Close"));
   EXPECT_TRUE(setup().hasText("Checking for Whisper model\xE2\x80\xA6"));
-  core->modelLoad().apply({TranscriptionEngine::LoadingPhase::Kind::downloading, 0.456, 3, 10, 20.0});
+  core->modelLoad().apply(
+      {TranscriptionEngine::LoadingPhase::Kind::downloading, 0.456, 3, 10, 20.0});
   EXPECT_TRUE(setup().hasText("Downloading the speech model"));
   EXPECT_TRUE(setup().hasText("45%"));
   EXPECT_TRUE(setup().hasText("file 4 of 10 \xC2\xB7 20s remaining"));
@@ -289,13 +291,13 @@ TEST_F(AppCoreUiTest, TheMenuReadsAndDrivesTheController) {
   EXPECT_TRUE(inspect.hasText("Ready"));
   EXPECT_FALSE(inspect.hasText("Permissions needed"));
 
-  inspect.choose("Right Command");
+  inspect.choose("Right Super");
   EXPECT_EQ(coreRef->permissions().hotkeyKey(), HotkeyKey::rightCommand);
   EXPECT_EQ(settings->stringValue("selectedHotkeyKey"), "rightCommand");
   EXPECT_EQ(coreRef->hotkey().key(), HotkeyKey::rightCommand);
-  EXPECT_TRUE(inspect.hasText("\xE2\x8C\x98"));
+  EXPECT_TRUE(inspect.hasText("Super"));
 
-  inspect.press("AI Refine  \xE2\x8C\x83\xE2\x8C\x98R");
+  inspect.press("AI Refine  Ctrl+Super+R");
   EXPECT_FALSE(coreRef->refineEnabled());
   EXPECT_EQ(settings->boolValue("refineEnabled"), false);
 
@@ -366,6 +368,63 @@ TEST_F(AppCoreUiTest, TheLoginRowFollowsTheServiceThroughTheController) {
   inspect.press("Open at Login");
   EXPECT_TRUE(static_cast<MenuBarView &>(menu().root()).launchAtLogin());
   EXPECT_EQ(loginItems->status(), platform::LoginItemStatus::enabled);
+}
+
+// The menu stays open (as the menu window does without a status area) while the setup
+// window finishes and registers the login item: the row follows the entry at once.
+TEST_F(AppCoreUiTest, TheLoginRowFollowsARegistrationByTheSetupWindowWhileTheMenuShows) {
+  settings->remove("onboardingComplete");
+  makeCore();
+  main->runUntilIdle();
+  menu().layout();
+  auto &view = static_cast<MenuBarView &>(menu().root());
+  EXPECT_FALSE(view.launchAtLogin());
+  openSetup();
+  onboarding().window()->close();
+  EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
+  EXPECT_TRUE(view.launchAtLogin());
+  // Removed by the user outside the app and seen when the app comes back to the front.
+  loginItems->unregisterItem();
+  coreRef->applicationDidBecomeActive();
+  main->runUntilIdle();
+  EXPECT_FALSE(view.launchAtLogin());
+  EXPECT_EQ(loginItems->calls(), (std::vector<std::string>{"register", "unregister"}));
+}
+
+// The texts a person reads name this computer and its keys, never the other platform's
+// machine or keys: the setup pages, the about window, the menu and the key names.
+TEST_F(AppCoreUiTest, NoTextNamesAnotherPlatformsMachineOrKeys) {
+  settings->remove("onboardingComplete");
+  makeApp();
+  std::vector<std::string> seen = coreRef->offeredHotkeyLabels();
+  seen.push_back(coreRef->hotkeySpokenLabel());
+  for (const std::string &cap : coreRef->hotkeyKeyCaps()) {
+    seen.push_back(cap);
+  }
+  const auto collect = [&](const ui::Inspector &inspect) {
+    for (const ui::Element &e : inspect.elements()) {
+      if (!e.text.empty()) {
+        seen.push_back(e.text);
+      }
+    }
+  };
+  openSetup();
+  for (int page = 0; page < 5; ++page) {
+    collect(setup());
+    if (setup().hasText("Continue")) {
+      setup().press("Continue");
+    }
+  }
+  onboarding().showAbout(*coreRef);
+  collect(ui::Inspector(*onboarding().aboutWindow()));
+  collect(ui::Inspector(menu()));
+  ASSERT_GT(seen.size(), 20u);
+  for (const std::string &text : seen) {
+    for (const char *word :
+         {"Mac", "Neural Engine", "Option", "Command", "\u2318", "\u2325", "\u2303"}) {
+      EXPECT_EQ(text.find(word), std::string::npos) << "\"" << text << "\" names " << word;
+    }
+  }
 }
 
 TEST_F(AppCoreUiTest, RendersTheMenuAndTheIconInTheControllersStates) {

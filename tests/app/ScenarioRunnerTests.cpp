@@ -1,17 +1,17 @@
 #include "app/ScenarioRunner.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
+#include "tests/app/AppTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
-#include <iterator>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace murmurquill {
 namespace {
@@ -123,7 +123,7 @@ TEST_F(ScenarioRunnerTest, AHeldLoadScriptsTheNotReadyRoad) {
   EXPECT_EQ(road, (std::vector<std::string>{
                       "[TranscriptionEngine] Hotkey pressed before model ready \xE2\x80\x94 "
                       "Checking for Whisper model\xE2\x80\xA6",
-                      "HUD: notReady", "HUD: ready (Right Option)",
+                      "HUD: notReady", "HUD: ready (Right Alt)",
                       "[TranscriptionEngine] Model loaded", "HUD: hidden", "HUD: recording",
                       "[AudioCapture] Recording started", "HUD: hidden"}))
       << ::testing::PrintToString(log.lines());
@@ -141,12 +141,10 @@ TEST_F(ScenarioRunnerTest, PermissionsAndTheChosenKeyChangeMidRun) {
                                                "at 10 key leftOption\n"
                                                "at 11 keydown\n"
                                                "at 11.1 keyup\n")));
-  const auto hud = linesWhere(log.lines(), [](const std::string &line) {
-    return line.rfind("HUD: ", 0) == 0;
-  });
-  EXPECT_EQ(hud, (std::vector<std::string>{"HUD: micDenied", "HUD: hidden",
-                                           "HUD: injectionDenied", "HUD: hidden",
-                                           "HUD: recording", "HUD: hidden"}));
+  const auto hud =
+      linesWhere(log.lines(), [](const std::string &line) { return line.rfind("HUD: ", 0) == 0; });
+  EXPECT_EQ(hud, (std::vector<std::string>{"HUD: micDenied", "HUD: hidden", "HUD: injectionDenied",
+                                           "HUD: hidden", "HUD: recording", "HUD: hidden"}));
 }
 
 TEST_F(ScenarioRunnerTest, EachAudioFileIsReadOnceWithinOneBound) {

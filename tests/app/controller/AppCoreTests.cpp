@@ -136,7 +136,7 @@ TEST_F(AppCoreTest, DictationTimelineLogsEachStepAndTypesTheText) {
   launch();
   EXPECT_EQ(log.lines(),
             (std::vector<std::string>{"[AudioCapture] Engine prewarmed",
-                                      "[HotkeyMonitor] Started \xE2\x80\x94 hotkey Right Option",
+                                      "[HotkeyMonitor] Started \xE2\x80\x94 hotkey Right Alt",
                                       "[TranscriptionEngine] Model loaded in 0.00s"}));
   EXPECT_EQ(core->modelStatus(), "Model ready \xE2\x80\x94 loaded in 0.0s");
   const auto first = log.lines().size();
@@ -235,9 +235,9 @@ TEST_F(AppCoreTest, APressBeforeTheModelIsReadyAnnouncesReadinessLater) {
   EXPECT_EQ(speech->downloads.size(), 1u);
   main->runUntilIdle();
   EXPECT_TRUE(core->isModelReady());
-  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Option"));
+  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Alt"));
   main->advance(2999ms);
-  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Option"));
+  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Alt"));
   main->advance(1ms);
   EXPECT_EQ(hud->mode(), HUDMode::of(HK::hidden));
   EXPECT_FALSE(core->modelLoad().userIsWaitingForModel());

@@ -1,8 +1,8 @@
 #include "app/services/HotkeyMonitor.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
 #include "platform/input/InMemoryEventTapService.hpp"
 #include "platform/system/ManualExecutor.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,37 +38,23 @@ TEST_P(HotkeyKeyTable, EveryKeyNamesItself) {
 INSTANTIATE_TEST_SUITE_P(
     AllKeys, HotkeyKeyTable,
     ::testing::Values(
-        KeyRow{HotkeyKey::rightOption,
-               "rightOption",
-               61,
-               "Right Option",
-               "the Right Option key",
-               {"\xE2\x8C\xA5"}},
+        KeyRow{
+            HotkeyKey::rightOption, "rightOption", 61, "Right Alt", "the Right Alt key", {"Alt"}},
         KeyRow{HotkeyKey::rightCommand,
                "rightCommand",
                54,
-               "Right Command",
-               "the Right Command key",
-               {"\xE2\x8C\x98"}},
-        KeyRow{HotkeyKey::leftOption,
-               "leftOption",
-               58,
-               "Left Option",
-               "the Left Option key",
-               {"\xE2\x8C\xA5"}},
-        KeyRow{HotkeyKey::optionZ, "optionZ", 6, "Option-Z", "Option-Z", {"\xE2\x8C\xA5", "Z"}},
-        KeyRow{HotkeyKey::optionSlash,
-               "optionSlash",
-               44,
-               "Option-Slash",
-               "Option-Slash",
-               {"\xE2\x8C\xA5", "/"}},
+               "Right Super",
+               "the Right Super key",
+               {"Super"}},
+        KeyRow{HotkeyKey::leftOption, "leftOption", 58, "Left Alt", "the Left Alt key", {"Alt"}},
+        KeyRow{HotkeyKey::optionZ, "optionZ", 6, "Alt-Z", "Alt-Z", {"Alt", "Z"}},
+        KeyRow{HotkeyKey::optionSlash, "optionSlash", 44, "Alt-Slash", "Alt-Slash", {"Alt", "/"}},
         KeyRow{HotkeyKey::optionSpace,
                "optionSpace",
                49,
-               "Option-Space",
-               "Option-Space",
-               {"\xE2\x8C\xA5", "Space"}}));
+               "Alt-Space",
+               "Alt-Space",
+               {"Alt", "Space"}}));
 
 TEST(HotkeyKeyTest, RawValuesMatchExactly) {
   EXPECT_FALSE(hotkeyKeyFromRawValue("RightOption"));

@@ -2,7 +2,10 @@
 
 #include "app/controller/UIModel.hpp"
 
+#include "platform/ui/Inspector.hpp"
 #include "platform/ui/Observation.hpp"
+
+#include <cmath>
 
 #include <string>
 #include <vector>
@@ -38,6 +41,7 @@ public:
   std::optional<std::int64_t> savedPage;
   using LoginStatus = platform::LoginItemStatus;
   LoginStatus loginStatus = LoginStatus::notRegistered;
+  Obs<int> loginChanges{0}; // counts status changes, so readers observe them
   LoginStatus registerGives = LoginStatus::enabled;         // what a registration leaves
   LoginStatus unregisterGives = LoginStatus::notRegistered; // what a withdrawal leaves
   std::optional<std::string> version = std::string("2.0");
@@ -45,7 +49,7 @@ public:
 
   std::string hotkeyLabel() const override { return label.get(); }
   std::string hotkeySpokenLabel() const override { return spoken.get(); }
-  std::vector<std::string> hotkeyKeyCaps() const override { return {"\u2325"}; }
+  std::vector<std::string> hotkeyKeyCaps() const override { return {"Alt"}; }
   std::vector<std::string> offeredHotkeyLabels() const override {
     return {"Right Option", "Right Command", "Left Option"};
   }
@@ -90,14 +94,22 @@ public:
   std::optional<std::int64_t> resumePage() const override { return savedPage; }
   void setResumePage(std::int64_t page) override { savedPage = page; }
   void removeResumePage() override { savedPage.reset(); }
-  LoginStatus loginItemStatus() const override { return loginStatus; }
+  LoginStatus loginItemStatus() const override {
+    loginChanges.get();
+    return loginStatus;
+  }
   void registerLoginItem() override {
     calls.push_back("registerLoginItem");
-    loginStatus = registerGives;
+    setLoginStatus(registerGives);
   }
   void unregisterLoginItem() override {
     calls.push_back("unregisterLoginItem");
-    loginStatus = unregisterGives;
+    setLoginStatus(unregisterGives);
+  }
+  // The entry as another part of the app (or another program) leaves it; readers redraw.
+  void setLoginStatus(LoginStatus status) {
+    loginStatus = status;
+    loginChanges.set(loginChanges.peek() + 1);
   }
   std::string appName() const override { return "Murmurquill"; }
   std::optional<std::string> shortVersion() const override { return version; }
@@ -111,5 +123,20 @@ public:
     return false;
   }
 };
+
+// Whether the menu's "Open at Login" row shows its checkmark.
+inline bool loginRowChecked(platform::ui::Inspector inspect) {
+  const auto row = inspect.findText("Open at Login");
+  if (!row) {
+    return false;
+  }
+  for (const platform::ui::Element &e : inspect.elements()) {
+    if (e.kind == platform::ui::NodeKind::symbol && e.symbol == "checkmark" &&
+        std::abs(e.frame.midY() - row->frame.midY()) < 8) {
+      return true;
+    }
+  }
+  return false;
+}
 
 } // namespace murmurquill::testing

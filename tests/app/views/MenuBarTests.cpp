@@ -117,13 +117,13 @@ TEST_F(MenuBarTest, PickerChangesTheHotkeyAndTheRowsAct) {
 }
 
 TEST_F(MenuBarTest, RefineRowShowsItsVariantAndToggles) {
-  EXPECT_TRUE(inspector().hasText("Refine  \u2303\u2318R"));
+  EXPECT_TRUE(inspector().hasText("Refine  Ctrl+Super+R"));
   EXPECT_FALSE(inspector().hasText("Experimental"));
-  inspector().press("Refine  \u2303\u2318R");
+  inspector().press("Refine  Ctrl+Super+R");
   EXPECT_FALSE(core.refine.peek());
   core.languageModel = true;
   core.refine.set(true);
-  EXPECT_TRUE(inspector().hasText("AI Refine  \u2303\u2318R"));
+  EXPECT_TRUE(inspector().hasText("AI Refine  Ctrl+Super+R"));
   EXPECT_TRUE(inspector().hasText("Experimental"));
 }
 
@@ -150,6 +150,29 @@ TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
   window.makeKeyAndOrderFront();
   EXPECT_TRUE(shown.launchAtLogin());
   EXPECT_EQ(core.loginStatus, platform::LoginItemStatus::enabled);
+}
+
+// The entry written or removed elsewhere while the menu shows (the setup window registers it):
+// the row's checkmark follows without the menu appearing again.
+TEST_F(MenuBarTest, OpenAtLoginFollowsTheEntryWhileTheMenuShows) {
+  ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
+  window.setContentView(
+      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding)),
+      /*fitsContent=*/true);
+  window.makeKeyAndOrderFront();
+  auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
+  EXPECT_FALSE(testing::loginRowChecked(ui::Inspector(window)));
+  core.setLoginStatus(platform::LoginItemStatus::enabled);
+  EXPECT_TRUE(shown.launchAtLogin());
+  EXPECT_TRUE(testing::loginRowChecked(ui::Inspector(window)));
+  core.setLoginStatus(platform::LoginItemStatus::notRegistered);
+  EXPECT_FALSE(shown.launchAtLogin());
+  EXPECT_FALSE(testing::loginRowChecked(ui::Inspector(window)));
+  // The row's own clicks still run their sequence once each.
+  ui::Inspector(window).press("Open at Login");
+  EXPECT_TRUE(shown.launchAtLogin());
+  EXPECT_EQ(core.calls, std::vector<std::string>{"registerLoginItem"});
+  EXPECT_TRUE(testing::loginRowChecked(ui::Inspector(window)));
 }
 
 TEST_F(MenuBarTest, LoginItemSequenceFollowsTheServiceStatus) {
