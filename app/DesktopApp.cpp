@@ -257,12 +257,12 @@ std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
                                                             OnboardingWindowController &onboarding,
                                                             std::function<void()> openMenu) {
   UIModel *model = &core;
-  OnboardingWindowController *windows = &onboarding;
+  const MenuBarView::OpenWindow open = onboarding.menuOpener(core);
   std::vector<ui::StatusMenuItem> items;
   items.push_back({"Open Murmurquill", std::move(openMenu)});
   items.push_back({{}, {}, /*separator=*/true});
-  items.push_back({"About Murmurquill", [windows, model] { windows->showAbout(*model); }});
-  items.push_back({"Permissions & Setup", [windows, model] { windows->showOnboarding(*model); }});
+  items.push_back({"About Murmurquill", [open] { open(MenuBarView::Window::about); }});
+  items.push_back({"Permissions & Setup", [open] { open(MenuBarView::Window::setup); }});
   ui::StatusMenuItem refine{core.languageModelAvailable() ? "AI Refine  \u2303\u2318R"
                                                           : "Refine  \u2303\u2318R",
                             [model] { model->setRefineEnabled(!model->refineEnabled()); }};

@@ -25,11 +25,14 @@ void MurmurquillApp::applicationDidBecomeActive() {
 }
 
 std::shared_ptr<MenuBarView> MurmurquillApp::makeMenuContent() const {
-  return std::make_shared<MenuBarView>(*core_, *onboarding_);
+  return std::make_shared<MenuBarView>(*core_, onboarding_->menuOpener(*core_));
 }
 
 std::shared_ptr<MenuBarIconLabel> MurmurquillApp::makeIconLabel() const {
-  return std::make_shared<MenuBarIconLabel>(core_, *onboarding_, main_);
+  OnboardingWindowController *onboarding = onboarding_.get();
+  AppCore *core = core_.get();
+  return std::make_shared<MenuBarIconLabel>(
+      core_, [onboarding, core] { onboarding->showOnboarding(*core); }, main_);
 }
 
 } // namespace murmurquill

@@ -63,6 +63,16 @@ void OnboardingWindowController::showAbout(UIModel &core) {
   aboutWindow_ = std::move(window);
 }
 
+MenuBarView::OpenWindow OnboardingWindowController::menuOpener(UIModel &core) {
+  return [this, model = &core](MenuBarView::Window window) {
+    if (window == MenuBarView::Window::about) {
+      showAbout(*model);
+    } else {
+      showOnboarding(*model);
+    }
+  };
+}
+
 void OnboardingWindowController::applicationDidBecomeActive() {
   if (OnboardingView *view = onboardingView()) {
     view->activationRefresh();

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/views/OnboardingView.hpp"
 #include "app/controller/UIModel.hpp"
+#include "app/views/MenuBarView.hpp"
+#include "app/views/OnboardingView.hpp"
 
 #include "platform/system/Clock.hpp"
 #include "platform/ui/Desktop.hpp"
@@ -28,6 +29,9 @@ public:
   void showOnboarding(UIModel &core);
   // Raises the visible about window or builds a new one.
   void showAbout(UIModel &core);
+  // What the menu's items call to open the two windows for `core`, which outlives the
+  // controller's windows.
+  MenuBarView::OpenWindow menuOpener(UIModel &core);
 
   // Forwards the application's did-become-active notification to the setup window's view.
   void applicationDidBecomeActive();

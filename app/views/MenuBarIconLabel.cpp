@@ -5,9 +5,9 @@ namespace murmurquill {
 namespace ui = platform::ui;
 
 MenuBarIconLabel::MenuBarIconLabel(std::weak_ptr<UIModel> core,
-                                   OnboardingWindowController &onboarding,
+                                   std::function<void()> showOnboarding,
                                    std::shared_ptr<platform::Executor> main)
-    : core_(std::move(core)), onboarding_(onboarding), main_(std::move(main)) {}
+    : core_(std::move(core)), showOnboarding_(std::move(showOnboarding)), main_(std::move(main)) {}
 
 ui::View MenuBarIconLabel::body() {
   const auto core = core_.lock();
@@ -29,10 +29,9 @@ void MenuBarIconLabel::showOnboardingIfNeeded() {
   if (!core || core->onboardingComplete()) {
     return;
   }
-  OnboardingWindowController *onboarding = &onboarding_;
-  main_->after(kOnboardingDelay, [weak = core_, onboarding] {
-    if (const auto model = weak.lock()) {
-      onboarding->showOnboarding(*model);
+  main_->after(kOnboardingDelay, [weak = core_, show = showOnboarding_] {
+    if (weak.lock()) {
+      show();
     }
   });
 }

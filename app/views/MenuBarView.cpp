@@ -36,8 +36,8 @@ ui::View MenuItemBody::body() {
       .onHover([this](bool inside) { isHovered.set(inside); });
 }
 
-MenuBarView::MenuBarView(UIModel &core, OnboardingWindowController &onboarding)
-    : core_(core), onboarding_(onboarding),
+MenuBarView::MenuBarView(UIModel &core, OpenWindow openWindow)
+    : core_(core), openWindow_(std::move(openWindow)),
       launchAtLogin_(core.loginItemStatus() == platform::LoginItemStatus::enabled) {}
 
 bool MenuBarView::setupNeeded(const UIModel &core) {
@@ -127,8 +127,7 @@ ui::View MenuBarView::statusRow() {
 }
 
 ui::View MenuBarView::permissionsBlock() {
-  UIModel *core = &core_;
-  OnboardingWindowController *onboarding = &onboarding_;
+  const OpenWindow open = openWindow_;
   std::vector<ui::View> block{
       ui::HStack({ui::Symbol("exclamationmark.triangle.fill").foregroundStyle(ui::Color::orange()),
                   ui::Text("Permissions needed")
@@ -150,7 +149,7 @@ ui::View MenuBarView::permissionsBlock() {
     block.push_back(row("Accessibility access"));
   }
   block.push_back(ui::Button(ui::Text("Open setup guide \u2192").font(ui::Font::caption()),
-                             [onboarding, core] { onboarding->showOnboarding(*core); })
+                             [open] { open(Window::setup); })
                       .buttonStyle(ui::ButtonStyle::borderless())
                       .foregroundStyle(ui::Color::tint()));
   return ui::VStack(std::move(block), 6, ui::HorizontalAlignment::leading);
@@ -204,7 +203,7 @@ ui::View MenuBarView::refineLabel() {
 
 ui::View MenuBarView::itemList() {
   UIModel *core = &core_;
-  OnboardingWindowController *onboarding = &onboarding_;
+  const OpenWindow open = openWindow_;
   const bool atLogin = launchAtLogin_.get();
   std::vector<ui::View> loginLabel{ui::Label("Open at Login", "arrow.up.circle"), ui::Spacer()};
   if (atLogin) {
@@ -213,11 +212,9 @@ ui::View MenuBarView::itemList() {
   ui::Observable<bool> *loginState = &launchAtLogin_;
   int *corrections = &loginCorrections_;
   return ui::VStack(
-      {item(ui::Label("About Murmurquill", "info.circle"),
-            [onboarding, core] { onboarding->showAbout(*core); }),
+      {item(ui::Label("About Murmurquill", "info.circle"), [open] { open(Window::about); }),
        ui::Divider().padding(ui::kVertical, 5),
-       item(ui::Label("Permissions & Setup", "lock.shield"),
-            [onboarding, core] { onboarding->showOnboarding(*core); }),
+       item(ui::Label("Permissions & Setup", "lock.shield"), [open] { open(Window::setup); }),
        item(refineLabel(), [core] { core->setRefineEnabled(!core->refineEnabled()); }),
        item(ui::HStack(std::move(loginLabel)),
             [loginState, corrections] {

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "app/controller/UIModel.hpp"
-#include "app/presenters/OnboardingWindowController.hpp"
 
 #include "platform/ui/Color.hpp"
 #include "platform/ui/Observation.hpp"
 #include "platform/ui/View.hpp"
 
+#include <functional>
 #include <string>
 
 namespace murmurquill {
@@ -14,13 +14,17 @@ namespace murmurquill {
 // The menu-bar window: product name, status line, missing permissions, the push-to-talk key
 // with its picker, and the item list (About, Permissions & Setup, refine, open at login,
 // update check, quit). It reads the controller through UIModel and changes it only through
-// the actions of its controls. Main thread only; the model and the window controller outlive
-// the view.
+// the actions of its controls; the about and setup windows it asks for through a callback.
+// Main thread only; the model outlives the view.
 class MenuBarView final : public platform::ui::Component {
 public:
   static constexpr double kWidth = 280;
 
-  MenuBarView(UIModel &core, OnboardingWindowController &onboarding);
+  // The windows the menu's items open.
+  enum class Window { about, setup };
+  using OpenWindow = std::function<void(Window)>;
+
+  MenuBarView(UIModel &core, OpenWindow openWindow);
 
   platform::ui::View body() override;
 
@@ -49,7 +53,7 @@ private:
   void loginItemChanged();
 
   UIModel &core_;
-  OnboardingWindowController &onboarding_;
+  OpenWindow openWindow_;
   platform::ui::Observable<bool> launchAtLogin_;
   // Corrections the login-item sequence made since the user last clicked the row; a service
   // whose status keeps flipping cannot make the sequence run forever.

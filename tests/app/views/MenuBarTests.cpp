@@ -1,3 +1,4 @@
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/MenuBarView.hpp"
 
 #include "FakeUIModel.hpp"
@@ -29,8 +30,8 @@ protected:
   }
   ui::HostingView &menu() {
     if (!host) {
-      host = std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding),
-                                               ui::Size{280, 420});
+      host = std::make_unique<ui::HostingView>(
+          std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420});
     }
     return *host;
   }
@@ -139,9 +140,9 @@ TEST_F(MenuBarTest, RowsLightUpUnderThePointer) {
 // window) may have written the autostart entry meanwhile.
 TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
-  window.setContentView(
-      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding)),
-      /*fitsContent=*/true);
+  window.setContentView(std::make_unique<ui::HostingView>(
+                            std::make_shared<MenuBarView>(core, onboarding.menuOpener(core))),
+                        /*fitsContent=*/true);
   window.makeKeyAndOrderFront();
   auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
   EXPECT_FALSE(shown.launchAtLogin());
@@ -180,9 +181,10 @@ TEST_F(MenuBarTest, LoginItemSequenceStopsWhenTheStatusKeepsFlipping) {
 // picker; choosing "Right Command" selects it and closes the menu.
 TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
   ui::Window window(desktop, ui::makeRect(200, 300, 280, 420), ui::kBorderless);
-  window.setContentView(std::make_unique<ui::HostingView>(
-                            std::make_shared<MenuBarView>(core, onboarding), ui::Size{280, 420}),
-                        /*fitsContent=*/true);
+  window.setContentView(
+      std::make_unique<ui::HostingView>(
+          std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420}),
+      /*fitsContent=*/true);
   window.orderFrontRegardless();
   ui::Inspector inspect(window);
   const auto picker = inspect.findKind(ui::NodeKind::picker).at(0);
@@ -203,9 +205,10 @@ TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
 TEST_F(MenuBarTest, RendersWithAndWithoutMissingPermissions) {
   const auto folder = testing::renderFolder("menu");
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 420), ui::kBorderless);
-  window.setContentView(std::make_unique<ui::HostingView>(
-                            std::make_shared<MenuBarView>(core, onboarding), ui::Size{280, 420}),
-                        /*fitsContent=*/true);
+  window.setContentView(
+      std::make_unique<ui::HostingView>(
+          std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420}),
+      /*fitsContent=*/true);
   window.orderFrontRegardless();
   auto report = ui::renderWindow(window, (folder / "menu-ready.png").string());
   EXPECT_NE(std::find(report.texts.begin(), report.texts.end(), "Ready"), report.texts.end());

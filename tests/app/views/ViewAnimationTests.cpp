@@ -58,8 +58,8 @@ protected:
   void SetUp() override {
     ViewAnimationTest::SetUp();
     core.modelReady.set(true);
-    host = std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding),
-                                             ui::Size{280, 420});
+    host = std::make_unique<ui::HostingView>(
+        std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420});
     host->setAnimationExecutor(main);
     host->layout();
   }

@@ -2,11 +2,11 @@
 
 #include "tests/app/views/FakeUIModel.hpp"
 
+#include "app/views/MenuBarIconLabel.hpp"
 #include "platform/system/Clock.hpp"
+#include "platform/system/ManualExecutor.hpp"
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"
-#include "platform/system/ManualExecutor.hpp"
-#include "app/views/MenuBarIconLabel.hpp"
 #include "tests/support/SessionBus.hpp"
 
 #include <gtest/gtest.h>
@@ -120,7 +120,8 @@ TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
   auto core = std::make_shared<testing::FakeUIModel>();
   core->complete = true;
   OnboardingWindowController onboarding{desktop, main};
-  ui::HostingView label(std::make_shared<MenuBarIconLabel>(core, onboarding, main),
+  ui::HostingView label(std::make_shared<MenuBarIconLabel>(
+                            core, [&] { onboarding.showOnboarding(*core); }, main),
                         ui::Size{22, 22});
   label.setAnimationExecutor(main);
   const auto strongestAlpha = [&] {
