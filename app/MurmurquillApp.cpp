@@ -24,8 +24,23 @@ void MurmurquillApp::applicationDidBecomeActive() {
   onboarding_->applicationDidBecomeActive();
 }
 
+MenuBarView::Model MurmurquillApp::menuModel() const {
+  AppCore &core = *core_;
+  return {core.dictation(),
+          core.modelLoad(),
+          core.permissions(),
+          core.permissions(),
+          core.refine(),
+          core.permissions(),
+          core};
+}
+
+MenuBarView::OpenWindow MurmurquillApp::windowOpener() const {
+  return onboarding_->menuOpener(*core_);
+}
+
 std::shared_ptr<MenuBarView> MurmurquillApp::makeMenuContent() const {
-  return std::make_shared<MenuBarView>(*core_, onboarding_->menuOpener(*core_));
+  return std::make_shared<MenuBarView>(menuModel(), windowOpener());
 }
 
 std::shared_ptr<MenuBarIconLabel> MurmurquillApp::makeIconLabel() const {

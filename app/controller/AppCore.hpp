@@ -2,6 +2,7 @@
 
 #include "app/controller/AppChange.hpp"
 #include "app/controller/AppServices.hpp"
+#include "app/controller/AppSession.hpp"
 #include "app/controller/DictationController.hpp"
 #include "app/controller/ModelLoadController.hpp"
 #include "app/controller/PermissionsSettings.hpp"
@@ -31,7 +32,9 @@ namespace murmurquill {
 // that read them (a change redraws them) and reported to changes().listener when an assignment
 // changes them; the settings-backed setters save on every assignment. Made only through
 // make(), as callbacks and queued work refer to it weakly.
-class AppCore final : public UIModel, public std::enable_shared_from_this<AppCore> {
+class AppCore final : public UIModel,
+                      public AppSession,
+                      public std::enable_shared_from_this<AppCore> {
 public:
   using Services = AppServices;
   static constexpr const char *kModelName = ModelLoadController::kModelName;
@@ -67,9 +70,7 @@ public:
   // What the views use (UIModel).
   std::string hotkeyLabel() const override { return permissions_->hotkeyLabel(); }
   std::string hotkeySpokenLabel() const override { return permissions_->hotkeySpokenLabel(); }
-  std::vector<std::string> hotkeyKeyCaps() const override {
-    return permissions_->hotkeyKeyCaps();
-  }
+  std::vector<std::string> hotkeyKeyCaps() const override { return permissions_->hotkeyKeyCaps(); }
   std::vector<std::string> offeredHotkeyLabels() const override {
     return permissions_->offeredHotkeyLabels();
   }

@@ -1,6 +1,12 @@
 #pragma once
 
-#include "app/controller/UIModel.hpp"
+#include "app/controller/AppSession.hpp"
+#include "app/controller/DictationState.hpp"
+#include "app/controller/HotkeyChoice.hpp"
+#include "app/controller/LoginItemChoice.hpp"
+#include "app/controller/ModelLoadState.hpp"
+#include "app/controller/PermissionState.hpp"
+#include "app/controller/RefineChoice.hpp"
 
 #include "platform/ui/Color.hpp"
 #include "platform/ui/Observation.hpp"
@@ -13,9 +19,9 @@ namespace murmurquill {
 
 // The menu-bar window: product name, status line, missing permissions, the push-to-talk key
 // with its picker, and the item list (About, Permissions & Setup, refine, open at login,
-// update check, quit). It reads the controller through UIModel and changes it only through
-// the actions of its controls; the about and setup windows it asks for through a callback.
-// Main thread only; the model outlives the view.
+// update check, quit). It reads the controllers through the slices in Model and changes them
+// only through the actions of its controls; the about and setup windows it asks for through a
+// callback. Main thread only; the model outlives the view.
 class MenuBarView final : public platform::ui::Component {
 public:
   static constexpr double kWidth = 280;
@@ -24,7 +30,18 @@ public:
   enum class Window { about, setup };
   using OpenWindow = std::function<void(Window)>;
 
-  MenuBarView(UIModel &core, OpenWindow openWindow);
+  // What the menu reads and changes, each part implemented by the controller that owns it.
+  struct Model {
+    DictationState &dictation;
+    ModelLoadState &modelLoad;
+    PermissionState &permissions;
+    HotkeyChoice &hotkey;
+    RefineChoice &refine;
+    LoginItemChoice &loginItem;
+    AppSession &app;
+  };
+
+  MenuBarView(Model model, OpenWindow openWindow);
 
   platform::ui::View body() override;
 
@@ -34,10 +51,7 @@ public:
   };
   // The status line: the first of failed, loading, setup needed, recording, transcribing,
   // ready that holds.
-  static Status status(const UIModel &core);
-  // True unless every permission is granted (a microphone status other than authorized is
-  // missing).
-  static bool setupNeeded(const UIModel &core);
+  static Status status(const Model &model);
 
   bool launchAtLogin() const { return launchAtLogin_.peek(); }
 
@@ -52,7 +66,7 @@ private:
   platform::ui::View refineLabel();
   void loginItemChanged();
 
-  UIModel &core_;
+  Model model_;
   OpenWindow openWindow_;
   platform::ui::Observable<bool> launchAtLogin_;
   // Corrections the login-item sequence made since the user last clicked the row; a service

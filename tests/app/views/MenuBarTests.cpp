@@ -31,7 +31,8 @@ protected:
   ui::HostingView &menu() {
     if (!host) {
       host = std::make_unique<ui::HostingView>(
-          std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420});
+          std::make_shared<MenuBarView>(core.menuModel(), onboarding.menuOpener(core)),
+          ui::Size{280, 420});
     }
     return *host;
   }
@@ -62,7 +63,7 @@ TEST_P(MenuStatusTest, FirstMatchingRowWins) {
   core.transcribing.set(c.transcribing);
   const auto text = inspector().findText(c.text);
   ASSERT_TRUE(text) << c.text;
-  EXPECT_EQ(MenuBarView::status(core).colour, c.colour);
+  EXPECT_EQ(MenuBarView::status(core.menuModel()).colour, c.colour);
   EXPECT_EQ(text->font, ui::Font::callout());
   // The pulse ring follows recording alone.
   const auto ring = inspector().findById("pulseRing");
@@ -140,8 +141,8 @@ TEST_F(MenuBarTest, RowsLightUpUnderThePointer) {
 // window) may have written the autostart entry meanwhile.
 TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
-  window.setContentView(std::make_unique<ui::HostingView>(
-                            std::make_shared<MenuBarView>(core, onboarding.menuOpener(core))),
+  window.setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+                            core.menuModel(), onboarding.menuOpener(core))),
                         /*fitsContent=*/true);
   window.makeKeyAndOrderFront();
   auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
@@ -183,7 +184,8 @@ TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
   ui::Window window(desktop, ui::makeRect(200, 300, 280, 420), ui::kBorderless);
   window.setContentView(
       std::make_unique<ui::HostingView>(
-          std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420}),
+          std::make_shared<MenuBarView>(core.menuModel(), onboarding.menuOpener(core)),
+          ui::Size{280, 420}),
       /*fitsContent=*/true);
   window.orderFrontRegardless();
   ui::Inspector inspect(window);
@@ -207,7 +209,8 @@ TEST_F(MenuBarTest, RendersWithAndWithoutMissingPermissions) {
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 420), ui::kBorderless);
   window.setContentView(
       std::make_unique<ui::HostingView>(
-          std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420}),
+          std::make_shared<MenuBarView>(core.menuModel(), onboarding.menuOpener(core)),
+          ui::Size{280, 420}),
       /*fitsContent=*/true);
   window.orderFrontRegardless();
   auto report = ui::renderWindow(window, (folder / "menu-ready.png").string());

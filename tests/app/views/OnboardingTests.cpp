@@ -1,6 +1,6 @@
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/AboutView.hpp"
 #include "app/views/OnboardingView.hpp"
-#include "app/presenters/OnboardingWindowController.hpp"
 
 #include "FakeUIModel.hpp"
 #include "UiTestSupport.hpp"

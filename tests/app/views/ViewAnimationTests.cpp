@@ -59,7 +59,8 @@ protected:
     ViewAnimationTest::SetUp();
     core.modelReady.set(true);
     host = std::make_unique<ui::HostingView>(
-        std::make_shared<MenuBarView>(core, onboarding.menuOpener(core)), ui::Size{280, 420});
+        std::make_shared<MenuBarView>(core.menuModel(), onboarding.menuOpener(core)),
+        ui::Size{280, 420});
     host->setAnimationExecutor(main);
     host->layout();
   }

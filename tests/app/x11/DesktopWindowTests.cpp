@@ -208,8 +208,8 @@ protected:
     window = std::make_unique<ui::Window>(*desktop, ui::makeRect(100, 100, 280, 400),
                                           ui::kTitled | ui::kClosable);
     window->setTitle("Murmurquill");
-    window->setContentView(std::make_unique<ui::HostingView>(
-                               std::make_shared<MenuBarView>(core, onboarding->menuOpener(core))),
+    window->setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+                               core.menuModel(), onboarding->menuOpener(core))),
                            /*fitsContent=*/true);
     window->makeKeyAndOrderFront();
     deliver();

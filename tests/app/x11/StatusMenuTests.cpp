@@ -2,6 +2,7 @@
 
 #include "tests/app/views/FakeUIModel.hpp"
 
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/MenuBarIconLabel.hpp"
 #include "platform/system/Clock.hpp"
 #include "platform/system/ManualExecutor.hpp"
@@ -24,7 +25,8 @@ namespace ui = platform::ui;
 class StatusMenuTest : public ::testing::Test {
 protected:
   std::vector<ui::StatusMenuItem> items() {
-    return DesktopApp::statusMenuItems(core, onboarding, [this] { ++opened; });
+    return DesktopApp::statusMenuItems(core.menuModel(), onboarding.menuOpener(core),
+                                       [this] { ++opened; });
   }
   const ui::StatusMenuItem &find(const std::vector<ui::StatusMenuItem> &all,
                                  const std::string &label) {
