@@ -35,8 +35,19 @@ MenuBarView::Model MurmurquillApp::menuModel() const {
           core};
 }
 
+OnboardingView::Model MurmurquillApp::onboardingModel() const {
+  AppCore &core = *core_;
+  return {core.permissions(),
+          core.permissions(),
+          core.modelLoad(),
+          core.refine(),
+          core.permissions(),
+          core.permissions(),
+          core};
+}
+
 MenuBarView::OpenWindow MurmurquillApp::windowOpener() const {
-  return onboarding_->menuOpener(*core_);
+  return onboarding_->menuOpener(onboardingModel());
 }
 
 std::shared_ptr<MenuBarView> MurmurquillApp::makeMenuContent() const {
@@ -45,9 +56,8 @@ std::shared_ptr<MenuBarView> MurmurquillApp::makeMenuContent() const {
 
 std::shared_ptr<MenuBarIconLabel> MurmurquillApp::makeIconLabel() const {
   OnboardingWindowController *onboarding = onboarding_.get();
-  AppCore *core = core_.get();
   return std::make_shared<MenuBarIconLabel>(
-      core_, [onboarding, core] { onboarding->showOnboarding(*core); }, main_);
+      core_, [onboarding, model = onboardingModel()] { onboarding->showOnboarding(model); }, main_);
 }
 
 } // namespace murmurquill

@@ -34,6 +34,8 @@ public:
 
   // What the menu and the status menu read, from the controllers that own it.
   MenuBarView::Model menuModel() const;
+  // What the setup window reads, from the controllers that own it.
+  OnboardingView::Model onboardingModel() const;
   // Opens the about and setup windows for the menu.
   MenuBarView::OpenWindow windowOpener() const;
 

@@ -34,7 +34,7 @@ public:
 
   // Opens the setup window through the controller's window controller.
   ui::Window &openSetup() {
-    onboarding().showOnboarding(*coreRef);
+    onboarding().showOnboarding(app->onboardingModel());
     return *onboarding().window();
   }
   ui::Inspector setup() { return ui::Inspector(*onboarding().window()); }

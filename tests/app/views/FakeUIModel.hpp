@@ -3,6 +3,7 @@
 #include "app/controller/OnboardingProgress.hpp"
 #include "app/controller/UIModel.hpp"
 #include "app/views/MenuBarView.hpp"
+#include "app/views/OnboardingView.hpp"
 
 #include "platform/ui/Observation.hpp"
 
@@ -117,6 +118,9 @@ public:
   std::optional<std::string> shortVersion() const override { return version; }
 
   MenuBarView::Model menuModel() { return {*this, *this, *this, *this, *this, *this, *this}; }
+  OnboardingView::Model onboardingModel() {
+    return {*this, *this, *this, *this, *this, *this, *this};
+  }
 
   bool called(const std::string &name) const {
     for (const std::string &call : calls) {

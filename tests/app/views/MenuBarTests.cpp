@@ -31,7 +31,8 @@ protected:
   ui::HostingView &menu() {
     if (!host) {
       host = std::make_unique<ui::HostingView>(
-          std::make_shared<MenuBarView>(core.menuModel(), onboarding.menuOpener(core)),
+          std::make_shared<MenuBarView>(core.menuModel(),
+                                        onboarding.menuOpener(core.onboardingModel())),
           ui::Size{280, 420});
     }
     return *host;
@@ -142,7 +143,7 @@ TEST_F(MenuBarTest, RowsLightUpUnderThePointer) {
 TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
   window.setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
-                            core.menuModel(), onboarding.menuOpener(core))),
+                            core.menuModel(), onboarding.menuOpener(core.onboardingModel()))),
                         /*fitsContent=*/true);
   window.makeKeyAndOrderFront();
   auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
@@ -182,11 +183,11 @@ TEST_F(MenuBarTest, LoginItemSequenceStopsWhenTheStatusKeepsFlipping) {
 // picker; choosing "Right Command" selects it and closes the menu.
 TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
   ui::Window window(desktop, ui::makeRect(200, 300, 280, 420), ui::kBorderless);
-  window.setContentView(
-      std::make_unique<ui::HostingView>(
-          std::make_shared<MenuBarView>(core.menuModel(), onboarding.menuOpener(core)),
-          ui::Size{280, 420}),
-      /*fitsContent=*/true);
+  window.setContentView(std::make_unique<ui::HostingView>(
+                            std::make_shared<MenuBarView>(
+                                core.menuModel(), onboarding.menuOpener(core.onboardingModel())),
+                            ui::Size{280, 420}),
+                        /*fitsContent=*/true);
   window.orderFrontRegardless();
   ui::Inspector inspect(window);
   const auto picker = inspect.findKind(ui::NodeKind::picker).at(0);
@@ -207,11 +208,11 @@ TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
 TEST_F(MenuBarTest, RendersWithAndWithoutMissingPermissions) {
   const auto folder = testing::renderFolder("menu");
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 420), ui::kBorderless);
-  window.setContentView(
-      std::make_unique<ui::HostingView>(
-          std::make_shared<MenuBarView>(core.menuModel(), onboarding.menuOpener(core)),
-          ui::Size{280, 420}),
-      /*fitsContent=*/true);
+  window.setContentView(std::make_unique<ui::HostingView>(
+                            std::make_shared<MenuBarView>(
+                                core.menuModel(), onboarding.menuOpener(core.onboardingModel())),
+                            ui::Size{280, 420}),
+                        /*fitsContent=*/true);
   window.orderFrontRegardless();
   auto report = ui::renderWindow(window, (folder / "menu-ready.png").string());
   EXPECT_NE(std::find(report.texts.begin(), report.texts.end(), "Ready"), report.texts.end());

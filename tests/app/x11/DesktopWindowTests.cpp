@@ -209,7 +209,7 @@ protected:
                                           ui::kTitled | ui::kClosable);
     window->setTitle("Murmurquill");
     window->setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
-                               core.menuModel(), onboarding->menuOpener(core))),
+                               core.menuModel(), onboarding->menuOpener(core.onboardingModel()))),
                            /*fitsContent=*/true);
     window->makeKeyAndOrderFront();
     deliver();

@@ -25,8 +25,8 @@ namespace ui = platform::ui;
 class StatusMenuTest : public ::testing::Test {
 protected:
   std::vector<ui::StatusMenuItem> items() {
-    return DesktopApp::statusMenuItems(core.menuModel(), onboarding.menuOpener(core),
-                                       [this] { ++opened; });
+    return DesktopApp::statusMenuItems(
+        core.menuModel(), onboarding.menuOpener(core.onboardingModel()), [this] { ++opened; });
   }
   const ui::StatusMenuItem &find(const std::vector<ui::StatusMenuItem> &all,
                                  const std::string &label) {
@@ -122,9 +122,10 @@ TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
   auto core = std::make_shared<testing::FakeUIModel>();
   core->complete = true;
   OnboardingWindowController onboarding{desktop, main};
-  ui::HostingView label(std::make_shared<MenuBarIconLabel>(
-                            core, [&] { onboarding.showOnboarding(*core); }, main),
-                        ui::Size{22, 22});
+  ui::HostingView label(
+      std::make_shared<MenuBarIconLabel>(
+          core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
+      ui::Size{22, 22});
   label.setAnimationExecutor(main);
   const auto strongestAlpha = [&] {
     const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
