@@ -55,9 +55,14 @@ std::shared_ptr<MenuBarView> MurmurquillApp::makeMenuContent() const {
 }
 
 std::shared_ptr<MenuBarIconLabel> MurmurquillApp::makeIconLabel() const {
+  // The label holds the controllers through the controller that owns them, so its delayed
+  // opening stops once the controller is gone.
+  const std::shared_ptr<const ModelLoadState> modelLoad(core_, &core_->modelLoad());
+  const std::shared_ptr<OnboardingProgress> progress(core_, &core_->permissions());
   OnboardingWindowController *onboarding = onboarding_.get();
   return std::make_shared<MenuBarIconLabel>(
-      core_, [onboarding, model = onboardingModel()] { onboarding->showOnboarding(model); }, main_);
+      modelLoad, progress,
+      [onboarding, model = onboardingModel()] { onboarding->showOnboarding(model); }, main_);
 }
 
 } // namespace murmurquill

@@ -4,14 +4,16 @@ namespace murmurquill {
 
 namespace ui = platform::ui;
 
-MenuBarIconLabel::MenuBarIconLabel(std::weak_ptr<UIModel> core,
+MenuBarIconLabel::MenuBarIconLabel(std::weak_ptr<const ModelLoadState> modelLoad,
+                                   std::weak_ptr<OnboardingProgress> progress,
                                    std::function<void()> showOnboarding,
                                    std::shared_ptr<platform::Executor> main)
-    : core_(std::move(core)), showOnboarding_(std::move(showOnboarding)), main_(std::move(main)) {}
+    : modelLoad_(std::move(modelLoad)), progress_(std::move(progress)),
+      showOnboarding_(std::move(showOnboarding)), main_(std::move(main)) {}
 
 ui::View MenuBarIconLabel::body() {
-  const auto core = core_.lock();
-  const bool ready = core && core->isModelReady();
+  const auto modelLoad = modelLoad_.lock();
+  const bool ready = modelLoad && modelLoad->isModelReady();
   return ui::Symbol("waveform")
       .opacity(ready ? 1.0 : 0.45)
       .animation(ui::Animation::easeInOut(0.4), ready ? "ready" : "loading")
@@ -25,11 +27,11 @@ ui::View MenuBarIconLabel::body() {
 }
 
 void MenuBarIconLabel::showOnboardingIfNeeded() {
-  const auto core = core_.lock();
-  if (!core || core->onboardingComplete()) {
+  const auto progress = progress_.lock();
+  if (!progress || progress->onboardingComplete()) {
     return;
   }
-  main_->after(kOnboardingDelay, [weak = core_, show = showOnboarding_] {
+  main_->after(kOnboardingDelay, [weak = progress_, show = showOnboarding_] {
     if (weak.lock()) {
       show();
     }

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "app/controller/OnboardingProgress.hpp"
-#include "app/controller/UIModel.hpp"
 #include "app/views/MenuBarView.hpp"
 #include "app/views/OnboardingView.hpp"
 
@@ -12,10 +10,9 @@
 
 namespace murmurquill::testing {
 
-// An in-memory controller for the views: every slice they read, over observable state that
+// An in-memory model for the views: every slice they read, over observable state that
 // tests set, and a log of the operations the views called.
-class FakeUIModel final : public UIModel,
-                          public DictationState,
+class FakeUIModel final : public DictationState,
                           public ModelLoadState,
                           public PermissionState,
                           public HotkeyChoice,
@@ -89,13 +86,11 @@ public:
   void startHotkey() override { calls.push_back("startHotkey"); }
   void refreshMicStatus() override { calls.push_back("refreshMicStatus"); }
   void refreshAccessibility() override { calls.push_back("refreshAccessibility"); }
-  void requestMicrophoneAccess() override { calls.push_back("requestMicrophoneAccess"); }
   void requestMicrophoneAccess(std::function<void()>) override {
     calls.push_back("requestMicrophoneAccess");
   }
   void requestAccessibility() override { calls.push_back("requestAccessibility"); }
-  void reloadModel() override { calls.push_back("reloadModel"); }
-  void loadModel() override { calls.push_back("reloadModel"); }
+  void loadModel() override { calls.push_back("loadModel"); }
   void noteUserWaitingForModel() override { calls.push_back("noteUserWaitingForModel"); }
   void relaunch() override { calls.push_back("relaunch"); }
   void checkForUpdates() override { calls.push_back("checkForUpdates"); }

@@ -292,7 +292,7 @@ TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {
   EXPECT_FALSE(
       inspector().hasText("Safe to close this window \u2014 setup continues in the background."));
   inspector().press("Retry");
-  EXPECT_TRUE(core.called("reloadModel"));
+  EXPECT_TRUE(core.called("loadModel"));
 
   core.loadFailed.set(false);
   core.modelReady.set(true);

@@ -124,7 +124,7 @@ TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
   OnboardingWindowController onboarding{desktop, main};
   ui::HostingView label(
       std::make_shared<MenuBarIconLabel>(
-          core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
+          core, core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
       ui::Size{22, 22});
   label.setAnimationExecutor(main);
   const auto strongestAlpha = [&] {
