@@ -214,8 +214,8 @@ private:
     try {
       statusItem_ = std::make_unique<ui::StatusNotifierItem>(
           ui::StatusNotifierItem::Options{}, [this] { toggleMenuWindow(true); },
-          [this, &core] {
-            return DesktopApp::statusMenuItems(core, app_->onboarding(),
+          [this] {
+            return DesktopApp::statusMenuItems(app_->menuModel(), app_->windowOpener(),
                                                [this] { toggleMenuWindow(true); });
           });
     } catch (const ui::StatusNotifierError &error) {
@@ -254,35 +254,35 @@ private:
 
 } // namespace
 
-std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
-                                                            OnboardingWindowController &onboarding,
+std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(const MenuBarView::Model &model,
+                                                            MenuBarView::OpenWindow openWindow,
                                                             std::function<void()> openMenu) {
-  UIModel *model = &core;
-  OnboardingWindowController *windows = &onboarding;
   std::vector<ui::StatusMenuItem> items;
   items.push_back({"Open Murmurquill", std::move(openMenu)});
   items.push_back({{}, {}, /*separator=*/true});
-  items.push_back({"About Murmurquill", [windows, model] { windows->showAbout(*model); }});
-  items.push_back({"Permissions & Setup", [windows, model] { windows->showOnboarding(*model); }});
-  ui::StatusMenuItem refine{core.languageModelAvailable() ? "AI Refine  Ctrl+Super+R"
-                                                          : "Refine  Ctrl+Super+R",
-                            [model] { model->setRefineEnabled(!model->refineEnabled()); }};
+  items.push_back({"About Murmurquill", [openWindow] { openWindow(MenuBarView::Window::about); }});
+  items.push_back(
+      {"Permissions & Setup", [openWindow] { openWindow(MenuBarView::Window::setup); }});
+  ui::StatusMenuItem refine{model.refine.languageModelAvailable() ? "AI Refine  Ctrl+Super+R"
+                                                                  : "Refine  Ctrl+Super+R",
+                            [model] { model.refine.setRefineEnabled(!model.refine.refineEnabled()); }};
   refine.toggle = true;
-  refine.checked = core.refineEnabled();
+  refine.checked = model.refine.refineEnabled();
   items.push_back(refine);
   ui::StatusMenuItem login{"Open at Login", [model] {
-                             if (model->loginItemStatus() == platform::LoginItemStatus::enabled) {
-                               model->unregisterLoginItem();
+                             if (model.loginItem.loginItemStatus() ==
+                                 platform::LoginItemStatus::enabled) {
+                               model.loginItem.unregisterLoginItem();
                              } else {
-                               model->registerLoginItem();
+                               model.loginItem.registerLoginItem();
                              }
                            }};
   login.toggle = true;
-  login.checked = core.loginItemStatus() == platform::LoginItemStatus::enabled;
+  login.checked = model.loginItem.loginItemStatus() == platform::LoginItemStatus::enabled;
   items.push_back(login);
   items.push_back({{}, {}, /*separator=*/true});
-  items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
-  items.push_back({"Quit Murmurquill", [model] { model->quit(); }});
+  items.push_back({"Check for Updates\u2026", [model] { model.app.checkForUpdates(); }});
+  items.push_back({"Quit Murmurquill", [model] { model.app.quit(); }});
   return items;
 }
 

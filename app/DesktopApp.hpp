@@ -1,7 +1,6 @@
 #pragma once
 
-#include "app/controller/UIModel.hpp"
-#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/views/MenuBarView.hpp"
 
 #include "platform/ui/Window.hpp"
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
@@ -40,9 +39,10 @@ public:
   static void run(const Options &options);
 
   // The status icon's menu: the menu window's actions, the refine and login rows with their
-  // checkmarks, and Quit. `openMenu` shows the menu window.
+  // checkmarks, and Quit. `openWindow` opens the about and setup windows, `openMenu` shows
+  // the menu window.
   static std::vector<platform::ui::StatusMenuItem>
-  statusMenuItems(UIModel &core, OnboardingWindowController &onboarding,
+  statusMenuItems(const MenuBarView::Model &model, MenuBarView::OpenWindow openWindow,
                   std::function<void()> openMenu);
 
   // Keeps the menu reachable in a session without a status area: when `item` hears that no

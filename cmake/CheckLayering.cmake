@@ -5,6 +5,12 @@
 # of its own layer and of the layers below it. tools/ and bench/ may include every layer;
 # nothing but tests/ includes tests/. Includes of other trees (the standard library,
 # third-party headers) are not checked.
+#
+# Inside app/ the parts are ordered too, highest first: the composition roots in app/ itself ->
+# presenters (the window controllers, which build the views) -> views -> controller (with the
+# slices the views read, the presenter interfaces it drives and the HUD's mode) -> scenario ->
+# services -> support. A file of app/ may include headers of its own part and of the parts below
+# it; a folder of app/ not in the list fails the check until it is given its place.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -20,6 +26,17 @@ set(allowed_app platform DeduveCore DivuvovIze app)
 set(allowed_tools platform DeduveCore DivuvovIze app tools)
 set(allowed_bench platform DeduveCore DivuvovIze app tools bench)
 set(project_trees platform DeduveCore DivuvovIze app tools bench tests)
+set(app_parts root presenters views controller scenario services support)
+
+# The part of app/ that `path` (relative to app/) belongs to: its first folder, or "root" for a
+# file in app/ itself.
+function(app_part path out)
+  if(path MATCHES "^([^/]+)/")
+    set(${out} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+  else()
+    set(${out} root PARENT_SCOPE)
+  endif()
+endfunction()
 
 set(violations "")
 foreach(tree IN ITEMS platform DeduveCore DivuvovIze app tools bench)
@@ -30,10 +47,26 @@ foreach(tree IN ITEMS platform DeduveCore DivuvovIze app tools bench)
     foreach(line IN LISTS lines)
       string(REGEX REPLACE "^[ \t]*#[ \t]*include[ \t]*\"([^\"]+)\".*" "\\1" header "${line}")
       string(REGEX MATCH "^[^/]+" top "${header}")
+      file(RELATIVE_PATH relative "${MQ_ROOT}" "${file}")
+      if(tree STREQUAL "app" AND top STREQUAL "app")
+        string(REGEX REPLACE "^app/" "" from_path "${relative}")
+        string(REGEX REPLACE "^app/" "" to_path "${header}")
+        app_part("${from_path}" from)
+        app_part("${to_path}" to)
+        list(FIND app_parts "${from}" from_rank)
+        list(FIND app_parts "${to}" to_rank)
+        if(from_rank LESS 0 OR to_rank LESS 0)
+          string(APPEND violations
+            "\n  ${relative} includes \"${header}\" (app/ has no place for ${from} or ${to})")
+        elseif(to_rank LESS from_rank)
+          string(APPEND violations
+            "\n  ${relative} includes \"${header}\" (app's ${from} may not use ${to})")
+        endif()
+        continue()
+      endif()
       if(NOT top IN_LIST project_trees OR top IN_LIST allowed_${tree})
         continue()
       endif()
-      file(RELATIVE_PATH relative "${MQ_ROOT}" "${file}")
       string(APPEND violations "\n  ${relative} includes \"${header}\" (${tree} may not use ${top})")
     endforeach()
   endforeach()

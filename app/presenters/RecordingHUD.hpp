@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/presenters/HUDMode.hpp"
-#include "app/presenters/HUDPresenter.hpp"
+#include "app/controller/HUDMode.hpp"
+#include "app/controller/HUDPresenter.hpp"
 
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"

@@ -1,12 +1,13 @@
 #pragma once
 
-#include "app/controller/UIModel.hpp"
-#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/controller/ModelLoadState.hpp"
+#include "app/controller/OnboardingProgress.hpp"
 
 #include "platform/system/Executor.hpp"
 #include "platform/ui/View.hpp"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 
 namespace murmurquill {
@@ -18,9 +19,10 @@ class MenuBarIconLabel final : public platform::ui::Component {
 public:
   static constexpr std::chrono::milliseconds kOnboardingDelay{300};
 
-  // `onboarding` must live as long as `core` does; the delayed opening does nothing once the
-  // model is gone.
-  MenuBarIconLabel(std::weak_ptr<UIModel> core, OnboardingWindowController &onboarding,
+  // `showOnboarding` opens the setup window; the delayed opening does nothing once the
+  // onboarding's progress is gone.
+  MenuBarIconLabel(std::weak_ptr<const ModelLoadState> modelLoad,
+                   std::weak_ptr<OnboardingProgress> progress, std::function<void()> showOnboarding,
                    std::shared_ptr<platform::Executor> main);
 
   platform::ui::View body() override;
@@ -30,8 +32,9 @@ public:
   void showOnboardingIfNeeded();
 
 private:
-  std::weak_ptr<UIModel> core_;
-  OnboardingWindowController &onboarding_;
+  std::weak_ptr<const ModelLoadState> modelLoad_;
+  std::weak_ptr<OnboardingProgress> progress_;
+  std::function<void()> showOnboarding_;
   std::shared_ptr<platform::Executor> main_;
   bool taskStarted_ = false;
 };

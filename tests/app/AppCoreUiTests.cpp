@@ -34,7 +34,7 @@ public:
 
   // Opens the setup window through the controller's window controller.
   ui::Window &openSetup() {
-    onboarding().showOnboarding(*coreRef);
+    onboarding().showOnboarding(app->onboardingModel());
     return *onboarding().window();
   }
   ui::Inspector setup() { return ui::Inspector(*onboarding().window()); }
@@ -63,7 +63,7 @@ TEST_F(AppCoreUiTest, FirstLaunchOpensTheSetupWindowAfterThreeTenthsOfASecond) {
   ASSERT_NE(onboarding().window(), nullptr);
   EXPECT_TRUE(onboarding().window()->isVisible());
   EXPECT_EQ(onboarding().window()->title(), "Welcome to Murmurquill");
-  EXPECT_TRUE(coreRef->isModelReady());
+  EXPECT_TRUE(coreRef->modelLoad().isModelReady());
   EXPECT_EQ(ui::Inspector(icon).findSymbol("waveform")->opacity, 1.0);
 }
 
@@ -83,7 +83,7 @@ TEST_F(AppCoreUiTest, ClosingTheSetupWindowFinishesTheOnboardingOnTheController)
   makeCore();
   coreRef = core;
   main->runUntilIdle();
-  ASSERT_FALSE(core->isModelReady());
+  ASSERT_FALSE(core->modelLoad().isModelReady());
   openSetup();
   EXPECT_FALSE(core->permissions().hotkeyPermitted());
   EXPECT_FALSE(core->hotkey().isRunning());
@@ -91,10 +91,10 @@ TEST_F(AppCoreUiTest, ClosingTheSetupWindowFinishesTheOnboardingOnTheController)
   EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
   EXPECT_TRUE(core->permissions().hotkeyPermitted());
   EXPECT_TRUE(core->hotkey().isRunning());
-  EXPECT_TRUE(core->inputMonitoringGranted());
+  EXPECT_TRUE(core->permissions().inputMonitoringGranted());
   EXPECT_TRUE(core->modelLoad().userIsWaitingForModel());
   EXPECT_EQ(loginItems->calls(), std::vector<std::string>{"register"});
-  EXPECT_EQ(core->loginItemStatus(), platform::LoginItemStatus::enabled);
+  EXPECT_EQ(core->permissions().loginItemStatus(), platform::LoginItemStatus::enabled);
   static_cast<testing::HeldExecutor &>(*engineWorker).held.clear(); // the load never ends
   // A registered item is left alone the next time.
   openSetup();
@@ -110,7 +110,7 @@ TEST_F(AppCoreUiTest, AFailedLoginItemRegistrationIsDropped) {
   openSetup();
   onboarding().window()->close();
   EXPECT_TRUE(settings->boolOrFalse("onboardingComplete"));
-  EXPECT_EQ(core->loginItemStatus(), platform::LoginItemStatus::requiresApproval);
+  EXPECT_EQ(core->permissions().loginItemStatus(), platform::LoginItemStatus::requiresApproval);
 }
 
 // Command-Return acts only where the last page's button is: on every other page nothing
@@ -162,7 +162,7 @@ TEST_P(MicrophoneButtonTable, FollowsTheStatus) {
   if (c.status == platform::AuthorizationStatus::notDetermined) {
     EXPECT_TRUE(desktop->openedURLs().empty());
     main->runUntilIdle();
-    EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::authorized);
+    EXPECT_EQ(core->permissions().micStatus(), platform::AuthorizationStatus::authorized);
     EXPECT_EQ(log.lines().back(), "[AudioCapture] Mic granted");
     EXPECT_TRUE(setup().hasText("Permission granted"));
     EXPECT_FALSE(setup().hasText("Allow Microphone Access"));
@@ -188,12 +188,12 @@ TEST_F(AppCoreUiTest, ActivationWhileTheSetupWindowIsOpenStartsTheHotkey) {
   openSetup();
   EXPECT_TRUE(core->permissions().hotkeyPermitted())
       << "the Input Monitoring page permits the hotkey";
-  EXPECT_FALSE(core->inputMonitoringGranted());
+  EXPECT_FALSE(core->permissions().inputMonitoringGranted());
   EXPECT_TRUE(setup().hasText("Permission needed"));
   taps->setRefusesTaps(false);
   accessibility->setTrusted(true);
   app->applicationDidBecomeActive();
-  EXPECT_TRUE(core->inputMonitoringGranted());
+  EXPECT_TRUE(core->permissions().inputMonitoringGranted());
   EXPECT_TRUE(setup().hasText("Permission granted"));
   EXPECT_TRUE(setup().hasText("Hotkey is active \xE2\x80\x94 you're good to go."));
 }
@@ -259,7 +259,7 @@ TEST_F(AppCoreUiTest, TheDonePageFollowsTheLoadOnTheController) {
   EXPECT_TRUE(setup().findSymbol("cpu"));
   held.run(0);
   main->runUntilIdle();
-  EXPECT_TRUE(core->isModelReady());
+  EXPECT_TRUE(core->modelLoad().isModelReady());
   EXPECT_FALSE(setup().findById("modelStatusCard"));
   EXPECT_TRUE(setup().hasText("Start Dictating"));
 }
@@ -274,7 +274,7 @@ TEST_F(AppCoreUiTest, RetryAfterAFailedLoadReloadsThroughTheController) {
   speech->buildError.reset();
   setup().press("Retry");
   main->runUntilIdle();
-  EXPECT_TRUE(core->isModelReady());
+  EXPECT_TRUE(core->modelLoad().isModelReady());
   EXPECT_FALSE(setup().findById("modelStatusCard"));
 }
 
@@ -286,7 +286,7 @@ TEST_F(AppCoreUiTest, TheMenuReadsAndDrivesTheController) {
   main->runUntilIdle();
   EXPECT_TRUE(inspect.hasText("Download failed"));
   speech->buildError.reset();
-  coreRef->reloadModel();
+  coreRef->modelLoad().loadModel();
   main->runUntilIdle();
   EXPECT_TRUE(inspect.hasText("Ready"));
   EXPECT_FALSE(inspect.hasText("Permissions needed"));
@@ -298,7 +298,7 @@ TEST_F(AppCoreUiTest, TheMenuReadsAndDrivesTheController) {
   EXPECT_TRUE(inspect.hasText("Super"));
 
   inspect.press("AI Refine  Ctrl+Super+R");
-  EXPECT_FALSE(coreRef->refineEnabled());
+  EXPECT_FALSE(coreRef->refine().refineEnabled());
   EXPECT_EQ(settings->boolValue("refineEnabled"), false);
 
   micAuth->setStatus(platform::AuthorizationStatus::denied);
@@ -396,9 +396,9 @@ TEST_F(AppCoreUiTest, TheLoginRowFollowsARegistrationByTheSetupWindowWhileTheMen
 TEST_F(AppCoreUiTest, NoTextNamesAnotherPlatformsMachineOrKeys) {
   settings->remove("onboardingComplete");
   makeApp();
-  std::vector<std::string> seen = coreRef->offeredHotkeyLabels();
-  seen.push_back(coreRef->hotkeySpokenLabel());
-  for (const std::string &cap : coreRef->hotkeyKeyCaps()) {
+  std::vector<std::string> seen = coreRef->permissions().offeredHotkeyLabels();
+  seen.push_back(coreRef->permissions().hotkeySpokenLabel());
+  for (const std::string &cap : coreRef->permissions().hotkeyKeyCaps()) {
     seen.push_back(cap);
   }
   const auto collect = [&](const ui::Inspector &inspect) {
@@ -464,7 +464,7 @@ TEST_F(AppCoreUiTest, RendersTheMenuAndTheIconInTheControllersStates) {
   EXPECT_DOUBLE_EQ(iconOpacity("icon-loading"), 0.45);
   held.run(0);
   main->runUntilIdle();
-  ASSERT_TRUE(coreRef->isModelReady());
+  ASSERT_TRUE(coreRef->modelLoad().isModelReady());
   render(iconWindow, "icon-ready", "");
   EXPECT_DOUBLE_EQ(iconOpacity("icon-ready"), 1.0);
   press();

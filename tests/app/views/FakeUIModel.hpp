@@ -1,6 +1,7 @@
 #pragma once
 
-#include "app/controller/UIModel.hpp"
+#include "app/views/MenuBarView.hpp"
+#include "app/views/OnboardingView.hpp"
 
 #include "platform/ui/Inspector.hpp"
 #include "platform/ui/Observation.hpp"
@@ -12,9 +13,16 @@
 
 namespace murmurquill::testing {
 
-// An in-memory controller for the views: observable state that tests set, and a log of the
-// operations the views called.
-class FakeUIModel final : public UIModel {
+// An in-memory model for the views: every slice they read, over observable state that
+// tests set, and a log of the operations the views called.
+class FakeUIModel final : public DictationState,
+                          public ModelLoadState,
+                          public PermissionState,
+                          public HotkeyChoice,
+                          public RefineChoice,
+                          public OnboardingProgress,
+                          public LoginItemChoice,
+                          public AppSession {
 public:
   template <class T> using Obs = platform::ui::Observable<T>;
 
@@ -82,9 +90,11 @@ public:
   void startHotkey() override { calls.push_back("startHotkey"); }
   void refreshMicStatus() override { calls.push_back("refreshMicStatus"); }
   void refreshAccessibility() override { calls.push_back("refreshAccessibility"); }
-  void requestMicrophoneAccess() override { calls.push_back("requestMicrophoneAccess"); }
+  void requestMicrophoneAccess(std::function<void()>) override {
+    calls.push_back("requestMicrophoneAccess");
+  }
   void requestAccessibility() override { calls.push_back("requestAccessibility"); }
-  void reloadModel() override { calls.push_back("reloadModel"); }
+  void loadModel() override { calls.push_back("loadModel"); }
   void noteUserWaitingForModel() override { calls.push_back("noteUserWaitingForModel"); }
   void relaunch() override { calls.push_back("relaunch"); }
   void checkForUpdates() override { calls.push_back("checkForUpdates"); }
@@ -113,6 +123,11 @@ public:
   }
   std::string appName() const override { return "Murmurquill"; }
   std::optional<std::string> shortVersion() const override { return version; }
+
+  MenuBarView::Model menuModel() { return {*this, *this, *this, *this, *this, *this, *this}; }
+  OnboardingView::Model onboardingModel() {
+    return {*this, *this, *this, *this, *this, *this, *this};
+  }
 
   bool called(const std::string &name) const {
     for (const std::string &call : calls) {

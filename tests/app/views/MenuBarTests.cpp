@@ -1,3 +1,4 @@
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/MenuBarView.hpp"
 
 #include "FakeUIModel.hpp"
@@ -29,8 +30,10 @@ protected:
   }
   ui::HostingView &menu() {
     if (!host) {
-      host = std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding),
-                                               ui::Size{280, 420});
+      host = std::make_unique<ui::HostingView>(
+          std::make_shared<MenuBarView>(core.menuModel(),
+                                        onboarding.menuOpener(core.onboardingModel())),
+          ui::Size{280, 420});
     }
     return *host;
   }
@@ -61,7 +64,7 @@ TEST_P(MenuStatusTest, FirstMatchingRowWins) {
   core.transcribing.set(c.transcribing);
   const auto text = inspector().findText(c.text);
   ASSERT_TRUE(text) << c.text;
-  EXPECT_EQ(MenuBarView::status(core).colour, c.colour);
+  EXPECT_EQ(MenuBarView::status(core.menuModel()).colour, c.colour);
   EXPECT_EQ(text->font, ui::Font::callout());
   // The pulse ring follows recording alone.
   const auto ring = inspector().findById("pulseRing");
@@ -139,9 +142,9 @@ TEST_F(MenuBarTest, RowsLightUpUnderThePointer) {
 // window) may have written the autostart entry meanwhile.
 TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
-  window.setContentView(
-      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding)),
-      /*fitsContent=*/true);
+  window.setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+                            core.menuModel(), onboarding.menuOpener(core.onboardingModel()))),
+                        /*fitsContent=*/true);
   window.makeKeyAndOrderFront();
   auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
   EXPECT_FALSE(shown.launchAtLogin());
@@ -157,7 +160,8 @@ TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
 TEST_F(MenuBarTest, OpenAtLoginFollowsTheEntryWhileTheMenuShows) {
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
   window.setContentView(
-      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding)),
+      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+          core.menuModel(), onboarding.menuOpener(core.onboardingModel()))),
       /*fitsContent=*/true);
   window.makeKeyAndOrderFront();
   auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
@@ -204,7 +208,9 @@ TEST_F(MenuBarTest, LoginItemSequenceStopsWhenTheStatusKeepsFlipping) {
 TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
   ui::Window window(desktop, ui::makeRect(200, 300, 280, 420), ui::kBorderless);
   window.setContentView(std::make_unique<ui::HostingView>(
-                            std::make_shared<MenuBarView>(core, onboarding), ui::Size{280, 420}),
+                            std::make_shared<MenuBarView>(
+                                core.menuModel(), onboarding.menuOpener(core.onboardingModel())),
+                            ui::Size{280, 420}),
                         /*fitsContent=*/true);
   window.orderFrontRegardless();
   ui::Inspector inspect(window);
@@ -227,7 +233,9 @@ TEST_F(MenuBarTest, RendersWithAndWithoutMissingPermissions) {
   const auto folder = testing::renderFolder("menu");
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 420), ui::kBorderless);
   window.setContentView(std::make_unique<ui::HostingView>(
-                            std::make_shared<MenuBarView>(core, onboarding), ui::Size{280, 420}),
+                            std::make_shared<MenuBarView>(
+                                core.menuModel(), onboarding.menuOpener(core.onboardingModel())),
+                            ui::Size{280, 420}),
                         /*fitsContent=*/true);
   window.orderFrontRegardless();
   auto report = ui::renderWindow(window, (folder / "menu-ready.png").string());

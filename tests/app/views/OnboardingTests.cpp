@@ -28,7 +28,7 @@ protected:
 
   ui::Window &open(std::optional<std::int64_t> page = std::nullopt) {
     core.savedPage = page;
-    controller.showOnboarding(core);
+    controller.showOnboarding(core.onboardingModel());
     return *controller.window();
   }
   ui::Inspector inspector() { return ui::Inspector(*controller.window()); }
@@ -129,13 +129,13 @@ TEST_F(OnboardingTest, ResumePageIsUsedOnceAndAVisibleWindowKeepsItsPage) {
   EXPECT_FALSE(core.savedPage.has_value());
   ui::Window *first = controller.window();
   core.savedPage = 1;
-  controller.showOnboarding(core);
+  controller.showOnboarding(core.onboardingModel());
   EXPECT_EQ(controller.window(), first);
   EXPECT_EQ(view().page(), 3);
   EXPECT_EQ(core.savedPage, 1);
   controller.window()->close();
   core.savedPage.reset();
-  controller.showOnboarding(core);
+  controller.showOnboarding(core.onboardingModel());
   EXPECT_NE(controller.window(), first);
   EXPECT_EQ(view().page(), 0);
 }
@@ -250,7 +250,7 @@ TEST(OnboardingCounter, ThePreparingCounterCountsWhileShown) {
   core.savedPage = 4;
   core.status.set("Preparing the speech model");
   core.initStartedAt.set(main->now());
-  controller.showOnboarding(core);
+  controller.showOnboarding(core.onboardingModel());
   ui::Inspector inspector(*controller.window());
   EXPECT_TRUE(inspector.hasText("0:00"));
   main->advance(std::chrono::seconds(42));
@@ -294,7 +294,7 @@ TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {
   EXPECT_FALSE(
       inspector().hasText("Safe to close this window \u2014 setup continues in the background."));
   inspector().press("Retry");
-  EXPECT_TRUE(core.called("reloadModel"));
+  EXPECT_TRUE(core.called("loadModel"));
 
   core.loadFailed.set(false);
   core.modelReady.set(true);

@@ -208,9 +208,9 @@ protected:
     window = std::make_unique<ui::Window>(*desktop, ui::makeRect(100, 100, 280, 400),
                                           ui::kTitled | ui::kClosable);
     window->setTitle("Murmurquill");
-    window->setContentView(
-        std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, *onboarding)),
-        /*fitsContent=*/true);
+    window->setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+                               core.menuModel(), onboarding->menuOpener(core.onboardingModel()))),
+                           /*fitsContent=*/true);
     window->makeKeyAndOrderFront();
     deliver();
   }

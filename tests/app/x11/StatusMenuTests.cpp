@@ -2,6 +2,7 @@
 
 #include "tests/app/views/FakeUIModel.hpp"
 
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/MenuBarIconLabel.hpp"
 #include "platform/system/Clock.hpp"
 #include "platform/system/ManualExecutor.hpp"
@@ -24,7 +25,8 @@ namespace ui = platform::ui;
 class StatusMenuTest : public ::testing::Test {
 protected:
   std::vector<ui::StatusMenuItem> items() {
-    return DesktopApp::statusMenuItems(core, onboarding, [this] { ++opened; });
+    return DesktopApp::statusMenuItems(
+        core.menuModel(), onboarding.menuOpener(core.onboardingModel()), [this] { ++opened; });
   }
   const ui::StatusMenuItem &find(const std::vector<ui::StatusMenuItem> &all,
                                  const std::string &label) {
@@ -120,8 +122,10 @@ TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
   auto core = std::make_shared<testing::FakeUIModel>();
   core->complete = true;
   OnboardingWindowController onboarding{desktop, main};
-  ui::HostingView label(std::make_shared<MenuBarIconLabel>(core, onboarding, main),
-                        ui::Size{22, 22});
+  ui::HostingView label(
+      std::make_shared<MenuBarIconLabel>(
+          core, core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
+      ui::Size{22, 22});
   label.setAnimationExecutor(main);
   const auto strongestAlpha = [&] {
     const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
@@ -152,8 +156,10 @@ TEST(StatusIconTest, TheIconStandsOutOnDarkAndOnLightPanels) {
   auto core = std::make_shared<testing::FakeUIModel>();
   core->complete = true;
   OnboardingWindowController onboarding{desktop, main};
-  ui::HostingView label(std::make_shared<MenuBarIconLabel>(core, onboarding, main),
-                        ui::Size{22, 22});
+  ui::HostingView label(
+      std::make_shared<MenuBarIconLabel>(
+          core, core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
+      ui::Size{22, 22});
   // The brightest and darkest grey of the icon laid over a panel of grey `panel`.
   const auto extremesOver = [&](double panel) {
     const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
