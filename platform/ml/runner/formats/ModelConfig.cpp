@@ -488,10 +488,11 @@ std::string dimensionsProblem(ModelKind kind, const ModelDimensions &dimensions)
   if (std::string problem = consistencyProblem(kind, dimensions); !problem.empty()) {
     return problem;
   }
-  if (std::string problem = workingMemoryProblem(kind, dimensions); !problem.empty()) {
+  if (std::string problem = featureSizeProblem(ModelConfig::standard(kind, dimensions));
+      !problem.empty()) {
     return problem;
   }
-  return featureSizeProblem(ModelConfig::standard(kind, dimensions));
+  return workingMemoryProblem(kind, dimensions);
 }
 
 ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {
