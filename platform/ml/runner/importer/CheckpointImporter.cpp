@@ -548,9 +548,11 @@ void removeWithEmptyFolders(const fs::path &root, const fs::path &relative) {
 void moveIntoPlace(const fs::path &source, const fs::path &staging, const fs::path &destination,
                    const std::vector<std::string> &wrote) {
   checkDestination(source, destination); // again: the folder may have appeared meanwhile
-  fs::remove(staging / kLockName);
   if (!fs::exists(fs::symlink_status(destination))) {
+    // The lock goes with the folder and is dropped there: a staging folder never lacks it.
     fs::rename(staging, destination);
+    std::error_code error;
+    fs::remove(destination / kLockName, error);
     return;
   }
   const std::optional<Marker> earlier = readMarker(destination);
@@ -562,6 +564,17 @@ void moveIntoPlace(const fs::path &source, const fs::path &staging, const fs::pa
       throw MLModelError(MLModelError::Code::io,
                          (destination / name).string() +
                              ": was not written by an earlier import, so it is left as it is");
+    }
+  }
+  // A model folder replaced by a link would have the import write or delete where it points.
+  for (const auto *names : {&wrote, &earlier->wrote}) {
+    for (const std::string &name : *names) {
+      const fs::path folder = (destination / name).parent_path();
+      if (folder != destination && fs::is_symlink(fs::symlink_status(folder))) {
+        throw MLModelError(MLModelError::Code::io,
+                           folder.string() + ": is a link, not a folder an import wrote, so it "
+                                             "is left as it is");
+      }
     }
   }
   for (const std::string &name : wrote) {

@@ -238,6 +238,17 @@ TEST(CheckpointImportTest, ReimportingReplacesOnlyWhatTheEarlierImportWrote) {
   EXPECT_NE(error.find("was not written by an earlier import"), std::string::npos) << error;
   EXPECT_EQ(TempDir::read(temp / "imported/vocab.json"), "the user's");
   EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
+
+  // A model folder swapped for a link to the user's folder: nothing is written or deleted there.
+  fs::remove(temp / "imported/vocab.json");
+  temp.write("elsewhere/model.json", "the user's");
+  fs::remove_all(temp / "imported/TextDecoder.mlmodelc");
+  fs::create_directory_symlink(temp / "elsewhere", temp / "imported/TextDecoder.mlmodelc");
+  const std::string linkError =
+      errorText([&] { platform::importCheckpoint(temp / "checkpoint", temp / "imported"); });
+  EXPECT_NE(linkError.find("is a link"), std::string::npos) << linkError;
+  EXPECT_EQ(entryNames(temp / "elsewhere"), std::vector<std::string>{"model.json"});
+  EXPECT_EQ(TempDir::read(temp / "elsewhere/model.json"), "the user's");
 }
 
 // The marker an earlier version wrote held the source's stamp alone; such a folder is still an
