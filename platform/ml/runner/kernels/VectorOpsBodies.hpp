@@ -1,11 +1,14 @@
 #pragma once
 
-// The loops over whole activation vectors, shared by the builds of VectorOps for each x86-64
-// level (VectorOps.cpp for the baseline, VectorOpsAvx2.cpp, VectorOpsAvx512.cpp). Everything here
-// has internal linkage and calls no inline library function, so a copy built for AVX-512 can
+// The loops over whole activation vectors, shared by the builds of VectorOps for each instruction
+// set (VectorOps.cpp for the baseline, VectorOpsAvx2.cpp, VectorOpsAvx512.cpp); the reductions
+// they use are in ReductionBodies.hpp. The element-wise loops are written over one float and left
+// to the compiler's vectoriser, which keeps each element's arithmetic as written: no build
+// contracts multiplies and adds, so every instruction set gives the baseline's bits. Everything
+// here has internal linkage and calls no inline library function, so a copy built for AVX-512 can
 // never be the one the linker keeps for code that runs on a CPU without it. Include only there.
 
-#include "platform/ml/runner/kernels/ExpPolynomial.hpp"
+#include "platform/ml/runner/kernels/ReductionBodies.hpp"
 
 #include <cmath>
 #include <cstddef>
@@ -13,66 +16,6 @@
 
 namespace platform::runner::vectorbodies {
 namespace {
-
-// Sums and maxima in several independent lanes, so the loops vectorize without reordering any
-// one lane's arithmetic.
-constexpr std::size_t kLanes = 16;
-
-float sumOf(const float *x, std::size_t count) {
-  float lanes[kLanes] = {};
-  std::size_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    for (std::size_t j = 0; j < kLanes; ++j) {
-      lanes[j] += x[i + j];
-    }
-  }
-  float sum = 0.0f;
-  for (; i < count; ++i) {
-    sum += x[i];
-  }
-  for (float lane : lanes) {
-    sum += lane;
-  }
-  return sum;
-}
-
-float maximumOf(const float *x, std::size_t count) {
-  float lanes[kLanes];
-  for (float &lane : lanes) {
-    lane = -INFINITY;
-  }
-  std::size_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    for (std::size_t j = 0; j < kLanes; ++j) {
-      lanes[j] = lanes[j] < x[i + j] ? x[i + j] : lanes[j];
-    }
-  }
-  float maximum = -INFINITY;
-  for (; i < count; ++i) {
-    maximum = maximum < x[i] ? x[i] : maximum;
-  }
-  for (float lane : lanes) {
-    maximum = maximum < lane ? lane : maximum;
-  }
-  return maximum;
-}
-
-float expKernel(float x) {
-  // exp(x) = 2^n * exp(r) with n = round(x / ln 2) and |r| <= ln 2 / 2; exp(r) by a degree-7
-  // polynomial. Branch-free so loops over it vectorize.
-  constexpr float kLog2e = 1.44269504088896341f;
-  constexpr float kLn2High = 0.693359375f;
-  constexpr float kLn2Low = -2.12194440e-4f;
-  constexpr float kRound = 12582912.0f; // 1.5 * 2^23: adding it rounds to an integer
-  const float raised = x < -87.0f ? -87.0f : x;
-  const float clamped = 88.0f < raised ? 88.0f : raised;
-  const float n = (clamped * kLog2e + kRound) - kRound;
-  const float r = clamped - n * kLn2High - n * kLn2Low;
-  const float p = expPolynomial(r);
-  const float scale = __builtin_bit_cast(float, (static_cast<std::int32_t>(n) + 127) << 23);
-  // Below the clamp the true value is under the smallest normal float: flush to zero.
-  return x < -87.0f ? 0.0f : p * scale;
-}
 
 float erfKernel(float x) {
   // Abramowitz and Stegun 7.1.26 (1.5e-7 in exact arithmetic, 6e-7 in float), odd by symmetry.
@@ -83,7 +26,7 @@ float erfKernel(float x) {
   p = p * t + 1.421413741f;
   p = p * t - 0.284496736f;
   p = p * t + 0.254829592f;
-  const float y = 1.0f - p * t * expKernel(-a * a);
+  const float y = 1.0f - p * t * bodies::exp<Scalar>(-a * a);
   return __builtin_copysignf(y, x);
 }
 
@@ -117,22 +60,11 @@ void log10InPlaceBody(float *x, std::size_t count) {
   }
 }
 
-float expShiftedInPlaceBody(float *x, std::size_t count) {
-  if (count == 0) {
-    return 0.0f;
-  }
-  const float maximum = maximumOf(x, count);
-  for (std::size_t i = 0; i < count; ++i) {
-    x[i] = expKernel(x[i] - maximum);
-  }
-  return sumOf(x, count);
-}
-
-void softmaxInPlaceBody(float *x, std::size_t count) {
+template <class V> void softmaxInPlaceBody(float *x, std::size_t count) {
   if (count == 0) {
     return;
   }
-  const float scale = 1.0f / expShiftedInPlaceBody(x, count);
+  const float scale = 1.0f / bodies::expShiftedInPlace<V>(x, count);
   for (std::size_t i = 0; i < count; ++i) {
     x[i] *= scale;
   }
