@@ -28,6 +28,7 @@ set(allowed_bench platform DeduveCore DivuvovIze app tools bench)
 set(project_trees platform DeduveCore DivuvovIze app tools bench tests)
 
 set(runner_prefix "platform/ml/runner/")
+# "top" stands for the runner's own files, outside every subfolder.
 set(runner_levels kernels formats ops layers models importer top)
 set(runner_open_trees tools bench tests)
 
@@ -78,8 +79,8 @@ foreach(tree IN ITEMS platform DeduveCore DivuvovIze app tools bench)
       list(FIND runner_levels "${file_level}" file_rank)
       list(FIND runner_levels "${header_level}" header_rank)
       if(header_rank GREATER file_rank)
-        string(APPEND violations "\n  ${relative} includes \"${header}\" (runner ${file_level}/ "
-          "may not use ${header_level}/)")
+        string(APPEND violations "\n  ${relative} includes \"${header}\" (in the runner, "
+          "${file_level} may not use ${header_level})")
       endif()
     endforeach()
   endforeach()

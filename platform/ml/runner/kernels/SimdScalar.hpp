@@ -4,7 +4,8 @@
 // (the bodies' tails and the scalar entry points), and `Baseline`, eight floats in two SSE
 // registers. SimdAvx2.hpp and SimdAvx512.hpp define the same for their instruction sets. Each
 // supplies Vector (a GCC vector of kWidth floats, so + - * / and comparisons work lane by lane),
-// Ints (kWidth 32-bit ints, what a comparison gives), kWidth, broadcast, load, store and
+// Ints (kWidth 32-bit ints, what a comparison gives), kWidth, broadcast, load, store, toInts and
+// fromInts (conversions of whole values) and
 // clamp(x, low, high) = x < low ? low : (high < x ? high : x), a NaN passing through.
 // Internal linkage and always inlined: the bodies that use them are built once per instruction
 // set, and one shared out-of-line copy would be called across their different vector ABIs.
@@ -25,6 +26,7 @@ struct Scalar {
   MQ_SIMD_INLINE Vector load(const float *p) { return *p; }
   MQ_SIMD_INLINE void store(float *p, Vector v) { *p = v; }
   MQ_SIMD_INLINE Ints toInts(Vector v) { return static_cast<Ints>(v); }
+  MQ_SIMD_INLINE Vector fromInts(Ints v) { return static_cast<Vector>(v); }
   MQ_SIMD_INLINE Vector clamp(Vector x, Vector low, Vector high) {
     const Vector raised = x < low ? low : x;
     return high < raised ? high : raised;
@@ -47,6 +49,9 @@ template <std::size_t W> struct GenericLanes {
   // A template only so the compiler checks the conversion once the width is known.
   template <class Floats = Vector> MQ_SIMD_INLINE Ints toInts(Floats v) {
     return __builtin_convertvector(v, Ints);
+  }
+  template <class Whole = Ints> MQ_SIMD_INLINE Vector fromInts(Whole v) {
+    return __builtin_convertvector(v, Vector);
   }
   MQ_SIMD_INLINE Vector clamp(Vector x, Vector low, Vector high) {
     const Vector raised = x < low ? low : x;

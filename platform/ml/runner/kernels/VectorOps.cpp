@@ -32,9 +32,9 @@ namespace {
 
 float fastExp(float x) { return bodies::exp<Scalar>(x); }
 
-float fastErf(float x) { return vectorbodies::erfKernel(x); }
+float fastErf(float x) { return vectorbodies::erf<Scalar>(x); }
 
-float fastLog10(float x) { return vectorbodies::log10Kernel(x); }
+float fastLog10(float x) { return vectorbodies::log10<Scalar>(x); }
 
 float dot(const float *a, const float *b, std::size_t count) {
   constexpr std::size_t kLanes = 16;

@@ -34,10 +34,10 @@
     vectorbodies::layerNormBody(x, gamma, beta, epsilon, out, count);                              \
   }                                                                                                \
   void geluInPlace##Suffix(float *x, std::size_t count) {                                          \
-    vectorbodies::geluInPlaceBody(x, count);                                                       \
+    vectorbodies::geluInPlaceBody<V>(x, count);                                                    \
   }                                                                                                \
   void log10InPlace##Suffix(float *x, std::size_t count) {                                         \
-    vectorbodies::log10InPlaceBody(x, count);                                                      \
+    vectorbodies::log10InPlaceBody<V>(x, count);                                                   \
   }                                                                                                \
   float maxValue##Suffix(const float *x, std::size_t count) {                                      \
     return bodies::maxValue<V>(x, count);                                                          \
