@@ -112,16 +112,9 @@ void expShiftedColumnsPortable(float *panel, std::size_t rows, float *sums) {
 }
 
 // Only AVX-512 has a build of its own: its 32 registers hold the whole tile's accumulators.
-#if defined(__x86_64__)
-constexpr KernelBuilds<decltype(&gemmTilePortable)> kTile{gemmTilePortable, gemmTilePortable,
-                                                          simd::gemmTileAvx512};
-constexpr KernelBuilds<decltype(&expShiftedColumnsPortable)> kExpShiftedColumns{
-    expShiftedColumnsPortable, expShiftedColumnsPortable, simd::expShiftedColumnsAvx512};
-#else
-constexpr KernelBuilds<decltype(&gemmTilePortable)> kTile{gemmTilePortable, nullptr, nullptr};
-constexpr KernelBuilds<decltype(&expShiftedColumnsPortable)> kExpShiftedColumns{
-    expShiftedColumnsPortable, nullptr, nullptr};
-#endif
+constexpr auto kTile = MQ_KERNEL_BUILDS(gemmTilePortable, gemmTilePortable, simd::gemmTileAvx512);
+constexpr auto kExpShiftedColumns = MQ_KERNEL_BUILDS(
+    expShiftedColumnsPortable, expShiftedColumnsPortable, simd::expShiftedColumnsAvx512);
 
 const std::uint16_t *halfRow(const GemmB &b, std::size_t j) {
   const std::size_t block = j / b.halfBlockRows;

@@ -70,13 +70,7 @@ void narrowToHalfPortable(const float *source, std::uint16_t *destination, std::
   floatToHalf(source, destination, count);
 }
 
-#if defined(__x86_64__)
-#define MQ_HALF_BUILDS(name)                                                                       \
-  KernelBuilds<decltype(&name##Portable)> { name##Portable, simd::name##Avx2, simd::name##Avx512 }
-#else
-#define MQ_HALF_BUILDS(name)                                                                       \
-  KernelBuilds<decltype(&name##Portable)> { name##Portable, nullptr, nullptr }
-#endif
+#define MQ_HALF_BUILDS(name) MQ_KERNEL_BUILDS(name##Portable, simd::name##Avx2, simd::name##Avx512)
 
 } // namespace
 

@@ -44,4 +44,14 @@ template <class Function> struct KernelBuilds {
   }
 };
 
+// The builds of one kernel, named for each instruction set; off x86-64 only the baseline's is
+// named, the others need not exist.
+#if defined(__x86_64__)
+#define MQ_KERNEL_BUILDS(baseline, avx2, avx512)                                                   \
+  (::platform::runner::KernelBuilds<decltype(&baseline)>{baseline, avx2, avx512})
+#else
+#define MQ_KERNEL_BUILDS(baseline, avx2, avx512)                                                   \
+  (::platform::runner::KernelBuilds<decltype(&baseline)>{baseline, nullptr, nullptr})
+#endif
+
 } // namespace platform::runner

@@ -18,15 +18,8 @@ namespace {
 // the CPU offers: at the baseline's four lanes, the softmax over a window's 1500 memory positions
 // alone took a tenth of a decoder step's cross-attention, and the sampler's normaliser over the
 // vocabulary a quarter of a step. All builds give the same bits.
-#if defined(__x86_64__)
 #define MQ_VECTOR_BUILDS(name)                                                                     \
-  KernelBuilds<decltype(&simd::name##Baseline)> {                                                  \
-    simd::name##Baseline, simd::name##Avx2, simd::name##Avx512                                     \
-  }
-#else
-#define MQ_VECTOR_BUILDS(name)                                                                     \
-  KernelBuilds<decltype(&simd::name##Baseline)> { simd::name##Baseline, nullptr, nullptr }
-#endif
+  MQ_KERNEL_BUILDS(simd::name##Baseline, simd::name##Avx2, simd::name##Avx512)
 
 } // namespace
 
