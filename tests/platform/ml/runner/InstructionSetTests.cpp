@@ -48,13 +48,13 @@ TEST(InstructionSet, TheBestIsChosenAndAMissingOneIsRefused) {
 
 std::uint32_t bitsOf(float value) { return std::bit_cast<std::uint32_t>(value); }
 
-// Lengths around every vector width and block, and the vocabulary's.
-std::vector<std::size_t> lengths() {
+// Lengths around every vector width and block, and `large` of about the vocabulary's.
+std::vector<std::size_t> lengths(std::size_t large) {
   std::vector<std::size_t> result;
   for (std::size_t count = 0; count < 100; ++count) {
     result.push_back(count);
   }
-  for (std::size_t count = 51865; count > 51665; count -= 13) {
+  for (std::size_t count = 51765; result.size() < 100 + large; --count) {
     result.push_back(count);
   }
   return result;
@@ -65,7 +65,7 @@ class VectorBuilds : public ForcedInstructionSet {};
 TEST_P(VectorBuilds, ReductionsGiveTheBaselinesBits) {
   std::mt19937 generator(9);
   std::normal_distribution<float> spread(0.0f, 6.0f);
-  for (const std::size_t count : lengths()) {
+  for (const std::size_t count : lengths(200)) {
     std::vector<float> values(count);
     for (float &value : values) {
       const unsigned pick = generator() % 50;
@@ -95,7 +95,7 @@ TEST_P(VectorBuilds, ActivationLoopsGiveTheBaselinesBits) {
           << what << " at " << i << " of " << built.size();
     }
   };
-  for (const std::size_t count : lengths()) {
+  for (const std::size_t count : lengths(20)) {
     std::vector<float> values(count), gamma(count), beta(count);
     for (std::size_t i = 0; i < count; ++i) {
       values[i] = spread(generator);
