@@ -8,7 +8,7 @@
 #include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
-#include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/VectorKernels.hpp"
 
 namespace divuvovize {
 
