@@ -291,17 +291,25 @@ bool X11KeystrokePoster::findSpareKeycodes() {
   }
   sparesFound_ = true;
   // Key codes with no keysym at all: no key of the keyboard sends them. Each holds two
-  // characters, the second typed with Shift.
+  // characters, the second typed with Shift. The highest stays without keysyms: the key tap
+  // presses it as a key that types nothing.
+  std::vector<unsigned> spare;
   for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
     const KeySym *row = map + static_cast<std::size_t>(keycode - minKeycode) * perKeycode;
     if (std::all_of(row, row + perKeycode, [](KeySym s) { return s == NoSymbol; })) {
-      slots_.push_back({static_cast<unsigned>(keycode), false, NoSymbol});
-      if (shift != 0) {
-        slots_.push_back({static_cast<unsigned>(keycode), true, NoSymbol});
-      }
+      spare.push_back(static_cast<unsigned>(keycode));
     }
   }
   XFree(map);
+  if (!spare.empty()) {
+    spare.pop_back();
+  }
+  for (const unsigned keycode : spare) {
+    slots_.push_back({keycode, false, NoSymbol});
+    if (shift != 0) {
+      slots_.push_back({keycode, true, NoSymbol});
+    }
+  }
   return true;
 }
 
