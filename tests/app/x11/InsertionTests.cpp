@@ -4,10 +4,12 @@
 
 #include "platform/input/EventTap.hpp"
 #include "platform/input/InMemoryAccessibility.hpp"
+#include "platform/input/x11/X11EventTapService.hpp"
 #include "platform/input/x11/X11KeystrokePoster.hpp"
 #include "platform/input/x11/X11Pasteboard.hpp"
 #include "platform/system/ManualExecutor.hpp"
 #include "tests/support/AnnouncingProcess.hpp"
+#include "tests/support/SessionBus.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tests/support/XvfbServer.hpp"
 #include "tests/support/x11/WindowManagerProbe.hpp"
@@ -20,6 +22,10 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <poll.h>
 #include <unistd.h>
@@ -78,6 +84,11 @@ protected:
     ASSERT_TRUE(eventually([&] { return hasWindowManager(); })) << "openbox did not start";
     ASSERT_TRUE(mqtest::windowManagerFrames(peer->display())) << "openbox frames no window";
 
+    // The user selected some words in one program (PRIMARY) and copied others (CLIPBOARD).
+    selection = std::make_shared<platform::X11Pasteboard>(platform::X11PasteboardOptions{options});
+    selection->clearContents();
+    ASSERT_TRUE(selection->setString(kUsersSelection));
+    ASSERT_TRUE(selection->offerAsPrimary());
     user = std::make_shared<platform::X11Pasteboard>(platform::X11PasteboardOptions{options});
     user->clearContents();
     ASSERT_TRUE(user->setString(kUsersWords));
@@ -131,7 +142,17 @@ protected:
   void expectTheUsersClipboardBack() {
     platform::X11Pasteboard reader(platform::X11PasteboardOptions{options});
     EXPECT_EQ(reader.string(), kUsersWords);
-    EXPECT_TRUE(log.lines().empty());
+    const platform::PasteboardContents primary = reader.primaryContents();
+    EXPECT_EQ(primary.empty() ? "" : primary.front().data, kUsersSelection) << "PRIMARY";
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+  }
+
+  // Presses (or releases) the key of `keysym` as a person would.
+  void fakeKey(unsigned long keysym, bool down) {
+    const unsigned keycode = XKeysymToKeycode(peer->display(), keysym);
+    ASSERT_NE(keycode, 0u);
+    XTestFakeKeyEvent(peer->display(), keycode, down ? True : False, CurrentTime);
+    XSync(peer->display(), False);
   }
 
   // Posts Control+`keyCode` (virtual key code), as a person's shortcut.
@@ -146,11 +167,13 @@ protected:
   }
 
   static constexpr const char *kUsersWords = "the user's own words";
+  static constexpr const char *kUsersSelection = "words the user selected";
   static constexpr platform::X11Id kWindowType = 33; // XA_WINDOW
   platform::X11ConnectionOptions options;
   std::shared_ptr<platform::X11Connection> peer;
   std::unique_ptr<mqtest::AnnouncingProcess> windowManager;
   std::unique_ptr<mqtest::AnnouncingProcess> program;
+  std::shared_ptr<platform::X11Pasteboard> selection;
   std::shared_ptr<platform::X11Pasteboard> user;
   std::shared_ptr<platform::X11Pasteboard> pasteboard;
   std::shared_ptr<platform::X11KeystrokePoster> poster;
@@ -225,6 +248,166 @@ TEST_F(InsertionTest, AGtkEntryReceivesTheTextOnceAtTheCaret) {
   dictate(text, [&] { return readFile(output) == "[" + text + "]"; });
   EXPECT_EQ(readFile(output), "[" + text + "]");
   expectTheUsersClipboardBack();
+}
+
+// A terminal program and how to run a command in it.
+struct Terminal {
+  const char *program;
+  const char *instance; // WM_CLASS instance of its windows
+  // The command line running `inner`; gnome-terminal's server is started on the session bus.
+  std::string (*command)(const std::string &inner, const std::string &bus);
+};
+
+std::string xfce4Terminal(const std::string &inner, const std::string &) {
+  return "xfce4-terminal --disable-server -x /bin/sh -c '" + inner + "'";
+}
+
+// The bus starts the server with its own environment, which must name the display.
+std::string gnomeTerminal(const std::string &inner, const std::string &bus) {
+  const std::string onBus = "env DBUS_SESSION_BUS_ADDRESS=" + bus + " ";
+  return "/bin/sh -c \"" + onBus + "dbus-update-activation-environment DISPLAY=\\$DISPLAY && " +
+         "exec " + onBus + "gnome-terminal --wait -- /bin/sh -c '" + inner + "'\"";
+}
+
+class TerminalInsertionTest : public InsertionTest, public ::testing::WithParamInterface<Terminal> {};
+
+// VTE terminals paste with Control+Shift+V, and only once they have learnt what the new
+// clipboard holds: the chord waits for that.
+TEST_P(TerminalInsertionTest, AVteTerminalReceivesTheTextOnce) {
+  const Terminal &terminal = GetParam();
+  if (!installed(std::string("/usr/bin/") + terminal.program)) {
+    GTEST_SKIP() << "needs " << terminal.program;
+  }
+  const auto bus = mqtest::SessionBus::address();
+  if (!bus) {
+    GTEST_SKIP() << "needs the dbus-daemon program for a private session bus";
+  }
+  const std::string text = "Dictated into a VTE terminal, caf\xC3\xA9 and all.";
+  const auto output = folder.path() / "typed";
+  const auto ready = folder.path() / "ready";
+  start(terminal.command("stty raw -echo; : > " + ready.string() + "; exec head -c " +
+                             std::to_string(text.size()) + " > " + output.string(),
+                         *bus));
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ready); }));
+  waitForFocus(terminal.instance);
+  dictate(text, [&] { return readFile(output).size() >= text.size(); });
+  EXPECT_EQ(readFile(output), text);
+  expectTheUsersClipboardBack();
+}
+
+INSTANTIATE_TEST_SUITE_P(Vte, TerminalInsertionTest,
+                         ::testing::Values(Terminal{"gnome-terminal", "gnome-terminal-server",
+                                                    gnomeTerminal},
+                                           Terminal{"xfce4-terminal", "xfce4-terminal",
+                                                    xfce4Terminal}),
+                         [](const auto &info) {
+                           return std::string(info.param.program) == "gnome-terminal"
+                                      ? "GnomeTerminal"
+                                      : "Xfce4Terminal";
+                         });
+
+// GUI Emacs scrolls on Control+V; the dictation goes in at point, and the next key follows it.
+TEST_F(InsertionTest, GuiEmacsReceivesTheTextOnceAtPoint) {
+  if (!installed("/usr/bin/emacs")) {
+    GTEST_SKIP() << "needs emacs (GUI)";
+  }
+  const auto output = folder.path() / "buffer";
+  const auto ready = folder.path() / "ready";
+  start("emacs -Q --eval \"(progn (switch-to-buffer \\\"dictation\\\") (insert \\\"[]\\\") "
+        "(goto-char 2) (add-hook 'after-change-functions (lambda (&rest _) (write-region nil nil "
+        "\\\"" + output.string() + "\\\" nil 'silent))) (write-region \\\"\\\" nil \\\"" +
+        ready.string() + "\\\" nil 'silent))\"");
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ready); }));
+  waitForFocus("emacs");
+  const std::string text = "dictated into Emacs, caf\xC3\xA9";
+  dictate(text, [&] { return readFile(output) == "[" + text + "]"; });
+  ASSERT_TRUE(poster->typeText("!"));
+  EXPECT_TRUE(eventually([&] { return readFile(output) == "[" + text + "!]"; }))
+      << readFile(output);
+  expectTheUsersClipboardBack();
+}
+
+// gvim takes the key after Control+V literally in insert mode (an Escape went in as ^[); the
+// dictation goes in at the caret and the user's next keys act as keys. Shift+Insert pastes with
+// the system's settings of a Debian gvim.
+TEST_F(InsertionTest, GvimReceivesTheTextOnceAtTheCaretAndTheNextKeysAct) {
+  if (!installed("/usr/bin/gvim")) {
+    GTEST_SKIP() << "needs gvim";
+  }
+  const auto output = folder.path() / "buffer";
+  const auto ready = folder.path() / "ready";
+  start("gvim -f -u /etc/vim/vimrc -U NONE -N -c \"call setline(1, '[]')\" -c \"call cursor(1, 2)\" -c "
+        "\"autocmd TextChangedI * call writefile([getline(1)], '" +
+        output.string() + "')\" -c \"call writefile([], '" + ready.string() +
+        "')\" -c startinsert");
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ready); }));
+  waitForFocus("gvim");
+  const std::string text = "dictated into gvim, caf\xC3\xA9";
+  dictate(text, [&] { return readFile(output) == "[" + text + "]\n"; });
+  // Escape leaves insert mode; "a" appends after the text's last character.
+  platform::Keystroke escape;
+  escape.keyCode = 53;
+  platform::Keystroke up = escape;
+  up.keyDown = false;
+  ASSERT_TRUE(poster->post(escape, platform::EventTapLocation::hidEventTap));
+  ASSERT_TRUE(poster->post(up, platform::EventTapLocation::hidEventTap));
+  ASSERT_TRUE(poster->typeText("a!"));
+  EXPECT_TRUE(eventually([&] { return readFile(output) == "[" + text + "!]\n"; }))
+      << readFile(output);
+  expectTheUsersClipboardBack();
+}
+
+// The refine chord is the app's alone, whatever lock keys are on: bash in an xterm would enter
+// its reverse search on ^R.
+TEST_F(InsertionTest, TheRefineChordDoesNotReachAFocusedXterm) {
+  if (!installed("/usr/bin/xterm")) {
+    GTEST_SKIP() << "needs xterm";
+  }
+  const auto output = folder.path() / "typed";
+  const auto ready = folder.path() / "ready";
+  start("xterm -e /bin/sh -c 'stty raw -echo; : > " + ready.string() + "; exec cat -v > " +
+        output.string() + "'");
+  ASSERT_TRUE(eventually([&] { return std::filesystem::exists(ready); }));
+  waitForFocus("xterm");
+  platform::X11EventTapService taps(main, platform::X11EventTapServiceOptions{options});
+  int chords = 0;
+  auto tap = taps.createTap(
+      platform::EventTapOptions{.eventMask = platform::eventMaskBit(platform::EventType::keyDown)},
+      [&](const platform::KeyEvent &event) {
+        constexpr auto refine = platform::EventFlags::maskControl | platform::EventFlags::maskCommand;
+        chords += event.keyCode == 15 && (event.flags & refine) == refine ? 1 : 0;
+      });
+  ASSERT_NE(tap, nullptr);
+  tap->setEnabled(true);
+  ASSERT_TRUE(tap->reserveChord(15, platform::EventFlags::maskControl |
+                                        platform::EventFlags::maskCommand));
+  const std::vector<std::vector<unsigned long>> locks = {
+      {}, {XK_Caps_Lock}, {XK_Num_Lock}, {XK_Caps_Lock, XK_Num_Lock}};
+  std::string expected;
+  for (const auto &lock : locks) {
+    for (const unsigned long key : lock) { // on
+      fakeKey(key, true);
+      fakeKey(key, false);
+    }
+    fakeKey(XK_Control_L, true);
+    fakeKey(XK_Super_L, true);
+    fakeKey(XK_r, true);
+    fakeKey(XK_r, false);
+    fakeKey(XK_Super_L, false);
+    fakeKey(XK_Control_L, false);
+    for (const unsigned long key : lock) { // off again
+      fakeKey(key, true);
+      fakeKey(key, false);
+    }
+    ASSERT_TRUE(poster->typeText("1"));
+    expected += "1";
+    ASSERT_TRUE(eventually([&] { return readFile(output).size() >= expected.size(); }));
+  }
+  EXPECT_EQ(readFile(output), expected);
+  ASSERT_TRUE(eventually([&] {
+    main->runUntilIdle();
+    return chords == static_cast<int>(locks.size());
+  }));
 }
 
 } // namespace
