@@ -410,5 +410,64 @@ TEST_F(InsertionTest, TheRefineChordDoesNotReachAFocusedXterm) {
   }));
 }
 
+// The title of the window manager's active window.
+std::string focusedTitle(platform::X11Connection &peer, platform::X11KeystrokePoster &) {
+  platform::X11Connection::ErrorTrap trap(peer);
+  const auto active = peer.readProperty(peer.rootWindow(), peer.atom("_NET_ACTIVE_WINDOW"),
+                                        platform::X11PropertyRead{.type = 33}); // XA_WINDOW
+  const auto windows = active ? active->items32() : std::vector<std::uint32_t>{};
+  if (windows.empty()) {
+    return "";
+  }
+  const auto title = peer.readProperty(windows.front(), peer.atom("_NET_WM_NAME"),
+                                       platform::X11PropertyRead{.type = peer.atom("UTF8_STRING")});
+  return title ? title->bytes : "";
+}
+
+// Firefox activates its menu bar when Alt is pressed and released alone, and a paste chord then
+// goes to the menus. Right Alt held for a take must not do that: the dictation reaches the page.
+TEST_F(InsertionTest, ALoneRightAltTakeOpensNoMenuInFirefox) {
+  if (!installed("/usr/bin/firefox-esr")) {
+    GTEST_SKIP() << "needs firefox-esr";
+  }
+  const auto profile = folder.path() / "profile";
+  std::filesystem::create_directories(profile);
+  std::ofstream(profile / "user.js")
+      << "user_pref(\"browser.shell.checkDefaultBrowser\", false);\n"
+         "user_pref(\"browser.aboutwelcome.enabled\", false);\n"
+         "user_pref(\"browser.startup.homepage_override.mstone\", \"ignore\");\n"
+         "user_pref(\"datareporting.policy.dataSubmissionEnabled\", false);\n"
+         "user_pref(\"toolkit.telemetry.reportingpolicy.firstRun\", false);\n"
+         "user_pref(\"browser.tabs.warnOnClose\", false);\n";
+  // The page's title shows the text area's text.
+  const auto page = folder.path() / "page.html";
+  std::ofstream(page) << "<title>loading</title><body onload=\"document.querySelector('textarea')"
+                         ".focus(); document.title='ready'\"><textarea oninput=\"document.title="
+                         "'['+this.value+']'\"></textarea></body>";
+  start("firefox-esr --no-remote --new-instance --profile " + profile.string() + " file://" +
+        page.string());
+  ASSERT_TRUE(eventually([&] { return focusedTitle(*peer, *poster).starts_with("ready"); }, 60s))
+      << "the page did not load; the focus is on '" << focusedTitle(*peer, *poster) << "'";
+  platform::X11EventTapService taps(main, platform::X11EventTapServiceOptions{options});
+  bool held = false;
+  auto tap = taps.createTap(
+      platform::EventTapOptions{.eventMask =
+                                    platform::eventMaskBit(platform::EventType::flagsChanged)},
+      [&](const platform::KeyEvent &event) { held = held || event.keyCode == 61; });
+  ASSERT_NE(tap, nullptr);
+  tap->setEnabled(true);
+  tap->setMaskedModifier(61);
+  fakeKey(XK_Alt_R, true);
+  // The tap has seen the press, and so masked it, before the key comes up.
+  ASSERT_TRUE(eventually([&] {
+    main->runUntilIdle();
+    return held;
+  }));
+  fakeKey(XK_Alt_R, false);
+  const std::string text = "dictated into a page";
+  dictate(text, [&] { return focusedTitle(*peer, *poster).starts_with("[" + text + "]"); });
+  EXPECT_TRUE(focusedTitle(*peer, *poster).starts_with("[" + text + "]"));
+}
+
 } // namespace
 } // namespace murmurquill
