@@ -4,6 +4,7 @@
 
 #include "platform/input/EventTap.hpp"
 #include "platform/input/InMemoryAccessibility.hpp"
+#include "platform/input/x11/AtspiAccessibility.hpp"
 #include "platform/input/x11/X11EventTapService.hpp"
 #include "platform/input/x11/X11KeystrokePoster.hpp"
 #include "platform/input/x11/X11Pasteboard.hpp"
@@ -467,6 +468,61 @@ TEST_F(InsertionTest, ALoneRightAltTakeOpensNoMenuInFirefox) {
   const std::string text = "dictated into a page";
   dictate(text, [&] { return focusedTitle(*peer, *poster).starts_with("[" + text + "]"); });
   EXPECT_TRUE(focusedTitle(*peer, *poster).starts_with("[" + text + "]"));
+}
+
+// Apply replaces through accessibility only in editable text: a terminal's screen or a read-only
+// view is text too, but selecting there only highlights, and the paste lands elsewhere.
+TEST_F(InsertionTest, TheAccessibilityRoadTakesOnlyEditableText) {
+  if (!installed("/usr/bin/python3") ||
+      std::system("/usr/bin/python3 -c \"import gi; gi.require_version('Gtk', '3.0'); "
+                  "from gi.repository import Gtk\" 2>/dev/null") != 0) {
+    GTEST_SKIP() << "needs python3-gi with GTK 3";
+  }
+  const auto bus = mqtest::SessionBus::address();
+  if (!bus) {
+    GTEST_SKIP() << "needs the dbus-daemon program for a private session bus";
+  }
+  const char *old = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+  const std::optional<std::string> previous = old ? std::optional<std::string>(old) : std::nullopt;
+  setenv("DBUS_SESSION_BUS_ADDRESS", bus->c_str(), 1);
+  struct Restore {
+    std::optional<std::string> previous;
+    ~Restore() {
+      if (previous) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", previous->c_str(), 1);
+      } else {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+      }
+    }
+  } restore{previous};
+  platform::AtspiAccessibility accessibility;
+  if (!accessibility.isProcessTrusted()) {
+    GTEST_SKIP() << "the accessibility bus could not be started on the private session bus";
+  }
+  const std::string script = std::string(MQ_SOURCE_DIR) + "/tests/app/x11/programs/gtk_text.py";
+  program = std::make_unique<mqtest::AnnouncingProcess>([&](const std::string &fd) {
+    return std::vector<std::string>{"/usr/bin/env", "DISPLAY=" + options.displayName,
+                                    "DBUS_SESSION_BUS_ADDRESS=" + *bus, "/usr/bin/python3",
+                                    script, fd};
+  });
+  ASSERT_TRUE(program->line()) << "the GTK window did not get the focus";
+  const auto focusedText = [&]() -> std::optional<std::u16string> {
+    platform::AccessibilityValue focused;
+    if (accessibility.systemWideElement()->copyAttributeValue(
+            platform::AccessibilityAttribute::focusedElement, focused) !=
+        platform::AccessibilityError::success) {
+      return std::nullopt;
+    }
+    platform::AccessibilityValue text;
+    std::get<std::shared_ptr<platform::AccessibilityElement>>(focused)->copyAttributeValue(
+        platform::AccessibilityAttribute::value, text);
+    const auto *value = std::get_if<std::u16string>(&text);
+    return value ? *value : u"";
+  };
+  ASSERT_TRUE(eventually([&] { return focusedText() == u"editable words"; }));
+  // A change of the entry moves the focus to the read-only view.
+  ASSERT_TRUE(poster->typeText("!"));
+  EXPECT_TRUE(eventually([&] { return !focusedText(); }));
 }
 
 } // namespace
