@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/support/AppLog.hpp"
 #include "app/services/HotkeyKey.hpp"
+#include "app/support/AppLog.hpp"
 #include "platform/input/EventTap.hpp"
 #include "platform/system/Executor.hpp"
 

@@ -32,9 +32,7 @@ public:
     return true;
   }
   std::int64_t masked() const { return masked_; }
-  const std::vector<std::pair<std::int64_t, std::uint64_t>> &reserved() const {
-    return reserved_;
-  }
+  const std::vector<std::pair<std::int64_t, std::uint64_t>> &reserved() const { return reserved_; }
 
   const EventTapOptions &options() const { return options_; }
   void deliver(const KeyEvent &event) const { callback_(event); }

@@ -140,11 +140,14 @@ bool X11EventTapService::Shared::connect() {
   int xtestError = 0;
   hasXTest = XTestQueryExtension(display, &xtestEvent, &xtestError, &major, &minor);
   maskKeycode = 0;
-  for (int keycode = minKeycode + static_cast<int>(keymap.size() / std::max(keysymsPerKeycode, 1)) - 1;
+  for (int keycode =
+           minKeycode + static_cast<int>(keymap.size() / std::max(keysymsPerKeycode, 1)) - 1;
        keycode >= minKeycode && maskKeycode == 0; --keycode) {
     bool empty = true;
     for (int i = 0; i < keysymsPerKeycode; ++i) {
-      empty = empty && keymap[static_cast<std::size_t>((keycode - minKeycode) * keysymsPerKeycode + i)] == NoSymbol;
+      empty = empty &&
+              keymap[static_cast<std::size_t>((keycode - minKeycode) * keysymsPerKeycode + i)] ==
+                  NoSymbol;
     }
     if (empty) {
       maskKeycode = static_cast<unsigned>(keycode);

@@ -189,7 +189,8 @@ std::optional<X11KeystrokePoster::Chord> X11KeystrokePoster::chordFor(const Keys
     typedPaste_.insert(keystroke.keyCode);
     return std::nullopt;
   }
-  const bool viaPrimary = route == PasteKey::shiftInsert && pasteboard && pasteboard->offerAsPrimary();
+  const bool viaPrimary =
+      route == PasteKey::shiftInsert && pasteboard && pasteboard->offerAsPrimary();
   if (pasteChord && pasteboard && focus != None) {
     // A toolkit asks the new clipboard owner what it holds and ignores its paste key until the
     // answer came: the chord waits for that (bounded), not for a fixed time.

@@ -89,8 +89,8 @@ struct X11Pasteboard::State {
   // waiter does not hold the event thread's lock.
   std::mutex settleMutex;
   std::condition_variable settleChanged;
-  unsigned long settlingTime = 0;  // the clear's time
-  bool ownerNotified = false;      // its XFixes notice arrived
+  unsigned long settlingTime = 0; // the clear's time
+  bool ownerNotified = false;     // its XFixes notice arrived
   std::chrono::steady_clock::time_point notifiedAt;
   std::set<unsigned long> askedTargets; // clients whose TARGETS request was answered since
 
@@ -423,8 +423,7 @@ bool X11Pasteboard::requestConversion(X11Id selection, X11Id target,
   const bool answered = connection.waitForEvent(
       [&](const XEvent &candidate) {
         return candidate.type == SelectionNotify && candidate.xselection.requestor == window &&
-               candidate.xselection.selection == selection &&
-               candidate.xselection.target == target;
+               candidate.xselection.selection == selection && candidate.xselection.target == target;
       },
       event, budget.deadline);
   return answered && event.xselection.property != None;

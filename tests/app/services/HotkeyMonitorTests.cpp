@@ -1,8 +1,8 @@
 #include "app/services/HotkeyMonitor.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
 #include "platform/input/InMemoryEventTapService.hpp"
 #include "platform/system/ManualExecutor.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
