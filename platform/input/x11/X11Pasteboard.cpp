@@ -145,6 +145,10 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
   }
   if (event.type == SelectionClear && event.xselectionclear.selection == primary &&
       event.xselectionclear.window == connection->ownWindow()) {
+    // A clear that gave PRIMARY up announces itself after this process may have taken it again.
+    if (XGetSelectionOwner(connection->display(), primary) == connection->ownWindow()) {
+      return;
+    }
     primaryOwned = false;
     primaryItems.clear();
     primarySaved.reset(); // the user selected something new: that is PRIMARY now
@@ -333,10 +337,12 @@ bool X11Pasteboard::offerAsPrimary() {
     return false;
   }
   Display *display = state.connection->display();
+  // The notice of losing PRIMARY may not have been read yet: the server says who holds it.
+  const X11Id primaryOwner = XGetSelectionOwner(display, state.primary);
   if (!state.primarySaved) {
-    if (state.primaryOwned) {
+    if (state.primaryOwned && primaryOwner == state.connection->ownWindow()) {
       state.primarySaved = state.primaryItems; // the user's, given back by an earlier clear
-    } else if (XGetSelectionOwner(display, state.primary) != None) {
+    } else if (primaryOwner != None && primaryOwner != state.connection->ownWindow()) {
       ReadBudget budget{std::chrono::steady_clock::now() + options_.contentsTimeout,
                         options_.maxReadBytes};
       state.primarySaved = readContents(state.primary, budget);
@@ -344,9 +350,11 @@ bool X11Pasteboard::offerAsPrimary() {
       state.primarySaved = PasteboardContents{};
     }
   }
-  XSetSelectionOwner(display, state.primary, state.connection->ownWindow(), state.ownTime);
+  // A time of its own: PRIMARY may have changed hands since the clipboard was taken.
+  const unsigned long time = state.connection->serverTime();
+  XSetSelectionOwner(display, state.primary, state.connection->ownWindow(), time);
   state.primaryOwned = XGetSelectionOwner(display, state.primary) == state.connection->ownWindow();
-  state.primaryTime = state.ownTime;
+  state.primaryTime = time;
   state.primaryItems = state.primaryOwned ? state.items : PasteboardContents{};
   if (!state.primaryOwned) {
     state.primarySaved.reset();
