@@ -139,8 +139,11 @@ protected:
   // Inserts `text` as a dictation does, and lets the restore delay pass once the program has
   // received it.
   void dictate(const std::string &text, const std::function<bool()> &arrived) {
-    // Again: a program that selects its text as it starts (a GTK entry) takes PRIMARY.
+    // Again: a program that selects its text as it starts (a GTK entry) takes PRIMARY. The
+    // dictation starts once the app has seen both owners of the clipboard come and go.
+    const std::int64_t before = pasteboard->changeCount();
     holdTheUsersSelections();
+    ASSERT_TRUE(eventually([&] { return pasteboard->changeCount() >= before + 2; }));
     ASSERT_EQ(injector->inject(text), TextInjector::InjectResult::injected);
     ASSERT_TRUE(eventually(arrived)) << "the text did not arrive";
     main->advance(TextInjector::kRestoreDelay);
