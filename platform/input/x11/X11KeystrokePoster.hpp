@@ -53,10 +53,11 @@ struct X11KeystrokePosterOptions {
   // receiving application falls behind on a long text.
   std::size_t typingChunk = 32;
   // How the paste chord waits for the clipboard's new owner to settle for the focused program
-  // (X11Pasteboard::waitUntilSettled): how long a program that asks nothing is given to ask,
+  // (X11Pasteboard::waitUntilSettled): how long a program that asks nothing is given to ask
+  // (a busy machine, right after a transcription, delays the question by tens of milliseconds),
   // and the longest wait in all.
-  std::chrono::milliseconds settleQuiet = std::chrono::milliseconds(40);
-  std::chrono::milliseconds settleLimit = std::chrono::milliseconds(250);
+  std::chrono::milliseconds settleQuiet = std::chrono::milliseconds(100);
+  std::chrono::milliseconds settleLimit = std::chrono::milliseconds(300);
 };
 
 // Synthetic keystrokes on an X11 desktop through the XTest extension; they reach the window
