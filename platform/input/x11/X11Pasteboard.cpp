@@ -156,6 +156,10 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
   }
   if (event.type == SelectionClear && event.xselectionclear.selection == clipboard &&
       event.xselectionclear.window == connection->ownWindow()) {
+    // Another client took the clipboard, but this process may have taken it back since.
+    if (XGetSelectionOwner(connection->display(), clipboard) == connection->ownWindow()) {
+      return;
+    }
     owned = false;
     items.clear();
     return;
