@@ -102,6 +102,33 @@ TEST_F(HotkeyMonitorTest, StartInstallsOneListenOnlyTapForKeyDownAndFlagsChanged
   EXPECT_EQ(taps->tapCount(), 0u);
 }
 
+// The refine chord is the app's alone; a lone press of the push-to-talk modifier is masked,
+// following the key the user picks, and a chord key (no modifier) masks nothing.
+TEST_F(HotkeyMonitorTest, StartReservesTheRefineChordAndMasksThePushToTalkModifier) {
+  monitor->start();
+  const std::vector<std::pair<std::int64_t, std::uint64_t>> chord{{15, 0x140000}};
+  EXPECT_EQ(taps->reservedChords(), chord);
+  EXPECT_EQ(taps->maskedModifier(), 61);
+  monitor->setKey(HotkeyKey::leftOption);
+  EXPECT_EQ(taps->maskedModifier(), 58);
+  monitor->setKey(HotkeyKey::optionZ);
+  EXPECT_EQ(taps->maskedModifier(), -1);
+  EXPECT_TRUE(log.lines().empty());
+  monitor->stop();
+  EXPECT_TRUE(taps->reservedChords().empty());
+}
+
+TEST_F(HotkeyMonitorTest, AChordAnotherProgramHoldsIsLoggedAndStillDelivered) {
+  taps->setChordsHeldElsewhere(true);
+  monitor->start();
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"[HotkeyMonitor] Another program holds the "
+                                                  "refine chord \xE2\x80\x94 it reaches that "
+                                                  "program too"});
+  taps->keyDown(15, 0x140000);
+  main->runUntilIdle();
+  EXPECT_EQ(events, std::vector<std::string>{"refine"});
+}
+
 TEST_F(HotkeyMonitorTest, RefusedTapThrowsThePermissionText) {
   taps->setRefusesTaps(true);
   try {
