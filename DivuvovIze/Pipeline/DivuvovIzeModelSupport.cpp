@@ -21,9 +21,8 @@ using deduve::Logging;
 
 namespace {
 
-// A model-support document is a few KB; anything near these bounds is not one.
+// A model-support document is a few KB; anything near this bound is not one.
 constexpr std::uintmax_t kMaxSupportDocumentBytes = 16 * 1024 * 1024;
-constexpr int kMaxSupportDocumentDepth = 64;
 
 std::string describe(const HubApiWrapper::Repo &repo) {
   return "Repo(id: \"" + repo.id + "\", type: " + std::string(HubApiWrapper::rawValue(repo.type)) +
@@ -41,7 +40,7 @@ std::string describeList(const std::vector<std::string> &names) {
   return text + "]";
 }
 
-Json readSupportDocument(const fs::path &file) {
+ModelSupportConfig readSupportDocument(const fs::path &file, const std::string &name) {
   const std::uintmax_t size = fs::file_size(file);
   if (size > kMaxSupportDocumentBytes) {
     throw std::runtime_error(file.string() + ": model-support document of " + std::to_string(size) +
@@ -54,13 +53,7 @@ Json readSupportDocument(const fs::path &file) {
   }
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  return Json::parse(bytes.str(), [&](int depth, Json::parse_event_t, Json &) {
-    if (depth > kMaxSupportDocumentDepth) {
-      throw std::runtime_error(file.string() + ": nested more than " +
-                               std::to_string(kMaxSupportDocumentDepth) + " levels deep");
-    }
-    return true;
-  });
+  return ModelSupportConfig::parse(bytes.str(), name);
 }
 
 // Distinct text before the first "/" of every name.
@@ -122,7 +115,7 @@ ModelSupportConfig DivuvovIze::fetchModelSupportConfig(const std::string &repo,
   try {
     const fs::path folder = hub.snapshot(repository, "main", {files.front()},
                                          [](const std::shared_ptr<deduve::Progress> &) {});
-    return ModelSupportConfig::fromJson(readSupportDocument(folder / files.front()), files.front());
+    return readSupportDocument(folder / files.front(), files.front());
   } catch (const std::exception &error) {
     Logging::error(std::string("Fetch model support config failed with error: ") + error.what());
     return fallback;
