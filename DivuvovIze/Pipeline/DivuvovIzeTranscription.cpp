@@ -73,6 +73,9 @@ DivuvovIze::Results DivuvovIze::transcribeChunked(std::span<const float> audioAr
   raiseProgressTotal(static_cast<int64_t>(chunks.size()));
   DecodingOptions chunkOptions = decodeOptions;
   chunkOptions.clipTimestamps.clear();
+  // A chunk is transcribed whole: the last one may pass the window by up to the padding, and
+  // chunking it again would cut it the same way without end.
+  chunkOptions.chunkingStrategy = ChunkingStrategy::none;
   std::vector<std::vector<float>> audioArrays;
   std::vector<int> seekOffsets;
   for (const auto &chunk : chunks) {

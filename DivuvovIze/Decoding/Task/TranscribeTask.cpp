@@ -215,11 +215,7 @@ void TranscribeTask::decodeClip(RunState &run, int clipBegin, int clipEnd,
   int seek = std::clamp(clipBegin, 0, run.totalSamples);
   const int end = std::min(clipEnd, run.totalSamples);
   const std::int64_t base = progress_->completedUnitCount();
-  const float marginSamples = run.options.windowClipTime * static_cast<float>(kSampleRate);
-  const int endMargin =
-      std::isfinite(marginSamples)
-          ? static_cast<int>(std::clamp(marginSamples, 0.0f, static_cast<float>(run.totalSamples)))
-          : 0;
+  const int endMargin = run.options.windowClipSamples(run.totalSamples);
   const int windowSamples =
       featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
   while (seek < end - endMargin) {
