@@ -226,7 +226,8 @@ void TranscribeTask::decodeClip(RunState &run, int clipBegin, int clipEnd,
     if (window.kept) {
       progress_->setCompletedUnitCount(base + (std::min(window.nextSeek, end) - clipBegin));
     }
-    // A window that does not move would be decoded again forever.
+    // Every window moves the seek on; the guard holds for a feature extractor that reports
+    // an empty window.
     seek = std::max(window.nextSeek, seek + 1);
   }
 }
@@ -304,6 +305,12 @@ TranscribeTask::WindowEnd TranscribeTask::keepWindow(RunState &run,
       decodingResult.cache->alignmentWeights) {
     segments = timeWords(run.options, std::move(segments), *decodingResult.cache->alignmentWeights,
                          seek, segmentSize, nextSeek);
+  }
+  if (nextSeek <= seek) {
+    // A window whose last closed timestamp is its own start (an empty pair at 0.00) would be
+    // decoded again from the same place into the same tokens: it counts as consumed, as a
+    // window without a pair does.
+    nextSeek = seek + segmentSize;
   }
   if (run.options.maxWindowSeek && *run.options.maxWindowSeek > 0) {
     nextSeek = std::min(nextSeek, seek + *run.options.maxWindowSeek);
