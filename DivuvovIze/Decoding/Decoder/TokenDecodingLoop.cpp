@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "DeduveCore/Support/Logging.hpp"
@@ -50,6 +51,16 @@ float tokenProbability(const platform::MLMultiArray &logits, int token) {
     sum += std::exp(static_cast<double>(values[i] - maximum));
   }
   return static_cast<float>(std::exp(static_cast<double>(values[token] - maximum)) / sum);
+}
+
+// The vocabulary's own no-speech token: "<|nospeech|>" in the multilingual vocabulary,
+// "<|nocaptions|>" in the English one (where SpecialTokens' default id, 50362, is
+// "<|notimestamps|>"); none when it has neither.
+std::optional<int> noSpeechTokenOf(const WhisperTokenizer &tokenizer) {
+  if (const auto id = tokenizer.vocabularyId("<|nospeech|>")) {
+    return id;
+  }
+  return tokenizer.vocabularyId("<|nocaptions|>");
 }
 
 std::string trimSpecialCharacters(const std::string &text) {
@@ -155,8 +166,10 @@ private:
   // The first step whose sampled token is kept: the prompt's last position.
   int firstSampledIndex_ = 0;
   int loopBound_ = 0;
-  // The no-speech probability is read at the step fed with the start-of-transcript token.
+  // The no-speech probability is read at the step fed with the start-of-transcript token, as
+  // the probability of noSpeechToken_ (0 without one).
   int noSpeechIndex_ = 0;
+  std::optional<int> noSpeechToken_;
   float noSpeechProb_ = 0;
   // The token sequence so far with one log-probability per token (prompt entries 0); the
   // sampler appends to it in place, so steps allocate nothing once it has room.
@@ -210,6 +223,7 @@ WindowDecoding::WindowDecoding(ValidatedWindow window, WindowServices services)
   noSpeechIndex_ = sotPosition < initialPromptIndex_ && sotPosition >= prefilledIndex_
                        ? static_cast<int>(sotPosition)
                        : prefilledIndex_;
+  noSpeechToken_ = noSpeechTokenOf(tokenizer_);
 }
 
 DecodingResult WindowDecoding::run() {
@@ -247,8 +261,8 @@ WindowDecoding::StepOutcome WindowDecoding::step(int tokenIndex) {
   }
   const auto predictionEnd = clock.now();
   timings_.decodingPredictions += secondsBetween(predictionStart, predictionEnd);
-  if (tokenIndex == noSpeechIndex_) {
-    noSpeechProb_ = tokenProbability(*output->logits, special_.noSpeechToken);
+  if (tokenIndex == noSpeechIndex_ && noSpeechToken_) {
+    noSpeechProb_ = tokenProbability(*output->logits, *noSpeechToken_);
   }
 
   const Sampled sampled = filterAndSample(*output->logits, tokenIndex, predictionEnd);

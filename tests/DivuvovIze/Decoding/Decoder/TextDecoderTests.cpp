@@ -2,6 +2,8 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -411,6 +413,61 @@ TEST(TextDecoder, LongPromptAndPrefixLeaveAMultilingualWindowRoomToSample) {
   ASSERT_GE(result.tokens.size(), 112u);
   EXPECT_EQ(Ids(result.tokens.begin() + 4, result.tokens.begin() + 112), run(2092, 108));
   EXPECT_EQ(std::count(result.tokens.begin(), result.tokens.end(), 100), 111);
+}
+
+// The no-speech probability is that of the vocabulary's own no-speech token: "<|nospeech|>"
+// (50362) in the multilingual vocabulary, "<|nocaptions|>" (50361) in the English one, where
+// 50362 is "<|notimestamps|>"; a vocabulary with neither gives none. The scripted model gives
+// the listed tokens a logit of 30 at every step, so a listed no-speech token is all but certain.
+TEST(TextDecoder, NoSpeechProbabilityComesFromTheVocabularysNoSpeechToken) {
+  struct Case {
+    const char *name;
+    mqtest::SpeechVocabulary vocabulary;
+    std::set<std::string> omitted;
+    std::vector<std::size_t> likely;
+    float expected;
+  };
+  const Case cases[] = {
+      {"multilingual <|nospeech|>", mqtest::SpeechVocabulary::multilingual, {}, {50362}, 1.0f},
+      {"English <|nocaptions|>", mqtest::SpeechVocabulary::englishOnly, {}, {50361}, 1.0f},
+      {"English <|notimestamps|> is not it",
+       mqtest::SpeechVocabulary::englishOnly,
+       {},
+       {50362},
+       0.0f},
+      {"no no-speech token",
+       mqtest::SpeechVocabulary::englishOnly,
+       {"<|nocaptions|>"},
+       {50361, 50362},
+       0.0f},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool multilingual = c.vocabulary == mqtest::SpeechVocabulary::multilingual;
+    mqtest::TempDir folder;
+    platform::runner::TestModelOptions modelOptions;
+    modelOptions.dimensions.vocabularySize = multilingual ? 51865 : 51864;
+    for (const std::size_t token : c.likely) {
+      modelOptions.scriptedLogits.push_back({token, 30.0f});
+    }
+    TextDecoder decoder;
+    decoder.loadModel(platform::runner::writeTextDecoderModel(folder.path(), modelOptions),
+                      platform::MLComputeUnits::cpuOnly, /*prewarmMode=*/false);
+    const auto tokenizer = mqtest::makeSpeechTokenizer(c.vocabulary, c.omitted);
+    decoder.setTokenizer(tokenizer);
+    decoder.setIsModelMultilingual(multilingual);
+    DecodingOptions options;
+    options.withoutTimestamps = true;
+    options.sampleLength = 4;
+    const SpecialTokens &special = tokenizer->specialTokens();
+    const auto inputs = decoder.prefillDecoderInputs(
+        decoder.prepareDecoderInputs({special.startOfTranscriptToken}), options);
+    GreedyTokenSampler sampler(0, special.endToken, options);
+    const DecodingResult result = decoder.decodeText(
+        MLMultiArray({1, 64, 1, 1500}, MLMultiArrayDataType::float16, Float16(0.1f)), *inputs,
+        sampler, options, nullptr);
+    EXPECT_NEAR(result.noSpeechProb, c.expected, 1e-4f);
+  }
 }
 
 TEST(TextDecoder, UnloadDropsTheModelAndTheLanguageFilterButKeepsTheTokenizer) {
