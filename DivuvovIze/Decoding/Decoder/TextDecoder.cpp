@@ -56,21 +56,16 @@ void keepLast(std::vector<int> &tokens, std::size_t count) {
 
 constexpr std::size_t kPromptTokensKept = 111;
 constexpr std::size_t kPrefixTokensKept = 112;
-// What a window keeps for sampling at least, when the cache allows: half the token context.
-constexpr int kSampledTokensReserved = Constants::maxTokenContext / 2;
 
-// The positions the prompt and prefix tails may fill besides `fixed` other prompt tokens. A
-// window of these inputs and options fills positions 0 to its loop bound (the last step's
-// prediction included); the tails leave min(kSampledTokensReserved, what the fixed tokens
-// leave) of them, and at least one, to sampled tokens.
-std::size_t tailRoom(DecodingInputs &inputs, const DecodingOptions &options, std::size_t fixed) {
+// The most tokens a window's prompt may hold and still leave the window one token to sample. A
+// window of these inputs and options holds its loop bound plus one tokens (the last step's
+// prediction included), and never more than the token loop's cap.
+std::size_t promptCapacity(DecodingInputs &inputs, const DecodingOptions &options) {
   const int cachePositions = inputs.kvCacheUpdateMask().count();
   const int loopBound = std::min(
       {options.sampleLength, TokenDecodingLoop::maxSampleLength, std::max(cachePositions - 1, 0)});
-  const long positions = std::max(loopBound, 0) + 1L;
-  const long left = positions - static_cast<long>(fixed);
-  const long reserved = std::max(1L, std::min<long>(kSampledTokensReserved, left));
-  return static_cast<std::size_t>(std::max(0L, left - reserved));
+  const long held = std::min<long>(std::max(loopBound, 0) + 1L, TokenDecodingLoop::maxSampleLength);
+  return static_cast<std::size_t>(std::max(held - 1, 0L));
 }
 
 // Output names as strings made once: a name longer than the short-string buffer would
@@ -295,13 +290,24 @@ std::vector<int> TextDecoder::windowPrompt(const WhisperTokenizer &tokenizer,
       textTail(options.promptTokens, kPromptTokensKept, special.specialTokenBegin);
   std::vector<int> prefix =
       textTail(options.prefixTokens, kPrefixTokensKept, special.specialTokenBegin);
-  // The prefix starts the text being decoded, so the earlier text gives way first; it also
-  // needs its start-of-previous marker.
-  std::size_t room = tailRoom(inputs, options, task.size());
+  const std::size_t previousGiven = previous.size();
+  const std::size_t prefixGiven = prefix.size();
+  // Only what overflows the window goes: the prefix starts the text being decoded, so the
+  // earlier text gives way first, oldest tokens first, and its marker with its last token.
+  std::size_t room = promptCapacity(inputs, options);
+  room = room > task.size() ? room - task.size() : 0;
   keepLast(prefix, room);
   room -= prefix.size();
-  const bool withPrevious = options.promptTokens && room > 0;
+  bool withPrevious = options.promptTokens && room > 0;
   keepLast(previous, withPrevious ? room - 1 : 0);
+  withPrevious = withPrevious && (previousGiven == 0 || !previous.empty());
+  if (previous.size() < previousGiven || prefix.size() < prefixGiven) {
+    deduve::Logging::info("Prompt cut to fit the window: dropped " +
+                          std::to_string(previousGiven - previous.size()) + " of " +
+                          std::to_string(previousGiven) + " previous tokens and " +
+                          std::to_string(prefixGiven - prefix.size()) + " of " +
+                          std::to_string(prefixGiven) + " prefix tokens");
+  }
 
   std::vector<int> prompt;
   prompt.reserve(previous.size() + task.size() + prefix.size() + 1);
