@@ -247,6 +247,20 @@ TextDecoder::predictLogits(const TextDecoderInputType &input) {
   return TextDecoderMLMultiArrayOutputType(requiredArray(*result, kLogits), std::move(cache));
 }
 
+std::optional<std::pair<MLMultiArray, DecodingCache>> TextDecoder::predictLogits(
+    const MLMultiArray &inputIds, const MLMultiArray &cacheLength, const MLMultiArray &keyCache,
+    const MLMultiArray &valueCache, const MLMultiArray &kvCacheUpdateMask,
+    const MLMultiArray &encoderOutputEmbeds, const MLMultiArray &decoderKeyPaddingMask) {
+  auto output = predictLogits(TextDecoderMLMultiArrayInputType(
+      inputIds, cacheLength, keyCache, valueCache, kvCacheUpdateMask, encoderOutputEmbeds,
+      decoderKeyPaddingMask));
+  if (!output || !output->logits) {
+    return std::nullopt;
+  }
+  return std::make_pair(std::move(*output->logits),
+                        std::move(output->cache).value_or(DecodingCache{}));
+}
+
 std::shared_ptr<DecodingInputsType>
 TextDecoder::prefillDecoderInputs(std::shared_ptr<DecodingInputsType> decoderInputs,
                                   const std::optional<DecodingOptions> &options) {

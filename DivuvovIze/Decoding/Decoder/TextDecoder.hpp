@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 namespace divuvovize {
 
@@ -55,6 +56,16 @@ public:
   // required output throws MLModelError; prediction errors pass through.
   std::optional<TextDecoderMLMultiArrayOutputType>
   predictLogits(const TextDecoderInputType &input) override;
+  // The same step given the seven arrays one by one (through the typed form above, so the
+  // same outputs and the same reuse of them): the logits and the step's cache updates, or
+  // nothing without a model.
+  virtual std::optional<std::pair<platform::MLMultiArray, DecodingCache>>
+  predictLogits(const platform::MLMultiArray &inputIds, const platform::MLMultiArray &cacheLength,
+                const platform::MLMultiArray &keyCache, const platform::MLMultiArray &valueCache,
+                const platform::MLMultiArray &kvCacheUpdateMask,
+                const platform::MLMultiArray &encoderOutputEmbeds,
+                const platform::MLMultiArray &decoderKeyPaddingMask);
+
   // The window's prompt: without options the start-of-transcript token; with options
   // [start-of-previous, the last 111 prompt tokens below specialTokenBegin] when promptTokens
   // is set, start-of-transcript, for a multilingual model the language token (the options'

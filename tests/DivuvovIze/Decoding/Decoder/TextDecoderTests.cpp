@@ -369,6 +369,42 @@ TEST_F(LoadedDecoderTest, OneStepYieldsLogitsAndThisPositionsCacheUpdates) {
   EXPECT_EQ(again->cache->keyCache->dataPointer(), output.cache->keyCache->dataPointer());
 }
 
+// The keyword form runs the same step on the seven arrays and hands back the logits and the
+// step's cache updates as a pair; without a model it gives nothing.
+TEST_F(LoadedDecoderTest, KeywordFormPredictsAsTheTypedForm) {
+  const auto inputs =
+      std::dynamic_pointer_cast<DecodingInputs>(decoder_->prepareDecoderInputs({50257}));
+  ASSERT_NE(inputs, nullptr);
+  inputs->inputIds().setValue(0, 50257);
+  const MLMultiArray encoded = encoderOutput();
+  const auto typed = decoder_->predictLogits(TextDecoderMLMultiArrayInputType(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), encoded, inputs->decoderKeyPaddingMask()));
+  ASSERT_TRUE(typed && typed->logits && typed->cache);
+  const std::vector<float> typedLogits(typed->logits->data<float>(),
+                                       typed->logits->data<float>() + typed->logits->count());
+
+  const auto pair = decoder_->predictLogits(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), encoded, inputs->decoderKeyPaddingMask());
+  ASSERT_TRUE(pair.has_value());
+  const auto &[logits, cache] = *pair;
+  EXPECT_EQ(logits.shape(), (MLMultiArray::Shape{1, 1, 51864}));
+  EXPECT_EQ(std::vector<float>(logits.data<float>(), logits.data<float>() + logits.count()),
+            typedLogits);
+  ASSERT_TRUE(cache.keyCache && cache.valueCache && cache.alignmentWeights);
+  EXPECT_EQ(cache.keyCache->shape(), (MLMultiArray::Shape{1, 128, 1, 1}));
+  EXPECT_EQ(cache.valueCache->shape(), (MLMultiArray::Shape{1, 128, 1, 1}));
+  EXPECT_EQ(cache.alignmentWeights->count(), 1500);
+
+  TextDecoder modelless;
+  EXPECT_FALSE(modelless
+                   .predictLogits(inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(),
+                                  inputs->valueCache(), inputs->kvCacheUpdateMask(), encoded,
+                                  inputs->decoderKeyPaddingMask())
+                   .has_value());
+}
+
 // The scripted model makes token 100 the most probable of all and French the most probable
 // language: detection must pick among language tags only.
 TEST_F(LoadedDecoderTest, DetectsTheLanguageTheModelFavours) {
