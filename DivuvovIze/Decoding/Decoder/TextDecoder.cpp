@@ -1,12 +1,12 @@
 #include "DivuvovIze/Decoding/Decoder/TextDecoder.hpp"
 
-#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/ModelUtilities.hpp"
 #include "DivuvovIze/Decoding/Decoder/TokenDecodingLoop.hpp"
 #include "DivuvovIze/Decoding/Model/ModelOutputArrays.hpp"
 #include "DivuvovIze/Decoding/Sampling/TokenSampling.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/AsyncPrediction.hpp"
@@ -316,11 +316,11 @@ std::vector<int> TextDecoder::windowPrompt(const WhisperTokenizer &tokenizer,
   keepLast(previous, withPrevious ? room - 1 : 0);
   withPrevious = withPrevious && (previousGiven == 0 || !previous.empty());
   if (previous.size() < previousGiven || prefix.size() < prefixGiven) {
-    deduve::Logging::info("Prompt cut to fit the window: dropped " +
-                          std::to_string(previousGiven - previous.size()) + " of " +
-                          std::to_string(previousGiven) + " previous tokens and " +
-                          std::to_string(prefixGiven - prefix.size()) + " of " +
-                          std::to_string(prefixGiven) + " prefix tokens");
+    modelslog::info("Prompt cut to fit the window: dropped " +
+                    std::to_string(previousGiven - previous.size()) + " of " +
+                    std::to_string(previousGiven) + " previous tokens and " +
+                    std::to_string(prefixGiven - prefix.size()) + " of " +
+                    std::to_string(prefixGiven) + " prefix tokens");
   }
 
   std::vector<int> prompt;
@@ -361,7 +361,7 @@ DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoder
 
   decoderInputs.inputIds().setValue(0, static_cast<double>(special.startOfTranscriptToken));
   decoderInputs.cacheLength().setValue(0, 0.0);
-  deduve::Logging::debug("Detecting language...");
+  modelslog::debug("Detecting language...");
   if (encoderOutput.shape().empty()) {
     throw WhisperError::prepareDecoderInputsFailed("Input must be MLMultiArray");
   }
@@ -377,7 +377,7 @@ DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoder
       inputs->kvCacheUpdateMask(), encoderOutput, inputs->decoderKeyPaddingMask()));
   timings.decodingPredictions = secondsSince(predictionStart);
   if (!output || !output->logits) {
-    deduve::Logging::error("Unable to decode logits");
+    modelslog::error("Unable to decode logits");
     throw WhisperError::decodingLogitsFailed();
   }
 
@@ -401,11 +401,11 @@ DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoder
           ? std::string()
           : trimmingSpecialTokenCharacters(tokenizer->decode({sampled.tokens.back()}));
   if (Constants::languageCodes().count(language) != 0) {
-    deduve::Logging::debug("Detected language: " + language);
+    modelslog::debug("Detected language: " + language);
   } else {
     const std::string fallback(Constants::defaultLanguageCode);
-    deduve::Logging::error("Detected language " + language + " is not supported, defaulting to " +
-                           fallback);
+    modelslog::error("Detected language " + language + " is not supported, defaulting to " +
+                     fallback);
     language = fallback;
   }
   result.language = std::move(language);

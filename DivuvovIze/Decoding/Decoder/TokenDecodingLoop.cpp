@@ -7,7 +7,6 @@
 #include <optional>
 #include <string>
 
-#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/StringUtilities.hpp"
 #include "DivuvovIze/Decoding/Filters/SuppressBlankFilter.hpp"
 #include "DivuvovIze/Decoding/Filters/SuppressTokensFilter.hpp"
@@ -15,6 +14,7 @@
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
+#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/UUID.hpp"
@@ -22,14 +22,11 @@
 namespace divuvovize {
 namespace {
 
-using deduve::Logging;
 using Clock = platform::SteadyClock;
 
 double secondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
-
-bool debugEnabled() { return Logging::isLoggingEnabled(Logging::LogLevel::debug); }
 
 // Softmax probability of `token` over the logits of one step (before any filter).
 float tokenProbability(const platform::MLMultiArray &logits, int token) {
@@ -227,8 +224,8 @@ WindowDecoding::WindowDecoding(ValidatedWindow window, WindowServices services)
 }
 
 DecodingResult WindowDecoding::run() {
-  Logging::debug("Running main loop for a maximum of " + std::to_string(loopBound_) +
-                 " iterations, starting at index " + std::to_string(prefilledIndex_));
+  modelslog::debug("Running main loop for a maximum of " + std::to_string(loopBound_) +
+                   " iterations, starting at index " + std::to_string(prefilledIndex_));
   services_.earlyStop.set(false, windowUUID_);
   for (int tokenIndex = prefilledIndex_; tokenIndex < loopBound_; ++tokenIndex) {
     if (step(tokenIndex) == StepOutcome::windowEnds) {
@@ -236,7 +233,7 @@ DecodingResult WindowDecoding::run() {
     }
   }
   if (!services_.earlyStop.remove(windowUUID_)) {
-    Logging::error("Early stop flag not found for window: " + windowUUID_.uuidString());
+    modelslog::error("Early stop flag not found for window: " + windowUUID_.uuidString());
   }
   return finish();
 }
@@ -298,7 +295,7 @@ WindowDecoding::StepOutcome WindowDecoding::step(int tokenIndex) {
     // An absolute time, comparable with pipelineStart and with other machines' records.
     const auto found = services_.wallClock.now();
     timings_.firstTokenTime = platform::absoluteTime(found);
-    Logging::debug("Found first token at: " + platform::dateDescription(found));
+    modelslog::debug("Found first token at: " + platform::dateDescription(found));
   }
   return services_.earlyStop.get(windowUUID_) ? StepOutcome::windowEnds : StepOutcome::carryOn;
 }
@@ -313,10 +310,10 @@ void WindowDecoding::forcePromptToken(int tokenIndex) {
   } else {
     nextToken_ = promptToken;
   }
-  if (debugEnabled()) {
-    Logging::debug(std::string(keepPredictedTimestamp ? "Skipping" : "Forcing") +
-                   " prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: " +
-                   std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
+  if (modelslog::debugEnabled()) {
+    modelslog::debug(std::string(keepPredictedTimestamp ? "Skipping" : "Forcing") +
+                     " prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: " +
+                     std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
   }
 }
 
@@ -337,9 +334,9 @@ WindowDecoding::Sampled WindowDecoding::filterAndSample(platform::MLMultiArray &
   sampled.completed = sequence_.completed;
   sequence_.tokens.pop_back();
   sequence_.logProbs.pop_back();
-  if (debugEnabled()) {
-    Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: " +
-                   std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
+  if (modelslog::debugEnabled()) {
+    modelslog::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: " +
+                     std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
   }
   sampled.end = services_.clock.now();
   timings_.decodingSampling += secondsBetween(filteringEnd, sampled.end);
@@ -374,7 +371,7 @@ void WindowDecoding::reportProgress(bool inPrompt) {
   progress.windowId = 0;
   const std::optional<bool> keepGoing = services_.callback(progress);
   if (keepGoing == false && !inPrompt) {
-    Logging::debug("Early stopping");
+    modelslog::debug("Early stopping");
     services_.earlyStop.set(true, windowUUID_);
   }
 }
@@ -399,7 +396,7 @@ DecodingResult WindowDecoding::finish() {
   }
   setLanguage(result);
   result.text = tokenizer_.decode(result.tokens);
-  Logging::debug("Completed window: " + result.text);
+  modelslog::debug("Completed window: " + result.text);
   result.noSpeechProb = noSpeechProb_;
   result.cache = std::move(cache);
   result.timings = timings_;
