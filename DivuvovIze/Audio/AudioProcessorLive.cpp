@@ -1,8 +1,8 @@
 // Live recording, devices and permission of AudioProcessor.
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/ThreadPool.hpp"
 
@@ -491,8 +491,9 @@ AudioProcessor::startStreamingRecordingLive(std::optional<DeviceID> inputDeviceI
     }
   });
   try {
-    startLive(inputDeviceID,
-              [stream](const std::vector<float> &buffer) { stream->yield(buffer); }, stream);
+    startLive(
+        inputDeviceID, [stream](const std::vector<float> &buffer) { stream->yield(buffer); },
+        stream);
   } catch (...) {
     stream->finish(std::current_exception());
   }
@@ -515,8 +516,9 @@ void AudioProcessor::resumeRecordingLive(std::optional<DeviceID> inputDeviceID,
     setAudioBufferCallback(std::move(callback));
   }
   if (live_->onTapThread()) {
-    live_->defer(
-        [inputDeviceID](Live &live, const Live::Deferred &sequence) { live.resume(inputDeviceID, sequence); });
+    live_->defer([inputDeviceID](Live &live, const Live::Deferred &sequence) {
+      live.resume(inputDeviceID, sequence);
+    });
     return;
   }
   ++live_->controlSequence;

@@ -1,8 +1,8 @@
 #include "DivuvovIze/Audio/VADAudioChunker.hpp"
 
 #include "DivuvovIze/Audio/EnergyVAD.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
 #include <algorithm>

@@ -6,8 +6,8 @@
 
 #include "DeduveCore/Support/Config.hpp"
 
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 
 namespace divuvovize {

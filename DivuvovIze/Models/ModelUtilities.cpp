@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <system_error>
 
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelVariant.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
 
 namespace divuvovize {
 

@@ -15,9 +15,9 @@
 #include "DivuvovIze/Decoding/Model/WhisperMLModel.hpp"
 #include "DivuvovIze/Decoding/Task/SegmentSeeker.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/CheckpointImport.hpp"
 

@@ -8,9 +8,9 @@
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
 #include "DeduveCore/Support/CollectionUtilities.hpp"
 #include "DeduveCore/Support/ProcessInfo.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
 namespace divuvovize {

@@ -5,7 +5,7 @@
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
 #include "DeduveCore/Tokenizers/AutoTokenizerWrapper.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizerWrapper.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationError.hpp"
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
 #include "platform/ml/runner/kernels/HalfKernels.hpp"

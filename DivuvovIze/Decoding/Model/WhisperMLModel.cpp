@@ -1,6 +1,6 @@
 #include "DivuvovIze/Decoding/Model/WhisperMLModel.hpp"
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 
 #include <mutex>

@@ -1,4 +1,4 @@
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 
 #include <string>
 
