@@ -1,4 +1,4 @@
-#include "DivuvovIze/Models/Signposts.hpp"
+#include "DivuvovIze/Logging/Signposts.hpp"
 
 namespace divuvovize {
 

@@ -1,4 +1,4 @@
-#include "DivuvovIze/Models/ResultWriting.hpp"
+#include "DivuvovIze/Writing/ResultWriting.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -12,7 +12,7 @@
 
 #include <unistd.h>
 
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
 #include "platform/system/ExceptionDescription.hpp"
 
 namespace divuvovize {

@@ -1,4 +1,4 @@
-#include "DivuvovIze/Models/ResultWriting.hpp"
+#include "DivuvovIze/Writing/ResultWriting.hpp"
 
 #include <gtest/gtest.h>
 

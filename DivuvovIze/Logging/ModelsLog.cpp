@@ -1,4 +1,4 @@
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 
 #include <string>
 
@@ -10,6 +10,7 @@ void debug(std::string_view message) { deduve::Logging::debug(std::string(messag
 void info(std::string_view message) { deduve::Logging::info(std::string(message)); }
 void error(std::string_view message) { deduve::Logging::error(std::string(message)); }
 bool debugEnabled() { return deduve::Logging::isLoggingEnabled(deduve::Logging::LogLevel::debug); }
+bool enabled() { return deduve::Logging::isLoggingEnabled(); }
 void memoryUsage(std::string_view message) {
   deduve::Logging::logCurrentMemoryUsage(std::string(message));
 }

@@ -11,6 +11,8 @@ void info(std::string_view message);
 void error(std::string_view message);
 // True when a message at debug level would be emitted (callers skip composing otherwise).
 bool debugEnabled();
+// True when the log emits anything at all (its level is not none).
+bool enabled();
 // Logs `message` + " - Memory usage: " + the resident size + " MB" at debug level.
 void memoryUsage(std::string_view message);
 

@@ -1,4 +1,4 @@
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
 
 #include <gtest/gtest.h>
 
