@@ -13,19 +13,25 @@ struct EventPump::State {
   std::mutex mutex;
   std::condition_variable handled;
   std::function<void()> handle; // empty once the pump stops: queued work does nothing
-  std::shared_ptr<Executor> main;
+  // Weakly: the state rides in work queued on the executor, which must not own itself.
+  std::weak_ptr<Executor> main;
   bool posted = false; // a handle is queued or running
   int stopFd = -1;
 
-  void post(const std::shared_ptr<State> &self) {
+  // False once the executor is gone: nothing will ever handle the input.
+  bool post(const std::shared_ptr<State> &self) {
+    const std::shared_ptr<Executor> executor = main.lock();
     {
       std::lock_guard lock(mutex);
+      if (!executor) {
+        return false;
+      }
       if (posted || !handle) {
-        return;
+        return true;
       }
       posted = true;
     }
-    main->post([self] {
+    executor->post([self] {
       std::function<void()> run;
       {
         std::lock_guard lock(self->mutex);
@@ -41,6 +47,7 @@ struct EventPump::State {
       }
       self->handled.notify_all();
     });
+    return true;
   }
 };
 
@@ -64,7 +71,7 @@ EventPump::~EventPump() {
   close(state_->stopFd);
 }
 
-void EventPump::requestHandling() { state_->post(state_); }
+void EventPump::requestHandling() { (void)state_->post(state_); }
 
 void EventPump::run(int fd) {
   const std::shared_ptr<State> state = state_;
@@ -76,7 +83,9 @@ void EventPump::run(int fd) {
     if (fds[1].revents != 0) {
       return;
     }
-    state->post(state);
+    if (!state->post(state)) {
+      return;
+    }
     if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
       // The peer went away: the handler finds out at its next read.
       return;
