@@ -3,11 +3,13 @@
 #include "app/controller/UIModel.hpp"
 #include "app/presenters/OnboardingWindowController.hpp"
 
+#include "platform/audio/MicrophoneEngine.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +34,8 @@ public:
     std::vector<std::string> arguments;
     // The version the About window shows.
     std::optional<std::string> version;
+    // The microphone, always permitted; null: the default input device of the sound system.
+    std::shared_ptr<platform::MicrophoneEngine> microphone;
   };
 
   // Runs the app until Quit. Throws platform::X11Error when the display cannot be opened or
