@@ -1,6 +1,8 @@
 // The facade's state, construction and model life cycle.
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 
+#include "platform/system/CancellationScope.hpp"
+
 #include <chrono>
 #include <cstdio>
 
@@ -169,11 +171,14 @@ void DivuvovIze::loadModels(bool prewarmMode) {
     }
   }
 
+  // Each step may take long on a large model: a caller that gave up stops the load between them.
+  platform::Task::checkCancellation();
   if (auto *mel = modelOf(featureExtractor)) {
     Logging::debug("Loading feature extractor");
     mel->loadModel(melUrl, modelCompute.melCompute, prewarmMode);
     Logging::debug("Loaded feature extractor");
   }
+  platform::Task::checkCancellation();
   if (auto *decoder = modelOf(textDecoder)) {
     Logging::debug("Loading text decoder");
     const double decoderStart = absoluteNow();
@@ -183,6 +188,7 @@ void DivuvovIze::loadModels(bool prewarmMode) {
         elapsed;
     Logging::debug("Loaded text decoder in " + seconds(elapsed));
   }
+  platform::Task::checkCancellation();
   if (auto *encoder = modelOf(audioEncoder)) {
     Logging::debug("Loading audio encoder");
     const double encoderStart = absoluteNow();
@@ -198,7 +204,9 @@ void DivuvovIze::loadModels(bool prewarmMode) {
     currentTimings_.prewarmLoadTime = absoluteNow() - start;
     return;
   }
+  platform::Task::checkCancellation();
   loadTokenizerIfNeeded();
+  platform::Task::checkCancellation();
   setModelState(ModelState::loaded);
   currentTimings_.modelLoading = absoluteNow() - start + currentTimings_.prewarmLoadTime;
   Logging::info("Loaded models for whisper size: " + std::string(description(modelVariant_)) +

@@ -6,6 +6,8 @@
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "tests/support/ErrorText.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
@@ -192,6 +194,21 @@ TEST(CheckpointImportIfNeededTest, ReusesAnUpToDateImportAndRedoesAChangedOne) {
   EXPECT_THROW(platform::importCheckpoint(temp / "checkpoint", temp / "imported"), MLModelError);
   EXPECT_EQ(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"), before);
   EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
+}
+
+// An import takes minutes on a large checkpoint; a caller that gave up (the app quitting) stops
+// it, and it leaves nothing behind: no import, no staging folder.
+TEST(CheckpointImportTest, ACancelledImportStopsAndLeavesNothing) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  platform::CancellationToken token;
+  token.cancel();
+  {
+    const platform::CancellationScope scope(token);
+    EXPECT_THROW(platform::importCheckpointIfNeeded(temp / "checkpoint", temp / "imported"),
+                 platform::CancellationError);
+  }
+  EXPECT_EQ(entryNames(temp.path()), std::vector<std::string>{"checkpoint"});
 }
 
 TEST(CheckpointImportTest, AnEmptyListOfAlignmentHeadsGivesTheUpperHalfOfTheDecoder) {
