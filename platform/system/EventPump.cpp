@@ -16,30 +16,54 @@ struct EventPump::State {
   // Weakly: the state rides in work queued on the executor, which must not own itself.
   std::weak_ptr<Executor> main;
   bool posted = false; // a handle is queued or running
+  bool again = false;  // asked for while running: one more turn follows
   int stopFd = -1;
 
   // False once the executor is gone: nothing will ever handle the input.
   bool post(const std::shared_ptr<State> &self) {
     const std::shared_ptr<Executor> executor = main.lock();
+    if (!executor) {
+      return false;
+    }
     {
       std::lock_guard lock(mutex);
-      if (!executor) {
-        return false;
+      if (!handle) {
+        return true;
       }
-      if (posted || !handle) {
+      if (posted) {
+        again = true;
         return true;
       }
       posted = true;
     }
-    executor->post([self] {
+    queue(self, *executor);
+    return true;
+  }
+
+  static void queue(const std::shared_ptr<State> &self, Executor &executor) {
+    executor.post([self] {
       std::function<void()> run;
       {
         std::lock_guard lock(self->mutex);
         run = self->handle;
+        self->again = false;
       }
       // On the main thread, where the pump is destroyed too: the connection is still there.
       if (run) {
         run();
+      }
+      bool more = false;
+      {
+        std::lock_guard lock(self->mutex);
+        more = self->again && self->handle;
+        self->again = false;
+        self->posted = more;
+      }
+      const std::shared_ptr<Executor> executor = more ? self->main.lock() : nullptr;
+      if (executor) {
+        // Behind whatever was posted meanwhile: the app's own events come first.
+        queue(self, *executor);
+        return;
       }
       {
         std::lock_guard lock(self->mutex);
@@ -47,7 +71,6 @@ struct EventPump::State {
       }
       self->handled.notify_all();
     });
-    return true;
   }
 };
 

@@ -2,11 +2,11 @@
 
 #include "tests/app/views/FakeUIModel.hpp"
 
+#include "app/views/MenuBarIconLabel.hpp"
 #include "platform/system/Clock.hpp"
+#include "platform/system/ManualExecutor.hpp"
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"
-#include "platform/system/ManualExecutor.hpp"
-#include "app/views/MenuBarIconLabel.hpp"
 #include "tests/support/SessionBus.hpp"
 
 #include <gtest/gtest.h>
@@ -102,7 +102,8 @@ TEST(StatusAreaFallbackTest, WithoutAWatcherTheMenuWindowOpens) {
       options, [] {}, [] { return std::vector<ui::StatusMenuItem>{}; });
   DesktopApp::showMenuWindowWithoutStatusArea(item, menu);
   for (int round = 0; round < 400 && !menu.isVisible(); ++round) {
-    item.handle();
+    while (item.handle()) {
+    }
     pollfd fd{item.fd(), POLLIN, 0};
     poll(&fd, 1, 25);
   }
