@@ -179,8 +179,13 @@ public:
                       CurrentTime);
     XSync(display_, False);
   }
-  // Lets go of the display without a word to the server (it is gone).
-  void abandon() { display_ = nullptr; }
+  // Lets go of the display without a word to the server (it is gone, and Xlib would end the
+  // process on the broken connection); kept reachable, as a lost display is never freed.
+  void abandon() {
+    static auto *abandoned = new std::vector<Display *>;
+    abandoned->push_back(display_);
+    display_ = nullptr;
+  }
 
 private:
   Display *display_;
