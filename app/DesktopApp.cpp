@@ -16,6 +16,7 @@
 #include "platform/system/AutostartLoginItemService.hpp"
 #include "platform/system/Environment.hpp"
 #include "platform/system/EventPump.hpp"
+#include "platform/system/InMemoryMicrophoneAuthorization.hpp"
 #include "platform/system/JsonFileSettings.hpp"
 #include "platform/system/MainExecutor.hpp"
 #include "platform/system/RunLoop.hpp"
@@ -29,12 +30,15 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <future>
 #include <memory>
+#include <optional>
 
 namespace murmurquill {
 
@@ -54,18 +58,40 @@ std::vector<std::string> appOptions(const std::vector<std::string> &arguments) {
   return {arguments.begin() + 1, arguments.end()};
 }
 
-// Runs `work` on the main executor and waits for it; its exception comes back here.
-void onMain(platform::Executor &main, const std::function<void()> &work) {
-  std::promise<void> done;
-  main.post([&] {
+// How long the app may take to shut down in order once the display is gone.
+constexpr std::chrono::milliseconds kShutdownWithoutDisplay{2000};
+
+// Runs `work` on the main executor and waits for it, without limit or for at most `limit`;
+// its exception comes back here. False when the limit passed first (the work may still run).
+bool onMainWithin(platform::Executor &main, std::function<void()> work,
+                  std::optional<std::chrono::milliseconds> limit) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  main.post([done, work = std::move(work)] {
     try {
       work();
-      done.set_value();
+      done->set_value();
     } catch (...) {
-      done.set_exception(std::current_exception());
+      done->set_exception(std::current_exception());
     }
   });
-  done.get_future().get();
+  if (limit && finished.wait_for(*limit) != std::future_status::ready) {
+    return false;
+  }
+  finished.get();
+  return true;
+}
+
+void onMain(platform::Executor &main, std::function<void()> work) {
+  onMainWithin(main, std::move(work), std::nullopt);
+}
+
+platform::X11Error lostDisplayError(const DesktopApp::Options &options) {
+  const char *variable = std::getenv("DISPLAY");
+  const std::string name =
+      options.displayName.empty() && variable != nullptr ? variable : options.displayName;
+  return platform::X11Error("lost the connection to the X display '" + name +
+                            "' (the X server ended or closed it)");
 }
 
 // Everything the app holds on the main thread, made and destroyed there, in this order.
@@ -86,7 +112,6 @@ public:
     refinePanel_ = std::make_shared<RefinePanelController>(*desktop_);
 
     const platform::Environment environment = platform::Environment::process();
-    const auto audio = platform::AudioInputSystem::shared();
     std::vector<const char *> argv;
     for (const std::string &argument : options.arguments) {
       argv.push_back(argument.c_str());
@@ -104,11 +129,19 @@ public:
     services.steadyClock = platform::SteadyClock::system();
     services.wallClock = platform::WallClock::system();
     services.settings = std::make_shared<platform::JsonFileSettings>(
-        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys());
+        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys(),
+        main);
     services.environment = environment;
     services.eventTaps = std::make_shared<platform::X11EventTapService>(main);
-    services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
-    services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
+    if (options.microphone) {
+      services.microphone = options.microphone;
+      services.microphoneAuthorization =
+          std::make_shared<platform::InMemoryMicrophoneAuthorization>();
+    } else {
+      const auto audio = platform::AudioInputSystem::shared();
+      services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
+      services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
+    }
     services.speech = std::make_shared<DivuvovIzeSpeechModule>(options.modelFolder);
     auto pasteboard = std::make_shared<platform::X11Pasteboard>();
     // The paste chord pastes this clipboard: offered as PRIMARY to terminals that paste that,
@@ -236,7 +269,13 @@ private:
       }
     };
     statusPump_ = std::make_unique<platform::EventPump>(
-        statusItem_->fd(), [this] { statusItem_->handle(); }, main_);
+        statusItem_->fd(),
+        [this] {
+          if (statusItem_->handle()) {
+            statusPump_->requestHandling();
+          }
+        },
+        main_);
   }
 
   std::shared_ptr<platform::Executor> main_;
@@ -365,21 +404,44 @@ void DesktopApp::showMenuWindowWithoutStatusArea(ui::StatusNotifierItem &item,
 void DesktopApp::run(const Options &options) {
   auto main = std::make_shared<platform::MainExecutor>();
   auto runLoop = std::make_shared<platform::BlockingRunLoop>();
-  std::unique_ptr<Session> session;
-  onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
-  runLoop->run();
-  bool lost = false;
-  onMain(*main, [&] {
-    lost = session->connectionLost();
-    session.reset();
+  // Any connection may be the first to find the server gone, on any thread, and the main
+  // executor may then be stuck for good inside a drawing call: the run loop ends at once.
+  auto lost = std::make_shared<std::atomic<bool>>(false);
+  platform::X11Connection::setOnAnyConnectionLost([lost, runLoop] {
+    lost->store(true);
+    runLoop->terminate();
   });
-  if (lost) {
-    const std::string name = options.displayName.empty() && std::getenv("DISPLAY") != nullptr
-                                 ? std::getenv("DISPLAY")
-                                 : options.displayName;
-    throw platform::X11Error("lost the connection to the X display '" + name +
-                             "' (the X server ended or closed it)");
+  std::unique_ptr<Session> session;
+  try {
+    onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
+  } catch (...) {
+    platform::X11Connection::setOnAnyConnectionLost({});
+    throw;
   }
+  runLoop->run();
+  const bool quitting = !lost->load();
+  // After a quit the app shuts down in order however long its work takes to stop; without
+  // the display, only for as long as a person waits for a program that lost its screen.
+  const bool ended = onMainWithin(
+      *main,
+      [&] {
+        lost->store(lost->load() || session->connectionLost());
+        session.reset();
+      },
+      quitting ? std::optional<std::chrono::milliseconds>() : kShutdownWithoutDisplay);
+  platform::X11Connection::setOnAnyConnectionLost({});
+  if (!lost->load()) {
+    return;
+  }
+  const platform::X11Error error = lostDisplayError(options);
+  if (!ended) {
+    // The main executor is stuck in a call on the broken connection: nothing more can be done
+    // in order, and waiting longer would only hang.
+    std::fflush(stdout);
+    std::fprintf(stderr, "murmurquill: %s\n", error.what());
+    std::_Exit(1);
+  }
+  throw error;
 }
 
 } // namespace murmurquill

@@ -2,11 +2,13 @@
 
 #include "app/views/MenuBarView.hpp"
 
+#include "platform/audio/MicrophoneEngine.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -31,6 +33,8 @@ public:
     std::vector<std::string> arguments;
     // The version the About window shows.
     std::optional<std::string> version;
+    // The microphone, always permitted; null: the default input device of the sound system.
+    std::shared_ptr<platform::MicrophoneEngine> microphone;
   };
 
   // Runs the app until Quit. Throws platform::X11Error when the display cannot be opened or

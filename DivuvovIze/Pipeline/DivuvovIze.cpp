@@ -1,6 +1,8 @@
 // The facade's state, construction and model life cycle.
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 
+#include "platform/system/CancellationScope.hpp"
+
 #include <chrono>
 #include <cstdio>
 
@@ -170,11 +172,14 @@ void DivuvovIze::loadModels(bool prewarmMode) {
     }
   }
 
+  // Each step may take long on a large model: a caller that gave up stops the load between them.
+  platform::Task::checkCancellation();
   if (auto *mel = modelOf(featureExtractor)) {
     modelslog::debug("Loading feature extractor");
     mel->loadModel(melUrl, modelCompute.melCompute, prewarmMode);
     modelslog::debug("Loaded feature extractor");
   }
+  platform::Task::checkCancellation();
   if (auto *decoder = modelOf(textDecoder)) {
     modelslog::debug("Loading text decoder");
     const double decoderStart = absoluteNow();
@@ -184,6 +189,7 @@ void DivuvovIze::loadModels(bool prewarmMode) {
         elapsed;
     modelslog::debug("Loaded text decoder in " + seconds(elapsed));
   }
+  platform::Task::checkCancellation();
   if (auto *encoder = modelOf(audioEncoder)) {
     modelslog::debug("Loading audio encoder");
     const double encoderStart = absoluteNow();
@@ -199,7 +205,9 @@ void DivuvovIze::loadModels(bool prewarmMode) {
     currentTimings_.prewarmLoadTime = absoluteNow() - start;
     return;
   }
+  platform::Task::checkCancellation();
   loadTokenizerIfNeeded();
+  platform::Task::checkCancellation();
   setModelState(ModelState::loaded);
   currentTimings_.modelLoading = absoluteNow() - start + currentTimings_.prewarmLoadTime;
   modelslog::info("Loaded models for whisper size: " + std::string(description(modelVariant_)) +

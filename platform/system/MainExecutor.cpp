@@ -1,42 +1,130 @@
 #include "platform/system/MainExecutor.hpp"
 
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <queue>
+#include <vector>
+
 namespace platform {
 
-MainExecutor::MainExecutor(UncaughtErrorHandler onUncaughtError)
-    : onUncaughtError_(
-          onUncaughtError
-              ? std::move(onUncaughtError)
-              : [](std::exception_ptr error) { logUncaughtError("MainExecutor", error); }),
-      thread_([this] { run(); }) {}
+struct MainExecutor::Core {
+  struct Timer {
+    Clock::time_point due;
+    std::uint64_t sequence;
+    std::shared_ptr<std::atomic<bool>> cancelled;
+    Work work;
+  };
+  struct Later {
+    bool operator()(const Timer &a, const Timer &b) const {
+      return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
+    }
+  };
+
+  UncaughtErrorHandler onUncaughtError;
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::condition_variable idle;
+  std::deque<Work> ready;
+  std::priority_queue<Timer, std::vector<Timer>, Later> timers;
+  std::uint64_t nextSequence = 0;
+  bool busy = false;
+  bool stopping = false;
+
+  // Moves the due timers to the ready queue, in due order, behind work posted before they
+  // fell due. Called with the lock held.
+  void takeDueTimers() {
+    const auto current = std::chrono::steady_clock::now();
+    while (!timers.empty() && timers.top().due <= current) {
+      Timer timer = std::move(const_cast<Timer &>(timers.top()));
+      timers.pop();
+      ready.push_back([cancelled = timer.cancelled, work = std::move(timer.work)] {
+        if (!cancelled->load()) {
+          work();
+        }
+      });
+    }
+  }
+
+  void run() {
+    std::unique_lock lock(mutex);
+    while (!stopping) {
+      takeDueTimers();
+      if (!ready.empty()) {
+        Work work = std::move(ready.front());
+        ready.pop_front();
+        busy = true;
+        lock.unlock();
+        try {
+          work();
+        } catch (...) {
+          onUncaughtError(std::current_exception());
+        }
+        // Released outside the lock too; this may destroy the executor (not this core).
+        work = nullptr;
+        lock.lock();
+        busy = false;
+        continue;
+      }
+      idle.notify_all();
+      if (timers.empty()) {
+        wake.wait(lock);
+      } else {
+        // A copy: the queue may reallocate while the lock is released during the wait.
+        const Clock::time_point due = timers.top().due;
+        wake.wait_until(lock, due);
+      }
+    }
+    // Dropped here, outside the lock: queued work may own things whose release posts again.
+    std::deque<Work> dropped;
+    dropped.swap(ready);
+    auto droppedTimers = std::move(timers);
+    lock.unlock();
+  }
+};
+
+MainExecutor::MainExecutor(UncaughtErrorHandler onUncaughtError) : core_(std::make_shared<Core>()) {
+  core_->onUncaughtError =
+      onUncaughtError ? std::move(onUncaughtError)
+                      : [](std::exception_ptr error) { logUncaughtError("MainExecutor", error); };
+  thread_ = std::thread([core = core_] { core->run(); });
+}
 
 MainExecutor::~MainExecutor() {
   {
-    std::lock_guard lock(mutex_);
-    stopping_ = true;
+    std::lock_guard lock(core_->mutex);
+    core_->stopping = true;
   }
-  wake_.notify_all();
-  idle_.notify_all();
-  if (thread_.joinable()) {
+  core_->wake.notify_all();
+  core_->idle.notify_all();
+  if (!thread_.joinable()) {
+    return;
+  }
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    // Released by the executor's own work: the thread ends after this item, holding the core.
+    thread_.detach();
+  } else {
     thread_.join();
   }
 }
 
 void MainExecutor::post(Work work) {
   {
-    std::lock_guard lock(mutex_);
-    ready_.push_back(std::move(work));
+    std::lock_guard lock(core_->mutex);
+    core_->ready.push_back(std::move(work));
   }
-  wake_.notify_one();
+  core_->wake.notify_one();
 }
 
 TimerHandle MainExecutor::after(Clock::duration delay, Work work) {
   auto cancelled = std::make_shared<std::atomic<bool>>(false);
   {
-    std::lock_guard lock(mutex_);
-    timers_.push(Timer{std::chrono::steady_clock::now() + delay, nextSequence_++, cancelled,
-                       std::move(work)});
+    std::lock_guard lock(core_->mutex);
+    core_->timers.push(Core::Timer{std::chrono::steady_clock::now() + delay, core_->nextSequence++,
+                                   cancelled, std::move(work)});
   }
-  wake_.notify_one();
+  core_->wake.notify_one();
   return TimerHandle(std::move(cancelled));
 }
 
@@ -47,55 +135,16 @@ MainExecutor::Clock::time_point MainExecutor::now() const {
 bool MainExecutor::isCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
 
 void MainExecutor::waitUntilIdle() {
-  std::unique_lock lock(mutex_);
-  idle_.wait(lock, [this] {
-    if (stopping_) {
+  Core &core = *core_;
+  std::unique_lock lock(core.mutex);
+  core.idle.wait(lock, [&core] {
+    if (core.stopping) {
       return true;
     }
-    const bool timerDue = !timers_.empty() && timers_.top().due <= std::chrono::steady_clock::now();
-    return ready_.empty() && !busy_ && !timerDue;
+    const bool timerDue =
+        !core.timers.empty() && core.timers.top().due <= std::chrono::steady_clock::now();
+    return core.ready.empty() && !core.busy && !timerDue;
   });
-}
-
-void MainExecutor::run() {
-  std::unique_lock lock(mutex_);
-  while (!stopping_) {
-    // Due timers join the ready queue in due order, behind work posted before they fell due.
-    const auto current = std::chrono::steady_clock::now();
-    while (!timers_.empty() && timers_.top().due <= current) {
-      Timer timer = std::move(const_cast<Timer &>(timers_.top()));
-      timers_.pop();
-      auto cancelled = timer.cancelled;
-      ready_.push_back([cancelled, work = std::move(timer.work)] {
-        if (!cancelled->load()) {
-          work();
-        }
-      });
-    }
-    if (!ready_.empty()) {
-      Work work = std::move(ready_.front());
-      ready_.pop_front();
-      busy_ = true;
-      lock.unlock();
-      try {
-        work();
-      } catch (...) {
-        onUncaughtError_(std::current_exception());
-      }
-      work = nullptr; // captured state is released outside the lock too
-      lock.lock();
-      busy_ = false;
-      continue;
-    }
-    idle_.notify_all();
-    if (timers_.empty()) {
-      wake_.wait(lock);
-    } else {
-      // A copy: the queue may reallocate while the lock is released during the wait.
-      const Clock::time_point due = timers_.top().due;
-      wake_.wait_until(lock, due);
-    }
-  }
 }
 
 } // namespace platform

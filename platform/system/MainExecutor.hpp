@@ -2,20 +2,19 @@
 
 #include "platform/system/Executor.hpp"
 
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
-#include <mutex>
-#include <queue>
+#include <memory>
 #include <thread>
-#include <vector>
 
 namespace platform {
 
 // An executor with one thread of its own, started by the constructor. The destructor stops
-// the thread after the item running at that moment; work still queued is dropped. Work
-// must not destroy its own executor. An exception escaping an item goes to `onUncaughtError`
-// (default: logUncaughtError) and the thread goes on with the next item.
+// the thread after the item running at that moment; work still queued is dropped. An
+// exception escaping an item goes to `onUncaughtError` (default: logUncaughtError) and the
+// thread goes on with the next item.
+//
+// Whoever releases the last owner, the executor's thread never joins itself: destroyed from
+// its own work (the release of something its work held), the executor lets its thread finish
+// the item and end on its own, detached, with the queue it keeps alive until then.
 class MainExecutor final : public Executor {
 public:
   explicit MainExecutor(UncaughtErrorHandler onUncaughtError = {});
@@ -33,29 +32,10 @@ public:
   void waitUntilIdle();
 
 private:
-  struct Timer {
-    Clock::time_point due;
-    std::uint64_t sequence;
-    std::shared_ptr<std::atomic<bool>> cancelled;
-    Work work;
-  };
-  struct Later {
-    bool operator()(const Timer &a, const Timer &b) const {
-      return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
-    }
-  };
+  // The queue and its lock, shared by the executor and its thread.
+  struct Core;
 
-  void run();
-
-  UncaughtErrorHandler onUncaughtError_;
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<Work> ready_;
-  std::priority_queue<Timer, std::vector<Timer>, Later> timers_;
-  std::uint64_t nextSequence_ = 0;
-  bool busy_ = false;
-  bool stopping_ = false;
+  std::shared_ptr<Core> core_;
   std::thread thread_;
 };
 

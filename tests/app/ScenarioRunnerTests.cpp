@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
@@ -185,6 +187,38 @@ TEST_F(ScenarioRunnerTest, TheLanguagesNewLinesAreCheckedAndNameTheLine) {
   }
   const auto script = ScenarioScript::parse(writeScenario("at 86400 keyup\n"));
   EXPECT_EQ(script.statements.at(0).seconds, 86400.0);
+}
+
+// A scenario is a regular file within the bound: a device without an end, a folder or a FIFO
+// would be read without limit, waited for or taken for an empty run.
+TEST_F(ScenarioRunnerTest, OnlyARegularFileIsAScenario) {
+  const fs::path fifo = temp / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const fs::path &path : {fs::path("/dev/zero"), temp.path(), fifo}) {
+    try {
+      ScenarioScript::parse(path);
+      ADD_FAILURE() << "accepted: " << path;
+    } catch (const ScenarioError &error) {
+      EXPECT_EQ(std::string(error.what()), path.string() + ": the scenario is not a regular file");
+    }
+  }
+}
+
+// What a line says must be all of it, and a WAV file must be at a microphone's rate (the
+// capture's buffers grow with 16 kHz over the rate: 1 Hz cost half a gigabyte).
+TEST_F(ScenarioRunnerTest, TrailingTextAndAnAbsurdSampleRateAreRefused) {
+  audiotest::writeFile(temp / "slow.wav", {.sampleRate = 1, .channelCount = 1}, 4,
+                       audiotest::sine(0.1, 1, 0.3));
+  for (const std::string text : {"field \"a\" b\n", "at 1 audio slow.wav\n"}) {
+    try {
+      ScenarioScript::parse(writeScenario(text));
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const ScenarioError &error) {
+      EXPECT_NE(std::string(error.what()).find("scenario.txt:1: "), std::string::npos)
+          << error.what();
+    }
+  }
+  EXPECT_EQ(ScenarioScript::parse(writeScenario("field \"say \"hi\"\"\n")).field, "say \"hi\"");
 }
 
 TEST_F(ScenarioRunnerTest, MalformedScenariosNameTheLine) {

@@ -104,7 +104,8 @@ TEST(StatusAreaFallbackTest, WithoutAWatcherTheMenuWindowOpens) {
       options, [] {}, [] { return std::vector<ui::StatusMenuItem>{}; });
   DesktopApp::showMenuWindowWithoutStatusArea(item, menu);
   for (int round = 0; round < 400 && !menu.isVisible(); ++round) {
-    item.handle();
+    while (item.handle()) {
+    }
     pollfd fd{item.fd(), POLLIN, 0};
     poll(&fd, 1, 25);
   }

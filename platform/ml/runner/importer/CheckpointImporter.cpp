@@ -6,6 +6,7 @@
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 #include "platform/ml/runner/importer/MelFilterbank.hpp"
 #include "platform/system/BoundedJsonParser.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "platform/system/FileContents.hpp"
 #include "platform/system/FileDescriptor.hpp"
 #include "platform/text/Excerpt.hpp"
@@ -272,6 +273,8 @@ TensorList decoderTensors(const ModelDimensions &d) {
 SafeTensorsWriter copyTensors(const SafeTensorsFile &checkpoint, const TensorList &tensors) {
   SafeTensorsWriter writer;
   for (const auto &[name, shape] : tensors) {
+    // A large checkpoint takes minutes: a caller that gave up stops it between tensors.
+    Task::checkCancellation();
     const SafeTensorsFile::Tensor &entry = checkpoint.tensor(name, shape);
     writer.add(name, shape, checkpoint.readFloats(name, shape), entry.type);
   }
@@ -280,6 +283,7 @@ SafeTensorsWriter copyTensors(const SafeTensorsFile &checkpoint, const TensorLis
 
 void writeModel(const fs::path &folder, const std::string &name, const ModelConfig &config,
                 const SafeTensorsWriter &weights) {
+  Task::checkCancellation();
   const fs::path model = folder / (name + ".mlmodelc");
   fs::create_directories(model);
   std::ofstream out(model / "model.json", std::ios::binary | std::ios::trunc);
@@ -643,6 +647,7 @@ void importCheckpoint(const fs::path &source, const fs::path &destination) {
       }
     }
     writeStamp(staging, source, wrote);
+    Task::checkCancellation();
     moveIntoPlace(source, staging, target, wrote);
   } catch (const fs::filesystem_error &fsError) {
     removeStaging(staging);

@@ -7,6 +7,8 @@
 #include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 #include "platform/system/FileDescriptor.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "tests/support/ErrorText.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
@@ -293,6 +295,21 @@ TEST(CheckpointImportTest, StagingFoldersOfKilledImportsAreSweptAndOthersKept) {
             (std::vector<std::string>{"checkpoint", "imported", "imported.partial-Run123",
                                       "imported.partial-longer-name", "imported.partial-mine12"}));
   EXPECT_FALSE(fs::exists(temp / "imported/.import-in-progress"));
+}
+
+// An import takes minutes on a large checkpoint; a caller that gave up (the app quitting) stops
+// it, and it leaves nothing behind: no import, no staging folder.
+TEST(CheckpointImportTest, ACancelledImportStopsAndLeavesNothing) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  platform::CancellationToken token;
+  token.cancel();
+  {
+    const platform::CancellationScope scope(token);
+    EXPECT_THROW(platform::importCheckpointIfNeeded(temp / "checkpoint", temp / "imported"),
+                 platform::CancellationError);
+  }
+  EXPECT_EQ(entryNames(temp.path()), std::vector<std::string>{"checkpoint"});
 }
 
 TEST(CheckpointImportTest, AnEmptyListOfAlignmentHeadsGivesTheUpperHalfOfTheDecoder) {
