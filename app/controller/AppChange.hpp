@@ -12,6 +12,7 @@ namespace murmurquill {
 enum class AppChange {
   isRecording,
   isTranscribing,
+  isMicrophoneMissing,
   isModelReady,
   isModelLoadFailed,
   modelStatus,

@@ -24,7 +24,8 @@ DictationController::DictationController(const AppServices &services,
                                          std::shared_ptr<ChangeNotices> notices, Parts parts)
     : main_(services.main), hud_(services.hud), log_(services.log), parts_(std::move(parts)),
       isRecording_(notices, AppChange::isRecording, false),
-      isTranscribing_(notices, AppChange::isTranscribing, false) {}
+      isTranscribing_(notices, AppChange::isTranscribing, false),
+      isMicrophoneMissing_(notices, AppChange::isMicrophoneMissing, false) {}
 
 void DictationController::log(const std::string &line) const {
   if (log_) {
@@ -82,11 +83,13 @@ void DictationController::startRecording() {
     const auto *capture = dynamic_cast<const AudioCapture::AudioCaptureError *>(&error);
     if (capture != nullptr &&
         capture->kind() == AudioCapture::AudioCaptureError::Kind::noInputDevice) {
+      isMicrophoneMissing_.set(true);
       showTransient(HUDMode::of(HUDMode::Kind::micDenied), 3.5);
     }
     return;
   }
   startFailures_.succeeded();
+  isMicrophoneMissing_.set(false);
   isRecording_.set(true);
   hud_->show(HUDMode::of(HUDMode::Kind::recording));
   parts_.aiCleanup->prewarm();

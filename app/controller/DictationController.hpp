@@ -44,6 +44,7 @@ public:
 
   bool isRecording() const override { return isRecording_.get(); }
   bool isTranscribing() const override { return isTranscribing_.get(); }
+  bool isMicrophoneMissing() const override { return isMicrophoneMissing_.get(); }
 
   void hotkeyDown();
   void hotkeyUp();
@@ -78,6 +79,7 @@ private:
 
   Published<bool> isRecording_;
   Published<bool> isTranscribing_;
+  Published<bool> isMicrophoneMissing_;
   platform::TimerHandle transientHUDTask_;
   OncePerCause startFailures_;
   std::uint64_t nextTakeSequence_ = 0;

@@ -10,6 +10,8 @@ public:
 
   virtual bool isRecording() const = 0;
   virtual bool isTranscribing() const = 0;
+  // The last press found no audio input device at all; a press that records clears it.
+  virtual bool isMicrophoneMissing() const = 0;
 };
 
 } // namespace murmurquill

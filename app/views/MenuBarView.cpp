@@ -52,6 +52,9 @@ MenuBarView::Status MenuBarView::status(const Model &model) {
   if (model.permissions.setupNeeded()) {
     return {"Setup needed", ui::Color::orange()};
   }
+  if (model.dictation.isMicrophoneMissing()) {
+    return {"No microphone found", ui::Color::orange()};
+  }
   if (model.dictation.isRecording()) {
     return {"Recording", ui::Color::red()};
   }

@@ -50,8 +50,8 @@ public:
     std::string text;
     platform::ui::Color colour;
   };
-  // The status line: the first of failed, loading, setup needed, recording, transcribing,
-  // ready that holds.
+  // The status line: the first of failed, loading, setup needed, no microphone, recording,
+  // transcribing, ready that holds.
   static Status status(const Model &model);
 
   bool launchAtLogin() const { return launchAtLogin_.peek(); }

@@ -198,6 +198,7 @@ TEST_P(MicrophoneFaultTable, IsReportedOncePerCauseAndLeavesTheHud) {
     EXPECT_EQ(hud->shown.back(), micDenied);
     main->advance(std::chrono::milliseconds(1));
     EXPECT_EQ(hud->shown.back(), HUDMode::hidden());
+    EXPECT_TRUE(core->dictation().isMicrophoneMissing()) << "the menu's status says so";
   } else {
     EXPECT_TRUE(hud->shown.empty()) << "a capture that fails to start leaves the HUD unchanged";
   }

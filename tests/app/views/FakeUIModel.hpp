@@ -34,6 +34,7 @@ public:
   Obs<bool> accessibility{false};
   Obs<bool> recording{false};
   Obs<bool> transcribing{false};
+  Obs<bool> microphoneMissing{false};
   Obs<bool> modelReady{false};
   Obs<bool> loadFailed{false};
   Obs<std::string> status{std::string("Downloading the speech model")};
@@ -70,6 +71,7 @@ public:
   bool accessibilityGranted() const override { return accessibility.get(); }
   bool isRecording() const override { return recording.get(); }
   bool isTranscribing() const override { return transcribing.get(); }
+  bool isMicrophoneMissing() const override { return microphoneMissing.get(); }
   bool isModelReady() const override { return modelReady.get(); }
   bool isModelLoadFailed() const override { return loadFailed.get(); }
   std::string modelStatus() const override { return status.get(); }

@@ -51,6 +51,7 @@ struct StatusCase {
   bool failed, ready, missing, recording, transcribing;
   const char *text;
   ui::Color colour;
+  bool noMicrophone = false;
 };
 
 class MenuStatusTest : public MenuBarTest, public ::testing::WithParamInterface<StatusCase> {};
@@ -62,6 +63,7 @@ TEST_P(MenuStatusTest, FirstMatchingRowWins) {
   core.accessibility.set(!c.missing);
   core.recording.set(c.recording);
   core.transcribing.set(c.transcribing);
+  core.microphoneMissing.set(c.noMicrophone);
   const auto text = inspector().findText(c.text);
   ASSERT_TRUE(text) << c.text;
   EXPECT_EQ(MenuBarView::status(core.menuModel()).colour, c.colour);
@@ -82,6 +84,12 @@ INSTANTIATE_TEST_SUITE_P(Rows, MenuStatusTest,
                                                       "Loading model\u2026", ui::Color::orange()},
                                            StatusCase{"setup", false, true, true, true, false,
                                                       "Setup needed", ui::Color::orange()},
+                                           StatusCase{"noMicrophone", false, true, false, false,
+                                                      false, "No microphone found",
+                                                      ui::Color::orange(), true},
+                                           StatusCase{"setupBeatsNoMicrophone", false, true, true,
+                                                      false, false, "Setup needed",
+                                                      ui::Color::orange(), true},
                                            StatusCase{"recording", false, true, false, true, true,
                                                       "Recording", ui::Color::red()},
                                            StatusCase{"transcribing", false, true, false, false,
