@@ -2,18 +2,16 @@
 
 #include "DeduveCore/Hub/Downloader.hpp"
 #include "DeduveCore/Hub/HubFileDownloader.hpp"
-#include "platform/net/UrlError.hpp"
-#include "tests/support/TempDir.hpp"
-#include "tests/support/TestHub.hpp"
+#include "tests/DeduveCore/Hub/SnapshotTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <limits>
+#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -24,92 +22,12 @@ using deduve::HubApi;
 using deduve::Progress;
 using mqtest::TempDir;
 using mqtest::TestHub;
-using platform::CancellationToken;
-using platform::UrlError;
-
-constexpr size_t kMiB = 1024 * 1024;
-const HubApi::Repo kRepo{"owner/model", HubApi::RepoType::models};
-const std::string kOtherCommit(40, 'f');
-
-std::string patterned(size_t size, uint32_t seed = 7) {
-  std::string bytes(size, '\0');
-  uint32_t x = seed;
-  for (auto &byte : bytes) {
-    x = x * 1664525u + 1013904223u;
-    byte = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
-
-void writeFile(const fs::path &file, const std::string &contents) {
-  fs::create_directories(file.parent_path());
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out << contents;
-}
-
-std::vector<std::string> lines(const std::string &text) {
-  std::vector<std::string> result;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
-    result.push_back(text.substr(start, end - start));
-  }
-  return result;
-}
-
-template <class Error, class F> Error expectThrows(F &&f) {
-  try {
-    f();
-  } catch (const Error &error) {
-    return error;
-  } catch (const std::exception &other) {
-    ADD_FAILURE() << "unexpected error: " << other.what();
-    throw;
-  }
-  ADD_FAILURE() << "nothing thrown";
-  throw std::logic_error("nothing thrown");
-}
-
-class SnapshotTest : public ::testing::Test {
-protected:
-  SnapshotTest() : hub_(dir_ / "hub") {
-    small_ = patterned(3000, 1);
-    config_ = R"({"model_type": "whisper"})";
-    large_ = patterned(2 * kMiB + 123, 2); // served through the CDN, SHA-256 ETag
-    hub_.addFile("models", kRepo.id, "config.json", config_);
-    hub_.addFile("models", kRepo.id, "small.txt", small_);
-    hub_.addFile("models", kRepo.id, "sub/dir/weights.bin", large_);
-  }
-
-  HubApi client(bool offline = false) const {
-    HubApi::Settings settings;
-    settings.downloadBase = dir_ / "cache";
-    settings.hfToken = "";
-    settings.endpoint = hub_.baseUrl();
-    settings.useOfflineMode = offline;
-    return HubApi(settings);
-  }
-
-  fs::path repoFolder() const { return dir_ / "cache" / "models" / "owner" / "model"; }
-  fs::path metadataFolder() const { return repoFolder() / ".cache" / "huggingface" / "download"; }
-  fs::path sidecar(const std::string &name) const {
-    return metadataFolder() / (name + ".metadata");
-  }
-
-  // Requests other than the listing and HEADs: file transfers.
-  std::vector<TestHub::Request> transfers() const {
-    std::vector<TestHub::Request> result;
-    for (const auto &request : hub_.requests()) {
-      if (request.method == "GET" && request.path.rfind("/api/", 0) != 0) {
-        result.push_back(request);
-      }
-    }
-    return result;
-  }
-
-  TempDir dir_;
-  TestHub hub_;
-  std::string small_, config_, large_;
-};
+using snapshottest::expectThrows;
+using snapshottest::kOtherCommit;
+using snapshottest::kRepo;
+using snapshottest::lines;
+using snapshottest::SnapshotTest;
+using snapshottest::writeFile;
 
 TEST_F(SnapshotTest, FreshSnapshotFillsTheCacheAndASecondRunOnlyAsksForMetadata) {
   std::vector<double> fractions;
@@ -237,222 +155,6 @@ TEST_F(SnapshotTest, OnlyAWellFormedCommitVouchesForALocalFile) {
     EXPECT_EQ(sidecarLines[0], commit);
     EXPECT_EQ(sidecarLines[1], TestHub::gitBlobSha1Hex(small_));
   }
-}
-
-TEST_F(SnapshotTest, FailedTransfersRecordNothingAndTheNextRunRecovers) {
-  const std::string largeSha = TestHub::sha256Hex(large_);
-  const auto partialOfLarge =
-      metadataFolder() / "sub" / "dir" / ("weights.bin." + largeSha + ".incomplete");
-  struct Case {
-    const char *name;
-    std::vector<TestHub::Fault> faults;
-    std::string plantedPartial; // written before the run, when not empty
-    std::string expectedError;
-  };
-  TestHub::Fault wrongDigest = TestHub::Fault::answering(302, "/owner/model/resolve/");
-  wrongDigest.method = "HEAD";
-  wrongDigest.headers = {{"X-Repo-Commit", hub_.commit()},
-                         {"X-Linked-Etag", "\"" + TestHub::sha256Hex("something else") + "\""},
-                         {"X-Linked-Size", std::to_string(large_.size())},
-                         {"Location", hub_.cdnBaseUrl() + "/cdn/models/owner/model/x"}};
-  TestHub::Fault shortBody = TestHub::Fault::answering(200, "/cdn/");
-  shortBody.method = "GET";
-  shortBody.body = "short";
-  const Case cases[] = {
-      {"digest of the transferred bytes differs from the ETag",
-       {wrongDigest},
-       "",
-       "File integrity check failed: Hash mismatch for weights.bin"},
-      {"body shorter than the announced size", {shortBody}, "", "Download error"},
-      {"partial file longer than the remote file: 416", {}, large_ + "tail", "Download error"},
-      {"file server answers 404", {TestHub::Fault::answering(404, "/cdn/")}, "", "Download error"},
-  };
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    fs::remove_all(dir_ / "cache");
-    hub_.clearFaults();
-    for (const auto &fault : c.faults) {
-      hub_.addFault(fault);
-    }
-    if (!c.plantedPartial.empty()) {
-      writeFile(partialOfLarge, c.plantedPartial);
-    }
-
-    std::string message;
-    try {
-      client().snapshot(kRepo, "main", {"sub/dir/weights.bin"});
-      ADD_FAILURE() << "nothing thrown";
-    } catch (const std::exception &error) {
-      message = error.what();
-    }
-    EXPECT_NE(message.find(c.expectedError), std::string::npos) << message;
-    EXPECT_FALSE(fs::exists(repoFolder() / "sub" / "dir" / "weights.bin"));
-    EXPECT_FALSE(fs::exists(sidecar("sub/dir/weights.bin")));
-    if (!c.plantedPartial.empty()) {
-      EXPECT_FALSE(fs::exists(partialOfLarge)); // the next attempt starts clean
-    }
-
-    hub_.clearFaults();
-    client().snapshot(kRepo, "main", {"sub/dir/weights.bin"});
-    EXPECT_EQ(TempDir::read(repoFolder() / "sub" / "dir" / "weights.bin"), large_);
-    EXPECT_TRUE(fs::exists(sidecar("sub/dir/weights.bin")));
-  }
-}
-
-TEST_F(SnapshotTest, CancelledTransferKeepsItsPartialFileAndTheNextRunResumesIt) {
-  const std::string big = patterned(21 * kMiB, 3);
-  hub_.addFile("models", kRepo.id, "big.bin", big);
-  hub_.addFault(TestHub::Fault::stallingAfter(20 * kMiB, "/cdn/").times(1));
-
-  CancellationToken token;
-  std::vector<double> fractions;
-  const auto error = expectThrows<platform::UrlError>([&] {
-    client().snapshot(
-        kRepo, "main", {"big.bin"},
-        [&](const auto &parent) {
-          fractions.push_back(parent->fractionCompleted());
-          if (parent->fractionCompleted() >= 0.9) {
-            token.cancel();
-          }
-        },
-        token);
-  });
-  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
-  ASSERT_GE(fractions.size(), 3u);
-  EXPECT_DOUBLE_EQ(fractions.back(), 0.95); // 20 of 21 MiB, in whole hundredths
-  const auto partial = metadataFolder() / ("big.bin." + TestHub::sha256Hex(big) + ".incomplete");
-  EXPECT_EQ(fs::file_size(partial), 20 * kMiB);
-  EXPECT_FALSE(fs::exists(repoFolder() / "big.bin"));
-  EXPECT_FALSE(fs::exists(sidecar("big.bin")));
-
-  hub_.clearRequests();
-  client().snapshot(kRepo, "main", {"big.bin"});
-  EXPECT_EQ(TempDir::read(repoFolder() / "big.bin"), big);
-  ASSERT_EQ(transfers().size(), 2u); // the resolve redirect, then the CDN
-  EXPECT_EQ(transfers()[1].header("Range"), "bytes=20971520-");
-  EXPECT_FALSE(fs::exists(partial));
-}
-
-TEST_F(SnapshotTest, CancellationBeforeOrBetweenFilesIsReportedInsteadOfAPartialFolder) {
-  // Cancelled before the first file.
-  CancellationToken early;
-  early.cancel();
-  auto error =
-      expectThrows<platform::UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, early); });
-  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
-  EXPECT_TRUE(transfers().empty());
-  EXPECT_TRUE(hub_.requests().empty());
-  // Offline, the check of an intact copy stops the same way.
-  client().snapshot(kRepo, "main");
-  error = expectThrows<platform::UrlError>(
-      [&] { client(/*offline=*/true).snapshot(kRepo, "main", {}, {}, early); });
-  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
-
-  // Cancelled as the third file's step begins: the damaged sidecar of that file makes the step
-  // log a line, which cancels. Its metadata request is then never sent, and neither is any
-  // request for the files after it.
-  hub_.addFile("models", kRepo.id, "zz.txt", "last");
-  client().snapshot(kRepo, "main");
-  fs::remove(repoFolder() / "zz.txt");
-  writeFile(sidecar("sub/dir/weights.bin"), "damaged\n");
-  CancellationToken token;
-  const auto previousSink = HubApi::setLogSink([&](const std::string &) { token.cancel(); });
-  hub_.clearRequests();
-  error =
-      expectThrows<platform::UrlError>([&] { client().snapshot(kRepo, "main", {}, {}, token); });
-  HubApi::setLogSink(previousSink);
-  EXPECT_EQ(error.code(), platform::UrlError::Code::cancelled);
-  EXPECT_FALSE(fs::exists(sidecar("sub/dir/weights.bin"))); // removed as damaged, not rewritten
-  EXPECT_EQ(TempDir::read(repoFolder() / "sub" / "dir" / "weights.bin"), large_);
-  EXPECT_FALSE(fs::exists(repoFolder() / "zz.txt"));
-  int heads = 0;
-  for (const auto &request : hub_.requests()) {
-    heads += request.method == "HEAD";
-    EXPECT_EQ(request.path.find("weights.bin"), std::string::npos) << request.path;
-    EXPECT_EQ(request.path.find("zz.txt"), std::string::npos) << request.path;
-  }
-  EXPECT_EQ(heads, 2); // config.json and small.txt
-}
-
-TEST_F(SnapshotTest, CancellationReachesAListingOrMetadataRequestTheServerHoldsBack) {
-  struct Case {
-    const char *name;
-    std::string method;
-    std::string pathPrefix;
-  };
-  const Case cases[] = {
-      {"listing", "GET", "/api/"},
-      {"metadata of the first file", "HEAD", "/owner/model/resolve/"},
-  };
-  std::size_t stalls = 0;
-  for (const auto &c : cases) {
-    SCOPED_TRACE(c.name);
-    hub_.clearFaults();
-    hub_.clearRequests();
-    auto stall = TestHub::Fault::stallingAfter(0, c.pathPrefix).times(1);
-    stall.method = c.method;
-    hub_.addFault(stall);
-    CancellationToken token;
-    const std::size_t expectedStalls = ++stalls;
-    std::thread canceller([&] {
-      hub_.waitForStalls(expectedStalls);
-      token.cancel();
-    });
-    std::optional<platform::UrlError::Code> code;
-    try {
-      client().snapshot(kRepo, "main", {}, {}, token);
-    } catch (const platform::UrlError &error) {
-      code = error.code();
-    } catch (const std::exception &error) {
-      ADD_FAILURE() << error.what();
-    }
-    if (!token.isCancelled()) {
-      hub_.releaseStalls(); // the request never stalled: free the canceller
-    }
-    canceller.join();
-    EXPECT_EQ(code, platform::UrlError::Code::cancelled);
-    EXPECT_TRUE(transfers().empty());
-    EXPECT_FALSE(fs::exists(repoFolder() / "config.json"));
-  }
-}
-
-TEST_F(SnapshotTest, ServerErrorsPassThroughUnchanged) {
-  hub_.addFault(TestHub::Fault::answering(404, "/owner/model/resolve/main/small.txt"));
-  const auto error = expectThrows<deduve::Hub::HubClientError>(
-      [&] { client().snapshot(kRepo, "main", {"small.txt"}); });
-  EXPECT_EQ(error.kind(), deduve::Hub::HubClientError::Kind::fileNotFound);
-  EXPECT_STREQ(error.what(), "File not found: small.txt");
-
-  hub_.clearFaults();
-  TestHub::Fault noEtag = TestHub::Fault::answering(200, "/owner/model/resolve/");
-  noEtag.method = "HEAD";
-  noEtag.headers = {{"X-Repo-Commit", kOtherCommit}, {"Content-Length", "3000"}};
-  hub_.addFault(noEtag);
-  const auto incomplete = expectThrows<HubApi::EnvironmentError>(
-      [&] { client().snapshot(kRepo, "main", {"small.txt"}); });
-  EXPECT_STREQ(incomplete.what(),
-               "Invalid metadata: File metadata must have been retrieved from server");
-}
-
-TEST_F(SnapshotTest, AListingNamingTheClientsBookkeepingFolderIsRefused) {
-  client().snapshot(kRepo, "main", {"config.json"});
-  const std::string recorded = TempDir::read(sidecar("config.json"));
-  // A hostile server lists (and serves) a sidecar of its own choosing.
-  hub_.addFile("models", kRepo.id, ".cache/huggingface/download/config.json.metadata",
-               kOtherCommit + "\nforged\n1.0\n");
-  TestHub::Fault hidden;
-  hidden.serveHiddenFiles = true;
-  hub_.addFault(hidden);
-  hub_.clearRequests();
-
-  const auto error =
-      expectThrows<deduve::Hub::HubClientError>([&] { client().snapshot(kRepo, "main"); });
-  EXPECT_EQ(error.kind(), deduve::Hub::HubClientError::Kind::parseError);
-  EXPECT_NE(std::string(error.what()).find(".cache/huggingface/download/config.json.metadata"),
-            std::string::npos)
-      << error.what();
-  EXPECT_EQ(TempDir::read(sidecar("config.json")), recorded);
-  EXPECT_TRUE(transfers().empty());
 }
 
 TEST_F(SnapshotTest, ANameListedManyTimesIsFetchedOnce) {

@@ -4,7 +4,10 @@
 #include "platform/ml/runner/formats/ModelConfig.hpp"
 #include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
+#include "platform/ml/runner/importer/ImportDestination.hpp"
+#include "platform/ml/runner/importer/ImportMarker.hpp"
 #include "platform/ml/runner/importer/MelFilterbank.hpp"
+#include "platform/ml/runner/importer/StagingFolder.hpp"
 #include "platform/system/BoundedJsonParser.hpp"
 #include "platform/system/CancellationScope.hpp"
 #include "platform/system/FileContents.hpp"
@@ -14,21 +17,13 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <fstream>
 #include <initializer_list>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace platform {
 
@@ -46,12 +41,19 @@ namespace {
 constexpr std::uintmax_t kMaxDocumentBytes = 4 * 1024 * 1024;
 constexpr int kMaxDocumentDepth = 32;
 
-// Names the marker file every import holds, recognising a folder the importer may replace.
-constexpr const char *kStampName = ".checkpoint-import";
-
-const char *const kTokenizerFiles[] = {
-    "tokenizer.json",          "tokenizer_config.json", "vocab.json",     "merges.txt",
-    "special_tokens_map.json", "added_tokens.json",     "normalizer.json"};
+using runner::importer::checkDestination;
+using runner::importer::kModelFiles;
+using runner::importer::kTokenizerFiles;
+using runner::importer::lockStaging;
+using runner::importer::makeFolderBeside;
+using runner::importer::Marker;
+using runner::importer::moveIntoPlace;
+using runner::importer::plainPath;
+using runner::importer::readMarker;
+using runner::importer::removeStaging;
+using runner::importer::sourceStamp;
+using runner::importer::sweepStalePartials;
+using runner::importer::writeStamp;
 
 [[noreturn]] void fail(const fs::path &file, const std::string &what) {
   throw MLModelError(MLModelError::Code::invalidModel, file.string() + ": " + what);
@@ -294,313 +296,6 @@ void writeModel(const fs::path &folder, const std::string &name, const ModelConf
                        (model / "model.json").string() + ": cannot be written");
   }
   weights.write(model / "weights.safetensors");
-}
-
-// One line per source file that decides the import: name, size and modification time.
-std::string sourceStamp(const fs::path &source) {
-  std::string stamp;
-  const char *const decisive[] = {"config.json", "model.safetensors", "generation_config.json",
-                                  "preprocessor_config.json"};
-  auto addFile = [&](const char *name) {
-    std::error_code error;
-    const fs::path file = source / name;
-    if (!fs::exists(file, error)) {
-      return;
-    }
-    const auto size = fs::file_size(file, error);
-    const auto time = fs::last_write_time(file, error).time_since_epoch().count();
-    stamp += std::string(name) + " " + std::to_string(size) + " " + std::to_string(time) + "\n";
-  };
-  for (const char *name : decisive) {
-    addFile(name);
-  }
-  for (const char *name : kTokenizerFiles) {
-    addFile(name);
-  }
-  return stamp;
-}
-
-// The first line of the marker, saying what wrote the folder.
-constexpr std::string_view kMarkerHeading = "Murmurquill checkpoint import";
-// Markers are a few hundred bytes; a larger file is not one.
-constexpr std::uintmax_t kMaxMarkerBytes = 64 * 1024;
-
-const char *const kModelFiles[] = {
-    "MelSpectrogram.mlmodelc/model.json", "MelSpectrogram.mlmodelc/weights.safetensors",
-    "AudioEncoder.mlmodelc/model.json",   "AudioEncoder.mlmodelc/weights.safetensors",
-    "TextDecoder.mlmodelc/model.json",    "TextDecoder.mlmodelc/weights.safetensors"};
-
-// What an earlier import's marker says: the source files it was made from (as sourceStamp
-// writes them) and the files it wrote, relative to its folder.
-struct Marker {
-  std::string sourceStamp;
-  std::vector<std::string> wrote;
-  bool current = false; // written by this version, naming its files
-};
-
-std::vector<std::string> lines(const std::string &text) {
-  std::vector<std::string> result;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    result.push_back(line);
-  }
-  return result;
-}
-
-bool isSourceFileName(std::string_view name) {
-  for (const char *known :
-       {"config.json", "model.safetensors", "generation_config.json", "preprocessor_config.json"}) {
-    if (name == known) {
-      return true;
-    }
-  }
-  return std::find(std::begin(kTokenizerFiles), std::end(kTokenizerFiles), name) !=
-         std::end(kTokenizerFiles);
-}
-
-// A line of a source stamp: a source file's name, its size and its time, and nothing else.
-std::optional<std::string> stampedName(const std::string &line) {
-  std::istringstream in(line);
-  std::string name;
-  std::uintmax_t size = 0;
-  long long time = 0;
-  std::string rest;
-  if (!(in >> name >> size >> time) || (in >> rest) || !isSourceFileName(name)) {
-    return std::nullopt;
-  }
-  return name;
-}
-
-// A file the marker says the import wrote: one of the names an import writes, nothing else.
-bool isImportFileName(std::string_view name) {
-  return std::find(std::begin(kModelFiles), std::end(kModelFiles), name) != std::end(kModelFiles) ||
-         std::find(std::begin(kTokenizerFiles), std::end(kTokenizerFiles), name) !=
-             std::end(kTokenizerFiles);
-}
-
-// The marker of an import in `folder`, or nothing when the folder holds none that an import
-// wrote (no file, a link, an empty or foreign file). Markers of earlier versions held only the
-// source stamp; they name the tokenizer files copied, and the model files are the fixed six.
-std::optional<Marker> readMarker(const fs::path &folder) {
-  std::error_code error;
-  const fs::path file = folder / kStampName;
-  if (!fs::is_directory(fs::symlink_status(folder, error)) ||
-      !fs::is_regular_file(fs::symlink_status(file, error))) {
-    return std::nullopt;
-  }
-  const FileContents contents = FileContents::read(file, kMaxMarkerBytes);
-  if (!contents.opened || contents.failed || contents.tooLarge) {
-    return std::nullopt;
-  }
-  const std::vector<std::string> text = lines(contents.bytes);
-  Marker marker;
-  if (!text.empty() && text.front() == kMarkerHeading) {
-    marker.current = true;
-    for (std::size_t i = 1; i < text.size(); ++i) {
-      const std::string &line = text[i];
-      if (line.starts_with("source ") && stampedName(line.substr(7))) {
-        marker.sourceStamp += line.substr(7) + "\n";
-      } else if (line.starts_with("wrote ") && isImportFileName(line.substr(6))) {
-        marker.wrote.push_back(line.substr(6));
-      } else {
-        return std::nullopt;
-      }
-    }
-    return marker;
-  }
-  // An earlier version's marker: stamp lines only, and at least the two required files.
-  marker.wrote.assign(std::begin(kModelFiles), std::end(kModelFiles));
-  for (const std::string &line : text) {
-    const auto name = stampedName(line);
-    if (!name) {
-      return std::nullopt;
-    }
-    marker.sourceStamp += line + "\n";
-    if (isImportFileName(*name)) {
-      marker.wrote.push_back(*name);
-    }
-  }
-  if (marker.sourceStamp.find("config.json ") != 0) {
-    return std::nullopt;
-  }
-  return marker;
-}
-
-// The marker that makes `folder` an import this importer may later replace: what wrote it, the
-// source it was made from and the files it wrote.
-void writeStamp(const fs::path &folder, const fs::path &source,
-                const std::vector<std::string> &wrote) {
-  std::string text = std::string(kMarkerHeading) + "\n";
-  for (const std::string &line : lines(sourceStamp(source))) {
-    text += "source " + line + "\n";
-  }
-  for (const std::string &name : wrote) {
-    text += "wrote " + name + "\n";
-  }
-  std::ofstream out(folder / kStampName, std::ios::binary | std::ios::trunc);
-  out << text;
-  if (!out.flush()) {
-    throw MLModelError(MLModelError::Code::io,
-                       (folder / kStampName).string() + ": cannot be written");
-  }
-}
-
-// `path` absolute, without "." and ".." parts or a trailing separator, so its name and parent are
-// those of the folder meant ("." names the current directory, not a folder called ".").
-fs::path plainPath(const fs::path &path) {
-  fs::path plain = fs::absolute(path).lexically_normal();
-  return plain.has_filename() ? plain : plain.parent_path();
-}
-
-// True when `inner` is `outer` or lies inside it.
-bool isWithin(const fs::path &inner, const fs::path &outer) {
-  const fs::path relative = inner.lexically_relative(outer);
-  return !relative.empty() && *relative.begin() != "..";
-}
-
-// Refuses a destination where the import would delete or replace what it did not write: the
-// checkpoint itself, a folder holding it, and anything but an earlier import, which holds the
-// marker file. Symbolic links are not followed: one is not an earlier import.
-void checkDestination(const fs::path &source, const fs::path &destination) {
-  const fs::path from = fs::weakly_canonical(source);
-  const fs::path to = fs::weakly_canonical(destination);
-  if (isWithin(to, from)) {
-    throw MLModelError(MLModelError::Code::io,
-                       destination.string() + ": is the checkpoint folder or lies inside it");
-  }
-  if (isWithin(from, to)) {
-    throw MLModelError(MLModelError::Code::io,
-                       destination.string() + ": holds the checkpoint folder " + source.string());
-  }
-  const fs::file_status status = fs::symlink_status(destination);
-  if (fs::exists(status) && !readMarker(destination)) {
-    throw MLModelError(MLModelError::Code::io,
-                       destination.string() +
-                           ": exists and is not an earlier import (it holds no " + kStampName +
-                           " written by an import), so it is left as it is");
-  }
-}
-
-// A new, empty folder beside `destination` whose name starts with the destination's and `infix`;
-// only the importer makes such a folder, so only the importer ever removes it.
-fs::path makeFolderBeside(const fs::path &destination, const char *infix) {
-  std::string pattern = destination.string() + infix + "XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    throw fs::filesystem_error("cannot make a folder", fs::path(pattern),
-                               std::error_code(errno, std::generic_category()));
-  }
-  using fs::perms;
-  fs::permissions(pattern, perms::owner_all | perms::group_read | perms::group_exec |
-                               perms::others_read | perms::others_exec);
-  return pattern;
-}
-
-// Names a lock file inside a staging folder, held while its import runs: a staging folder whose
-// lock nobody holds was left by an import that was killed.
-constexpr const char *kLockName = ".import-in-progress";
-
-// Holds the lock of the staging folder `staging` until destroyed.
-platform::FileDescriptor lockStaging(const fs::path &staging) {
-  const fs::path lock = staging / kLockName;
-  platform::FileDescriptor fd(
-      ::open(lock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR));
-  if (!fd.isOpen() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
-    throw fs::filesystem_error("cannot lock the staging folder", lock,
-                               std::error_code(errno, std::generic_category()));
-  }
-  return fd;
-}
-
-// Removes the staging folders of imports into `destination` that were killed before they
-// finished: ours by name (`destination` ".partial-" and six characters, as mkdtemp makes them)
-// and by their lock file, stale because no process holds that lock.
-void sweepStalePartials(const fs::path &destination) {
-  const std::string prefix = destination.filename().string() + ".partial-";
-  std::error_code error;
-  for (const auto &entry : fs::directory_iterator(destination.parent_path(), error)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
-        !fs::is_directory(fs::symlink_status(entry.path(), error))) {
-      continue;
-    }
-    const fs::path lock = entry.path() / kLockName;
-    if (!fs::is_regular_file(fs::symlink_status(lock, error))) {
-      continue;
-    }
-    const platform::FileDescriptor fd(::open(lock.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    if (fd.isOpen() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
-      fs::remove_all(entry.path(), error);
-    }
-  }
-}
-
-// Removes `file` and then the folders above it inside `root` that it leaves empty.
-void removeWithEmptyFolders(const fs::path &root, const fs::path &relative) {
-  std::error_code error;
-  fs::remove(root / relative, error);
-  for (fs::path folder = relative.parent_path(); !folder.empty(); folder = folder.parent_path()) {
-    if (!fs::remove(root / folder, error)) { // only an empty folder goes
-      break;
-    }
-  }
-}
-
-// Puts the finished import in `staging` (which wrote `wrote`) at `destination`. A new
-// destination is the staging folder renamed. An earlier import there is replaced file by file:
-// the files it wrote are replaced or removed, anything a user added is left, and its marker is
-// replaced last, so an interrupted replacement is redone by the next import.
-void moveIntoPlace(const fs::path &source, const fs::path &staging, const fs::path &destination,
-                   const std::vector<std::string> &wrote) {
-  checkDestination(source, destination); // again: the folder may have appeared meanwhile
-  if (!fs::exists(fs::symlink_status(destination))) {
-    // The lock goes with the folder and is dropped there: a staging folder never lacks it.
-    fs::rename(staging, destination);
-    std::error_code error;
-    fs::remove(destination / kLockName, error);
-    return;
-  }
-  const std::optional<Marker> earlier = readMarker(destination);
-  const auto wroteEarlier = [&](const std::string &name) {
-    return std::find(earlier->wrote.begin(), earlier->wrote.end(), name) != earlier->wrote.end();
-  };
-  for (const std::string &name : wrote) {
-    if (fs::exists(fs::symlink_status(destination / name)) && !wroteEarlier(name)) {
-      throw MLModelError(MLModelError::Code::io,
-                         (destination / name).string() +
-                             ": was not written by an earlier import, so it is left as it is");
-    }
-  }
-  // A model folder replaced by a link would have the import write or delete where it points.
-  for (const auto *names : {&wrote, &earlier->wrote}) {
-    for (const std::string &name : *names) {
-      const fs::path folder = (destination / name).parent_path();
-      if (folder != destination && fs::is_symlink(fs::symlink_status(folder))) {
-        throw MLModelError(MLModelError::Code::io,
-                           folder.string() + ": is a link, not a folder an import wrote, so it "
-                                             "is left as it is");
-      }
-    }
-  }
-  for (const std::string &name : wrote) {
-    fs::create_directories((destination / name).parent_path());
-    fs::rename(staging / name, destination / name);
-  }
-  for (const std::string &name : earlier->wrote) {
-    if (std::find(wrote.begin(), wrote.end(), name) == wrote.end()) {
-      removeWithEmptyFolders(destination, name);
-    }
-  }
-  fs::rename(staging / kStampName, destination / kStampName);
-  std::error_code error;
-  fs::remove_all(staging, error);
-}
-
-// Removes a staging folder this import made, if it is still there.
-void removeStaging(const fs::path &staging) {
-  std::error_code error;
-  if (!staging.empty()) {
-    fs::remove_all(staging, error);
-  }
 }
 
 } // namespace
