@@ -10,95 +10,86 @@
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/extensions/Xrandr.h>
-#include <X11/extensions/shape.h>
 
 extern char **environ;
 
 namespace platform::ui {
 
-Atom X11Desktop::Impl::atom(const char *name) const { return connection->atom(name); }
+X11DesktopServer::X11DesktopServer(const std::string &displayName)
+    : connection(X11Connection::open(X11ConnectionOptions{displayName})),
+      display(connection->display()), screen(DefaultScreen(display)),
+      root(RootWindow(display, screen)) {
+  atoms.wmProtocols = atom("WM_PROTOCOLS");
+  atoms.wmDeleteWindow = atom("WM_DELETE_WINDOW");
+  atoms.netWmName = atom("_NET_WM_NAME");
+  atoms.utf8String = atom("UTF8_STRING");
+  atoms.netWmPid = atom("_NET_WM_PID");
+  atoms.netWmWindowType = atom("_NET_WM_WINDOW_TYPE");
+  atoms.typeNormal = atom("_NET_WM_WINDOW_TYPE_NORMAL");
+  atoms.typeUtility = atom("_NET_WM_WINDOW_TYPE_UTILITY");
+  atoms.typeNotification = atom("_NET_WM_WINDOW_TYPE_NOTIFICATION");
+  atoms.netWmState = atom("_NET_WM_STATE");
+  atoms.stateAbove = atom("_NET_WM_STATE_ABOVE");
+  atoms.stateSticky = atom("_NET_WM_STATE_STICKY");
+  atoms.stateSkipTaskbar = atom("_NET_WM_STATE_SKIP_TASKBAR");
+  atoms.stateSkipPager = atom("_NET_WM_STATE_SKIP_PAGER");
+  atoms.netActiveWindow = atom("_NET_ACTIVE_WINDOW");
+  atoms.netSupported = atom("_NET_SUPPORTED");
+  atoms.netWorkarea = atom("_NET_WORKAREA");
+  atoms.motifWmHints = atom("_MOTIF_WM_HINTS");
+  atoms.netMoveResize = atom("_NET_WM_MOVERESIZE");
+}
 
-bool X11Desktop::Impl::windowManagerSupports(Atom feature) const {
+Atom X11DesktopServer::atom(const char *name) const { return connection->atom(name); }
+
+bool X11DesktopServer::windowManagerSupports(Atom feature) const {
   const auto supported =
-      connection->readProperty(root, netSupported, X11PropertyRead{.type = XA_ATOM});
-  const auto atoms = supported ? supported->items32() : std::vector<std::uint32_t>{};
-  return std::find(atoms.begin(), atoms.end(), feature) != atoms.end();
+      connection->readProperty(root, atoms.netSupported, X11PropertyRead{.type = XA_ATOM});
+  const auto listed = supported ? supported->items32() : std::vector<std::uint32_t>{};
+  return std::find(listed.begin(), listed.end(), feature) != listed.end();
 }
 
 // Tells the pump about events Xlib read while answering a request.
-void X11Desktop::Impl::afterRequests() {
+void X11DesktopServer::afterRequests() {
   XFlush(display);
   if (onEventsQueued && XEventsQueued(display, QueuedAlready) > 0) {
     onEventsQueued();
   }
 }
 
-X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>()) {
-  Impl &x = *impl_;
-  x.connection = X11Connection::open(X11ConnectionOptions{options.displayName});
-  x.display = x.connection->display();
-  x.screen = DefaultScreen(x.display);
-  x.root = RootWindow(x.display, x.screen);
-  x.wmProtocols = x.atom("WM_PROTOCOLS");
-  x.wmDeleteWindow = x.atom("WM_DELETE_WINDOW");
-  x.netWmName = x.atom("_NET_WM_NAME");
-  x.utf8String = x.atom("UTF8_STRING");
-  x.netWmPid = x.atom("_NET_WM_PID");
-  x.netWmWindowType = x.atom("_NET_WM_WINDOW_TYPE");
-  x.typeNormal = x.atom("_NET_WM_WINDOW_TYPE_NORMAL");
-  x.typeUtility = x.atom("_NET_WM_WINDOW_TYPE_UTILITY");
-  x.typeNotification = x.atom("_NET_WM_WINDOW_TYPE_NOTIFICATION");
-  x.netWmState = x.atom("_NET_WM_STATE");
-  x.stateAbove = x.atom("_NET_WM_STATE_ABOVE");
-  x.stateSticky = x.atom("_NET_WM_STATE_STICKY");
-  x.stateSkipTaskbar = x.atom("_NET_WM_STATE_SKIP_TASKBAR");
-  x.stateSkipPager = x.atom("_NET_WM_STATE_SKIP_PAGER");
-  x.netActiveWindow = x.atom("_NET_ACTIVE_WINDOW");
-  x.netSupported = x.atom("_NET_SUPPORTED");
-  x.netWorkarea = x.atom("_NET_WORKAREA");
-  x.motifWmHints = x.atom("_MOTIF_WM_HINTS");
-  x.netMoveResize = x.atom("_NET_WM_MOVERESIZE");
-  x.compositorSelection = x.atom(("_NET_WM_CM_S" + std::to_string(x.screen)).c_str());
-  int shapeEvents = 0, shapeErrors = 0;
-  x.hasShape = XShapeQueryExtension(x.display, &shapeEvents, &shapeErrors);
-  int errorBase = 0, major = 0, minor = 0;
-  x.hasRandr = XRRQueryExtension(x.display, &x.randrEventBase, &errorBase) &&
-               XRRQueryVersion(x.display, &major, &minor) &&
-               (major > 1 || (major == 1 && minor >= 5));
-  if (x.hasRandr) {
-    XRRSelectInput(x.display, x.root, RRScreenChangeNotifyMask);
-  }
-  // The work area changes when panels come and go.
-  XSelectInput(x.display, x.root, PropertyChangeMask);
+// The windows' part binds the screens' before they are made; it reads them only later.
+X11Desktop::Impl::Impl(const std::string &displayName)
+    : server(displayName), windows(server, screens), screens(server), input{server, screens} {}
+
+X11Desktop::X11Desktop(Options options) : impl_(std::make_unique<Impl>(options.displayName)) {
   refreshScreens();
 }
 
 X11Desktop::~X11Desktop() {
-  for (auto &[window, native] : impl_->natives) {
-    impl_->destroy(native);
+  for (auto &[window, native] : impl_->windows.natives) {
+    impl_->windows.destroy(native);
   }
-  impl_->natives.clear();
-  if (!impl_->connection->isLost()) {
-    XSync(impl_->display, False);
+  impl_->windows.natives.clear();
+  if (!impl_->server.connection->isLost()) {
+    XSync(impl_->server.display, False);
   }
 }
 
-int X11Desktop::connectionNumber() const { return ConnectionNumber(impl_->display); }
+int X11Desktop::connectionNumber() const { return ConnectionNumber(impl_->server.display); }
 
 void X11Desktop::setOnEventsQueued(std::function<void()> handler) {
-  impl_->onEventsQueued = std::move(handler);
+  impl_->server.onEventsQueued = std::move(handler);
 }
 
 void X11Desktop::setOnConnectionLost(std::function<void()> handler) {
   impl_->onConnectionLost = std::move(handler);
 }
 
-bool X11Desktop::isConnectionLost() const { return impl_->connection->isLost(); }
+bool X11Desktop::isConnectionLost() const { return impl_->server.connection->isLost(); }
 
 void X11Desktop::sync() {
-  if (!impl_->connection->isLost()) {
-    XSync(impl_->display, False);
+  if (!impl_->server.connection->isLost()) {
+    XSync(impl_->server.display, False);
   }
 }
 

@@ -12,26 +12,26 @@ namespace platform::ui {
 
 void X11Desktop::handleEvent(XEvent &event) {
   Impl &x = *impl_;
-  if (x.hasRandr && event.type == x.randrEventBase + RRScreenChangeNotify) {
+  if (x.screens.hasRandr && event.type == x.screens.randrEventBase + RRScreenChangeNotify) {
     XRRUpdateConfiguration(&event);
     refreshScreens();
     return;
   }
-  if (event.type == PropertyNotify && event.xproperty.window == x.root) {
-    if (event.xproperty.atom == x.netWorkarea) {
+  if (event.type == PropertyNotify && event.xproperty.window == x.server.root) {
+    if (event.xproperty.atom == x.server.atoms.netWorkarea) {
       refreshScreens();
     }
     return;
   }
-  Window *window = x.windowOf(event.xany.window);
+  Window *window = x.windows.windowOf(event.xany.window);
   if (window == nullptr) {
     return;
   }
-  Impl::Native &n = x.natives[window];
+  X11NativeWindow &n = x.windows.natives[window];
   switch (event.type) {
   case Expose:
     if (event.xexpose.count == 0) {
-      x.draw(*window, n);
+      x.windows.draw(*window, n);
     }
     break;
   case ConfigureNotify:
@@ -39,16 +39,16 @@ void X11Desktop::handleEvent(XEvent &event) {
   case MapNotify:
     // A window manager places a window in its frame without telling the window (no synthetic
     // ConfigureNotify for the first placement): where the window is mapped is asked anew.
-    x.serverConfigured(*window, n);
+    x.windows.serverConfigured(*window, n);
     break;
   case ButtonPress:
-    x.buttonPressed(*window, n, event.xbutton);
+    x.input.buttonPressed(*window, n, event.xbutton);
     break;
   case ButtonRelease:
-    x.buttonReleased(*window, n, event.xbutton);
+    x.input.buttonReleased(*window, n, event.xbutton);
     break;
   case MotionNotify:
-    x.pointerMoved(*window, n, event.xmotion);
+    x.input.pointerMoved(*window, n, event.xmotion);
     break;
   case LeaveNotify:
     if (window->contentView() != nullptr) {
@@ -57,7 +57,7 @@ void X11Desktop::handleEvent(XEvent &event) {
     }
     break;
   case KeyPress:
-    x.key(*window, event.xkey);
+    x.input.key(*window, event.xkey);
     break;
   case FocusIn:
     if (event.xfocus.mode == NotifyNormal && !window->isKeyWindow()) {
@@ -76,8 +76,8 @@ void X11Desktop::handleEvent(XEvent &event) {
     }
     break;
   case ClientMessage:
-    if (event.xclient.message_type == x.wmProtocols &&
-        static_cast<Atom>(event.xclient.data.l[0]) == x.wmDeleteWindow) {
+    if (event.xclient.message_type == x.server.atoms.wmProtocols &&
+        static_cast<Atom>(event.xclient.data.l[0]) == x.server.atoms.wmDeleteWindow) {
       window->close();
     }
     break;
@@ -89,10 +89,10 @@ void X11Desktop::handleEvent(XEvent &event) {
 std::size_t X11Desktop::processEvents() {
   Impl &x = *impl_;
   const std::size_t handled =
-      x.connection->dispatchPending([this](XEvent &event) { handleEvent(event); });
+      x.server.connection->dispatchPending([this](XEvent &event) { handleEvent(event); });
   // No XFlush here: the last read flushed, and a flush can read events into the queue that
   // the pump, waiting on the socket, would then not hear of.
-  if (x.connection->isLost() && !x.lostReported) {
+  if (x.server.connection->isLost() && !x.lostReported) {
     x.lostReported = true;
     if (x.onConnectionLost) {
       x.onConnectionLost();

@@ -72,13 +72,11 @@ unsigned modifiersOf(unsigned state) {
   return modifiers;
 }
 
+Point localPoint(int x, int y) { return Point{static_cast<double>(x), static_cast<double>(y)}; }
+
 } // namespace
 
-Point X11Desktop::Impl::localPoint(int x, int y) {
-  return Point{static_cast<double>(x), static_cast<double>(y)};
-}
-
-void X11Desktop::Impl::buttonPressed(Window &window, Native &n, const XButtonEvent &event) {
+void X11DesktopInput::buttonPressed(Window &window, X11NativeWindow &n, const XButtonEvent &event) {
   if (window.contentView() == nullptr) {
     return;
   }
@@ -118,32 +116,34 @@ void X11Desktop::Impl::buttonPressed(Window &window, Native &n, const XButtonEve
 // and keys would go on to the window that had them before. A window that takes keys then
 // takes the focus itself (override-redirect ones, menus and pills, never: a menu has its
 // keyboard grab, and the focus coming back from it would go to the root).
-void X11Desktop::Impl::focusOnClickWithoutWindowManager(Window &window, const Native &n,
-                                                        Time time) {
-  if (n.overrideRedirect || takesNoFocus(window) || windowManagerSupports(netActiveWindow)) {
+void X11DesktopInput::focusOnClickWithoutWindowManager(Window &window, const X11NativeWindow &n,
+                                                       Time time) {
+  if (n.overrideRedirect || takesNoFocus(window) ||
+      server.windowManagerSupports(server.atoms.netActiveWindow)) {
     return;
   }
   ::Window focus = 0;
   int revert = 0;
-  XGetInputFocus(display, &focus, &revert);
+  XGetInputFocus(server.display, &focus, &revert);
   if (focus == n.xid) {
     return;
   }
-  XSetInputFocus(display, n.xid, RevertToParent, time);
+  XSetInputFocus(server.display, n.xid, RevertToParent, time);
   window.desktop().Desktop::windowMadeKey(&window);
-  afterRequests();
+  server.afterRequests();
 }
 
-void X11Desktop::Impl::buttonReleased(Window &window, Native &n, const XButtonEvent &event) {
+void X11DesktopInput::buttonReleased(Window &window, X11NativeWindow &n,
+                                     const XButtonEvent &event) {
   if (event.button != Button1) {
     return;
   }
   n.selecting = false;
   n.backgroundPress.reset();
   if (window.desktop().draggedWindow() == &window) {
-    XUngrabPointer(display, CurrentTime);
+    XUngrabPointer(server.display, CurrentTime);
     window.desktop().endWindowDrag();
-    afterRequests();
+    server.afterRequests();
     return;
   }
   // A click is a press and a release in the same window, as buttons work.
@@ -156,9 +156,9 @@ void X11Desktop::Impl::buttonReleased(Window &window, Native &n, const XButtonEv
   }
 }
 
-void X11Desktop::Impl::pointerMoved(Window &window, Native &n, const XMotionEvent &event) {
+void X11DesktopInput::pointerMoved(Window &window, X11NativeWindow &n, const XMotionEvent &event) {
   if (window.desktop().draggedWindow() == &window) {
-    window.desktop().windowDragMoved(pointFromX(event.x_root, event.y_root));
+    window.desktop().windowDragMoved(screens.pointFromX(event.x_root, event.y_root));
     return;
   }
   if (window.contentView() == nullptr) {
@@ -170,7 +170,7 @@ void X11Desktop::Impl::pointerMoved(Window &window, Native &n, const XMotionEven
     n.backgroundPress.reset();
     if (window.desktop().draggedWindow() == &window) {
       // Moved by us, not the window manager: the window catches up with the pointer.
-      window.desktop().windowDragMoved(pointFromX(event.x_root, event.y_root));
+      window.desktop().windowDragMoved(screens.pointFromX(event.x_root, event.y_root));
     }
     return;
   }
@@ -180,7 +180,7 @@ void X11Desktop::Impl::pointerMoved(Window &window, Native &n, const XMotionEven
   dispatcher.pointerMoved(localPoint(event.x, event.y), n.hovered);
 }
 
-void X11Desktop::Impl::key(Window &window, XKeyEvent &event) {
+void X11DesktopInput::key(Window &window, XKeyEvent &event) {
   char text[32] = {};
   KeySym keysym = 0;
   const int length = XLookupString(&event, text, sizeof text - 1, &keysym, nullptr);
@@ -242,73 +242,90 @@ void X11Desktop::Impl::key(Window &window, XKeyEvent &event) {
   }
 }
 
+// An open menu hears every press and key, so a press outside any of the application's
+// windows and Escape close it, as menus close. Keys come to the menu even while another
+// window of ours has the focus (the one whose picker opened it), not to that window.
+void X11DesktopInput::grabForMenu(const X11NativeWindow &menu) {
+  XGrabPointer(server.display, menu.xid, True,
+               ButtonPressMask | ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+               GrabModeAsync, None, None, CurrentTime);
+  XGrabKeyboard(server.display, menu.xid, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+}
+
+void X11DesktopInput::releaseMenuGrab() {
+  XUngrabPointer(server.display, CurrentTime);
+  XUngrabKeyboard(server.display, CurrentTime);
+}
+
 Point X11Desktop::mouseLocation() const {
   const Impl &x = *impl_;
   ::Window rootReturn = 0, child = 0;
   int rootX = 0, rootY = 0, winX = 0, winY = 0;
   unsigned mask = 0;
-  if (!XQueryPointer(x.display, x.root, &rootReturn, &child, &rootX, &rootY, &winX, &winY, &mask)) {
+  if (!XQueryPointer(x.server.display, x.server.root, &rootReturn, &child, &rootX, &rootY, &winX,
+                     &winY, &mask)) {
     return Desktop::mouseLocation();
   }
-  return Point{static_cast<double>(rootX - x.primary.x),
-               static_cast<double>(x.primary.y + x.primary.height - rootY)};
+  return x.screens.pointFromX(rootX, rootY);
 }
 
 void X11Desktop::windowMadeKey(Window *window) {
   Desktop::windowMadeKey(window);
   Impl &x = *impl_;
-  const auto found = x.natives.find(window);
-  if (found == x.natives.end() || takesNoFocus(*window)) {
+  const auto found = x.windows.natives.find(window);
+  if (found == x.windows.natives.end() || takesNoFocus(*window)) {
     return;
   }
   const ::Window xid = found->second.xid;
-  if (x.windowManagerSupports(x.netActiveWindow)) {
+  if (x.server.windowManagerSupports(x.server.atoms.netActiveWindow)) {
     XEvent event{};
     event.xclient.type = ClientMessage;
     event.xclient.window = xid;
-    event.xclient.message_type = x.netActiveWindow;
+    event.xclient.message_type = x.server.atoms.netActiveWindow;
     event.xclient.format = 32;
     event.xclient.data.l[0] = 1; // from an application
     event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSendEvent(x.server.display, x.server.root, False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &event);
   } else {
-    XSetInputFocus(x.display, xid, RevertToParent, CurrentTime);
+    XSetInputFocus(x.server.display, xid, RevertToParent, CurrentTime);
   }
-  x.afterRequests();
+  x.server.afterRequests();
 }
 
 void X11Desktop::beginWindowDrag(Window &window, Point pointer) {
   Impl &x = *impl_;
-  const auto found = x.natives.find(&window);
-  if (found == x.natives.end() || found->second.xid == 0) {
+  const auto found = x.windows.natives.find(&window);
+  if (found == x.windows.natives.end() || found->second.xid == 0) {
     return;
   }
-  const Impl::Native &n = found->second;
-  const int rootX = static_cast<int>(std::lround(pointer.x)) + x.primary.x;
-  const int rootY = x.primary.y + x.primary.height - static_cast<int>(std::lround(pointer.y));
-  if (!n.overrideRedirect && x.windowManagerSupports(x.netMoveResize)) {
+  const X11NativeWindow &n = found->second;
+  const int rootX = static_cast<int>(std::lround(pointer.x)) + x.screens.primary.x;
+  const int rootY =
+      x.screens.primary.y + x.screens.primary.height - static_cast<int>(std::lround(pointer.y));
+  if (!n.overrideRedirect && x.server.windowManagerSupports(x.server.atoms.netMoveResize)) {
     // The window manager moves the window (with its own snapping and limits) and wants the
     // pointer for it: the grab the press gave this window ends first.
-    XUngrabPointer(x.display, CurrentTime);
+    XUngrabPointer(x.server.display, CurrentTime);
     XEvent message{};
     message.xclient.type = ClientMessage;
     message.xclient.window = n.xid;
-    message.xclient.message_type = x.netMoveResize;
+    message.xclient.message_type = x.server.atoms.netMoveResize;
     message.xclient.format = 32;
     message.xclient.data.l[0] = rootX;
     message.xclient.data.l[1] = rootY;
     message.xclient.data.l[2] = 8; // _NET_WM_MOVERESIZE_MOVE
     message.xclient.data.l[3] = Button1;
     message.xclient.data.l[4] = 1; // from an application
-    XSendEvent(x.display, x.root, False, SubstructureRedirectMask | SubstructureNotifyMask,
-               &message);
-    x.afterRequests();
+    XSendEvent(x.server.display, x.server.root, False,
+               SubstructureRedirectMask | SubstructureNotifyMask, &message);
+    x.server.afterRequests();
     return;
   }
   Desktop::beginWindowDrag(window, pointer);
-  XGrabPointer(x.display, n.xid, False, ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
+  XGrabPointer(x.server.display, n.xid, False, ButtonReleaseMask | PointerMotionMask, GrabModeAsync,
                GrabModeAsync, None, None, CurrentTime);
-  x.afterRequests();
+  x.server.afterRequests();
 }
 
 } // namespace platform::ui

@@ -12,7 +12,19 @@
 
 namespace platform::ui {
 
-IntRect X11Desktop::Impl::toX(const Rect &r) const {
+X11DesktopScreens::X11DesktopScreens(X11DesktopServer &server) : server(server) {
+  int errorBase = 0, major = 0, minor = 0;
+  hasRandr = XRRQueryExtension(server.display, &randrEventBase, &errorBase) &&
+             XRRQueryVersion(server.display, &major, &minor) &&
+             (major > 1 || (major == 1 && minor >= 5));
+  if (hasRandr) {
+    XRRSelectInput(server.display, server.root, RRScreenChangeNotifyMask);
+  }
+  // The work area changes when panels come and go.
+  XSelectInput(server.display, server.root, PropertyChangeMask);
+}
+
+IntRect X11DesktopScreens::toX(const Rect &r) const {
   const int bottom = primary.y + primary.height;
   IntRect out;
   out.x = static_cast<int>(std::lround(r.minX())) + primary.x;
@@ -22,27 +34,26 @@ IntRect X11Desktop::Impl::toX(const Rect &r) const {
   return out;
 }
 
-Point X11Desktop::Impl::pointFromX(int rootX, int rootY) const {
+Point X11DesktopScreens::pointFromX(int rootX, int rootY) const {
   return Point{static_cast<double>(rootX - primary.x),
                static_cast<double>(primary.y + primary.height - rootY)};
 }
 
-Rect X11Desktop::Impl::fromX(const IntRect &r) const {
+Rect X11DesktopScreens::fromX(const IntRect &r) const {
   const int bottom = primary.y + primary.height;
   return makeRect(r.x - primary.x, bottom - (r.y + r.height), r.width, r.height);
 }
 
-void X11Desktop::refreshScreens() {
-  Impl &x = *impl_;
+std::vector<Screen> X11DesktopScreens::read() {
   std::vector<IntRect> monitors;
   std::vector<std::string> names;
   std::size_t primaryIndex = 0;
-  if (x.hasRandr) {
+  if (hasRandr) {
     int count = 0;
-    XRRMonitorInfo *info = XRRGetMonitors(x.display, x.root, True, &count);
+    XRRMonitorInfo *info = XRRGetMonitors(server.display, server.root, True, &count);
     for (int i = 0; info != nullptr && i < count; ++i) {
       monitors.push_back(IntRect{info[i].x, info[i].y, info[i].width, info[i].height});
-      char *name = XGetAtomName(x.display, info[i].name);
+      char *name = XGetAtomName(server.display, info[i].name);
       names.emplace_back(name != nullptr ? name : "");
       if (name != nullptr) {
         XFree(name);
@@ -56,8 +67,8 @@ void X11Desktop::refreshScreens() {
     }
   }
   if (monitors.empty()) {
-    monitors.push_back(
-        IntRect{0, 0, DisplayWidth(x.display, x.screen), DisplayHeight(x.display, x.screen)});
+    monitors.push_back(IntRect{0, 0, DisplayWidth(server.display, server.screen),
+                               DisplayHeight(server.display, server.screen)});
     names.emplace_back("screen");
   }
   // The primary first, as Desktop lists screens.
@@ -65,11 +76,11 @@ void X11Desktop::refreshScreens() {
               monitors.begin() + static_cast<long>(primaryIndex) + 1);
   std::rotate(names.begin(), names.begin() + static_cast<long>(primaryIndex),
               names.begin() + static_cast<long>(primaryIndex) + 1);
-  x.primary = monitors.front();
+  primary = monitors.front();
 
   std::optional<IntRect> workArea;
-  const auto area =
-      x.connection->readProperty(x.root, x.netWorkarea, X11PropertyRead{.type = XA_CARDINAL});
+  const auto area = server.connection->readProperty(server.root, server.atoms.netWorkarea,
+                                                    X11PropertyRead{.type = XA_CARDINAL});
   const auto values = area ? area->items32() : std::vector<std::uint32_t>{};
   if (values.size() >= 4) {
     // The first desktop's area; CARDINALs, read as signed as the rectangle's fields are.
@@ -90,9 +101,11 @@ void X11Desktop::refreshScreens() {
         visible = IntRect{left, top, right - left, bottom - top};
       }
     }
-    screens.push_back(Screen{x.fromX(m), x.fromX(visible), names[i]});
+    screens.push_back(Screen{fromX(m), fromX(visible), names[i]});
   }
-  setScreens(std::move(screens));
+  return screens;
 }
+
+void X11Desktop::refreshScreens() { setScreens(impl_->screens.read()); }
 
 } // namespace platform::ui

@@ -75,23 +75,30 @@ unsigned long pixelOf(const RGBA &colour, const Visual &visual, int depth) {
 
 } // namespace
 
-X11Desktop::Impl::Native &X11Desktop::Impl::create(Window &window) {
-  Native &n = natives[&window];
+X11DesktopWindows::X11DesktopWindows(X11DesktopServer &server, const X11DesktopScreens &screens)
+    : server(server), screens(screens) {
+  compositorSelection = server.atom(("_NET_WM_CM_S" + std::to_string(server.screen)).c_str());
+  int shapeEvents = 0, shapeErrors = 0;
+  hasShape = XShapeQueryExtension(server.display, &shapeEvents, &shapeErrors);
+}
+
+X11NativeWindow &X11DesktopWindows::create(Window &window) {
+  X11NativeWindow &n = natives[&window];
   if (n.xid != 0) {
     return n;
   }
-  Visual *visual = DefaultVisual(display, screen);
-  n.depth = DefaultDepth(display, screen);
+  Visual *visual = DefaultVisual(server.display, server.screen);
+  n.depth = DefaultDepth(server.display, server.screen);
   XVisualInfo info;
   // A window that is not opaque gets an alpha channel where the server offers one, so a
   // compositing manager shows what is behind its clear parts.
-  if (!window.isOpaque() && XMatchVisualInfo(display, screen, 32, TrueColor, &info)) {
+  if (!window.isOpaque() && XMatchVisualInfo(server.display, server.screen, 32, TrueColor, &info)) {
     visual = info.visual;
     n.depth = 32;
   }
-  n.colormap = XCreateColormap(display, root, visual, AllocNone);
+  n.colormap = XCreateColormap(server.display, server.root, visual, AllocNone);
   n.overrideRedirect = isBorderless(window);
-  n.geometry = toX(window.contentRect());
+  n.geometry = screens.toX(window.contentRect());
 
   XSetWindowAttributes attributes{};
   attributes.colormap = n.colormap;
@@ -101,75 +108,76 @@ X11Desktop::Impl::Native &X11Desktop::Impl::create(Window &window) {
   attributes.override_redirect = n.overrideRedirect ? True : False;
   attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
                           LeaveWindowMask | KeyPressMask | StructureNotifyMask | FocusChangeMask;
-  n.xid = XCreateWindow(
-      display, root, n.geometry.x, n.geometry.y, static_cast<unsigned>(n.geometry.width),
-      static_cast<unsigned>(n.geometry.height), 0, n.depth, InputOutput, visual,
-      CWColormap | CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask, &attributes);
+  n.xid = XCreateWindow(server.display, server.root, n.geometry.x, n.geometry.y,
+                        static_cast<unsigned>(n.geometry.width),
+                        static_cast<unsigned>(n.geometry.height), 0, n.depth, InputOutput, visual,
+                        CWColormap | CWBackPixel | CWBorderPixel | CWOverrideRedirect | CWEventMask,
+                        &attributes);
   byXid[n.xid] = &window;
 
   XClassHint classHint{const_cast<char *>("murmurquill"), const_cast<char *>("Murmurquill")};
-  XSetClassHint(display, n.xid, &classHint);
+  XSetClassHint(server.display, n.xid, &classHint);
   const long pid = static_cast<long>(getpid());
-  XChangeProperty(display, n.xid, netWmPid, XA_CARDINAL, 32, PropModeReplace,
+  XChangeProperty(server.display, n.xid, server.atoms.netWmPid, XA_CARDINAL, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char *>(&pid), 1);
 
   XWMHints hints{};
   hints.flags = InputHint | StateHint;
   hints.input = takesNoFocus(window) ? False : True;
   hints.initial_state = NormalState;
-  XSetWMHints(display, n.xid, &hints);
+  XSetWMHints(server.display, n.xid, &hints);
 
   if (window.styleMask() & kClosable) {
-    XSetWMProtocols(display, n.xid, &wmDeleteWindow, 1);
+    XSetWMProtocols(server.display, n.xid, &server.atoms.wmDeleteWindow, 1);
   }
   if (hidesWindowManagerFrame(window)) {
     MotifWmHints motif{kMotifHintsDecorations, 0, 0, 0, 0};
-    XChangeProperty(display, n.xid, motifWmHints, motifWmHints, 32, PropModeReplace,
-                    reinterpret_cast<const unsigned char *>(&motif), 5);
+    XChangeProperty(server.display, n.xid, server.atoms.motifWmHints, server.atoms.motifWmHints, 32,
+                    PropModeReplace, reinterpret_cast<const unsigned char *>(&motif), 5);
   }
-  Atom type = typeNormal;
+  Atom type = server.atoms.typeNormal;
   if (takesNoFocus(window) && window.level() >= kStatusLevel) {
-    type = typeNotification;
+    type = server.atoms.typeNotification;
   } else if (window.isPanel() || (window.styleMask() & kUtilityWindow)) {
-    type = typeUtility;
+    type = server.atoms.typeUtility;
   }
-  XChangeProperty(display, n.xid, netWmWindowType, XA_ATOM, 32, PropModeReplace,
+  XChangeProperty(server.display, n.xid, server.atoms.netWmWindowType, XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char *>(&type), 1);
   if (window.ignoresMouseEvents()) {
     // An empty input shape: clicks go to whatever is below.
-    XserverRegion empty = XFixesCreateRegion(display, nullptr, 0);
-    XFixesSetWindowShapeRegion(display, n.xid, ShapeInput, 0, 0, empty);
-    XFixesDestroyRegion(display, empty);
+    XserverRegion empty = XFixesCreateRegion(server.display, nullptr, 0);
+    XFixesSetWindowShapeRegion(server.display, n.xid, ShapeInput, 0, 0, empty);
+    XFixesDestroyRegion(server.display, empty);
   }
   n.surface =
-      cairo_xlib_surface_create(display, n.xid, visual, n.geometry.width, n.geometry.height);
+      cairo_xlib_surface_create(server.display, n.xid, visual, n.geometry.width, n.geometry.height);
   applyAttributes(window, n);
   return n;
 }
 
 // Title, size hints and states: read again on every show, since a window's attributes may
 // change while it is hidden.
-void X11Desktop::Impl::applyAttributes(Window &window, Native &n) {
+void X11DesktopWindows::applyAttributes(Window &window, X11NativeWindow &n) {
   const std::string &title = window.title();
-  XStoreName(display, n.xid, title.c_str());
-  XChangeProperty(display, n.xid, netWmName, utf8String, 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char *>(title.data()),
+  XStoreName(server.display, n.xid, title.c_str());
+  XChangeProperty(server.display, n.xid, server.atoms.netWmName, server.atoms.utf8String, 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char *>(title.data()),
                   static_cast<int>(title.size()));
 
   setSizeHints(window, n);
 
   std::vector<Atom> states;
   if (window.level() > kNormalLevel) {
-    states.push_back(stateAbove);
+    states.push_back(server.atoms.stateAbove);
   }
   if (window.collectionBehavior() & kCanJoinAllSpaces) {
-    states.push_back(stateSticky);
+    states.push_back(server.atoms.stateSticky);
   }
   if (window.isPanel()) {
-    states.push_back(stateSkipTaskbar);
-    states.push_back(stateSkipPager);
+    states.push_back(server.atoms.stateSkipTaskbar);
+    states.push_back(server.atoms.stateSkipPager);
   }
-  XChangeProperty(display, n.xid, netWmState, XA_ATOM, 32, PropModeReplace,
+  XChangeProperty(server.display, n.xid, server.atoms.netWmState, XA_ATOM, 32, PropModeReplace,
                   reinterpret_cast<const unsigned char *>(states.data()),
                   static_cast<int>(states.size()));
 }
@@ -179,7 +187,7 @@ void X11Desktop::Impl::applyAttributes(Window &window, Native &n) {
 // makes; otherwise the window manager would clamp the window to its first size. Static
 // gravity: positions are the content's own, not the frame's, so a window the app moves or
 // resizes does not drift by the height of the decorations on every request.
-void X11Desktop::Impl::setSizeHints(Window &window, const Native &n) {
+void X11DesktopWindows::setSizeHints(Window &window, const X11NativeWindow &n) {
   if (n.overrideRedirect) {
     return;
   }
@@ -195,25 +203,25 @@ void X11Desktop::Impl::setSizeHints(Window &window, const Native &n) {
     size.min_width = size.max_width = n.geometry.width;
     size.min_height = size.max_height = n.geometry.height;
   }
-  XSetWMNormalHints(display, n.xid, &size);
+  XSetWMNormalHints(server.display, n.xid, &size);
 }
 
-void X11Desktop::Impl::place(Window &window, Native &n) {
-  const IntRect wanted = toX(window.contentRect());
+void X11DesktopWindows::place(Window &window, X11NativeWindow &n) {
+  const IntRect wanted = screens.toX(window.contentRect());
   if (wanted == n.geometry) {
     return;
   }
   n.geometry = wanted;
   // Hints first: the window manager checks the request against them.
   setSizeHints(window, n);
-  XMoveResizeWindow(display, n.xid, wanted.x, wanted.y, static_cast<unsigned>(wanted.width),
+  XMoveResizeWindow(server.display, n.xid, wanted.x, wanted.y, static_cast<unsigned>(wanted.width),
                     static_cast<unsigned>(wanted.height));
   cairo_xlib_surface_set_size(n.surface, wanted.width, wanted.height);
 }
 
-void X11Desktop::Impl::draw(Window &window, Native &n) {
+void X11DesktopWindows::draw(Window &window, X11NativeWindow &n) {
   // cairo waits for ever on a surface of a display whose connection broke.
-  if (!n.mapped || connection->isLost()) {
+  if (!n.mapped || server.connection->isLost()) {
     return;
   }
   render(window, n);
@@ -229,7 +237,7 @@ void X11Desktop::Impl::draw(Window &window, Native &n) {
 }
 
 // Draws the window's content into its buffer.
-void X11Desktop::Impl::render(Window &window, Native &n) {
+void X11DesktopWindows::render(Window &window, X11NativeWindow &n) {
   const int width = n.geometry.width;
   const int height = n.geometry.height;
   if (n.buffer == nullptr || cairo_image_surface_get_width(n.buffer) != width ||
@@ -247,8 +255,8 @@ void X11Desktop::Impl::render(Window &window, Native &n) {
 
 // A window cut to the outline of its content takes that shape before it maps, so the server
 // never shows its whole rectangle.
-void X11Desktop::Impl::shapeBeforeMapping(Window &window, Native &n) {
-  if (connection->isLost() || !showsThrough(window)) {
+void X11DesktopWindows::shapeBeforeMapping(Window &window, X11NativeWindow &n) {
+  if (server.connection->isLost() || !showsThrough(window)) {
     return;
   }
   render(window, n);
@@ -258,21 +266,21 @@ void X11Desktop::Impl::shapeBeforeMapping(Window &window, Native &n) {
 // A window with clear parts shows what is behind them only through a compositing manager;
 // without one the server fills them with black. The window then takes the outline of what
 // it draws (its pixels at least half opaque) as its shape.
-bool X11Desktop::Impl::showsThrough(const Window &window) const {
+bool X11DesktopWindows::showsThrough(const Window &window) const {
   if (window.isOpaque() || !window.backgroundColor() || !hasShape) {
     return false;
   }
   return window.backgroundColor()->resolve(window.appearance()).alpha < 1 &&
-         XGetSelectionOwner(display, compositorSelection) == None;
+         XGetSelectionOwner(server.display, compositorSelection) == None;
 }
 
-void X11Desktop::Impl::shapeToContent(Native &n) {
+void X11DesktopWindows::shapeToContent(X11NativeWindow &n) {
   const unsigned width = static_cast<unsigned>(n.geometry.width);
   const unsigned height = static_cast<unsigned>(n.geometry.height);
-  const Pixmap mask = XCreatePixmap(display, n.xid, width, height, 1);
-  cairo_surface_t *bitmap =
-      cairo_xlib_surface_create_for_bitmap(display, mask, ScreenOfDisplay(display, screen),
-                                           static_cast<int>(width), static_cast<int>(height));
+  const Pixmap mask = XCreatePixmap(server.display, n.xid, width, height, 1);
+  cairo_surface_t *bitmap = cairo_xlib_surface_create_for_bitmap(
+      server.display, mask, ScreenOfDisplay(server.display, server.screen), static_cast<int>(width),
+      static_cast<int>(height));
   cairo_t *cr = cairo_create(bitmap);
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
   cairo_set_source_surface(cr, n.buffer, 0, 0);
@@ -280,15 +288,15 @@ void X11Desktop::Impl::shapeToContent(Native &n) {
   cairo_destroy(cr);
   cairo_surface_flush(bitmap);
   cairo_surface_destroy(bitmap);
-  XShapeCombineMask(display, n.xid, ShapeBounding, 0, 0, mask, ShapeSet);
-  XFreePixmap(display, mask);
+  XShapeCombineMask(server.display, n.xid, ShapeBounding, 0, 0, mask, ShapeSet);
+  XFreePixmap(server.display, mask);
   n.shaped = true;
 }
 
-void X11Desktop::Impl::destroy(Native &n) {
+void X11DesktopWindows::destroy(X11NativeWindow &n) {
   // A surface of a lost display is left as it is: destroying it flushes, and cairo then
   // waits for ever on the broken connection (the display itself is kept for the same reason).
-  if (n.surface != nullptr && !connection->isLost()) {
+  if (n.surface != nullptr && !server.connection->isLost()) {
     cairo_surface_destroy(n.surface);
   }
   if (n.buffer != nullptr) {
@@ -296,25 +304,25 @@ void X11Desktop::Impl::destroy(Native &n) {
   }
   if (n.xid != 0) {
     byXid.erase(n.xid);
-    XDestroyWindow(display, n.xid);
+    XDestroyWindow(server.display, n.xid);
   }
   if (n.colormap != 0) {
-    XFreeColormap(display, n.colormap);
+    XFreeColormap(server.display, n.colormap);
   }
 }
 
-Window *X11Desktop::Impl::windowOf(::Window xid) const {
+Window *X11DesktopWindows::windowOf(::Window xid) const {
   const auto found = byXid.find(xid);
   return found == byXid.end() ? nullptr : found->second;
 }
 
 // The server moved or resized the window (the window manager, or the user through it).
-void X11Desktop::Impl::serverConfigured(Window &window, Native &n) {
+void X11DesktopWindows::serverConfigured(Window &window, X11NativeWindow &n) {
   ::Window child = 0;
   int x = 0, y = 0;
   XWindowAttributes attributes;
-  if (!XGetWindowAttributes(display, n.xid, &attributes) ||
-      !XTranslateCoordinates(display, n.xid, root, 0, 0, &x, &y, &child)) {
+  if (!XGetWindowAttributes(server.display, n.xid, &attributes) ||
+      !XTranslateCoordinates(server.display, n.xid, server.root, 0, 0, &x, &y, &child)) {
     return;
   }
   const IntRect now{x, y, attributes.width, attributes.height};
@@ -323,7 +331,7 @@ void X11Desktop::Impl::serverConfigured(Window &window, Native &n) {
   }
   n.geometry = now;
   cairo_xlib_surface_set_size(n.surface, now.width, now.height);
-  Rect frame = fromX(now);
+  Rect frame = screens.fromX(now);
   frame.size.height += window.titleBarHeight();
   applyingServerGeometry = &window;
   window.setFrame(frame, true);
@@ -331,83 +339,77 @@ void X11Desktop::Impl::serverConfigured(Window &window, Native &n) {
 }
 
 unsigned long X11Desktop::nativeWindow(const Window &window) const {
-  const auto found = impl_->natives.find(const_cast<Window *>(&window));
-  return found == impl_->natives.end() ? 0 : found->second.xid;
+  const auto found = impl_->windows.natives.find(const_cast<Window *>(&window));
+  return found == impl_->windows.natives.end() ? 0 : found->second.xid;
 }
 
 void X11Desktop::windowOrderedFront(Window *window) {
   Desktop::windowOrderedFront(window);
   Impl &x = *impl_;
-  Impl::Native &n = x.create(*window);
-  x.applyAttributes(*window, n);
-  x.place(*window, n);
-  x.shapeBeforeMapping(*window, n);
-  XMapRaised(x.display, n.xid);
+  X11NativeWindow &n = x.windows.create(*window);
+  x.windows.applyAttributes(*window, n);
+  x.windows.place(*window, n);
+  x.windows.shapeBeforeMapping(*window, n);
+  XMapRaised(x.server.display, n.xid);
   n.mapped = true;
   if (window->level() == kPopUpMenuLevel) {
-    // An open menu hears every press and key, so a press outside any of the application's
-    // windows and Escape close it, as menus close. Keys come to the menu even while another
-    // window of ours has the focus (the one whose picker opened it), not to that window.
-    XGrabPointer(x.display, n.xid, True, ButtonPressMask | ButtonReleaseMask | PointerMotionMask,
-                 GrabModeAsync, GrabModeAsync, None, None, CurrentTime);
-    XGrabKeyboard(x.display, n.xid, False, GrabModeAsync, GrabModeAsync, CurrentTime);
+    x.input.grabForMenu(n);
   }
-  x.draw(*window, n);
-  x.afterRequests();
+  x.windows.draw(*window, n);
+  x.server.afterRequests();
 }
 
 void X11Desktop::windowOrderedOut(Window *window) {
   Desktop::windowOrderedOut(window);
   Impl &x = *impl_;
-  const auto found = x.natives.find(window);
-  if (found == x.natives.end() || !found->second.mapped) {
+  const auto found = x.windows.natives.find(window);
+  if (found == x.windows.natives.end() || !found->second.mapped) {
     return;
   }
-  Impl::Native &n = found->second;
+  X11NativeWindow &n = found->second;
   n.mapped = false;
   n.pressed = false;
   n.backgroundPress.reset();
   if (window->level() == kPopUpMenuLevel) {
-    XUngrabPointer(x.display, CurrentTime);
-    XUngrabKeyboard(x.display, CurrentTime);
+    x.input.releaseMenuGrab();
   }
   if (n.overrideRedirect) {
-    XUnmapWindow(x.display, n.xid);
+    XUnmapWindow(x.server.display, n.xid);
   } else {
-    XWithdrawWindow(x.display, n.xid, x.screen);
+    XWithdrawWindow(x.server.display, n.xid, x.server.screen);
   }
-  x.afterRequests();
+  x.server.afterRequests();
 }
 
 void X11Desktop::windowDestroyed(Window *window) {
   Desktop::windowDestroyed(window);
   Impl &x = *impl_;
-  const auto found = x.natives.find(window);
-  if (found == x.natives.end()) {
+  const auto found = x.windows.natives.find(window);
+  if (found == x.windows.natives.end()) {
     return;
   }
-  x.destroy(found->second);
-  x.natives.erase(found);
-  x.afterRequests();
+  x.windows.destroy(found->second);
+  x.windows.natives.erase(found);
+  x.server.afterRequests();
 }
 
 void X11Desktop::windowChanged(Window *window) {
   Impl &x = *impl_;
-  const auto found = x.natives.find(window);
-  if (found == x.natives.end()) {
+  const auto found = x.windows.natives.find(window);
+  if (found == x.windows.natives.end()) {
     return;
   }
-  Impl::Native &n = found->second;
-  if (x.applyingServerGeometry != window) {
-    x.place(*window, n);
+  X11NativeWindow &n = found->second;
+  if (x.windows.applyingServerGeometry != window) {
+    x.windows.place(*window, n);
   }
   const std::string &title = window->title();
-  XStoreName(x.display, n.xid, title.c_str());
-  XChangeProperty(x.display, n.xid, x.netWmName, x.utf8String, 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char *>(title.data()),
+  XStoreName(x.server.display, n.xid, title.c_str());
+  XChangeProperty(x.server.display, n.xid, x.server.atoms.netWmName, x.server.atoms.utf8String, 8,
+                  PropModeReplace, reinterpret_cast<const unsigned char *>(title.data()),
                   static_cast<int>(title.size()));
-  x.draw(*window, n);
-  x.afterRequests();
+  x.windows.draw(*window, n);
+  x.server.afterRequests();
 }
 
 } // namespace platform::ui
