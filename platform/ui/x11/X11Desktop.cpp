@@ -1,5 +1,6 @@
 #include "platform/ui/x11/X11Desktop.hpp"
 
+#include "platform/system/ProcessLauncher.hpp"
 #include "platform/ui/EventDispatcher.hpp"
 #include "platform/ui/Renderer.hpp"
 #include "platform/ui/Window.hpp"
@@ -11,8 +12,6 @@
 #include <map>
 #include <optional>
 #include <set>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <vector>
 
 #include <cairo-xlib.h>
@@ -25,8 +24,6 @@
 #include <X11/extensions/Xrandr.h>
 #include <X11/extensions/shape.h>
 #include <X11/keysym.h>
-
-extern char **environ;
 
 namespace platform::ui {
 
@@ -721,11 +718,10 @@ Point X11Desktop::mouseLocation() const {
 void X11Desktop::openURL(const std::string &url) {
   Desktop::openURL(url);
   // The desktop's own opener; its outcome is the desktop's business, like a browser's.
-  pid_t pid = 0;
-  char *argv[] = {const_cast<char *>("xdg-open"), const_cast<char *>(url.c_str()), nullptr};
-  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0) {
-    // Reaped so it leaves no zombie; xdg-open returns as soon as it handed the address on.
-    waitpid(pid, nullptr, 0);
+  try {
+    platform::ProcessLauncher::launch("xdg-open", {"xdg-open", url});
+  } catch (const platform::LaunchError &) {
+    // A desktop without an opener has nowhere to show the address.
   }
 }
 
