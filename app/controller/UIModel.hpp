@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/system/LoginItemService.hpp"
-#include "platform/system/MicrophoneAuthorization.hpp"
+#include "platform/services/LoginItemService.hpp"
+#include "platform/services/MicrophoneAuthorization.hpp"
 
 #include <chrono>
 #include <cstdint>

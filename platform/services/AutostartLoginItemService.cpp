@@ -1,4 +1,4 @@
-#include "platform/system/AutostartLoginItemService.hpp"
+#include "platform/services/AutostartLoginItemService.hpp"
 
 #include <fstream>
 #include <system_error>

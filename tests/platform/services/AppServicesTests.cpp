@@ -1,8 +1,8 @@
-#include "platform/system/ApplicationLauncher.hpp"
-#include "platform/system/AutostartLoginItemService.hpp"
-#include "platform/system/InMemorySettings.hpp"
+#include "platform/services/ApplicationLauncher.hpp"
+#include "platform/services/AutostartLoginItemService.hpp"
+#include "platform/services/InMemorySettings.hpp"
+#include "platform/services/Updater.hpp"
 #include "platform/system/RunLoop.hpp"
-#include "platform/system/Updater.hpp"
 
 #include "tests/support/TempDir.hpp"
 

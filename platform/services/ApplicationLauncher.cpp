@@ -1,4 +1,4 @@
-#include "platform/system/ApplicationLauncher.hpp"
+#include "platform/services/ApplicationLauncher.hpp"
 
 #include <filesystem>
 #include <system_error>
