@@ -30,14 +30,13 @@ void MainExecutor::post(Work work) {
 }
 
 TimerHandle MainExecutor::after(Clock::duration delay, Work work) {
-  auto cancelled = std::make_shared<std::atomic<bool>>(false);
+  TimerHandle handle;
   {
     std::lock_guard lock(mutex_);
-    timers_.push(Timer{std::chrono::steady_clock::now() + delay, nextSequence_++, cancelled,
-                       std::move(work)});
+    handle = timers_.add(std::chrono::steady_clock::now() + delay, std::move(work));
   }
   wake_.notify_one();
-  return TimerHandle(std::move(cancelled));
+  return handle;
 }
 
 MainExecutor::Clock::time_point MainExecutor::now() const {
@@ -52,7 +51,8 @@ void MainExecutor::waitUntilIdle() {
     if (stopping_) {
       return true;
     }
-    const bool timerDue = !timers_.empty() && timers_.top().due <= std::chrono::steady_clock::now();
+    const auto due = timers_.nextDue();
+    const bool timerDue = due && *due <= std::chrono::steady_clock::now();
     return ready_.empty() && !busy_ && !timerDue;
   });
 }
@@ -62,15 +62,8 @@ void MainExecutor::run() {
   while (!stopping_) {
     // Due timers join the ready queue in due order, behind work posted before they fell due.
     const auto current = std::chrono::steady_clock::now();
-    while (!timers_.empty() && timers_.top().due <= current) {
-      Timer timer = std::move(const_cast<Timer &>(timers_.top()));
-      timers_.pop();
-      auto cancelled = timer.cancelled;
-      ready_.push_back([cancelled, work = std::move(timer.work)] {
-        if (!cancelled->load()) {
-          work();
-        }
-      });
+    while (Work due = timers_.takeDue(current)) {
+      ready_.push_back(std::move(due));
     }
     if (!ready_.empty()) {
       Work work = std::move(ready_.front());
@@ -88,12 +81,10 @@ void MainExecutor::run() {
       continue;
     }
     idle_.notify_all();
-    if (timers_.empty()) {
-      wake_.wait(lock);
+    if (const auto due = timers_.nextDue()) {
+      wake_.wait_until(lock, *due);
     } else {
-      // A copy: the queue may reallocate while the lock is released during the wait.
-      const Clock::time_point due = timers_.top().due;
-      wake_.wait_until(lock, due);
+      wake_.wait(lock);
     }
   }
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "platform/system/Executor.hpp"
+#include "platform/system/TimerQueue.hpp"
 
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <queue>
 #include <thread>
 #include <vector>
 
@@ -33,18 +33,6 @@ public:
   void waitUntilIdle();
 
 private:
-  struct Timer {
-    Clock::time_point due;
-    std::uint64_t sequence;
-    std::shared_ptr<std::atomic<bool>> cancelled;
-    Work work;
-  };
-  struct Later {
-    bool operator()(const Timer &a, const Timer &b) const {
-      return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
-    }
-  };
-
   void run();
 
   UncaughtErrorHandler onUncaughtError_;
@@ -52,8 +40,7 @@ private:
   std::condition_variable wake_;
   std::condition_variable idle_;
   std::deque<Work> ready_;
-  std::priority_queue<Timer, std::vector<Timer>, Later> timers_;
-  std::uint64_t nextSequence_ = 0;
+  TimerQueue timers_;
   bool busy_ = false;
   bool stopping_ = false;
   std::thread thread_;
