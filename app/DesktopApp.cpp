@@ -13,6 +13,7 @@
 #include "platform/input/x11/X11Pasteboard.hpp"
 #include "platform/input/x11/X11Workspace.hpp"
 #include "platform/services/ApplicationLauncher.hpp"
+#include "platform/services/InMemoryMicrophoneAuthorization.hpp"
 #include "platform/services/AutostartLoginItemService.hpp"
 #include "platform/services/JsonFileSettings.hpp"
 #include "platform/services/UnavailableLanguageModel.hpp"
@@ -29,12 +30,15 @@
 #include <cairo.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <future>
 #include <memory>
+#include <optional>
 
 namespace murmurquill {
 
@@ -42,7 +46,8 @@ namespace ui = platform::ui;
 
 namespace {
 
-constexpr int kIconSide = 22; // pixels; panels scale it to their height
+constexpr int kIconSide = 22;         // pixels; panels scale it to their height
+constexpr unsigned kIconOutline = 24; // the grey of the icon's outline, 0..255
 
 // The options the app was started with (after the program name), so a start at login uses
 // the same model folder and display.
@@ -53,18 +58,40 @@ std::vector<std::string> appOptions(const std::vector<std::string> &arguments) {
   return {arguments.begin() + 1, arguments.end()};
 }
 
-// Runs `work` on the main executor and waits for it; its exception comes back here.
-void onMain(platform::Executor &main, const std::function<void()> &work) {
-  std::promise<void> done;
-  main.post([&] {
+// How long the app may take to shut down in order once the display is gone.
+constexpr std::chrono::milliseconds kShutdownWithoutDisplay{2000};
+
+// Runs `work` on the main executor and waits for it, without limit or for at most `limit`;
+// its exception comes back here. False when the limit passed first (the work may still run).
+bool onMainWithin(platform::Executor &main, std::function<void()> work,
+                  std::optional<std::chrono::milliseconds> limit) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  main.post([done, work = std::move(work)] {
     try {
       work();
-      done.set_value();
+      done->set_value();
     } catch (...) {
-      done.set_exception(std::current_exception());
+      done->set_exception(std::current_exception());
     }
   });
-  done.get_future().get();
+  if (limit && finished.wait_for(*limit) != std::future_status::ready) {
+    return false;
+  }
+  finished.get();
+  return true;
+}
+
+void onMain(platform::Executor &main, std::function<void()> work) {
+  onMainWithin(main, std::move(work), std::nullopt);
+}
+
+platform::X11Error lostDisplayError(const DesktopApp::Options &options) {
+  const char *variable = std::getenv("DISPLAY");
+  const std::string name =
+      options.displayName.empty() && variable != nullptr ? variable : options.displayName;
+  return platform::X11Error("lost the connection to the X display '" + name +
+                            "' (the X server ended or closed it)");
 }
 
 // Everything the app holds on the main thread, made and destroyed there, in this order.
@@ -85,7 +112,6 @@ public:
     refinePanel_ = std::make_shared<RefinePanelController>(*desktop_);
 
     const platform::Environment environment = platform::Environment::process();
-    const auto audio = platform::AudioInputSystem::shared();
     std::vector<const char *> argv;
     for (const std::string &argument : options.arguments) {
       argv.push_back(argument.c_str());
@@ -103,11 +129,19 @@ public:
     services.steadyClock = platform::SteadyClock::system();
     services.wallClock = platform::WallClock::system();
     services.settings = std::make_shared<platform::JsonFileSettings>(
-        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys());
+        environment.configDirectory() / "Murmurquill" / "settings.json", AppCore::settingsKeys(),
+        main);
     services.environment = environment;
     services.eventTaps = std::make_shared<platform::X11EventTapService>(main);
-    services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
-    services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
+    if (options.microphone) {
+      services.microphone = options.microphone;
+      services.microphoneAuthorization =
+          std::make_shared<platform::InMemoryMicrophoneAuthorization>();
+    } else {
+      const auto audio = platform::AudioInputSystem::shared();
+      services.microphone = std::make_shared<platform::InputEngineMicrophone>(audio);
+      services.microphoneAuthorization = std::make_shared<platform::AudioInputAuthorization>(audio);
+    }
     services.speech = std::make_shared<DivuvovIzeSpeechModule>(options.modelFolder);
     auto pasteboard = std::make_shared<platform::X11Pasteboard>();
     // The paste chord pastes this clipboard: offered as PRIMARY to terminals that paste that,
@@ -213,8 +247,8 @@ private:
     try {
       statusItem_ = std::make_unique<ui::StatusNotifierItem>(
           ui::StatusNotifierItem::Options{}, [this] { toggleMenuWindow(true); },
-          [this, &core] {
-            return DesktopApp::statusMenuItems(core, app_->onboarding(),
+          [this] {
+            return DesktopApp::statusMenuItems(app_->menuModel(), app_->windowOpener(),
                                                [this] { toggleMenuWindow(true); });
           });
     } catch (const ui::StatusNotifierError &error) {
@@ -235,7 +269,13 @@ private:
       }
     };
     statusPump_ = std::make_unique<platform::EventPump>(
-        statusItem_->fd(), [this] { statusItem_->handle(); }, main_);
+        statusItem_->fd(),
+        [this] {
+          if (statusItem_->handle()) {
+            statusPump_->requestHandling();
+          }
+        },
+        main_);
   }
 
   std::shared_ptr<platform::Executor> main_;
@@ -253,35 +293,35 @@ private:
 
 } // namespace
 
-std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(UIModel &core,
-                                                            OnboardingWindowController &onboarding,
+std::vector<ui::StatusMenuItem> DesktopApp::statusMenuItems(const MenuBarView::Model &model,
+                                                            MenuBarView::OpenWindow openWindow,
                                                             std::function<void()> openMenu) {
-  UIModel *model = &core;
-  OnboardingWindowController *windows = &onboarding;
   std::vector<ui::StatusMenuItem> items;
   items.push_back({"Open Murmurquill", std::move(openMenu)});
   items.push_back({{}, {}, /*separator=*/true});
-  items.push_back({"About Murmurquill", [windows, model] { windows->showAbout(*model); }});
-  items.push_back({"Permissions & Setup", [windows, model] { windows->showOnboarding(*model); }});
-  ui::StatusMenuItem refine{core.languageModelAvailable() ? "AI Refine  \u2303\u2318R"
-                                                          : "Refine  \u2303\u2318R",
-                            [model] { model->setRefineEnabled(!model->refineEnabled()); }};
+  items.push_back({"About Murmurquill", [openWindow] { openWindow(MenuBarView::Window::about); }});
+  items.push_back(
+      {"Permissions & Setup", [openWindow] { openWindow(MenuBarView::Window::setup); }});
+  ui::StatusMenuItem refine{model.refine.languageModelAvailable() ? "AI Refine  Ctrl+Super+R"
+                                                                  : "Refine  Ctrl+Super+R",
+                            [model] { model.refine.setRefineEnabled(!model.refine.refineEnabled()); }};
   refine.toggle = true;
-  refine.checked = core.refineEnabled();
+  refine.checked = model.refine.refineEnabled();
   items.push_back(refine);
   ui::StatusMenuItem login{"Open at Login", [model] {
-                             if (model->loginItemStatus() == platform::LoginItemStatus::enabled) {
-                               model->unregisterLoginItem();
+                             if (model.loginItem.loginItemStatus() ==
+                                 platform::LoginItemStatus::enabled) {
+                               model.loginItem.unregisterLoginItem();
                              } else {
-                               model->registerLoginItem();
+                               model.loginItem.registerLoginItem();
                              }
                            }};
   login.toggle = true;
-  login.checked = core.loginItemStatus() == platform::LoginItemStatus::enabled;
+  login.checked = model.loginItem.loginItemStatus() == platform::LoginItemStatus::enabled;
   items.push_back(login);
   items.push_back({{}, {}, /*separator=*/true});
-  items.push_back({"Check for Updates\u2026", [model] { model->checkForUpdates(); }});
-  items.push_back({"Quit Murmurquill", [model] { model->quit(); }});
+  items.push_back({"Check for Updates\u2026", [model] { model.app.checkForUpdates(); }});
+  items.push_back({"Quit Murmurquill", [model] { model.app.quit(); }});
   return items;
 }
 
@@ -293,19 +333,48 @@ ui::StatusIcon DesktopApp::statusIcon(ui::HostingView &label, int side) {
   label.draw(cr);
   cairo_destroy(cr);
   cairo_surface_flush(surface);
-  ui::StatusIcon icon{side, side, {}};
-  icon.argb.reserve(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4);
   const unsigned char *data = cairo_image_surface_get_data(surface);
   const int stride = cairo_image_surface_get_stride(surface);
+  // Cairo's pixels are premultiplied words in native order.
+  const auto pixelAt = [&](int x, int y) {
+    return reinterpret_cast<const std::uint32_t *>(data + y * stride)[x];
+  };
+  const auto outlineAlpha = [&](int x, int y) {
+    unsigned most = 0;
+    for (int dy = -1; dy <= 1; ++dy) {
+      for (int dx = -1; dx <= 1; ++dx) {
+        const int nx = x + dx, ny = y + dy;
+        if (nx >= 0 && ny >= 0 && nx < side && ny < side) {
+          most = std::max(most, pixelAt(nx, ny) >> 24);
+        }
+      }
+    }
+    return most;
+  };
+  // The view's opacity: the alpha of the glyph's solid middle. Glyph and outline are one
+  // shape under it, so the outline shows only where the glyph does not cover.
+  unsigned opacity = 0;
   for (int y = 0; y < side; ++y) {
-    const auto *row = reinterpret_cast<const std::uint32_t *>(data + y * stride);
     for (int x = 0; x < side; ++x) {
-      // Cairo's pixels are premultiplied words in native order; the bus wants straight bytes.
-      const std::uint32_t pixel = row[x];
-      const unsigned alpha = pixel >> 24;
-      const auto straight = [alpha](unsigned channel) {
-        return static_cast<std::uint8_t>(alpha == 0 ? 0 : std::min(255u, channel * 255 / alpha));
+      opacity = std::max(opacity, pixelAt(x, y) >> 24);
+    }
+  }
+  ui::StatusIcon icon{side, side, {}};
+  icon.argb.reserve(static_cast<std::size_t>(side) * static_cast<std::size_t>(side) * 4);
+  for (int y = 0; y < side; ++y) {
+    for (int x = 0; x < side; ++x) {
+      const std::uint32_t pixel = pixelAt(x, y);
+      const unsigned glyph = pixel >> 24;
+      // The glyph over its outline, premultiplied, in 0..255.
+      const unsigned under =
+          opacity == 0 ? 0 : outlineAlpha(x, y) * (opacity - std::min(glyph, opacity)) / opacity;
+      const unsigned alpha = glyph + under;
+      const auto straight = [alpha, under](unsigned channel) {
+        const unsigned premultiplied = channel + under * kIconOutline / 255;
+        return static_cast<std::uint8_t>(alpha == 0 ? 0
+                                                    : std::min(255u, premultiplied * 255 / alpha));
       };
+      // The bus wants straight bytes, alpha first.
       icon.argb.push_back(static_cast<std::uint8_t>(alpha));
       icon.argb.push_back(straight((pixel >> 16) & 0xff));
       icon.argb.push_back(straight((pixel >> 8) & 0xff));
@@ -335,21 +404,44 @@ void DesktopApp::showMenuWindowWithoutStatusArea(ui::StatusNotifierItem &item,
 void DesktopApp::run(const Options &options) {
   auto main = std::make_shared<platform::MainExecutor>();
   auto runLoop = std::make_shared<platform::BlockingRunLoop>();
-  std::unique_ptr<Session> session;
-  onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
-  runLoop->run();
-  bool lost = false;
-  onMain(*main, [&] {
-    lost = session->connectionLost();
-    session.reset();
+  // Any connection may be the first to find the server gone, on any thread, and the main
+  // executor may then be stuck for good inside a drawing call: the run loop ends at once.
+  auto lost = std::make_shared<std::atomic<bool>>(false);
+  platform::X11Connection::setOnAnyConnectionLost([lost, runLoop] {
+    lost->store(true);
+    runLoop->terminate();
   });
-  if (lost) {
-    const std::string name = options.displayName.empty() && std::getenv("DISPLAY") != nullptr
-                                 ? std::getenv("DISPLAY")
-                                 : options.displayName;
-    throw platform::X11Error("lost the connection to the X display '" + name +
-                             "' (the X server ended or closed it)");
+  std::unique_ptr<Session> session;
+  try {
+    onMain(*main, [&] { session = std::make_unique<Session>(options, main, runLoop); });
+  } catch (...) {
+    platform::X11Connection::setOnAnyConnectionLost({});
+    throw;
   }
+  runLoop->run();
+  const bool quitting = !lost->load();
+  // After a quit the app shuts down in order however long its work takes to stop; without
+  // the display, only for as long as a person waits for a program that lost its screen.
+  const bool ended = onMainWithin(
+      *main,
+      [&] {
+        lost->store(lost->load() || session->connectionLost());
+        session.reset();
+      },
+      quitting ? std::optional<std::chrono::milliseconds>() : kShutdownWithoutDisplay);
+  platform::X11Connection::setOnAnyConnectionLost({});
+  if (!lost->load()) {
+    return;
+  }
+  const platform::X11Error error = lostDisplayError(options);
+  if (!ended) {
+    // The main executor is stuck in a call on the broken connection: nothing more can be done
+    // in order, and waiting longer would only hang.
+    std::fflush(stdout);
+    std::fprintf(stderr, "murmurquill: %s\n", error.what());
+    std::_Exit(1);
+  }
+  throw error;
 }
 
 } // namespace murmurquill

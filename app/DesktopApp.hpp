@@ -1,13 +1,14 @@
 #pragma once
 
-#include "app/controller/UIModel.hpp"
-#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/views/MenuBarView.hpp"
 
+#include "platform/audio/MicrophoneEngine.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -32,6 +33,8 @@ public:
     std::vector<std::string> arguments;
     // The version the About window shows.
     std::optional<std::string> version;
+    // The microphone, always permitted; null: the default input device of the sound system.
+    std::shared_ptr<platform::MicrophoneEngine> microphone;
   };
 
   // Runs the app until Quit. Throws platform::X11Error when the display cannot be opened or
@@ -40,9 +43,10 @@ public:
   static void run(const Options &options);
 
   // The status icon's menu: the menu window's actions, the refine and login rows with their
-  // checkmarks, and Quit. `openMenu` shows the menu window.
+  // checkmarks, and Quit. `openWindow` opens the about and setup windows, `openMenu` shows
+  // the menu window.
   static std::vector<platform::ui::StatusMenuItem>
-  statusMenuItems(UIModel &core, OnboardingWindowController &onboarding,
+  statusMenuItems(const MenuBarView::Model &model, MenuBarView::OpenWindow openWindow,
                   std::function<void()> openMenu);
 
   // Keeps the menu reachable in a session without a status area: when `item` hears that no
@@ -51,7 +55,9 @@ public:
   static void showMenuWindowWithoutStatusArea(platform::ui::StatusNotifierItem &item,
                                               platform::ui::Window &menuWindow);
   // The status item's icon: `label` (the menu-bar icon's view, with its animations) drawn
-  // into a square of `side` pixels.
+  // into a square of `side` pixels, ringed by a dark outline one pixel wide so its light
+  // glyph reads on dark and light panels alike. The outline is as opaque as the glyph next
+  // to it, so the icon dims as the view does.
   static platform::ui::StatusIcon statusIcon(platform::ui::HostingView &label, int side);
 
   // Centres `menuWindow` on the main screen and brings it and the app to the front.

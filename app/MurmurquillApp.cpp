@@ -24,12 +24,45 @@ void MurmurquillApp::applicationDidBecomeActive() {
   onboarding_->applicationDidBecomeActive();
 }
 
+MenuBarView::Model MurmurquillApp::menuModel() const {
+  AppCore &core = *core_;
+  return {core.dictation(),
+          core.modelLoad(),
+          core.permissions(),
+          core.permissions(),
+          core.refine(),
+          core.permissions(),
+          core};
+}
+
+OnboardingView::Model MurmurquillApp::onboardingModel() const {
+  AppCore &core = *core_;
+  return {core.permissions(),
+          core.permissions(),
+          core.modelLoad(),
+          core.refine(),
+          core.permissions(),
+          core.permissions(),
+          core};
+}
+
+MenuBarView::OpenWindow MurmurquillApp::windowOpener() const {
+  return onboarding_->menuOpener(onboardingModel());
+}
+
 std::shared_ptr<MenuBarView> MurmurquillApp::makeMenuContent() const {
-  return std::make_shared<MenuBarView>(*core_, *onboarding_);
+  return std::make_shared<MenuBarView>(menuModel(), windowOpener());
 }
 
 std::shared_ptr<MenuBarIconLabel> MurmurquillApp::makeIconLabel() const {
-  return std::make_shared<MenuBarIconLabel>(core_, *onboarding_, main_);
+  // The label holds the controllers through the controller that owns them, so its delayed
+  // opening stops once the controller is gone.
+  const std::shared_ptr<const ModelLoadState> modelLoad(core_, &core_->modelLoad());
+  const std::shared_ptr<OnboardingProgress> progress(core_, &core_->permissions());
+  OnboardingWindowController *onboarding = onboarding_.get();
+  return std::make_shared<MenuBarIconLabel>(
+      modelLoad, progress,
+      [onboarding, model = onboardingModel()] { onboarding->showOnboarding(model); }, main_);
 }
 
 } // namespace murmurquill

@@ -32,6 +32,13 @@ public:
   // retries the hotkey and re-reads at once).
   void applicationDidBecomeActive();
 
+  // What the menu and the status menu read, from the controllers that own it.
+  MenuBarView::Model menuModel() const;
+  // What the setup window reads, from the controllers that own it.
+  OnboardingView::Model onboardingModel() const;
+  // Opens the about and setup windows for the menu.
+  MenuBarView::OpenWindow windowOpener() const;
+
   // The menu-bar extra's content and label, new views for the one controller.
   std::shared_ptr<MenuBarView> makeMenuContent() const;
   std::shared_ptr<MenuBarIconLabel> makeIconLabel() const;

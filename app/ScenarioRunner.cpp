@@ -310,7 +310,7 @@ private:
     case ScenarioScript::Permission::inputMonitoring:
       taps_->setRefusesTaps(!granted);
       if (granted) {
-        core_->startHotkey();
+        core_->permissions().startHotkey();
       } else {
         core_->hotkey().stop();
       }

@@ -19,7 +19,7 @@ namespace murmurquill {
 //
 // Scenario format, one statement per line ('#' starts a comment line):
 //   field "TEXT"               the focused text field holds TEXT with the caret at its end
-//   at SECONDS keydown         the push-to-talk key (the chosen one; Right Option) goes down
+//   at SECONDS keydown         the push-to-talk key (the chosen one; Right Alt) goes down
 //   at SECONDS keyup           ... and up
 //   at SECONDS audio PATH      the WAV file's samples reach the microphone (in tap-sized
 //                              buffers, at the file's own rate and channels; the capture

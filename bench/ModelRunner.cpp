@@ -28,6 +28,7 @@
 #include "platform/ml/runner/TextDecoderModel.hpp"
 #include "platform/ml/runner/kernels/Blas.hpp"
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/runner/kernels/InstructionSet.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/ops/Linear.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
@@ -303,23 +304,23 @@ void BM_DecoderStepBase(benchmark::State &state) {
     step.run();
   }
   AllocationCounter::setCounting(false);
-  // The network step on each float16 kernel path this CPU offers.
-  for (auto path : {runner::HalfKernelPath::portable, runner::HalfKernelPath::avx2,
-                    runner::HalfKernelPath::avx512}) {
-    if (!runner::halfKernelPathAvailable(path)) {
+  // The network step on each instruction set this CPU offers.
+  for (auto path : {runner::InstructionSet::baseline, runner::InstructionSet::avx2,
+                    runner::InstructionSet::avx512}) {
+    if (!runner::instructionSetAvailable(path)) {
       continue;
     }
-    runner::forceHalfKernelPath(path);
+    runner::forceInstructionSet(path);
     double pathBest = 1e30;
     for (int i = 0; i < 20; ++i) {
       const auto start = Clock::now();
       step.run();
       pathBest = std::min(pathBest, seconds(Clock::now() - start));
     }
-    state.counters["network_step_ms_" + std::string(runner::halfKernelPathName(path))] =
+    state.counters["network_step_ms_" + std::string(runner::instructionSetName(path))] =
         pathBest * 1e3;
   }
-  runner::resetHalfKernelPath();
+  runner::resetInstructionSet();
 
   state.counters["step_ms"] = best * 1e3;
   state.counters["steady_step_ms"] = steadyBest * 1e3;

@@ -164,23 +164,13 @@ Config HubApi::configuration(const std::filesystem::path &fileURL) {
   Config document;
   try {
     document = Config::parse(bytes);
-  } catch (const nlohmann::json::exception &error) {
-    // The parser's own words name the position and the reason; its "[json.exception...] "
-    // tag means nothing to a user.
-    std::string_view reason = error.what();
-    if (reason.starts_with('[')) {
-      if (const auto close = reason.find("] "); close != std::string_view::npos)
-        reason.remove_prefix(close + 2);
-    }
-    throw Hub::HubClientError::jsonSerialization(url, "JSON Serialization failed for " + url +
-                                                          ": " + std::string(reason));
+  } catch (const nlohmann::json::exception &) {
+    throw Hub::HubClientError::jsonSerialization(
+        url, "JSON Serialization failed for " + url +
+                 ". Please verify that you have set the HF_TOKEN environment variable.");
   }
   if (document.kind() != Config::Kind::dictionary) {
-    const char *found = document.kind() == Config::Kind::array  ? "an array"
-                        : document.kind() == Config::Kind::null ? "null"
-                                                                : "a single value";
-    throw Hub::HubClientError::parseError(
-        url + ": expected a JSON object at the top level, found " + found);
+    throw Hub::HubClientError::parse();
   }
   return document;
 }

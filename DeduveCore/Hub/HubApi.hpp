@@ -152,8 +152,8 @@ public:
 
   // Reads a local JSON document into a Config. Throws HubClientError::fileSystemError when the
   // file cannot be read; jsonSerialization when it is not JSON ("JSON Serialization failed for
-  // <file URL>: <the parser's position and reason>", also for truncated or too deeply nested
-  // documents); parseError naming the file when its top level is not an object.
+  // <file URL>. Please verify that you have set the HF_TOKEN environment variable.", also for
+  // truncated or too deeply nested documents); parse when its top level is not an object.
   static Config configuration(const std::filesystem::path &fileURL);
 
   // --- Web requests -------------------------------------------------------------------------

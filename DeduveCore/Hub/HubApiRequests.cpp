@@ -9,6 +9,7 @@
 #include "DeduveCore/Support/CollectionUtilities.hpp"
 #include "platform/net/HttpUrl.hpp"
 #include "platform/net/UrlError.hpp"
+#include "platform/text/Excerpt.hpp"
 
 namespace deduve {
 
@@ -214,7 +215,8 @@ HubApi::getFilenames(const Repo &repo, std::string_view revision,
   for (const auto &name : result) {
     if (!isSafeRelativeFilename(name)) {
       throw Hub::HubClientError::parseError("the repository listing of " + repo.id +
-                                            " names an unsafe file path: \"" + name + "\"");
+                                            " names an unsafe file path: \"" +
+                                            platform::excerpt(name) + "\"");
     }
   }
   return result;

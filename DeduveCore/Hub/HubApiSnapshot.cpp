@@ -11,7 +11,9 @@
 #include <cmath>
 #include <fstream>
 #include <regex>
+#include <string_view>
 #include <system_error>
+#include <unordered_set>
 
 namespace deduve {
 
@@ -40,6 +42,26 @@ std::string lastComponent(const fs::path &path) { return path.filename().string(
 
 fs::path metadataFolder(const fs::path &repoDestination) {
   return repoDestination / ".cache" / "huggingface" / "download";
+}
+
+// Keeps the first of each repeated name, in the listing's order. A listing without patterns
+// passes the server's repeats through, and each would be asked for again: a listing of one
+// name many times over would cost a request per copy.
+void dropRepeatedNames(std::vector<std::string> &names) {
+  std::vector<bool> first(names.size());
+  {
+    std::unordered_set<std::string_view> seen;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      first[i] = seen.insert(names[i]).second;
+    }
+  }
+  std::vector<std::string> kept;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (first[i]) {
+      kept.push_back(std::move(names[i]));
+    }
+  }
+  names = std::move(kept);
 }
 
 } // namespace
@@ -254,6 +276,7 @@ fs::path HubApi::snapshotFiles(const Repo &repo, std::string_view revision,
     }
     throw;
   }
+  dropRepeatedNames(filenames);
   const auto parent = Progress::make(static_cast<int64_t>(filenames.size()));
   for (const auto &filename : filenames) {
     // Cancelled before a file starts: the folder is incomplete, so say so rather than return it.

@@ -6,6 +6,7 @@
 #include "platform/net/UrlError.hpp"
 #include "platform/system/RunInBackground.hpp"
 #include "platform/system/ThreadPool.hpp"
+#include "platform/text/Excerpt.hpp"
 
 #include <vector>
 
@@ -23,7 +24,8 @@ Config readDocument(const fs::path &file) {
   } catch (const HubClientError &) {
     throw;
   } catch (const nlohmann::json::exception &error) {
-    throw HubClientError::parseError(std::string("Invalid JSON format: ") + error.what());
+    throw HubClientError::parseError("Invalid JSON format: " +
+                                     platform::boundedMessage(error.what()));
   } catch (const std::exception &error) {
     throw HubClientError::fileSystemError(error.what());
   }

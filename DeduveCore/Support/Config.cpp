@@ -2,8 +2,10 @@
 
 #include "DeduveCore/Support/Description.hpp"
 #include "DeduveCore/Support/JsonUtilities.hpp"
+#include "DeduveCore/Support/KeyedHash.hpp"
 #include "DeduveCore/Text/Unicode.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -20,7 +22,9 @@ struct Config::Dictionary::Storage {
   std::vector<Entry> entries;
   // Open addressing with linear probing over positions in `entries` (kEmpty for a free slot):
   // one flat allocation instead of a node per key, which matters for vocabularies of
-  // hundreds of thousands of keys, built and freed with every tokenizer.
+  // hundreds of thousands of keys, built and freed with every tokenizer. The keys come from
+  // outside documents, so their hash is keyed per process: keys crafted to share slots under a
+  // fixed hash would make building the table quadratic.
   std::vector<std::uint32_t> slots;
   static constexpr std::uint32_t kEmpty = ~std::uint32_t{0};
 
@@ -37,7 +41,7 @@ struct Config::Dictionary::Storage {
       return nullptr;
     }
     const std::size_t mask = slots.size() - 1;
-    for (std::size_t at = std::hash<std::u16string_view>{}(key)&mask;; at = (at + 1) & mask) {
+    for (std::size_t at = keyedHash(key) & mask;; at = (at + 1) & mask) {
       if (slots[at] == kEmpty) {
         return nullptr;
       }
@@ -46,6 +50,18 @@ struct Config::Dictionary::Storage {
         return &entry.second;
       }
     }
+  }
+
+  std::size_t longestProbe() const {
+    const std::size_t mask = slots.size() - 1;
+    std::size_t longest = 0;
+    for (std::size_t at = 0; at < slots.size(); ++at) {
+      if (slots[at] != kEmpty) {
+        const std::size_t home = keyedHash(std::u16string_view(entries[slots[at]].first.value));
+        longest = std::max(longest, ((at - home) & mask) + 1);
+      }
+    }
+    return longest;
   }
 
 private:
@@ -60,7 +76,7 @@ private:
     bool unique = true;
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const std::u16string_view key(entries[i].first.value);
-      std::size_t at = std::hash<std::u16string_view>{}(key)&mask;
+      std::size_t at = keyedHash(key) & mask;
       while (slots[at] != kEmpty && std::u16string_view(entries[slots[at]].first.value) != key) {
         at = (at + 1) & mask;
       }
@@ -102,6 +118,8 @@ std::size_t Config::Dictionary::size() const { return storage_->entries.size(); 
 const Config *Config::Dictionary::find(std::u16string_view key) const {
   return storage_->find(key);
 }
+
+std::size_t Config::Dictionary::longestProbe() const { return storage_->longestProbe(); }
 
 const Config *Config::Dictionary::find(const BinaryDistinctString &key) const {
   return find(std::u16string_view(key.value));

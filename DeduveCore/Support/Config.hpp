@@ -53,6 +53,8 @@ public:
     const Config *find(std::u16string_view key) const;
     bool contains(const BinaryDistinctString &key) const { return find(key) != nullptr; }
     const std::vector<Entry> &entries() const;
+    // The most slots a lookup of one of the keys walks: stays small for any set of keys.
+    std::size_t longestProbe() const;
     std::vector<Entry>::const_iterator begin() const;
     std::vector<Entry>::const_iterator end() const;
 

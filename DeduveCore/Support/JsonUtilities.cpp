@@ -1,5 +1,7 @@
 #include "DeduveCore/Support/JsonUtilities.hpp"
 
+#include "platform/text/Excerpt.hpp"
+
 #include <string>
 
 namespace deduve {
@@ -32,17 +34,27 @@ std::size_t nestingLimitPosition(std::string_view text, std::size_t limit) {
 } // namespace
 
 nlohmann::json::parse_error nestingLimitError(std::string_view text, std::size_t limit) {
-  return nlohmann::json::parse_error::create(101, nestingLimitPosition(text, limit),
-                                             "arrays and objects are nested more than " +
-                                                 std::to_string(limit) + " levels deep",
-                                             nullptr);
+  return nlohmann::json::parse_error::create(
+      101, nestingLimitPosition(text, limit),
+      "arrays and objects are nested more than " + std::to_string(limit) + " levels deep", nullptr);
 }
 
 void throwParseError(const nlohmann::detail::exception &error) {
-  if (const auto *parseError = dynamic_cast<const nlohmann::json::parse_error *>(&error)) {
+  const auto *parseError = dynamic_cast<const nlohmann::json::parse_error *>(&error);
+  std::string_view message = error.what();
+  if (parseError != nullptr && message.size() <= platform::kMessageBytes) {
     throw *parseError;
   }
-  throw nlohmann::json::parse_error::create(101, 0, error.what(), nullptr);
+  // The parser quotes the token it stopped at whole, so a number of millions of digits would
+  // make a message of megabytes; it keeps its reason and an excerpt of the token.
+  if (parseError != nullptr) {
+    if (const auto colon = message.find(": "); colon != std::string_view::npos) {
+      message.remove_prefix(colon + 2);
+    }
+  }
+  throw nlohmann::json::parse_error::create(parseError != nullptr ? parseError->id : 101,
+                                            parseError != nullptr ? parseError->byte : 0,
+                                            platform::boundedMessage(message), nullptr);
 }
 
 } // namespace deduve

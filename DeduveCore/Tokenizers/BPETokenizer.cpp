@@ -6,6 +6,7 @@
 #include <queue>
 
 #include "DeduveCore/Support/Config.hpp"
+#include "DeduveCore/Support/DeduveCoreError.hpp"
 #include "DeduveCore/Text/Regex.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 #include "DeduveCore/Tokenizers/ConfigReading.hpp"
@@ -78,8 +79,9 @@ BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenize
   const Config model = tokenizerData["model"];
   const Config mergesValue = model["merges"];
   const auto *merges = config::array(mergesValue);
+  // The message stands alone, as a user reads it; the tokenizer error's cases would prefix it.
   if (merges == nullptr)
-    throw TokenizerError::mismatchedConfig("BPETokenizer requires merges");
+    throw DeduveCoreError::invalidConfiguration("BPETokenizer requires merges");
 
   const Config vocab = model["vocab"];
   if (!config::isDictionary(vocab))

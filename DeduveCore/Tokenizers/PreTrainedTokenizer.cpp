@@ -1,5 +1,7 @@
 #include "DeduveCore/Tokenizers/PreTrainedTokenizer.hpp"
 
+#include "platform/text/Excerpt.hpp"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -146,7 +148,7 @@ std::vector<TokenId> PreTrainedTokenizer::encode(std::string_view text,
   for (const auto &token : tokens) {
     const auto id = model_->convertTokenToId(token);
     if (!id)
-      throw TokenizerError::mismatchedConfig("the token '" + token +
+      throw TokenizerError::mismatchedConfig("the token '" + platform::excerpt(token) +
                                              "' has no id and the vocabulary has no unknown "
                                              "token");
     ids.push_back(*id);

@@ -1,5 +1,7 @@
 #include "DeduveCore/Tokenizers/StringSplitting.hpp"
 
+#include "platform/text/Excerpt.hpp"
+
 #include <algorithm>
 
 #include "DeduveCore/Text/Unicode.hpp"
@@ -25,9 +27,10 @@ Regex documentPattern(std::string_view pattern) {
 
 void throwSearchFailed(const RegexSearchError &error) {
   if (dynamic_cast<const RegexTimeLimitError *>(&error) != nullptr)
-    throw TokenizerError::mismatchedConfig("the regular expression \"" + error.pattern() +
+    throw TokenizerError::mismatchedConfig("the regular expression \"" +
+                                           platform::excerpt(error.pattern()) +
                                            "\" ran past its match time limit");
-  throw TokenizerError::mismatchedConfig(error.what());
+  throw TokenizerError::mismatchedConfig(platform::boundedMessage(error.what()));
 }
 
 StringSplitPattern::StringSplitPattern(std::variant<Literal, Regex> pattern)

@@ -1,12 +1,13 @@
 #include "DeduveCore/Tokenizers/SymbolTable.hpp"
 
-#include <functional>
+#include "DeduveCore/Support/KeyedHash.hpp"
 
 namespace deduve {
 
 namespace {
 
-std::size_t hashOf(std::string_view text) { return std::hash<std::string_view>{}(text); }
+// Keyed per process: vocabulary texts come from outside documents (see KeyedHash.hpp).
+std::size_t hashOf(std::string_view text) { return keyedHash(text); }
 
 std::size_t slotCountFor(std::size_t symbols) {
   std::size_t count = 16;

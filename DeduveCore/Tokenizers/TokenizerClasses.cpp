@@ -1,5 +1,7 @@
 #include "DeduveCore/Tokenizers/TokenizerClasses.hpp"
 
+#include "platform/text/Excerpt.hpp"
+
 #include <iostream>
 #include <unordered_map>
 #include <utility>
@@ -98,8 +100,8 @@ std::unique_ptr<TokenizingModel> makeTokenizingModel(const Config &tokenizerConf
   if (found != table.end())
     return found->second(tokenizerConfig, tokenizerData, addedTokens);
   if (strict)
-    throw TokenizerError::unsupportedTokenizer(name);
-  std::cout << "Warning: Tokenizer model class " << name
+    throw TokenizerError::unsupportedTokenizer(platform::excerpt(name));
+  std::cout << "Warning: Tokenizer model class " << platform::excerpt(name)
             << " is not registered, falling back to a standard BPE implementation." << std::endl;
   return construct<BPETokenizer>(tokenizerConfig, tokenizerData, addedTokens);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "DeduveCore/Support/KeyedHash.hpp"
+
 #include <concepts>
 #include <cstdint>
 #include <optional>
@@ -18,12 +20,11 @@ using TokenId = std::int64_t;
 // Hash that lets string-keyed maps be searched with a std::string_view without a copy.
 // Deliberately not noexcept: the standard library then keeps each key's hash in its node, as
 // it does for std::hash<std::string>, instead of hashing again the keys it meets in a bucket
-// at every lookup, which shows when vocabularies of 200,000 tokens are built.
+// at every lookup, which shows when vocabularies of 200,000 tokens are built. Keyed per process,
+// as the keys come from outside documents (see KeyedHash.hpp).
 struct TransparentStringHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view text) const {
-    return std::hash<std::string_view>{}(text);
-  }
+  std::size_t operator()(std::string_view text) const { return keyedHash(text); }
 };
 
 // Text -> id map of a vocabulary. Keys are UTF-8 and compare byte for byte, which is the same

@@ -1,5 +1,7 @@
 #include "DeduveCore/Tokenizers/UnigramTokenizer.hpp"
 
+#include "platform/text/Excerpt.hpp"
+
 #include <algorithm>
 
 #include "DeduveCore/Support/Config.hpp"
@@ -111,7 +113,7 @@ std::vector<std::string> UnigramTokenizer::tokenize(std::string_view text) const
       // The trie matches canonically equivalent spellings; the vocabulary holds one of them.
       const auto id = tokensToIds_.find(piece);
       if (id == tokensToIds_.end())
-        throw TokenizerError::mismatchedConfig("Token not in vocab: " + std::string(piece));
+        throw TokenizerError::mismatchedConfig("Token not in vocab: " + platform::excerpt(piece));
       lattice.insert(p, length, vocab_[static_cast<std::size_t>(id->second)].score, id->second);
       hasSingleCharacter = hasSingleCharacter || length == 1;
     }

@@ -1,6 +1,6 @@
 #include "DivuvovIze/Audio/AudioChunking.hpp"
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "platform/system/ExceptionDescription.hpp"
 
 #include <stdexcept>

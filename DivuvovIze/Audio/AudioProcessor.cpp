@@ -1,7 +1,7 @@
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
 #include "DivuvovIze/Audio/EnergyVAD.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 
 #include <algorithm>
 #include <cmath>

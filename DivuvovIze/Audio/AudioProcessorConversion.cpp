@@ -1,8 +1,8 @@
 // Buffer conversion, channel mix-down and copy-out of AudioProcessor.
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
 #include <algorithm>

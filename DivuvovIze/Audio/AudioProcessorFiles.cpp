@@ -1,8 +1,8 @@
 // Audio-file loading of AudioProcessor.
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/RunInBackground.hpp"
 #include "platform/system/ThreadPool.hpp"
@@ -11,6 +11,7 @@
 #include <cmath>
 #include <filesystem>
 #include <future>
+#include <limits>
 
 namespace divuvovize {
 
@@ -28,6 +29,13 @@ constexpr std::uint32_t kDefaultMaxReadFrameSize = 1323000;
 // Whole files are turned into samples this many seconds at a time.
 constexpr double kPieceSeconds = 600;
 constexpr double kMaxFrameCount = 4294967295.0;
+// What libsndfile reports as the length of a stream that does not announce one (a FLAC whose
+// stream information gives 0 frames, as the format allows): such a file is read to its end.
+constexpr std::int64_t kUnknownLength = std::numeric_limits<std::int64_t>::max();
+// Frame positions are worked out in floating point and clamped below this before they become
+// integers: 2^62 is exact as a double and far from the integer limit, which a time such as
+// 1e300 s, or a length near that limit, would otherwise overflow.
+constexpr double kFramePositionBound = 4611686018427387904.0;
 // A file's announced length is only its claim (a damaged header may announce billions of
 // frames), so results are grown from the samples actually decoded; one minute at 16 kHz is
 // the most reserved ahead of them.
@@ -204,20 +212,39 @@ AudioProcessor::loadAudio(AudioFile &file, const AudioInputConfig::ChannelMode &
   const double rate = file.fileFormat().sampleRate();
   const std::uint32_t channels = file.fileFormat().channelCount();
   const std::int64_t length = file.length();
+  const bool lengthKnown = length != kUnknownLength;
   // A start before the file is its beginning; a start past the range's end (or the file's)
-  // is an empty range, never a read outside the file.
+  // is an empty range, never a read outside the file. Times are clamped to the file while
+  // still in floating point.
+  const double lastFrame = lengthKnown ? std::min(static_cast<double>(length), kFramePositionBound)
+                                       : kFramePositionBound;
   const auto frameAt = [&](double seconds) {
     const double frame = std::trunc(seconds * rate);
-    return static_cast<std::int64_t>(std::clamp(frame, 0.0, static_cast<double>(length)));
+    return static_cast<std::int64_t>(std::clamp(frame, 0.0, lastFrame));
   };
   const std::int64_t start = frameAt(startTime.value_or(0.0));
-  const std::int64_t end = std::max(start, endTime ? frameAt(*endTime) : length);
-  const std::int64_t count = end - start;
+  std::int64_t end =
+      std::max(start, endTime ? frameAt(*endTime) : static_cast<std::int64_t>(lastFrame));
+  if (!lengthKnown) {
+    // Read to the file's end, up to what one buffer holds at this rate and at 16 kHz; the
+    // reads stop at the end of the data.
+    const double readable = std::floor(kMaxFrameCount * std::min(1.0, rate / kSampleRate));
+    end = std::min(end, start + static_cast<std::int64_t>(readable));
+  }
+  std::int64_t count = end - start;
   if (static_cast<double>(count) > kMaxFrameCount) {
     throw WhisperError::loadAudioFailed("Audio range of " + std::to_string(count) +
                                         " frames is too long to load at once");
   }
-  file.setFramePosition(start);
+  try {
+    file.setFramePosition(start);
+  } catch (const platform::AudioFileError &) {
+    // A file that does not know its length cannot seek past its data: the range is empty.
+    if (lengthKnown) {
+      throw;
+    }
+    count = 0;
+  }
 
   std::shared_ptr<PcmBuffer> buffer;
   if (rate == kSampleRate && channels == 1) {
@@ -250,8 +277,10 @@ std::shared_ptr<PcmBuffer> AudioProcessor::resampleAudio(AudioFile &file, double
     return nullptr;
   }
   const std::int64_t first = file.framePosition();
-  const std::int64_t frames = std::max<std::int64_t>(0, frameCount.value_or(file.length()));
-  const std::int64_t end = std::min(first + frames, file.length());
+  // The frames left in the file, without overflow for a length the file does not know.
+  const std::int64_t left = std::max<std::int64_t>(0, file.length() - first);
+  const std::int64_t frames = std::clamp<std::int64_t>(frameCount.value_or(left), 0, left);
+  const std::int64_t end = first + frames;
 
   const auto outputFormat = supportedRate(toSampleRate)
                                 ? platform::AudioFormat::standard(toSampleRate, channelCount)
@@ -338,11 +367,14 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
   requireSupportedRate(*file);
   const double rate = file->fileFormat().sampleRate();
   const std::int64_t length = file->length();
-  if (static_cast<double>(length) > kMaxFrameCount) {
+  const bool lengthKnown = length != kUnknownLength;
+  if (lengthKnown && static_cast<double>(length) > kMaxFrameCount) {
     throw WhisperError::loadAudioFailed("Audio file " + path + " of " + std::to_string(length) +
                                         " frames is too long to load");
   }
-  const double total = static_cast<double>(length) / rate;
+  // A file of unknown length is read piece by piece until its data ends.
+  const double total =
+      lengthKnown ? static_cast<double>(length) / rate : std::numeric_limits<double>::infinity();
   double from = std::max(0.0, startTime.value_or(0.0));
   const double to = std::min(total, endTime.value_or(total));
   std::vector<float> samples;
@@ -362,6 +394,9 @@ std::vector<float> AudioProcessor::loadAudioAsFloatArray(const std::string &path
     const double pieceEndFrame = std::min(std::trunc(pieceEnd * rate), static_cast<double>(length));
     if (static_cast<double>(file->framePosition()) < pieceEndFrame) {
       break;
+    }
+    if (samples.size() > static_cast<std::size_t>(kMaxFrameCount)) {
+      throw WhisperError::loadAudioFailed("Audio file " + path + " is too long to load");
     }
     from = pieceEnd;
   }

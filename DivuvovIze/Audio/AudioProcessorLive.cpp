@@ -1,8 +1,8 @@
 // Live recording, devices and permission of AudioProcessor.
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/RunInBackground.hpp"
 #include "platform/system/ThreadPool.hpp"

@@ -1,7 +1,7 @@
 #include "DivuvovIze/Audio/AudioStreamTranscriber.hpp"
 
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 
 #include <algorithm>

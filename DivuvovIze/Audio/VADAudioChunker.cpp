@@ -1,8 +1,8 @@
 #include "DivuvovIze/Audio/VADAudioChunker.hpp"
 
 #include "DivuvovIze/Audio/EnergyVAD.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 
 #include <algorithm>
@@ -15,7 +15,7 @@ VADAudioChunker::VADAudioChunker(int windowPadding,
       vad_(vad ? std::move(vad) : std::make_shared<EnergyVAD>(16000, 1600, 0, 0.02f)) {}
 
 long long VADAudioChunker::chunkEnd(std::span<const float> audioArray, long long start,
-                                   long long end, int maxChunkLength) const {
+                                    long long end, int maxChunkLength) const {
   const long long count = static_cast<long long>(audioArray.size());
   const long long windowEnd = start + maxChunkLength;
   if (windowEnd >= end) {
@@ -41,9 +41,9 @@ void VADAudioChunker::append(std::vector<AudioChunk> &chunks, std::span<const fl
     modelslog::debug("Found chunk from " + numbers::fixed(static_cast<double>(start) / 16000, 2) +
                      " to " + numbers::fixed(static_cast<double>(endIndex) / 16000, 2));
   }
-  chunks.push_back(AudioChunk{static_cast<int>(start),
-                              std::vector<float>(audioArray.begin() + start,
-                                                 audioArray.begin() + endIndex)});
+  chunks.push_back(
+      AudioChunk{static_cast<int>(start),
+                 std::vector<float>(audioArray.begin() + start, audioArray.begin() + endIndex)});
 }
 
 std::vector<AudioChunk>
@@ -64,17 +64,21 @@ VADAudioChunker::chunkAll(std::span<const float> audioArray, int maxChunkLength,
       throw WhisperError::audioProcessingFailed("startIndex is outside the buffer size");
     }
     while (start < end - windowPadding_) {
-      const long long endIndex = chunkEnd(audioArray, start, end, maxChunkLength);
+      long long endIndex = chunkEnd(audioArray, start, end, maxChunkLength);
       if (endIndex <= start) {
         break;
+      }
+      if (endIndex >= end - windowPadding_) {
+        // What a cut here would leave is too short for a window of its own; the chunk takes
+        // it in (passing the maximum by up to the padding), so it is decoded as a window over
+        // the whole signal would decode it.
+        endIndex = end;
       }
       append(chunks, audioArray, start, endIndex);
       start = endIndex;
     }
-    // What is left after the last cut (at most the padding) is speech too. It cannot join the
-    // last chunk: a cut falls only where the window ends before the range does, so chunk and
-    // remainder together would pass the maximum.
-    if (start < end) {
+    // A range no longer than the padding is a chunk of its own when a window starts on it.
+    if (start < end && end - start > options.windowClipSamples(static_cast<int>(end - start))) {
       append(chunks, audioArray, start, end);
     }
   }

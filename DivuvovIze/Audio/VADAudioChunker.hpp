@@ -12,8 +12,11 @@ namespace divuvovize {
 // no mutable state; safe to share.
 class VADAudioChunker : public AudioChunking {
 public:
-  // `windowPadding` in samples: a remainder this short after a cut is not cut again but made a
-  // chunk of its own, so every sample of a clip range reaches a chunk. A null detector becomes the default EnergyVAD (16 kHz, 0.1 s frames, threshold 0.02).
+  // `windowPadding` in samples: a cut that would leave this little of a clip range is not
+  // made, the chunk reaching the range's end instead (so the last chunk may pass the maximum
+  // by up to the padding); a range no longer than the padding is a chunk only when a window
+  // starts on it (it is longer than the options' window clip time). A null detector becomes
+  // the default EnergyVAD (16 kHz, 0.1 s frames, threshold 0.02).
   explicit VADAudioChunker(int windowPadding = 16000,
                            std::shared_ptr<const VoiceActivityDetector> vad = nullptr);
 

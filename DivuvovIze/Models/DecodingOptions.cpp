@@ -1,5 +1,6 @@
 #include "DivuvovIze/Models/DecodingOptions.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -67,6 +68,14 @@ DecodingOptions::DecodingOptions(const Arguments &a)
       noSpeechThreshold(a.noSpeechThreshold),
       concurrentWorkerCount(a.concurrentWorkerCount.value_or(16)),
       chunkingStrategy(a.chunkingStrategy) {}
+
+int DecodingOptions::windowClipSamples(int totalSamples) const {
+  const float samples = windowClipTime * 16000.0f;
+  if (!std::isfinite(samples)) {
+    return 0;
+  }
+  return static_cast<int>(std::clamp(samples, 0.0f, static_cast<float>(std::max(totalSamples, 0))));
+}
 
 std::vector<std::pair<int, int>> DecodingOptions::seekClipRanges(int totalSamples) const {
   std::vector<int> points;

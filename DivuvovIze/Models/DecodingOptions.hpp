@@ -109,6 +109,9 @@ struct DecodingOptions {
   // empty. Values are not checked against each other or the audio; a NaN time counts as 0 and
   // times beyond the integer range saturate.
   std::vector<std::pair<int, int>> seekClipRanges(int totalSamples) const;
+  // The samples at a clip's end within which no window starts: windowClipTime at 16 kHz,
+  // truncated toward zero and kept within 0 ... totalSamples (0 when not a finite number).
+  int windowClipSamples(int totalSamples) const;
 
   // Document form: the 27 field names in field order; absent optionals are left out. Throws
   // JsonEncodingError for a non-finite float.

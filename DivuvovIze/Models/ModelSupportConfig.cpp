@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <set>
+#include <stdexcept>
 
+#include "DeduveCore/Support/Config.hpp"
+
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 
 namespace divuvovize {
@@ -12,6 +15,38 @@ namespace divuvovize {
 namespace {
 
 const char *const kFallbackRepoName = "divuvovize-coreml-fallback";
+
+// A model-support document nests three levels; anything near this is not one.
+constexpr int kMaxDocumentDepth = 64;
+
+// The parsed value as the decoder reads it. Objects are built by appending their entries: the
+// reader already kept one entry per key, and an ordered document's own insertion searches its
+// entries for the key each time, which makes a document of many keys cost their square.
+Json documentOf(const deduve::Config &value, int depth, const std::string &source) {
+  using Kind = deduve::Config::Kind;
+  if (value.kind() != Kind::dictionary && value.kind() != Kind::array) {
+    return value.encode();
+  }
+  if (depth >= kMaxDocumentDepth) {
+    throw std::runtime_error(source + ": nested more than " + std::to_string(kMaxDocumentDepth) +
+                             " levels deep");
+  }
+  if (value.kind() == Kind::array) {
+    Json list = Json::array();
+    for (const auto &element : *value.arrayValue()) {
+      list.push_back(documentOf(element, depth + 1, source));
+    }
+    return list;
+  }
+  Json object = Json::object();
+  auto &entries = static_cast<Json::object_t::Container &>(object.get_ref<Json::object_t &>());
+  const auto &dictionary = *value.dictionaryValue();
+  entries.reserve(dictionary.size());
+  for (const auto &[key, entry] : dictionary) {
+    entries.emplace_back(key.string(), documentOf(entry, depth + 1, source));
+  }
+  return object;
+}
 
 void appendUnique(std::vector<std::string> &list, std::set<std::string> &seen,
                   const std::vector<std::string> &items) {
@@ -162,6 +197,10 @@ Json ModelSupportConfig::toJson() const {
   }
   document["device_support"] = std::move(rows);
   return document;
+}
+
+ModelSupportConfig ModelSupportConfig::parse(std::string_view text, const std::string &path) {
+  return fromJson(documentOf(deduve::Config::parse(text), 0, path), path);
 }
 
 ModelSupportConfig ModelSupportConfig::fromJson(const Json &document, const std::string &path) {

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "DivuvovIze/Models/JsonCoding.hpp"
@@ -61,6 +62,11 @@ public:
   Json toJson() const;
   // Decodes the three keys, then builds the table as the constructor does with includeFallback.
   static ModelSupportConfig fromJson(const Json &document, const std::string &path = "");
+  // Reads a model-support document from its text, in time linear in its length: parsed by the
+  // bounded reader of configuration documents (deduve::Config::parse), then decoded as
+  // fromJson does with `path`. Throws that reader's nlohmann::json::parse_error,
+  // JsonDecodingError, and std::runtime_error "<path>: nested more than 64 levels deep".
+  static ModelSupportConfig parse(std::string_view text, const std::string &path);
 
 private:
   void computeDerivedFields();

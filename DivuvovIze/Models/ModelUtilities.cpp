@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <system_error>
 
-#include "DeduveCore/Support/Logging.hpp"
-
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelVariant.hpp"
 
@@ -52,8 +51,8 @@ ModelVariant ModelUtilities::modelVariant(int logitsSize, int encoderEmbedSize) 
   case 51866:
     return ModelVariant::largev3;
   default:
-    deduve::Logging::error("Unrecognized vocabulary size: " + std::to_string(logitsSize) +
-                           ", defaulting to base variant");
+    modelslog::error("Unrecognized vocabulary size: " + std::to_string(logitsSize) +
+                     ", defaulting to base variant");
     return ModelVariant::base;
   }
 }
@@ -73,11 +72,11 @@ std::optional<std::filesystem::path> ModelUtilities::findLocalTokenizerFolder(
   candidates.insert(candidates.end(), additionalSearchPaths.begin(), additionalSearchPaths.end());
   for (const auto &candidate : candidates) {
     if (hasTokenizerFile(candidate)) {
-      deduve::Logging::debug("Found local tokenizer at " + candidate.string());
+      modelslog::debug("Found local tokenizer at " + candidate.string());
       return candidate;
     }
   }
-  deduve::Logging::debug("No tokenizer found in any local search paths");
+  modelslog::debug("No tokenizer found in any local search paths");
   return std::nullopt;
 }
 
@@ -85,8 +84,8 @@ bool ModelUtilities::hasTokenizerFile(const std::filesystem::path &folder) {
   const std::filesystem::path file = folder / "tokenizer.json";
   std::error_code error;
   const bool found = std::filesystem::exists(file, error);
-  deduve::Logging::debug("Checking for local tokenizer at " + file.string() + " - " +
-                         (found ? "found" : "not found"));
+  modelslog::debug("Checking for local tokenizer at " + file.string() + " - " +
+                   (found ? "found" : "not found"));
   return found;
 }
 

@@ -7,7 +7,7 @@
 
 #include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "platform/audio/PcmBuffer.hpp"
 
 namespace divuvovize {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "DivuvovIze/Models/NumberFormatting.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 
 namespace divuvovize {

@@ -1,6 +1,6 @@
 #include "DivuvovIze/Models/WhisperError.hpp"
 
-#include "DivuvovIze/Models/ModelsLog.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 
 namespace divuvovize {
 

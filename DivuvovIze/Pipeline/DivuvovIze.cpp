@@ -1,6 +1,8 @@
 // The facade's state, construction and model life cycle.
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
 
+#include "platform/system/CancellationScope.hpp"
+
 #include <chrono>
 #include <cstdio>
 
@@ -15,6 +17,7 @@
 #include "DivuvovIze/Decoding/Model/WhisperMLModel.hpp"
 #include "DivuvovIze/Decoding/Task/SegmentSeeker.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
@@ -61,7 +64,7 @@ fs::path loadableFolder(const fs::path &given) {
     return folder;
   }
   const fs::path imported = folder.parent_path() / (folder.filename().string() + ".imported");
-  Logging::info("Importing checkpoint " + folder.string() + " into " + imported.string());
+  modelslog::info("Importing checkpoint " + folder.string() + " into " + imported.string());
   return platform::importCheckpointIfNeeded(folder, imported);
 }
 
@@ -92,11 +95,11 @@ DivuvovIze::DivuvovIze(const DivuvovIzeConfig &config)
               config.modelFolder, config.download, std::string(Constants::defaultRemoteConfigName),
               config.modelEndpoint.value_or(Constants::defaultRemoteEndpoint()));
   if (config.prewarm.value_or(false)) {
-    Logging::info("Prewarming models...");
+    modelslog::info("Prewarming models...");
     prewarmModels();
   }
   if (config.load.value_or(config.modelFolder.has_value())) {
-    Logging::info("Loading models...");
+    modelslog::info("Loading models...");
     loadModels(/*prewarmMode=*/false);
   }
 }
@@ -158,8 +161,8 @@ void DivuvovIze::loadModels(bool prewarmMode) {
     throw WhisperError::modelsUnavailable("Model folder is not set.");
   }
   const fs::path folder = loadableFolder(*modelFolder);
-  Logging::debug("Loading models from " + folder.string() +
-                 " with prewarmMode: " + (prewarmMode ? "true" : "false"));
+  modelslog::debug("Loading models from " + folder.string() +
+                   " with prewarmMode: " + (prewarmMode ? "true" : "false"));
   const fs::path melUrl = deduve::ModelUtilities::detectModelURL(folder, "MelSpectrogram");
   const fs::path encoderUrl = deduve::ModelUtilities::detectModelURL(folder, "AudioEncoder");
   const fs::path decoderUrl = deduve::ModelUtilities::detectModelURL(folder, "TextDecoder");
@@ -169,28 +172,32 @@ void DivuvovIze::loadModels(bool prewarmMode) {
     }
   }
 
+  // Each step may take long on a large model: a caller that gave up stops the load between them.
+  platform::Task::checkCancellation();
   if (auto *mel = modelOf(featureExtractor)) {
-    Logging::debug("Loading feature extractor");
+    modelslog::debug("Loading feature extractor");
     mel->loadModel(melUrl, modelCompute.melCompute, prewarmMode);
-    Logging::debug("Loaded feature extractor");
+    modelslog::debug("Loaded feature extractor");
   }
+  platform::Task::checkCancellation();
   if (auto *decoder = modelOf(textDecoder)) {
-    Logging::debug("Loading text decoder");
+    modelslog::debug("Loading text decoder");
     const double decoderStart = absoluteNow();
     decoder->loadModel(decoderUrl, modelCompute.textDecoderCompute, prewarmMode);
     const double elapsed = absoluteNow() - decoderStart;
     (prewarmMode ? currentTimings_.decoderSpecializationTime : currentTimings_.decoderLoadTime) =
         elapsed;
-    Logging::debug("Loaded text decoder in " + seconds(elapsed));
+    modelslog::debug("Loaded text decoder in " + seconds(elapsed));
   }
+  platform::Task::checkCancellation();
   if (auto *encoder = modelOf(audioEncoder)) {
-    Logging::debug("Loading audio encoder");
+    modelslog::debug("Loading audio encoder");
     const double encoderStart = absoluteNow();
     encoder->loadModel(encoderUrl, modelCompute.audioEncoderCompute, prewarmMode);
     const double elapsed = absoluteNow() - encoderStart;
     (prewarmMode ? currentTimings_.encoderSpecializationTime : currentTimings_.encoderLoadTime) =
         elapsed;
-    Logging::debug("Loaded audio encoder in " + seconds(elapsed));
+    modelslog::debug("Loaded audio encoder in " + seconds(elapsed));
   }
 
   if (prewarmMode) {
@@ -198,16 +205,18 @@ void DivuvovIze::loadModels(bool prewarmMode) {
     currentTimings_.prewarmLoadTime = absoluteNow() - start;
     return;
   }
+  platform::Task::checkCancellation();
   loadTokenizerIfNeeded();
+  platform::Task::checkCancellation();
   setModelState(ModelState::loaded);
   currentTimings_.modelLoading = absoluteNow() - start + currentTimings_.prewarmLoadTime;
-  Logging::info("Loaded models for whisper size: " + std::string(description(modelVariant_)) +
-                " in " + seconds(currentTimings_.modelLoading));
+  modelslog::info("Loaded models for whisper size: " + std::string(description(modelVariant_)) +
+                  " in " + seconds(currentTimings_.modelLoading));
 }
 
 void DivuvovIze::loadTokenizerIfNeeded() {
   if (tokenizer_) {
-    Logging::debug("Tokenizer already exists on DivuvovIze, skipping load");
+    modelslog::debug("Tokenizer already exists on DivuvovIze, skipping load");
     return;
   }
   const std::optional<int> logitsSize = textDecoder->logitsSize();
@@ -217,7 +226,7 @@ void DivuvovIze::loadTokenizerIfNeeded() {
   }
   textDecoder->setIsModelMultilingual(*logitsSize != 51864);
   modelVariant_ = ModelUtilities::modelVariant(*logitsSize, *embedSize);
-  Logging::debug("Loading tokenizer for " + std::string(description(modelVariant_)));
+  modelslog::debug("Loading tokenizer for " + std::string(description(modelVariant_)));
   const double start = absoluteNow();
 
   std::vector<fs::path> searchPaths;
@@ -231,7 +240,7 @@ void DivuvovIze::loadTokenizerIfNeeded() {
       modelVariant_, tokenizerFolder, searchPaths, useBackgroundDownloadSession_);
   currentTimings_.tokenizerLoadTime = absoluteNow() - start;
   setTokenizer(std::move(loaded));
-  Logging::debug("Loaded tokenizer in " + seconds(currentTimings_.tokenizerLoadTime));
+  modelslog::debug("Loaded tokenizer in " + seconds(currentTimings_.tokenizerLoadTime));
 }
 
 void DivuvovIze::unloadModels() {
@@ -246,7 +255,7 @@ void DivuvovIze::unloadModels() {
     decoder->unloadModel();
   }
   setModelState(ModelState::unloaded);
-  Logging::info("Unloaded all models");
+  modelslog::info("Unloaded all models");
 }
 
 void DivuvovIze::clearState() {

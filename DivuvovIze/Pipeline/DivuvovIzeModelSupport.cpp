@@ -7,8 +7,8 @@
 
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
 #include "DeduveCore/Support/CollectionUtilities.hpp"
-#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/ProcessInfo.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
@@ -17,13 +17,11 @@ namespace divuvovize {
 
 namespace fs = std::filesystem;
 using deduve::HubApiWrapper;
-using deduve::Logging;
 
 namespace {
 
-// A model-support document is a few KB; anything near these bounds is not one.
+// A model-support document is a few KB; anything near this bound is not one.
 constexpr std::uintmax_t kMaxSupportDocumentBytes = 16 * 1024 * 1024;
-constexpr int kMaxSupportDocumentDepth = 64;
 
 std::string describe(const HubApiWrapper::Repo &repo) {
   return "Repo(id: \"" + repo.id + "\", type: " + std::string(HubApiWrapper::rawValue(repo.type)) +
@@ -41,7 +39,7 @@ std::string describeList(const std::vector<std::string> &names) {
   return text + "]";
 }
 
-Json readSupportDocument(const fs::path &file) {
+ModelSupportConfig readSupportDocument(const fs::path &file, const std::string &name) {
   const std::uintmax_t size = fs::file_size(file);
   if (size > kMaxSupportDocumentBytes) {
     throw std::runtime_error(file.string() + ": model-support document of " + std::to_string(size) +
@@ -54,13 +52,7 @@ Json readSupportDocument(const fs::path &file) {
   }
   std::ostringstream bytes;
   bytes << in.rdbuf();
-  return Json::parse(bytes.str(), [&](int depth, Json::parse_event_t, Json &) {
-    if (depth > kMaxSupportDocumentDepth) {
-      throw std::runtime_error(file.string() + ": nested more than " +
-                               std::to_string(kMaxSupportDocumentDepth) + " levels deep");
-    }
-    return true;
-  });
+  return ModelSupportConfig::parse(bytes.str(), name);
 }
 
 // Distinct text before the first "/" of every name.
@@ -78,7 +70,7 @@ std::string DivuvovIze::deviceName() { return deduve::ProcessInfo::hwModel(); }
 
 ModelSupport DivuvovIze::recommendedModels() {
   const std::string device = deviceName();
-  Logging::debug("Running on " + device);
+  modelslog::debug("Running on " + device);
   return Constants::fallbackModelSupportConfig().modelSupport(device);
 }
 
@@ -100,31 +92,31 @@ ModelSupportConfig DivuvovIze::fetchModelSupportConfig(const std::string &repo,
   const HubApiWrapper hub(downloadBase, token, endpoint, /*useBackgroundSession=*/false);
   const HubApiWrapper::Repo repository(repo, HubApiWrapper::RepoType::models);
   ModelSupportConfig fallback = Constants::fallbackModelSupportConfig();
-  Logging::debug("Searching for config file matching " + inQuotes(remoteConfigName) + " in " +
-                 repo);
+  modelslog::debug("Searching for config file matching " + inQuotes(remoteConfigName) + " in " +
+                   repo);
 
   std::vector<std::string> files;
   try {
     files = hub.getFilenames(repository, "main", {remoteConfigName});
   } catch (const std::exception &error) {
-    Logging::error(std::string("Fetch model support config failed with error: ") + error.what());
+    modelslog::error(std::string("Fetch model support config failed with error: ") + error.what());
     return fallback;
   }
   if (files.empty()) {
-    Logging::info("No config files found matching " + inQuotes(remoteConfigName) + " in " + repo +
-                  ", using fallback");
+    modelslog::info("No config files found matching " + inQuotes(remoteConfigName) + " in " + repo +
+                    ", using fallback");
     return fallback;
   }
   if (files.size() > 1) {
-    Logging::info("Multiple config files found (" + std::to_string(files.size()) +
-                  "): " + describeList(files) + ". Using first matching file: " + files.front());
+    modelslog::info("Multiple config files found (" + std::to_string(files.size()) +
+                    "): " + describeList(files) + ". Using first matching file: " + files.front());
   }
   try {
     const fs::path folder = hub.snapshot(repository, "main", {files.front()},
                                          [](const std::shared_ptr<deduve::Progress> &) {});
-    return ModelSupportConfig::fromJson(readSupportDocument(folder / files.front()), files.front());
+    return readSupportDocument(folder / files.front(), files.front());
   } catch (const std::exception &error) {
-    Logging::error(std::string("Fetch model support config failed with error: ") + error.what());
+    modelslog::error(std::string("Fetch model support config failed with error: ") + error.what());
     return fallback;
   }
 }
@@ -155,14 +147,14 @@ fs::path DivuvovIze::download(const std::string &variant,
   const HubApiWrapper::Repo repository(repo, HubApiWrapper::RepoType::models);
   try {
     std::string searchPath = "*" + variant + "/*";
-    Logging::debug("Searching for models matching " + inQuotes(searchPath) + " in " +
-                   describe(repository));
+    modelslog::debug("Searching for models matching " + inQuotes(searchPath) + " in " +
+                     describe(repository));
     std::set<std::string> folders = folderNames(hub.getFilenames(repository, "main", {searchPath}));
     if (folders.size() != 1) {
-      Logging::debug("Multiple models found matching " + inQuotes(searchPath));
+      modelslog::debug("Multiple models found matching " + inQuotes(searchPath));
       searchPath = "*openai*" + variant + "/*";
-      Logging::debug("Searching for models matching " + inQuotes(searchPath) + " in " +
-                     describe(repository));
+      modelslog::debug("Searching for models matching " + inQuotes(searchPath) + " in " +
+                       describe(repository));
       folders = folderNames(hub.getFilenames(repository, "main", {searchPath}));
       if (folders.size() != 1) {
         throw WhisperError::modelsUnavailable(std::string(folders.empty() ? "No" : "Multiple") +
@@ -171,18 +163,18 @@ fs::path DivuvovIze::download(const std::string &variant,
       }
     }
     const std::string folder = *folders.begin();
-    Logging::debug("Downloading model " + folder + "...");
+    modelslog::debug("Downloading model " + folder + "...");
     const fs::path local = hub.snapshot(
         repository, "main", {searchPath}, [&](const std::shared_ptr<deduve::Progress> &progress) {
-          Logging::debug("Progress: " + std::to_string(progress->completedUnitCount()) + "/" +
-                         std::to_string(progress->totalUnitCount()));
+          modelslog::debug("Progress: " + std::to_string(progress->completedUnitCount()) + "/" +
+                           std::to_string(progress->totalUnitCount()));
           if (progressCallback) {
             progressCallback(progress);
           }
         });
     return local / folder;
   } catch (const std::exception &error) {
-    Logging::debug(error.what());
+    modelslog::debug(error.what());
     throw;
   }
 }

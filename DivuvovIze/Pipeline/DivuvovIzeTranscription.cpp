@@ -5,7 +5,6 @@
 #include <chrono>
 #include <future>
 
-#include "DeduveCore/Support/Logging.hpp"
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 #include "DivuvovIze/Audio/EnergyVAD.hpp"
 #include "DivuvovIze/Audio/VADAudioChunker.hpp"
@@ -15,6 +14,7 @@
 #include "DivuvovIze/Decoding/Task/SegmentSeeking.hpp"
 #include "DivuvovIze/Decoding/Task/TranscribeTask.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationError.hpp"
@@ -24,7 +24,6 @@
 
 namespace divuvovize {
 
-using deduve::Logging;
 using deduve::ModelState;
 
 namespace {
@@ -50,9 +49,9 @@ DivuvovIze::Results DivuvovIze::transcribe(std::span<const float> audioArray,
     results = runTranscribeTask(audioArray, decodeOptions, callback, segments);
   }
   if (decodeOptions && decodeOptions->verbose) {
-    Logging::info("Total Transcription Results: " + std::to_string(results.size()));
+    modelslog::info("Total Transcription Results: " + std::to_string(results.size()));
     for (std::size_t i = 0; i < results.size(); ++i) {
-      Logging::debug("[Result " + std::to_string(i) + "]");
+      modelslog::debug("[Result " + std::to_string(i) + "]");
       results[i]->logSegments();
     }
   }
@@ -69,10 +68,13 @@ DivuvovIze::Results DivuvovIze::transcribeChunked(std::span<const float> audioAr
   VADAudioChunker chunker(16000, detector);
   const std::vector<AudioChunk> chunks =
       chunker.chunkAll(audioArray, windowOf(*featureExtractor), decodeOptions);
-  Logging::debug("Found " + std::to_string(chunks.size()) + " VAD chunks");
+  modelslog::debug("Found " + std::to_string(chunks.size()) + " VAD chunks");
   raiseProgressTotal(static_cast<int64_t>(chunks.size()));
   DecodingOptions chunkOptions = decodeOptions;
   chunkOptions.clipTimestamps.clear();
+  // A chunk is transcribed whole: the last one may pass the window by up to the padding, and
+  // chunking it again would cut it the same way without end.
+  chunkOptions.chunkingStrategy = ChunkingStrategy::none;
   std::vector<std::vector<float>> audioArrays;
   std::vector<int> seekOffsets;
   for (const auto &chunk : chunks) {
@@ -175,8 +177,9 @@ DivuvovIze::Results DivuvovIze::transcribe(const std::string &audioPath,
   }
   currentTimings_.audioLoading =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  Logging::debug("Audio loading and convert time: " + std::to_string(currentTimings_.audioLoading));
-  Logging::logCurrentMemoryUsage("Audio Loading and Convert");
+  modelslog::debug("Audio loading and convert time: " +
+                   std::to_string(currentTimings_.audioLoading));
+  modelslog::memoryUsage("Audio Loading and Convert");
   if (loadError) {
     std::rethrow_exception(loadError);
   }
@@ -318,8 +321,8 @@ DivuvovIze::transcribeWithResults(const std::vector<std::string> &audioPaths,
   }
   currentTimings_.audioLoading =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  Logging::debug("Total Audio Loading and Converting Time: " +
-                 std::to_string(currentTimings_.audioLoading));
+  modelslog::debug("Total Audio Loading and Converting Time: " +
+                   std::to_string(currentTimings_.audioLoading));
   if (transcriptionStateCallback) {
     transcriptionStateCallback(TranscriptionState::transcribing);
   }
@@ -381,7 +384,7 @@ DivuvovIze::LanguageDetection DivuvovIze::detectLangauge(std::span<const float> 
     throw WhisperError::tokenizerUnavailable("Tokenizer is unavailable");
   }
   DecodingOptions options;
-  options.verbose = Logging::isLoggingEnabled();
+  options.verbose = modelslog::enabled();
   const auto inputs =
       textDecoder->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
   const auto audio = audioProcessor->padOrTrim(audioArray, 0, windowOf(*featureExtractor));

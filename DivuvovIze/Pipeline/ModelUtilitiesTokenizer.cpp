@@ -3,9 +3,9 @@
 #include "DivuvovIze/Models/ModelUtilities.hpp"
 
 #include "DeduveCore/Hub/HubApiWrapper.hpp"
-#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Tokenizers/AutoTokenizerWrapper.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizerWrapper.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationError.hpp"
 
@@ -14,7 +14,6 @@ namespace divuvovize {
 std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(
     ModelVariant variant, const std::optional<std::filesystem::path> &tokenizerFolder,
     const std::vector<std::filesystem::path> &additionalSearchPaths, bool useBackgroundSession) {
-  using deduve::Logging;
   const std::string repository = tokenizerRepositoryID(variant);
   const deduve::HubApiWrapper hub(tokenizerFolder, std::nullopt, std::nullopt,
                                   useBackgroundSession);
@@ -22,15 +21,15 @@ std::shared_ptr<WhisperTokenizer> ModelUtilities::loadTokenizer(
       hub.localRepoLocation({repository, deduve::HubApiWrapper::RepoType::models});
   if (const auto found =
           findLocalTokenizerFolder(hubLocation, tokenizerFolder, additionalSearchPaths)) {
-    Logging::debug("Loading tokenizer from " + found->string());
+    modelslog::debug("Loading tokenizer from " + found->string());
     try {
       return std::make_shared<WhisperTokenizerWrapper>(
           deduve::AutoTokenizerWrapper::fromModelFolder(*found, hub, /*strict=*/true), *found);
     } catch (const std::exception &error) {
-      Logging::debug(std::string("Error loading local tokenizer: ") + error.what());
+      modelslog::debug(std::string("Error loading local tokenizer: ") + error.what());
     }
   }
-  Logging::debug("Downloading tokenizer from Hub at " + hubLocation.string());
+  modelslog::debug("Downloading tokenizer from Hub at " + hubLocation.string());
   try {
     return std::make_shared<WhisperTokenizerWrapper>(
         deduve::AutoTokenizerWrapper::fromPretrained(repository, hub, /*strict=*/true),

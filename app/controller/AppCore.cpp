@@ -43,9 +43,6 @@ void AppCore::construct() {
   injector_ = TextInjector::make(s.keystrokes, s.pasteboard, s.accessibility, s.main, s.log);
   updater_ = std::make_unique<UpdaterService>(s.updater);
   aiCleanup_ = std::make_shared<AICleanupService>(s.languageModel, s.main, s.languageWorker, s.log);
-  systemSupportsLanguageModel_ =
-      s.languageModel != nullptr &&
-      s.languageModel->availability() != platform::LanguageModelAvailability::unsupportedSystem;
 
   permissions_ = PermissionsSettings::make(s, notices_, hotkey_, audio_, injector_);
   modelLoad_ = ModelLoadController::make(s, notices_, engine_);

@@ -2,11 +2,11 @@
 
 #include "app/controller/AppChange.hpp"
 #include "app/controller/AppServices.hpp"
+#include "app/controller/AppSession.hpp"
 #include "app/controller/DictationController.hpp"
 #include "app/controller/ModelLoadController.hpp"
 #include "app/controller/PermissionsSettings.hpp"
 #include "app/controller/RefineController.hpp"
-#include "app/controller/UIModel.hpp"
 #include "app/services/AICleanupService.hpp"
 #include "app/services/AudioCapture.hpp"
 #include "app/services/HotkeyMonitor.hpp"
@@ -23,15 +23,16 @@
 namespace murmurquill {
 
 // The app's controller: owns the services of the dictation system and the four controllers
-// over them (dictation, model load, refine, permissions and settings), wires the key monitor's
-// callbacks to them, and is the model the menu, the setup window and the about window read
-// (UIModel), forwarding to the controller that owns each property.
+// over them (dictation, model load, refine, permissions and settings) and wires the key
+// monitor's callbacks to them. The views read the controllers themselves, each through the
+// slices it implements; the app's own part (its name and version, relaunch, update check and
+// quit) is the AppSession slice.
 //
 // Main thread only (the main executor's thread). Observed properties are tracked by the views
 // that read them (a change redraws them) and reported to changes().listener when an assignment
 // changes them; the settings-backed setters save on every assignment. Made only through
 // make(), as callbacks and queued work refer to it weakly.
-class AppCore final : public UIModel, public std::enable_shared_from_this<AppCore> {
+class AppCore final : public AppSession, public std::enable_shared_from_this<AppCore> {
 public:
   using Services = AppServices;
   static constexpr const char *kModelName = ModelLoadController::kModelName;
@@ -64,45 +65,9 @@ public:
   // The application became active: queues the permission refresh on the main executor.
   void applicationDidBecomeActive();
 
-  // What the views use (UIModel).
-  std::string hotkeyLabel() const override { return permissions_->hotkeyLabel(); }
-  std::string hotkeySpokenLabel() const override { return permissions_->hotkeySpokenLabel(); }
-  std::vector<std::string> hotkeyKeyCaps() const override {
-    return permissions_->hotkeyKeyCaps();
-  }
-  std::vector<std::string> offeredHotkeyLabels() const override {
-    return permissions_->offeredHotkeyLabels();
-  }
-  int selectedHotkeyIndex() const override { return permissions_->selectedHotkeyIndex(); }
-  void selectHotkey(int index) override { permissions_->selectHotkey(index); }
-  bool inputMonitoringGranted() const override { return permissions_->inputMonitoringGranted(); }
-  platform::AuthorizationStatus micStatus() const override { return permissions_->micStatus(); }
-  bool accessibilityGranted() const override { return permissions_->accessibilityGranted(); }
-  bool isRecording() const override { return dictation_->isRecording(); }
-  bool isTranscribing() const override { return dictation_->isTranscribing(); }
-  bool isModelReady() const override { return modelLoad_->isModelReady(); }
-  bool isModelLoadFailed() const override { return modelLoad_->isModelLoadFailed(); }
-  std::string modelStatus() const override { return modelLoad_->modelStatus(); }
-  std::optional<double> loadProgress() const override { return modelLoad_->loadProgress(); }
-  std::optional<std::string> loadDetailText() const override {
-    return modelLoad_->loadDetailText();
-  }
-  std::optional<platform::SteadyClock::time_point> modelInitStartedAt() const override {
-    return modelLoad_->modelInitStartedAt();
-  }
-  bool languageModelAvailable() const override { return aiCleanup_->isAvailable(); }
-  // Fixed at construction: a language model is given and its system has one at all.
-  bool systemSupportsLanguageModel() const override { return systemSupportsLanguageModel_; }
-  bool refineEnabled() const override { return refine_->refineEnabled(); }
-  void setRefineEnabled(bool enabled) override { refine_->setRefineEnabled(enabled); }
-  void permitHotkey() override { permissions_->permitHotkey(); }
-  void startHotkey() override { permissions_->startHotkey(); }
-  void refreshMicStatus() override { permissions_->refreshMicStatus(); }
-  void refreshAccessibility() override { permissions_->refreshAccessibility(); }
-  void requestMicrophoneAccess() override { permissions_->requestMicrophoneAccess(nullptr); }
-  void requestAccessibility() override { permissions_->requestAccessibility(); }
-  void reloadModel() override { modelLoad_->loadModel(); }
-  void noteUserWaitingForModel() override { modelLoad_->noteUserWaitingForModel(); }
+  // The app as the views name and end it (AppSession).
+  std::string appName() const override;
+  std::optional<std::string> shortVersion() const override { return services_.shortVersion; }
   // Starts a new instance of the app; when it started, ends this one's run loop (from the
   // main executor); when it did not, logs "[AppCore] Relaunch failed: " and keeps running.
   void relaunch() override;
@@ -110,20 +75,6 @@ public:
   void checkForUpdates() override;
   // Ends the app's run loop.
   void quit() override;
-  bool onboardingComplete() const override { return permissions_->onboardingComplete(); }
-  void setOnboardingComplete(bool complete) override {
-    permissions_->setOnboardingComplete(complete);
-  }
-  std::optional<std::int64_t> resumePage() const override { return permissions_->resumePage(); }
-  void setResumePage(std::int64_t page) override { permissions_->setResumePage(page); }
-  void removeResumePage() override { permissions_->removeResumePage(); }
-  platform::LoginItemStatus loginItemStatus() const override {
-    return permissions_->loginItemStatus();
-  }
-  void registerLoginItem() override { permissions_->registerLoginItem(); }
-  void unregisterLoginItem() override { permissions_->unregisterLoginItem(); }
-  std::string appName() const override;
-  std::optional<std::string> shortVersion() const override { return services_.shortVersion; }
 
 private:
   explicit AppCore(Services services);
@@ -140,7 +91,6 @@ private:
   std::shared_ptr<TextInjector> injector_;
   std::unique_ptr<UpdaterService> updater_;
   std::shared_ptr<AICleanupService> aiCleanup_;
-  bool systemSupportsLanguageModel_ = false;
 
   std::shared_ptr<PermissionsSettings> permissions_;
   std::shared_ptr<ModelLoadController> modelLoad_;

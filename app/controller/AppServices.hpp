@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/presenters/HUDPresenter.hpp"
-#include "app/presenters/RefinePresenter.hpp"
+#include "app/controller/HUDPresenter.hpp"
+#include "app/controller/RefinePresenter.hpp"
 #include "app/services/AudioCapture.hpp"
 #include "app/services/SpeechModule.hpp"
 #include "app/support/AppLog.hpp"

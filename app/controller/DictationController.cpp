@@ -13,9 +13,9 @@ std::chrono::nanoseconds secondsDuration(double seconds) {
 
 } // namespace
 
-std::shared_ptr<DictationController> DictationController::make(const AppServices &services,
-                                                               std::shared_ptr<ChangeNotices> notices,
-                                                               Parts parts) {
+std::shared_ptr<DictationController>
+DictationController::make(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
+                          Parts parts) {
   return std::shared_ptr<DictationController>(
       new DictationController(services, std::move(notices), std::move(parts)));
 }
@@ -73,9 +73,16 @@ void DictationController::startRecording() {
   try {
     parts_.audio->start();
   } catch (const std::exception &error) {
-    // The HUD stays as it was; a key held down again and again logs the same cause once.
+    // A key held down again and again logs the same cause once.
     if (startFailures_.isNew(error.what())) {
       log(std::string("[AudioCapture] Failed to start: ") + error.what());
+    }
+    // Without any microphone nothing would show why the key does nothing: the HUD says so as
+    // it does when access is denied. Another failure leaves it as it was.
+    const auto *capture = dynamic_cast<const AudioCapture::AudioCaptureError *>(&error);
+    if (capture != nullptr &&
+        capture->kind() == AudioCapture::AudioCaptureError::Kind::noInputDevice) {
+      showTransient(HUDMode::of(HUDMode::Kind::micDenied), 3.5);
     }
     return;
   }
@@ -110,26 +117,24 @@ void DictationController::hotkeyUp() {
   });
 }
 
-void DictationController::transcribeAndInject(std::vector<float> samples,
-                                              std::uint64_t sequence) {
+void DictationController::transcribeAndInject(std::vector<float> samples, std::uint64_t sequence) {
   if (!parts_.modelLoad->isModelReady()) {
     finishTake(sequence, {TakeOutcome::Kind::notReady, {}});
     return;
   }
   isTranscribing_.set(true);
-  parts_.engine->transcribe(
-      std::move(samples),
-      [weak = weak_from_this(), sequence](std::string text, std::exception_ptr error) {
-        const auto self = weak.lock();
-        if (!self) {
-          return;
-        }
-        if (error) {
-          self->finishTake(sequence, {TakeOutcome::Kind::failed, platform::describe(error)});
-        } else {
-          self->finishTake(sequence, {TakeOutcome::Kind::text, std::move(text)});
-        }
-      });
+  parts_.engine->transcribe(std::move(samples), [weak = weak_from_this(), sequence](
+                                                    std::string text, std::exception_ptr error) {
+    const auto self = weak.lock();
+    if (!self) {
+      return;
+    }
+    if (error) {
+      self->finishTake(sequence, {TakeOutcome::Kind::failed, platform::describe(error)});
+    } else {
+      self->finishTake(sequence, {TakeOutcome::Kind::text, std::move(text)});
+    }
+  });
 }
 
 void DictationController::finishTake(std::uint64_t sequence, TakeOutcome outcome) {

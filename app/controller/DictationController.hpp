@@ -2,6 +2,7 @@
 
 #include "app/controller/AppChange.hpp"
 #include "app/controller/AppServices.hpp"
+#include "app/controller/DictationState.hpp"
 #include "app/controller/ModelLoadController.hpp"
 #include "app/controller/PermissionsSettings.hpp"
 #include "app/controller/RefineController.hpp"
@@ -25,7 +26,8 @@ namespace murmurquill {
 //
 // Main thread only. Made only through make(), as queued work and the HUD's timer refer to it
 // weakly.
-class DictationController final : public std::enable_shared_from_this<DictationController> {
+class DictationController final : public DictationState,
+                                  public std::enable_shared_from_this<DictationController> {
 public:
   struct Parts {
     std::shared_ptr<AudioCapture> audio;
@@ -40,8 +42,8 @@ public:
   static std::shared_ptr<DictationController>
   make(const AppServices &services, std::shared_ptr<ChangeNotices> notices, Parts parts);
 
-  bool isRecording() const { return isRecording_.get(); }
-  bool isTranscribing() const { return isTranscribing_.get(); }
+  bool isRecording() const override { return isRecording_.get(); }
+  bool isTranscribing() const override { return isTranscribing_.get(); }
 
   void hotkeyDown();
   void hotkeyUp();

@@ -2,6 +2,7 @@
 
 #include "app/controller/AppChange.hpp"
 #include "app/controller/AppServices.hpp"
+#include "app/controller/ModelLoadState.hpp"
 #include "app/services/TranscriptionEngine.hpp"
 
 #include <functional>
@@ -16,7 +17,8 @@ namespace murmurquill {
 // is waiting for it.
 //
 // Main thread only. Made only through make(), as the load's reports refer to it weakly.
-class ModelLoadController final : public std::enable_shared_from_this<ModelLoadController> {
+class ModelLoadController final : public ModelLoadState,
+                                  public std::enable_shared_from_this<ModelLoadController> {
 public:
   static constexpr const char *kModelName = "openai_whisper-base.en";
 
@@ -27,22 +29,22 @@ public:
   // Runs when the model becomes ready while the user is waiting for it.
   std::function<void()> onReadyWhileUserWaits;
 
-  bool isModelReady() const { return isModelReady_.get(); }
-  bool isModelLoadFailed() const { return isModelLoadFailed_.get(); }
-  std::string modelStatus() const { return modelStatus_.get(); }
-  std::optional<double> loadProgress() const { return loadProgress_.get(); }
-  std::optional<std::string> loadDetailText() const { return loadDetailText_.get(); }
+  bool isModelReady() const override { return isModelReady_.get(); }
+  bool isModelLoadFailed() const override { return isModelLoadFailed_.get(); }
+  std::string modelStatus() const override { return modelStatus_.get(); }
+  std::optional<double> loadProgress() const override { return loadProgress_.get(); }
+  std::optional<std::string> loadDetailText() const override { return loadDetailText_.get(); }
   bool userIsWaitingForModel() const { return userIsWaitingForModel_.get(); }
   // On the steady clock: the setup page counts the seconds since.
-  std::optional<platform::SteadyClock::time_point> modelInitStartedAt() const {
+  std::optional<platform::SteadyClock::time_point> modelInitStartedAt() const override {
     return modelInitStartedAt_.get();
   }
   int loadPhaseOrdinal() const { return loadPhaseOrdinal_.get(); }
 
   // A load asked for while one runs joins it instead of starting a second one.
-  void loadModel();
+  void loadModel() override;
   // Marks the user as waiting, unless the model is ready.
-  void noteUserWaitingForModel();
+  void noteUserWaitingForModel() override;
   void apply(const TranscriptionEngine::LoadingPhase &phase);
   // Estimates beyond this many seconds (about 31 years) show as this many.
   static constexpr double kLongestEstimate = 1e9;

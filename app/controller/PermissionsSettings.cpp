@@ -25,14 +25,14 @@ PermissionsSettings::PermissionsSettings(const AppServices &services,
                                          std::shared_ptr<TextInjector> injector)
     : main_(services.main), settings_(services.settings),
       microphoneAuthorization_(services.microphoneAuthorization),
-      accessibility_(services.accessibility), loginItems_(services.loginItems),
-      log_(services.log), hotkey_(std::move(hotkey)), audio_(std::move(audio)),
-      injector_(std::move(injector)),
+      accessibility_(services.accessibility), loginItems_(services.loginItems), log_(services.log),
+      hotkey_(std::move(hotkey)), audio_(std::move(audio)), injector_(std::move(injector)),
       micStatus_(notices, AppChange::micStatus, platform::AuthorizationStatus::notDetermined),
       accessibilityGranted_(notices, AppChange::accessibilityGranted, false),
       inputMonitoringGranted_(notices, AppChange::inputMonitoringGranted, false),
       hotkeyKey_(notices, AppChange::hotkeyKey, loadSavedHotkeyKey(*services.settings)),
-      hotkeyPermitted_(notices, AppChange::hotkeyPermitted, false) {
+      hotkeyPermitted_(notices, AppChange::hotkeyPermitted, false),
+      loginItemSeen_(loginItems_->status()) {
   hotkey_->setKey(hotkeyKey_.peek());
 }
 
@@ -155,6 +155,8 @@ void PermissionsSettings::refreshPermissions() {
   inputMonitoringGranted_.set(hotkey_->isRunning());
   refreshMicStatus();
   refreshAccessibility();
+  // The entry may have been written or removed outside the app meanwhile.
+  loginItemMayHaveChanged();
 }
 
 std::string PermissionsSettings::hotkeyLabel() const {
@@ -163,9 +165,7 @@ std::string PermissionsSettings::hotkeyLabel() const {
 
 std::string PermissionsSettings::hotkeySpokenLabel() const { return spokenLabel(hotkeyKey()); }
 
-std::vector<std::string> PermissionsSettings::hotkeyKeyCaps() const {
-  return keyCaps(hotkeyKey());
-}
+std::vector<std::string> PermissionsSettings::hotkeyKeyCaps() const { return keyCaps(hotkeyKey()); }
 
 std::vector<std::string> PermissionsSettings::offeredHotkeyLabels() const {
   std::vector<std::string> labels;
@@ -211,8 +211,11 @@ void PermissionsSettings::setResumePage(std::int64_t page) {
 void PermissionsSettings::removeResumePage() { settings_->remove(kOnboardingResumePageKey); }
 
 platform::LoginItemStatus PermissionsSettings::loginItemStatus() const {
+  loginItemSeen_.get();
   return loginItems_->status();
 }
+
+void PermissionsSettings::loginItemMayHaveChanged() { loginItemSeen_.set(loginItems_->status()); }
 
 void PermissionsSettings::registerLoginItem() {
   try {
@@ -220,6 +223,7 @@ void PermissionsSettings::registerLoginItem() {
   } catch (const platform::LoginItemError &) {
     // Dropped: the status read afterwards shows the item as not enabled.
   }
+  loginItemMayHaveChanged();
 }
 
 void PermissionsSettings::unregisterLoginItem() {
@@ -228,6 +232,7 @@ void PermissionsSettings::unregisterLoginItem() {
   } catch (const platform::LoginItemError &) {
     // Dropped, as a registration's failure is.
   }
+  loginItemMayHaveChanged();
 }
 
 } // namespace murmurquill

@@ -2,6 +2,10 @@
 
 #include "app/controller/AppChange.hpp"
 #include "app/controller/AppServices.hpp"
+#include "app/controller/HotkeyChoice.hpp"
+#include "app/controller/LoginItemChoice.hpp"
+#include "app/controller/OnboardingProgress.hpp"
+#include "app/controller/PermissionState.hpp"
 #include "app/services/AudioCapture.hpp"
 #include "app/services/HotkeyKey.hpp"
 #include "app/services/HotkeyMonitor.hpp"
@@ -20,26 +24,31 @@ namespace murmurquill {
 
 // The permissions the app needs (microphone, typing at the cursor, the key monitor) and the
 // user's settings that go with them: the push-to-talk key, the onboarding's progress and the
-// login item. Owns that state; starts the key monitor and prewarms the microphone when the
-// permissions allow.
+// login item. Owns that state and is the views' model of it; starts the key monitor and
+// prewarms the microphone when the permissions allow.
 //
 // Main thread only. Made only through make(), as the microphone prompt's answer refers to it
 // weakly.
-class PermissionsSettings final : public std::enable_shared_from_this<PermissionsSettings> {
+class PermissionsSettings final : public PermissionState,
+                                  public HotkeyChoice,
+                                  public OnboardingProgress,
+                                  public LoginItemChoice,
+                                  public std::enable_shared_from_this<PermissionsSettings> {
 public:
-  static std::shared_ptr<PermissionsSettings>
-  make(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
-       std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioCapture> audio,
-       std::shared_ptr<TextInjector> injector);
+  static std::shared_ptr<PermissionsSettings> make(const AppServices &services,
+                                                   std::shared_ptr<ChangeNotices> notices,
+                                                   std::shared_ptr<HotkeyMonitor> hotkey,
+                                                   std::shared_ptr<AudioCapture> audio,
+                                                   std::shared_ptr<TextInjector> injector);
 
   // The stored push-to-talk key: one of the offered keys, else rightOption.
   static HotkeyKey loadSavedHotkeyKey(const platform::Settings &settings);
   // The settings keys this part reads and writes.
   static std::set<std::string> settingsKeys();
 
-  platform::AuthorizationStatus micStatus() const { return micStatus_.get(); }
-  bool accessibilityGranted() const { return accessibilityGranted_.get(); }
-  bool inputMonitoringGranted() const { return inputMonitoringGranted_.get(); }
+  platform::AuthorizationStatus micStatus() const override { return micStatus_.get(); }
+  bool accessibilityGranted() const override { return accessibilityGranted_.get(); }
+  bool inputMonitoringGranted() const override { return inputMonitoringGranted_.get(); }
   HotkeyKey hotkeyKey() const { return hotkeyKey_.get(); }
   bool hotkeyPermitted() const { return hotkeyPermitted_.get(); }
   // Whether the app may type at the cursor now (read afresh).
@@ -50,42 +59,45 @@ public:
   void setHotkeyKey(HotkeyKey key);
   void setHotkeyPermitted(bool permitted);
   // Sets the hotkey permitted (writing only when it is not already).
-  void permitHotkey();
+  void permitHotkey() override;
   // Starts the monitor when permitted and not running; updates inputMonitoringGranted.
-  void startHotkey();
-  void refreshMicStatus();
+  void startHotkey() override;
+  void refreshMicStatus() override;
   void prewarmAudio();
   // Asks for the microphone; `done` runs on the main thread after the refresh.
-  void requestMicrophoneAccess(std::function<void()> done);
-  void requestAccessibility();
-  void refreshAccessibility();
+  void requestMicrophoneAccess(std::function<void()> done) override;
+  void requestAccessibility() override;
+  void refreshAccessibility() override;
   void refreshPermissions();
 
   // The push-to-talk key as the views show and choose it.
-  std::string hotkeyLabel() const;
-  std::string hotkeySpokenLabel() const;
-  std::vector<std::string> hotkeyKeyCaps() const;
-  std::vector<std::string> offeredHotkeyLabels() const;
-  int selectedHotkeyIndex() const;
-  void selectHotkey(int index);
+  std::string hotkeyLabel() const override;
+  std::string hotkeySpokenLabel() const override;
+  std::vector<std::string> hotkeyKeyCaps() const override;
+  std::vector<std::string> offeredHotkeyLabels() const override;
+  int selectedHotkeyIndex() const override;
+  void selectHotkey(int index) override;
 
   // The "onboardingComplete" and "onboardingResumePage" settings.
-  bool onboardingComplete() const;
-  void setOnboardingComplete(bool complete);
-  std::optional<std::int64_t> resumePage() const;
-  void setResumePage(std::int64_t page);
-  void removeResumePage();
+  bool onboardingComplete() const override;
+  void setOnboardingComplete(bool complete) override;
+  std::optional<std::int64_t> resumePage() const override;
+  void setResumePage(std::int64_t page) override;
+  void removeResumePage() override;
 
-  platform::LoginItemStatus loginItemStatus() const;
+  // The login item's status, read from the service; views that read it redraw when a
+  // registration, a withdrawal or a permission refresh finds it changed.
+  platform::LoginItemStatus loginItemStatus() const override;
   // Failures are dropped: the status read afterwards tells what happened.
-  void registerLoginItem();
-  void unregisterLoginItem();
+  void registerLoginItem() override;
+  void unregisterLoginItem() override;
 
 private:
   PermissionsSettings(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
                       std::shared_ptr<HotkeyMonitor> hotkey, std::shared_ptr<AudioCapture> audio,
                       std::shared_ptr<TextInjector> injector);
   void log(const std::string &line) const;
+  void loginItemMayHaveChanged();
 
   std::shared_ptr<platform::Executor> main_;
   std::shared_ptr<platform::Settings> settings_;
@@ -103,6 +115,8 @@ private:
   Published<HotkeyKey> hotkeyKey_;
   Published<bool> hotkeyPermitted_;
   OncePerCause prewarmFailures_;
+  // The login item's status when last read, for observers: the entry is the service's.
+  platform::ui::Observable<platform::LoginItemStatus> loginItemSeen_;
 };
 
 } // namespace murmurquill

@@ -19,8 +19,8 @@ std::shared_ptr<RefineController>
 RefineController::make(const AppServices &services, std::shared_ptr<ChangeNotices> notices,
                        std::shared_ptr<AICleanupService> aiCleanup,
                        std::shared_ptr<TextInjector> injector) {
-  return std::shared_ptr<RefineController>(
-      new RefineController(services, std::move(notices), std::move(aiCleanup), std::move(injector)));
+  return std::shared_ptr<RefineController>(new RefineController(
+      services, std::move(notices), std::move(aiCleanup), std::move(injector)));
 }
 
 RefineController::RefineController(const AppServices &services,
@@ -31,6 +31,9 @@ RefineController::RefineController(const AppServices &services,
       settings_(services.settings), workspace_(services.workspace),
       pasteboard_(services.pasteboard), panel_(services.refinePanel),
       aiCleanup_(std::move(aiCleanup)), injector_(std::move(injector)),
+      systemSupportsLanguageModel_(services.languageModel != nullptr &&
+                                   services.languageModel->availability() !=
+                                       platform::LanguageModelAvailability::unsupportedSystem),
       refineEnabled_(notices, AppChange::refineEnabled, savedRefineEnabled(*services.settings)),
       lastInjectedText_(notices, AppChange::lastInjectedText),
       lastInjectedAt_(notices, AppChange::lastInjectedAt),

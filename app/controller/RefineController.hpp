@@ -2,6 +2,7 @@
 
 #include "app/controller/AppChange.hpp"
 #include "app/controller/AppServices.hpp"
+#include "app/controller/RefineChoice.hpp"
 #include "app/services/AICleanupService.hpp"
 #include "app/services/TextInjector.hpp"
 
@@ -19,7 +20,8 @@ namespace murmurquill {
 //
 // Main thread only. Made only through make(), as the panel's actions and the refined answer
 // refer to it weakly.
-class RefineController final : public std::enable_shared_from_this<RefineController> {
+class RefineController final : public RefineChoice,
+                               public std::enable_shared_from_this<RefineController> {
 public:
   // A remembered insertion can be refined while less than this has passed.
   static constexpr std::chrono::seconds kRefineWindow{30};
@@ -31,9 +33,12 @@ public:
                                                 std::shared_ptr<AICleanupService> aiCleanup,
                                                 std::shared_ptr<TextInjector> injector);
 
-  bool refineEnabled() const { return refineEnabled_.get(); }
+  bool refineEnabled() const override { return refineEnabled_.get(); }
   // Saves "refineEnabled" on every assignment.
-  void setRefineEnabled(bool enabled);
+  void setRefineEnabled(bool enabled) override;
+  bool languageModelAvailable() const override { return aiCleanup_->isAvailable(); }
+  // Fixed at construction: a language model is given and its system has one at all.
+  bool systemSupportsLanguageModel() const override { return systemSupportsLanguageModel_; }
   std::optional<std::string> lastInjectedText() const { return lastInjectedText_.get(); }
   std::optional<platform::WallClock::time_point> lastInjectedAt() const {
     return lastInjectedAt_.get();
@@ -63,6 +68,7 @@ private:
   std::shared_ptr<RefinePresenter> panel_;
   std::shared_ptr<AICleanupService> aiCleanup_;
   std::shared_ptr<TextInjector> injector_;
+  bool systemSupportsLanguageModel_ = false;
 
   Published<bool> refineEnabled_;
   Published<std::optional<std::string>> lastInjectedText_;

@@ -25,7 +25,7 @@ OnboardingView *OnboardingWindowController::onboardingView() const {
   return static_cast<OnboardingView *>(&window_->contentView()->root());
 }
 
-void OnboardingWindowController::showOnboarding(UIModel &core) {
+void OnboardingWindowController::showOnboarding(const OnboardingView::Model &model) {
   if (window_ && window_->isVisible()) {
     bringForward(*window_);
     return;
@@ -35,19 +35,19 @@ void OnboardingWindowController::showOnboarding(UIModel &core) {
   window->setTitle("Welcome to Murmurquill");
   window->setReleasedWhenClosed(false);
   window->center();
-  const std::int64_t startPage = core.resumePage().value_or(0);
-  core.removeResumePage();
+  const std::int64_t startPage = model.progress.resumePage().value_or(0);
+  model.progress.removeResumePage();
   ui::Window *raw = window.get();
   window->setContentView(std::make_unique<ui::HostingView>(
       std::make_shared<OnboardingView>(
-          core, desktop_, [raw] { raw->close(); }, startPage, clock_),
+          model, desktop_, [raw] { raw->close(); }, startPage, clock_),
       content.size));
   bringForward(*window);
   // The previous window is released only now, after the new one took its place.
   window_ = std::move(window);
 }
 
-void OnboardingWindowController::showAbout(UIModel &core) {
+void OnboardingWindowController::showAbout(const AppSession &app) {
   if (aboutWindow_ && aboutWindow_->isVisible()) {
     bringForward(*aboutWindow_);
     return;
@@ -58,9 +58,19 @@ void OnboardingWindowController::showAbout(UIModel &core) {
   window->setReleasedWhenClosed(false);
   window->center();
   window->setContentView(std::make_unique<ui::HostingView>(
-      std::make_shared<AboutView>(core.shortVersion()), content.size));
+      std::make_shared<AboutView>(app.shortVersion()), content.size));
   bringForward(*window);
   aboutWindow_ = std::move(window);
+}
+
+MenuBarView::OpenWindow OnboardingWindowController::menuOpener(OnboardingView::Model model) {
+  return [this, model](MenuBarView::Window window) {
+    if (window == MenuBarView::Window::about) {
+      showAbout(model.app);
+    } else {
+      showOnboarding(model);
+    }
+  };
 }
 
 void OnboardingWindowController::applicationDidBecomeActive() {

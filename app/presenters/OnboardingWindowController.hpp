@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/views/MenuBarView.hpp"
 #include "app/views/OnboardingView.hpp"
-#include "app/controller/UIModel.hpp"
 
 #include "platform/system/Clock.hpp"
 #include "platform/ui/Desktop.hpp"
@@ -24,10 +24,13 @@ public:
   OnboardingWindowController &operator=(const OnboardingWindowController &) = delete;
 
   // Raises the visible setup window, or builds a new one that starts at the saved page (used
-  // once: the saved page is removed) for `core`, which outlives the window.
-  void showOnboarding(UIModel &core);
-  // Raises the visible about window or builds a new one.
-  void showAbout(UIModel &core);
+  // once: the saved page is removed) on `model`, which outlives the window.
+  void showOnboarding(const OnboardingView::Model &model);
+  // Raises the visible about window or builds a new one showing `app`'s version.
+  void showAbout(const AppSession &app);
+  // What the menu's items call to open the two windows on `model`, which outlives the
+  // controller's windows.
+  MenuBarView::OpenWindow menuOpener(OnboardingView::Model model);
 
   // Forwards the application's did-become-active notification to the setup window's view.
   void applicationDidBecomeActive();

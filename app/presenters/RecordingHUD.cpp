@@ -41,8 +41,9 @@ void RecordingHUD::show(const HUDMode &mode) {
 }
 
 void RecordingHUD::setMode(const HUDMode &mode) {
+  // The pill stays where the user saw it appear: only show() follows the pointer.
   if (isPanelVisible()) {
-    show(mode);
+    store(mode);
   }
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/presenters/HUDMode.hpp"
-#include "app/presenters/HUDPresenter.hpp"
+#include "app/controller/HUDMode.hpp"
+#include "app/controller/HUDPresenter.hpp"
 
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"
@@ -39,8 +39,9 @@ public:
   // the application. The view model is only told about real changes.
   void show(const HUDMode &mode) override;
 
-  // A visible panel is shown in the new mode in place; a hidden one is left for the caller's
-  // show(), so the panel is never built or placed without being put on screen.
+  // A visible panel shows the new mode where it is (it is not placed again, nor brought
+  // front); a hidden one is left for the caller's show(), so the panel is never built or
+  // placed without being put on screen.
   void setMode(const HUDMode &mode) override;
 
   // Whether the panel exists and is on screen.

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/presenters/RefinePresenter.hpp"
+#include "app/controller/RefinePresenter.hpp"
 #include "app/views/RefinePanel.hpp"
 
 #include "platform/ui/Desktop.hpp"

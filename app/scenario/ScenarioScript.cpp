@@ -1,11 +1,11 @@
 #include "app/scenario/ScenarioScript.hpp"
 
 #include "platform/audio/AudioFile.hpp"
+#include "platform/system/FileContents.hpp"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
-#include <fstream>
 #include <map>
 #include <sstream>
 
@@ -40,14 +40,21 @@ public:
       return found->second;
     }
     const auto file = platform::AudioFile::openForReading(path);
+    const double rate = file->processingFormat().sampleRate();
+    if (!(rate >= ScenarioScript::kLowestSampleRate &&
+          rate <= ScenarioScript::kHighestSampleRate)) {
+      throw ScenarioError(path.string() + ": a sample rate of " + std::to_string(rate) +
+                          " Hz; a microphone's lies between " +
+                          std::to_string(static_cast<int>(ScenarioScript::kLowestSampleRate)) +
+                          " and " +
+                          std::to_string(static_cast<int>(ScenarioScript::kHighestSampleRate)));
+    }
     const std::int64_t length = file->length();
     const std::uint64_t channels = file->processingFormat().channelCount();
     if (length <= 0 || length > std::int64_t{UINT32_MAX} || channels == 0 ||
-        static_cast<std::uint64_t>(length) >
-            (maxSamples_ - samples_) / channels) {
+        static_cast<std::uint64_t>(length) > (maxSamples_ - samples_) / channels) {
       throw ScenarioError(path.string() + ": no audio frames, or more than a scenario may hold (" +
-                          std::to_string(maxSamples_) +
-                          " samples in all its files)");
+                          std::to_string(maxSamples_) + " samples in all its files)");
     }
     const auto frames = static_cast<std::uint32_t>(length);
     auto buffer = platform::PcmBuffer::make(file->processingFormat(), frames);
@@ -148,7 +155,8 @@ Statement parseAction(const std::string &verb, const std::string &rest, AudioFil
 std::string parseField(const std::string &line) {
   const auto open = line.find('"');
   const auto close = line.rfind('"');
-  if (open == std::string::npos || close == open || trim(line.substr(0, open)) != "field") {
+  if (open == std::string::npos || close == open || trim(line.substr(0, open)) != "field" ||
+      close + 1 != line.size()) {
     throw ScenarioError("expected field \"TEXT\"");
   }
   return line.substr(open + 1, close - open - 1);
@@ -190,16 +198,18 @@ void parseLine(const std::string &line, ScenarioScript &script, AudioFiles &file
 
 ScenarioScript ScenarioScript::parse(const std::filesystem::path &path,
                                      std::size_t maxAudioSamples) {
-  std::ifstream in(path);
-  if (!in) {
+  const platform::FileContents contents = platform::FileContents::read(path, kMaxFileBytes);
+  if (contents.notRegular) {
+    throw ScenarioError(path.string() + ": the scenario is not a regular file");
+  }
+  if (!contents.opened || contents.failed) {
     throw ScenarioError("Cannot read the scenario file " + path.string());
   }
-  std::error_code sizeError;
-  const auto size = std::filesystem::file_size(path, sizeError);
-  if (!sizeError && size > kMaxFileBytes) {
+  if (contents.tooLarge) {
     throw ScenarioError(path.string() + ": the scenario file is larger than " +
                         std::to_string(kMaxFileBytes) + " bytes");
   }
+  std::istringstream in(contents.bytes);
   AudioFiles files(path.parent_path(), maxAudioSamples);
   ScenarioScript script;
   std::string raw;

@@ -32,6 +32,10 @@ struct ScenarioScript {
   static constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
   // The most statements one scenario may hold.
   static constexpr std::size_t kMaxStatements = 100000;
+  // The sample rates a scenario's WAV files may have: a microphone's (the capture sizes its
+  // buffers by the ratio to 16 kHz).
+  static constexpr double kLowestSampleRate = 8000;
+  static constexpr double kHighestSampleRate = 384000;
 
   enum class Permission { microphone, accessibility, inputMonitoring };
 

@@ -15,19 +15,21 @@ struct KeyRow {
   std::string_view secondCap;
 };
 
-constexpr std::string_view kOption = "\xE2\x8C\xA5";  // ⌥
-constexpr std::string_view kCommand = "\xE2\x8C\x98"; // ⌘
+// The keys as Linux keyboards name them: the keys a Mac has Option and Command on are Alt
+// and Super here.
+constexpr std::string_view kOption = "Alt";
+constexpr std::string_view kCommand = "Super";
 
 constexpr std::array<KeyRow, 6> kRows{{
     {HotkeyKey::rightOption, "rightOption", 61, platform::EventFlags::deviceRightAlternate,
-     "Right Option", true, ""},
+     "Right Alt", true, ""},
     {HotkeyKey::rightCommand, "rightCommand", 54, platform::EventFlags::deviceRightCommand,
-     "Right Command", true, ""},
-    {HotkeyKey::leftOption, "leftOption", 58, platform::EventFlags::deviceLeftAlternate,
-     "Left Option", true, ""},
-    {HotkeyKey::optionZ, "optionZ", 6, 0, "Option-Z", false, "Z"},
-    {HotkeyKey::optionSlash, "optionSlash", 44, 0, "Option-Slash", false, "/"},
-    {HotkeyKey::optionSpace, "optionSpace", 49, 0, "Option-Space", false, "Space"},
+     "Right Super", true, ""},
+    {HotkeyKey::leftOption, "leftOption", 58, platform::EventFlags::deviceLeftAlternate, "Left Alt",
+     true, ""},
+    {HotkeyKey::optionZ, "optionZ", 6, 0, "Alt-Z", false, "Z"},
+    {HotkeyKey::optionSlash, "optionSlash", 44, 0, "Alt-Slash", false, "/"},
+    {HotkeyKey::optionSpace, "optionSpace", 49, 0, "Alt-Space", false, "Space"},
 }};
 
 const KeyRow &row(HotkeyKey key) { return kRows[static_cast<std::size_t>(key)]; }

@@ -31,11 +31,11 @@ std::int64_t keyCode(HotkeyKey key);
 // The event flag that is set exactly while this very key (not its twin on the other side) is
 // held; 0 for the chords, whose keys produce no modifier changes.
 std::uint64_t modifierFlag(HotkeyKey key);
-// The name in menus and onboarding pages ("Right Option").
+// The name in menus and onboarding pages ("Right Alt").
 std::string_view displayName(HotkeyKey key);
-// The name inside a sentence ("the Right Option key"; the chords use their display name).
+// The name inside a sentence ("the Right Alt key"; the chords use their display name).
 std::string spokenLabel(HotkeyKey key);
-// The key-cap glyphs drawn side by side ("⌥"; "⌥", "Z" for a chord).
+// The key caps drawn side by side ("Alt"; "Alt", "Z" for a chord).
 std::vector<std::string> keyCaps(HotkeyKey key);
 
 } // namespace murmurquill

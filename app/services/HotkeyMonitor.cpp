@@ -43,7 +43,23 @@ void HotkeyMonitor::start() {
     throw HotkeyError(HotkeyError::Kind::eventTapCreationFailed);
   }
   tap->setEnabled(true);
+  tap->setMaskedModifier(maskedKeyCode());
+  if (!tap->reserveChord(kRefineKeyCode, kRefineFlags) && log_) {
+    log_("[HotkeyMonitor] Another program holds the refine chord \xE2\x80\x94 it reaches that "
+         "program too");
+  }
   eventTap_ = std::move(tap);
+}
+
+void HotkeyMonitor::setKey(HotkeyKey key) {
+  key_ = key;
+  if (eventTap_) {
+    eventTap_->setMaskedModifier(maskedKeyCode());
+  }
+}
+
+std::int64_t HotkeyMonitor::maskedKeyCode() const {
+  return modifierFlag(key_) != 0 ? keyCode(key_) : -1;
 }
 
 void HotkeyMonitor::stop() {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/support/AppLog.hpp"
 #include "app/services/HotkeyKey.hpp"
+#include "app/support/AppLog.hpp"
 #include "platform/input/EventTap.hpp"
 #include "platform/system/Executor.hpp"
 
@@ -13,7 +13,10 @@ namespace murmurquill {
 
 // Watches the keyboard of the whole login session through a listen-only event tap and turns
 // key events into three callbacks: the push-to-talk key going down and coming up, and the
-// refine chord Control-Command-R. It never consumes or alters an event.
+// refine chord Control-Command-R. It alters no event, but keeps two from acting elsewhere: the
+// refine chord is reserved for this process (when no other program holds it), and a lone press
+// of the push-to-talk modifier is masked, so the focused program does not take it as its own
+// shortcut (Alt alone opens menu bars).
 //
 // Used on the main thread only. Callbacks are posted to the main executor (never called
 // inside the tap callback) and hold the monitor weakly, so a monitor destroyed meanwhile drops
@@ -59,7 +62,7 @@ public:
   bool isKeyDown() const { return isKeyDown_; }
   HotkeyKey key() const { return key_; }
   // Takes effect for the next events; the owner restarts the monitor on a change.
-  void setKey(HotkeyKey key) { key_ = key; }
+  void setKey(HotkeyKey key);
 
 private:
   HotkeyMonitor(std::shared_ptr<platform::EventTapService> taps,
@@ -69,6 +72,8 @@ private:
   void handleFlagsChanged(const platform::KeyEvent &event);
   void handleKeyDown(const platform::KeyEvent &event);
   void handleTapDisabled();
+  // The key the tap masks: the push-to-talk key when it is a modifier.
+  std::int64_t maskedKeyCode() const;
   // Posts a call of the callback selected by `which` to the main executor.
   void deliver(Callback HotkeyMonitor::*which);
 

@@ -2,6 +2,7 @@
 
 #include "DivuvovIze/Models/Constants.hpp"
 #include "app/support/TextTrimming.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "platform/system/ExceptionDescription.hpp"
 #include "platform/system/RunInBackground.hpp"
 
@@ -42,6 +43,8 @@ TranscriptionEngine::TranscriptionEngine(std::shared_ptr<SpeechModule> module,
                                          std::shared_ptr<platform::Executor> worker)
     : module_(std::move(module)), environment_(std::move(environment)), main_(std::move(main)),
       worker_(std::move(worker)) {}
+
+TranscriptionEngine::~TranscriptionEngine() { cancellation_.cancel(); }
 
 const divuvovize::DecodingOptions &TranscriptionEngine::dictationDecodingOptions() {
   static const divuvovize::DecodingOptions options({
@@ -101,7 +104,9 @@ void TranscriptionEngine::load(const std::string &modelName, ProgressCallback pr
   };
   platform::runInBackground(
       *worker_,
-      [module = module_, modelName, base = modelFolder(environment_), report] {
+      [module = module_, modelName, base = modelFolder(environment_), report,
+       token = cancellation_] {
+        const platform::CancellationScope scope(token);
         try {
           const std::filesystem::path folder =
               module->download(modelName, base, [report](const SpeechDownloadProgress &p) {
@@ -121,8 +126,8 @@ void TranscriptionEngine::load(const std::string &modelName, ProgressCallback pr
       });
 }
 
-std::shared_ptr<SpeechEngine> TranscriptionEngine::buildEngine(SpeechModule &module,
-                                                              const std::filesystem::path &folder) {
+std::shared_ptr<SpeechEngine>
+TranscriptionEngine::buildEngine(SpeechModule &module, const std::filesystem::path &folder) {
   divuvovize::DivuvovIzeConfig config({
       .modelFolder = folder.string(),
       .verbose = false,
@@ -182,7 +187,8 @@ void TranscriptionEngine::transcribe(std::vector<float> samples, TranscribeCompl
   }
   platform::runInBackground(
       *worker_,
-      [engine = whisper_, samples = std::move(samples)] {
+      [engine = whisper_, samples = std::move(samples), token = cancellation_] {
+        const platform::CancellationScope scope(token);
         try {
           const auto results = engine->transcribe(samples, dictationDecodingOptions());
           std::string joined;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/services/SpeechModule.hpp"
+#include "platform/system/CancellationToken.hpp"
 #include "platform/system/Environment.hpp"
 #include "platform/system/Executor.hpp"
 
@@ -80,6 +81,12 @@ public:
   // computed; a creation error is ignored.
   static std::filesystem::path modelFolder(const platform::Environment &environment);
 
+  // Cancels the load and the transcription under way (their results would reach nobody), so a
+  // quit does not wait for a load of minutes.
+  ~TranscriptionEngine();
+  TranscriptionEngine(const TranscriptionEngine &) = delete;
+  TranscriptionEngine &operator=(const TranscriptionEngine &) = delete;
+
   bool isReady() const { return isReady_; }
 
   // Downloads `modelName` and builds the engine: `progress` gets preparing, downloading
@@ -113,6 +120,8 @@ private:
   std::uint64_t nextLoad_ = 0;
   bool isReady_ = false;
   std::shared_ptr<SpeechEngine> whisper_;
+  // The current task's token of the worker's work (CancellationScope), cancelled with this.
+  platform::CancellationToken cancellation_;
 };
 
 } // namespace murmurquill

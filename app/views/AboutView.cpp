@@ -16,7 +16,7 @@ ui::View AboutView::body() {
                   .font(ui::Font::caption())
                   .foregroundStyle(ui::Color::secondary())
                   .padding(ui::kTop, 2),
-              ui::Text("On-device dictation for Mac.")
+              ui::Text("On-device dictation for Linux.")
                   .font(ui::Font::callout())
                   .foregroundStyle(ui::Color::secondary())
                   .padding(ui::kTop, 10),

@@ -82,11 +82,16 @@ ui::View HUDView::body() {
           .fill(ui::Color::black().opacity(0.72))
           .shadow(ui::Shadow{ui::Color::black().opacity(0.25), 14, 0, 6})
           .overlay(ui::Capsule().stroke(ui::Color::white().opacity(0.08), 0.5));
+  // The content of each mode is a view of its own, so a change of mode brings the new icon
+  // and text in with a fade under the pill's animation.
   return ui::HStack({icon(mode).frame(14.0, 14.0),
                      ui::Text(hudMessage(mode))
                          .font(ui::Font::system(13, ui::FontWeight::medium).monospacedDigit())
                          .foregroundStyle(ui::Color::white())},
                     10, ui::VerticalAlignment::center)
+      .id("content-" + modeKey(mode))
+      // Hidden shows nothing that could fade in: the pill fades out as a whole.
+      .transition(ui::Transition{1.0, /*fades=*/!hidden})
       .padding(ui::kHorizontal, 16)
       .padding(ui::kVertical, 10)
       .background(capsule)

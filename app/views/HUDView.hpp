@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/presenters/HUDMode.hpp"
+#include "app/controller/HUDMode.hpp"
 #include "app/views/HUDViewModel.hpp"
 
 #include "platform/ui/Observation.hpp"
@@ -11,7 +11,7 @@
 
 namespace murmurquill {
 
-// The HUD's text for a mode ("Recording…", "Ready — hold Right Option to dictate", ...).
+// The HUD's text for a mode ("Recording…", "Ready — hold Right Alt to dictate", ...).
 std::string hudMessage(const HUDMode &mode);
 
 // The pill's view over a view model, with its pulse state.

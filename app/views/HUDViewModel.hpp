@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/presenters/HUDMode.hpp"
+#include "app/controller/HUDMode.hpp"
 
 #include "platform/ui/Observation.hpp"
 

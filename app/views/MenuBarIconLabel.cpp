@@ -4,15 +4,19 @@ namespace murmurquill {
 
 namespace ui = platform::ui;
 
-MenuBarIconLabel::MenuBarIconLabel(std::weak_ptr<UIModel> core,
-                                   OnboardingWindowController &onboarding,
+MenuBarIconLabel::MenuBarIconLabel(std::weak_ptr<const ModelLoadState> modelLoad,
+                                   std::weak_ptr<OnboardingProgress> progress,
+                                   std::function<void()> showOnboarding,
                                    std::shared_ptr<platform::Executor> main)
-    : core_(std::move(core)), onboarding_(onboarding), main_(std::move(main)) {}
+    : modelLoad_(std::move(modelLoad)), progress_(std::move(progress)),
+      showOnboarding_(std::move(showOnboarding)), main_(std::move(main)) {}
 
 ui::View MenuBarIconLabel::body() {
-  const auto core = core_.lock();
-  const bool ready = core && core->isModelReady();
+  const auto modelLoad = modelLoad_.lock();
+  const bool ready = modelLoad && modelLoad->isModelReady();
+  // Light: most panels are dark; the status icon adds a dark outline for the light ones.
   return ui::Symbol("waveform")
+      .foregroundStyle(ui::Color::white())
       .opacity(ready ? 1.0 : 0.45)
       .animation(ui::Animation::easeInOut(0.4), ready ? "ready" : "loading")
       .onAppear([this] {
@@ -25,14 +29,13 @@ ui::View MenuBarIconLabel::body() {
 }
 
 void MenuBarIconLabel::showOnboardingIfNeeded() {
-  const auto core = core_.lock();
-  if (!core || core->onboardingComplete()) {
+  const auto progress = progress_.lock();
+  if (!progress || progress->onboardingComplete()) {
     return;
   }
-  OnboardingWindowController *onboarding = &onboarding_;
-  main_->after(kOnboardingDelay, [weak = core_, onboarding] {
-    if (const auto model = weak.lock()) {
-      onboarding->showOnboarding(*model);
+  main_->after(kOnboardingDelay, [weak = progress_, show = showOnboarding_] {
+    if (weak.lock()) {
+      show();
     }
   });
 }

@@ -1,6 +1,8 @@
 #include "app/views/MenuBarView.hpp"
 
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 namespace murmurquill {
@@ -36,30 +38,24 @@ ui::View MenuItemBody::body() {
       .onHover([this](bool inside) { isHovered.set(inside); });
 }
 
-MenuBarView::MenuBarView(UIModel &core, OnboardingWindowController &onboarding)
-    : core_(core), onboarding_(onboarding),
-      launchAtLogin_(core.loginItemStatus() == platform::LoginItemStatus::enabled) {}
+MenuBarView::MenuBarView(Model model, OpenWindow openWindow)
+    : model_(model), openWindow_(std::move(openWindow)),
+      launchAtLogin_(model.loginItem.loginItemStatus() == platform::LoginItemStatus::enabled) {}
 
-bool MenuBarView::setupNeeded(const UIModel &core) {
-  return !(core.inputMonitoringGranted() &&
-           core.micStatus() == platform::AuthorizationStatus::authorized &&
-           core.accessibilityGranted());
-}
-
-MenuBarView::Status MenuBarView::status(const UIModel &core) {
-  if (core.isModelLoadFailed()) {
+MenuBarView::Status MenuBarView::status(const Model &model) {
+  if (model.modelLoad.isModelLoadFailed()) {
     return {"Download failed", ui::Color::red()};
   }
-  if (!core.isModelReady()) {
+  if (!model.modelLoad.isModelReady()) {
     return {"Loading model\u2026", ui::Color::orange()};
   }
-  if (setupNeeded(core)) {
+  if (model.permissions.setupNeeded()) {
     return {"Setup needed", ui::Color::orange()};
   }
-  if (core.isRecording()) {
+  if (model.dictation.isRecording()) {
     return {"Recording", ui::Color::red()};
   }
-  if (core.isTranscribing()) {
+  if (model.dictation.isTranscribing()) {
     return {"Transcribing", ui::Color::blue()};
   }
   return {"Ready", ui::Color::green()};
@@ -70,12 +66,16 @@ ui::View MenuBarView::item(ui::View label, std::function<void()> action) {
 }
 
 void MenuBarView::loginItemChanged() {
-  if (launchAtLogin_.peek()) {
-    core_.registerLoginItem();
-  } else {
-    core_.unregisterLoginItem();
+  if (std::exchange(followingEntry_, false)) {
+    return;
   }
-  const bool enabled = core_.loginItemStatus() == platform::LoginItemStatus::enabled;
+  if (launchAtLogin_.peek()) {
+    model_.loginItem.registerLoginItem();
+  } else {
+    model_.loginItem.unregisterLoginItem();
+  }
+  const bool enabled = model_.loginItem.loginItemStatus() == platform::LoginItemStatus::enabled;
+  entryLeftByRow_ = enabled;
   if (enabled != launchAtLogin_.peek()) {
     if (loginCorrections_ >= kMaxLoginCorrections) {
       return;
@@ -85,8 +85,21 @@ void MenuBarView::loginItemChanged() {
   launchAtLogin_.set(enabled);
 }
 
+void MenuBarView::loginEntryChanged() {
+  const bool enabled = model_.loginItem.loginItemStatus() == platform::LoginItemStatus::enabled;
+  // The row's own requests are followed by its own sequence, bounded by its corrections.
+  if (std::exchange(entryLeftByRow_, std::nullopt) == enabled || launchAtLogin_.peek() == enabled) {
+    return;
+  }
+  // Only shown: the entry already is what the row now says, so nothing is asked of it.
+  followingEntry_ = true;
+  launchAtLogin_.set(enabled);
+}
+
 ui::View MenuBarView::body() {
-  const bool needed = setupNeeded(core_);
+  const bool needed = model_.permissions.setupNeeded();
+  const bool entryEnabled =
+      model_.loginItem.loginItemStatus() == platform::LoginItemStatus::enabled;
   std::vector<ui::View> column{titleRow(), statusRow()};
   if (needed) {
     column.push_back(permissionsBlock());
@@ -99,8 +112,12 @@ ui::View MenuBarView::body() {
       .padding(16)
       .frame(kWidth, std::nullopt)
       .onAppear([this] {
-        launchAtLogin_.set(core_.loginItemStatus() == platform::LoginItemStatus::enabled);
-      });
+        launchAtLogin_.set(model_.loginItem.loginItemStatus() ==
+                           platform::LoginItemStatus::enabled);
+      })
+      // Written or removed elsewhere (the setup window registers it) while the menu shows: the
+      // row follows, since a menu that stays open never appears again.
+      .onChange(entryEnabled ? "on" : "off", [this] { loginEntryChanged(); });
 }
 
 ui::View MenuBarView::titleRow() {
@@ -109,8 +126,8 @@ ui::View MenuBarView::titleRow() {
 }
 
 ui::View MenuBarView::statusRow() {
-  const Status line = status(core_);
-  const bool recording = core_.isRecording();
+  const Status line = status(model_);
+  const bool recording = model_.dictation.isRecording();
   const ui::View dot =
       ui::Circle()
           .fill(line.colour)
@@ -127,8 +144,7 @@ ui::View MenuBarView::statusRow() {
 }
 
 ui::View MenuBarView::permissionsBlock() {
-  UIModel *core = &core_;
-  OnboardingWindowController *onboarding = &onboarding_;
+  const OpenWindow open = openWindow_;
   std::vector<ui::View> block{
       ui::HStack({ui::Symbol("exclamationmark.triangle.fill").foregroundStyle(ui::Color::orange()),
                   ui::Text("Permissions needed")
@@ -140,26 +156,26 @@ ui::View MenuBarView::permissionsBlock() {
          ui::Text(name).font(ui::Font::caption()).foregroundStyle(ui::Color::secondary())},
         4, ui::VerticalAlignment::center);
   };
-  if (!core_.inputMonitoringGranted()) {
+  if (!model_.permissions.inputMonitoringGranted()) {
     block.push_back(row("Input Monitoring (hotkey)"));
   }
-  if (core_.micStatus() != platform::AuthorizationStatus::authorized) {
+  if (model_.permissions.micStatus() != platform::AuthorizationStatus::authorized) {
     block.push_back(row("Microphone access"));
   }
-  if (!core_.accessibilityGranted()) {
+  if (!model_.permissions.accessibilityGranted()) {
     block.push_back(row("Accessibility access"));
   }
   block.push_back(ui::Button(ui::Text("Open setup guide \u2192").font(ui::Font::caption()),
-                             [onboarding, core] { onboarding->showOnboarding(*core); })
+                             [open] { open(Window::setup); })
                       .buttonStyle(ui::ButtonStyle::borderless())
                       .foregroundStyle(ui::Color::tint()));
   return ui::VStack(std::move(block), 6, ui::HorizontalAlignment::leading);
 }
 
 ui::View MenuBarView::hotkeyBlock() {
-  UIModel *core = &core_;
+  const Model model = model_;
   std::vector<ui::View> caps;
-  for (const std::string &cap : core_.hotkeyKeyCaps()) {
+  for (const std::string &cap : model_.hotkey.hotkeyKeyCaps()) {
     caps.push_back(ui::Text(cap)
                        .font(ui::Font::system(14, ui::FontWeight::medium))
                        .frame(22.0, std::nullopt, 22.0, std::nullopt)
@@ -167,12 +183,12 @@ ui::View MenuBarView::hotkeyBlock() {
                        .background(ui::RoundedRectangle(4).fill(ui::Color::quaternary()))
                        .id(cap));
   }
-  const ui::View picker =
-      ui::Picker(
-          "", core_.offeredHotkeyLabels(), [core] { return core->selectedHotkeyIndex(); },
-          [core](int index) { core->selectHotkey(index); })
-          .labelsHidden()
-          .font(ui::Font::caption());
+  const ui::View picker = ui::Picker(
+                              "", model_.hotkey.offeredHotkeyLabels(),
+                              [model] { return model.hotkey.selectedHotkeyIndex(); },
+                              [model](int index) { model.hotkey.selectHotkey(index); })
+                              .labelsHidden()
+                              .font(ui::Font::caption());
   return ui::VStack(
       {ui::Text("Hold to dictate")
            .font(ui::Font::caption())
@@ -184,8 +200,8 @@ ui::View MenuBarView::hotkeyBlock() {
 
 ui::View MenuBarView::refineLabel() {
   std::vector<ui::View> label;
-  if (core_.languageModelAvailable()) {
-    label.push_back(ui::Label("AI Refine  \u2303\u2318R", "sparkles"));
+  if (model_.refine.languageModelAvailable()) {
+    label.push_back(ui::Label("AI Refine  Ctrl+Super+R", "sparkles"));
     label.push_back(ui::Text("Experimental")
                         .font(ui::Font::caption2())
                         .foregroundStyle(ui::Color::secondary())
@@ -193,18 +209,18 @@ ui::View MenuBarView::refineLabel() {
                         .padding(ui::kVertical, 2)
                         .background(ui::Capsule().fill(ui::Color::secondary().opacity(0.15))));
   } else {
-    label.push_back(ui::Label("Refine  \u2303\u2318R", "text.badge.checkmark"));
+    label.push_back(ui::Label("Refine  Ctrl+Super+R", "text.badge.checkmark"));
   }
   label.push_back(ui::Spacer());
-  if (core_.refineEnabled()) {
+  if (model_.refine.refineEnabled()) {
     label.push_back(checkmark());
   }
   return ui::HStack(std::move(label), 4, ui::VerticalAlignment::center);
 }
 
 ui::View MenuBarView::itemList() {
-  UIModel *core = &core_;
-  OnboardingWindowController *onboarding = &onboarding_;
+  const Model model = model_;
+  const OpenWindow open = openWindow_;
   const bool atLogin = launchAtLogin_.get();
   std::vector<ui::View> loginLabel{ui::Label("Open at Login", "arrow.up.circle"), ui::Spacer()};
   if (atLogin) {
@@ -213,12 +229,11 @@ ui::View MenuBarView::itemList() {
   ui::Observable<bool> *loginState = &launchAtLogin_;
   int *corrections = &loginCorrections_;
   return ui::VStack(
-      {item(ui::Label("About Murmurquill", "info.circle"),
-            [onboarding, core] { onboarding->showAbout(*core); }),
+      {item(ui::Label("About Murmurquill", "info.circle"), [open] { open(Window::about); }),
        ui::Divider().padding(ui::kVertical, 5),
-       item(ui::Label("Permissions & Setup", "lock.shield"),
-            [onboarding, core] { onboarding->showOnboarding(*core); }),
-       item(refineLabel(), [core] { core->setRefineEnabled(!core->refineEnabled()); }),
+       item(ui::Label("Permissions & Setup", "lock.shield"), [open] { open(Window::setup); }),
+       item(refineLabel(),
+            [model] { model.refine.setRefineEnabled(!model.refine.refineEnabled()); }),
        item(ui::HStack(std::move(loginLabel)),
             [loginState, corrections] {
               *corrections = 0;
@@ -227,8 +242,8 @@ ui::View MenuBarView::itemList() {
            .onChange(atLogin ? "on" : "off", [this] { loginItemChanged(); }),
        ui::Divider().padding(ui::kVertical, 5),
        item(ui::Label("Check for Updates\u2026", "arrow.trianglehead.clockwise"),
-            [core] { core->checkForUpdates(); }),
-       item(ui::Label("Quit Murmurquill", "power"), [core] { core->quit(); })
+            [model] { model.app.checkForUpdates(); }),
+       item(ui::Label("Quit Murmurquill", "power"), [model] { model.app.quit(); })
            .keyboardShortcut(ui::Key::of('q'), ui::kCommand)},
       0, ui::HorizontalAlignment::leading);
 }

@@ -86,9 +86,9 @@ std::string timerText(std::chrono::steady_clock::duration elapsed) {
   return text;
 }
 
-OnboardingView::OnboardingView(UIModel &core, ui::Desktop &desktop, std::function<void()> dismiss,
+OnboardingView::OnboardingView(Model model, ui::Desktop &desktop, std::function<void()> dismiss,
                                std::int64_t startPage, std::shared_ptr<platform::SteadyClock> clock)
-    : core_(core), desktop_(desktop), dismiss_(std::move(dismiss)), clock_(std::move(clock)),
+    : model_(model), desktop_(desktop), dismiss_(std::move(dismiss)), clock_(std::move(clock)),
       page_(startPage) {}
 
 OnboardingView::Step OnboardingView::stepFor(std::int64_t page) {
@@ -105,9 +105,9 @@ std::string OnboardingView::permissionCountSubtitle() {
 }
 
 void OnboardingView::activationRefresh() {
-  core_.startHotkey();
-  core_.refreshMicStatus();
-  core_.refreshAccessibility();
+  model_.permissions.startHotkey();
+  model_.permissions.refreshMicStatus();
+  model_.permissions.refreshAccessibility();
 }
 
 OnboardingView::~OnboardingView() { counting_.cancel(); }
@@ -133,12 +133,12 @@ void OnboardingView::stopCounting() {
 }
 
 void OnboardingView::finish() {
-  core_.setOnboardingComplete(true);
-  core_.permitHotkey();
-  core_.startHotkey();
-  core_.noteUserWaitingForModel();
-  if (core_.loginItemStatus() == platform::LoginItemStatus::notRegistered) {
-    core_.registerLoginItem();
+  model_.progress.setOnboardingComplete(true);
+  model_.permissions.permitHotkey();
+  model_.permissions.startHotkey();
+  model_.modelLoad.noteUserWaitingForModel();
+  if (model_.loginItem.loginItemStatus() == platform::LoginItemStatus::notRegistered) {
+    model_.loginItem.registerLoginItem();
   }
 }
 
@@ -151,8 +151,8 @@ ui::View OnboardingView::relaunchButton() {
 }
 
 void OnboardingView::saveAndRelaunch() {
-  core_.setResumePage(page_.peek());
-  core_.relaunch();
+  model_.progress.setResumePage(page_.peek());
+  model_.app.relaunch();
 }
 
 ui::View OnboardingView::welcomePage() {
@@ -168,9 +168,9 @@ ui::View OnboardingView::welcomePage() {
                 .foregroundStyle(ui::Color::secondary())},
            8, ui::HorizontalAlignment::center),
        ui::Text({{"Hold ", false},
-                 {core_.hotkeySpokenLabel(), true},
+                 {model_.hotkey.hotkeySpokenLabel(), true},
                  {" in any app to start dictating. Murmurquill transcribes your voice entirely "
-                  "on your Mac \u2014 audio never leaves your device.",
+                  "on this computer \u2014 audio never leaves your device.",
                   false}})
            .font(ui::Font::callout())
            .foregroundStyle(ui::Color::secondary())
@@ -183,11 +183,11 @@ ui::View OnboardingView::welcomePage() {
 }
 
 ui::View OnboardingView::inputMonitoringPage() {
-  const bool needed = !core_.inputMonitoringGranted();
+  const bool needed = !model_.permissions.inputMonitoringGranted();
   std::vector<ui::View> items{
       permissionIcon("keyboard", ui::Color::blue()),
       pageHeading("Input Monitoring",
-                  {{"Murmurquill listens for the " + core_.hotkeyLabel() +
+                  {{"Murmurquill listens for the " + model_.hotkey.hotkeyLabel() +
                         " key system-wide, even when another app is in the foreground. No "
                         "other keystrokes are captured.",
                     false}}),
@@ -198,33 +198,34 @@ ui::View OnboardingView::inputMonitoringPage() {
                                [desktop] { desktop->openURL(kInputMonitoringURL); }));
     items.push_back(relaunchButton());
   }
-  items.push_back(footnote(needed ? "Enable " + core_.appName() +
+  items.push_back(footnote(needed ? "Enable " + model_.app.appName() +
                                         " in the list, then relaunch \u2014 a new grant doesn't "
                                         "reach an app that's already running."
                                   : "Hotkey is active \u2014 you're good to go."));
-  UIModel *core = &core_;
-  return permissionPage(std::move(items)).onAppear([core] {
-    core->permitHotkey();
-    core->startHotkey();
+  const Model model = model_;
+  return permissionPage(std::move(items)).onAppear([model] {
+    model.permissions.permitHotkey();
+    model.permissions.startHotkey();
   });
 }
 
 ui::View OnboardingView::microphonePage() {
-  const platform::AuthorizationStatus status = core_.micStatus();
+  const platform::AuthorizationStatus status = model_.permissions.micStatus();
   const bool needed = status != platform::AuthorizationStatus::authorized;
   std::vector<ui::View> items{
       permissionIcon("mic.fill", ui::Color::red()),
-      pageHeading("Microphone", {{"Audio is recorded only while you hold " + core_.hotkeyLabel() +
-                                      ". Transcription runs locally on your Mac \u2014 nothing is "
-                                      "sent to the internet.",
-                                  false}}),
+      pageHeading("Microphone",
+                  {{"Audio is recorded only while you hold " + model_.hotkey.hotkeyLabel() +
+                        ". Transcription runs locally on this computer \u2014 nothing is "
+                        "sent to the internet.",
+                    false}}),
       permissionStatusPill(needed)};
   if (needed) {
-    UIModel *core = &core_;
+    const Model model = model_;
     ui::Desktop *desktop = &desktop_;
     if (status == platform::AuthorizationStatus::notDetermined) {
-      items.push_back(
-          mainButton("Allow Microphone Access", [core] { core->requestMicrophoneAccess(); }));
+      items.push_back(mainButton("Allow Microphone Access",
+                                 [model] { model.permissions.requestMicrophoneAccess(nullptr); }));
     } else {
       items.push_back(
           mainButton("Open Microphone Settings", [desktop] { desktop->openURL(kMicrophoneURL); }));
@@ -234,8 +235,8 @@ ui::View OnboardingView::microphonePage() {
 }
 
 ui::View OnboardingView::accessibilityPage() {
-  const bool needed = !core_.accessibilityGranted();
-  UIModel *core = &core_;
+  const bool needed = !model_.permissions.accessibilityGranted();
+  const Model model = model_;
   std::vector<ui::View> items{
       permissionIcon("hand.raised.fill", ui::Color::rgb(0.69, 0.32, 0.87)),
       pageHeading("Accessibility",
@@ -244,52 +245,54 @@ ui::View OnboardingView::accessibilityPage() {
                     false}}),
       permissionStatusPill(needed)};
   if (needed) {
-    items.push_back(
-        mainButton("Open Accessibility Settings", [core] { core->requestAccessibility(); }));
+    items.push_back(mainButton("Open Accessibility Settings",
+                               [model] { model.permissions.requestAccessibility(); }));
     items.push_back(relaunchButton());
   }
-  items.push_back(footnote(needed ? "Enable " + core_.appName() +
+  items.push_back(footnote(needed ? "Enable " + model_.app.appName() +
                                         " in System Settings \u2192 Privacy & Security \u2192 "
                                         "Accessibility, then relaunch \u2014 a new grant doesn't "
                                         "reach an app that's already running."
                                   : "Text injection is active."));
-  return permissionPage(std::move(items)).onAppear([core] { core->requestAccessibility(); });
+  return permissionPage(std::move(items)).onAppear([model] {
+    model.permissions.requestAccessibility();
+  });
 }
 
 ui::View OnboardingView::modelStatusCard() {
-  const bool failed = core_.isModelLoadFailed();
-  const auto startedAt = core_.modelInitStartedAt();
+  const bool failed = model_.modelLoad.isModelLoadFailed();
+  const auto startedAt = model_.modelLoad.modelInitStartedAt();
   std::vector<ui::View> rows;
   if (failed) {
-    UIModel *core = &core_;
+    const Model model = model_;
     rows.push_back(ui::HStack(
         {ui::Symbol("exclamationmark.triangle.fill").foregroundStyle(ui::Color::orange()),
-         ui::VStack({ui::Text(core_.modelStatus())
+         ui::VStack({ui::Text(model_.modelLoad.modelStatus())
                          .font(ui::Font::caption().withWeight(ui::FontWeight::medium)),
                      ui::Text("Check your internet connection and try again.")
                          .font(ui::Font::caption2())
                          .foregroundStyle(ui::Color::secondary())},
                     1, ui::HorizontalAlignment::leading),
          ui::Spacer(),
-         ui::Button("Retry", [core] { core->reloadModel(); })
+         ui::Button("Retry", [model] { model.modelLoad.loadModel(); })
              .buttonStyle(ui::ButtonStyle::bordered())
              .controlSize(ui::ControlSize::small)},
         10, ui::VerticalAlignment::center));
   } else if (!startedAt) {
-    const auto progress = core_.loadProgress();
-    std::vector<ui::View> header{
-        ui::Symbol("arrow.down.circle")
-            .font(ui::Font::caption())
-            .foregroundStyle(ui::Color::tint()),
-        ui::Text(core_.modelStatus()).font(ui::Font::caption().withWeight(ui::FontWeight::medium)),
-        ui::Spacer()};
+    const auto progress = model_.modelLoad.loadProgress();
+    std::vector<ui::View> header{ui::Symbol("arrow.down.circle")
+                                     .font(ui::Font::caption())
+                                     .foregroundStyle(ui::Color::tint()),
+                                 ui::Text(model_.modelLoad.modelStatus())
+                                     .font(ui::Font::caption().withWeight(ui::FontWeight::medium)),
+                                 ui::Spacer()};
     if (progress) {
       header.push_back(
           ui::Text(percentText(*progress))
               .font(ui::Font::caption2().monospacedDigit().withWeight(ui::FontWeight::medium))
               .foregroundStyle(ui::Color::secondary()));
     }
-    const auto detail = core_.loadDetailText();
+    const auto detail = model_.modelLoad.loadDetailText();
     rows.push_back(ui::VStack(
         {ui::HStack(std::move(header), 8),
          ui::ProgressView(progress.value_or(0.0)).tint(ui::Color::accent()),
@@ -302,7 +305,7 @@ ui::View OnboardingView::modelStatusCard() {
     (void)seconds_.get(); // a tick renders the counter again
     rows.push_back(ui::VStack(
         {ui::HStack({ui::Symbol("cpu").font(ui::Font::caption()).foregroundStyle(ui::Color::tint()),
-                     ui::Text(core_.modelStatus())
+                     ui::Text(model_.modelLoad.modelStatus())
                          .font(ui::Font::caption().withWeight(ui::FontWeight::medium)),
                      ui::Spacer(),
                      ui::Text(timerText(clock_->now() - *startedAt))
@@ -312,7 +315,7 @@ ui::View OnboardingView::modelStatusCard() {
                          .onDisappear([this] { stopCounting(); })},
                     8),
          ui::LinearProgressView().tint(ui::Color::accent()),
-         ui::Text("Compiling for the Neural Engine. Takes up to a minute or two the first time "
+         ui::Text("Preparing the model. Takes up to a minute or two the first time "
                   "\u2014 after this, it loads in about a second.")
              .font(ui::Font::caption2())
              .foregroundStyle(ui::Color::secondary())},
@@ -324,8 +327,9 @@ ui::View OnboardingView::modelStatusCard() {
                        .foregroundStyle(ui::Color::secondary())
                        .padding(ui::kTop, 2));
   }
-  const std::string animationKey = std::string(core_.isModelReady() ? "ready" : "loading") +
-                                   (startedAt ? ":preparing" : ":downloading");
+  const std::string animationKey =
+      std::string(model_.modelLoad.isModelReady() ? "ready" : "loading") +
+      (startedAt ? ":preparing" : ":downloading");
   return ui::VStack(std::move(rows), 8, ui::HorizontalAlignment::leading)
       .padding(ui::kHorizontal, 14)
       .padding(ui::kVertical, 11)
@@ -349,20 +353,17 @@ ui::View OnboardingView::donePage() {
       ui::VStack({ui::Text("You're all set!")
                       .font(ui::Font::largeTitle().withWeight(ui::FontWeight::bold)),
                   ui::Text({{"Hold ", false},
-                            {core_.hotkeySpokenLabel(), true},
+                            {model_.hotkey.hotkeySpokenLabel(), true},
                             {" in any app to start.", false}})
                       .font(ui::Font::title3())
                       .foregroundStyle(ui::Color::secondary())
                       .multilineTextAlignment(ui::TextAlignment::center)},
                  6, ui::HorizontalAlignment::center),
       ui::Spacer()};
-  if (!core_.isModelReady()) {
+  if (!model_.modelLoad.isModelReady()) {
     items.push_back(modelStatusCard());
   }
-  const bool missing = !(core_.inputMonitoringGranted() &&
-                         core_.micStatus() == platform::AuthorizationStatus::authorized &&
-                         core_.accessibilityGranted());
-  if (missing) {
+  if (model_.permissions.setupNeeded()) {
     items.push_back(ui::HStack(
         {ui::Symbol("exclamationmark.triangle.fill")
              .font(ui::Font::caption())
@@ -372,7 +373,7 @@ ui::View OnboardingView::donePage() {
              .foregroundStyle(ui::Color::secondary())},
         6));
   }
-  if (core_.systemSupportsLanguageModel() && !core_.languageModelAvailable()) {
+  if (model_.refine.systemSupportsLanguageModel() && !model_.refine.languageModelAvailable()) {
     items.push_back(ui::HStack(
         {ui::Symbol("sparkles").font(ui::Font::caption()).foregroundStyle(ui::Color::secondary()),
          ui::Text("Download Apple Intelligence in System Settings to unlock AI Refine.")
@@ -425,10 +426,10 @@ ui::View OnboardingView::footer() {
               }).buttonStyle(ui::ButtonStyle::borderedProminent());
   } else {
     const auto dismiss = dismiss_;
-    forward =
-        ui::Button(core_.isModelReady() ? "Start Dictating" : "Close", [dismiss] { dismiss(); })
-            .buttonStyle(ui::ButtonStyle::borderedProminent())
-            .keyboardShortcut(ui::Key::returnKey(), ui::kCommand);
+    forward = ui::Button(model_.modelLoad.isModelReady() ? "Start Dictating" : "Close",
+                         [dismiss] { dismiss(); })
+                  .buttonStyle(ui::ButtonStyle::borderedProminent())
+                  .keyboardShortcut(ui::Key::returnKey(), ui::kCommand);
   }
   return ui::HStack({back, ui::Spacer(),
                      ui::HStack(std::move(dots), 6)

@@ -1,6 +1,12 @@
 #pragma once
 
-#include "app/controller/UIModel.hpp"
+#include "app/controller/AppSession.hpp"
+#include "app/controller/HotkeyChoice.hpp"
+#include "app/controller/LoginItemChoice.hpp"
+#include "app/controller/ModelLoadState.hpp"
+#include "app/controller/OnboardingProgress.hpp"
+#include "app/controller/PermissionState.hpp"
+#include "app/controller/RefineChoice.hpp"
 
 #include "platform/system/Clock.hpp"
 #include "platform/ui/Desktop.hpp"
@@ -16,9 +22,9 @@
 namespace murmurquill {
 
 // The setup window's content: five pages (welcome, the three permissions, done) with a
-// footer that moves between them. It reads the controller through UIModel, so every page
-// redraws when a permission, the model state or the hotkey changes. When it leaves the screen
-// (its window closes, on any page) the onboarding finishes. Main thread only.
+// footer that moves between them. It reads the controllers through the slices in Model, so
+// every page redraws when a permission, the model state or the hotkey changes. When it leaves the
+// screen (its window closes, on any page) the onboarding finishes. Main thread only.
 class OnboardingView final : public platform::ui::Component {
 public:
   enum class Step { welcome, inputMonitoring, microphone, accessibility, done };
@@ -33,9 +39,20 @@ public:
   static constexpr const char *kMicrophoneURL =
       "x-apple.systempreferences:com.apple.preference.security?Privacy_Microphone";
 
+  // What the pages read and change, each part implemented by the controller that owns it.
+  struct Model {
+    HotkeyChoice &hotkey;
+    PermissionState &permissions;
+    ModelLoadState &modelLoad;
+    RefineChoice &refine;
+    OnboardingProgress &progress;
+    LoginItemChoice &loginItem;
+    AppSession &app;
+  };
+
   // `dismiss` closes the hosting window. `clock` times the preparing section's counter. The
   // model, desktop and clock outlive the view.
-  OnboardingView(UIModel &core, platform::ui::Desktop &desktop, std::function<void()> dismiss,
+  OnboardingView(Model model, platform::ui::Desktop &desktop, std::function<void()> dismiss,
                  std::int64_t startPage, std::shared_ptr<platform::SteadyClock> clock);
 
   platform::ui::View body() override;
@@ -72,7 +89,7 @@ private:
   void startCounting();
   void stopCounting();
 
-  UIModel &core_;
+  Model model_;
   platform::ui::Desktop &desktop_;
   std::function<void()> dismiss_;
   std::shared_ptr<platform::SteadyClock> clock_;

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 #include <utility>
 
+#include <dlfcn.h>
 #include <portaudio.h>
 
 namespace platform {
@@ -18,6 +20,35 @@ int openedChannels(const PaDeviceInfo &info) { return std::min(info.maxInputChan
 std::string errorText(PaError error) {
   const char *text = Pa_GetErrorText(error);
   return text != nullptr ? text : "unknown error";
+}
+
+void ignoreSoundLibraryError(const char *, int, const char *, int, const char *, ...) {}
+void ignoreSoundServerMessage(const char *) {}
+
+// PortAudio probes every ALSA device and the JACK server as it starts, and on a machine without
+// a sound card or a JACK server their libraries write 60 to 100 lines of probing failures to
+// standard error, burying the program's own lines. They have a hook for that printing: it is
+// set to nothing. The libraries come in with PortAudio, so their hooks are looked up among the
+// loaded ones, and a PortAudio built without one of them simply has nothing to hook.
+void silenceSoundLibraries() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    using AlsaHandler = void (*)(const char *, int, const char *, int, const char *, ...);
+    using JackHandler = void (*)(const char *);
+    if (void *alsa = dlsym(RTLD_DEFAULT, "snd_lib_error_set_handler")) {
+      reinterpret_cast<int (*)(AlsaHandler)>(alsa)(ignoreSoundLibraryError);
+    }
+    for (const char *name : {"jack_set_error_function", "jack_set_info_function"}) {
+      if (void *jack = dlsym(RTLD_DEFAULT, name)) {
+        reinterpret_cast<void (*)(JackHandler)>(jack)(ignoreSoundServerMessage);
+      }
+    }
+  });
+}
+
+PaError initializePortAudio() {
+  silenceSoundLibraries();
+  return Pa_Initialize();
 }
 
 } // namespace
@@ -168,7 +199,7 @@ private:
   std::thread capture_;
 };
 
-PortAudioInput::PortAudioInput() : initError_(Pa_Initialize()) {}
+PortAudioInput::PortAudioInput() : initError_(initializePortAudio()) {}
 
 PortAudioInput::~PortAudioInput() {
   if (initError_ == paNoError) {

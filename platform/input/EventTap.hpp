@@ -67,6 +67,21 @@ public:
   // the owner enables it again.
   virtual void setEnabled(bool enabled) = 0;
   virtual bool isEnabled() const = 0;
+
+  // While the modifier key of virtual key code `keyCode` is held (none when negative), a key
+  // event no program acts on reaches the focused program, so that pressing and releasing the
+  // modifier alone does not act there (Alt alone opens a menu bar). Other modifiers, and this
+  // one with other keys, are untouched.
+  virtual void setMaskedModifier(std::int64_t keyCode) { (void)keyCode; }
+  // Takes the chord of `keyCode` (virtual key code) with exactly the modifiers of `flags`,
+  // whatever lock keys are on, for this process alone while the tap lives: the focused program
+  // no longer receives it, the tap still does. False when another program holds it already (it
+  // then reaches both) or the platform cannot reserve keys.
+  virtual bool reserveChord(std::int64_t keyCode, std::uint64_t flags) {
+    (void)keyCode;
+    (void)flags;
+    return false;
+  }
 };
 
 // The platform's global keyboard event taps (the whole login session).

@@ -6,6 +6,7 @@ namespace platform {
 
 struct InMemoryEventTapService::Registry {
   std::vector<Tap *> taps;
+  bool chordsHeldElsewhere = false;
 };
 
 class InMemoryEventTapService::Tap final : public EventTap {
@@ -22,6 +23,17 @@ public:
   void setEnabled(bool enabled) override { enabled_ = enabled; }
   bool isEnabled() const override { return enabled_; }
 
+  void setMaskedModifier(std::int64_t keyCode) override { masked_ = keyCode; }
+  bool reserveChord(std::int64_t keyCode, std::uint64_t flags) override {
+    if (registry_->chordsHeldElsewhere) {
+      return false;
+    }
+    reserved_.push_back({keyCode, flags});
+    return true;
+  }
+  std::int64_t masked() const { return masked_; }
+  const std::vector<std::pair<std::int64_t, std::uint64_t>> &reserved() const { return reserved_; }
+
   const EventTapOptions &options() const { return options_; }
   void deliver(const KeyEvent &event) const { callback_(event); }
 
@@ -30,7 +42,31 @@ private:
   EventTapOptions options_;
   Callback callback_;
   bool enabled_ = false;
+  std::int64_t masked_ = -1;
+  std::vector<std::pair<std::int64_t, std::uint64_t>> reserved_;
 };
+
+std::int64_t InMemoryEventTapService::maskedModifier() const {
+  for (const Tap *tap : registry_->taps) {
+    if (tap->masked() >= 0) {
+      return tap->masked();
+    }
+  }
+  return -1;
+}
+
+std::vector<std::pair<std::int64_t, std::uint64_t>>
+InMemoryEventTapService::reservedChords() const {
+  std::vector<std::pair<std::int64_t, std::uint64_t>> chords;
+  for (const Tap *tap : registry_->taps) {
+    chords.insert(chords.end(), tap->reserved().begin(), tap->reserved().end());
+  }
+  return chords;
+}
+
+void InMemoryEventTapService::setChordsHeldElsewhere(bool held) {
+  registry_->chordsHeldElsewhere = held;
+}
 
 InMemoryEventTapService::InMemoryEventTapService() : registry_(std::make_shared<Registry>()) {}
 

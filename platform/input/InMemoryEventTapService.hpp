@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -33,6 +34,12 @@ public:
   // Taps that exist, and those of them enabled.
   std::size_t tapCount() const;
   std::size_t enabledTapCount() const;
+  // The modifier the existing taps mask (-1: none), and the chords they reserved.
+  std::int64_t maskedModifier() const;
+  std::vector<std::pair<std::int64_t, std::uint64_t>> reservedChords() const;
+  // While set, reserving a chord fails, as when another program holds it.
+  void setChordsHeldElsewhere(bool held);
+
   // The options of the most recently created tap; default options when none was made.
   EventTapOptions lastOptions() const { return lastOptions_; }
 

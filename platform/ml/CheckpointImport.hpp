@@ -17,7 +17,9 @@ bool isCheckpointFolder(const std::filesystem::path &folder);
 // filterbank the front end needs) and copies of the tokenizer files into `destination`, creating
 // it. Float16 and float32 tensors keep their element type. Throws MLModelError naming the file,
 // and for a tensor that is missing or disagrees with the configuration, the tensor and both
-// shapes; nothing is left half-written in `destination` on failure. Blocking.
+// shapes; nothing is left half-written in `destination` on failure. Blocking; checks the current
+// task's cancellation (CancellationScope) between tensors and throws CancellationError, leaving
+// nothing behind, once it is cancelled.
 void importCheckpoint(const std::filesystem::path &source,
                       const std::filesystem::path &destination);
 

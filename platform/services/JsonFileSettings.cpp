@@ -23,9 +23,33 @@ bool isPlainValue(const nlohmann::json &value) {
 
 } // namespace
 
-JsonFileSettings::JsonFileSettings(std::filesystem::path file, std::set<std::string> ownedKeys)
-    : file_(std::move(file)) {
+JsonFileSettings::JsonFileSettings(std::filesystem::path file, std::set<std::string> ownedKeys,
+                                   std::shared_ptr<Executor> saveOn)
+    : file_(std::move(file)), saveOn_(std::move(saveOn)) {
   load(ownedKeys);
+}
+
+JsonFileSettings::~JsonFileSettings() {
+  if (savePending_) {
+    save();
+  }
+}
+
+void JsonFileSettings::changed() {
+  if (!saveOn_) {
+    save();
+    return;
+  }
+  if (savePending_) {
+    return;
+  }
+  savePending_ = true;
+  saveOn_->after(kSaveDelay, [this, alive = std::weak_ptr<int>(lifetime_)] {
+    if (alive.lock() && savePending_) {
+      savePending_ = false;
+      save();
+    }
+  });
 }
 
 void JsonFileSettings::load(const std::set<std::string> &ownedKeys) {
@@ -55,8 +79,15 @@ void JsonFileSettings::load(const std::set<std::string> &ownedKeys) {
 }
 
 void JsonFileSettings::setAside() const {
+  // Every damaged file is kept: a second one goes beside the first instead of over it.
   std::error_code ignored;
-  std::filesystem::rename(file_, file_.string() + ".unreadable", ignored);
+  std::filesystem::path aside = file_.string() + ".unreadable";
+  for (int number = 2; std::filesystem::exists(std::filesystem::symlink_status(aside, ignored)) &&
+                       number <= kMaxSetAside;
+       ++number) {
+    aside = file_.string() + ".unreadable." + std::to_string(number);
+  }
+  std::filesystem::rename(file_, aside, ignored);
 }
 
 bool JsonFileSettings::contains(const std::string &key) const { return values_.count(key) != 0; }
@@ -97,22 +128,22 @@ std::optional<std::int64_t> JsonFileSettings::intValue(const std::string &key) c
 
 void JsonFileSettings::setInt(const std::string &key, std::int64_t value) {
   values_[key] = nlohmann::json(value).dump();
-  save();
+  changed();
 }
 
 void JsonFileSettings::setBool(const std::string &key, bool value) {
   values_[key] = nlohmann::json(value).dump();
-  save();
+  changed();
 }
 
 void JsonFileSettings::setString(const std::string &key, const std::string &value) {
   values_[key] = nlohmann::json(value).dump();
-  save();
+  changed();
 }
 
 void JsonFileSettings::remove(const std::string &key) {
   if (values_.erase(key) != 0) {
-    save();
+    changed();
   }
 }
 

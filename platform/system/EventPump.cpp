@@ -13,27 +13,57 @@ struct EventPump::State {
   std::mutex mutex;
   std::condition_variable handled;
   std::function<void()> handle; // empty once the pump stops: queued work does nothing
-  std::shared_ptr<Executor> main;
+  // Weakly: the state rides in work queued on the executor, which must not own itself.
+  std::weak_ptr<Executor> main;
   bool posted = false; // a handle is queued or running
+  bool again = false;  // asked for while running: one more turn follows
   int stopFd = -1;
 
-  void post(const std::shared_ptr<State> &self) {
+  // False once the executor is gone: nothing will ever handle the input.
+  bool post(const std::shared_ptr<State> &self) {
+    const std::shared_ptr<Executor> executor = main.lock();
+    if (!executor) {
+      return false;
+    }
     {
       std::lock_guard lock(mutex);
-      if (posted || !handle) {
-        return;
+      if (!handle) {
+        return true;
+      }
+      if (posted) {
+        again = true;
+        return true;
       }
       posted = true;
     }
-    main->post([self] {
+    queue(self, *executor);
+    return true;
+  }
+
+  static void queue(const std::shared_ptr<State> &self, Executor &executor) {
+    executor.post([self] {
       std::function<void()> run;
       {
         std::lock_guard lock(self->mutex);
         run = self->handle;
+        self->again = false;
       }
       // On the main thread, where the pump is destroyed too: the connection is still there.
       if (run) {
         run();
+      }
+      bool more = false;
+      {
+        std::lock_guard lock(self->mutex);
+        more = self->again && self->handle;
+        self->again = false;
+        self->posted = more;
+      }
+      const std::shared_ptr<Executor> executor = more ? self->main.lock() : nullptr;
+      if (executor) {
+        // Behind whatever was posted meanwhile: the app's own events come first.
+        queue(self, *executor);
+        return;
       }
       {
         std::lock_guard lock(self->mutex);
@@ -64,7 +94,7 @@ EventPump::~EventPump() {
   close(state_->stopFd);
 }
 
-void EventPump::requestHandling() { state_->post(state_); }
+void EventPump::requestHandling() { (void)state_->post(state_); }
 
 void EventPump::run(int fd) {
   const std::shared_ptr<State> state = state_;
@@ -76,7 +106,9 @@ void EventPump::run(int fd) {
     if (fds[1].revents != 0) {
       return;
     }
-    state->post(state);
+    if (!state->post(state)) {
+      return;
+    }
     if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) {
       // The peer went away: the handler finds out at its next read.
       return;

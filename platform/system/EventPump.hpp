@@ -22,7 +22,9 @@ public:
   EventPump(const EventPump &) = delete;
   EventPump &operator=(const EventPump &) = delete;
 
-  // Posts one `handle` unless one is already queued or running. Thread-safe.
+  // Posts one `handle` unless one is already queued; asked while `handle` runs (a handler that
+  // did only part of the work it found), one more turn is queued after it, behind the work
+  // posted meanwhile. Thread-safe.
   void requestHandling();
 
 private:

@@ -1,21 +1,20 @@
 #pragma once
 
 #include "platform/system/Executor.hpp"
-#include "platform/system/TimerQueue.hpp"
 
-#include <condition_variable>
-#include <cstdint>
-#include <deque>
-#include <mutex>
+#include <memory>
 #include <thread>
-#include <vector>
 
 namespace platform {
 
 // An executor with one thread of its own, started by the constructor. The destructor stops
-// the thread after the item running at that moment; work still queued is dropped. Work
-// must not destroy its own executor. An exception escaping an item goes to `onUncaughtError`
-// (default: logUncaughtError) and the thread goes on with the next item.
+// the thread after the item running at that moment; work still queued is dropped. An
+// exception escaping an item goes to `onUncaughtError` (default: logUncaughtError) and the
+// thread goes on with the next item.
+//
+// Whoever releases the last owner, the executor's thread never joins itself: destroyed from
+// its own work (the release of something its work held), the executor lets its thread finish
+// the item and end on its own, detached, with the queue it keeps alive until then.
 class MainExecutor final : public Executor {
 public:
   explicit MainExecutor(UncaughtErrorHandler onUncaughtError = {});
@@ -33,16 +32,10 @@ public:
   void waitUntilIdle();
 
 private:
-  void run();
+  // The queue and its lock, shared by the executor and its thread.
+  struct Core;
 
-  UncaughtErrorHandler onUncaughtError_;
-  mutable std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
-  std::deque<Work> ready_;
-  TimerQueue timers_;
-  bool busy_ = false;
-  bool stopping_ = false;
+  std::shared_ptr<Core> core_;
   std::thread thread_;
 };
 

@@ -13,7 +13,7 @@
 namespace platform::ui {
 
 // A change of an animatable attribute of one view between two renders, under the animation
-// in effect there: a number ("opacity", "scale", "phase") from `from` to `to`, or a colour
+// in effect there: a number ("opacity", "scale", "phase", "width") from `from` to `to`, or a colour
 // ("fill", "foreground") from `fromColour` to `toColour`.
 struct AnimatedChange {
   AnimatedChange() = default;

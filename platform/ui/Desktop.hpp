@@ -71,10 +71,10 @@ public:
   }
   Pasteboard *pasteboard() const { return pasteboard_.get(); }
 
-  // A press on the background of `window` (one movable by its background) at `pointer`
-  // (desktop coordinates) starts moving it. Here the window then follows windowDragMoved()
-  // until endWindowDrag(); an on-screen desktop hands the move to its window manager where
-  // one can take it, and feeds these calls from the pointer otherwise.
+  // A drag that began with a press on the background of `window` (one movable by its
+  // background) at `pointer` (desktop coordinates) starts moving it. Here the window then follows
+  // windowDragMoved() until endWindowDrag(); an on-screen desktop hands the move to its window
+  // manager where one can take it, and feeds these calls from the pointer otherwise.
   virtual void beginWindowDrag(Window &window, Point pointer);
   // The pointer moved to `pointer` with the button still down: the window moves as far.
   void windowDragMoved(Point pointer);

@@ -6,6 +6,7 @@
 #include "platform/ui/ViewBehaviour.hpp"
 #include "platform/ui/Window.hpp"
 
+#include <cmath>
 #include <functional>
 #include <utility>
 #include <vector>
@@ -77,11 +78,20 @@ EventDispatcher::Press EventDispatcher::press(Point point, unsigned modifiers) {
     }
   }
   if (window_ != nullptr && window_->isMovableByWindowBackground()) {
-    const Rect content = window_->contentRect();
-    window_->desktop().beginWindowDrag(*window_,
-                                       Point{content.minX() + point.x, content.maxY() - point.y});
+    return Press::movableBackground;
   }
   return Press::background;
+}
+
+bool EventDispatcher::moveFromBackground(Point pressedAt, Point point) {
+  if (window_ == nullptr || !window_->isMovableByWindowBackground() ||
+      std::hypot(point.x - pressedAt.x, point.y - pressedAt.y) <= kDragThreshold) {
+    return false;
+  }
+  const Rect content = window_->contentRect();
+  window_->desktop().beginWindowDrag(
+      *window_, Point{content.minX() + pressedAt.x, content.maxY() - pressedAt.y});
+  return true;
 }
 
 void EventDispatcher::dragSelection(Point point) {

@@ -28,18 +28,27 @@ public:
   explicit EventDispatcher(HostingView &view, Desktop *desktop = nullptr, Window *window = nullptr)
       : view_(view), desktop_(desktop), window_(window) {}
 
-  // What a press of the primary button landed on.
-  enum class Press { control, editor, background };
+  // What a press of the primary button landed on: a movable background is the background of
+  // a window that moves by its background.
+  enum class Press { control, editor, background, movableBackground };
+
+  // How far (points) the pointer goes with the button down before a press on a movable
+  // background becomes a move, as toolkits tell a click from a drag: a plain click must not
+  // start a move, which a window manager would go on with after the release.
+  static constexpr double kDragThreshold = 6;
 
   // A click at a point in the view's coordinates (top-left origin): runs the innermost
   // usable button under the point, opens a link, or moves a picker to its next option.
   // Returns whether something took the click.
   bool click(Point point);
   // The primary button went down at `point`. In a usable text editor the caret goes there
-  // (with Shift the selection grows to it) and later drags select; on the background of a
-  // window that moves by its background the desktop starts moving the window; on anything
-  // else nothing happens until the release (click).
+  // (with Shift the selection grows to it) and later drags select; on anything else nothing
+  // happens until the pointer moves (moveFromBackground) or the button comes up (click).
   Press press(Point point, unsigned modifiers = kNoModifiers);
+  // The pointer moved to `point` with the button still down after a press at `pressedAt` on a
+  // movable background. Once it is further than kDragThreshold from the press the desktop
+  // starts moving the window, grabbed at the press point, and this returns true.
+  bool moveFromBackground(Point pressedAt, Point point);
   // The pointer moved to `point` with the button down after a press in the editor.
   void dragSelection(Point point);
   // A scroll of `delta` points (positive: towards the end) at `point`; true when a text

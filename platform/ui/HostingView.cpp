@@ -299,15 +299,20 @@ struct HostingView::Walker {
     record(id, "scale", before.scale, node.scale, animation);
     recordColour(id, "fill", before.fill, current.fill, animation);
     recordColour(id, "foreground", before.foreground, current.foreground, animation);
-    // Only a shape that keeps its proportions (a dot growing) is drawn scaled from its old
-    // size; a stretched one (a pill widening) takes its new size at once.
+    // A shape that keeps its proportions (a dot growing) is drawn scaled from its old size; a
+    // stretched one (a pill widening with its text) is drawn from its old width, centred on
+    // its new frame, and keeps its height.
     const auto size = before.sizes.find(id);
     const Size &now = ln.frame.size;
     if (size != before.sizes.end() && size->second.width != now.width && now.width > 0 &&
-        now.height > 0 &&
-        std::abs(size->second.width * now.height - size->second.height * now.width) < 1e-6) {
-      const double from = node.scale * size->second.width / ln.frame.width();
-      host.animationStarted(AnimatedChange{id, "scale", from, node.scale, animation});
+        now.height > 0) {
+      if (std::abs(size->second.width * now.height - size->second.height * now.width) < 1e-6) {
+        const double from = node.scale * size->second.width / ln.frame.width();
+        host.animationStarted(AnimatedChange{id, "scale", from, node.scale, animation});
+      } else if (size->second.height == now.height) {
+        host.animationStarted(
+            AnimatedChange{id, "width", size->second.width, now.width, animation});
+      }
     }
     // The first render puts everything on screen at once; later ones bring views in.
     const bool entering = !before.opacity.empty() && before.opacity.count(id) == 0;

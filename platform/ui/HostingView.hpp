@@ -67,7 +67,7 @@ public:
   // Runs the animations of the views on `executor`'s clock and timers (none: views are drawn
   // in their end states).
   void setAnimationExecutor(std::shared_ptr<Executor> executor);
-  // The value drawn now for an animating `property` ("opacity", "scale", "phase") of the view
+  // The value drawn now for an animating `property` ("opacity", "scale", "phase", "width")
   // at `identity`; absent when it does not animate (the view's own value is drawn).
   std::optional<double> animatedValue(const std::string &identity,
                                       const std::string &property) const;

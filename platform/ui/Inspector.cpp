@@ -213,6 +213,10 @@ EventDispatcher::Press Inspector::pressPointer(Point point, unsigned modifiers) 
 
 void Inspector::dragSelection(Point point) { dispatcher().dragSelection(point); }
 
+bool Inspector::moveFromBackground(Point pressedAt, Point point) {
+  return dispatcher().moveFromBackground(pressedAt, point);
+}
+
 bool Inspector::scroll(Point point, double delta) { return dispatcher().scroll(point, delta); }
 
 void Inspector::pointerMoved(std::optional<Point> point, std::set<std::string> &inside) {

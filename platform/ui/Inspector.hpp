@@ -87,9 +87,11 @@ public:
   bool click(Point point);
   void pointerMoved(std::optional<Point> point, std::set<std::string> &inside);
   // The primary button goes down at `point` (EventDispatcher::press), and the pointer moves
-  // with it down after a press in a text editor; the wheel scrolls by `delta` points.
+  // with it down after a press in a text editor or on a movable background; the wheel
+  // scrolls by `delta` points.
   EventDispatcher::Press pressPointer(Point point, unsigned modifiers = kNoModifiers);
   void dragSelection(Point point);
+  bool moveFromBackground(Point pressedAt, Point point);
   bool scroll(Point point, double delta);
 
 private:

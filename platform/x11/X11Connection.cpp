@@ -31,6 +31,11 @@ std::vector<Display *> &lostDisplays() {
 
 int ignoreIOError(Display *) { return 0; }
 
+std::function<void()> &anyConnectionLost() {
+  static auto *handler = new std::function<void()>;
+  return *handler;
+}
+
 // How long serverTime waits for the server to report its own property change.
 constexpr auto kServerTimeTimeout = std::chrono::seconds(5);
 
@@ -253,6 +258,19 @@ void X11Connection::onLost(_XDisplay *, void *connection) {
   // Returning (instead of exiting, Xlib's default) leaves the display marked broken: later
   // calls on it fail without touching the socket.
   static_cast<X11Connection *>(connection)->lost_ = true;
+  std::function<void()> handler;
+  {
+    std::lock_guard lock(registryMutex);
+    handler = anyConnectionLost();
+  }
+  if (handler) {
+    handler();
+  }
+}
+
+void X11Connection::setOnAnyConnectionLost(std::function<void()> handler) {
+  std::lock_guard lock(registryMutex);
+  anyConnectionLost() = std::move(handler);
 }
 
 X11Connection::ErrorTrap::ErrorTrap(X11Connection &connection) : connection_(connection) {

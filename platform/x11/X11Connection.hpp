@@ -110,6 +110,12 @@ public:
   // True once the connection to the server broke. Safe from any thread.
   bool isLost() const { return lost_.load(); }
 
+  // Called each time a connection of this process finds its server gone, on the thread that
+  // found out, from inside the Xlib call that failed (which may be deep in a drawing library
+  // that then never returns). An application ends on it whatever its threads are doing. The
+  // handler must neither block nor call Xlib. Empty: none. Thread-safe.
+  static void setOnAnyConnectionLost(std::function<void()> handler);
+
   // Records protocol errors from its creation on; finish() waits for the server to process every
   // request sent so far and returns the first error code seen (0 when none). Not nestable.
   class ErrorTrap {

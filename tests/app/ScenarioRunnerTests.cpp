@@ -1,17 +1,19 @@
 #include "app/ScenarioRunner.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
 #include "tests/DivuvovIze/Audio/AudioTestSupport.hpp"
+#include "tests/app/AppTestSupport.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <functional>
-#include <iterator>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 namespace murmurquill {
 namespace {
@@ -123,7 +125,7 @@ TEST_F(ScenarioRunnerTest, AHeldLoadScriptsTheNotReadyRoad) {
   EXPECT_EQ(road, (std::vector<std::string>{
                       "[TranscriptionEngine] Hotkey pressed before model ready \xE2\x80\x94 "
                       "Checking for Whisper model\xE2\x80\xA6",
-                      "HUD: notReady", "HUD: ready (Right Option)",
+                      "HUD: notReady", "HUD: ready (Right Alt)",
                       "[TranscriptionEngine] Model loaded", "HUD: hidden", "HUD: recording",
                       "[AudioCapture] Recording started", "HUD: hidden"}))
       << ::testing::PrintToString(log.lines());
@@ -141,12 +143,10 @@ TEST_F(ScenarioRunnerTest, PermissionsAndTheChosenKeyChangeMidRun) {
                                                "at 10 key leftOption\n"
                                                "at 11 keydown\n"
                                                "at 11.1 keyup\n")));
-  const auto hud = linesWhere(log.lines(), [](const std::string &line) {
-    return line.rfind("HUD: ", 0) == 0;
-  });
-  EXPECT_EQ(hud, (std::vector<std::string>{"HUD: micDenied", "HUD: hidden",
-                                           "HUD: injectionDenied", "HUD: hidden",
-                                           "HUD: recording", "HUD: hidden"}));
+  const auto hud =
+      linesWhere(log.lines(), [](const std::string &line) { return line.rfind("HUD: ", 0) == 0; });
+  EXPECT_EQ(hud, (std::vector<std::string>{"HUD: micDenied", "HUD: hidden", "HUD: injectionDenied",
+                                           "HUD: hidden", "HUD: recording", "HUD: hidden"}));
 }
 
 TEST_F(ScenarioRunnerTest, EachAudioFileIsReadOnceWithinOneBound) {
@@ -187,6 +187,38 @@ TEST_F(ScenarioRunnerTest, TheLanguagesNewLinesAreCheckedAndNameTheLine) {
   }
   const auto script = ScenarioScript::parse(writeScenario("at 86400 keyup\n"));
   EXPECT_EQ(script.statements.at(0).seconds, 86400.0);
+}
+
+// A scenario is a regular file within the bound: a device without an end, a folder or a FIFO
+// would be read without limit, waited for or taken for an empty run.
+TEST_F(ScenarioRunnerTest, OnlyARegularFileIsAScenario) {
+  const fs::path fifo = temp / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const fs::path &path : {fs::path("/dev/zero"), temp.path(), fifo}) {
+    try {
+      ScenarioScript::parse(path);
+      ADD_FAILURE() << "accepted: " << path;
+    } catch (const ScenarioError &error) {
+      EXPECT_EQ(std::string(error.what()), path.string() + ": the scenario is not a regular file");
+    }
+  }
+}
+
+// What a line says must be all of it, and a WAV file must be at a microphone's rate (the
+// capture's buffers grow with 16 kHz over the rate: 1 Hz cost half a gigabyte).
+TEST_F(ScenarioRunnerTest, TrailingTextAndAnAbsurdSampleRateAreRefused) {
+  audiotest::writeFile(temp / "slow.wav", {.sampleRate = 1, .channelCount = 1}, 4,
+                       audiotest::sine(0.1, 1, 0.3));
+  for (const std::string text : {"field \"a\" b\n", "at 1 audio slow.wav\n"}) {
+    try {
+      ScenarioScript::parse(writeScenario(text));
+      ADD_FAILURE() << "accepted: " << text;
+    } catch (const ScenarioError &error) {
+      EXPECT_NE(std::string(error.what()).find("scenario.txt:1: "), std::string::npos)
+          << error.what();
+    }
+  }
+  EXPECT_EQ(ScenarioScript::parse(writeScenario("field \"say \"hi\"\"\n")).field, "say \"hi\"");
 }
 
 TEST_F(ScenarioRunnerTest, MalformedScenariosNameTheLine) {

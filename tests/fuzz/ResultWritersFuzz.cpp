@@ -3,7 +3,7 @@
 // negative, huge or not numbers. A writer may refuse a result; what it writes must hold exactly
 // one cue per segment, with no negative time.
 
-#include "DivuvovIze/Models/ResultWriting.hpp"
+#include "DivuvovIze/Writing/ResultWriting.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
 

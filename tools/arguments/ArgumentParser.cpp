@@ -1,5 +1,7 @@
 #include "tools/arguments/ArgumentParser.hpp"
 
+#include "platform/text/Excerpt.hpp"
+
 #include <cerrno>
 #include <cstdlib>
 #include <ostream>
@@ -77,12 +79,12 @@ ArgumentParser::Outcome ArgumentParser::parse(int argc, const char *const *argv,
     const std::string name = argument.substr(0, equals);
     const Entry *entry = find(name);
     if (entry == nullptr) {
-      refuse("unknown option " + name, err);
+      refuse("unknown option " + platform::excerpt(name), err);
       return Outcome::usageError;
     }
     if (entry->setFlag) {
       if (equals != std::string::npos) {
-        refuse(name + " takes no value", err);
+        refuse(platform::excerpt(name) + " takes no value", err);
         return Outcome::usageError;
       }
       entry->setFlag();
@@ -98,7 +100,7 @@ ArgumentParser::Outcome ArgumentParser::parse(int argc, const char *const *argv,
       return Outcome::usageError;
     }
     if (const auto refusal = entry->setValue(value)) {
-      refuse(name + " " + value + ": " + *refusal, err);
+      refuse(name + " " + platform::excerpt(value) + ": " + *refusal, err);
       return Outcome::usageError;
     }
   }

@@ -2,8 +2,8 @@
 // as text, JSON, SRT or WebVTT.
 
 #include "DivuvovIze/Models/Constants.hpp"
-#include "DivuvovIze/Models/ResultWriting.hpp"
 #include "DivuvovIze/Pipeline/DivuvovIze.hpp"
+#include "DivuvovIze/Writing/ResultWriting.hpp"
 #include "platform/audio/AudioFile.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "tools/arguments/ArgumentParser.hpp"

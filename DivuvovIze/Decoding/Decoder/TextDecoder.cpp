@@ -1,11 +1,11 @@
 #include "DivuvovIze/Decoding/Decoder/TextDecoder.hpp"
 
-#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/ModelUtilities.hpp"
 #include "DivuvovIze/Decoding/Decoder/TokenDecodingLoop.hpp"
 #include "DivuvovIze/Decoding/Model/ModelOutputArrays.hpp"
 #include "DivuvovIze/Decoding/Sampling/TokenSampling.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
@@ -56,21 +56,16 @@ void keepLast(std::vector<int> &tokens, std::size_t count) {
 
 constexpr std::size_t kPromptTokensKept = 111;
 constexpr std::size_t kPrefixTokensKept = 112;
-// What a window keeps for sampling at least, when the cache allows: half the token context.
-constexpr int kSampledTokensReserved = Constants::maxTokenContext / 2;
 
-// The positions the prompt and prefix tails may fill besides `fixed` other prompt tokens. A
-// window of these inputs and options fills positions 0 to its loop bound (the last step's
-// prediction included); the tails leave min(kSampledTokensReserved, what the fixed tokens
-// leave) of them, and at least one, to sampled tokens.
-std::size_t tailRoom(DecodingInputs &inputs, const DecodingOptions &options, std::size_t fixed) {
+// The most tokens a window's prompt may hold and still leave the window one token to sample. A
+// window of these inputs and options holds its loop bound plus one tokens (the last step's
+// prediction included), and never more than the token loop's cap.
+std::size_t promptCapacity(DecodingInputs &inputs, const DecodingOptions &options) {
   const int cachePositions = inputs.kvCacheUpdateMask().count();
   const int loopBound = std::min(
       {options.sampleLength, TokenDecodingLoop::maxSampleLength, std::max(cachePositions - 1, 0)});
-  const long positions = std::max(loopBound, 0) + 1L;
-  const long left = positions - static_cast<long>(fixed);
-  const long reserved = std::max(1L, std::min<long>(kSampledTokensReserved, left));
-  return static_cast<std::size_t>(std::max(0L, left - reserved));
+  const long held = std::min<long>(std::max(loopBound, 0) + 1L, TokenDecodingLoop::maxSampleLength);
+  return static_cast<std::size_t>(std::max(held - 1, 0L));
 }
 
 // Output names as strings made once: a name longer than the short-string buffer would
@@ -252,6 +247,20 @@ TextDecoder::predictLogits(const TextDecoderInputType &input) {
   return TextDecoderMLMultiArrayOutputType(requiredArray(*result, kLogits), std::move(cache));
 }
 
+std::optional<std::pair<MLMultiArray, DecodingCache>> TextDecoder::predictLogits(
+    const MLMultiArray &inputIds, const MLMultiArray &cacheLength, const MLMultiArray &keyCache,
+    const MLMultiArray &valueCache, const MLMultiArray &kvCacheUpdateMask,
+    const MLMultiArray &encoderOutputEmbeds, const MLMultiArray &decoderKeyPaddingMask) {
+  auto output = predictLogits(TextDecoderMLMultiArrayInputType(
+      inputIds, cacheLength, keyCache, valueCache, kvCacheUpdateMask, encoderOutputEmbeds,
+      decoderKeyPaddingMask));
+  if (!output || !output->logits) {
+    return std::nullopt;
+  }
+  return std::make_pair(std::move(*output->logits),
+                        std::move(output->cache).value_or(DecodingCache{}));
+}
+
 std::shared_ptr<DecodingInputsType>
 TextDecoder::prefillDecoderInputs(std::shared_ptr<DecodingInputsType> decoderInputs,
                                   const std::optional<DecodingOptions> &options) {
@@ -295,13 +304,24 @@ std::vector<int> TextDecoder::windowPrompt(const WhisperTokenizer &tokenizer,
       textTail(options.promptTokens, kPromptTokensKept, special.specialTokenBegin);
   std::vector<int> prefix =
       textTail(options.prefixTokens, kPrefixTokensKept, special.specialTokenBegin);
-  // The prefix starts the text being decoded, so the earlier text gives way first; it also
-  // needs its start-of-previous marker.
-  std::size_t room = tailRoom(inputs, options, task.size());
+  const std::size_t previousGiven = previous.size();
+  const std::size_t prefixGiven = prefix.size();
+  // Only what overflows the window goes: the prefix starts the text being decoded, so the
+  // earlier text gives way first, oldest tokens first, and its marker with its last token.
+  std::size_t room = promptCapacity(inputs, options);
+  room = room > task.size() ? room - task.size() : 0;
   keepLast(prefix, room);
   room -= prefix.size();
-  const bool withPrevious = options.promptTokens && room > 0;
+  bool withPrevious = options.promptTokens && room > 0;
   keepLast(previous, withPrevious ? room - 1 : 0);
+  withPrevious = withPrevious && (previousGiven == 0 || !previous.empty());
+  if (previous.size() < previousGiven || prefix.size() < prefixGiven) {
+    modelslog::info("Prompt cut to fit the window: dropped " +
+                    std::to_string(previousGiven - previous.size()) + " of " +
+                    std::to_string(previousGiven) + " previous tokens and " +
+                    std::to_string(prefixGiven - prefix.size()) + " of " +
+                    std::to_string(prefixGiven) + " prefix tokens");
+  }
 
   std::vector<int> prompt;
   prompt.reserve(previous.size() + task.size() + prefix.size() + 1);
@@ -341,7 +361,7 @@ DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoder
 
   decoderInputs.inputIds().setValue(0, static_cast<double>(special.startOfTranscriptToken));
   decoderInputs.cacheLength().setValue(0, 0.0);
-  deduve::Logging::debug("Detecting language...");
+  modelslog::debug("Detecting language...");
   if (encoderOutput.shape().empty()) {
     throw WhisperError::prepareDecoderInputsFailed("Input must be MLMultiArray");
   }
@@ -357,7 +377,7 @@ DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoder
       inputs->kvCacheUpdateMask(), encoderOutput, inputs->decoderKeyPaddingMask()));
   timings.decodingPredictions = secondsSince(predictionStart);
   if (!output || !output->logits) {
-    deduve::Logging::error("Unable to decode logits");
+    modelslog::error("Unable to decode logits");
     throw WhisperError::decodingLogitsFailed();
   }
 
@@ -381,11 +401,11 @@ DecodingResult TextDecoder::detectLanguage(const AudioEncoderOutputType &encoder
           ? std::string()
           : trimmingSpecialTokenCharacters(tokenizer->decode({sampled.tokens.back()}));
   if (Constants::languageCodes().count(language) != 0) {
-    deduve::Logging::debug("Detected language: " + language);
+    modelslog::debug("Detected language: " + language);
   } else {
     const std::string fallback(Constants::defaultLanguageCode);
-    deduve::Logging::error("Detected language " + language + " is not supported, defaulting to " +
-                           fallback);
+    modelslog::error("Detected language " + language + " is not supported, defaulting to " +
+                     fallback);
     language = fallback;
   }
   result.language = std::move(language);

@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 
 namespace divuvovize {
 
@@ -55,16 +56,25 @@ public:
   // required output throws MLModelError; prediction errors pass through.
   std::optional<TextDecoderMLMultiArrayOutputType>
   predictLogits(const TextDecoderInputType &input) override;
+  // The same step given the seven arrays one by one (through the typed form above, so the
+  // same outputs and the same reuse of them): the logits and the step's cache updates, or
+  // nothing without a model.
+  virtual std::optional<std::pair<platform::MLMultiArray, DecodingCache>>
+  predictLogits(const platform::MLMultiArray &inputIds, const platform::MLMultiArray &cacheLength,
+                const platform::MLMultiArray &keyCache, const platform::MLMultiArray &valueCache,
+                const platform::MLMultiArray &kvCacheUpdateMask,
+                const platform::MLMultiArray &encoderOutputEmbeds,
+                const platform::MLMultiArray &decoderKeyPaddingMask);
 
   // The window's prompt: without options the start-of-transcript token; with options
   // [start-of-previous, the last 111 prompt tokens below specialTokenBegin] when promptTokens
   // is set, start-of-transcript, for a multilingual model the language token (the options'
   // language or "en"; English when the vocabulary lacks it) and the task token (transcribe
   // when the vocabulary lacks it), no-timestamps or the 0.00 timestamp, then the last 112
-  // prefix tokens below specialTokenBegin. The tails leave the window room to sample
-  // min(112, what the cache leaves after the other tokens) tokens, at least one: the prompt's
-  // oldest tokens go first (start-of-previous last, when no room is left at all), then the
-  // prefix's oldest. Also sets both masks' position 0. Throws
+  // prefix tokens below specialTokenBegin. When the window (its sample length, its cache, the
+  // token loop's cap) cannot hold all of them and still sample a token, only the overflow is
+  // cut and logged: the previous text's oldest tokens first (start-of-previous with its last
+  // one), then the prefix's oldest. Also sets both masks' position 0. Throws
   // WhisperError tokenizerUnavailable without a tokenizer and prepareDecoderInputsFailed
   // ("Unable to cast decoderInputs to DecodingInputs") for inputs of another kind.
   std::shared_ptr<DecodingInputsType>

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "DeduveCore/Support/Logging.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
-#include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/VectorKernels.hpp"
 
 namespace divuvovize {
 
@@ -169,7 +169,7 @@ MLMultiArray makeMLMultiArray(const MLMultiArray::Shape &shape, MLMultiArrayData
 }
 
 void debugDecoderInputs(DecodingInputs &inputs, int tokenIndex) {
-  if (!deduve::Logging::isLoggingEnabled(deduve::Logging::LogLevel::debug)) {
+  if (!modelslog::debugEnabled()) {
     return;
   }
   const auto at = [](const MLMultiArray &array, long offset) -> float {
@@ -178,14 +178,13 @@ void debugDecoderInputs(DecodingInputs &inputs, int tokenIndex) {
     }
     return elementAsFloat(array, static_cast<int>(offset));
   };
-  deduve::Logging::debug("--------------- DECODER INPUTS DEBUG ---------------");
+  modelslog::debug("--------------- DECODER INPUTS DEBUG ---------------");
   char line[160];
   std::snprintf(line, sizeof line, "Cache Length: %2.0f Input Token: %4.0f",
                 static_cast<double>(at(inputs.cacheLength(), 0)),
                 static_cast<double>(at(inputs.inputIds(), 0)));
-  deduve::Logging::debug(std::string(line));
-  deduve::Logging::debug(
-      "Key Cache | Val Cache | Align Cache | Update Mask | Decoder Mask | Position");
+  modelslog::debug(std::string(line));
+  modelslog::debug("Key Cache | Val Cache | Align Cache | Update Mask | Decoder Mask | Position");
   const int end = std::min(std::max(tokenIndex, 0) + 4, 224);
   for (int p = 0; p < end; ++p) {
     std::snprintf(line, sizeof line, "%9.6f | %9.6f | %9.6f | %11.0f | %12.0f | %d",
@@ -194,7 +193,7 @@ void debugDecoderInputs(DecodingInputs &inputs, int tokenIndex) {
                   static_cast<double>(at(inputs.alignmentWeights(), static_cast<long>(p) * 1500)),
                   static_cast<double>(at(inputs.kvCacheUpdateMask(), p)),
                   static_cast<double>(at(inputs.decoderKeyPaddingMask(), p)), p);
-    deduve::Logging::debug(std::string(line));
+    modelslog::debug(std::string(line));
   }
 }
 

@@ -4,15 +4,16 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <optional>
 #include <string>
 
-#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/StringUtilities.hpp"
 #include "DivuvovIze/Decoding/Filters/SuppressBlankFilter.hpp"
 #include "DivuvovIze/Decoding/Filters/SuppressTokensFilter.hpp"
 #include "DivuvovIze/Decoding/Filters/TimestampRulesFilter.hpp"
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
@@ -21,14 +22,11 @@
 namespace divuvovize {
 namespace {
 
-using deduve::Logging;
 using Clock = platform::SteadyClock;
 
 double secondsBetween(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double>(to - from).count();
 }
-
-bool debugEnabled() { return Logging::isLoggingEnabled(Logging::LogLevel::debug); }
 
 // Softmax probability of `token` over the logits of one step (before any filter).
 float tokenProbability(const platform::MLMultiArray &logits, int token) {
@@ -50,6 +48,16 @@ float tokenProbability(const platform::MLMultiArray &logits, int token) {
     sum += std::exp(static_cast<double>(values[i] - maximum));
   }
   return static_cast<float>(std::exp(static_cast<double>(values[token] - maximum)) / sum);
+}
+
+// The vocabulary's own no-speech token: "<|nospeech|>" in the multilingual vocabulary,
+// "<|nocaptions|>" in the English one (where SpecialTokens' default id, 50362, is
+// "<|notimestamps|>"); none when it has neither.
+std::optional<int> noSpeechTokenOf(const WhisperTokenizer &tokenizer) {
+  if (const auto id = tokenizer.vocabularyId("<|nospeech|>")) {
+    return id;
+  }
+  return tokenizer.vocabularyId("<|nocaptions|>");
 }
 
 std::string trimSpecialCharacters(const std::string &text) {
@@ -155,8 +163,10 @@ private:
   // The first step whose sampled token is kept: the prompt's last position.
   int firstSampledIndex_ = 0;
   int loopBound_ = 0;
-  // The no-speech probability is read at the step fed with the start-of-transcript token.
+  // The no-speech probability is read at the step fed with the start-of-transcript token, as
+  // the probability of noSpeechToken_ (0 without one).
   int noSpeechIndex_ = 0;
+  std::optional<int> noSpeechToken_;
   float noSpeechProb_ = 0;
   // The token sequence so far with one log-probability per token (prompt entries 0); the
   // sampler appends to it in place, so steps allocate nothing once it has room.
@@ -210,11 +220,12 @@ WindowDecoding::WindowDecoding(ValidatedWindow window, WindowServices services)
   noSpeechIndex_ = sotPosition < initialPromptIndex_ && sotPosition >= prefilledIndex_
                        ? static_cast<int>(sotPosition)
                        : prefilledIndex_;
+  noSpeechToken_ = noSpeechTokenOf(tokenizer_);
 }
 
 DecodingResult WindowDecoding::run() {
-  Logging::debug("Running main loop for a maximum of " + std::to_string(loopBound_) +
-                 " iterations, starting at index " + std::to_string(prefilledIndex_));
+  modelslog::debug("Running main loop for a maximum of " + std::to_string(loopBound_) +
+                   " iterations, starting at index " + std::to_string(prefilledIndex_));
   services_.earlyStop.set(false, windowUUID_);
   for (int tokenIndex = prefilledIndex_; tokenIndex < loopBound_; ++tokenIndex) {
     if (step(tokenIndex) == StepOutcome::windowEnds) {
@@ -222,7 +233,7 @@ DecodingResult WindowDecoding::run() {
     }
   }
   if (!services_.earlyStop.remove(windowUUID_)) {
-    Logging::error("Early stop flag not found for window: " + windowUUID_.uuidString());
+    modelslog::error("Early stop flag not found for window: " + windowUUID_.uuidString());
   }
   return finish();
 }
@@ -247,8 +258,8 @@ WindowDecoding::StepOutcome WindowDecoding::step(int tokenIndex) {
   }
   const auto predictionEnd = clock.now();
   timings_.decodingPredictions += secondsBetween(predictionStart, predictionEnd);
-  if (tokenIndex == noSpeechIndex_) {
-    noSpeechProb_ = tokenProbability(*output->logits, special_.noSpeechToken);
+  if (tokenIndex == noSpeechIndex_ && noSpeechToken_) {
+    noSpeechProb_ = tokenProbability(*output->logits, *noSpeechToken_);
   }
 
   const Sampled sampled = filterAndSample(*output->logits, tokenIndex, predictionEnd);
@@ -284,7 +295,7 @@ WindowDecoding::StepOutcome WindowDecoding::step(int tokenIndex) {
     // An absolute time, comparable with pipelineStart and with other machines' records.
     const auto found = services_.wallClock.now();
     timings_.firstTokenTime = platform::absoluteTime(found);
-    Logging::debug("Found first token at: " + platform::dateDescription(found));
+    modelslog::debug("Found first token at: " + platform::dateDescription(found));
   }
   return services_.earlyStop.get(windowUUID_) ? StepOutcome::windowEnds : StepOutcome::carryOn;
 }
@@ -299,10 +310,10 @@ void WindowDecoding::forcePromptToken(int tokenIndex) {
   } else {
     nextToken_ = promptToken;
   }
-  if (debugEnabled()) {
-    Logging::debug(std::string(keepPredictedTimestamp ? "Skipping" : "Forcing") +
-                   " prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: " +
-                   std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
+  if (modelslog::debugEnabled()) {
+    modelslog::debug(std::string(keepPredictedTimestamp ? "Skipping" : "Forcing") +
+                     " prompt tokenIndex: " + std::to_string(tokenIndex) + ", token: " +
+                     std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
   }
 }
 
@@ -323,9 +334,9 @@ WindowDecoding::Sampled WindowDecoding::filterAndSample(platform::MLMultiArray &
   sampled.completed = sequence_.completed;
   sequence_.tokens.pop_back();
   sequence_.logProbs.pop_back();
-  if (debugEnabled()) {
-    Logging::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: " +
-                   std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
+  if (modelslog::debugEnabled()) {
+    modelslog::debug("Predicted next tokenIndex: " + std::to_string(tokenIndex + 1) + ", token: " +
+                     std::to_string(nextToken_) + ", text: " + tokenizer_.decode({nextToken_}));
   }
   sampled.end = services_.clock.now();
   timings_.decodingSampling += secondsBetween(filteringEnd, sampled.end);
@@ -360,7 +371,7 @@ void WindowDecoding::reportProgress(bool inPrompt) {
   progress.windowId = 0;
   const std::optional<bool> keepGoing = services_.callback(progress);
   if (keepGoing == false && !inPrompt) {
-    Logging::debug("Early stopping");
+    modelslog::debug("Early stopping");
     services_.earlyStop.set(true, windowUUID_);
   }
 }
@@ -385,7 +396,7 @@ DecodingResult WindowDecoding::finish() {
   }
   setLanguage(result);
   result.text = tokenizer_.decode(result.tokens);
-  Logging::debug("Completed window: " + result.text);
+  modelslog::debug("Completed window: " + result.text);
   result.noSpeechProb = noSpeechProb_;
   result.cache = std::move(cache);
   result.timings = timings_;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DivuvovIze/Models/Signposts.hpp"
+#include "DivuvovIze/Logging/Signposts.hpp"
 #include "platform/ml/MLModel.hpp"
 
 #include <memory>

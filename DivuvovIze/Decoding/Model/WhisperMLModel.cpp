@@ -1,9 +1,10 @@
 #include "DivuvovIze/Decoding/Model/WhisperMLModel.hpp"
 
-#include "DeduveCore/Support/Logging.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 
 #include <mutex>
+#include <string>
 
 namespace divuvovize {
 
@@ -12,9 +13,10 @@ void WhisperMLModel::loadModel(const std::filesystem::path &url,
   static std::once_flag reported;
   const platform::MLRunnerSetup &runner = platform::mlRunnerSetup();
   std::call_once(reported, [&] {
-    deduve::Logging::debug(
-        "Model runner:", runner.threads, "threads, matrix kernels", runner.matrixCore,
-        runner.matrixCoreChosenByRunner ? "(chosen for this CPU)" : "(the library's choice)");
+    modelslog::debug(
+        "Model runner: " + std::to_string(runner.threads) + " threads, matrix kernels " +
+        runner.matrixCore +
+        (runner.matrixCoreChosenByRunner ? " (chosen for this CPU)" : " (the library's choice)"));
   });
   platform::MLModelConfiguration configuration;
   configuration.computeUnits = computeUnits;

@@ -5,23 +5,22 @@
 #include <cmath>
 #include <exception>
 
-#include "DeduveCore/Support/Logging.hpp"
+#include "DeduveCore/Support/Description.hpp"
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 #include "DivuvovIze/Decoding/Decoder/TokenDecodingLoop.hpp"
 #include "DivuvovIze/Decoding/Sampling/GreedyTokenSampler.hpp"
 #include "DivuvovIze/Decoding/Task/SegmentSeeker.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
+#include "DivuvovIze/Logging/Signposts.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
-#include "DivuvovIze/Models/NumberFormatting.hpp"
-#include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/TextUtilities.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/system/CancellationScope.hpp"
 
 namespace divuvovize {
 namespace {
-
-using deduve::Logging;
 
 constexpr int kSampleRate = 16000;
 
@@ -153,12 +152,12 @@ TranscribeTask::run(std::span<const float> audioArray,
   // What an earlier run of this record had already spent, when its start is kept.
   const double earlierSeconds =
       std::max(platform::absoluteTime(startDate) - timings_.pipelineStart, 0.0);
-  Logging::debug("Starting pipeline at: " + platform::dateDescription(startDate));
+  modelslog::debug("Starting pipeline at: " + platform::dateDescription(startDate));
 
   RunState run;
   run.audio = audioArray;
   run.options = decodeOptions.value_or(DecodingOptions());
-  run.options.verbose = Logging::isLoggingEnabled();
+  run.options.verbose = modelslog::enabled();
   run.resetContext = positionsTouched(run.options.sampleLength);
   const double clipStart = decodeOptions && !decodeOptions->clipTimestamps.empty()
                                ? static_cast<double>(decodeOptions->clipTimestamps.front())
@@ -169,13 +168,13 @@ TranscribeTask::run(std::span<const float> audioArray,
   run.totalSamples = static_cast<int>(std::min<std::size_t>(
       audioArray.size(), static_cast<std::size_t>(std::numeric_limits<int>::max())));
   const auto seekClips = run.options.seekClipRanges(run.totalSamples);
-  if (Logging::isLoggingEnabled(Logging::LogLevel::debug)) {
+  if (modelslog::debugEnabled()) {
     std::string clips = "[";
     for (std::size_t i = 0; i < seekClips.size(); ++i) {
       clips += (i > 0 ? ", (" : "(") + std::to_string(seekClips[i].first) + ", " +
                std::to_string(seekClips[i].second) + ")";
     }
-    Logging::debug("Decoding seek clips: " + clips + "]");
+    modelslog::debug("Decoding seek clips: " + clips + "]");
   }
   std::int64_t totalUnits = 0;
   for (const auto &[clipBegin, clipEnd] : seekClips) {
@@ -202,11 +201,11 @@ void TranscribeTask::prepareDecoderInputs(RunState &run) {
         textDecoder_->prepareDecoderInputs({tokenizer_->specialTokens().startOfTranscriptToken});
   }
   timings_.decodingInit = initSeconds;
-  Logging::debug("Decoder init time: " + deduve::formatDouble(timings_.decodingInit));
+  modelslog::debug("Decoder init time: " + deduve::formatDouble(timings_.decodingInit));
   if (run.options.usePrefillPrompt) {
     run.decoderInputs = textDecoder_->prefillDecoderInputs(run.decoderInputs, run.options);
   }
-  Logging::debug("Prefill prompt: " + promptDescription(*run.decoderInputs));
+  modelslog::debug("Prefill prompt: " + promptDescription(*run.decoderInputs));
 }
 
 void TranscribeTask::decodeClip(RunState &run, int clipBegin, int clipEnd,
@@ -215,11 +214,7 @@ void TranscribeTask::decodeClip(RunState &run, int clipBegin, int clipEnd,
   int seek = std::clamp(clipBegin, 0, run.totalSamples);
   const int end = std::min(clipEnd, run.totalSamples);
   const std::int64_t base = progress_->completedUnitCount();
-  const float marginSamples = run.options.windowClipTime * static_cast<float>(kSampleRate);
-  const int endMargin =
-      std::isfinite(marginSamples)
-          ? static_cast<int>(std::clamp(marginSamples, 0.0f, static_cast<float>(run.totalSamples)))
-          : 0;
+  const int endMargin = run.options.windowClipSamples(run.totalSamples);
   const int windowSamples =
       featureExtractor_->windowSamples().value_or(Constants::defaultWindowSamples);
   while (seek < end - endMargin) {
@@ -230,7 +225,8 @@ void TranscribeTask::decodeClip(RunState &run, int clipBegin, int clipEnd,
     if (window.kept) {
       progress_->setCompletedUnitCount(base + (std::min(window.nextSeek, end) - clipBegin));
     }
-    // A window that does not move would be decoded again forever.
+    // Every window moves the seek on; the guard holds for a feature extractor that reports
+    // an empty window.
     seek = std::max(window.nextSeek, seek + 1);
   }
 }
@@ -273,11 +269,11 @@ TranscribeTask::WindowEnd TranscribeTask::decodeWindow(RunState &run, int seek, 
                                                        const TranscriptionCallback &callback) {
   const float seekSeconds = static_cast<float>(seek) / kSampleRate;
   const float endSeconds = static_cast<float>(seek + segmentSize) / kSampleRate;
-  Logging::debug("Decoding Seek: " + std::to_string(seek) + " (" + seconds2(seekSeconds) + "s)");
-  Logging::debug("Decoding Window Size: " + std::to_string(segmentSize) + " (" +
-                 seconds2(endSeconds - seekSeconds) + "s)");
+  modelslog::debug("Decoding Seek: " + std::to_string(seek) + " (" + seconds2(seekSeconds) + "s)");
+  modelslog::debug("Decoding Window Size: " + std::to_string(segmentSize) + " (" +
+                   seconds2(endSeconds - seekSeconds) + "s)");
   const AudioEncoderOutputType encoderOutput = encodeWindow(run, seek, segmentSize, windowSamples);
-  Logging::info("Decoding " + seconds2(seekSeconds) + "s - " + seconds2(endSeconds) + "s");
+  modelslog::info("Decoding " + seconds2(seekSeconds) + "s - " + seconds2(endSeconds) + "s");
   // The window's ordinal in this run: distinct per window and never negative, however many
   // fallbacks earlier windows needed.
   const int windowId = run.windowIndex++;
@@ -309,6 +305,12 @@ TranscribeTask::WindowEnd TranscribeTask::keepWindow(RunState &run,
     segments = timeWords(run.options, std::move(segments), *decodingResult.cache->alignmentWeights,
                          seek, segmentSize, nextSeek);
   }
+  if (nextSeek <= seek) {
+    // A window whose last closed timestamp is its own start (an empty pair at 0.00) would be
+    // decoded again from the same place into the same tokens: it counts as consumed, as a
+    // window without a pair does.
+    nextSeek = seek + segmentSize;
+  }
   if (run.options.maxWindowSeek && *run.options.maxWindowSeek > 0) {
     nextSeek = std::min(nextSeek, seek + *run.options.maxWindowSeek);
   }
@@ -319,10 +321,10 @@ TranscribeTask::WindowEnd TranscribeTask::keepWindow(RunState &run,
   }
   auto processed = windowPostProcess(seek, segmentSize, std::move(*segments));
   if (run.options.verbose) {
-    Logging::debug("Segments for window:");
+    modelslog::debug("Segments for window:");
     for (const auto &segment : processed) {
-      Logging::debug("[" + seconds2(segment.start) + " --> " + seconds2(segment.end) + "] " +
-                     segment.text);
+      modelslog::debug("[" + seconds2(segment.start) + " --> " + seconds2(segment.end) + "] " +
+                       segment.text);
     }
   }
   if (segmentDiscoveryCallback_) {
@@ -359,12 +361,12 @@ std::optional<std::vector<TranscriptionSegment>> TranscribeTask::timeWords(
     nextSeek = std::max(nextSeek, static_cast<int>(kept.back().end * kSampleRate));
   }
   if (options.verbose) {
-    Logging::debug("Word timestamps:");
+    modelslog::debug("Word timestamps:");
     for (const auto &segment : kept) {
       for (const auto &word : segment.words.value_or(std::vector<WordTiming>{})) {
-        Logging::debug("[" + numbers::significant(word.start, 3) + " -> " +
-                       numbers::significant(word.end, 3) +
-                       "] prob: " + deduve::formatFloat(word.probability) + ", word: " + word.word);
+        modelslog::debug(
+            "[" + numbers::significant(word.start, 3) + " -> " + numbers::significant(word.end, 3) +
+            "] prob: " + deduve::formatFloat(word.probability) + ", word: " + word.word);
       }
     }
   }
@@ -397,18 +399,18 @@ DecodingResult TranscribeTask::decodeWithFallback(
     temperatures.push_back(options.temperature +
                            options.temperatureIncrementOnFallback * static_cast<float>(k));
   }
-  if (Logging::isLoggingEnabled(Logging::LogLevel::debug)) {
+  if (modelslog::debugEnabled()) {
     std::string list = "[";
     for (std::size_t i = 0; i < temperatures.size(); ++i) {
       list += (i > 0 ? ", " : "") + deduve::formatFloat(temperatures[i]);
     }
-    Logging::debug("Decoding with temperatures " + list + "]");
+    modelslog::debug("Decoding with temperatures " + list + "]");
   }
 
   std::optional<DecodingResult> result;
   for (std::size_t i = 0; i < temperatures.size(); ++i) {
     const float temperature = temperatures[i];
-    Logging::info("Decoding Temperature: " + deduve::formatFloat(temperature));
+    modelslog::info("Decoding Temperature: " + deduve::formatFloat(temperature));
     const double attemptStart = now();
     GreedyTokenSampler sampler(temperature, tokenizer_->specialTokens().endToken, options);
     DecodingOptions attemptOptions = options;
@@ -420,8 +422,8 @@ DecodingResult TranscribeTask::decodeWithFallback(
                                                       options, temperature);
       } catch (const std::exception &error) {
         // A failed detection decodes without a language; the attempt's result names one.
-        Logging::error(std::string("Language detection failed, decoding without a language: ") +
-                       error.what());
+        modelslog::error(std::string("Language detection failed, decoding without a language: ") +
+                         error.what());
       }
       detectedLanguage =
           languageResult ? std::optional<std::string>(languageResult->language) : std::nullopt;
@@ -429,7 +431,7 @@ DecodingResult TranscribeTask::decodeWithFallback(
       if (options.usePrefillPrompt) {
         decoderInputs = textDecoder_->prefillDecoderInputs(decoderInputs, attemptOptions);
       }
-      Logging::debug("Prefill prompt updated to: " + promptDescription(*decoderInputs));
+      modelslog::debug("Prefill prompt updated to: " + promptDescription(*decoderInputs));
       if (languageResult && languageResult->timings) {
         timings_.decodingPredictions += languageResult->timings->decodingPredictions;
         timings_.decodingSampling += languageResult->timings->decodingSampling;
@@ -456,8 +458,8 @@ DecodingResult TranscribeTask::decodeWithFallback(
       timings_.decodingFallback += now() - attemptStart;
       timings_.totalDecodingFallbacks = static_cast<double>(i);
       decoderInputs->reset(positionsTouched(options.sampleLength));
-      Logging::info("Fallback #" + std::to_string(i + 1) + " (" + result->fallback->fallbackReason +
-                    ")");
+      modelslog::info("Fallback #" + std::to_string(i + 1) + " (" +
+                      result->fallback->fallbackReason + ")");
       continue;
     }
     break;

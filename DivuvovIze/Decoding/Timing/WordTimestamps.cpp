@@ -7,9 +7,9 @@
 #include <limits>
 #include <optional>
 
-#include "DeduveCore/Support/Logging.hpp"
 #include "DeduveCore/Support/StringUtilities.hpp"
 #include "DivuvovIze/Decoding/Tokenizer/WhisperTokenizer.hpp"
+#include "DivuvovIze/Logging/ModelsLog.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
 
@@ -421,9 +421,9 @@ std::vector<TranscriptionSegment> WordTimestamps::addWordTimestamps(
           elementAsFloat(alignmentWeights, static_cast<int>(offset));
     }
   }
-  if (deduve::Logging::isLoggingEnabled(deduve::Logging::LogLevel::debug)) {
-    deduve::Logging::debug("Alignment weights shape: [" + std::to_string(rows) + ", " +
-                           std::to_string(columns) + "]");
+  if (modelslog::debugEnabled()) {
+    modelslog::debug("Alignment weights shape: [" + std::to_string(rows) + ", " +
+                     std::to_string(columns) + "]");
   }
   const AlignmentPath path = dynamicTimeWarping(matrix, rows, columns);
   const WordTokens split = tokenizer.splitToWordTokens(tokens);

@@ -217,6 +217,11 @@ public:
           continue;
         }
         if (auto focused = findFocused(window, visited)) {
+          // Only editable text takes a replacement: a terminal exposes its screen as text too,
+          // but selecting there only highlights and the paste is appended at its prompt.
+          if (!hasState(focused->get(), ATSPI_STATE_EDITABLE)) {
+            return AccessibilityError::noValue;
+          }
           value = std::shared_ptr<AccessibilityElement>(std::make_shared<Element>(*focused));
           return AccessibilityError::success;
         }

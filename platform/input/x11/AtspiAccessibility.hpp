@@ -21,12 +21,12 @@ struct AtspiAccessibilityOptions {
 // Linux has no per-process trust: the process counts as trusted when the accessibility bus can
 // be reached (a session bus with the AT-SPI bus launcher), and no prompt exists. The system-wide
 // element's "AXFocusedUIElement" is the focused object of the applications' active windows
-// (absent: noValue). An element answers "AXValue" (its whole text) and "AXSelectedTextRange"
-// (the first selection, else the caret as an empty range) when it offers AT-SPI's Text
-// interface, in UTF-16 units converted from AT-SPI's character offsets; setting
-// "AXSelectedTextRange" selects the range, or moves the caret for an empty one. Anything else
-// is attributeUnsupported; an application that does not answer gives cannotComplete; without
-// the bus, apiDisabled.
+// when it is editable text (absent, or a terminal's screen and other read-only text: noValue). An
+// element answers "AXValue" (its whole text) and "AXSelectedTextRange" (the first selection, else
+// the caret as an empty range) when it offers AT-SPI's Text interface, in UTF-16 units converted
+// from AT-SPI's character offsets; setting "AXSelectedTextRange" selects the range, or moves the
+// caret for an empty one. Anything else is attributeUnsupported; an application that does not
+// answer gives cannotComplete; without the bus, apiDisabled.
 //
 // Used on the main executor's thread only (the AT-SPI library is not thread-safe); calls block
 // for at most the call time-out each.

@@ -55,11 +55,13 @@ KeySym keysymForCodePoint(char32_t c) {
 const std::vector<PasteRoute> &standardPasteRoutes() {
   // xterm, rxvt and st paste PRIMARY with Shift+Insert and have no clipboard chord by default;
   // the VTE-based terminals, konsole, kitty, alacritty and the newer ones paste the clipboard
-  // with Control+Shift+V. xedit (Xaw) has no paste key: Control+V scrolls a page there.
+  // with Control+Shift+V. xedit (Xaw) has no paste key: Control+V scrolls a page there. GUI
+  // Emacs scrolls on Control+V and gvim takes the next key literally; both paste on
+  // Shift+Insert (and Control+Z iconifies them).
   static const std::vector<PasteRoute> routes = [] {
     std::vector<PasteRoute> table;
-    for (const char *name :
-         {"xterm", "uxterm", "rxvt", "urxvt", "rxvt-unicode", "st", "st-256color"}) {
+    for (const char *name : {"xterm", "uxterm", "rxvt", "urxvt", "rxvt-unicode", "st",
+                             "st-256color", "emacs", "gvim", "vim"}) {
       table.push_back({name, PasteKey::shiftInsert});
     }
     for (const char *name : {"gnome-terminal",
@@ -178,7 +180,8 @@ std::optional<X11KeystrokePoster::Chord> X11KeystrokePoster::chordFor(const Keys
   using namespace EventFlags;
   Chord chord{keysymForVirtualKey(keystroke.keyCode), {}};
   const bool pasteChord = keystroke.keyCode == 9 && (keystroke.flags & maskCommand) != 0;
-  const PasteKey route = pasteChord ? focusedPasteKey() : PasteKey::controlV;
+  const X11Id focus = pasteChord ? focusedWindow() : None;
+  const PasteKey route = pasteChord ? pasteKeyOf(focus) : PasteKey::controlV;
   const auto &pasteboard = options_.pasteboard;
   if (route == PasteKey::typeText && pasteboard) {
     const auto text = pasteboard->string();
@@ -186,7 +189,14 @@ std::optional<X11KeystrokePoster::Chord> X11KeystrokePoster::chordFor(const Keys
     typedPaste_.insert(keystroke.keyCode);
     return std::nullopt;
   }
-  if (route == PasteKey::shiftInsert && pasteboard && pasteboard->offerAsPrimary()) {
+  const bool viaPrimary =
+      route == PasteKey::shiftInsert && pasteboard && pasteboard->offerAsPrimary();
+  if (pasteChord && pasteboard && focus != None) {
+    // A toolkit asks the new clipboard owner what it holds and ignores its paste key until the
+    // answer came: the chord waits for that (bounded), not for a fixed time.
+    pasteboard->waitUntilSettled(focus, options_.settleQuiet, options_.settleLimit);
+  }
+  if (viaPrimary) {
     return Chord{XK_Insert, {XK_Shift_L}};
   }
   if (keystroke.flags & (maskControl | maskCommand)) {
@@ -282,17 +292,25 @@ bool X11KeystrokePoster::findSpareKeycodes() {
   }
   sparesFound_ = true;
   // Key codes with no keysym at all: no key of the keyboard sends them. Each holds two
-  // characters, the second typed with Shift.
+  // characters, the second typed with Shift. The highest stays without keysyms: the key tap
+  // presses it as a key that types nothing.
+  std::vector<unsigned> spare;
   for (int keycode = minKeycode; keycode <= maxKeycode; ++keycode) {
     const KeySym *row = map + static_cast<std::size_t>(keycode - minKeycode) * perKeycode;
     if (std::all_of(row, row + perKeycode, [](KeySym s) { return s == NoSymbol; })) {
-      slots_.push_back({static_cast<unsigned>(keycode), false, NoSymbol});
-      if (shift != 0) {
-        slots_.push_back({static_cast<unsigned>(keycode), true, NoSymbol});
-      }
+      spare.push_back(static_cast<unsigned>(keycode));
     }
   }
   XFree(map);
+  if (!spare.empty()) {
+    spare.pop_back();
+  }
+  for (const unsigned keycode : spare) {
+    slots_.push_back({keycode, false, NoSymbol});
+    if (shift != 0) {
+      slots_.push_back({keycode, true, NoSymbol});
+    }
+  }
   return true;
 }
 
@@ -403,15 +421,14 @@ bool X11KeystrokePoster::typeText(std::string_view utf8) {
   return ok && !connection_->isLost();
 }
 
-std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
+X11Id X11KeystrokePoster::focusedWindow() {
   if (!connection_ || connection_->isLost()) {
-    return {};
+    return None;
   }
-  Display *display = connection_->display();
   X11Connection::ErrorTrap trap(*connection_);
   Window focus = None;
   int revert = 0;
-  XGetInputFocus(display, &focus, &revert);
+  XGetInputFocus(connection_->display(), &focus, &revert);
   if (focus == None || focus == PointerRoot || focus == connection_->rootWindow()) {
     const auto active = connection_->readProperty(connection_->rootWindow(),
                                                   connection_->atom("_NET_ACTIVE_WINDOW"),
@@ -419,6 +436,19 @@ std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
     const auto windows = active ? active->items32() : std::vector<std::uint32_t>{};
     focus = windows.empty() ? None : windows.front();
   }
+  return focus;
+}
+
+std::pair<std::string, std::string> X11KeystrokePoster::focusedWindowClass() {
+  return classOf(focusedWindow());
+}
+
+std::pair<std::string, std::string> X11KeystrokePoster::classOf(X11Id focus) {
+  if (!connection_ || connection_->isLost() || focus == None) {
+    return {};
+  }
+  Display *display = connection_->display();
+  X11Connection::ErrorTrap trap(*connection_);
   for (Window window = focus; window != None && window != connection_->rootWindow();) {
     XClassHint hint{};
     if (XGetClassHint(display, window, &hint)) {
@@ -453,11 +483,16 @@ PasteRoute routeFor(const std::vector<PasteRoute> &routes, const std::string &in
       return route;
     }
   }
-  return PasteRoute{windowClass, PasteKey::controlV, /*undoes=*/false};
+  // Shift+Insert is the paste key X programs share most widely (GTK, Qt, Tk, Motif, browsers,
+  // terminals, Emacs, gvim), with the text offered as both clipboard and PRIMARY; Control+V is
+  // a literal next character in terminals and editors of the vi and Emacs kind.
+  return PasteRoute{windowClass, PasteKey::shiftInsert, /*undoes=*/false};
 }
 
-PasteKey X11KeystrokePoster::focusedPasteKey() {
-  const auto [instance, windowClass] = focusedWindowClass();
+PasteKey X11KeystrokePoster::focusedPasteKey() { return pasteKeyOf(focusedWindow()); }
+
+PasteKey X11KeystrokePoster::pasteKeyOf(X11Id window) {
+  const auto [instance, windowClass] = classOf(window);
   return routeFor(options_.pasteRoutes, instance, windowClass).key;
 }
 

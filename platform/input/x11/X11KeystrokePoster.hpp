@@ -4,6 +4,7 @@
 #include "platform/input/x11/X11Pasteboard.hpp"
 #include "platform/x11/X11Connection.hpp"
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -30,9 +31,9 @@ struct PasteRoute {
   bool undoes = false;
 };
 
-// The paste routes of the common terminals, of the Xt programs that edit text and of the
-// applications known to undo with Control+Z; every other window pastes with Control+V, and its
-// undo is unknown.
+// The paste routes of the common terminals and editors, of the Xt programs that edit text and of
+// the applications known to undo with Control+Z; every other window pastes with Shift+Insert
+// (clipboard and PRIMARY both holding the text), and its undo is unknown.
 const std::vector<PasteRoute> &standardPasteRoutes();
 
 // How a window of WM_CLASS `instance` and `windowClass` pastes by `routes`.
@@ -51,6 +52,12 @@ struct X11KeystrokePosterOptions {
   // Characters typed between two waits for the server, so neither its input queue nor the
   // receiving application falls behind on a long text.
   std::size_t typingChunk = 32;
+  // How the paste chord waits for the clipboard's new owner to settle for the focused program
+  // (X11Pasteboard::waitUntilSettled): how long a program that asks nothing is given to ask
+  // (a busy machine, right after a transcription, delays the question by tens of milliseconds),
+  // and the longest wait in all.
+  std::chrono::milliseconds settleQuiet = std::chrono::milliseconds(100);
+  std::chrono::milliseconds settleLimit = std::chrono::milliseconds(300);
 };
 
 // Synthetic keystrokes on an X11 desktop through the XTest extension; they reach the window
@@ -96,6 +103,8 @@ public:
   std::pair<std::string, std::string> focusedWindowClass();
   // How the focused window pastes, by its class.
   PasteKey focusedPasteKey();
+  // The window with the keyboard focus (else the window manager's active window); 0 when none.
+  X11Id focusedWindow();
   // True when the focused window's class is known to undo with Control+Z (a GTK 3 entry,
   // a terminal and xedit do not).
   bool focusedApplicationUndoes() override;
@@ -106,6 +115,8 @@ private:
     std::vector<unsigned long> modifiers;
   };
   bool pressKey(unsigned keycode, bool down);
+  std::pair<std::string, std::string> classOf(X11Id window);
+  PasteKey pasteKeyOf(X11Id window);
   void drainEvents();
   // What the key-down of `keystroke` presses; absent when it pastes by typing (done here).
   std::optional<Chord> chordFor(const Keystroke &keystroke, bool &ok);

@@ -8,10 +8,13 @@
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <vector>
 
 namespace platform {
@@ -48,6 +51,12 @@ std::string utf8ToLatin1(const std::string &utf8) {
   return out;
 }
 
+// The part of a resource id that names the client which made it (the server gives every client
+// the same mask).
+unsigned long clientOf(Display *display, unsigned long id) {
+  return id & ~reinterpret_cast<_XPrivDisplay>(display)->private4; // the resource mask
+}
+
 } // namespace
 
 struct X11Pasteboard::State {
@@ -64,13 +73,26 @@ struct X11Pasteboard::State {
   std::size_t maxWriteBytes = 0;
   // Guarded by the event thread's lock.
   bool owned = false;
-  // PRIMARY serves the same contents while this is set (see offerAsPrimary).
+  // PRIMARY is served from `primaryItems` while this is set (see offerAsPrimary).
   bool primaryOwned = false;
+  unsigned long primaryTime = 0;
+  PasteboardContents primaryItems;
+  // What PRIMARY held before the offer in effect, given back by the next clear.
+  std::optional<PasteboardContents> primarySaved;
   unsigned long ownTime = 0;
   // Times of this process's own clears whose XFixes notice has not arrived yet (counted when
   // they happened); notices can trail several quick clears.
   std::deque<unsigned long> uncountedOwnTimes;
   PasteboardContents items;
+
+  // How far the last clear has settled (see waitUntilSettled); guarded by settleMutex, as the
+  // waiter does not hold the event thread's lock.
+  std::mutex settleMutex;
+  std::condition_variable settleChanged;
+  unsigned long settlingTime = 0; // the clear's time
+  bool ownerNotified = false;     // its XFixes notice arrived
+  std::chrono::steady_clock::time_point notifiedAt;
+  std::set<unsigned long> askedTargets; // clients whose TARGETS request was answered since
 
   const PasteboardItem *find(const std::string &type) const {
     for (const auto &item : items) {
@@ -83,7 +105,18 @@ struct X11Pasteboard::State {
 
   void onEvent(XEvent &event);
   void serve(const XSelectionRequestEvent &request);
+  void serveItems(const XSelectionRequestEvent &request, const PasteboardContents &served,
+                  Atom property, XSelectionEvent &reply);
+  void noteSettling(const std::function<void()> &change);
 };
+
+void X11Pasteboard::State::noteSettling(const std::function<void()> &change) {
+  {
+    const std::lock_guard lock(settleMutex);
+    change();
+  }
+  settleChanged.notify_all();
+}
 
 void X11Pasteboard::State::onEvent(XEvent &event) {
   if (event.type == fixesEventBase + XFixesSelectionNotify) {
@@ -97,6 +130,13 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
           std::find(uncountedOwnTimes.begin(), uncountedOwnTimes.end(), notify.selection_timestamp);
       if (own != uncountedOwnTimes.end()) {
         uncountedOwnTimes.erase(uncountedOwnTimes.begin(), own + 1);
+        const unsigned long time = notify.selection_timestamp;
+        noteSettling([&] {
+          if (time == settlingTime) {
+            ownerNotified = true;
+            notifiedAt = std::chrono::steady_clock::now();
+          }
+        });
         return; // this process's own clear, counted when it happened
       }
     }
@@ -105,11 +145,21 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
   }
   if (event.type == SelectionClear && event.xselectionclear.selection == primary &&
       event.xselectionclear.window == connection->ownWindow()) {
+    // A clear that gave PRIMARY up announces itself after this process may have taken it again.
+    if (XGetSelectionOwner(connection->display(), primary) == connection->ownWindow()) {
+      return;
+    }
     primaryOwned = false;
+    primaryItems.clear();
+    primarySaved.reset(); // the user selected something new: that is PRIMARY now
     return;
   }
   if (event.type == SelectionClear && event.xselectionclear.selection == clipboard &&
       event.xselectionclear.window == connection->ownWindow()) {
+    // Another client took the clipboard, but this process may have taken it back since.
+    if (XGetSelectionOwner(connection->display(), clipboard) == connection->ownWindow()) {
+      return;
+    }
     owned = false;
     items.clear();
     return;
@@ -131,16 +181,41 @@ void X11Pasteboard::State::serve(const XSelectionRequestEvent &request) {
   reply.property = None;
   // Clients of the old protocol name no property: the target stands for it.
   const Atom property = request.property != None ? request.property : request.target;
-  const bool served =
-      (request.selection == clipboard && owned) || (request.selection == primary && primaryOwned);
-  const bool current = served && request.owner == connection->ownWindow() &&
-                       (request.time == CurrentTime || request.time >= ownTime);
+  const bool isClipboard = request.selection == clipboard && owned;
+  const bool isPrimary = request.selection == primary && primaryOwned;
+  const unsigned long since = isPrimary ? primaryTime : ownTime;
+  const bool current = (isClipboard || isPrimary) && request.owner == connection->ownWindow() &&
+                       (request.time == CurrentTime || request.time >= since);
   X11Connection::ErrorTrap trap(*connection);
   if (current) {
+    serveItems(request, isPrimary ? primaryItems : items, property, reply);
+  }
+  XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent *>(&reply));
+  trap.finish();
+  if (current && isClipboard && request.target == targets) {
+    // Answered and flushed: the asking client knows what the clipboard holds.
+    const unsigned long client = clientOf(display, request.requestor);
+    noteSettling([&] { askedTargets.insert(client); });
+  }
+}
+
+void X11Pasteboard::State::serveItems(const XSelectionRequestEvent &request,
+                                      const PasteboardContents &served, Atom property,
+                                      XSelectionEvent &reply) {
+  Display *display = connection->display();
+  const auto find = [&](const std::string &type) -> const PasteboardItem * {
+    for (const auto &item : served) {
+      if (item.type == type) {
+        return &item;
+      }
+    }
+    return nullptr;
+  };
+  {
     const std::string target = connection->atomName(request.target);
     if (request.target == targets) {
       std::vector<long> offered = {static_cast<long>(targets), static_cast<long>(timestamp)};
-      for (const auto &item : items) {
+      for (const auto &item : served) {
         if (item.type == plainTextType) {
           for (const char *name : kTextTargets) {
             if (std::strcmp(name, "COMPOUND_TEXT") != 0) {
@@ -156,7 +231,7 @@ void X11Pasteboard::State::serve(const XSelectionRequestEvent &request) {
                       static_cast<int>(offered.size()));
       reply.property = property;
     } else if (request.target == timestamp) {
-      long time = static_cast<long>(ownTime);
+      long time = static_cast<long>(request.selection == primary ? primaryTime : ownTime);
       XChangeProperty(display, request.requestor, property, XA_INTEGER, 32, PropModeReplace,
                       reinterpret_cast<unsigned char *>(&time), 1);
       reply.property = property;
@@ -186,8 +261,6 @@ void X11Pasteboard::State::serve(const XSelectionRequestEvent &request) {
       }
     }
   }
-  XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent *>(&reply));
-  trap.finish();
 }
 
 X11Pasteboard::X11Pasteboard(X11PasteboardOptions options)
@@ -235,10 +308,22 @@ std::int64_t X11Pasteboard::clearContents() {
   const unsigned long time = state.connection->serverTime();
   Display *display = state.connection->display();
   if (state.primaryOwned) {
-    // PRIMARY carried the previous contents only for their paste.
-    XSetSelectionOwner(display, state.primary, None, time);
-    state.primaryOwned = false;
+    // PRIMARY carried the previous contents only for their paste: what it held before comes
+    // back, or it is given up when it held nothing.
+    if (state.primarySaved && !state.primarySaved->empty()) {
+      state.primaryItems = std::move(*state.primarySaved);
+    } else if (state.primarySaved) {
+      XSetSelectionOwner(display, state.primary, None, time);
+      state.primaryOwned = false;
+      state.primaryItems.clear();
+    }
   }
+  state.primarySaved.reset();
+  state.noteSettling([&] {
+    state.settlingTime = time;
+    state.ownerNotified = false;
+    state.askedTargets.clear();
+  });
   XSetSelectionOwner(display, state.clipboard, state.connection->ownWindow(), time);
   state.owned = XGetSelectionOwner(display, state.clipboard) == state.connection->ownWindow();
   state.ownTime = time;
@@ -256,9 +341,65 @@ bool X11Pasteboard::offerAsPrimary() {
     return false;
   }
   Display *display = state.connection->display();
-  XSetSelectionOwner(display, state.primary, state.connection->ownWindow(), state.ownTime);
+  // The notice of losing PRIMARY may not have been read yet: the server says who holds it.
+  const X11Id primaryOwner = XGetSelectionOwner(display, state.primary);
+  if (!state.primarySaved) {
+    if (state.primaryOwned && primaryOwner == state.connection->ownWindow()) {
+      state.primarySaved = state.primaryItems; // the user's, given back by an earlier clear
+    } else if (primaryOwner != None && primaryOwner != state.connection->ownWindow()) {
+      ReadBudget budget{std::chrono::steady_clock::now() + options_.contentsTimeout,
+                        options_.maxReadBytes};
+      state.primarySaved = readContents(state.primary, budget);
+    } else {
+      state.primarySaved = PasteboardContents{};
+    }
+  }
+  // A time of its own: PRIMARY may have changed hands since the clipboard was taken.
+  const unsigned long time = state.connection->serverTime();
+  XSetSelectionOwner(display, state.primary, state.connection->ownWindow(), time);
   state.primaryOwned = XGetSelectionOwner(display, state.primary) == state.connection->ownWindow();
+  state.primaryTime = time;
+  state.primaryItems = state.primaryOwned ? state.items : PasteboardContents{};
+  if (!state.primaryOwned) {
+    state.primarySaved.reset();
+  }
   return state.primaryOwned;
+}
+
+PasteboardContents X11Pasteboard::primaryContents() const {
+  auto guard = thread_->lock();
+  auto &state = *state_;
+  if (state.primaryOwned) {
+    return state.primaryItems;
+  }
+  if (state.connection->isLost() ||
+      XGetSelectionOwner(state.connection->display(), state.primary) == None) {
+    return {};
+  }
+  ReadBudget budget{std::chrono::steady_clock::now() + options_.contentsTimeout,
+                    options_.maxReadBytes};
+  return readContents(state.primary, budget);
+}
+
+bool X11Pasteboard::waitUntilSettled(X11Id window, std::chrono::milliseconds quiet,
+                                     std::chrono::milliseconds limit) {
+  auto &state = *state_;
+  const unsigned long client = clientOf(state.connection->display(), window);
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  std::unique_lock lock(state.settleMutex);
+  for (;;) {
+    if (state.ownerNotified) {
+      if (state.askedTargets.contains(client) ||
+          std::chrono::steady_clock::now() >= state.notifiedAt + quiet) {
+        return true;
+      }
+    }
+    const auto wake = state.ownerNotified ? std::min(deadline, state.notifiedAt + quiet) : deadline;
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    state.settleChanged.wait_until(lock, wake);
+  }
 }
 
 bool X11Pasteboard::setData(const std::string &type, const std::string &data) {
@@ -280,7 +421,8 @@ bool X11Pasteboard::setData(const std::string &type, const std::string &data) {
 // Reads run with the event thread's lock held: events read here that are not the transfer's
 // stay queued for the thread.
 
-bool X11Pasteboard::requestConversion(X11Id target, const ReadBudget &budget) const {
+bool X11Pasteboard::requestConversion(X11Id selection, X11Id target,
+                                      const ReadBudget &budget) const {
   auto &state = *state_;
   X11Connection &connection = *state.connection;
   if (std::chrono::steady_clock::now() >= budget.deadline) {
@@ -288,14 +430,12 @@ bool X11Pasteboard::requestConversion(X11Id target, const ReadBudget &budget) co
   }
   const Window window = connection.ownWindow();
   XDeleteProperty(connection.display(), window, state.property);
-  XConvertSelection(connection.display(), state.clipboard, target, state.property, window,
-                    CurrentTime);
+  XConvertSelection(connection.display(), selection, target, state.property, window, CurrentTime);
   XEvent event;
   const bool answered = connection.waitForEvent(
       [&](const XEvent &candidate) {
         return candidate.type == SelectionNotify && candidate.xselection.requestor == window &&
-               candidate.xselection.selection == state.clipboard &&
-               candidate.xselection.target == target;
+               candidate.xselection.selection == selection && candidate.xselection.target == target;
       },
       event, budget.deadline);
   return answered && event.xselection.property != None;
@@ -343,9 +483,10 @@ std::optional<X11Property> X11Pasteboard::readIncrementally(const ReadBudget &bu
   }
 }
 
-std::optional<X11Property> X11Pasteboard::readTarget(X11Id target, ReadBudget &budget) const {
+std::optional<X11Property> X11Pasteboard::readTarget(X11Id selection, X11Id target,
+                                                     ReadBudget &budget) const {
   X11Connection &connection = *state_->connection;
-  if (!requestConversion(target, budget)) {
+  if (!requestConversion(selection, target, budget)) {
     return std::nullopt;
   }
   // Notices of the value the owner stored before answering are stale from here on.
@@ -364,8 +505,9 @@ std::optional<X11Property> X11Pasteboard::readTarget(X11Id target, ReadBudget &b
   return value;
 }
 
-std::optional<std::string> X11Pasteboard::readBytes(X11Id target, ReadBudget &budget) const {
-  auto value = readTarget(target, budget);
+std::optional<std::string> X11Pasteboard::readBytes(X11Id selection, X11Id target,
+                                                    ReadBudget &budget) const {
+  auto value = readTarget(selection, target, budget);
   if (!value) {
     return std::nullopt;
   }
@@ -375,11 +517,11 @@ std::optional<std::string> X11Pasteboard::readBytes(X11Id target, ReadBudget &bu
   return std::move(value->bytes);
 }
 
-std::optional<std::string> X11Pasteboard::readText(ReadBudget &budget) const {
+std::optional<std::string> X11Pasteboard::readText(X11Id selection, ReadBudget &budget) const {
   X11Connection &connection = *state_->connection;
   for (const char *name : {"UTF8_STRING", "text/plain;charset=utf-8", "STRING"}) {
     const X11Id target = connection.atom(name);
-    auto value = readTarget(target, budget);
+    auto value = readTarget(selection, target, budget);
     // An answer of another type (a number, a list of atoms) is not text, whatever was asked.
     if (!value || value->format != 8 ||
         (value->type != target && !isTextTarget(connection.atomName(value->type)))) {
@@ -407,9 +549,9 @@ std::optional<std::string> X11Pasteboard::data(const std::string &type) const {
   ReadBudget budget{std::chrono::steady_clock::now() + options_.replyTimeout,
                     options_.maxReadBytes};
   if (type == plainTextType) {
-    return readText(budget);
+    return readText(state.clipboard, budget);
   }
-  return readBytes(state.connection->atom(type), budget);
+  return readBytes(state.clipboard, state.connection->atom(type), budget);
 }
 
 PasteboardContents X11Pasteboard::contents() const {
@@ -425,7 +567,13 @@ PasteboardContents X11Pasteboard::contents() const {
   }
   ReadBudget budget{std::chrono::steady_clock::now() + options_.contentsTimeout,
                     options_.maxReadBytes};
-  const auto offered = readTarget(state.targets, budget);
+  return readContents(state.clipboard, budget);
+}
+
+PasteboardContents X11Pasteboard::readContents(X11Id selection, ReadBudget &budget) const {
+  auto &state = *state_;
+  PasteboardContents result;
+  const auto offered = readTarget(selection, state.targets, budget);
   if (!offered || offered->format != 32) {
     return result;
   }
@@ -447,12 +595,12 @@ PasteboardContents X11Pasteboard::contents() const {
   }
   // The text first: it is what a user most likely copied, and what must survive a short budget.
   if (offersText) {
-    if (auto text = readText(budget)) {
+    if (auto text = readText(selection, budget)) {
       result.push_back({plainTextType, std::move(*text)});
     }
   }
   for (const auto &[atom, name] : others) {
-    if (auto bytes = readBytes(atom, budget)) {
+    if (auto bytes = readBytes(selection, atom, budget)) {
       result.push_back({name, std::move(*bytes)});
     }
   }

@@ -19,8 +19,9 @@ struct X11PasteboardOptions {
   // The display (default: $DISPLAY).
   X11ConnectionOptions connection = {};
   // How long data() may wait for the owning client in all (every step of a chunked transfer
-  // included); what has not arrived by then reads as absent.
-  std::chrono::milliseconds replyTimeout = std::chrono::seconds(1);
+  // included); what has not arrived by then reads as absent. The app's editors paste through
+  // data() on the thread that shows them, so a silent owner holds them up no longer than a save.
+  std::chrono::milliseconds replyTimeout = std::chrono::milliseconds(400);
   // How long contents() may take in all, every target together: it runs before each paste, on
   // the thread that also shows the app, so a slow or hostile owner must not hold it up. Targets
   // not read by then are left out (the text is read first).
@@ -63,9 +64,24 @@ public:
   PasteboardContents contents() const override;
 
   // Serves what this process wrote as the PRIMARY selection too, as terminals paste it with
-  // Shift+Insert, until the next clear (which gives PRIMARY up) or until another client takes
-  // PRIMARY. False when this process does not own the clipboard or the server refused.
+  // Shift+Insert, until the next clear or until another client takes PRIMARY. What PRIMARY held
+  // before (read from its owner within contentsTimeout) is given back by the next clear, which
+  // serves it as PRIMARY from then on, or gives PRIMARY up when it held nothing. False when this
+  // process does not own the clipboard or the server refused.
   bool offerAsPrimary();
+
+  // What PRIMARY holds: this process's offer, else what its owner answers (within
+  // contentsTimeout).
+  PasteboardContents primaryContents() const;
+
+  // Waits, at most `limit`, until taking the clipboard by the last clear has settled for the
+  // client of `window`: the server has told every client of the new owner (its notice reached
+  // this process as well), and that client's question of what the clipboard holds (TARGETS) has
+  // been answered, or it asked nothing within `quiet` of the notice. Toolkits ask on every
+  // change of owner and ignore their paste key until the answer came. False when the limit
+  // passed first.
+  bool waitUntilSettled(X11Id window, std::chrono::milliseconds quiet,
+                        std::chrono::milliseconds limit);
 
   // The window that owns the selection while this process does.
   X11Id ownerWindow() const;
@@ -78,14 +94,16 @@ private:
     std::size_t bytesLeft = 0;
   };
 
+  // Every target the owner of `selection` offers, read within `budget`.
+  PasteboardContents readContents(X11Id selection, ReadBudget &budget) const;
   // The value of `target` as the owner answers it (a chunked transfer read whole).
-  std::optional<X11Property> readTarget(X11Id target, ReadBudget &budget) const;
+  std::optional<X11Property> readTarget(X11Id selection, X11Id target, ReadBudget &budget) const;
   // The bytes of `target`, Latin-1 converted to UTF-8.
-  std::optional<std::string> readBytes(X11Id target, ReadBudget &budget) const;
+  std::optional<std::string> readBytes(X11Id selection, X11Id target, ReadBudget &budget) const;
   // The plain text, from the first text target that answers with text.
-  std::optional<std::string> readText(ReadBudget &budget) const;
-  // Asks the owner for `target`; true once it answered with a value.
-  bool requestConversion(X11Id target, const ReadBudget &budget) const;
+  std::optional<std::string> readText(X11Id selection, ReadBudget &budget) const;
+  // Asks the owner of `selection` for `target`; true once it answered with a value.
+  bool requestConversion(X11Id selection, X11Id target, const ReadBudget &budget) const;
   // Reads and deletes the property an owner answers through.
   std::optional<X11Property> takeTransferProperty(const ReadBudget &budget) const;
   // Follows a chunked (INCR) transfer to its end.

@@ -490,10 +490,16 @@ struct StatusNotifierItem::Impl {
     return vtable;
   }
 
-  void process() {
-    while (sd_bus_process(bus, nullptr) > 0) {
+  bool process() {
+    bool more = false;
+    for (std::size_t handled = 0; !more; ++handled) {
+      if (sd_bus_process(bus, nullptr) <= 0) {
+        break;
+      }
+      more = handled + 1 >= StatusNotifierItem::kMaxMessagesPerTurn;
     }
     sd_bus_flush(bus);
+    return more;
   }
 };
 
@@ -593,6 +599,6 @@ void StatusNotifierItem::setIcon(StatusIcon icon) {
 
 int StatusNotifierItem::fd() const { return sd_bus_get_fd(impl_->bus); }
 
-void StatusNotifierItem::handle() { impl_->process(); }
+bool StatusNotifierItem::handle() { return impl_->process(); }
 
 } // namespace platform::ui

@@ -79,8 +79,11 @@ public:
 
   // The connection's file descriptor: readable when messages arrive.
   int fd() const;
-  // Handles every message received so far.
-  void handle();
+  // Handles the messages received so far, at most kMaxMessagesPerTurn of them: the bus may not
+  // hold the main thread for long, however much another program sends. True when messages
+  // are left for another turn, which the caller gives after its other work.
+  bool handle();
+  static constexpr std::size_t kMaxMessagesPerTurn = 8;
 
 private:
   struct Impl;

@@ -1,10 +1,21 @@
 #include "platform/ui/ViewBehaviour.hpp"
 
 #include <algorithm>
+#include <optional>
 
 namespace platform::ui {
 
 namespace {
+
+// The frame drawn: a stretched shape changing width is drawn at its animated width, centred.
+Rect drawnFrame(const LayoutNode &placed) {
+  const std::optional<double> width = animatedNow(placed, "width");
+  if (!width) {
+    return placed.frame;
+  }
+  return Rect{{placed.frame.midX() - *width / 2, placed.frame.minY()},
+              {*width, placed.frame.height()}};
+}
 
 void paintShadow(cairo_t *cr, const LayoutNode &placed) {
   const ShapeContent &shape = placed.node->as<ShapeContent>();
@@ -12,7 +23,7 @@ void paintShadow(cairo_t *cr, const LayoutNode &placed) {
   const RGBA colour = resolvedColour(shadow.color, placed.environment);
   // Soft edge approximated by stacked, growing outlines of falling alpha.
   const int steps = std::max(1, static_cast<int>(shadow.radius / 2));
-  Rect frame = placed.frame;
+  Rect frame = drawnFrame(placed);
   frame.origin.x += shadow.x;
   frame.origin.y += shadow.y;
   for (int i = steps; i >= 1; --i) {
@@ -43,7 +54,7 @@ public:
     if (placed.node->shadow) {
       paintShadow(cr, placed);
     }
-    shapePath(cr, shape.shape, placed.frame, shape.cornerRadius);
+    shapePath(cr, shape.shape, drawnFrame(placed), shape.cornerRadius);
     if (shape.stroke && !shape.fill) {
       setSource(cr, resolvedColour(*shape.stroke, env));
       cairo_set_line_width(cr, shape.lineWidth);

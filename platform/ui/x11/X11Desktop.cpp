@@ -3,6 +3,7 @@
 #include "platform/system/ProcessLauncher.hpp"
 #include "platform/ui/EventDispatcher.hpp"
 #include "platform/ui/Renderer.hpp"
+#include "platform/ui/Theme.hpp"
 #include "platform/ui/Window.hpp"
 #include "platform/x11/Keysyms.hpp"
 #include "platform/x11/X11Connection.hpp"
@@ -112,6 +113,42 @@ bool takesNoFocus(const Window &window) {
   return isBorderless(window) && (window.styleMask() & kNonactivatingPanel);
 }
 
+// The colour the window's content starts from, as drawWindowContent paints it.
+RGBA backgroundOf(const Window &window) {
+  return window.backgroundColor() ? window.backgroundColor()->resolve(window.appearance())
+                                  : Theme::windowBackground(window.appearance());
+}
+
+// One channel scaled into the bits of `mask`.
+unsigned long channelBits(double value, unsigned long mask) {
+  if (mask == 0) {
+    return 0;
+  }
+  int shift = 0;
+  while (((mask >> shift) & 1ul) == 0) {
+    ++shift;
+  }
+  const unsigned long top = mask >> shift;
+  const double clamped = std::clamp(value, 0.0, 1.0);
+  return (static_cast<unsigned long>(std::lround(clamped * static_cast<double>(top))) & top)
+         << shift;
+}
+
+// The pixel of a TrueColor visual for `colour`: what the server fills the window with where
+// nothing is drawn yet (when it maps, and in the part a resize uncovers). With an alpha
+// channel (depth 32) the colour is premultiplied, as the compositing manager reads it.
+unsigned long pixelOf(const RGBA &colour, const Visual &visual, int depth) {
+  const double alpha = depth == 32 ? std::clamp(colour.alpha, 0.0, 1.0) : 1.0;
+  unsigned long pixel = channelBits(colour.red * alpha, visual.red_mask) |
+                        channelBits(colour.green * alpha, visual.green_mask) |
+                        channelBits(colour.blue * alpha, visual.blue_mask);
+  if (depth == 32) {
+    const unsigned long rgb = visual.red_mask | visual.green_mask | visual.blue_mask;
+    pixel |= channelBits(alpha, 0xfffffffful & ~rgb);
+  }
+  return pixel;
+}
+
 } // namespace
 
 struct X11Desktop::Impl {
@@ -127,7 +164,10 @@ struct X11Desktop::Impl {
     std::set<std::string> hovered;
     bool pressed = false;
     bool selecting = false; // the press was in a text editor: moves select text
-    bool shaped = false;    // its bounding shape is the outline of what it draws
+    // Where a press on a background that moves the window went down, until the pointer moves
+    // far enough to start the move or the button comes up.
+    std::optional<Point> backgroundPress;
+    bool shaped = false; // its bounding shape is the outline of what it draws
   };
 
   // The connection records protocol errors instead of ending the process: requests about
@@ -213,7 +253,8 @@ struct X11Desktop::Impl {
 
     XSetWindowAttributes attributes{};
     attributes.colormap = n.colormap;
-    attributes.background_pixel = 0;
+    // Not black: the window would flash black between its mapping and its first drawing.
+    attributes.background_pixel = pixelOf(backgroundOf(window), *visual, n.depth);
     attributes.border_pixel = 0;
     attributes.override_redirect = n.overrideRedirect ? True : False;
     attributes.event_mask = ExposureMask | ButtonPressMask | ButtonReleaseMask | PointerMotionMask |
@@ -333,6 +374,20 @@ struct X11Desktop::Impl {
     if (!n.mapped || connection->isLost()) {
       return;
     }
+    render(window, n);
+    cairo_t *out = cairo_create(n.surface);
+    cairo_set_operator(out, CAIRO_OPERATOR_SOURCE);
+    cairo_set_source_surface(out, n.buffer, 0, 0);
+    cairo_paint(out);
+    cairo_destroy(out);
+    cairo_surface_flush(n.surface);
+    if (showsThrough(window)) {
+      shapeToContent(n);
+    }
+  }
+
+  // Draws the window's content into its buffer.
+  void render(Window &window, Native &n) {
     const int width = n.geometry.width;
     const int height = n.geometry.height;
     if (n.buffer == nullptr || cairo_image_surface_get_width(n.buffer) != width ||
@@ -346,15 +401,16 @@ struct X11Desktop::Impl {
     drawWindowContent(cr, window);
     cairo_destroy(cr);
     cairo_surface_flush(n.buffer);
-    cairo_t *out = cairo_create(n.surface);
-    cairo_set_operator(out, CAIRO_OPERATOR_SOURCE);
-    cairo_set_source_surface(out, n.buffer, 0, 0);
-    cairo_paint(out);
-    cairo_destroy(out);
-    cairo_surface_flush(n.surface);
-    if (showsThrough(window)) {
-      shapeToContent(n);
+  }
+
+  // A window cut to the outline of its content takes that shape before it maps, so the server
+  // never shows its whole rectangle.
+  void shapeBeforeMapping(Window &window, Native &n) {
+    if (connection->isLost() || !showsThrough(window)) {
+      return;
     }
+    render(window, n);
+    shapeToContent(n);
   }
 
   // A window with clear parts shows what is behind them only through a compositing manager;
@@ -449,6 +505,7 @@ struct X11Desktop::Impl {
     if (event.button != Button1) {
       return;
     }
+    focusOnClickWithoutWindowManager(window, n, event.time);
     const bool outside =
         event.x < 0 || event.y < 0 || event.x >= n.geometry.width || event.y >= n.geometry.height;
     if (window.level() == kPopUpMenuLevel && outside) {
@@ -463,9 +520,31 @@ struct X11Desktop::Impl {
     case EventDispatcher::Press::control:
       n.pressed = true;
       break;
+    case EventDispatcher::Press::movableBackground:
+      n.backgroundPress = point;
+      break;
     case EventDispatcher::Press::background:
       break;
     }
+  }
+
+  // A window manager gives a window the keyboard when it is clicked; without one nobody does,
+  // and keys would go on to the window that had them before. A window that takes keys then
+  // takes the focus itself (override-redirect ones, menus and pills, never: a menu has its
+  // keyboard grab, and the focus coming back from it would go to the root).
+  void focusOnClickWithoutWindowManager(Window &window, const Native &n, Time time) {
+    if (n.overrideRedirect || takesNoFocus(window) || windowManagerSupports(netActiveWindow)) {
+      return;
+    }
+    ::Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(display, &focus, &revert);
+    if (focus == n.xid) {
+      return;
+    }
+    XSetInputFocus(display, n.xid, RevertToParent, time);
+    window.desktop().Desktop::windowMadeKey(&window);
+    afterRequests();
   }
 
   void buttonReleased(Window &window, Native &n, const XButtonEvent &event) {
@@ -473,6 +552,7 @@ struct X11Desktop::Impl {
       return;
     }
     n.selecting = false;
+    n.backgroundPress.reset();
     if (window.desktop().draggedWindow() == &window) {
       XUngrabPointer(display, CurrentTime);
       window.desktop().endWindowDrag();
@@ -498,6 +578,15 @@ struct X11Desktop::Impl {
       return;
     }
     EventDispatcher dispatcher(*window.contentView(), &window.desktop(), &window);
+    if (n.backgroundPress && (event.state & Button1Mask) &&
+        dispatcher.moveFromBackground(*n.backgroundPress, localPoint(event.x, event.y))) {
+      n.backgroundPress.reset();
+      if (window.desktop().draggedWindow() == &window) {
+        // Moved by us, not the window manager: the window catches up with the pointer.
+        window.desktop().windowDragMoved(pointFromX(event.x_root, event.y_root));
+      }
+      return;
+    }
     if (n.selecting && (event.state & Button1Mask)) {
       dispatcher.dragSelection(localPoint(event.x, event.y));
     }
@@ -731,6 +820,7 @@ void X11Desktop::windowOrderedFront(Window *window) {
   Impl::Native &n = x.create(*window);
   x.applyAttributes(*window, n);
   x.place(*window, n);
+  x.shapeBeforeMapping(*window, n);
   XMapRaised(x.display, n.xid);
   n.mapped = true;
   if (window->level() == kPopUpMenuLevel) {
@@ -755,6 +845,7 @@ void X11Desktop::windowOrderedOut(Window *window) {
   Impl::Native &n = found->second;
   n.mapped = false;
   n.pressed = false;
+  n.backgroundPress.reset();
   if (window->level() == kPopUpMenuLevel) {
     XUngrabPointer(x.display, CurrentTime);
     XUngrabKeyboard(x.display, CurrentTime);

@@ -18,7 +18,8 @@ namespace platform::ui {
 // content rectangle, drawn by the same cairo code as the files the renderer writes, and
 // redrawn when its content renders again or the server asks (Expose). Clicks, pointer moves
 // and keys in it are dispatched into its view tree as the inspector does; the wheel scrolls
-// text editors, and a press on the background of a window movable by it moves the window.
+// text editors, and dragging the background of a window movable by it moves the window (a
+// plain click there does not).
 //
 // How windows map to X:
 // - borderless windows are override-redirect (the window manager neither frames nor moves

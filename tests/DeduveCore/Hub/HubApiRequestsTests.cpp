@@ -155,9 +155,11 @@ TEST_F(HubApiRequestsTest, ListingKeepsServerDuplicatesOnlyWithoutPatterns) {
 }
 
 TEST_F(HubApiRequestsTest, ListingRejectsUnsafeOrMalformedNames) {
-  const std::vector<std::string> unsafeNames = {
-      "../evil", "/etc/passwd",  "",      "a/../../b", "./a",       "a/./b",    "a//b", "a/", ".",
-      "..",      "a\\\\..\\\\b", "a\\nb", "a\\r",      "a\\u0000b", "a\\u001fb"};
+  const std::vector<std::string> unsafeNames = {"../evil", "/etc/passwd", "", "a/../../b", "./a",
+                                                "a/./b", "a//b", "a/", ".", "..", "a\\\\..\\\\b",
+                                                "a\\nb", "a\\r", "a\\u0000b", "a\\u001fb",
+                                                // The error quotes an excerpt, not megabytes.
+                                                "../" + std::string(1 << 20, 'x')};
   const HubApi api = client();
   for (const auto &name : unsafeNames) {
     SCOPED_TRACE(name);
@@ -168,6 +170,7 @@ TEST_F(HubApiRequestsTest, ListingRejectsUnsafeOrMalformedNames) {
     const auto [kind, text] = clientError([&] { api.getFilenames(kRepo, "main"); });
     EXPECT_EQ(kind, Kind::parseError);
     EXPECT_NE(text.find("unsafe"), std::string::npos) << text;
+    EXPECT_LT(text.size(), 300u);
     EXPECT_EQ(clientError([&] { api.getFilenames(kRepo, "main", {"*"}); }).first, Kind::parseError);
     // A name nobody asked for is never used as a path.
     EXPECT_EQ(api.getFilenames(kRepo, "main", {"ok.*"}), std::vector<std::string>{"ok.json"});
@@ -182,6 +185,22 @@ TEST_F(HubApiRequestsTest, ListingRejectsUnsafeOrMalformedNames) {
     hub.addFault(fault);
     // The decoder's error comes through unchanged.
     EXPECT_THROW(api.getFilenames(kRepo, "main"), nlohmann::json::exception);
+  }
+  // A parse error quotes the token it stopped at by an excerpt: a number of a million digits.
+  const std::string longNumbers[] = {
+      R"({"siblings":[{"rfilename":)" + std::string(1 << 20, '7') + "e",
+      R"({"siblings":[{"rfilename":"a"}], "size": 1)" + std::string(1 << 20, '0') + "}"};
+  for (const std::string &body : longNumbers) {
+    hub.clearFaults();
+    Fault fault = Fault::answering(200, "/api/");
+    fault.body = body;
+    hub.addFault(fault);
+    try {
+      api.getFilenames(kRepo, "main");
+      ADD_FAILURE() << "accepted";
+    } catch (const nlohmann::json::exception &error) {
+      EXPECT_LT(std::string(error.what()).size(), 700u);
+    }
   }
 }
 
@@ -205,7 +224,8 @@ TEST_F(HubApiRequestsTest, ListingShapesAndTheNestingLimit) {
        R"({"siblings":[{"rfilename":"x"}],"siblings":[{"rfilename":"a","rfilename":"b"}]})",
        {"b"},
        ""},
-      {"nesting at the limit", R"({"siblings":[{"rfilename":"a"}],"x":)" + nested(510) + "}",
+      {"nesting at the limit",
+       R"({"siblings":[{"rfilename":"a"}],"x":)" + nested(510) + "}",
        {"a"},
        ""},
       {"nesting past the limit, under a key nobody reads",
@@ -213,7 +233,9 @@ TEST_F(HubApiRequestsTest, ListingShapesAndTheNestingLimit) {
        {},
        "nested more than 512 levels deep"},
       {"siblings not an array", R"({"siblings":{"a":{"rfilename":"a"}}})", {}, "must be array"},
-      {"an entry that is not an object", R"({"siblings":[{"rfilename":"a"},"b"]})", {},
+      {"an entry that is not an object",
+       R"({"siblings":[{"rfilename":"a"},"b"]})",
+       {},
        "cannot use at() with string"},
       {"a listing that is not an object", R"([{"siblings":[]}])", {}, "cannot use at() with array"},
       {"syntax error after a shape error", R"({"siblings":[1],)", {}, "parse error"},

@@ -218,48 +218,38 @@ TEST_F(HubApiSetupTest, ConfigurationReadsLocalJsonDocuments) {
   const auto bom = dir.write("bom.json", "{\"t\": \"\xEF\xBB\xBFx\"}");
   EXPECT_EQ(HubApi::configuration(bom)["t"].stringValue(), "\xEF\xBB\xBFx");
 
-  // A local file whose top level is not an object is named, not called a server response.
-  for (const auto &[name, text, found] :
-       {std::tuple{"list.json", "[1, 2]", "an array"}, std::tuple{"null.json", "null", "null"}}) {
+  // A top level that is not an object, and damaged files, get the client's fixed texts.
+  for (const auto &[name, text] : {std::pair{"list.json", "[1, 2]"}, std::pair{"null.json", "null"},
+                                   std::pair{"text.json", "\"a\""}}) {
     SCOPED_TRACE(name);
     try {
       HubApi::configuration(dir.write(name, text));
       ADD_FAILURE() << "accepted";
     } catch (const HubClientError &error) {
-      EXPECT_EQ(error.kind(), HubClientError::Kind::parseError);
-      EXPECT_EQ(std::string(error.what()), "Parse error: file://" + (dir.path() / name).string() +
-                                               ": expected a JSON object at the top level, found " +
-                                               found);
+      EXPECT_EQ(error.kind(), HubClientError::Kind::parse);
+      EXPECT_EQ(std::string(error.what()), "Failed to parse server response.");
     }
   }
-  // A damaged file: the fixed opening words, then the parser's position and reason.
-  struct Damaged {
-    const char *name;
-    std::string text;
-    std::string reason;
+  const std::pair<const char *, std::string> damaged[] = {
+      {"broken file.json", "{not json"},
+      {"truncated.json", "{\"a\": [1, 2"},
+      {"deep.json", std::string(600, '[') + std::string(600, ']')},
   };
-  const Damaged damaged[] = {
-      {"broken file.json", "{not json",
-       ": parse error at line 1, column 3: syntax error while parsing object key"},
-      {"truncated.json", "{\"a\": [1, 2",
-       ": parse error at line 1, column 12: syntax error while parsing array"},
-      {"deep.json", std::string(600, '[') + std::string(600, ']'),
-       ": parse error at byte 513: arrays and objects are nested more than 512 levels deep"},
-  };
-  for (const auto &d : damaged) {
-    SCOPED_TRACE(d.name);
+  for (const auto &[name, text] : damaged) {
+    SCOPED_TRACE(name);
     try {
-      HubApi::configuration(dir.write(d.name, d.text));
+      HubApi::configuration(dir.write(name, text));
       ADD_FAILURE() << "damaged JSON was accepted";
     } catch (const HubClientError &error) {
       EXPECT_EQ(error.kind(), HubClientError::Kind::jsonSerialization);
-      std::string file = d.name;
+      std::string file = name;
       if (const auto space = file.find(' '); space != std::string::npos)
         file.replace(space, 1, "%20");
       const std::string url = "file://" + (dir.path() / file).string();
       EXPECT_EQ(error.fileURL(), url);
-      const std::string expected = "JSON Serialization failed for " + url + d.reason;
-      EXPECT_EQ(std::string(error.what()).substr(0, expected.size()), expected);
+      EXPECT_EQ(std::string(error.what()),
+                "JSON Serialization failed for " + url +
+                    ". Please verify that you have set the HF_TOKEN environment variable.");
     }
   }
   try {

@@ -150,8 +150,8 @@ TEST(LanguageModelConfigurationFromHubTest, BadFoldersFailEveryReaderWithClientE
        "JSON Serialization failed for "},
       {"config.json is a list",
        {{"tokenizer.json", kTokenizer}, {"config.json", "[1, 2]"}},
-       HubClientError::Kind::parseError,
-       "Parse error: file://"},
+       HubClientError::Kind::parse,
+       "Failed to parse server response."},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);

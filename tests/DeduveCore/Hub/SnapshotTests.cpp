@@ -455,6 +455,27 @@ TEST_F(SnapshotTest, AListingNamingTheClientsBookkeepingFolderIsRefused) {
   EXPECT_TRUE(transfers().empty());
 }
 
+TEST_F(SnapshotTest, ANameListedManyTimesIsFetchedOnce) {
+  std::string siblings = R"({"rfilename":"config.json"})";
+  for (int i = 0; i < 2000; ++i) {
+    siblings += R"(,{"rfilename":"small.txt"})";
+  }
+  TestHub::Fault listing = TestHub::Fault::answering(200, "/api/models/" + kRepo.id);
+  listing.body = R"({"siblings":[)" + siblings + "]}";
+  hub_.addFault(listing);
+  std::shared_ptr<Progress> lastParent;
+  client().snapshot(kRepo, "main", {}, [&](const auto &parent) { lastParent = parent; });
+
+  EXPECT_EQ(TempDir::read(repoFolder() / "small.txt"), small_);
+  int smallRequests = 0;
+  for (const auto &request : hub_.requests()) {
+    smallRequests += request.path.ends_with("/small.txt");
+  }
+  EXPECT_EQ(smallRequests, 2) << "one HEAD and one GET";
+  ASSERT_NE(lastParent, nullptr);
+  EXPECT_EQ(lastParent->totalUnitCount(), 2);
+}
+
 TEST_F(SnapshotTest, AnEmptyFileIsFetchedRecordedAndThenKept) {
   hub_.addFile("models", kRepo.id, "empty.txt", "");
   client().snapshot(kRepo, "main", {"empty.txt"});

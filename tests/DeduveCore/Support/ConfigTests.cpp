@@ -327,6 +327,39 @@ TEST(ConfigTest, ParsedLargeDictionaryFindsEveryKeyOnceInOrder) {
   EXPECT_EQ(Config::parse("{}").dictionaryValue()->find(BinaryDistinctString("k")), nullptr);
 }
 
+// Keys whose standard-library hash lands in the first four slots of a table of `slots`: crafted
+// once, offline, such keys would collide on every machine under a fixed hash.
+std::vector<std::string> keysCollidingUnderTheStandardHash(std::size_t count, std::size_t slots) {
+  std::vector<std::string> keys;
+  for (std::uint64_t n = 0; keys.size() < count; ++n) {
+    const std::string key = "k" + std::to_string(n);
+    const std::u16string units(key.begin(), key.end());
+    if ((std::hash<std::u16string_view>{}(units) & (slots - 1)) < 4) {
+      keys.push_back(key);
+    }
+  }
+  return keys;
+}
+
+TEST(ConfigTest, KeysCraftedToCollideSpreadOverTheTable) {
+  constexpr std::size_t kKeys = 2000; // a table of 4096 slots
+  const std::vector<std::string> keys = keysCollidingUnderTheStandardHash(kKeys, 4096);
+  std::string text = "{";
+  for (std::size_t i = 0; i < kKeys; ++i) {
+    text += (i == 0 ? "\"" : ", \"") + keys[i] + "\": " + std::to_string(i);
+  }
+  const Config document = Config::parse(text + "}");
+  const auto &dictionary = *document.dictionaryValue();
+  ASSERT_EQ(dictionary.size(), kKeys);
+  // Under the fixed hash these keys share one run of 2000 slots, which every insert walks.
+  EXPECT_LT(dictionary.longestProbe(), 64u);
+  int wrong = 0;
+  for (std::size_t i = 0; i < kKeys; ++i) {
+    wrong += document[keys[i]].integerValue() != static_cast<std::int64_t>(i);
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
 TEST(ConfigTest, CopiesShareLargeContainers) {
   std::vector<std::pair<BinaryDistinctString, Config>> vocabulary;
   for (int i = 0; i < 1000; ++i) {

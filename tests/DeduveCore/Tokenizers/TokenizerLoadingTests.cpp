@@ -94,6 +94,16 @@ TEST(TokenizerClasses, UnknownOrMissingClassNames) {
             "standard BPE implementation.\n");
   EXPECT_NE(dynamic_cast<const BPETokenizer *>(model.get()), nullptr);
 
+  // A class name of megabytes is quoted by an excerpt.
+  try {
+    makeTokenizingModel(doc(classConfig(std::string(1 << 20, 'x'))), doc(kBpeData), {},
+                        /*strict=*/true);
+    FAIL() << "no error";
+  } catch (const TokenizerError &error) {
+    EXPECT_EQ(std::string(error.what()), "The tokenizer type '" + std::string(64, 'x') +
+                                             "... (1048576 bytes)' is not supported.");
+  }
+
   for (const char *config : {"{}", R"({"tokenizer_class": 3})"}) {
     SCOPED_TRACE(config);
     try {

@@ -167,6 +167,8 @@ TEST(LoadAudioFileTest, TimeRangesAreClampedToTheFile) {
       {"start after the end of the file", 5.0, std::nullopt, 0},
       {"start after the end time", 1.5, 0.5, 0},
       {"empty range", 1.0, 1.0, 0},
+      {"end at 1e300 s", 1.0, 1e300, 16000},
+      {"start at 1e300 s", 1e300, std::nullopt, 0},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -295,6 +297,42 @@ TEST(LoadAudioFileTest, AFileAnnouncingMoreThanItHoldsGivesWhatItHolds) {
     EXPECT_NEAR(static_cast<double>(samples.size()), 16000.0, 1.0);
     const auto fit = audiotest::fitSine(samples, 16000, 440, 800, samples.size() - 800);
     EXPECT_NEAR(fit.amplitude, 0.5, 0.01);
+  }
+}
+
+// A stream header may leave the frame count at 0, "unknown": the file is read to its end, and
+// times far past it (which overflow when turned into frames late) give empty ranges.
+TEST(LoadAudioFileTest, AFileOfUnknownLengthIsReadToItsEnd) {
+  mqtest::TempDir dir;
+  for (double rate : {16000.0, 44100.0}) {
+    SCOPED_TRACE(rate);
+    const auto path = writeFlacAnnouncing(dir, rate, 0);
+    const auto samples = AudioProcessor::loadAudioAsFloatArray(path.string());
+    EXPECT_NEAR(static_cast<double>(samples.size()), 16000.0, 1.0);
+    struct Case {
+      const char *name;
+      std::optional<double> start;
+      std::optional<double> end;
+      double samples;
+    };
+    const Case cases[] = {
+        {"whole", std::nullopt, std::nullopt, 16000},
+        {"from the middle", 0.5, std::nullopt, 8000},
+        {"to the far future", 0.5, 1e300, 8000},
+        {"a start past the data", 5.0, std::nullopt, 0},
+        {"a start past the frame counter", 6e14, std::nullopt, 0},
+        {"a start of 1e300 s", 1e300, 1e300, 0},
+    };
+    for (const auto &c : cases) {
+      SCOPED_TRACE(c.name);
+      const auto buffer =
+          AudioProcessor::loadAudio(path.string(), ChannelMode::sumChannels(), c.start, c.end);
+      EXPECT_NEAR(static_cast<double>(buffer->frameLength()), c.samples, 1.0);
+      EXPECT_NEAR(static_cast<double>(AudioProcessor::loadAudioAsFloatArray(
+                                          path.string(), ChannelMode::sumChannels(), c.start, c.end)
+                                          .size()),
+                  c.samples, 1.0);
+    }
   }
 }
 

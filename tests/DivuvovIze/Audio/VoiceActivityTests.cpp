@@ -145,17 +145,21 @@ INSTANTIATE_TEST_SUITE_P(
                   {{20.0, 20.5}, {26.0, 27.0}},
                   {},
                   {{0, 424000}, {424000, 640000}}},
-        // Cut at 29.9 s leaves exactly the padding: the remainder is a chunk of its own.
-        ChunkCase{"remainder_within_padding", 30.9, {{29.8, 30.0}}, {}, {{0, 478400},
-                                                                          {478400, 494400}}},
+        // A cut at 29.9 s would leave exactly the padding: the last chunk takes it in, as a
+        // window over the whole signal would (a remainder of its own is too short to decode).
+        ChunkCase{"remainder_within_padding", 30.9, {{29.8, 30.0}}, {}, {{0, 494400}}},
         // 490,000 samples with a pause near the end: the last 0.725 s are speech too.
-        ChunkCase{"speech_after_a_late_pause",
-                  30.625,
-                  {{29.8, 30.0}},
+        ChunkCase{"speech_after_a_late_pause", 30.625, {{29.8, 30.0}}, {}, {{0, 490000}}},
+        // 488,000 samples of speech: the window's end would leave half a second.
+        ChunkCase{"speech_half_a_second_past_the_window", 30.5, {}, {}, {{0, 488000}}},
+        // A clip range no longer than the window clip time (1 s) is not decoded: no chunk.
+        ChunkCase{"short_clip_range", 40, {}, {2.0, 2.5}, {}},
+        // A remainder within the padding of a clip range's end joins that range's last chunk.
+        ChunkCase{"remainder_of_a_clip_range",
+                  70,
                   {},
-                  {{0, 478400}, {478400, 490000}}},
-        // A clip range shorter than the padding is still transcribed.
-        ChunkCase{"short_clip_range", 40, {}, {2.0, 2.5}, {{32000, 40000}}},
+                  {0.0, 30.5, 40.0},
+                  {{0, 488000}, {640000, 1120000}}},
         ChunkCase{"clip_range", 40, {{24.5, 25.5}}, {2.0, 12.0}, {{32000, 192000}}},
         // Clip times past the end of the audio are clamped to it.
         ChunkCase{"clip_beyond_the_signal",
@@ -172,6 +176,30 @@ INSTANTIATE_TEST_SUITE_P(
                   {{0, 400000}, {400000, 640000}}},
         ChunkCase{"open_clip_beyond_the_end", 40, {}, {50.0}, {}}),
     [](const auto &info) { return std::string(info.param.name); });
+
+// A clip range shorter than the padding is made into a chunk only when the window clip time
+// lets a window start on it.
+TEST(VADAudioChunkerEdgeTest, AShortClipRangeIsAChunkWhenAWindowWouldStartOnIt) {
+  struct Case {
+    float windowClipTime;
+    std::vector<std::pair<int, int>> expected;
+  };
+  const Case cases[] = {
+      {1.0f, {}}, {0.5f, {}}, {0.25f, {{32000, 40000}}}, {0.0f, {{32000, 40000}}}};
+  const auto samples = speechWithPauses(40, {});
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.windowClipTime);
+    DecodingOptions options;
+    options.clipTimestamps = {2.0f, 2.5f};
+    options.windowClipTime = c.windowClipTime;
+    std::vector<std::pair<int, int>> ranges;
+    for (const auto &chunk : VADAudioChunker(16000).chunkAll(samples, 480000, options)) {
+      ranges.emplace_back(chunk.seekOffsetIndex,
+                          chunk.seekOffsetIndex + static_cast<int>(chunk.audioSamples.size()));
+    }
+    EXPECT_EQ(ranges, c.expected);
+  }
+}
 
 TEST(VADAudioChunkerEdgeTest, ShortAudioIsOneChunkAndOutOfRangeClipsFail) {
   VADAudioChunker chunker;

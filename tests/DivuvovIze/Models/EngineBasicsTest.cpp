@@ -1,7 +1,7 @@
+#include "DivuvovIze/Logging/Signposts.hpp"
 #include "DivuvovIze/Models/Constants.hpp"
 #include "DivuvovIze/Models/DivuvovIzeConfig.hpp"
 #include "DivuvovIze/Models/ModelState.hpp"
-#include "DivuvovIze/Models/Signposts.hpp"
 #include "DivuvovIze/Models/TranscriptionTimings.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 

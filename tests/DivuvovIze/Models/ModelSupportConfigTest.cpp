@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,43 @@ TEST(ModelSupportConfigTest, DecodeFailuresNameTheKey) {
       EXPECT_EQ(e.codingPath(), c.path) << e.what();
     }
   }
+}
+
+// The document's text is read in time linear in its length: 40,000 keys beside the few the
+// decoder reads (in the document and in a row) are read as quickly as their bytes, which an
+// ordered document's parse did in the square of their count. A repeated key keeps its later
+// value; deep nesting and broken text are refused.
+TEST(ModelSupportConfigTest, ParsesDocumentsOfManyKeysAndRefusesDeepOrBrokenOnes) {
+  std::string extra;
+  for (int i = 0; i < 20000; ++i) {
+    extra += "\"k" + std::to_string(i) + "\":" + std::to_string(i) + ",";
+  }
+  const std::string document =
+      "{" + extra + R"("name":"old","name":"other-repo","version":"2","device_support":[)" +
+      R"({"identifiers":["A"],"models":{)" + extra + R"("default":"m1","supported":["m1"]}}]})";
+  const auto config = ModelSupportConfig::parse(document, "config.json");
+  EXPECT_EQ(config.repoName(), "other-repo");
+  EXPECT_EQ(config.repoVersion(), "2");
+  ASSERT_EQ(config.deviceSupports().size(), 1u);
+  EXPECT_EQ(config.deviceSupports()[0].models.defaultModel, "m1");
+  EXPECT_EQ(config.deviceSupports()[0].identifiers, std::vector<std::string>{"A"});
+
+  try {
+    ModelSupportConfig::parse(R"({"version":"1","device_support":[]})", "config.json");
+    ADD_FAILURE() << "decoded";
+  } catch (const JsonDecodingError &e) {
+    EXPECT_EQ(e.codingPath(), "config.json.name");
+  }
+  const std::string deep = R"({"name":"x","version":"1","device_support":[],"extra":)" +
+                           std::string(70, '[') + std::string(70, ']') + "}";
+  try {
+    ModelSupportConfig::parse(deep, "config.json");
+    ADD_FAILURE() << "decoded";
+  } catch (const std::runtime_error &e) {
+    EXPECT_STREQ(e.what(), "config.json: nested more than 64 levels deep");
+  }
+  EXPECT_THROW(ModelSupportConfig::parse(R"({"name":)", "config.json"),
+               nlohmann::json::parse_error);
 }
 
 TEST(ModelSupportConfigTest, MergesWithTheFallbackWhenItsNameIsPartOfTheFallbacksName) {

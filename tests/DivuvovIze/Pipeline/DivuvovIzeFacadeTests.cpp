@@ -91,6 +91,29 @@ TEST_F(FacadeTest, TranscribesABufferThroughTheWholePipeline) {
   EXPECT_EQ(segmentCalls, 1);
 }
 
+// 488,000 samples, half a second past one window: chunked by voice activity they are
+// transcribed as the whole buffer is, in one result, with no empty one for the last half second.
+TEST_F(FacadeTest, VoiceActivityChunksTranscribeTheEndAsTheWholeBufferDoes) {
+  DivuvovIze engine(configFor(writeModelFolder(temp)));
+  const std::vector<float> speech = tone(30.5);
+  const auto whole = engine.transcribe(speech, shortOptions());
+  DecodingOptions chunking = shortOptions();
+  chunking.chunkingStrategy = divuvovize::ChunkingStrategy::vad;
+  const auto chunked = engine.transcribe(speech, chunking);
+  ASSERT_EQ(whole.size(), 1u);
+  ASSERT_EQ(chunked.size(), 1u);
+  const auto expected = whole[0]->segments();
+  const auto segments = chunked[0]->segments();
+  ASSERT_EQ(segments.size(), expected.size());
+  ASSERT_FALSE(segments.empty());
+  for (std::size_t i = 0; i < segments.size(); ++i) {
+    EXPECT_EQ(segments[i].text, expected[i].text) << i;
+    EXPECT_EQ(segments[i].seek, expected[i].seek) << i;
+    EXPECT_FLOAT_EQ(segments[i].start, expected[i].start) << i;
+    EXPECT_FLOAT_EQ(segments[i].end, expected[i].end) << i;
+  }
+}
+
 TEST_F(FacadeTest, FileTranscriptionReportsItsPhases) {
   DivuvovIze engine(configFor(writeModelFolder(temp)));
   std::vector<TranscriptionState> phases;

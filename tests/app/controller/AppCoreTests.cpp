@@ -17,17 +17,17 @@ using testing::HeldExecutor;
 TEST_F(AppCoreTest, FirstLaunchHasDefaultsAndDoesNotStartTheMonitor) {
   settings->remove("onboardingComplete");
   makeCore();
-  EXPECT_TRUE(core->refineEnabled());
+  EXPECT_TRUE(core->refine().refineEnabled());
   EXPECT_EQ(core->permissions().hotkeyKey(), HotkeyKey::rightOption);
   EXPECT_FALSE(core->permissions().hotkeyPermitted());
   EXPECT_FALSE(core->hotkey().isRunning());
-  EXPECT_EQ(core->modelStatus(), "Loading Whisper model\xE2\x80\xA6");
-  EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::authorized);
-  EXPECT_TRUE(core->accessibilityGranted());
+  EXPECT_EQ(core->modelLoad().modelStatus(), "Loading Whisper model\xE2\x80\xA6");
+  EXPECT_EQ(core->permissions().micStatus(), platform::AuthorizationStatus::authorized);
+  EXPECT_TRUE(core->permissions().accessibilityGranted());
   EXPECT_EQ(log.lines(), (std::vector<std::string>{"[AudioCapture] Engine prewarmed"}));
   EXPECT_TRUE(speech->downloads.empty()) << "the load runs after construction returns";
   main->runUntilIdle();
-  EXPECT_TRUE(core->isModelReady());
+  EXPECT_TRUE(core->modelLoad().isModelReady());
   core->permissions().refreshPermissions();
   EXPECT_EQ(log.lines().size(), 2u) << "prewarmed once only";
 }
@@ -36,7 +36,7 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
   settings->setBool("refineEnabled", false);
   settings->setString("selectedHotkeyKey", "leftOption");
   makeCore();
-  EXPECT_FALSE(core->refineEnabled());
+  EXPECT_FALSE(core->refine().refineEnabled());
   EXPECT_EQ(core->permissions().hotkeyKey(), HotkeyKey::leftOption);
   EXPECT_EQ(core->hotkey().key(), HotkeyKey::leftOption);
   const auto writes = settings->writeCount("selectedHotkeyKey");
@@ -46,7 +46,7 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
   EXPECT_EQ(settings->stringValue("selectedHotkeyKey"), "rightCommand");
   EXPECT_EQ(core->hotkey().key(), HotkeyKey::rightCommand);
   EXPECT_TRUE(core->hotkey().isRunning());
-  core->setRefineEnabled(true);
+  core->refine().setRefineEnabled(true);
   EXPECT_EQ(settings->boolValue("refineEnabled"), true);
 
   for (const std::string raw : {"optionSpace", "optionZ", "RightCommand", ""}) {
@@ -60,7 +60,7 @@ TEST_F(AppCoreTest, SettingsAreReadAndSavedOnEveryAssignment) {
 TEST_F(AppCoreTest, EveryKeyTheAppWritesIsOneTheSettingsFileKeeps) {
   makeCore();
   core->permissions().setHotkeyKey(HotkeyKey::leftOption);
-  core->setRefineEnabled(false);
+  core->refine().setRefineEnabled(false);
   core->permissions().setOnboardingComplete(true);
   core->permissions().setResumePage(2);
   const auto written = settings->writtenKeys();
@@ -74,14 +74,14 @@ TEST_F(AppCoreTest, EveryKeyTheAppWritesIsOneTheSettingsFileKeeps) {
 TEST_F(AppCoreTest, ARefusedTapIsLoggedAndLeavesInputMonitoringOff) {
   taps->setRefusesTaps(true);
   makeCore();
-  EXPECT_FALSE(core->inputMonitoringGranted());
+  EXPECT_FALSE(core->permissions().inputMonitoringGranted());
   EXPECT_EQ(log.lines().at(1),
             "[HotkeyMonitor] Failed to start: Could not create global hotkey listener. Grant "
             "Input Monitoring permission in System Settings \xE2\x86\x92 Privacy & Security "
             "\xE2\x86\x92 Input Monitoring, then quit and relaunch Murmurquill.");
   taps->setRefusesTaps(false);
-  core->startHotkey();
-  EXPECT_TRUE(core->inputMonitoringGranted());
+  core->permissions().startHotkey();
+  EXPECT_TRUE(core->permissions().inputMonitoringGranted());
 }
 
 TEST_F(AppCoreTest, PermissionRequestsAndRefreshes) {
@@ -89,28 +89,28 @@ TEST_F(AppCoreTest, PermissionRequestsAndRefreshes) {
   micAuth->setAnswer(false);
   poster->setCanPostEvents(false);
   makeCore();
-  EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::notDetermined);
-  EXPECT_FALSE(core->accessibilityGranted());
+  EXPECT_EQ(core->permissions().micStatus(), platform::AuthorizationStatus::notDetermined);
+  EXPECT_FALSE(core->permissions().accessibilityGranted());
   bool done = false;
   core->permissions().requestMicrophoneAccess([&] { done = true; });
   EXPECT_FALSE(done) << "the answer comes back on the main executor";
   main->runUntilIdle();
   EXPECT_TRUE(done);
-  EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::denied);
+  EXPECT_EQ(core->permissions().micStatus(), platform::AuthorizationStatus::denied);
   const auto lines = log.lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), "[AudioCapture] Mic denied"), lines.end());
 
-  core->requestAccessibility();
+  core->permissions().requestAccessibility();
   EXPECT_EQ(accessibility->promptCount(), 1u);
   accessibility->setTrusted(true);
   micAuth->setStatus(platform::AuthorizationStatus::authorized);
   core->applicationDidBecomeActive();
-  EXPECT_FALSE(core->accessibilityGranted());
+  EXPECT_FALSE(core->permissions().accessibilityGranted());
   main->runUntilIdle();
-  EXPECT_TRUE(core->accessibilityGranted());
-  EXPECT_EQ(core->micStatus(), platform::AuthorizationStatus::authorized);
+  EXPECT_TRUE(core->permissions().accessibilityGranted());
+  EXPECT_EQ(core->permissions().micStatus(), platform::AuthorizationStatus::authorized);
   EXPECT_TRUE(core->audio().isPrewarmed());
-  core->requestAccessibility();
+  core->permissions().requestAccessibility();
   EXPECT_EQ(accessibility->promptCount(), 1u) << "no prompt once granted";
 }
 
@@ -118,16 +118,16 @@ TEST_F(AppCoreTest, ObserversHearOnlyRealChanges) {
   makeCore();
   std::vector<AppChange> changes;
   core->changes().listener = [&](AppChange change) { changes.push_back(change); };
-  core->setRefineEnabled(true);
-  core->noteUserWaitingForModel();
-  core->noteUserWaitingForModel();
-  core->setRefineEnabled(false);
+  core->refine().setRefineEnabled(true);
+  core->modelLoad().noteUserWaitingForModel();
+  core->modelLoad().noteUserWaitingForModel();
+  core->refine().setRefineEnabled(false);
   EXPECT_EQ(changes,
             (std::vector<AppChange>{AppChange::userIsWaitingForModel, AppChange::refineEnabled}));
   EXPECT_EQ(settings->writeCount("refineEnabled"), 2u) << "saved on every assignment";
   main->runUntilIdle();
   changes.clear();
-  core->noteUserWaitingForModel();
+  core->modelLoad().noteUserWaitingForModel();
   EXPECT_TRUE(changes.empty()) << "nobody waits for a model that is ready";
 }
 
@@ -136,9 +136,9 @@ TEST_F(AppCoreTest, DictationTimelineLogsEachStepAndTypesTheText) {
   launch();
   EXPECT_EQ(log.lines(),
             (std::vector<std::string>{"[AudioCapture] Engine prewarmed",
-                                      "[HotkeyMonitor] Started \xE2\x80\x94 hotkey Right Option",
+                                      "[HotkeyMonitor] Started \xE2\x80\x94 hotkey Right Alt",
                                       "[TranscriptionEngine] Model loaded in 0.00s"}));
-  EXPECT_EQ(core->modelStatus(), "Model ready \xE2\x80\x94 loaded in 0.0s");
+  EXPECT_EQ(core->modelLoad().modelStatus(), "Model ready \xE2\x80\x94 loaded in 0.0s");
   const auto first = log.lines().size();
   languageModel->addResponse({{"unused"}, {}});
   dictate(16000);
@@ -152,8 +152,8 @@ TEST_F(AppCoreTest, DictationTimelineLogsEachStepAndTypesTheText) {
   EXPECT_EQ(pasteboard->string(), "before");
   EXPECT_EQ(core->refine().lastInjectedText(), "Hello world.");
   EXPECT_EQ(core->refine().lastInjectedAppPID(), 4242);
-  EXPECT_FALSE(core->isRecording());
-  EXPECT_FALSE(core->isTranscribing());
+  EXPECT_FALSE(core->dictation().isRecording());
+  EXPECT_FALSE(core->dictation().isTranscribing());
   EXPECT_EQ(hud->shown,
             (std::vector<HUDMode>{HUDMode::of(HK::recording), HUDMode::of(HK::hidden)}));
   EXPECT_EQ(languageModel->sessionCount(), 1u) << "recording prewarms the clean-up session";
@@ -211,7 +211,7 @@ TEST_F(AppCoreTest, RefusedPressesShowTransientMessages) {
             (std::vector<std::string>{
                 "[TextInjector] Hotkey pressed without permission to type at the cursor"}));
   EXPECT_EQ(hud->mode(), HUDMode::of(HK::injectionDenied));
-  EXPECT_FALSE(core->isRecording());
+  EXPECT_FALSE(core->dictation().isRecording());
 }
 
 TEST_F(AppCoreTest, APressBeforeTheModelIsReadyAnnouncesReadinessLater) {
@@ -229,15 +229,15 @@ TEST_F(AppCoreTest, APressBeforeTheModelIsReadyAnnouncesReadinessLater) {
   EXPECT_EQ(hud->mode(), HUDMode::of(HK::hidden));
   release();
   // A retry while the load runs joins it: one download only.
-  core->reloadModel();
+  core->modelLoad().loadModel();
   held.run(0);
   EXPECT_TRUE(held.held.empty());
   EXPECT_EQ(speech->downloads.size(), 1u);
   main->runUntilIdle();
-  EXPECT_TRUE(core->isModelReady());
-  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Option"));
+  EXPECT_TRUE(core->modelLoad().isModelReady());
+  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Alt"));
   main->advance(2999ms);
-  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Option"));
+  EXPECT_EQ(hud->mode(), HUDMode::ready("Right Alt"));
   main->advance(1ms);
   EXPECT_EQ(hud->mode(), HUDMode::of(HK::hidden));
   EXPECT_FALSE(core->modelLoad().userIsWaitingForModel());
@@ -258,9 +258,9 @@ TEST_P(LoadPhaseTable, DownloadStatusTexts) {
   core->modelLoad().apply(
       TranscriptionEngine::LoadingPhase::of(TranscriptionEngine::LoadingPhase::Kind::preparing));
   core->modelLoad().apply(GetParam().phase);
-  EXPECT_EQ(core->modelStatus(), GetParam().status);
-  EXPECT_EQ(core->loadProgress(), GetParam().progress);
-  EXPECT_EQ(core->loadDetailText(), GetParam().detail);
+  EXPECT_EQ(core->modelLoad().modelStatus(), GetParam().status);
+  EXPECT_EQ(core->modelLoad().loadProgress(), GetParam().progress);
+  EXPECT_EQ(core->modelLoad().loadDetailText(), GetParam().detail);
 }
 
 using Phase = TranscriptionEngine::LoadingPhase;
@@ -300,13 +300,13 @@ TEST_F(AppCoreTest, PhasesNeverMoveTheStatusBackwards) {
   settings->remove("onboardingComplete");
   makeCore();
   core->modelLoad().apply(Phase::of(PK::initializing));
-  EXPECT_TRUE(core->modelInitStartedAt());
+  EXPECT_TRUE(core->modelLoad().modelInitStartedAt());
   core->modelLoad().apply({PK::downloading, 0.9, 9, 10, 1.0});
-  EXPECT_EQ(core->modelStatus(), "Preparing the speech model");
+  EXPECT_EQ(core->modelLoad().modelStatus(), "Preparing the speech model");
   core->modelLoad().apply(Phase::of(PK::ready));
   core->modelLoad().apply(Phase::of(PK::preparing));
-  EXPECT_EQ(core->modelStatus(), "Model ready");
-  EXPECT_FALSE(core->modelInitStartedAt());
+  EXPECT_EQ(core->modelLoad().modelStatus(), "Model ready");
+  EXPECT_FALSE(core->modelLoad().modelInitStartedAt());
   EXPECT_EQ(ModelLoadController::etaText(59.9), "59s remaining");
   EXPECT_EQ(ModelLoadController::etaText(60.0), "1m 0s remaining");
   EXPECT_EQ(ModelLoadController::etaText(125.7), "2m 5s remaining");
@@ -315,17 +315,17 @@ TEST_F(AppCoreTest, PhasesNeverMoveTheStatusBackwards) {
 TEST_F(AppCoreTest, AFailedLoadShowsDownloadFailedAndKeepsRefusing) {
   speech->buildError = "no TextDecoder";
   launch();
-  EXPECT_EQ(core->modelStatus(), "Download failed");
-  EXPECT_TRUE(core->isModelLoadFailed());
-  EXPECT_FALSE(core->isModelReady());
-  EXPECT_FALSE(core->loadProgress());
+  EXPECT_EQ(core->modelLoad().modelStatus(), "Download failed");
+  EXPECT_TRUE(core->modelLoad().isModelLoadFailed());
+  EXPECT_FALSE(core->modelLoad().isModelReady());
+  EXPECT_FALSE(core->modelLoad().loadProgress());
   EXPECT_EQ(log.lines().back(),
             "[TranscriptionEngine] Load failed: Failed to load Whisper model: no TextDecoder");
   speech->buildError.reset();
-  core->reloadModel();
+  core->modelLoad().loadModel();
   main->runUntilIdle();
-  EXPECT_TRUE(core->isModelReady());
-  EXPECT_FALSE(core->isModelLoadFailed());
+  EXPECT_TRUE(core->modelLoad().isModelReady());
+  EXPECT_FALSE(core->modelLoad().isModelLoadFailed());
 }
 
 TEST_F(AppCoreTest, OverlappingTranscriptionsInsertInTakeOrder) {
@@ -334,7 +334,7 @@ TEST_F(AppCoreTest, OverlappingTranscriptionsInsertInTakeOrder) {
   launch();
   held.run(0); // the model load
   main->runUntilIdle();
-  ASSERT_TRUE(core->isModelReady());
+  ASSERT_TRUE(core->modelLoad().isModelReady());
   speech->engine->textForTake = [](std::size_t n) { return "take of " + std::to_string(n); };
   dictate(16000);
   dictate(32000);
@@ -388,7 +388,7 @@ TEST_P(InjectOutcomeTable, OnlyARefusalShowsThePermissionMessage) {
   expected.insert(expected.end(), c.lines.begin(), c.lines.end());
   EXPECT_EQ(linesSince(first), expected);
   EXPECT_EQ(hud->mode(), HUDMode::of(c.hudAfter));
-  EXPECT_FALSE(core->isTranscribing());
+  EXPECT_FALSE(core->dictation().isTranscribing());
   EXPECT_EQ(core->refine().lastInjectedText(), c.remembered ? "Second take." : "First take.");
   main->advance(3500ms);
   EXPECT_EQ(hud->mode(), HUDMode::of(c.hudLater));
@@ -438,7 +438,7 @@ TEST_F(AppCoreTest, ATakeAtItsLengthCapEndsByItself) {
   buffer->setFrameLength(16000);
   microphone->push(*buffer);
   main->runUntilIdle();
-  EXPECT_FALSE(core->isRecording());
+  EXPECT_FALSE(core->dictation().isRecording());
   EXPECT_EQ(speech->engine->takes, (std::vector<std::size_t>{8000}));
   release();
   main->runUntilIdle();
@@ -477,10 +477,10 @@ TEST_F(RefineTest, TheWindowIsTwentyNineSecondsNotThirty) {
 TEST_F(RefineTest, DisabledRefineKeepsTheText) {
   launch();
   dictate(16000);
-  core->setRefineEnabled(false);
+  core->refine().setRefineEnabled(false);
   chord();
   EXPECT_EQ(panel->current, 0u);
-  core->setRefineEnabled(true);
+  core->refine().setRefineEnabled(true);
   chord();
   EXPECT_EQ(panel->current, 1u);
 }

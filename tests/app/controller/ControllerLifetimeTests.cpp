@@ -44,7 +44,7 @@ TEST_F(ControllerLifetimeTest, ATranscriptionWaitingOnTheWorkerDoesNotKeepTheCon
   launch();
   engineQueue().run(0);
   main->runUntilIdle();
-  ASSERT_TRUE(core->isModelReady());
+  ASSERT_TRUE(core->modelLoad().isModelReady());
   dictate(16000);
   ASSERT_EQ(engineQueue().held.size(), 1u) << "the transcription waits on the worker";
   EXPECT_TRUE(releaseController());

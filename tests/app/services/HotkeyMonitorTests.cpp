@@ -1,8 +1,8 @@
 #include "app/services/HotkeyMonitor.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
 #include "platform/input/InMemoryEventTapService.hpp"
 #include "platform/system/ManualExecutor.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <gtest/gtest.h>
 
@@ -38,37 +38,23 @@ TEST_P(HotkeyKeyTable, EveryKeyNamesItself) {
 INSTANTIATE_TEST_SUITE_P(
     AllKeys, HotkeyKeyTable,
     ::testing::Values(
-        KeyRow{HotkeyKey::rightOption,
-               "rightOption",
-               61,
-               "Right Option",
-               "the Right Option key",
-               {"\xE2\x8C\xA5"}},
+        KeyRow{
+            HotkeyKey::rightOption, "rightOption", 61, "Right Alt", "the Right Alt key", {"Alt"}},
         KeyRow{HotkeyKey::rightCommand,
                "rightCommand",
                54,
-               "Right Command",
-               "the Right Command key",
-               {"\xE2\x8C\x98"}},
-        KeyRow{HotkeyKey::leftOption,
-               "leftOption",
-               58,
-               "Left Option",
-               "the Left Option key",
-               {"\xE2\x8C\xA5"}},
-        KeyRow{HotkeyKey::optionZ, "optionZ", 6, "Option-Z", "Option-Z", {"\xE2\x8C\xA5", "Z"}},
-        KeyRow{HotkeyKey::optionSlash,
-               "optionSlash",
-               44,
-               "Option-Slash",
-               "Option-Slash",
-               {"\xE2\x8C\xA5", "/"}},
+               "Right Super",
+               "the Right Super key",
+               {"Super"}},
+        KeyRow{HotkeyKey::leftOption, "leftOption", 58, "Left Alt", "the Left Alt key", {"Alt"}},
+        KeyRow{HotkeyKey::optionZ, "optionZ", 6, "Alt-Z", "Alt-Z", {"Alt", "Z"}},
+        KeyRow{HotkeyKey::optionSlash, "optionSlash", 44, "Alt-Slash", "Alt-Slash", {"Alt", "/"}},
         KeyRow{HotkeyKey::optionSpace,
                "optionSpace",
                49,
-               "Option-Space",
-               "Option-Space",
-               {"\xE2\x8C\xA5", "Space"}}));
+               "Alt-Space",
+               "Alt-Space",
+               {"Alt", "Space"}}));
 
 TEST(HotkeyKeyTest, RawValuesMatchExactly) {
   EXPECT_FALSE(hotkeyKeyFromRawValue("RightOption"));
@@ -114,6 +100,33 @@ TEST_F(HotkeyMonitorTest, StartInstallsOneListenOnlyTapForKeyDownAndFlagsChanged
   monitor->stop();
   EXPECT_FALSE(monitor->isRunning());
   EXPECT_EQ(taps->tapCount(), 0u);
+}
+
+// The refine chord is the app's alone; a lone press of the push-to-talk modifier is masked,
+// following the key the user picks, and a chord key (no modifier) masks nothing.
+TEST_F(HotkeyMonitorTest, StartReservesTheRefineChordAndMasksThePushToTalkModifier) {
+  monitor->start();
+  const std::vector<std::pair<std::int64_t, std::uint64_t>> chord{{15, 0x140000}};
+  EXPECT_EQ(taps->reservedChords(), chord);
+  EXPECT_EQ(taps->maskedModifier(), 61);
+  monitor->setKey(HotkeyKey::leftOption);
+  EXPECT_EQ(taps->maskedModifier(), 58);
+  monitor->setKey(HotkeyKey::optionZ);
+  EXPECT_EQ(taps->maskedModifier(), -1);
+  EXPECT_TRUE(log.lines().empty());
+  monitor->stop();
+  EXPECT_TRUE(taps->reservedChords().empty());
+}
+
+TEST_F(HotkeyMonitorTest, AChordAnotherProgramHoldsIsLoggedAndStillDelivered) {
+  taps->setChordsHeldElsewhere(true);
+  monitor->start();
+  EXPECT_EQ(log.lines(), std::vector<std::string>{"[HotkeyMonitor] Another program holds the "
+                                                  "refine chord \xE2\x80\x94 it reaches that "
+                                                  "program too"});
+  taps->keyDown(15, 0x140000);
+  main->runUntilIdle();
+  EXPECT_EQ(events, std::vector<std::string>{"refine"});
 }
 
 TEST_F(HotkeyMonitorTest, RefusedTapThrowsThePermissionText) {

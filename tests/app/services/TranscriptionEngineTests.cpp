@@ -1,7 +1,8 @@
 #include "app/services/TranscriptionEngine.hpp"
 
-#include "tests/app/FakeSpeechModule.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "platform/system/ManualExecutor.hpp"
+#include "tests/app/FakeSpeechModule.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
@@ -203,6 +204,47 @@ TEST_F(TranscriptionEngineTest, ModelFolderIsCreatedUnderApplicationSupport) {
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   // Computing it again (the folder exists) is fine.
   EXPECT_EQ(TranscriptionEngine::modelFolder(environment()), folder);
+}
+
+} // namespace
+} // namespace murmurquill
+
+namespace murmurquill {
+namespace {
+
+// A module that notes the cancellation its blocking calls run under.
+class TokenRecordingModule final : public SpeechModule {
+public:
+  std::filesystem::path download(const std::string &, const std::filesystem::path &base,
+                                 const ProgressCallback &) override {
+    downloadToken = platform::Task::currentToken();
+    return base;
+  }
+  std::shared_ptr<SpeechEngine> makeEngine(const divuvovize::DivuvovIzeConfig &) override {
+    buildToken = platform::Task::currentToken();
+    return std::make_shared<testing::FakeSpeechEngine>();
+  }
+  std::optional<platform::CancellationToken> downloadToken;
+  std::optional<platform::CancellationToken> buildToken;
+};
+
+// A load takes minutes on a large model: once nobody waits for it (the app quits), the work
+// under way is cancelled, so it stops between its steps instead of running to its end.
+TEST(TranscriptionEngineLifetimeTest, ALoadOutlivingTheEngineIsCancelled) {
+  mqtest::TempDir temp;
+  auto module = std::make_shared<TokenRecordingModule>();
+  auto main = std::make_shared<platform::ManualExecutor>();
+  auto engine = TranscriptionEngine::make(
+      module, platform::Environment({{"XDG_DATA_HOME", temp.path().string()}}, temp.path()), main,
+      main);
+  engine->load("openai_whisper-base.en", nullptr, nullptr);
+  main->runUntilIdle();
+  ASSERT_TRUE(module->downloadToken && module->buildToken)
+      << "the load's blocking calls run under a cancellation of the engine's";
+  EXPECT_FALSE(module->buildToken->isCancelled());
+  engine.reset();
+  EXPECT_TRUE(module->downloadToken->isCancelled());
+  EXPECT_TRUE(module->buildToken->isCancelled());
 }
 
 } // namespace

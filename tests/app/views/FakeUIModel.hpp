@@ -1,17 +1,28 @@
 #pragma once
 
-#include "app/controller/UIModel.hpp"
+#include "app/views/MenuBarView.hpp"
+#include "app/views/OnboardingView.hpp"
 
+#include "platform/ui/Inspector.hpp"
 #include "platform/ui/Observation.hpp"
+
+#include <cmath>
 
 #include <string>
 #include <vector>
 
 namespace murmurquill::testing {
 
-// An in-memory controller for the views: observable state that tests set, and a log of the
-// operations the views called.
-class FakeUIModel final : public UIModel {
+// An in-memory model for the views: every slice they read, over observable state that
+// tests set, and a log of the operations the views called.
+class FakeUIModel final : public DictationState,
+                          public ModelLoadState,
+                          public PermissionState,
+                          public HotkeyChoice,
+                          public RefineChoice,
+                          public OnboardingProgress,
+                          public LoginItemChoice,
+                          public AppSession {
 public:
   template <class T> using Obs = platform::ui::Observable<T>;
 
@@ -38,6 +49,7 @@ public:
   std::optional<std::int64_t> savedPage;
   using LoginStatus = platform::LoginItemStatus;
   LoginStatus loginStatus = LoginStatus::notRegistered;
+  Obs<int> loginChanges{0}; // counts status changes, so readers observe them
   LoginStatus registerGives = LoginStatus::enabled;         // what a registration leaves
   LoginStatus unregisterGives = LoginStatus::notRegistered; // what a withdrawal leaves
   std::optional<std::string> version = std::string("2.0");
@@ -45,7 +57,7 @@ public:
 
   std::string hotkeyLabel() const override { return label.get(); }
   std::string hotkeySpokenLabel() const override { return spoken.get(); }
-  std::vector<std::string> hotkeyKeyCaps() const override { return {"\u2325"}; }
+  std::vector<std::string> hotkeyKeyCaps() const override { return {"Alt"}; }
   std::vector<std::string> offeredHotkeyLabels() const override {
     return {"Right Option", "Right Command", "Left Option"};
   }
@@ -78,9 +90,11 @@ public:
   void startHotkey() override { calls.push_back("startHotkey"); }
   void refreshMicStatus() override { calls.push_back("refreshMicStatus"); }
   void refreshAccessibility() override { calls.push_back("refreshAccessibility"); }
-  void requestMicrophoneAccess() override { calls.push_back("requestMicrophoneAccess"); }
+  void requestMicrophoneAccess(std::function<void()>) override {
+    calls.push_back("requestMicrophoneAccess");
+  }
   void requestAccessibility() override { calls.push_back("requestAccessibility"); }
-  void reloadModel() override { calls.push_back("reloadModel"); }
+  void loadModel() override { calls.push_back("loadModel"); }
   void noteUserWaitingForModel() override { calls.push_back("noteUserWaitingForModel"); }
   void relaunch() override { calls.push_back("relaunch"); }
   void checkForUpdates() override { calls.push_back("checkForUpdates"); }
@@ -90,17 +104,30 @@ public:
   std::optional<std::int64_t> resumePage() const override { return savedPage; }
   void setResumePage(std::int64_t page) override { savedPage = page; }
   void removeResumePage() override { savedPage.reset(); }
-  LoginStatus loginItemStatus() const override { return loginStatus; }
+  LoginStatus loginItemStatus() const override {
+    loginChanges.get();
+    return loginStatus;
+  }
   void registerLoginItem() override {
     calls.push_back("registerLoginItem");
-    loginStatus = registerGives;
+    setLoginStatus(registerGives);
   }
   void unregisterLoginItem() override {
     calls.push_back("unregisterLoginItem");
-    loginStatus = unregisterGives;
+    setLoginStatus(unregisterGives);
+  }
+  // The entry as another part of the app (or another program) leaves it; readers redraw.
+  void setLoginStatus(LoginStatus status) {
+    loginStatus = status;
+    loginChanges.set(loginChanges.peek() + 1);
   }
   std::string appName() const override { return "Murmurquill"; }
   std::optional<std::string> shortVersion() const override { return version; }
+
+  MenuBarView::Model menuModel() { return {*this, *this, *this, *this, *this, *this, *this}; }
+  OnboardingView::Model onboardingModel() {
+    return {*this, *this, *this, *this, *this, *this, *this};
+  }
 
   bool called(const std::string &name) const {
     for (const std::string &call : calls) {
@@ -111,5 +138,20 @@ public:
     return false;
   }
 };
+
+// Whether the menu's "Open at Login" row shows its checkmark.
+inline bool loginRowChecked(platform::ui::Inspector inspect) {
+  const auto row = inspect.findText("Open at Login");
+  if (!row) {
+    return false;
+  }
+  for (const platform::ui::Element &e : inspect.elements()) {
+    if (e.kind == platform::ui::NodeKind::symbol && e.symbol == "checkmark" &&
+        std::abs(e.frame.midY() - row->frame.midY()) < 8) {
+      return true;
+    }
+  }
+  return false;
+}
 
 } // namespace murmurquill::testing

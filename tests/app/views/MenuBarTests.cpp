@@ -1,3 +1,4 @@
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/MenuBarView.hpp"
 
 #include "FakeUIModel.hpp"
@@ -29,8 +30,10 @@ protected:
   }
   ui::HostingView &menu() {
     if (!host) {
-      host = std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding),
-                                               ui::Size{280, 420});
+      host = std::make_unique<ui::HostingView>(
+          std::make_shared<MenuBarView>(core.menuModel(),
+                                        onboarding.menuOpener(core.onboardingModel())),
+          ui::Size{280, 420});
     }
     return *host;
   }
@@ -61,7 +64,7 @@ TEST_P(MenuStatusTest, FirstMatchingRowWins) {
   core.transcribing.set(c.transcribing);
   const auto text = inspector().findText(c.text);
   ASSERT_TRUE(text) << c.text;
-  EXPECT_EQ(MenuBarView::status(core).colour, c.colour);
+  EXPECT_EQ(MenuBarView::status(core.menuModel()).colour, c.colour);
   EXPECT_EQ(text->font, ui::Font::callout());
   // The pulse ring follows recording alone.
   const auto ring = inspector().findById("pulseRing");
@@ -117,13 +120,13 @@ TEST_F(MenuBarTest, PickerChangesTheHotkeyAndTheRowsAct) {
 }
 
 TEST_F(MenuBarTest, RefineRowShowsItsVariantAndToggles) {
-  EXPECT_TRUE(inspector().hasText("Refine  \u2303\u2318R"));
+  EXPECT_TRUE(inspector().hasText("Refine  Ctrl+Super+R"));
   EXPECT_FALSE(inspector().hasText("Experimental"));
-  inspector().press("Refine  \u2303\u2318R");
+  inspector().press("Refine  Ctrl+Super+R");
   EXPECT_FALSE(core.refine.peek());
   core.languageModel = true;
   core.refine.set(true);
-  EXPECT_TRUE(inspector().hasText("AI Refine  \u2303\u2318R"));
+  EXPECT_TRUE(inspector().hasText("AI Refine  Ctrl+Super+R"));
   EXPECT_TRUE(inspector().hasText("Experimental"));
 }
 
@@ -139,9 +142,9 @@ TEST_F(MenuBarTest, RowsLightUpUnderThePointer) {
 // window) may have written the autostart entry meanwhile.
 TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
-  window.setContentView(
-      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding)),
-      /*fitsContent=*/true);
+  window.setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+                            core.menuModel(), onboarding.menuOpener(core.onboardingModel()))),
+                        /*fitsContent=*/true);
   window.makeKeyAndOrderFront();
   auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
   EXPECT_FALSE(shown.launchAtLogin());
@@ -150,6 +153,30 @@ TEST_F(MenuBarTest, OpenAtLoginIsReadAgainWhenTheMenuWindowShowsAgain) {
   window.makeKeyAndOrderFront();
   EXPECT_TRUE(shown.launchAtLogin());
   EXPECT_EQ(core.loginStatus, platform::LoginItemStatus::enabled);
+}
+
+// The entry written or removed elsewhere while the menu shows (the setup window registers it):
+// the row's checkmark follows without the menu appearing again.
+TEST_F(MenuBarTest, OpenAtLoginFollowsTheEntryWhileTheMenuShows) {
+  ui::Window window(desktop, ui::makeRect(0, 0, 280, 400), ui::kTitled | ui::kClosable);
+  window.setContentView(
+      std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+          core.menuModel(), onboarding.menuOpener(core.onboardingModel()))),
+      /*fitsContent=*/true);
+  window.makeKeyAndOrderFront();
+  auto &shown = static_cast<MenuBarView &>(window.contentView()->root());
+  EXPECT_FALSE(testing::loginRowChecked(ui::Inspector(window)));
+  core.setLoginStatus(platform::LoginItemStatus::enabled);
+  EXPECT_TRUE(shown.launchAtLogin());
+  EXPECT_TRUE(testing::loginRowChecked(ui::Inspector(window)));
+  core.setLoginStatus(platform::LoginItemStatus::notRegistered);
+  EXPECT_FALSE(shown.launchAtLogin());
+  EXPECT_FALSE(testing::loginRowChecked(ui::Inspector(window)));
+  // The row's own clicks still run their sequence once each.
+  ui::Inspector(window).press("Open at Login");
+  EXPECT_TRUE(shown.launchAtLogin());
+  EXPECT_EQ(core.calls, std::vector<std::string>{"registerLoginItem"});
+  EXPECT_TRUE(testing::loginRowChecked(ui::Inspector(window)));
 }
 
 TEST_F(MenuBarTest, LoginItemSequenceFollowsTheServiceStatus) {
@@ -181,7 +208,9 @@ TEST_F(MenuBarTest, LoginItemSequenceStopsWhenTheStatusKeepsFlipping) {
 TEST_F(MenuBarTest, TheKeyPickerOpensAMenuOfTheKeys) {
   ui::Window window(desktop, ui::makeRect(200, 300, 280, 420), ui::kBorderless);
   window.setContentView(std::make_unique<ui::HostingView>(
-                            std::make_shared<MenuBarView>(core, onboarding), ui::Size{280, 420}),
+                            std::make_shared<MenuBarView>(
+                                core.menuModel(), onboarding.menuOpener(core.onboardingModel())),
+                            ui::Size{280, 420}),
                         /*fitsContent=*/true);
   window.orderFrontRegardless();
   ui::Inspector inspect(window);
@@ -204,7 +233,9 @@ TEST_F(MenuBarTest, RendersWithAndWithoutMissingPermissions) {
   const auto folder = testing::renderFolder("menu");
   ui::Window window(desktop, ui::makeRect(0, 0, 280, 420), ui::kBorderless);
   window.setContentView(std::make_unique<ui::HostingView>(
-                            std::make_shared<MenuBarView>(core, onboarding), ui::Size{280, 420}),
+                            std::make_shared<MenuBarView>(
+                                core.menuModel(), onboarding.menuOpener(core.onboardingModel())),
+                            ui::Size{280, 420}),
                         /*fitsContent=*/true);
   window.orderFrontRegardless();
   auto report = ui::renderWindow(window, (folder / "menu-ready.png").string());

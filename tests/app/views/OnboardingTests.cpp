@@ -1,6 +1,6 @@
+#include "app/presenters/OnboardingWindowController.hpp"
 #include "app/views/AboutView.hpp"
 #include "app/views/OnboardingView.hpp"
-#include "app/presenters/OnboardingWindowController.hpp"
 
 #include "FakeUIModel.hpp"
 #include "UiTestSupport.hpp"
@@ -28,7 +28,7 @@ protected:
 
   ui::Window &open(std::optional<std::int64_t> page = std::nullopt) {
     core.savedPage = page;
-    controller.showOnboarding(core);
+    controller.showOnboarding(core.onboardingModel());
     return *controller.window();
   }
   ui::Inspector inspector() { return ui::Inspector(*controller.window()); }
@@ -129,13 +129,13 @@ TEST_F(OnboardingTest, ResumePageIsUsedOnceAndAVisibleWindowKeepsItsPage) {
   EXPECT_FALSE(core.savedPage.has_value());
   ui::Window *first = controller.window();
   core.savedPage = 1;
-  controller.showOnboarding(core);
+  controller.showOnboarding(core.onboardingModel());
   EXPECT_EQ(controller.window(), first);
   EXPECT_EQ(view().page(), 3);
   EXPECT_EQ(core.savedPage, 1);
   controller.window()->close();
   core.savedPage.reset();
-  controller.showOnboarding(core);
+  controller.showOnboarding(core.onboardingModel());
   EXPECT_NE(controller.window(), first);
   EXPECT_EQ(view().page(), 0);
 }
@@ -169,10 +169,10 @@ TEST_P(OnboardingHotkeyTextTest, PagesNameTheKey) {
   core.label.set(c.label);
   core.spoken.set(c.spoken);
   open();
-  const auto welcome = inspector().findText(
-      std::string("Hold ") + c.spoken +
-      " in any app to start dictating. Murmurquill transcribes your voice entirely on your Mac "
-      "\u2014 audio never leaves your device.");
+  const auto welcome = inspector().findText(std::string("Hold ") + c.spoken +
+                                            " in any app to start dictating. Murmurquill "
+                                            "transcribes your voice entirely on this computer "
+                                            "\u2014 audio never leaves your device.");
   ASSERT_TRUE(welcome);
   ASSERT_EQ(welcome->node->as<ui::TextContent>().runs.size(), 3u);
   EXPECT_TRUE(welcome->node->as<ui::TextContent>().runs[1].bold);
@@ -183,7 +183,7 @@ TEST_P(OnboardingHotkeyTextTest, PagesNameTheKey) {
                                   "foreground. No other keystrokes are captured."));
   inspector().press("Continue");
   EXPECT_TRUE(inspector().hasText(std::string("Audio is recorded only while you hold ") + c.label +
-                                  ". Transcription runs locally on your Mac \u2014 nothing is "
+                                  ". Transcription runs locally on this computer \u2014 nothing is "
                                   "sent to the internet."));
   inspector().press("Continue");
   inspector().press("Continue");
@@ -250,7 +250,7 @@ TEST(OnboardingCounter, ThePreparingCounterCountsWhileShown) {
   core.savedPage = 4;
   core.status.set("Preparing the speech model");
   core.initStartedAt.set(main->now());
-  controller.showOnboarding(core);
+  controller.showOnboarding(core.onboardingModel());
   ui::Inspector inspector(*controller.window());
   EXPECT_TRUE(inspector.hasText("0:00"));
   main->advance(std::chrono::seconds(42));
@@ -285,6 +285,8 @@ TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {
   core.status.set("Preparing the speech model.");
   EXPECT_TRUE(inspector().hasText("0:42"));
   EXPECT_TRUE(inspector().findSymbol("cpu"));
+  EXPECT_TRUE(inspector().hasText("Preparing the model. Takes up to a minute or two the first "
+                                  "time \u2014 after this, it loads in about a second."));
 
   core.loadFailed.set(true);
   core.status.set("Download failed");
@@ -292,7 +294,7 @@ TEST_F(OnboardingTest, ModelCardShowsDownloadPreparingFailedAndGoes) {
   EXPECT_FALSE(
       inspector().hasText("Safe to close this window \u2014 setup continues in the background."));
   inspector().press("Retry");
-  EXPECT_TRUE(core.called("reloadModel"));
+  EXPECT_TRUE(core.called("loadModel"));
 
   core.loadFailed.set(false);
   core.modelReady.set(true);
@@ -315,7 +317,7 @@ TEST_F(OnboardingTest, AboutWindowIsReusedWhileVisibleAndFallsBackToVersionOneOn
   EXPECT_EQ(about->contentRect().size, (ui::Size{340, 280}));
   ui::Inspector inspect(*about);
   EXPECT_TRUE(inspect.hasText("Version 2.0"));
-  EXPECT_TRUE(inspect.hasText("On-device dictation for Mac."));
+  EXPECT_TRUE(inspect.hasText("On-device dictation for Linux."));
   EXPECT_TRUE(inspect.hasText("Website"));
   EXPECT_TRUE(inspect.hasText("Support"));
   controller.showAbout(core);

@@ -211,6 +211,27 @@ TEST_F(RecordingHUDTest, ShowingTheSameModeAgainReplacesWithoutRerendering) {
   EXPECT_EQ(dotPulses(), 1u);
 }
 
+// Key-up turns a visible pill to transcribing where it is, even with the pointer gone to
+// another screen; a hidden pill is left for the caller to show.
+TEST_F(RecordingHUDTest, SettingTheModeOfAVisiblePillKeepsItWhereItIs) {
+  hud.setMode(Mode::transcribing());
+  EXPECT_EQ(hud.panel(), nullptr);
+  EXPECT_EQ(hud.mode(), Mode::hidden());
+  hud.show(Mode::recording());
+  const ui::Point origin = hud.panel()->frame().origin;
+  desktop.setMouseLocation({3000, 20});
+  hud.setMode(Mode::transcribing());
+  EXPECT_EQ(hud.panel()->frame().origin, origin);
+  EXPECT_TRUE(hud.panel()->isVisible());
+  EXPECT_EQ(hud.mode(), Mode::transcribing());
+  EXPECT_EQ(hud.viewModel().mode(), Mode::transcribing());
+  EXPECT_TRUE(inspector().hasText("Transcribing\u2026"));
+  hud.show(Mode::hidden());
+  hud.setMode(Mode::recording());
+  EXPECT_FALSE(hud.panel()->isVisible());
+  EXPECT_EQ(hud.mode(), Mode::hidden());
+}
+
 TEST_F(RecordingHUDTest, ReadyWithAnotherLabelIsAChangeAndTheSameLabelIsNot) {
   hud.show(Mode::ready("Right Option"));
   const std::size_t renders = host().renderCount();
@@ -225,12 +246,23 @@ TEST_F(RecordingHUDTest, ReadyWithAnotherLabelIsAChangeAndTheSameLabelIsNot) {
 TEST_F(RecordingHUDTest, HidingOrdersThePanelOutAndFadesThePill) {
   hud.show(Mode::notReady());
   ui::Panel *panel = hud.panel();
+  std::string pill;
+  for (const ui::Element &e : inspector().elements()) {
+    if (e.node->animation && e.node->animation->duration == 0.18) {
+      pill = e.identity;
+      break;
+    }
+  }
+  const std::size_t before = animations.changes().size();
   hud.show(Mode::hidden());
   EXPECT_EQ(hud.panel(), panel);
   EXPECT_FALSE(panel->isVisible());
   EXPECT_EQ(panel->closeCount(), 0u);
   EXPECT_TRUE(inspector().texts().empty());
-  const ui::AnimatedChange &fade = animations.changes().back();
+  // The pill fades out as a whole (its capsule narrows to nothing meanwhile).
+  ASSERT_GT(animations.changes().size(), before);
+  const ui::AnimatedChange &fade = animations.changes()[before];
+  EXPECT_EQ(fade.identity, pill);
   EXPECT_EQ(fade.property, "opacity");
   EXPECT_EQ(fade.from, 1.0);
   EXPECT_EQ(fade.to, 0.0);
@@ -288,6 +320,51 @@ TEST_F(RecordingHUDTest, TheDotPulsesAndThePillFadesInOnTheMainClock) {
   main->advance(std::chrono::milliseconds(90));
   EXPECT_NEAR(host().animatedValue(pill, "opacity").value_or(-1), 0.5, 1e-9);
   main->advance(std::chrono::milliseconds(100));
+  EXPECT_FALSE(host().isAnimating());
+  EXPECT_FALSE(main->hasPendingTimers());
+}
+
+// Recording turning to transcribing (and any other change of what the pill says) brings the
+// new icon and text in over 0.18 s, ease-in-out, on the main executor's clock, while the pill
+// takes the new width.
+TEST_F(RecordingHUDTest, TheContentChangeFadesInOverItsDurationOnTheMainClock) {
+  auto main = std::make_shared<platform::ManualExecutor>();
+  desktop.setAnimationExecutor(main);
+  hud.show(Mode::recording());
+  main->advance(std::chrono::milliseconds(500));
+  const auto contentOpacity = [&] {
+    for (const ui::Element &e : inspector().elements()) {
+      if (e.id.rfind("content-", 0) == 0) {
+        return host().animatedValue(e.identity, "opacity");
+      }
+    }
+    return std::optional<double>();
+  };
+  // The pill's capsule: its width goes from the old text's to the new one's alongside.
+  const auto capsule = [&] {
+    for (const ui::Element &e : inspector().elements()) {
+      if (e.kind == ui::NodeKind::shape &&
+          e.node->as<ui::ShapeContent>().shape == ui::ShapeKind::capsule) {
+        return e;
+      }
+    }
+    return ui::Element{};
+  };
+  for (const Mode &next : {Mode::transcribing(), Mode::ready("Right Alt"), Mode::micDenied()}) {
+    const double wasWide = capsule().frame.width();
+    hud.setMode(next);
+    const ui::Element pill = capsule();
+    EXPECT_NE(pill.frame.width(), wasWide);
+    EXPECT_TRUE(inspector().hasText(hudMessage(next)));
+    EXPECT_NEAR(contentOpacity().value_or(-1), 0.0, 1e-9) << hudMessage(next);
+    main->advance(std::chrono::milliseconds(90));
+    EXPECT_NEAR(contentOpacity().value_or(-1), 0.5, 1e-9) << hudMessage(next);
+    EXPECT_NEAR(host().animatedValue(pill.identity, "width").value_or(-1),
+                (wasWide + pill.frame.width()) / 2, 1e-6);
+    main->advance(std::chrono::milliseconds(100));
+    EXPECT_FALSE(contentOpacity()) << hudMessage(next);
+    EXPECT_FALSE(host().animatedValue(pill.identity, "width"));
+  }
   EXPECT_FALSE(host().isAnimating());
   EXPECT_FALSE(main->hasPendingTimers());
 }

@@ -161,7 +161,12 @@ TEST_F(RefinePanelTest, DraggingTheBackgroundMovesThePanel) {
             ui::EventDispatcher::Press::control);
   EXPECT_EQ(desktop.draggedWindow(), nullptr);
 
-  EXPECT_EQ(inspect.pressPointer({4, 4}), ui::EventDispatcher::Press::background);
+  // A press alone, or with the pointer barely moved, is a click: the panel does not move.
+  EXPECT_EQ(inspect.pressPointer({4, 4}), ui::EventDispatcher::Press::movableBackground);
+  EXPECT_EQ(desktop.draggedWindow(), nullptr);
+  EXPECT_FALSE(inspect.moveFromBackground({4, 4}, {8, 8}));
+  EXPECT_EQ(desktop.draggedWindow(), nullptr);
+  EXPECT_TRUE(inspect.moveFromBackground({4, 4}, {4, 11}));
   ASSERT_EQ(desktop.draggedWindow(), panel);
   const ui::Point grabbed{start.minX() + 4, start.maxY() - 4};
   desktop.windowDragMoved({grabbed.x + 30, grabbed.y - 50});

@@ -58,8 +58,10 @@ protected:
   void SetUp() override {
     ViewAnimationTest::SetUp();
     core.modelReady.set(true);
-    host = std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, onboarding),
-                                             ui::Size{280, 420});
+    host = std::make_unique<ui::HostingView>(
+        std::make_shared<MenuBarView>(core.menuModel(),
+                                      onboarding.menuOpener(core.onboardingModel())),
+        ui::Size{280, 420});
     host->setAnimationExecutor(main);
     host->layout();
   }
@@ -130,7 +132,7 @@ protected:
 // "Continue" fades the next page in over 0.22 s; the dots trade colour and size over 0.2 s.
 TEST_F(OnboardingAnimationTest, APageChangeFadesInAndTheDotsFollow) {
   core.savedPage = 0;
-  onboarding.showOnboarding(core);
+  onboarding.showOnboarding(core.onboardingModel());
   ASSERT_EQ(dots().size(), 5u);
   inspector().press("Continue");
   const auto page = inspector().findText("Input Monitoring");
@@ -171,7 +173,7 @@ TEST_F(OnboardingAnimationTest, APageChangeFadesInAndTheDotsFollow) {
 TEST_F(OnboardingAnimationTest, TheModelCardComesInAndItsBarSweepsWhileShown) {
   core.savedPage = 4;
   core.modelReady.set(true);
-  onboarding.showOnboarding(core);
+  onboarding.showOnboarding(core.onboardingModel());
   EXPECT_FALSE(inspector().findById("modelStatusCard"));
   core.status.set("Preparing the speech model");
   core.initStartedAt.set(main->now());

@@ -208,9 +208,9 @@ protected:
     window = std::make_unique<ui::Window>(*desktop, ui::makeRect(100, 100, 280, 400),
                                           ui::kTitled | ui::kClosable);
     window->setTitle("Murmurquill");
-    window->setContentView(
-        std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(core, *onboarding)),
-        /*fitsContent=*/true);
+    window->setContentView(std::make_unique<ui::HostingView>(std::make_shared<MenuBarView>(
+                               core.menuModel(), onboarding->menuOpener(core.onboardingModel()))),
+                           /*fitsContent=*/true);
     window->makeKeyAndOrderFront();
     deliver();
   }
@@ -232,9 +232,23 @@ TEST_F(MenuWindowTest, ClickOnAButtonRunsItsAction) {
 
   // A click on a row that toggles state redraws the window with the new state.
   EXPECT_TRUE(core.refine.peek());
-  clickAt(onScreen(*window, centreOfText(*window, "Refine  \u2303\u2318R")));
+  clickAt(onScreen(*window, centreOfText(*window, "Refine  Ctrl+Super+R")));
   deliver();
   EXPECT_FALSE(core.refine.peek());
+}
+
+// Without a status area the menu window stays open from the start; the setup window then
+// registers the login item, and the row on screen follows.
+TEST_F(MenuWindowTest, TheLoginRowFollowsTheEntryWhileTheWindowStaysOpen) {
+  EXPECT_FALSE(testing::loginRowChecked(ui::Inspector(*window)));
+  core.registerLoginItem();
+  deliver();
+  EXPECT_TRUE(testing::loginRowChecked(ui::Inspector(*window)));
+  // What the server shows is redrawn: a click on the row now withdraws the entry.
+  clickAt(onScreen(*window, centreOfText(*window, "Open at Login")));
+  deliver();
+  EXPECT_EQ(core.loginStatus, platform::LoginItemStatus::notRegistered);
+  EXPECT_FALSE(testing::loginRowChecked(ui::Inspector(*window)));
 }
 
 TEST_F(MenuWindowTest, PressWithoutReleaseInTheWindowIsNoClick) {

@@ -2,11 +2,12 @@
 
 #include "tests/app/views/FakeUIModel.hpp"
 
+#include "app/presenters/OnboardingWindowController.hpp"
+#include "app/views/MenuBarIconLabel.hpp"
 #include "platform/system/Clock.hpp"
+#include "platform/system/ManualExecutor.hpp"
 #include "platform/ui/Desktop.hpp"
 #include "platform/ui/Window.hpp"
-#include "platform/system/ManualExecutor.hpp"
-#include "app/views/MenuBarIconLabel.hpp"
 #include "tests/support/SessionBus.hpp"
 
 #include <gtest/gtest.h>
@@ -24,7 +25,8 @@ namespace ui = platform::ui;
 class StatusMenuTest : public ::testing::Test {
 protected:
   std::vector<ui::StatusMenuItem> items() {
-    return DesktopApp::statusMenuItems(core, onboarding, [this] { ++opened; });
+    return DesktopApp::statusMenuItems(
+        core.menuModel(), onboarding.menuOpener(core.onboardingModel()), [this] { ++opened; });
   }
   const ui::StatusMenuItem &find(const std::vector<ui::StatusMenuItem> &all,
                                  const std::string &label) {
@@ -49,11 +51,11 @@ TEST_F(StatusMenuTest, TheMenusEntriesInOrder) {
     labels.push_back(item.separator ? "-" : item.label);
   }
   EXPECT_EQ(labels, (std::vector<std::string>{"Open Murmurquill", "-", "About Murmurquill",
-                                              "Permissions & Setup", "Refine  \u2303\u2318R",
+                                              "Permissions & Setup", "Refine  Ctrl+Super+R",
                                               "Open at Login", "-", "Check for Updates\u2026",
                                               "Quit Murmurquill"}));
   core.languageModel = true;
-  EXPECT_EQ(items()[4].label, "AI Refine  \u2303\u2318R");
+  EXPECT_EQ(items()[4].label, "AI Refine  Ctrl+Super+R");
 }
 
 TEST_F(StatusMenuTest, EntriesRunTheMenuWindowsActions) {
@@ -71,12 +73,12 @@ TEST_F(StatusMenuTest, EntriesRunTheMenuWindowsActions) {
 
 TEST_F(StatusMenuTest, ToggleRowsShowAndFlipTheirState) {
   auto all = items();
-  const auto &refine = find(all, "Refine  \u2303\u2318R");
+  const auto &refine = find(all, "Refine  Ctrl+Super+R");
   EXPECT_TRUE(refine.toggle);
   EXPECT_TRUE(refine.checked);
   refine.action();
   EXPECT_FALSE(core.refine.peek());
-  EXPECT_FALSE(find(items(), "Refine  \u2303\u2318R").checked);
+  EXPECT_FALSE(find(items(), "Refine  Ctrl+Super+R").checked);
 
   EXPECT_FALSE(find(all, "Open at Login").checked);
   find(all, "Open at Login").action();
@@ -102,7 +104,8 @@ TEST(StatusAreaFallbackTest, WithoutAWatcherTheMenuWindowOpens) {
       options, [] {}, [] { return std::vector<ui::StatusMenuItem>{}; });
   DesktopApp::showMenuWindowWithoutStatusArea(item, menu);
   for (int round = 0; round < 400 && !menu.isVisible(); ++round) {
-    item.handle();
+    while (item.handle()) {
+    }
     pollfd fd{item.fd(), POLLIN, 0};
     poll(&fd, 1, 25);
   }
@@ -120,8 +123,10 @@ TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
   auto core = std::make_shared<testing::FakeUIModel>();
   core->complete = true;
   OnboardingWindowController onboarding{desktop, main};
-  ui::HostingView label(std::make_shared<MenuBarIconLabel>(core, onboarding, main),
-                        ui::Size{22, 22});
+  ui::HostingView label(
+      std::make_shared<MenuBarIconLabel>(
+          core, core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
+      ui::Size{22, 22});
   label.setAnimationExecutor(main);
   const auto strongestAlpha = [&] {
     const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
@@ -142,6 +147,39 @@ TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
   EXPECT_NEAR(loading / ready, 0.45, 0.02);
   EXPECT_NEAR(halfway / ready, 0.725, 0.02);
   EXPECT_FALSE(main->hasPendingTimers());
+}
+
+// Panels are dark on most desktops and light on some: the icon is a light glyph ringed with a
+// dark outline, so it stands out from either, dimmed or not.
+TEST(StatusIconTest, TheIconStandsOutOnDarkAndOnLightPanels) {
+  ui::Desktop desktop;
+  auto main = std::make_shared<platform::ManualExecutor>();
+  auto core = std::make_shared<testing::FakeUIModel>();
+  core->complete = true;
+  OnboardingWindowController onboarding{desktop, main};
+  ui::HostingView label(
+      std::make_shared<MenuBarIconLabel>(
+          core, core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
+      ui::Size{22, 22});
+  // The brightest and darkest grey of the icon laid over a panel of grey `panel`.
+  const auto extremesOver = [&](double panel) {
+    const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
+    double brightest = 0, darkest = 1;
+    for (std::size_t i = 0; i < icon.argb.size(); i += 4) {
+      const double alpha = icon.argb[i] / 255.0;
+      const double grey = (icon.argb[i + 1] + icon.argb[i + 2] + icon.argb[i + 3]) / (3 * 255.0);
+      const double seen = alpha * grey + (1 - alpha) * panel;
+      brightest = std::max(brightest, seen);
+      darkest = std::min(darkest, seen);
+    }
+    return std::pair{brightest, darkest};
+  };
+  for (const bool ready : {false, true}) {
+    core->modelReady.set(ready);
+    const double shown = ready ? 1.0 : 0.45;
+    EXPECT_GT(extremesOver(0.15).first, 0.15 + 0.6 * shown) << "dark panel, ready " << ready;
+    EXPECT_LT(extremesOver(0.9).second, 0.9 - 0.6 * shown) << "light panel, ready " << ready;
+  }
 }
 
 } // namespace

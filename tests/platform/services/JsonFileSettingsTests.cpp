@@ -1,8 +1,11 @@
 #include "platform/services/JsonFileSettings.hpp"
 
+#include "platform/system/ManualExecutor.hpp"
 #include "tests/support/TempDir.hpp"
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
 
 namespace platform {
 namespace {
@@ -87,6 +90,56 @@ TEST(JsonFileSettingsTest, AFileTooDeepOrTooLargeIsSetAside) {
     EXPECT_EQ(mqtest::TempDir::read(file.string() + ".unreadable"), c.text);
     EXPECT_EQ(mqtest::TempDir::read(file), "{\"refineEnabled\":false}\n");
   }
+}
+
+// A flood of changes (a program clicking the refine toggle thousands of times over the bus)
+// costs one write per half second, not one per change; what is left is written at the end.
+TEST(JsonFileSettingsTest, ChangesOnAnExecutorAreWrittenTogether) {
+  mqtest::TempDir temp;
+  const auto file = temp / "settings.json";
+  auto main = std::make_shared<ManualExecutor>();
+  {
+    JsonFileSettings settings(file, {}, main);
+    for (int click = 0; click < 1001; ++click) {
+      settings.setBool("refineEnabled", click % 2 == 0);
+    }
+    EXPECT_FALSE(std::filesystem::exists(file));
+    main->advance(JsonFileSettings::kSaveDelay - std::chrono::milliseconds(1));
+    EXPECT_FALSE(std::filesystem::exists(file));
+    main->advance(std::chrono::milliseconds(1));
+    EXPECT_EQ(mqtest::TempDir::read(file), "{\"refineEnabled\":true}\n");
+    settings.setString("selectedHotkeyKey", "leftOption");
+    EXPECT_EQ(settings.stringValue("selectedHotkeyKey"), "leftOption");
+  }
+  EXPECT_EQ(mqtest::TempDir::read(file),
+            "{\"refineEnabled\":true,\"selectedHotkeyKey\":\"leftOption\"}\n");
+  main->advance(JsonFileSettings::kSaveDelay); // the store is gone: its timer does nothing
+}
+
+// Each damaged file is somebody's data: a second one must not overwrite the first.
+TEST(JsonFileSettingsTest, EachDamagedFileIsKeptUnderItsOwnName) {
+  mqtest::TempDir temp;
+  const auto file = temp / "settings.json";
+  for (const char *text : {"{first", "{second", "{third"}) {
+    temp.write("settings.json", text);
+    JsonFileSettings settings(file);
+    settings.setBool("refineEnabled", true);
+  }
+  EXPECT_EQ(mqtest::TempDir::read(file.string() + ".unreadable"), "{first");
+  EXPECT_EQ(mqtest::TempDir::read(file.string() + ".unreadable.2"), "{second");
+  EXPECT_EQ(mqtest::TempDir::read(file.string() + ".unreadable.3"), "{third");
+}
+
+// A FIFO in the file's place would block start-up for good while nobody writes to it.
+TEST(JsonFileSettingsTest, AFifoInTheFilesPlaceIsSetAsideUnread) {
+  mqtest::TempDir temp;
+  const auto file = temp / "settings.json";
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+  JsonFileSettings settings(file);
+  EXPECT_FALSE(settings.contains("refineEnabled"));
+  EXPECT_TRUE(std::filesystem::is_fifo(file.string() + ".unreadable"));
+  settings.setBool("refineEnabled", true);
+  EXPECT_EQ(mqtest::TempDir::read(file), "{\"refineEnabled\":true}\n");
 }
 
 TEST(JsonFileSettingsTest, KeepsOnlyTheOwnedKeysWithPlainValuesAndWritesCompactly) {

@@ -1,3 +1,4 @@
+#include "platform/system/EventPump.hpp"
 #include "platform/system/MainExecutor.hpp"
 #include "platform/system/ManualExecutor.hpp"
 
@@ -8,6 +9,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -162,6 +166,51 @@ TEST(MainExecutorTest, WorkThatThrowsIsReportedAndTheExecutorKeepsRunning) {
   executor.waitUntilIdle();
   EXPECT_EQ(reported, (std::vector<std::string>{"first", "timer"}));
   EXPECT_EQ(after, 1);
+}
+
+// The last owner of an executor can be something its own work held: the executor then dies on
+// its own thread, which must end without joining itself (std::system_error, an abort).
+TEST(MainExecutorTest, ReleasedLastByItsOwnWorkItEndsWithoutJoiningItself) {
+  struct LastOwner {
+    std::shared_ptr<MainExecutor> executor;
+    std::promise<void> *released = nullptr;
+    ~LastOwner() {
+      executor.reset();
+      released->set_value();
+    }
+  };
+  std::promise<void> released;
+  std::promise<void> gate;
+  auto executor = std::make_shared<MainExecutor>();
+  bool ranAfter = false;
+  executor->post([&gate] { gate.get_future().wait(); });
+  auto owner = std::make_shared<LastOwner>();
+  owner->executor = executor;
+  owner->released = &released;
+  executor->post([owner = std::move(owner)] {});
+  executor->post([&ranAfter] { ranAfter = true; }); // dropped: the executor is gone by then
+  executor.reset();
+  gate.set_value();
+  released.get_future().wait();
+  EXPECT_FALSE(ranAfter);
+}
+
+// An event pump's queued handling must not own the executor it is queued on: a pump destroyed
+// with its handling still queued would otherwise leave the executor owning itself.
+TEST(EventPumpTest, QueuedHandlingDoesNotKeepTheExecutorAlive) {
+  auto executor = std::make_shared<ManualExecutor>();
+  const std::weak_ptr<ManualExecutor> weak = executor;
+  const int fd = eventfd(0, EFD_CLOEXEC); // never readable: only requestHandling posts
+  int handled = 0;
+  {
+    EventPump pump(
+        fd, [&handled] { ++handled; }, executor);
+    pump.requestHandling();
+  }
+  executor.reset();
+  EXPECT_TRUE(weak.expired());
+  EXPECT_EQ(handled, 0);
+  close(fd);
 }
 
 TEST(ManualExecutorTest, WorkThatThrowsReachesTheDriverAndTheQueueStays) {

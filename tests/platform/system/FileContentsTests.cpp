@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 namespace platform {
 namespace {
 
@@ -23,6 +25,22 @@ TEST(FileContentsTest, ReadsUpToTheBoundAndMarksALargerFile) {
 
   EXPECT_FALSE(FileContents::read(temp / "absent", 10).opened);
   EXPECT_TRUE(FileContents::read(temp.path(), 10).failed) << "a folder cannot be read";
+}
+
+// Outside data may name anything: a FIFO without a writer would block the open for good, and
+// a device without an end would be read up to the bound every time.
+TEST(FileContentsTest, ReadsOnlyRegularFiles) {
+  mqtest::TempDir temp;
+  const auto fifo = temp / "fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::filesystem::path &path :
+       {fifo, std::filesystem::path("/dev/zero"), temp.path()}) {
+    const auto contents = FileContents::read(path, 1024);
+    EXPECT_TRUE(contents.opened) << path;
+    EXPECT_TRUE(contents.notRegular) << path;
+    EXPECT_TRUE(contents.failed) << path;
+    EXPECT_TRUE(contents.bytes.empty()) << path;
+  }
 }
 
 } // namespace

@@ -63,7 +63,15 @@ TEST(ArgumentParserTest, ReadsFlagsValuesAndPositionalsInEitherSpelling) {
 }
 
 TEST(ArgumentParserTest, RefusesWhatItDoesNotKnowWithTheUsageAndTheReason) {
+  // Refused values of megabytes are quoted by a short excerpt.
+  const std::string longValue(1 << 20, '7');
+  const std::string longOption = "--" + std::string(1 << 20, 'x');
   const std::vector<std::pair<std::vector<const char *>, std::string>> cases = {
+      {{"--level", longValue.c_str()},
+       "tool: --level " + std::string(64, '7') +
+           "... (1048576 bytes): not a whole number from 1 to 9"},
+      {{longOption.c_str()},
+       "tool: unknown option --" + std::string(62, 'x') + "... (1048578 bytes)"},
       {{"--help-me"}, "tool: unknown option --help-me"},
       {{"-x"}, "tool: unknown option -x"},
       {{"--level"}, "tool: --level needs a value (N)"},

@@ -4,10 +4,12 @@
 #include "platform/ml/runner/formats/BoundedJson.hpp"
 #include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/system/FileContents.hpp"
+#include "platform/text/Excerpt.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 #include <stdexcept>
 
@@ -194,9 +196,9 @@ private:
     try {
       document = parseBoundedJson(contents.bytes);
     } catch (const Json::exception &error) {
-      fail(std::string("malformed JSON: ") + error.what());
+      fail("malformed JSON: " + boundedMessage(error.what()));
     } catch (const std::length_error &error) {
-      fail(std::string("malformed JSON: ") + error.what());
+      fail("malformed JSON: " + boundedMessage(error.what()));
     }
     if (!document.is_object()) {
       fail("not a JSON object");
@@ -428,13 +430,69 @@ std::string featureSizeProblem(const ModelConfig &config) {
   return {};
 }
 
+// The floats one prediction of the model allocates besides its weights: its features, its
+// scratch (the encoder's attention scores are queries x keys) and, for the decoder, the
+// cross-attention memory of one window. Reckoned in floating point from the dimensions alone,
+// so a product of bounded dimensions cannot overflow, and a little above what the networks
+// ask for, so that the bound holds for them.
+double workingFloats(ModelKind kind, const ModelDimensions &d) {
+  const double t = static_cast<double>(d.audioContext);
+  const double w = static_cast<double>(d.width);
+  const double m = static_cast<double>(d.melCount);
+  const double f = static_cast<double>(d.ffnWidth);
+  switch (kind) {
+  case ModelKind::mel: {
+    const double frames = static_cast<double>(d.windowSamples) / static_cast<double>(d.hopLength);
+    const double fft = static_cast<double>(d.fftLength);
+    return static_cast<double>(d.windowSamples) + fft * (fft + 2) + frames * (fft + 2) +
+           4 * m * frames;
+  }
+  case ModelKind::audioEncoder: {
+    const double stem = 2 * t * w + std::max(6 * t * m, 3 * t * w);
+    const double layer = 5 * t * w + std::max(t * t, 2 * t * w) + t + t * f;
+    return 2 * t * m + t * w + std::max(stem, layer) + t * w;
+  }
+  case ModelKind::textDecoder: {
+    const double layers = static_cast<double>(d.decoderLayers);
+    const double heads = static_cast<double>(d.decoderHeads);
+    const double cache = static_cast<double>(d.cacheLength);
+    const double memory = layers * 2 * w * t;
+    return memory + t * w + 2 * heads * t + heads * cache + 8 * w + f +
+           static_cast<double>(d.vocabularySize) + 4 * layers * w * cache;
+  }
+  }
+  return 0;
+}
+
+std::string workingMemoryProblem(ModelKind kind, const ModelDimensions &d) {
+  const double bytes = 4 * workingFloats(kind, d);
+  if (bytes <= static_cast<double>(kMaxWorkingBytes)) {
+    return {};
+  }
+  const auto mib = [](double count) {
+    return std::to_string(static_cast<unsigned long long>(std::ceil(count / (1 << 20))));
+  };
+  const std::string given = kind == ModelKind::mel
+                                ? "n_samples " + std::to_string(d.windowSamples) + ", hop_length " +
+                                      std::to_string(d.hopLength)
+                                : "max_source_positions " + std::to_string(d.audioContext) +
+                                      ", d_model " + std::to_string(d.width);
+  return std::string("the ") + kindName(kind) + " would need " + mib(bytes) +
+         " MiB of working memory for one prediction (" + given + "), above the bound " +
+         mib(static_cast<double>(kMaxWorkingBytes)) + " MiB";
+}
+
 } // namespace
 
 std::string dimensionsProblem(ModelKind kind, const ModelDimensions &dimensions) {
   if (std::string problem = consistencyProblem(kind, dimensions); !problem.empty()) {
     return problem;
   }
-  return featureSizeProblem(ModelConfig::standard(kind, dimensions));
+  if (std::string problem = featureSizeProblem(ModelConfig::standard(kind, dimensions));
+      !problem.empty()) {
+    return problem;
+  }
+  return workingMemoryProblem(kind, dimensions);
 }
 
 ModelConfig ModelConfig::load(const std::filesystem::path &modelJson) {

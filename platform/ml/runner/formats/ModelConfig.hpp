@@ -48,9 +48,15 @@ struct ModelDimensions {
 // reader build buffers of gigabytes.
 std::size_t dimensionBound(std::size_t ModelDimensions::*field);
 
+// The most working memory (features, scratch, the decoder's cross-attention memory; weights
+// not counted) one prediction of any model may need. Each dimension is bounded on its own, but
+// their products are not: 65536 encoder positions alone would ask for 16 GiB of attention
+// scores. The largest published models of this family need about a quarter of it.
+constexpr std::size_t kMaxWorkingBytes = std::size_t{2} << 30;
+
 // What keeps `dimensions`, each within its bound, from making a model of `kind`: values that
-// disagree, or a feature too large to allocate; named by the model.json keys. Empty when
-// nothing does.
+// disagree, working memory above kMaxWorkingBytes, or a feature too large to allocate; named by
+// the model.json keys. Empty when nothing does.
 std::string dimensionsProblem(ModelKind kind, const ModelDimensions &dimensions);
 
 // Keeps the first of each repeated [layer, head] pair, in order. The decoder averages every listed

@@ -4,6 +4,7 @@
 #include "platform/ml/runner/formats/BoundedJson.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/system/FileDescriptor.hpp"
+#include "platform/text/Excerpt.hpp"
 
 #include <nlohmann/json.hpp>
 
@@ -100,9 +101,9 @@ void SafeTensorsFile::readHeader() {
         std::string_view(reinterpret_cast<const char *>(mapping_->data() + 8), headerLength),
         JsonLimits{.maxMembers = kMaxTensors + 1});
   } catch (const nlohmann::json::exception &error) {
-    fail(path_, std::string("malformed header: ") + error.what());
+    fail(path_, "malformed header: " + boundedMessage(error.what()));
   } catch (const std::length_error &error) {
-    fail(path_, std::string("malformed header: ") + error.what());
+    fail(path_, "malformed header: " + boundedMessage(error.what()));
   }
   if (!header.is_object()) {
     fail(path_, "malformed header: not a JSON object");

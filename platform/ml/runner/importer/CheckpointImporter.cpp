@@ -6,10 +6,14 @@
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
 #include "platform/ml/runner/importer/MelFilterbank.hpp"
 #include "platform/system/BoundedJsonParser.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "platform/system/FileContents.hpp"
+#include "platform/system/FileDescriptor.hpp"
+#include "platform/text/Excerpt.hpp"
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -21,6 +25,9 @@
 #include <utility>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform {
@@ -72,7 +79,7 @@ nlohmann::json readDocument(const fs::path &file, bool required) {
   } catch (const JsonLimitError &limitError) {
     fail(file, limitError.what());
   } catch (const nlohmann::json::exception &jsonError) {
-    fail(file, std::string("is not valid JSON (") + jsonError.what() + ")");
+    fail(file, "is not valid JSON (" + boundedMessage(jsonError.what()) + ")");
   }
   if (!document.is_object()) {
     fail(file, "is not a JSON object");
@@ -266,6 +273,8 @@ TensorList decoderTensors(const ModelDimensions &d) {
 SafeTensorsWriter copyTensors(const SafeTensorsFile &checkpoint, const TensorList &tensors) {
   SafeTensorsWriter writer;
   for (const auto &[name, shape] : tensors) {
+    // A large checkpoint takes minutes: a caller that gave up stops it between tensors.
+    Task::checkCancellation();
     const SafeTensorsFile::Tensor &entry = checkpoint.tensor(name, shape);
     writer.add(name, shape, checkpoint.readFloats(name, shape), entry.type);
   }
@@ -274,6 +283,7 @@ SafeTensorsWriter copyTensors(const SafeTensorsFile &checkpoint, const TensorLis
 
 void writeModel(const fs::path &folder, const std::string &name, const ModelConfig &config,
                 const SafeTensorsWriter &weights) {
+  Task::checkCancellation();
   const fs::path model = folder / (name + ".mlmodelc");
   fs::create_directories(model);
   std::ofstream out(model / "model.json", std::ios::binary | std::ios::trunc);
@@ -310,10 +320,125 @@ std::string sourceStamp(const fs::path &source) {
   return stamp;
 }
 
-// The marker that makes `folder` an import this importer may later replace.
-void writeStamp(const fs::path &folder, const fs::path &source) {
+// The first line of the marker, saying what wrote the folder.
+constexpr std::string_view kMarkerHeading = "Murmurquill checkpoint import";
+// Markers are a few hundred bytes; a larger file is not one.
+constexpr std::uintmax_t kMaxMarkerBytes = 64 * 1024;
+
+const char *const kModelFiles[] = {
+    "MelSpectrogram.mlmodelc/model.json", "MelSpectrogram.mlmodelc/weights.safetensors",
+    "AudioEncoder.mlmodelc/model.json",   "AudioEncoder.mlmodelc/weights.safetensors",
+    "TextDecoder.mlmodelc/model.json",    "TextDecoder.mlmodelc/weights.safetensors"};
+
+// What an earlier import's marker says: the source files it was made from (as sourceStamp
+// writes them) and the files it wrote, relative to its folder.
+struct Marker {
+  std::string sourceStamp;
+  std::vector<std::string> wrote;
+  bool current = false; // written by this version, naming its files
+};
+
+std::vector<std::string> lines(const std::string &text) {
+  std::vector<std::string> result;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    result.push_back(line);
+  }
+  return result;
+}
+
+bool isSourceFileName(std::string_view name) {
+  for (const char *known :
+       {"config.json", "model.safetensors", "generation_config.json", "preprocessor_config.json"}) {
+    if (name == known) {
+      return true;
+    }
+  }
+  return std::find(std::begin(kTokenizerFiles), std::end(kTokenizerFiles), name) !=
+         std::end(kTokenizerFiles);
+}
+
+// A line of a source stamp: a source file's name, its size and its time, and nothing else.
+std::optional<std::string> stampedName(const std::string &line) {
+  std::istringstream in(line);
+  std::string name;
+  std::uintmax_t size = 0;
+  long long time = 0;
+  std::string rest;
+  if (!(in >> name >> size >> time) || (in >> rest) || !isSourceFileName(name)) {
+    return std::nullopt;
+  }
+  return name;
+}
+
+// A file the marker says the import wrote: one of the names an import writes, nothing else.
+bool isImportFileName(std::string_view name) {
+  return std::find(std::begin(kModelFiles), std::end(kModelFiles), name) != std::end(kModelFiles) ||
+         std::find(std::begin(kTokenizerFiles), std::end(kTokenizerFiles), name) !=
+             std::end(kTokenizerFiles);
+}
+
+// The marker of an import in `folder`, or nothing when the folder holds none that an import
+// wrote (no file, a link, an empty or foreign file). Markers of earlier versions held only the
+// source stamp; they name the tokenizer files copied, and the model files are the fixed six.
+std::optional<Marker> readMarker(const fs::path &folder) {
+  std::error_code error;
+  const fs::path file = folder / kStampName;
+  if (!fs::is_directory(fs::symlink_status(folder, error)) ||
+      !fs::is_regular_file(fs::symlink_status(file, error))) {
+    return std::nullopt;
+  }
+  const FileContents contents = FileContents::read(file, kMaxMarkerBytes);
+  if (!contents.opened || contents.failed || contents.tooLarge) {
+    return std::nullopt;
+  }
+  const std::vector<std::string> text = lines(contents.bytes);
+  Marker marker;
+  if (!text.empty() && text.front() == kMarkerHeading) {
+    marker.current = true;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+      const std::string &line = text[i];
+      if (line.starts_with("source ") && stampedName(line.substr(7))) {
+        marker.sourceStamp += line.substr(7) + "\n";
+      } else if (line.starts_with("wrote ") && isImportFileName(line.substr(6))) {
+        marker.wrote.push_back(line.substr(6));
+      } else {
+        return std::nullopt;
+      }
+    }
+    return marker;
+  }
+  // An earlier version's marker: stamp lines only, and at least the two required files.
+  marker.wrote.assign(std::begin(kModelFiles), std::end(kModelFiles));
+  for (const std::string &line : text) {
+    const auto name = stampedName(line);
+    if (!name) {
+      return std::nullopt;
+    }
+    marker.sourceStamp += line + "\n";
+    if (isImportFileName(*name)) {
+      marker.wrote.push_back(*name);
+    }
+  }
+  if (marker.sourceStamp.find("config.json ") != 0) {
+    return std::nullopt;
+  }
+  return marker;
+}
+
+// The marker that makes `folder` an import this importer may later replace: what wrote it, the
+// source it was made from and the files it wrote.
+void writeStamp(const fs::path &folder, const fs::path &source,
+                const std::vector<std::string> &wrote) {
+  std::string text = std::string(kMarkerHeading) + "\n";
+  for (const std::string &line : lines(sourceStamp(source))) {
+    text += "source " + line + "\n";
+  }
+  for (const std::string &name : wrote) {
+    text += "wrote " + name + "\n";
+  }
   std::ofstream out(folder / kStampName, std::ios::binary | std::ios::trunc);
-  out << sourceStamp(source);
+  out << text;
   if (!out.flush()) {
     throw MLModelError(MLModelError::Code::io,
                        (folder / kStampName).string() + ": cannot be written");
@@ -348,12 +473,11 @@ void checkDestination(const fs::path &source, const fs::path &destination) {
                        destination.string() + ": holds the checkpoint folder " + source.string());
   }
   const fs::file_status status = fs::symlink_status(destination);
-  if (fs::exists(status) && !(fs::is_directory(status) &&
-                              fs::is_regular_file(fs::symlink_status(destination / kStampName)))) {
+  if (fs::exists(status) && !readMarker(destination)) {
     throw MLModelError(MLModelError::Code::io,
                        destination.string() +
                            ": exists and is not an earlier import (it holds no " + kStampName +
-                           "), so it is left as it is");
+                           " written by an import), so it is left as it is");
   }
 }
 
@@ -371,24 +495,104 @@ fs::path makeFolderBeside(const fs::path &destination, const char *infix) {
   return pattern;
 }
 
-// Renames the finished `staging` folder to `destination`. An earlier import there is first
-// renamed aside and removed only once the new one is in place.
-void moveIntoPlace(const fs::path &source, const fs::path &staging, const fs::path &destination) {
+// Names a lock file inside a staging folder, held while its import runs: a staging folder whose
+// lock nobody holds was left by an import that was killed.
+constexpr const char *kLockName = ".import-in-progress";
+
+// Holds the lock of the staging folder `staging` until destroyed.
+platform::FileDescriptor lockStaging(const fs::path &staging) {
+  const fs::path lock = staging / kLockName;
+  platform::FileDescriptor fd(
+      ::open(lock.c_str(), O_CREAT | O_RDWR | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR));
+  if (!fd.isOpen() || ::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+    throw fs::filesystem_error("cannot lock the staging folder", lock,
+                               std::error_code(errno, std::generic_category()));
+  }
+  return fd;
+}
+
+// Removes the staging folders of imports into `destination` that were killed before they
+// finished: ours by name (`destination` ".partial-" and six characters, as mkdtemp makes them)
+// and by their lock file, stale because no process holds that lock.
+void sweepStalePartials(const fs::path &destination) {
+  const std::string prefix = destination.filename().string() + ".partial-";
+  std::error_code error;
+  for (const auto &entry : fs::directory_iterator(destination.parent_path(), error)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() != prefix.size() + 6 || !name.starts_with(prefix) ||
+        !fs::is_directory(fs::symlink_status(entry.path(), error))) {
+      continue;
+    }
+    const fs::path lock = entry.path() / kLockName;
+    if (!fs::is_regular_file(fs::symlink_status(lock, error))) {
+      continue;
+    }
+    const platform::FileDescriptor fd(::open(lock.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    if (fd.isOpen() && ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0) {
+      fs::remove_all(entry.path(), error);
+    }
+  }
+}
+
+// Removes `file` and then the folders above it inside `root` that it leaves empty.
+void removeWithEmptyFolders(const fs::path &root, const fs::path &relative) {
+  std::error_code error;
+  fs::remove(root / relative, error);
+  for (fs::path folder = relative.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+    if (!fs::remove(root / folder, error)) { // only an empty folder goes
+      break;
+    }
+  }
+}
+
+// Puts the finished import in `staging` (which wrote `wrote`) at `destination`. A new
+// destination is the staging folder renamed. An earlier import there is replaced file by file:
+// the files it wrote are replaced or removed, anything a user added is left, and its marker is
+// replaced last, so an interrupted replacement is redone by the next import.
+void moveIntoPlace(const fs::path &source, const fs::path &staging, const fs::path &destination,
+                   const std::vector<std::string> &wrote) {
   checkDestination(source, destination); // again: the folder may have appeared meanwhile
   if (!fs::exists(fs::symlink_status(destination))) {
+    // The lock goes with the folder and is dropped there: a staging folder never lacks it.
     fs::rename(staging, destination);
+    std::error_code error;
+    fs::remove(destination / kLockName, error);
     return;
   }
-  const fs::path aside = makeFolderBeside(destination, ".replaced-");
-  fs::rename(destination, aside); // over the empty folder just made
-  std::error_code error;
-  try {
-    fs::rename(staging, destination);
-  } catch (...) {
-    fs::rename(aside, destination, error);
-    throw;
+  const std::optional<Marker> earlier = readMarker(destination);
+  const auto wroteEarlier = [&](const std::string &name) {
+    return std::find(earlier->wrote.begin(), earlier->wrote.end(), name) != earlier->wrote.end();
+  };
+  for (const std::string &name : wrote) {
+    if (fs::exists(fs::symlink_status(destination / name)) && !wroteEarlier(name)) {
+      throw MLModelError(MLModelError::Code::io,
+                         (destination / name).string() +
+                             ": was not written by an earlier import, so it is left as it is");
+    }
   }
-  fs::remove_all(aside, error);
+  // A model folder replaced by a link would have the import write or delete where it points.
+  for (const auto *names : {&wrote, &earlier->wrote}) {
+    for (const std::string &name : *names) {
+      const fs::path folder = (destination / name).parent_path();
+      if (folder != destination && fs::is_symlink(fs::symlink_status(folder))) {
+        throw MLModelError(MLModelError::Code::io,
+                           folder.string() + ": is a link, not a folder an import wrote, so it "
+                                             "is left as it is");
+      }
+    }
+  }
+  for (const std::string &name : wrote) {
+    fs::create_directories((destination / name).parent_path());
+    fs::rename(staging / name, destination / name);
+  }
+  for (const std::string &name : earlier->wrote) {
+    if (std::find(wrote.begin(), wrote.end(), name) == wrote.end()) {
+      removeWithEmptyFolders(destination, name);
+    }
+  }
+  fs::rename(staging / kStampName, destination / kStampName);
+  std::error_code error;
+  fs::remove_all(staging, error);
 }
 
 // Removes a staging folder this import made, if it is still there.
@@ -426,7 +630,10 @@ void importCheckpoint(const fs::path &source, const fs::path &destination) {
   fs::path staging;
   try {
     fs::create_directories(target.parent_path());
+    sweepStalePartials(target);
     staging = makeFolderBeside(target, ".partial-");
+    const platform::FileDescriptor lock = lockStaging(staging);
+    std::vector<std::string> wrote(std::begin(kModelFiles), std::end(kModelFiles));
     writeModel(staging, "MelSpectrogram", ModelConfig::standard(ModelKind::mel, d), melWeights);
     writeModel(staging, "AudioEncoder", ModelConfig::standard(ModelKind::audioEncoder, d),
                encoderWeights);
@@ -436,10 +643,12 @@ void importCheckpoint(const fs::path &source, const fs::path &destination) {
     for (const char *name : kTokenizerFiles) {
       if (fs::exists(source / name, error)) {
         fs::copy_file(source / name, staging / name, fs::copy_options::overwrite_existing);
+        wrote.push_back(name);
       }
     }
-    writeStamp(staging, source);
-    moveIntoPlace(source, staging, target);
+    writeStamp(staging, source, wrote);
+    Task::checkCancellation();
+    moveIntoPlace(source, staging, target, wrote);
   } catch (const fs::filesystem_error &fsError) {
     removeStaging(staging);
     throw MLModelError(MLModelError::Code::io, destination.string() +
@@ -452,13 +661,10 @@ void importCheckpoint(const fs::path &source, const fs::path &destination) {
 }
 
 fs::path importCheckpointIfNeeded(const fs::path &source, const fs::path &destination) {
-  std::ifstream in(destination / kStampName, std::ios::binary);
-  if (in) {
-    std::ostringstream stamp;
-    stamp << in.rdbuf();
-    if (stamp.str() == sourceStamp(source)) {
-      return destination;
-    }
+  // An earlier version's marker is redone once, so the folder gets a marker naming its files.
+  const std::optional<Marker> marker = readMarker(destination);
+  if (marker && marker->current && marker->sourceStamp == sourceStamp(source)) {
+    return destination;
   }
   importCheckpoint(source, destination);
   return destination;

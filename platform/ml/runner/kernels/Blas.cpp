@@ -1,6 +1,7 @@
 #include "platform/ml/runner/kernels/Blas.hpp"
 
 #include "platform/ml/MLModelError.hpp"
+#include "platform/ml/runner/kernels/CpuFeatures.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
@@ -81,22 +82,11 @@ std::string lowered(std::string_view text) {
 }
 
 bool cpuHasAvx512() {
-#if defined(__x86_64__) || defined(__i386__)
-  return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512cd") &&
-         __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512dq") &&
-         __builtin_cpu_supports("avx512vl");
-#else
-  return false;
-#endif
+  const CpuFeatures &cpu = cpuFeatures();
+  return cpu.avx512f && cpu.avx512cd && cpu.avx512bw && cpu.avx512dq && cpu.avx512vl;
 }
 
-bool cpuHasAvx2Fma() {
-#if defined(__x86_64__) || defined(__i386__)
-  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-#else
-  return false;
-#endif
-}
+bool cpuHasAvx2Fma() { return cpuFeatures().avx2 && cpuFeatures().fma; }
 
 Library library;
 BlasSetup setup;

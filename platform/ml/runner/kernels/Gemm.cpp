@@ -4,6 +4,7 @@
 #include "platform/ml/runner/kernels/GemmSimd.hpp"
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
+#include "platform/ml/runner/kernels/InstructionSet.hpp"
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/kernels/VectorOps.hpp"
 
@@ -12,7 +13,6 @@
 #include <cmath>
 #include <new>
 #include <stdexcept>
-#include <string>
 
 namespace platform::runner {
 namespace {
@@ -95,28 +95,26 @@ void gemmTilePortable(std::size_t kc, const float *a, const float *b, float *c, 
   }
 }
 
-using Tile = decltype(&gemmTilePortable);
-
-Tile tileFor(GemmPath path) {
-#if defined(__x86_64__)
-  if (path == GemmPath::avx512) {
-    return simd::gemmTileAvx512;
+void expShiftedColumnsPortable(float *panel, std::size_t rows, float *sums) {
+  for (std::size_t j = 0; j < kCols; ++j) {
+    float maximum = -INFINITY;
+    for (std::size_t r = 0; r < rows; ++r) {
+      maximum = std::max(maximum, panel[r * kCols + j]);
+    }
+    float sum = 0.0f;
+    for (std::size_t r = 0; r < rows; ++r) {
+      float &x = panel[r * kCols + j];
+      x = fastExp(x - maximum);
+      sum += x;
+    }
+    sums[j] = sum;
   }
-#else
-  (void)path;
-#endif
-  return gemmTilePortable;
 }
 
-GemmPath bestPath() {
-  return gemmPathAvailable(GemmPath::avx512) ? GemmPath::avx512 : GemmPath::blas;
-}
-
-// The chosen path; read on every product, so a relaxed load of one word.
-std::atomic<GemmPath> &chosen() {
-  static std::atomic<GemmPath> path{bestPath()};
-  return path;
-}
+// Only AVX-512 has a build of its own: its 32 registers hold the whole tile's accumulators.
+constexpr auto kTile = MQ_KERNEL_BUILDS(gemmTilePortable, gemmTilePortable, simd::gemmTileAvx512);
+constexpr auto kExpShiftedColumns = MQ_KERNEL_BUILDS(
+    expShiftedColumnsPortable, expShiftedColumnsPortable, simd::expShiftedColumnsAvx512);
 
 const std::uint16_t *halfRow(const GemmB &b, std::size_t j) {
   const std::size_t block = j / b.halfBlockRows;
@@ -228,35 +226,9 @@ void productOnBlas(std::size_t m, std::size_t n, std::size_t k, float alpha, con
 
 } // namespace
 
-std::string_view gemmPathName(GemmPath path) {
-  return path == GemmPath::avx512 ? "avx512" : "blas";
+GemmPath gemmPath() {
+  return instructionSet() == InstructionSet::avx512 ? GemmPath::avx512 : GemmPath::blas;
 }
-
-bool gemmPathAvailable(GemmPath path) {
-  switch (path) {
-  case GemmPath::blas:
-    return true;
-  case GemmPath::avx512:
-#if defined(__x86_64__)
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma");
-#else
-    return false;
-#endif
-  }
-  return false;
-}
-
-GemmPath gemmPath() { return chosen().load(std::memory_order_relaxed); }
-
-void forceGemmPath(GemmPath path) {
-  if (!gemmPathAvailable(path)) {
-    throw std::invalid_argument("matrix product path " + std::string(gemmPathName(path)) +
-                                " is not available on this CPU");
-  }
-  chosen().store(path, std::memory_order_relaxed);
-}
-
-void resetGemmPath() { chosen().store(bestPath(), std::memory_order_relaxed); }
 
 std::size_t packedASize(std::size_t m, std::size_t k) { return ceilDiv(m, kRows) * kRows * k; }
 
@@ -345,7 +317,7 @@ void packB(const GemmB &b, std::size_t k, std::size_t n, float *packed) {
 void gemmPacked(std::size_t m, std::size_t n, std::size_t k, float alpha, const float *packedA,
                 const float *packedB, float beta, float *c, std::size_t ldc, const float *bias,
                 GemmActivation activation) {
-  const Tile tile = tileFor(gemmPath());
+  const auto tile = kTile.chosen();
   const std::size_t mPanels = ceilDiv(m, kRows);
   const std::size_t nPanels = ceilDiv(n, kCols);
   // Equal passes over k, none longer than kKc.
@@ -403,25 +375,7 @@ void widenHalfB(const GemmB &b, std::size_t k, std::size_t n, float *destination
 }
 
 void expShiftedColumns(float *panel, std::size_t rows, float *sums) {
-#if defined(__x86_64__)
-  if (gemmPath() == GemmPath::avx512) {
-    simd::expShiftedColumnsAvx512(panel, rows, sums);
-    return;
-  }
-#endif
-  for (std::size_t j = 0; j < kCols; ++j) {
-    float maximum = -INFINITY;
-    for (std::size_t r = 0; r < rows; ++r) {
-      maximum = std::max(maximum, panel[r * kCols + j]);
-    }
-    float sum = 0.0f;
-    for (std::size_t r = 0; r < rows; ++r) {
-      float &x = panel[r * kCols + j];
-      x = fastExp(x - maximum);
-      sum += x;
-    }
-    sums[j] = sum;
-  }
+  kExpShiftedColumns.chosen()(panel, rows, sums);
 }
 
 } // namespace platform::runner

@@ -3,29 +3,19 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <string_view>
 
 namespace platform::runner {
 
 // Single-precision matrix products for the encoder: C[m x n] = alpha * A[m x k] * B[k x n] +
-// beta * C + bias, A row-major float32, B float32 or float16. Two paths, chosen at first use by
-// the CPU's features as the float16 kernels are: on AVX-512 the runner's own product, which packs
-// A and B into panels (float16 B widened while it is packed, so no separate widening pass) and
-// runs a register-blocked kernel over them on the parallelFor pool; elsewhere the BLAS library.
+// beta * C + bias, A row-major float32, B float32 or float16. Two paths, by the kernels' chosen
+// instruction set (InstructionSet.hpp): on AVX-512 the runner's own product, which packs A and B
+// into panels (float16 B widened while it is packed, so no separate widening pass) and runs a
+// register-blocked kernel over them on the parallelFor pool; elsewhere the BLAS library.
 
 enum class GemmPath { blas, avx512 };
 
-// "blas" or "avx512".
-std::string_view gemmPathName(GemmPath path);
-// Whether this CPU and build can run `path` (the BLAS path always can).
-bool gemmPathAvailable(GemmPath path);
-// The path products take: the best available one unless a path was forced.
+// The path products take.
 GemmPath gemmPath();
-// Makes every later product take `path`, so tests and benchmarks can compare paths. Throws
-// std::invalid_argument when the CPU lacks it. Call it while no product runs.
-void forceGemmPath(GemmPath path);
-// Returns to the best available path.
-void resetGemmPath();
 
 // The B operand, k x n; element (p, j) is row p, column j.
 struct GemmB {

@@ -2,11 +2,9 @@
 
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/kernels/HalfKernelsSimd.hpp"
+#include "platform/ml/runner/kernels/InstructionSet.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <stdexcept>
-#include <string>
 
 namespace platform::runner {
 namespace {
@@ -72,113 +70,30 @@ void narrowToHalfPortable(const float *source, std::uint16_t *destination, std::
   floatToHalf(source, destination, count);
 }
 
-struct Kernels {
-  decltype(&halfDotRowsPortable) dotRows;
-  decltype(&widenHalfPortable) widen;
-  decltype(&addHalfPortable) add;
-  decltype(&halfDotColumnsPortable) dotColumns;
-  decltype(&narrowToHalfPortable) narrow;
-};
-
-Kernels kernelsFor(HalfKernelPath path) {
-#if defined(__x86_64__)
-  switch (path) {
-  case HalfKernelPath::avx512:
-    return {simd::halfDotRowsAvx512, simd::widenHalfAvx512, simd::addHalfAvx512,
-            simd::halfDotColumnsAvx512, simd::narrowToHalfAvx512};
-  case HalfKernelPath::avx2:
-    return {simd::halfDotRowsAvx2, simd::widenHalfAvx2, simd::addHalfAvx2, simd::halfDotColumnsAvx2,
-            simd::narrowToHalfAvx2};
-  case HalfKernelPath::portable:
-    break;
-  }
-#else
-  (void)path;
-#endif
-  return {halfDotRowsPortable, widenHalfPortable, addHalfPortable, halfDotColumnsPortable,
-          narrowToHalfPortable};
-}
-
-HalfKernelPath bestPath() {
-  for (auto path : {HalfKernelPath::avx512, HalfKernelPath::avx2}) {
-    if (halfKernelPathAvailable(path)) {
-      return path;
-    }
-  }
-  return HalfKernelPath::portable;
-}
-
-// The chosen path; read on every call, so a relaxed load of one word.
-std::atomic<HalfKernelPath> &chosen() {
-  static std::atomic<HalfKernelPath> path{bestPath()};
-  return path;
-}
-
-Kernels current() { return kernelsFor(chosen().load(std::memory_order_relaxed)); }
+#define MQ_HALF_BUILDS(name) MQ_KERNEL_BUILDS(name##Portable, simd::name##Avx2, simd::name##Avx512)
 
 } // namespace
 
-std::string_view halfKernelPathName(HalfKernelPath path) {
-  switch (path) {
-  case HalfKernelPath::avx512:
-    return "avx512";
-  case HalfKernelPath::avx2:
-    return "avx2";
-  case HalfKernelPath::portable:
-    break;
-  }
-  return "portable";
-}
-
-bool halfKernelPathAvailable(HalfKernelPath path) {
-  switch (path) {
-  case HalfKernelPath::portable:
-    return true;
-#if defined(__x86_64__)
-  case HalfKernelPath::avx2:
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") &&
-           __builtin_cpu_supports("f16c");
-  case HalfKernelPath::avx512:
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("fma") &&
-           __builtin_cpu_supports("f16c");
-#else
-  default:
-    return false;
-#endif
-  }
-  return false;
-}
-
-HalfKernelPath halfKernelPath() { return chosen().load(std::memory_order_relaxed); }
-
-void forceHalfKernelPath(HalfKernelPath path) {
-  if (!halfKernelPathAvailable(path)) {
-    throw std::invalid_argument("float16 kernel path " + std::string(halfKernelPathName(path)) +
-                                " is not available on this CPU");
-  }
-  chosen().store(path, std::memory_order_relaxed);
-}
-
-void resetHalfKernelPath() { chosen().store(bestPath(), std::memory_order_relaxed); }
-
 void halfDotRows(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
                  const float *x, float *y) {
-  current().dotRows(a, rows, cols, lda, x, y);
+  MQ_HALF_BUILDS(halfDotRows).chosen()(a, rows, cols, lda, x, y);
 }
 
 void widenHalf(const std::uint16_t *source, float *destination, std::size_t count) {
-  current().widen(source, destination, count);
+  MQ_HALF_BUILDS(widenHalf).chosen()(source, destination, count);
 }
 
-void addHalf(float *y, const std::uint16_t *x, std::size_t count) { current().add(y, x, count); }
+void addHalf(float *y, const std::uint16_t *x, std::size_t count) {
+  MQ_HALF_BUILDS(addHalf).chosen()(y, x, count);
+}
 
 void halfDotColumns(const std::uint16_t *a, std::size_t rows, std::size_t cols, std::size_t lda,
                     const float *x, float *y) {
-  current().dotColumns(a, rows, cols, lda, x, y);
+  MQ_HALF_BUILDS(halfDotColumns).chosen()(a, rows, cols, lda, x, y);
 }
 
 void narrowToHalf(const float *source, std::uint16_t *destination, std::size_t count) {
-  current().narrow(source, destination, count);
+  MQ_HALF_BUILDS(narrowToHalf).chosen()(source, destination, count);
 }
 
 } // namespace platform::runner

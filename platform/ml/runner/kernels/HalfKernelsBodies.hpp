@@ -1,11 +1,9 @@
 #pragma once
 
-// The float16 kernels' bodies, written once over a vector type and built for each instruction
-// set by HalfKernelsAvx2.cpp and HalfKernelsAvx512.cpp. `V` supplies, for its register width:
-//   Vector, kWidth (floats per register), zero(), broadcast(float), load(const float *),
-//   loadHalf(const std::uint16_t *) (widening kWidth halves), store(float *, Vector),
-//   storeHalf(std::uint16_t *, Vector) (narrowing, round to nearest even), add, mul,
-//   fmadd(a, b, c) = a * b + c, sum(Vector) (the lanes' sum). Both builds have F16C.
+// The float16 kernels' bodies, written once over the vector types of SimdAvx2.hpp and
+// SimdAvx512.hpp (with their float16 and fused operations) and built for each instruction set by
+// HalfKernelsAvx2.cpp and HalfKernelsAvx512.cpp. Their fused multiply-adds are asked for, not
+// left to the compiler: these sums are not bound to the portable build's bits.
 // Everything here has internal linkage and uses only intrinsics, which are always inlined, so a
 // copy built for AVX-512 can never be the one the linker keeps for code that runs on a CPU
 // without it. Include only there.

@@ -1,27 +1,18 @@
-// Compiled with -mavx512f -mavx2 -mfma (see the runner's CMakeLists.txt). Include nothing that
-// instantiates inline library code here: such code would be built for this instruction set and
-// could be picked by the linker for callers on CPUs without it.
+// Compiled with -mavx512f -mavx2 -mfma -mf16c -ffp-contract=off (see the runner's
+// CMakeLists.txt). Include nothing that instantiates inline library code here: such code would be
+// built for this instruction set and could be picked by the linker for callers on CPUs without it.
 
-#include "platform/ml/runner/kernels/VectorOpsBodies.hpp"
 #include "platform/ml/runner/kernels/VectorOpsSimd.hpp"
+
+#if defined(__AVX512F__) && defined(__FMA__)
+
+#include "platform/ml/runner/kernels/SimdAvx512.hpp"
+#include "platform/ml/runner/kernels/VectorOpsBodies.hpp"
 
 namespace platform::runner::simd {
 
-float expShiftedInPlaceAvx512(float *x, std::size_t count) {
-  return vectorbodies::expShiftedInPlaceBody(x, count);
-}
-
-void softmaxInPlaceAvx512(float *x, std::size_t count) {
-  vectorbodies::softmaxInPlaceBody(x, count);
-}
-
-void layerNormAvx512(const float *x, const float *gamma, const float *beta, float epsilon,
-                     float *out, std::size_t count) {
-  vectorbodies::layerNormBody(x, gamma, beta, epsilon, out, count);
-}
-
-void geluInPlaceAvx512(float *x, std::size_t count) { vectorbodies::geluInPlaceBody(x, count); }
-
-void log10InPlaceAvx512(float *x, std::size_t count) { vectorbodies::log10InPlaceBody(x, count); }
+MQ_VECTOR_KERNEL_ENTRY_POINTS(Avx512, Avx512)
 
 } // namespace platform::runner::simd
+
+#endif

@@ -2,6 +2,8 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <set>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/Float16.hpp"
 #include "tests/DivuvovIze/Decoding/SpeechTokenizerFixture.hpp"
+#include "tests/support/LogCapture.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
@@ -182,10 +185,10 @@ Ids joined(std::initializer_list<Ids> parts) {
 }
 
 // The prompt keeps at most the last 111 previous tokens and the prefix its last 112 (special
-// tokens among them are dropped after the cut), and the tails together leave the window room
-// to sample min(112, what the cache leaves) tokens: 224 positions hold a prompt of 112 at most.
-// The previous text gives way first, oldest tokens first, then the prefix.
-TEST_F(PrefillTest, TailsLeaveTheWindowRoomToSample) {
+// tokens among them are dropped after the cut). When the window cannot hold them and still
+// sample a token, only the overflow goes: the previous text's oldest tokens first (its marker
+// with its last token), then the prefix's oldest; the cut is logged.
+TEST_F(PrefillTest, TailsKeptWhenTheyFitAndOnlyTheOverflowCut) {
   // 200 previous tokens with a start-of-transcript every 50; 200 prefix tokens with a
   // timestamp every 20 from 100 on.
   Ids previous;
@@ -196,6 +199,7 @@ TEST_F(PrefillTest, TailsLeaveTheWindowRoomToSample) {
   for (int i = 0; i < 200; ++i) {
     prefix.push_back(i >= 100 && i % 20 == 0 ? kZero + 3 : 2000 + i);
   }
+  const auto previousSpecial = [](int id) { return id == 1100 || id == 1150; };
   const auto prefixSpecial = [](int id) { return id >= 2100 && id % 20 == 0; };
   struct Case {
     const char *name;
@@ -203,30 +207,48 @@ TEST_F(PrefillTest, TailsLeaveTheWindowRoomToSample) {
     bool multilingual;
     int positions;
     Ids expected;
+    std::string log; // the cut's line; empty when nothing is cut
   };
   const Case cases[] = {
       {"short tails are kept whole",
        DecodingOptions({.promptTokens = run(1000, 10), .prefixTokens = run(2000, 10)}), false, 224,
-       joined({{kPrev}, run(1000, 10), {kSot, kZero}, run(2000, 10)})},
-      // 110 positions for the tails: the prefix's 107 text tokens, the marker and 2 previous.
-      {"the previous text gives way to the prefix",
+       joined({{kPrev}, run(1000, 10), {kSot, kZero}, run(2000, 10)}), ""},
+      {"a full previous tail fits beside the task tokens",
+       DecodingOptions({.promptTokens = run(1000, 111)}), false, 224,
+       joined({{kPrev}, run(1000, 111), {kSot, kZero}}), ""},
+      // 2 + 1 + 109 + 107 = 219 of the 222 tokens a prompt may have: a window holds 223.
+      {"both tails after their special tokens fit",
        DecodingOptions({.promptTokens = previous, .prefixTokens = prefix}), false, 224,
-       joined({{kPrev, 1198, 1199, kSot, kZero}, run(2088, 112, prefixSpecial)})},
-      // The 200 + 200 tokens that filled a multilingual window: 108 of the prefix remain.
+       joined({{kPrev},
+               run(1089, 111, previousSpecial),
+               {kSot, kZero},
+               run(2088, 112, prefixSpecial)}),
+       ""},
+      {"a short prefix fits a short sample length",
+       DecodingOptions({.sampleLength = 100, .prefixTokens = run(2000, 5)}), false, 224,
+       joined({{kSot, kZero}, run(2000, 5)}), ""},
+      // 1 + 111 + 4 + 112 = 228: six too many, taken from the previous text.
       {"multilingual prompt and prefix",
        DecodingOptions({.promptTokens = run(1000, 200), .prefixTokens = run(2000, 200)}), true, 224,
-       joined({{kSot, kEn, kTranscribe, kZero}, run(2092, 108)})},
-      {"a short sample length keeps no tail",
+       joined({{kPrev}, run(1095, 105), {kSot, kEn, kTranscribe, kZero}, run(2088, 112)}),
+       "Prompt cut to fit the window: dropped 6 of 111 previous tokens and 0 of 112 prefix "
+       "tokens"},
+      {"a short sample length cuts the previous text",
        DecodingOptions(
            {.sampleLength = 20, .promptTokens = run(1000, 10), .prefixTokens = run(2000, 10)}),
+       false, 224, joined({{kPrev}, run(1003, 7), {kSot, kZero}, run(2000, 10)}),
+       "Prompt cut to fit the window: dropped 3 of 10 previous tokens and 0 of 10 prefix tokens"},
+      {"a small cache keeps the prefix's end",
+       DecodingOptions({.promptTokens = previous, .prefixTokens = prefix}), false, 8,
+       joined({{kSot, kZero}, run(2195, 5)}),
+       "Prompt cut to fit the window: dropped 109 of 109 previous tokens and 102 of 107 prefix "
+       "tokens"},
+      {"no room beside the task tokens",
+       DecodingOptions({.prefixTokens = run(2000, 5)}),
        false,
-       224,
-       {kSot, kZero}},
-      {"a small cache keeps no tail",
-       DecodingOptions({.promptTokens = previous, .prefixTokens = prefix}),
-       false,
-       8,
-       {kSot, kZero}},
+       3,
+       {kSot, kZero},
+       "Prompt cut to fit the window: dropped 0 of 0 previous tokens and 5 of 5 prefix tokens"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -234,8 +256,11 @@ TEST_F(PrefillTest, TailsLeaveTheWindowRoomToSample) {
     decoder.setTokenizer(multilingual_);
     decoder.setIsModelMultilingual(c.multilingual);
     auto inputs = smallInputs(c.positions);
+    mqtest::LogCapture log(deduve::Logging::LogLevel::info);
     decoder.prefillDecoderInputs(inputs, c.options);
     EXPECT_EQ(inputs->initialPrompt(), c.expected);
+    EXPECT_EQ(log.startingWith("Prompt cut"),
+              c.log.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.log});
   }
 }
 
@@ -344,6 +369,42 @@ TEST_F(LoadedDecoderTest, OneStepYieldsLogitsAndThisPositionsCacheUpdates) {
   EXPECT_EQ(again->cache->keyCache->dataPointer(), output.cache->keyCache->dataPointer());
 }
 
+// The keyword form runs the same step on the seven arrays and hands back the logits and the
+// step's cache updates as a pair; without a model it gives nothing.
+TEST_F(LoadedDecoderTest, KeywordFormPredictsAsTheTypedForm) {
+  const auto inputs =
+      std::dynamic_pointer_cast<DecodingInputs>(decoder_->prepareDecoderInputs({50257}));
+  ASSERT_NE(inputs, nullptr);
+  inputs->inputIds().setValue(0, 50257);
+  const MLMultiArray encoded = encoderOutput();
+  const auto typed = decoder_->predictLogits(TextDecoderMLMultiArrayInputType(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), encoded, inputs->decoderKeyPaddingMask()));
+  ASSERT_TRUE(typed && typed->logits && typed->cache);
+  const std::vector<float> typedLogits(typed->logits->data<float>(),
+                                       typed->logits->data<float>() + typed->logits->count());
+
+  const auto pair = decoder_->predictLogits(
+      inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(), inputs->valueCache(),
+      inputs->kvCacheUpdateMask(), encoded, inputs->decoderKeyPaddingMask());
+  ASSERT_TRUE(pair.has_value());
+  const auto &[logits, cache] = *pair;
+  EXPECT_EQ(logits.shape(), (MLMultiArray::Shape{1, 1, 51864}));
+  EXPECT_EQ(std::vector<float>(logits.data<float>(), logits.data<float>() + logits.count()),
+            typedLogits);
+  ASSERT_TRUE(cache.keyCache && cache.valueCache && cache.alignmentWeights);
+  EXPECT_EQ(cache.keyCache->shape(), (MLMultiArray::Shape{1, 128, 1, 1}));
+  EXPECT_EQ(cache.valueCache->shape(), (MLMultiArray::Shape{1, 128, 1, 1}));
+  EXPECT_EQ(cache.alignmentWeights->count(), 1500);
+
+  TextDecoder modelless;
+  EXPECT_FALSE(modelless
+                   .predictLogits(inputs->inputIds(), inputs->cacheLength(), inputs->keyCache(),
+                                  inputs->valueCache(), inputs->kvCacheUpdateMask(), encoded,
+                                  inputs->decoderKeyPaddingMask())
+                   .has_value());
+}
+
 // The scripted model makes token 100 the most probable of all and French the most probable
 // language: detection must pick among language tags only.
 TEST_F(LoadedDecoderTest, DetectsTheLanguageTheModelFavours) {
@@ -383,8 +444,9 @@ TEST_F(LoadedDecoderTest, DetectionRefusesAMissingEncoderOutput) {
 }
 
 // A multilingual model's window given 200 previous and 200 prefix tokens used to hold a
-// prompt of 228 positions against a loop bound of 223, so it sampled nothing and its text was
-// the prefix. The model here favours token 100 at every step and never ends by itself.
+// prompt of 228 tokens in a window that holds 223, so it sampled nothing and its text was the
+// prefix. Cut to 222 tokens it samples one. The model here favours token 100 at every step and
+// never ends by itself.
 TEST(TextDecoder, LongPromptAndPrefixLeaveAMultilingualWindowRoomToSample) {
   mqtest::TempDir folder;
   platform::runner::TestModelOptions modelOptions;
@@ -400,17 +462,73 @@ TEST(TextDecoder, LongPromptAndPrefixLeaveAMultilingualWindowRoomToSample) {
   options.promptTokens = run(1000, 200);
   options.prefixTokens = run(2000, 200);
   const auto inputs = decoder.prefillDecoderInputs(decoder.prepareDecoderInputs({kSot}), options);
-  EXPECT_EQ(inputs->initialPrompt(),
-            joined({{kSot, kEn, kTranscribe, kNoTimestamps}, run(2092, 108)}));
+  EXPECT_EQ(
+      inputs->initialPrompt(),
+      joined({{kPrev}, run(1095, 105), {kSot, kEn, kTranscribe, kNoTimestamps}, run(2088, 112)}));
 
   GreedyTokenSampler sampler(0, 50257, options);
   const DecodingResult result = decoder.decodeText(
       MLMultiArray({1, 64, 1, 1500}, MLMultiArrayDataType::float16, Float16(0.1f)), *inputs,
       sampler, options, nullptr);
-  // The prefix, then what the window sampled until its 223 tokens were full.
-  ASSERT_GE(result.tokens.size(), 112u);
-  EXPECT_EQ(Ids(result.tokens.begin() + 4, result.tokens.begin() + 112), run(2092, 108));
-  EXPECT_EQ(std::count(result.tokens.begin(), result.tokens.end(), 100), 111);
+  // From the start of transcript: the task tokens, the prefix, the one sampled token that
+  // filled the window, and the end of text that closes it.
+  EXPECT_EQ(result.tokens,
+            joined({{kSot, kEn, kTranscribe, kNoTimestamps}, run(2088, 112), {100, 50257}}));
+}
+
+// The no-speech probability is that of the vocabulary's own no-speech token: "<|nospeech|>"
+// (50362) in the multilingual vocabulary, "<|nocaptions|>" (50361) in the English one, where
+// 50362 is "<|notimestamps|>"; a vocabulary with neither gives none. The scripted model gives
+// the listed tokens a logit of 30 at every step, so a listed no-speech token is all but certain.
+TEST(TextDecoder, NoSpeechProbabilityComesFromTheVocabularysNoSpeechToken) {
+  struct Case {
+    const char *name;
+    mqtest::SpeechVocabulary vocabulary;
+    std::set<std::string> omitted;
+    std::vector<std::size_t> likely;
+    float expected;
+  };
+  const Case cases[] = {
+      {"multilingual <|nospeech|>", mqtest::SpeechVocabulary::multilingual, {}, {50362}, 1.0f},
+      {"English <|nocaptions|>", mqtest::SpeechVocabulary::englishOnly, {}, {50361}, 1.0f},
+      {"English <|notimestamps|> is not it",
+       mqtest::SpeechVocabulary::englishOnly,
+       {},
+       {50362},
+       0.0f},
+      {"no no-speech token",
+       mqtest::SpeechVocabulary::englishOnly,
+       {"<|nocaptions|>"},
+       {50361, 50362},
+       0.0f},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const bool multilingual = c.vocabulary == mqtest::SpeechVocabulary::multilingual;
+    mqtest::TempDir folder;
+    platform::runner::TestModelOptions modelOptions;
+    modelOptions.dimensions.vocabularySize = multilingual ? 51865 : 51864;
+    for (const std::size_t token : c.likely) {
+      modelOptions.scriptedLogits.push_back({token, 30.0f});
+    }
+    TextDecoder decoder;
+    decoder.loadModel(platform::runner::writeTextDecoderModel(folder.path(), modelOptions),
+                      platform::MLComputeUnits::cpuOnly, /*prewarmMode=*/false);
+    const auto tokenizer = mqtest::makeSpeechTokenizer(c.vocabulary, c.omitted);
+    decoder.setTokenizer(tokenizer);
+    decoder.setIsModelMultilingual(multilingual);
+    DecodingOptions options;
+    options.withoutTimestamps = true;
+    options.sampleLength = 4;
+    const SpecialTokens &special = tokenizer->specialTokens();
+    const auto inputs = decoder.prefillDecoderInputs(
+        decoder.prepareDecoderInputs({special.startOfTranscriptToken}), options);
+    GreedyTokenSampler sampler(0, special.endToken, options);
+    const DecodingResult result = decoder.decodeText(
+        MLMultiArray({1, 64, 1, 1500}, MLMultiArrayDataType::float16, Float16(0.1f)), *inputs,
+        sampler, options, nullptr);
+    EXPECT_NEAR(result.noSpeechProb, c.expected, 1e-4f);
+  }
 }
 
 TEST(TextDecoder, UnloadDropsTheModelAndTheLanguageFilterButKeepsTheTokenizer) {

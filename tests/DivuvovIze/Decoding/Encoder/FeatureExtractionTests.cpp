@@ -1,7 +1,7 @@
 #include "DeduveCore/Support/ModelUtilities.hpp"
 #include "DivuvovIze/Decoding/Encoder/AudioEncoder.hpp"
 #include "DivuvovIze/Decoding/Encoder/FeatureExtractor.hpp"
-#include "DivuvovIze/Models/Signposts.hpp"
+#include "DivuvovIze/Logging/Signposts.hpp"
 #include "DivuvovIze/Models/WhisperError.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLModelError.hpp"

@@ -1,6 +1,4 @@
 #include <cmath>
-#include <cstring>
-#include <functional>
 #include <limits>
 #include <random>
 #include <vector>
@@ -8,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include "DivuvovIze/Decoding/Filters/LogitsMath.hpp"
-#include "DivuvovIze/Decoding/Filters/LogitsMathSimd.hpp"
 
 namespace divuvovize {
 namespace {
@@ -84,57 +81,6 @@ TEST(LogitsMath, SumExpMatchesTheExactSum) {
   EXPECT_FLOAT_EQ(logitsmath::sumExp(tiny.data(), tiny.size(), 1.0f, 0.0f), 1.0f);
   const std::vector<float> huge = {100.0f};
   EXPECT_EQ(logitsmath::sumExp(huge.data(), huge.size(), 1.0f, 0.0f), kInf);
-}
-
-bool sameBits(float a, float b) { return std::memcmp(&a, &b, sizeof a) == 0; }
-
-// A transcript must not depend on the CPU: each level the machine runs gives the baseline's bits.
-TEST(LogitsMath, EveryLevelGivesTheBaselinesBits) {
-  struct Level {
-    const char *name;
-    bool runs;
-    std::function<float(const float *, std::size_t)> maxValue;
-    std::function<logitsmath::MaxEntry(const float *, std::size_t)> maxEntry;
-    std::function<float(const float *, std::size_t, float, float)> sumExp;
-  };
-  namespace simd = logitsmath::simd;
-#if defined(__x86_64__) && defined(__GNUC__)
-  const bool fma = __builtin_cpu_supports("fma");
-  const Level levels[] = {
-      {"AVX2", fma && __builtin_cpu_supports("avx2"), simd::maxValueAvx2, simd::maxEntryAvx2,
-       simd::sumExpAvx2},
-      {"AVX-512", fma && __builtin_cpu_supports("avx512f"), simd::maxValueAvx512,
-       simd::maxEntryAvx512, simd::sumExpAvx512},
-  };
-#else
-  const Level levels[] = {{"none", false, {}, {}, {}}};
-#endif
-  std::mt19937 generator(9);
-  std::normal_distribution<float> spread(0.0f, 6.0f);
-  for (std::size_t trial = 0; trial < 300; ++trial) {
-    const std::size_t count = trial < 100 ? trial : 51865 - trial;
-    std::vector<float> values(count);
-    for (float &value : values) {
-      const unsigned pick = generator() % 50;
-      value = pick == 0 ? -kInf : (pick == 1 ? kNaN : spread(generator));
-    }
-    const float maximum = simd::maxValueBaseline(values.data(), count);
-    const auto entry = simd::maxEntryBaseline(values.data(), count);
-    for (const auto &level : levels) {
-      if (!level.runs) {
-        continue;
-      }
-      SCOPED_TRACE(level.name);
-      ASSERT_TRUE(sameBits(level.maxValue(values.data(), count), maximum)) << count;
-      ASSERT_EQ(level.maxEntry(values.data(), count).index, entry.index) << count;
-      for (const float scale : {1.0f, 1.0f / 0.7f, -2.0f}) {
-        const float shift = std::isinf(maximum) ? 0.0f : maximum * scale;
-        ASSERT_TRUE(sameBits(level.sumExp(values.data(), count, scale, shift),
-                             simd::sumExpBaseline(values.data(), count, scale, shift)))
-            << count << " x " << scale;
-      }
-    }
-  }
 }
 
 } // namespace

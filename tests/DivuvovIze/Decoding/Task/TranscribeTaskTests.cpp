@@ -4,7 +4,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -217,6 +219,43 @@ TEST(TranscribeTaskTest, CallbackStopsAWindowEarlyAndSeesWindowIds) {
   ASSERT_FALSE(windowIds.empty());
   EXPECT_EQ(windowIds.front(), 0);
   EXPECT_EQ(windowIds.back(), 1);
+}
+
+// A window that closes an empty timestamp pair at its own start ("<|0.00|><|0.00|>") gives its
+// start back as the next seek. It still counts as consumed: decoded once, its segments kept
+// once, and the next window starts after it (5 s of audio: one window, not one per sample).
+TEST(TranscribeTaskTest, AWindowThatDoesNotMoveTheSeekIsConsumedOnce) {
+  struct Case {
+    const char *name;
+    bool wordTimestamps;
+    std::vector<ExpectedSegment> expected;
+  };
+  const Case cases[] = {
+      {"timestamps", false, {{0, 0.0f, 0.0f, ""}}},
+      // The pair's segment lasts no time, so word timing drops it.
+      {"word timestamps", true, {}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    Rig rig;
+    rig.decoder->scriptChoice = [](int, bool, int) {
+      return std::vector<ScriptToken>{{kSpecial.timeTokenBegin}, {kSpecial.endToken}};
+    };
+    int windows = 0;
+    rig.task->setSegmentDiscoveryCallback([&](const std::vector<TranscriptionSegment> &) {
+      if (++windows > 3) {
+        throw std::runtime_error("the same audio was decoded again");
+      }
+    });
+    DecodingOptions options;
+    options.skipSpecialTokens = true;
+    options.wordTimestamps = c.wordTimestamps;
+    const auto result = rig.task->run(recording(5, [](int) { return true; }), options);
+    expectSegments(result->segments(), c.expected);
+    EXPECT_EQ(windows, 1);
+    EXPECT_EQ(result->timings().totalEncodingRuns, 1);
+    EXPECT_EQ(rig.progress->completedUnitCount(), 5 * kRate);
+  }
 }
 
 TEST(TranscribeTaskTest, WindowIdsStayPositiveAfterManyFallbacks) {

@@ -169,8 +169,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RouteCase{"Xedit", "xedit", "Xedit", PasteKey::typeText},
                       RouteCase{"Gedit", "gedit", "Gedit", PasteKey::controlV, true},
                       RouteCase{"Firefox", "Navigator", "firefox-esr", PasteKey::controlV, true},
-                      RouteCase{"Gtk3Entry", "python3", "Python3", PasteKey::controlV, false},
-                      RouteCase{"NoClass", "", "", PasteKey::controlV}),
+                      RouteCase{"Emacs", "emacs", "Emacs", PasteKey::shiftInsert},
+                      RouteCase{"Gvim", "gvim", "Gvim", PasteKey::shiftInsert},
+                      // Programs the table does not know paste on Shift+Insert.
+                      RouteCase{"Gtk3Entry", "python3", "Python3", PasteKey::shiftInsert, false},
+                      RouteCase{"NoClass", "", "", PasteKey::shiftInsert}),
     [](const auto &info) { return std::string(info.param.name); });
 
 class X11PasteRouteTest : public X11KeystrokePosterTest {

@@ -277,6 +277,49 @@ TEST_F(X11PasteboardTest, AnOwnerThatAnswersNothingHoldsTheSaveOnlyToItsOverallD
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
 }
 
+// The editors of the app paste through data() on the thread that shows them: an owner that
+// never answers holds a read for the same 400 ms as a save, not a second.
+TEST_F(X11PasteboardTest, AnOwnerThatAnswersNothingHoldsATextReadOnlyAsLongAsASave) {
+  TestOwner owner(options, {{"UTF8_STRING", "never sent"}}, 0,
+                  Misbehaviour{.answersNothing = true});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(pasteboard->string(), std::nullopt);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 800ms);
+}
+
+// A paste offers its text as PRIMARY too; the next clear gives back what the user had selected,
+// served by this process from then on, until the user selects something else.
+TEST_F(X11PasteboardTest, PrimaryComesBackAfterAPasteThatOfferedIt) {
+  X11Pasteboard selecting(X11PasteboardOptions{options});
+  selecting.clearContents();
+  ASSERT_TRUE(selecting.setString("selected words"));
+  ASSERT_TRUE(selecting.offerAsPrimary());
+  X11Pasteboard reader(X11PasteboardOptions{options});
+  const auto primaryText = [&] {
+    const PasteboardContents primary = reader.primaryContents();
+    return primary.empty() ? std::string("(none)") : primary.front().data;
+  };
+  pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->setString("dictated"));
+  ASSERT_TRUE(pasteboard->offerAsPrimary());
+  EXPECT_EQ(primaryText(), "dictated");
+  // Two pastes in a row: the second keeps the user's selection to give back.
+  pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->setString("dictated again"));
+  ASSERT_TRUE(pasteboard->offerAsPrimary());
+  EXPECT_EQ(primaryText(), "dictated again");
+  pasteboard->clearContents(); // the restore
+  EXPECT_EQ(primaryText(), "selected words");
+  // With nothing selected before, the restore leaves PRIMARY empty.
+  pasteboard->clearContents();
+  ASSERT_TRUE(pasteboard->setString("dictated"));
+  XSetSelectionOwner(peer->display(), XA_PRIMARY, None, CurrentTime);
+  XSync(peer->display(), False);
+  ASSERT_TRUE(pasteboard->offerAsPrimary());
+  pasteboard->clearContents();
+  EXPECT_EQ(primaryText(), "(none)");
+}
+
 // One deadline for the whole transfer: an owner whose chunks never end cannot keep a read going
 // by answering each chunk in time.
 TEST_F(X11PasteboardTest, AChunkedTransferThatNeverEndsStopsAtTheDeadline) {

@@ -6,7 +6,7 @@
 #include "platform/ml/runner/kernels/Parallel.hpp"
 #include "platform/ml/runner/ops/Attention.hpp"
 
-#include "tests/platform/ml/runner/ForcedHalfKernelPath.hpp"
+#include "tests/platform/ml/runner/ForcedInstructionSet.hpp"
 #include "tests/platform/ml/runner/RandomValues.hpp"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,7 @@ using namespace platform::runner;
 
 constexpr float kMasked = -10000.0f;
 
-class AttentionPaths : public ForcedHalfKernelPath {};
+class AttentionPaths : public ForcedInstructionSet {};
 
 // Softmax-weighted values of one head in float64. score(s) and value(c, s) give the operands of
 // the positions in `taking`, each with its mask value.
@@ -279,11 +279,6 @@ TEST(MemoryAttention, QueriesMadeOnDemandGiveTheSameResult) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runner, AttentionPaths,
-                         ::testing::Values(HalfKernelPath::portable, HalfKernelPath::avx2,
-                                           HalfKernelPath::avx512),
-                         [](const auto &info) {
-                           return std::string(halfKernelPathName(info.param));
-                         });
+MQ_INSTANTIATE_FOR_EVERY_INSTRUCTION_SET(AttentionPaths);
 
 } // namespace

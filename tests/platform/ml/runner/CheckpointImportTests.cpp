@@ -6,11 +6,17 @@
 #include "platform/ml/MLModelError.hpp"
 #include "platform/ml/runner/formats/SafeTensorsFile.hpp"
 #include "platform/ml/runner/formats/SafeTensorsWriter.hpp"
+#include "platform/system/FileDescriptor.hpp"
+#include "platform/system/CancellationError.hpp"
+#include "platform/system/CancellationScope.hpp"
 #include "tests/support/ErrorText.hpp"
 #include "tests/support/TempDir.hpp"
 #include "tools/make-test-model/TestModelWriter.hpp"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
 
 #include <nlohmann/json.hpp>
 
@@ -18,6 +24,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -149,6 +156,15 @@ INSTANTIATE_TEST_SUITE_P(
                  editConfig(f, "preprocessor_config.json", {{"n_fft", 8192}, {"n_samples", 4000}});
                },
                "n_fft 8192 and hop_length 160 do not fit n_samples 4000"},
+        // Every dimension within its bound, but the encoder's attention scores alone would be
+        // 65536 x 65536 floats: refused before any work, not left to fail allocating 16 GiB.
+        Damage{"an encoder whose working memory would be gigabytes",
+               [](const fs::path &f) {
+                 editConfig(f, "config.json", {{"max_source_positions", 65536}});
+                 editConfig(f, "preprocessor_config.json",
+                            {{"hop_length", 32}, {"n_samples", 65536 * 2 * 32}});
+               },
+               "the audio_encoder would need 16"},
         Damage{"an alignment head beyond the decoder",
                [](const fs::path &f) {
                  editConfig(f, "generation_config.json", {{"alignment_heads", {{2, 0}}}});
@@ -172,18 +188,20 @@ TEST(CheckpointImportIfNeededTest, ReusesAnUpToDateImportAndRedoesAChangedOne) {
   TestModelOptions options;
   platform::runner::writeCheckpoint(temp / "checkpoint", options);
   platform::importCheckpointIfNeeded(temp / "checkpoint", temp / "imported");
-  // A marker inside the import survives only when the import is reused.
-  temp.write("imported/marker", "kept");
+  // A change to a file the import wrote survives only when the import is reused.
+  const fs::path weights = temp / "imported/MelSpectrogram.mlmodelc/weights.safetensors";
+  std::ofstream(weights, std::ios::binary | std::ios::app) << "x";
+  const std::string changed = TempDir::read(weights);
   platform::importCheckpointIfNeeded(temp / "checkpoint", temp / "imported");
-  EXPECT_TRUE(fs::exists(temp / "imported/marker"));
+  EXPECT_EQ(TempDir::read(weights), changed);
 
   editConfig(temp / "checkpoint", "generation_config.json", {{"alignment_heads", {{1, 3}}}});
   platform::importCheckpointIfNeeded(temp / "checkpoint", temp / "imported");
-  EXPECT_FALSE(fs::exists(temp / "imported/marker"));
+  EXPECT_NE(TempDir::read(weights), changed);
   const auto decoder =
       nlohmann::json::parse(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"));
   EXPECT_EQ(decoder["alignment_heads"], nlohmann::json::parse("[[1, 3]]"));
-  // The earlier import was renamed aside and removed; no staging folder is left either.
+  // Nothing of the earlier import is left beside it, and no staging folder either.
   EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
 
   // A failed import leaves the earlier one as it was.
@@ -192,6 +210,106 @@ TEST(CheckpointImportIfNeededTest, ReusesAnUpToDateImportAndRedoesAChangedOne) {
   EXPECT_THROW(platform::importCheckpoint(temp / "checkpoint", temp / "imported"), MLModelError);
   EXPECT_EQ(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"), before);
   EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
+}
+
+TEST(CheckpointImportTest, ReimportingReplacesOnlyWhatTheEarlierImportWrote) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  temp.write("checkpoint/vocab.json", "{}");
+  platform::importCheckpoint(temp / "checkpoint", temp / "imported");
+  temp.write("imported/notes.txt", "mine");
+  temp.write("imported/TextDecoder.mlmodelc/notes.txt", "mine too");
+
+  fs::remove(temp / "checkpoint/vocab.json");
+  editConfig(temp / "checkpoint", "generation_config.json", {{"alignment_heads", {{1, 3}}}});
+  platform::importCheckpoint(temp / "checkpoint", temp / "imported");
+  EXPECT_EQ(TempDir::read(temp / "imported/notes.txt"), "mine");
+  EXPECT_EQ(TempDir::read(temp / "imported/TextDecoder.mlmodelc/notes.txt"), "mine too");
+  EXPECT_FALSE(fs::exists(temp / "imported/vocab.json")) << "written by the earlier import";
+  const auto decoder =
+      nlohmann::json::parse(TempDir::read(temp / "imported/TextDecoder.mlmodelc/model.json"));
+  EXPECT_EQ(decoder["alignment_heads"], nlohmann::json::parse("[[1, 3]]"));
+  EXPECT_NE(platform::loadMLModel(temp / "imported/TextDecoder.mlmodelc"), nullptr);
+  EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
+
+  // A file of the user's where the import would now write is left, and the import refused.
+  temp.write("checkpoint/vocab.json", "{}");
+  temp.write("imported/vocab.json", "the user's");
+  const std::string error =
+      errorText([&] { platform::importCheckpoint(temp / "checkpoint", temp / "imported"); });
+  EXPECT_NE(error.find("was not written by an earlier import"), std::string::npos) << error;
+  EXPECT_EQ(TempDir::read(temp / "imported/vocab.json"), "the user's");
+  EXPECT_EQ(entryNames(temp.path()), (std::vector<std::string>{"checkpoint", "imported"}));
+
+  // A model folder swapped for a link to the user's folder: nothing is written or deleted there.
+  fs::remove(temp / "imported/vocab.json");
+  temp.write("elsewhere/model.json", "the user's");
+  fs::remove_all(temp / "imported/TextDecoder.mlmodelc");
+  fs::create_directory_symlink(temp / "elsewhere", temp / "imported/TextDecoder.mlmodelc");
+  const std::string linkError =
+      errorText([&] { platform::importCheckpoint(temp / "checkpoint", temp / "imported"); });
+  EXPECT_NE(linkError.find("is a link"), std::string::npos) << linkError;
+  EXPECT_EQ(entryNames(temp / "elsewhere"), std::vector<std::string>{"model.json"});
+  EXPECT_EQ(TempDir::read(temp / "elsewhere/model.json"), "the user's");
+}
+
+// The marker an earlier version wrote held the source's stamp alone; such a folder is still an
+// import, whose files are the six model files and the tokenizer files its stamp names.
+TEST(CheckpointImportTest, AnEarlierVersionsMarkerIsReadAsTheFilesThatVersionWrote) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  platform::importCheckpoint(temp / "checkpoint", temp / "imported");
+  std::string stamp;
+  std::istringstream marker(TempDir::read(temp / "imported/.checkpoint-import"));
+  for (std::string line; std::getline(marker, line);) {
+    if (line.starts_with("source ")) {
+      stamp += line.substr(7) + "\n";
+    }
+  }
+  ASSERT_FALSE(stamp.empty());
+  temp.write("imported/.checkpoint-import", stamp);
+  temp.write("imported/notes.txt", "mine");
+
+  platform::importCheckpointIfNeeded(temp / "checkpoint", temp / "imported");
+  EXPECT_EQ(TempDir::read(temp / "imported/notes.txt"), "mine");
+  EXPECT_TRUE(TempDir::read(temp / "imported/.checkpoint-import")
+                  .starts_with("Murmurquill checkpoint import\n"));
+}
+
+TEST(CheckpointImportTest, StagingFoldersOfKilledImportsAreSweptAndOthersKept) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  // Left by an import that was killed: its lock file is held by nobody.
+  temp.write("imported.partial-Ab3xYz/.import-in-progress", "");
+  temp.write("imported.partial-Ab3xYz/AudioEncoder.mlmodelc/weights.safetensors", "half");
+  // An import running meanwhile holds its lock.
+  const fs::path running = temp.write("imported.partial-Run123/.import-in-progress", "");
+  const platform::FileDescriptor held(::open(running.c_str(), O_RDWR | O_CLOEXEC));
+  ASSERT_EQ(::flock(held.get(), LOCK_EX | LOCK_NB), 0);
+  // Not ours: no lock file, or a name mkdtemp never makes.
+  temp.write("imported.partial-mine12/notes.txt", "keep");
+  temp.write("imported.partial-longer-name/.import-in-progress", "");
+
+  platform::importCheckpoint(temp / "checkpoint", temp / "imported");
+  EXPECT_EQ(entryNames(temp.path()),
+            (std::vector<std::string>{"checkpoint", "imported", "imported.partial-Run123",
+                                      "imported.partial-longer-name", "imported.partial-mine12"}));
+  EXPECT_FALSE(fs::exists(temp / "imported/.import-in-progress"));
+}
+
+// An import takes minutes on a large checkpoint; a caller that gave up (the app quitting) stops
+// it, and it leaves nothing behind: no import, no staging folder.
+TEST(CheckpointImportTest, ACancelledImportStopsAndLeavesNothing) {
+  TempDir temp;
+  platform::runner::writeCheckpoint(temp / "checkpoint", TestModelOptions{});
+  platform::CancellationToken token;
+  token.cancel();
+  {
+    const platform::CancellationScope scope(token);
+    EXPECT_THROW(platform::importCheckpointIfNeeded(temp / "checkpoint", temp / "imported"),
+                 platform::CancellationError);
+  }
+  EXPECT_EQ(entryNames(temp.path()), std::vector<std::string>{"checkpoint"});
 }
 
 TEST(CheckpointImportTest, AnEmptyListOfAlignmentHeadsGivesTheUpperHalfOfTheDecoder) {
@@ -265,6 +383,20 @@ INSTANTIATE_TEST_SUITE_P(
                                 },
                                 "exists and is not an earlier import"},
                     Destination{"a file", [](TempDir &t) { return t.write("notes.txt", "keep"); },
+                                "exists and is not an earlier import"},
+                    Destination{"a folder with an empty marker",
+                                [](TempDir &t) {
+                                  t.write("mine/notes.txt", "keep");
+                                  t.write("mine/.checkpoint-import", "");
+                                  return t / "mine";
+                                },
+                                "exists and is not an earlier import"},
+                    Destination{"a folder with a marker an import did not write",
+                                [](TempDir &t) {
+                                  t.write("mine/notes.txt", "keep");
+                                  t.write("mine/.checkpoint-import", "notes.txt 4 1\n");
+                                  return t / "mine";
+                                },
                                 "exists and is not an earlier import"},
                     Destination{"an empty folder",
                                 [](TempDir &t) {

@@ -7,6 +7,8 @@
 #include "platform/ml/runner/kernels/Half.hpp"
 #include "platform/ml/runner/ops/Attention.hpp"
 
+#include "tests/platform/ml/runner/ForcedInstructionSet.hpp"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,15 +21,12 @@ namespace {
 
 using namespace platform::runner;
 
-class GemmPaths : public ::testing::TestWithParam<GemmPath> {
+// The matrix product takes the BLAS library below AVX-512: the baseline and AVX2 builds run it.
+class GemmPaths : public ForcedInstructionSet {
 protected:
-  void SetUp() override {
-    if (!gemmPathAvailable(GetParam())) {
-      GTEST_SKIP() << "this CPU has no " << gemmPathName(GetParam()) << " path";
-    }
-    forceGemmPath(GetParam());
+  GemmPath expectedPath() const {
+    return GetParam() == InstructionSet::avx512 ? GemmPath::avx512 : GemmPath::blas;
   }
-  void TearDown() override { resetGemmPath(); }
 };
 
 enum class BStorage { rows, transposed, half };
@@ -177,7 +176,7 @@ const std::vector<Size> kSizes = {{1, 1, 1},     {7, 33, 1},    {1, 513, 7},   {
                                   {6, 0, 4}};
 
 TEST_P(GemmPaths, ProductMatchesAFloat64ProductOnOddSizesAndStorages) {
-  EXPECT_EQ(gemmPath(), GetParam());
+  EXPECT_EQ(gemmPath(), expectedPath());
   std::mt19937 generator(11);
   const std::vector<Scaling> scalings = {{1.0f, 0.0f, false},
                                          {0.5f, 1.5f, true},
@@ -241,7 +240,7 @@ TEST_P(GemmPaths, PackedOperandsGiveTheSameProductOnTheCallingThread) {
 TEST_P(GemmPaths, FloatSixteenBOnTheBlasPathNeedsAWideningScratch) {
   std::mt19937 generator(13);
   Operands o(4, 6, 5, BStorage::half, generator);
-  if (GetParam() == GemmPath::blas) {
+  if (expectedPath() == GemmPath::blas) {
     EXPECT_THROW(
         gemmProduct(o.m, o.n, o.k, 1.0f, o.a.data(), o.lda, o.operand, 0.0f, o.c.data(), o.ldc),
         std::logic_error);
@@ -346,19 +345,6 @@ TEST_P(GemmPaths, SequenceAttentionMatchesFloat64AcrossPanelEdges) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runner, GemmPaths, ::testing::Values(GemmPath::blas, GemmPath::avx512),
-                         [](const ::testing::TestParamInfo<GemmPath> &info) {
-                           return std::string(gemmPathName(info.param));
-                         });
-
-TEST(GemmPath, TheBestPathIsChosenAndAMissingOneIsRefused) {
-  resetGemmPath();
-  EXPECT_TRUE(gemmPathAvailable(GemmPath::blas));
-  EXPECT_EQ(gemmPath(), gemmPathAvailable(GemmPath::avx512) ? GemmPath::avx512 : GemmPath::blas);
-  if (!gemmPathAvailable(GemmPath::avx512)) {
-    EXPECT_THROW(forceGemmPath(GemmPath::avx512), std::invalid_argument);
-    EXPECT_EQ(gemmPath(), GemmPath::blas);
-  }
-}
+MQ_INSTANTIATE_FOR_EVERY_INSTRUCTION_SET(GemmPaths);
 
 } // namespace

@@ -5,7 +5,7 @@
 #include "platform/ml/runner/kernels/HalfKernels.hpp"
 #include "platform/ml/runner/ops/Linear.hpp"
 
-#include "tests/platform/ml/runner/ForcedHalfKernelPath.hpp"
+#include "tests/platform/ml/runner/ForcedInstructionSet.hpp"
 #include "tests/platform/ml/runner/RandomValues.hpp"
 
 #include <gtest/gtest.h>
@@ -20,10 +20,10 @@ namespace {
 
 using namespace platform::runner;
 
-class HalfKernelPaths : public ForcedHalfKernelPath {};
+class HalfKernelPaths : public ForcedInstructionSet {};
 
 TEST_P(HalfKernelPaths, MatrixVectorProductMatchesAFloat64ProductOnOddSizes) {
-  EXPECT_EQ(halfKernelPath(), GetParam());
+  EXPECT_EQ(instructionSet(), GetParam());
   std::mt19937 generator(5);
   for (std::size_t rows : {1u, 7u, 513u}) {
     for (std::size_t cols : {1u, 15u, 63u, 64u, 1025u}) {
@@ -177,29 +177,6 @@ TEST_P(HalfKernelPaths, LinearOverStackedFloat16BlocksMatchesFloat64) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Runner, HalfKernelPaths,
-                         ::testing::Values(HalfKernelPath::portable, HalfKernelPath::avx2,
-                                           HalfKernelPath::avx512),
-                         [](const auto &info) {
-                           return std::string(halfKernelPathName(info.param));
-                         });
-
-TEST(HalfKernelPath, TheBestPathIsChosenAndAMissingOneIsRefused) {
-  resetHalfKernelPath();
-  const HalfKernelPath best = halfKernelPath();
-  EXPECT_TRUE(halfKernelPathAvailable(best));
-  EXPECT_TRUE(halfKernelPathAvailable(HalfKernelPath::portable));
-  for (auto path : {HalfKernelPath::avx512, HalfKernelPath::avx2}) {
-    if (halfKernelPathAvailable(path)) {
-      EXPECT_NE(best, HalfKernelPath::portable) << "a faster path is available";
-    } else {
-      EXPECT_THROW(forceHalfKernelPath(path), std::invalid_argument);
-      EXPECT_EQ(halfKernelPath(), best);
-    }
-  }
-  if (halfKernelPathAvailable(HalfKernelPath::avx512)) {
-    EXPECT_EQ(best, HalfKernelPath::avx512);
-  }
-}
+MQ_INSTANTIATE_FOR_EVERY_INSTRUCTION_SET(HalfKernelPaths);
 
 } // namespace

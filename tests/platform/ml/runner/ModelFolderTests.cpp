@@ -295,6 +295,13 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
          writeText(f / "model.json", text);
        },
        "model.json", "larger than 4194304 bytes"},
+      {"a number of a million digits in the header",
+       [](const auto &f) {
+         const std::string header = "{\"a\": {\"dtype\": \"F32\", \"shape\": [1" +
+                                    std::string(1 << 20, '0') + "], \"data_offsets\": [0, 0]}}";
+         writeText(f / "weights.safetensors", safetensorsLength(header.size()) + header);
+       },
+       "weights.safetensors", "malformed header: "},
       {"element type of the wrong type",
        [](const auto &f) {
          const std::string header =
@@ -315,6 +322,8 @@ TEST(ModelFolder, BadFoldersFailWithErrorsNamingTheFileAndTensor) {
       ADD_FAILURE() << "loaded";
     } catch (const MLModelError &error) {
       const std::string what = error.what();
+      // Outside data is quoted by an excerpt, never whole.
+      EXPECT_LT(what.size(), 1000u);
       EXPECT_NE(what.find(c.file), std::string::npos) << what;
       EXPECT_NE(what.find(c.message), std::string::npos) << what;
     }
@@ -366,6 +375,29 @@ TEST(ModelFolder, RunnerModelsHoldNoState) {
   } catch (const MLModelError &error) {
     EXPECT_STREQ(error.what(), "text_decoder: the model holds no state");
   }
+}
+
+} // namespace
+
+namespace {
+
+// The working-memory bound stops hostile shapes, not real ones: the largest published shapes
+// (128 mel bins, 32 layers of 20 heads over 1280 channels) pass it with room to spare.
+TEST(ModelFolder, TheLargestPublishedShapesFitTheWorkingMemoryBound) {
+  runner::ModelDimensions large;
+  large.melCount = 128;
+  large.width = 1280;
+  large.encoderLayers = large.decoderLayers = 32;
+  large.encoderHeads = large.decoderHeads = 20;
+  large.ffnWidth = 5120;
+  large.vocabularySize = 51866;
+  for (const ModelKind kind : {ModelKind::mel, ModelKind::audioEncoder, ModelKind::textDecoder}) {
+    EXPECT_EQ(runner::dimensionsProblem(kind, large), "") << runner::kindName(kind);
+  }
+  runner::ModelDimensions hostile = large;
+  hostile.audioContext = 32768;
+  EXPECT_NE(runner::dimensionsProblem(ModelKind::audioEncoder, hostile).find("above the bound"),
+            std::string::npos);
 }
 
 } // namespace

@@ -87,7 +87,8 @@ protected:
   // Runs both sides until `done` holds (or a generous bound on rounds passes).
   bool pumpUntil(const std::function<bool()> &done) {
     for (int round = 0; round < 400; ++round) {
-      item->handle();
+      while (item->handle()) {
+      }
       while (sd_bus_process(panel, nullptr) > 0) {
       }
       sd_bus_flush(panel);

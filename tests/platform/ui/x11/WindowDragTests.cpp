@@ -104,23 +104,33 @@ protected:
     pump();
   }
 
+  // Where the panel rests once the window manager (if any) has stopped placing it.
+  std::optional<Position> restingPlace() {
+    if (!settle([&] { return onScreen().has_value(); })) {
+      return std::nullopt;
+    }
+    std::optional<Position> last;
+    int still = 0;
+    if (!settle([&] {
+          const auto now = onScreen();
+          still = last && now && now->x == last->x && now->y == last->y ? still + 1 : 0;
+          last = now;
+          return still >= 8;
+        })) {
+      return std::nullopt;
+    }
+    return last;
+  }
+
   Display *client = nullptr;
   std::unique_ptr<X11Desktop> desktop;
   std::unique_ptr<Panel> panel;
 };
 
 TEST_P(WindowDragTest, DraggingTheBackgroundMovesThePanel) {
-  ASSERT_TRUE(settle([&] { return onScreen().has_value(); }));
-  // A window manager may still be placing the panel: wait until it stays put a while.
-  std::optional<Position> last;
-  int still = 0;
-  ASSERT_TRUE(settle([&] {
-    const auto now = onScreen();
-    still = last && now && now->x == last->x && now->y == last->y ? still + 1 : 0;
-    last = now;
-    return still >= 8;
-  }));
-  const Position start = *last;
+  const auto resting = restingPlace();
+  ASSERT_TRUE(resting);
+  const Position start = *resting;
   pointerTo(start.x + 10, start.y + 10);
   button(true);
   for (int step = 1; step <= 6; ++step) {
@@ -134,6 +144,44 @@ TEST_P(WindowDragTest, DraggingTheBackgroundMovesThePanel) {
       << onScreen()->x << ", " << onScreen()->y << " from " << start.x << ", " << start.y;
   // The window's own frame follows what the server shows.
   EXPECT_TRUE(settle([&] { return desktop->draggedWindow() == nullptr; }));
+}
+
+// A click on the background, even one with a jitter of the hand, is no move: under a window
+// manager a move asked for on the press would go on after the release, the panel stuck to
+// the pointer until the next click.
+TEST_P(WindowDragTest, AClickOnTheBackgroundLeavesThePanelWhereItIs) {
+  const auto resting = restingPlace();
+  ASSERT_TRUE(resting);
+  const Position start = *resting;
+  for (const int jitter : {0, 3}) {
+    pointerTo(start.x + 20, start.y + 20);
+    XTestFakeButtonEvent(client, 1, True, CurrentTime);
+    XTestFakeMotionEvent(client, -1, start.x + 20 + jitter, start.y + 20, CurrentTime);
+    XTestFakeButtonEvent(client, 1, False, CurrentTime);
+    pump();
+    for (int step = 1; step <= 6; ++step) {
+      pointerTo(start.x + 20 + 15 * step, start.y + 20 + 10 * step);
+    }
+    for (int round = 0; round < 5; ++round) {
+      pump();
+    }
+    const auto now = onScreen();
+    ASSERT_TRUE(now);
+    EXPECT_EQ(now->x, start.x) << "jitter " << jitter;
+    EXPECT_EQ(now->y, start.y) << "jitter " << jitter;
+    EXPECT_EQ(desktop->draggedWindow(), nullptr);
+  }
+  // The panel still moves when dragged afterwards.
+  pointerTo(start.x + 10, start.y + 10);
+  button(true);
+  for (int step = 1; step <= 4; ++step) {
+    pointerTo(start.x + 10 + 10 * step, start.y + 10);
+  }
+  button(false);
+  EXPECT_TRUE(settle([&] {
+    const auto now = onScreen();
+    return now && now->x == start.x + 40 && now->y == start.y;
+  }));
 }
 
 INSTANTIATE_TEST_SUITE_P(WithAndWithoutAWindowManager, WindowDragTest,
