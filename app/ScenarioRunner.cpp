@@ -9,9 +9,9 @@
 #include "platform/input/InMemoryEventTapService.hpp"
 #include "platform/input/InMemoryKeystrokePoster.hpp"
 #include "platform/input/InMemoryPasteboard.hpp"
-#include "platform/system/InMemoryMicrophoneAuthorization.hpp"
-#include "platform/system/InMemorySettings.hpp"
-#include "platform/system/InMemoryWorkspace.hpp"
+#include "platform/services/InMemoryMicrophoneAuthorization.hpp"
+#include "platform/services/InMemorySettings.hpp"
+#include "platform/services/InMemoryWorkspace.hpp"
 #include "platform/system/ManualExecutor.hpp"
 #include "platform/system/ThreadPool.hpp"
 

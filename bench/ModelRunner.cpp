@@ -16,10 +16,12 @@
 // - mel and the whole chain (mel, encoder, 100 decoder steps): real-time factor of a 30 s window.
 
 #include "bench/support/AllocationCounter.hpp"
+#include "bench/support/EncoderLimits.hpp"
 #include "bench/support/GoalReport.hpp"
 #include "bench/support/Median.hpp"
 #include "bench/support/NetworkStep.hpp"
 #include "bench/support/RunnerBenchmarkMain.hpp"
+#include "bench/support/StoredWeightsProbe.hpp"
 #include "platform/ml/LoadMLModel.hpp"
 #include "platform/ml/MLDictionaryFeatureProvider.hpp"
 #include "platform/ml/runner/AudioEncoderModel.hpp"
@@ -52,9 +54,15 @@
 namespace {
 
 using mqbench::AllocationCounter;
+using mqbench::fileBytes;
+using mqbench::fmaPeakGflops;
 using mqbench::GoalReport;
+using mqbench::residentBytes;
+using mqbench::sgemmSecondsForEncoderShapes;
+using mqbench::StoredWeightsProbe;
+using mqbench::widenSecondsForEncoderShapes;
 using namespace platform;
-using Clock = std::chrono::steady_clock;
+using mqbench::Clock;
 
 struct Models {
   std::filesystem::path folder;
@@ -107,160 +115,6 @@ MLMultiArray runOne(const MLModel &model, const std::string &inputName, const ML
   const auto out = model.prediction(
       MLDictionaryFeatureProvider(std::map<std::string, MLMultiArray>{{inputName, input}}));
   return *out->featureValue(outputName)->multiArrayValue();
-}
-
-// The encoder's matrix products as plain sgemm calls on buffers of the same sizes: the limit the
-// encoder's throughput is measured against.
-double sgemmSecondsForEncoderShapes(const runner::ModelDimensions &d, double &flops, int rounds) {
-  const int t = static_cast<int>(d.audioContext), w = static_cast<int>(d.width);
-  const int f = static_cast<int>(d.ffnWidth), m = static_cast<int>(d.melCount);
-  const int hd = w / static_cast<int>(d.encoderHeads);
-  struct Shape {
-    int m, n, k, lda, ldb, ldc;
-    bool transB;
-  };
-  std::vector<Shape> shapes = {{2 * t, w, 3 * m, 3 * m, 3 * m, w, true},
-                               {t, w, 3 * w, 3 * w, 3 * w, w, true}};
-  for (std::size_t l = 0; l < d.encoderLayers; ++l) {
-    shapes.push_back({t, 3 * w, w, w, w, 3 * w, true});
-    for (std::size_t h = 0; h < d.encoderHeads; ++h) {
-      shapes.push_back({t, t, hd, 3 * w, 3 * w, t, true});
-      shapes.push_back({t, hd, t, t, 3 * w, w, false});
-    }
-    shapes.push_back({t, w, w, w, w, w, true});
-    shapes.push_back({t, f, w, w, w, f, true});
-    shapes.push_back({t, w, f, f, f, w, true});
-  }
-  std::vector<float> a(static_cast<std::size_t>(2 * t) * 3 * w + static_cast<std::size_t>(t) * t,
-                       0.01f);
-  std::vector<float> b(static_cast<std::size_t>(f) * 3 * w + static_cast<std::size_t>(t) * 3 * w,
-                       0.01f);
-  std::vector<float> c(static_cast<std::size_t>(2 * t) * f + static_cast<std::size_t>(t) * t, 0.0f);
-  flops = 0;
-  for (const auto &s : shapes) {
-    flops += 2.0 * s.m * s.n * s.k;
-  }
-  double best = 1e30;
-  for (int round = 0; round < rounds; ++round) {
-    const auto start = Clock::now();
-    for (const auto &s : shapes) {
-      // The runner's BLAS wrapper is a direct cblas_sgemm call.
-      runner::gemm(false, s.transB, s.m, s.n, s.k, 1.0f, a.data(), s.lda, b.data(), s.ldb, 0.0f,
-                   c.data(), s.ldc);
-    }
-    best = std::min(best, seconds(Clock::now() - start));
-  }
-  return best;
-}
-
-// The widening the encoder does before each product with float16 weights, alone, on matrices of
-// the encoder's sizes.
-double widenSecondsForEncoderShapes(const runner::ModelDimensions &d, int rounds) {
-  const std::size_t w = d.width, f = d.ffnWidth;
-  std::vector<std::pair<std::size_t, std::size_t>> shapes = {{w, d.melCount * 3}, {w, 3 * w}};
-  for (std::size_t l = 0; l < d.encoderLayers; ++l) {
-    shapes.insert(shapes.end(), {{3 * w, w}, {w, w}, {f, w}, {w, f}});
-  }
-  // Each matrix its own source, so the sources stream from memory as the encoder's weights do.
-  std::vector<std::vector<std::uint16_t>> sources;
-  for (const auto &[rows, cols] : shapes) {
-    sources.emplace_back(rows * cols, 0x3c00);
-  }
-  std::vector<float> scratch(3 * w * std::max(w, f));
-  double best = 1e30;
-  for (int round = 0; round < rounds; ++round) {
-    const auto start = Clock::now();
-    for (std::size_t i = 0; i < shapes.size(); ++i) {
-      runner::MatrixView view{nullptr, shapes[i].first, shapes[i].second};
-      view.half[0] = sources[i].data();
-      view.halfBlocks = 1;
-      benchmark::DoNotOptimize(runner::widenedMatrix(view, scratch.data()));
-    }
-    best = std::min(best, seconds(Clock::now() - start));
-  }
-  return best;
-}
-
-// Register-only FMA loops: independent accumulators so the loop runs at the FMA units' rate.
-// Each returns the floating-point operations it did.
-__attribute__((target("avx512f"))) double fmaLoopAvx512(long rounds) {
-  __m512 acc[16];
-  for (int i = 0; i < 16; ++i) {
-    acc[i] = _mm512_set1_ps(static_cast<float>(i));
-  }
-  const __m512 a = _mm512_set1_ps(0.999999f), b = _mm512_set1_ps(1e-7f);
-  for (long r = 0; r < rounds; ++r) {
-    for (int i = 0; i < 16; ++i) {
-      acc[i] = _mm512_fmadd_ps(acc[i], a, b);
-    }
-  }
-  __m512 sum = acc[0];
-  for (int i = 1; i < 16; ++i) {
-    sum = _mm512_add_ps(sum, acc[i]);
-  }
-  float lanes[16];
-  _mm512_storeu_ps(lanes, sum);
-  benchmark::DoNotOptimize(lanes[0]);
-  return 2.0 * 16 * 16 * static_cast<double>(rounds);
-}
-
-__attribute__((target("avx2,fma"))) double fmaLoopAvx2(long rounds) {
-  __m256 acc[12];
-  for (int i = 0; i < 12; ++i) {
-    acc[i] = _mm256_set1_ps(static_cast<float>(i));
-  }
-  const __m256 a = _mm256_set1_ps(0.999999f), b = _mm256_set1_ps(1e-7f);
-  for (long r = 0; r < rounds; ++r) {
-    for (int i = 0; i < 12; ++i) {
-      acc[i] = _mm256_fmadd_ps(acc[i], a, b);
-    }
-  }
-  __m256 sum = acc[0];
-  for (int i = 1; i < 12; ++i) {
-    sum = _mm256_add_ps(sum, acc[i]);
-  }
-  float lanes[8];
-  _mm256_storeu_ps(lanes, sum);
-  benchmark::DoNotOptimize(lanes[0]);
-  return 2.0 * 8 * 12 * static_cast<double>(rounds);
-}
-
-// The machine's fp32 FMA peak in GFLOP/s with one loop per runner thread, all started together:
-// the best of ten short rounds, as on a shared host a busy stretch can halve one round
-// (seen: best of three rounds from 470 to 910 GFLOP/s on one machine, once below the encoder's
-// own rate).
-double fmaPeakGflops() {
-  const bool avx512 = __builtin_cpu_supports("avx512f");
-  const std::size_t threads = runner::parallelThreadCount();
-  double best = 0;
-  for (int round = 0; round < 10; ++round) {
-    std::atomic<std::size_t> ready{0};
-    std::atomic<bool> go{false};
-    std::vector<double> flops(threads, 0.0);
-    std::vector<std::thread> workers;
-    for (std::size_t t = 0; t < threads; ++t) {
-      workers.emplace_back([&, t] {
-        ready.fetch_add(1);
-        while (!go.load()) {
-        }
-        flops[t] = avx512 ? fmaLoopAvx512(20'000'000) : fmaLoopAvx2(20'000'000);
-      });
-    }
-    while (ready.load() < threads) {
-    }
-    const auto start = Clock::now();
-    go = true;
-    for (auto &worker : workers) {
-      worker.join();
-    }
-    const double elapsed = seconds(Clock::now() - start);
-    double total = 0;
-    for (double f : flops) {
-      total += f;
-    }
-    best = std::max(best, total / elapsed / 1e9);
-  }
-  return best;
 }
 
 void BM_EncoderBase(benchmark::State &state) {
@@ -347,121 +201,6 @@ DecoderInputs decoderAt(const runner::ModelDimensions &d, int position) {
     in.update.data<std::int32_t>()[i] = i == position ? 1 : 0;
   }
   return in;
-}
-
-// Sums n bytes as the runner's kernels read their weights: each line asked for 8 KiB ahead into the
-// second-level cache, and 256-bit loads where the CPU has them. Integer sums: float16 bits taken
-// as floats could be denormals, which some CPUs add slowly.
-__attribute__((target("avx2"))) std::uint64_t sumBytesAvx2(const char *p, std::size_t n) {
-  __m256i a = _mm256_setzero_si256(), b = _mm256_setzero_si256();
-  for (std::size_t i = 0; i + 64 <= n; i += 64) {
-    _mm_prefetch(p + i + 8192, _MM_HINT_T1);
-    a = _mm256_add_epi32(a, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i)));
-    b = _mm256_add_epi32(b, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + i + 32)));
-  }
-  std::uint32_t lanes[8];
-  _mm256_storeu_si256(reinterpret_cast<__m256i *>(lanes), _mm256_add_epi32(a, b));
-  std::uint64_t sum = 0;
-  for (std::uint32_t lane : lanes) {
-    sum += lane;
-  }
-  return sum;
-}
-
-std::uint64_t sumBytesPlain(const char *p, std::size_t n) {
-  std::uint64_t lanes[8] = {};
-  for (std::size_t i = 0; i + 64 <= n; i += 64) {
-    _mm_prefetch(p + i + 8192, _MM_HINT_T1);
-    for (int j = 0; j < 8; ++j) {
-      std::uint64_t word;
-      std::memcpy(&word, p + i + 8 * j, sizeof word);
-      lanes[j] += word;
-    }
-  }
-  std::uint64_t sum = 0;
-  for (std::uint64_t lane : lanes) {
-    sum += lane;
-  }
-  return sum;
-}
-
-// The time to read the decoder's stored weights once: its weight file, mapped as the runner maps
-// it (so read from the same page-cache pages, in the same page sizes), read with every thread and
-// scaled from the file's size to the bytes a step reads (the file also holds the positional
-// embedding and the cross-attention projections, which a step does not use). The probe must be
-// the fastest read of these bytes this machine offers, not merely a read: a plain loop over a
-// fresh buffer of our own read as many bytes up to a third slower on some hosts, where the page
-// cache held the file in 2 MiB blocks and the buffer's pages lay scattered. Four runs a thread:
-// each a long stream, and threads that finish early take the late ones' last runs.
-class StoredWeightsProbe {
-public:
-  StoredWeightsProbe(const std::filesystem::path &file, double stepBytes) : stepBytes_(stepBytes) {
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      throw std::runtime_error("cannot open " + file.string());
-    }
-    struct stat status {};
-    if (::fstat(fd, &status) != 0 || status.st_size <= 0) {
-      ::close(fd);
-      throw std::runtime_error("cannot read the size of " + file.string());
-    }
-    size_ = static_cast<std::size_t>(status.st_size);
-    void *mapped = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, fd, 0);
-    ::close(fd);
-    if (mapped == MAP_FAILED) {
-      throw std::runtime_error("cannot map " + file.string());
-    }
-    bytes_ = static_cast<const char *>(mapped);
-  }
-  ~StoredWeightsProbe() { ::munmap(const_cast<char *>(bytes_), size_); }
-  StoredWeightsProbe(const StoredWeightsProbe &) = delete;
-  StoredWeightsProbe &operator=(const StoredWeightsProbe &) = delete;
-
-  double seconds() const {
-    static const bool avx2 = __builtin_cpu_supports("avx2");
-    const std::size_t runs = 4 * runner::parallelThreadCount();
-    const std::size_t chunk = size_ / runs / 64 * 64;
-    std::vector<std::uint64_t> partial(runs * 8, 0);
-    const auto start = Clock::now();
-    runner::parallelFor(0, runs, 1, [&](std::size_t b, std::size_t e) {
-      for (std::size_t r = b; r < e; ++r) {
-        const std::size_t n = r + 1 == runs ? size_ - r * chunk : chunk;
-        partial[r * 8] =
-            avx2 ? sumBytesAvx2(bytes_ + r * chunk, n) : sumBytesPlain(bytes_ + r * chunk, n);
-      }
-    });
-    const double elapsed = ::seconds(Clock::now() - start);
-    benchmark::DoNotOptimize(partial.data());
-    return elapsed * stepBytes_ / static_cast<double>(size_);
-  }
-
-private:
-  const char *bytes_ = nullptr;
-  std::size_t size_ = 0;
-  double stepBytes_ = 0;
-};
-
-// Resident memory of this process in bytes (VmRSS in /proc/self/status).
-double residentBytes() {
-  std::FILE *status = std::fopen("/proc/self/status", "r");
-  if (status == nullptr) {
-    return 0;
-  }
-  char line[256];
-  double kilobytes = 0;
-  while (std::fgets(line, sizeof line, status) != nullptr) {
-    if (std::sscanf(line, "VmRSS: %lf kB", &kilobytes) == 1) {
-      break;
-    }
-  }
-  std::fclose(status);
-  return kilobytes * 1024.0;
-}
-
-double fileBytes(const std::filesystem::path &path) {
-  std::error_code error;
-  const auto size = std::filesystem::file_size(path, error);
-  return error ? 0.0 : static_cast<double>(size);
 }
 
 // Resident memory after the three models load, and after one window has run through them, over

@@ -2,6 +2,7 @@
 
 #include "platform/net/HttpClient.hpp"
 #include "platform/net/UrlError.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
 #include "platform/system/FileDescriptor.hpp"
 #include "platform/system/ThreadPool.hpp"
 
@@ -468,14 +469,7 @@ void Downloader::moveDownloadedFile(const std::filesystem::path &from,
   if (to.has_parent_path()) {
     fs::create_directories(to.parent_path());
   }
-  std::error_code error;
-  fs::rename(from, to, error); // replaces a file at `to` in one step
-  if (error == std::errc::cross_device_link) {
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing);
-    fs::remove(from);
-  } else if (error) {
-    throw fs::filesystem_error("cannot move downloaded file", from, to, error);
-  }
+  platform::moveFileReplacing(from, to);
 }
 
 int64_t Downloader::incompleteFileSize(const std::filesystem::path &file) {

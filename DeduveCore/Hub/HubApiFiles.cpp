@@ -19,6 +19,7 @@
 #include "DeduveCore/Text/Unicode.hpp"
 #include "DeduveCore/Text/Utf8.hpp"
 #include "platform/net/HttpUrl.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
 #include "platform/system/FileDescriptor.hpp"
 
 namespace deduve {
@@ -267,23 +268,10 @@ void HubApi::writeDownloadMetadata(const std::string &commitHash, const std::str
   if (folderError) {
     throw fail(folderError.message());
   }
-  std::string temporary = metadataPath.string() + ".tmp-XXXXXX";
-  platform::FileDescriptor file(mkstemp(temporary.data()));
-  if (!file.isOpen()) {
-    throw fail(std::strerror(errno));
-  }
   try {
-    platform::writeAll(file.get(), text, temporary);
+    platform::replaceFileAtomically(metadataPath, text);
   } catch (const std::system_error &error) {
-    unlink(temporary.c_str());
     throw fail(error.code().message());
-  }
-  fchmod(file.get(), 0644);
-  file.reset();
-  if (std::rename(temporary.c_str(), metadataPath.c_str()) != 0) {
-    const std::string reason = std::strerror(errno);
-    unlink(temporary.c_str());
-    throw fail(reason);
   }
 }
 

@@ -1,7 +1,6 @@
 #include "DivuvovIze/Writing/ResultWriting.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -10,9 +9,8 @@
 #include <string_view>
 #include <system_error>
 
-#include <unistd.h>
-
 #include "DivuvovIze/Formatting/NumberFormatting.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
 #include "platform/system/ExceptionDescription.hpp"
 
 namespace divuvovize {
@@ -167,23 +165,6 @@ void writePlain(const fs::path &path, const std::string &bytes) {
   }
 }
 
-// Writes a sibling temporary file and renames it over `path`, so readers see the old or the
-// new file, never a partial one. The temporary name does not grow with the target's, which
-// may already be as long as a name can be.
-void writeAtomically(const fs::path &path, const std::string &bytes) {
-  static std::atomic<unsigned> written{0};
-  const fs::path temporary = path.parent_path() / ("." + std::to_string(::getpid()) + "-" +
-                                                   std::to_string(++written) + ".result.tmp");
-  try {
-    writePlain(temporary, bytes);
-    fs::rename(temporary, path);
-  } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    throw;
-  }
-}
-
 // Per word when a segment has words, else per segment.
 template <class Cue> void visitCues(const TranscriptionResult &result, Cue &&cue) {
   for (const auto &segment : result.segments()) {
@@ -225,7 +206,7 @@ WriteResult WriteSRT::write(const TranscriptionResult &result, const std::string
     visitCues(result, [&](float start, float end, const std::string &cueText) {
       text += formatSegment(index++, start, end, cueText);
     });
-    writeAtomically(path, text);
+    platform::replaceFileAtomically(path, text);
     return WriteResult::success(fileURLString(path.string()));
   } catch (...) {
     return WriteResult::failure(std::current_exception());
@@ -242,7 +223,7 @@ WriteResult WriteVTT::write(const TranscriptionResult &result, const std::string
     visitCues(result, [&](float start, float end, const std::string &cueText) {
       text += formatTiming(start, end, cueText);
     });
-    writeAtomically(path, text);
+    platform::replaceFileAtomically(path, text);
     return WriteResult::success(fileURLString(path.string()));
   } catch (...) {
     return WriteResult::failure(std::current_exception());

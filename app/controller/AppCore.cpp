@@ -2,7 +2,7 @@
 
 #include "platform/system/ExceptionDescription.hpp"
 #include "platform/system/RunInBackground.hpp"
-#include "platform/system/InMemoryLoginItemService.hpp"
+#include "platform/services/InMemoryLoginItemService.hpp"
 
 namespace murmurquill {
 

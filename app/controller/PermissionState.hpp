@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/system/MicrophoneAuthorization.hpp"
+#include "platform/services/MicrophoneAuthorization.hpp"
 
 #include <functional>
 

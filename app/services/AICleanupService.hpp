@@ -1,8 +1,8 @@
 #pragma once
 
 #include "app/support/AppLog.hpp"
+#include "platform/services/LanguageModel.hpp"
 #include "platform/system/Executor.hpp"
-#include "platform/system/LanguageModel.hpp"
 
 #include <functional>
 #include <memory>

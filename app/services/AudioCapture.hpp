@@ -3,8 +3,8 @@
 #include "app/support/AppLog.hpp"
 #include "platform/audio/AudioConverter.hpp"
 #include "platform/audio/MicrophoneEngine.hpp"
+#include "platform/services/MicrophoneAuthorization.hpp"
 #include "platform/system/Executor.hpp"
-#include "platform/system/MicrophoneAuthorization.hpp"
 
 #include <cstddef>
 #include <cstdint>

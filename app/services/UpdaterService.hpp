@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/system/Updater.hpp"
+#include "platform/services/Updater.hpp"
 
 #include <memory>
 

@@ -2,7 +2,7 @@
 
 #include "platform/audio/AudioInputEngine.hpp"
 #include "platform/audio/MicrophoneEngine.hpp"
-#include "platform/system/MicrophoneAuthorization.hpp"
+#include "platform/services/MicrophoneAuthorization.hpp"
 
 #include <memory>
 #include <mutex>

@@ -1,34 +1,21 @@
 #include "platform/system/MainExecutor.hpp"
 
+#include "platform/system/TimerQueue.hpp"
+
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <queue>
-#include <vector>
 
 namespace platform {
 
 struct MainExecutor::Core {
-  struct Timer {
-    Clock::time_point due;
-    std::uint64_t sequence;
-    std::shared_ptr<std::atomic<bool>> cancelled;
-    Work work;
-  };
-  struct Later {
-    bool operator()(const Timer &a, const Timer &b) const {
-      return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
-    }
-  };
-
   UncaughtErrorHandler onUncaughtError;
   std::mutex mutex;
   std::condition_variable wake;
   std::condition_variable idle;
   std::deque<Work> ready;
-  std::priority_queue<Timer, std::vector<Timer>, Later> timers;
-  std::uint64_t nextSequence = 0;
+  TimerQueue timers;
   bool busy = false;
   bool stopping = false;
 
@@ -36,14 +23,8 @@ struct MainExecutor::Core {
   // fell due. Called with the lock held.
   void takeDueTimers() {
     const auto current = std::chrono::steady_clock::now();
-    while (!timers.empty() && timers.top().due <= current) {
-      Timer timer = std::move(const_cast<Timer &>(timers.top()));
-      timers.pop();
-      ready.push_back([cancelled = timer.cancelled, work = std::move(timer.work)] {
-        if (!cancelled->load()) {
-          work();
-        }
-      });
+    while (Work due = timers.takeDue(current)) {
+      ready.push_back(std::move(due));
     }
   }
 
@@ -68,12 +49,10 @@ struct MainExecutor::Core {
         continue;
       }
       idle.notify_all();
-      if (timers.empty()) {
-        wake.wait(lock);
+      if (const auto due = timers.nextDue()) {
+        wake.wait_until(lock, *due);
       } else {
-        // A copy: the queue may reallocate while the lock is released during the wait.
-        const Clock::time_point due = timers.top().due;
-        wake.wait_until(lock, due);
+        wake.wait(lock);
       }
     }
     // Dropped here, outside the lock: queued work may own things whose release posts again.
@@ -118,14 +97,13 @@ void MainExecutor::post(Work work) {
 }
 
 TimerHandle MainExecutor::after(Clock::duration delay, Work work) {
-  auto cancelled = std::make_shared<std::atomic<bool>>(false);
+  TimerHandle handle;
   {
     std::lock_guard lock(core_->mutex);
-    core_->timers.push(Core::Timer{std::chrono::steady_clock::now() + delay, core_->nextSequence++,
-                                   cancelled, std::move(work)});
+    handle = core_->timers.add(std::chrono::steady_clock::now() + delay, std::move(work));
   }
   core_->wake.notify_one();
-  return TimerHandle(std::move(cancelled));
+  return handle;
 }
 
 MainExecutor::Clock::time_point MainExecutor::now() const {
@@ -141,8 +119,8 @@ void MainExecutor::waitUntilIdle() {
     if (core.stopping) {
       return true;
     }
-    const bool timerDue =
-        !core.timers.empty() && core.timers.top().due <= std::chrono::steady_clock::now();
+    const auto due = core.timers.nextDue();
+    const bool timerDue = due && *due <= std::chrono::steady_clock::now();
     return core.ready.empty() && !core.busy && !timerDue;
   });
 }

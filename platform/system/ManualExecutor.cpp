@@ -12,11 +12,8 @@ void ManualExecutor::post(Work work) {
 }
 
 TimerHandle ManualExecutor::after(Clock::duration delay, Work work) {
-  auto cancelled = std::make_shared<std::atomic<bool>>(false);
   std::lock_guard lock(mutex_);
-  const auto due = now_ + std::max(delay, Clock::duration::zero());
-  timers_.push_back(Timer{due, nextSequence_++, cancelled, std::move(work)});
-  return TimerHandle(std::move(cancelled));
+  return timers_.add(now_ + std::max(delay, Clock::duration::zero()), std::move(work));
 }
 
 ManualExecutor::Clock::time_point ManualExecutor::now() const {
@@ -28,27 +25,12 @@ bool ManualExecutor::isCurrent() const { return std::this_thread::get_id() == ow
 
 ManualExecutor::Work ManualExecutor::takeNext() {
   std::lock_guard lock(mutex_);
-  // Cancelled timers are dropped here so they neither run nor count.
-  std::erase_if(timers_, [](const Timer &timer) { return timer.cancelled->load(); });
   if (!ready_.empty()) {
     Work work = std::move(ready_.front());
     ready_.pop_front();
     return work;
   }
-  auto earliest = std::min_element(timers_.begin(), timers_.end(), [](auto &a, auto &b) {
-    return a.due != b.due ? a.due < b.due : a.sequence < b.sequence;
-  });
-  if (earliest == timers_.end() || earliest->due > now_) {
-    return nullptr;
-  }
-  Work work = std::move(earliest->work);
-  auto cancelled = earliest->cancelled;
-  timers_.erase(earliest);
-  return [cancelled, work = std::move(work)] {
-    if (!cancelled->load()) {
-      work();
-    }
-  };
+  return timers_.takeDue(now_);
 }
 
 std::size_t ManualExecutor::runUntilIdle() {
@@ -70,14 +52,12 @@ std::size_t ManualExecutor::advance(Clock::duration by) {
   for (;;) {
     {
       std::lock_guard lock(mutex_);
-      std::erase_if(timers_, [](const Timer &timer) { return timer.cancelled->load(); });
-      auto earliest = std::min_element(timers_.begin(), timers_.end(),
-                                       [](auto &a, auto &b) { return a.due < b.due; });
-      if (earliest == timers_.end() || earliest->due > target) {
+      const auto due = timers_.nextDue();
+      if (!due || *due > target) {
         now_ = target;
         break;
       }
-      now_ = std::max(now_, earliest->due);
+      now_ = std::max(now_, *due);
     }
     count += runUntilIdle();
   }
@@ -86,15 +66,12 @@ std::size_t ManualExecutor::advance(Clock::duration by) {
 
 std::size_t ManualExecutor::pendingCount() const {
   std::lock_guard lock(mutex_);
-  const auto live = std::count_if(timers_.begin(), timers_.end(),
-                                  [](const Timer &timer) { return !timer.cancelled->load(); });
-  return ready_.size() + static_cast<std::size_t>(live);
+  return ready_.size() + timers_.liveCount();
 }
 
 bool ManualExecutor::hasPendingTimers() const {
   std::lock_guard lock(mutex_);
-  return std::any_of(timers_.begin(), timers_.end(),
-                     [](const Timer &timer) { return !timer.cancelled->load(); });
+  return timers_.liveCount() > 0;
 }
 
 } // namespace platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/system/Executor.hpp"
+#include "platform/system/TimerQueue.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -43,21 +44,13 @@ public:
   bool hasPendingTimers() const;
 
 private:
-  struct Timer {
-    Clock::time_point due;
-    std::uint64_t sequence;
-    std::shared_ptr<std::atomic<bool>> cancelled;
-    Work work;
-  };
-
   // Takes the next runnable item (ready work first, then a timer due by now_); empty if none.
   Work takeNext();
 
   mutable std::mutex mutex_;
   Clock::time_point now_{};
   std::deque<Work> ready_;
-  std::vector<Timer> timers_;
-  std::uint64_t nextSequence_ = 0;
+  TimerQueue timers_;
   std::thread::id owner_;
 };
 

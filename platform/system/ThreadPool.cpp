@@ -57,18 +57,17 @@ void ThreadPool::post(Work work) {
 }
 
 TimerHandle ThreadPool::after(Clock::duration delay, Work work) {
-  auto cancelled = std::make_shared<std::atomic<bool>>(false);
+  TimerHandle handle;
   {
     std::lock_guard lock(mutex_);
-    timers_.push(Timer{std::chrono::steady_clock::now() + delay, nextSequence_++, cancelled,
-                       std::move(work)});
+    handle = timers_.add(std::chrono::steady_clock::now() + delay, std::move(work));
     if (threads_.empty() && !stopping_) {
       threads_.emplace_back([this] { run(); });
     }
   }
   // Every idle thread re-reads the earliest due time.
   wake_.notify_all();
-  return TimerHandle(std::move(cancelled));
+  return handle;
 }
 
 ThreadPool::Clock::time_point ThreadPool::now() const { return std::chrono::steady_clock::now(); }
@@ -92,14 +91,12 @@ void ThreadPool::run() {
   std::unique_lock lock(mutex_);
   for (;;) {
     const auto current = std::chrono::steady_clock::now();
-    while (!stopping_ && !timers_.empty() && timers_.top().due <= current) {
-      Timer timer = std::move(const_cast<Timer &>(timers_.top()));
-      timers_.pop();
-      ready_.push_back([cancelled = timer.cancelled, work = std::move(timer.work)] {
-        if (!cancelled->load()) {
-          work();
-        }
-      });
+    while (!stopping_) {
+      Work due = timers_.takeDue(current);
+      if (!due) {
+        break;
+      }
+      ready_.push_back(std::move(due));
       growIfBusy();
     }
     if (!ready_.empty()) {
@@ -119,11 +116,10 @@ void ThreadPool::run() {
       return;
     }
     ++idle_;
-    if (timers_.empty()) {
-      wake_.wait(lock);
+    if (const auto due = timers_.nextDue()) {
+      wake_.wait_until(lock, *due);
     } else {
-      const Clock::time_point due = timers_.top().due;
-      wake_.wait_until(lock, due);
+      wake_.wait(lock);
     }
     --idle_;
   }

@@ -1,13 +1,13 @@
 #pragma once
 
 #include "platform/system/Executor.hpp"
+#include "platform/system/TimerQueue.hpp"
 
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
-#include <queue>
 #include <thread>
 #include <vector>
 
@@ -59,18 +59,6 @@ public:
   std::size_t threadCount() const;
 
 private:
-  struct Timer {
-    Clock::time_point due;
-    std::uint64_t sequence;
-    std::shared_ptr<std::atomic<bool>> cancelled;
-    Work work;
-  };
-  struct Later {
-    bool operator()(const Timer &a, const Timer &b) const {
-      return a.due != b.due ? a.due > b.due : a.sequence > b.sequence;
-    }
-  };
-
   // Starts a thread when queued work outnumbers idle threads. Called with mutex_ held.
   void growIfBusy();
   void run();
@@ -79,8 +67,7 @@ private:
   mutable std::mutex mutex_;
   std::condition_variable wake_;
   std::deque<Work> ready_;
-  std::priority_queue<Timer, std::vector<Timer>, Later> timers_;
-  std::uint64_t nextSequence_ = 0;
+  TimerQueue timers_;
   std::size_t idle_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;

@@ -3,7 +3,7 @@
 // counted as a failure), and a value saved afterwards must read back from the rewritten file.
 
 #include "bench/support/AllocationCounter.hpp"
-#include "platform/system/JsonFileSettings.hpp"
+#include "platform/services/JsonFileSettings.hpp"
 #include "tests/fuzz/FuzzSupport.hpp"
 #include "tests/support/TempDir.hpp"
 

@@ -8,6 +8,7 @@
 
 #include "DivuvovIze/Audio/AudioProcessor.hpp"
 #include "platform/audio/AudioFile.hpp"
+#include "platform/system/AtomicFileWriter.hpp"
 #include "tools/arguments/ArgumentParser.hpp"
 #include "tools/record/TakeRecorder.hpp"
 
@@ -203,9 +204,9 @@ private:
 
 void writeTake(const std::string &output, const std::vector<float> &samples) {
   // Written beside the output and renamed over it, so a failed write keeps an earlier file.
-  const std::string partial = output + ".partial";
+  platform::AtomicFileWriter take(output);
   {
-    auto file = platform::AudioFile::createForWriting(partial, {});
+    auto file = platform::AudioFile::createForWriting(take.temporaryPath(), {});
     auto buffer = platform::PcmBuffer::make(*platform::AudioFormat::standard(16000, 1),
                                             static_cast<std::uint32_t>(samples.size()));
     std::copy(samples.begin(), samples.end(), buffer->floatChannelData(0));
@@ -213,7 +214,7 @@ void writeTake(const std::string &output, const std::vector<float> &samples) {
     file->write(*buffer);
     file->close();
   }
-  std::filesystem::rename(partial, output);
+  take.commit();
 }
 
 // A device that stops delivering ends the take this long after its time; one that does not

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/system/Workspace.hpp"
+#include "platform/services/Workspace.hpp"
 #include "platform/x11/X11Connection.hpp"
 
 #include <chrono>

@@ -1,17 +1,15 @@
 #include "platform/ui/x11/X11Desktop.hpp"
 #include "platform/ui/x11/X11DesktopImpl.hpp"
 
+#include "platform/system/ProcessLauncher.hpp"
+
 #include <algorithm>
 #include <cstdint>
-#include <spawn.h>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
-
-extern char **environ;
 
 namespace platform::ui {
 
@@ -96,11 +94,10 @@ void X11Desktop::sync() {
 void X11Desktop::openURL(const std::string &url) {
   Desktop::openURL(url);
   // The desktop's own opener; its outcome is the desktop's business, like a browser's.
-  pid_t pid = 0;
-  char *argv[] = {const_cast<char *>("xdg-open"), const_cast<char *>(url.c_str()), nullptr};
-  if (posix_spawnp(&pid, "xdg-open", nullptr, nullptr, argv, environ) == 0) {
-    // Reaped so it leaves no zombie; xdg-open returns as soon as it handed the address on.
-    waitpid(pid, nullptr, 0);
+  try {
+    platform::ProcessLauncher::launch("xdg-open", {"xdg-open", url});
+  } catch (const platform::LaunchError &) {
+    // A desktop without an opener has nowhere to show the address.
   }
 }
 

@@ -1,7 +1,7 @@
 #include "app/services/AudioCapture.hpp"
 
 #include "platform/audio/InMemoryMicrophoneEngine.hpp"
-#include "platform/system/InMemoryMicrophoneAuthorization.hpp"
+#include "platform/services/InMemoryMicrophoneAuthorization.hpp"
 #include "platform/system/ManualExecutor.hpp"
 #include "tests/app/AppTestSupport.hpp"
 #include "tests/support/Tones.hpp"

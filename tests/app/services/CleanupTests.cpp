@@ -1,9 +1,9 @@
 #include "app/services/AICleanupService.hpp"
 #include "app/services/RuleBasedCleanup.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
+#include "platform/services/ScriptedLanguageModel.hpp"
 #include "platform/system/ManualExecutor.hpp"
-#include "platform/system/ScriptedLanguageModel.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 #include "app/services/AICleanupService.hpp"
 #include "app/services/RuleBasedCleanup.hpp"
 
-#include "tests/app/AppTestSupport.hpp"
+#include "platform/services/UnavailableLanguageModel.hpp"
 #include "platform/system/ManualExecutor.hpp"
-#include "platform/system/UnavailableLanguageModel.hpp"
+#include "tests/app/AppTestSupport.hpp"
 
 #include <gtest/gtest.h>
 

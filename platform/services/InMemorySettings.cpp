@@ -1,4 +1,4 @@
-#include "platform/system/InMemorySettings.hpp"
+#include "platform/services/InMemorySettings.hpp"
 
 namespace platform {
 

@@ -1,9 +1,9 @@
-#include "platform/system/AutostartLoginItemService.hpp"
+#include "platform/services/AutostartLoginItemService.hpp"
 
-#include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <system_error>
+
+#include "platform/system/AtomicFileWriter.hpp"
 
 namespace platform {
 namespace {
@@ -84,27 +84,17 @@ void AutostartLoginItemService::registerItem() {
     throw LoginItemError(options_.autostartDirectory.string() +
                          ": cannot create the folder: " + error.message());
   }
-  const auto temporary = entry.string() + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << "[Desktop Entry]\n"
-        << "Type=Application\n"
-        << "Name=" << options_.name << "\n"
-        << "Exec=" << execLine() << "\n"
-        << "Terminal=false\n"
-        << "X-GNOME-Autostart-enabled=true\n";
-    out.flush();
-    if (!out) {
-      const int code = errno;
-      std::filesystem::remove(temporary, error);
-      throw LoginItemError(temporary + ": cannot write: " + std::strerror(code));
-    }
-  }
-  std::filesystem::rename(temporary, entry, error);
-  if (error) {
-    std::error_code ignored;
-    std::filesystem::remove(temporary, ignored);
-    throw LoginItemError(entry.string() + ": cannot write: " + error.message());
+  const std::string text = "[Desktop Entry]\n"
+                           "Type=Application\n"
+                           "Name=" +
+                           options_.name + "\nExec=" + execLine() +
+                           "\n"
+                           "Terminal=false\n"
+                           "X-GNOME-Autostart-enabled=true\n";
+  try {
+    replaceFileAtomically(entry, text);
+  } catch (const std::system_error &failure) {
+    throw LoginItemError(entry.string() + ": cannot write: " + failure.code().message());
   }
 }
 

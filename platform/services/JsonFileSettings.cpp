@@ -1,12 +1,12 @@
-#include "platform/system/JsonFileSettings.hpp"
+#include "platform/services/JsonFileSettings.hpp"
 
+#include "platform/system/AtomicFileWriter.hpp"
 #include "platform/system/BoundedJsonParser.hpp"
 #include "platform/system/FileContents.hpp"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
-#include <fstream>
 #include <system_error>
 
 namespace platform {
@@ -154,16 +154,11 @@ void JsonFileSettings::save() const {
   }
   std::error_code error;
   std::filesystem::create_directories(file_.parent_path(), error);
-  const std::filesystem::path temporary = file_.string() + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << document.dump() << '\n';
-    if (!out.flush()) {
-      std::filesystem::remove(temporary, error);
-      return;
-    }
+  try {
+    replaceFileAtomically(file_, document.dump() + '\n');
+  } catch (const std::system_error &) {
+    // Settings stay in memory; the next change tries the file again.
   }
-  std::filesystem::rename(temporary, file_, error);
 }
 
 } // namespace platform

@@ -6,14 +6,9 @@
 #include <string>
 #include <vector>
 
-namespace platform {
+#include "platform/system/ProcessLauncher.hpp"
 
-// A new instance of the application could not be started; what() names the program and the
-// cause.
-class LaunchError : public std::runtime_error {
-public:
-  using std::runtime_error::runtime_error;
-};
+namespace platform {
 
 // Starts a new instance of this application (the relaunch after a permission grant, which
 // only reaches a process started after it). Main thread only.
@@ -27,7 +22,8 @@ public:
 };
 
 // Starts the same executable with the same arguments and environment as a separate process
-// (posix_spawn), which outlives this one; the completion runs before openNewInstance returns.
+// (through ProcessLauncher), which may outlive this one; the completion runs before
+// openNewInstance returns. A LaunchError names the program and the cause.
 class ProcessApplicationLauncher final : public ApplicationLauncher {
 public:
   // `executable`: an absolute path; `arguments`: the whole argument vector, the program name

@@ -1,4 +1,4 @@
-#include "platform/system/JsonFileSettings.hpp"
+#include "platform/services/JsonFileSettings.hpp"
 
 #include "platform/system/ManualExecutor.hpp"
 #include "tests/support/TempDir.hpp"

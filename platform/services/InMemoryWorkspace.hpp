@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/system/Workspace.hpp"
+#include "platform/services/Workspace.hpp"
 
 #include <set>
 #include <vector>

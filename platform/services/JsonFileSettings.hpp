@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/services/Settings.hpp"
 #include "platform/system/Executor.hpp"
-#include "platform/system/Settings.hpp"
 
 #include <chrono>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "platform/system/InMemoryLoginItemService.hpp"
+#include "platform/services/InMemoryLoginItemService.hpp"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/system/ScriptedLanguageModel.hpp"
+#include "platform/services/ScriptedLanguageModel.hpp"
 
 namespace platform {
 

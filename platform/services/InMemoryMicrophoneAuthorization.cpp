@@ -1,4 +1,4 @@
-#include "platform/system/InMemoryMicrophoneAuthorization.hpp"
+#include "platform/services/InMemoryMicrophoneAuthorization.hpp"
 
 namespace platform {
 

@@ -1,4 +1,4 @@
-#include "platform/system/InMemoryWorkspace.hpp"
+#include "platform/services/InMemoryWorkspace.hpp"
 
 namespace platform {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/system/Settings.hpp"
+#include "platform/services/Settings.hpp"
 
 #include <cstddef>
 #include <map>

@@ -1,13 +1,7 @@
-#include "platform/system/ApplicationLauncher.hpp"
+#include "platform/services/ApplicationLauncher.hpp"
 
-#include <spawn.h>
-#include <unistd.h>
-
-#include <cstring>
 #include <filesystem>
 #include <system_error>
-
-extern char **environ;
 
 namespace platform {
 
@@ -26,21 +20,11 @@ ProcessApplicationLauncher ProcessApplicationLauncher::forThisProcess(int argc,
 }
 
 void ProcessApplicationLauncher::openNewInstance(Completion completion) {
-  std::vector<std::string> arguments = arguments_;
-  if (arguments.empty()) {
-    arguments.push_back(executable_);
-  }
-  std::vector<char *> argv;
-  for (std::string &argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
   pid_t child = 0;
-  const int code =
-      ::posix_spawn(&child, executable_.c_str(), nullptr, nullptr, argv.data(), environ);
-  if (code != 0) {
-    completion(std::make_exception_ptr(
-        LaunchError("Could not start " + executable_ + ": " + std::strerror(code))));
+  try {
+    child = ProcessLauncher::launch(executable_, arguments_);
+  } catch (const LaunchError &) {
+    completion(std::current_exception());
     return;
   }
   lastChild_ = child;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/system/LoginItemService.hpp"
+#include "platform/services/LoginItemService.hpp"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/system/LanguageModel.hpp"
+#include "platform/services/LanguageModel.hpp"
 
 namespace platform {
 

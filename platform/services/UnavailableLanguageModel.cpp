@@ -1,4 +1,4 @@
-#include "platform/system/UnavailableLanguageModel.hpp"
+#include "platform/services/UnavailableLanguageModel.hpp"
 
 namespace platform {
 
