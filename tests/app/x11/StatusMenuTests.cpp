@@ -115,18 +115,24 @@ TEST(StatusAreaFallbackTest, WithoutAWatcherTheMenuWindowOpens) {
   EXPECT_EQ(menu.frame().midX(), 600);
 }
 
+// The menu-bar icon's view as the status item draws it, over a set-up fake model.
+class StatusIconTest : public ::testing::Test {
+protected:
+  StatusIconTest() { core->complete = true; }
+
+  ui::Desktop desktop;
+  std::shared_ptr<platform::ManualExecutor> main = std::make_shared<platform::ManualExecutor>();
+  std::shared_ptr<testing::FakeUIModel> core = std::make_shared<testing::FakeUIModel>();
+  OnboardingWindowController onboarding{desktop, main};
+  ui::HostingView label{
+      std::make_shared<MenuBarIconLabel>(
+          core, core, [this] { onboarding.showOnboarding(core->onboardingModel()); }, main),
+      ui::Size{22, 22}};
+};
+
 // The status item's icon is the menu-bar icon's view drawn: dimmed to 0.45 until the model is
 // ready, then brought to full opacity over 0.4 s.
-TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
-  ui::Desktop desktop;
-  auto main = std::make_shared<platform::ManualExecutor>();
-  auto core = std::make_shared<testing::FakeUIModel>();
-  core->complete = true;
-  OnboardingWindowController onboarding{desktop, main};
-  ui::HostingView label(
-      std::make_shared<MenuBarIconLabel>(
-          core, core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
-      ui::Size{22, 22});
+TEST_F(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
   label.setAnimationExecutor(main);
   const auto strongestAlpha = [&] {
     const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
@@ -151,16 +157,7 @@ TEST(StatusIconTest, TheWaveformBrightensWhenTheModelIsReady) {
 
 // Panels are dark on most desktops and light on some: the icon is a light glyph ringed with a
 // dark outline, so it stands out from either, dimmed or not.
-TEST(StatusIconTest, TheIconStandsOutOnDarkAndOnLightPanels) {
-  ui::Desktop desktop;
-  auto main = std::make_shared<platform::ManualExecutor>();
-  auto core = std::make_shared<testing::FakeUIModel>();
-  core->complete = true;
-  OnboardingWindowController onboarding{desktop, main};
-  ui::HostingView label(
-      std::make_shared<MenuBarIconLabel>(
-          core, core, [&] { onboarding.showOnboarding(core->onboardingModel()); }, main),
-      ui::Size{22, 22});
+TEST_F(StatusIconTest, TheIconStandsOutOnDarkAndOnLightPanels) {
   // The brightest and darkest grey of the icon laid over a panel of grey `panel`.
   const auto extremesOver = [&](double panel) {
     const ui::StatusIcon icon = DesktopApp::statusIcon(label, 22);
