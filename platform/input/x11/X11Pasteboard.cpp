@@ -1,5 +1,7 @@
 #include "platform/input/x11/X11Pasteboard.hpp"
 
+#include "platform/input/x11/SelectionSettling.hpp"
+
 #include "platform/text/Utf8.hpp"
 #include "platform/x11/X11EventThread.hpp"
 
@@ -8,13 +10,9 @@
 #include <X11/extensions/Xfixes.h>
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <deque>
-#include <functional>
-#include <mutex>
-#include <set>
 #include <vector>
 
 namespace platform {
@@ -85,14 +83,8 @@ struct X11Pasteboard::State {
   std::deque<unsigned long> uncountedOwnTimes;
   PasteboardContents items;
 
-  // How far the last clear has settled (see waitUntilSettled); guarded by settleMutex, as the
-  // waiter does not hold the event thread's lock.
-  std::mutex settleMutex;
-  std::condition_variable settleChanged;
-  unsigned long settlingTime = 0; // the clear's time
-  bool ownerNotified = false;     // its XFixes notice arrived
-  std::chrono::steady_clock::time_point notifiedAt;
-  std::set<unsigned long> askedTargets; // clients whose TARGETS request was answered since
+  // How far the last clear has settled (see waitUntilSettled).
+  SelectionSettling settling;
 
   const PasteboardItem *find(const std::string &type) const {
     for (const auto &item : items) {
@@ -107,16 +99,7 @@ struct X11Pasteboard::State {
   void serve(const XSelectionRequestEvent &request);
   void serveItems(const XSelectionRequestEvent &request, const PasteboardContents &served,
                   Atom property, XSelectionEvent &reply);
-  void noteSettling(const std::function<void()> &change);
 };
-
-void X11Pasteboard::State::noteSettling(const std::function<void()> &change) {
-  {
-    const std::lock_guard lock(settleMutex);
-    change();
-  }
-  settleChanged.notify_all();
-}
 
 void X11Pasteboard::State::onEvent(XEvent &event) {
   if (event.type == fixesEventBase + XFixesSelectionNotify) {
@@ -130,13 +113,7 @@ void X11Pasteboard::State::onEvent(XEvent &event) {
           std::find(uncountedOwnTimes.begin(), uncountedOwnTimes.end(), notify.selection_timestamp);
       if (own != uncountedOwnTimes.end()) {
         uncountedOwnTimes.erase(uncountedOwnTimes.begin(), own + 1);
-        const unsigned long time = notify.selection_timestamp;
-        noteSettling([&] {
-          if (time == settlingTime) {
-            ownerNotified = true;
-            notifiedAt = std::chrono::steady_clock::now();
-          }
-        });
+        settling.noteOwnerNotified(notify.selection_timestamp);
         return; // this process's own clear, counted when it happened
       }
     }
@@ -194,8 +171,7 @@ void X11Pasteboard::State::serve(const XSelectionRequestEvent &request) {
   trap.finish();
   if (current && isClipboard && request.target == targets) {
     // Answered and flushed: the asking client knows what the clipboard holds.
-    const unsigned long client = clientOf(display, request.requestor);
-    noteSettling([&] { askedTargets.insert(client); });
+    settling.noteTargetsAnswered(clientOf(display, request.requestor));
   }
 }
 
@@ -319,11 +295,7 @@ std::int64_t X11Pasteboard::clearContents() {
     }
   }
   state.primarySaved.reset();
-  state.noteSettling([&] {
-    state.settlingTime = time;
-    state.ownerNotified = false;
-    state.askedTargets.clear();
-  });
+  state.settling.restart(time);
   XSetSelectionOwner(display, state.clipboard, state.connection->ownWindow(), time);
   state.owned = XGetSelectionOwner(display, state.clipboard) == state.connection->ownWindow();
   state.ownTime = time;
@@ -383,23 +355,7 @@ PasteboardContents X11Pasteboard::primaryContents() const {
 
 bool X11Pasteboard::waitUntilSettled(X11Id window, std::chrono::milliseconds quiet,
                                      std::chrono::milliseconds limit) {
-  auto &state = *state_;
-  const unsigned long client = clientOf(state.connection->display(), window);
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  std::unique_lock lock(state.settleMutex);
-  for (;;) {
-    if (state.ownerNotified) {
-      if (state.askedTargets.contains(client) ||
-          std::chrono::steady_clock::now() >= state.notifiedAt + quiet) {
-        return true;
-      }
-    }
-    const auto wake = state.ownerNotified ? std::min(deadline, state.notifiedAt + quiet) : deadline;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    state.settleChanged.wait_until(lock, wake);
-  }
+  return state_->settling.waitFor(clientOf(state_->connection->display(), window), quiet, limit);
 }
 
 bool X11Pasteboard::setData(const std::string &type, const std::string &data) {

@@ -1,6 +1,7 @@
 #include "platform/ui/dbus/StatusNotifierItem.hpp"
 
-#include <algorithm>
+#include "platform/ui/dbus/DbusMenu.hpp"
+
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -15,29 +16,24 @@ namespace {
 
 constexpr const char *kItemPath = "/StatusNotifierItem";
 constexpr const char *kItemInterface = "org.kde.StatusNotifierItem";
-constexpr const char *kMenuPath = "/MenuBar";
-constexpr const char *kMenuInterface = "com.canonical.dbusmenu";
 constexpr const char *kWatcherName = "org.kde.StatusNotifierWatcher";
 constexpr const char *kWatcherPath = "/StatusNotifierWatcher";
 
 std::atomic<int> itemCount{0};
-
-// A panel asks about and reports on the few entries of one menu; a call naming more is not from a
-// panel, and each event may run an action on the main thread, so calls are bounded.
-constexpr std::size_t kMaxIdsPerCall = 1024;
-constexpr std::size_t kMaxEventsPerCall = 256;
 
 std::string errorText(int r) { return std::strerror(r < 0 ? -r : r); }
 
 } // namespace
 
 struct StatusNotifierItem::Impl {
+  Impl(Options options, std::function<void()> onActivate,
+       std::function<std::vector<StatusMenuItem>()> menu)
+      : options(std::move(options)), onActivate(std::move(onActivate)), menu(std::move(menu)) {}
+
   Options options;
   std::function<void()> onActivate;
-  std::function<std::vector<StatusMenuItem>()> menu;
+  DbusMenu menu;
   std::function<void(bool)> onRegistrationChanged;
-  std::vector<StatusMenuItem> items; // as last shown to the panel; ids are index + 1
-  std::uint32_t revision = 1;
   StatusIcon icon; // empty: the theme icon named in the options
   // Unknown until the watcher (or the bus, when there is none) answers the first request.
   std::optional<bool> registered;
@@ -130,7 +126,7 @@ struct StatusNotifierItem::Impl {
       return sd_bus_message_append(reply, "b", 0);
     }
     if (p == "Menu") {
-      return sd_bus_message_append(reply, "o", kMenuPath);
+      return sd_bus_message_append(reply, "o", DbusMenu::kPath);
     }
     // OverlayIconName, AttentionIconName, AttentionMovieName, IconThemePath.
     return sd_bus_message_append(reply, "s", "");
@@ -170,271 +166,6 @@ struct StatusNotifierItem::Impl {
     return sd_bus_reply_method_return(m, "");
   }
 
-  // com.canonical.dbusmenu
-
-  int appendProperties(sd_bus_message *m, int id) const {
-    int r = sd_bus_message_open_container(m, 'a', "{sv}");
-    if (r < 0) {
-      return r;
-    }
-    if (id == 0) {
-      r = sd_bus_message_append(m, "{sv}", "children-display", "s", "submenu");
-    } else {
-      const StatusMenuItem &item = items[static_cast<std::size_t>(id - 1)];
-      if (item.separator) {
-        r = sd_bus_message_append(m, "{sv}", "type", "s", "separator");
-      } else {
-        // Underscores mark mnemonics in this protocol: a literal one is doubled.
-        std::string label;
-        for (char c : item.label) {
-          label += c;
-          if (c == '_') {
-            label += '_';
-          }
-        }
-        r = sd_bus_message_append(m, "{sv}{sv}", "label", "s", label.c_str(), "enabled", "b",
-                                  item.enabled ? 1 : 0);
-        if (r >= 0 && item.toggle) {
-          r = sd_bus_message_append(m, "{sv}{sv}", "toggle-type", "s", "checkmark", "toggle-state",
-                                    "i", item.checked ? 1 : 0);
-        }
-      }
-    }
-    if (r < 0) {
-      return r;
-    }
-    return sd_bus_message_close_container(m);
-  }
-
-  int appendNode(sd_bus_message *m, int id, bool withChildren) const {
-    int r = sd_bus_message_open_container(m, 'r', "ia{sv}av");
-    if (r >= 0) {
-      r = sd_bus_message_append(m, "i", id);
-    }
-    if (r >= 0) {
-      r = appendProperties(m, id);
-    }
-    if (r >= 0) {
-      r = sd_bus_message_open_container(m, 'a', "v");
-    }
-    for (std::size_t i = 0; r >= 0 && withChildren && id == 0 && i < items.size(); ++i) {
-      r = sd_bus_message_open_container(m, 'v', "(ia{sv}av)");
-      if (r >= 0) {
-        r = appendNode(m, static_cast<int>(i + 1), false);
-      }
-      if (r >= 0) {
-        r = sd_bus_message_close_container(m);
-      }
-    }
-    if (r >= 0) {
-      r = sd_bus_message_close_container(m);
-    }
-    if (r >= 0) {
-      r = sd_bus_message_close_container(m);
-    }
-    return r;
-  }
-
-  bool knows(int id) const { return id >= 0 && static_cast<std::size_t>(id) <= items.size(); }
-
-  static int getLayout(sd_bus_message *m, void *userdata, sd_bus_error *error) {
-    auto *self = static_cast<Impl *>(userdata);
-    int parent = 0, depth = 0;
-    int r = sd_bus_message_read(m, "ii", &parent, &depth);
-    if (r < 0) {
-      return r;
-    }
-    if (parent == 0) {
-      self->items = self->menu ? self->menu() : std::vector<StatusMenuItem>{};
-    }
-    if (!self->knows(parent)) {
-      return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "no menu item %d", parent);
-    }
-    sd_bus_message *reply = nullptr;
-    r = sd_bus_message_new_method_return(m, &reply);
-    if (r >= 0) {
-      r = sd_bus_message_append(reply, "u", self->revision);
-    }
-    if (r >= 0) {
-      r = self->appendNode(reply, parent, depth != 0);
-    }
-    if (r >= 0) {
-      r = sd_bus_send(nullptr, reply, nullptr);
-    }
-    sd_bus_message_unref(reply);
-    return r;
-  }
-
-  // The known ids among `ids`, each once, in the order first asked for; all ids when none is.
-  std::vector<int> distinctKnownIds(const std::int32_t *ids, std::size_t count) const {
-    std::vector<bool> seen(items.size() + 1, false);
-    std::vector<int> known;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (knows(ids[i]) && !seen[static_cast<std::size_t>(ids[i])]) {
-        seen[static_cast<std::size_t>(ids[i])] = true;
-        known.push_back(ids[i]);
-      }
-    }
-    if (count == 0) {
-      for (std::size_t i = 0; i <= items.size(); ++i) {
-        known.push_back(static_cast<int>(i));
-      }
-    }
-    return known;
-  }
-
-  static int getGroupProperties(sd_bus_message *m, void *userdata, sd_bus_error *error) {
-    auto *self = static_cast<Impl *>(userdata);
-    const void *array = nullptr;
-    std::size_t bytes = 0;
-    int r = sd_bus_message_read_array(m, 'i', &array, &bytes);
-    if (r < 0) {
-      return r;
-    }
-    const std::size_t count = bytes / sizeof(std::int32_t);
-    if (count > kMaxIdsPerCall) {
-      return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS,
-                               "%zu ids, more than %zu in one call", count, kMaxIdsPerCall);
-    }
-    const std::vector<int> ids =
-        self->distinctKnownIds(static_cast<const std::int32_t *>(array), count);
-    sd_bus_message *reply = nullptr;
-    r = sd_bus_message_new_method_return(m, &reply);
-    if (r >= 0) {
-      r = sd_bus_message_open_container(reply, 'a', "(ia{sv})");
-    }
-    for (std::size_t i = 0; r >= 0 && i < ids.size(); ++i) {
-      r = sd_bus_message_open_container(reply, 'r', "ia{sv}");
-      if (r >= 0) {
-        r = sd_bus_message_append(reply, "i", ids[i]);
-      }
-      if (r >= 0) {
-        r = self->appendProperties(reply, ids[i]);
-      }
-      if (r >= 0) {
-        r = sd_bus_message_close_container(reply);
-      }
-    }
-    if (r >= 0) {
-      r = sd_bus_message_close_container(reply);
-    }
-    if (r >= 0) {
-      r = sd_bus_send(nullptr, reply, nullptr);
-    }
-    sd_bus_message_unref(reply);
-    return r;
-  }
-
-  static int getProperty(sd_bus_message *m, void *userdata, sd_bus_error *error) {
-    auto *self = static_cast<Impl *>(userdata);
-    int id = 0;
-    const char *name = nullptr;
-    int r = sd_bus_message_read(m, "is", &id, &name);
-    if (r < 0) {
-      return r;
-    }
-    if (id < 1 || !self->knows(id) || self->items[static_cast<std::size_t>(id - 1)].separator ||
-        std::strcmp(name, "label") != 0) {
-      return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS, "no property %s on item %d", name,
-                               id);
-    }
-    return sd_bus_reply_method_return(m, "v", "s",
-                                      self->items[static_cast<std::size_t>(id - 1)].label.c_str());
-  }
-
-  // Runs the entry's action for a "clicked" event.
-  void event(int id, const char *kind) {
-    if (std::strcmp(kind, "clicked") != 0 || id < 1 || !knows(id)) {
-      return;
-    }
-    const StatusMenuItem &item = items[static_cast<std::size_t>(id - 1)];
-    if (item.separator || !item.enabled || !item.action) {
-      return;
-    }
-    const auto action = item.action;
-    action();
-  }
-
-  static int onEvent(sd_bus_message *m, void *userdata, sd_bus_error *) {
-    auto *self = static_cast<Impl *>(userdata);
-    int id = 0;
-    const char *kind = nullptr;
-    int r = sd_bus_message_read(m, "is", &id, &kind);
-    if (r >= 0) {
-      r = sd_bus_message_skip(m, "vu");
-    }
-    if (r < 0) {
-      return r;
-    }
-    const std::string eventKind = kind;
-    r = sd_bus_reply_method_return(m, "");
-    self->event(id, eventKind.c_str());
-    return r;
-  }
-
-  // Runs each clicked entry's action once however often the group repeats the click: a panel
-  // sends one event per click, and each action may save the settings.
-  static int onEventGroup(sd_bus_message *m, void *userdata, sd_bus_error *error) {
-    auto *self = static_cast<Impl *>(userdata);
-    std::vector<int> clicked;
-    std::size_t count = 0;
-    int r = sd_bus_message_enter_container(m, 'a', "(isvu)");
-    while (r >= 0) {
-      r = sd_bus_message_enter_container(m, 'r', "isvu");
-      if (r <= 0) {
-        break;
-      }
-      if (++count > kMaxEventsPerCall) {
-        return sd_bus_error_setf(error, SD_BUS_ERROR_INVALID_ARGS,
-                                 "more than %zu events in one call", kMaxEventsPerCall);
-      }
-      int id = 0;
-      const char *kind = nullptr;
-      r = sd_bus_message_read(m, "is", &id, &kind);
-      if (r >= 0 && std::strcmp(kind, "clicked") == 0 &&
-          std::find(clicked.begin(), clicked.end(), id) == clicked.end()) {
-        clicked.push_back(id);
-      }
-      if (r >= 0) {
-        r = sd_bus_message_skip(m, "vu");
-      }
-      if (r >= 0) {
-        r = sd_bus_message_exit_container(m);
-      }
-    }
-    if (r < 0) {
-      return r;
-    }
-    r = sd_bus_reply_method_return(m, "ai", 0);
-    for (const int id : clicked) {
-      self->event(id, "clicked");
-    }
-    return r;
-  }
-
-  static int aboutToShow(sd_bus_message *m, void *, sd_bus_error *) {
-    return sd_bus_reply_method_return(m, "b", 0);
-  }
-
-  static int aboutToShowGroup(sd_bus_message *m, void *, sd_bus_error *) {
-    return sd_bus_reply_method_return(m, "aiai", 0, 0);
-  }
-
-  static int menuProperty(sd_bus *, const char *, const char *, const char *property,
-                          sd_bus_message *reply, void *, sd_bus_error *) {
-    const std::string p = property;
-    if (p == "Version") {
-      return sd_bus_message_append(reply, "u", 3u);
-    }
-    if (p == "TextDirection") {
-      return sd_bus_message_append(reply, "s", "ltr");
-    }
-    if (p == "Status") {
-      return sd_bus_message_append(reply, "s", "normal");
-    }
-    return sd_bus_message_append(reply, "as", 0); // IconThemePath
-  }
-
   static const sd_bus_vtable *itemVtable() {
     static const sd_bus_vtable vtable[] = {
         SD_BUS_VTABLE_START(0),
@@ -467,29 +198,6 @@ struct StatusNotifierItem::Impl {
     return vtable;
   }
 
-  static const sd_bus_vtable *menuVtable() {
-    static const sd_bus_vtable vtable[] = {
-        SD_BUS_VTABLE_START(0),
-        SD_BUS_PROPERTY("Version", "u", menuProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_PROPERTY("TextDirection", "s", menuProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_PROPERTY("Status", "s", menuProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_PROPERTY("IconThemePath", "as", menuProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
-        SD_BUS_METHOD("GetLayout", "iias", "u(ia{sv}av)", getLayout, SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD("GetGroupProperties", "aias", "a(ia{sv})", getGroupProperties,
-                      SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD("GetProperty", "is", "v", getProperty, SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD("Event", "isvu", "", onEvent, SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD("EventGroup", "a(isvu)", "ai", onEventGroup, SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD("AboutToShow", "i", "b", aboutToShow, SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_METHOD("AboutToShowGroup", "ai", "aiai", aboutToShowGroup,
-                      SD_BUS_VTABLE_UNPRIVILEGED),
-        SD_BUS_SIGNAL("ItemsPropertiesUpdated", "a(ia{sv})a(ias)", 0),
-        SD_BUS_SIGNAL("LayoutUpdated", "ui", 0),
-        SD_BUS_SIGNAL("ItemActivationRequested", "iu", 0),
-        SD_BUS_VTABLE_END};
-    return vtable;
-  }
-
   bool process() {
     bool more = false;
     for (std::size_t handled = 0; !more; ++handled) {
@@ -505,12 +213,8 @@ struct StatusNotifierItem::Impl {
 
 StatusNotifierItem::StatusNotifierItem(Options options, std::function<void()> onActivate,
                                        std::function<std::vector<StatusMenuItem>()> menu)
-    : impl_(std::make_unique<Impl>()) {
+    : impl_(std::make_unique<Impl>(std::move(options), std::move(onActivate), std::move(menu))) {
   Impl &x = *impl_;
-  x.options = std::move(options);
-  x.onActivate = std::move(onActivate);
-  x.menu = std::move(menu);
-  x.items = x.menu ? x.menu() : std::vector<StatusMenuItem>{};
   int r = 0;
   if (x.options.busAddress.empty()) {
     r = sd_bus_open_user(&x.bus);
@@ -536,8 +240,8 @@ StatusNotifierItem::StatusNotifierItem(Options options, std::function<void()> on
   r = sd_bus_add_object_vtable(x.bus, &x.itemSlot, kItemPath, kItemInterface, Impl::itemVtable(),
                                &x);
   if (r >= 0) {
-    r = sd_bus_add_object_vtable(x.bus, &x.menuSlot, kMenuPath, kMenuInterface, Impl::menuVtable(),
-                                 &x);
+    r = sd_bus_add_object_vtable(x.bus, &x.menuSlot, DbusMenu::kPath, DbusMenu::kInterface,
+                                 DbusMenu::vtable(), &x.menu);
   }
   if (r >= 0) {
     r = sd_bus_request_name(x.bus, x.name.c_str(), 0);
@@ -582,8 +286,7 @@ const std::string &StatusNotifierItem::busName() const { return impl_->name; }
 
 void StatusNotifierItem::menuChanged() {
   Impl &x = *impl_;
-  ++x.revision;
-  sd_bus_emit_signal(x.bus, kMenuPath, kMenuInterface, "LayoutUpdated", "ui", x.revision, 0);
+  x.menu.changed(x.bus);
   x.process();
 }
 
