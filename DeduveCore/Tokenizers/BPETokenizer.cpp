@@ -46,34 +46,6 @@ std::optional<TokenId> BPETokenizer::rank(const BytePair &pair) const {
   return merge->rank;
 }
 
-void BPETokenizer::MergeTable::build(const std::vector<std::pair<std::uint64_t, Merge>> &entries) {
-  unsigned bits = 4;
-  while ((std::size_t{1} << bits) < entries.size() * 2)
-    ++bits;
-  shift_ = 64 - bits;
-  slots_.assign(std::size_t{1} << bits, Slot{});
-  const std::size_t mask = slots_.size() - 1;
-  for (const auto &[key, merge] : entries) {
-    std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);
-    while (slots_[at].key != kEmpty && slots_[at].key != key)
-      at = (at + 1) & mask;
-    slots_[at] = Slot{key, merge};
-  }
-}
-
-const BPETokenizer::Merge *BPETokenizer::MergeTable::find(std::uint64_t key) const {
-  if (slots_.empty())
-    return nullptr;
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t at = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ULL) >> shift_);;
-       at = (at + 1) & mask) {
-    if (slots_[at].key == key)
-      return &slots_[at].merge;
-    if (slots_[at].key == kEmpty)
-      return nullptr;
-  }
-}
-
 BPETokenizer::BPETokenizer(const Config &tokenizerConfig, const Config &tokenizerData,
                            const AddedTokens &addedTokens) {
   const Config model = tokenizerData["model"];

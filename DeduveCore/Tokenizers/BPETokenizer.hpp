@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "DeduveCore/Support/Config.hpp"
+#include "DeduveCore/Tokenizers/MergeTable.hpp"
 #include "DeduveCore/Tokenizers/SymbolTable.hpp"
 #include "DeduveCore/Tokenizers/TokenizingModel.hpp"
 
@@ -68,26 +69,6 @@ private:
     std::int32_t id;
     std::size_t begin;
     std::size_t end;
-  };
-  struct Merge {
-    TokenId rank;
-    std::int32_t result; // symbol id of a + b
-  };
-  // Pair of symbol ids -> merge, open addressing with linear probing: the merge loop asks it
-  // once per adjacent pair and pass, so it is the hottest lookup of encoding.
-  class MergeTable {
-  public:
-    void build(const std::vector<std::pair<std::uint64_t, Merge>> &entries);
-    const Merge *find(std::uint64_t key) const;
-
-  private:
-    struct Slot {
-      std::uint64_t key = kEmpty;
-      Merge merge{};
-    };
-    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
-    std::vector<Slot> slots_;
-    unsigned shift_ = 64;
   };
   // Single scalars below this get their symbol id from a direct table, not a hash lookup.
   static constexpr char32_t kDirectScalars = 0x3000;
